@@ -1,0 +1,148 @@
+#include "platform/classes/Streams.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/classes/Files.h"
+
+Int64 TStream::Size() {
+  const Int64 pos = Seek(0, TSeekOrigin::soCurrent);
+  const Int64 end = Seek(0, TSeekOrigin::soEnd);
+  Seek(pos, TSeekOrigin::soBeginning);
+  return end;
+}
+
+void TStream::SetSize(Int64) { throw EStreamError(u"Stream size cannot be changed"); }
+
+void TStream::ReadBuffer(void* Buffer, Int64 Count) {
+  if (Count < 0 || (Count != 0 && Read(Buffer, Count) != Count)) throw EReadError(msg::SReadError);
+}
+
+void TStream::WriteBuffer(const void* Buffer, Int64 Count) {
+  if (Count < 0 || (Count != 0 && Write(Buffer, Count) != Count)) throw EWriteError(msg::SWriteError);
+}
+
+Int64 TStream::CopyFrom(TStream* Source, Int64 Count) {
+  if (Count == 0) {
+    Source->SetPosition(0);
+    Count = Source->Size();
+  }
+  constexpr Int64 kChunk = 64 * 1024;
+  std::vector<Byte> buffer(static_cast<size_t>(std::min(Count, kChunk)));
+  Int64 left = Count;
+  while (left > 0) {
+    const Int64 n = std::min(left, kChunk);
+    Source->ReadBuffer(buffer.data(), n);
+    WriteBuffer(buffer.data(), n);
+    left -= n;
+  }
+  return Count;
+}
+
+Int64 TCustomMemoryStream::Read(void* Buffer, Int64 Count) {
+  if (FPosition < 0 || Count <= 0) return 0;
+  const Int64 n = std::min(Count, FSize - FPosition);
+  if (n <= 0) return 0;
+  std::memcpy(Buffer, static_cast<const Byte*>(FMemory) + FPosition, static_cast<size_t>(n));
+  FPosition += n;
+  return n;
+}
+
+Int64 TCustomMemoryStream::Seek(Int64 Offset, TSeekOrigin Origin) {
+  switch (Origin) {
+    case TSeekOrigin::soBeginning: FPosition = Offset; break;
+    case TSeekOrigin::soCurrent: FPosition += Offset; break;
+    case TSeekOrigin::soEnd: FPosition = FSize + Offset; break;
+  }
+  return FPosition;
+}
+
+void TCustomMemoryStream::SetPointer(void* Ptr, Int64 Size) {
+  FMemory = Ptr;
+  FSize = Size;
+}
+
+void TCustomMemoryStream::SaveToStream(TStream* Stream) {
+  if (FSize != 0) Stream->WriteBuffer(FMemory, FSize);
+}
+
+void TCustomMemoryStream::SaveToFile(const String& FileName) {
+  TFileStream file(FileName, fmCreate);
+  SaveToStream(&file);
+}
+
+TMemoryStream::~TMemoryStream() { std::free(Memory()); }
+
+void* TMemoryStream::Realloc(Int64& NewCapacity) {
+  constexpr Int64 kDelta = 8192;
+  if (NewCapacity > 0 && NewCapacity != Size()) NewCapacity = (NewCapacity + (kDelta - 1)) & ~(kDelta - 1);
+  if (NewCapacity == FCapacity) return Memory();
+  if (NewCapacity == 0) {
+    std::free(Memory());
+    return nullptr;
+  }
+  void* p = std::realloc(Memory(), static_cast<size_t>(NewCapacity));
+  if (p == nullptr) throw EOutOfMemory(msg::SOutOfMemory);
+  return p;
+}
+
+void TMemoryStream::SetCapacity(Int64 NewCapacity) {
+  void* p = Realloc(NewCapacity);
+  SetPointer(p, std::min(Size(), NewCapacity));
+  FCapacity = NewCapacity;
+}
+
+void TMemoryStream::SetSize(Int64 NewSize) {
+  if (NewSize < 0) throw EStreamError(u"Invalid stream size");
+  const Int64 old_position = FPosition;
+  SetCapacity(NewSize);
+  SetPointer(Memory(), NewSize);
+  if (old_position > NewSize) Seek(0, TSeekOrigin::soEnd);
+}
+
+void TMemoryStream::Clear() {
+  SetCapacity(0);
+  FPosition = 0;
+}
+
+Int64 TMemoryStream::Write(const void* Buffer, Int64 Count) {
+  if (FPosition < 0 || Count <= 0) return 0;
+  const Int64 end = FPosition + Count;
+  if (end > Size()) {
+    if (end > FCapacity) {
+      // Grow geometrically so that a stream written value by value stays linear.
+      Int64 want = std::max(end, FCapacity + FCapacity / 2);
+      void* p = Realloc(want);
+      SetPointer(p, Size());
+      FCapacity = want;
+    }
+    SetPointer(Memory(), end);
+  }
+  std::memcpy(static_cast<Byte*>(Memory()) + FPosition, Buffer, static_cast<size_t>(Count));
+  FPosition = end;
+  return Count;
+}
+
+void TMemoryStream::LoadFromStream(TStream* Stream) {
+  Stream->SetPosition(0);
+  const Int64 count = Stream->Size();
+  SetSize(count);
+  if (count != 0) Stream->ReadBuffer(Memory(), count);
+  FPosition = 0;
+}
+
+void TMemoryStream::LoadFromFile(const String& FileName) {
+  TFileStream file(FileName, fmOpenRead | fmShareDenyWrite);
+  LoadFromStream(&file);
+}
+
+TBytesStream::TBytesStream(const std::vector<Byte>& Bytes) {
+  if (!Bytes.empty()) WriteBuffer(Bytes.data(), static_cast<Int64>(Bytes.size()));
+  FPosition = 0;
+}
+
+std::vector<Byte> TBytesStream::Bytes() const {
+  const auto* p = static_cast<const Byte*>(Memory());
+  return std::vector<Byte>(p, p + const_cast<TBytesStream*>(this)->Size());
+}

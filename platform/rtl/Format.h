@@ -1,0 +1,51 @@
+// Format with the platform's semantics: %s %d %u %x %f %g %e %n %m, "%.nd" minimum digits, width and
+// precision, the "-" flag, "*" taken from the arguments, and argument indexes ("%0:s"). An argument of
+// the wrong kind for its conversion raises EConvertError, as the platform does.
+#pragma once
+
+#include <initializer_list>
+#include <string_view>
+
+#include "platform/rtl/String.h"
+
+// One argument of Format. Holds a view of a text argument: it lives only for the call.
+struct TVarRec {
+  enum class Kind { Integer, Int64, UInt64, Extended, Currency, Boolean, Char, WideString, AnsiString, Pointer };
+  Kind kind;
+  union {
+    std::int32_t i32;
+    Int64 i64;
+    UInt64 u64;
+    double d;
+    bool b;
+    char16_t ch;
+    const void* p;
+  };
+  std::u16string_view ws;
+  std::string_view as;
+
+  TVarRec(int v) : kind(Kind::Integer), i32(v) {}
+  TVarRec(unsigned v) : kind(Kind::Int64), i64(v) {}
+  TVarRec(long v) : kind(Kind::Int64), i64(v) {}
+  TVarRec(long long v) : kind(Kind::Int64), i64(v) {}
+  TVarRec(unsigned long v) : kind(Kind::UInt64), u64(v) {}
+  TVarRec(unsigned long long v) : kind(Kind::UInt64), u64(v) {}
+  TVarRec(double v) : kind(Kind::Extended), d(v) {}
+  TVarRec(bool v) : kind(Kind::Boolean), b(v) {}
+  TVarRec(char16_t v) : kind(Kind::Char), ch(v) {}
+  TVarRec(const String& v) : kind(Kind::WideString), p(nullptr), ws(v) {}
+  TVarRec(std::u16string_view v) : kind(Kind::WideString), p(nullptr), ws(v) {}
+  TVarRec(const char16_t* v) : kind(Kind::WideString), p(nullptr), ws(v) {}
+  // 8-bit text is taken to hold bytes of the system code page.
+  TVarRec(const AnsiString& v) : kind(Kind::AnsiString), p(nullptr), as(v) {}
+  TVarRec(const char* v) : kind(Kind::AnsiString), p(nullptr), as(v) {}
+  TVarRec(const void* v) : kind(Kind::Pointer), p(v) {}
+
+  static TVarRec FromCurrency(Int64 scaled) {
+    TVarRec r(scaled);
+    r.kind = Kind::Currency;
+    return r;
+  }
+};
+
+String Format(std::u16string_view Fmt, std::initializer_list<TVarRec> Args);
