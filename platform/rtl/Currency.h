@@ -1,4 +1,10 @@
 // Currency: a fixed-point number, the value times 10,000 in an Int64, as the platform keeps money.
+//
+// One rounding rule everywhere a value gains more than four decimals: round half to even (banker's
+// rounding) at the fourth decimal. From a double the value is multiplied by 10,000 in double precision
+// and that product rounded half to even, as the platform's 64-bit code does (so 0.00005 → 0,
+// 0.00015 → 0.0002, 0.00025 → 0.0002). Products and quotients of two currencies round the exact result
+// the same way. Text forms are in SysUtils.h (CurrToStr, StrToCurr).
 #pragma once
 
 #include "platform/rtl/String.h"
@@ -8,6 +14,31 @@ struct Currency {
 
   static constexpr Int64 kScale = 10000;
   static constexpr Currency FromScaled(Int64 scaled) { return Currency{scaled}; }
+  static constexpr Currency FromInt(Int64 units) { return Currency{units * kScale}; }
+  // Raises EInvalidOp "Invalid floating point operation" for NaN, infinities and values outside
+  // ±922337203685477.5807.
+  static Currency FromDouble(double value);
+  static bool TryFromDouble(double value, Currency& result);
+  double ToDouble() const { return static_cast<double>(Scaled) / kScale; }
+
   friend constexpr bool operator==(Currency a, Currency b) { return a.Scaled == b.Scaled; }
   friend constexpr auto operator<=>(Currency a, Currency b) { return a.Scaled <=> b.Scaled; }
+
+  // Arithmetic raises EOverflow "Floating point overflow" when a result leaves the Int64 range, and
+  // EZeroDivide "Floating point division by zero" on division by zero.
+  friend Currency operator+(Currency a, Currency b);
+  friend Currency operator-(Currency a, Currency b);
+  friend Currency operator-(Currency a);
+  friend Currency operator*(Currency a, Currency b);
+  friend Currency operator/(Currency a, Currency b);
+  Currency& operator+=(Currency b) { return *this = *this + b; }
+  Currency& operator-=(Currency b) { return *this = *this - b; }
+  Currency& operator*=(Currency b) { return *this = *this * b; }
+  Currency& operator/=(Currency b) { return *this = *this / b; }
 };
+static_assert(sizeof(Currency) == 8);
+
+inline Currency DoubleToCurr(double value) { return Currency::FromDouble(value); }
+inline double CurrToDouble(Currency value) { return value.ToDouble(); }
+// Rounds a double to four decimals by the Currency rule (half to even of value × 10,000).
+double RoundToCurrencyPlaces(double value);

@@ -58,6 +58,8 @@ VELLUM_DECLARE_EXCEPTION(EFCreateError, EFileStreamError)
 VELLUM_DECLARE_EXCEPTION(EFOpenError, EFileStreamError)
 VELLUM_DECLARE_EXCEPTION(EDatabaseError, Exception)
 VELLUM_DECLARE_EXCEPTION(EZipException, Exception)
+VELLUM_DECLARE_EXCEPTION(EBcdException, Exception)
+VELLUM_DECLARE_EXCEPTION(EBcdOverflowException, EBcdException)
 
 // The platform's fixed message texts that more than one module raises.
 namespace msg {
@@ -69,4 +71,23 @@ inline constexpr char16_t SListIndexError[] = u"List index out of bounds (%d)";
 inline constexpr char16_t SFCreateError[] = u"Cannot create file \"%s\"";
 inline constexpr char16_t SFOpenError[] = u"Cannot open file \"%s\"";
 inline constexpr char16_t SOutOfMemory[] = u"Out of memory";
+// Conversions (the '%s' of SInvalidFormat / SArgumentMissing is the whole format string).
+inline constexpr char16_t SInvalidFormat[] = u"Format '%s' invalid or incompatible with argument";
+inline constexpr char16_t SArgumentMissing[] = u"No argument for format '%s'";
+inline constexpr char16_t SInvalidInteger[] = u"'%s' is not a valid integer value";
+inline constexpr char16_t SInvalidFloat[] = u"'%s' is not a valid floating point value";
+inline constexpr char16_t SInvalidBoolean[] = u"'%s' is not a valid boolean value";
+inline constexpr char16_t SInvalidDate[] = u"'%s' is not a valid date";
+inline constexpr char16_t SInvalidTime[] = u"'%s' is not a valid time";
+inline constexpr char16_t SInvalidDateTime[] = u"'%s' is not a valid date and time";
+inline constexpr char16_t SDateEncodeError[] = u"Invalid argument to date encode";
+inline constexpr char16_t STimeEncodeError[] = u"Invalid argument to time encode";
+inline constexpr char16_t SInvalidTimeStamp[] = u"'%d.%d' is not a valid timestamp";
+inline constexpr char16_t SInvalidSQLTimeStamp[] = u"Invalid SQL date/time values";
+inline constexpr char16_t SBcdOverflow[] = u"BCD overflow";
+inline constexpr char16_t SInvalidBcdValue[] = u"%s is not a valid BCD value";
+// Arithmetic (SDivByZero, SZeroDivide and SInvalidOp are in Variant.h for now).
+inline constexpr char16_t SOverflow[] = u"Floating point overflow";
+inline constexpr char16_t SIntOverflow[] = u"Integer overflow";
+inline constexpr char16_t SRangeError[] = u"Range check error";
 }  // namespace msg
