@@ -31,6 +31,8 @@ unsigned GetOEMCodePage();
 unsigned ResolveCodePage(unsigned codePage);
 // True when ICU can open a converter for the page (936, 1252, 65001, 932, 949, 950, 125x, 437, 850, ...).
 bool IsValidCodePage(unsigned codePage);
+// True when bytes 0x00-0x7F are ASCII both ways (936, 125x, 65001, ...; not EBCDIC or UTF-7).
+bool IsAsciiCompatible(unsigned codePage = CP_ACP);
 // Longest character of the page in bytes: 1 for single-byte pages, 2 for 936/932/949/950, 4 for 65001.
 int MaxCharSize(unsigned codePage = CP_ACP);
 

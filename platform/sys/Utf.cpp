@@ -26,6 +26,12 @@ void AppendUtf8(std::string& out, char32_t c) {
 
 std::string Utf16ToUtf8(std::u16string_view text) {
   std::string out;
+  Utf16ToUtf8(text, out);
+  return out;
+}
+
+void Utf16ToUtf8(std::u16string_view text, std::string& out) {
+  out.clear();
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
     char32_t c = text[i];
@@ -37,11 +43,16 @@ std::string Utf16ToUtf8(std::u16string_view text) {
     }
     AppendUtf8(out, c);
   }
-  return out;
 }
 
 std::u16string Utf8ToUtf16(std::string_view text) {
   std::u16string out;
+  Utf8ToUtf16(text, out);
+  return out;
+}
+
+void Utf8ToUtf16(std::string_view text, std::u16string& out) {
+  out.clear();
   out.reserve(text.size());
   size_t i = 0;
   while (i < text.size()) {
@@ -73,7 +84,26 @@ std::u16string Utf8ToUtf16(std::string_view text) {
       out += static_cast<char16_t>(c);
     }
   }
-  return out;
+}
+
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t pos) {
+  const auto b = static_cast<unsigned char>(text[pos]);
+  std::size_t extra;
+  char32_t c;
+  if (b < 0x80) return 1;
+  if ((b & 0xE0) == 0xC0) { c = b & 0x1F; extra = 1; }
+  else if ((b & 0xF0) == 0xE0) { c = b & 0x0F; extra = 2; }
+  else if ((b & 0xF8) == 0xF0) { c = b & 0x07; extra = 3; }
+  else return 1;
+  if (pos + extra >= text.size()) return 1;
+  for (std::size_t k = 1; k <= extra; ++k) {
+    const auto t = static_cast<unsigned char>(text[pos + k]);
+    if ((t & 0xC0) != 0x80) return 1;
+    c = (c << 6) | (t & 0x3F);
+  }
+  const bool overlong = (extra == 1 && c < 0x80) || (extra == 2 && c < 0x800) || (extra == 3 && c < 0x10000);
+  if (overlong || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 1;
+  return extra + 1;
 }
 
 }  // namespace sys
