@@ -1,0 +1,242 @@
+#include "platform/engines/DataFile.h"
+
+#include <bit>
+#include <cstring>
+#include <string>
+
+#include "platform/rtl/Format.h"
+
+static_assert(std::endian::native == std::endian::little, "the data file stores native values as little-endian bytes");
+
+namespace {
+
+class TByteWriter {
+ public:
+  explicit TByteWriter(std::size_t Expected) { FBytes.reserve(Expected); }
+  void Put(const void* Data, std::size_t Size) {
+    const auto* p = static_cast<const std::uint8_t*>(Data);
+    FBytes.insert(FBytes.end(), p, p + Size);
+  }
+  template <class T>
+  void PutValue(T v) { Put(&v, sizeof v); }
+  const std::vector<std::uint8_t>& Bytes() const { return FBytes; }
+
+ private:
+  std::vector<std::uint8_t> FBytes;
+};
+
+class TByteReader {
+ public:
+  TByteReader(const std::uint8_t* Bytes, std::size_t Size) : FBytes(Bytes), FSize(Size) {}
+  std::size_t Remaining() const { return FSize - FPos; }
+  std::size_t Position() const { return FPos; }
+  const std::uint8_t* Take(std::size_t Count, const char* What) {
+    if (Count > Remaining()) Fail(std::string("the data ends inside ") + What);
+    const std::uint8_t* p = FBytes + FPos;
+    FPos += Count;
+    return p;
+  }
+  template <class T>
+  T Get(const char* What) {
+    T v;
+    std::memcpy(&v, Take(sizeof v, What), sizeof v);
+    return v;
+  }
+  [[noreturn]] static void Fail(const std::string& Why) {
+    throw EMemDataFileError(u"Invalid data file: " + Str(Why));
+  }
+
+ private:
+  const std::uint8_t* FBytes;
+  std::size_t FSize;
+  std::size_t FPos = 0;
+};
+
+std::size_t NativeTextLength(const std::uint8_t* p, std::size_t Max) {
+  std::size_t n = 0;
+  while (n < Max && p[n] != 0) ++n;
+  return n;
+}
+
+std::size_t NativeWideLength(const std::uint8_t* p, std::size_t Max) {
+  std::size_t n = 0;
+  while (n < Max && (p[2 * n] | p[2 * n + 1]) != 0) ++n;
+  return n;
+}
+
+}  // namespace
+
+void WriteDataFile(TStream& Stream, const TDataFileMagic& Magic, TRowStore& Store) {
+  const TRecordLayout& layout = Store.Layout();
+  const std::size_t rows = Store.Count();
+  if (rows > UINT32_MAX) throw EMemDataFileError(u"Too many rows for a data file");
+  TByteWriter w(kDataFileHeaderSize + 64 * layout.ColumnCount() + rows * layout.DataSize());
+  w.Put(Magic.data(), Magic.size());
+  w.PutValue<std::uint16_t>(kDataFileVersion);
+  w.PutValue<std::uint16_t>(0);
+  w.PutValue<std::uint32_t>(static_cast<std::uint32_t>(layout.ColumnCount()));
+  for (const TColumnDef& c : layout.Columns()) {
+    w.PutValue<std::uint16_t>(static_cast<std::uint16_t>(c.Name.size()));
+    w.Put(c.Name.data(), c.Name.size() * 2);
+    w.PutValue<std::uint16_t>(static_cast<std::uint16_t>(c.Type));
+    w.PutValue<std::int32_t>(c.Size);
+    w.PutValue<std::uint8_t>(c.Required ? 1 : 0);
+  }
+  w.PutValue<std::uint32_t>(static_cast<std::uint32_t>(rows));
+  const std::size_t columns = layout.ColumnCount();
+  std::vector<std::uint8_t> nulls(layout.NullBytes());
+  for (std::size_t r = 0; r < rows; ++r) {
+    const std::uint8_t* data = Store.Data(Store.IdAt(r));
+    std::memcpy(nulls.data(), data, nulls.size());
+    if (columns % 8 != 0) nulls.back() = static_cast<std::uint8_t>(nulls.back() & ((1u << (columns % 8)) - 1));
+    w.Put(nulls.data(), nulls.size());
+    for (std::size_t c = 0; c < columns; ++c) {
+      if (TRecordLayout::IsNull(data, c)) continue;
+      const TColumnLayout& l = layout.Column(c);
+      const std::uint8_t* v = data + l.Offset;
+      const auto size = static_cast<std::size_t>(layout.Columns()[c].Size);
+      switch (l.Storage) {
+        case TColumnStorage::Fixed:
+        case TColumnStorage::FixedBytes:
+          w.Put(v, l.NativeSize);
+          break;
+        case TColumnStorage::AnsiText: {
+          const std::size_t n = NativeTextLength(v, size);
+          w.PutValue<std::uint16_t>(static_cast<std::uint16_t>(n));
+          w.Put(v, n);
+          break;
+        }
+        case TColumnStorage::WideText: {
+          const std::size_t n = NativeWideLength(v, size);
+          w.PutValue<std::uint16_t>(static_cast<std::uint16_t>(n));
+          w.Put(v, n * 2);
+          break;
+        }
+        case TColumnStorage::VarBytes: {
+          std::uint16_t n;
+          std::memcpy(&n, v, 2);
+          if (n > size) n = static_cast<std::uint16_t>(size);
+          w.PutValue<std::uint16_t>(n);
+          w.Put(v + 2, n);
+          break;
+        }
+        case TColumnStorage::Blob: {
+          const TBlobHandle h = TRowStore::BlobHandleAt(data, l.Offset);
+          const std::vector<std::uint8_t>* bytes = Store.IsBlob(h) ? &Store.Blob(h) : nullptr;
+          const std::size_t n = bytes ? bytes->size() : 0;
+          if (n > UINT32_MAX) throw EMemDataFileError(u"A blob is too large for a data file");
+          w.PutValue<std::uint32_t>(static_cast<std::uint32_t>(n));
+          if (n) w.Put(bytes->data(), n);
+          break;
+        }
+      }
+    }
+  }
+  w.PutValue<std::uint32_t>(kDataFileEndMark);
+  Stream.WriteBuffer(w.Bytes().data(), static_cast<Int64>(w.Bytes().size()));
+}
+
+std::unique_ptr<TRowStore> ReadDataFile(const std::uint8_t* Bytes, std::size_t Size, const TDataFileMagic& Magic, std::size_t& Consumed) {
+  TByteReader r(Bytes, Size);
+  if (Size < Magic.size() || std::memcmp(Bytes, Magic.data(), Magic.size()) != 0)
+    TByteReader::Fail("it does not start with this engine's signature");
+  r.Take(Magic.size(), "the signature");
+  const auto version = r.Get<std::uint16_t>("the header");
+  if (version != kDataFileVersion) TByteReader::Fail("format version " + std::to_string(version) + " is not known");
+  if (r.Get<std::uint16_t>("the header") != 0) TByteReader::Fail("unknown header flags");
+  const auto column_count = r.Get<std::uint32_t>("the header");
+  if (column_count == 0 || column_count > kMaxDataFileColumns) TByteReader::Fail("column count " + std::to_string(column_count) + " is out of range");
+
+  std::vector<TColumnDef> columns;
+  columns.reserve(column_count);
+  for (std::uint32_t i = 0; i < column_count; ++i) {
+    const auto name_length = r.Get<std::uint16_t>("a column definition");
+    if (name_length == 0 || name_length > kMaxColumnNameLength) TByteReader::Fail("a column name length is out of range");
+    TColumnDef c;
+    c.Name.resize(name_length);
+    std::memcpy(c.Name.data(), r.Take(name_length * 2u, "a column name"), name_length * 2u);
+    c.Type = static_cast<TColumnType>(r.Get<std::uint16_t>("a column definition"));
+    c.Size = r.Get<std::int32_t>("a column definition");
+    const auto flags = r.Get<std::uint8_t>("a column definition");
+    if (flags > 1) TByteReader::Fail("unknown column flags");
+    c.Required = flags == 1;
+    TColumnStorage storage;
+    std::uint32_t native_size;
+    if (!DescribeColumn(c.Type, c.Size, storage, native_size))
+      TByteReader::Fail("column " + StringToUTF8(c.Name) + " has an unknown type or a size out of range");
+    columns.push_back(std::move(c));
+  }
+  const TRecordLayout layout(std::move(columns));
+  auto store = std::make_unique<TRowStore>(layout);
+
+  const auto row_count = r.Get<std::uint32_t>("the row count");
+  // Every row takes at least its null bitmap, so a count the bytes cannot hold is refused before the
+  // store reserves anything for it.
+  if (row_count > r.Remaining() / layout.NullBytes()) TByteReader::Fail("the row count exceeds the data");
+  store->Reserve(row_count);
+
+  const std::size_t ncols = layout.ColumnCount();
+  std::vector<std::uint8_t> record(layout.DataSize());
+  for (std::uint32_t row = 0; row < row_count; ++row) {
+    std::memset(record.data(), 0, record.size());
+    const std::uint8_t* nulls = r.Take(layout.NullBytes(), "a row");
+    if (ncols % 8 != 0 && (nulls[layout.NullBytes() - 1] >> (ncols % 8)) != 0) TByteReader::Fail("a row's null flags are damaged");
+    std::memcpy(record.data(), nulls, layout.NullBytes());
+    for (std::size_t c = 0; c < ncols; ++c) {
+      if (TRecordLayout::IsNull(record.data(), c)) continue;
+      const TColumnLayout& l = layout.Column(c);
+      std::uint8_t* v = record.data() + l.Offset;
+      const auto size = static_cast<std::size_t>(layout.Columns()[c].Size);
+      switch (l.Storage) {
+        case TColumnStorage::Fixed:
+        case TColumnStorage::FixedBytes:
+          std::memcpy(v, r.Take(l.NativeSize, "a value"), l.NativeSize);
+          break;
+        case TColumnStorage::AnsiText:
+        case TColumnStorage::VarBytes: {
+          const auto n = r.Get<std::uint16_t>("a value");
+          if (n > size) TByteReader::Fail("a value is longer than its column");
+          const std::uint8_t* p = r.Take(n, "a value");
+          if (l.Storage == TColumnStorage::VarBytes) {
+            std::memcpy(v, &n, 2);
+            v += 2;
+          }
+          std::memcpy(v, p, n);
+          break;
+        }
+        case TColumnStorage::WideText: {
+          const auto n = r.Get<std::uint16_t>("a value");
+          if (n > size) TByteReader::Fail("a value is longer than its column");
+          std::memcpy(v, r.Take(n * 2u, "a value"), n * 2u);
+          break;
+        }
+        case TColumnStorage::Blob: {
+          const auto n = r.Get<std::uint32_t>("a blob");
+          const std::uint8_t* p = r.Take(n, "a blob");
+          if (n > 0) {
+            const TBlobHandle h = store->NewBlob();
+            store->Blob(h).assign(p, p + n);
+            TRowStore::SetBlobHandleAt(record.data(), l.Offset, h);
+          }
+          break;
+        }
+      }
+    }
+    store->InsertRow(store->Count(), record.data());
+  }
+  if (r.Get<std::uint32_t>("the end mark") != kDataFileEndMark) TByteReader::Fail("the end mark is missing");
+  Consumed = r.Position();
+  return store;
+}
+
+std::unique_ptr<TRowStore> ReadDataFile(TStream& Stream, const TDataFileMagic& Magic) {
+  const Int64 start = Stream.Position();
+  const Int64 size = Stream.Size();
+  if (start < 0 || size < start) throw EMemDataFileError(u"Invalid data file: the stream has no readable data");
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size - start));
+  Stream.ReadBuffer(bytes.data(), static_cast<Int64>(bytes.size()));
+  std::size_t consumed = 0;
+  auto store = ReadDataFile(bytes.data(), bytes.size(), Magic, consumed);
+  Stream.SetPosition(start + static_cast<Int64>(consumed));
+  return store;
+}

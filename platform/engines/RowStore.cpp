@@ -1,0 +1,328 @@
+#include "platform/engines/RowStore.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/rtl/Exceptions.h"
+#include "platform/rtl/Format.h"
+
+namespace {
+
+std::uint32_t AlignUp(std::uint32_t Value, std::uint32_t Alignment) { return (Value + Alignment - 1) & ~(Alignment - 1); }
+
+std::uint32_t Load32(const std::uint8_t* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+void Store32(std::uint8_t* p, std::uint32_t v) { std::memcpy(p, &v, 4); }
+
+}  // namespace
+
+bool DescribeColumn(TColumnType Type, std::int32_t Size, TColumnStorage& Storage, std::uint32_t& NativeSize) {
+  const bool sized = Size >= 1 && Size <= kMaxColumnSize;
+  Storage = TColumnStorage::Fixed;
+  switch (Type) {
+    case TColumnType::ctShortint:
+    case TColumnType::ctByte:
+      NativeSize = 1;
+      return true;
+    case TColumnType::ctSmallint:
+    case TColumnType::ctWord:
+    case TColumnType::ctBoolean:
+      NativeSize = 2;
+      return true;
+    case TColumnType::ctInteger:
+    case TColumnType::ctAutoInc:
+    case TColumnType::ctLongWord:
+    case TColumnType::ctSingle:
+    case TColumnType::ctDate:
+    case TColumnType::ctTime:
+      NativeSize = 4;
+      return true;
+    case TColumnType::ctFloat:
+    case TColumnType::ctCurrency:
+    case TColumnType::ctDateTime:
+    case TColumnType::ctLargeint:
+      NativeSize = 8;
+      return true;
+    case TColumnType::ctTimeStamp:
+      NativeSize = 16;
+      return true;
+    case TColumnType::ctString:
+    case TColumnType::ctFixedChar:
+      Storage = TColumnStorage::AnsiText;
+      NativeSize = static_cast<std::uint32_t>(Size) + 1;
+      return sized;
+    case TColumnType::ctWideString:
+    case TColumnType::ctFixedWideChar:
+      Storage = TColumnStorage::WideText;
+      NativeSize = (static_cast<std::uint32_t>(Size) + 1) * 2;
+      return sized;
+    case TColumnType::ctBytes:
+      Storage = TColumnStorage::FixedBytes;
+      NativeSize = static_cast<std::uint32_t>(Size);
+      return sized;
+    case TColumnType::ctVarBytes:
+      Storage = TColumnStorage::VarBytes;
+      NativeSize = static_cast<std::uint32_t>(Size) + 2;
+      return sized;
+    case TColumnType::ctBlob:
+    case TColumnType::ctMemo:
+    case TColumnType::ctGraphic:
+    case TColumnType::ctWideMemo:
+      Storage = TColumnStorage::Blob;
+      NativeSize = sizeof(TBlobHandle);
+      return true;
+  }
+  return false;
+}
+
+TRecordLayout::TRecordLayout(std::vector<TColumnDef> Columns) : FColumns(std::move(Columns)) {
+  FNullBytes = static_cast<std::uint32_t>((FColumns.size() + 7) / 8);
+  std::uint32_t offset = FNullBytes;
+  FLayouts.reserve(FColumns.size());
+  for (std::size_t i = 0; i < FColumns.size(); ++i) {
+    const TColumnDef& c = FColumns[i];
+    TColumnLayout l;
+    if (!DescribeColumn(c.Type, c.Size, l.Storage, l.NativeSize))
+      throw EDatabaseError(Format(u"Field '%s' has a type or size the memory engine cannot hold", {c.Name}));
+    // Values that are read as numbers sit at their natural alignment; text and bytes need none.
+    const std::uint32_t align = l.Storage == TColumnStorage::Fixed ? std::min<std::uint32_t>(l.NativeSize, 8)
+                                : l.Storage == TColumnStorage::WideText || l.Storage == TColumnStorage::VarBytes ? 2
+                                : l.Storage == TColumnStorage::Blob ? 4
+                                                                    : 1;
+    offset = AlignUp(offset, align);
+    l.Offset = offset;
+    offset += l.NativeSize;
+    if (l.Storage == TColumnStorage::Blob) FBlobColumns.push_back(static_cast<std::uint32_t>(i));
+    FLayouts.push_back(l);
+  }
+  FDataSize = AlignUp(std::max<std::uint32_t>(offset, 1), 8);
+}
+
+void TRecordLayout::InitRecord(std::uint8_t* Data) const {
+  std::memset(Data, 0, FDataSize);
+  for (std::size_t i = 0; i < FColumns.size(); ++i) SetNull(Data, i, true);
+}
+
+// ---- gap list ----
+
+void TGapList::MoveGap(std::size_t Index) {
+  if (Index < FGapStart) {
+    const std::size_t n = FGapStart - Index;
+    std::memmove(&FItems[FGapEnd - n], &FItems[Index], n * sizeof(TRowId));
+    FGapStart -= n;
+    FGapEnd -= n;
+  } else if (Index > FGapStart) {
+    const std::size_t n = Index - FGapStart;
+    std::memmove(&FItems[FGapStart], &FItems[FGapEnd], n * sizeof(TRowId));
+    FGapStart += n;
+    FGapEnd += n;
+  }
+}
+
+void TGapList::Grow(std::size_t Needed) {
+  const std::size_t count = Count();
+  std::size_t capacity = std::max<std::size_t>(FItems.size() * 2, 64);
+  capacity = std::max(capacity, count + Needed);
+  std::vector<TRowId> items(capacity);
+  const std::size_t gap = capacity - count;
+  std::copy(FItems.begin(), FItems.begin() + static_cast<std::ptrdiff_t>(FGapStart), items.begin());
+  std::copy(FItems.begin() + static_cast<std::ptrdiff_t>(FGapEnd), FItems.end(),
+            items.begin() + static_cast<std::ptrdiff_t>(FGapStart + gap));
+  FItems.swap(items);
+  FGapEnd = FGapStart + gap;
+}
+
+void TGapList::Insert(std::size_t Index, TRowId Id) {
+  if (FGapStart == FGapEnd) Grow(1);
+  MoveGap(Index);
+  FItems[FGapStart++] = Id;
+}
+
+void TGapList::Erase(std::size_t Index) {
+  MoveGap(Index);
+  ++FGapEnd;
+}
+
+void TGapList::Clear() {
+  std::vector<TRowId>().swap(FItems);
+  FGapStart = FGapEnd = 0;
+}
+
+void TGapList::Reserve(std::size_t Wanted) {
+  const std::size_t gap = FGapEnd - FGapStart;
+  if (Wanted > Count() && Wanted - Count() > gap) Grow(Wanted - Count());
+}
+
+// ---- row store ----
+
+TRowStore::TRowStore(const TRecordLayout& Layout) : FLayout(Layout), FStride(kSlotHeader + Layout.DataSize()), FBlobs(1) {}
+
+void TRowStore::Reserve(std::size_t Rows) {
+  FOrder.Reserve(Rows);
+  const std::size_t slabs = (Rows + kRowsPerSlab - 1) / kRowsPerSlab;
+  FSlabs.reserve(slabs);
+}
+
+std::uint32_t TRowStore::SlotGeneration(TRowId Id) const { return Load32(Slot(Id)); }
+std::uint32_t TRowStore::SlotHint(TRowId Id) const { return Load32(Slot(Id) + 4); }
+void TRowStore::SetSlotHint(TRowId Id, std::size_t Index) { Store32(Slot(Id) + 4, static_cast<std::uint32_t>(Index)); }
+
+TRowId TRowStore::IdAt(std::size_t Index) {
+  const TRowId id = FOrder[Index];
+  SetSlotHint(id, Index);
+  return id;
+}
+
+bool TRowStore::IsLive(const TRowBookmark& Bookmark) const {
+  // A live slot has an odd generation: allocation and freeing each bump it.
+  return Bookmark.Id < FNextRow && (Bookmark.Generation & 1) != 0 && SlotGeneration(Bookmark.Id) == Bookmark.Generation;
+}
+
+std::size_t TRowStore::IndexOf(const TRowBookmark& Bookmark) {
+  if (!IsLive(Bookmark)) return npos;
+  const std::size_t count = Count();
+  const std::size_t hint = std::min<std::size_t>(SlotHint(Bookmark.Id), count - 1);
+  // Rows move only by inserts and deletes elsewhere, so the row is usually at or near its old place.
+  for (std::size_t d = 0; d < count; ++d) {
+    std::size_t found = npos;
+    if (hint >= d && FOrder[hint - d] == Bookmark.Id)
+      found = hint - d;
+    else if (hint + d < count && FOrder[hint + d] == Bookmark.Id)
+      found = hint + d;
+    else if (hint < d && hint + d >= count)
+      break;
+    if (found != npos) {
+      SetSlotHint(Bookmark.Id, found);
+      return found;
+    }
+  }
+  return npos;
+}
+
+TRowId TRowStore::AllocateRow() {
+  TRowId id;
+  if (!FFreeRows.empty()) {
+    id = FFreeRows.back();
+    FFreeRows.pop_back();
+  } else {
+    if (FNextRow == UINT32_MAX) throw EDatabaseError(u"The memory engine holds too many rows");
+    id = FNextRow;
+    if (id / kRowsPerSlab >= FSlabs.size()) FSlabs.push_back(std::make_unique<std::uint8_t[]>(kRowsPerSlab * FStride));
+    ++FNextRow;
+  }
+  std::uint8_t* slot = Slot(id);
+  Store32(slot, Load32(slot) + 1);
+  return id;
+}
+
+void TRowStore::FreeRow(TRowId Id) {
+  std::uint8_t* data = Slot(Id) + kSlotHeader;
+  for (std::uint32_t c : FLayout.BlobColumns()) FreeBlob(BlobHandleAt(data, FLayout.Column(c).Offset));
+  std::uint8_t* slot = Slot(Id);
+  Store32(slot, Load32(slot) + 1);
+  FFreeRows.push_back(Id);
+}
+
+TRowId TRowStore::InsertRow(std::size_t Index, const std::uint8_t* Source) {
+  if (Index > Count()) Index = Count();
+  const TRowId id = AllocateRow();
+  std::uint8_t* data = Slot(id) + kSlotHeader;
+  std::memcpy(data, Source, FLayout.DataSize());
+  for (std::uint32_t c : FLayout.BlobColumns()) {
+    const std::uint32_t offset = FLayout.Column(c).Offset;
+    SetBlobHandleAt(data, offset, AdoptBlob(BlobHandleAt(data, offset), 0));
+  }
+  try {
+    FOrder.Insert(Index, id);
+  } catch (...) {
+    FreeRow(id);
+    throw;
+  }
+  SetSlotHint(id, Index);
+  return id;
+}
+
+void TRowStore::UpdateRow(TRowId Id, const std::uint8_t* Source) {
+  std::uint8_t* data = Slot(Id) + kSlotHeader;
+  // The blob handles are settled first: a handle the row keeps must not be freed with the old ones.
+  for (std::uint32_t c : FLayout.BlobColumns()) {
+    const std::uint32_t offset = FLayout.Column(c).Offset;
+    const TBlobHandle old_handle = BlobHandleAt(data, offset);
+    const TBlobHandle new_handle = AdoptBlob(BlobHandleAt(Source, offset), old_handle);
+    if (old_handle != new_handle) FreeBlob(old_handle);
+    SetBlobHandleAt(data, offset, new_handle);
+  }
+  for (std::size_t c = 0; c < FLayout.ColumnCount(); ++c) {
+    const TColumnLayout& l = FLayout.Column(c);
+    if (l.Storage != TColumnStorage::Blob) std::memcpy(data + l.Offset, Source + l.Offset, l.NativeSize);
+  }
+  std::memcpy(data, Source, FLayout.NullBytes());
+}
+
+void TRowStore::DeleteAt(std::size_t Index) {
+  const TRowId id = FOrder[Index];
+  FOrder.Erase(Index);
+  FreeRow(id);
+}
+
+void TRowStore::Clear() {
+  FOrder.Clear();
+  FSlabs.clear();
+  FFreeRows.clear();
+  FNextRow = 0;
+  FBlobs.clear();
+  FBlobs.resize(1);
+  FFreeBlobs.clear();
+}
+
+TBlobHandle TRowStore::NewBlob() {
+  TBlobHandle h;
+  if (!FFreeBlobs.empty()) {
+    h = FFreeBlobs.back();
+    FFreeBlobs.pop_back();
+  } else {
+    if (FBlobs.size() >= UINT32_MAX) throw EDatabaseError(u"The memory engine holds too many blobs");
+    h = static_cast<TBlobHandle>(FBlobs.size());
+    FBlobs.emplace_back();
+  }
+  FBlobs[h].State = TBlobState::Pending;
+  return h;
+}
+
+TBlobHandle TRowStore::AdoptBlob(TBlobHandle Handle, TBlobHandle Current) {
+  if (Handle == Current) return Handle;
+  if (!IsBlob(Handle)) return 0;
+  if (FBlobs[Handle].State == TBlobState::Pending) {
+    FBlobs[Handle].State = TBlobState::Owned;
+    return Handle;
+  }
+  // Another row's blob: the new row gets its own copy so the two never free one blob twice.
+  const TBlobHandle copy = NewBlob();
+  FBlobs[copy].Bytes = FBlobs[Handle].Bytes;
+  FBlobs[copy].State = TBlobState::Owned;
+  return copy;
+}
+
+void TRowStore::FreeBlob(TBlobHandle Handle) {
+  if (!IsBlob(Handle)) return;
+  std::vector<std::uint8_t>().swap(FBlobs[Handle].Bytes);
+  FBlobs[Handle].State = TBlobState::Free;
+  FFreeBlobs.push_back(Handle);
+}
+
+void TRowStore::DiscardPending(std::uint8_t* Data) {
+  for (std::uint32_t c : FLayout.BlobColumns()) {
+    const std::uint32_t offset = FLayout.Column(c).Offset;
+    const TBlobHandle h = BlobHandleAt(Data, offset);
+    if (IsBlob(h) && FBlobs[h].State == TBlobState::Pending) {
+      FreeBlob(h);
+      SetBlobHandleAt(Data, offset, 0);
+    }
+  }
+}
+
+TBlobHandle TRowStore::BlobHandleAt(const std::uint8_t* Data, std::uint32_t Offset) { return Load32(Data + Offset); }
+void TRowStore::SetBlobHandleAt(std::uint8_t* Data, std::uint32_t Offset, TBlobHandle Handle) { Store32(Data + Offset, Handle); }

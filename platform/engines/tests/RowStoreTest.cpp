@@ -1,0 +1,162 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "platform/engines/RowStore.h"
+#include "platform/rtl/Exceptions.h"
+
+namespace {
+
+TRecordLayout IntAndMemo() {
+  return TRecordLayout({{u"A", TColumnType::ctInteger, 0, false}, {u"M", TColumnType::ctWideMemo, 0, false}});
+}
+
+std::vector<std::uint8_t> Record(const TRecordLayout& layout, std::int32_t a) {
+  std::vector<std::uint8_t> r(layout.DataSize());
+  layout.InitRecord(r.data());
+  std::memcpy(r.data() + layout.Column(0).Offset, &a, 4);
+  TRecordLayout::SetNull(r.data(), 0, false);
+  return r;
+}
+
+std::int32_t ValueAt(TRowStore& s, std::size_t index) {
+  std::int32_t v;
+  std::memcpy(&v, s.Data(s.IdAt(index)) + s.Layout().Column(0).Offset, 4);
+  return v;
+}
+
+std::vector<std::int32_t> Values(TRowStore& s) {
+  std::vector<std::int32_t> out;
+  for (std::size_t i = 0; i < s.Count(); ++i) out.push_back(ValueAt(s, i));
+  return out;
+}
+
+TEST(RowStoreTest, InsertsLandBeforeTheGivenPosition) {
+  struct Step {
+    std::size_t Index;
+    std::int32_t Value;
+  };
+  struct Case {
+    const char* What;
+    std::vector<Step> Steps;
+    std::vector<std::int32_t> Expected;
+  };
+  const Case cases[] = {
+      {"append", {{0, 1}, {1, 2}, {2, 3}}, {1, 2, 3}},
+      {"insert at the front", {{0, 1}, {0, 2}, {0, 3}}, {3, 2, 1}},
+      {"insert before the last posted row", {{0, 1}, {1, 2}, {1, 3}, {1, 4}}, {1, 4, 3, 2}},
+      {"mixed places move the gap both ways", {{0, 1}, {1, 2}, {0, 3}, {3, 4}, {2, 5}}, {3, 1, 5, 2, 4}},
+      {"past the end appends", {{0, 1}, {9, 2}}, {1, 2}},
+  };
+  const TRecordLayout layout = IntAndMemo();
+  for (const Case& c : cases) {
+    TRowStore s(layout);
+    for (const Step& step : c.Steps) s.InsertRow(step.Index, Record(layout, step.Value).data());
+    EXPECT_EQ(Values(s), c.Expected) << c.What;
+  }
+}
+
+TEST(RowStoreTest, DeletingTheFirstRowUntilEmptyKeepsTheRest) {
+  const TRecordLayout layout = IntAndMemo();
+  TRowStore s(layout);
+  for (int i = 0; i < 5000; ++i) s.InsertRow(s.Count(), Record(layout, i).data());
+  for (int i = 0; i < 4990; ++i) s.DeleteAt(0);
+  EXPECT_EQ(Values(s), (std::vector<std::int32_t>{4990, 4991, 4992, 4993, 4994, 4995, 4996, 4997, 4998, 4999}));
+  while (s.Count() > 0) s.DeleteAt(0);
+  // Freed slots are reused for new rows.
+  s.InsertRow(0, Record(layout, 7).data());
+  EXPECT_EQ(Values(s), (std::vector<std::int32_t>{7}));
+}
+
+TEST(RowStoreTest, BookmarksFindTheirRowAfterOtherRowsMoveAndGoStaleOnDelete) {
+  const TRecordLayout layout = IntAndMemo();
+  TRowStore s(layout);
+  std::vector<TRowBookmark> marks;
+  for (int i = 0; i < 100; ++i) marks.push_back(s.BookmarkOf(s.InsertRow(s.Count(), Record(layout, i).data())));
+  for (int i = 0; i < 30; ++i) s.InsertRow(0, Record(layout, -i).data());  // every old row moves by 30
+  s.DeleteAt(30 + 10);                                                    // the row of value 10
+  EXPECT_EQ(s.IndexOf(marks[0]), 30u);
+  EXPECT_EQ(s.IndexOf(marks[99]), 128u);
+  EXPECT_EQ(s.IndexOf(marks[10]), TRowStore::npos);
+  EXPECT_FALSE(s.IsLive(marks[10]));
+  // The freed slot is reused, but the old bookmark stays stale.
+  const TRowId reused = s.InsertRow(0, Record(layout, 500).data());
+  EXPECT_EQ(reused, marks[10].Id);
+  EXPECT_EQ(s.IndexOf(marks[10]), TRowStore::npos);
+  EXPECT_EQ(s.IndexOf(s.BookmarkOf(reused)), 0u);
+  EXPECT_EQ(s.IndexOf(TRowBookmark{99999, 1}), TRowStore::npos);
+}
+
+TEST(RowStoreTest, BlobsBelongToOneRowAndPendingOnesCanBeDiscarded) {
+  const TRecordLayout layout = IntAndMemo();
+  const std::uint32_t memo = layout.Column(1).Offset;
+  TRowStore s(layout);
+
+  std::vector<std::uint8_t> r = Record(layout, 1);
+  TBlobHandle h = s.NewBlob();
+  s.Blob(h) = {1, 2, 3};
+  TRowStore::SetBlobHandleAt(r.data(), memo, h);
+  TRecordLayout::SetNull(r.data(), 1, false);
+  const TRowId first = s.InsertRow(0, r.data());
+  EXPECT_EQ(TRowStore::BlobHandleAt(s.Data(first), memo), h);  // the pending blob was adopted
+
+  // Posting the same buffer again makes a second row with its own copy.
+  const TRowId second = s.InsertRow(1, r.data());
+  const TBlobHandle h2 = TRowStore::BlobHandleAt(s.Data(second), memo);
+  EXPECT_NE(h2, h);
+  EXPECT_EQ(s.Blob(h2), (std::vector<std::uint8_t>{1, 2, 3}));
+  EXPECT_EQ(s.LiveBlobCount(), 2u);
+
+  // An edit that replaces the blob frees the old one; one that keeps it frees nothing.
+  std::vector<std::uint8_t> edit(s.Data(first), s.Data(first) + layout.DataSize());
+  s.UpdateRow(first, edit.data());
+  EXPECT_EQ(s.LiveBlobCount(), 2u);
+  const TBlobHandle fresh = s.NewBlob();
+  s.Blob(fresh) = {9};
+  TRowStore::SetBlobHandleAt(edit.data(), memo, fresh);
+  s.UpdateRow(first, edit.data());
+  EXPECT_EQ(s.LiveBlobCount(), 2u);
+  EXPECT_EQ(s.Blob(TRowStore::BlobHandleAt(s.Data(first), memo)), (std::vector<std::uint8_t>{9}));
+
+  // A cancelled buffer gives its pending blob back and keeps its owned ones.
+  std::vector<std::uint8_t> cancelled(s.Data(second), s.Data(second) + layout.DataSize());
+  s.DiscardPending(cancelled.data());
+  EXPECT_EQ(s.LiveBlobCount(), 2u);
+  TRowStore::SetBlobHandleAt(cancelled.data(), memo, s.NewBlob());
+  EXPECT_EQ(s.LiveBlobCount(), 3u);
+  s.DiscardPending(cancelled.data());
+  EXPECT_EQ(s.LiveBlobCount(), 2u);
+
+  s.DeleteAt(0);
+  EXPECT_EQ(s.LiveBlobCount(), 1u);
+  s.Clear();
+  EXPECT_EQ(s.LiveBlobCount(), 0u);
+  EXPECT_EQ(s.Count(), 0u);
+}
+
+TEST(RecordLayoutTest, NativeSizesAndRefusedColumns) {
+  struct Case {
+    TColumnType Type;
+    std::int32_t Size;
+    bool Ok;
+    std::uint32_t NativeSize;
+  };
+  const Case cases[] = {
+      {TColumnType::ctInteger, 0, true, 4},     {TColumnType::ctBoolean, 0, true, 2},   {TColumnType::ctFloat, 0, true, 8},
+      {TColumnType::ctDateTime, 0, true, 8},    {TColumnType::ctString, 10, true, 11},  {TColumnType::ctWideString, 20, true, 42},
+      {TColumnType::ctVarBytes, 5, true, 7},    {TColumnType::ctBytes, 5, true, 5},     {TColumnType::ctWideMemo, 0, true, 4},
+      {TColumnType::ctTimeStamp, 0, true, 16},  {TColumnType::ctString, 0, false, 0},  {TColumnType::ctWideString, -1, false, 0},
+      {TColumnType::ctString, 70000, false, 0}, {static_cast<TColumnType>(999), 0, false, 0},
+  };
+  for (const Case& c : cases) {
+    TColumnStorage storage;
+    std::uint32_t native = 0;
+    EXPECT_EQ(DescribeColumn(c.Type, c.Size, storage, native), c.Ok) << static_cast<int>(c.Type);
+    if (c.Ok) {
+      EXPECT_EQ(native, c.NativeSize) << static_cast<int>(c.Type);
+    }
+  }
+  EXPECT_THROW(TRecordLayout({{u"S", TColumnType::ctString, 0, false}}), EDatabaseError);
+}
+
+}  // namespace
