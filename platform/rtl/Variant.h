@@ -97,6 +97,9 @@ inline constexpr char16_t SVarArrayLocked[] = u"Variant or safe array is locked"
 inline constexpr char16_t SVarNotArray[] = u"Variant is not an array";
 inline constexpr char16_t SVarBadType[] = u"Invalid variant type";
 inline constexpr char16_t SVarInvalid[] = u"Invalid argument";
+inline constexpr char16_t SDivByZero[] = u"Division by zero";
+inline constexpr char16_t SZeroDivide[] = u"Floating point division by zero";
+inline constexpr char16_t SInvalidOp[] = u"Invalid floating point operation";
 }  // namespace msg
 
 class Variant;
@@ -125,7 +128,9 @@ class Variant {
   }
   Variant& operator=(const Variant& other);
   Variant& operator=(Variant&& other) noexcept;
-  ~Variant() { if (FType >= varOleStr) Release(); }
+  ~Variant() {
+    if (HasPayload()) Release();
+  }
 
   // The kind follows the C++ type: short → Smallint, signed char → ShortInt, unsigned char → Byte,
   // unsigned short → Word, int → Integer, unsigned → LongWord, long / long long → Int64, unsigned long /
@@ -236,6 +241,9 @@ class Variant {
     if (FType != t) ThrowCast(t);
   }
   [[noreturn]] void ThrowCast(TVarType to) const;
+  // Texts, arrays and the custom kinds own (or share) a heap payload; every code from varString up is
+  // one of them.
+  bool HasPayload() const noexcept { return FType == varOleStr || FType >= varString; }
   void Release() noexcept;
 
   TVarType FType;

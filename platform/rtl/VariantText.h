@@ -1,0 +1,80 @@
+// The text, date and decimal arithmetic under Variant's conversions: numbers and dates to and from text
+// with the process-wide format settings, SQL time stamps to and from date-times, and an exact decimal
+// for FMT BCD values and for currency read from text. Internal to Variant; every operation reports a
+// bad input by returning false, so Variant can raise its own error with both kind names.
+#pragma once
+
+#include <string>
+
+#include "platform/rtl/Bcd.h"
+#include "platform/rtl/DateTime.h"
+#include "platform/rtl/String.h"
+
+namespace variant_text {
+
+// ---- floats and scaled integers ---------------------------------------------------------------------
+// The platform's general float text: `precision` significant digits, trailing zeros dropped, exponent
+// form ("1.5E20", "1E-5") when the exponent is below -4 or not below the precision.
+String FloatToText(double value, int precision);
+// Blanks around the number are allowed; the decimal separator is the format settings' one; an exponent
+// may follow. Rejects everything else (no "INF"/"NAN", no thousands separators).
+bool TryTextToFloat(std::u16string_view text, double& value);
+// `scaled` / 10^places with trailing fractional zeros dropped ("1.5", "-2").
+String ScaledToText(Int64 scaled, int places);
+
+// ---- dates ------------------------------------------------------------------------------------------
+// Days from 1899-12-30 for a valid civil date (year 1..9999).
+bool TryEncodeDate(int year, int month, int day, double& serial);
+bool TryEncodeTime(int hour, int minute, int second, int ms, double& fraction);
+struct DateParts {
+  int Year = 0, Month = 0, Day = 0, Hour = 0, Minute = 0, Second = 0, Millisecond = 0, DayOfWeek = 0;
+};
+// Milliseconds rounded to nearest; a time that rounds up to midnight moves to the next day.
+bool TryDecodeDateTime(double value, DateParts& parts);
+// The platform's "c" form: short date, then the long time unless the time is exactly midnight.
+String DateTimeToText(double value);
+// Date, time, or date and time as the format settings write them (date order from ShortDateFormat,
+// DateSeparator, TimeSeparator, optional seconds and milliseconds, optional AM/PM). ISO dates
+// "yyyy-mm-dd" with an optional "T" before the time are read as well.
+bool TryTextToDateTime(std::u16string_view text, double& value);
+
+bool TryTimeStampToDateTime(const TSQLTimeStamp& ts, double& value);
+bool TryTimeStampOffsetToDateTime(const TSQLTimeStampOffset& ts, double& value);
+bool TryDateTimeToTimeStamp(double value, TSQLTimeStamp& ts);
+// The date-time text, followed by " +hh:mm" for a stamp with offset.
+bool TryTimeStampToText(const TSQLTimeStamp& ts, String& text);
+bool TryTimeStampOffsetToText(const TSQLTimeStampOffset& ts, String& text);
+// A date-time text with an optional trailing "+hh:mm" / "-hh:mm".
+bool TryTextToTimeStampOffset(std::u16string_view text, TSQLTimeStampOffset& ts);
+// The moment in UTC milliseconds from 0001-01-01, for ordering stamps of different offsets.
+bool TimeStampOffsetToUtcMs(const TSQLTimeStampOffset& ts, Int64& ms);
+
+// ---- exact decimals ---------------------------------------------------------------------------------
+// Digits × 10^-Scale. Normal form: no leading zeros, no trailing fractional zeros, zero is "" and not
+// negative.
+struct Decimal {
+  bool Negative = false;
+  std::string Digits;  // '0'..'9', most significant first
+  int Scale = 0;
+};
+
+// useSettings: the decimal separator of the format settings, else '.'.
+bool ParseDecimal(std::u16string_view text, Decimal& value, bool useSettings);
+String DecimalToText(const Decimal& value);
+Decimal DecimalFromScaled(Int64 scaled, int places);
+Decimal DecimalFromUInt64(UInt64 value);
+// Shortest text that reads back as the same double.
+Decimal DecimalFromDouble(double value);
+double DecimalToDouble(const Decimal& value);
+// Rounds to `places` (ties to even); false when it does not fit an Int64.
+bool DecimalToScaled(const Decimal& value, int places, Int64& scaled);
+// Validates the record (precision up to 64, places up to the precision, every nibble a digit).
+bool DecimalFromBcd(const TBcd& bcd, Decimal& value);
+// Rounds excess decimals away (64 digits at most, 63 places); false when the integer part is too long.
+bool DecimalToBcd(const Decimal& value, TBcd& bcd);
+int CompareDecimals(const Decimal& a, const Decimal& b);
+Decimal AddDecimals(const Decimal& a, const Decimal& b);
+Decimal SubDecimals(const Decimal& a, const Decimal& b);
+Decimal MulDecimals(const Decimal& a, const Decimal& b);
+
+}  // namespace variant_text
