@@ -2,8 +2,26 @@
 
 #include <algorithm>
 
+#include "platform/classes/Properties.h"
 #include "platform/rtl/Format.h"
 #include "platform/rtl/SysUtils.h"
+
+const TPropList& TPersistent::PropList() const {
+  static const TPropList kNone;
+  return kNone;
+}
+
+void TPersistent::DefineProperties(TFiler*) {}
+
+const TPropList& TComponent::PropList() const {
+  static const TPropList kList = TPropListBuilder<TComponent>()
+                                     .Integer(u"Tag", [](const TComponent& c) { return static_cast<Int64>(c.Tag); },
+                                              [](TComponent& c, Int64 v) { c.Tag = static_cast<std::intptr_t>(v); }, 0)
+                                     .Build();
+  return kList;
+}
+
+void TComponent::GetChildren(const TGetChildProc&, TComponent*) {}
 
 void TPersistent::Assign(const TPersistent* Source) {
   if (Source != nullptr) {
@@ -33,7 +51,7 @@ TComponent::TComponent(TComponent* AOwner) {
 }
 
 TComponent::~TComponent() {
-  FComponentState |= csDestroying;
+  Destroying();
   // Tell everyone who asked, then let go of our own components before leaving the owner.
   while (!FFreeNotifies.empty()) {
     TComponent* other = FFreeNotifies.back();
@@ -140,6 +158,18 @@ void TComponent::Notification(TComponent* AComponent, TOperation Operation) {
     auto& list = FFreeNotifies;
     list.erase(std::remove(list.begin(), list.end(), AComponent), list.end());
   }
+  // By index: a notified component may free siblings (or itself) while it hears the news.
+  for (size_t i = FComponents.size(); i-- > 0;) {
+    if (i >= FComponents.size()) continue;
+    TComponent* c = FComponents[i];
+    if (c != AComponent) c->Notification(AComponent, Operation);
+  }
+}
+
+void TComponent::Destroying() {
+  if (HasState(csDestroying)) return;
+  FComponentState |= csDestroying;
+  for (TComponent* c : FComponents) c->Destroying();
 }
 
 void TComponent::SetState(TComponentStateFlag flag, bool on) {

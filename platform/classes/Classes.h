@@ -14,6 +14,10 @@
 
 class TPersistent;
 class TComponent;
+class TFiler;
+class TReader;
+class TWriter;
+class TPropList;
 
 // The root of the platform's classes. ClassName is what the platform's class references are named by
 // (data file names, dispatch by class, the class registry); VELLUM_CLASS supplies it.
@@ -48,6 +52,13 @@ class TPersistent : public TObject {
   virtual void Assign(const TPersistent* Source);
   virtual TPersistent* GetOwner() const { return nullptr; }
 
+  // Component streaming. PropList is the class's table of streamed ("published") properties, standing
+  // in for language reflection: a class that streams properties returns a function-local static list
+  // built from its base's list (Properties.h). DefineProperties adds properties whose data the class
+  // writes and reads itself (TFiler::DefineProperty / DefineBinaryProperty).
+  virtual const TPropList& PropList() const;
+  virtual void DefineProperties(TFiler* Filer);
+
  protected:
   virtual void AssignTo(TPersistent* Dest) const;
 };
@@ -73,6 +84,11 @@ using TComponentState = std::uint32_t;
 // and a component freed first detaches itself from its owner, so neither frees the other twice.
 // Components are made with `new T(owner)`; one made without an owner belongs to whoever holds it
 // (a std::unique_ptr).
+//
+// Destruction order trap: ~TComponent frees the owned components only after the derived destructors
+// have run, so a child that calls back into its owner while it goes would meet a half-destroyed
+// object. A class whose children talk to it on the way out calls Destroying() and DestroyComponents()
+// at the start of its own destructor.
 class TComponent : public TPersistent {
   VELLUM_CLASS(TComponent)
  public:
@@ -96,6 +112,11 @@ class TComponent : public TPersistent {
   void RemoveComponent(TComponent* AComponent);
   void DestroyComponents();
 
+  // Marks this component and everything it owns csDestroying, so that code reached during the teardown
+  // can tell (and skip work that would touch what is going away). ~TComponent calls it; derived
+  // destructors may call it earlier.
+  void Destroying();
+
   // The component will hear of AComponent's destruction through Notification(opRemove).
   void FreeNotification(TComponent* AComponent);
   void RemoveFreeNotification(TComponent* AComponent);
@@ -106,9 +127,28 @@ class TComponent : public TPersistent {
 
   std::intptr_t Tag = 0;
 
+  // Called on every component a reader created or filled, after the whole stream was read: clears
+  // csLoading. Overrides finish their set-up here (they call the base).
   virtual void Loaded();
 
+  // ---- component streaming hooks (ComponentStreaming.h) ----
+  const TPropList& PropList() const override;  // Tag (default 0)
+  using TGetChildProc = std::function<void(TComponent*)>;
+  // The components written as this one's children, in order; the default has none.
+  virtual void GetChildren(const TGetChildProc& Proc, TComponent* Root);
+  // Owner of the children a reader creates for this component (nullptr: the reader's root).
+  virtual TComponent* GetChildOwner() { return nullptr; }
+  // What a reader offers the children as their parent while they are read.
+  virtual TComponent* GetChildParent() { return this; }
+  virtual TComponent* GetParentComponent() const { return nullptr; }
+  virtual bool HasParent() const { return false; }
+  virtual void SetParentComponent(TComponent*) {}
+  // Reads the properties and children of this component; overrides install reader hooks around the base.
+  virtual void ReadState(TReader* Reader);
+  virtual void WriteState(TWriter* Writer);
+
  protected:
+  // The default tells every owned component too (siblings hear of each other's arrival and removal).
   virtual void Notification(TComponent* AComponent, TOperation Operation);
   virtual void ValidateRename(TComponent* AComponent, const String& CurName, const String& NewName);
 

@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "platform/rtl/Format.h"
+#include "platform/sys/CodePage.h"
 
 namespace {
 std::string OsName(const String& name) { return StringToUTF8(name); }
@@ -43,34 +44,92 @@ Int64 THandleStream::Write(const void* Buffer, Int64 Count) {
 
 Int64 THandleStream::Seek(Int64 Offset, TSeekOrigin Origin) {
   const int whence = Origin == TSeekOrigin::soBeginning ? SEEK_SET : Origin == TSeekOrigin::soCurrent ? SEEK_CUR : SEEK_END;
-  return ::lseek(FHandle, Offset, whence);
+  const off_t pos = ::lseek(FHandle, Offset, whence);
+  if (pos < 0) throw EStreamError(u"Invalid stream position");
+  return pos;
 }
 
 void THandleStream::SetSize(Int64 NewSize) {
-  if (::ftruncate(FHandle, NewSize) != 0) throw EStreamError(u"Stream size cannot be changed");
+  if (NewSize < 0 || ::ftruncate(FHandle, NewSize) != 0) throw EStreamError(u"Stream size cannot be changed");
   if (Position() > NewSize) Seek(0, TSeekOrigin::soEnd);
 }
 
+namespace {
+// The lock bytes of the share-mode emulation, far past any real end of file.
+constexpr off_t kLockBase = off_t{1} << 62;
+enum LockSlot : off_t { kHasRead = 0, kHasWrite = 1, kDeniesRead = 2, kDeniesWrite = 3 };
+
+bool SlotHeld(int fd, LockSlot slot) {
+  struct flock probe {};
+  probe.l_type = F_WRLCK;
+  probe.l_whence = SEEK_SET;
+  probe.l_start = kLockBase + slot;
+  probe.l_len = 1;
+  if (::fcntl(fd, F_OFD_GETLK, &probe) != 0) return false;
+  return probe.l_type != F_UNLCK;
+}
+
+void HoldSlot(int fd, LockSlot slot) {
+  struct flock lock {};
+  lock.l_type = F_RDLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = kLockBase + slot;
+  lock.l_len = 1;
+  ::fcntl(fd, F_OFD_SETLK, &lock);
+}
+
+// Checks the opens already held against this one and, when they agree, records this one's access and
+// share mode. False when the file is in use in a conflicting way.
+bool AcquireShare(int fd, bool read, bool write, Word share) {
+  const bool deny_read = share == fmShareExclusive || share == fmShareDenyRead;
+  const bool deny_write = share == fmShareExclusive || share == fmShareDenyWrite;
+  if ((read && SlotHeld(fd, kDeniesRead)) || (write && SlotHeld(fd, kDeniesWrite)) ||
+      (deny_read && SlotHeld(fd, kHasRead)) || (deny_write && SlotHeld(fd, kHasWrite)))
+    return false;
+  if (read) HoldSlot(fd, kHasRead);
+  if (write) HoldSlot(fd, kHasWrite);
+  if (deny_read) HoldSlot(fd, kDeniesRead);
+  if (deny_write) HoldSlot(fd, kDeniesWrite);
+  return true;
+}
+
+String OsErrorText(int error) { return UTF8ToString(std::strerror(error)); }
+}  // namespace
+
+TFileStream::TFileStream(const AnsiString& AFileName, Word Mode)
+    : TFileStream(sys::AnsiToUtf16(AFileName, sys::CP_ACP), Mode) {}
+
 TFileStream::TFileStream(const String& AFileName, Word Mode) : THandleStream(-1), FFileName(AFileName) {
   const std::string name = OsName(AFileName);
-  if (Mode == fmCreate || (Mode & 0xFF00) == fmCreate) {
-    FHandle = ::open(name.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (FHandle < 0) throw EFCreateError(Format(u"Cannot create file \"%s\". %s", {AFileName, UTF8ToString(std::strerror(errno))}));
-    return;
+  const bool create = (Mode & 0xFF00) == fmCreate;
+  const int access = create ? fmOpenReadWrite : Mode & 3;
+  const Word share = static_cast<Word>(Mode & 0xF0);
+  // Write-only opens are made read-write where the file allows it: the share locks need a readable
+  // descriptor.
+  int flags = access == fmOpenReadWrite || access == fmOpenWrite ? O_RDWR : O_RDONLY;
+  if (create) flags |= O_CREAT;
+  FHandle = ::open(name.c_str(), flags | O_CLOEXEC, 0644);
+  if (FHandle < 0 && access == fmOpenWrite && errno == EACCES) FHandle = ::open(name.c_str(), O_WRONLY | O_CLOEXEC);
+  if (FHandle < 0) {
+    const int error = errno;
+    if (create) throw EFCreateError(Format(u"Cannot create file \"%s\". %s", {AFileName, OsErrorText(error)}));
+    throw EFOpenError(Format(u"Cannot open file \"%s\". %s", {AFileName, OsErrorText(error)}));
   }
-  const int access = Mode & 3;
-  const int flags = access == fmOpenWrite ? O_WRONLY : access == fmOpenReadWrite ? O_RDWR : O_RDONLY;
-  FHandle = ::open(name.c_str(), flags | O_CLOEXEC);
-  if (FHandle < 0) throw EFOpenError(Format(u"Cannot open file \"%s\". %s", {AFileName, UTF8ToString(std::strerror(errno))}));
-  const int share = Mode & 0xF0;
-  // Advisory locks stand in for share modes: readers that deny writing share the file among themselves.
-  if (share == fmShareExclusive || share == fmShareDenyWrite || share == fmShareDenyRead) {
-    const int lock = (share == fmShareDenyWrite && access == fmOpenRead) ? LOCK_SH : LOCK_EX;
-    if (::flock(FHandle, lock | LOCK_NB) != 0) {
-      ::close(FHandle);
-      FHandle = -1;
-      throw EFOpenError(Format(u"Cannot open file \"%s\". The file is in use by another process", {AFileName}));
-    }
+  const bool read = access != fmOpenWrite;
+  const bool write = access != fmOpenRead;
+  if (!AcquireShare(FHandle, read, write, share)) {
+    ::close(FHandle);
+    FHandle = -1;
+    const String text = Format(u"The process cannot access the file \"%s\" because it is being used by another process", {AFileName});
+    if (create) throw EFCreateError(Format(u"Cannot create file \"%s\". %s", {AFileName, text}));
+    throw EFOpenError(Format(u"Cannot open file \"%s\". %s", {AFileName, text}));
+  }
+  // Truncate only once the share check passed: a file another stream protects must not lose its data.
+  if (create && ::ftruncate(FHandle, 0) != 0) {
+    const int error = errno;
+    ::close(FHandle);
+    FHandle = -1;
+    throw EFCreateError(Format(u"Cannot create file \"%s\". %s", {AFileName, OsErrorText(error)}));
   }
 }
 

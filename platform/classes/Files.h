@@ -29,10 +29,20 @@ class THandleStream : public TStream {
 
 // fmCreate replaces the file; fmOpenRead with fmShareDenyWrite keeps other writers out while it is open.
 // Failures raise EFCreateError / EFOpenError naming the file.
+//
+// Share modes are kept among the file streams of all processes on this machine: each open holds shared
+// byte-range locks (open-file-description locks, far past the end of the file) that say "has read
+// access", "has write access", "denies read", "denies write", and an open is refused when it conflicts
+// with one already held. fmShareCompat (0) denies nothing. Other programs that take no such locks are
+// not kept out.
+inline constexpr Word fmShareCompat = 0x0000;
+
 class TFileStream : public THandleStream {
   VELLUM_CLASS(TFileStream)
  public:
   TFileStream(const String& AFileName, Word Mode);
+  // An 8-bit name holds bytes of the system code page; it is decoded before it goes to the OS.
+  TFileStream(const AnsiString& AFileName, Word Mode);
   ~TFileStream() override;
   const String& FileName() const { return FFileName; }
 

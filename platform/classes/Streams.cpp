@@ -1,6 +1,7 @@
 #include "platform/classes/Streams.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -24,6 +25,7 @@ void TStream::WriteBuffer(const void* Buffer, Int64 Count) {
 }
 
 Int64 TStream::CopyFrom(TStream* Source, Int64 Count) {
+  if (Source == nullptr || Count < 0) throw EReadError(msg::SReadError);
   if (Count == 0) {
     Source->SetPosition(0);
     Count = Source->Size();
@@ -50,11 +52,17 @@ Int64 TCustomMemoryStream::Read(void* Buffer, Int64 Count) {
 }
 
 Int64 TCustomMemoryStream::Seek(Int64 Offset, TSeekOrigin Origin) {
+  Int64 base = 0;
   switch (Origin) {
-    case TSeekOrigin::soBeginning: FPosition = Offset; break;
-    case TSeekOrigin::soCurrent: FPosition += Offset; break;
-    case TSeekOrigin::soEnd: FPosition = FSize + Offset; break;
+    case TSeekOrigin::soBeginning: base = 0; break;
+    case TSeekOrigin::soCurrent: base = FPosition; break;
+    case TSeekOrigin::soEnd: base = FSize; break;
   }
+  // A position before the start, or one that does not fit an Int64, is refused rather than kept: a
+  // later Write would turn it into an address.
+  Int64 target = 0;
+  if (__builtin_add_overflow(base, Offset, &target) || target < 0) throw EStreamError(u"Invalid stream position");
+  FPosition = target;
   return FPosition;
 }
 
@@ -76,6 +84,7 @@ TMemoryStream::~TMemoryStream() { std::free(Memory()); }
 
 void* TMemoryStream::Realloc(Int64& NewCapacity) {
   constexpr Int64 kDelta = 8192;
+  if (NewCapacity < 0 || NewCapacity > INT64_MAX - kDelta) throw EOutOfMemory(msg::SOutOfMemory);
   if (NewCapacity > 0 && NewCapacity != Size()) NewCapacity = (NewCapacity + (kDelta - 1)) & ~(kDelta - 1);
   if (NewCapacity == FCapacity) return Memory();
   if (NewCapacity == 0) {
@@ -88,6 +97,7 @@ void* TMemoryStream::Realloc(Int64& NewCapacity) {
 }
 
 void TMemoryStream::SetCapacity(Int64 NewCapacity) {
+  if (NewCapacity < 0) throw EStreamError(u"Invalid stream size");
   void* p = Realloc(NewCapacity);
   SetPointer(p, std::min(Size(), NewCapacity));
   FCapacity = NewCapacity;
@@ -108,11 +118,12 @@ void TMemoryStream::Clear() {
 
 Int64 TMemoryStream::Write(const void* Buffer, Int64 Count) {
   if (FPosition < 0 || Count <= 0) return 0;
-  const Int64 end = FPosition + Count;
+  Int64 end = 0;
+  if (__builtin_add_overflow(FPosition, Count, &end)) return 0;
   if (end > Size()) {
     if (end > FCapacity) {
       // Grow geometrically so that a stream written value by value stays linear.
-      Int64 want = std::max(end, FCapacity + FCapacity / 2);
+      Int64 want = std::max(end, FCapacity > INT64_MAX / 2 ? end : FCapacity + FCapacity / 2);
       void* p = Realloc(want);
       SetPointer(p, Size());
       FCapacity = want;
@@ -125,11 +136,12 @@ Int64 TMemoryStream::Write(const void* Buffer, Int64 Count) {
 }
 
 void TMemoryStream::LoadFromStream(TStream* Stream) {
+  if (Stream == this) return;
   Stream->SetPosition(0);
   const Int64 count = Stream->Size();
   SetSize(count);
-  if (count != 0) Stream->ReadBuffer(Memory(), count);
   FPosition = 0;
+  if (count != 0) Stream->ReadBuffer(Memory(), count);
 }
 
 void TMemoryStream::LoadFromFile(const String& FileName) {

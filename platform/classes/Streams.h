@@ -28,6 +28,12 @@ class TStream : public TObject {
   // Count 0 copies the whole of Source from its start; returns the bytes copied.
   Int64 CopyFrom(TStream* Source, Int64 Count);
 
+  // Component streaming (ComponentStreaming.h): the signature and Instance with its properties and
+  // children. ReadComponent(nullptr) makes the root from the class registry and hands it to the caller.
+  void WriteComponent(TComponent* Instance);
+  void WriteDescendent(TComponent* Instance, TComponent* Ancestor);
+  TComponent* ReadComponent(TComponent* Instance);
+
   template <class T>
   void WriteValue(const T& v) { WriteBuffer(&v, sizeof(T)); }
   template <class T>
