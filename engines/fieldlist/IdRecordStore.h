@@ -1,0 +1,257 @@
+// The field-list record store: every row is one block laid out field after field, kept in a row list
+// in view order; blob values live in a blob table and are shared by reference count between rows and
+// record buffers. TIdField reads and writes one field's slot in any row block or record buffer.
+//
+// Row block (also the layout of every record buffer):
+//
+//   offset          size        content
+//   0               4           bookmark (Int32), given once when the row is made
+//   4               1           bookmark flag (record buffers only)
+//   5 ...           per field   one slot per stored field, in field order:
+//                                 blob field:  4-byte blob handle, 0 for a null or empty value
+//                                 other field: has-value byte (0 null, 1 value) + DataSize native bytes
+//
+// The field area (all slots) is RecordSize bytes and must fit 16 bits. A blob handle is an index + 1
+// into the store's TIdBlobTable, never an address: the same layout goes into record buffers the
+// framework keeps, and no pointer may ever leak into a stream.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "platform/rtl/Bcd.h"
+#include "platform/rtl/Currency.h"
+#include "platform/rtl/DateTime.h"
+#include "platform/rtl/Exceptions.h"
+#include "platform/rtl/String.h"
+
+class TField;
+class TIdCustomDataSet;
+class TIdRecordStore;
+
+using TIdBytes = std::vector<Byte>;
+using Int32 = std::int32_t;
+
+// Field type codes: the ordinals of the platform's TFieldType. The store works on codes so that its
+// layout does not depend on the framework's field classes.
+namespace idft {
+inline constexpr int Unknown = 0, String = 1, Smallint = 2, Integer = 3, Word = 4, Boolean = 5, Float = 6,
+                     Currency = 7, BCD = 8, Date = 9, Time = 10, DateTime = 11, Bytes = 12, VarBytes = 13,
+                     AutoInc = 14, Blob = 15, Memo = 16, Graphic = 17, FmtMemo = 18, ParadoxOle = 19,
+                     DBaseOle = 20, TypedBinary = 21, WideString = 24, Largeint = 25, Guid = 35,
+                     TimeStamp = 36, FMTBcd = 37, WideMemo = 39, Shortint = 43, Byte = 44, Extended = 45;
+inline constexpr int MaxCode = 51;
+}  // namespace idft
+
+inline constexpr int kBookmarkSize = 4;
+inline constexpr int kRowHeaderSize = kBookmarkSize + 1;  // bookmark + bookmark flag
+inline constexpr int kBlobSlotSize = 4;
+inline constexpr int kMaxRecordSize = 65535;
+
+bool IsSupportedFieldType(int DataType);
+bool IsBlobType(int DataType);
+// UTF-16LE for ftWideString and ftWideMemo; the system code page for everything else.
+bool IsWideType(int DataType);
+bool IsTextType(int DataType);  // ftString, ftWideString, ftGuid
+// The native size of a fixed field's value (0 for blobs); Size is the declared size in characters or
+// bytes where the type has one.
+int FieldDataSize(int DataType, int Size);
+
+// Blob values shared by handle. A handle is never 0 for a live value; a value is never empty.
+class TIdBlobTable {
+ public:
+  using Handle = std::uint32_t;
+
+  Handle Add(const Byte* Data, std::size_t Length);  // count 1
+  void AddRef(Handle H);
+  void Release(Handle H);  // frees at count 0; 0 is ignored
+  std::span<const Byte> Bytes(Handle H) const;
+  std::uint32_t RefCount(Handle H) const;
+  std::size_t LiveCount() const { return FEntries.size() - FFree.size(); }
+
+ private:
+  struct Entry {
+    std::unique_ptr<Byte[]> Data;
+    std::uint32_t Length = 0;
+    std::uint32_t RefCount = 0;
+  };
+  std::vector<Entry> FEntries;
+  std::vector<Handle> FFree;
+};
+
+// The row list: pointers to row blocks in view order. A gap buffer, because the dataset inserts at its
+// cursor and the cursor stays where the last row went: repeated inserts at one place cost O(1) each
+// instead of moving every row behind them.
+class TIdRowList {
+ public:
+  int Count() const { return static_cast<int>(FItems.size()) - (FGapEnd - FGapStart); }
+  Byte* operator[](int I) const { return FItems[I < FGapStart ? I : I + (FGapEnd - FGapStart)]; }
+  void Insert(int I, Byte* Row);
+  Byte* Remove(int I);
+  // Moves the row at From so that it ends at position To (positions after the removal).
+  void Move(int From, int To);
+  void Clear();
+  // The rows as one contiguous array (the gap is moved to the end).
+  std::span<Byte*> Contiguous();
+
+ private:
+  void MoveGapTo(int I);
+  std::vector<Byte*> FItems;
+  int FGapStart = 0;
+  int FGapEnd = 0;
+};
+
+// Fixed-size row blocks carved from large chunks: one row is one allocation without the cost of one
+// heap call, and emptying a store returns whole chunks.
+class TIdRowPool {
+ public:
+  explicit TIdRowPool(std::size_t BlockSize = 0) : FBlockSize(BlockSize) {}
+  Byte* Alloc();  // zero-filled
+  void Free(Byte* Block);
+  void Clear();
+
+ private:
+  std::size_t FBlockSize;
+  std::vector<std::unique_ptr<Byte[]>> FChunks;
+  std::vector<Byte*> FFree;
+  Byte* FNext = nullptr;
+  Byte* FEnd = nullptr;
+};
+
+// One stored field: its slot in any block, and typed reads of the rows of the store.
+class TIdField {
+ public:
+  TIdField(TIdRecordStore* Store, int DataType, int Size, int OffSet, bool IsVirtual);
+
+  TIdCustomDataSet* DataSet() const { return FDataSet; }
+  TField* Field() const { return FField; }
+  void Bind(TIdCustomDataSet* ADataSet, TField* AField) {
+    FDataSet = ADataSet;
+    FField = AField;
+  }
+  int DataType() const { return FDataType; }
+  int DataSize() const { return FDataSize; }
+  int Size() const { return FSize; }
+  int OffSet() const { return FOffSet; }
+  bool IsBlob() const { return FIsBlob; }
+  bool IsVirtual() const { return FIsVirtual; }  // made from VirtualFieldDefs
+  TIdRecordStore* Store() const { return FStore; }
+
+  // ---- one block ----
+  bool BlockIsNull(const Byte* Block) const;
+  // Fixed: the value bytes when present; blob: the blob's bytes. Empty for null.
+  std::span<const Byte> BlockBytes(const Byte* Block) const;
+  // Blob: the 4 bytes of the handle; fixed: the DataSize value bytes, copied only when Bytes already
+  // holds that many. False for null, a nil block, or a destination that is too short.
+  bool GetRecordData(const Byte* Block, TIdBytes& Bytes) const;
+  // The same into raw memory of DestSize bytes (nil Dest only asks whether a value is present).
+  bool GetRecordData(const Byte* Block, void* Dest, std::size_t DestSize) const;
+  // Empty Data stores null (a fixed field keeps its old value bytes); a fixed value is zero-padded or
+  // cut to DataSize.
+  void SetRecordData(Byte* Block, const Byte* Data, std::size_t Length) const;
+  void SetRecordData(Byte* Block, const TIdBytes& Bytes) const { SetRecordData(Block, Bytes.data(), Bytes.size()); }
+
+  // ---- rows by data index (an index outside the rows reads as null) ----
+  const Byte* GetDataPointer(int AIndex) const;
+  bool GetIsNull(int AIndex) const;
+  TIdBytes GetAsBytes(int AIndex) const;
+  String GetAsString(int AIndex) const;
+  int GetAsInteger(int AIndex) const;
+  Int64 GetAsLargeInt(int AIndex) const;
+  double GetAsFloat(int AIndex) const;
+  double GetAsExtended(int AIndex) const;  // an 80-bit value read in full precision as far as a double holds
+  Currency GetAsCurrency(int AIndex) const;
+  bool GetAsBoolean(int AIndex) const;
+  TDateTime GetAsDateTime(int AIndex) const;
+  TSQLTimeStamp GetAsSQLTimeStamp(int AIndex) const;
+
+  // -1, 0, 1 for two value byte arrays of this field's type; empty stands for null and orders first.
+  int CompareData(std::span<const Byte> A, std::span<const Byte> B, bool CaseInsensitive) const;
+
+ private:
+  const Byte* Row(int AIndex) const;
+  // The stored bytes of a fixed value padded with zeros to N (at most 16) bytes.
+  void PaddedValue(const Byte* Value, Byte* Out, int N) const;
+
+  TIdRecordStore* FStore;
+  TIdCustomDataSet* FDataSet = nullptr;
+  TField* FField = nullptr;
+  int FDataType;
+  int FSize;
+  int FDataSize;
+  int FOffSet;
+  bool FIsBlob;
+  bool FIsVirtual;
+};
+
+// Text of bytes stored for a field type: decoded in the type's encoding, cut at the first zero.
+String BytesToText(int DataType, std::span<const Byte> Bytes);
+// Date-time of the native bytes of ftDate, ftTime, ftDateTime (and any other type as the double form).
+TDateTime BytesToDateTime(int DataType, std::span<const Byte> Bytes);
+// The text encoded in the field's encoding, without terminator.
+TIdBytes TextToBytes(int DataType, std::u16string_view Text);
+
+// The rows and the layout of one table. The blob table is borrowed: record buffers made by the same
+// dataset hold handles into it too, and a store read from a stream shares it with the store it replaces.
+class TIdRecordStore {
+ public:
+  explicit TIdRecordStore(TIdBlobTable& Blobs);
+  ~TIdRecordStore();
+  TIdRecordStore(const TIdRecordStore&) = delete;
+  TIdRecordStore& operator=(const TIdRecordStore&) = delete;
+
+  // ---- layout ----
+  // Appends a slot. Raises EDatabaseError for an unsupported type or a field area over 65,535 bytes.
+  TIdField* AddField(int DataType, int Size, bool IsVirtual = false);
+  int FieldCount() const { return static_cast<int>(FIdFields.size()); }
+  TIdField* Fields(int I) const { return FIdFields[I].get(); }
+  int RecordSize() const { return FRecordSize; }
+  int BlockSize() const { return FRecordSize + kRowHeaderSize; }
+  bool HasBlobFields() const { return !FBlobFields.empty(); }
+  TIdBlobTable& Blobs() const { return FBlobs; }
+  // Same slots at the same offsets.
+  bool SameLayout(const TIdRecordStore& Other) const;
+
+  // ---- blocks (record buffers live on the heap, rows in the pool) ----
+  Byte* AllocRecordBlock() const;
+  void FreeRecordBlock(Byte*& Block) const;
+  // The field area only; blob slots share the source's blob.
+  void CopyRecordData(const Byte* Source, Byte* Dest) const;
+  // As CopyRecordData, but the virtual ftAutoInc fields of Dest keep their value.
+  void CopyRecordDataKeepAutoInc(const Byte* Source, Byte* Dest) const;
+  // Every slot null, blob references released.
+  void InitRecord(Byte* Block) const;
+  void ReleaseBlobs(Byte* Block) const;
+
+  static Int32 BookmarkOf(const Byte* Block);
+  static void SetBookmarkOf(Byte* Block, Int32 Bookmark);
+
+  // ---- rows ----
+  int Count() const { return FRecords.Count(); }
+  Byte* Row(int I) const { return FRecords[I]; }
+  TIdRowList& Records() { return FRecords; }
+  // A new row with the next bookmark at Index (appended when Index is negative or past the end).
+  Byte* NewStoredRecord(int Index);
+  void DeleteRow(int Index);
+  void ClearRecords();  // also resets the bookmark counter
+  Int32 LastBookmark() const { return FLastBookmark; }
+  // The data index of the row carrying Bookmark, searching outward from Near (the cursor usually
+  // stands on or beside it); -1 when no row carries it.
+  int FindBookmark(Int32 Bookmark, int Near) const;
+  // Takes Other's rows and bookmark counter; the layouts must be the same. Our rows are freed.
+  void AdoptRows(TIdRecordStore& Other);
+
+ private:
+  TIdBlobTable& FBlobs;
+  std::vector<std::unique_ptr<TIdField>> FIdFields;
+  std::vector<const TIdField*> FBlobFields;
+  std::vector<const TIdField*> FVirtualAutoIncFields;
+  TIdRowList FRecords;
+  std::unique_ptr<TIdRowPool> FPool;
+  int FRecordSize = 0;
+  Int32 FLastBookmark = 0;
+};

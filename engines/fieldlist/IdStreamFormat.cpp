@@ -1,0 +1,261 @@
+#include "engines/fieldlist/IdStreamFormat.h"
+
+#include <cstring>
+#include <limits>
+
+#include "platform/classes/Streams.h"
+#include "platform/rtl/Format.h"
+#include "platform/rtl/SysUtils.h"
+#include "platform/sys/CodePage.h"
+
+namespace idstream {
+namespace {
+
+[[noreturn]] void StreamIncorrect() { throw Exception(String(SStreamIncorrect)); }
+[[noreturn]] void DataIncorrect() { throw Exception(String(SDataIncorrect)); }
+
+void Append(TIdBytes& out, const void* p, std::size_t n) {
+  const Byte* b = static_cast<const Byte*>(p);
+  out.insert(out.end(), b, b + n);
+}
+template <class T>
+void Put(TIdBytes& out, T v) {
+  Append(out, &v, sizeof v);
+}
+
+// A bounds-checked cursor over the stream's bytes.
+class TReader {
+ public:
+  TReader(std::span<const Byte> data, std::size_t pos) : FData(data), FPos(pos) {}
+  std::size_t Left() const { return FData.size() - FPos; }
+  bool AtEnd() const { return FPos >= FData.size(); }
+  std::size_t Pos() const { return FPos; }
+  const Byte* Take(std::size_t n) {
+    if (Left() < n) StreamIncorrect();
+    const Byte* p = FData.data() + FPos;
+    FPos += n;
+    return p;
+  }
+  template <class T>
+  T Get() {
+    T v;
+    std::memcpy(&v, Take(sizeof v), sizeof v);
+    return v;
+  }
+  // A length prefix that must be neither negative nor longer than what is left.
+  std::size_t Length() {
+    const auto n = Get<std::int32_t>();
+    if (n < 0 || static_cast<std::size_t>(n) > Left()) StreamIncorrect();
+    return static_cast<std::size_t>(n);
+  }
+
+ private:
+  std::span<const Byte> FData;
+  std::size_t FPos;
+};
+
+// How one stored field is read from a row, decided once per load.
+enum class TReadOp { Blob, Text8, Text16, Fixed, DefaultZero, DefaultNull };
+
+bool GetsZeroWhenNotRead(int t) {
+  switch (t) {
+    case idft::Smallint:
+    case idft::Integer:
+    case idft::Word:
+    case idft::Boolean:
+    case idft::Float:
+    case idft::Currency:
+    case idft::BCD:
+    case idft::VarBytes:
+    case idft::Largeint:
+    case idft::FMTBcd:
+    case idft::Shortint:
+    case idft::Byte:
+    case idft::Extended: return true;
+    default: return false;
+  }
+}
+
+}  // namespace
+
+int DescriptorSize(int DataType, int Size) {
+  if (IsTextType(DataType)) return Size;
+  return FieldDataSize(DataType, Size);
+}
+
+// ---- writing ----------------------------------------------------------------------------------------
+
+void WriteFieldValue(TIdBytes& Out, const TIdField& Field, const Byte* Row) {
+  const Byte* slot = Row + Field.OffSet();
+  if (Field.IsBlob()) {
+    const std::span<const Byte> b = Field.BlockBytes(Row);
+    Put<std::int32_t>(Out, static_cast<std::int32_t>(b.size()));
+    Append(Out, b.data(), b.size());
+    return;
+  }
+  if (slot[0] == 0) {
+    Out.push_back(0);
+    return;
+  }
+  Out.push_back(1);
+  const Byte* value = slot + 1;
+  const int t = Field.DataType();
+  if (t == idft::WideString) {
+    const std::size_t units = Field.DataSize() / 2;
+    std::size_t n = 0;
+    while (n < units && (value[2 * n] | value[2 * n + 1]) != 0) ++n;
+    Put<std::int32_t>(Out, static_cast<std::int32_t>(n * 2));
+    Append(Out, value, n * 2);
+  } else if (t == idft::String || t == idft::Guid) {
+    const std::size_t n = strnlen(reinterpret_cast<const char*>(value), Field.DataSize());
+    Put<std::int32_t>(Out, static_cast<std::int32_t>(n));
+    Append(Out, value, n);
+  } else {
+    Append(Out, value, Field.DataSize());
+  }
+}
+
+void WriteTo(TIdBytes& Out, std::span<const TIdFieldDescriptor> Descriptors,
+             std::span<const TIdField* const> Fields, std::span<const Byte* const> Rows) {
+  // A name the reader would refuse must not produce a stream that cannot be read back.
+  for (const TIdFieldDescriptor& d : Descriptors)
+    if (d.Name.size() * 2 > static_cast<std::size_t>(kMaxNameLength))
+      throw EDatabaseError(Format(u"Field name too long to be saved: %s", {d.Name}));
+  std::size_t rowBytes = 0;
+  for (const TIdField* f : Fields) rowBytes += f->IsBlob() ? 4 : 1 + 4 + f->DataSize();
+  Out.reserve(Out.size() + kHeaderSize + Descriptors.size() * 64 + Rows.size() * rowBytes);
+
+  Put<std::uint16_t>(Out, kSignature);
+  Put<std::uint16_t>(Out, kVersion);
+  Put<std::int32_t>(Out, static_cast<std::int32_t>(Descriptors.size()));
+  for (const TIdFieldDescriptor& d : Descriptors) {
+    Put<std::int32_t>(Out, DescriptorSize(d.DataType, d.Size));
+    Out.push_back(static_cast<Byte>(d.DataType));
+    Put<std::uint16_t>(Out, static_cast<std::uint16_t>(d.Name.size() * 2));
+    Append(Out, d.Name.data(), d.Name.size() * 2);
+  }
+  for (const Byte* row : Rows)
+    for (const TIdField* f : Fields) WriteFieldValue(Out, *f, row);
+}
+
+// ---- reading ----------------------------------------------------------------------------------------
+
+TIdStreamHeader ReadHeader(std::span<const Byte> Data) {
+  TReader r(Data, 0);
+  TIdStreamHeader header;
+  const auto signature = r.Get<std::uint16_t>();
+  r.Get<std::uint16_t>();  // version
+  if (signature == kRowsSignature) {
+    header.RowsOffset = r.Pos();
+    return header;
+  }
+  if (signature != kSignature) StreamIncorrect();
+  header.HasDescriptors = true;
+  const auto count = r.Get<std::int32_t>();
+  if (count > 0) {
+    constexpr std::size_t kMinDescriptor = 4 + 1 + 2;
+    if (static_cast<std::size_t>(count) > r.Left() / kMinDescriptor) StreamIncorrect();
+    header.Descriptors.reserve(static_cast<std::size_t>(count));
+  }
+  for (std::int32_t i = 0; i < count; ++i) {
+    TIdFieldDescriptor d;
+    const auto storedSize = r.Get<std::int32_t>();
+    const Byte typeByte = r.Get<Byte>();
+    const auto nameLength = r.Get<std::uint16_t>();
+    if (nameLength > kMaxNameLength || nameLength % 2 != 0) DataIncorrect();
+    const Byte* name = r.Take(nameLength);
+    d.Name.resize(nameLength / 2);
+    std::memcpy(d.Name.data(), name, nameLength);
+    d.DataType = typeByte & ~kKeyFlag;
+    if (d.DataType > idft::MaxCode) d.DataType = idft::Unknown;
+    d.InKey = (typeByte & kKeyFlag) != 0;
+    if (!IsSupportedFieldType(d.DataType) || d.Name.empty()) DataIncorrect();
+    for (const TIdFieldDescriptor& earlier : header.Descriptors)
+      if (SameText(earlier.Name, d.Name)) DataIncorrect();
+    // The descriptor holds DataSize for ftVarBytes (two bytes of length more than Size): take Size back
+    // out of it, or every save and load would grow the field.
+    if (IsTextType(d.DataType) || d.DataType == idft::Bytes) d.Size = storedSize;
+    else if (d.DataType == idft::VarBytes) d.Size = storedSize - 2;
+    if (d.Size < 0 || d.Size > kMaxRecordSize) DataIncorrect();
+    header.Descriptors.push_back(std::move(d));
+  }
+  header.RowsOffset = r.Pos();
+  return header;
+}
+
+void ReadRows(std::span<const Byte> Data, std::size_t Offset, TIdRecordStore& Store) {
+  struct TStep {
+    const TIdField* Field;
+    TReadOp Op;
+  };
+  std::vector<TStep> steps;
+  bool anyRead = false;
+  for (int i = 0; i < Store.FieldCount(); ++i) {
+    const TIdField* f = Store.Fields(i);
+    TReadOp op;
+    if (f->IsVirtual()) op = GetsZeroWhenNotRead(f->DataType()) ? TReadOp::DefaultZero : TReadOp::DefaultNull;
+    else if (f->IsBlob()) op = TReadOp::Blob;
+    else if (f->DataType() == idft::WideString) op = TReadOp::Text16;
+    else if (IsTextType(f->DataType())) op = TReadOp::Text8;
+    else op = TReadOp::Fixed;
+    anyRead = anyRead || !f->IsVirtual();
+    steps.push_back({f, op});
+  }
+  if (!anyRead) return;
+
+  TReader r(Data, Offset);
+  while (!r.AtEnd()) {
+    Byte* row = Store.NewStoredRecord(-1);
+    for (const TStep& s : steps) {
+      Byte* slot = row + s.Field->OffSet();
+      const std::size_t dataSize = static_cast<std::size_t>(s.Field->DataSize());
+      switch (s.Op) {
+        case TReadOp::DefaultZero: slot[0] = 1; break;  // the new row's value bytes are zero
+        case TReadOp::DefaultNull: break;               // null, or the bookmark number of an autoinc
+        case TReadOp::Blob: {
+          const std::size_t n = r.Length();
+          if (n > 0) s.Field->SetRecordData(row, r.Take(n), n);
+          break;
+        }
+        case TReadOp::Text8:
+        case TReadOp::Text16: {
+          if (r.Get<Byte>() == 0) break;
+          const std::size_t n = r.Length();
+          const Byte* text = r.Take(n);
+          // Keep the terminator inside the slot: cut to Size characters, never inside a character.
+          std::size_t keep;
+          if (s.Op == TReadOp::Text16) {
+            keep = std::min(n, dataSize - 2) & ~std::size_t(1);
+          } else {
+            keep = sys::CutLength(std::string_view(reinterpret_cast<const char*>(text), n), dataSize - 1);
+          }
+          slot[0] = 1;
+          std::memcpy(slot + 1, text, keep);
+          break;
+        }
+        case TReadOp::Fixed: {
+          if (r.Get<Byte>() == 0) break;
+          slot[0] = 1;
+          std::memcpy(slot + 1, r.Take(dataSize), dataSize);
+          break;
+        }
+      }
+    }
+  }
+}
+
+std::span<const Byte> StreamBytes(TStream& Stream, std::vector<Byte>& Holder) {
+  Stream.SetPosition(0);
+  if (auto* memory = dynamic_cast<TCustomMemoryStream*>(&Stream)) {
+    const Int64 size = memory->Size();
+    if (size <= 0) return {};
+    return {static_cast<const Byte*>(memory->Memory()), static_cast<std::size_t>(size)};
+  }
+  const Int64 size = Stream.Size();
+  if (size <= 0) return {};
+  Holder.resize(static_cast<std::size_t>(size));
+  Holder.resize(static_cast<std::size_t>(Stream.Read(Holder.data(), size)));
+  return {Holder.data(), Holder.size()};
+}
+
+}  // namespace idstream
