@@ -13,6 +13,7 @@
 #include "platform/rtl/SysUtils.h"
 #include "platform/rtl/VariantText.h"
 #include "platform/sys/CodePage.h"
+#include "platform/sys/Collation.h"
 
 namespace variant_detail {
 // One dimension. Byte arrays keep their bytes contiguous so VarArrayLock can hand them out as a buffer;
@@ -155,6 +156,22 @@ const AnsiString& AnsiOf(const Variant& v) { return VA::Boxed<AnsiString>(v); }
 String TextOf(const Variant& v) {
   if (v.VType() == varString) return sys::AnsiToUtf16(AnsiOf(v));
   return WideOf(v);
+}
+
+// A text variant's characters: UTF-16 texts by reference, 8-bit texts decoded into `buffer`.
+std::u16string_view TextView(const Variant& v, String& buffer) {
+  if (v.VType() == varString) {
+    sys::AnsiToUtf16(AnsiOf(v), buffer);
+    return buffer;
+  }
+  return WideOf(v);
+}
+
+// Texts order as the platform's variant comparison orders them: the user's locale, case-sensitive.
+int CompareTexts(std::u16string_view a, std::u16string_view b) {
+  const int r = sys::CompareStringW(sys::LOCALE_USER_DEFAULT, 0, a, b);
+  if (r == 0) return a.compare(b);
+  return r - sys::CSTR_EQUAL;
 }
 
 // ---- integer and float helpers ----------------------------------------------------------------------
@@ -314,7 +331,7 @@ namespace {
 // A text read as a number, with the format settings; raises the cast error for the target kind.
 double TextToDouble(const Variant& v, TVarType to) {
   double d = 0;
-  if (!variant_text::TryTextToFloat(TextOf(v), d)) CastError(v.VType(), to);
+  if (!TryStrToFloat(TextOf(v), d)) CastError(v.VType(), to);
   return d;
 }
 
@@ -368,7 +385,7 @@ Int64 IntegerOf(const Variant& v, TVarType to) {
       const String text = TextOf(v);
       if (TryStrToInt64(Trim(text), i)) return i;
       double d = 0;
-      if (!variant_text::TryTextToFloat(text, d)) CastError(v.VType(), to);
+      if (!TryStrToFloat(text, d)) CastError(v.VType(), to);
       if (!RoundToInt64(d, i)) OverflowError(v.VType(), to);
       return i;
     }
@@ -418,7 +435,7 @@ bool BooleanOf(const Variant& v, TVarType to) {
       if (SameText(text, u"True")) return true;
       if (SameText(text, u"False")) return false;
       double d = 0;
-      if (!variant_text::TryTextToFloat(text, d)) CastError(v.VType(), to);
+      if (!TryStrToFloat(text, d)) CastError(v.VType(), to);
       return d != 0;
     }
     case varSmallint: case varInteger: case varShortInt: case varByte: case varWord: case varLongWord:
@@ -583,9 +600,9 @@ String VarToStr(const Variant& v) {
       const auto r = std::to_chars(buf, buf + sizeof buf, VA::RawUInt(v));
       return Str(std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)));
     }
-    case varSingle: return variant_text::FloatToText(VA::RawSingle(v), 7);
-    case varDouble: return variant_text::FloatToText(VA::RawDouble(v), 15);
-    case varCurrency: return variant_text::ScaledToText(VA::RawInt(v), 4);
+    case varSingle: return FloatToStrF(VA::RawSingle(v), TFloatFormat::ffGeneral, 7, 0);
+    case varDouble: return FloatToStr(VA::RawDouble(v));
+    case varCurrency: return CurrToStr(Currency::FromScaled(VA::RawInt(v)));
     case varDate: return variant_text::DateTimeToText(VA::RawDouble(v));
     case varBoolean: return VA::RawBool(v) ? String(u"True") : String(u"False");
     case varOleStr: case varUString: return WideOf(v);
@@ -735,11 +752,8 @@ TVariantRelationship VarCompareValue(const Variant& a, const Variant& b) {
   if (IsPlaceholderOrArray(ta) || IsPlaceholderOrArray(tb)) InvalidOp();
 
   if (IsText(ta) && IsText(tb)) {
-    if (ta == varString && tb == varString) {
-      // Same page on both sides: decoding keeps the order of the characters, so compare the text forms.
-      return FromOrder(TextOf(a).compare(TextOf(b)));
-    }
-    return FromOrder(TextOf(a).compare(TextOf(b)));
+    String bufferA, bufferB;
+    return FromOrder(CompareTexts(TextView(a, bufferA), TextView(b, bufferB)));
   }
   if (ta == varBoolean && tb == varBoolean) return FromOrder(Order<int>(VA::RawBool(a), VA::RawBool(b)));
   if (ta == varSQLTimeStamp && tb == varSQLTimeStamp) return FromOrder(CompareTimeStamps(a.VSQLTimeStamp(), b.VSQLTimeStamp()));
@@ -834,6 +848,15 @@ Variant ConcatTexts(const Variant& a, const Variant& b) {
   return Variant(VarToStr(a) + VarToStr(b));
 }
 
+// An operand of date arithmetic: a text reads as a date, or failing that as a number of days.
+double DateOperand(const Variant& v) {
+  if (!IsText(v.VType())) return DateOf(v, varDate);
+  const String text = TextOf(v);
+  double d = 0;
+  if (!variant_text::TryTextToDateTime(text, d) && !TryStrToFloat(text, d)) CastError(v.VType(), varDate);
+  return d;
+}
+
 Variant BinaryOp(const Variant& a, const Variant& b, Op op) {
   const TVarType ta = a.VType();
   const TVarType tb = b.VType();
@@ -869,8 +892,8 @@ Variant BinaryOp(const Variant& a, const Variant& b, Op op) {
   const NumClass top = std::max(ca, cb);
 
   if (top == NumClass::Date) {
-    const double x = DateOf(a, varDate);
-    const double y = DateOf(b, varDate);
+    const double x = DateOperand(a);
+    const double y = DateOperand(b);
     switch (op) {
       case Op::Add: return VarFromDateTime(DoubleResult(x + y, x, y).VDouble());
       case Op::Sub:

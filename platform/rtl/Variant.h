@@ -298,8 +298,10 @@ String VarToStrDef(const Variant& v, const String& Default);
 Variant VarAsType(const Variant& v, TVarType type);
 
 // ---- comparison and operations ------------------------------------------------------------------------
-// Empty equals only Empty and Null only Null (vrNotEqual against anything else). Texts compare by
-// code unit; a text against a number is read as a number. Values that cannot be ordered raise.
+// Empty equals only Empty and Null only Null (vrNotEqual against anything else). Texts compare with
+// the user's locale collation, case-sensitive; a text against another kind is read as that kind
+// (number, date, Boolean). Two Booleans order False before True; a Boolean against a number reads as
+// -1 / 0. NaN is vrNotEqual to everything. Arrays and placeholders raise EVariantInvalidOpError.
 TVariantRelationship VarCompareValue(const Variant& a, const Variant& b);
 bool VarSameValue(const Variant& a, const Variant& b);
 

@@ -81,91 +81,6 @@ bool SplitDateTime(double value, Int64& day, Int64& ms) {
 
 }  // namespace
 
-// ---- floats -----------------------------------------------------------------------------------------
-
-String FloatToText(double value, int precision) {
-  if (std::isnan(value)) return u"NAN";
-  if (std::isinf(value)) return value < 0 ? u"-INF" : u"INF";
-  if (value == 0) return u"0";
-  char buf[64];
-  const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, precision - 1);
-  const std::string_view sci(buf, static_cast<std::size_t>(r.ptr - buf));
-  const bool negative = sci.front() == '-';
-  const std::size_t ePos = sci.find('e');
-  std::string digits;
-  for (char c : sci.substr(0, ePos))
-    if (c >= '0' && c <= '9') digits += c;
-  const int exponent = std::atoi(std::string(sci.substr(ePos + 1)).c_str());
-  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
-
-  const char16_t sep = FormatSettings().DecimalSeparator;
-  String out;
-  if (negative) out += u'-';
-  if (exponent < -4 || exponent >= precision) {
-    out += static_cast<char16_t>(digits[0]);
-    if (digits.size() > 1) {
-      out += sep;
-      for (std::size_t i = 1; i < digits.size(); ++i) out += static_cast<char16_t>(digits[i]);
-    }
-    out += u'E';
-    out += IntToStr(exponent);
-    return out;
-  }
-  if (exponent < 0) {
-    out += u'0';
-    out += sep;
-    out.append(static_cast<std::size_t>(-exponent - 1), u'0');
-    for (char c : digits) out += static_cast<char16_t>(c);
-    return out;
-  }
-  const std::size_t intDigits = static_cast<std::size_t>(exponent) + 1;
-  for (std::size_t i = 0; i < intDigits; ++i) out += static_cast<char16_t>(i < digits.size() ? digits[i] : '0');
-  if (digits.size() > intDigits) {
-    out += sep;
-    for (std::size_t i = intDigits; i < digits.size(); ++i) out += static_cast<char16_t>(digits[i]);
-  }
-  return out;
-}
-
-bool TryTextToFloat(std::u16string_view text, double& value) {
-  text = TrimBlanks(text);
-  const char16_t sep = FormatSettings().DecimalSeparator;
-  std::string ascii;
-  std::size_t i = 0;
-  if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
-    if (text[i] == u'-') ascii += '-';
-    ++i;
-  }
-  bool digits = false, point = false, exponent = false;
-  for (; i < text.size(); ++i) {
-    const char16_t c = text[i];
-    if (IsDigit(c)) {
-      ascii += static_cast<char>(c);
-      digits = true;
-    } else if (c == sep && !point && !exponent) {
-      ascii += '.';
-      point = true;
-    } else if ((c == u'e' || c == u'E') && digits && !exponent) {
-      ascii += 'e';
-      exponent = true;
-      if (i + 1 < text.size() && (text[i + 1] == u'+' || text[i + 1] == u'-')) ascii += static_cast<char>(text[++i]);
-      if (i + 1 >= text.size() || !IsDigit(text[i + 1])) return false;
-    } else {
-      return false;
-    }
-  }
-  if (!digits) return false;
-  double d = 0;
-  const auto r = std::from_chars(ascii.data(), ascii.data() + ascii.size(), d);
-  if (r.ec != std::errc() || r.ptr != ascii.data() + ascii.size()) return false;
-  value = d;
-  return true;
-}
-
-String ScaledToText(Int64 scaled, int places) {
-  return DecimalToText(DecimalFromScaled(scaled, places));
-}
-
 // ---- dates ------------------------------------------------------------------------------------------
 
 bool TryEncodeDate(int year, int month, int day, double& serial) {
@@ -391,7 +306,7 @@ std::string DateOrder() {
 
 String DateTimeToText(double value) {
   DateParts p;
-  if (!TryDecodeDateTime(value, p)) return FloatToText(value, 15);
+  if (!TryDecodeDateTime(value, p)) return FloatToStr(value);
   const bool withTime = p.Hour != 0 || p.Minute != 0 || p.Second != 0 || p.Millisecond != 0;
   return FormatDateTimeParts(u"c", p, withTime);
 }

@@ -1,5 +1,5 @@
-// The text, date and decimal arithmetic under Variant's conversions: numbers and dates to and from text
-// with the process-wide format settings, SQL time stamps to and from date-times, and an exact decimal
+// The date and decimal helpers under Variant's conversions: dates to and from text with the
+// process-wide format settings, SQL time stamps to and from date-times, and an exact decimal
 // for FMT BCD values and for currency read from text. Internal to Variant; every operation reports a
 // bad input by returning false, so Variant can raise its own error with both kind names.
 #pragma once
@@ -11,16 +11,6 @@
 #include "platform/rtl/String.h"
 
 namespace variant_text {
-
-// ---- floats and scaled integers ---------------------------------------------------------------------
-// The platform's general float text: `precision` significant digits, trailing zeros dropped, exponent
-// form ("1.5E20", "1E-5") when the exponent is below -4 or not below the precision.
-String FloatToText(double value, int precision);
-// Blanks around the number are allowed; the decimal separator is the format settings' one; an exponent
-// may follow. Rejects everything else (no "INF"/"NAN", no thousands separators).
-bool TryTextToFloat(std::u16string_view text, double& value);
-// `scaled` / 10^places with trailing fractional zeros dropped ("1.5", "-2").
-String ScaledToText(Int64 scaled, int places);
 
 // ---- dates ------------------------------------------------------------------------------------------
 // Days from 1899-12-30 for a valid civil date (year 1..9999).

@@ -350,6 +350,9 @@ TEST_F(VariantTest, CompareValueTable) {
       {Variant(Currency::FromScaled(15000)), Variant(1.5), vrEqual},
       {Variant(Currency::FromScaled(10001)), Variant(1), vrGreaterThan},
       {Variant(u"a"), Variant(u"b"), vrLessThan},
+      {Variant(u"a"), Variant(u"B"), vrLessThan},     // the locale's order, not the code units'
+      {Variant(u"张"), Variant(u"李"), vrGreaterThan},  // pinyin: zhang after li
+      {Variant(u"a"), Variant(u"A"), vrLessThan},     // case-sensitive
       {Variant(u"b"), VarFromAnsi("a"), vrGreaterThan},
       {Variant(u"abc"), VarFromOleStr(u"abc"), vrEqual},
       {Variant(u"10"), Variant(9), vrGreaterThan},  // a text against a number is a number
@@ -455,6 +458,7 @@ TEST_F(VariantTest, ArithmeticPromotionTable) {
       {day, Op::Add, Variant(0.5), varDate, u"2024/1/5 12:00:00"},
       {day, Op::Sub, Variant(5), varDate, u"2023/12/31"},
       {day, Op::Sub, VarFromDateTime(Date(2024, 1, 1)), varDouble, u"4"},
+      {day, Op::Add, Variant(u"2"), varDate, u"2024/1/7"},  // a text that is no date reads as days
       {Variant(u"ab"), Op::Add, Variant(u"cd"), varUString, u"abcd"},
       {VarFromAnsi("ab"), Op::Add, VarFromAnsi("cd"), varString, u"abcd"},
       {VarFromAnsi("ab"), Op::Add, VarFromOleStr(u"中"), varUString, u"ab中"},
