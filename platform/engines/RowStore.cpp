@@ -23,59 +23,77 @@ bool DescribeColumn(TColumnType Type, std::int32_t Size, TColumnStorage& Storage
   const bool sized = Size >= 1 && Size <= kMaxColumnSize;
   Storage = TColumnStorage::Fixed;
   switch (Type) {
-    case TColumnType::ctShortint:
-    case TColumnType::ctByte:
+    case ftShortint:
+    case ftByte:
       NativeSize = 1;
       return true;
-    case TColumnType::ctSmallint:
-    case TColumnType::ctWord:
-    case TColumnType::ctBoolean:
+    case ftSmallint:
+    case ftWord:
+    case ftBoolean:
       NativeSize = 2;
       return true;
-    case TColumnType::ctInteger:
-    case TColumnType::ctAutoInc:
-    case TColumnType::ctLongWord:
-    case TColumnType::ctSingle:
-    case TColumnType::ctDate:
-    case TColumnType::ctTime:
+    case ftInteger:
+    case ftAutoInc:
+    case ftLongWord:
+    case ftSingle:
+    case ftDate:
+    case ftTime:
       NativeSize = 4;
       return true;
-    case TColumnType::ctFloat:
-    case TColumnType::ctCurrency:
-    case TColumnType::ctDateTime:
-    case TColumnType::ctLargeint:
+    case ftFloat:
+    case ftCurrency:
+    case ftDateTime:
+    case ftLargeint:
       NativeSize = 8;
       return true;
-    case TColumnType::ctTimeStamp:
+    case ftExtended:
+      NativeSize = 10;
+      return true;
+    case ftTimeStamp:
+    case ftOraTimeStamp:
       NativeSize = 16;
       return true;
-    case TColumnType::ctString:
-    case TColumnType::ctFixedChar:
+    case ftTimeStampOffset:
+      NativeSize = 20;
+      return true;
+    case ftBCD:
+    case ftFMTBcd:
+      NativeSize = 34;
+      return true;
+    case ftString:
+    case ftFixedChar:
+    case ftGuid:
       Storage = TColumnStorage::AnsiText;
       NativeSize = static_cast<std::uint32_t>(Size) + 1;
       return sized;
-    case TColumnType::ctWideString:
-    case TColumnType::ctFixedWideChar:
+    case ftWideString:
+    case ftFixedWideChar:
       Storage = TColumnStorage::WideText;
       NativeSize = (static_cast<std::uint32_t>(Size) + 1) * 2;
       return sized;
-    case TColumnType::ctBytes:
+    case ftBytes:
       Storage = TColumnStorage::FixedBytes;
       NativeSize = static_cast<std::uint32_t>(Size);
       return sized;
-    case TColumnType::ctVarBytes:
+    case ftVarBytes:
       Storage = TColumnStorage::VarBytes;
       NativeSize = static_cast<std::uint32_t>(Size) + 2;
       return sized;
-    case TColumnType::ctBlob:
-    case TColumnType::ctMemo:
-    case TColumnType::ctGraphic:
-    case TColumnType::ctWideMemo:
+    case ftBlob:
+    case ftMemo:
+    case ftGraphic:
+    case ftFmtMemo:
+    case ftTypedBinary:
+    case ftOraBlob:
+    case ftOraClob:
+    case ftWideMemo:
       Storage = TColumnStorage::Blob;
       NativeSize = sizeof(TBlobHandle);
       return true;
+    default:
+      // Object, reference, variant and interface columns hold more than bytes: not in this store.
+      return false;
   }
-  return false;
 }
 
 TRecordLayout::TRecordLayout(std::vector<TColumnDef> Columns) : FColumns(std::move(Columns)) {

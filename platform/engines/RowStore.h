@@ -23,44 +23,18 @@
 #include <memory>
 #include <vector>
 
+#include "platform/db/FieldTypes.h"
 #include "platform/rtl/String.h"
 
-// Column types of the store, numbered as the data files number them: the numbers never change.
-enum class TColumnType : std::uint16_t {
-  ctString = 1,
-  ctSmallint = 2,
-  ctInteger = 3,
-  ctWord = 4,
-  ctBoolean = 5,
-  ctFloat = 6,
-  ctCurrency = 7,
-  ctDate = 8,
-  ctTime = 9,
-  ctDateTime = 10,
-  ctBytes = 11,
-  ctVarBytes = 12,
-  ctAutoInc = 13,
-  ctBlob = 14,
-  ctMemo = 15,
-  ctGraphic = 16,
-  ctFixedChar = 17,
-  ctWideString = 18,
-  ctLargeint = 19,
-  ctWideMemo = 20,
-  ctFixedWideChar = 21,
-  ctLongWord = 22,
-  ctShortint = 23,
-  ctByte = 24,
-  ctSingle = 25,
-  ctTimeStamp = 26,
-};
+// Column types are the framework's field types; the data files store their ordinals, which never change.
+using TColumnType = TFieldType;
 
 // How a column's native value is held.
 enum class TColumnStorage : std::uint8_t { Fixed, AnsiText, WideText, FixedBytes, VarBytes, Blob };
 
 struct TColumnDef {
   String Name;
-  TColumnType Type = TColumnType::ctInteger;
+  TColumnType Type = ftInteger;
   std::int32_t Size = 0;  // characters for text, bytes for byte columns, 0 otherwise
   bool Required = false;
 };

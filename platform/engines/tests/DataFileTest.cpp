@@ -8,9 +8,9 @@ namespace {
 
 // Columns A integer, B 8-bit text of 3, M wide memo; rows (1, "xy", "h") and (null, "", null).
 std::unique_ptr<TRowStore> SmallStore() {
-  const TRecordLayout layout({{u"A", TColumnType::ctInteger, 0, false},
-                              {u"B", TColumnType::ctString, 3, false},
-                              {u"M", TColumnType::ctWideMemo, 0, true}});
+  const TRecordLayout layout({{u"A", ftInteger, 0, false},
+                              {u"B", ftString, 3, false},
+                              {u"M", ftWideMemo, 0, true}});
   auto s = std::make_unique<TRowStore>(layout);
   std::vector<std::uint8_t> r(layout.DataSize());
 
@@ -34,9 +34,9 @@ const std::vector<std::uint8_t> kGolden = {
     'V', 'M', 'F', 'D', 'T', 'B', 'L', 0x1A,  // magic
     1, 0, 0, 0,                               // version, flags
     3, 0, 0, 0,                               // columns
-    1, 0, 'A', 0, 3, 0, 0, 0, 0, 0, 0,        // A ctInteger
-    1, 0, 'B', 0, 1, 0, 3, 0, 0, 0, 0,        // B ctString(3)
-    1, 0, 'M', 0, 20, 0, 0, 0, 0, 0, 1,       // M ctWideMemo, required
+    1, 0, 'A', 0, 3, 0, 0, 0, 0, 0, 0,        // A ftInteger
+    1, 0, 'B', 0, 1, 0, 3, 0, 0, 0, 0,        // B ftString(3)
+    1, 0, 'M', 0, 39, 0, 0, 0, 0, 0, 1,       // M ftWideMemo, required
     2, 0, 0, 0,                               // rows
     0x00, 1, 0, 0, 0, 2, 0, 'x', 'y', 2, 0, 0, 0, 'h', 0,
     0x05, 0, 0,

@@ -8,7 +8,7 @@
 namespace {
 
 TRecordLayout IntAndMemo() {
-  return TRecordLayout({{u"A", TColumnType::ctInteger, 0, false}, {u"M", TColumnType::ctWideMemo, 0, false}});
+  return TRecordLayout({{u"A", ftInteger, 0, false}, {u"M", ftWideMemo, 0, false}});
 }
 
 std::vector<std::uint8_t> Record(const TRecordLayout& layout, std::int32_t a) {
@@ -142,11 +142,11 @@ TEST(RecordLayoutTest, NativeSizesAndRefusedColumns) {
     std::uint32_t NativeSize;
   };
   const Case cases[] = {
-      {TColumnType::ctInteger, 0, true, 4},     {TColumnType::ctBoolean, 0, true, 2},   {TColumnType::ctFloat, 0, true, 8},
-      {TColumnType::ctDateTime, 0, true, 8},    {TColumnType::ctString, 10, true, 11},  {TColumnType::ctWideString, 20, true, 42},
-      {TColumnType::ctVarBytes, 5, true, 7},    {TColumnType::ctBytes, 5, true, 5},     {TColumnType::ctWideMemo, 0, true, 4},
-      {TColumnType::ctTimeStamp, 0, true, 16},  {TColumnType::ctString, 0, false, 0},  {TColumnType::ctWideString, -1, false, 0},
-      {TColumnType::ctString, 70000, false, 0}, {static_cast<TColumnType>(999), 0, false, 0},
+      {ftInteger, 0, true, 4},     {ftBoolean, 0, true, 2},   {ftFloat, 0, true, 8},
+      {ftDateTime, 0, true, 8},    {ftString, 10, true, 11},  {ftWideString, 20, true, 42},
+      {ftVarBytes, 5, true, 7},    {ftBytes, 5, true, 5},     {ftWideMemo, 0, true, 4},
+      {ftTimeStamp, 0, true, 16},  {ftString, 0, false, 0},  {ftWideString, -1, false, 0},
+      {ftString, 70000, false, 0}, {static_cast<TColumnType>(999), 0, false, 0}, {ftVariant, 0, false, 0}, {ftExtended, 0, true, 10},
   };
   for (const Case& c : cases) {
     TColumnStorage storage;
@@ -156,7 +156,7 @@ TEST(RecordLayoutTest, NativeSizesAndRefusedColumns) {
       EXPECT_EQ(native, c.NativeSize) << static_cast<int>(c.Type);
     }
   }
-  EXPECT_THROW(TRecordLayout({{u"S", TColumnType::ctString, 0, false}}), EDatabaseError);
+  EXPECT_THROW(TRecordLayout({{u"S", ftString, 0, false}}), EDatabaseError);
 }
 
 }  // namespace
