@@ -295,7 +295,7 @@ Variant VarFMTBcdCreate(const TBcd& value) { return Variant(value); }
 
 bool VarIsClear(const Variant& v) noexcept {
   const TVarType t = v.VType();
-  return t == varEmpty || t == varNull || ((t == varDispatch || t == varUnknown) && v.VPointer() == nullptr);
+  return t == varEmpty || ((t == varDispatch || t == varUnknown) && v.VPointer() == nullptr);
 }
 bool VarIsStr(const Variant& v) noexcept { return IsText(v.VType()); }
 bool VarIsOrdinal(const Variant& v) noexcept { return v.VType() == varBoolean || IsIntegerKind(v.VType()); }
@@ -446,7 +446,7 @@ bool BooleanOf(const Variant& v, TVarType to) {
   }
 }
 
-TDateTime DateOf(const Variant& v, TVarType to) {
+TDateTime DateValueOf(const Variant& v, TVarType to) {
   if (IsText(v.VType())) {
     TDateTime d = 0;
     if (!variant_text::TryTextToDateTime(TextOf(v), d)) CastError(v.VType(), to);
@@ -465,7 +465,7 @@ TSQLTimeStamp TimeStampOf(const Variant& v, TVarType to) {
     }
     default: {
       TSQLTimeStamp ts;
-      if (!variant_text::TryDateTimeToTimeStamp(DateOf(v, to), ts)) OverflowError(v.VType(), to);
+      if (!variant_text::TryDateTimeToTimeStamp(DateValueOf(v, to), ts)) OverflowError(v.VType(), to);
       return ts;
     }
   }
@@ -563,7 +563,7 @@ Currency Variant::AsCurrency() const {
 
 TDateTime Variant::AsDateTime() const {
   CheckScalarSource(*this, varDate);
-  return DateOf(*this, varDate);
+  return DateValueOf(*this, varDate);
 }
 
 String Variant::AsString() const { return VarToStr(*this); }
@@ -627,7 +627,7 @@ String VarToStr(const Variant& v) {
 }
 
 String VarToStrDef(const Variant& v, const String& Default) {
-  if (v.VType() == varNull || v.VType() == varEmpty) return Default;
+  if (v.VType() == varNull) return Default;
   return VarToStr(v);
 }
 
@@ -683,7 +683,7 @@ Variant VarAsType(const Variant& v, TVarType type) {
       return Variant(static_cast<float>(d));
     }
     case varDouble: return Variant(NumberOf(v, type));
-    case varDate: return VarFromDateTime(DateOf(v, type));
+    case varDate: return VarFromDateTime(DateValueOf(v, type));
     case varCurrency: return Variant(CurrencyOf(v, type));
     case varBoolean: return Variant(BooleanOf(v, type));
     case varSQLTimeStamp: return Variant(TimeStampOf(v, type));
@@ -770,7 +770,7 @@ TVariantRelationship VarCompareValue(const Variant& a, const Variant& b) {
     const TVarType ot = other.VType();
     if (ot == varBoolean) return VarCompareValue(IsText(ta) ? Variant(a.AsBoolean()) : a, IsText(tb) ? Variant(b.AsBoolean()) : b);
     if (ClassOf(other) == NumClass::Date) {
-      const double da = DateOf(a, varDate), db = DateOf(b, varDate);
+      const double da = DateValueOf(a, varDate), db = DateValueOf(b, varDate);
       return CompareDoubles(da, db);
     }
     if (ClassOf(other) == NumClass::Bcd || ClassOf(other) == NumClass::Currency) {
@@ -850,7 +850,7 @@ Variant ConcatTexts(const Variant& a, const Variant& b) {
 
 // An operand of date arithmetic: a text reads as a date, or failing that as a number of days.
 double DateOperand(const Variant& v) {
-  if (!IsText(v.VType())) return DateOf(v, varDate);
+  if (!IsText(v.VType())) return DateValueOf(v, varDate);
   const String text = TextOf(v);
   double d = 0;
   if (!variant_text::TryTextToDateTime(text, d) && !TryStrToFloat(text, d)) CastError(v.VType(), varDate);

@@ -273,7 +273,7 @@ Variant VarFMTBcdCreate(const TBcd& value);
 inline TVarType VarType(const Variant& v) noexcept { return v.VType(); }
 inline bool VarIsEmpty(const Variant& v) noexcept { return v.VType() == varEmpty; }
 inline bool VarIsNull(const Variant& v) noexcept { return v.VType() == varNull; }
-// Empty, Null, or a placeholder with no value behind it.
+// Empty, or a placeholder with no value behind it (Null is a value: not clear).
 bool VarIsClear(const Variant& v) noexcept;
 bool VarIsStr(const Variant& v) noexcept;       // varOleStr, varUString, varString
 bool VarIsOrdinal(const Variant& v) noexcept;   // Boolean and the integer kinds
@@ -291,7 +291,7 @@ String VarTypeAsText(TVarType type);
 // The text form: Null and Empty give an empty text; Booleans "True"/"False"; floats, currency and dates
 // by the platform's text conversions with the process-wide format settings.
 String VarToStr(const Variant& v);
-// Null (and Empty) give Default.
+// Null gives Default; Empty gives an empty text, as VarToStr.
 String VarToStrDef(const Variant& v, const String& Default);
 // Casts to another kind (raises EVariantTypeCastError / EVariantOverflowError). Casting Null or Empty
 // to a non-text kind raises, except Null → Null and anything → varVariant (unchanged).

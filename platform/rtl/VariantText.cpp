@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <charconv>
-#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <vector>
 
+#include "platform/rtl/DateTime.h"
 #include "platform/rtl/FormatSettings.h"
 #include "platform/rtl/SysUtils.h"
 
@@ -15,9 +15,6 @@ namespace variant_text {
 
 namespace {
 
-constexpr Int64 kMsPerDay = 86400000;
-
-char16_t Upper(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
@@ -34,370 +31,39 @@ String Digits(Int64 value, int minWidth) {
   return s;
 }
 
-// Days since 1970-01-01 of a civil date (proleptic Gregorian).
-constexpr Int64 DaysFromCivil(Int64 y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const Int64 era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<Int64>(doe) - 719468;
-}
-
-void CivilFromDays(Int64 z, int& year, int& month, int& day) {
-  z += 719468;
-  const Int64 era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const Int64 y = static_cast<Int64>(yoe) + era * 400;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  year = static_cast<int>(y + (month <= 2));
-}
-
-constexpr Int64 kSerialEpoch = DaysFromCivil(1899, 12, 30);
-
-bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-int DaysInMonth(int y, int m) {
-  static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
-}
-
-// The serial day and the milliseconds of the day of a date-time (the time of a negative date-time
-// counts forward from its day, as the platform keeps dates before 1899-12-30).
-bool SplitDateTime(double value, Int64& day, Int64& ms) {
-  if (!std::isfinite(value) || std::fabs(value) > 3000000.0) return false;
-  const double whole = std::trunc(value);
-  day = static_cast<Int64>(whole);
-  ms = static_cast<Int64>(std::llround(std::fabs(value - whole) * kMsPerDay));
-  if (ms >= kMsPerDay) {
-    ms -= kMsPerDay;
-    day += value < 0 ? -1 : 1;
-  }
-  return true;
-}
-
 }  // namespace
 
 // ---- dates ------------------------------------------------------------------------------------------
 
-bool TryEncodeDate(int year, int month, int day, double& serial) {
-  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month)) return false;
-  serial = static_cast<double>(DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) - kSerialEpoch);
-  return true;
-}
-
-bool TryEncodeTime(int hour, int minute, int second, int ms, double& fraction) {
-  if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 || ms < 0 || ms > 999)
-    return false;
-  fraction = static_cast<double>(((hour * 60 + minute) * 60 + second) * 1000 + ms) / kMsPerDay;
-  return true;
-}
-
-bool TryDecodeDateTime(double value, DateParts& p) {
-  Int64 day = 0, ms = 0;
-  if (!SplitDateTime(value, day, ms)) return false;
-  CivilFromDays(day + kSerialEpoch, p.Year, p.Month, p.Day);
-  if (p.Year < 1 || p.Year > 9999) return false;
-  p.Millisecond = static_cast<int>(ms % 1000);
-  p.Second = static_cast<int>(ms / 1000 % 60);
-  p.Minute = static_cast<int>(ms / 60000 % 60);
-  p.Hour = static_cast<int>(ms / 3600000);
-  // 1899-12-30 was a Saturday; DayOfWeek counts from Sunday = 1, as the platform's tables.
-  p.DayOfWeek = static_cast<int>(((day % 7) + 7 + 6) % 7) + 1;
-  return true;
-}
-
 namespace {
 
-// The subset of the platform's date/time format letters that the settings' formats use.
-String FormatDateTimeParts(std::u16string_view f, const DateParts& p, bool withTime) {
-  const TFormatSettings& fs = FormatSettings();
-  String out;
-  String upper;
-  for (char16_t c : f) upper += Upper(c);
-  const bool twelveHour = upper.find(u"AMPM") != String::npos || upper.find(u"AM/PM") != String::npos ||
-                          upper.find(u"A/P") != String::npos;
-  bool afterHour = false;
-  for (std::size_t i = 0; i < f.size();) {
-    const char16_t c = f[i];
-    const char16_t u = Upper(c);
-    if (c == u'"' || c == u'\'') {
-      const std::size_t end = f.find(c, i + 1);
-      const std::size_t stop = end == std::u16string_view::npos ? f.size() : end;
-      out.append(f.substr(i + 1, stop - i - 1));
-      i = stop + 1;
-      continue;
-    }
-    if (u == u'A') {
-      const std::u16string_view rest = std::u16string_view(upper).substr(i);
-      const bool pm = p.Hour >= 12;
-      if (rest.starts_with(u"AMPM")) {
-        out += pm ? fs.TimePMString : fs.TimeAMString;
-        i += 4;
-        continue;
-      }
-      if (rest.starts_with(u"AM/PM")) {
-        out += pm ? u"PM" : u"AM";
-        i += 5;
-        continue;
-      }
-      if (rest.starts_with(u"A/P")) {
-        out += pm ? u'P' : u'A';
-        i += 3;
-        continue;
-      }
-    }
-    std::size_t n = 1;
-    while (i + n < f.size() && Upper(f[i + n]) == u && u >= u'A' && u <= u'Z') ++n;
-    switch (u) {
-      case u'Y':
-        out += n <= 2 ? Digits(p.Year % 100, 2) : Digits(p.Year, 4);
-        afterHour = false;
-        break;
-      case u'M':
-        if (afterHour && n <= 2) {
-          out += Digits(p.Minute, static_cast<int>(n));
-        } else if (n <= 2) {
-          out += Digits(p.Month, static_cast<int>(n));
-        } else {
-          out += n == 3 ? fs.ShortMonthNames[p.Month - 1] : fs.LongMonthNames[p.Month - 1];
-        }
-        afterHour = false;
-        break;
-      case u'D':
-        if (n <= 2) out += Digits(p.Day, static_cast<int>(n));
-        else if (n == 3) out += fs.ShortDayNames[p.DayOfWeek - 1];
-        else if (n == 4) out += fs.LongDayNames[p.DayOfWeek - 1];
-        else out += FormatDateTimeParts(n == 5 ? fs.ShortDateFormat : fs.LongDateFormat, p, false);
-        afterHour = false;
-        break;
-      case u'H': {
-        int h = p.Hour;
-        if (twelveHour) {
-          h %= 12;
-          if (h == 0) h = 12;
-        }
-        out += Digits(h, n >= 2 ? 2 : 1);
-        afterHour = true;
-        break;
-      }
-      case u'N':
-        out += Digits(p.Minute, n >= 2 ? 2 : 1);
-        afterHour = false;
-        break;
-      case u'S':
-        out += Digits(p.Second, n >= 2 ? 2 : 1);
-        afterHour = false;
-        break;
-      case u'Z':
-        out += Digits(p.Millisecond, n >= 3 ? 3 : 1);
-        afterHour = false;
-        break;
-      case u'C':
-        out += FormatDateTimeParts(fs.ShortDateFormat, p, false);
-        if (withTime) {
-          out += u' ';
-          out += FormatDateTimeParts(fs.LongTimeFormat, p, false);
-        }
-        afterHour = false;
-        break;
-      case u'T':
-        out += FormatDateTimeParts(n >= 2 ? fs.LongTimeFormat : fs.ShortTimeFormat, p, false);
-        afterHour = false;
-        break;
-      case u'/':
-        out += fs.DateSeparator;
-        break;
-      case u':':
-        out += fs.TimeSeparator;
-        break;
-      default:
-        out.append(n, c);
-        break;
-    }
-    i += n;
-  }
-  return out;
-}
+// The days the time-stamp form can hold: 0001-01-01 up to the end of 9999-12-31.
+constexpr double kFirstDay = -693593.0;
+constexpr double kDayAfterLast = 2958466.0;
 
-// Reads an unsigned decimal number of at most maxDigits digits.
-bool ReadNumber(std::u16string_view s, std::size_t& pos, int& value, int& digits, int maxDigits = 4) {
-  digits = 0;
-  value = 0;
-  while (pos < s.size() && IsDigit(s[pos]) && digits < maxDigits) {
-    value = value * 10 + (s[pos] - u'0');
-    ++pos;
-    ++digits;
-  }
-  return digits > 0 && !(pos < s.size() && IsDigit(s[pos]));
-}
-
-int ExpandTwoDigitYear(int year) {
-  const TFormatSettings& fs = FormatSettings();
-  const auto today = std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now());
-  const int currentYear = static_cast<int>(std::chrono::year_month_day(today).year());
-  const int threshold = currentYear - fs.TwoDigitYearCenturyWindow;
-  int result = year + threshold / 100 * 100;
-  if (fs.TwoDigitYearCenturyWindow > 0 && result < threshold) result += 100;
-  if (fs.TwoDigitYearCenturyWindow == 0) result = year + currentYear / 100 * 100;
-  return result;
-}
-
-bool ParseTime(std::u16string_view s, std::size_t& pos, double& fraction) {
-  const TFormatSettings& fs = FormatSettings();
-  int h = 0, m = 0, sec = 0, ms = 0, digits = 0;
-  if (!ReadNumber(s, pos, h, digits, 2)) return false;
-  if (pos < s.size() && s[pos] == fs.TimeSeparator) {
-    ++pos;
-    if (!ReadNumber(s, pos, m, digits, 2)) return false;
-    if (pos < s.size() && s[pos] == fs.TimeSeparator) {
-      ++pos;
-      if (!ReadNumber(s, pos, sec, digits, 2)) return false;
-      if (pos < s.size() && (s[pos] == fs.DecimalSeparator || s[pos] == u'.')) {
-        ++pos;
-        if (!ReadNumber(s, pos, ms, digits, 3)) return false;
-        if (digits == 1) ms *= 100;
-        else if (digits == 2) ms *= 10;
-      }
-    }
-  } else {
-    // A bare number is no time: "12" alone is neither a date nor a time.
-    return false;
-  }
-  std::size_t p = pos;
-  while (p < s.size() && IsBlank(s[p])) ++p;
-  if (p < s.size()) {
-    const std::u16string_view rest = s.substr(p);
-    auto matches = [&](std::u16string_view marker) {
-      return !marker.empty() && rest.size() >= marker.size() && CompareText(rest.substr(0, marker.size()), marker) == 0;
-    };
-    int shift = -1;
-    std::size_t len = 0;
-    if (matches(fs.TimeAMString)) { shift = 0; len = fs.TimeAMString.size(); }
-    else if (matches(fs.TimePMString)) { shift = 12; len = fs.TimePMString.size(); }
-    else if (matches(u"AM")) { shift = 0; len = 2; }
-    else if (matches(u"PM")) { shift = 12; len = 2; }
-    if (shift >= 0) {
-      if (h < 1 || h > 12) return false;
-      h = h % 12 + shift;
-      pos = p + len;
-    }
-  }
-  return TryEncodeTime(h, m, sec, ms, fraction);
-}
-
-// The order of year, month and day in the short date format ("YMD", "MDY", "DMY", ...).
-std::string DateOrder() {
-  const String& f = FormatSettings().ShortDateFormat;
-  std::string order;
-  for (char16_t c : f) {
-    const char16_t u = Upper(c);
-    if ((u == u'Y' || u == u'M' || u == u'D') && order.find(static_cast<char>(u)) == std::string::npos)
-      order += static_cast<char>(u);
-  }
-  if (order.size() != 3) order = "YMD";
-  return order;
-}
+bool InStampRange(double value) { return std::isfinite(value) && value > kFirstDay - 1 && value < kDayAfterLast; }
 
 }  // namespace
 
 String DateTimeToText(double value) {
-  DateParts p;
-  if (!TryDecodeDateTime(value, p)) return FloatToStr(value);
-  const bool withTime = p.Hour != 0 || p.Minute != 0 || p.Second != 0 || p.Millisecond != 0;
-  return FormatDateTimeParts(u"c", p, withTime);
+  // Out of range there is no calendar date; the serial number is the honest text.
+  if (!InStampRange(value)) return FloatToStr(value);
+  return DateTimeToStr(value);
 }
 
-bool TryTextToDateTime(std::u16string_view text, double& value) {
-  const std::u16string_view s = TrimBlanks(text);
-  if (s.empty()) return false;
-  const TFormatSettings& fs = FormatSettings();
-  std::size_t pos = 0;
-  int first = 0, firstDigits = 0;
-  if (!ReadNumber(s, pos, first, firstDigits)) return false;
-  if (pos < s.size() && s[pos] == fs.TimeSeparator && fs.TimeSeparator != fs.DateSeparator) {
-    pos = 0;
-    double t = 0;
-    if (!ParseTime(s, pos, t) || pos != s.size()) return false;
-    value = t;
-    return true;
-  }
-  const bool iso = firstDigits == 4 && pos < s.size() && s[pos] == u'-' && fs.DateSeparator != u'-';
-  const char16_t sep = iso ? u'-' : fs.DateSeparator;
-  int numbers[3] = {first, 0, 0};
-  int digits[3] = {firstDigits, 0, 0};
-  int count = 1;
-  while (count < 3 && pos < s.size() && s[pos] == sep) {
-    ++pos;
-    if (!ReadNumber(s, pos, numbers[count], digits[count])) return false;
-    ++count;
-  }
-  if (count < 2) return false;
-  // A trailing separator is allowed ("2024/1/5/" is not; the platform's short forms never end in one).
-  int year = 0, month = 0, day = 0, yearDigits = 4;
-  if (iso) {
-    if (count != 3) return false;
-    year = numbers[0];
-    month = numbers[1];
-    day = numbers[2];
-  } else {
-    std::string order = DateOrder();
-    if (count == 2) {
-      order.erase(order.find('Y'), 1);
-      const auto today = std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now());
-      year = static_cast<int>(std::chrono::year_month_day(today).year());
-    }
-    for (int i = 0; i < count; ++i) {
-      switch (order[static_cast<std::size_t>(i)]) {
-        case 'Y': year = numbers[i]; yearDigits = digits[i]; break;
-        case 'M': month = numbers[i]; break;
-        default: day = numbers[i]; break;
-      }
-    }
-    if (yearDigits <= 2) year = ExpandTwoDigitYear(year);
-  }
-  double date = 0;
-  if (!TryEncodeDate(year, month, day, date)) return false;
-  if (pos == s.size()) {
-    value = date;
-    return true;
-  }
-  if (!(IsBlank(s[pos]) || (iso && s[pos] == u'T'))) return false;
-  ++pos;
-  while (pos < s.size() && IsBlank(s[pos])) ++pos;
-  double t = 0;
-  if (!ParseTime(s, pos, t)) return false;
-  while (pos < s.size() && IsBlank(s[pos])) ++pos;
-  if (pos != s.size()) return false;
-  // Before 1899-12-30 the time counts forward from the day, so it is subtracted from a negative day.
-  value = date < 0 ? date - t : date + t;
-  return true;
-}
+bool TryTextToDateTime(std::u16string_view text, double& value) { return TryStrToDateTime(text, value); }
 
-bool TryTimeStampToDateTime(const TSQLTimeStamp& ts, double& value) {
-  double date = 0, time = 0;
-  if (!TryEncodeDate(ts.Year, ts.Month, ts.Day, date)) return false;
-  if (ts.Fractions > 999 || !TryEncodeTime(ts.Hour, ts.Minute, ts.Second, static_cast<int>(ts.Fractions), time))
-    return false;
-  value = date < 0 ? date - time : date + time;
-  return true;
-}
+bool TryTimeStampToDateTime(const TSQLTimeStamp& ts, double& value) { return TrySQLTimeStampToDateTime(ts, value); }
 
 bool TryTimeStampOffsetToDateTime(const TSQLTimeStampOffset& ts, double& value) {
-  return TryTimeStampToDateTime(TSQLTimeStamp{ts.Year, ts.Month, ts.Day, ts.Hour, ts.Minute, ts.Second, ts.Fractions},
-                                value);
+  return TrySQLTimeStampToDateTime(SQLTimeStampOffsetToSQLTimeStamp(ts), value);
 }
 
 bool TryDateTimeToTimeStamp(double value, TSQLTimeStamp& ts) {
-  DateParts p;
-  if (!TryDecodeDateTime(value, p)) return false;
-  ts = TSQLTimeStamp{static_cast<std::int16_t>(p.Year), static_cast<std::uint16_t>(p.Month),
-                     static_cast<std::uint16_t>(p.Day), static_cast<std::uint16_t>(p.Hour),
-                     static_cast<std::uint16_t>(p.Minute), static_cast<std::uint16_t>(p.Second),
-                     static_cast<std::uint32_t>(p.Millisecond)};
+  if (!InStampRange(value)) return false;
+  const TSQLTimeStamp result = DateTimeToSQLTimeStamp(value);
+  if (result.Year < 1) return false;
+  ts = result;
   return true;
 }
 
@@ -411,7 +77,7 @@ bool TryTimeStampToText(const TSQLTimeStamp& ts, String& text) {
 bool TryTimeStampOffsetToText(const TSQLTimeStampOffset& ts, String& text) {
   double d = 0;
   if (!TryTimeStampOffsetToDateTime(ts, d)) return false;
-  const int minutes = ts.TimeZoneHour * 60 + (ts.TimeZoneHour < 0 ? -std::abs(ts.TimeZoneMinute) : std::abs(ts.TimeZoneMinute));
+  const int minutes = ts.TimeZoneHour * 60 + ts.TimeZoneMinute;
   text = DateTimeToText(d);
   text += minutes < 0 ? u" -" : u" +";
   text += Digits(std::abs(minutes) / 60, 2);
@@ -444,11 +110,10 @@ bool TryTextToTimeStampOffset(std::u16string_view text, TSQLTimeStampOffset& ts)
 }
 
 bool TimeStampOffsetToUtcMs(const TSQLTimeStampOffset& ts, Int64& ms) {
-  double check = 0;
-  if (!TryTimeStampOffsetToDateTime(ts, check)) return false;
-  const Int64 days = DaysFromCivil(ts.Year, ts.Month, ts.Day);
-  const Int64 local = days * kMsPerDay + ((ts.Hour * 60 + ts.Minute) * 60 + ts.Second) * 1000 + ts.Fractions;
-  ms = local - (static_cast<Int64>(ts.TimeZoneHour) * 60 + ts.TimeZoneMinute) * 60000;
+  double local = 0;
+  if (!TryTimeStampOffsetToDateTime(ts, local)) return false;
+  const TTimeStamp stamp = DateTimeToTimeStamp(local);
+  ms = TimeStampToMSecs(stamp) - (static_cast<Int64>(ts.TimeZoneHour) * 60 + ts.TimeZoneMinute) * 60000;
   return true;
 }
 

@@ -1,6 +1,6 @@
-// The date and decimal helpers under Variant's conversions: dates to and from text with the
-// process-wide format settings, SQL time stamps to and from date-times, and an exact decimal
-// for FMT BCD values and for currency read from text. Internal to Variant; every operation reports a
+// The date and decimal helpers under Variant's conversions: SQL time stamps to and from date-times
+// and text (over the runtime's date functions), and an exact decimal for FMT BCD values and their
+// arithmetic, and for currency read from text. Internal to Variant; every operation reports a
 // bad input by returning false, so Variant can raise its own error with both kind names.
 #pragma once
 
@@ -13,21 +13,12 @@
 namespace variant_text {
 
 // ---- dates ------------------------------------------------------------------------------------------
-// Days from 1899-12-30 for a valid civil date (year 1..9999).
-bool TryEncodeDate(int year, int month, int day, double& serial);
-bool TryEncodeTime(int hour, int minute, int second, int ms, double& fraction);
-struct DateParts {
-  int Year = 0, Month = 0, Day = 0, Hour = 0, Minute = 0, Second = 0, Millisecond = 0, DayOfWeek = 0;
-};
-// Milliseconds rounded to nearest; a time that rounds up to midnight moves to the next day.
-bool TryDecodeDateTime(double value, DateParts& parts);
-// The platform's "c" form: short date, then the long time unless the time is exactly midnight.
+// The platform's date-time text (DateTimeToStr); a value outside years 1..9999 gives its serial number.
 String DateTimeToText(double value);
-// Date, time, or date and time as the format settings write them (date order from ShortDateFormat,
-// DateSeparator, TimeSeparator, optional seconds and milliseconds, optional AM/PM). ISO dates
-// "yyyy-mm-dd" with an optional "T" before the time are read as well.
+// The platform's StrToDateTime with the process-wide settings.
 bool TryTextToDateTime(std::u16string_view text, double& value);
 
+// An all-zero stamp is date-time 0, as the platform treats it.
 bool TryTimeStampToDateTime(const TSQLTimeStamp& ts, double& value);
 bool TryTimeStampOffsetToDateTime(const TSQLTimeStampOffset& ts, double& value);
 bool TryDateTimeToTimeStamp(double value, TSQLTimeStamp& ts);
