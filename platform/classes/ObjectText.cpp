@@ -1,0 +1,775 @@
+#include "platform/classes/ObjectText.h"
+
+#include <locale.h>
+
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/classes/ComponentStreaming.h"
+#include "platform/rtl/Format.h"
+#include "platform/rtl/SysUtils.h"
+
+static_assert(LDBL_MANT_DIG >= 64, "extended values are carried through long double");
+
+namespace {
+
+constexpr const char* kLineBreak = "\r\n";
+constexpr size_t kStringLineWidth = 64;
+constexpr size_t kBinaryLineBytes = 32;
+
+// Number text is always C-locale: the process locale (set by the GUI) must not change the file form.
+class CLocaleScope {
+ public:
+  CLocaleScope() {
+    static locale_t c_locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    FOld = uselocale(c_locale);
+  }
+  ~CLocaleScope() { uselocale(FOld); }
+
+ private:
+  locale_t FOld;
+};
+
+// ---- 10-byte extended ⇄ long double (exact both ways on a 64-bit-significand or wider long double) ----
+
+long double ExtendedToLongDouble(const Byte in[10]) {
+  UInt64 mantissa;
+  std::uint16_t se;
+  std::memcpy(&mantissa, in, 8);
+  std::memcpy(&se, in + 8, 2);
+  const bool negative = (se & 0x8000) != 0;
+  const int e = se & 0x7FFF;
+  long double v;
+  if (e == 0x7FFF) {
+    v = (mantissa << 1) == 0 ? HUGE_VALL : NAN;
+  } else {
+    v = std::ldexp(static_cast<long double>(mantissa), (e == 0 ? 1 : e) - 16383 - 63);
+  }
+  return negative ? -v : v;
+}
+
+void LongDoubleToExtended(long double v, Byte out[10]) {
+  UInt64 mantissa = 0;
+  int e = 0;
+  const bool negative = std::signbit(v);
+  v = std::fabs(v);
+  if (std::isnan(v)) {
+    e = 0x7FFF;
+    mantissa = UInt64{3} << 62;
+  } else if (std::isinf(v)) {
+    e = 0x7FFF;
+    mantissa = UInt64{1} << 63;
+  } else if (v != 0) {
+    int exp = 0;
+    const long double frac = std::frexp(v, &exp);  // v = frac * 2^exp, frac in [0.5, 1)
+    e = exp - 1 + 16383;
+    long double scaled = std::ldexp(frac, 64);
+    if (e <= 0) {
+      scaled = std::ldexp(scaled, e - 1);
+      e = 0;
+    }
+    if (e >= 0x7FFF) {
+      e = 0x7FFF;
+      mantissa = UInt64{1} << 63;
+    } else {
+      mantissa = static_cast<UInt64>(scaled);
+    }
+  }
+  std::memcpy(out, &mantissa, 8);
+  const std::uint16_t se = static_cast<std::uint16_t>(e | (negative ? 0x8000 : 0));
+  std::memcpy(out + 8, &se, 2);
+}
+
+std::string SpecialText(bool negative, bool nan) {
+  // Signed, so that the text cannot be taken for an identifier named INF or NAN.
+  if (nan) return "+NAN";
+  return negative ? "-INF" : "+INF";
+}
+
+std::string ExtendedText(const Byte in[10]) {
+  const long double v = ExtendedToLongDouble(in);
+  if (!std::isfinite(v)) return SpecialText(std::signbit(v), std::isnan(v));
+  CLocaleScope c;
+  char text[64];
+  for (int digits = 15; digits <= 21; ++digits) {
+    std::snprintf(text, sizeof text, "%.*Lg", digits, v);
+    Byte back[10];
+    LongDoubleToExtended(std::strtold(text, nullptr), back);
+    if (std::memcmp(back, in, 10) == 0) break;
+  }
+  return text;
+}
+
+std::string DoubleText(double v) {
+  if (!std::isfinite(v)) return SpecialText(std::signbit(v), std::isnan(v));
+  CLocaleScope c;
+  char text[64];
+  for (int digits = 15; digits <= 17; ++digits) {
+    std::snprintf(text, sizeof text, "%.*g", digits, v);
+    if (std::strtod(text, nullptr) == v) break;
+  }
+  return text;
+}
+
+std::string SingleText(float v) {
+  if (!std::isfinite(v)) return SpecialText(std::signbit(v), std::isnan(v));
+  CLocaleScope c;
+  char text[64];
+  for (int digits = 6; digits <= 9; ++digits) {
+    std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(v));
+    if (std::strtof(text, nullptr) == v) break;
+  }
+  return text;
+}
+
+std::string CurrencyText(Int64 scaled) {
+  const bool negative = scaled < 0;
+  const UInt64 magnitude = negative ? UInt64{0} - static_cast<UInt64>(scaled) : static_cast<UInt64>(scaled);
+  std::string text = (negative ? "-" : "") + std::to_string(magnitude / 10000);
+  UInt64 frac = magnitude % 10000;
+  if (frac != 0) {
+    std::string digits = std::to_string(frac);
+    digits.insert(0, 4 - digits.size(), '0');
+    while (digits.back() == '0') digits.pop_back();
+    text += '.' + digits;
+  }
+  return text;
+}
+
+// ---- binary → text -----------------------------------------------------------------------------------
+
+class BinaryToText {
+ public:
+  BinaryToText(TReader& Reader, std::string& Out) : FReader(Reader), FOut(Out) {}
+
+  void Object(int Indent) {
+    Enter();
+    TFilerFlags flags = 0;
+    int child_pos = 0;
+    FReader.ReadPrefix(flags, child_pos);
+    const std::string class_name = Ident(FReader.ReadStr());
+    const std::string name = Ident(FReader.ReadStr());
+    Indentation(Indent);
+    FOut += (flags & ffInherited) ? "inherited " : (flags & ffInline) ? "inline " : "object ";
+    if (!name.empty()) FOut += name + ": ";
+    FOut += class_name;
+    if (flags & ffChildPos) FOut += " [" + std::to_string(child_pos) + "]";
+    FOut += kLineBreak;
+    while (!FReader.EndOfList()) Property(Indent + 1);
+    FReader.ReadListEnd();
+    while (!FReader.EndOfList()) Object(Indent + 1);
+    FReader.ReadListEnd();
+    Indentation(Indent);
+    FOut += "end";
+    FOut += kLineBreak;
+    Leave();
+  }
+
+  bool NeedsPreamble() const { return FNonAsciiIdent; }
+
+ private:
+  void Property(int Indent) {
+    Indentation(Indent);
+    FOut += Ident(FReader.ReadStr());
+    FOut += " = ";
+    Value(Indent);
+    FOut += kLineBreak;
+  }
+
+  void Value(int Indent) {
+    const TValueType tag = FReader.NextValue();
+    switch (tag) {
+      case vaList:
+        Enter();
+        FReader.ReadValue();
+        FOut += '(';
+        while (!FReader.EndOfList()) {
+          FOut += kLineBreak;
+          Indentation(Indent + 1);
+          Value(Indent + 1);
+        }
+        FReader.ReadListEnd();
+        FOut += ')';
+        Leave();
+        return;
+      case vaInt8:
+      case vaInt16:
+      case vaInt32:
+      case vaInt64: FOut += std::to_string(FReader.ReadInt64()); return;
+      case vaExtended: {
+        Byte bytes[10];
+        FReader.ReadValue();
+        FReader.Read(bytes, 10);
+        FOut += ExtendedText(bytes);
+        return;
+      }
+      case vaSingle: {
+        float v;
+        FReader.ReadValue();
+        FReader.Read(&v, 4);
+        FOut += SingleText(v) + 's';
+        return;
+      }
+      case vaDouble:
+      case vaDate: {
+        double v;
+        FReader.ReadValue();
+        FReader.Read(&v, 8);
+        FOut += DoubleText(v) + (tag == vaDate ? 'd' : 'r');
+        return;
+      }
+      case vaCurrency: {
+        Int64 v;
+        FReader.ReadValue();
+        FReader.Read(&v, 8);
+        FOut += CurrencyText(v) + 'c';
+        return;
+      }
+      case vaString:
+      case vaLString:
+      case vaWString:
+      case vaUTF8String: return Text(FReader.ReadString(), Indent);
+      case vaIdent:
+      case vaFalse:
+      case vaTrue:
+      case vaNil:
+      case vaNull: FOut += Ident(FReader.ReadIdent()); return;
+      case vaBinary: return Binary(FReader.ReadBinary(), Indent);
+      case vaSet: {
+        FReader.ReadValue();
+        FOut += '[';
+        bool first = true;
+        for (String name = FReader.ReadStr(); !name.empty(); name = FReader.ReadStr()) {
+          if (!first) FOut += ", ";
+          FOut += Ident(name);
+          first = false;
+        }
+        FOut += ']';
+        return;
+      }
+      case vaCollection: {
+        Enter();
+        FReader.ReadValue();
+        FOut += '<';
+        while (!FReader.EndOfList()) {
+          FOut += kLineBreak;
+          Indentation(Indent + 1);
+          const TValueType next = FReader.NextValue();
+          if (next == vaInt8 || next == vaInt16 || next == vaInt32 || next == vaInt64)
+            FOut += '[' + std::to_string(FReader.ReadInt64()) + "] ";
+          FReader.ReadListBegin();
+          FOut += "item";
+          FOut += kLineBreak;
+          while (!FReader.EndOfList()) Property(Indent + 2);
+          FReader.ReadListEnd();
+          Indentation(Indent + 1);
+          FOut += "end";
+        }
+        FReader.ReadListEnd();
+        FOut += '>';
+        Leave();
+        return;
+      }
+    }
+    throw EReadError(msg::SInvalidPropertyValue);
+  }
+
+  void Text(const String& S, int Indent) {
+    if (S.empty()) {
+      FOut += "''";
+      return;
+    }
+    bool quoted = false;
+    size_t line_start = FOut.size();
+    for (size_t i = 0; i < S.size(); ++i) {
+      if (FOut.size() - line_start >= kStringLineWidth && i > 0) {
+        if (quoted) FOut += '\'';
+        quoted = false;
+        FOut += " +";
+        FOut += kLineBreak;
+        Indentation(Indent + 1);
+        line_start = FOut.size();
+      }
+      const char16_t c = S[i];
+      if (c >= 0x20 && c < 0x7F && c != u'\'') {
+        if (!quoted) FOut += '\'';
+        quoted = true;
+        FOut += static_cast<char>(c);
+      } else {
+        if (quoted) FOut += '\'';
+        quoted = false;
+        FOut += '#' + std::to_string(static_cast<unsigned>(c));
+      }
+    }
+    if (quoted) FOut += '\'';
+  }
+
+  void Binary(const std::vector<Byte>& Bytes, int Indent) {
+    static const char kHex[] = "0123456789ABCDEF";
+    FOut += '{';
+    for (size_t i = 0; i < Bytes.size(); ++i) {
+      if (i % kBinaryLineBytes == 0) {
+        FOut += kLineBreak;
+        Indentation(Indent + 1);
+      }
+      FOut += kHex[Bytes[i] >> 4];
+      FOut += kHex[Bytes[i] & 15];
+    }
+    FOut += '}';
+  }
+
+  std::string Ident(const String& S) {
+    UTF8String utf8 = StringToUTF8(S);
+    for (char c : utf8)
+      if (static_cast<Byte>(c) >= 0x80) FNonAsciiIdent = true;
+    return utf8;
+  }
+
+  void Indentation(int Indent) { FOut.append(static_cast<size_t>(Indent) * 2, ' '); }
+  void Enter() {
+    if (++FDepth > kMaxNestingDepth) throw EReadError(msg::SInvalidImage);
+  }
+  void Leave() { --FDepth; }
+
+  TReader& FReader;
+  std::string& FOut;
+  bool FNonAsciiIdent = false;
+  int FDepth = 0;
+};
+
+// ---- text → binary -----------------------------------------------------------------------------------
+
+enum class Tok { End, Ident, Integer, Float, String, Symbol };
+
+class TextToBinary {
+ public:
+  TextToBinary(std::string_view Text, TWriter& Writer) : FText(Text), FWriter(Writer) { Next(); }
+
+  void Root() {
+    FWriter.WriteSignature();
+    Object();
+  }
+
+ private:
+  void Object() {
+    Enter();
+    TFilerFlags flags = 0;
+    if (IsWord("inherited"))
+      flags = ffInherited;
+    else if (IsWord("inline"))
+      flags = ffInline;
+    else if (!IsWord("object"))
+      Error("object expected");
+    Next();
+    String name;
+    String class_name = ExpectIdent();
+    if (IsSymbol(':')) {
+      Next();
+      name = class_name;
+      class_name = ExpectIdent();
+    }
+    int child_pos = 0;
+    if (IsSymbol('[')) {
+      Next();
+      child_pos = static_cast<int>(ExpectInteger());
+      flags |= ffChildPos;
+      ExpectSymbol(']');
+    }
+    if (flags != 0) {
+      FWriter.WriteByte(static_cast<Byte>(kFilerPrefixMask | flags));
+      if (flags & ffChildPos) FWriter.WriteInteger(child_pos);
+    }
+    FWriter.WriteStr(class_name);
+    FWriter.WriteStr(name);
+    while (!IsWord("end") && !IsWord("object") && !IsWord("inherited") && !IsWord("inline")) Property();
+    FWriter.WriteListEnd();
+    while (!IsWord("end")) Object();
+    FWriter.WriteListEnd();
+    Next();
+    Leave();
+  }
+
+  void Property() {
+    FWriter.WriteStr(ExpectIdent());
+    ExpectSymbol('=');
+    Value();
+  }
+
+  void Value() {
+    switch (FTok) {
+      case Tok::Integer: {
+        Int64 v = 0;
+        if (!TryStrToInt64(Str(FToken), v)) Error("integer out of range");
+        FWriter.WriteInteger(v);
+        Next();
+        return;
+      }
+      case Tok::Float: return Number();
+      case Tok::String: {
+        const String s = StringValue();
+        FWriter.WriteString(s);
+        return;
+      }
+      case Tok::Ident: {
+        FWriter.WriteIdent(UTF8ToString(FToken));
+        Next();
+        return;
+      }
+      case Tok::Symbol:
+        break;
+      case Tok::End: Error("value expected");
+    }
+    if ((FToken == "-" || FToken == "+") && FPos < FText.size() && (FText[FPos] == 'I' || FText[FPos] == 'N')) {
+      const std::string sign = FToken;
+      Next();
+      FToken = sign + FToken;
+      return Number();
+    }
+    switch (FToken[0]) {
+      case '(':
+        Enter();
+        Next();
+        FWriter.WriteListBegin();
+        while (!IsSymbol(')')) Value();
+        FWriter.WriteListEnd();
+        Next();
+        Leave();
+        return;
+      case '[':
+        Next();
+        FWriter.WriteValue(vaSet);
+        while (!IsSymbol(']')) {
+          FWriter.WriteStr(ExpectIdent());
+          if (IsSymbol(',')) Next();
+          else if (!IsSymbol(']')) Error("',' or ']' expected");
+        }
+        FWriter.WriteByte(0);
+        Next();
+        return;
+      case '{': return BinaryValue();
+      case '<':
+        Enter();
+        Next();
+        FWriter.WriteValue(vaCollection);
+        while (!IsSymbol('>')) {
+          if (IsSymbol('[')) {
+            Next();
+            FWriter.WriteInteger(ExpectInteger());
+            ExpectSymbol(']');
+          }
+          if (!IsWord("item")) Error("item expected");
+          Next();
+          FWriter.WriteListBegin();
+          while (!IsWord("end")) Property();
+          FWriter.WriteListEnd();
+          Next();
+        }
+        FWriter.WriteListEnd();
+        Next();
+        Leave();
+        return;
+      default: Error("value expected");
+    }
+  }
+
+  void Number() {
+    std::string text = FToken;
+    char suffix = 0;
+    const char last = text.back();
+    if (last == 's' || last == 'c' || last == 'd' || last == 'r') {
+      suffix = last;
+      text.pop_back();
+    }
+    Next();
+    if (suffix == 'c') return FWriter.WriteCurrency(Currency::FromScaled(ParseCurrency(text)));
+    CLocaleScope c;
+    char* end = nullptr;
+    switch (suffix) {
+      case 's': {
+        const float v = std::strtof(text.c_str(), &end);
+        CheckNumberEnd(text, end);
+        return FWriter.WriteSingle(v);
+      }
+      case 'd':
+      case 'r': {
+        const double v = std::strtod(text.c_str(), &end);
+        CheckNumberEnd(text, end);
+        return suffix == 'd' ? FWriter.WriteDate(v) : FWriter.WriteDouble(v);
+      }
+      default: {
+        const long double v = std::strtold(text.c_str(), &end);
+        CheckNumberEnd(text, end);
+        Byte bytes[10];
+        LongDoubleToExtended(v, bytes);
+        FWriter.WriteValue(vaExtended);
+        FWriter.Write(bytes, 10);
+      }
+    }
+  }
+
+  void CheckNumberEnd(const std::string& text, const char* end) {
+    if (end == nullptr || *end != '\0' || text.empty()) Error("invalid number");
+  }
+
+  Int64 ParseCurrency(const std::string& text) {
+    size_t i = 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    if (negative || (!text.empty() && text[0] == '+')) ++i;
+    UInt64 whole = 0;
+    bool digits = false;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+      whole = whole * 10 + static_cast<UInt64>(text[i] - '0');
+      if (whole > static_cast<UInt64>(INT64_MAX) / 10000) Error("currency out of range");
+      digits = true;
+    }
+    UInt64 frac = 0;
+    int places = 0;
+    if (i < text.size() && text[i] == '.') {
+      for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        if (places == 4) Error("currency has more than four decimal places");
+        frac = frac * 10 + static_cast<UInt64>(text[i] - '0');
+        ++places;
+        digits = true;
+      }
+    }
+    if (!digits || i != text.size()) Error("invalid currency");
+    while (places++ < 4) frac *= 10;
+    const UInt64 magnitude = whole * 10000 + frac;
+    if (magnitude > static_cast<UInt64>(INT64_MAX) + (negative ? 1 : 0)) Error("currency out of range");
+    return negative ? static_cast<Int64>(UInt64{0} - magnitude) : static_cast<Int64>(magnitude);
+  }
+
+  // Runs of 'quoted' text and #nnn codes, joined directly or across lines with "+".
+  String StringValue() {
+    String s;
+    for (;;) {
+      s += FString;
+      Next();
+      if (IsSymbol('+')) {
+        Next();
+        if (FTok != Tok::String) Error("string expected after '+'");
+        continue;
+      }
+      if (FTok != Tok::String) break;
+    }
+    return s;
+  }
+
+  void BinaryValue() {
+    // Hex digits up to '}', blanks between them ignored; read straight from the text.
+    std::vector<Byte> bytes;
+    int pending = -1;
+    for (;; ++FPos) {
+      if (FPos >= FText.size()) Error("'}' expected");
+      const char c = FText[FPos];
+      if (c == '}') break;
+      if (c == '\n') ++FLine;
+      if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+      int d = -1;
+      if (c >= '0' && c <= '9') d = c - '0';
+      else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+      else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
+      if (d < 0) Error("invalid binary value");
+      if (pending < 0) {
+        pending = d;
+      } else {
+        bytes.push_back(static_cast<Byte>(pending * 16 + d));
+        pending = -1;
+      }
+    }
+    if (pending >= 0) Error("odd number of hex digits");
+    ++FPos;
+    FWriter.WriteBinary(bytes.data(), static_cast<Int64>(bytes.size()));
+    Next();
+  }
+
+  // ---- tokens ----
+  static bool IdentStart(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || static_cast<Byte>(c) >= 0x80;
+  }
+  static bool IdentPart(char c) { return IdentStart(c) || (c >= '0' && c <= '9') || c == '.'; }
+  static bool Digit(char c) { return c >= '0' && c <= '9'; }
+
+  void Next() {
+    while (FPos < FText.size()) {
+      const char c = FText[FPos];
+      if (c == '\n') ++FLine;
+      if (c != ' ' && c != '\t' && c != '\r' && c != '\n' && c != '\v' && c != '\f') break;
+      ++FPos;
+    }
+    FToken.clear();
+    if (FPos >= FText.size()) {
+      FTok = Tok::End;
+      return;
+    }
+    const size_t start = FPos;
+    const char c = FText[FPos];
+    if (IdentStart(c)) {
+      while (FPos < FText.size() && IdentPart(FText[FPos])) ++FPos;
+      FToken.assign(FText.substr(start, FPos - start));
+      FTok = Tok::Ident;
+      return;
+    }
+    if (Digit(c) || ((c == '-' || c == '+') && FPos + 1 < FText.size() && (Digit(FText[FPos + 1]) || FText[FPos + 1] == '.'))) {
+      ++FPos;
+      bool is_float = false;
+      while (FPos < FText.size()) {
+        const char d = FText[FPos];
+        if (Digit(d)) {
+          ++FPos;
+        } else if (d == '.' || d == 'e' || d == 'E') {
+          is_float = true;
+          ++FPos;
+          if ((d == 'e' || d == 'E') && FPos < FText.size() && (FText[FPos] == '-' || FText[FPos] == '+')) ++FPos;
+        } else {
+          break;
+        }
+      }
+      if (FPos < FText.size() && (FText[FPos] == 's' || FText[FPos] == 'c' || FText[FPos] == 'd' || FText[FPos] == 'r')) {
+        is_float = true;
+        ++FPos;
+      }
+      FToken.assign(FText.substr(start, FPos - start));
+      FTok = is_float ? Tok::Float : Tok::Integer;
+      return;
+    }
+    if (c == '\'' || c == '#') {
+      FString.clear();
+      while (FPos < FText.size() && (FText[FPos] == '\'' || FText[FPos] == '#')) {
+        if (FText[FPos] == '#') {
+          ++FPos;
+          unsigned code = 0;
+          size_t n = 0;
+          while (FPos < FText.size() && Digit(FText[FPos])) {
+            code = code * 10 + static_cast<unsigned>(FText[FPos++] - '0');
+            if (code > 0xFFFF) Error("character code out of range");
+            ++n;
+          }
+          if (n == 0) Error("character code expected");
+          FString += static_cast<char16_t>(code);
+          continue;
+        }
+        // A quoted run: '' is an apostrophe; the bytes inside are UTF-8 when someone typed them.
+        ++FPos;
+        std::string run;
+        for (;;) {
+          if (FPos >= FText.size() || FText[FPos] == '\n' || FText[FPos] == '\r') Error("unterminated string");
+          if (FText[FPos] == '\'') {
+            if (FPos + 1 < FText.size() && FText[FPos + 1] == '\'') {
+              run += '\'';
+              FPos += 2;
+              continue;
+            }
+            ++FPos;
+            break;
+          }
+          run += FText[FPos++];
+        }
+        FString += UTF8ToString(run);
+      }
+      FTok = Tok::String;
+      return;
+    }
+    ++FPos;
+    FToken.assign(1, c);
+    FTok = Tok::Symbol;
+  }
+
+  bool IsWord(const char* word) const { return FTok == Tok::Ident && SameText(Str(FToken), Str(word)); }
+  bool IsSymbol(char c) const { return FTok == Tok::Symbol && FToken[0] == c; }
+  void ExpectSymbol(char c) {
+    if (!IsSymbol(c)) Error(std::string("'") + c + "' expected");
+    Next();
+  }
+  String ExpectIdent() {
+    if (FTok != Tok::Ident) Error("identifier expected");
+    String s = UTF8ToString(FToken);
+    Next();
+    return s;
+  }
+  Int64 ExpectInteger() {
+    Int64 v = 0;
+    if (FTok != Tok::Integer || !TryStrToInt64(Str(FToken), v)) Error("integer expected");
+    Next();
+    return v;
+  }
+  [[noreturn]] void Error(const std::string& what) const {
+    throw EParserError(Format(u"Line %d: %s", {FLine, Str(what)}));
+  }
+  void Enter() {
+    if (++FDepth > kMaxNestingDepth) Error("nesting too deep");
+  }
+  void Leave() { --FDepth; }
+
+  std::string_view FText;
+  TWriter& FWriter;
+  size_t FPos = 0;
+  int FLine = 1;
+  Tok FTok = Tok::End;
+  std::string FToken;
+  String FString;
+  int FDepth = 0;
+};
+
+constexpr Byte kUtf8Preamble[3] = {0xEF, 0xBB, 0xBF};
+
+}  // namespace
+
+void ObjectBinaryToText(TStream* Input, TStream* Output) {
+  std::string text;
+  bool preamble = false;
+  {
+    TReader reader(Input, kDefaultFilerBufferSize);
+    reader.ReadSignature();
+    BinaryToText converter(reader, text);
+    converter.Object(0);
+    preamble = converter.NeedsPreamble();
+  }
+  if (preamble) Output->WriteBuffer(kUtf8Preamble, 3);
+  Output->WriteBuffer(text.data(), static_cast<Int64>(text.size()));
+}
+
+void ObjectTextToBinary(TStream* Input, TStream* Output) {
+  const Int64 size = Input->Size() - Input->Position();
+  std::string text(static_cast<size_t>(std::max<Int64>(size, 0)), '\0');
+  if (!text.empty()) Input->ReadBuffer(text.data(), static_cast<Int64>(text.size()));
+  std::string_view view(text);
+  if (view.size() >= 3 && std::memcmp(view.data(), kUtf8Preamble, 3) == 0) view.remove_prefix(3);
+  TWriter writer(Output, kDefaultFilerBufferSize);
+  TextToBinary converter(view, writer);
+  converter.Root();
+  writer.FlushBuffer();
+}
+
+TStreamOriginalFormat TestStreamFormat(TStream* Stream) {
+  const Int64 pos = Stream->Position();
+  Byte b[4] = {0, 0, 0, 0};
+  Int64 got = 0;
+  try {
+    got = Stream->Read(b, 4);
+  } catch (...) {
+    Stream->SetPosition(pos);
+    throw;
+  }
+  Stream->SetPosition(pos);
+  (void)got;
+  if (b[0] == 0xFF || std::memcmp(b, kSignature, 4) == 0 || (b[0] | b[1] | b[2] | b[3]) == 0)
+    return TStreamOriginalFormat::sofBinary;
+  switch (b[0]) {
+    case 9:
+    case 11:
+    case 13:
+    case ' ':
+    case 'i':
+    case 'I':
+    case 'o':
+    case 'O': return TStreamOriginalFormat::sofText;
+    default: break;
+  }
+  if (std::memcmp(b, kUtf8Preamble, 3) == 0) return TStreamOriginalFormat::sofUTF8Text;
+  return TStreamOriginalFormat::sofUnknown;
+}

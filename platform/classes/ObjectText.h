@@ -1,0 +1,48 @@
+// The object text form of component streams, both ways, and the test that tells the forms apart.
+//
+// Text form (bytes; ASCII except identifiers, which are UTF-8; the file starts with the UTF-8 preamble
+// EF BB BF when any identifier needs more than ASCII):
+//
+//   object Name: TClass [childpos]      "inherited" / "inline" for those prefix flags; no "Name:" when empty
+//     Prop = value
+//     object Child: TOther ... end
+//   end
+//
+// | binary value                | text                                                            |
+// |-----------------------------|-----------------------------------------------------------------|
+// | vaInt8/16/32/64             | decimal                                                         |
+// | vaExtended                  | decimal, shortest that gives the same 10 bytes back             |
+// | vaSingle / vaDouble         | decimal with suffix s / r                                       |
+// | vaCurrency                  | exact decimal (up to 4 places) with suffix c                    |
+// | vaDate                      | decimal with suffix d, shortest that gives the same 8 bytes back|
+// | texts (all four tags)       | 'runs' and #nnn (control characters, the apostrophe and every   |
+// |                             | character beyond ASCII by its UTF-16 code), joined; long texts  |
+// |                             | continue on the next line after " +"                            |
+// | vaIdent                     | the identifier                                                  |
+// | vaFalse/vaTrue/vaNil/vaNull | False / True / nil / Null                                       |
+// | vaList                      | ( values )                                                      |
+// | vaSet                       | [a, b]                                                          |
+// | vaBinary                    | { hex }                                                         |
+// | vaCollection                | < item props end ... >                                          |
+//
+// Text back to binary writes texts with TWriter::WriteString, integers with the smallest tag, so a
+// stream made by TWriter comes back byte for byte; floats and dates come back bit for bit.
+#pragma once
+
+#include "platform/classes/Streams.h"
+
+VELLUM_DECLARE_EXCEPTION(EParserError, Exception)
+
+enum class TStreamOriginalFormat { sofUnknown, sofBinary, sofText, sofUTF8Text };
+
+// Reads the signature and one object from Input (binary) and writes its text to Output. Raises the
+// reader's EReadError on a bad stream.
+void ObjectBinaryToText(TStream* Input, TStream* Output);
+// Reads object text (with or without the UTF-8 preamble) from Input's position to its end and writes
+// the binary stream to Output. Raises EParserError "Line %d: ..." on bad text.
+void ObjectTextToBinary(TStream* Input, TStream* Output);
+
+// Looks at up to four bytes at the stream's position and puts the position back: 0xFF first, "TPF0"
+// or nothing but zero bytes (an empty stream too) mean binary; tab, vertical tab, CR, space, "i", "I",
+// "o", "O" first mean text; EF BB BF means UTF-8 text; anything else is unknown.
+TStreamOriginalFormat TestStreamFormat(TStream* Stream);
