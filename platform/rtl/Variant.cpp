@@ -746,6 +746,15 @@ int CompareTimeStamps(const TSQLTimeStamp& a, const TSQLTimeStamp& b) {
 TVariantRelationship VarCompareValue(const Variant& a, const Variant& b) {
   const TVarType ta = a.VType();
   const TVarType tb = b.VType();
+  // Sorting and index lookups compare two values of one column: the common kinds go straight through.
+  if (ta == tb) {
+    switch (ta) {
+      case varInteger: case varInt64: case varCurrency: return FromOrder(Order(VA::RawInt(a), VA::RawInt(b)));
+      case varDouble: case varDate: return CompareDoubles(VA::RawDouble(a), VA::RawDouble(b));
+      case varOleStr: case varUString: return FromOrder(CompareTexts(WideOf(a), WideOf(b)));
+      default: break;
+    }
+  }
   if (ta == varEmpty) return tb == varEmpty ? vrEqual : vrNotEqual;
   if (ta == varNull) return tb == varNull ? vrEqual : vrNotEqual;
   if (tb == varEmpty || tb == varNull) return vrNotEqual;

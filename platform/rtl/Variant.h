@@ -10,7 +10,8 @@
 //
 // One fixed promotion rule for arithmetic and comparison (see VarBinaryOp in Variant.cpp):
 //   Null in either operand gives Null; Empty reads as 0 (or as empty text next to a text);
-//   text + text concatenates; any other text operand is read as a double (format settings);
+//   text + text concatenates; any other text operand is read as a double (format settings), or in
+//   date arithmetic as a date-time and failing that as a number of days;
 //   Boolean reads as an integer (True = -1);
 //   all integers: computed in Int64; the result is Integer when it fits 32 bits, else Int64;
 //                 an Int64 overflow continues in double;
