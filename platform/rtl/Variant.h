@@ -8,13 +8,14 @@
 // increment. Arrays are owned by their variant and copied deeply: a locked array hands out a pointer
 // into its payload, and sharing would let a write through that pointer show up in a copy.
 //
-// One fixed promotion rule for arithmetic and comparison (see VarBinaryOp in Variant.cpp):
+// One fixed promotion rule for arithmetic (BinaryOp in Variant.cpp); VarCompareValue reads mixed kinds
+// the same way but has its own Null rules:
 //   Null in either operand gives Null; Empty reads as 0 (or as empty text next to a text);
 //   text + text concatenates; any other text operand is read as a double (format settings), or in
 //   date arithmetic as a date-time and failing that as a number of days;
 //   Boolean reads as an integer (True = -1);
 //   all integers: computed in Int64; the result is Integer when it fits 32 bits, else Int64;
-//                 an Int64 overflow continues in double;
+//                 an Int64 overflow continues in double, as does a UInt64 above Int64's range;
 //   currency with integers or currency: currency; with a float: double;
 //   single or double: double;  date ± number: date;  date - date: double;
 //   FMT BCD with any number: FMT BCD;  SQL time stamps read as dates.
