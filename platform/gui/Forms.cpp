@@ -1,0 +1,222 @@
+#include "platform/gui/Forms.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+#include <QWidget>
+
+TApplication* Application = nullptr;
+
+namespace {
+
+QString ToQString(const String& S) {
+  return QString::fromUtf16(S.data(), static_cast<qsizetype>(S.size()));
+}
+
+// The window of a form: a close request from the window system goes through the form's Close, so the
+// form's OnClose decides what closing means.
+class FormWindow : public QWidget {
+ public:
+  std::function<void()> OnCloseRequest;
+
+ protected:
+  void closeEvent(QCloseEvent* Event) override {
+    Event->ignore();
+    if (OnCloseRequest) OnCloseRequest();
+  }
+};
+
+// Tab order of a window: its focusable children sorted by their own numbers (stable, so equal numbers
+// keep list order), each container's children right after it.
+void CollectTabChain(const TWinControl* Parent, std::vector<QWidget*>& Chain) {
+  std::vector<TControl*> children;
+  for (int i = 0; i < Parent->ControlCount(); ++i) children.push_back(Parent->Controls(i));
+  std::stable_sort(children.begin(), children.end(),
+                   [](const TControl* a, const TControl* b) { return a->TabOrder() < b->TabOrder(); });
+  for (TControl* c : children) {
+    if (c->TabOrder() < 0 || c->Widget() == nullptr) continue;
+    if (c->Widget()->focusPolicy() & Qt::TabFocus) Chain.push_back(c->Widget());
+    if (auto* w = dynamic_cast<TWinControl*>(c)) CollectTabChain(w, Chain);
+  }
+}
+
+}  // namespace
+
+QFont DefaultFormFont() {
+  QFont font;
+  // The first family is the design face; the second is installed everywhere we run and has CJK glyphs.
+  font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("WenQuanYi Micro Hei")});
+  font.setPixelSize(11);
+  return font;
+}
+
+// ---- TForm ----
+
+TForm::TForm(TComponent* AOwner) : TWinControl(AOwner), FFont(DefaultFormFont()) {
+  auto* window = new FormWindow();
+  window->OnCloseRequest = [this] { RunFromEventLoop([this] { Close(); }); };
+  window->setFont(FFont);
+  AttachWidget(window);
+  TControl::SetVisible(false);
+  ApplyWindowFlags();
+}
+
+TForm::~TForm() {
+  // Controls must go while this form is still a TWinControl: each one leaves its parent's list.
+  DestroyComponents();
+}
+
+void TForm::SetClientSize(int AWidth, int AHeight) {
+  FClientWidth = AWidth;
+  FClientHeight = AHeight;
+  SetBounds(Left(), Top(), AWidth, AHeight);
+  ApplyWindowFlags();
+}
+
+void TForm::SetBorderStyle(TFormBorderStyle Value) {
+  FBorderStyle = Value;
+  ApplyWindowFlags();
+}
+
+void TForm::SetBorderIcons(TBorderIcons Value) {
+  FBorderIcons = Value;
+  ApplyWindowFlags();
+}
+
+void TForm::CaptionChanged() {
+  if (QWidget* w = Widget()) w->setWindowTitle(ToQString(Caption()));
+}
+
+void TForm::SetFont(const QFont& AFont) {
+  FFont = AFont;
+  if (QWidget* w = Widget()) w->setFont(AFont);
+}
+
+void TForm::ApplyWindowFlags() {
+  QWidget* w = Widget();
+  if (w == nullptr) return;
+  if (FBorderStyle == TFormBorderStyle::bsSingle) {
+    Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+    if (FBorderIcons & biSystemMenu) flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (FBorderIcons & biMinimize) flags |= Qt::WindowMinimizeButtonHint;
+    if (FBorderIcons & biMaximize) flags |= Qt::WindowMaximizeButtonHint;
+    w->setWindowFlags(flags);
+    w->setFixedSize(FClientWidth, FClientHeight);
+  } else {
+    w->setWindowFlags(Qt::Window);
+    w->setMinimumSize(0, 0);
+    w->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    w->resize(FClientWidth, FClientHeight);
+  }
+}
+
+void TForm::ApplyTabOrder() {
+  std::vector<QWidget*> chain;
+  CollectTabChain(this, chain);
+  for (std::size_t i = 1; i < chain.size(); ++i) QWidget::setTabOrder(chain[i - 1], chain[i]);
+}
+
+void TForm::SetVisible(bool Value) {
+  TControl::SetVisible(Value);
+  QWidget* w = Widget();
+  if (w == nullptr) return;
+  if (Value) {
+    ApplyTabOrder();
+    if (FPosition == TFormPosition::poScreenCenter) {
+      if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        SetBounds(area.x() + (area.width() - FClientWidth) / 2, area.y() + (area.height() - FClientHeight) / 2,
+                  FClientWidth, FClientHeight);
+      }
+    }
+    w->show();
+  } else {
+    w->hide();
+  }
+}
+
+void TForm::Close() {
+  TCloseAction action = TCloseAction::caHide;
+  if (OnClose) OnClose(this, action);
+  switch (action) {
+    case TCloseAction::caNone: return;
+    case TCloseAction::caMinimize:
+      if (QWidget* w = Widget()) w->showMinimized();
+      return;
+    case TCloseAction::caHide:
+    case TCloseAction::caFree:
+      SetVisible(false);
+      if (Application != nullptr && Application->MainForm() == this) Application->Terminate();
+      return;
+  }
+}
+
+// ---- TApplication ----
+
+TApplication::TApplication(int& argc, char** argv) : TComponent(nullptr) {
+  if (QCoreApplication::instance() == nullptr) FQtApp = std::make_unique<QApplication>(argc, argv);
+  Application = this;
+}
+
+TApplication::~TApplication() {
+  // Forms hold Qt widgets: they go before the Qt application does.
+  DestroyComponents();
+  FMainForm = nullptr;
+  if (Application == this) Application = nullptr;
+  FQtApp.reset();
+}
+
+int TApplication::Run() {
+  if (FMainForm != nullptr) FMainForm->Show();
+  return QCoreApplication::exec();
+}
+
+void TApplication::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+void TApplication::Terminate() { QCoreApplication::quit(); }
+
+void TApplication::HandleException(TObject* Sender) {
+  std::exception_ptr e = std::current_exception();
+  if (OnException) OnException(Sender, e);
+  else ShowException(e);
+}
+
+bool TApplication::IsHeadless() {
+  auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+  if (gui == nullptr) return true;
+  const QString platform = QGuiApplication::platformName();
+  return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+}
+
+void TApplication::ShowException(std::exception_ptr E) {
+  try {
+    std::rethrow_exception(E);
+  } catch (const EAbort&) {
+    return;
+  } catch (...) {
+  }
+  const String text = ExceptionMessage(E);
+  if (IsHeadless()) {
+    std::fprintf(stderr, "%s\n", StringToUTF8(text).c_str());
+    return;
+  }
+  QWidget* parent = FMainForm != nullptr ? FMainForm->Widget() : nullptr;
+  QMessageBox::critical(parent, ToQString(Title.empty() ? String(u"Error") : Title), ToQString(text));
+}
+
+String ExceptionMessage(std::exception_ptr E) {
+  try {
+    std::rethrow_exception(E);
+  } catch (const Exception& e) {
+    return e.Message();
+  } catch (const std::exception& e) {
+    return UTF8ToString(e.what());
+  } catch (...) {
+    return u"Unknown exception";
+  }
+}

@@ -1,0 +1,113 @@
+// Forms and the application object of the GUI layer: TForm is a top-level window with a fixed border,
+// TApplication owns the Qt application, the forms it creates and the default display of exceptions that
+// escape an event handler.
+#pragma once
+
+#include <exception>
+#include <memory>
+
+#include <QFont>
+
+#include "platform/gui/Controls.h"
+
+class QApplication;
+
+enum class TCloseAction { caNone, caHide, caFree, caMinimize };
+using TCloseEvent = std::function<void(TObject* Sender, TCloseAction& Action)>;
+
+enum class TFormPosition { poDesigned, poScreenCenter };
+enum class TFormBorderStyle { bsSizeable, bsSingle };
+enum TBorderIcon : unsigned { biSystemMenu = 1u, biMinimize = 2u, biMaximize = 4u };
+using TBorderIcons = unsigned;
+
+// A top-level window. Its bounds are its place on the screen; ClientWidth and ClientHeight are the size
+// of the area the controls stand in.
+class TForm : public TWinControl {
+  VELLUM_CLASS(TForm)
+ public:
+  explicit TForm(TComponent* AOwner);
+  ~TForm() override;
+
+  int ClientWidth() const { return FClientWidth; }
+  int ClientHeight() const { return FClientHeight; }
+  void SetClientSize(int AWidth, int AHeight);
+
+  TFormBorderStyle BorderStyle() const { return FBorderStyle; }
+  void SetBorderStyle(TFormBorderStyle Value);
+  TBorderIcons BorderIcons() const { return FBorderIcons; }
+  void SetBorderIcons(TBorderIcons Value);
+  TFormPosition Position() const { return FPosition; }
+  void SetPosition(TFormPosition Value) { FPosition = Value; }
+
+  // The form's font, inherited by every control on it. The default stands in for an 8-point UI face
+  // (11 pixels high) with a fallback that has CJK glyphs.
+  const QFont& Font() const { return FFont; }
+  void SetFont(const QFont& AFont);
+
+  void SetVisible(bool Value) override;
+  // Runs OnClose; unless the handler says caNone the window is hidden, and closing the main form ends
+  // the message loop.
+  void Close();
+  TCloseEvent OnClose;
+
+ protected:
+  void CaptionChanged() override;
+
+ private:
+  void ApplyWindowFlags();
+  void ApplyTabOrder();
+  int FClientWidth = 0;
+  int FClientHeight = 0;
+  TFormBorderStyle FBorderStyle = TFormBorderStyle::bsSizeable;
+  TBorderIcons FBorderIcons = biSystemMenu | biMinimize | biMaximize;
+  TFormPosition FPosition = TFormPosition::poDesigned;
+  QFont FFont;
+};
+
+QFont DefaultFormFont();
+
+using TExceptionEvent = std::function<void(TObject* Sender, std::exception_ptr E)>;
+
+// The application object. It creates the Qt application when none exists (tests and tools may make it
+// once per process), owns the forms made by CreateForm and frees them before Qt goes.
+class TApplication : public TComponent {
+  VELLUM_CLASS(TApplication)
+ public:
+  TApplication(int& argc, char** argv);
+  ~TApplication() override;
+
+  void Initialize() {}
+  template <class TFormClass>
+  void CreateForm(TFormClass*& Reference) {
+    Reference = new TFormClass(this);
+    if (FMainForm == nullptr) FMainForm = Reference;
+  }
+  TForm* MainForm() const { return FMainForm; }
+  bool MainFormOnTaskBar = false;
+  String Title;
+
+  // Shows the main form and runs the message loop until Terminate or the main form closes.
+  int Run();
+  // Handles every pending event once and returns; never waits for new ones.
+  void ProcessMessages();
+  void Terminate();
+
+  // Called inside a catch block: passes the exception being handled to OnException, or shows it.
+  void HandleException(TObject* Sender);
+  // A message box on a screen; on the offscreen and minimal platforms (and with no Qt application) the
+  // message goes to stderr, so a headless run never waits on a dialog. EAbort is silent.
+  void ShowException(std::exception_ptr E);
+  TExceptionEvent OnException;
+
+  static bool IsHeadless();
+
+ private:
+  std::unique_ptr<QApplication> FQtApp;  // null when the Qt application was made by someone else
+  TForm* FMainForm = nullptr;
+};
+
+// The process's application object, set while one exists.
+extern TApplication* Application;
+
+// The text of an exception as the platform shows it.
+String ExceptionMessage(std::exception_ptr E);

@@ -1,0 +1,275 @@
+#include <QGuiApplication>
+#include <QPushButton>
+#include <QScreen>
+#include <QSpinBox>
+#include <climits>
+#include <gtest/gtest.h>
+
+#include "platform/gui/Forms.h"
+
+namespace {
+
+// One Qt application per test suite, made here rather than statically so Qt starts after main.
+class GuiTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char name[] = "vellum_gui_tests";
+    static char* argv[] = {name, nullptr};
+    app = new TApplication(argc, argv);
+  }
+  static void TearDownTestSuite() {
+    delete app;
+    app = nullptr;
+  }
+  void SetUp() override {
+    form = new TForm(app);
+    form->SetClientSize(300, 200);
+    panel = new TPanel(form);
+    panel->SetParent(form);
+    panel->SetBounds(0, 0, 300, 200);
+  }
+  void TearDown() override { delete form; }
+
+  TButton* AddButton(TWinControl* parent, const String& name, int tabOrder) {
+    auto* b = new TButton(form);
+    b->SetName(name);
+    b->SetParent(parent);
+    b->SetTabOrder(tabOrder);
+    return b;
+  }
+
+  static TApplication* app;
+  TForm* form = nullptr;
+  TPanel* panel = nullptr;
+};
+TApplication* GuiTest::app = nullptr;
+
+TEST_F(GuiTest, EnabledIsTheControlsOwnFlag) {
+  TButton* b = AddButton(panel, u"b", 0);
+  TButton* off = AddButton(panel, u"off", 1);
+  off->SetEnabled(false);
+
+  panel->SetEnabled(false);
+  EXPECT_TRUE(b->Enabled()) << "a disabled parent must not change the child's own flag";
+  EXPECT_FALSE(b->Widget()->isEnabled()) << "but the user cannot reach it";
+
+  panel->SetEnabled(true);
+  EXPECT_TRUE(b->Widget()->isEnabled());
+  EXPECT_FALSE(off->Enabled());
+  EXPECT_FALSE(off->Widget()->isEnabled()) << "enabling the parent must not enable a disabled child";
+}
+
+TEST_F(GuiTest, ClickRunsTheHandlerWhateverTheParentsState) {
+  TButton* b = AddButton(panel, u"b", 0);
+  int clicks = 0;
+  TObject* sender = nullptr;
+  b->OnClick = [&](TObject* s) {
+    ++clicks;
+    sender = s;
+  };
+  panel->SetEnabled(false);
+
+  b->Click();
+  EXPECT_EQ(clicks, 1);
+  EXPECT_EQ(sender, b);
+
+  // The trap this layer avoids: Qt's own click does nothing on a widget it sees as disabled.
+  static_cast<QPushButton*>(b->Widget())->click();
+  EXPECT_EQ(clicks, 1);
+
+  panel->SetEnabled(true);
+  static_cast<QPushButton*>(b->Widget())->click();
+  EXPECT_EQ(clicks, 2) << "a user's click on an enabled button reaches the handler";
+}
+
+TEST_F(GuiTest, ClickPropagatesTheHandlersException) {
+  TButton* b = AddButton(panel, u"b", 0);
+  b->OnClick = [](TObject*) { throw EInvalidOperation("boom"); };
+  EXPECT_THROW(b->Click(), EInvalidOperation);
+}
+
+TEST_F(GuiTest, AnExceptionFromAUsersClickGoesToTheApplication) {
+  TButton* b = AddButton(panel, u"b", 0);
+  b->OnClick = [](TObject*) { throw EInvalidOperation("boom"); };
+  String seen;
+  TObject* seenSender = nullptr;
+  app->OnException = [&](TObject* s, std::exception_ptr e) {
+    seenSender = s;
+    seen = ExceptionMessage(e);
+  };
+  static_cast<QPushButton*>(b->Widget())->click();
+  app->OnException = nullptr;
+  EXPECT_EQ(seen, u"boom");
+  EXPECT_EQ(seenSender, b);
+}
+
+TEST_F(GuiTest, TabOrdersAreKeptAsAssigned) {
+  struct Case {
+    const char16_t* name;
+    int tabOrder;
+  };
+  // Gaps, a repeat and a reversed sequence: none of them may be renumbered.
+  const Case cases[] = {{u"a", 5}, {u"b", 0}, {u"c", 5}, {u"d", 40}, {u"e", 1}, {u"f", -1}};
+  std::vector<TButton*> buttons;
+  for (const Case& c : cases) buttons.push_back(AddButton(panel, c.name, c.tabOrder));
+  form->Show();
+  panel->SetEnabled(false);
+  panel->SetEnabled(true);
+  for (std::size_t i = 0; i < buttons.size(); ++i) EXPECT_EQ(buttons[i]->TabOrder(), cases[i].tabOrder) << i;
+  form->Hide();
+}
+
+TEST_F(GuiTest, ThePanelListsItsControlsInInsertionOrder) {
+  auto* label = new TLabel(form);
+  label->SetParent(panel);
+  TButton* b1 = AddButton(panel, u"b1", 3);
+  TButton* b2 = AddButton(panel, u"b2", 1);
+  TButton* b3 = AddButton(panel, u"b3", 2);
+  ASSERT_EQ(panel->ControlCount(), 4);
+  EXPECT_EQ(panel->Controls(0), label);
+  EXPECT_EQ(panel->Controls(1), b1);
+  EXPECT_EQ(panel->Controls(2), b2);
+  EXPECT_EQ(panel->Controls(3), b3);
+
+  b2->SetParent(form);  // leaves the panel's list, joins the form's at its end
+  ASSERT_EQ(panel->ControlCount(), 3);
+  EXPECT_EQ(panel->Controls(2), b3);
+  EXPECT_EQ(form->Controls(form->ControlCount() - 1), b2);
+
+  delete b1;  // a freed control leaves its parent's list
+  ASSERT_EQ(panel->ControlCount(), 2);
+  EXPECT_EQ(panel->Controls(1), b3);
+  EXPECT_THROW(panel->Controls(2), EListError);
+}
+
+TEST_F(GuiTest, FreeingAPanelBeforeItsChildrenIsSafe) {
+  TButton* b = AddButton(panel, u"b", 0);
+  delete panel;
+  panel = nullptr;
+  EXPECT_EQ(b->Parent(), nullptr);
+  EXPECT_EQ(b->Widget(), nullptr);  // Qt deleted it with the panel's widget
+  delete b;
+}
+
+TEST_F(GuiTest, ControlsKeepTheirOwnState) {
+  TButton* b = AddButton(panel, u"btnTest", 7);
+  b->SetBounds(-9, 70, 135, 21);
+  b->SetCaption(u"测试");
+  b->SetFontBold(true);
+  b->SetDefault(true);
+  b->SetVisible(false);
+  EXPECT_EQ(b->Name(), u"btnTest");
+  EXPECT_EQ(b->Parent(), panel);
+  EXPECT_EQ(b->BoundsRect(), Bounds(-9, 70, 135, 21));
+  EXPECT_EQ(b->Caption(), u"测试");
+  EXPECT_TRUE(b->FontBold());
+  EXPECT_TRUE(b->Widget()->font().bold());
+  EXPECT_TRUE(b->Default());
+  EXPECT_FALSE(b->Visible());
+  EXPECT_EQ(b->Widget()->geometry(), QRect(-9, 70, 135, 21));
+  EXPECT_EQ(static_cast<QPushButton*>(b->Widget())->text(), QString::fromUtf8("测试"));
+}
+
+TEST_F(GuiTest, SpinEditBounds) {
+  struct Case {
+    int min, max, set, expected;
+  };
+  const Case cases[] = {
+      {0, 0, 2000000000, 2000000000},  // 0/0: no bounds at all
+      {0, 0, -5, -5},
+      {0, 0, INT_MIN, INT_MIN},
+      {1, 10, 50, 10},
+      {1, 10, -3, 1},
+  };
+  for (const Case& c : cases) {
+    auto* se = new TSpinEdit(form);
+    se->SetParent(panel);
+    se->SetMinValue(c.min);
+    se->SetMaxValue(c.max);
+    se->SetValue(c.set);
+    EXPECT_EQ(se->Value(), c.expected) << c.min << ".." << c.max << " set " << c.set;
+    delete se;
+  }
+  auto* se = new TSpinEdit(form);
+  se->SetIncrement(10000);
+  se->SetValue(50000);
+  static_cast<QSpinBox*>(se->Widget())->stepUp();
+  EXPECT_EQ(se->Value(), 60000);
+  EXPECT_EQ(se->Increment(), 10000);
+}
+
+TEST_F(GuiTest, ProgressBarStepsByOneAndClamps) {
+  auto* bar = new TProgressBar(form);
+  bar->SetParent(panel);
+  bar->SetMax(72);
+  bar->SetPosition(0);
+  for (int i = 0; i < 56; ++i) bar->StepIt();
+  EXPECT_EQ(bar->Position(), 56);
+  bar->SetPosition(100);
+  EXPECT_EQ(bar->Position(), 72);
+  bar->SetPosition(-1);
+  EXPECT_EQ(bar->Position(), 0);
+}
+
+TEST_F(GuiTest, AnchoredControlsFollowTheirParentsWidth) {
+  auto* bevel = new TBevel(form);
+  bevel->SetParent(panel);
+  bevel->SetBounds(-7, 71, 312, 2);
+  bevel->SetAnchors(akLeft | akTop | akRight);
+  auto* pinned = new TLabel(form);
+  pinned->SetParent(panel);
+  pinned->SetAnchors(akTop | akRight);
+  pinned->SetBounds(250, 5, 40, 13);
+  panel->SetBounds(0, 0, 400, 200);
+  EXPECT_EQ(bevel->BoundsRect(), Bounds(-7, 71, 412, 2));
+  EXPECT_EQ(pinned->Left(), 350);
+  EXPECT_EQ(pinned->Width(), 40);
+}
+
+TEST_F(GuiTest, FormCloseRunsOnCloseAndHonoursCaNone) {
+  int closes = 0;
+  TCloseAction answer = TCloseAction::caNone;
+  form->OnClose = [&](TObject* sender, TCloseAction& action) {
+    EXPECT_EQ(sender, form);
+    EXPECT_EQ(action, TCloseAction::caHide);
+    action = answer;
+    ++closes;
+  };
+  form->Show();
+  form->Close();
+  EXPECT_EQ(closes, 1);
+  EXPECT_TRUE(form->Visible());
+  answer = TCloseAction::caHide;
+  form->Widget()->close();  // the window system's close request takes the same path
+  EXPECT_EQ(closes, 2);
+  EXPECT_FALSE(form->Visible());
+}
+
+TEST_F(GuiTest, FormIsFixedAndCentred) {
+  form->SetBorderStyle(TFormBorderStyle::bsSingle);
+  form->SetBorderIcons(biSystemMenu | biMinimize);
+  form->SetPosition(TFormPosition::poScreenCenter);
+  form->SetClientSize(598, 490);
+  form->SetCaption(u"Vellum 内存表性能测试");
+  form->Show();
+  QWidget* w = form->Widget();
+  EXPECT_EQ(w->size(), QSize(598, 490));
+  EXPECT_EQ(w->minimumSize(), w->maximumSize());
+  EXPECT_FALSE(w->windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_TRUE(w->windowFlags() & Qt::WindowMinimizeButtonHint);
+  EXPECT_EQ(w->windowTitle(), QString::fromUtf8("Vellum 内存表性能测试"));
+  EXPECT_EQ(w->font().pixelSize(), 11);
+  const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+  EXPECT_EQ(form->Left(), area.x() + (area.width() - 598) / 2);
+  EXPECT_EQ(form->Top(), area.y() + (area.height() - 490) / 2);
+  form->Hide();
+}
+
+TEST_F(GuiTest, ProcessMessagesReturnsWithNothingPending) {
+  app->ProcessMessages();
+  app->ProcessMessages();
+  SUCCEED();
+}
+
+}  // namespace
