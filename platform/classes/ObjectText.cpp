@@ -101,6 +101,8 @@ std::string ExtendedText(const Byte in[10]) {
     LongDoubleToExtended(std::strtold(text, nullptr), back);
     if (std::memcmp(back, in, 10) == 0) break;
   }
+  // A whole number must still read back as a float, not as an integer value.
+  if (std::strpbrk(text, ".eE") == nullptr) return std::string(text) + ".0";
   return text;
 }
 

@@ -1,0 +1,192 @@
+#include "platform/classes/ObjectText.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstring>
+#include <limits>
+
+#include "platform/classes/ComponentStreaming.h"
+
+namespace {
+
+using Bytes = std::vector<Byte>;
+
+Bytes FromText(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+TEST(ObjectText, FormatTest) {
+  struct Case {
+    Bytes bytes;
+    TStreamOriginalFormat expected;
+  };
+  using F = TStreamOriginalFormat;
+  const Case cases[] = {
+      {{'T', 'P', 'F', '0', 1}, F::sofBinary},
+      {{0xFF, 0x0A, 0x00}, F::sofBinary},
+      {{0, 0, 0, 0, 9}, F::sofBinary},
+      {{}, F::sofBinary},
+      {{0}, F::sofBinary},
+      {{9, 'x'}, F::sofText},
+      {{11}, F::sofText},
+      {{13, 10}, F::sofText},
+      {{' '}, F::sofText},
+      {FromText("object A: TB"), F::sofText},
+      {FromText("Object"), F::sofText},
+      {FromText("inherited"), F::sofText},
+      {FromText("Inline"), F::sofText},
+      {{0xEF, 0xBB, 0xBF, 'o'}, F::sofUTF8Text},
+      {{10, 'o'}, F::sofUnknown},
+      {FromText("x"), F::sofUnknown},
+      {FromText("TPF1"), F::sofUnknown},
+      {{0xEF, 0xBB}, F::sofUnknown},
+  };
+  for (const Case& c : cases) {
+    TBytesStream stream(Bytes{'z', 'z'});
+    stream.Seek(0, TSeekOrigin::soEnd);
+    if (!c.bytes.empty()) stream.WriteBuffer(c.bytes.data(), static_cast<Int64>(c.bytes.size()));
+    stream.SetPosition(2);  // the test looks at the current position, not the start
+    EXPECT_EQ(TestStreamFormat(&stream), c.expected) << c.bytes.size();
+    EXPECT_EQ(stream.Position(), 2);
+  }
+}
+
+Bytes ValueStream(const std::function<void(TWriter&)>& write) {
+  TBytesStream stream;
+  {
+    TWriter w(&stream);
+    w.WriteSignature();
+    w.WriteStr(u"TThing");
+    w.WriteStr(u"Thing");
+    w.WriteStr(u"Value");
+    write(w);
+    w.WriteListEnd();
+    w.WriteListEnd();
+  }
+  return stream.Bytes();
+}
+
+Bytes ThroughText(const Bytes& binary, std::string* text_out = nullptr) {
+  TBytesStream input(binary);
+  TBytesStream text;
+  ObjectBinaryToText(&input, &text);
+  if (text_out) {
+    const Bytes t = text.Bytes();
+    text_out->assign(t.begin(), t.end());
+  }
+  text.SetPosition(0);
+  TBytesStream back;
+  ObjectTextToBinary(&text, &back);
+  return back.Bytes();
+}
+
+TEST(ObjectText, FloatsAndDatesRoundTripBitForBit) {
+  const double values[] = {0.0,
+                           -0.0,
+                           0.1,
+                           4000.5,
+                           1.0 / 3.0,
+                           42725.5,
+                           -1e-300,
+                           4.9406564584124654e-324,
+                           2.2250738585072009e-308,
+                           std::numeric_limits<double>::max(),
+                           std::numeric_limits<double>::infinity(),
+                           -std::numeric_limits<double>::infinity()};
+  for (double v : values) {
+    for (int kind = 0; kind < 3; ++kind) {
+      const Bytes binary = ValueStream([&](TWriter& w) {
+        if (kind == 0) w.WriteFloat(v);
+        if (kind == 1) w.WriteDate(v);
+        if (kind == 2) w.WriteDouble(v);
+      });
+      std::string text;
+      EXPECT_EQ(ThroughText(binary, &text), binary) << v << " kind " << kind << "\n" << text;
+    }
+  }
+  // An extended value no double can hold (64 significant bits) survives too.
+  const Bytes extended = ValueStream([](TWriter& w) {
+    const Byte raw[10] = {0x01, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0x3F};  // 1 + 2^-63
+    w.WriteValue(vaExtended);
+    w.Write(raw, 10);
+  });
+  EXPECT_EQ(ThroughText(extended), extended);
+}
+
+TEST(ObjectText, ValuesRoundTrip) {
+  struct Case {
+    const char* name;
+    std::function<void(TWriter&)> write;
+    const char* text;  // expected value text
+  };
+  const Case cases[] = {
+      {"integer", [](TWriter& w) { w.WriteInteger(-40000); }, "-40000"},
+      {"Int64", [](TWriter& w) { w.WriteInteger(INT64_MIN); }, "-9223372036854775808"},
+      {"currency", [](TWriter& w) { w.WriteCurrency(Currency::FromScaled(-123450)); }, "-12.345c"},
+      {"currency min", [](TWriter& w) { w.WriteCurrency(Currency::FromScaled(INT64_MIN)); },
+       "-922337203685477.5808c"},
+      {"single", [](TWriter& w) { w.WriteSingle(1.5f); }, "1.5s"},
+      {"empty text", [](TWriter& w) { w.WriteString(u""); }, "''"},
+      {"control characters", [](TWriter& w) { w.WriteString(u"a\r\nb"); }, "'a'#13#10'b'"},
+      {"UTF-8 text", [](TWriter& w) { w.WriteString(u"ab\u00E9"); }, "'ab'#233"},
+      {"wide text", [](TWriter& w) { w.WriteString(u"\u4E2D"); }, "#20013"},
+      {"long text", [](TWriter& w) { w.WriteString(String(300, u'q')); }, nullptr},
+      {"identifier", [](TWriter& w) { w.WriteIdent(u"taRightJustify"); }, "taRightJustify"},
+      {"Booleans and nil", [](TWriter& w) {
+         w.WriteListBegin();
+         w.WriteBoolean(true);
+         w.WriteBoolean(false);
+         w.WriteValue(vaNil);
+         w.WriteListEnd();
+       },
+       nullptr},
+      {"empty set", [](TWriter& w) {
+         w.WriteValue(vaSet);
+         w.WriteByte(0);
+       },
+       "[]"},
+      {"empty binary", [](TWriter& w) { w.WriteBinary(nullptr, 0); }, "{}"},
+      {"collection", [](TWriter& w) {
+         w.WriteValue(vaCollection);
+         w.WriteInteger(3);
+         w.WriteListBegin();
+         w.WriteStr(u"A");
+         w.WriteInteger(1);
+         w.WriteListEnd();
+         w.WriteListEnd();
+       },
+       nullptr},
+  };
+  for (const Case& c : cases) {
+    const Bytes binary = ValueStream(c.write);
+    std::string text;
+    EXPECT_EQ(ThroughText(binary, &text), binary) << c.name << "\n" << text;
+    if (c.text) {
+      EXPECT_NE(text.find(std::string("Value = ") + c.text + "\r\n"), std::string::npos) << c.name << "\n" << text;
+    }
+  }
+}
+
+TEST(ObjectText, BadTextRaisesParserErrors) {
+  const char* texts[] = {
+      "object A: TB\r\n  X = \r\nend",
+      "object A: TB\r\n  X = 'open\r\nend",
+      "object A: TB\r\n  X = (1 2\r\n",
+      "object A: TB\r\n  X = {0G}\r\nend",
+      "object A: TB\r\n  X = 99999999999999999999\r\nend",
+      "object A: TB\r\n  X = 1.23456c\r\nend",
+      "object A: TB\r\n  X = #70000\r\nend",
+      "thing A: TB end",
+  };
+  for (const char* t : texts) {
+    TBytesStream input(FromText(t));
+    TBytesStream output;
+    EXPECT_THROW(ObjectTextToBinary(&input, &output), EParserError) << t;
+  }
+  std::string deep = "object A: TB\r\n X = ";
+  deep.append(1000, '(');
+  TBytesStream input(FromText(deep));
+  TBytesStream output;
+  EXPECT_THROW(ObjectTextToBinary(&input, &output), EParserError);
+}
+
+}  // namespace

@@ -1,0 +1,124 @@
+#include "platform/classes/Streams.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Bytes = std::vector<Byte>;
+
+TEST(Streams, ShortReadsAndWritesRaise) {
+  struct Case {
+    Int64 size;
+    Int64 position;
+    Int64 count;
+    bool fails;
+  };
+  const Case cases[] = {
+      {10, 0, 10, false}, {10, 0, 11, true}, {10, 5, 5, false}, {10, 5, 6, true},
+      {10, 10, 0, false}, {10, 10, 1, true}, {0, 0, 1, true},   {10, 0, -1, true},
+  };
+  for (const Case& c : cases) {
+    TMemoryStream stream;
+    stream.SetSize(c.size);
+    stream.SetPosition(c.position);
+    Byte buffer[32] = {};
+    if (c.fails) {
+      try {
+        stream.ReadBuffer(buffer, c.count);
+        ADD_FAILURE() << c.count;
+      } catch (const EReadError& e) {
+        EXPECT_EQ(e.Message(), u"Stream read error");
+      }
+    } else {
+      EXPECT_NO_THROW(stream.ReadBuffer(buffer, c.count));
+    }
+  }
+  TMemoryStream stream;
+  EXPECT_THROW(stream.WriteBuffer("x", -1), EWriteError);
+}
+
+TEST(Streams, MemoryStreamGrowsClearsAndKeepsCapacity) {
+  TMemoryStream stream;
+  EXPECT_EQ(stream.Capacity(), 0);
+  for (int i = 0; i < 100000; ++i) stream.WriteValue<std::int32_t>(i);
+  EXPECT_EQ(stream.Size(), 400000);
+  EXPECT_GE(stream.Capacity(), stream.Size());
+  stream.SetPosition(4 * 99999);
+  EXPECT_EQ(stream.ReadValue<std::int32_t>(), 99999);
+
+  stream.SetSize(8);
+  EXPECT_EQ(stream.Size(), 8);
+  EXPECT_EQ(stream.Position(), 8);  // the position was past the new end
+  stream.SetPosition(4);
+  EXPECT_EQ(stream.ReadValue<std::int32_t>(), 1);
+
+  stream.Clear();
+  EXPECT_EQ(stream.Size(), 0);
+  EXPECT_EQ(stream.Capacity(), 0);
+  EXPECT_EQ(stream.Position(), 0);
+  EXPECT_EQ(stream.Memory(), nullptr);
+
+  stream.SetCapacity(100);
+  EXPECT_GE(stream.Capacity(), 100);
+  EXPECT_EQ(stream.Size(), 0);
+  EXPECT_THROW(stream.SetSize(-1), EStreamError);
+}
+
+TEST(Streams, WritingPastTheEndFillsTheGap) {
+  TMemoryStream stream;
+  stream.SetPosition(4);
+  stream.WriteValue<Byte>(7);
+  EXPECT_EQ(stream.Size(), 5);
+}
+
+TEST(Streams, PositionsBeforeTheStartOrBeyondInt64AreRefused) {
+  TMemoryStream stream;
+  stream.SetSize(10);
+  EXPECT_THROW(stream.Seek(-1, TSeekOrigin::soBeginning), EStreamError);
+  EXPECT_THROW(stream.Seek(-11, TSeekOrigin::soEnd), EStreamError);
+  stream.SetPosition(5);
+  EXPECT_THROW(stream.Seek(INT64_MAX, TSeekOrigin::soCurrent), EStreamError);
+  EXPECT_EQ(stream.Position(), 5);
+  stream.SetPosition(INT64_MAX);
+  EXPECT_EQ(stream.Write("x", 1), 0);  // the end would not fit an Int64
+}
+
+class CountingStream : public TMemoryStream {
+ public:
+  int Reallocs = 0;
+
+ protected:
+  void* Realloc(Int64& NewCapacity) override {
+    ++Reallocs;
+    return TMemoryStream::Realloc(NewCapacity);
+  }
+};
+
+TEST(Streams, ReallocationHookSeesEveryResize) {
+  CountingStream stream;
+  stream.SetSize(10);
+  stream.SetSize(20000);
+  stream.Clear();
+  EXPECT_EQ(stream.Reallocs, 3);
+}
+
+TEST(Streams, CopyFromWithCountZeroCopiesTheWholeSourceFromItsStart) {
+  TBytesStream source(Bytes{1, 2, 3, 4, 5});
+  source.SetPosition(3);
+  TBytesStream target;
+  EXPECT_EQ(target.CopyFrom(&source, 0), 5);
+  EXPECT_EQ(target.Bytes(), (Bytes{1, 2, 3, 4, 5}));
+
+  source.SetPosition(1);
+  TBytesStream part;
+  EXPECT_EQ(part.CopyFrom(&source, 2), 2);
+  EXPECT_EQ(part.Bytes(), (Bytes{2, 3}));
+  EXPECT_THROW(part.CopyFrom(&source, 10), EReadError);
+  EXPECT_THROW(part.CopyFrom(&source, -1), EReadError);
+
+  TBytesStream empty;
+  TBytesStream into;
+  EXPECT_EQ(into.CopyFrom(&empty, 0), 0);
+}
+
+}  // namespace
