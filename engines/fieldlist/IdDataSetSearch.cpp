@@ -1,0 +1,328 @@
+// TIdCustomDataSet: the sort order of the row list, the filtered view and Locate / Lookup.
+#include <algorithm>
+#include <cstring>
+
+#include "engines/fieldlist/IdDataSet.h"
+#include "platform/rtl/Format.h"
+
+namespace {
+constexpr char16_t SUnsupportedKeyField[] = u"Field '%s' is of an unsupported type";
+}
+
+// ---- sorting --------------------------------------------------------------------------------------------
+
+void TIdCustomDataSet::SetSort(const String& Value) {
+  if (Value == FSort) return;
+  FSort = Value;
+  ApplySort(true);
+}
+
+int TIdCustomDataSet::CompareRows(const Byte* A, const Byte* B) const {
+  if (A == B) return 0;
+  for (const TIdSorting& key : FSortings)
+    if (const int r = key.CompareRows(A, B)) return r;
+  // Equal keys keep the order the rows were made in.
+  const Int32 a = TIdRecordStore::BookmarkOf(A), b = TIdRecordStore::BookmarkOf(B);
+  return a < b ? -1 : (a > b ? 1 : 0);
+}
+
+int TIdCustomDataSet::CompareStoredRecords(int A, int B) const {
+  return A == B ? 0 : CompareRows(FStore->Row(A), FStore->Row(B));
+}
+
+void TIdCustomDataSet::RefetchBuffers() {
+  if (!Active()) return;
+  ClearBuffers();
+  ActivateBuffers();
+}
+
+void TIdCustomDataSet::ApplySort(bool Resort) {
+  FSortings.clear();
+  if (!FActive || FIsLoading || !FStore) return;
+  FSortings = ParseSortText(FSort, [this](std::u16string_view Name) { return IdFieldOf(FindField(Name)); });
+  if (Active() && BufferedRecordCount() > 0) UpdateCursorPos();
+  if (Resort || !FSortings.empty()) {
+    // Binary insertion: rows already in order cost one comparison each.
+    const std::span<Byte*> rows = FStore->Records().Contiguous();
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+      Byte* row = rows[i];
+      if (CompareRows(rows[i - 1], row) <= 0) continue;
+      std::size_t lo = 0, hi = i - 1;
+      while (lo < hi) {
+        const std::size_t mid = (lo + hi) / 2;
+        if (CompareRows(rows[mid], row) <= 0) lo = mid + 1;
+        else hi = mid;
+      }
+      std::move_backward(rows.begin() + hi, rows.begin() + i, rows.begin() + i + 1);
+      rows[hi] = row;
+    }
+  }
+  if (IsFilterActive()) ApplyFilter();
+  else RefetchBuffers();
+}
+
+void TIdCustomDataSet::KeepCurrentInOrder(bool Moved) {
+  const int count = FStore ? FStore->Count() : 0;
+  if (Moved && FActive && !FIsLoading && !FSortings.empty() && FCurRec >= 0 && FCurRec < count && count >= 2) {
+    const int current = FCurRec;
+    const Byte* row = FStore->Row(current);
+    const bool afterPrevious = current == 0 || CompareRows(FStore->Row(current - 1), row) <= 0;
+    const bool beforeNext = current == count - 1 || CompareRows(row, FStore->Row(current + 1)) <= 0;
+    if (!(afterPrevious && beforeNext)) {
+      int target;
+      if (!afterPrevious) {
+        int lo = 0, hi = current;  // the first row above it that orders after it
+        while (lo < hi) {
+          const int mid = (lo + hi) / 2;
+          if (CompareRows(FStore->Row(mid), row) <= 0) lo = mid + 1;
+          else hi = mid;
+        }
+        target = lo;
+      } else {
+        int lo = current + 1, hi = count;  // the last row below it that orders before it
+        while (lo < hi) {
+          const int mid = (lo + hi) / 2;
+          if (CompareRows(FStore->Row(mid), row) <= 0) lo = mid + 1;
+          else hi = mid;
+        }
+        target = lo - 1;
+      }
+      FStore->Records().Move(current, target);
+      if (FIsFiltered) {
+        const int own = FilterPositionOf(current);
+        for (Int32& index : FFilters) {
+          if (target < current && index >= target && index < current) ++index;
+          else if (target > current && index > current && index <= target) --index;
+        }
+        if (own >= 0) {
+          FFilters.erase(FFilters.begin() + own);
+          const auto at = std::lower_bound(FFilters.begin(), FFilters.end(), target);
+          FFilterCurRec = static_cast<Int32>(FFilters.insert(at, target) - FFilters.begin());
+        }
+      }
+      FCurRec = target;
+    }
+  }
+  if (IsFilterActive() && FCurRec >= 0 && FCurRec < count && !RowPassesFilter(FCurRec)) {
+    const int own = FilterPositionOf(FCurRec);
+    if (own >= 0) {
+      FFilters.erase(FFilters.begin() + own);
+      FFilterCurRec = std::min<Int32>(own, static_cast<Int32>(FFilters.size()) - 1);
+    }
+  }
+}
+
+// ---- filtering ------------------------------------------------------------------------------------------
+
+bool TIdCustomDataSet::IsFilterActive() const { return Filtered() && (OnFilterRecord() || FOnFilterData); }
+
+void TIdCustomDataSet::SetFiltered(bool Value) {
+  if (Value == Filtered()) return;
+  TDataSet::SetFiltered(Value);
+  ApplyFilter();
+}
+
+void TIdCustomDataSet::SetOnFilterRecord(const TFilterRecordEvent& Value) {
+  TDataSet::SetOnFilterRecord(Value);
+  ApplyFilter();
+}
+
+void TIdCustomDataSet::SetOnFilterData(const TIdFilterDataEvent& Value) {
+  FOnFilterData = Value;
+  if (!OnFilterRecord()) ApplyFilter();
+}
+
+bool TIdCustomDataSet::RowPassesFilter(int DataIndex) {
+  if (OnFilterRecord()) {
+    // The handler reads the row through a buffer of its own, in filter state: the cursor and the
+    // window stay where they are.
+    TRecordBuffer buffer = AllocateRecordBuffer();
+    bool accept = true;
+    try {
+      FStore->CopyRecordData(FStore->Row(DataIndex), buffer);
+      std::memcpy(buffer, FStore->Row(DataIndex), kBookmarkSize);
+      FFilterRecBuf = buffer;
+      accept = RecordPassesFilterEvent(buffer);
+    } catch (...) {
+      FFilterRecBuf = nullptr;
+      ReleaseRecordBuffer(buffer);
+      throw;
+    }
+    FFilterRecBuf = nullptr;
+    ReleaseRecordBuffer(buffer);
+    return accept;
+  }
+  bool accept = true;
+  if (FOnFilterData) FOnFilterData(*this, DataIndex, accept);
+  return accept;
+}
+
+void TIdCustomDataSet::AddCurrentToFilter() {
+  if (!IsFilterActive()) return;
+  const Int32 added = std::max<Int32>(FCurRec, 0);
+  // The rows at and behind the new one moved up one data index.
+  for (Int32& index : FFilters)
+    if (index >= added) ++index;
+  const auto at = std::lower_bound(FFilters.begin(), FFilters.end(), added);
+  FFilterCurRec = static_cast<Int32>(FFilters.insert(at, added) - FFilters.begin());
+}
+
+void TIdCustomDataSet::ApplyFilter() {
+  if (!Active() || !FStore) return;
+  const TDataSetNotifyEvent beforeScroll = BeforeScroll;
+  const TDataSetNotifyEvent afterScroll = AfterScroll;
+  BeforeScroll = nullptr;
+  AfterScroll = nullptr;
+  const bool disabledHere = !ControlsDisabled();
+  if (disabledHere) DisableControls();
+  auto restore = [&] {
+    if (disabledHere) EnableControls();
+    BeforeScroll = beforeScroll;
+    AfterScroll = afterScroll;
+  };
+  try {
+    if (beforeScroll) beforeScroll(*this);
+    FFilters.clear();
+    FIsFiltered = false;
+    if (IsFilterActive()) {
+      for (int i = 0, n = FStore->Count(); i < n; ++i)
+        if (RowPassesFilter(i)) FFilters.push_back(i);
+    }
+    FIsFiltered = IsFilterActive();
+    FCurRec = -1;
+    FFilterCurRec = -1;
+    ClearBuffers();
+    First();
+  } catch (...) {
+    restore();
+    throw;
+  }
+  restore();
+  if (afterScroll) afterScroll(*this);
+}
+
+// ---- Locate and Lookup ----------------------------------------------------------------------------------
+
+int TIdCustomDataSet::BinarySearchFirstSortKey(const TIdSorting& Key, std::span<const Byte> KeyBytes,
+                                               bool& Hit) const {
+  Hit = false;
+  const int count = FStore->Count();
+  if (count == 0) return -1;
+  int lo = 0, hi = count;  // the first row that does not order before the key
+  while (lo < hi) {
+    const int mid = (lo + hi) / 2;
+    if (Key.CompareKeyWithRow(KeyBytes, FStore->Row(mid)) > 0) lo = mid + 1;
+    else hi = mid;
+  }
+  if (lo == count) return count - 1;
+  Hit = Key.CompareKeyWithRow(KeyBytes, FStore->Row(lo)) == 0;
+  return lo;
+}
+
+int TIdCustomDataSet::FindByFirstSortKey(const TIdSorting& Key, const Variant& Value, TLocateOptions Options) const {
+  const TIdField& field = *Key.IdField();
+  const TIdBytes keyBytes = VariantToFieldBytes(Value, field);
+  bool hit;
+  const int found = BinarySearchFirstSortKey(Key, keyBytes, hit);
+  if (found < 0 || (!hit && (Options & loPartialKey) == 0)) return -1;
+  return RowMatches(field, Value, found, Options) ? found : -1;
+}
+
+bool TIdCustomDataSet::RowMatches(const TIdField& Field, const Variant& Value, int DataIndex,
+                                  TLocateOptions Options) const {
+  const std::span<const Byte> stored = Field.BlockBytes(FStore->Row(DataIndex));
+  if (Value.IsNull()) return stored.empty();
+  if (IsTextType(Field.DataType()) && Options != 0)
+    return CompareKeyText(Value.AsString(), Field.DataType(), stored, Options) == 0;
+  return Field.CompareData(VariantToFieldBytes(Value, Field), stored, false) == 0;
+}
+
+int TIdCustomDataSet::FindRecordIndex(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) {
+  CheckBrowseMode();
+  if (BufferedRecordCount() > 0) UpdateCursorPos();
+  std::vector<TField*> list;
+  GetFieldList(list, KeyFields);
+  if (list.empty()) throw Exception(Format(msg::SFieldNotFound, {KeyFields}));
+  for (TField* f : list)
+    if (IdFieldOf(f) == nullptr) DatabaseErrorFmt(SUnsupportedKeyField, {f->FieldName()}, this);
+  const int count = GetRecordCount();
+  if (count == 0) return -1;
+  const bool single = list.size() == 1;
+  if (!single && !KeyValues.IsArray()) return -1;
+  auto keyValueAt = [&KeyValues](int k) {
+    return KeyValues.IsArray() ? VarArrayGet(KeyValues, VarArrayLowBound(KeyValues, 1) + k) : KeyValues;
+  };
+
+  if (single && !FIsFiltered && !FSortings.empty() && FSortings[0].IdField() == IdFieldOf(list[0]) &&
+      FSortings[0].AcceptsCase((Options & loCaseInsensitive) != 0))
+    return FindByFirstSortKey(FSortings[0], keyValueAt(0), Options);
+
+  // The scan: every row of the view in order; each key's bytes are made once.
+  struct TKey {
+    const TIdField* Field;
+    Variant Value;
+    TIdBytes Bytes;
+    bool ByText;
+  };
+  std::vector<TKey> keys;
+  const std::vector<String> names = SplitKeyFieldNames(KeyFields);
+  for (std::size_t k = 0; k < names.size(); ++k) {
+    const TIdField* f = IdFieldByName(names[k]);
+    TKey key{f, keyValueAt(static_cast<int>(k)), {}, false};
+    key.ByText = IsTextType(f->DataType()) && Options != 0;
+    if (!key.Value.IsNull() && !key.ByText) key.Bytes = VariantToFieldBytes(key.Value, *f);
+    keys.push_back(std::move(key));
+  }
+  for (int position = 0; position < count; ++position) {
+    const int index = FIsFiltered ? FFilters[position] : position;
+    const Byte* row = FStore->Row(index);
+    bool all = true;
+    for (const TKey& key : keys) {
+      const std::span<const Byte> stored = key.Field->BlockBytes(row);
+      bool match;
+      if (key.Value.IsNull()) match = stored.empty();
+      else if (key.ByText) match = CompareKeyText(key.Value.AsString(), key.Field->DataType(), stored, Options) == 0;
+      else match = key.Field->CompareData(key.Bytes, stored, false) == 0;
+      if (!match) {
+        all = false;
+        break;
+      }
+    }
+    if (all) return position;
+  }
+  return -1;
+}
+
+bool TIdCustomDataSet::Locate(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) {
+  const int position = FindRecordIndex(KeyFields, KeyValues, Options);
+  SetFound(position >= 0);
+  if (position < 0) return false;
+  if (RecNo() == position + 1) {
+    RefetchBuffers();
+  } else {
+    SetRecNoValue(position + 1);
+  }
+  return true;
+}
+
+Variant TIdCustomDataSet::Lookup(const String& KeyFields, const Variant& KeyValues, const String& ResultFields) {
+  const int position = FindRecordIndex(KeyFields, KeyValues, 0);
+  if (position < 0) return Null();
+  const int index = FIsFiltered ? FFilters[position] : position;
+  std::vector<String> names;
+  for (std::size_t start = 0; start <= ResultFields.size();) {
+    std::size_t end = ResultFields.find(u';', start);
+    if (end == String::npos) end = ResultFields.size();
+    if (end > start) names.push_back(ResultFields.substr(start, end - start));
+    start = end + 1;
+  }
+  auto valueOf = [&](const String& name) {
+    const TIdField* f = IdFieldOf(FindField(name));
+    return f != nullptr ? GetAsVariant(*f, index) : Null();
+  };
+  // One name, with or without a trailing ";", gives that field's value.
+  if (names.size() <= 1) return valueOf(names.empty() ? ResultFields : names[0]);
+  std::vector<Variant> values;
+  for (const String& name : names) values.push_back(valueOf(name));
+  return VarArrayOf(values);
+}
