@@ -1,10 +1,11 @@
 // Currency: a fixed-point number, the value times 10,000 in an Int64, as the platform keeps money.
 //
 // One rounding rule everywhere a value gains more than four decimals: round half to even (banker's
-// rounding) at the fourth decimal. From a double the value is multiplied by 10,000 in double precision
-// and that product rounded half to even, as the platform's 64-bit code does (so 0.00005 → 0,
-// 0.00015 → 0.0002, 0.00025 → 0.0002). Products and quotients of two currencies round the exact result
-// the same way. Text forms are in SysUtils.h (CurrToStr, StrToCurr).
+// rounding) at the fourth decimal. A double is taken as the decimal it stands for — its shortest
+// round-trip text, the number as written — so 0.00005 → 0, 0.00015 → 0.0002, 0.00025 → 0.0002 and
+// 922337203685477.0 is exact (a product value × 10,000 in binary would turn 0.00015 into 1.4999999…).
+// Products, quotients, StrToCurr and BCDToCurr round their exact results the same way. Text forms are in
+// SysUtils.h (CurrToStr, StrToCurr).
 #pragma once
 
 #include "platform/rtl/String.h"
