@@ -296,7 +296,7 @@ void TRowStore::Clear() {
   FFreeBlobs.clear();
 }
 
-TBlobHandle TRowStore::NewBlob() {
+TBlobHandle TRowStore::NewBlob(const void* Owner) {
   TBlobHandle h;
   if (!FFreeBlobs.empty()) {
     h = FFreeBlobs.back();
@@ -307,6 +307,7 @@ TBlobHandle TRowStore::NewBlob() {
     FBlobs.emplace_back();
   }
   FBlobs[h].State = TBlobState::Pending;
+  FBlobs[h].Owner = Owner;
   return h;
 }
 
@@ -315,6 +316,7 @@ TBlobHandle TRowStore::AdoptBlob(TBlobHandle Handle, TBlobHandle Current) {
   if (!IsBlob(Handle)) return 0;
   if (FBlobs[Handle].State == TBlobState::Pending) {
     FBlobs[Handle].State = TBlobState::Owned;
+    FBlobs[Handle].Owner = nullptr;
     return Handle;
   }
   // Another row's blob: the new row gets its own copy so the two never free one blob twice.
@@ -328,6 +330,7 @@ void TRowStore::FreeBlob(TBlobHandle Handle) {
   if (!IsBlob(Handle)) return;
   std::vector<std::uint8_t>().swap(FBlobs[Handle].Bytes);
   FBlobs[Handle].State = TBlobState::Free;
+  FBlobs[Handle].Owner = nullptr;
   FFreeBlobs.push_back(Handle);
 }
 
@@ -335,7 +338,7 @@ void TRowStore::DiscardPending(std::uint8_t* Data) {
   for (std::uint32_t c : FLayout.BlobColumns()) {
     const std::uint32_t offset = FLayout.Column(c).Offset;
     const TBlobHandle h = BlobHandleAt(Data, offset);
-    if (IsBlob(h) && FBlobs[h].State == TBlobState::Pending) {
+    if (IsPendingFor(h, Data)) {
       FreeBlob(h);
       SetBlobHandleAt(Data, offset, 0);
     }

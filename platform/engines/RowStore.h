@@ -139,9 +139,13 @@ class TRowStore {
   void DeleteAt(std::size_t Index);
   void Clear();
 
-  // Blobs. A new blob is pending until a row takes it; DiscardPending frees the pending handles of a
-  // record data block that will not be posted.
-  TBlobHandle NewBlob();
+  // Blobs. A new blob is pending until a row takes it. Owner names the record buffer the pending blob
+  // was made for: DiscardPending frees only that buffer's pending blobs, so a stale handle in another
+  // buffer can never free a blob it does not own.
+  TBlobHandle NewBlob(const void* Owner = nullptr);
+  bool IsPendingFor(TBlobHandle Handle, const void* Owner) const {
+    return IsBlob(Handle) && FBlobs[Handle].State == TBlobState::Pending && FBlobs[Handle].Owner == Owner;
+  }
   bool IsBlob(TBlobHandle Handle) const { return Handle != 0 && Handle < FBlobs.size() && FBlobs[Handle].State != TBlobState::Free; }
   std::vector<std::uint8_t>& Blob(TBlobHandle Handle) { return FBlobs[Handle].Bytes; }
   const std::vector<std::uint8_t>& Blob(TBlobHandle Handle) const { return FBlobs[Handle].Bytes; }
@@ -156,6 +160,7 @@ class TRowStore {
   enum class TBlobState : std::uint8_t { Free, Pending, Owned };
   struct TBlobEntry {
     std::vector<std::uint8_t> Bytes;
+    const void* Owner = nullptr;  // compared only, never followed
     TBlobState State = TBlobState::Free;
   };
 

@@ -122,7 +122,10 @@ TEST(RowStoreTest, BlobsBelongToOneRowAndPendingOnesCanBeDiscarded) {
   std::vector<std::uint8_t> cancelled(s.Data(second), s.Data(second) + layout.DataSize());
   s.DiscardPending(cancelled.data());
   EXPECT_EQ(s.LiveBlobCount(), 2u);
-  TRowStore::SetBlobHandleAt(cancelled.data(), memo, s.NewBlob());
+  TRowStore::SetBlobHandleAt(cancelled.data(), memo, s.NewBlob(cancelled.data()));
+  EXPECT_EQ(s.LiveBlobCount(), 3u);
+  std::vector<std::uint8_t> other = cancelled;  // a stale copy of the handle in another buffer
+  s.DiscardPending(other.data());
   EXPECT_EQ(s.LiveBlobCount(), 3u);
   s.DiscardPending(cancelled.data());
   EXPECT_EQ(s.LiveBlobCount(), 2u);
