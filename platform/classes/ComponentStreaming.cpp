@@ -996,6 +996,7 @@ TComponent* TReader::ReadComponent(TComponent* Component) {
     if (result == nullptr) {
       if (flags & ffInherited) {
         result = FOwner != nullptr ? FOwner->FindComponent(name) : nullptr;
+        if (result == nullptr && OnAncestorNotFound) OnAncestorNotFound(this, name, GetClass(class_name), result);
         if (result == nullptr) throw EReadError(Format(u"Ancestor for '%s' not found", {name}));
       } else {
         const TMetaClass& component_class = FindClass(class_name);

@@ -281,6 +281,11 @@ class TReader : public TFiler {
   // Lets the caller hand over an existing component instead of a new one (leave Component nullptr to
   // have the class made).
   std::function<void(TReader* Reader, const TMetaClass& ComponentClass, TComponent*& Component)> OnCreateComponent;
+  // An inherited object (ffInherited) names a component the owner should already have; when the owner
+  // has none of that name, this hook may supply it (else "Ancestor for '%s' not found").
+  std::function<void(TReader* Reader, const String& ComponentName, const TMetaClass* ComponentClass,
+                     TComponent*& Component)>
+      OnAncestorNotFound;
 
   void DefineProperty(const String& Name, const TReaderProc& ReadData, const TWriterProc& WriteData,
                       bool HasData) override;
