@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cmath>
 #include <functional>
 #include <limits>
 
@@ -311,6 +313,39 @@ TEST(ComponentStreaming, LargeStreamsRoundTripThroughSmallBuffers) {
   }
   r.ReadListEnd();
   EXPECT_EQ(n, kRows);
+}
+
+}  // namespace
+
+namespace {
+
+// Extended values no double holds are rounded to nearest, ties to even; out of range goes to infinity
+// or through the denormals to zero.
+TEST(ComponentStreaming, ExtendedValuesRoundToTheNearestDouble) {
+  struct Case {
+    const char* name;
+    Byte bytes[10];
+    double expected;
+  };
+  const double min_denormal = std::numeric_limits<double>::denorm_min();
+  const Case cases[] = {
+      {"1 + 2^-63", {0x01, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0x3F}, 1.0},
+      {"1 + 2^-53 (tie, to even)", {0, 0x04, 0, 0, 0, 0, 0, 0x80, 0xFF, 0x3F}, 1.0},
+      {"1 + 3 * 2^-53 (tie, to even)", {0, 0x0C, 0, 0, 0, 0, 0, 0x80, 0xFF, 0x3F}, 1.0 + 4 * std::ldexp(1.0, -53)},
+      {"2^16383", {0, 0, 0, 0, 0, 0, 0, 0x80, 0xFE, 0x7F}, std::numeric_limits<double>::infinity()},
+      {"-2^-16382", {0, 0, 0, 0, 0, 0, 0, 0x80, 0x01, 0x80}, -0.0},
+      {"2^-1075 (tie, to even)", {0, 0, 0, 0, 0, 0, 0, 0x80, 0xCC, 0x3B}, 0.0},
+      {"3 * 2^-1076", {0, 0, 0, 0, 0, 0, 0, 0xC0, 0xCC, 0x3B}, min_denormal},
+      {"unnormal 1.0", {0, 0, 0, 0, 0, 0, 0, 0x40, 0x00, 0x40}, 1.0},
+  };
+  for (const Case& c : cases) {
+    Bytes bytes = {vaExtended};
+    bytes.insert(bytes.end(), c.bytes, c.bytes + 10);
+    TBytesStream stream(bytes);
+    TReader r(&stream);
+    const double v = r.ReadFloat();
+    EXPECT_EQ(std::bit_cast<UInt64>(v), std::bit_cast<UInt64>(c.expected)) << c.name << " gave " << v;
+  }
 }
 
 }  // namespace
