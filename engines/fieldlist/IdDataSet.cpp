@@ -32,8 +32,11 @@ TIdBlobStream::TIdBlobStream(TField* Field, TBlobStreamMode Mode)
     : FField(Field), FDataSet(dynamic_cast<TIdCustomDataSet*>(Field->DataSet())), FRecordBuffer(nullptr), FMode(Mode) {
   if (FDataSet == nullptr) DatabaseErrorFmt(msg::SDataSetMissing, {Field->DisplayName()});
   FRecordBuffer = FDataSet->GetActiveRecBuf();
-  if (FRecordBuffer != nullptr && !Field->Modified() && Mode != bmRead) {
-    if (Field->ReadOnly()) DatabaseErrorFmt(msg::SFieldReadOnly, {Field->DisplayName()}, FDataSet);
+  if (FRecordBuffer != nullptr && Mode != bmRead) {
+    if (!Field->Modified() && Field->ReadOnly())
+      DatabaseErrorFmt(msg::SFieldReadOnly, {Field->DisplayName()}, FDataSet);
+    // Checked even for a field already modified: a write into a browsed row's buffer would look
+    // stored and be lost at the next fetch.
     if (!IsEditingState(FDataSet->State())) DatabaseError(msg::SNotEditing, FDataSet);
   }
   LoadBlobValue();

@@ -31,9 +31,8 @@ int TIdCustomDataSet::CompareStoredRecords(int A, int B) const {
 }
 
 void TIdCustomDataSet::RefetchBuffers() {
-  if (!Active()) return;
-  ClearBuffers();
-  ActivateBuffers();
+  // Resync fetches the row the cursor names, or the next, or the prior one, or shows nothing.
+  if (Active()) Resync(0);
 }
 
 void TIdCustomDataSet::ApplySort(bool Resort) {
