@@ -722,29 +722,42 @@ constexpr Byte kUtf8Preamble[3] = {0xEF, 0xBB, 0xBF};
 }  // namespace
 
 void ObjectBinaryToText(TStream* Input, TStream* Output) {
+  // Nothing reaches Output unless the whole object converted; a bad stream leaves Input where it was.
+  const Int64 start = Input->Position();
   std::string text;
   bool preamble = false;
-  {
+  try {
     TReader reader(Input, kDefaultFilerBufferSize);
     reader.ReadSignature();
     BinaryToText converter(reader, text);
     converter.Object(0);
     preamble = converter.NeedsPreamble();
+  } catch (...) {
+    Input->SetPosition(start);
+    throw;
   }
   if (preamble) Output->WriteBuffer(kUtf8Preamble, 3);
   Output->WriteBuffer(text.data(), static_cast<Int64>(text.size()));
 }
 
 void ObjectTextToBinary(TStream* Input, TStream* Output) {
-  const Int64 size = Input->Size() - Input->Position();
+  const Int64 start = Input->Position();
+  const Int64 size = Input->Size() - start;
   std::string text(static_cast<size_t>(std::max<Int64>(size, 0)), '\0');
-  if (!text.empty()) Input->ReadBuffer(text.data(), static_cast<Int64>(text.size()));
-  std::string_view view(text);
-  if (view.size() >= 3 && std::memcmp(view.data(), kUtf8Preamble, 3) == 0) view.remove_prefix(3);
-  TWriter writer(Output, kDefaultFilerBufferSize);
-  TextToBinary converter(view, writer);
-  converter.Root();
-  writer.FlushBuffer();
+  TMemoryStream binary;
+  try {
+    if (!text.empty()) Input->ReadBuffer(text.data(), static_cast<Int64>(text.size()));
+    std::string_view view(text);
+    if (view.size() >= 3 && std::memcmp(view.data(), kUtf8Preamble, 3) == 0) view.remove_prefix(3);
+    TWriter writer(&binary, kDefaultFilerBufferSize);
+    TextToBinary converter(view, writer);
+    converter.Root();
+    writer.FlushBuffer();
+  } catch (...) {
+    Input->SetPosition(start);
+    throw;
+  }
+  binary.SaveToStream(Output);
 }
 
 TStreamOriginalFormat TestStreamFormat(TStream* Stream) {

@@ -36,13 +36,19 @@ VELLUM_DECLARE_EXCEPTION(EParserError, Exception)
 enum class TStreamOriginalFormat { sofUnknown, sofBinary, sofText, sofUTF8Text };
 
 // Reads the signature and one object from Input (binary) and writes its text to Output. Raises the
-// reader's EReadError on a bad stream.
+// reader's EReadError on a bad stream; then Output gets nothing and Input keeps its position.
 void ObjectBinaryToText(TStream* Input, TStream* Output);
 // Reads object text (with or without the UTF-8 preamble) from Input's position to its end and writes
-// the binary stream to Output. Raises EParserError "Line %d: ..." on bad text.
+// the binary stream to Output. Raises EParserError "Line %d: ..." on bad text; then Output gets nothing
+// and Input keeps its position.
 void ObjectTextToBinary(TStream* Input, TStream* Output);
 
 // Looks at up to four bytes at the stream's position and puts the position back: 0xFF first, "TPF0"
 // or nothing but zero bytes (an empty stream too) mean binary; tab, vertical tab, CR, space, "i", "I",
 // "o", "O" first mean text; EF BB BF means UTF-8 text; anything else is unknown.
 TStreamOriginalFormat TestStreamFormat(TStream* Stream);
+
+// The same three under the names the memory-table code knows them by.
+inline void ComponentBinaryToText(TStream* Input, TStream* Output) { ObjectBinaryToText(Input, Output); }
+inline void ComponentTextToBinary(TStream* Input, TStream* Output) { ObjectTextToBinary(Input, Output); }
+inline TStreamOriginalFormat DetectComponentStreamFormat(TStream* Stream) { return TestStreamFormat(Stream); }

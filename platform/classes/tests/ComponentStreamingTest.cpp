@@ -10,6 +10,7 @@
 #include "platform/classes/ClassRegistry.h"
 #include "platform/classes/Properties.h"
 #include "platform/rtl/Variant.h"
+#include "platform/sys/CodePage.h"
 
 namespace {
 
@@ -346,6 +347,22 @@ TEST(ComponentStreaming, ExtendedValuesRoundToTheNearestDouble) {
     const double v = r.ReadFloat();
     EXPECT_EQ(std::bit_cast<UInt64>(v), std::bit_cast<UInt64>(c.expected)) << c.name << " gave " << v;
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ComponentStreaming, EightBitTextsAreReadThroughTheSystemCodePage) {
+  const unsigned old_page = sys::GetSystemCodePage();
+  sys::SetSystemCodePage(936);
+  TBytesStream stream(Bytes{vaString, 2, 0xD6, 0xD0, vaLString, 3, 0, 0, 0, 'a', 0xD6, 0xD0});
+  TReader r(&stream);
+  const String first = r.ReadString();
+  const String second = r.ReadString();
+  sys::SetSystemCodePage(old_page);
+  EXPECT_EQ(first, u"\u4E2D");
+  EXPECT_EQ(second, u"a\u4E2D");
 }
 
 }  // namespace

@@ -181,12 +181,36 @@ TEST(ObjectText, BadTextRaisesParserErrors) {
     TBytesStream input(FromText(t));
     TBytesStream output;
     EXPECT_THROW(ObjectTextToBinary(&input, &output), EParserError) << t;
+    EXPECT_EQ(output.Size(), 0) << t;
+    EXPECT_EQ(input.Position(), 0) << t;
   }
   std::string deep = "object A: TB\r\n X = ";
   deep.append(1000, '(');
   TBytesStream input(FromText(deep));
   TBytesStream output;
   EXPECT_THROW(ObjectTextToBinary(&input, &output), EParserError);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ObjectText, BadBinaryLeavesOutputEmptyAndInputInPlace) {
+  const Bytes cases[] = {
+      {'T', 'P', 'F', '0', 1, 'A', 1, 'B', 1, 'X', 0x0C, 0xFF, 0xFF, 0xFF, 0x7F},  // hostile vaLString
+      {'T', 'P', 'F', '0', 1, 'A', 1, 'B', 1, 'X', 0x63},                          // unknown tag
+      {'T', 'P', 'F', '0', 1, 'A'},                                                // cut short
+  };
+  for (const Bytes& bytes : cases) {
+    TBytesStream input(Bytes{'p', 'a', 'd'});
+    input.Seek(0, TSeekOrigin::soEnd);
+    input.WriteBuffer(bytes.data(), static_cast<Int64>(bytes.size()));
+    input.SetPosition(3);
+    TBytesStream output;
+    EXPECT_THROW(ObjectBinaryToText(&input, &output), EReadError);
+    EXPECT_EQ(output.Size(), 0);
+    EXPECT_EQ(input.Position(), 3);
+  }
 }
 
 }  // namespace
