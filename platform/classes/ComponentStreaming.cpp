@@ -10,6 +10,7 @@
 #include "platform/classes/ClassRegistry.h"
 #include "platform/classes/Collections.h"
 #include "platform/classes/Properties.h"
+#include "platform/rtl/Extended.h"
 #include "platform/rtl/Format.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/rtl/Variant.h"
@@ -17,78 +18,7 @@
 
 static_assert(std::endian::native == std::endian::little, "the stream layout is written with host byte order");
 
-// ---- 80-bit extended ⇄ double -------------------------------------------------------------------------
-// Kept here so the value layer has no per-value call into another unit on its float path; the rules are
-// the runtime's: exact from double, round to nearest even back to double.
 namespace {
-
-void EncodeExtended(double value, Byte out[10]) {
-  const UInt64 bits = std::bit_cast<UInt64>(value);
-  const bool negative = (bits >> 63) != 0;
-  const int exp = static_cast<int>((bits >> 52) & 0x7FF);
-  UInt64 frac = bits & ((UInt64{1} << 52) - 1);
-  UInt64 mantissa = 0;
-  int e = 0;
-  if (exp == 0x7FF) {  // infinity / NaN: payload moves to the top
-    e = 0x7FFF;
-    mantissa = (UInt64{1} << 63) | (frac << 11);
-  } else if (exp == 0) {
-    if (frac != 0) {  // denormal double: a normal extended
-      const int shift = std::countl_zero(frac);
-      mantissa = frac << shift;
-      e = 16383 - 1022 - (shift - 11);
-    }
-  } else {
-    mantissa = (UInt64{1} << 63) | (frac << 11);
-    e = exp - 1023 + 16383;
-  }
-  std::memcpy(out, &mantissa, 8);
-  const std::uint16_t se = static_cast<std::uint16_t>(e | (negative ? 0x8000 : 0));
-  std::memcpy(out + 8, &se, 2);
-}
-
-double DecodeExtended(const Byte in[10]) {
-  UInt64 mantissa;
-  std::uint16_t se;
-  std::memcpy(&mantissa, in, 8);
-  std::memcpy(&se, in + 8, 2);
-  const bool negative = (se & 0x8000) != 0;
-  const int e = se & 0x7FFF;
-  const UInt64 sign = negative ? UInt64{1} << 63 : 0;
-  if (e == 0x7FFF) {
-    const UInt64 payload = mantissa & ~(UInt64{1} << 63);
-    if (payload == 0 && (mantissa >> 63) != 0) return std::bit_cast<double>(sign | (UInt64{0x7FF} << 52));
-    UInt64 frac = payload >> 11;
-    if (frac == 0) frac = UInt64{1} << 51;  // keep it a NaN
-    return std::bit_cast<double>(sign | (UInt64{0x7FF} << 52) | frac);
-  }
-  if (mantissa == 0) return std::bit_cast<double>(sign);
-  // Normalise (unnormals and pseudo-denormals read as their value).
-  const int lz = std::countl_zero(mantissa);
-  mantissa <<= lz;
-  int exp = (e == 0 ? 1 : e) - lz - 16383;  // value = mantissa * 2^(exp - 63)
-  int biased = exp + 1023;
-  int drop = 11;  // bits below the double's 53
-  if (biased <= 0) {
-    drop += 1 - biased;
-    biased = 0;
-  }
-  if (drop > 64) return std::bit_cast<double>(sign);
-  UInt64 kept = drop == 64 ? 0 : mantissa >> drop;
-  const UInt64 rest = drop == 64 ? mantissa : mantissa << (64 - drop);
-  const UInt64 half = UInt64{1} << 63;
-  if (rest > half || (rest == half && (kept & 1) != 0)) ++kept;
-  if (biased == 0) {
-    // Denormal result; rounding may carry into the smallest normal, which the bit layout absorbs.
-    return std::bit_cast<double>(sign | kept);
-  }
-  if (kept >> 53) {  // rounding carried out of the significand
-    kept >>= 1;
-    ++biased;
-  }
-  if (biased >= 0x7FF) return std::bit_cast<double>(sign | (UInt64{0x7FF} << 52));
-  return std::bit_cast<double>(sign | (static_cast<UInt64>(biased) << 52) | (kept & ((UInt64{1} << 52) - 1)));
-}
 
 bool IsIntegerTag(TValueType t) { return t == vaInt8 || t == vaInt16 || t == vaInt32 || t == vaInt64; }
 
@@ -199,7 +129,8 @@ void TWriter::WriteFloat(double Value) {
   if (FBuffer.size() - FBufPos < 11) FlushBuffer();
   Byte* p = FBuffer.data() + FBufPos;
   p[0] = vaExtended;
-  EncodeExtended(Value, p + 1);
+  const TExtended80Rec extended = DoubleToExtended(Value);
+  std::memcpy(p + 1, extended.data(), extended.size());
   FBufPos += 11;
 }
 
@@ -662,7 +593,7 @@ Int64 TReader::ReadIntegerOfTag(TValueType Tag) {
 
 double TReader::ReadExtendedData() {
   if (FBufEnd - FBufPos < 10) Fill(10);
-  const double v = DecodeExtended(FBuffer.data() + FBufPos);
+  const double v = ExtendedToDouble(FBuffer.data() + FBufPos);
   FBufPos += 10;
   return v;
 }
