@@ -230,9 +230,9 @@ int TIdCustomDataSet::FindByFirstSortKey(const TIdSorting& Key, const Variant& V
 bool TIdCustomDataSet::RowMatches(const TIdField& Field, const Variant& Value, int DataIndex,
                                   TLocateOptions Options) const {
   const std::span<const Byte> stored = Field.BlockBytes(FStore->Row(DataIndex));
-  if (Value.IsNull()) return stored.empty();
-  if (IsTextType(Field.DataType()) && Options != 0)
-    return CompareKeyText(Value.AsString(), Field.DataType(), stored, Options) == 0;
+  // Null matches null only, and a value never matches null (an empty text included).
+  if (Value.IsNull() || stored.empty()) return Value.IsNull() && stored.empty();
+  if (IsTextType(Field.DataType())) return CompareKeyText(Value.AsString(), Field.DataType(), stored, Options) == 0;
   return Field.CompareData(VariantToFieldBytes(Value, Field), stored, false) == 0;
 }
 
@@ -252,8 +252,11 @@ int TIdCustomDataSet::FindRecordIndex(const String& KeyFields, const Variant& Ke
     return KeyValues.IsArray() ? VarArrayGet(KeyValues, VarArrayLowBound(KeyValues, 1) + k) : KeyValues;
   };
 
+  // A partial key on a descending key has its matches on both sides of where the key itself would
+  // stand: only the scan finds the first of them.
   if (single && !FIsFiltered && !FSortings.empty() && FSortings[0].IdField() == IdFieldOf(list[0]) &&
-      FSortings[0].AcceptsCase((Options & loCaseInsensitive) != 0))
+      FSortings[0].AcceptsCase((Options & loCaseInsensitive) != 0) &&
+      !((Options & loPartialKey) != 0 && FSortings[0].Descending()))
     return FindByFirstSortKey(FSortings[0], keyValueAt(0), Options);
 
   // The scan: every row of the view in order; each key's bytes are made once.
@@ -268,7 +271,7 @@ int TIdCustomDataSet::FindRecordIndex(const String& KeyFields, const Variant& Ke
   for (std::size_t k = 0; k < names.size(); ++k) {
     const TIdField* f = IdFieldByName(names[k]);
     TKey key{f, keyValueAt(static_cast<int>(k)), {}, false};
-    key.ByText = IsTextType(f->DataType()) && Options != 0;
+    key.ByText = IsTextType(f->DataType());
     if (!key.Value.IsNull() && !key.ByText) key.Bytes = VariantToFieldBytes(key.Value, *f);
     keys.push_back(std::move(key));
   }
@@ -279,7 +282,7 @@ int TIdCustomDataSet::FindRecordIndex(const String& KeyFields, const Variant& Ke
     for (const TKey& key : keys) {
       const std::span<const Byte> stored = key.Field->BlockBytes(row);
       bool match;
-      if (key.Value.IsNull()) match = stored.empty();
+      if (key.Value.IsNull() || stored.empty()) match = key.Value.IsNull() && stored.empty();
       else if (key.ByText) match = CompareKeyText(key.Value.AsString(), key.Field->DataType(), stored, Options) == 0;
       else match = key.Field->CompareData(key.Bytes, stored, false) == 0;
       if (!match) {

@@ -93,6 +93,8 @@ TIdBytes VariantToFieldBytes(const Variant& Value, const TIdField& Field) {
     case idft::Guid: {
       TIdBytes b = TextToBytes(t, Value.AsString());
       if (b.size() > static_cast<std::size_t>(Field.DataSize())) b.resize(Field.DataSize());
+      // An empty text is a value, not null: a lone terminator keeps it apart from the empty array.
+      if (b.empty()) b.assign(IsWideType(t) ? 2 : 1, 0);
       return b;
     }
     case idft::Smallint: return Raw(static_cast<std::int16_t>(Value.AsInteger()));
