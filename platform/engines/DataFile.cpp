@@ -10,19 +10,34 @@ static_assert(std::endian::native == std::endian::little, "the data file stores 
 
 namespace {
 
+// Collects the file in a fixed block and hands full blocks to the stream: no buffer the size of the
+// whole file is ever made (each new page of one would cost a fault, the cost that dominates a save).
 class TByteWriter {
  public:
-  explicit TByteWriter(std::size_t Expected) { FBytes.reserve(Expected); }
+  explicit TByteWriter(TStream& Stream) : FStream(Stream) {}
   void Put(const void* Data, std::size_t Size) {
     const auto* p = static_cast<const std::uint8_t*>(Data);
-    FBytes.insert(FBytes.end(), p, p + Size);
+    if (Size > sizeof FBlock - FUsed) {
+      Flush();
+      if (Size > sizeof FBlock) {
+        FStream.WriteBuffer(p, static_cast<Int64>(Size));
+        return;
+      }
+    }
+    std::memcpy(FBlock + FUsed, p, Size);
+    FUsed += Size;
   }
   template <class T>
   void PutValue(T v) { Put(&v, sizeof v); }
-  const std::vector<std::uint8_t>& Bytes() const { return FBytes; }
+  void Flush() {
+    if (FUsed) FStream.WriteBuffer(FBlock, static_cast<Int64>(FUsed));
+    FUsed = 0;
+  }
 
  private:
-  std::vector<std::uint8_t> FBytes;
+  TStream& FStream;
+  std::size_t FUsed = 0;
+  std::uint8_t FBlock[256 * 1024];
 };
 
 class TByteReader {
@@ -70,7 +85,8 @@ void WriteDataFile(TStream& Stream, const TDataFileMagic& Magic, TRowStore& Stor
   const TRecordLayout& layout = Store.Layout();
   const std::size_t rows = Store.Count();
   if (rows > UINT32_MAX) throw EMemDataFileError(u"Too many rows for a data file");
-  TByteWriter w(kDataFileHeaderSize + 64 * layout.ColumnCount() + rows * layout.DataSize());
+  auto writer = std::make_unique<TByteWriter>(Stream);  // the block is too big for the stack
+  TByteWriter& w = *writer;
   w.Put(Magic.data(), Magic.size());
   w.PutValue<std::uint16_t>(kDataFileVersion);
   w.PutValue<std::uint16_t>(0);
@@ -133,7 +149,7 @@ void WriteDataFile(TStream& Stream, const TDataFileMagic& Magic, TRowStore& Stor
     }
   }
   w.PutValue<std::uint32_t>(kDataFileEndMark);
-  Stream.WriteBuffer(w.Bytes().data(), static_cast<Int64>(w.Bytes().size()));
+  w.Flush();
 }
 
 std::unique_ptr<TRowStore> ReadDataFile(const std::uint8_t* Bytes, std::size_t Size, const TDataFileMagic& Magic, std::size_t& Consumed) {
@@ -233,10 +249,16 @@ std::unique_ptr<TRowStore> ReadDataFile(TStream& Stream, const TDataFileMagic& M
   const Int64 start = Stream.Position();
   const Int64 size = Stream.Size();
   if (start < 0 || size < start) throw EMemDataFileError(u"Invalid data file: the stream has no readable data");
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size - start));
-  Stream.ReadBuffer(bytes.data(), static_cast<Int64>(bytes.size()));
   std::size_t consumed = 0;
-  auto store = ReadDataFile(bytes.data(), bytes.size(), Magic, consumed);
+  std::unique_ptr<TRowStore> store;
+  if (auto* memory = dynamic_cast<TCustomMemoryStream*>(&Stream)) {
+    // A memory stream is parsed where it lies: no copy of the whole file.
+    store = ReadDataFile(static_cast<const std::uint8_t*>(memory->Memory()) + start, static_cast<std::size_t>(size - start), Magic, consumed);
+  } else {
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size - start));
+    Stream.ReadBuffer(bytes.data(), static_cast<Int64>(bytes.size()));
+    store = ReadDataFile(bytes.data(), bytes.size(), Magic, consumed);
+  }
   Stream.SetPosition(start + static_cast<Int64>(consumed));
   return store;
 }

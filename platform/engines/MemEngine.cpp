@@ -468,12 +468,18 @@ void TMemEngineDataSet::SaveRowsToStream(TStream& Stream) {
 void TMemEngineDataSet::SaveRowsToFile(const String& FileName) {
   if (Active()) CheckBrowseMode();
   if (!FStore) DatabaseError(msg::SDataSetClosed, this);
-  // The whole file is built in memory first: a failing save never leaves half a file behind a
-  // complete-looking name for longer than the one write.
-  TMemoryStream bytes;
-  WriteDataFile(bytes, FMagic, *FStore);
-  TFileStream file(FileName, fmCreate);
-  file.WriteBuffer(bytes.Memory(), bytes.Size());
+  bool written = false;
+  try {
+    TFileStream file(FileName, fmCreate);
+    WriteDataFile(file, FMagic, *FStore);
+    written = true;
+  } catch (const EFCreateError&) {
+    throw;  // nothing was made
+  } catch (...) {
+    // Half a file would fail its check on load anyway; leaving none says more plainly what happened.
+    if (!written) DeleteFile(FileName);
+    throw;
+  }
 }
 
 void TMemEngineDataSet::LoadRowsFromStream(TStream& Stream) { AdoptStore(ReadDataFile(Stream, FMagic)); }
