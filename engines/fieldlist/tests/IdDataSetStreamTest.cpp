@@ -1,0 +1,225 @@
+// Saving and loading whole datasets: the view is what is saved, a load replaces fields and rows, and a
+// load that fails (or a rows-only stream that cannot be taken) leaves the dataset exactly as it was.
+#include "engines/fieldlist/tests/IdTestSupport.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/classes/Files.h"
+
+namespace {
+
+using idtest::DataSetTest;
+using idtest::Row;
+
+TIdBytes Bytes(std::initializer_list<int> b) {
+  TIdBytes out;
+  for (int v : b) out.push_back(static_cast<Byte>(v));
+  return out;
+}
+
+void Load(TIdMemDataSet& ds, const TIdBytes& bytes) {
+  TBytesStream s(bytes);
+  ds.LoadFromStream(&s);
+}
+
+TEST_F(DataSetTest, EmptyBenchmarkDatasetSavesTheSevenDescriptors) {
+  const TIdBytes saved = Saved();
+  ASSERT_EQ(saved.size(), 183u);
+  EXPECT_EQ(TIdBytes(saved.begin(), saved.begin() + 8), Bytes({0x54, 0x44, 1, 0, 7, 0, 0, 0}));
+  // "CustomerID": size 4, type 3, name length 20.
+  EXPECT_EQ(TIdBytes(saved.begin() + 8, saved.begin() + 15), Bytes({4, 0, 0, 0, 3, 20, 0}));
+}
+
+TEST_F(DataSetTest, RoundTripKeepsValuesNullsAndEmptyTexts) {
+  AddAll({{2, u"赵一", 4000.5}, {3, u"", 5000}, {4, u"x", 6000, true}});
+  const TIdBytes first = Saved();
+  // A benchmark row: 5 + (5 + name bytes, or 1 when null) + 9 + 3 + 9 + (5 + 2 × address) + (4 + 2 × comment).
+  EXPECT_EQ(first.size(), 183u + (5 + 9 + 9 + 3 + 9 + 33 + 32) + (5 + 5 + 9 + 3 + 9 + 29 + 28) +
+                              (5 + 1 + 9 + 3 + 9 + 31 + 30));
+  DS->Close();
+  Load(*DS, first);
+  ASSERT_TRUE(DS->Active());
+  EXPECT_EQ(Ids(), (std::vector<int>{2, 3, 4}));
+  EXPECT_EQ(Saved(), first);
+  DS->First();
+  EXPECT_EQ(F(u"ContactName")->AsString(), u"赵一");
+  EXPECT_EQ(F(u"Comment")->AsString(), u"Comment for 赵一");
+  DS->Next();
+  EXPECT_FALSE(F(u"ContactName")->IsNull());
+  DS->Next();
+  EXPECT_TRUE(F(u"ContactName")->IsNull());
+  // Bookmarks are numbered afresh.
+  EXPECT_EQ(DS->GetBookmark(), (TBookmark{3, 0, 0, 0}));
+}
+
+TEST_F(DataSetTest, SaveWritesTheViewSortedAndFiltered) {
+  AddAll({{1, u"a", 300}, {2, u"b", 100}, {3, u"c", 200}});
+  DS->SetSort(u"Salary DESC");
+  DS->SetOnFilterData([](TDataSet&, int index, bool& accept) { accept = index != 1; });  // hides 300's neighbour
+  DS->SetFiltered(true);
+  const std::vector<int> view = Ids();
+  const TIdBytes saved = Saved();
+  auto other = std::make_unique<TIdMemDataSet>(nullptr);
+  Load(*other, saved);
+  std::vector<int> loaded;
+  for (other->First(); !other->Eof(); other->Next()) loaded.push_back(other->FieldByName(u"CustomerID")->AsInteger());
+  EXPECT_EQ(loaded, view);
+  EXPECT_EQ(loaded, (std::vector<int>{1, 2}));
+}
+
+TEST_F(DataSetTest, FileRoundTripAndMissingFile) {
+  AddAll({{1, u"a", 1}, {2, u"b", 2}});
+  const String name = UTF8ToString(testing::TempDir()) + u"fieldlist_roundtrip.dat";
+  DS->SaveToFile(name);
+  DS->Close();
+  DS->LoadFromFile(name);
+  EXPECT_EQ(Ids(), (std::vector<int>{1, 2}));
+  DeleteFile(name);
+  DS->LoadFromFile(name);  // missing: nothing changes, nothing raised
+  EXPECT_EQ(Ids(), (std::vector<int>{1, 2}));
+  DS->Close();
+  EXPECT_THROW(DS->SaveToFile(name), EDatabaseError);
+  EXPECT_FALSE(FileExists(name));
+}
+
+TEST_F(DataSetTest, LoadAddsVirtualFieldsTheStreamLacks) {
+  AddAll({{1, u"a", 1}});
+  const TIdBytes saved = Saved();
+  DS->Close();
+  DS->VirtualFieldDefs().Add(u"Extra", ftInteger);
+  DS->VirtualFieldDefs().Add(u"Note", ftString, 5);
+  DS->VirtualFieldDefs().Add(u"Serial", ftAutoInc);
+  Load(*DS, saved);
+  ASSERT_EQ(DS->FieldCount(), 10);
+  DS->First();
+  EXPECT_FALSE(F(u"Extra")->IsNull());
+  EXPECT_EQ(F(u"Extra")->AsInteger(), 0);
+  EXPECT_TRUE(F(u"Note")->IsNull());
+  EXPECT_EQ(F(u"Serial")->AsInteger(), 1);
+  // Saving without the virtual fields gives back the stream that was loaded.
+  TBytesStream s;
+  DS->SaveToStream(&s, true);
+  EXPECT_EQ(s.Bytes(), saved);
+}
+
+// Every kind of bad input: the load raises, and fields, rows, sort and state are what they were.
+TEST_F(DataSetTest, FailedLoadsLeaveTheDatasetAsItWas) {
+  AddAll({{1, u"a", 300}, {2, u"b", 100}});
+  DS->SetSort(u"Salary");
+  DS->Last();
+  const TIdBytes before = Saved();
+
+  auto other = std::make_unique<TIdMemDataSet>(nullptr);
+  other->VirtualFieldDefs().Add(u"N", ftInteger);
+  other->VirtualFieldDefs().Add(u"S", ftString, 4);
+  other->CreateDataSet();
+  for (int i = 0; i < 2; ++i) {
+    other->Append();
+    other->FieldByName(u"N")->SetAsInteger(7 + i);
+    other->FieldByName(u"S")->SetAsString(u"ab");
+    other->Post();
+  }
+  TBytesStream good;
+  other->SaveToStream(&good);
+  const TIdBytes valid = good.Bytes();
+
+  struct Case {
+    std::string name;
+    TIdBytes stream;
+    const char16_t* message;
+  };
+  std::vector<Case> cases;
+  for (std::size_t cut = 0; cut < valid.size(); ++cut) {
+    // Cuts between rows (rows of 12 bytes after 26 bytes of header and descriptors) leave a shorter
+    // but valid stream.
+    if (cut >= 26 && (cut - 26) % 12 == 0) continue;
+    cases.push_back({"truncated at " + std::to_string(cut), TIdBytes(valid.begin(), valid.begin() + cut),
+                     cut < 8 ? u"The stream is incorrect" : nullptr});
+  }
+  cases.push_back({"bad magic", Bytes({0x41, 0x42, 1, 0, 0, 0, 0, 0}), u"The stream is incorrect"});
+  cases.push_back({"name length 257", Bytes({0x54, 0x44, 1, 0, 1, 0, 0, 0, 4, 0, 0, 0, 3, 1, 1}), u"The data is incorrect"});
+  TIdBytes hostile = valid;
+  hostile.resize(valid.size() - 24);  // keep the descriptors, drop both rows
+  for (int b : {1, 7, 0, 0, 0, 1, 0xFF, 0xFF, 0xFF, 0x7F, 0x61}) hostile.push_back(static_cast<Byte>(b));
+  cases.push_back({"hostile text length", hostile, u"The stream is incorrect"});
+  TIdBytes negative = valid;
+  negative.resize(valid.size() - 24);
+  for (int b : {1, 7, 0, 0, 0, 1, 0xFE, 0xFF, 0xFF, 0xFF}) negative.push_back(static_cast<Byte>(b));
+  cases.push_back({"negative text length", negative, u"The stream is incorrect"});
+  cases.push_back({"rows only on a closed dataset", Bytes({0x54, 0x52, 1, 0}), nullptr});
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const bool closeFirst = c.name == "rows only on a closed dataset";
+    if (closeFirst) DS->Close();
+    bool raised = false;
+    try {
+      Load(*DS, c.stream);
+    } catch (const Exception& e) {
+      raised = true;
+      if (c.message != nullptr) EXPECT_EQ(e.Message(), c.message);
+    }
+    EXPECT_TRUE(raised);
+    if (closeFirst) {
+      EXPECT_FALSE(DS->Active());
+      DS->CreateDataSet();
+      AddAll({{1, u"a", 300}, {2, u"b", 100}});
+      DS->SetSort(u"");
+      DS->SetSort(u"Salary");
+      DS->Last();
+      continue;
+    }
+    ASSERT_TRUE(DS->Active());
+    EXPECT_EQ(DS->FieldCount(), 7);
+    EXPECT_EQ(DS->Sort(), u"Salary");
+    EXPECT_EQ(F(u"CustomerID")->AsInteger(), 1);  // still on the last row of the view
+    EXPECT_EQ(Saved(), before);
+  }
+}
+
+TEST_F(DataSetTest, RowsOnlyStreamReplacesTheRowsOfTheOpenDataset) {
+  // Rows are read into the fields a stream brought (fields made from VirtualFieldDefs are not read).
+  DS->Close();
+  DS->VirtualFieldDefs().Clear();
+  auto source = std::make_unique<TIdMemDataSet>(nullptr);
+  source->VirtualFieldDefs().Add(u"N", ftInteger);
+  source->CreateDataSet();
+  source->Append();
+  source->FieldByName(u"N")->SetAsInteger(5);
+  source->Post();
+  TBytesStream s;
+  source->SaveToStream(&s);
+  DS->LoadFromStream(&s);
+  ASSERT_EQ(DS->FieldCount(), 1);
+  // "TR", then two rows of N.
+  Load(*DS, Bytes({0x54, 0x52, 1, 0, 1, 8, 0, 0, 0, 1, 9, 0, 0, 0}));
+  std::vector<int> values;
+  for (DS->First(); !DS->Eof(); DS->Next()) values.push_back(DS->FieldByName(u"N")->AsInteger());
+  EXPECT_EQ(values, (std::vector<int>{8, 9}));
+  // A broken one changes nothing.
+  EXPECT_THROW(Load(*DS, Bytes({0x54, 0x52, 1, 0, 1, 8, 0})), Exception);
+  EXPECT_EQ(DS->RecordCount(), 2);
+}
+
+TEST_F(DataSetTest, KeyFlagAndVarBytesSurviveALoad) {
+  // One ftInteger key field "K" (type byte 0x83) and one ftVarBytes field "V" of Size 3 (stored 5).
+  const TIdBytes stream = Bytes({0x54, 0x44, 1, 0, 2, 0, 0, 0, 4, 0, 0, 0, 0x83, 2, 0, 'K', 0, 5, 0, 0, 0, 13, 2, 0, 'V', 0,
+                                 1, 1, 0, 0, 0, 1, 2, 0, 0xAA, 0xBB, 0});
+  Load(*DS, stream);
+  ASSERT_EQ(DS->FieldCount(), 9);  // the two of the stream, then the seven virtual ones
+  EXPECT_NE(F(u"K")->ProviderFlags() & pfInKey, 0u);
+  EXPECT_EQ(F(u"V")->Size(), 3);
+  TIdBytes resaved;
+  {
+    TBytesStream s;
+    DS->SaveToStream(&s, true);
+    resaved = s.Bytes();
+  }
+  // Saved again (without the virtual fields), the stream is the same but for the key bit.
+  TIdBytes expected = stream;
+  expected[12] = 3;
+  EXPECT_EQ(resaved, expected);
+}
+
+}  // namespace
