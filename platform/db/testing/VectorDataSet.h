@@ -55,7 +55,10 @@ class TVectorDataSet : public TDataSet {
   void Reserve(std::size_t Rows) { FRows.reserve(Rows); }
 
   // Master/detail: rows whose DetailFields equal the master's MasterFields.
-  void SetMasterSource(TDataSource* Value) { FMasterLink.SetDataSource(Value); }
+  void SetMasterSource(TDataSource* Value) {
+    if (Value && IsLinkedTo(Value)) DatabaseError(msg::SCircularDataLink, this);
+    FMasterLink.SetDataSource(Value);
+  }
   void SetMasterFields(const String& Value) { FMasterLink.SetFieldNames(Value); }
   void SetDetailFields(const String& Value) { FDetailFields = Value; }
 
