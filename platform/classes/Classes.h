@@ -2,6 +2,12 @@
 // objects, components with owners and names, lists and collections, the class registry, streams and
 // files, and component streaming. It calls platform/rtl (and through it platform/sys); every engine, the
 // dataset framework, the GUI layer and the application stand on it.
+//
+// Headers: Classes.h (objects, persistent objects, components), ClassRegistry.h (class references and
+// the registry), Lists.h (TList, TObjectList), StringList.h (TStrings, TStringList), Collections.h,
+// SyncObjs.h (TCriticalSection), Streams.h (TStream, memory streams), Files.h (file stream, file names),
+// Properties.h (the streamed-property tables), ComponentStreaming.h (TWriter, TReader, object layout),
+// ObjectText.h (binary ⇄ text object form, stream format test).
 #pragma once
 
 #include <cstdint>
