@@ -3,7 +3,8 @@
 #include <algorithm>
 
 #include "app/EnforceMaxZipFileCompression.h"
-#include "app/Engines.h"
+#include "engines/fieldlist/IdDataSet.h"
+#include "platform/engines/Engines.h"
 #include "platform/classes/Files.h"
 #include "platform/rtl/Format.h"
 #include "platform/rtl/Init.h"
