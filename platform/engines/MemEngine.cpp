@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/classes/Files.h"
+#include "platform/rtl/SysUtils.h"
 
 namespace {
 
@@ -212,30 +213,37 @@ void TMemEngineDataSet::CopyRowToBuffer(std::size_t Index, TRecordBuffer Buffer)
 }
 
 TFetchResult TMemEngineDataSet::FetchRecord(TRecordBuffer Buffer, TFetchMode Mode, bool DoCheck) {
-  (void)DoCheck;
   const auto count = static_cast<Int64>(FStore->Count());
   switch (Mode) {
     case fmNext:
-      if (FCursor + 1 >= count) {
-        FCursor = count;
-        return frEOF;
+      for (;;) {
+        if (FCursor + 1 >= count) {
+          FCursor = count;
+          return frEOF;
+        }
+        ++FCursor;
+        CopyRowToBuffer(static_cast<std::size_t>(FCursor), Buffer);
+        if (PassesFilter(Buffer)) return frOK;
       }
-      ++FCursor;
-      break;
     case fmPrior:
-      if (FCursor <= 0) {
-        FCursor = -1;
-        return frBOF;
+      for (;;) {
+        if (FCursor <= 0) {
+          FCursor = -1;
+          return frBOF;
+        }
+        FCursor = std::min(FCursor - 1, count - 1);
+        CopyRowToBuffer(static_cast<std::size_t>(FCursor), Buffer);
+        if (PassesFilter(Buffer)) return frOK;
       }
-      FCursor = std::min(FCursor - 1, count - 1);
-      break;
     case fmCurrent:
       if (FCursor < 0) return count == 0 ? frEOF : frBOF;
       if (FCursor >= count) return frEOF;
-      break;
+      CopyRowToBuffer(static_cast<std::size_t>(FCursor), Buffer);
+      if (PassesFilter(Buffer)) return frOK;
+      if (DoCheck) DatabaseError(msg::SRecordNotFound, this);
+      return frError;
   }
-  CopyRowToBuffer(static_cast<std::size_t>(FCursor), Buffer);
-  return frOK;
+  return frError;
 }
 
 TRowBookmark TMemEngineDataSet::BufferBookmark(TRecordBuffer Buffer) const {
@@ -352,19 +360,28 @@ int TMemEngineDataSet::GetRecordSize() const { return FStore ? static_cast<int>(
 
 int TMemEngineDataSet::GetRecordCount() const {
   if (!FStore) return 0;
-  return static_cast<int>(std::min<std::size_t>(FStore->Count(), INT32_MAX));
+  if (!Filtering() || !FCursorOpen) return static_cast<int>(std::min<std::size_t>(FStore->Count(), INT32_MAX));
+  // Counting what the filter lets through means asking it about every row.
+  auto* self = const_cast<TMemEngineDataSet*>(this);
+  std::vector<Byte> scratch(FBufferSize);
+  int visible = 0;
+  for (std::size_t i = 0; i < FStore->Count(); ++i) {
+    self->CopyRowToBuffer(i, scratch.data());
+    if (self->RecordPassesFilterEvent(scratch.data())) ++visible;
+  }
+  return visible;
 }
 
 int TMemEngineDataSet::GetRecNo() const {
   TRecordBuffer buffer = ActiveBuffer();
-  if (!FStore || buffer == nullptr || !Active() || IsEmpty() || buffer[FFlagOffset] != bfCurrent) return -1;
+  if (!FStore || buffer == nullptr || !Active() || IsEmpty() || buffer[FFlagOffset] != bfCurrent || Filtering()) return -1;
   const std::size_t index = FStore->IndexOf(BufferBookmark(buffer));
   return index == TRowStore::npos ? -1 : static_cast<int>(index) + 1;
 }
 
 void TMemEngineDataSet::SetRecNoValue(int Value) {
   CheckBrowseMode();
-  if (!FStore || Value < 1 || static_cast<std::size_t>(Value) > FStore->Count() || Value == GetRecNo()) return;
+  if (!FStore || Filtering() || Value < 1 || static_cast<std::size_t>(Value) > FStore->Count() || Value == GetRecNo()) return;
   DoBeforeScroll();
   FCursor = Value - 1;
   Resync(rmCenter);
@@ -374,6 +391,7 @@ void TMemEngineDataSet::SetRecNoValue(int Value) {
 // ---- field values ----
 
 TRecordBuffer TMemEngineDataSet::StateBuffer() const {
+  if (FProbeBuffer) return FProbeBuffer;
   switch (State()) {
     case dsBrowse:
     case dsBlockRead:
@@ -487,4 +505,115 @@ void TMemEngineDataSet::LoadRowsFromStream(TStream& Stream) { AdoptStore(ReadDat
 void TMemEngineDataSet::LoadRowsFromFile(const String& FileName) {
   TFileStream file(FileName, fmOpenRead | fmShareDenyWrite);
   AdoptStore(ReadDataFile(file, FMagic));
+}
+
+// ---- filtering and searching ----
+
+void TMemEngineDataSet::CheckFilterExpression(bool IsFiltered, const String& Text) {
+  if (IsFiltered && !Text.empty()) DatabaseError(u"Filter expressions are not supported by this dataset; use OnFilterRecord", this);
+}
+
+void TMemEngineDataSet::SetFiltered(bool Value) {
+  if (Value == Filtered()) return;
+  CheckFilterExpression(Value, Filter());
+  if (Active()) CheckBrowseMode();
+  TDataSet::SetFiltered(Value);
+  if (Active()) First();
+}
+
+void TMemEngineDataSet::SetFilterText(const String& Value) {
+  CheckFilterExpression(Filtered(), Value);
+  TDataSet::SetFilterText(Value);
+}
+
+void TMemEngineDataSet::SetOnFilterRecord(const TFilterRecordEvent& Value) {
+  if (Active()) CheckBrowseMode();
+  TDataSet::SetOnFilterRecord(Value);
+  if (Active() && Filtered()) First();
+}
+
+bool TMemEngineDataSet::GetCurrentRecord(TRecordBuffer Buffer) {
+  TRecordBuffer active = ActiveBuffer();
+  if (!FStore || Buffer == nullptr || active == nullptr || IsEmpty() || State() == dsInsert) return false;
+  std::memcpy(Buffer, active, FStore->Layout().DataSize());
+  return true;
+}
+
+namespace {
+
+bool KeyMatches(const TField& Field, const Variant& Key, TLocateOptions Options) {
+  if (VarIsNull(Key) || VarIsEmpty(Key)) return Field.IsNull();
+  if (Field.IsNull()) return false;
+  if (VarIsStr(Key) && (Options & (loCaseInsensitive | loPartialKey)) != 0) {
+    String value = Field.AsString();
+    String key = VarToStr(Key);
+    if ((Options & loCaseInsensitive) != 0) {
+      value = AnsiUpperCase(value);
+      key = AnsiUpperCase(key);
+    }
+    if ((Options & loPartialKey) != 0) return value.compare(0, key.size(), key) == 0;
+    return value == key;
+  }
+  try {
+    return VarSameValue(Field.AsVariant(), Key);
+  } catch (const EVariantError&) {
+    return false;  // a key of a kind the field cannot be compared with matches nothing
+  }
+}
+
+}  // namespace
+
+std::size_t TMemEngineDataSet::FindRow(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options, std::vector<Byte>& Probe) {
+  RequireActive();
+  std::vector<TField*> fields;
+  GetFieldList(fields, KeyFields);
+  std::vector<Variant> keys;
+  if (fields.size() == 1) {
+    keys.push_back(KeyValues);
+  } else {
+    if (!VarIsArray(KeyValues) || VarArrayLength(KeyValues) != static_cast<int>(fields.size()))
+      DatabaseErrorFmt(u"%d key values are needed for '%s'", {static_cast<int>(fields.size()), KeyFields}, this);
+    const int low = VarArrayLowBound(KeyValues, 1);
+    for (std::size_t i = 0; i < fields.size(); ++i) keys.push_back(VarArrayGet(KeyValues, low + static_cast<int>(i)));
+  }
+  Probe.assign(FBufferSize, 0);
+  struct ProbeGuard {
+    TRecordBuffer& Slot;
+    ~ProbeGuard() { Slot = nullptr; }
+  } guard{FProbeBuffer};
+  for (std::size_t i = 0; i < FStore->Count(); ++i) {
+    FProbeBuffer = nullptr;
+    CopyRowToBuffer(i, Probe.data());
+    if (!PassesFilter(Probe.data())) continue;
+    FProbeBuffer = Probe.data();
+    bool all = true;
+    for (std::size_t k = 0; k < fields.size() && all; ++k) all = KeyMatches(*fields[k], keys[k], Options);
+    if (all) return i;
+  }
+  return TRowStore::npos;
+}
+
+bool TMemEngineDataSet::Locate(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) {
+  CheckBrowseMode();
+  std::vector<Byte> probe;
+  const std::size_t index = FindRow(KeyFields, KeyValues, Options, probe);
+  SetFound(index != TRowStore::npos);
+  if (index == TRowStore::npos) return false;
+  DoBeforeScroll();
+  FCursor = static_cast<Int64>(index);
+  Resync(rmExact | rmCenter);
+  DoAfterScroll();
+  return true;
+}
+
+Variant TMemEngineDataSet::Lookup(const String& KeyFields, const Variant& KeyValues, const String& ResultFields) {
+  std::vector<Byte> probe;
+  const std::size_t index = FindRow(KeyFields, KeyValues, 0, probe);
+  if (index == TRowStore::npos) return Null();
+  FProbeBuffer = probe.data();
+  struct ProbeGuard {
+    TRecordBuffer& Slot;
+    ~ProbeGuard() { Slot = nullptr; }
+  } guard{FProbeBuffer};
+  return FieldValues(ResultFields);
 }

@@ -49,7 +49,19 @@ class TMemEngineDataSet : public TDataSet {
   using TDataSet::WriteFieldData;
   bool BookmarkValid(const TBookmark& Bookmark) override;
   int CompareBookmarks(const TBookmark& Bookmark1, const TBookmark& Bookmark2) override;
-  bool IsSequenced() const override { return true; }
+  bool IsSequenced() const override { return !Filtering(); }
+  bool GetCurrentRecord(TRecordBuffer Buffer) override;
+  // Linear searches over the rows in their order (the engine keeps no indexes). Key fields are
+  // ";"-separated; several keys take an array of values. loCaseInsensitive and loPartialKey apply to
+  // text values. The filter event, when filtering, hides rows from both.
+  bool Locate(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) override;
+  Variant Lookup(const String& KeyFields, const Variant& KeyValues, const String& ResultFields) override;
+
+  // Rows are filtered through OnFilterRecord only; a filter expression raises EDatabaseError when
+  // filtering is switched on, as the engine has no expression evaluator.
+  void SetFiltered(bool Value) override;
+  void SetFilterText(const String& Value) override;
+  void SetOnFilterRecord(const TFilterRecordEvent& Value) override;
 
   // Writes the rows (posting a pending edit first). Raises EDatabaseError when there are none to write
   // (never opened or created).
@@ -101,9 +113,16 @@ class TMemEngineDataSet : public TDataSet {
   void CopyRowToBuffer(std::size_t Index, TRecordBuffer Buffer);
   TRowBookmark BufferBookmark(TRecordBuffer Buffer) const;
   void BlobWritten(TField* Field);
+  bool Filtering() const { return Filtered() && static_cast<bool>(OnFilterRecord()); }
+  bool PassesFilter(TRecordBuffer Buffer) { return !Filtering() || RecordPassesFilterEvent(Buffer); }
+  void CheckFilterExpression(bool Filtered, const String& Text);
+  // The first row (from the start) whose key fields hold KeyValues, or npos.
+  std::size_t FindRow(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options, std::vector<Byte>& Probe);
 
   TDataFileMagic FMagic;
   std::unique_ptr<TRowStore> FStore;
+  // While set, fields read this buffer whatever the state: a search reads rows without moving.
+  TRecordBuffer FProbeBuffer = nullptr;
   Int64 FCursor = -1;
   bool FCursorOpen = false;
   bool FLogChanges = true;
