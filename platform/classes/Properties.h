@@ -19,6 +19,7 @@
 #include <functional>
 #include <initializer_list>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 #include "platform/classes/Classes.h"
@@ -74,7 +75,8 @@ class TPropList {
   std::vector<TPropInfo> FItems;
 };
 
-// Accessors are anything std::invoke takes: member function pointers or lambdas over T.
+// Accessors are anything std::invoke takes: member function pointers or lambdas over T. Ordinal setters
+// take Int64 (or anything an Int64 converts to); a member-function setter may take the enumeration type.
 template <class T>
 class TPropListBuilder {
  public:
@@ -206,6 +208,10 @@ class TPropListBuilder {
   struct SetterArg;
   template <class C, class A>
   struct SetterArg<void (C::*)(A)> {
+    using type = std::decay_t<A>;
+  };
+  template <class C, class A>
+  struct SetterArg<void (C::*)(A) noexcept> {
     using type = std::decay_t<A>;
   };
 

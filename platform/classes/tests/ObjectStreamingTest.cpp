@@ -2,6 +2,8 @@
 // object text form.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "platform/classes/ClassRegistry.h"
 #include "platform/classes/Collections.h"
 #include "platform/classes/ComponentStreaming.h"
@@ -275,6 +277,194 @@ TEST(ObjectStreaming, ReadErrors) {
   } catch (const EClassNotFound& e) {
     EXPECT_EQ(e.Message(), u"Class TNope not found");
   }
+}
+
+}  // namespace
+
+// The shape the memory tables stream: a data component whose own sub-components (structure and rows)
+// are written as children, the structure's children are its field descriptors (owned by the structure),
+// and the rows travel in a defined property. Reading goes into an existing data component, whose
+// ReadState hands its own sub-components to the reader instead of new ones.
+namespace {
+
+class TFieldDesc : public TComponent {
+  VELLUM_CLASS(TFieldDesc)
+ public:
+  using TComponent::TComponent;
+  String FieldName;
+  int Precision = 15;
+  const TPropList& PropList() const override {
+    static const TPropList kList =
+        TPropListBuilder<TFieldDesc>(TComponent::PropList())
+            .StringProp(u"FieldName", [](const TFieldDesc& f) { return f.FieldName; },
+                        [](TFieldDesc& f, const String& v) { f.FieldName = v; })
+            .Integer(u"Precision", [](const TFieldDesc& f) { return f.Precision; },
+                     [](TFieldDesc& f, Int64 v) { f.Precision = static_cast<int>(v); })  // always written
+            .Build();
+    return kList;
+  }
+};
+
+class TStructure : public TComponent {
+  VELLUM_CLASS(TStructure)
+ public:
+  using TComponent::TComponent;
+  void GetChildren(const TGetChildProc& Proc, TComponent*) override {
+    for (int i = 0; i < ComponentCount(); ++i) Proc(Components(i));
+  }
+  TComponent* GetChildOwner() override { return this; }
+};
+
+class TRows : public TComponent {
+  VELLUM_CLASS(TRows)
+ public:
+  using TComponent::TComponent;
+  std::vector<std::vector<int>> Rows;
+  void DefineProperties(TFiler* Filer) override {
+    TComponent::DefineProperties(Filer);
+    Filer->DefineProperty(
+        u"Data",
+        [this](TReader* r) {
+          Rows.clear();
+          r->ReadListBegin();
+          while (!r->EndOfList()) {
+            r->ReadListBegin();
+            Rows.emplace_back();
+            while (!r->EndOfList()) Rows.back().push_back(r->ReadInteger());
+            r->ReadListEnd();
+          }
+          r->ReadListEnd();
+        },
+        [this](TWriter* w) {
+          w->WriteListBegin();
+          for (const auto& row : Rows) {
+            w->WriteListBegin();
+            for (int v : row) w->WriteInteger(v);
+            w->WriteListEnd();
+          }
+          w->WriteListEnd();
+        },
+        !Rows.empty());
+  }
+};
+
+class TTableData : public TComponent {
+  VELLUM_CLASS(TTableData)
+ public:
+  explicit TTableData(TComponent* AOwner) : TComponent(AOwner) {
+    Structure = new TStructure(this);
+    Structure->SetName(u"Structure");
+    RowData = new TRows(this);
+    RowData->SetName(u"Rows");
+  }
+  TStructure* Structure;
+  TRows* RowData;
+  Int64 Counter = 0;
+
+  void DefineProperties(TFiler* Filer) override {
+    TComponent::DefineProperties(Filer);
+    Filer->DefineProperty(
+        u"Counter", [this](TReader* r) { Counter = r->ReadInt64(); }, [this](TWriter* w) { w->WriteInteger(Counter); },
+        Counter != 0);
+  }
+  void GetChildren(const TGetChildProc& Proc, TComponent*) override {
+    Proc(Structure);
+    Proc(RowData);
+  }
+  void ReadState(TReader* Reader) override {
+    auto previous = Reader->OnCreateComponent;
+    Reader->OnCreateComponent = [this](TReader*, const TMetaClass& cls, TComponent*& c) {
+      if (cls.InheritsFrom<TStructure>()) c = Structure;
+      if (cls.InheritsFrom<TRows>()) c = RowData;
+    };
+    try {
+      TComponent::ReadState(Reader);
+    } catch (...) {
+      Reader->OnCreateComponent = previous;
+      throw;
+    }
+    Reader->OnCreateComponent = previous;
+  }
+};
+
+Bytes Name(const char* s) {
+  Bytes b{static_cast<Byte>(std::strlen(s))};
+  b.insert(b.end(), s, s + std::strlen(s));
+  return b;
+}
+
+Bytes Join(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+TEST(ObjectStreaming, DataComponentWithStructureAndRows) {
+  RegisterClass<TTableData>();
+  RegisterClass<TStructure>();
+  RegisterClass<TRows>();
+  RegisterClass<TFieldDesc>();
+  TTableData data(nullptr);
+  data.SetName(u"TableData");
+  auto* field = new TFieldDesc(data.Structure);
+  field->SetName(u"Id");
+  field->FieldName = u"Id";
+  data.RowData->Rows = {{5}};
+
+  const Bytes expected = Join({
+      {'T', 'P', 'F', '0'}, Name("TTableData"), Name("TableData"), {0x00},
+      Name("TStructure"), Name("Structure"), {0x00},
+      Name("TFieldDesc"), Name("Id"), Name("FieldName"), {0x06}, Name("Id"), Name("Precision"), {0x02, 0x0F},
+      {0x00, 0x00},  // descriptor: properties, children
+      {0x00},        // structure's children
+      Name("TRows"), Name("Rows"), Name("Data"), {0x01, 0x01, 0x02, 0x05, 0x00, 0x00}, {0x00, 0x00},
+      {0x00},  // root's children
+  });
+  const Bytes written = WriteToBytes(&data);
+  EXPECT_EQ(written, expected);
+
+  TTableData target(nullptr);
+  target.SetName(u"TableData");
+  TStructure* own_structure = target.Structure;
+  TBytesStream stream(written);
+  stream.ReadComponent(&target);
+  EXPECT_EQ(target.ComponentCount(), 2);  // no extra structure or rows object was made
+  EXPECT_EQ(target.Structure, own_structure);
+  ASSERT_EQ(own_structure->ComponentCount(), 1);
+  auto* read_field = dynamic_cast<TFieldDesc*>(own_structure->Components(0));
+  ASSERT_NE(read_field, nullptr);
+  EXPECT_EQ(read_field->Name(), u"Id");
+  EXPECT_EQ(read_field->FieldName, u"Id");
+  EXPECT_EQ(target.RowData->Rows, (std::vector<std::vector<int>>{{5}}));
+  EXPECT_EQ(stream.Position(), stream.Size());
+
+  // And through the text form.
+  std::string text;
+  {
+    TBytesStream in(written);
+    TBytesStream out;
+    ComponentBinaryToText(&in, &out);
+    const Bytes t = out.Bytes();
+    text.assign(t.begin(), t.end());
+  }
+  EXPECT_EQ(text,
+            "object TableData: TTableData\r\n"
+            "  object Structure: TStructure\r\n"
+            "    object Id: TFieldDesc\r\n"
+            "      FieldName = 'Id'\r\n"
+            "      Precision = 15\r\n"
+            "    end\r\n"
+            "  end\r\n"
+            "  object Rows: TRows\r\n"
+            "    Data = (\r\n"
+            "      (\r\n"
+            "        5))\r\n"
+            "  end\r\n"
+            "end\r\n");
+  TBytesStream in(Bytes(text.begin(), text.end()));
+  TBytesStream back;
+  ComponentTextToBinary(&in, &back);
+  EXPECT_EQ(back.Bytes(), written);
 }
 
 }  // namespace
