@@ -201,7 +201,7 @@ class TPropListBuilder {
   }
   template <class S>
   static void InvokeEnumSet(S& Set, T& o, Int64 v) {
-    using Arg = typename SetterArg<S>::type;
+    using Arg = typename SetterArg<std::remove_cv_t<S>>::type;
     std::invoke(Set, o, static_cast<Arg>(v));
   }
   template <class S>

@@ -61,6 +61,9 @@ class TSample : public TComponent {
   TComponent* Buddy = nullptr;
   int LoadedCalls = 0;
 
+  TSampleKind GetKind() const { return Kind; }
+  void SetKind(TSampleKind Value) { Kind = Value; }
+
   const TPropList& PropList() const override {
     static const TPropList kList =
         TPropListBuilder<TSample>(TComponent::PropList())
@@ -70,8 +73,7 @@ class TSample : public TComponent {
                      false)
             .StringProp(u"Caption", [](const TSample& s) { return s.Caption; },
                         [](TSample& s, const String& v) { s.Caption = v; })
-            .Enumeration(u"Kind", {u"skAlpha", u"skBeta", u"skGamma"}, [](const TSample& s) { return s.Kind; },
-                         [](TSample& s, Int64 v) { s.Kind = static_cast<TSampleKind>(v); }, skAlpha)
+            .Enumeration(u"Kind", {u"skAlpha", u"skBeta", u"skGamma"}, &TSample::GetKind, &TSample::SetKind, skAlpha)
             .Set(u"Options", {u"soOne", u"soTwo", u"soThree"}, [](const TSample& s) { return s.Options; },
                  [](TSample& s, Int64 v) { s.Options = v; }, 0)
             .Float(u"Ratio", [](const TSample& s) { return s.Ratio; }, [](TSample& s, double v) { s.Ratio = v; })
