@@ -175,9 +175,10 @@ void TWriter::WriteString(std::u16string_view Value) {
     for (char16_t c : Value) WriteByte(static_cast<Byte>(c));
     return;
   }
-  WriteValue(vaUTF8String);
-  WriteRaw(static_cast<std::int32_t>(utf8_length));
+  // The length field is taken from the bytes written, not from the estimate the choice was made on.
   const UTF8String utf8 = StringToUTF8(Value);
+  WriteValue(vaUTF8String);
+  WriteRaw(static_cast<std::int32_t>(utf8.size()));
   Write(utf8.data(), static_cast<Int64>(utf8.size()));
 }
 
@@ -207,14 +208,14 @@ void TWriter::WriteBinary(const void* Data, Int64 Count) {
 void TWriter::WriteStr(std::u16string_view Value) {
   bool non_ascii = false;
   const size_t n = Utf8Length(Value, non_ascii);
-  if (n > 255) throw EWriteError(msg::SWriteError);
-  WriteByte(static_cast<Byte>(n));
   if (!non_ascii) {
+    if (n > 255) throw EWriteError(msg::SWriteError);
+    WriteByte(static_cast<Byte>(n));
     for (char16_t c : Value) WriteByte(static_cast<Byte>(c));
     return;
   }
   const UTF8String utf8 = StringToUTF8(Value);
-  Write(utf8.data(), static_cast<Int64>(utf8.size()));
+  WriteUTF8Str(utf8);
 }
 
 void TWriter::WriteUTF8Str(std::string_view Utf8) {

@@ -52,6 +52,8 @@ TEST(ComponentStreaming, ValueEncodingIsByteExact) {
       {"Latin and Chinese", [](TWriter& w) { w.WriteString(u"abc\u4E2D"); },
        {0x14, 0x06, 0, 0, 0, 'a', 'b', 'c', 0xE4, 0xB8, 0xAD}},
       {"Chinese only", [](TWriter& w) { w.WriteString(u"\u4E2D\u6587"); }, {0x12, 0x02, 0, 0, 0, 0x2D, 0x4E, 0x87, 0x65}},
+      {"unpaired surrogate", [](TWriter& w) { w.WriteString(std::u16string(u"ab") + char16_t(0xD800)); },
+       {0x14, 0x05, 0, 0, 0, 'a', 'b', 0xEF, 0xBF, 0xBD}},
       {"true", [](TWriter& w) { w.WriteBoolean(true); }, {0x09}},
       {"false", [](TWriter& w) { w.WriteBoolean(false); }, {0x08}},
       {"4000.5", [](TWriter& w) { w.WriteFloat(4000.5); }, {0x05, 0, 0, 0, 0, 0, 0, 0x08, 0xFA, 0x0A, 0x40}},
