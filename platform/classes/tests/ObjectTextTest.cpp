@@ -214,3 +214,28 @@ TEST(ObjectText, BadBinaryLeavesOutputEmptyAndInputInPlace) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ObjectText, PrefixFlagsRoundTrip) {
+  struct Case {
+    Bytes prefix;
+    const char* first_line;
+  };
+  const Case cases[] = {
+      {{}, "object A: TB\r\n"},
+      {{0xF2, 0x02, 0x03}, "object A: TB [3]\r\n"},
+      {{0xF1}, "inherited A: TB\r\n"},
+      {{0xF4}, "inline A: TB\r\n"},
+  };
+  for (const Case& c : cases) {
+    Bytes binary = {'T', 'P', 'F', '0'};
+    binary.insert(binary.end(), c.prefix.begin(), c.prefix.end());
+    for (Byte b : Bytes{2, 'T', 'B', 1, 'A', 0, 0}) binary.push_back(b);
+    std::string text;
+    EXPECT_EQ(ThroughText(binary, &text), binary) << c.first_line;
+    EXPECT_EQ(text.rfind(c.first_line, 0), 0u) << text;
+  }
+}
+
+}  // namespace
