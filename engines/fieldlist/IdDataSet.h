@@ -187,6 +187,12 @@ class TIdCustomDataSet : public TDataSet {
   bool RowMatches(const TIdField& Field, const Variant& Value, int DataIndex, TLocateOptions Options) const;
   // The rows the save writes: the view in order.
   std::vector<const Byte*> ViewRows() const;
+  // The fields a save writes, with their descriptors; raises the dataset error when closed.
+  void CollectSavedFields(bool AExcludeVirtual, std::vector<idstream::TIdFieldDescriptor>& Descriptors,
+                          std::vector<const TIdField*>& SavedFields) const;
+  static void WriteInChunks(TStream& Stream, std::span<const idstream::TIdFieldDescriptor> Descriptors,
+                            std::size_t HeaderSize, std::span<const TIdField* const> SavedFields,
+                            std::span<const Byte* const> Rows);
   // A store with the layout these descriptors and the VirtualFieldDefs items would give the dataset.
   std::unique_ptr<TIdRecordStore> StagingStoreFor(const std::vector<idstream::TIdFieldDescriptor>& Descriptors) const;
   // The names and types of the VirtualFieldDefs items CreateVirtualFields would make, in order.

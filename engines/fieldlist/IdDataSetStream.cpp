@@ -1,4 +1,6 @@
 // TIdCustomDataSet / TIdMemDataSet: saving the view to, and loading from, the "TD" stream format.
+#include <algorithm>
+
 #include "engines/fieldlist/IdDataSet.h"
 #include "platform/classes/Files.h"
 #include "platform/rtl/SysUtils.h"
@@ -24,32 +26,67 @@ struct TRewind {
 };
 }  // namespace
 
-void TIdCustomDataSet::SaveToStream(TStream* AStream, bool AExcludeVirtual) {
+void TIdCustomDataSet::CollectSavedFields(bool AExcludeVirtual, std::vector<idstream::TIdFieldDescriptor>& Descriptors,
+                                          std::vector<const TIdField*>& SavedFields) const {
   // Saving nothing and reporting success would leave the caller with an empty stream it takes for data.
   if (!Active() || !FStore) DatabaseError(msg::SDataSetClosed, this);
-  std::vector<idstream::TIdFieldDescriptor> descriptors;
-  std::vector<const TIdField*> fields;
   for (TField* f : Fields()) {
     if (f->FieldKind() != fkData || (AExcludeVirtual && IsVirtualField(f))) continue;
     const TIdField* idField = IdFieldOf(f);
     if (idField == nullptr) continue;
-    descriptors.push_back({f->FieldName(), f->DataType(), f->Size(), false});
-    fields.push_back(idField);
+    Descriptors.push_back({f->FieldName(), f->DataType(), f->Size(), false});
+    SavedFields.push_back(idField);
   }
-  TIdBytes bytes;
-  idstream::WriteTo(bytes, descriptors, fields, ViewRows());
+}
+
+void TIdCustomDataSet::SaveToStream(TStream* AStream, bool AExcludeVirtual) {
+  std::vector<idstream::TIdFieldDescriptor> descriptors;
+  std::vector<const TIdField*> fields;
+  CollectSavedFields(AExcludeVirtual, descriptors, fields);
+  const std::vector<const Byte*> rows = ViewRows();
+  const std::size_t headerSize = idstream::HeaderSize(descriptors);
+  const std::size_t total = headerSize + idstream::RowsSize(fields, rows);
   TRewind rewind{AStream};
+  if (auto* memory = dynamic_cast<TMemoryStream*>(AStream)) {
+    // Sized once and written in place: no intermediate copy, no growth.
+    memory->SetSize(static_cast<Int64>(total));
+    Byte* p = idstream::WriteHeader(static_cast<Byte*>(memory->Memory()), descriptors);
+    for (const Byte* row : rows) p = idstream::WriteRow(p, fields, row);
+    return;
+  }
   AStream->SetSize(0);
   AStream->SetPosition(0);
-  AStream->WriteBuffer(bytes.data(), static_cast<Int64>(bytes.size()));
+  WriteInChunks(*AStream, descriptors, headerSize, fields, rows);
+}
+
+void TIdCustomDataSet::WriteInChunks(TStream& Stream, std::span<const idstream::TIdFieldDescriptor> Descriptors,
+                                     std::size_t HeaderSize, std::span<const TIdField* const> SavedFields,
+                                     std::span<const Byte* const> Rows) {
+  constexpr std::size_t kChunk = 256 * 1024;
+  std::vector<Byte> chunk(std::max(kChunk, HeaderSize));
+  Byte* p = idstream::WriteHeader(chunk.data(), Descriptors);
+  for (const Byte* row : Rows) {
+    const std::size_t need = idstream::RowSize(SavedFields, row);
+    if (static_cast<std::size_t>(chunk.data() + chunk.size() - p) < need) {
+      Stream.WriteBuffer(chunk.data(), p - chunk.data());
+      p = chunk.data();
+      if (need > chunk.size()) {
+        chunk.resize(need);
+        p = chunk.data();
+      }
+    }
+    p = idstream::WriteRow(p, SavedFields, row);
+  }
+  Stream.WriteBuffer(chunk.data(), p - chunk.data());
 }
 
 void TIdCustomDataSet::SaveToFile(const String& AFileName, bool AExcludeVirtual) {
-  if (!Active() || !FStore) DatabaseError(msg::SDataSetClosed, this);
-  TMemoryStream memory;
-  SaveToStream(&memory, AExcludeVirtual);
+  std::vector<idstream::TIdFieldDescriptor> descriptors;
+  std::vector<const TIdField*> fields;
+  CollectSavedFields(AExcludeVirtual, descriptors, fields);
+  const std::size_t headerSize = idstream::HeaderSize(descriptors);
   TFileStream file(AFileName, fmCreate);
-  file.WriteBuffer(memory.Memory(), memory.Size());
+  WriteInChunks(file, descriptors, headerSize, fields, ViewRows());
 }
 
 std::vector<const TFieldDef*> TIdCustomDataSet::VirtualDefsToMake(

@@ -14,15 +14,6 @@ namespace {
 [[noreturn]] void StreamIncorrect() { throw Exception(String(SStreamIncorrect)); }
 [[noreturn]] void DataIncorrect() { throw Exception(String(SDataIncorrect)); }
 
-void Append(TIdBytes& out, const void* p, std::size_t n) {
-  const Byte* b = static_cast<const Byte*>(p);
-  out.insert(out.end(), b, b + n);
-}
-template <class T>
-void Put(TIdBytes& out, T v) {
-  Append(out, &v, sizeof v);
-}
-
 // A bounds-checked cursor over the stream's bytes.
 class TReader {
  public:
@@ -85,57 +76,102 @@ int DescriptorSize(int DataType, int Size) {
 
 // ---- writing ----------------------------------------------------------------------------------------
 
-void WriteFieldValue(TIdBytes& Out, const TIdField& Field, const Byte* Row) {
+namespace {
+template <class T>
+Byte* Store(Byte* out, T v) {
+  std::memcpy(out, &v, sizeof v);
+  return out + sizeof v;
+}
+Byte* StoreBytes(Byte* out, const void* p, std::size_t n) {
+  if (n != 0) std::memcpy(out, p, n);
+  return out + n;
+}
+// The stored text of a fixed text slot: up to the terminator, never past the slot.
+std::size_t TextLength(const TIdField& field, const Byte* value) {
+  if (field.DataType() == idft::WideString) {
+    const std::size_t units = field.DataSize() / 2;
+    std::size_t n = 0;
+    while (n < units && (value[2 * n] | value[2 * n + 1]) != 0) ++n;
+    return n * 2;
+  }
+  return strnlen(reinterpret_cast<const char*>(value), field.DataSize());
+}
+}  // namespace
+
+std::size_t HeaderSize(std::span<const TIdFieldDescriptor> Descriptors) {
+  std::size_t size = kHeaderSize;
+  for (const TIdFieldDescriptor& d : Descriptors) {
+    // A name the reader would refuse must not produce a stream that cannot be read back.
+    if (d.Name.size() * 2 > static_cast<std::size_t>(kMaxNameLength))
+      throw EDatabaseError(Format(u"Field name too long to be saved: %s", {d.Name}));
+    size += 4 + 1 + 2 + d.Name.size() * 2;
+  }
+  return size;
+}
+
+Byte* WriteHeader(Byte* Out, std::span<const TIdFieldDescriptor> Descriptors) {
+  Out = Store<std::uint16_t>(Out, kSignature);
+  Out = Store<std::uint16_t>(Out, kVersion);
+  Out = Store<std::int32_t>(Out, static_cast<std::int32_t>(Descriptors.size()));
+  for (const TIdFieldDescriptor& d : Descriptors) {
+    Out = Store<std::int32_t>(Out, DescriptorSize(d.DataType, d.Size));
+    Out = Store<Byte>(Out, static_cast<Byte>(d.DataType));
+    Out = Store<std::uint16_t>(Out, static_cast<std::uint16_t>(d.Name.size() * 2));
+    Out = StoreBytes(Out, d.Name.data(), d.Name.size() * 2);
+  }
+  return Out;
+}
+
+std::size_t RowSize(std::span<const TIdField* const> Fields, const Byte* Row) {
+  std::size_t size = 0;
+  for (const TIdField* f : Fields) {
+    if (f->IsBlob()) {
+      size += 4 + f->BlockBytes(Row).size();
+    } else if (Row[f->OffSet()] == 0) {
+      size += 1;
+    } else if (IsTextType(f->DataType())) {
+      size += 1 + 4 + TextLength(*f, Row + f->OffSet() + 1);
+    } else {
+      size += 1 + f->DataSize();
+    }
+  }
+  return size;
+}
+
+std::size_t RowsSize(std::span<const TIdField* const> Fields, std::span<const Byte* const> Rows) {
+  std::size_t size = 0;
+  for (const Byte* row : Rows) size += RowSize(Fields, row);
+  return size;
+}
+
+Byte* WriteFieldValue(Byte* Out, const TIdField& Field, const Byte* Row) {
   const Byte* slot = Row + Field.OffSet();
   if (Field.IsBlob()) {
     const std::span<const Byte> b = Field.BlockBytes(Row);
-    Put<std::int32_t>(Out, static_cast<std::int32_t>(b.size()));
-    Append(Out, b.data(), b.size());
-    return;
+    Out = Store<std::int32_t>(Out, static_cast<std::int32_t>(b.size()));
+    return StoreBytes(Out, b.data(), b.size());
   }
-  if (slot[0] == 0) {
-    Out.push_back(0);
-    return;
+  if (slot[0] == 0) return Store<Byte>(Out, 0);
+  Out = Store<Byte>(Out, 1);
+  if (IsTextType(Field.DataType())) {
+    const std::size_t n = TextLength(Field, slot + 1);
+    Out = Store<std::int32_t>(Out, static_cast<std::int32_t>(n));
+    return StoreBytes(Out, slot + 1, n);
   }
-  Out.push_back(1);
-  const Byte* value = slot + 1;
-  const int t = Field.DataType();
-  if (t == idft::WideString) {
-    const std::size_t units = Field.DataSize() / 2;
-    std::size_t n = 0;
-    while (n < units && (value[2 * n] | value[2 * n + 1]) != 0) ++n;
-    Put<std::int32_t>(Out, static_cast<std::int32_t>(n * 2));
-    Append(Out, value, n * 2);
-  } else if (t == idft::String || t == idft::Guid) {
-    const std::size_t n = strnlen(reinterpret_cast<const char*>(value), Field.DataSize());
-    Put<std::int32_t>(Out, static_cast<std::int32_t>(n));
-    Append(Out, value, n);
-  } else {
-    Append(Out, value, Field.DataSize());
-  }
+  return StoreBytes(Out, slot + 1, Field.DataSize());
+}
+
+Byte* WriteRow(Byte* Out, std::span<const TIdField* const> Fields, const Byte* Row) {
+  for (const TIdField* f : Fields) Out = WriteFieldValue(Out, *f, Row);
+  return Out;
 }
 
 void WriteTo(TIdBytes& Out, std::span<const TIdFieldDescriptor> Descriptors,
              std::span<const TIdField* const> Fields, std::span<const Byte* const> Rows) {
-  // A name the reader would refuse must not produce a stream that cannot be read back.
-  for (const TIdFieldDescriptor& d : Descriptors)
-    if (d.Name.size() * 2 > static_cast<std::size_t>(kMaxNameLength))
-      throw EDatabaseError(Format(u"Field name too long to be saved: %s", {d.Name}));
-  std::size_t rowBytes = 0;
-  for (const TIdField* f : Fields) rowBytes += f->IsBlob() ? 4 : 1 + 4 + f->DataSize();
-  Out.reserve(Out.size() + kHeaderSize + Descriptors.size() * 64 + Rows.size() * rowBytes);
-
-  Put<std::uint16_t>(Out, kSignature);
-  Put<std::uint16_t>(Out, kVersion);
-  Put<std::int32_t>(Out, static_cast<std::int32_t>(Descriptors.size()));
-  for (const TIdFieldDescriptor& d : Descriptors) {
-    Put<std::int32_t>(Out, DescriptorSize(d.DataType, d.Size));
-    Out.push_back(static_cast<Byte>(d.DataType));
-    Put<std::uint16_t>(Out, static_cast<std::uint16_t>(d.Name.size() * 2));
-    Append(Out, d.Name.data(), d.Name.size() * 2);
-  }
-  for (const Byte* row : Rows)
-    for (const TIdField* f : Fields) WriteFieldValue(Out, *f, row);
+  const std::size_t start = Out.size();
+  Out.resize(start + HeaderSize(Descriptors) + RowsSize(Fields, Rows));
+  Byte* p = WriteHeader(Out.data() + start, Descriptors);
+  for (const Byte* row : Rows) p = WriteRow(p, Fields, row);
 }
 
 // ---- reading ----------------------------------------------------------------------------------------

@@ -61,11 +61,23 @@ struct TIdFieldDescriptor {
 int DescriptorSize(int DataType, int Size);
 
 // ---- writing ----
-// Appends a "TD" header, one descriptor per field and one row per block of Rows (field values of
-// Fields, in order). Names longer than kMaxNameLength bytes raise before anything is written.
+// The writer measures first and then writes into memory it is given, so that a save fills its
+// destination once, without growing or copying it.
+//
+// Bytes of the header and descriptors; raises (before anything is written) for a name longer than
+// kMaxNameLength bytes.
+std::size_t HeaderSize(std::span<const TIdFieldDescriptor> Descriptors);
+// Bytes of one row and of all rows.
+std::size_t RowSize(std::span<const TIdField* const> Fields, const Byte* Row);
+std::size_t RowsSize(std::span<const TIdField* const> Fields, std::span<const Byte* const> Rows);
+// Each writes exactly what the matching size says and returns the end of what it wrote.
+Byte* WriteHeader(Byte* Out, std::span<const TIdFieldDescriptor> Descriptors);
+Byte* WriteFieldValue(Byte* Out, const TIdField& Field, const Byte* Row);
+Byte* WriteRow(Byte* Out, std::span<const TIdField* const> Fields, const Byte* Row);
+// The whole stream appended to Out: a "TD" header, one descriptor per field and one row per block of
+// Rows (the values of Fields, in order).
 void WriteTo(TIdBytes& Out, std::span<const TIdFieldDescriptor> Descriptors,
              std::span<const TIdField* const> Fields, std::span<const Byte* const> Rows);
-void WriteFieldValue(TIdBytes& Out, const TIdField& Field, const Byte* Row);
 
 // ---- reading ----
 struct TIdStreamHeader {

@@ -158,7 +158,9 @@ TEST_F(DataSetTest, FailedLoadsLeaveTheDatasetAsItWas) {
       Load(*DS, c.stream);
     } catch (const Exception& e) {
       raised = true;
-      if (c.message != nullptr) EXPECT_EQ(e.Message(), c.message);
+      if (c.message != nullptr) {
+        EXPECT_EQ(e.Message(), c.message);
+      }
     }
     EXPECT_TRUE(raised);
     if (closeFirst) {

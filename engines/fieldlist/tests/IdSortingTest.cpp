@@ -155,7 +155,9 @@ TEST_F(DataSetTest, LocateCases) {
     DS->First();
     const bool found = DS->Locate(c.keys, c.values, c.options);
     EXPECT_EQ(found, c.expectedId != 0);
-    if (found) EXPECT_EQ(F(u"CustomerID")->AsInteger(), c.expectedId);
+    if (found) {
+      EXPECT_EQ(F(u"CustomerID")->AsInteger(), c.expectedId);
+    }
   }
 }
 
