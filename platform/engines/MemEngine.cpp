@@ -458,6 +458,7 @@ void TMemEngineDataSet::WriteFieldData(TField* Field, TConstValueBuffer Buffer) 
 }
 
 std::unique_ptr<TStream> TMemEngineDataSet::CreateBlobStream(TField* Field, TBlobStreamMode Mode) {
+  RequireActive();
   const int column = ColumnOf(Field);
   if (column < 0 || FStore->Layout().Column(static_cast<std::size_t>(column)).Storage != TColumnStorage::Blob)
     DatabaseErrorFmt(msg::SNotBlobField, {Field ? Field->FieldName() : String()}, this);

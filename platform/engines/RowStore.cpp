@@ -1,6 +1,7 @@
 #include "platform/engines/RowStore.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "platform/rtl/Exceptions.h"
@@ -176,7 +177,14 @@ void TGapList::Reserve(std::size_t Wanted) {
 
 // ---- row store ----
 
-TRowStore::TRowStore(const TRecordLayout& Layout) : FLayout(Layout), FStride(kSlotHeader + Layout.DataSize()), FBlobs(1) {}
+namespace {
+// Each store starts its generations in its own window, so a bookmark taken from one store is stale in
+// the next (a load replaces the store). Constant-initialised: no work at program start.
+constinit std::atomic<std::uint32_t> gNextGenerationWindow{0};
+}  // namespace
+
+TRowStore::TRowStore(const TRecordLayout& Layout)
+    : FLayout(Layout), FStride(kSlotHeader + Layout.DataSize()), FGeneration(gNextGenerationWindow.fetch_add(1u << 24)), FBlobs(1) {}
 
 void TRowStore::Reserve(std::size_t Rows) {
   FOrder.Reserve(Rows);
@@ -195,7 +203,7 @@ TRowId TRowStore::IdAt(std::size_t Index) {
 }
 
 bool TRowStore::IsLive(const TRowBookmark& Bookmark) const {
-  // A live slot has an odd generation: allocation and freeing each bump it.
+  // A live slot holds the odd generation it was given; freeing makes it even.
   return Bookmark.Id < FNextRow && (Bookmark.Generation & 1) != 0 && SlotGeneration(Bookmark.Id) == Bookmark.Generation;
 }
 
@@ -231,8 +239,8 @@ TRowId TRowStore::AllocateRow() {
     if (id / kRowsPerSlab >= FSlabs.size()) FSlabs.push_back(std::make_unique<std::uint8_t[]>(kRowsPerSlab * FStride));
     ++FNextRow;
   }
-  std::uint8_t* slot = Slot(id);
-  Store32(slot, Load32(slot) + 1);
+  FGeneration += 2;
+  Store32(Slot(id), FGeneration + 1);  // odd: live
   return id;
 }
 
@@ -240,7 +248,7 @@ void TRowStore::FreeRow(TRowId Id) {
   std::uint8_t* data = Slot(Id) + kSlotHeader;
   for (std::uint32_t c : FLayout.BlobColumns()) FreeBlob(BlobHandleAt(data, FLayout.Column(c).Offset));
   std::uint8_t* slot = Slot(Id);
-  Store32(slot, Load32(slot) + 1);
+  Store32(slot, Load32(slot) + 1);  // even: free
   FFreeRows.push_back(Id);
 }
 

@@ -11,8 +11,9 @@
 // record.
 //
 // Rows. Rows live in slabs of kRowsPerSlab fixed-size slots, addressed by a 32-bit row id; deleting a
-// row frees its slot for reuse and bumps the slot's generation, so a bookmark (id, generation) of a
-// deleted row is recognised as stale. The order of the rows is a gap buffer of row ids: inserting or
+// row frees its slot for reuse. Every row made gets a generation never handed out before by this
+// store (and, within 2^24 rows each, by no other store of the process), so a bookmark (id,
+// generation) of a deleted row, of a row from before Clear or of another store is recognised as stale. The order of the rows is a gap buffer of row ids: inserting or
 // deleting at the same place again and again (an Insert run at the cursor, emptying by deleting the
 // first row until none is left) costs O(1) each; a move of the gap costs a memmove of 4-byte ids.
 // Each row remembers the position it was last seen at, so finding a row's position from its id checks
@@ -179,6 +180,7 @@ class TRowStore {
   std::vector<std::unique_ptr<std::uint8_t[]>> FSlabs;
   std::vector<TRowId> FFreeRows;
   TRowId FNextRow = 0;
+  std::uint32_t FGeneration = 0;  // even; the last row made got FGeneration + 1
   TGapList FOrder;
   std::vector<TBlobEntry> FBlobs;
   std::vector<TBlobHandle> FFreeBlobs;

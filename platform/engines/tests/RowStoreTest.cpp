@@ -85,6 +85,15 @@ TEST(RowStoreTest, BookmarksFindTheirRowAfterOtherRowsMoveAndGoStaleOnDelete) {
   EXPECT_EQ(s.IndexOf(marks[10]), TRowStore::npos);
   EXPECT_EQ(s.IndexOf(s.BookmarkOf(reused)), 0u);
   EXPECT_EQ(s.IndexOf(TRowBookmark{99999, 1}), TRowStore::npos);
+
+  // After Clear the same slot ids come back, the old bookmarks still do not.
+  s.Clear();
+  for (int i = 0; i < 100; ++i) s.InsertRow(s.Count(), Record(layout, i).data());
+  for (const TRowBookmark& b : marks) EXPECT_FALSE(s.IsLive(b));
+  // Nor does another store take this one's bookmarks.
+  TRowStore other(layout);
+  const TRowBookmark theirs = other.BookmarkOf(other.InsertRow(0, Record(layout, 1).data()));
+  EXPECT_FALSE(s.IsLive(theirs));
 }
 
 TEST(RowStoreTest, BlobsBelongToOneRowAndPendingOnesCanBeDiscarded) {
