@@ -53,6 +53,9 @@ class TVectorDataSet : public TDataSet {
     if (Active()) Resync(0);
   }
   void Reserve(std::size_t Rows) { FRows.reserve(Rows); }
+  // Keeps only the row posted last, overwriting it in place: the engine then stores nothing per row,
+  // which isolates the framework's own cost in the benchmark.
+  void SetKeepOnlyLastRow(bool Value) { FKeepOnlyLastRow = Value; }
 
   // Master/detail: rows whose DetailFields equal the master's MasterFields.
   void SetMasterSource(TDataSource* Value) {
@@ -215,6 +218,13 @@ class TVectorDataSet : public TDataSet {
     if (State() == dsEdit) {
       RequireCursorOn(buf);
       std::memcpy(FRows[static_cast<std::size_t>(FCurRec)].Data.data(), buf, static_cast<std::size_t>(FRecordSize));
+      return;
+    }
+    if (FKeepOnlyLastRow && RowCount() == 1 && ReadBookmarkFlag(buf) == bfEOF) {
+      Row& only = FRows.front();
+      only.Bookmark = ++FLastBookmark;
+      std::memcpy(only.Data.data(), buf, static_cast<std::size_t>(FRecordSize));
+      FCurRec = 0;
       return;
     }
     Row row;
@@ -537,4 +547,5 @@ class TVectorDataSet : public TDataSet {
   std::int32_t FLastBookmark = 0;
   int FSetToRecordCalls = 0;
   bool FOpen = false;
+  bool FKeepOnlyLastRow = false;
 };
