@@ -169,12 +169,17 @@ void TMemEngineDataSet::CursorOpen() {
   if (DefaultFields()) BuildDefaultFields();
   BindAllFields(true);
   const TRecordLayout& layout = FStore->Layout();
-  // A persistent field must match its column, or reads and writes would cross into the next value.
+  // A field must hold its column's kind of value at its column's size, or reads and writes would cross
+  // into the next value (a persistent field of another type, or a field class that names the type
+  // differently, such as fixed characters read as a string field).
   for (int i = 0; i < Fields().Count(); ++i) {
     TField* f = Fields()[i];
     if (f->FieldKind() != fkData) continue;
     const int column = ColumnOf(f);
-    if (column < 0 || layout.Columns()[static_cast<std::size_t>(column)].Type != f->DataType() ||
+    TColumnStorage storage;
+    std::uint32_t native = 0;
+    const bool known = DescribeColumn(f->DataType(), f->IsBlob() ? 0 : f->Size(), storage, native);
+    if (column < 0 || !known || storage != layout.Column(static_cast<std::size_t>(column)).Storage ||
         (!f->IsBlob() && static_cast<std::uint32_t>(f->DataSize()) != layout.Column(static_cast<std::size_t>(column)).NativeSize)) {
       BindAllFields(false);
       DatabaseErrorFmt(u"Field '%s' does not match the dataset's column of that name", {f->FieldName()}, this);

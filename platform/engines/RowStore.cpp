@@ -85,6 +85,8 @@ bool DescribeColumn(TColumnType Type, std::int32_t Size, TColumnStorage& Storage
     case ftGraphic:
     case ftFmtMemo:
     case ftTypedBinary:
+    case ftParadoxOle:
+    case ftDBaseOle:
     case ftOraBlob:
     case ftOraClob:
     case ftWideMemo:
