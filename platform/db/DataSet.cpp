@@ -92,7 +92,8 @@ TDataSet::TDataSet(TComponent* AOwner)
       FFields(std::make_unique<TFields>(this)),
       FAggFields(std::make_unique<TFields>(this)),
       FFieldDefs(std::make_unique<TFieldDefs>(this)),
-      FIndexDefs(std::make_unique<TIndexDefs>(this)) {}
+      FIndexDefs(std::make_unique<TIndexDefs>(this)),
+      FFieldDefList(std::make_unique<TFieldDefList>()) {}
 
 TDataSet::~TDataSet() {
   TComponent::SetState(csDestroying, true);
@@ -119,7 +120,19 @@ void TDataSet::RequireInactive() const {
   if (Active()) DatabaseError(msg::SDataSetOpen, this);
 }
 
+void TDataSet::Loaded() {
+  TComponent::Loaded();
+  if (FStreamedActive) {
+    FStreamedActive = false;
+    SetActive(true);
+  }
+}
+
 void TDataSet::SetActive(bool Value) {
+  if (HasState(csReading) || HasState(csLoading)) {
+    FStreamedActive = Value;
+    return;
+  }
   if (Value == Active()) return;
   if (Value) {
     DoBeforeOpen();
@@ -735,6 +748,13 @@ TBookmark TDataSet::GetBookmark() const {
   return b;
 }
 
+String TDataSet::GetBookmarkAsString() const {
+  const TBookmark b = GetBookmark();
+  String s(b.size(), u'\0');
+  for (std::size_t i = 0; i < b.size(); ++i) s[i] = static_cast<char16_t>(b[i]);
+  return s;
+}
+
 void TDataSet::GotoBookmark(const TBookmark& Bookmark) {
   if (Bookmark.empty()) return;
   CheckBrowseMode();
@@ -843,8 +863,11 @@ void TDataSet::BindAllFields(bool Binding) {
   if (Binding) {
     CalculateCalcFieldsLayout();
     for (TField* f : *FFields) {
-      if ((f->FieldKind() == fkData || f->FieldKind() == fkInternalCalc) && f->FieldNo() <= 0)
-        if (TFieldDef* def = FFieldDefs->FindDef(f->FieldName())) f->FFieldNo = def->FieldNo();
+      if (f->FieldKind() != fkData && f->FieldKind() != fkInternalCalc) continue;
+      TFieldDef* def = FFieldDefs->FindDef(f->FieldName());
+      if (!def) continue;
+      if (f->LifeCycle() == lcPersistent && f->FieldKind() == fkData) VerifyFieldMatchesDef(f, def);
+      if (f->FieldNo() <= 0) f->FFieldNo = def->FieldNo();
     }
   }
   for (TField* f : *FFields) f->Bind(Binding);
@@ -876,6 +899,61 @@ void TDataSet::RefreshFieldDefs() {
 }
 
 Variant TDataSet::ReadAggregateValue(TField*) { return Null(); }
+
+String TDataSet::PSGetKeyFields() {
+  String keys;
+  for (TField* f : *FFields) {
+    if ((f->ProviderFlags() & pfInKey) == 0) continue;
+    if (!keys.empty()) keys += u';';
+    keys += f->FieldName();
+  }
+  if (!keys.empty()) return keys;
+  for (const auto& def : *FIndexDefs)
+    if ((def->Options() & ixPrimary) != 0) return def->Fields();
+  return keys;
+}
+
+std::unique_ptr<TIndexDefs> TDataSet::PSGetIndexDefList(TIndexOptions Options) {
+  auto list = std::make_unique<TIndexDefs>(this);
+  for (const auto& def : *FIndexDefs) {
+    if (Options != 0 && (def->Options() & Options) == 0) continue;
+    list->AddIndexDef()->Assign(def.get());
+  }
+  return list;
+}
+
+void TDataSet::GetDetailLinkFields(std::vector<TField*>& MasterFields, std::vector<TField*>& DetailFields) {
+  MasterFields.clear();
+  DetailFields.clear();
+}
+
+namespace {
+
+// Types that store the same way count as one when a persistent field meets its definition.
+TFieldType BaseFieldType(TFieldType Type) {
+  switch (Type) {
+    case ftFixedChar: case ftGuid: return ftString;
+    case ftFixedWideChar: return ftWideString;
+    case ftCurrency: return ftFloat;
+    case ftAutoInc: return ftInteger;
+    case ftDate: case ftTime: return ftDateTime;
+    case ftMemo: case ftGraphic: case ftFmtMemo: case ftParadoxOle: case ftDBaseOle: case ftTypedBinary:
+    case ftOraBlob: case ftOraClob:
+      return ftBlob;
+    case ftIDispatch: return ftInterface;
+    case ftOraTimeStamp: return ftTimeStamp;
+    default: return Type;
+  }
+}
+
+}  // namespace
+
+void TDataSet::VerifyFieldMatchesDef(TField* Field, TFieldDef* FieldDef) {
+  if (BaseFieldType(Field->DataType()) != BaseFieldType(FieldDef->DataType()))
+    DatabaseErrorFmt(msg::SFieldTypeMismatch,
+                     {Field->DisplayName(), FieldTypeName(Field->DataType()), FieldTypeName(FieldDef->DataType())},
+                     this);
+}
 
 // ==== field values =======================================================================================
 

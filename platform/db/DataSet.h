@@ -148,6 +148,7 @@ inline constexpr char16_t SNotBlobField[] = u"Field '%s' is not a blob field";
 inline constexpr char16_t SBlobNotSupported[] = u"Blob streams are not supported by %s";
 inline constexpr char16_t SOperationNotSupported[] = u"Operation not supported";
 inline constexpr char16_t SFieldIndexError[] = u"Field index out of range";
+inline constexpr char16_t SFieldTypeMismatch[] = u"Type mismatch for field '%s', expecting: %s actual: %s";
 }  // namespace msg
 
 // ---- the dataset ---------------------------------------------------------------------------------------
@@ -161,7 +162,9 @@ class TDataSet : public TComponent {
   void Open() { SetActive(true); }
   void Close() { SetActive(false); }
   bool Active() const { return FState != dsInactive && FState != dsOpening; }
+  // While the component is read from a stream the value is kept and applied by Loaded.
   virtual void SetActive(bool Value);
+  void Loaded() override;
   TDataSetState State() const { return FState; }
   // Raises "Cannot perform this operation on a closed dataset" unless active.
   virtual void RequireActive() const;
@@ -222,7 +225,9 @@ class TDataSet : public TComponent {
 
   // ---- bookmarks -----------------------------------------------------------------------------------
   // The active row's bookmark; empty on an empty dataset or while the active buffer is not a stored row.
-  TBookmark GetBookmark() const;
+  virtual TBookmark GetBookmark() const;
+  // The bookmark's bytes as a text, one character per byte (empty when there is none).
+  virtual String GetBookmarkAsString() const;
   void GotoBookmark(const TBookmark& Bookmark);
   TBookmark Bookmark() const { return GetBookmark(); }
   void SetBookmark(const TBookmark& Value) { GotoBookmark(Value); }
@@ -252,6 +257,12 @@ class TDataSet : public TComponent {
   const TFieldDefs& FieldDefs() const { return *FFieldDefs; }
   void SetFieldDefs(const TFieldDefs& Value);
   TIndexDefs& IndexDefs() { return *FIndexDefs; }
+  // The flat list of every definition, children under "Parent.Child" and array elements under
+  // "Array[i]"; rebuilt by BuildFieldDefList (at open).
+  TFieldDefList& FieldDefList() { return *FFieldDefList; }
+  void BuildFieldDefList() { FFieldDefList->Build(*FFieldDefs); }
+  TFieldOptions& FieldOptions() { return FFieldOptions; }
+  const TFieldOptions& FieldOptions() const { return FFieldOptions; }
   // True when the fields were made by the framework or engine (none were persistent at open).
   bool DefaultFields() const { return FDefaultFields; }
   bool AutoCalcFields() const { return FAutoCalcFields; }
@@ -311,8 +322,10 @@ class TDataSet : public TComponent {
 
   // Reads one field's value the framework's way (its native form, the state's buffer) for engines and
   // tests: the same as Field->GetData.
-  bool GetFieldData(TField* Field, TValueBuffer Buffer, bool NativeFormat);
-  void WriteFieldData(TField* Field, TConstValueBuffer Buffer, bool NativeFormat);
+  // The forms with a format flag: NativeFormat false converts through ConvertFieldData for the types
+  // with two forms (FieldTypes.h); the fields' typed accessors come this way.
+  virtual bool GetFieldData(TField* Field, TValueBuffer Buffer, bool NativeFormat);
+  virtual void WriteFieldData(TField* Field, TConstValueBuffer Buffer, bool NativeFormat);
 
   // ---- engine slots ----------------------------------------------------------------------------------
   // (public only so that fields, links and blob streams of other classes reach them; an application
@@ -345,6 +358,15 @@ class TDataSet : public TComponent {
   virtual Variant ReadAggregateValue(TField* Field);
   virtual void ResetAggregateField(TField* Field) { (void)Field; }
   virtual bool IsFieldInIndex(TField* Field) const { (void)Field; return false; }
+  // The key fields for a provider: the fields with pfInKey, else the primary index's fields.
+  virtual String PSGetKeyFields();
+  // A copy of IndexDefs holding the definitions with any of Options (all when Options is 0).
+  virtual std::unique_ptr<TIndexDefs> PSGetIndexDefList(TIndexOptions Options);
+  // The fields that link a detail to this dataset as master (none in the base class).
+  virtual void GetDetailLinkFields(std::vector<TField*>& MasterFields, std::vector<TField*>& DetailFields);
+  // Raises "Type mismatch for field '%s', expecting: %s actual: %s" when a persistent field and its
+  // definition disagree (BindAllFields asks for each persistent data field).
+  virtual void VerifyFieldMatchesDef(TField* Field, TFieldDef* FieldDef);
   TDataSetState SetTempState(TDataSetState Value);
   void RestoreState(TDataSetState Value);
   void UpdateCalculatedFieldsOf(TRecordBuffer Buffer) { UpdateCalculatedFields(Buffer); }
@@ -524,6 +546,9 @@ class TDataSet : public TComponent {
   bool FObjectView = false;
   bool FSparseArrays = false;
   bool FHasLookups = false;
+  bool FStreamedActive = false;
+  std::unique_ptr<TFieldDefList> FFieldDefList;
+  TFieldOptions FFieldOptions;
 };
 
 // ---- data source and data links ------------------------------------------------------------------------

@@ -200,6 +200,39 @@ void TFieldDefs::Changed() {
   if (FDataSet && !FParentDef) FDataSet->DefinitionsChanged(this);
 }
 
+// ==== TFieldDefList ======================================================================================
+
+TFieldDef* TFieldDefList::Find(std::u16string_view FullName) const {
+  for (const Entry& e : FItems)
+    if (AnsiSameText(e.Name, FullName)) return e.Def;
+  return nullptr;
+}
+
+void TFieldDefList::Build(TFieldDefs& Defs) {
+  FItems.clear();
+  AddLevel(Defs, String());
+}
+
+void TFieldDefList::AddLevel(TFieldDefs& Defs, const String& Prefix) {
+  for (const auto& def : Defs) {
+    const String name = Prefix + def->Name();
+    Add(name, def.get());
+    if (!def->HasChildDefs()) continue;
+    if (def->DataType() == ftArray) {
+      for (int i = 0; i < def->Size(); ++i) {
+        const String element = name + u"[" + IntToStr(i) + u"]";
+        TFieldDef* child = def->ChildDefs()[0];
+        Add(element, child);
+        if (child->HasChildDefs()) AddLevel(child->ChildDefs(), element + u".");
+      }
+    } else if ((def->Attributes() & faUnNamed) != 0) {
+      AddLevel(def->ChildDefs(), Prefix);
+    } else {
+      AddLevel(def->ChildDefs(), name + u".");
+    }
+  }
+}
+
 // ==== index definitions ==================================================================================
 
 TIndexDef::TIndexDef(TIndexDefs* AOwner, const String& AName, const String& AFields, TIndexOptions AOptions)

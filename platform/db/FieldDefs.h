@@ -131,6 +131,36 @@ class TFieldDefs : public TPersistent {
   bool FHiddenFields = false;
 };
 
+// The flat view of nested definitions (see TDataSet::FieldDefList).
+class TFieldDefList {
+ public:
+  struct Entry {
+    String Name;  // full name: "Parent.Child", "Array[0]"
+    TFieldDef* Def;
+  };
+  int Count() const { return static_cast<int>(FItems.size()); }
+  const Entry& Items(int Index) const { return FItems.at(static_cast<std::size_t>(Index)); }
+  auto begin() const { return FItems.begin(); }
+  auto end() const { return FItems.end(); }
+  // Case-insensitive; nullptr when none.
+  TFieldDef* Find(std::u16string_view FullName) const;
+  void Clear() { FItems.clear(); }
+  void Add(const String& FullName, TFieldDef* Def) { FItems.push_back({FullName, Def}); }
+  // Rebuilds the list from Defs: every definition under its full name; an array definition adds one
+  // entry per element (Name[i]); an unnamed object's children go without a prefix.
+  void Build(TFieldDefs& Defs);
+
+ private:
+  void AddLevel(TFieldDefs& Defs, const String& Prefix);
+  std::vector<Entry> FItems;
+};
+
+// How a dataset combines persistent and automatic fields.
+enum TFieldsAutoCreationMode { acExclusive, acCombineComputed, acCombineAlways };
+struct TFieldOptions {
+  TFieldsAutoCreationMode AutoCreateMode = acExclusive;
+};
+
 // ---- indexes -------------------------------------------------------------------------------------------
 enum TIndexOption : unsigned {
   ixPrimary = 1u << 0,
