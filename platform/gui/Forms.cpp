@@ -10,6 +10,8 @@
 #include <QScreen>
 #include <QWidget>
 
+#include "platform/db/DataSet.h"
+
 TApplication* Application = nullptr;
 
 namespace {
@@ -42,6 +44,18 @@ void CollectTabChain(const TWinControl* Parent, std::vector<QWidget*>& Chain) {
     if (c->TabOrder() < 0 || c->Widget() == nullptr) continue;
     if (c->Widget()->focusPolicy() & Qt::TabFocus) Chain.push_back(c->Widget());
     if (auto* w = dynamic_cast<TWinControl*>(c)) CollectTabChain(w, Chain);
+  }
+}
+
+// True when Current holds the very object E: a handler may be called inside the catch block of another
+// exception, and then only E's text is known.
+bool IsCurrentException(std::exception_ptr Current, const std::exception& E) {
+  try {
+    std::rethrow_exception(Current);
+  } catch (const std::exception& caught) {
+    return &caught == &E;
+  } catch (...) {
+    return false;
   }
 }
 
@@ -161,11 +175,21 @@ void TForm::Close() {
 TApplication::TApplication(int& argc, char** argv) : TComponent(nullptr) {
   if (QCoreApplication::instance() == nullptr) FQtApp = std::make_unique<QApplication>(argc, argv);
   Application = this;
+  FPreviousDataSetHandler = SetDefaultExceptionHandler([this](TObject* Sender, const std::exception& E) {
+    if (std::exception_ptr current = std::current_exception(); current && IsCurrentException(current, E)) {
+      DispatchException(Sender, current);
+    } else if (dynamic_cast<const EAbort*>(&E) == nullptr) {
+      // Outside a catch block only the exception's text can be passed on.
+      const auto* platform = dynamic_cast<const Exception*>(&E);
+      DispatchException(Sender, std::make_exception_ptr(Exception(platform ? platform->Message() : UTF8ToString(E.what()))));
+    }
+  });
 }
 
 TApplication::~TApplication() {
   // Forms hold Qt widgets: they go before the Qt application does.
   DestroyComponents();
+  SetDefaultExceptionHandler(std::move(FPreviousDataSetHandler));
   FMainForm = nullptr;
   if (Application == this) Application = nullptr;
   FQtApp.reset();
@@ -180,10 +204,11 @@ void TApplication::ProcessMessages() { QCoreApplication::processEvents(QEventLoo
 
 void TApplication::Terminate() { QCoreApplication::quit(); }
 
-void TApplication::HandleException(TObject* Sender) {
-  std::exception_ptr e = std::current_exception();
-  if (OnException) OnException(Sender, e);
-  else ShowException(e);
+void TApplication::HandleException(TObject* Sender) { DispatchException(Sender, std::current_exception()); }
+
+void TApplication::DispatchException(TObject* Sender, std::exception_ptr E) {
+  if (OnException) OnException(Sender, E);
+  else ShowException(E);
 }
 
 bool TApplication::IsHeadless() {

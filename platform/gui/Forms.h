@@ -69,7 +69,9 @@ QFont DefaultFormFont();
 using TExceptionEvent = std::function<void(TObject* Sender, std::exception_ptr E)>;
 
 // The application object. It creates the Qt application when none exists (tests and tools may make it
-// once per process), owns the forms made by CreateForm and frees them before Qt goes.
+// once per process), owns the forms made by CreateForm and frees them before Qt goes. While it exists it
+// is also the dataset framework's default exception handler, so an engine's unhandled error is shown
+// like any other.
 class TApplication : public TComponent {
   VELLUM_CLASS(TApplication)
  public:
@@ -102,8 +104,12 @@ class TApplication : public TComponent {
   static bool IsHeadless();
 
  private:
+  void DispatchException(TObject* Sender, std::exception_ptr E);
+
   std::unique_ptr<QApplication> FQtApp;  // null when the Qt application was made by someone else
   TForm* FMainForm = nullptr;
+  // The dataset framework's route for exceptions nothing else handles, put back when this object goes.
+  std::function<void(TObject*, const std::exception&)> FPreviousDataSetHandler;
 };
 
 // The process's application object, set while one exists.

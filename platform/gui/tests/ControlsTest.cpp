@@ -5,6 +5,7 @@
 #include <climits>
 #include <gtest/gtest.h>
 
+#include "platform/db/DataSet.h"
 #include "platform/gui/Forms.h"
 
 namespace {
@@ -102,6 +103,25 @@ TEST_F(GuiTest, AnExceptionFromAUsersClickGoesToTheApplication) {
   app->OnException = nullptr;
   EXPECT_EQ(seen, u"boom");
   EXPECT_EQ(seenSender, b);
+}
+
+TEST_F(GuiTest, TheApplicationTakesTheDatasetFrameworksUnhandledExceptions) {
+  std::vector<String> seen;
+  app->OnException = [&](TObject*, std::exception_ptr e) { seen.push_back(ExceptionMessage(e)); };
+  HandleDefaultException(nullptr, EDatabaseError(u"outside a catch"));
+  try {
+    throw EDatabaseError(u"inside a catch");
+  } catch (...) {
+    HandleCurrentException(nullptr);
+  }
+  try {
+    throw EInvalidOperation("being handled");
+  } catch (...) {
+    HandleDefaultException(nullptr, EDatabaseError(u"another one"));  // not the one being handled
+  }
+  HandleDefaultException(nullptr, EAbort(u"silent"));
+  app->OnException = nullptr;
+  EXPECT_EQ(seen, (std::vector<String>{u"outside a catch", u"inside a catch", u"another one"}));
 }
 
 TEST_F(GuiTest, TabOrdersAreKeptAsAssigned) {
