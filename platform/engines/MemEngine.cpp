@@ -140,10 +140,26 @@ void TMemEngineDataSet::CreateDataSet() {
 
 void TMemEngineDataSet::AdoptStore(std::unique_ptr<TRowStore> Store) {
   if (!Store) DatabaseError(u"No rows to adopt", this);
+  const bool was_active = Active();
   Close();
+  std::unique_ptr<TRowStore> previous = std::move(FStore);
   FStore = std::move(Store);
   FieldDefs().SetUpdated(false);
-  Open();
+  try {
+    Open();
+  } catch (...) {
+    // The new rows do not fit the dataset (a persistent field of another type): the old rows stay.
+    FStore = std::move(previous);
+    FieldDefs().SetUpdated(false);
+    if (was_active) {
+      try {
+        Open();
+      } catch (...) {
+        HandleCurrentException(this);
+      }
+    }
+    throw;
+  }
 }
 
 void TMemEngineDataSet::EmptyDataSet() {

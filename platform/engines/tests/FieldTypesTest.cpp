@@ -122,3 +122,37 @@ TEST(FieldTypesTest, ColumnsTheEngineCannotHoldAreRefusedAtCreation) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PersistentFieldsTest, ALoadThatDoesNotFitThePersistentFieldsKeepsTheRows) {
+  // A file whose column A holds text.
+  TClientDataSet other(nullptr);
+  other.FieldDefs().Add(u"A", ftString, 5, false);
+  other.CreateDataSet();
+  other.Append();
+  other.FieldByName(u"A")->SetAsString(u"text");
+  other.Post();
+  TMemoryStream file;
+  other.SaveToStream(&file);
+  other.Close();
+
+  TClientDataSet t(nullptr);
+  auto* a = new TIntegerField(&t);  // persistent: owned by the dataset as its component owner
+  a->SetFieldName(u"A");
+  a->SetDataSet(&t);
+  t.FieldDefs().Add(u"A", ftInteger, 0, false);
+  t.CreateDataSet();
+  t.Append();
+  a->SetAsInteger(42);
+  t.Post();
+
+  file.SetPosition(0);
+  EXPECT_THROW(t.LoadFromStream(&file), EDatabaseError);
+  ASSERT_TRUE(t.Active());
+  EXPECT_EQ(t.RecordCount(), 1);
+  EXPECT_EQ(a->AsInteger(), 42);
+  t.Close();
+}
+
+}  // namespace
