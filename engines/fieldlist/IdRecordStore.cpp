@@ -6,6 +6,8 @@
 #include <cstring>
 #include <limits>
 
+#include <sys/mman.h>
+
 #include "engines/fieldlist/IdConvert.h"
 #include "platform/rtl/Format.h"
 #include "platform/rtl/SysUtils.h"
@@ -126,11 +128,11 @@ void TIdRowList::Insert(int I, Byte* Row) {
     // Grow: rebuild with the gap at I.
     const int count = Count();
     const std::size_t capacity = std::max<std::size_t>(16, FItems.size() * 2);
+    // The gap is empty, so the items are contiguous.
     std::vector<Byte*> items(capacity);
     const int tail = count - I;
-    const int before = I;
-    for (int k = 0; k < before; ++k) items[k] = (*this)[k];
-    for (int k = 0; k < tail; ++k) items[capacity - tail + k] = (*this)[I + k];
+    if (I > 0) std::memcpy(items.data(), FItems.data(), I * sizeof(Byte*));
+    if (tail > 0) std::memcpy(items.data() + capacity - tail, FItems.data() + I, tail * sizeof(Byte*));
     FItems = std::move(items);
     FGapStart = I;
     FGapEnd = static_cast<int>(capacity) - tail;
@@ -169,28 +171,61 @@ std::span<Byte*> TIdRowList::Contiguous() {
 
 // ---- row pool -------------------------------------------------------------------------------------------
 
-Byte* TIdRowPool::Alloc() {
-  Byte* block;
-  if (!FFree.empty()) {
-    block = FFree.back();
-    FFree.pop_back();
-  } else {
-    if (FNext == FEnd) {
-      const std::size_t perChunk = std::max<std::size_t>(64, (256 * 1024) / std::max<std::size_t>(FBlockSize, 1));
-      FChunks.emplace_back(new Byte[perChunk * FBlockSize]);
-      FNext = FChunks.back().get();
-      FEnd = FNext + perChunk * FBlockSize;
+namespace {
+constexpr std::size_t kHugeChunk = std::size_t(2) << 20;
+}
+
+void TIdRowPool::AddChunk() {
+  const std::size_t block = std::max<std::size_t>(FBlockSize, 1);
+  const std::size_t previous = FChunks.empty() ? 0 : FChunks.back().Size;
+  std::size_t size = previous == 0 ? block * 64 : std::min(previous * 2, kHugeChunk);
+  size = std::max(size, block);
+  TChunk chunk{nullptr, size, false};
+  if (size >= kHugeChunk) {
+    // Map 2 MB more than needed and trim to a 2 MB boundary, so the range can be one huge page.
+    const std::size_t mapped = size + kHugeChunk;
+    void* raw = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw != MAP_FAILED) {
+      const auto start = reinterpret_cast<std::uintptr_t>(raw);
+      const std::uintptr_t aligned = (start + kHugeChunk - 1) & ~(kHugeChunk - 1);
+      if (aligned > start) munmap(raw, aligned - start);
+      const std::uintptr_t end = aligned + size;
+      if (start + mapped > end) munmap(reinterpret_cast<void*>(end), start + mapped - end);
+      chunk.Memory = reinterpret_cast<Byte*>(aligned);
+      chunk.Mapped = true;
+      madvise(chunk.Memory, size, MADV_HUGEPAGE);
     }
-    block = FNext;
-    FNext += FBlockSize;
   }
-  std::memset(block, 0, FBlockSize);
+  if (chunk.Memory == nullptr) {
+    chunk.Memory = static_cast<Byte*>(std::calloc(size, 1));
+    if (chunk.Memory == nullptr) throw EOutOfMemory(String(msg::SOutOfMemory));
+  }
+  FChunks.push_back(chunk);
+  FNext = chunk.Memory;
+  FEnd = chunk.Memory + (size / block) * block;
+}
+
+Byte* TIdRowPool::Alloc() {
+  if (!FFree.empty()) {
+    Byte* block = FFree.back();
+    FFree.pop_back();
+    std::memset(block, 0, FBlockSize);
+    return block;
+  }
+  // Fresh chunk memory is zero already.
+  if (FEnd - FNext < static_cast<std::ptrdiff_t>(FBlockSize) || FNext == nullptr) AddChunk();
+  Byte* block = FNext;
+  FNext += FBlockSize;
   return block;
 }
 
 void TIdRowPool::Free(Byte* Block) { FFree.push_back(Block); }
 
 void TIdRowPool::Clear() {
+  for (const TChunk& c : FChunks) {
+    if (c.Mapped) munmap(c.Memory, c.Size);
+    else std::free(c.Memory);
+  }
   FChunks.clear();
   FFree.clear();
   FFree.shrink_to_fit();

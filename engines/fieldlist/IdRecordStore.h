@@ -106,17 +106,29 @@ class TIdRowList {
 };
 
 // Fixed-size row blocks carved from large chunks: one row is one allocation without the cost of one
-// heap call, and emptying a store returns whole chunks.
+// heap call, and emptying a store returns whole chunks. Chunks double from a few rows up to 2 MB;
+// the 2 MB ones are zeroed mappings the kernel may back with huge pages, so filling 50,000 rows takes
+// a handful of page faults instead of a thousand.
 class TIdRowPool {
  public:
   explicit TIdRowPool(std::size_t BlockSize = 0) : FBlockSize(BlockSize) {}
+  ~TIdRowPool() { Clear(); }
+  TIdRowPool(const TIdRowPool&) = delete;
+  TIdRowPool& operator=(const TIdRowPool&) = delete;
   Byte* Alloc();  // zero-filled
   void Free(Byte* Block);
   void Clear();
 
  private:
+  struct TChunk {
+    Byte* Memory;
+    std::size_t Size;
+    bool Mapped;
+  };
+  void AddChunk();
+
   std::size_t FBlockSize;
-  std::vector<std::unique_ptr<Byte[]>> FChunks;
+  std::vector<TChunk> FChunks;
   std::vector<Byte*> FFree;
   Byte* FNext = nullptr;
   Byte* FEnd = nullptr;
