@@ -101,11 +101,13 @@ TDataSet::~TDataSet() {
   // rather than call into a destroyed engine.
   if (FState != dsInactive)
     HandleDefaultException(this, EDatabaseError(u"A dataset was destroyed while open: " + ClassName()));
-  for (TDataSource* ds : FDataSources) {
+  // Sources that still show this dataset go blank; their links hear that the data went inactive.
+  std::vector<TDataSource*> sources;
+  sources.swap(FDataSources);
+  for (TDataSource* ds : sources) {
     ds->FDataSet = nullptr;
-    ds->FState = dsInactive;
+    ds->UpdateState();
   }
-  FDataSources.clear();
   FFields->Clear();
   FAggFields->Clear();
 }

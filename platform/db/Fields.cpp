@@ -79,6 +79,7 @@ TField::~TField() {
   }
   if (FDataSet) {
     FDataSet->FFields->Remove(this);
+    FDataSet->FAggFields->Remove(this);
     FDataSet = nullptr;
   }
 }
@@ -94,12 +95,16 @@ void TField::SetDataSet(TDataSet* ADataSet) {
   if (ADataSet) {
     ADataSet->RequireInactive();
     if (FFieldName.empty()) DatabaseError(msg::SFieldNameMissing, ADataSet);
-    if (ADataSet->FFields->FindField(FFieldName))
+    if (ADataSet->FindField(FFieldName))
       DatabaseErrorFmt(msg::SDuplicateFieldName, {FFieldName}, ADataSet);
   }
-  if (FDataSet) FDataSet->FFields->Remove(this);
+  // Aggregates live in their own list: they are no column of the rows.
+  auto listOf = [this](TDataSet* ds) -> TFields& {
+    return FFieldKind == fkAggregate ? *ds->FAggFields : *ds->FFields;
+  };
+  if (FDataSet) listOf(FDataSet).Remove(this);
   FDataSet = ADataSet;
-  if (FDataSet) FDataSet->FFields->Add(this);
+  if (FDataSet) listOf(FDataSet).Add(this);
 }
 
 void TField::SetParentField(TObjectField* AField) {
@@ -130,8 +135,13 @@ String TField::DisplayName() const { return FDisplayLabel.empty() ? FFieldName :
 
 void TField::SetFieldKind(TFieldKind Value) {
   if (Value == FFieldKind) return;
-  if (FDataSet) FDataSet->RequireInactive();
+  TDataSet* ds = FDataSet;
+  if (ds) {
+    ds->RequireInactive();
+    SetDataSet(nullptr);
+  }
   FFieldKind = Value;
+  if (ds) SetDataSet(ds);
 }
 
 int TField::Index() const { return FDataSet ? FDataSet->FFields->IndexOf(this) : -1; }
@@ -499,6 +509,8 @@ TGuidField::TGuidField(TComponent* AOwner) : TStringField(AOwner) {
   SetDataType(ftGuid);
   SetDefaultSize(38);
 }
+
+void TGuidField::SetSize(int Value) { TStringField::SetSize(Value == 0 ? 38 : Value); }
 
 void TGuidField::VerifyTypeSize(TFieldType, int ASize) {
   if (ASize != 38) DatabaseError(msg::SInvalidFieldSize, DataSet());

@@ -352,6 +352,8 @@ class TGuidField : public TStringField {
  public:
   static constexpr const char16_t* kClassName = u"TGuidField";
   explicit TGuidField(TComponent* AOwner);
+  // A GUID's text is always 38 characters; 0 (no size given) keeps that.
+  void SetSize(int Value) override;
 
  protected:
   void VerifyTypeSize(TFieldType AType, int ASize) override;

@@ -372,3 +372,71 @@ TEST(Params, ByNameAndByValue) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DataLinks, ADataSetFreedFirstLeavesItsSourceAndLinksInactive) {
+  TDataSource src(nullptr);
+  dbtest::CountingLink link;
+  {
+    TVectorDataSet ds(nullptr);
+    OpenWithIds(ds, {1, 2});
+    src.SetDataSet(&ds);
+    link.SetDataSource(&src);
+    EXPECT_TRUE(link.Active());
+  }
+  EXPECT_EQ(src.DataSet(), nullptr);
+  EXPECT_EQ(src.State(), dsInactive);
+  EXPECT_FALSE(link.Active());
+  EXPECT_EQ(link.DataSet(), nullptr);
+  link.SetDataSource(nullptr);
+}
+
+TEST(DataLinks, ASourceFreedFirstDetachesItsLinks) {
+  TVectorDataSet ds(nullptr);
+  OpenWithIds(ds, {1});
+  dbtest::CountingLink link;
+  {
+    TDataSource src(nullptr);
+    src.SetDataSet(&ds);
+    link.SetDataSource(&src);
+    link.SetBufferCount(3);
+    EXPECT_EQ(ds.BufferCount(), 3);
+  }
+  EXPECT_EQ(link.DataSource(), nullptr);
+  EXPECT_FALSE(link.Active());
+  ds.Next();  // the dataset no longer knows the source
+  EXPECT_EQ(ds.FieldByName(u"ID")->AsInteger(), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// An engine that sums the IDs of its rows for every aggregate field.
+class SummingDataSet : public TVectorDataSet {
+ public:
+  using TVectorDataSet::TVectorDataSet;
+  Variant ReadAggregateValue(TField*) override {
+    int sum = 0;
+    for (const int id : dbtest::Ids(*this)) sum += id;
+    return Variant(sum);
+  }
+};
+
+TEST(AggregateFields, LiveApartFromTheRowFieldsAndAskTheEngine) {
+  SummingDataSet ds(nullptr);
+  auto* total = new TAggregateField(&ds);
+  total->SetFieldName(u"Total");
+  total->SetExpression(u"SUM(ID)");
+  total->SetDataSet(&ds);
+  OpenWithIds(ds, {1, 2, 4});
+  EXPECT_EQ(ds.AggFields().Count(), 1);
+  EXPECT_EQ(ds.Fields().IndexOf(total), -1);
+  EXPECT_EQ(ds.FindField(u"Total"), total);
+  EXPECT_TRUE(total->IsNull()) << "inactive aggregates have no value";
+  total->SetActive(true);
+  EXPECT_EQ(total->AsInteger(), 7);
+}
+
+}  // namespace
