@@ -2,7 +2,6 @@
 
 #include <minizip/unzip.h>
 #include <minizip/zip.h>
-#include <sys/stat.h>
 #include <zlib.h>
 
 #include <algorithm>

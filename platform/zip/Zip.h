@@ -8,7 +8,8 @@
 // and sizes from the original bytes, so what the handler produces is what lands in the archive.
 // InitializeZipUnit registers the platform's own handlers: method 0 (stored) and method 8 (raw deflate
 // at zlib's default level). There is no static initialiser: main calls InitializeZipUnit before any
-// module that replaces a handler.
+// module that replaces a handler. minizip writes and reads entries of methods 0 and 8 only, so a
+// handler registered for another method is kept but Add and extraction of such entries raise.
 //
 // Layout: the published ZIP format (local headers, data, central directory, end record), as minizip
 // writes and reads it. Entry names are UTF-8 (general purpose flag bit 11 when not plain ASCII).
