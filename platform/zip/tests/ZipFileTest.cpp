@@ -171,6 +171,16 @@ TEST_F(ZipFileTest, LaterRegistrationReplacesEarlier) {
   EXPECT_EQ(second_inflates, 1);
 }
 
+TEST_F(ZipFileTest, NonAsciiNamesAreMarkedUtf8AndReadBack) {
+  const std::vector<Byte> archive = WriteArchive({1, 2}, u"数据.dat", zcStored);
+  EXPECT_EQ(Le16(archive, 6) & 0x800, 0x800);
+  EXPECT_EQ(Le16(WriteArchive({1, 2}, u"plain.dat", zcStored), 6) & 0x800, 0);
+  TBytesStream in(archive);
+  TZipFile zip;
+  zip.Open(&in, TZipMode::zmRead);
+  EXPECT_EQ(zip.FileName(0), u"数据.dat");
+}
+
 TEST_F(ZipFileTest, MethodWithoutHandlerRaises) {
   TBytesStream archive;
   TZipFile zip;
