@@ -1011,6 +1011,22 @@ bool TDataSet::GetFieldData(TField* Field, Byte* Buffer) {
   return GetFieldData(Field, TValueBuffer(Buffer, static_cast<std::size_t>(Field->DataSize())));
 }
 
+bool TDataSet::GetFieldData(TField* Field, Byte* Buffer, bool NativeFormat) {
+  if (!Buffer) return GetFieldData(Field, TValueBuffer{});
+  // The non-native forms (TDateTime, Currency) take 8 bytes; conversions touch no more than that.
+  const std::size_t n = static_cast<std::size_t>(NativeFormat ? Field->DataSize() : std::max(Field->DataSize(), 8));
+  return GetFieldData(Field, TValueBuffer(Buffer, n), NativeFormat);
+}
+
+void TDataSet::WriteFieldData(TField* Field, const Byte* Buffer, bool NativeFormat) {
+  if (!Buffer) {
+    WriteFieldData(Field, TConstValueBuffer{});
+    return;
+  }
+  const std::size_t n = static_cast<std::size_t>(NativeFormat ? Field->DataSize() : std::max(Field->DataSize(), 8));
+  WriteFieldData(Field, TConstValueBuffer(Buffer, n), NativeFormat);
+}
+
 void TDataSet::WriteFieldData(TField*, TConstValueBuffer) { DatabaseError(msg::SNotEditing, this); }
 
 void TDataSet::WriteFieldData(TField* Field, const Byte* Buffer) {

@@ -332,9 +332,12 @@ class TDataSet : public TComponent {
   // calls the operations above.)
   virtual bool GetFieldData(TField* Field, TValueBuffer Buffer);
   virtual bool GetFieldData(int FieldNo, TValueBuffer Buffer);
+  // The raw-pointer forms read and write DataSize bytes (nullptr: the null test / null).
   virtual bool GetFieldData(TField* Field, Byte* Buffer);
+  virtual bool GetFieldData(TField* Field, Byte* Buffer, bool NativeFormat);
   virtual void WriteFieldData(TField* Field, TConstValueBuffer Buffer);
   virtual void WriteFieldData(TField* Field, const Byte* Buffer);
+  virtual void WriteFieldData(TField* Field, const Byte* Buffer, bool NativeFormat);
   // Variant-valued fields (ftVariant): the engine's dynamic value. Defaults: Null / raise.
   virtual bool GetFieldValue(TField* Field, Variant& Value);
   virtual void WriteFieldValue(TField* Field, const Variant& Value);
@@ -383,6 +386,8 @@ class TDataSet : public TComponent {
   virtual bool CursorIsOpen() const = 0;
   // Fills FieldDefs from the engine; the default builds them from the fields.
   virtual void CursorReadFieldDefs();
+  // Called from inside a catch block with the engine's exception; the default hands it to the
+  // default exception route (HandleCurrentException).
   virtual void HandleEngineException();
   virtual TFetchResult FetchRecord(TRecordBuffer Buffer, TFetchMode Mode, bool DoCheck) = 0;
   virtual void CursorFirst() = 0;

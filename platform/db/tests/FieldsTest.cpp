@@ -314,3 +314,40 @@ TEST(Fields, OldValueIsTheStoredRowWhileEditing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(NativeForms, FormatFlagConvertsDatesAndBcd) {
+  struct Case {
+    TFieldType type;
+    double typed;           // the value in the typed form (TDateTime, or Currency units)
+    std::size_t nativeSize;
+  };
+  const Case cases[] = {
+      {ftDate, 45000.0, 4},
+      {ftTime, 0.75, 4},
+      {ftDateTime, 45000.25, 8},
+      {ftBCD, 12.5, 34},
+  };
+  for (const Case& c : cases) {
+    OneField f(c.type, c.type == ftBCD ? 2 : 0);
+    TDataSet& ds = f.ds;
+    Byte typed[8];
+    if (c.type == ftBCD) {
+      const Currency cur = Currency::FromDouble(c.typed);
+      std::memcpy(typed, &cur, 8);
+    } else {
+      std::memcpy(typed, &c.typed, 8);
+    }
+    ds.WriteFieldData(f.field, typed, false);
+    EXPECT_EQ(f.Native().size(), c.nativeSize);
+    Byte back[8] = {};
+    ASSERT_TRUE(ds.GetFieldData(f.field, back, false));
+    EXPECT_EQ(std::memcmp(back, typed, 8), 0) << FieldTypeName(c.type).size();
+    // The raw null forms.
+    ds.WriteFieldData(f.field, static_cast<const Byte*>(nullptr), false);
+    EXPECT_FALSE(ds.GetFieldData(f.field, static_cast<Byte*>(nullptr), false));
+  }
+}
+
+}  // namespace
