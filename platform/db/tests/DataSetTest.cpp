@@ -60,8 +60,35 @@ INSTANTIATE_TEST_SUITE_P(
             PlacementCase{"insert at the first row", {1, 2, 3}, 1, true, {9}, {9, 1, 2, 3}, 9},
             // After every Post the cursor rests on the posted row, so each insert goes before it.
             PlacementCase{"insert run after a post", {1, 2}, 2, true, {7, 8, 9}, {1, 9, 8, 7, 2}, 9},
-            PlacementCase{"insert run into empty", {}, 0, true, {1, 2, 3}, {3, 2, 1}, 3}),
+            PlacementCase{"insert run into empty", {}, 0, true, {1, 2, 3}, {3, 2, 1}, 3},
+            // More rows than the widest window: inserting pushes a buffered row out of the window.
+            PlacementCase{"insert with a full window", {1, 2, 3, 4, 5, 6}, 3, true, {7, 8}, {1, 2, 8, 7, 3, 4, 5, 6}, 8},
+            PlacementCase{"insert at the last row", {1, 2, 3, 4, 5, 6}, 6, true, {7}, {1, 2, 3, 4, 5, 7, 6}, 7},
+            PlacementCase{"append with a full window", {1, 2, 3, 4, 5, 6}, 2, false, {7, 8}, {1, 2, 3, 4, 5, 6, 7, 8}, 8}),
         ::testing::Values(1, 4)));
+
+// With a wide window filled from the end, the engine cursor stands on another buffer than the active
+// one: Post must first bring it to the row the inserted buffer names.
+TEST(DataSet, InsertAfterScrollingInsideAWideWindow) {
+  TVectorDataSet ds(nullptr);
+  OpenWithIds(ds, {1, 2, 3, 4, 5, 6});
+  TDataSource src(nullptr);
+  dbtest::CountingLink link;
+  src.SetDataSet(&ds);
+  link.SetDataSource(&src);
+  link.SetBufferCount(4);
+  ds.Last();
+  ds.Prior();
+  ds.Prior();
+  ASSERT_EQ(ds.FieldByName(u"ID")->AsInteger(), 4);
+  EXPECT_NE(ds.CurrentRecord(), ds.ActiveRecord());
+  ds.Insert();
+  ds.FieldByName(u"ID")->SetAsInteger(9);
+  ds.Post();
+  EXPECT_EQ(ds.FieldByName(u"ID")->AsInteger(), 9);
+  EXPECT_EQ(Ids(ds), (std::vector<int>{1, 2, 3, 9, 4, 5, 6}));
+  link.SetDataSource(nullptr);
+}
 
 TEST(DataSet, EofHoldsForTheWholeAppend) {
   TVectorDataSet ds(nullptr);
