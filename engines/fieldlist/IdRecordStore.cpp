@@ -63,49 +63,99 @@ int FieldDataSize(int DataType, int Size) {
 
 // ---- blob table -----------------------------------------------------------------------------------------
 
+TIdBlobTable::~TIdBlobTable() {
+  for (std::size_t h = 1; h <= FCount; ++h) {
+    Entry& e = At(static_cast<Handle>(h));
+    if (e.RefCount != 0 && e.Chunk == 0) delete[] e.Data;
+  }
+}
+
+Byte* TIdBlobTable::Carve(std::size_t Length, std::uint32_t& ChunkNumber) {
+  if (FCurrentChunk == 0 || FChunks[FCurrentChunk - 1].Used + Length > kChunkSize) {
+    // The chunk being filled stops taking values; it goes when its last value dies.
+    if (FCurrentChunk != 0 && FChunks[FCurrentChunk - 1].Live == 0) {
+      FChunks[FCurrentChunk - 1].Memory.reset();
+      FFreeChunks.push_back(FCurrentChunk);
+    }
+    std::uint32_t number;
+    if (!FFreeChunks.empty()) {
+      number = FFreeChunks.back();
+      FFreeChunks.pop_back();
+    } else {
+      FChunks.emplace_back();
+      number = static_cast<std::uint32_t>(FChunks.size());
+    }
+    Chunk& c = FChunks[number - 1];
+    c.Memory.reset(new Byte[kChunkSize]);
+    c.Used = 0;
+    c.Live = 0;
+    FCurrentChunk = number;
+  }
+  Chunk& c = FChunks[FCurrentChunk - 1];
+  Byte* p = c.Memory.get() + c.Used;
+  c.Used += Length;
+  ++c.Live;
+  ChunkNumber = FCurrentChunk;
+  return p;
+}
+
 TIdBlobTable::Handle TIdBlobTable::Add(const Byte* Data, std::size_t Length) {
   if (Length == 0) return 0;
-  if (Length > std::numeric_limits<std::int32_t>::max()) throw EDatabaseError(std::string_view("Blob value too large"));
+  if (Length > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+    throw EDatabaseError(std::string_view("Blob value too large"));
   Handle h;
   if (!FFree.empty()) {
     h = FFree.back();
     FFree.pop_back();
   } else {
-    if (FEntries.size() >= std::numeric_limits<Handle>::max() - 1) throw EOutOfMemory(String(msg::SOutOfMemory));
-    FEntries.emplace_back();
-    h = static_cast<Handle>(FEntries.size());
+    if (FCount >= std::numeric_limits<Handle>::max() - 1) throw EOutOfMemory(String(msg::SOutOfMemory));
+    if ((FCount >> kPageBits) >= FPages.size()) FPages.emplace_back(new Entry[std::size_t(1) << kPageBits]);
+    h = static_cast<Handle>(++FCount);
   }
-  Entry& e = FEntries[h - 1];
-  e.Data.reset(new Byte[Length]);
-  std::memcpy(e.Data.get(), Data, Length);
+  Entry& e = At(h);
+  e.Chunk = 0;
+  try {
+    e.Data = Length <= kSmallValue ? Carve(Length, e.Chunk) : new Byte[Length];
+  } catch (...) {
+    FFree.push_back(h);
+    throw;
+  }
+  std::memcpy(e.Data, Data, Length);
   e.Length = static_cast<std::uint32_t>(Length);
   e.RefCount = 1;
   return h;
 }
 
-void TIdBlobTable::AddRef(Handle H) {
-  if (H != 0) ++FEntries[H - 1].RefCount;
-}
-
 void TIdBlobTable::Release(Handle H) {
   if (H == 0) return;
-  Entry& e = FEntries[H - 1];
-  if (--e.RefCount == 0) {
-    e.Data.reset();
-    e.Length = 0;
-    FFree.push_back(H);
+  Entry& e = At(H);
+  if (--e.RefCount != 0) return;
+  if (e.Chunk == 0) {
+    delete[] e.Data;
+  } else {
+    Chunk& c = FChunks[e.Chunk - 1];
+    if (--c.Live == 0) {
+      if (e.Chunk == FCurrentChunk) {
+        c.Used = 0;  // the chunk being filled starts over
+      } else {
+        c.Memory.reset();
+        FFreeChunks.push_back(e.Chunk);
+      }
+    }
   }
+  e.Data = nullptr;
+  e.Length = 0;
+  e.Chunk = 0;
+  FFree.push_back(H);
 }
 
 std::span<const Byte> TIdBlobTable::Bytes(Handle H) const {
-  if (H == 0 || H > FEntries.size()) return {};
-  const Entry& e = FEntries[H - 1];
-  return {e.Data.get(), e.Length};
+  if (H == 0 || H > FCount) return {};
+  const Entry& e = At(H);
+  return {e.Data, e.Length};
 }
 
-std::uint32_t TIdBlobTable::RefCount(Handle H) const {
-  return (H == 0 || H > FEntries.size()) ? 0 : FEntries[H - 1].RefCount;
-}
+std::uint32_t TIdBlobTable::RefCount(Handle H) const { return (H == 0 || H > FCount) ? 0 : At(H).RefCount; }
 
 // ---- row list -------------------------------------------------------------------------------------------
 

@@ -62,25 +62,52 @@ bool IsTextType(int DataType);  // ftString, ftWideString, ftGuid
 int FieldDataSize(int DataType, int Size);
 
 // Blob values shared by handle. A handle is never 0 for a live value; a value is never empty.
+// Small values are carved from 64 KB chunks (a chunk goes back to the heap when its last value dies),
+// larger ones get an allocation of their own; entries live in fixed pages, so neither adding a value
+// nor growing the table moves anything.
 class TIdBlobTable {
  public:
   using Handle = std::uint32_t;
 
-  Handle Add(const Byte* Data, std::size_t Length);  // count 1
-  void AddRef(Handle H);
+  TIdBlobTable() = default;
+  TIdBlobTable(const TIdBlobTable&) = delete;
+  TIdBlobTable& operator=(const TIdBlobTable&) = delete;
+  ~TIdBlobTable();
+
+  Handle Add(const Byte* Data, std::size_t Length);  // count 1; 0 for an empty value
+  void AddRef(Handle H) {
+    if (H != 0) ++At(H).RefCount;
+  }
   void Release(Handle H);  // frees at count 0; 0 is ignored
   std::span<const Byte> Bytes(Handle H) const;
   std::uint32_t RefCount(Handle H) const;
-  std::size_t LiveCount() const { return FEntries.size() - FFree.size(); }
+  std::size_t LiveCount() const { return FCount - FFree.size(); }
 
  private:
+  static constexpr unsigned kPageBits = 12;
+  static constexpr std::size_t kChunkSize = 64 * 1024;
+  static constexpr std::size_t kSmallValue = 4096;
+
   struct Entry {
-    std::unique_ptr<Byte[]> Data;
+    Byte* Data = nullptr;
     std::uint32_t Length = 0;
     std::uint32_t RefCount = 0;
+    std::uint32_t Chunk = 0;  // chunk index + 1; 0: the value has its own allocation
   };
-  std::vector<Entry> FEntries;
+  struct Chunk {
+    std::unique_ptr<Byte[]> Memory;
+    std::size_t Used = 0;
+    std::uint32_t Live = 0;
+  };
+  Entry& At(Handle H) const { return FPages[(H - 1) >> kPageBits][(H - 1) & ((1u << kPageBits) - 1)]; }
+  Byte* Carve(std::size_t Length, std::uint32_t& ChunkNumber);
+
+  std::vector<std::unique_ptr<Entry[]>> FPages;
+  std::size_t FCount = 0;        // entries handed out so far (live or in FFree)
   std::vector<Handle> FFree;
+  std::vector<Chunk> FChunks;
+  std::vector<std::uint32_t> FFreeChunks;
+  std::uint32_t FCurrentChunk = 0;  // chunk index + 1, 0 for none
 };
 
 // The row list: pointers to row blocks in view order. A gap buffer, because the dataset inserts at its

@@ -116,6 +116,40 @@ TEST(RowList, InsertRemoveMoveAgreeWithAVector) {
   EXPECT_TRUE(std::equal(all.begin(), all.end(), model.begin(), model.end()));
 }
 
+TEST(BlobTable, ValuesSurviveChurnAcrossChunksAndLargeValues) {
+  TIdBlobTable blobs;
+  struct Held {
+    TIdBlobTable::Handle handle;
+    TIdBytes value;
+  };
+  std::vector<Held> held;
+  unsigned seed = 99;
+  auto next = [&] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7FFF; };
+  for (int step = 0; step < 6000; ++step) {
+    if (held.empty() || next() % 3 != 0) {
+      // Mostly small values, now and then one larger than a chunk takes in one piece.
+      const std::size_t size = next() % 50 == 0 ? 5000 + next() % 70000 : 1 + next() % 300;
+      TIdBytes value(size);
+      for (Byte& b : value) b = static_cast<Byte>(next());
+      held.push_back({blobs.Add(value.data(), value.size()), value});
+      if (next() % 4 == 0) blobs.AddRef(held.back().handle), blobs.Release(held.back().handle);
+    } else {
+      const std::size_t k = next() % held.size();
+      blobs.Release(held[k].handle);
+      held.erase(held.begin() + static_cast<std::ptrdiff_t>(k));
+    }
+  }
+  EXPECT_EQ(blobs.LiveCount(), held.size());
+  for (const Held& h : held) {
+    const auto b = blobs.Bytes(h.handle);
+    ASSERT_TRUE(std::equal(b.begin(), b.end(), h.value.begin(), h.value.end()));
+    EXPECT_EQ(blobs.RefCount(h.handle), 1u);
+  }
+  for (const Held& h : held) blobs.Release(h.handle);
+  EXPECT_EQ(blobs.LiveCount(), 0u);
+  EXPECT_EQ(blobs.Add(nullptr, 0), 0u);
+}
+
 using BlobSharing = CodePage936;
 
 TEST_F(BlobSharing, ABufferShowingARowSharesItsBlob) {
