@@ -829,13 +829,28 @@ std::unique_ptr<TStream> TDataSet::CreateBlobStream(TField*, TBlobStreamMode) {
 }
 
 void TDataSet::BuildDefaultFields() {
-  for (const auto& def : *FFieldDefs) {
-    if (def->Hidden() && !FFieldDefs->HiddenFields()) continue;
-    if (FFields->FindField(def->Name())) continue;
-    TField* f = def->CreateField(this);
+  const bool hidden = FFieldDefs->HiddenFields();
+  if (FObjectView) {
+    // One field per top-level definition, object fields with their children.
+    for (const auto& def : *FFieldDefs) {
+      if (def->Hidden() && !hidden) continue;
+      if (FFields->FindField(def->Name())) continue;
+      TField* f = def->CreateField(this);
+      f->SetLifeCycle(lcAutomatic);
+      if (auto* obj = dynamic_cast<TObjectField*>(f))
+        for (TField* child : obj->ChildFields()) child->SetLifeCycle(lcAutomatic);
+    }
+    return;
+  }
+  // Flat: one field per entry of the flat list under its full name; object types have no column.
+  BuildFieldDefList();
+  for (const auto& entry : *FFieldDefList) {
+    TFieldDef* def = entry.Def;
+    if (IsObjectFieldType(def->DataType())) continue;
+    if (def->Hidden() && !hidden) continue;
+    if (FFields->FindField(entry.Name)) continue;
+    TField* f = def->CreateField(this, nullptr, entry.Name, false);
     f->SetLifeCycle(lcAutomatic);
-    if (auto* obj = dynamic_cast<TObjectField*>(f))
-      for (TField* child : obj->ChildFields()) child->SetLifeCycle(lcAutomatic);
   }
 }
 

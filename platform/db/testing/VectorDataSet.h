@@ -144,16 +144,15 @@ class TVectorDataSet : public TDataSet {
     if (FieldDefs().Count() == 0) CursorReadFieldDefs();
     if (DefaultFields()) BuildDefaultFields();
     BindAllFields(true);
-    // Data fields are numbered 1..n by their definitions; the slot of field n is the nth.
+    // One slot per data field, in field order (nested definitions may repeat field numbers, so the
+    // slot is found by the field itself).
     FSlots.clear();
     FRecordSize = 0;
     for (TField* f : Fields()) {
       if (f->FieldKind() != fkData && f->FieldKind() != fkInternalCalc) continue;
       if (f->FieldNo() <= 0) f->SetFieldNo(static_cast<int>(FSlots.size()) + 1);
-      const std::size_t no = static_cast<std::size_t>(f->FieldNo());
-      if (FSlots.size() < no) FSlots.resize(no);
       const int size = f->IsBlob() ? 4 : f->DataSize();
-      FSlots[no - 1] = {FRecordSize, size};
+      FSlots.push_back({f, FRecordSize, size});
       FRecordSize += 1 + size;
     }
     FBookmarkOffset = FRecordSize + CalcFieldsSize();
@@ -322,6 +321,7 @@ class TVectorDataSet : public TDataSet {
     std::vector<Byte> Data;
   };
   struct Slot {
+    const TField* Field = nullptr;
     int Offset = 0;
     int Size = 0;
   };
@@ -387,10 +387,13 @@ class TVectorDataSet : public TDataSet {
     return -1;
   }
 
-  std::size_t SlotSize(const TField* Field) const {
-    return static_cast<std::size_t>(FSlots[static_cast<std::size_t>(Field->FieldNo() - 1)].Size);
+  const Slot& SlotOf(const TField* Field) const {
+    for (const Slot& slot : FSlots)
+      if (slot.Field == Field) return slot;
+    throw EDatabaseError(u"TVectorDataSet: field " + Field->FieldName() + u" has no slot");
   }
-  int SlotOffset(const TField* Field) const { return FSlots[static_cast<std::size_t>(Field->FieldNo() - 1)].Offset; }
+  std::size_t SlotSize(const TField* Field) const { return static_cast<std::size_t>(SlotOf(Field).Size); }
+  int SlotOffset(const TField* Field) const { return SlotOf(Field).Offset; }
 
   std::uint32_t BlobHandleIn(const Byte* Buffer, const TField* Field) const {
     const Byte* slot = Buffer + SlotOffset(Field);

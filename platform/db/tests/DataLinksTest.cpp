@@ -440,3 +440,49 @@ TEST(AggregateFields, LiveApartFromTheRowFieldsAndAskTheEngine) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(FieldDefs, NestedDefinitionsMakeFlatOrObjectFields) {
+  auto build = [](TVectorDataSet& ds) {
+    TFieldDef* adr = ds.FieldDefs().Add(u"Adr", ftADT);
+    adr->ChildDefs().Add(u"Street", ftString, 20);
+    adr->ChildDefs().Add(u"City", ftString, 20);
+    ds.FieldDefs().Add(u"Secret", ftInteger)->SetAttributes(faHiddenCol);
+    ds.FieldDefs().Add(u"ID", ftInteger);
+  };
+  {
+    TVectorDataSet ds(nullptr);
+    build(ds);
+    ds.BuildFieldDefList();
+    ASSERT_EQ(ds.FieldDefList().Count(), 5);
+    EXPECT_EQ(ds.FieldDefList().Items(1).Name, u"Adr.Street");
+    EXPECT_NE(ds.FieldDefList().Find(u"adr.city"), nullptr);
+  }
+  {
+    TVectorDataSet flat(nullptr);
+    build(flat);
+    flat.Open();
+    std::vector<String> names;
+    flat.GetFieldNames(names);
+    EXPECT_EQ(names, (std::vector<String>{u"Adr.Street", u"Adr.City", u"ID"}));
+  }
+  {
+    TVectorDataSet objects(nullptr);
+    build(objects);
+    objects.SetObjectView(true);
+    objects.FieldDefs().SetHiddenFields(true);
+    objects.Open();
+    std::vector<String> names;
+    objects.GetFieldNames(names);
+    EXPECT_EQ(names, (std::vector<String>{u"Adr", u"Street", u"City", u"Secret", u"ID"}));
+    auto* adr = dynamic_cast<TObjectField*>(objects.FieldByName(u"Adr"));
+    ASSERT_NE(adr, nullptr);
+    EXPECT_EQ(adr->FieldCount(), 2);
+    EXPECT_EQ(adr->ChildFields()[1]->FullName(), u"Adr.City");
+    objects.Close();
+    EXPECT_EQ(objects.FieldCount(), 0);
+  }
+}
+
+}  // namespace
