@@ -64,16 +64,48 @@ Int64 TIdBlobStream::Write(const void* Buffer, Int64 Count) {
 }
 
 TIdBlobStream::~TIdBlobStream() {
-  if (!FModified || FRecordBuffer == nullptr) return;
-  try {
-    if (const TIdField* f = FDataSet->IdFieldOf(FField))
-      f->SetRecordData(FRecordBuffer, static_cast<const Byte*>(Memory()), static_cast<std::size_t>(Size()));
-    FField->SetModified(true);
-    FDataSet->DispatchDataEvent(deFieldChange, reinterpret_cast<std::intptr_t>(FField));
-  } catch (...) {
-    // A destructor cannot raise: the failure goes to the application's handler.
-    HandleCurrentException(FDataSet);
+  if (FModified && FRecordBuffer != nullptr) {
+    try {
+      if (const TIdField* f = FDataSet->IdFieldOf(FField))
+        f->SetRecordData(FRecordBuffer, static_cast<const Byte*>(Memory()), static_cast<std::size_t>(Size()));
+      FField->SetModified(true);
+      FDataSet->DispatchDataEvent(deFieldChange, reinterpret_cast<std::intptr_t>(FField));
+    } catch (...) {
+      // A destructor cannot raise: the failure goes to the application's handler.
+      HandleCurrentException(FDataSet);
+    }
   }
+  // Hand the memory back here: the base class would free the dataset's scratch.
+  Clear();
+}
+
+void* TIdBlobStream::Realloc(Int64& NewCapacity) {
+  constexpr Int64 kMaxScratch = 1 << 20;
+  if (!FUsesScratch && NewCapacity > 0 && NewCapacity <= kMaxScratch && Memory() == nullptr && FDataSet != nullptr &&
+      !FDataSet->FBlobScratchInUse) {
+    FUsesScratch = true;
+    FDataSet->FBlobScratchInUse = true;
+  }
+  if (!FUsesScratch) return TMemoryStream::Realloc(NewCapacity);
+  std::vector<Byte>& scratch = FDataSet->FBlobScratch;
+  if (NewCapacity == 0) {
+    FUsesScratch = false;
+    FDataSet->FBlobScratchInUse = false;
+    return nullptr;
+  }
+  if (NewCapacity > kMaxScratch) {
+    // Too large to keep around: move to memory of the stream's own.
+    void* own = std::malloc(static_cast<std::size_t>(NewCapacity));
+    if (own == nullptr) throw EOutOfMemory(String(msg::SOutOfMemory));
+    if (Size() > 0) std::memcpy(own, scratch.data(), static_cast<std::size_t>(Size()));
+    FUsesScratch = false;
+    FDataSet->FBlobScratchInUse = false;
+    return own;
+  }
+  if (scratch.size() < static_cast<std::size_t>(NewCapacity))
+    scratch.resize(std::max<std::size_t>(static_cast<std::size_t>(NewCapacity), std::max<std::size_t>(scratch.size() * 2, 256)));
+  NewCapacity = static_cast<Int64>(scratch.size());
+  return scratch.data();
 }
 
 // ---- life and properties --------------------------------------------------------------------------------

@@ -34,8 +34,14 @@ class TIdBlobStream : public TMemoryStream {
   ~TIdBlobStream() override;
   Int64 Write(const void* Buffer, Int64 Count) override;
 
+ protected:
+  // The stream's memory is the dataset's reusable scratch while no other blob stream holds it: setting
+  // a blob value row after row then costs no allocation for the stream itself.
+  void* Realloc(Int64& NewCapacity) override;
+
  private:
   void LoadBlobValue();
+  bool FUsesScratch = false;
 
   TField* FField;
   TIdCustomDataSet* FDataSet;
@@ -209,6 +215,8 @@ class TIdCustomDataSet : public TDataSet {
   std::vector<TIdSorting> FSortings;
   TIdFilterDataEvent FOnFilterData;
   TRecordBuffer FFilterRecBuf = nullptr;  // the row offered to OnFilterRecord
+  std::vector<Byte> FBlobScratch;          // memory of one blob stream at a time
+  bool FBlobScratchInUse = false;
   String FSort;
   Int32 FCurRec = -1;
   Int32 FFilterCurRec = -1;

@@ -204,6 +204,32 @@ TEST_F(DataSetTest, ShownRowSharesItsBlobWithTheBuffer) {
   EXPECT_THROW(F(u"Comment")->SetAsString(u""), EDatabaseError);  // outside edit state
 }
 
+TEST_F(DataSetTest, BlobStreamsLargeAndSideBySide) {
+  DS->Close();
+  DS->VirtualFieldDefs().Add(u"Picture", ftBlob);
+  DS->CreateDataSet();
+  DS->Append();
+  TField* comment = F(u"Comment");
+  TField* picture = F(u"Picture");
+  {
+    // Two streams at once, and one that grows past what the reusable scratch memory takes.
+    auto first = DS->CreateBlobStream(comment, bmWrite);
+    auto second = DS->CreateBlobStream(picture, bmWrite);
+    const std::vector<Byte> piece(300 * 1024, 0x5A);
+    for (int i = 0; i < 5; ++i) second->WriteBuffer(piece.data(), static_cast<Int64>(piece.size()));
+    const char16_t text[] = u"side by side";
+    first->WriteBuffer(text, sizeof text - 2);
+  }
+  DS->Post();
+  EXPECT_EQ(comment->AsString(), u"side by side");
+  auto read = DS->CreateBlobStream(picture, bmRead);
+  EXPECT_EQ(read->Size(), 5 * 300 * 1024);
+  Byte last = 0;
+  read->Seek(-1, TSeekOrigin::soEnd);
+  read->ReadBuffer(&last, 1);
+  EXPECT_EQ(last, 0x5A);
+}
+
 TEST_F(DataSetTest, ClosedDatasetRefusesToSave) {
   DS->Close();
   TBytesStream s;
