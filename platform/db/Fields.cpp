@@ -1,6 +1,7 @@
 #include "platform/db/Fields.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -488,10 +489,9 @@ void TWideStringField::SetAsString(const String& Value) {
   // A cut between the halves of a surrogate pair would leave half a character.
   if (n > 0 && n < Value.size() && Value[n - 1] >= 0xD800 && Value[n - 1] <= 0xDBFF) --n;
   n = std::min(n, buf.size() / 2);
-  for (std::size_t i = 0; i < n; ++i) {
-    buf[2 * i] = static_cast<Byte>(Value[i] & 0xFF);
-    buf[2 * i + 1] = static_cast<Byte>(Value[i] >> 8);
-  }
+  // The native form is UTF-16LE, the machine's own order.
+  static_assert(std::endian::native == std::endian::little);
+  if (n) std::memcpy(buf.data(), Value.data(), 2 * n);
   std::memset(buf.data() + 2 * n, 0, buf.size() - 2 * n);
   SetData(buf);
 }
