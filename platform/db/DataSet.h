@@ -37,7 +37,7 @@
 //   WriteFieldData(field, buffer) check the state (dsEdit, dsInsert, dsSetKey, dsCalcFields, dsFilter,
 //                           dsNewValue, dsInternalCalc), field->Validate(buffer), store, then, outside
 //                           dsCalcFields / dsFilter / dsNewValue, DispatchDataEvent(deFieldChange, field).
-//   GetRecordSize(), GetRecordCount(), GetRecNo(), SetRecNo(), IsSequenced(),
+//   GetRecordSize(), GetRecordCount(), GetRecNo(), SetRecNoValue() (the RecNo writer), IsSequenced(),
 //   BookmarkValid(), CompareBookmarks(), CreateBlobStream(), Locate(), Lookup() where offered.
 // Optional: CursorAddRecord, CursorInsert, CursorEdit, CursorCancel, CursorRefresh, HandleEngineException,
 //   SetFiltered / SetFilterText / SetFilterOptions / SetOnFilterRecord, SetActive, StartCursor /
@@ -49,13 +49,14 @@
 // CurrentRecord() is the window index of the buffer the engine cursor stands on, -1 when unknown.
 // UpdateCursorPos() brings the engine cursor to the active buffer: bfBOF → CursorFirst, bfEOF →
 // CursorLast, else CursorSetToRecord. Every engine operation on "the current row" (CursorPost,
-// CursorDelete, CursorEdit, CursorCancel) runs after UpdateCursorPos.
+// CursorDelete, CursorEdit, CursorCancel) runs after UpdateCursorPos, and every refetch (Resync, so
+// every Post, Delete and Cancel) ends with the engine cursor on the active row.
 //
 // Append / Insert. Append puts one buffer with flag bfEOF in the window (Eof reads True until Post or
 // Cancel) and does not move the engine cursor; Post's UpdateCursorPos runs CursorLast. Insert moves the
 // spare buffer in at the active position, with flag bfInserted and the bookmark of the row it stands
-// before (bfBOF on an empty dataset); the engine cursor stays on that row. Neither calls
-// CursorSetToRecord, and neither allocates: the buffers are reused.
+// before (bfBOF on an empty dataset); the engine cursor stays on that row. With the one-buffer window
+// neither calls CursorSetToRecord, and neither allocates: the buffers are reused.
 //
 // Calculated and lookup fields have no place in the engine's row: the framework lays out a calculated
 // area of CalcFieldsSize() bytes (per field a has-value byte then DataSize bytes, at the field's
@@ -75,7 +76,7 @@
 //
 // Errors. The framework raises EDatabaseError; with a component it prefixes "Name: " when the
 // component has a name (DatabaseError below). An exception that leaves an engine with no handler
-// installed goes to the default exception route (SetDefaultExceptionHandler), never nowhere.
+// installed goes to the default exception route (SetDefaultExceptionHandler); it is never lost.
 #pragma once
 
 #include <cstdint>
