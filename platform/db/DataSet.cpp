@@ -376,12 +376,20 @@ int TDataSet::GetPriorRecords() {
   return n;
 }
 
+bool TDataSet::FetchCurrentVisible(TRecordBuffer Buffer) {
+  if (FetchRecord(Buffer, fmCurrent, false) != frOK) return false;
+  // A row just posted may fail the filter event; an engine that did not test it for the current row
+  // would otherwise leave the cursor on a row the dataset does not show.
+  if (FFiltered && FOnFilterRecord && !RecordPassesFilterEvent(Buffer)) return false;
+  return true;
+}
+
 void TDataSet::Resync(TResyncMode Mode) {
   TRecordBuffer spare = FBuffers[static_cast<std::size_t>(FRecordCount)];
   if ((Mode & rmExact) != 0) {
     CursorPosChanged();
     if (FetchRecord(spare, fmCurrent, true) != frOK) DatabaseError(msg::SRecordNotFound, this);
-  } else if (FetchRecord(spare, fmCurrent, false) != frOK && FetchRecord(spare, fmNext, false) != frOK &&
+  } else if (!FetchCurrentVisible(spare) && FetchRecord(spare, fmNext, false) != frOK &&
              FetchRecord(spare, fmPrior, false) != frOK) {
     // The row is gone (or hidden by the filter) and so is every other: the dataset shows nothing.
     ClearBuffers();

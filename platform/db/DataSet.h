@@ -517,6 +517,7 @@ class TDataSet : public TComponent {
   void CalculateCalcFieldsLayout();
   void UpdateCalcFieldsOnChange();
   bool ActiveBufferIsRow() const;
+  bool FetchCurrentVisible(TRecordBuffer Buffer);
 
   std::unique_ptr<TFields> FFields;
   std::unique_ptr<TFields> FAggFields;

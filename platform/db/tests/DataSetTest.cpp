@@ -256,8 +256,12 @@ TEST(DataSet, RowHiddenByTheFilterAfterPostIsLeft) {
       {"edited row hidden: next row", true, 2, 3},
       {"edited last row hidden: prior row", true, 3, 2},
   };
-  for (const Case& c : cases) {
+  for (const Case& c : cases)
+  for (const bool laxEngine : {false, true}) {
     TVectorDataSet ds(nullptr);
+    // A lax engine hands back its current row without testing the filter: the framework must still
+    // move off a hidden row.
+    ds.SetCurrentIgnoresFilter(laxEngine);
     OpenWithIds(ds, {1, 2, 3});
     ds.SetOnFilterRecord([](TDataSet& d, bool& accept) { accept = d.FieldByName(u"ID")->AsInteger() != 99; });
     ds.SetFiltered(true);
