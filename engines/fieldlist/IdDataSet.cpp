@@ -253,9 +253,9 @@ void TIdCustomDataSet::CursorClose() {
   FVirtualFields.clear();
   FCalcFields.clear();
   BindAllFields(false);
-  bool anyPersistent = false;
-  for (TField* f : Fields()) anyPersistent = anyPersistent || f->LifeCycle() == lcPersistent;
-  if (!anyPersistent) DestroyFields();
+  // A closed dataset has no fields: the next CreateDataSet or load makes them again, so a load never
+  // meets a field left over from before.
+  DestroyFields();
 }
 
 void TIdCustomDataSet::ClearRecords() {
@@ -560,44 +560,7 @@ void TIdCustomDataSet::CloseBlob(TField* Field) {
   }
 }
 
-Variant TIdCustomDataSet::GetAsVariant(const TIdField& F, int AIndex) const {
-  if (F.GetIsNull(AIndex)) return Null();
-  const std::span<const Byte> b = F.BlockBytes(FStore->Row(AIndex));
-  auto load = [&b](auto v) {
-    std::memcpy(&v, b.data(), sizeof v);
-    return v;
-  };
-  try {
-    if (F.IsBlob()) return VarFromBytes(b.data(), b.size());
-    switch (F.DataType()) {
-      case ftString:
-      case ftWideString:
-      case ftGuid: return Variant(F.GetAsString(AIndex));
-      case ftSmallint: return Variant(load(std::int16_t{}));
-      case ftInteger:
-      case ftAutoInc: return Variant(load(std::int32_t{}));
-      case ftWord: return Variant(load(std::uint16_t{}));
-      case ftBoolean: return Variant(load(std::uint16_t{}) != 0);
-      case ftFloat:
-      case ftCurrency: return Variant(load(double{}));
-      case ftBCD:
-      case ftFMTBcd: return Variant(F.GetAsCurrency(AIndex));
-      case ftDate:
-      case ftTime:
-      case ftDateTime:
-      case ftTimeStamp: return VarFromDateTime(F.GetAsDateTime(AIndex));
-      case ftBytes:
-      case ftVarBytes: return VarFromBytes(b.data(), b.size());
-      case ftLargeint: return Variant(static_cast<long long>(load(Int64{})));
-      case ftShortint: return Variant(load(static_cast<signed char>(0)));
-      case ftByte: return Variant(load(static_cast<unsigned char>(0)));
-      case ftExtended: return Variant(F.GetAsExtended(AIndex));
-      default: return Null();
-    }
-  } catch (const Exception&) {
-    return Null();
-  }
-}
+Variant TIdCustomDataSet::GetAsVariant(const TIdField& F, int AIndex) const { return F.GetAsVariant(AIndex); }
 
 std::unique_ptr<TStream> TIdCustomDataSet::CreateBlobStream(TField* Field, TBlobStreamMode Mode) {
   return std::make_unique<TIdBlobStream>(Field, Mode);

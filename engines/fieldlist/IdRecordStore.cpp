@@ -11,6 +11,7 @@
 #include "engines/fieldlist/IdConvert.h"
 #include "platform/rtl/Format.h"
 #include "platform/rtl/SysUtils.h"
+#include "platform/rtl/Variant.h"
 #include "platform/sys/CodePage.h"
 #include "platform/sys/Collation.h"
 
@@ -667,6 +668,46 @@ TSQLTimeStamp TIdField::GetAsSQLTimeStamp(int AIndex) const {
     return idconv::TryDateTimeToSQLTimeStamp(d, stamp) ? stamp : ZeroStamp();
   }
   return idconv::TryDateTimeToSQLTimeStamp(GetAsDateTime(AIndex), stamp) ? stamp : ZeroStamp();
+}
+
+Variant TIdField::GetAsVariant(int AIndex) const {
+  const TIdField& F = *this;
+  if (F.GetIsNull(AIndex)) return Null();
+  const std::span<const Byte> b = F.BlockBytes(Row(AIndex));
+  auto load = [&b](auto v) {
+    std::memcpy(&v, b.data(), sizeof v);
+    return v;
+  };
+  try {
+    if (F.IsBlob()) return VarFromBytes(b.data(), b.size());
+    switch (F.DataType()) {
+      case idft::String:
+      case idft::WideString:
+      case idft::Guid: return Variant(F.GetAsString(AIndex));
+      case idft::Smallint: return Variant(load(std::int16_t{}));
+      case idft::Integer:
+      case idft::AutoInc: return Variant(load(std::int32_t{}));
+      case idft::Word: return Variant(load(std::uint16_t{}));
+      case idft::Boolean: return Variant(load(std::uint16_t{}) != 0);
+      case idft::Float:
+      case idft::Currency: return Variant(load(double{}));
+      case idft::BCD:
+      case idft::FMTBcd: return Variant(F.GetAsCurrency(AIndex));
+      case idft::Date:
+      case idft::Time:
+      case idft::DateTime:
+      case idft::TimeStamp: return VarFromDateTime(F.GetAsDateTime(AIndex));
+      case idft::Bytes:
+      case idft::VarBytes: return VarFromBytes(b.data(), b.size());
+      case idft::Largeint: return Variant(static_cast<long long>(load(Int64{})));
+      case idft::Shortint: return Variant(load(static_cast<signed char>(0)));
+      case idft::Byte: return Variant(load(static_cast<unsigned char>(0)));
+      case idft::Extended: return Variant(F.GetAsExtended(AIndex));
+      default: return Null();
+    }
+  } catch (const Exception&) {
+    return Null();
+  }
 }
 
 int TIdField::CompareData(std::span<const Byte> A, std::span<const Byte> B, bool CaseInsensitive) const {

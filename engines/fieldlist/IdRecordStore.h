@@ -28,6 +28,7 @@
 #include "platform/rtl/DateTime.h"
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/String.h"
+#include "platform/rtl/Variant.h"
 
 class TField;
 class TIdCustomDataSet;
@@ -207,6 +208,9 @@ class TIdField {
   bool GetAsBoolean(int AIndex) const;
   TDateTime GetAsDateTime(int AIndex) const;
   TSQLTimeStamp GetAsSQLTimeStamp(int AIndex) const;
+  // The platform's dynamic value of the kind the type maps to; Null for null, a missing row, a type
+  // without a mapping or a value that does not convert.
+  Variant GetAsVariant(int AIndex) const;
 
   // -1, 0, 1 for two value byte arrays of this field's type; empty stands for null and orders first.
   int CompareData(std::span<const Byte> A, std::span<const Byte> B, bool CaseInsensitive) const;

@@ -354,6 +354,41 @@ TEST_F(Getters, DatesAndTimeStamps) {
   EXPECT_EQ(t, u"1899-12-29 06:00:00.000");
 }
 
+TEST_F(Getters, VariantKindsFollowTheType) {
+  struct Case {
+    int type;
+    int size;
+    TIdBytes value;
+    TVarType kind;
+  };
+  const Case cases[] = {
+      {idft::String, 5, TextToBytes(idft::String, u"ab"), varUString},
+      {idft::Smallint, 0, Raw<std::int16_t>(-2), varSmallint},
+      {idft::Integer, 0, Raw<std::int32_t>(-2), varInteger},
+      {idft::Word, 0, Raw<std::uint16_t>(2), varWord},
+      {idft::Boolean, 0, Raw<std::uint16_t>(1), varBoolean},
+      {idft::Float, 0, Raw<double>(1.5), varDouble},
+      {idft::BCD, 0, Raw(idconv::CurrencyToBcd(Currency::FromScaled(15000))), varCurrency},
+      {idft::DateTime, 0, Raw<double>(MSecs(2000, 1, 2, 0, 0, 0, 0)), varDate},
+      {idft::Bytes, 2, TIdBytes{1, 2}, static_cast<TVarType>(varArray | varByte)},
+      {idft::Largeint, 0, Raw<Int64>(5), varInt64},
+      {idft::Shortint, 0, Raw<std::int8_t>(-1), varShortInt},
+      {idft::Byte, 0, Raw<std::uint8_t>(1), varByte},
+      {idft::Memo, 0, TIdBytes{'a'}, static_cast<TVarType>(varArray | varByte)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.type);
+    TIdBlobTable blobs;
+    TIdRecordStore store(blobs);
+    const TIdField* f = store.AddField(c.type, c.size);
+    f->SetRecordData(store.NewStoredRecord(-1), c.value);
+    store.NewStoredRecord(-1);
+    EXPECT_EQ(f->GetAsVariant(0).VType(), c.kind);
+    EXPECT_TRUE(f->GetAsVariant(1).IsNull());
+    EXPECT_TRUE(f->GetAsVariant(7).IsNull());
+  }
+}
+
 // ---- comparison ----
 
 TEST_F(Getters, CompareDataOrdersEachType) {
