@@ -29,6 +29,7 @@ std::vector<Byte> SampleData() {
   return out;
 }
 
+// Level -1 stands for the application's handler, any other for zlib's raw deflate at that level.
 std::vector<Byte> Deflate(const std::vector<Byte>& data, int level) {
   TBytesStream in(data), out;
   in.SetPosition(0);
@@ -119,6 +120,32 @@ TEST_F(AppTest, TheZipCompanionHoldsOneDeflateEntryNamedByTheBareFileName) {
   TForm1::ZipDataFile(UTF8ToString(dat.string()));
   TForm1::UnzipDataFile(UTF8ToString(zip.string()));
   EXPECT_EQ(ReadAll(dat), std::vector<Byte>{'x'});
+}
+
+TEST_F(AppTest, TheStartUpOrderPutsTheLevelNineHandlerOverThePlatformsOwn) {
+  const std::filesystem::path dat = DataDir() / "TClientDataSet.dat";
+  const std::vector<Byte> data = SampleData();
+  WriteAll(dat, data);
+  auto zippedEntry = [&] {
+    TForm1::ZipDataFile(UTF8ToString(dat.string()));
+    return FirstEntry(ReadAll(DataDir() / "TClientDataSet.zip")).data;
+  };
+  {
+    TUnitList units;  // the order main uses: the platform's units, then the application's
+    RegisterZipUnit(units);
+    RegisterAppUnits(units);
+    units.Initialize();
+    EXPECT_EQ(zippedEntry(), Deflate(data, 9));
+  }
+  {
+    TUnitList units;  // the zip unit last would put the default level back
+    RegisterAppUnits(units);
+    RegisterZipUnit(units);
+    units.Initialize();
+    EXPECT_EQ(zippedEntry(), Deflate(data, 6));  // zlib's default level
+    EXPECT_NE(zippedEntry(), Deflate(data, 9));
+  }
+  InitializeEnforceMaxZipFileCompression();
 }
 
 TEST_F(AppTest, UnzippingAMissingArchiveRaises) {
