@@ -253,9 +253,14 @@ void TIdCustomDataSet::CursorClose() {
   FVirtualFields.clear();
   FCalcFields.clear();
   BindAllFields(false);
-  // A closed dataset has no fields: the next CreateDataSet or load makes them again, so a load never
-  // meets a field left over from before.
-  DestroyFields();
+  // A closed dataset has no data fields: the next CreateDataSet or load makes them again, so a load
+  // never meets a stored field left over from before. Persistent calculated and lookup fields stay;
+  // they take no slot and keep their values in the record buffers' calculated area.
+  std::vector<TField*> doomed;
+  for (TField* f : Fields())
+    if (f->LifeCycle() == lcAutomatic || (f->FieldKind() != fkCalculated && f->FieldKind() != fkLookup))
+      doomed.push_back(f);
+  for (auto it = doomed.rbegin(); it != doomed.rend(); ++it) delete *it;
 }
 
 void TIdCustomDataSet::ClearRecords() {

@@ -94,7 +94,8 @@ std::vector<const TFieldDef*> TIdCustomDataSet::VirtualDefsToMake(
   std::vector<const TFieldDef*> defs;
   for (const auto& def : *FVirtualFieldDefs) {
     if (!IsSupportedFieldType(def->DataType())) continue;
-    bool taken = false;
+    // Fields that outlive a close (calculated and lookup ones) keep their names too.
+    bool taken = FindField(def->Name()) != nullptr && FindField(def->Name())->FieldKind() != fkData;
     for (const auto& d : Taken) taken = taken || SameText(d.Name, def->Name());
     for (const TFieldDef* earlier : defs) taken = taken || SameText(earlier->Name(), def->Name());
     if (!taken) defs.push_back(def.get());
@@ -143,6 +144,9 @@ void TIdCustomDataSet::ReadFromStream(TStream* Stream) {
 
   // Fields and rows: everything is read into a store of the new layout first; the dataset changes
   // only once the whole stream proved good.
+  for (const auto& d : header.Descriptors)
+    if (const TField* kept = FindField(d.Name); kept != nullptr && kept->FieldKind() != fkData)
+      DatabaseErrorFmt(msg::SDuplicateFieldName, {d.Name}, this);
   std::unique_ptr<TIdRecordStore> staging = StagingStoreFor(header.Descriptors);
   idstream::ReadRows(data, header.RowsOffset, *staging);
 

@@ -238,3 +238,36 @@ TEST_F(DataSetTest, ClosedDatasetRefusesToSave) {
 }
 
 }  // namespace
+
+namespace {
+
+using idtest::DataSetTest;
+
+TEST_F(DataSetTest, CalculatedFieldsLiveInTheBuffersAndSurviveReopening) {
+  DS->Close();
+  auto* doubled = new TFloatField(DS.get());
+  doubled->SetFieldName(u"Doubled");
+  doubled->SetFieldKind(fkCalculated);
+  doubled->SetDataSet(DS.get());
+  DS->OnCalcFields = [](TDataSet& d) {
+    d.FieldByName(u"Doubled")->SetAsFloat(d.FieldByName(u"Salary")->AsFloat() * 2);
+  };
+  DS->CreateDataSet();
+  AddAll({{1, u"a", 10}, {2, u"b", 20}});
+  EXPECT_EQ(DS->RecordSize(), 85);  // no slot for the calculated field
+  DS->First();
+  EXPECT_EQ(F(u"Doubled")->AsFloat(), 20);
+  DS->Next();
+  EXPECT_EQ(F(u"Doubled")->AsFloat(), 40);
+  const TIdBytes saved = Saved();
+  EXPECT_EQ(saved.size(), Saved().size());
+  // Saved streams hold stored fields only; a load keeps the calculated field.
+  DS->Close();
+  TBytesStream s(saved);
+  DS->LoadFromStream(&s);
+  EXPECT_EQ(DS->FieldCount(), 8);
+  DS->Last();
+  EXPECT_EQ(F(u"Doubled")->AsFloat(), 40);
+}
+
+}  // namespace
