@@ -41,8 +41,8 @@ void CollectTabChain(const TWinControl* Parent, std::vector<QWidget*>& Chain) {
   std::stable_sort(children.begin(), children.end(),
                    [](const TControl* a, const TControl* b) { return a->TabOrder() < b->TabOrder(); });
   for (TControl* c : children) {
-    if (c->TabOrder() < 0 || c->Widget() == nullptr) continue;
-    if (c->Widget()->focusPolicy() & Qt::TabFocus) Chain.push_back(c->Widget());
+    if (c->Widget() == nullptr) continue;
+    if (c->TabOrder() >= 0 && (c->Widget()->focusPolicy() & Qt::TabFocus)) Chain.push_back(c->Widget());
     if (auto* w = dynamic_cast<TWinControl*>(c)) CollectTabChain(w, Chain);
   }
 }

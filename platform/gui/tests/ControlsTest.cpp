@@ -140,6 +140,23 @@ TEST_F(GuiTest, TabOrdersAreKeptAsAssigned) {
   form->Hide();
 }
 
+TEST_F(GuiTest, TheKeyboardVisitsControlsByTabOrder) {
+  // Created out of tab order, so Qt's own creation-order chain would differ.
+  TButton* first = AddButton(panel, u"first", 0);
+  TButton* second = AddButton(panel, u"second", 2);
+  TButton* middle = AddButton(panel, u"middle", 1);
+  form->Show();
+  // Qt's chain also holds widgets that take no focus; the keyboard skips them.
+  std::vector<QWidget*> visited;
+  QWidget* w = first->Widget();
+  do {
+    if (w->focusPolicy() & Qt::TabFocus) visited.push_back(w);
+    w = w->nextInFocusChain();
+  } while (w != first->Widget() && visited.size() < 10);
+  EXPECT_EQ(visited, (std::vector<QWidget*>{first->Widget(), middle->Widget(), second->Widget()}));
+  form->Hide();
+}
+
 TEST_F(GuiTest, ThePanelListsItsControlsInInsertionOrder) {
   auto* label = new TLabel(form);
   label->SetParent(panel);
