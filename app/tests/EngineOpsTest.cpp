@@ -298,6 +298,17 @@ TEST_F(EngineOps, AnEmptyADOStreamLeavesTheDatasetAsItIs) {
   EXPECT_EQ(form->ADODataSet()->RecordCount(), 2);
 }
 
+TEST_F(EngineOps, ACorruptADOStreamRaisesAndKeepsTheRows) {
+  const Column& ado = kColumns[2];
+  AddRows(ado, 4);
+  const char garbage[] = "not a recordset at all";
+  form->ADOStream()->WriteBuffer(garbage, sizeof garbage);
+  EXPECT_THROW(form->btnADOLoadFromStream->Click(), EOleException);
+  EXPECT_EQ(form->ADODataSet()->RecordCount(), 3);
+  EXPECT_TRUE(form->btnADOLoadFromStream->Enabled());
+  EXPECT_TRUE(ShowsTime(form->btnADOLoadFromStream->Caption(), "LoadFromStream"));
+}
+
 // Dispatch tests a dataset's class in a fixed order; descendants match their engine.
 class TMyClientDataSet : public TClientDataSet {
   VELLUM_CLASS(TMyClientDataSet)
