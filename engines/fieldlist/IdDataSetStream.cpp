@@ -122,11 +122,17 @@ void TIdCustomDataSet::ReadFromStream(TStream* Stream) {
     if (!Active() || !FStore) DatabaseError(msg::SDataSetClosed, this);
     CheckBrowseMode();
     auto staging = std::make_unique<TIdRecordStore>(*FBlobs);
+    bool anyRead = false;
     for (int i = 0; i < FStore->FieldCount(); ++i) {
       const TIdField* f = FStore->Fields(i);
       staging->AddField(f->DataType(), f->Size(), f->IsVirtual());
+      anyRead = anyRead || !f->IsVirtual();
     }
+    // Row bytes with no field to read them into cannot be taken: dropping them silently would pass
+    // for a load.
+    if (!anyRead && data.size() > header.RowsOffset) throw Exception(String(idstream::SStreamIncorrect));
     idstream::ReadRows(data, header.RowsOffset, *staging);
+    if (staging->Count() == 0) return;  // a load that brings nothing keeps what the dataset holds
     DisableControls();
     SetIsLoading(true);
     try {

@@ -199,9 +199,25 @@ TEST_F(DataSetTest, RowsOnlyStreamReplacesTheRowsOfTheOpenDataset) {
   std::vector<int> values;
   for (DS->First(); !DS->Eof(); DS->Next()) values.push_back(DS->FieldByName(u"N")->AsInteger());
   EXPECT_EQ(values, (std::vector<int>{8, 9}));
-  // A broken one changes nothing.
+  // A broken one, or one without rows, changes nothing.
   EXPECT_THROW(Load(*DS, Bytes({0x54, 0x52, 1, 0, 1, 8, 0})), Exception);
   EXPECT_EQ(DS->RecordCount(), 2);
+  Load(*DS, Bytes({0x54, 0x52, 1, 0}));
+  EXPECT_EQ(DS->RecordCount(), 2);
+  EXPECT_TRUE(DS->Active());
+}
+
+TEST_F(DataSetTest, RowsOnlyStreamWithoutFieldsToReadIsRefused) {
+  // Every field of a CreateDataSet dataset comes from VirtualFieldDefs: no field reads stream rows.
+  AddAll({{1, u"a", 1}});
+  const TIdBytes before = Saved();
+  try {
+    Load(*DS, Bytes({0x54, 0x52, 1, 0, 1, 8, 0, 0, 0}));
+    ADD_FAILURE() << "no error";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), u"The stream is incorrect");
+  }
+  EXPECT_EQ(Saved(), before);
 }
 
 TEST_F(DataSetTest, KeyFlagAndVarBytesSurviveALoad) {
