@@ -263,7 +263,8 @@ void ReadRows(std::span<const Byte> Data, std::size_t Offset, TIdRecordStore& St
           if (s.Op == TReadOp::Text16) {
             keep = std::min(n, dataSize - 2) & ~std::size_t(1);
           } else {
-            keep = sys::CutLength(std::string_view(reinterpret_cast<const char*>(text), n), dataSize - 1);
+            keep = n < dataSize ? n
+                                : sys::CutLength(std::string_view(reinterpret_cast<const char*>(text), n), dataSize - 1);
           }
           slot[0] = 1;
           std::memcpy(slot + 1, text, keep);
