@@ -1,6 +1,8 @@
 #include "platform/db/FieldDefs.h"
 
 #include <algorithm>
+#include <memory>
+#include <vector>
 
 #include "platform/db/DataSet.h"
 #include "platform/rtl/Format.h"
@@ -9,6 +11,37 @@
 namespace {
 
 [[noreturn]] void IndexError(int Index) { throw EListError(Format(msg::SListIndexError, {Index})); }
+
+// The definition and parameter lists own their items in a vector: these serve all three.
+
+template <class Item>
+Item* ItemAt(const std::vector<std::unique_ptr<Item>>& Items, int Index) {
+  if (Index < 0 || Index >= static_cast<int>(Items.size())) IndexError(Index);
+  return Items[static_cast<std::size_t>(Index)].get();
+}
+
+template <class Item>
+void EraseAt(std::vector<std::unique_ptr<Item>>& Items, int Index) {
+  if (Index < 0 || Index >= static_cast<int>(Items.size())) IndexError(Index);
+  Items.erase(Items.begin() + Index);
+}
+
+// Names compare without regard to case, as the platform's field and index names do.
+template <class Item>
+int IndexOfName(const std::vector<std::unique_ptr<Item>>& Items, std::u16string_view Name) {
+  for (std::size_t i = 0; i < Items.size(); ++i)
+    if (AnsiSameText(Items[i]->Name(), Name)) return static_cast<int>(i);
+  return -1;
+}
+
+// An item's place in its owner's list, -1 without an owner.
+template <class Owner, class Item>
+int PositionIn(const Owner* Collection, const Item* This) {
+  if (!Collection) return -1;
+  for (int i = 0; i < Collection->Count(); ++i)
+    if (Collection->Items(i) == This) return i;
+  return -1;
+}
 
 }  // namespace
 
@@ -24,12 +57,7 @@ TFieldDef::~TFieldDef() = default;
 
 TDataSet* TFieldDef::DataSet() const { return FOwner ? FOwner->DataSet() : nullptr; }
 
-int TFieldDef::Index() const {
-  if (!FOwner) return -1;
-  for (int i = 0; i < FOwner->Count(); ++i)
-    if (FOwner->Items(i) == this) return i;
-  return -1;
-}
+int TFieldDef::Index() const { return PositionIn(FOwner, this); }
 
 void TFieldDef::SetName(const String& Value) {
   if (Value == FName) return;
@@ -127,10 +155,7 @@ TFieldDefs::TFieldDefs(TDataSet* ADataSet, TFieldDef* AParentDef) : FDataSet(ADa
 
 TFieldDefs::~TFieldDefs() = default;
 
-TFieldDef* TFieldDefs::Items(int Index) const {
-  if (Index < 0 || Index >= Count()) IndexError(Index);
-  return FItems[static_cast<std::size_t>(Index)].get();
-}
+TFieldDef* TFieldDefs::Items(int Index) const { return ItemAt(FItems, Index); }
 
 TFieldDef* TFieldDefs::Add(const String& Name, TFieldType DataType, int Size, bool Required) {
   if (Name.empty()) DatabaseError(msg::SFieldNameMissing, FDataSet);
@@ -146,11 +171,7 @@ TFieldDef* TFieldDefs::AddFieldDef() {
   return FItems.back().get();
 }
 
-int TFieldDefs::IndexOf(std::u16string_view Name) const {
-  for (int i = 0; i < Count(); ++i)
-    if (AnsiSameText(FItems[static_cast<std::size_t>(i)]->Name(), Name)) return i;
-  return -1;
-}
+int TFieldDefs::IndexOf(std::u16string_view Name) const { return IndexOfName(FItems, Name); }
 
 TFieldDef* TFieldDefs::FindDef(std::u16string_view Name) const {
   const int i = IndexOf(Name);
@@ -164,8 +185,7 @@ TFieldDef* TFieldDefs::Find(std::u16string_view Name) const {
 }
 
 void TFieldDefs::Delete(int Index) {
-  if (Index < 0 || Index >= Count()) IndexError(Index);
-  FItems.erase(FItems.begin() + Index);
+  EraseAt(FItems, Index);
   Changed();
 }
 
@@ -238,12 +258,7 @@ void TFieldDefList::AddLevel(TFieldDefs& Defs, const String& Prefix) {
 TIndexDef::TIndexDef(TIndexDefs* AOwner, const String& AName, const String& AFields, TIndexOptions AOptions)
     : FOwner(AOwner), FName(AName), FFields(AFields), FOptions(AOptions) {}
 
-int TIndexDef::Index() const {
-  if (!FOwner) return -1;
-  for (int i = 0; i < FOwner->Count(); ++i)
-    if (FOwner->Items(i) == this) return i;
-  return -1;
-}
+int TIndexDef::Index() const { return PositionIn(FOwner, this); }
 
 void TIndexDef::Assign(const TPersistent* Source) {
   const auto* src = dynamic_cast<const TIndexDef*>(Source);
@@ -264,10 +279,7 @@ void TIndexDef::Assign(const TPersistent* Source) {
 TIndexDefs::TIndexDefs(TDataSet* ADataSet) : FDataSet(ADataSet) {}
 TIndexDefs::~TIndexDefs() = default;
 
-TIndexDef* TIndexDefs::Items(int Index) const {
-  if (Index < 0 || Index >= Count()) IndexError(Index);
-  return FItems[static_cast<std::size_t>(Index)].get();
-}
+TIndexDef* TIndexDefs::Items(int Index) const { return ItemAt(FItems, Index); }
 
 TIndexDef* TIndexDefs::Add(const String& Name, const String& Fields, TIndexOptions Options) {
   FItems.push_back(std::make_unique<TIndexDef>(this, Name, Fields, Options));
@@ -277,11 +289,7 @@ TIndexDef* TIndexDefs::Add(const String& Name, const String& Fields, TIndexOptio
 
 TIndexDef* TIndexDefs::AddIndexDef() { return Add(String(), String(), 0); }
 
-int TIndexDefs::IndexOf(std::u16string_view Name) const {
-  for (int i = 0; i < Count(); ++i)
-    if (AnsiSameText(FItems[static_cast<std::size_t>(i)]->Name(), Name)) return i;
-  return -1;
-}
+int TIndexDefs::IndexOf(std::u16string_view Name) const { return IndexOfName(FItems, Name); }
 
 TIndexDef* TIndexDefs::FindIndexDef(std::u16string_view Name) const {
   const int i = IndexOf(Name);
@@ -316,8 +324,7 @@ TIndexDef* TIndexDefs::FindIndexForFields(std::u16string_view Fields) const {
 }
 
 void TIndexDefs::Delete(int Index) {
-  if (Index < 0 || Index >= Count()) IndexError(Index);
-  FItems.erase(FItems.begin() + Index);
+  EraseAt(FItems, Index);
   FUpdated = false;
 }
 
@@ -353,12 +360,7 @@ void TIndexDefs::Update() {
 TParam::TParam(TParams* AOwner, const String& AName, TParamType AParamType)
     : FOwner(AOwner), FName(AName), FParamType(AParamType) {}
 
-int TParam::Index() const {
-  if (!FOwner) return -1;
-  for (int i = 0; i < FOwner->Count(); ++i)
-    if (FOwner->Items(i) == this) return i;
-  return -1;
-}
+int TParam::Index() const { return PositionIn(FOwner, this); }
 
 void TParam::SetDataType(TFieldType Value) { FDataType = Value; }
 
@@ -463,10 +465,7 @@ void TParam::Assign(const TPersistent* Source) {
 
 TParams::~TParams() = default;
 
-TParam* TParams::Items(int Index) const {
-  if (Index < 0 || Index >= Count()) IndexError(Index);
-  return FItems[static_cast<std::size_t>(Index)].get();
-}
+TParam* TParams::Items(int Index) const { return ItemAt(FItems, Index); }
 
 TParam* TParams::AddParam() {
   FItems.push_back(std::make_unique<TParam>(this));
@@ -493,10 +492,7 @@ TParam* TParams::ParamByName(std::u16string_view Name) const {
   return p;
 }
 
-void TParams::Delete(int Index) {
-  if (Index < 0 || Index >= Count()) IndexError(Index);
-  FItems.erase(FItems.begin() + Index);
-}
+void TParams::Delete(int Index) { EraseAt(FItems, Index); }
 
 void TParams::Clear() { FItems.clear(); }
 

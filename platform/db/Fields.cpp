@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 #include "platform/db/DataSet.h"
 #include "platform/rtl/Extended.h"
@@ -64,6 +65,37 @@ String LatinBytesToString(const Byte* p, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char16_t>(p[i]);
   return s;
 }
+
+// Text typed into a number field: empty text clears it, as a user blanking an edit box means; any
+// other text must parse whole once trimmed, or the error names the text and the field. False when the
+// field was cleared and there is no value to store.
+template <class T>
+bool ParseNumberText(TField& Field, const String& Value,
+                     std::type_identity_t<bool (*)(std::u16string_view, T&)> TryParse, std::u16string_view Error,
+                     T& Out) {
+  if (Value.empty()) {
+    Field.Clear();
+    return false;
+  }
+  if (!TryParse(Trim(Value), Out)) DatabaseErrorFmt(Error, {Value, Field.DisplayName()});
+  return true;
+}
+
+// The edit text falls back to the display format when the field has no edit format of its own.
+const String& NumberTextFormat(const TNumericField& Field, bool DisplayText) {
+  return DisplayText || Field.EditFormat().empty() ? Field.DisplayFormat() : Field.EditFormat();
+}
+
+// A time stamp field's text is a date and time; empty text clears it.
+void SetTimeStampText(TField& Field, const String& Value) {
+  if (Value.empty())
+    Field.Clear();
+  else
+    Field.SetAsDateTime(StrToDateTime(Value));
+}
+
+// Unassigned and Null both stand for a field without a value.
+bool VarIsNothing(const Variant& v) { return VarIsClear(v) || VarIsNull(v); }
 
 }  // namespace
 
@@ -272,7 +304,7 @@ void TField::Assign(const TPersistent* Source) {
 }
 
 void TField::SetAsVariant(const Variant& Value) {
-  if (VarIsClear(Value) || VarIsNull(Value))
+  if (VarIsNothing(Value))
     Clear();
   else
     AssignVariantValue(Value);
@@ -580,13 +612,8 @@ void TIntegerField::SetAsBoolean(bool Value) { WriteValue(Value ? 1 : 0); }
 void TIntegerField::SetAsCurrency(Currency Value) { WriteValue(static_cast<Int64>(std::llround(Value.ToDouble()))); }
 
 void TIntegerField::SetAsString(const String& Value) {
-  if (Value.empty()) {
-    Clear();
-    return;
-  }
   Int64 v;
-  if (!TryStrToInt64(Trim(Value), v)) DatabaseErrorFmt(msg::SInvalidIntegerValue, {Value, DisplayName()});
-  WriteValue(v);
+  if (ParseNumberText(*this, Value, TryStrToInt64, msg::SInvalidIntegerValue, v)) WriteValue(v);
 }
 
 int TIntegerField::GetAsInteger() const {
@@ -615,7 +642,7 @@ void TIntegerField::GetText(String& Text, bool DisplayText) const {
     Text.clear();
     return;
   }
-  const String& fmt = DisplayText || EditFormat().empty() ? DisplayFormat() : EditFormat();
+  const String& fmt = NumberTextFormat(*this, DisplayText);
   Text = fmt.empty() ? IntToStr(v) : FormatFloat(fmt, static_cast<double>(v));
 }
 
@@ -644,13 +671,8 @@ void TLongWordField::SetAsLargeInt(Int64 Value) {
 void TLongWordField::SetAsInteger(int Value) { SetAsLargeInt(Value); }
 void TLongWordField::SetAsFloat(double Value) { SetAsLargeInt(static_cast<Int64>(std::llround(Value))); }
 void TLongWordField::SetAsString(const String& Value) {
-  if (Value.empty()) {
-    Clear();
-    return;
-  }
   Int64 v;
-  if (!TryStrToInt64(Trim(Value), v)) DatabaseErrorFmt(msg::SInvalidIntegerValue, {Value, DisplayName()});
-  SetAsLargeInt(v);
+  if (ParseNumberText(*this, Value, TryStrToInt64, msg::SInvalidIntegerValue, v)) SetAsLargeInt(v);
 }
 Cardinal TLongWordField::GetAsLongWord() const {
   Cardinal v = 0;
@@ -669,13 +691,8 @@ void TLargeintField::SetAsLargeInt(Int64 Value) { SetData(BytesOf(Value)); }
 void TLargeintField::SetAsFloat(double Value) { SetAsLargeInt(static_cast<Int64>(std::llround(Value))); }
 void TLargeintField::SetAsCurrency(Currency Value) { SetAsLargeInt(Value.Scaled / Currency::kScale); }
 void TLargeintField::SetAsString(const String& Value) {
-  if (Value.empty()) {
-    Clear();
-    return;
-  }
   Int64 v;
-  if (!TryStrToInt64(Trim(Value), v)) DatabaseErrorFmt(msg::SInvalidIntegerValue, {Value, DisplayName()});
-  SetAsLargeInt(v);
+  if (ParseNumberText(*this, Value, TryStrToInt64, msg::SInvalidIntegerValue, v)) SetAsLargeInt(v);
 }
 Int64 TLargeintField::GetAsLargeInt() const {
   Int64 v = 0;
@@ -792,13 +809,8 @@ void TFloatField::SetAsFloat(double Value) {
 void TFloatField::SetAsCurrency(Currency Value) { SetAsFloat(Value.ToDouble()); }
 
 void TFloatField::SetAsString(const String& Value) {
-  if (Value.empty()) {
-    Clear();
-    return;
-  }
   double v;
-  if (!TryStrToFloat(Trim(Value), v)) DatabaseErrorFmt(msg::SInvalidFloatValue, {Value, DisplayName()});
-  SetAsFloat(v);
+  if (ParseNumberText(*this, Value, TryStrToFloat, msg::SInvalidFloatValue, v)) SetAsFloat(v);
 }
 
 double TFloatField::GetAsFloat() const {
@@ -821,7 +833,7 @@ void TFloatField::GetText(String& Text, bool DisplayText) const {
     Text.clear();
     return;
   }
-  const String& fmt = DisplayText || EditFormat().empty() ? DisplayFormat() : EditFormat();
+  const String& fmt = NumberTextFormat(*this, DisplayText);
   if (!fmt.empty())
     Text = FormatFloat(fmt, v);
   else if (FCurrency && DisplayText)
@@ -867,13 +879,8 @@ void TBCDField::SetAsFloat(double Value) { SetAsCurrency(CurrencyOf(Value)); }
 void TBCDField::SetAsInteger(int Value) { SetAsCurrency(Currency::FromInt(Value)); }
 void TBCDField::SetAsLargeInt(Int64 Value) { SetAsCurrency(Currency::FromInt(Value)); }
 void TBCDField::SetAsString(const String& Value) {
-  if (Value.empty()) {
-    Clear();
-    return;
-  }
   Currency c;
-  if (!TryStrToCurr(Trim(Value), c)) DatabaseErrorFmt(msg::SInvalidFloatValue, {Value, DisplayName()});
-  SetAsCurrency(c);
+  if (ParseNumberText(*this, Value, TryStrToCurr, msg::SInvalidFloatValue, c)) SetAsCurrency(c);
 }
 double TBCDField::GetAsFloat() const { return GetAsCurrency().ToDouble(); }
 int TBCDField::GetAsInteger() const { return static_cast<int>(GetAsCurrency().Scaled / Currency::kScale); }
@@ -899,13 +906,8 @@ void TFMTBCDField::SetAsFloat(double Value) { SetAsBCD(DoubleToBcd(Value)); }
 void TFMTBCDField::SetAsInteger(int Value) { SetAsBCD(IntegerToBcd(Value)); }
 void TFMTBCDField::SetAsLargeInt(Int64 Value) { SetAsBCD(IntegerToBcd(Value)); }
 void TFMTBCDField::SetAsString(const String& Value) {
-  if (Value.empty()) {
-    Clear();
-    return;
-  }
   TBcd b;
-  if (!TryStrToBcd(Trim(Value), b)) DatabaseErrorFmt(msg::SInvalidFloatValue, {Value, DisplayName()});
-  SetAsBCD(b);
+  if (ParseNumberText(*this, Value, TryStrToBcd, msg::SInvalidFloatValue, b)) SetAsBCD(b);
 }
 Currency TFMTBCDField::GetAsCurrency() const { return BcdToCurrency(GetAsBCD()); }
 double TFMTBCDField::GetAsFloat() const { return BcdToDouble(GetAsBCD()); }
@@ -990,13 +992,7 @@ TDateTime TSQLTimeStampField::GetAsDateTime() const {
   if (IsNull()) return 0;
   return SQLTimeStampToDateTime(GetAsSQLTimeStamp());
 }
-void TSQLTimeStampField::SetAsString(const String& Value) {
-  if (Value.empty()) {
-    Clear();
-    return;
-  }
-  SetAsDateTime(StrToDateTime(Value));
-}
+void TSQLTimeStampField::SetAsString(const String& Value) { SetTimeStampText(*this, Value); }
 String TSQLTimeStampField::GetAsString() const { return IsNull() ? String() : DateTimeToStr(GetAsDateTime()); }
 void TSQLTimeStampField::GetText(String& Text, bool DisplayText) const {
   if (IsNull())
@@ -1039,13 +1035,7 @@ TDateTime TSQLTimeStampOffsetField::GetAsDateTime() const {
   if (IsNull()) return 0;
   return SQLTimeStampOffsetToDateTime(GetAsSQLTimeStampOffset());
 }
-void TSQLTimeStampOffsetField::SetAsString(const String& Value) {
-  if (Value.empty()) {
-    Clear();
-    return;
-  }
-  SetAsDateTime(StrToDateTime(Value));
-}
+void TSQLTimeStampOffsetField::SetAsString(const String& Value) { SetTimeStampText(*this, Value); }
 String TSQLTimeStampOffsetField::GetAsString() const { return IsNull() ? String() : DateTimeToStr(GetAsDateTime()); }
 Variant TSQLTimeStampOffsetField::GetAsVariant() const {
   return IsNull() ? Null() : VarSQLTimeStampOffsetCreate(GetAsSQLTimeStampOffset());
@@ -1268,7 +1258,7 @@ void TVariantField::AssignVariantValue(const Variant& Value) {
 }
 bool TVariantField::IsNull() const {
   const Variant v = GetAsVariant();
-  return VarIsClear(v) || VarIsNull(v);
+  return VarIsNothing(v);
 }
 void TVariantField::Clear() {
   RequireDataSet();
@@ -1283,23 +1273,23 @@ void TVariantField::SetAsLargeInt(Int64 Value) { SetAsVariant(Variant(static_cas
 String TVariantField::GetAsString() const { return VarToStr(GetAsVariant()); }
 int TVariantField::GetAsInteger() const {
   const Variant v = GetAsVariant();
-  return VarIsClear(v) || VarIsNull(v) ? 0 : v.AsInteger();
+  return VarIsNothing(v) ? 0 : v.AsInteger();
 }
 double TVariantField::GetAsFloat() const {
   const Variant v = GetAsVariant();
-  return VarIsClear(v) || VarIsNull(v) ? 0 : v.AsDouble();
+  return VarIsNothing(v) ? 0 : v.AsDouble();
 }
 bool TVariantField::GetAsBoolean() const {
   const Variant v = GetAsVariant();
-  return !(VarIsClear(v) || VarIsNull(v)) && v.AsBoolean();
+  return !VarIsNothing(v) && v.AsBoolean();
 }
 TDateTime TVariantField::GetAsDateTime() const {
   const Variant v = GetAsVariant();
-  return VarIsClear(v) || VarIsNull(v) ? 0 : v.AsDateTime();
+  return VarIsNothing(v) ? 0 : v.AsDateTime();
 }
 Int64 TVariantField::GetAsLargeInt() const {
   const Variant v = GetAsVariant();
-  return VarIsClear(v) || VarIsNull(v) ? 0 : v.AsInt64();
+  return VarIsNothing(v) ? 0 : v.AsInt64();
 }
 
 TInterfaceField::TInterfaceField(TComponent* AOwner) : TField(AOwner) { SetDataType(ftInterface); }
@@ -1322,20 +1312,20 @@ Variant TAggregateField::GetAsVariant() const {
 }
 bool TAggregateField::IsNull() const {
   const Variant v = GetAsVariant();
-  return VarIsClear(v) || VarIsNull(v);
+  return VarIsNothing(v);
 }
 String TAggregateField::GetAsString() const { return VarToStr(GetAsVariant()); }
 double TAggregateField::GetAsFloat() const {
   const Variant v = GetAsVariant();
-  return VarIsClear(v) || VarIsNull(v) ? 0 : v.AsDouble();
+  return VarIsNothing(v) ? 0 : v.AsDouble();
 }
 int TAggregateField::GetAsInteger() const {
   const Variant v = GetAsVariant();
-  return VarIsClear(v) || VarIsNull(v) ? 0 : v.AsInteger();
+  return VarIsNothing(v) ? 0 : v.AsInteger();
 }
 Currency TAggregateField::GetAsCurrency() const {
   const Variant v = GetAsVariant();
-  return VarIsClear(v) || VarIsNull(v) ? Currency{} : v.AsCurrency();
+  return VarIsNothing(v) ? Currency{} : v.AsCurrency();
 }
 
 TObjectField::TObjectField(TComponent* AOwner) : TField(AOwner) {}

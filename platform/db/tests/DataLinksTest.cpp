@@ -2,23 +2,13 @@
 
 #include "platform/db/tests/TestSupport.h"
 
+using dbtest::AddField;
 using dbtest::CountingLink;
 using dbtest::Ids;
+using dbtest::Linked;
 using dbtest::OpenWithIds;
 
 namespace {
-
-struct Linked {
-  TVectorDataSet ds{nullptr};
-  TDataSource src{nullptr};
-  CountingLink link;
-  explicit Linked(const std::vector<int>& ids) {
-    OpenWithIds(ds, ids);
-    src.SetDataSet(&ds);
-    link.SetDataSource(&src);
-  }
-  ~Linked() { link.SetDataSource(nullptr); }
-};
 
 TEST(DisableControls, NestedCallsHoldNotificationsUntilTheLastEnable) {
   Linked l({1, 2, 3});
@@ -153,18 +143,9 @@ TEST(MasterDetail, DetailFollowsTheMasterRow) {
 
 TEST(CalculatedFields, AreComputedPerRowAndInTheirOwnArea) {
   TVectorDataSet ds(nullptr);
-  auto* id = new TIntegerField(&ds);
-  id->SetFieldName(u"ID");
-  id->SetDataSet(&ds);
-  auto* twice = new TIntegerField(&ds);
-  twice->SetFieldName(u"Twice");
-  twice->SetFieldKind(fkCalculated);
-  twice->SetDataSet(&ds);
-  auto* label = new TStringField(&ds);
-  label->SetFieldName(u"Label");
-  label->SetSize(8);
-  label->SetFieldKind(fkCalculated);
-  label->SetDataSet(&ds);
+  auto* id = AddField<TIntegerField>(ds, u"ID");
+  auto* twice = AddField<TIntegerField>(ds, u"Twice", fkCalculated);
+  auto* label = AddField<TStringField>(ds, u"Label", fkCalculated, 8);
   int calcs = 0;
   ds.OnCalcFields = [&](TDataSet& d) {
     ++calcs;
@@ -208,18 +189,12 @@ TEST(LookupFields, ShowTheLookedUpValue) {
   }
 
   TVectorDataSet orders(nullptr);
-  auto* cust = new TIntegerField(&orders);
-  cust->SetFieldName(u"CustID");
-  cust->SetDataSet(&orders);
-  auto* name = new TStringField(&orders);
-  name->SetFieldName(u"CustName");
-  name->SetSize(10);
-  name->SetFieldKind(fkLookup);
+  auto* cust = AddField<TIntegerField>(orders, u"CustID");
+  auto* name = AddField<TStringField>(orders, u"CustName", fkLookup, 10);
   name->SetLookupDataSet(&customers);
   name->SetKeyFields(u"CustID");
   name->SetLookupKeyFields(u"ID");
   name->SetLookupResultField(u"Name");
-  name->SetDataSet(&orders);
   orders.Open();
   for (int c : {2, 1, 7}) {
     orders.Append();
@@ -239,14 +214,9 @@ TEST(LookupFields, IncompleteInformationIsReported) {
   TVectorDataSet other(nullptr);
   OpenWithIds(other, {1});
   TVectorDataSet ds(nullptr);
-  auto* key = new TIntegerField(&ds);
-  key->SetFieldName(u"K");
-  key->SetDataSet(&ds);
-  auto* look = new TStringField(&ds);
-  look->SetFieldName(u"L");
-  look->SetFieldKind(fkLookup);
+  auto* key = AddField<TIntegerField>(ds, u"K");
+  auto* look = AddField<TStringField>(ds, u"L", fkLookup);
   look->SetLookupDataSet(&other);
-  look->SetDataSet(&ds);
   ds.Open();
   try {
     ds.Append();
@@ -262,11 +232,8 @@ TEST(LookupFields, IncompleteInformationIsReported) {
 TEST(LookupFields, ALookupDataSetFreedFirstIsForgotten) {
   auto other = std::make_unique<TVectorDataSet>(nullptr);
   TVectorDataSet ds(nullptr);
-  auto* look = new TStringField(&ds);
-  look->SetFieldName(u"L");
-  look->SetFieldKind(fkLookup);
+  auto* look = AddField<TStringField>(ds, u"L", fkLookup);
   look->SetLookupDataSet(other.get());
-  look->SetDataSet(&ds);
   other.reset();
   EXPECT_EQ(look->LookupDataSet(), nullptr);
 }

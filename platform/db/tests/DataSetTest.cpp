@@ -23,14 +23,10 @@ class Placement : public ::testing::TestWithParam<std::tuple<PlacementCase, int>
 
 TEST_P(Placement, RowsLandWhereTheContractSays) {
   const auto& [c, window] = GetParam();
-  TVectorDataSet ds(nullptr);
-  OpenWithIds(ds, c.start);
+  dbtest::Linked l(c.start);
+  TVectorDataSet& ds = l.ds;
   // A wider window (as grids make it) must not change where rows land.
-  TDataSource src(nullptr);
-  dbtest::CountingLink link;
-  src.SetDataSet(&ds);
-  link.SetDataSource(&src);
-  link.SetBufferCount(window);
+  l.link.SetBufferCount(window);
 
   ds.First();
   for (int i = 1; i < c.moveTo; ++i) ds.Next();
@@ -46,7 +42,6 @@ TEST_P(Placement, RowsLandWhereTheContractSays) {
   }
   EXPECT_EQ(id->AsInteger(), c.expectActive) << c.name;
   EXPECT_EQ(Ids(ds), c.expect) << c.name;
-  link.SetDataSource(nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -70,13 +65,9 @@ INSTANTIATE_TEST_SUITE_P(
 // With a wide window filled from the end, the engine cursor stands on another buffer than the active
 // one: Post must first bring it to the row the inserted buffer names.
 TEST(DataSet, InsertAfterScrollingInsideAWideWindow) {
-  TVectorDataSet ds(nullptr);
-  OpenWithIds(ds, {1, 2, 3, 4, 5, 6});
-  TDataSource src(nullptr);
-  dbtest::CountingLink link;
-  src.SetDataSet(&ds);
-  link.SetDataSource(&src);
-  link.SetBufferCount(4);
+  dbtest::Linked l({1, 2, 3, 4, 5, 6});
+  TVectorDataSet& ds = l.ds;
+  l.link.SetBufferCount(4);
   ds.Last();
   ds.Prior();
   ds.Prior();
@@ -87,7 +78,6 @@ TEST(DataSet, InsertAfterScrollingInsideAWideWindow) {
   ds.Post();
   EXPECT_EQ(ds.FieldByName(u"ID")->AsInteger(), 9);
   EXPECT_EQ(Ids(ds), (std::vector<int>{1, 2, 3, 9, 4, 5, 6}));
-  link.SetDataSource(nullptr);
 }
 
 TEST(DataSet, EofHoldsForTheWholeAppend) {
@@ -187,13 +177,9 @@ TEST(DataSet, EmptyDataSetIsBofAndEof) {
 
 TEST(DataSet, DeleteUntilEofEmptiesTheDataSet) {
   for (const int window : {1, 3}) {
-    TVectorDataSet ds(nullptr);
-    OpenWithIds(ds, {1, 2, 3, 4, 5});
-    TDataSource src(nullptr);
-    dbtest::CountingLink link;
-    src.SetDataSet(&ds);
-    link.SetDataSource(&src);
-    link.SetBufferCount(window);
+    dbtest::Linked l({1, 2, 3, 4, 5});
+    TVectorDataSet& ds = l.ds;
+    l.link.SetBufferCount(window);
     ds.First();
     int deleted = 0;
     while (!ds.Eof() && deleted < 10) {
@@ -203,7 +189,6 @@ TEST(DataSet, DeleteUntilEofEmptiesTheDataSet) {
     EXPECT_EQ(deleted, 5) << "window " << window;
     EXPECT_EQ(ds.RecordCount(), 0);
     EXPECT_TRUE(ds.IsEmpty());
-    link.SetDataSource(nullptr);
   }
 }
 
@@ -482,9 +467,7 @@ TEST(DataSet, OpenCloseCyclesNeitherLeakFieldsNorDriftNames) {
 
 TEST(DataSet, PersistentFieldsSurviveClose) {
   TVectorDataSet ds(nullptr);
-  auto* id = new TIntegerField(&ds);
-  id->SetFieldName(u"ID");
-  id->SetDataSet(&ds);
+  auto* id = dbtest::AddField<TIntegerField>(ds, u"ID");
   ds.Open();
   ds.Append();
   id->SetAsInteger(3);
@@ -498,9 +481,7 @@ TEST(DataSet, PersistentFieldsSurviveClose) {
 
 TEST(DataSet, FieldFreedFirstLeavesTheDataSet) {
   TVectorDataSet ds(nullptr);
-  auto* id = new TIntegerField(&ds);
-  id->SetFieldName(u"ID");
-  id->SetDataSet(&ds);
+  auto* id = dbtest::AddField<TIntegerField>(ds, u"ID");
   delete id;
   EXPECT_EQ(ds.FieldCount(), 0);
   EXPECT_EQ(ds.ComponentCount(), 0);

@@ -144,6 +144,11 @@ TEST(Fields, BadTextRaisesWithTheFieldName) {
       {ftFloat, u"1.2.3", "'1.2.3' is not a valid floating point value for field 'F'"},
       {ftBoolean, u"maybe", "'maybe' is not a valid boolean value for field 'F'"},
       {ftSmallint, u"40000", "40000 is not a valid value for field 'F'. The allowed range is -32768 to 32767"},
+      {ftLargeint, u"9x", "'9x' is not a valid integer value for field 'F'"},
+      {ftLongWord, u"-", "'-' is not a valid integer value for field 'F'"},
+      {ftCurrency, u"abc", "'abc' is not a valid floating point value for field 'F'"},
+      {ftBCD, u"1.2.3", "'1.2.3' is not a valid floating point value for field 'F'"},
+      {ftFMTBcd, u"x1", "'x1' is not a valid floating point value for field 'F'"},
   };
   for (const Case& c : cases) {
     OneField f(c.type, 0);
@@ -173,6 +178,40 @@ TEST(Fields, EmptyTextClearsANumber) {
   EXPECT_TRUE(f.field->IsNull());
   EXPECT_EQ(f.field->AsInteger(), 0);
   EXPECT_TRUE(VarIsNull(f.field->AsVariant()));
+}
+
+// Every number and time stamp type reads empty text as "no value", and surrounding blanks as nothing.
+TEST(Fields, EmptyTextClearsAndBlanksAreTrimmed) {
+  struct Case {
+    TFieldType type;
+    const char16_t* padded;
+    const char16_t* read;  // AsString of the padded text
+  };
+  const Case cases[] = {
+      {ftLargeint, u" 7 ", u"7"},
+      {ftLongWord, u" 7", u"7"},
+      {ftFloat, u"2.5 ", u"2.5"},
+      {ftCurrency, u" 2.5", u"2.5"},
+      {ftBCD, u" 2 ", u"2"},
+      {ftFMTBcd, u" 2.5", u"2.5"},
+      {ftSmallint, u" -3", u"-3"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.type));
+    OneField f(c.type, 0);
+    f.field->SetAsString(c.padded);
+    EXPECT_EQ(f.field->AsString(), String(c.read));
+    f.field->SetAsString(u"");
+    EXPECT_TRUE(f.field->IsNull());
+    EXPECT_TRUE(VarIsNull(f.field->AsVariant()));
+  }
+  for (TFieldType type : {ftTimeStamp, ftTimeStampOffset}) {
+    SCOPED_TRACE(static_cast<int>(type));
+    OneField f(type, 0);
+    f.field->SetAsDateTime(1.5);
+    f.field->SetAsString(u"");
+    EXPECT_TRUE(f.field->IsNull());
+  }
 }
 
 // ---- native forms -------------------------------------------------------------------------------------------

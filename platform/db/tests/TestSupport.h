@@ -35,6 +35,18 @@ inline std::vector<int> Ids(TDataSet& ds) {
   return out;
 }
 
+// A persistent field as a designer makes it: owned by the dataset, named, sized (when Size > 0), of the
+// given kind, and added to the dataset's fields last.
+template <class FieldClass>
+FieldClass* AddField(TDataSet& ds, const char16_t* name, TFieldKind kind = fkData, int size = 0) {
+  auto* field = new FieldClass(&ds);
+  field->SetFieldName(name);
+  if (size > 0) field->SetSize(size);
+  if (kind != fkData) field->SetFieldKind(kind);
+  field->SetDataSet(&ds);
+  return field;
+}
+
 class CountingLink : public TDataLink {
  public:
   int Changes = 0;
@@ -49,6 +61,20 @@ class CountingLink : public TDataLink {
   void DataSetScrolled(int) override { ++Scrolls; }
   void RecordChanged(TField*) override { ++RecordChanges; }
   void LayoutChanged() override { ++Layouts; }
+};
+
+// A dataset holding rows with the given IDs, a data source over it and a counting link on that source.
+// The link lets go first, as a form's controls do before their data source and dataset.
+struct Linked {
+  TVectorDataSet ds{nullptr};
+  TDataSource src{nullptr};
+  CountingLink link;
+  explicit Linked(const std::vector<int>& ids) {
+    OpenWithIds(ds, ids);
+    src.SetDataSet(&ds);
+    link.SetDataSource(&src);
+  }
+  ~Linked() { link.SetDataSource(nullptr); }
 };
 
 }  // namespace dbtest
