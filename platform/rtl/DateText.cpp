@@ -291,6 +291,31 @@ bool ScanTime(Scanner& sc, const TFormatSettings& s, TDateTime& time) {
   throw EConvertError(Format(message, {s}));
 }
 
+using ScanFn = bool (*)(Scanner&, const TFormatSettings&, TDateTime&);
+using TryParseFn = bool (*)(std::u16string_view, TDateTime&, const TFormatSettings&);
+
+// A date or a time alone: the scan must use up the whole text, and Value changes only on success.
+bool ScanWhole(ScanFn scan, std::u16string_view S, TDateTime& Value, const TFormatSettings& Settings) {
+  Scanner sc{S};
+  TDateTime v;
+  if (!scan(sc, Settings, v) || !sc.AtEnd()) return false;
+  Value = v;
+  return true;
+}
+
+TDateTime ParseOrRaise(TryParseFn tryParse, const char16_t* message, std::u16string_view S,
+                       const TFormatSettings& Settings) {
+  TDateTime v;
+  if (!tryParse(S, v, Settings)) Raise(message, S);
+  return v;
+}
+
+TDateTime ParseOrDefault(TryParseFn tryParse, std::u16string_view S, TDateTime Default,
+                         const TFormatSettings& Settings) {
+  TDateTime v;
+  return tryParse(S, v, Settings) ? v : Default;
+}
+
 }  // namespace
 
 String FormatDateTime(std::u16string_view Format, TDateTime DateTime) {
@@ -317,50 +342,36 @@ String TimeToStr(TDateTime Time, const TFormatSettings& Settings) { return Forma
 
 bool TryStrToDate(std::u16string_view S, TDateTime& Value) { return TryStrToDate(S, Value, FormatSettings()); }
 bool TryStrToDate(std::u16string_view S, TDateTime& Value, const TFormatSettings& Settings) {
-  Scanner sc{S};
-  TDateTime d;
-  if (!ScanDate(sc, Settings, d) || !sc.AtEnd()) return false;
-  Value = d;
-  return true;
+  return ScanWhole(ScanDate, S, Value, Settings);
 }
 
 TDateTime StrToDate(std::u16string_view S) { return StrToDate(S, FormatSettings()); }
 TDateTime StrToDate(std::u16string_view S, const TFormatSettings& Settings) {
-  TDateTime v;
-  if (!TryStrToDate(S, v, Settings)) Raise(msg::SInvalidDate, S);
-  return v;
+  return ParseOrRaise(TryStrToDate, msg::SInvalidDate, S, Settings);
 }
 
 TDateTime StrToDateDef(std::u16string_view S, TDateTime Default) {
   return StrToDateDef(S, Default, FormatSettings());
 }
 TDateTime StrToDateDef(std::u16string_view S, TDateTime Default, const TFormatSettings& Settings) {
-  TDateTime v;
-  return TryStrToDate(S, v, Settings) ? v : Default;
+  return ParseOrDefault(TryStrToDate, S, Default, Settings);
 }
 
 bool TryStrToTime(std::u16string_view S, TDateTime& Value) { return TryStrToTime(S, Value, FormatSettings()); }
 bool TryStrToTime(std::u16string_view S, TDateTime& Value, const TFormatSettings& Settings) {
-  Scanner sc{S};
-  TDateTime t;
-  if (!ScanTime(sc, Settings, t) || !sc.AtEnd()) return false;
-  Value = t;
-  return true;
+  return ScanWhole(ScanTime, S, Value, Settings);
 }
 
 TDateTime StrToTime(std::u16string_view S) { return StrToTime(S, FormatSettings()); }
 TDateTime StrToTime(std::u16string_view S, const TFormatSettings& Settings) {
-  TDateTime v;
-  if (!TryStrToTime(S, v, Settings)) Raise(msg::SInvalidTime, S);
-  return v;
+  return ParseOrRaise(TryStrToTime, msg::SInvalidTime, S, Settings);
 }
 
 TDateTime StrToTimeDef(std::u16string_view S, TDateTime Default) {
   return StrToTimeDef(S, Default, FormatSettings());
 }
 TDateTime StrToTimeDef(std::u16string_view S, TDateTime Default, const TFormatSettings& Settings) {
-  TDateTime v;
-  return TryStrToTime(S, v, Settings) ? v : Default;
+  return ParseOrDefault(TryStrToTime, S, Default, Settings);
 }
 
 bool TryStrToDateTime(std::u16string_view S, TDateTime& Value) {
@@ -378,15 +389,12 @@ bool TryStrToDateTime(std::u16string_view S, TDateTime& Value, const TFormatSett
 
 TDateTime StrToDateTime(std::u16string_view S) { return StrToDateTime(S, FormatSettings()); }
 TDateTime StrToDateTime(std::u16string_view S, const TFormatSettings& Settings) {
-  TDateTime v;
-  if (!TryStrToDateTime(S, v, Settings)) Raise(msg::SInvalidDateTime, S);
-  return v;
+  return ParseOrRaise(TryStrToDateTime, msg::SInvalidDateTime, S, Settings);
 }
 
 TDateTime StrToDateTimeDef(std::u16string_view S, TDateTime Default) {
   return StrToDateTimeDef(S, Default, FormatSettings());
 }
 TDateTime StrToDateTimeDef(std::u16string_view S, TDateTime Default, const TFormatSettings& Settings) {
-  TDateTime v;
-  return TryStrToDateTime(S, v, Settings) ? v : Default;
+  return ParseOrDefault(TryStrToDateTime, S, Default, Settings);
 }

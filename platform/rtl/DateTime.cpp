@@ -285,15 +285,25 @@ TDateTime SQLTimeStampToDateTime(const TSQLTimeStamp& TimeStamp) {
   return v;
 }
 
+namespace {
+
+// The date and clock fields the two time stamp forms share; the offset form adds only the zone.
+template <class From, class To>
+void CopyDateAndClock(const From& f, To& t) {
+  t.Year = f.Year;
+  t.Month = f.Month;
+  t.Day = f.Day;
+  t.Hour = f.Hour;
+  t.Minute = f.Minute;
+  t.Second = f.Second;
+  t.Fractions = f.Fractions;
+}
+
+}  // namespace
+
 TSQLTimeStampOffset SQLTimeStampToSQLTimeStampOffset(const TSQLTimeStamp& t, int TZOffsetHour, int TZOffsetMinute) {
   TSQLTimeStampOffset r;
-  r.Year = t.Year;
-  r.Month = t.Month;
-  r.Day = t.Day;
-  r.Hour = t.Hour;
-  r.Minute = t.Minute;
-  r.Second = t.Second;
-  r.Fractions = t.Fractions;
+  CopyDateAndClock(t, r);
   r.TimeZoneHour = static_cast<std::int16_t>(TZOffsetHour);
   r.TimeZoneMinute = static_cast<std::int16_t>(TZOffsetMinute);
   return r;
@@ -301,13 +311,7 @@ TSQLTimeStampOffset SQLTimeStampToSQLTimeStampOffset(const TSQLTimeStamp& t, int
 
 TSQLTimeStamp SQLTimeStampOffsetToSQLTimeStamp(const TSQLTimeStampOffset& t) {
   TSQLTimeStamp r;
-  r.Year = t.Year;
-  r.Month = t.Month;
-  r.Day = t.Day;
-  r.Hour = t.Hour;
-  r.Minute = t.Minute;
-  r.Second = t.Second;
-  r.Fractions = t.Fractions;
+  CopyDateAndClock(t, r);
   return r;
 }
 
