@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <type_traits>
 
 #include "platform/sys/Utf.h"
 
@@ -177,16 +178,26 @@ const PageInfo& Page(unsigned cp, UConverter** conv) {
   return *local.lastInfo;
 }
 
-bool IsAscii(std::string_view bytes) {
-  for (char c : bytes)
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
+template <class Char>
+bool IsAscii(std::basic_string_view<Char> text) {
+  for (Char c : text)
+    if (static_cast<std::make_unsigned_t<Char>>(c) >= 0x80) return false;
   return true;
 }
 
-bool IsAscii(std::u16string_view text) {
-  for (char16_t c : text)
-    if (c >= 0x80) return false;
-  return true;
+// Runs an ICU conversion into `out` (content replaced) from a first guess of its size; ICU reports
+// the exact size when the guess was short, and the second run then fits.
+template <class Out, class Convert>
+void ConvertWithRetry(Out& out, size_t guess, Convert convert) {
+  out.resize(guess);
+  UErrorCode err = U_ZERO_ERROR;
+  int32_t n = convert(out.data(), static_cast<int32_t>(out.size()), &err);
+  if (err == U_BUFFER_OVERFLOW_ERROR) {
+    out.resize(static_cast<size_t>(n) + 1);
+    err = U_ZERO_ERROR;
+    n = convert(out.data(), static_cast<int32_t>(out.size()), &err);
+  }
+  out.resize(U_SUCCESS(err) ? static_cast<size_t>(n) : 0);
 }
 
 // Decodes into `out` (content replaced).
@@ -200,17 +211,9 @@ void Decode(const PageInfo& page, UConverter* conv, std::string_view bytes, std:
     return;
   }
   // Every page ICU offers here decodes a byte sequence into at most as many UTF-16 units as bytes.
-  out.resize(bytes.size() + 1);
-  UErrorCode err = U_ZERO_ERROR;
-  int32_t n = ucnv_toUChars(conv, out.data(), static_cast<int32_t>(out.size()), bytes.data(),
-                            static_cast<int32_t>(bytes.size()), &err);
-  if (err == U_BUFFER_OVERFLOW_ERROR) {
-    out.resize(static_cast<size_t>(n) + 1);
-    err = U_ZERO_ERROR;
-    n = ucnv_toUChars(conv, out.data(), static_cast<int32_t>(out.size()), bytes.data(),
-                      static_cast<int32_t>(bytes.size()), &err);
-  }
-  out.resize(U_SUCCESS(err) ? static_cast<size_t>(n) : 0);
+  ConvertWithRetry(out, bytes.size() + 1, [&](char16_t* dest, int32_t capacity, UErrorCode* err) {
+    return ucnv_toUChars(conv, dest, capacity, bytes.data(), static_cast<int32_t>(bytes.size()), err);
+  });
 }
 
 // Encodes into `out` (content replaced).
@@ -223,17 +226,10 @@ void Encode(const PageInfo& page, UConverter* conv, std::u16string_view text, st
     Utf16ToUtf8(text, out);
     return;
   }
-  out.resize(text.size() * static_cast<size_t>(page.maxCharSize) + 1);
-  UErrorCode err = U_ZERO_ERROR;
-  int32_t n = ucnv_fromUChars(conv, out.data(), static_cast<int32_t>(out.size()), text.data(),
-                              static_cast<int32_t>(text.size()), &err);
-  if (err == U_BUFFER_OVERFLOW_ERROR) {
-    out.resize(static_cast<size_t>(n) + 1);
-    err = U_ZERO_ERROR;
-    n = ucnv_fromUChars(conv, out.data(), static_cast<int32_t>(out.size()), text.data(),
-                        static_cast<int32_t>(text.size()), &err);
-  }
-  out.resize(U_SUCCESS(err) ? static_cast<size_t>(n) : 0);
+  ConvertWithRetry(out, text.size() * static_cast<size_t>(page.maxCharSize) + 1,
+                   [&](char* dest, int32_t capacity, UErrorCode* err) {
+                     return ucnv_fromUChars(conv, dest, capacity, text.data(), static_cast<int32_t>(text.size()), err);
+                   });
 }
 
 size_t CharLength(const PageInfo& page, std::string_view bytes, size_t pos) {
