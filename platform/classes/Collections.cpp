@@ -2,7 +2,10 @@
 
 #include <algorithm>
 
+#include "platform/classes/UpdateBatch.h"
 #include "platform/rtl/Format.h"
+
+using classes_detail::WithinUpdate;
 
 TCollectionItem::TCollectionItem(TCollection* Collection) { SetCollection(Collection); }
 
@@ -73,14 +76,9 @@ void TCollection::Delete(int Index) { delete Items(Index); }
 
 void TCollection::Clear() {
   if (FItems.empty()) return;
-  BeginUpdate();
-  try {
+  WithinUpdate(*this, [&] {
     while (!FItems.empty()) delete FItems.back();
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  });
 }
 
 TCollectionItem* TCollection::Items(int Index) const {
@@ -110,15 +108,10 @@ void TCollection::Notify(TCollectionItem*, TCollectionNotification) {}
 void TCollection::Assign(const TPersistent* Source) {
   if (const auto* other = dynamic_cast<const TCollection*>(Source)) {
     if (other == this) return;
-    BeginUpdate();
-    try {
+    WithinUpdate(*this, [&] {
       Clear();
       for (TCollectionItem* item : other->FItems) Add()->Assign(item);
-    } catch (...) {
-      EndUpdate();
-      throw;
-    }
-    EndUpdate();
+    });
     return;
   }
   TPersistent::Assign(Source);

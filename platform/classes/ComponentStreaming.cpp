@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <utility>
 
 #include "platform/classes/ClassRegistry.h"
 #include "platform/classes/Collections.h"
@@ -275,6 +276,21 @@ void TWriter::Enter() {
   }
 }
 
+template <class Body>
+void TWriter::WriteNested(const String& Path, Body&& WriteBody) {
+  Enter();
+  const String saved = std::exchange(FPropPath, Path);
+  try {
+    WriteBody();
+  } catch (...) {
+    FPropPath = saved;
+    Leave();
+    throw;
+  }
+  FPropPath = saved;
+  Leave();
+}
+
 void TWriter::WriteRootComponent(TComponent* Root) { WriteDescendent(Root, nullptr); }
 
 void TWriter::WriteDescendent(TComponent* Root, TComponent* AAncestor) {
@@ -367,18 +383,7 @@ void TWriter::WriteProperty(const TPersistent* Instance, const TPropInfo& Prop) 
     case TPropKind::pkPersistent: {
       const TPersistent* sub = Prop.GetObject(*Instance);
       if (sub == nullptr) return;
-      Enter();
-      const String saved = FPropPath;
-      FPropPath += Prop.Name + u'.';
-      try {
-        WriteProperties(sub);
-      } catch (...) {
-        FPropPath = saved;
-        Leave();
-        throw;
-      }
-      FPropPath = saved;
-      Leave();
+      WriteNested(FPropPath + Prop.Name + u'.', [&] { WriteProperties(sub); });
       return;
     }
     case TPropKind::pkCollection: {
@@ -404,11 +409,9 @@ void TWriter::WriteProperty(const TPersistent* Instance, const TPropInfo& Prop) 
   }
 }
 
+// Item properties are named from the item, not from the property that holds the collection.
 void TWriter::WriteCollection(const TCollection* Value) {
-  Enter();
-  const String saved = FPropPath;
-  FPropPath.clear();
-  try {
+  WriteNested(String(), [&] {
     WriteValue(vaCollection);
     if (Value != nullptr) {
       for (int i = 0; i < Value->Count(); ++i) {
@@ -418,13 +421,7 @@ void TWriter::WriteCollection(const TCollection* Value) {
       }
     }
     WriteListEnd();
-  } catch (...) {
-    FPropPath = saved;
-    Leave();
-    throw;
-  }
-  FPropPath = saved;
-  Leave();
+  });
 }
 
 void TWriter::DefineProperty(const String& Name, const TReaderProc&, const TWriterProc& WriteData, bool HasData) {

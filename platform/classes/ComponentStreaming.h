@@ -214,6 +214,9 @@ class TWriter : public TFiler {
   void WritePropName(const String& Name);
   void Enter();
   void Leave() { --FDepth; }
+  // Runs Write one nesting level deeper under the property path Path; both come back on every exit.
+  template <class Body>
+  void WriteNested(const String& Path, Body&& WriteBody);
 
   String FPropPath;  // "Sub." prefix while a sub-object's properties are written
   int FDepth = 0;

@@ -3,8 +3,11 @@
 #include <algorithm>
 
 #include "platform/classes/ComponentStreaming.h"
+#include "platform/classes/UpdateBatch.h"
 #include "platform/rtl/Format.h"
 #include "platform/rtl/SysUtils.h"
+
+using classes_detail::WithinUpdate;
 
 // ---- TStrings -----------------------------------------------------------------------------------------
 
@@ -37,14 +40,9 @@ void TStrings::InsertObject(int Index, const String& S, TObject* AObject) {
 }
 
 void TStrings::AddStrings(const TStrings& Strings) {
-  BeginUpdate();
-  try {
+  WithinUpdate(*this, [&] {
     for (int i = 0; i < Strings.Count(); ++i) AddObject(Strings.Get(i), Strings.GetObject(i));
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  });
 }
 
 int TStrings::CompareStrings(const String& S1, const String& S2) const { return CompareText(S1, S2); }
@@ -84,15 +82,10 @@ void TStrings::Move(int CurIndex, int NewIndex) {
   if (CurIndex == NewIndex) return;
   const String s = Get(CurIndex);
   TObject* o = GetObject(CurIndex);
-  BeginUpdate();
-  try {
+  WithinUpdate(*this, [&] {
     Delete(CurIndex);
     InsertObject(NewIndex, s, o);
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  });
 }
 
 bool TStrings::Equals(const TStrings& Strings) const {
@@ -112,8 +105,7 @@ String TStrings::Text() const {
 }
 
 void TStrings::SetText(const String& Value) {
-  BeginUpdate();
-  try {
+  WithinUpdate(*this, [&] {
     Clear();
     size_t start = 0;
     const size_t n = Value.size();
@@ -125,11 +117,7 @@ void TStrings::SetText(const String& Value) {
       if (end < n && Value[end] == u'\n') ++end;
       start = end;
     }
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  });
 }
 
 String TStrings::CommaText() const {
@@ -155,8 +143,7 @@ String TStrings::CommaText() const {
 }
 
 void TStrings::SetCommaText(const String& Value) {
-  BeginUpdate();
-  try {
+  WithinUpdate(*this, [&] {
     Clear();
     size_t i = 0;
     const size_t n = Value.size();
@@ -191,11 +178,7 @@ void TStrings::SetCommaText(const String& Value) {
         if (i == n) Add(String());
       }
     }
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  });
 }
 
 String TStrings::Names(int Index) const {
@@ -238,16 +221,11 @@ void TStrings::EndUpdate() {
 void TStrings::Assign(const TPersistent* Source) {
   if (const auto* strings = dynamic_cast<const TStrings*>(Source)) {
     if (strings == this) return;
-    BeginUpdate();
-    try {
+    WithinUpdate(*this, [&] {
       Clear();
       FLineBreak = strings->FLineBreak;
       AddStrings(*strings);
-    } catch (...) {
-      EndUpdate();
-      throw;
-    }
-    EndUpdate();
+    });
     return;
   }
   TPersistent::Assign(Source);
@@ -258,15 +236,10 @@ void TStrings::DefineProperties(TFiler* Filer) {
       u"Strings",
       [this](TReader* Reader) {
         Reader->ReadListBegin();
-        BeginUpdate();
-        try {
+        WithinUpdate(*this, [&] {
           Clear();
           while (!Reader->EndOfList()) Add(Reader->ReadString());
-        } catch (...) {
-          EndUpdate();
-          throw;
-        }
-        EndUpdate();
+        });
         Reader->ReadListEnd();
       },
       [this](TWriter* Writer) {
