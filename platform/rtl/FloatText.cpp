@@ -72,7 +72,7 @@ void SplitFixed(const TDecimal& d, int decimals, std::string& intPart, std::stri
   if (d.Exponent > 0) {
     for (int i = 0; i < d.Exponent; ++i) intPart += i < n ? d.Digits[i] : '0';
   } else {
-    intPart = "0";
+    intPart += '0';  // not an assignment from a literal: GCC 12 warns falsely (-Wrestrict) on that
   }
   for (int i = 0; i < decimals; ++i) {
     const int k = d.Exponent + i;
