@@ -109,6 +109,18 @@ struct Engine {
   std::function<void(TMemEngineDataSet&)> Empty;
 };
 
+// The TFDMemTable as the benchmark creates it: the columns, then its speed settings.
+void CreateAsTheBenchmark(TFDMemTable& t) {
+  AddFieldDefs(t);
+  t.CreateDataSet();
+  t.SetLogChanges(false);
+  t.FetchOptions().SetRecsMax(300000);
+  t.ResourceOptions().SetSilentMode(true);
+  t.UpdateOptions().SetLockMode(lmNone);
+  t.UpdateOptions().SetLockPoint(lpDeferred);
+  t.UpdateOptions().SetFetchGeneratorsPoint(gpImmediate);
+}
+
 void EmptyByDeleting(TMemEngineDataSet& ds) {
   ds.First();
   while (!ds.Eof()) ds.Delete();
@@ -117,17 +129,7 @@ void EmptyByDeleting(TMemEngineDataSet& ds) {
 const std::vector<Engine>& Engines() {
   static const std::vector<Engine> engines = {
       {"TFDMemTable", [](TComponent* o) -> TMemEngineDataSet* { return new TFDMemTable(o); },
-       [](TMemEngineDataSet& d) {
-         auto& t = dynamic_cast<TFDMemTable&>(d);
-         AddFieldDefs(t);
-         t.CreateDataSet();
-         t.SetLogChanges(false);
-         t.FetchOptions().SetRecsMax(300000);
-         t.ResourceOptions().SetSilentMode(true);
-         t.UpdateOptions().SetLockMode(lmNone);
-         t.UpdateOptions().SetLockPoint(lpDeferred);
-         t.UpdateOptions().SetFetchGeneratorsPoint(gpImmediate);
-       },
+       [](TMemEngineDataSet& d) { CreateAsTheBenchmark(dynamic_cast<TFDMemTable&>(d)); },
        [](TMemEngineDataSet& d, const String& n) { dynamic_cast<TFDMemTable&>(d).SaveToFile(n, sfAuto); },
        [](TMemEngineDataSet& d, const String& n) { dynamic_cast<TFDMemTable&>(d).LoadFromFile(n, sfAuto); },
        [](TMemEngineDataSet& d, TStream& s) { dynamic_cast<TFDMemTable&>(d).SaveToStream(&s, sfAuto); },
@@ -426,14 +428,7 @@ INSTANTIATE_TEST_SUITE_P(AllEngines, EnginesTest, ::testing::Values(0u, 1u, 2u),
 
 TEST(FDMemTableTest, SettingsAreKeptAndBatchModeHoldsControlsBack) {
   TFDMemTable t(nullptr);
-  AddFieldDefs(t);
-  t.CreateDataSet();
-  t.SetLogChanges(false);
-  t.FetchOptions().SetRecsMax(300000);
-  t.ResourceOptions().SetSilentMode(true);
-  t.UpdateOptions().SetLockMode(lmNone);
-  t.UpdateOptions().SetLockPoint(lpDeferred);
-  t.UpdateOptions().SetFetchGeneratorsPoint(gpImmediate);
+  CreateAsTheBenchmark(t);
   EXPECT_FALSE(t.LogChanges());
   EXPECT_EQ(t.FetchOptions().RecsMax(), 300000);
   EXPECT_TRUE(t.ResourceOptions().SilentMode());
