@@ -59,22 +59,24 @@ namespace {
 constexpr off_t kLockBase = off_t{1} << 62;
 enum LockSlot : off_t { kHasRead = 0, kHasWrite = 1, kDeniesRead = 2, kDeniesWrite = 3 };
 
+// A slot is a single byte, so that each mode is held and probed independently of the others.
+struct flock SlotLock(LockSlot slot, short type) {
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = kLockBase + slot;
+  lock.l_len = 1;
+  return lock;
+}
+
 bool SlotHeld(int fd, LockSlot slot) {
-  struct flock probe {};
-  probe.l_type = F_WRLCK;
-  probe.l_whence = SEEK_SET;
-  probe.l_start = kLockBase + slot;
-  probe.l_len = 1;
+  struct flock probe = SlotLock(slot, F_WRLCK);
   if (::fcntl(fd, F_OFD_GETLK, &probe) != 0) return false;
   return probe.l_type != F_UNLCK;
 }
 
 void HoldSlot(int fd, LockSlot slot) {
-  struct flock lock {};
-  lock.l_type = F_RDLCK;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = kLockBase + slot;
-  lock.l_len = 1;
+  struct flock lock = SlotLock(slot, F_RDLCK);
   ::fcntl(fd, F_OFD_SETLK, &lock);
 }
 
