@@ -220,46 +220,40 @@ struct TZipFile::TState {
   unzFile Reader = nullptr;
 
   static voidpf OpenFn(voidpf opaque, const void*, int) { return opaque; }
-  static uLong ReadFn(voidpf, voidpf stream, void* buf, uLong size) {
+  // No exception may cross the C library: a throwing stream marks the state failed, which ErrorFn
+  // reports, and the call returns the library's failure value.
+  template <class Result, class Call>
+  static Result Guarded(voidpf stream, Result OnFailure, Call call) {
     auto* self = static_cast<TState*>(stream);
     try {
-      return static_cast<uLong>(self->Stream->Read(buf, static_cast<Int64>(size)));
+      return call(*self->Stream);
     } catch (...) {
       self->Failed = true;
-      return 0;
+      return OnFailure;
     }
+  }
+  static uLong ReadFn(voidpf, voidpf stream, void* buf, uLong size) {
+    return Guarded(stream, uLong{0},
+                   [&](TStream& s) { return static_cast<uLong>(s.Read(buf, static_cast<Int64>(size))); });
   }
   static uLong WriteFn(voidpf, voidpf stream, const void* buf, uLong size) {
-    auto* self = static_cast<TState*>(stream);
-    try {
-      return static_cast<uLong>(self->Stream->Write(buf, static_cast<Int64>(size)));
-    } catch (...) {
-      self->Failed = true;
-      return 0;
-    }
+    return Guarded(stream, uLong{0},
+                   [&](TStream& s) { return static_cast<uLong>(s.Write(buf, static_cast<Int64>(size))); });
   }
   static ZPOS64_T TellFn(voidpf, voidpf stream) {
-    auto* self = static_cast<TState*>(stream);
-    try {
-      const Int64 p = self->Stream->Position();
+    return Guarded(stream, static_cast<ZPOS64_T>(-1), [](TStream& s) {
+      const Int64 p = s.Position();
       return p < 0 ? static_cast<ZPOS64_T>(-1) : static_cast<ZPOS64_T>(p);
-    } catch (...) {
-      self->Failed = true;
-      return static_cast<ZPOS64_T>(-1);
-    }
+    });
   }
   static long SeekFn(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
-    auto* self = static_cast<TState*>(stream);
-    try {
+    return Guarded(stream, -1L, [&](TStream& s) -> long {
       const TSeekOrigin o = origin == ZLIB_FILEFUNC_SEEK_SET   ? TSeekOrigin::soBeginning
                             : origin == ZLIB_FILEFUNC_SEEK_CUR ? TSeekOrigin::soCurrent
                                                                : TSeekOrigin::soEnd;
       if (offset > static_cast<ZPOS64_T>(INT64_MAX)) return -1;
-      return self->Stream->Seek(static_cast<Int64>(offset), o) < 0 ? -1 : 0;
-    } catch (...) {
-      self->Failed = true;
-      return -1;
-    }
+      return s.Seek(static_cast<Int64>(offset), o) < 0 ? -1 : 0;
+    });
   }
   static int CloseFn(voidpf, voidpf) { return 0; }
   static int ErrorFn(voidpf, voidpf stream) { return static_cast<TState*>(stream)->Failed ? 1 : 0; }

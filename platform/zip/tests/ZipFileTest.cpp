@@ -328,3 +328,43 @@ TEST_F(ZipFileTest, DecompressorWritingPastTheDeclaredSizeIsStopped) {
 }
 
 }  // namespace
+
+namespace {
+
+// A stream that raises from the given call onwards: the error must come out of TZipFile as its own,
+// never through the C library underneath.
+class FailingStream : public TBytesStream {
+ public:
+  FailingStream(const std::vector<Byte>& Bytes, int FailFromCall) : TBytesStream(Bytes), FLeft(FailFromCall) {}
+  Int64 Read(void* Buffer, Int64 Count) override {
+    Tick();
+    return TBytesStream::Read(Buffer, Count);
+  }
+  Int64 Seek(Int64 Offset, TSeekOrigin Origin) override {
+    Tick();
+    return TBytesStream::Seek(Offset, Origin);
+  }
+
+ private:
+  void Tick() {
+    if (FLeft-- <= 0) throw EStreamError(u"the medium is gone");
+  }
+  int FLeft;
+};
+
+}  // namespace
+
+TEST_F(ZipFileTest, ARaisingStreamRaisesZipError) {
+  const std::vector<Byte> archive = WriteArchive(SampleBytes(), u"a.dat", zcDeflate);
+  for (int failFrom : {0, 1, 2, 3, 5, 8}) {
+    FailingStream in(archive, failFrom);
+    TZipFile zip;
+    EXPECT_THROW(
+        {
+          zip.Open(&in, TZipMode::zmRead);
+          for (int i = 0; i < 1000; ++i) zip.ReadEntry(0);
+        },
+        EZipException)
+        << "failing from call " << failFrom;
+  }
+}
