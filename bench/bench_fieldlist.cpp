@@ -1,14 +1,35 @@
 // The field-list dataset on the benchmark's seven operations with 49,999 rows of the benchmark schema:
 // Append and Insert (Append/Insert, seven setters, Post per row; the values are drawn beforehand),
-// SaveToStream / LoadFromStream, SaveToFile / LoadFromFile, EmptyDataSet.
+// SaveToStream / LoadFromStream, SaveToFile / LoadFromFile, EmptyDataSet; and the store's per-row getters
+// (text, date-time, SQL time stamp, float, currency of the date-time and float columns), with the heap
+// allocations they make per row.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "engines/fieldlist/IdDataSet.h"
 #include "platform/classes/Files.h"
 #include "platform/sys/CodePage.h"
+
+// Counts heap allocations so a benchmark can report how many a row costs.
+namespace {
+std::size_t gAllocations = 0;
+}  // namespace
+
+void* operator new(std::size_t size) {
+  ++gAllocations;
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+// The replacements pair malloc with free; the compiler sees operator new's pointers reach free.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
 
 namespace {
 
@@ -163,6 +184,26 @@ void BM_LoadFromStream(benchmark::State& state) {
   if (ds->RecordCount() != kRows) state.SkipWithError("row count");
 }
 
+void BM_FieldGetters(benchmark::State& state) {
+  TIdMemDataSet& ds = Filled();
+  const TIdField* birthdate = ds.IdFieldByName(u"Birthdate");
+  const TIdField* salary = ds.IdFieldByName(u"Salary");
+  const int rows = ds.RecordCount();
+  std::size_t allocations = 0;
+  for (auto _ : state) {
+    const std::size_t before = gAllocations;
+    for (int i = 0; i < rows; ++i) {
+      benchmark::DoNotOptimize(birthdate->GetAsString(i));
+      benchmark::DoNotOptimize(birthdate->GetAsDateTime(i));
+      benchmark::DoNotOptimize(birthdate->GetAsSQLTimeStamp(i));
+      benchmark::DoNotOptimize(salary->GetAsString(i));
+      benchmark::DoNotOptimize(salary->GetAsCurrency(i));
+    }
+    allocations = gAllocations - before;
+  }
+  state.counters["allocs/row"] = static_cast<double>(allocations) / rows;
+}
+
 }  // namespace
 
 BENCHMARK(BM_Append)->Unit(benchmark::kMillisecond);
@@ -172,5 +213,6 @@ BENCHMARK(BM_SaveToStream)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EmptyDataSet)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadFromFile)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadFromStream)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FieldGetters)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -1,26 +1,31 @@
 #include "engines/fieldlist/IdConvert.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <string>
 
+#include "platform/db/FieldTypes.h"
+#include "platform/rtl/SysUtils.h"
+
 namespace idconv {
 namespace {
 
-constexpr std::int32_t kMaxDayNumber = 3652059;  // 9999-12-31
-
-std::int64_t DaysFromCivil(std::int64_t y, int m, int d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const std::int64_t yoe = y - era * 400;
-  const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
+// The fixed text forms: '.' decimal point, ':' between the parts of a time.
+const TFormatSettings& FixedSettings() {
+  static const TFormatSettings settings = [] {
+    TFormatSettings s = TFormatSettings::Invariant();
+    s.DecimalSeparator = u'.';
+    s.TimeSeparator = u':';
+    return s;
+  }();
+  return settings;
 }
 
+bool IsCalendarDay(std::int32_t DayNumber) { return DayNumber >= 1 && DayNumber <= kMaxDayNumber; }
+
+// Calendar date of a day count from 1970-01-01, branch-free.
 void CivilFromDays(std::int64_t z, int& y, int& m, int& d) {
   z += 719468;
   const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
@@ -33,30 +38,8 @@ void CivilFromDays(std::int64_t z, int& y, int& m, int& d) {
   y = static_cast<int>(yoe + era * 400 + (m <= 2));
 }
 
-// 0001-01-01 is day 1; the civil algorithm counts from 1970-01-01.
+// 0001-01-01 is day 1 of the native count; the civil algorithm counts from 1970-01-01.
 constexpr std::int64_t kCivilToDayNumber = 719163;
-
-bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-int DaysInMonth(int y, int m) {
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
-}
-
-bool TryEncodeTime(int h, int n, int s, int ms, std::int32_t& result) {
-  if (h < 0 || h > 23 || n < 0 || n > 59 || s < 0 || s > 59 || ms < 0 || ms > 999) return false;
-  result = ((h * 60 + n) * 60 + s) * 1000 + ms;
-  return true;
-}
-
-std::string Ascii(std::u16string_view text) {
-  std::string r;
-  r.reserve(text.size());
-  for (char16_t c : text) {
-    if (c > 0x7F) return {};
-    r.push_back(static_cast<char>(c));
-  }
-  return r;
-}
 
 std::u16string_view TrimBlanks(std::u16string_view s) {
   while (!s.empty() && s.front() <= u' ') s.remove_prefix(1);
@@ -74,6 +57,12 @@ bool ReadNumber(std::u16string_view s, std::size_t& pos, int maxDigits, int& val
     ++digits;
   }
   return digits > 0;
+}
+
+bool TryEncodeTime(int h, int n, int s, int ms, std::int32_t& result) {
+  if (h < 0 || h > 23 || n < 0 || n > 59 || s < 0 || s > 59 || ms < 0 || ms > 999) return false;
+  result = ((h * 60 + n) * 60 + s) * 1000 + ms;
+  return true;
 }
 
 bool TryParseTime(std::u16string_view s, std::int32_t& ms) {
@@ -109,57 +98,29 @@ bool TryParseDate(std::u16string_view s, char16_t sep, std::int32_t& dayNumber) 
 
 }  // namespace
 
-bool TryEncodeDayNumber(int Year, int Month, int Day, std::int32_t& DayNumber) {
-  if (Year < 1 || Year > 9999 || Month < 1 || Month > 12 || Day < 1 || Day > DaysInMonth(Year, Month)) return false;
-  DayNumber = static_cast<std::int32_t>(DaysFromCivil(Year, Month, Day) + kCivilToDayNumber);
-  return true;
-}
-
-bool TryDecodeDayNumber(std::int32_t DayNumber, int& Year, int& Month, int& Day) {
-  if (DayNumber < 1 || DayNumber > kMaxDayNumber) return false;
-  CivilFromDays(DayNumber - kCivilToDayNumber, Year, Month, Day);
-  return true;
-}
-
-bool TryTimeStampToDateTime(TTimeStamp Stamp, TDateTime& Result) {
-  if (Stamp.Date < 1 || Stamp.Date > kMaxDayNumber || Stamp.Time < 0 || Stamp.Time >= kMSecsPerDay) return false;
-  const double days = static_cast<double>(Stamp.Date - kDateDelta);
-  const double time = static_cast<double>(Stamp.Time) / kMSecsPerDay;
-  Result = days >= 0 ? days + time : days - time;
-  return true;
-}
+// ---- dates ------------------------------------------------------------------------------------------
 
 bool TryDateTimeToTimeStamp(TDateTime Value, TTimeStamp& Result) {
-  if (!std::isfinite(Value) || std::fabs(Value) > 3.0e6) return false;
-  const std::int64_t total = std::llrint(Value * kMSecsPerDay);
-  const std::int64_t days = total / kMSecsPerDay;  // toward zero, as the platform's div
-  const std::int64_t date = days + kDateDelta;
-  if (date < 1 || date > kMaxDayNumber) return false;
-  Result.Date = static_cast<std::int32_t>(date);
-  Result.Time = static_cast<std::int32_t>((total < 0 ? -total : total) % kMSecsPerDay);
-  return true;
-}
-
-bool TryMSecsToDateTime(double MSecs, TDateTime& Result) {
-  if (!std::isfinite(MSecs) || MSecs < 0 || MSecs > 1.0e15) return false;
-  const std::int64_t total = std::llround(MSecs);
-  TTimeStamp stamp;
-  stamp.Date = static_cast<std::int32_t>(total / kMSecsPerDay);
-  stamp.Time = static_cast<std::int32_t>(total % kMSecsPerDay);
-  return TryTimeStampToDateTime(stamp, Result);
-}
-
-bool TryDateTimeToMSecs(TDateTime Value, double& MSecs) {
-  TTimeStamp stamp;
-  if (!TryDateTimeToTimeStamp(Value, stamp)) return false;
-  MSecs = static_cast<double>(stamp.Date) * kMSecsPerDay + stamp.Time;
+  // Beyond ±3,000,000 days the runtime's day count would wrap around in 32 bits into the calendar.
+  if (!(std::fabs(Value) <= 3.0e6)) return false;
+  const TTimeStamp stamp = DateTimeToTimeStamp(Value);
+  if (!IsCalendarDay(stamp.Date)) return false;
+  Result = stamp;
   return true;
 }
 
 bool TryDateTimeToSQLTimeStamp(TDateTime Value, TSQLTimeStamp& Result) {
+  // Not DateTimeToSQLTimeStamp (nor DateTimeToTimeStamp): it splits the value into a time stamp twice
+  // and walks the months, a quarter slower on the store's per-row SQL time stamp getter.
+  if (!(std::fabs(Value) <= 3.0e6)) return false;  // as in TryDateTimeToTimeStamp
+  const std::int64_t total = std::llrint(Value * MSecsPerDay);
+  const std::int64_t date = total / MSecsPerDay + DateDelta;  // the day toward zero, as DateTimeToTimeStamp
+  if (date < 1 || date > kMaxDayNumber) return false;
   TTimeStamp stamp;
+  stamp.Date = static_cast<std::int32_t>(date);
+  stamp.Time = static_cast<std::int32_t>((total < 0 ? -total : total) % MSecsPerDay);
   int y, m, d;
-  if (!TryDateTimeToTimeStamp(Value, stamp) || !TryDecodeDayNumber(stamp.Date, y, m, d)) return false;
+  CivilFromDays(stamp.Date - kCivilToDayNumber, y, m, d);
   Result.Year = static_cast<std::int16_t>(y);
   Result.Month = static_cast<std::uint16_t>(m);
   Result.Day = static_cast<std::uint16_t>(d);
@@ -173,53 +134,54 @@ bool TryDateTimeToSQLTimeStamp(TDateTime Value, TSQLTimeStamp& Result) {
   return true;
 }
 
-bool TrySQLTimeStampToDateTime(const TSQLTimeStamp& Stamp, TDateTime& Result) {
-  TTimeStamp stamp;
-  if (!TryEncodeDayNumber(Stamp.Year, Stamp.Month, Stamp.Day, stamp.Date)) return false;
-  if (Stamp.Fractions > 999 ||
-      !TryEncodeTime(Stamp.Hour, Stamp.Minute, Stamp.Second, static_cast<int>(Stamp.Fractions), stamp.Time))
-    return false;
-  return TryTimeStampToDateTime(stamp, Result);
+bool TryNativeDateToDateTime(std::int32_t Days, TDateTime& Result) {
+  if (!IsCalendarDay(Days)) return false;
+  Result = NativeDateToDateTime(Days);
+  return true;
+}
+
+bool TryNativeTimeToDateTime(std::int32_t MSecs, TDateTime& Result) {
+  if (MSecs < 0 || MSecs >= MSecsPerDay) return false;
+  Result = NativeTimeToDateTime(MSecs);
+  return true;
+}
+
+bool TryNativeDateTimeToDateTime(double MSecs, TDateTime& Result) {
+  // Not MSecsToTimeStamp + TimeStampToDateTime (nor NativeDateTimeToDateTime): the calls cost this
+  // per-row path of the getters and of sorting a third more; the result is the same.
+  if (!(MSecs >= 0 && MSecs <= 1.0e15)) return false;
+  const std::int64_t total = std::llround(MSecs);
+  const std::int64_t date = total / MSecsPerDay;
+  if (date < 1 || date > kMaxDayNumber) return false;
+  const double days = static_cast<double>(date - DateDelta);
+  const double time = static_cast<double>(total % MSecsPerDay) / MSecsPerDay;
+  Result = days >= 0 ? days + time : days - time;  // the time counts forward before 1899-12-30 too
+  return true;
 }
 
 namespace {
-bool Decode(TDateTime value, int& y, int& m, int& d, std::int32_t& time) {
+// FormatDateTime of a value with a calendar date; false for any other.
+bool TryFormat(std::u16string_view Picture, TDateTime Value, String& Text) {
   TTimeStamp stamp;
-  if (!TryDateTimeToTimeStamp(value, stamp) || !TryDecodeDayNumber(stamp.Date, y, m, d)) return false;
-  time = stamp.Time;
+  if (!TryDateTimeToTimeStamp(Value, stamp)) return false;
+  Text = FormatDateTime(Picture, Value, FixedSettings());
   return true;
 }
-String FromAscii(const char* s) { return String(s, s + std::strlen(s)); }
 }  // namespace
 
-bool TryFormatDate(TDateTime Value, String& Text) {
-  int y, m, d;
-  std::int32_t t;
-  if (!Decode(Value, y, m, d, t)) return false;
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, d);
-  Text = FromAscii(buf);
-  return true;
-}
-
-bool TryFormatTime(TDateTime Value, String& Text) {
-  int y, m, d;
-  std::int32_t t;
-  if (!Decode(Value, y, m, d, t)) return false;
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%03d", t / 3600000, t / 60000 % 60, t / 1000 % 60, t % 1000);
-  Text = FromAscii(buf);
-  return true;
-}
-
+bool TryFormatDate(TDateTime Value, String& Text) { return TryFormat(u"yyyy-mm-dd", Value, Text); }
+bool TryFormatTime(TDateTime Value, String& Text) { return TryFormat(u"hh:nn:ss.zzz", Value, Text); }
 bool TryFormatDateTime(TDateTime Value, String& Text) {
-  int y, m, d;
-  std::int32_t t;
-  if (!Decode(Value, y, m, d, t)) return false;
+  // Not FormatDateTime: its text grows twice on the way to 23 characters, this one allocates once.
+  TTimeStamp stamp;
+  if (!TryDateTimeToTimeStamp(Value, stamp)) return false;
+  std::uint16_t y, m, d;
+  DecodeDate(Value, y, m, d);
+  const std::int32_t t = stamp.Time;
   char buf[48];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", y, m, d, t / 3600000, t / 60000 % 60,
-                t / 1000 % 60, t % 1000);
-  Text = FromAscii(buf);
+  const int n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", y, m, d, t / 3600000,
+                              t / 60000 % 60, t / 1000 % 60, t % 1000);
+  Text = String(buf, buf + n);
   return true;
 }
 
@@ -231,7 +193,7 @@ bool TryTextToDateTime(std::u16string_view Text, char16_t DateSeparator, TDateTi
   if (blank == std::u16string_view::npos) {
     if (s.find(u':') != std::u16string_view::npos) {
       // A time alone stands on 1899-12-30.
-      stamp.Date = kDateDelta;
+      stamp.Date = DateDelta;
       if (!TryParseTime(s, stamp.Time)) return false;
     } else {
       stamp.Time = 0;
@@ -241,8 +203,12 @@ bool TryTextToDateTime(std::u16string_view Text, char16_t DateSeparator, TDateTi
     if (!TryParseDate(s.substr(0, blank), DateSeparator, stamp.Date)) return false;
     if (!TryParseTime(TrimBlanks(s.substr(blank)), stamp.Time)) return false;
   }
-  return TryTimeStampToDateTime(stamp, Result);
+  // Both parts are checked: a valid stamp, which TimeStampToDateTime takes without raising.
+  Result = TimeStampToDateTime(stamp);
+  return true;
 }
+
+// ---- floating point ---------------------------------------------------------------------------------
 
 double ExtendedToDouble(const Byte* Bytes10) {
   std::uint64_t mant;
@@ -260,35 +226,6 @@ double ExtendedToDouble(const Byte* Bytes10) {
     r = std::ldexp(static_cast<double>(mant), exp - 16383 - 63);
   }
   return negative ? -r : r;
-}
-
-void DoubleToExtended(double Value, Byte* Bytes10) {
-  std::uint64_t bits;
-  std::memcpy(&bits, &Value, 8);
-  const std::uint16_t sign = (bits >> 63) ? 0x8000 : 0;
-  const int dexp = static_cast<int>((bits >> 52) & 0x7FF);
-  std::uint64_t frac = bits & ((std::uint64_t(1) << 52) - 1);
-  std::uint64_t mant = 0;
-  int exp = 0;
-  if (dexp == 0x7FF) {
-    exp = 0x7FFF;
-    mant = (std::uint64_t(1) << 63) | (frac << 11);
-  } else if (dexp == 0) {
-    if (frac != 0) {
-      mant = frac << 11;
-      exp = 1 - 1023 + 16383;
-      while ((mant & (std::uint64_t(1) << 63)) == 0) {
-        mant <<= 1;
-        --exp;
-      }
-    }
-  } else {
-    exp = dexp - 1023 + 16383;
-    mant = (std::uint64_t(1) << 63) | (frac << 11);
-  }
-  const std::uint16_t se = static_cast<std::uint16_t>(sign | exp);
-  std::memcpy(Bytes10, &mant, 8);
-  std::memcpy(Bytes10 + 8, &se, 2);
 }
 
 String FloatToText(double Value) {
@@ -319,18 +256,16 @@ String FloatToText(double Value) {
 }
 
 bool TryTextToFloat(std::u16string_view Text, double& Result) {
-  const std::string s = Ascii(TrimBlanks(Text));
-  if (s.empty()) return false;
-  for (char c : s)
-    if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E')) return false;
-  const char* b = s.data();
-  if (*b == '+') ++b;
-  double v = 0;
-  auto [end, ec] = std::from_chars(b, s.data() + s.size(), v);
-  if (ec != std::errc() || end != s.data() + s.size() || !std::isfinite(v)) return false;
+  // The store has always read a '+' right before a minus sign as nothing: "+-2" is -2.
+  const std::u16string_view s = TrimBlanks(Text);
+  const std::u16string_view number = s.size() > 1 && s[0] == u'+' && s[1] == u'-' ? s.substr(1) : s;
+  double v;
+  if (!TryStrToFloat(number, v, FixedSettings()) || !std::isfinite(v)) return false;
   Result = v;
   return true;
 }
+
+// ---- currency and packed decimals -------------------------------------------------------------------
 
 bool TryDoubleToCurrency(double Value, Currency& Result) {
   const double scaled = Value * Currency::kScale;
@@ -339,6 +274,7 @@ bool TryDoubleToCurrency(double Value, Currency& Result) {
   return true;
 }
 
+// CurrToStr(Value, FixedSettings()) gives the same text but allocates up to twice more on long values.
 String CurrencyToText(Currency Value) {
   const bool negative = Value.Scaled < 0;
   const UInt64 magnitude = negative ? UInt64(0) - UInt64(Value.Scaled) : UInt64(Value.Scaled);
@@ -385,27 +321,9 @@ bool TryBcdToCurrency(const TBcd& Bcd, Currency& Result) {
   return true;
 }
 
-TBcd CurrencyToBcd(Currency Value, int Precision, int Scale) {
+TBcd CurrencyToBcd(Currency Value) {
   TBcd r;
-  const bool negative = Value.Scaled < 0;
-  UInt64 magnitude = negative ? UInt64(0) - UInt64(Value.Scaled) : UInt64(Value.Scaled);
-  // Bring the four decimals of currency to Scale decimals (Scale below 4 drops digits, rounding half up).
-  for (int k = Scale; k < 4; ++k) {
-    const UInt64 rest = magnitude % 10;
-    magnitude = magnitude / 10 + (rest >= 5 && k == 3 ? 1 : 0);
-  }
-  __int128 digits = magnitude;
-  for (int k = 4; k < Scale; ++k) digits *= 10;
-  r.Precision = static_cast<std::uint8_t>(Precision);
-  r.SignSpecialPlaces = static_cast<std::uint8_t>((negative && magnitude != 0 ? 0x80 : 0) | (Scale & 0x3F));
-  for (int i = Precision - 1; i >= 0; --i) {
-    const int digit = static_cast<int>(digits % 10);
-    digits /= 10;
-    if (i % 2 == 0)
-      r.Fraction[i / 2] = static_cast<std::uint8_t>((r.Fraction[i / 2] & 0x0F) | (digit << 4));
-    else
-      r.Fraction[i / 2] = static_cast<std::uint8_t>((r.Fraction[i / 2] & 0xF0) | digit);
-  }
+  CurrToBCD(Value, r, 32, 4);  // 19 digits at most: always fits
   return r;
 }
 

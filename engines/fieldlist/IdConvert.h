@@ -1,6 +1,8 @@
-// Value conversions the field-list store needs between native field bytes, numbers, dates and text:
-// the date forms (day numbers from 0001-01-01, milliseconds of the day, TDateTime, SQL time stamps),
-// 80-bit floats, currency and packed decimals, and the text forms the getters produce and accept.
+// Value conversions of the field-list store that the runtime does not give in the store's form: the
+// checked forms of the date conversions (a native value outside 0001-01-01 .. 9999-12-31 is no date),
+// the fixed text forms the getters produce and accept, 80-bit floats read as the store reads them, and
+// the currency roundings of the store. Everything else comes straight from the runtime (DateTime.h,
+// Extended.h, SysUtils.h, Bcd.h) and platform/db's native date forms.
 //
 // Every function here is total: the Try forms return false instead of raising, and the getters of the
 // store turn a false into their empty value. Nothing allocates except the functions that return text.
@@ -12,29 +14,35 @@
 #include "platform/rtl/Bcd.h"
 #include "platform/rtl/Currency.h"
 #include "platform/rtl/DateTime.h"
+#include "platform/rtl/Extended.h"
 #include "platform/rtl/String.h"
 
 namespace idconv {
 
-inline constexpr std::int32_t kDateDelta = 693594;       // day number of 1899-12-30 (0001-01-01 is day 1)
-inline constexpr std::int64_t kMSecsPerDay = 86400000;
-
 // ---- dates ------------------------------------------------------------------------------------------
+inline constexpr std::int32_t kMaxDayNumber = 3652059;  // 9999-12-31 as a native day number
+
 // Day number (0001-01-01 = 1) of a calendar date; false for a date outside 0001-01-01 .. 9999-12-31.
-bool TryEncodeDayNumber(int Year, int Month, int Day, std::int32_t& DayNumber);
-bool TryDecodeDayNumber(std::int32_t DayNumber, int& Year, int& Month, int& Day);
+inline bool TryEncodeDayNumber(int Year, int Month, int Day, std::int32_t& DayNumber) {
+  TDateTime date;
+  if (!TryEncodeDate(Year, Month, Day, date)) return false;
+  DayNumber = static_cast<std::int32_t>(date) + DateDelta;
+  return true;
+}
 
-// {day number, milliseconds of the day} ⇄ TDateTime, with the platform's rule for days before
-// 1899-12-30: the day is negative and the time of day is still added away from zero.
-bool TryTimeStampToDateTime(TTimeStamp Stamp, TDateTime& Result);
+// DateTimeToTimeStamp, false when the value has no calendar date (years 1..9999).
 bool TryDateTimeToTimeStamp(TDateTime Value, TTimeStamp& Result);
-
-// The native ftDateTime value: a double of day number × 86,400,000 + milliseconds of the day.
-bool TryMSecsToDateTime(double MSecs, TDateTime& Result);
-bool TryDateTimeToMSecs(TDateTime Value, double& MSecs);
-
+// DateTimeToSQLTimeStamp, false when the value has no calendar date.
 bool TryDateTimeToSQLTimeStamp(TDateTime Value, TSQLTimeStamp& Result);
-bool TrySQLTimeStampToDateTime(const TSQLTimeStamp& Stamp, TDateTime& Result);
+// The runtime's; its all-zero stamp reads as 0, which is also what the store makes of a stamp it
+// cannot read.
+using ::TrySQLTimeStampToDateTime;
+
+// Native ftDate day numbers, ftTime milliseconds and ftDateTime milliseconds to TDateTime; false for a
+// value outside the calendar (or a time outside the day).
+bool TryNativeDateToDateTime(std::int32_t Days, TDateTime& Result);
+bool TryNativeTimeToDateTime(std::int32_t MSecs, TDateTime& Result);
+bool TryNativeDateTimeToDateTime(double MSecs, TDateTime& Result);
 
 // "YYYY-MM-DD", "HH:NN:SS.ZZZ", "YYYY-MM-DD HH:NN:SS.ZZZ"; false when the value has no calendar date.
 bool TryFormatDate(TDateTime Value, String& Text);
@@ -43,23 +51,38 @@ bool TryFormatDateTime(TDateTime Value, String& Text);
 
 // Text to date-time: a date of year, month and day separated by DateSeparator, a time of hours and
 // minutes with optional seconds and milliseconds separated by ':' (and '.'), or a date, blanks, a time.
+// Stricter than TryStrToDateTime: no two-digit years, no missing year, no AM/PM, year first always.
 bool TryTextToDateTime(std::u16string_view Text, char16_t DateSeparator, TDateTime& Result);
 
 // ---- floating point ---------------------------------------------------------------------------------
-// The 10-byte IEEE extended form, little-endian, converted in software (no long double assumed).
+// The 10-byte extended form, little-endian. Writing is the runtime's; reading is the store's own: it
+// rounds the 64-bit significand to 53 bits before scaling (so a result in the double denormals is
+// rounded twice) and reads a pseudo-infinity as infinity, where the runtime rounds once and gives NaN.
 double ExtendedToDouble(const Byte* Bytes10);
-void DoubleToExtended(double Value, Byte* Bytes10);
+inline void DoubleToExtended(double Value, Byte* Bytes10) {
+  const TExtended80Rec r = ::DoubleToExtended(Value);
+  for (int i = 0; i < 10; ++i) Bytes10[i] = r[i];
+}
 
-// Shortest general text of a double with 15 significant digits, '.' as decimal point, "E" exponents.
+// General text of a double with 15 significant digits, '.' as decimal point, "E" exponents. Unlike
+// FloatToStr it rounds the exact binary value (not its 17-digit form) and stays in fixed notation
+// down to 1E-5 (FloatToStr switches below 1E-4).
 String FloatToText(double Value);
+// TryStrToFloat with '.' as decimal point, refusing INF and NAN.
 bool TryTextToFloat(std::u16string_view Text, double& Result);
 
 // ---- currency and packed decimals -------------------------------------------------------------------
+// The store rounds the binary product Value × 10,000 half to even (0.00015 → 0.0001), where
+// Currency::TryFromDouble rounds the double's shortest decimal (0.00015 → 0.0002).
 bool TryDoubleToCurrency(double Value, Currency& Result);
-inline double CurrencyToDouble(Currency Value) { return static_cast<double>(Value.Scaled) / Currency::kScale; }
-String CurrencyToText(Currency Value);
+// Through a double, so with the rounding above (StrToCurr rounds the text's decimals exactly).
 bool TryTextToCurrency(std::u16string_view Text, Currency& Result);
+// CurrToStr with '.' as decimal point.
+String CurrencyToText(Currency Value);
+// Rounds more than four decimals half away from zero by the fifth decimal alone and never allocates;
+// BCDToCurr rounds half to even through a text form.
 bool TryBcdToCurrency(const TBcd& Bcd, Currency& Result);
-TBcd CurrencyToBcd(Currency Value, int Precision = 32, int Scale = 4);
+// CurrToBCD padded to 32 digits with 4 decimals, the form the store keeps.
+TBcd CurrencyToBcd(Currency Value);
 
 }  // namespace idconv

@@ -116,6 +116,20 @@ void TIdCustomDataSet::ReadFromStream(TStream* Stream) {
   const std::span<const Byte> data = idstream::StreamBytes(*Stream, holder);
   if (data.size() < idstream::kRowsHeaderSize) throw Exception(String(idstream::SStreamIncorrect));
   const idstream::TIdStreamHeader header = idstream::ReadHeader(data);
+  // The controls wait and the dataset counts as loading while the rows change, also when that raises.
+  const auto WhileLoading = [this](auto&& Change) {
+    DisableControls();
+    SetIsLoading(true);
+    try {
+      Change();
+    } catch (...) {
+      SetIsLoading(false);
+      EnableControls();
+      throw;
+    }
+    SetIsLoading(false);
+    EnableControls();
+  };
 
   if (!header.HasDescriptors) {
     // Rows only: they need the fields of an open dataset, and replace its rows.
@@ -133,18 +147,10 @@ void TIdCustomDataSet::ReadFromStream(TStream* Stream) {
     if (!anyRead && data.size() > header.RowsOffset) throw Exception(String(idstream::SStreamIncorrect));
     idstream::ReadRows(data, header.RowsOffset, *staging);
     if (staging->Count() == 0) return;  // a load that brings nothing keeps what the dataset holds
-    DisableControls();
-    SetIsLoading(true);
-    try {
+    WhileLoading([&] {
       ClearRecords();
       FStore->AdoptRows(*staging);
-    } catch (...) {
-      SetIsLoading(false);
-      EnableControls();
-      throw;
-    }
-    SetIsLoading(false);
-    EnableControls();
+    });
     return;
   }
 
@@ -157,9 +163,7 @@ void TIdCustomDataSet::ReadFromStream(TStream* Stream) {
   idstream::ReadRows(data, header.RowsOffset, *staging);
 
   Close();
-  DisableControls();
-  SetIsLoading(true);
-  try {
+  WhileLoading([&] {
     for (const auto& d : header.Descriptors) {
       TField* f = MakeField(d.Name, static_cast<TFieldType>(d.DataType), d.Size);
       if (d.InKey) f->SetProviderFlags(f->ProviderFlags() | pfInKey);
@@ -167,13 +171,7 @@ void TIdCustomDataSet::ReadFromStream(TStream* Stream) {
     CreateVirtualFields();
     Open();
     FStore->AdoptRows(*staging);
-  } catch (...) {
-    SetIsLoading(false);
-    EnableControls();
-    throw;
-  }
-  SetIsLoading(false);
-  EnableControls();
+  });
 }
 
 void TIdMemDataSet::LoadFromStream(TStream* AStream) { ReadFromStream(AStream); }

@@ -319,15 +319,15 @@ TDateTime BytesToDateTime(int DataType, std::span<const Byte> Bytes) {
   if (DataType == idft::Date) {
     std::int32_t day;
     std::memcpy(&day, b, 4);
-    if (!idconv::TryTimeStampToDateTime(TTimeStamp{0, day}, result)) return 0;
+    if (!idconv::TryNativeDateToDateTime(day, result)) return 0;
   } else if (DataType == idft::Time) {
     std::int32_t ms;
     std::memcpy(&ms, b, 4);
-    if (!idconv::TryTimeStampToDateTime(TTimeStamp{ms, idconv::kDateDelta}, result)) return 0;
+    if (!idconv::TryNativeTimeToDateTime(ms, result)) return 0;
   } else {
     double msecs;
     std::memcpy(&msecs, b, 8);
-    if (!idconv::TryMSecsToDateTime(msecs, result)) return 0;
+    if (!idconv::TryNativeDateTimeToDateTime(msecs, result)) return 0;
   }
   return result;
 }
@@ -559,7 +559,7 @@ double TIdField::GetAsFloat(int AIndex) const {
     const double d = Load<double>(v);
     return std::isfinite(d) ? d : 0;
   }
-  if (IsBcdType(t)) return idconv::CurrencyToDouble(GetAsCurrency(AIndex));
+  if (IsBcdType(t)) return GetAsCurrency(AIndex).ToDouble();
   if (IsDateType(t)) return GetAsDateTime(AIndex);
   if (t == idft::Largeint) return static_cast<double>(Load<Int64>(b.data()));
   if (t == idft::Extended) {
@@ -645,7 +645,7 @@ TDateTime TIdField::GetAsDateTime(int AIndex) const {
     case idft::DateTime: return BytesToDateTime(t, b);
     case idft::TimeStamp: {
       TDateTime d;
-      return idconv::TrySQLTimeStampToDateTime(GetAsSQLTimeStamp(AIndex), d) ? d : 0;
+      return TrySQLTimeStampToDateTime(GetAsSQLTimeStamp(AIndex), d) ? d : 0;
     }
     default: return 0;
   }
@@ -751,8 +751,8 @@ int TIdField::CompareData(std::span<const Byte> A, std::span<const Byte> B, bool
     case idft::DateTime: return Compare3(BytesToDateTime(t, A), BytesToDateTime(t, B));
     case idft::TimeStamp: {
       TDateTime da = 0, db = 0;
-      if (!idconv::TrySQLTimeStampToDateTime(Load<TSQLTimeStamp>(a), da)) da = 0;
-      if (!idconv::TrySQLTimeStampToDateTime(Load<TSQLTimeStamp>(b), db)) db = 0;
+      if (!TrySQLTimeStampToDateTime(Load<TSQLTimeStamp>(a), da)) da = 0;
+      if (!TrySQLTimeStampToDateTime(Load<TSQLTimeStamp>(b), db)) db = 0;
       return Compare3(da, db);
     }
     case idft::Bytes:

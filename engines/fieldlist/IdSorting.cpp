@@ -105,12 +105,11 @@ TIdBytes VariantToFieldBytes(const Variant& Value, const TIdField& Field) {
     case idft::Float:
     case idft::Currency: return Raw(Value.AsDouble());
     case idft::BCD:
-    case idft::FMTBcd: return Raw(idconv::CurrencyToBcd(Value.AsCurrency(), 32, 4));
+    case idft::FMTBcd: return Raw(idconv::CurrencyToBcd(Value.AsCurrency()));
     case idft::Date: return Raw(StampOf(Value.AsDateTime()).Date);
     case idft::Time: return Raw(StampOf(Value.AsDateTime()).Time);
     case idft::DateTime: {
-      const TTimeStamp s = StampOf(Value.AsDateTime());
-      return Raw(static_cast<double>(s.Date) * idconv::kMSecsPerDay + s.Time);
+      return Raw(static_cast<double>(TimeStampToMSecs(StampOf(Value.AsDateTime()))));
     }
     case idft::TimeStamp: {
       TSQLTimeStamp s;

@@ -456,4 +456,22 @@ TEST(Convert, FloatAndCurrencyText) {
   EXPECT_EQ(c.Scaled, -98765432);
 }
 
+// Where the store reads and rounds unlike the runtime's conversions, it keeps its own way.
+TEST(Convert, KeepsTheStoresOwnReadingsAndRoundings) {
+  double v = 0;
+  ASSERT_TRUE(idconv::TryTextToFloat(u" +-2 ", v));
+  EXPECT_EQ(v, -2);
+  EXPECT_FALSE(idconv::TryTextToFloat(u"INF", v));
+  EXPECT_FALSE(idconv::TryTextToFloat(u"NAN", v));
+  Currency c;
+  ASSERT_TRUE(idconv::TryTextToCurrency(u"0.00015", c));  // through the binary product 1.4999…
+  EXPECT_EQ(c.Scaled, 1);
+  ASSERT_TRUE(idconv::TryBcdToCurrency(StrToBcd(u"0.00005"), c));  // half away from zero
+  EXPECT_EQ(c.Scaled, 1);
+  const Byte pseudoInfinity[10] = {0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0x7F};
+  EXPECT_EQ(idconv::ExtendedToDouble(pseudoInfinity), std::numeric_limits<double>::infinity());
+  String t;
+  EXPECT_FALSE(idconv::TryFormatDateTime(4294967296.0 + 36526, t));  // no wrap-around into the calendar
+}
+
 }  // namespace
