@@ -26,7 +26,7 @@ void TComponent::GetChildren(const TGetChildProc&, TComponent*) {}
 void TPersistent::Assign(const TPersistent* Source) {
   if (Source != nullptr) {
     // Ask the source to do it: it may know how to copy itself into this class.
-    const_cast<TPersistent*>(Source)->AssignTo(this);
+    Source->AssignTo(this);
     return;
   }
   throw EConvertError(Format(u"Cannot assign a %s to a %s", {String(u"nil"), ClassName()}));
