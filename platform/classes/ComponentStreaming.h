@@ -324,6 +324,7 @@ class TReader : public TFiler {
   void ReadProperty(TPersistent* Instance);
   void ReadPropValue(TPersistent* Instance, const TPropInfo& Prop);
   void ReadDataInner(TComponent* Instance);
+  void DropFixupsInto(const TCollection& Collection);
   void Enter();
   void Leave() { --FDepth; }
 
