@@ -219,6 +219,14 @@ void TWriter::WriteStr(std::u16string_view Value) {
   WriteUTF8Str(utf8);
 }
 
+void TWriter::WriteObjectName(std::u16string_view Name) {
+  bool non_ascii = false;
+  if (Utf8Length(Name, non_ascii) > kMaxObjectNameBytes)
+    throw EWriteError(Format(u"Name too long to stream (%d bytes at most): %s",
+                             {static_cast<int>(kMaxObjectNameBytes), String(Name.substr(0, 32)) + u"..."}));
+  WriteStr(Name);
+}
+
 void TWriter::WriteUTF8Str(std::string_view Utf8) {
   if (Utf8.size() > 255) throw EWriteError(msg::SWriteError);
   WriteByte(static_cast<Byte>(Utf8.size()));
@@ -316,8 +324,8 @@ void TWriter::WriteComponent(TComponent* Component) {
 void TWriter::WriteData(TComponent* Instance) {
   Enter();
   WritePrefix(0, 0);
-  WriteStr(Instance->ClassName());
-  WriteStr(Instance->Name());
+  WriteObjectName(Instance->ClassName());
+  WriteObjectName(Instance->Name());
   WriteProperties(Instance);
   WriteListEnd();
   if (!FIgnoreChildren) Instance->GetChildren([this](TComponent* Child) { WriteComponent(Child); }, FRoot);

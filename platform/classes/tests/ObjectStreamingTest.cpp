@@ -535,3 +535,21 @@ TEST(ObjectStreaming, ACollectionReadTwiceDropsTheReferencesOfItsFreedItems) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ObjectStreaming, ANameOfThePrefixRangeIsRefusedWhenWriting) {
+  TSample sample(nullptr);
+  sample.SetName(String(240, u'N'));
+  TBytesStream stream;
+  EXPECT_THROW(stream.WriteComponent(&sample), EWriteError);
+  sample.SetName(String(kMaxObjectNameBytes, u'N'));
+  TBytesStream good;
+  good.WriteComponent(&sample);
+  good.SetPosition(0);
+  TSample back(nullptr);
+  good.ReadComponent(&back);
+  EXPECT_EQ(back.Name(), sample.Name());
+}
+
+}  // namespace
