@@ -135,6 +135,14 @@ void TWriter::WriteFloat(double Value) {
   FBufPos += 11;
 }
 
+void TWriter::WriteExtended(const TExtended80Rec& Value) {
+  if (FBuffer.size() - FBufPos < 11) FlushBuffer();
+  Byte* p = FBuffer.data() + FBufPos;
+  p[0] = vaExtended;
+  std::memcpy(p + 1, Value.data(), Value.size());
+  FBufPos += 11;
+}
+
 void TWriter::WriteSingle(float Value) {
   WriteValue(vaSingle);
   WriteRaw(Value);
@@ -607,6 +615,17 @@ double TReader::ReadFloat() {
   VELLUM_READ_GUARDED(const TValueType tag = ReadValue(); if (tag == vaExtended) return ReadExtendedData();
                       if (tag == vaDouble) return ReadRaw<double>();
                       return static_cast<double>(ReadIntegerOfTag(tag));)
+}
+
+TExtended80Rec TReader::ReadExtended() {
+  VELLUM_READ_GUARDED(const TValueType tag = ReadValue(); if (tag == vaExtended) {
+    if (FBufEnd - FBufPos < 10) Fill(10);
+    TExtended80Rec v;
+    std::memcpy(v.data(), FBuffer.data() + FBufPos, v.size());
+    FBufPos += 10;
+    return v;
+  } if (tag == vaDouble) return DoubleToExtended(ReadRaw<double>());
+                      return Int64ToExtended(ReadIntegerOfTag(tag));)
 }
 
 float TReader::ReadSingle() {

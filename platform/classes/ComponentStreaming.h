@@ -60,6 +60,7 @@
 #include "platform/classes/Streams.h"
 #include "platform/rtl/Currency.h"
 #include "platform/rtl/DateTime.h"
+#include "platform/rtl/Extended.h"
 
 class TMetaClass;
 class TCollection;
@@ -163,6 +164,7 @@ class TWriter : public TFiler {
   void WriteListEnd() { WriteValue(vaNull); }
   void WriteInteger(Int64 Value);
   void WriteFloat(double Value);     // vaExtended
+  void WriteExtended(const TExtended80Rec& Value);  // vaExtended, the ten bytes as given
   void WriteSingle(float Value);     // vaSingle
   void WriteDouble(double Value);    // vaDouble
   void WriteCurrency(Currency Value);
@@ -250,6 +252,9 @@ class TReader : public TFiler {
   int ReadInteger();    // vaInt8/16/32
   Int64 ReadInt64();    // those and vaInt64
   double ReadFloat();   // vaExtended, vaDouble or any integer tag
+  // The ten bytes of a vaExtended as stored (no rounding through double); vaDouble and integer tags
+  // are widened exactly.
+  TExtended80Rec ReadExtended();
   float ReadSingle();   // vaSingle or any integer tag
   double ReadDouble() { return ReadFloat(); }
   Currency ReadCurrency();   // vaCurrency or any integer tag
