@@ -271,3 +271,27 @@ TEST_F(DataSetTest, CalculatedFieldsLiveInTheBuffersAndSurviveReopening) {
 }
 
 }  // namespace
+
+namespace {
+
+// Appending into a filtered view grows the list of filtered rows; the new row's place in it must be
+// taken after the list moved.
+TEST(IdDataSetFilter, AppendIntoAFilteredViewThatGrows) {
+  TIdMemDataSet ds(nullptr);
+  ds.VirtualFieldDefs().Add(u"N", ftInteger);
+  ds.CreateDataSet();
+  ds.SetOnFilterData([](TDataSet&, int, bool& accept) { accept = true; });
+  ds.SetFiltered(true);
+  for (int i = 1; i <= 9; ++i) {
+    ds.Append();
+    ds.FieldByName(u"N")->SetAsInteger(i);
+    ds.Post();
+    EXPECT_EQ(ds.FieldByName(u"N")->AsInteger(), i);
+  }
+  EXPECT_EQ(ds.RecordCount(), 9);
+  std::vector<int> seen;
+  for (ds.First(); !ds.Eof(); ds.Next()) seen.push_back(ds.FieldByName(u"N")->AsInteger());
+  EXPECT_EQ(seen, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
+}
+
+}  // namespace
