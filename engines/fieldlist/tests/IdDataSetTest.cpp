@@ -295,3 +295,27 @@ TEST(IdDataSetFilter, AppendIntoAFilteredViewThatGrows) {
 }
 
 }  // namespace
+
+namespace {
+
+using idtest::DataSetTest;
+
+// A blob stream marks its field modified; once the edit ends the mark is gone, so a later stream on a
+// field made read-only meanwhile is refused.
+TEST_F(DataSetTest, BlobStreamReadOnlyCheckHoldsAfterAnEarlierWrite) {
+  Add({1, u"a", 1});
+  TField* comment = F(u"Comment");
+  DS->Edit();
+  {
+    const auto s = DS->CreateBlobStream(comment, bmWrite);
+    s->WriteBuffer("x\0", 2);
+  }
+  DS->Post();
+  comment->SetReadOnly(true);
+  DS->Edit();
+  EXPECT_THROW(DS->CreateBlobStream(comment, bmWrite), EDatabaseError);
+  DS->Cancel();
+  EXPECT_EQ(comment->AsString(), u"x");
+}
+
+}  // namespace
