@@ -180,10 +180,26 @@ void TForm::ApplyWindowFlags() {
   }
 }
 
-void TForm::ApplyTabOrder() {
+std::vector<QWidget*> TForm::ApplyTabOrder() {
   std::vector<QWidget*> chain;
   CollectTabChain(this, chain);
   for (std::size_t i = 1; i < chain.size(); ++i) QWidget::setTabOrder(chain[i - 1], chain[i]);
+  return chain;
+}
+
+void TForm::ShowDefaultButton() const {
+  const TButton* first = FindButton(this, [](const TButton* b) { return b->Default(); });
+  std::vector<const TWinControl*> pending{this};
+  while (!pending.empty()) {
+    const TWinControl* parent = pending.back();
+    pending.pop_back();
+    for (int i = 0; i < parent->ControlCount(); ++i) {
+      TControl* c = parent->Controls(i);
+      if (auto* b = dynamic_cast<TButton*>(c); b != nullptr && b->Widget() != nullptr)
+        static_cast<QPushButton*>(b->Widget())->setDefault(b == first);
+      if (auto* w = dynamic_cast<TWinControl*>(c)) pending.push_back(w);
+    }
+  }
 }
 
 void TForm::CenterOnScreen() {
@@ -225,7 +241,13 @@ void TForm::SetVisible(bool Value) {
   QWidget* w = Widget();
   if (w == nullptr) return;
   if (Value) {
-    ApplyTabOrder();
+    const std::vector<QWidget*> chain = ApplyTabOrder();
+    ShowDefaultButton();
+    // Qt would start in the first control made; the keyboard starts at the lowest tab order instead.
+    if (w->focusWidget() == nullptr) {
+      auto reachable = [w](QWidget* c) { return c->isEnabled() && c->isVisibleTo(w); };
+      if (auto it = std::find_if(chain.begin(), chain.end(), reachable); it != chain.end()) (*it)->setFocus();
+    }
     if (FPosition == TFormPosition::poScreenCenter) CenterOnScreen();
     w->show();
   } else {

@@ -444,6 +444,45 @@ TEST_F(DialogKeyTest, EnterClicksTheFirstDefaultButtonFromAnyControlButAnotherBu
   }
 }
 
+TEST_F(DialogKeyTest, OnlyTheButtonEnterGoesToDrawsAsTheDefault) {
+  EXPECT_TRUE(static_cast<QPushButton*>(run->Widget())->isDefault());
+  EXPECT_FALSE(static_cast<QPushButton*>(close->Widget())->isDefault());
+  EXPECT_TRUE(close->Default()) << "the control keeps what it was told";
+  run->SetDefault(false);
+  EXPECT_TRUE(static_cast<QPushButton*>(close->Widget())->isDefault());
+  Press(edit, Qt::Key_Return);
+  EXPECT_EQ(clicked, std::vector<String>{u"close"});
+}
+
+TEST_F(GuiTest, TheKeyboardStartsAtTheLowestTabOrderThatCanTakeIt) {
+  struct Case {
+    bool firstEnabled;
+    const char16_t* expected;
+  };
+  for (const Case& c : {Case{true, u"first"}, Case{false, u"second"}}) {
+    auto* f = new TForm(app);
+    f->SetClientSize(200, 100);
+    auto* edit = new TSpinEdit(f);  // made first: Qt alone would start here
+    edit->SetName(u"edit");
+    edit->SetParent(f);
+    edit->SetTabOrder(2);
+    TButton* first = nullptr;
+    for (const char16_t* name : {u"first", u"second"}) {
+      auto* b = new TButton(f);
+      b->SetName(name);
+      b->SetParent(f);
+      b->SetTabOrder(name == std::u16string_view(u"first") ? 0 : 1);
+      if (first == nullptr) first = b;
+    }
+    first->SetEnabled(c.firstEnabled);
+    f->Show();
+    QWidget* focus = f->Widget()->focusWidget();
+    ASSERT_NE(focus, nullptr);
+    EXPECT_EQ(focus->objectName(), QString::fromStdU16String(c.expected));
+    delete f;
+  }
+}
+
 TEST_F(DialogKeyTest, WhileTheDefaultButtonIsDisabledEnterClicksNothing) {
   run->SetEnabled(false);
   Press(edit, Qt::Key_Return);
