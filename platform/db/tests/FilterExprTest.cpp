@@ -126,6 +126,14 @@ class FilterExprTest : public ::testing::Test {
     ds.FieldDefs().Add(u"Guid", ftGuid, 38);              // 20
     ds.FieldDefs().Add(u"Ext", ftExtended);               // 21
     ds.FieldDefs().Add(u"Pic", ftBlob);                   // 22
+    ds.FieldDefs().Add(u"Fixed", ftFixedChar, 5);         // 23
+    ds.FieldDefs().Add(u"FixedW", ftFixedWideChar, 5);    // 24
+    ds.FieldDefs().Add(u"Auto", ftAutoInc);               // 25
+    ds.FieldDefs().Add(u"Money", ftCurrency);             // 26
+    ds.FieldDefs().Add(u"Ora", ftOraTimeStamp);           // 27
+    ds.FieldDefs().Add(u"Offs", ftTimeStampOffset);       // 28
+    ds.FieldDefs().Add(u"Memo", ftMemo);                  // 29
+    ds.FieldDefs().Add(u"Octet", ftByte);                 // 30
   }
 
   TExprData Compile(const String& text, TFilterOptions fo = 0, TParserOptions po = poExtSyntax,
@@ -369,6 +377,44 @@ TEST_F(FilterExprTest, TextsCompileToTheseTrees) {
   }
 }
 
+// Every constant encoding under both engines' maps: the code each evaluator will meet.
+struct MapCase {
+  const char16_t* text;
+  const char* vlx;
+  const char* kv;
+};
+
+TEST_F(FilterExprTest, ConstantCodesFollowEachMap) {
+  const MapCase cases[] = {
+      {u"Fixed = 'ab'", "(EQ [Fixed:23] #1:'ab')", "(EQ [Fixed:23] #1:'ab')"},
+      {u"FixedW = 'ab'", "(EQ [FixedW:24] #4103:u'ab')", "(EQ [FixedW:24] #4103:u'ab')"},
+      {u"Address = 'ab'", "(EQ [Address:3] #4103:u'ab')", "(EQ [Address:3] #4103:u'ab')"},
+      {u"Memo LIKE '%a%'", "(LIKE [Memo:29] #1:'%a%')", "(LIKE [Memo:29] #1:'%a%')"},
+      {u"Auto = 3", "(EQ [Auto:25] #3:3)", "(EQ [Auto:25] #6:3)"},
+      {u"Money = 2.5", "(EQ [Money:26] #6:2.5)", "(EQ [Money:26] #7:2.5)"},
+      {u"Small = 3", "(EQ [Small:9] #2:3)", "(EQ [Small:9] #5:3)"},
+      {u"Code = 3", "(EQ [Code:11] #4:3)", "(EQ [Code:11] #12:3)"},
+      {u"Tiny = -3", "(EQ [Tiny:17] #43:-3)", "(EQ [Tiny:17] #0:-3)"},
+      {u"Octet = 200", "(EQ [Octet:30] #44:200)", "(EQ [Octet:30] #0:200)"},
+      {u"Big = 3", "(EQ [Big:10] #25:3)", "(EQ [Big:10] #18:3)"},
+      {u"Married = TRUE", "(EQ [Married:6] #5:true)", "(EQ [Married:6] #4:true)"},
+      {u"Day = '2020-01-31'", "(EQ [Day:5] #9:2020-01-31)", "(EQ [Day:5] #2:2020-01-31)"},
+      {u"At = '01:02:03'", "(EQ [At:15] #10:01:02:03.000)", "(EQ [At:15] #10:01:02:03.000)"},
+      {u"Exact = 1.5", "(EQ [Exact:12] #8:bcd(1.5))", "(EQ [Exact:12] #8:bcd(1.5))"},
+      {u"Ora = '2020-01-31 01:02'", "(EQ [Ora:27] #36:ts(2020-01-31 01:02:00.000))",
+       "(EQ [Ora:27] #24:ts(2020-01-31 01:02:00.000))"},
+      {u"Offs = '2020-01-31 01:02'", "(EQ [Offs:28] #0:ts(2020-01-31 01:02:00.000))",
+       "(EQ [Offs:28] #36:ts(2020-01-31 01:02:00.000))"},
+      {u"Ratio = 0.5", "(EQ [Ratio:16] #51:0.5)", "(EQ [Ratio:16] #27:0.5)"},
+      {u"Count = 7", "(EQ [Count:19] #42:7)", "(EQ [Count:19] #6:7)"},
+  };
+  for (const MapCase& c : cases) {
+    SCOPED_TRACE(StringToUTF8(c.text));
+    EXPECT_EQ(Dump(c.text, 0, poExtSyntax, VlxMap()), c.vlx);
+    EXPECT_EQ(Dump(c.text, 0, poExtSyntax, KvMap()), c.kv);
+  }
+}
+
 TEST_F(FilterExprTest, BlankTextCompilesToNothing) {
   EXPECT_TRUE(Compile(u"").empty());
   EXPECT_TRUE(Compile(u"  \t ").empty());
@@ -581,12 +627,15 @@ TEST_F(FilterExprTest, RandomTextsCompileToSoundBuffersOrRaiseTheParserError) {
     }
     for (TFilterOptions fo : {0u, static_cast<unsigned>(foCaseInsensitive)}) {
       try {
-        TExprParser parser(&ds, text, fo, poExtSyntax | (round % 3 == 0 ? static_cast<unsigned>(poAggregate) : 0u), String(), VlxMap(), false);
+        const bool unicode = round % 5 == 0;
+        const TFieldMap map = round % 4 < 2 ? VlxMap() : KvMap();
+        TExprParser parser(&ds, text, fo, poExtSyntax | (round % 3 == 0 ? static_cast<unsigned>(poAggregate) : 0u),
+                           String(), map, unicode);
         const TExprData& data = parser.FilterData();
         if (data.empty()) continue;
         ASSERT_LE(data.size(), 65535u);
-        ASSERT_NO_THROW(CheckFilterExprData(data)) << StringToUTF8(text);
-        ASSERT_NO_THROW((void)DumpFilterExpr(data, KvMap())) << StringToUTF8(text);
+        ASSERT_NO_THROW(CheckFilterExprData(data, unicode)) << StringToUTF8(text);
+        ASSERT_NO_THROW((void)DumpFilterExpr(data, map, unicode)) << StringToUTF8(text);
         ++compiled;
       } catch (const EExprParserError&) {
         ++refused;
