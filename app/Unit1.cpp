@@ -4,6 +4,7 @@
 
 #include "app/EnforceMaxZipFileCompression.h"
 #include "engines/fieldlist/IdDataSet.h"
+#include "engines/virttable/VirtTable.h"
 #include "platform/classes/Files.h"
 #include "platform/engines/Engines.h"
 #include "platform/rtl/Format.h"
@@ -293,7 +294,7 @@ void TForm1::FormCreate(TObject*) {
   // The vlx binary stream format object is created here with the vlx engine.
 
   FVtStream = std::make_unique<TMemoryStream>();
-  // The virtual table is created here once that engine is built.
+  FVirtTable = CreateVirtTable();
   FKvlibStream = std::make_unique<TMemoryStream>();
   FIdMemTable = CreateIdMemDataSet();
   FIdMemStream = std::make_unique<TMemoryStream>();

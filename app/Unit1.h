@@ -26,6 +26,8 @@ extern const char16_t* const SurnameTable[kSurnameCount];
 String RandomContactName();
 
 // The engines the dispatch knows, in the order it tests a dataset's class (descendants match too).
+class TVirtTable;
+
 enum class TEngineKind { ekADO, ekClientDataSet, ekFDMemTable, ekvlx, ekMdb, ekKv, ekVirtTable, ekIdMem, ekNone };
 TEngineKind EngineKindOf(const TDataSet* DataSet);
 
@@ -192,6 +194,7 @@ class TForm1 : public TForm {
   TClientDataSet* CreateClientDataSet();
   TADODataSet* CreateADODataSet();
   TIdMemDataSet* CreateIdMemDataSet();
+  TVirtTable* CreateVirtTable();
 
   String FExecutableFolder;
 

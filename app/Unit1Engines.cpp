@@ -3,6 +3,7 @@
 #include "app/Unit1.h"
 
 #include "engines/fieldlist/IdDataSet.h"
+#include "engines/virttable/VirtTable.h"
 #include "platform/classes/Files.h"
 #include "platform/db/DB.h"
 #include "platform/engines/Engines.h"
@@ -29,8 +30,9 @@ TEngineKind EngineKindOf(const TDataSet* DataSet) {
   if (DataSet->InheritsFrom<TADODataSet>()) return TEngineKind::ekADO;
   if (DataSet->InheritsFrom<TClientDataSet>()) return TEngineKind::ekClientDataSet;
   if (DataSet->InheritsFrom<TFDMemTable>()) return TEngineKind::ekFDMemTable;
-  // TvlxMemTable, TMdbTable, TMemTableKv and TVirtTable are tested here, in this order, as each of
-  // those engines is built.
+  // TvlxMemTable, TMdbTable and TMemTableKv are tested here, in this order, as each of those engines
+  // is built.
+  if (DataSet->InheritsFrom<TVirtTable>()) return TEngineKind::ekVirtTable;
   if (DataSet->InheritsFrom<TIdMemDataSet>()) return TEngineKind::ekIdMem;
   return TEngineKind::ekNone;
 }
@@ -65,6 +67,13 @@ TADODataSet* TForm1::CreateADODataSet() {
   AddFieldDefs(dataSet);
   dataSet->CreateDataSet();
   return dataSet;
+}
+
+TVirtTable* TForm1::CreateVirtTable() {
+  auto* table = new TVirtTable(this);
+  AddFieldDefs(table);
+  table->Open();
+  return table;
 }
 
 TIdMemDataSet* TForm1::CreateIdMemDataSet() {
@@ -163,6 +172,7 @@ void TForm1::SaveEngineToFile(TObject* Sender, TDataSet* DataSet) {
       case TEngineKind::ekADO: static_cast<TADODataSet*>(DataSet)->SaveToFile(name, pfADTG); break;
       case TEngineKind::ekClientDataSet: static_cast<TClientDataSet*>(DataSet)->SaveToFile(name, dfBinary); break;
       case TEngineKind::ekFDMemTable: static_cast<TFDMemTable*>(DataSet)->SaveToFile(name, sfAuto); break;
+      case TEngineKind::ekVirtTable: static_cast<TVirtTable*>(DataSet)->SaveToFile(name, true, false); break;
       case TEngineKind::ekIdMem: static_cast<TIdMemDataSet*>(DataSet)->SaveToFile(name, false); break;
       default: break;
     }
@@ -178,6 +188,7 @@ void TForm1::SaveEngineToStream(TObject* Sender, TDataSet* DataSet, TMemoryStrea
       case TEngineKind::ekADO: SaveADOToStream(DataSet, Stream); break;
       case TEngineKind::ekClientDataSet: static_cast<TClientDataSet*>(DataSet)->SaveToStream(Stream, dfBinary); break;
       case TEngineKind::ekFDMemTable: static_cast<TFDMemTable*>(DataSet)->SaveToStream(Stream, sfAuto); break;
+      case TEngineKind::ekVirtTable: static_cast<TVirtTable*>(DataSet)->SaveToStream(Stream, true, false); break;
       case TEngineKind::ekIdMem: static_cast<TIdMemDataSet*>(DataSet)->SaveToStream(Stream, false); break;
       default: break;
     }
@@ -193,6 +204,7 @@ void TForm1::EmptyEngine(TObject* Sender, TDataSet* DataSet) {
         break;
       case TEngineKind::ekClientDataSet: static_cast<TClientDataSet*>(DataSet)->EmptyDataSet(); break;
       case TEngineKind::ekFDMemTable: static_cast<TFDMemTable*>(DataSet)->EmptyDataSet(); break;
+      case TEngineKind::ekVirtTable: static_cast<TVirtTable*>(DataSet)->Clear(); break;
       case TEngineKind::ekIdMem: static_cast<TIdMemDataSet*>(DataSet)->EmptyDataSet(); break;
       default: break;
     }
@@ -210,6 +222,7 @@ void TForm1::LoadEngineFromFile(TObject* Sender, TDataSet* DataSet) {
       case TEngineKind::ekADO: static_cast<TADODataSet*>(DataSet)->LoadFromFile(name); break;
       case TEngineKind::ekClientDataSet: static_cast<TClientDataSet*>(DataSet)->LoadFromFile(name); break;
       case TEngineKind::ekFDMemTable: static_cast<TFDMemTable*>(DataSet)->LoadFromFile(name, sfAuto); break;
+      case TEngineKind::ekVirtTable: static_cast<TVirtTable*>(DataSet)->LoadFromFile(name, true, true); break;
       case TEngineKind::ekIdMem:
         DataSet->Close();
         static_cast<TIdMemDataSet*>(DataSet)->LoadFromFile(name);
@@ -227,6 +240,7 @@ void TForm1::LoadEngineFromStream(TObject* Sender, TDataSet* DataSet, TMemoryStr
       case TEngineKind::ekADO: LoadADOFromStream(DataSet, Stream); break;
       case TEngineKind::ekClientDataSet: static_cast<TClientDataSet*>(DataSet)->LoadFromStream(Stream); break;
       case TEngineKind::ekFDMemTable: static_cast<TFDMemTable*>(DataSet)->LoadFromStream(Stream, sfAuto); break;
+      case TEngineKind::ekVirtTable: static_cast<TVirtTable*>(DataSet)->LoadFromStream(Stream, true, true); break;
       case TEngineKind::ekIdMem: static_cast<TIdMemDataSet*>(DataSet)->LoadFromStream(Stream); break;
       default: break;
     }
