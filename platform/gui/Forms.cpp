@@ -53,12 +53,24 @@ class FormWindow : public QWidget {
   }
   bool event(QEvent* Event) override {
     const bool result = QWidget::event(Event);
-    // A window manager frames the window only after it is mapped: its first Move tells the frame.
-    if ((Event->type() == QEvent::Move || Event->type() == QEvent::Show) && OnFrameChanged && windowHandle() &&
-        windowHandle()->frameMargins() != PlacedWithFrame)
-      OnFrameChanged();
+    // A window manager frames the window only once it is mapped, and nothing tells the window so; the
+    // first paint or activation comes after it. The client area may not move with it, so a Move event
+    // need not come at all.
+    const QEvent::Type type = Event->type();
+    if (!FrameSettled && (type == QEvent::Paint || type == QEvent::WindowActivate || type == QEvent::Move) &&
+        windowHandle() != nullptr) {
+      const QMargins frame = windowHandle()->frameMargins();
+      if (!frame.isNull()) FrameSettled = true;
+      // Moving the window from inside its own paint is left to the event loop.
+      if (frame != PlacedWithFrame && OnFrameChanged)
+        QMetaObject::invokeMethod(this, [this] { OnFrameChanged(); }, Qt::QueuedConnection);
+    }
     return result;
   }
+
+ public:
+  // Set once a frame was seen; until then the window follows the frame it is given.
+  bool FrameSettled = false;
 };
 
 // The first visible button, depth first in control-list order, that Wanted picks.
