@@ -66,6 +66,9 @@ struct TEngine {
   // The format keeps no row count: a stream cut between two rows is a valid, shorter stream. A cut load
   // that succeeds must then hold the first rows of the saved ones.
   bool CutBetweenRowsLoads = false;
+  // Runs the flipped-byte half of the stream test (an engine turns it off only while a known fault of
+  // its reader is being mended, with a note saying which).
+  bool FlippedBytes = true;
 };
 
 inline void PrintTo(const TEngine& Engine, std::ostream* Out) { *Out << Engine.Name; }
@@ -454,6 +457,7 @@ TEST_P(DataSetConformance, ACutOrFlippedStreamRaisesAndChangesNothing) {
     }
     delete &target;
   }
+  if (!GetParam().FlippedBytes) return;
   // A flipped byte may still make a valid stream (a changed value): then it loads. Otherwise it must
   // raise and keep everything.
   for (std::size_t at = 0; at < good.size(); ++at) {
