@@ -135,6 +135,14 @@ void TWriter::WriteFloat(double Value) {
   FBufPos += 11;
 }
 
+void TWriter::WriteExtended(const TExtended80Rec& Value) {
+  if (FBuffer.size() - FBufPos < 11) FlushBuffer();
+  Byte* p = FBuffer.data() + FBufPos;
+  p[0] = vaExtended;
+  std::memcpy(p + 1, Value.data(), Value.size());
+  FBufPos += 11;
+}
+
 void TWriter::WriteSingle(float Value) {
   WriteValue(vaSingle);
   WriteRaw(Value);
@@ -217,6 +225,14 @@ void TWriter::WriteStr(std::u16string_view Value) {
   }
   const UTF8String utf8 = StringToUTF8(Value);
   WriteUTF8Str(utf8);
+}
+
+void TWriter::WriteObjectName(std::u16string_view Name) {
+  bool non_ascii = false;
+  if (Utf8Length(Name, non_ascii) > kMaxObjectNameBytes)
+    throw EWriteError(Format(u"Name too long to stream (%d bytes at most): %s",
+                             {static_cast<int>(kMaxObjectNameBytes), String(Name.substr(0, 32)) + u"..."}));
+  WriteStr(Name);
 }
 
 void TWriter::WriteUTF8Str(std::string_view Utf8) {
@@ -316,8 +332,8 @@ void TWriter::WriteComponent(TComponent* Component) {
 void TWriter::WriteData(TComponent* Instance) {
   Enter();
   WritePrefix(0, 0);
-  WriteStr(Instance->ClassName());
-  WriteStr(Instance->Name());
+  WriteObjectName(Instance->ClassName());
+  WriteObjectName(Instance->Name());
   WriteProperties(Instance);
   WriteListEnd();
   if (!FIgnoreChildren) Instance->GetChildren([this](TComponent* Child) { WriteComponent(Child); }, FRoot);
@@ -609,6 +625,17 @@ double TReader::ReadFloat() {
                       return static_cast<double>(ReadIntegerOfTag(tag));)
 }
 
+TExtended80Rec TReader::ReadExtended() {
+  VELLUM_READ_GUARDED(const TValueType tag = ReadValue(); if (tag == vaExtended) {
+    if (FBufEnd - FBufPos < 10) Fill(10);
+    TExtended80Rec v;
+    std::memcpy(v.data(), FBuffer.data() + FBufPos, v.size());
+    FBufPos += 10;
+    return v;
+  } if (tag == vaDouble) return DoubleToExtended(ReadRaw<double>());
+                      return Int64ToExtended(ReadIntegerOfTag(tag));)
+}
+
 float TReader::ReadSingle() {
   VELLUM_READ_GUARDED(const TValueType tag = ReadValue(); if (tag == vaSingle) return ReadRaw<float>();
                       return static_cast<float>(ReadIntegerOfTag(tag));)
@@ -851,9 +878,46 @@ void TReader::ReadProperties(TPersistent* Instance) {
   ReadListEnd();
 }
 
+namespace {
+// Every object that dies with Collection's items: the items and, through their streamed properties,
+// their sub-objects and nested collections' items.
+void CollectOwnedObjects(const TCollection& Collection, std::vector<const TPersistent*>& Objects) {
+  for (int i = 0; i < Collection.Count(); ++i) {
+    std::vector<const TPersistent*> pending{Collection.Items(i)};
+    while (!pending.empty()) {
+      const TPersistent* object = pending.back();
+      pending.pop_back();
+      if (std::find(Objects.begin(), Objects.end(), object) != Objects.end()) continue;
+      Objects.push_back(object);
+      for (const TPropInfo& prop : object->PropList()) {
+        if (prop.Kind != TPropKind::pkPersistent && prop.Kind != TPropKind::pkCollection) continue;
+        const TPersistent* sub = prop.GetObject ? prop.GetObject(*object) : nullptr;
+        if (sub == nullptr) continue;
+        if (const auto* nested = dynamic_cast<const TCollection*>(sub))
+          for (int j = 0; j < nested->Count(); ++j) pending.push_back(nested->Items(j));
+        else
+          pending.push_back(sub);
+      }
+    }
+  }
+}
+}  // namespace
+
+void TReader::DropFixupsInto(const TCollection& Collection) {
+  if (FFixups.empty() || Collection.Count() == 0) return;
+  std::vector<const TPersistent*> dying;
+  CollectOwnedObjects(Collection, dying);
+  std::erase_if(FFixups, [&](const Fixup& f) {
+    return std::find(dying.begin(), dying.end(), f.Instance) != dying.end();
+  });
+}
+
 void TReader::ReadCollection(TCollection* Collection) {
   VELLUM_READ_GUARDED(
       Enter(); CheckValue(vaCollection); Collection->BeginUpdate(); try {
+        // A collection met twice in one stream frees the items the first reading made; references
+        // waiting to be resolved into them must go first.
+        DropFixupsInto(*Collection);
         Collection->Clear();
         while (!EndOfList()) {
           if (IsIntegerTag(NextValue())) ReadInt64();  // the item's order, not needed to rebuild it

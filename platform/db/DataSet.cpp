@@ -222,6 +222,9 @@ void TDataSet::SetState(TDataSetState Value) {
   if (FState == Value) return;
   FState = Value;
   FModified = false;
+  // A field's mark lasts one edit: left set after Post or Cancel, it would let a later blob stream skip
+  // the read-only check.
+  for (TField* f : *FFields) f->SetModified(false);
   DispatchDataEvent(deUpdateState, 0);
 }
 

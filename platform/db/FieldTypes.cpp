@@ -3,6 +3,8 @@
 #include <array>
 #include <cmath>
 
+#include "platform/rtl/Exceptions.h"
+#include "platform/rtl/Format.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace {
@@ -116,19 +118,35 @@ double DateTimeToNativeDateTime(TDateTime Value) {
   return static_cast<double>(ts.Date) * kMSecsPerDay + static_cast<double>(ts.Time);
 }
 
+// Stored values come from files and engines that may hold anything: a value outside the platform's
+// calendar (0001-01-01 to 9999-12-31, a time of day under 24 hours) is refused as an invalid time stamp
+// rather than fed to arithmetic that would overflow.
+namespace {
+constexpr std::int32_t kMaxNativeDay = 3652059;  // 9999-12-31
+
+[[noreturn]] void InvalidNativeStamp(Int64 Date, Int64 Time) {
+  throw EConvertError(Format(msg::SInvalidTimeStamp, {Date, Time}));
+}
+
+// A day count for the message; NaN and values past the 64-bit range show as 0.
+Int64 DayForMessage(double Days) { return std::fabs(Days) < 9.2e18 ? static_cast<Int64>(Days) : 0; }
+}  // namespace
+
 TDateTime NativeDateToDateTime(std::int32_t Days) {
+  if (Days < 1 || Days > kMaxNativeDay) InvalidNativeStamp(Days, 0);
   return static_cast<double>(Days - kDateDelta);
 }
-
 TDateTime NativeTimeToDateTime(std::int32_t MSecs) {
+  if (MSecs < 0 || MSecs >= kMSecsPerDay) InvalidNativeStamp(0, MSecs);
   return static_cast<double>(MSecs) / kMSecsPerDay;
 }
-
 TDateTime NativeDateTimeToDateTime(double MSecs) {
   // Whole milliseconds: the stored double is always integral, a rounding guard only.
   const double ms = std::round(MSecs);
+  const double days = std::floor(ms / kMSecsPerDay);
+  if (!(days >= 1 && days <= kMaxNativeDay)) InvalidNativeStamp(DayForMessage(days), 0);  // NaN fails too
   TTimeStamp ts;
-  ts.Date = static_cast<std::int32_t>(std::floor(ms / kMSecsPerDay));
-  ts.Time = static_cast<std::int32_t>(ms - static_cast<double>(ts.Date) * kMSecsPerDay);
+  ts.Date = static_cast<std::int32_t>(days);
+  ts.Time = static_cast<std::int32_t>(ms - days * kMSecsPerDay);
   return TimeStampToDateTime(ts);
 }

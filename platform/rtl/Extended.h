@@ -22,3 +22,14 @@ TExtended80Rec DoubleToExtended(double Value);
 double ExtendedToDouble(const TExtended80Rec& Value);
 void DoubleToExtended(double Value, std::uint8_t (&Bytes)[10]);
 double ExtendedToDouble(const std::uint8_t* Bytes);  // 10 bytes
+
+// Exact integer and currency forms. Every Int64 fits the 64-bit significand, so Int64ToExtended is
+// exact; a currency value (Scaled / 10,000) is rounded once to the nearest extended (ties to even),
+// which is close enough that TryExtendedToCurrency gives the same Scaled back for every currency.
+// The readers round to the nearest integer (ties to even) and return false for NaN, infinities and
+// values outside the target's range. Nothing here goes through double.
+struct Currency;
+TExtended80Rec Int64ToExtended(std::int64_t Value);
+bool TryExtendedToInt64(const TExtended80Rec& Value, std::int64_t& Result);
+TExtended80Rec CurrencyToExtended(const Currency& Value);
+bool TryExtendedToCurrency(const TExtended80Rec& Value, Currency& Result);

@@ -66,9 +66,13 @@ String Format(std::u16string_view Fmt, const TVarRec* Args, std::size_t ArgCount
     if (next >= ArgCount) ArgumentMissing(Fmt);
     return Args[next++];
   };
+  // Widths and precisions are held to the bound of literal ones whichever way they arrive: negating
+  // INT_MIN is undefined, and INT_MAX would build a string of 2^31 characters.
+  constexpr int kMaxWidth = 1'000'000;
   auto fetchInt = [&]() -> int {
     const TVarRec& a = fetch();
     if (a.kind != TVarRec::Kind::Integer) InvalidFormat(Fmt);
+    if (a.i32 > kMaxWidth || a.i32 < -kMaxWidth) InvalidFormat(Fmt);
     return a.i32;
   };
   const size_t n = Fmt.size();
@@ -99,7 +103,7 @@ String Format(std::u16string_view Fmt, const TVarRec* Args, std::size_t ArgCount
       value = 0;
       while (i < n && Fmt[i] >= u'0' && Fmt[i] <= u'9') {
         value = value * 10 + (Fmt[i] - u'0');
-        if (value > 1'000'000) InvalidFormat(Fmt);
+        if (value > kMaxWidth) InvalidFormat(Fmt);
         ++i;
       }
       return true;

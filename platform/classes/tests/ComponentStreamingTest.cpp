@@ -159,6 +159,25 @@ TEST(ComponentStreaming, ReaderTakesWhatTheWriterWrote) {
   EXPECT_EQ(r.ReadBinary(), (Bytes{1, 2, 3}));
 }
 
+TEST(ComponentStreaming, RawExtendedValuesKeepAllTenBytes) {
+  TBytesStream stream;
+  const TExtended80Rec big = Int64ToExtended(9007199254740993LL);  // 2^53 + 1: no double holds it
+  {
+    TWriter w(&stream);
+    w.WriteExtended(big);
+    w.WriteFloat(0.5);
+    w.WriteInteger(-7);
+    w.WriteBoolean(true);
+  }
+  EXPECT_EQ(stream.Bytes()[0], vaExtended);
+  stream.SetPosition(0);
+  TReader r(&stream);
+  EXPECT_EQ(r.ReadExtended(), big);
+  EXPECT_EQ(r.ReadExtended(), DoubleToExtended(0.5));
+  EXPECT_EQ(r.ReadExtended(), Int64ToExtended(-7));
+  EXPECT_THROW(r.ReadExtended(), EReadError);
+}
+
 TEST(ComponentStreaming, TagMismatchRaisesInvalidPropertyValueAndKeepsThePosition) {
   TBytesStream stream(Bytes{0x06, 0x01, 'a', 0x02, 0x07});
   TReader r(&stream);

@@ -140,6 +140,27 @@ TEST(DataSet, EditPostReplacesTheActiveRow) {
   EXPECT_EQ(Ids(ds), (std::vector<int>{1, 20, 3}));
 }
 
+TEST(DataSet, FieldModifiedMarksLastOneEdit) {
+  TVectorDataSet ds(nullptr);
+  OpenWithIds(ds, {1, 2});
+  TField* id = ds.FieldByName(u"ID");
+  for (bool post : {true, false}) {
+    ds.Edit();
+    id->SetModified(true);  // as a blob stream marks the field it wrote
+    if (post)
+      ds.Post();
+    else
+      ds.Cancel();
+    EXPECT_FALSE(id->Modified()) << (post ? "after Post" : "after Cancel");
+  }
+  ds.Append();
+  id->SetModified(true);
+  ds.Cancel();
+  ds.Edit();
+  EXPECT_FALSE(id->Modified()) << "a new edit starts unmarked";
+  ds.Cancel();
+}
+
 TEST(DataSet, PostOutsideEditRaises) {
   TVectorDataSet ds(nullptr);
   OpenWithIds(ds, {1});

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <functional>
 
@@ -387,6 +388,55 @@ TEST(NativeForms, FormatFlagConvertsDatesAndBcd) {
     ds.WriteFieldData(f.field, static_cast<const Byte*>(nullptr), false);
     EXPECT_FALSE(ds.GetFieldData(f.field, static_cast<Byte*>(nullptr), false));
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Stored values outside the calendar come from damaged files or foreign engines: reading them raises the
+// conversion error instead of overflowing.
+TEST(NativeForms, OutOfRangeDatesRaiseConvertError) {
+  auto le32 = [](std::int32_t v) {
+    std::vector<Byte> b(4);
+    std::memcpy(b.data(), &v, 4);
+    return b;
+  };
+  auto le64 = [](double d) {
+    std::vector<Byte> b(8);
+    std::memcpy(b.data(), &d, 8);
+    return b;
+  };
+  struct Case {
+    const char* name;
+    TFieldType type;
+    std::vector<Byte> bytes;
+  };
+  const Case cases[] = {
+      {"Date INT_MIN", ftDate, le32(INT32_MIN)},
+      {"Date 0", ftDate, le32(0)},
+      {"Date past 9999-12-31", ftDate, le32(3652060)},
+      {"Date INT_MAX", ftDate, le32(INT32_MAX)},
+      {"Time negative", ftTime, le32(-1)},
+      {"Time a whole day", ftTime, le32(86400000)},
+      {"DateTime 1.2e292", ftDateTime, le64(1.2e292)},
+      {"DateTime -1.2e292", ftDateTime, le64(-1.2e292)},
+      {"DateTime zero", ftDateTime, le64(0.0)},
+      {"DateTime NaN", ftDateTime, le64(std::nan(""))},
+      {"DateTime infinity", ftDateTime, le64(HUGE_VAL)},
+  };
+  for (const Case& c : cases) {
+    OneField f(c.type, 0);
+    f.field->SetData(c.bytes);
+    EXPECT_THROW(f.field->AsDateTime(), EConvertError) << c.name;
+  }
+  // The edges of the calendar still read.
+  OneField last(ftDate, 0);
+  last.field->SetData(le32(3652059));
+  EXPECT_EQ(last.field->AsDateTime(), EncodeDate(9999, 12, 31));
+  OneField lastMs(ftDateTime, 0);
+  lastMs.field->SetData(le64(3652060.0 * 86400000.0 - 1));
+  EXPECT_EQ(lastMs.field->AsDateTime(), EncodeDateTime(9999, 12, 31, 23, 59, 59, 999));
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <vector>
 
+#include "platform/rtl/Currency.h"
 #include "platform/rtl/Extended.h"
 
 namespace {
@@ -93,6 +95,64 @@ TEST(Extended, RawByteForms) {
   std::uint8_t raw[10];
   DoubleToExtended(-1.5, raw);
   EXPECT_EQ(ExtendedToDouble(raw), -1.5);
+}
+
+}  // namespace
+
+namespace {
+
+// The exact integer and currency forms: integers keep every bit, currencies come back to the same
+// scaled value, and values that fit match what the double route gives.
+TEST(ExtendedExact, Int64RoundTripsEveryBit) {
+  const std::int64_t cases[] = {0,
+                                1,
+                                -1,
+                                9007199254740993LL,  // 2^53 + 1: lost by a double
+                                -9007199254740993LL,
+                                std::numeric_limits<std::int64_t>::max(),
+                                std::numeric_limits<std::int64_t>::min(),
+                                0x123456789ABCDEFLL};
+  for (std::int64_t v : cases) {
+    const TExtended80Rec e = Int64ToExtended(v);
+    std::int64_t back = 0;
+    ASSERT_TRUE(TryExtendedToInt64(e, back)) << v;
+    EXPECT_EQ(back, v);
+    if (v > -(1LL << 53) && v < (1LL << 53)) {
+      EXPECT_EQ(e, DoubleToExtended(static_cast<double>(v))) << v;
+    }
+  }
+  EXPECT_EQ(Int64ToExtended(1), Bytes(0x8000000000000000ULL, 0x3FFF));
+}
+
+TEST(ExtendedExact, CurrencyRoundTripsAndMatchesTheNearestValue) {
+  std::mt19937_64 rng(7);
+  std::vector<std::int64_t> cases = {0, 1, -1, 10000, 5000, 1234567, -98765432109LL,
+                                     std::numeric_limits<std::int64_t>::max(),
+                                     std::numeric_limits<std::int64_t>::min()};
+  for (int i = 0; i < 2000; ++i) cases.push_back(static_cast<std::int64_t>(rng()));
+  for (std::int64_t scaled : cases) {
+    Currency back{};
+    ASSERT_TRUE(TryExtendedToCurrency(CurrencyToExtended(Currency::FromScaled(scaled)), back)) << scaled;
+    EXPECT_EQ(back.Scaled, scaled);
+  }
+  // 1.5 and 0.0001 as the nearest extended numbers.
+  EXPECT_EQ(CurrencyToExtended(Currency::FromScaled(15000)), DoubleToExtended(1.5));
+  EXPECT_EQ(ExtendedToDouble(CurrencyToExtended(Currency::FromScaled(1))), 0.0001);
+}
+
+TEST(ExtendedExact, OutOfRangeAndNonFiniteAreRefused) {
+  std::int64_t i = 0;
+  Currency c{};
+  EXPECT_FALSE(TryExtendedToInt64(DoubleToExtended(std::numeric_limits<double>::quiet_NaN()), i));
+  EXPECT_FALSE(TryExtendedToInt64(DoubleToExtended(std::numeric_limits<double>::infinity()), i));
+  EXPECT_FALSE(TryExtendedToInt64(DoubleToExtended(9.3e18), i));
+  EXPECT_FALSE(TryExtendedToCurrency(DoubleToExtended(1e15), c));
+  ASSERT_TRUE(TryExtendedToInt64(DoubleToExtended(2.5), i));
+  EXPECT_EQ(i, 2);  // ties to even
+  ASSERT_TRUE(TryExtendedToInt64(DoubleToExtended(-3.5), i));
+  EXPECT_EQ(i, -4);
+  ASSERT_TRUE(TryExtendedToCurrency(DoubleToExtended(-1.23456), c));
+  EXPECT_EQ(c.Scaled, -12346);
 }
 
 }  // namespace

@@ -1,3 +1,5 @@
+#include <climits>
+
 #include <gtest/gtest.h>
 
 #include "platform/rtl/Exceptions.h"
@@ -98,6 +100,12 @@ TEST(Format, BadArgumentsRaiseConvertError) {
       {u"%q", {1}, u"Format '%q' invalid or incompatible with argument"},
       {u"abc %", {1}, u"Format 'abc %' invalid or incompatible with argument"},
       {u"%*d", {u"w", 1}, u"Format '%*d' invalid or incompatible with argument"},
+      // Widths and precisions from arguments are bounded like literal ones.
+      {u"%*d", {INT_MIN, 1}, u"Format '%*d' invalid or incompatible with argument"},
+      {u"%*d", {-1'000'001, 1}, u"Format '%*d' invalid or incompatible with argument"},
+      {u"%.*d", {INT_MAX, 1}, u"Format '%.*d' invalid or incompatible with argument"},
+      {u"%*s", {INT_MAX, u"x"}, u"Format '%*s' invalid or incompatible with argument"},
+      {u"%1000001d", {1}, u"Format '%1000001d' invalid or incompatible with argument"},
       {u"%d %d", {1}, u"No argument for format '%d %d'"},
       {u"%3:d", {1}, u"No argument for format '%3:d'"},
   };
