@@ -105,6 +105,12 @@ TEST_F(WindowUse, EnterInARowCountStartsARun) {
   EXPECT_TRUE(exitCodes.empty()) << "the close button, also a default button, is not clicked";
 }
 
+TEST_F(WindowUse, TheWindowOpensWithTheFocusOnTheTestAllButton) {
+  EXPECT_TRUE(form->btnTestAll->Focused());
+  EXPECT_TRUE(static_cast<QPushButton*>(form->btnTestAll->Widget())->isDefault());
+  EXPECT_FALSE(static_cast<QPushButton*>(form->btnClose->Widget())->isDefault()) << "one button draws as default";
+}
+
 TEST_F(WindowUse, FocusReturnsToTheTestAllButtonAfterARun) {
   struct Case {
     const char* what;

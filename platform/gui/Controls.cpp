@@ -248,7 +248,9 @@ TButton::TButton(TComponent* AOwner) : TControl(AOwner) {
 
 void TButton::SetDefault(bool Value) {
   FDefault = Value;
-  if (auto* w = static_cast<QPushButton*>(Widget())) w->setDefault(Value);
+  const TControl* top = this;
+  while (top->Parent() != nullptr) top = top->Parent();
+  if (auto* form = dynamic_cast<const TForm*>(top)) form->ShowDefaultButton();
 }
 
 void TButton::CaptionChanged() {

@@ -53,12 +53,24 @@ class FormWindow : public QWidget {
   }
   bool event(QEvent* Event) override {
     const bool result = QWidget::event(Event);
-    // A window manager frames the window only after it is mapped: its first Move tells the frame.
-    if ((Event->type() == QEvent::Move || Event->type() == QEvent::Show) && OnFrameChanged && windowHandle() &&
-        windowHandle()->frameMargins() != PlacedWithFrame)
-      OnFrameChanged();
+    // A window manager frames the window only once it is mapped, and nothing tells the window so; the
+    // first paint or activation comes after it. The client area may not move with it, so a Move event
+    // need not come at all.
+    const QEvent::Type type = Event->type();
+    if (!FrameSettled && (type == QEvent::Paint || type == QEvent::WindowActivate || type == QEvent::Move) &&
+        windowHandle() != nullptr) {
+      const QMargins frame = windowHandle()->frameMargins();
+      if (!frame.isNull()) FrameSettled = true;
+      // Moving the window from inside its own paint is left to the event loop.
+      if (frame != PlacedWithFrame && OnFrameChanged)
+        QMetaObject::invokeMethod(this, [this] { OnFrameChanged(); }, Qt::QueuedConnection);
+    }
     return result;
   }
+
+ public:
+  // Set once a frame was seen; until then the window follows the frame it is given.
+  bool FrameSettled = false;
 };
 
 // The first visible button, depth first in control-list order, that Wanted picks.
@@ -180,10 +192,26 @@ void TForm::ApplyWindowFlags() {
   }
 }
 
-void TForm::ApplyTabOrder() {
+std::vector<QWidget*> TForm::ApplyTabOrder() {
   std::vector<QWidget*> chain;
   CollectTabChain(this, chain);
   for (std::size_t i = 1; i < chain.size(); ++i) QWidget::setTabOrder(chain[i - 1], chain[i]);
+  return chain;
+}
+
+void TForm::ShowDefaultButton() const {
+  const TButton* first = FindButton(this, [](const TButton* b) { return b->Default(); });
+  std::vector<const TWinControl*> pending{this};
+  while (!pending.empty()) {
+    const TWinControl* parent = pending.back();
+    pending.pop_back();
+    for (int i = 0; i < parent->ControlCount(); ++i) {
+      TControl* c = parent->Controls(i);
+      if (auto* b = dynamic_cast<TButton*>(c); b != nullptr && b->Widget() != nullptr)
+        static_cast<QPushButton*>(b->Widget())->setDefault(b == first);
+      if (auto* w = dynamic_cast<TWinControl*>(c)) pending.push_back(w);
+    }
+  }
 }
 
 void TForm::CenterOnScreen() {
@@ -225,7 +253,13 @@ void TForm::SetVisible(bool Value) {
   QWidget* w = Widget();
   if (w == nullptr) return;
   if (Value) {
-    ApplyTabOrder();
+    const std::vector<QWidget*> chain = ApplyTabOrder();
+    ShowDefaultButton();
+    // Qt would start in the first control made; the keyboard starts at the lowest tab order instead.
+    if (w->focusWidget() == nullptr) {
+      auto reachable = [w](QWidget* c) { return c->isEnabled() && c->isVisibleTo(w); };
+      if (auto it = std::find_if(chain.begin(), chain.end(), reachable); it != chain.end()) (*it)->setFocus();
+    }
     if (FPosition == TFormPosition::poScreenCenter) CenterOnScreen();
     w->show();
   } else {

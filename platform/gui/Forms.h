@@ -23,7 +23,8 @@ using TBorderIcons = unsigned;
 // A top-level window. Its bounds are its client area's place on the screen; ClientWidth and ClientHeight
 // are the size of the area the controls stand in. A centred window centres its whole frame, title bar
 // included, and centres again when the window system first reports that frame. Enter and Escape that
-// no control takes go to the form's Default and Cancel buttons (see TButton).
+// no control takes go to the form's Default and Cancel buttons (see TButton). When shown with no
+// focused control, the first control in tab order that can take the keyboard gets it.
 class TForm : public TWinControl {
   VELLUM_CLASS(TForm)
  public:
@@ -55,8 +56,12 @@ class TForm : public TWinControl {
   void CaptionChanged() override;
 
  private:
+  friend class TButton;
   void ApplyWindowFlags();
-  void ApplyTabOrder();
+  // Links the focus chain by tab order and returns it.
+  std::vector<QWidget*> ApplyTabOrder();
+  // Only the button Enter goes to draws as the default one, however many say Default.
+  void ShowDefaultButton() const;
   void CenterOnScreen();
   // Enter or Escape that reached the window unhandled; true when a button took it.
   bool DialogKey(int Key);

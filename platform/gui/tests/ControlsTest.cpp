@@ -343,6 +343,36 @@ TEST_F(GuiTest, ADisabledContainerBlocksInputButKeepsItsControlsLook) {
   form->Hide();
 }
 
+TEST_F(GuiTest, EveryKindOfControlKeepsItsLookInADisabledContainer) {
+  auto* check = new TCheckBox(form);
+  check->SetCaption(u"压缩/解压缩文件");
+  auto* spin = new TSpinEdit(form);
+  spin->SetValue(50000);
+  auto* bar = new TProgressBar(form);
+  bar->SetPosition(40);
+  auto* nested = new TPanel(form);
+  nested->SetBounds(0, 100, 150, 40);
+  auto* inner = new TLabel(form);
+  int top = 0;
+  for (TControl* c : std::initializer_list<TControl*>{check, spin, bar, nested}) {
+    c->SetParent(panel);
+    if (c != nested) c->SetBounds(0, top, 150, 22);
+    top += 25;
+  }
+  inner->SetParent(nested);
+  inner->SetCaption(u"Insert 行数");
+  form->Show();
+  const std::vector<TControl*> all{check, spin, bar, inner};
+  std::vector<QImage> before;
+  for (TControl* c : all) before.push_back(Look(c));
+  panel->SetEnabled(false);
+  for (std::size_t i = 0; i < all.size(); ++i) EXPECT_EQ(Look(all[i]), before[i]) << StringToUTF8(all[i]->ClassName());
+  panel->SetEnabled(true);
+  nested->SetEnabled(false);
+  EXPECT_EQ(Look(inner), before[3]) << "a label in a nested disabled panel";
+  form->Hide();
+}
+
 TEST_F(GuiTest, BringToFrontPutsAControlOnTopAndKeepsTheList) {
   TButton* under = AddButton(panel, u"under", 0);
   TButton* over = AddButton(panel, u"over", 1);
@@ -441,6 +471,45 @@ TEST_F(DialogKeyTest, EnterClicksTheFirstDefaultButtonFromAnyControlButAnotherBu
     clicked.clear();
     Press(c.focus(), c.key, c.modifiers);
     EXPECT_EQ(clicked, c.expected) << c.what;
+  }
+}
+
+TEST_F(DialogKeyTest, OnlyTheButtonEnterGoesToDrawsAsTheDefault) {
+  EXPECT_TRUE(static_cast<QPushButton*>(run->Widget())->isDefault());
+  EXPECT_FALSE(static_cast<QPushButton*>(close->Widget())->isDefault());
+  EXPECT_TRUE(close->Default()) << "the control keeps what it was told";
+  run->SetDefault(false);
+  EXPECT_TRUE(static_cast<QPushButton*>(close->Widget())->isDefault());
+  Press(edit, Qt::Key_Return);
+  EXPECT_EQ(clicked, std::vector<String>{u"close"});
+}
+
+TEST_F(GuiTest, TheKeyboardStartsAtTheLowestTabOrderThatCanTakeIt) {
+  struct Case {
+    bool firstEnabled;
+    const char16_t* expected;
+  };
+  for (const Case& c : {Case{true, u"first"}, Case{false, u"second"}}) {
+    auto* f = new TForm(app);
+    f->SetClientSize(200, 100);
+    auto* edit = new TSpinEdit(f);  // made first: Qt alone would start here
+    edit->SetName(u"edit");
+    edit->SetParent(f);
+    edit->SetTabOrder(2);
+    TButton* first = nullptr;
+    for (const char16_t* name : {u"first", u"second"}) {
+      auto* b = new TButton(f);
+      b->SetName(name);
+      b->SetParent(f);
+      b->SetTabOrder(name == std::u16string_view(u"first") ? 0 : 1);
+      if (first == nullptr) first = b;
+    }
+    first->SetEnabled(c.firstEnabled);
+    f->Show();
+    QWidget* focus = f->Widget()->focusWidget();
+    ASSERT_NE(focus, nullptr);
+    EXPECT_EQ(focus->objectName(), QString::fromStdU16String(c.expected));
+    delete f;
   }
 }
 
