@@ -9,8 +9,8 @@
 #include <QFontInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QPushButton>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QWidget>
 #include <QWindow>
@@ -35,6 +35,8 @@ class FormWindow : public QWidget {
   // The window system reported a frame of another size than the window was placed with.
   std::function<void()> OnFrameChanged;
   QMargins PlacedWithFrame;
+  // Set once a frame was seen; until then the window follows the frame it is given.
+  bool FrameSettled = false;
 
  protected:
   void closeEvent(QCloseEvent* Event) override {
@@ -67,10 +69,6 @@ class FormWindow : public QWidget {
     }
     return result;
   }
-
- public:
-  // Set once a frame was seen; until then the window follows the frame it is given.
-  bool FrameSettled = false;
 };
 
 // The first visible button, depth first in control-list order, that Wanted picks.
