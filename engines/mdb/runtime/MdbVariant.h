@@ -198,6 +198,7 @@ class TMdbVariant : public TObject {
   void XorData(const TMdbVariant* Value);
 
  protected:
+  friend class TMdbOperatorFrame;
   // The shared typed getter and setter: Bytes / Size hold the accessor's value in SourceType's form.
   void InternalSetValue(TMdbBaseFieldType SourceType, const void* Bytes, std::int32_t Size);
   void InternalGetValue(TMdbBaseFieldType RequestedType, void* Result, std::int32_t ResultSize) const;
