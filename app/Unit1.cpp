@@ -487,6 +487,8 @@ void TForm1::ShowProgressBar(TControl* Control, int Count) {
   ProgressBar1->SetMax(Count);
   ProgressBar1->SetPosition(0);
   ProgressBar1->Show();
+  // Made before the buttons, the bar would otherwise stay hidden under the one it stands over.
+  ProgressBar1->BringToFront();
 }
 
 void TForm1::ClickEmptyDataSetButtons() {
@@ -526,6 +528,9 @@ void TForm1::btnTestAllClick(TObject* Sender) {
     Panel1->SetEnabled(true);
     sender->SetEnabled(true);
     sender->SetCaption(Format(u"测试 - %d ms", {static_cast<Int64>(TickDiff(start, GetTickCount()))}));
+    // Disabling the button pushed the focus on into the Append count, where a stray key would replace
+    // the count and Enter would no longer start a run.
+    if (sender->CanFocus()) sender->SetFocus();
   });
 
   ClickEmptyDataSetButtons();

@@ -2,7 +2,8 @@
 # Installs the Debian packages the build needs, only those that are missing.
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          zlib1g-dev libbz2-dev qt6-base-dev libminizip-dev libicu-dev fonts-wqy-microhei)
+          zlib1g-dev libbz2-dev qt6-base-dev libminizip-dev libicu-dev fonts-wqy-microhei
+          fonts-liberation)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -227,6 +227,14 @@ void TWriter::WriteStr(std::u16string_view Value) {
   WriteUTF8Str(utf8);
 }
 
+void TWriter::WriteObjectName(std::u16string_view Name) {
+  bool non_ascii = false;
+  if (Utf8Length(Name, non_ascii) > kMaxObjectNameBytes)
+    throw EWriteError(Format(u"Name too long to stream (%d bytes at most): %s",
+                             {static_cast<int>(kMaxObjectNameBytes), String(Name.substr(0, 32)) + u"..."}));
+  WriteStr(Name);
+}
+
 void TWriter::WriteUTF8Str(std::string_view Utf8) {
   if (Utf8.size() > 255) throw EWriteError(msg::SWriteError);
   WriteByte(static_cast<Byte>(Utf8.size()));
@@ -324,8 +332,8 @@ void TWriter::WriteComponent(TComponent* Component) {
 void TWriter::WriteData(TComponent* Instance) {
   Enter();
   WritePrefix(0, 0);
-  WriteStr(Instance->ClassName());
-  WriteStr(Instance->Name());
+  WriteObjectName(Instance->ClassName());
+  WriteObjectName(Instance->Name());
   WriteProperties(Instance);
   WriteListEnd();
   if (!FIgnoreChildren) Instance->GetChildren([this](TComponent* Child) { WriteComponent(Child); }, FRoot);
@@ -870,9 +878,46 @@ void TReader::ReadProperties(TPersistent* Instance) {
   ReadListEnd();
 }
 
+namespace {
+// Every object that dies with Collection's items: the items and, through their streamed properties,
+// their sub-objects and nested collections' items.
+void CollectOwnedObjects(const TCollection& Collection, std::vector<const TPersistent*>& Objects) {
+  for (int i = 0; i < Collection.Count(); ++i) {
+    std::vector<const TPersistent*> pending{Collection.Items(i)};
+    while (!pending.empty()) {
+      const TPersistent* object = pending.back();
+      pending.pop_back();
+      if (std::find(Objects.begin(), Objects.end(), object) != Objects.end()) continue;
+      Objects.push_back(object);
+      for (const TPropInfo& prop : object->PropList()) {
+        if (prop.Kind != TPropKind::pkPersistent && prop.Kind != TPropKind::pkCollection) continue;
+        const TPersistent* sub = prop.GetObject ? prop.GetObject(*object) : nullptr;
+        if (sub == nullptr) continue;
+        if (const auto* nested = dynamic_cast<const TCollection*>(sub))
+          for (int j = 0; j < nested->Count(); ++j) pending.push_back(nested->Items(j));
+        else
+          pending.push_back(sub);
+      }
+    }
+  }
+}
+}  // namespace
+
+void TReader::DropFixupsInto(const TCollection& Collection) {
+  if (FFixups.empty() || Collection.Count() == 0) return;
+  std::vector<const TPersistent*> dying;
+  CollectOwnedObjects(Collection, dying);
+  std::erase_if(FFixups, [&](const Fixup& f) {
+    return std::find(dying.begin(), dying.end(), f.Instance) != dying.end();
+  });
+}
+
 void TReader::ReadCollection(TCollection* Collection) {
   VELLUM_READ_GUARDED(
       Enter(); CheckValue(vaCollection); Collection->BeginUpdate(); try {
+        // A collection met twice in one stream frees the items the first reading made; references
+        // waiting to be resolved into them must go first.
+        DropFixupsInto(*Collection);
         Collection->Clear();
         while (!EndOfList()) {
           if (IsIntegerTag(NextValue())) ReadInt64();  // the item's order, not needed to rebuild it

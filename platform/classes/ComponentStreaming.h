@@ -37,7 +37,8 @@
 //
 //   "TPF0"                                    kSignature, only before the root
 //   [0xF0 | flags, [integer when ffChildPos]]  optional prefix: ffInherited 1, ffChildPos 2, ffInline 4
-//   class name, object name                   each 1-byte length + UTF-8
+//   class name, object name                   each 1-byte length + UTF-8, kMaxObjectNameBytes
+//                                             at most (a first byte of 0xF0 or more reads as a prefix)
 //   (property name, value)* vaNull            name: 1-byte length + UTF-8, dotted path for sub-objects
 //   (child object)* vaNull                    children in the same layout, without signature
 //
@@ -96,6 +97,8 @@ inline constexpr Byte kMaxValueType = vaDouble;
 enum TFilerFlag : Byte { ffInherited = 1, ffChildPos = 2, ffInline = 4 };
 using TFilerFlags = Byte;
 inline constexpr Byte kFilerPrefixMask = 0xF0;
+// A class or object name's length byte stands where a prefix may: it must stay below the prefix mask.
+inline constexpr size_t kMaxObjectNameBytes = kFilerPrefixMask - 1;
 
 inline constexpr Byte kSignature[4] = {'T', 'P', 'F', '0'};
 inline constexpr int kDefaultFilerBufferSize = 4096;
@@ -183,6 +186,9 @@ class TWriter : public TFiler {
   // A 1-byte length and the UTF-8 bytes, no tag (names). Longer than 255 bytes raises EWriteError.
   void WriteStr(std::u16string_view Value);
   void WriteUTF8Str(std::string_view Utf8);
+  // WriteStr of a class or object name: over kMaxObjectNameBytes bytes raises EWriteError, as its
+  // length byte would read back as a prefix.
+  void WriteObjectName(std::u16string_view Name);
 
   // ---- objects ----
   // Signature, then Root with its properties and children.
@@ -329,6 +335,7 @@ class TReader : public TFiler {
   void ReadProperty(TPersistent* Instance);
   void ReadPropValue(TPersistent* Instance, const TPropInfo& Prop);
   void ReadDataInner(TComponent* Instance);
+  void DropFixupsInto(const TCollection& Collection);
   void Enter();
   void Leave() { --FDepth; }
 

@@ -154,7 +154,8 @@ class BinaryToText {
     int child_pos = 0;
     FReader.ReadPrefix(flags, child_pos);
     const std::string class_name = Ident(FReader.ReadStr());
-    const std::string name = Ident(FReader.ReadStr());
+    const String raw_name = FReader.ReadStr();
+    const std::string name = raw_name.empty() ? std::string() : Ident(raw_name);
     Indentation(Indent);
     FOut += (flags & ffInherited) ? "inherited " : (flags & ffInline) ? "inline " : "object ";
     if (!name.empty()) FOut += name + ": ";
@@ -176,7 +177,11 @@ class BinaryToText {
  private:
   void Property(int Indent) {
     Indentation(Indent);
-    FOut += Ident(FReader.ReadStr());
+    const std::string name = Ident(FReader.ReadStr());
+    // The words that open or close an object would be read as such, not as a property's name.
+    for (const char* word : {"end", "object", "inherited", "inline"})
+      if (SameText(Str(name), Str(word))) NotText(u"property name", Str(name));
+    FOut += name;
     FOut += " = ";
     Value(Indent);
     FOut += kLineBreak;
@@ -235,7 +240,14 @@ class BinaryToText {
       case vaLString:
       case vaWString:
       case vaUTF8String: return Text(FReader.ReadString(), Indent);
-      case vaIdent:
+      case vaIdent: {
+        const String ident = FReader.ReadIdent();
+        // These words read back as their own tags, not as an identifier.
+        for (const char16_t* word : {u"False", u"True", u"nil", u"Null"})
+          if (SameText(ident, word)) NotText(u"identifier", ident);
+        FOut += Ident(ident);
+        return;
+      }
       case vaFalse:
       case vaTrue:
       case vaNil:
@@ -324,11 +336,23 @@ class BinaryToText {
     FOut += '}';
   }
 
+  // Names and identifiers are written bare, so only those the text parser reads back as one
+  // identifier can be: a letter or underscore (or any non-ASCII character), then those or digits or dots.
   std::string Ident(const String& S) {
+    bool valid = !S.empty() && S[0] != u'.' && !(S[0] >= u'0' && S[0] <= u'9');
+    for (char16_t c : S)
+      if (!(c >= 0x80 || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') ||
+            c == u'_' || c == u'.'))
+        valid = false;
+    if (!valid) NotText(u"name", S);
     UTF8String utf8 = StringToUTF8(S);
     for (char c : utf8)
       if (static_cast<Byte>(c) >= 0x80) FNonAsciiIdent = true;
     return utf8;
+  }
+
+  [[noreturn]] static void NotText(std::u16string_view What, const String& Value) {
+    throw EReadError(Format(u"The %s '%s' has no text form", {String(What), Value}));
   }
 
   void Indentation(int Indent) { FOut.append(static_cast<size_t>(Indent) * 2, ' '); }
@@ -385,8 +409,8 @@ class TextToBinary {
       FWriter.WriteByte(static_cast<Byte>(kFilerPrefixMask | flags));
       if (flags & ffChildPos) FWriter.WriteInteger(child_pos);
     }
-    FWriter.WriteStr(class_name);
-    FWriter.WriteStr(name);
+    FWriter.WriteObjectName(class_name);
+    FWriter.WriteObjectName(name);
     while (!IsWord("end") && !IsWord("object") && !IsWord("inherited") && !IsWord("inline")) Property();
     FWriter.WriteListEnd();
     while (!IsWord("end")) Object();
@@ -425,7 +449,7 @@ class TextToBinary {
         break;
       case Tok::End: Error("value expected");
     }
-    if ((FToken == "-" || FToken == "+") && FPos < FText.size() && (FText[FPos] == 'I' || FText[FPos] == 'N')) {
+    if ((FToken == "-" || FToken == "+") && SignedSpecialFollows()) {
       const std::string sign = FToken;
       Next();
       FToken = sign + FToken;
@@ -436,7 +460,11 @@ class TextToBinary {
         Enter();
         Next();
         FWriter.WriteListBegin();
-        while (!IsSymbol(')')) Value();
+        while (!IsSymbol(')')) {
+          // vaNull closes a list: a Null inside one would end it early and corrupt what follows.
+          if (IsWord("Null")) Error("Null is not allowed in a list");
+          Value();
+        }
         FWriter.WriteListEnd();
         Next();
         Leave();
@@ -551,7 +579,8 @@ class TextToBinary {
     for (;;) {
       s += FString;
       Next();
-      if (IsSymbol('+')) {
+      // "+INF" and "+NAN" after a text in a list are values of their own, not a continuation.
+      if (IsSymbol('+') && !SignedSpecialFollows()) {
         Next();
         if (FTok != Tok::String) Error("string expected after '+'");
         continue;
@@ -587,6 +616,11 @@ class TextToBinary {
     ++FPos;
     FWriter.WriteBinary(bytes.data(), static_cast<Int64>(bytes.size()));
     Next();
+  }
+
+  // The current token is a sign glued to INF or NAN.
+  bool SignedSpecialFollows() const {
+    return FTok == Tok::Symbol && FPos < FText.size() && (FText[FPos] == 'I' || FText[FPos] == 'N');
   }
 
   // ---- tokens ----

@@ -4,12 +4,14 @@
 #include <climits>
 #include <cstdio>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QFrame>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStyleOption>
 
 #include "platform/gui/Forms.h"
 #include "platform/rtl/Format.h"
@@ -19,6 +21,39 @@ namespace {
 QString ToQString(const String& S) {
   return QString::fromUtf16(S.data(), static_cast<qsizetype>(S.size()));
 }
+
+// The widget's standard colours with every role set, so nothing is inherited from a parent whose
+// colours were changed; with KeepEnabledLook its disabled colours are its active ones. Qt greys a
+// widget whose container is disabled; such a control keeps the look of an enabled one.
+QPalette LookPalette(const QWidget* Widget, bool KeepEnabledLook) {
+  const QPalette base = QApplication::palette(Widget);
+  QPalette look;
+  for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+    const QPalette::ColorGroup from = KeepEnabledLook && group == QPalette::Disabled ? QPalette::Active : group;
+    for (int role = 0; role < QPalette::NColorRoles; ++role) {
+      const auto r = static_cast<QPalette::ColorRole>(role);
+      if (r == QPalette::NoRole) continue;
+      look.setBrush(group, r, base.brush(from, r));
+    }
+  }
+  return look;
+}
+
+// Styles draw a widget without State_Enabled differently whatever its colours. Qt marks a widget
+// disabled by its own flag with WA_ForceDisabled; one disabled only through its container is drawn
+// as enabled (its input stays blocked).
+template <class TBase, class TOption>
+class KeepLookWidget : public TBase {
+ protected:
+  void initStyleOption(TOption* Option) const override {
+    TBase::initStyleOption(Option);
+    if (!this->isEnabled() && !this->testAttribute(Qt::WA_ForceDisabled)) Option->state |= QStyle::State_Enabled;
+  }
+};
+using PushButtonWidget = KeepLookWidget<QPushButton, QStyleOptionButton>;
+using CheckBoxWidget = KeepLookWidget<QCheckBox, QStyleOptionButton>;
+using SpinBoxWidget = KeepLookWidget<QSpinBox, QStyleOptionSpinBox>;
+using ProgressBarWidget = KeepLookWidget<QProgressBar, QStyleOptionProgressBar>;
 
 }  // namespace
 
@@ -56,6 +91,7 @@ void TControl::SetParent(TWinControl* AParent) {
     // hidden until it has one.
     if (AParent != nullptr) FWidget->setVisible(FVisible);
   }
+  RefreshLook();
 }
 
 void TControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
@@ -74,7 +110,35 @@ void TControl::SetVisible(bool Value) {
 void TControl::SetEnabled(bool Value) {
   FEnabled = Value;
   if (FWidget) FWidget->setEnabled(Value);
+  RefreshLook();
 }
+
+void TControl::RefreshLook() {
+  if (FWidget) {
+    // Qt's own disabling still blocks mouse, keyboard and focus; only the colours are chosen here.
+    const bool blockedByContainer = FEnabled && !FWidget->isEnabled();
+    if (blockedByContainer) FWidget->setPalette(LookPalette(FWidget, true));
+    else if (FWidget->testAttribute(Qt::WA_SetPalette)) FWidget->setPalette(LookPalette(FWidget, false));
+  }
+  if (auto* container = dynamic_cast<TWinControl*>(this))
+    for (TControl* c : container->FControls) c->RefreshLook();
+}
+
+void TControl::BringToFront() {
+  if (FWidget) FWidget->raise();
+}
+
+bool TControl::CanFocus() const {
+  if (!FWidget || FWidget->focusPolicy() == Qt::NoFocus || !FWidget->isEnabled()) return false;
+  return FWidget->isVisibleTo(FWidget->window());
+}
+
+void TControl::SetFocus() {
+  if (!CanFocus()) throw EInvalidOperation(u"Cannot focus a disabled or invisible control");
+  FWidget->setFocus(Qt::OtherFocusReason);
+}
+
+bool TControl::Focused() const { return FWidget && FWidget->window()->focusWidget() == FWidget; }
 
 void TControl::SetCaption(const String& Value) {
   FCaption = Value;
@@ -175,7 +239,7 @@ void TLabel::AdjustSize() {
 // ---- TButton ----
 
 TButton::TButton(TComponent* AOwner) : TControl(AOwner) {
-  auto* button = new QPushButton();
+  auto* button = new PushButtonWidget();
   button->setAutoDefault(false);
   AttachWidget(button);
   // Qt emits clicked only for an enabled widget, which is what a user's click should do.
@@ -184,7 +248,9 @@ TButton::TButton(TComponent* AOwner) : TControl(AOwner) {
 
 void TButton::SetDefault(bool Value) {
   FDefault = Value;
-  if (auto* w = static_cast<QPushButton*>(Widget())) w->setDefault(Value);
+  const TControl* top = this;
+  while (top->Parent() != nullptr) top = top->Parent();
+  if (auto* form = dynamic_cast<const TForm*>(top)) form->ShowDefaultButton();
 }
 
 void TButton::CaptionChanged() {
@@ -194,7 +260,7 @@ void TButton::CaptionChanged() {
 // ---- TCheckBox ----
 
 TCheckBox::TCheckBox(TComponent* AOwner) : TControl(AOwner) {
-  auto* box = new QCheckBox();
+  auto* box = new CheckBoxWidget();
   AttachWidget(box);
   QObject::connect(box, &QCheckBox::clicked, [this] { RunFromEventLoop([this] { Click(); }); });
 }
@@ -210,7 +276,7 @@ void TCheckBox::CaptionChanged() {
 // ---- TSpinEdit ----
 
 TSpinEdit::TSpinEdit(TComponent* AOwner) : TControl(AOwner) {
-  auto* spin = new QSpinBox();
+  auto* spin = new SpinBoxWidget();
   AttachWidget(spin);
   ApplyRange();
   QObject::connect(spin, &QSpinBox::valueChanged, [this] {
@@ -272,7 +338,7 @@ TBevel::TBevel(TComponent* AOwner) : TControl(AOwner) {
 // ---- TProgressBar ----
 
 TProgressBar::TProgressBar(TComponent* AOwner) : TControl(AOwner) {
-  auto* bar = new QProgressBar();
+  auto* bar = new ProgressBarWidget();
   bar->setTextVisible(false);
   AttachWidget(bar);
   Apply();

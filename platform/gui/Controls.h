@@ -66,9 +66,21 @@ class TControl : public TComponent {
   void Hide() { SetVisible(false); }
 
   // The control's own flag. A control inside a disabled panel keeps Enabled() == true; only Qt's input
-  // handling treats it as disabled.
+  // handling treats it as disabled. Such a control keeps its look: a disabled container stops input
+  // without greying what it holds; only a control's own flag changes how it looks.
   bool Enabled() const { return FEnabled; }
   void SetEnabled(bool Value);
+
+  // Puts the control's widget above its siblings. The parent's control list keeps its order: the list
+  // is what callers walk, the stacking only what the user sees.
+  void BringToFront();
+
+  // True when the control, every container above it and its window let it take the keyboard.
+  bool CanFocus() const;
+  // Makes the control its window's focused control; raises EInvalidOperation when CanFocus is false.
+  void SetFocus();
+  // True when the control is its window's focused control (whether or not the window is active).
+  bool Focused() const;
 
   // Kept exactly as assigned: siblings may share or skip numbers, and nothing renumbers them.
   int TabOrder() const { return FTabOrder; }
@@ -97,6 +109,8 @@ class TControl : public TComponent {
 
  private:
   friend class TWinControl;
+  // Gives this control and those it holds the look their own flags call for.
+  void RefreshLook();
   TWinControl* FParent = nullptr;
   int FLeft = 0;
   int FTop = 0;
@@ -143,18 +157,23 @@ class TLabel : public TControl {
   void AdjustSize() override;
 };
 
+// Enter pressed in any control of the form except another button clicks the form's first Default
+// button; Escape likewise clicks its first Cancel button (TForm does the routing).
 class TButton : public TControl {
   VELLUM_CLASS(TButton)
  public:
   explicit TButton(TComponent* AOwner);
   bool Default() const { return FDefault; }
   void SetDefault(bool Value);
+  bool Cancel() const { return FCancel; }
+  void SetCancel(bool Value) { FCancel = Value; }
 
  protected:
   void CaptionChanged() override;
 
  private:
   bool FDefault = false;
+  bool FCancel = false;
 };
 
 class TCheckBox : public TControl {

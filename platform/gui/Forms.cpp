@@ -5,10 +5,15 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPushButton>
 #include <QMessageBox>
 #include <QScreen>
 #include <QWidget>
+#include <QWindow>
 
 #include "platform/db/DataSet.h"
 
@@ -25,13 +30,48 @@ QString ToQString(const String& S) {
 class FormWindow : public QWidget {
  public:
   std::function<void()> OnCloseRequest;
+  // Enter or Escape without modifiers that no control took; returns true when it was used.
+  std::function<bool(int Key)> OnDialogKey;
+  // The window system reported a frame of another size than the window was placed with.
+  std::function<void()> OnFrameChanged;
+  QMargins PlacedWithFrame;
 
  protected:
   void closeEvent(QCloseEvent* Event) override {
     Event->ignore();
     if (OnCloseRequest) OnCloseRequest();
   }
+  void keyPressEvent(QKeyEvent* Event) override {
+    const int key = Event->key();
+    const bool dialogKey = key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape;
+    if (dialogKey && (Event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && OnDialogKey &&
+        OnDialogKey(key)) {
+      Event->accept();
+      return;
+    }
+    QWidget::keyPressEvent(Event);
+  }
+  bool event(QEvent* Event) override {
+    const bool result = QWidget::event(Event);
+    // A window manager frames the window only after it is mapped: its first Move tells the frame.
+    if ((Event->type() == QEvent::Move || Event->type() == QEvent::Show) && OnFrameChanged && windowHandle() &&
+        windowHandle()->frameMargins() != PlacedWithFrame)
+      OnFrameChanged();
+    return result;
+  }
 };
+
+// The first visible button, depth first in control-list order, that Wanted picks.
+TButton* FindButton(const TWinControl* Parent, bool (*Wanted)(const TButton*)) {
+  for (int i = 0; i < Parent->ControlCount(); ++i) {
+    TControl* c = Parent->Controls(i);
+    if (!c->Visible()) continue;
+    if (auto* b = dynamic_cast<TButton*>(c); b != nullptr && Wanted(b)) return b;
+    if (auto* w = dynamic_cast<TWinControl*>(c))
+      if (TButton* b = FindButton(w, Wanted)) return b;
+  }
+  return nullptr;
+}
 
 // Tab order of a window: its focusable children sorted by their own numbers (stable, so equal numbers
 // keep list order), each container's children right after it.
@@ -63,9 +103,16 @@ bool IsCurrentException(std::exception_ptr Current, const std::exception& E) {
 
 QFont DefaultFormFont() {
   QFont font;
-  // The first family is the design face; the second is installed everywhere we run and has CJK glyphs.
-  font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("WenQuanYi Micro Hei")});
+  // The design face, then what it is mapped to where it is missing (a family list is tried in order
+  // before any substitution would be), then the face with the CJK glyphs the Latin ones lack.
+  QStringList families{QString::fromLatin1(kDesignFace)};
+  families += QFont::substitutes(QString::fromLatin1(kDesignFace));
+  families += QString::fromLatin1(kCjkFallbackFace);
+  font.setFamilies(families);
   font.setPixelSize(11);
+  // The stand-in's letters run about 5% wider than the design face's: at full width the longest
+  // five-digit time overruns its button by a few pixels and is cut at both ends.
+  if (QFontInfo(font).family() == QLatin1String(kDesignFaceStandIn)) font.setStretch(95);
   return font;
 }
 
@@ -74,6 +121,10 @@ QFont DefaultFormFont() {
 TForm::TForm(TComponent* AOwner) : TWinControl(AOwner), FFont(DefaultFormFont()) {
   auto* window = new FormWindow();
   window->OnCloseRequest = [this] { RunFromEventLoop([this] { Close(); }); };
+  window->OnDialogKey = [this](int Key) { return DialogKey(Key); };
+  window->OnFrameChanged = [this] {
+    if (FPosition == TFormPosition::poScreenCenter) CenterOnScreen();
+  };
   window->setFont(FFont);
   AttachWidget(window);
   TControl::SetVisible(false);
@@ -129,10 +180,60 @@ void TForm::ApplyWindowFlags() {
   }
 }
 
-void TForm::ApplyTabOrder() {
+std::vector<QWidget*> TForm::ApplyTabOrder() {
   std::vector<QWidget*> chain;
   CollectTabChain(this, chain);
   for (std::size_t i = 1; i < chain.size(); ++i) QWidget::setTabOrder(chain[i - 1], chain[i]);
+  return chain;
+}
+
+void TForm::ShowDefaultButton() const {
+  const TButton* first = FindButton(this, [](const TButton* b) { return b->Default(); });
+  std::vector<const TWinControl*> pending{this};
+  while (!pending.empty()) {
+    const TWinControl* parent = pending.back();
+    pending.pop_back();
+    for (int i = 0; i < parent->ControlCount(); ++i) {
+      TControl* c = parent->Controls(i);
+      if (auto* b = dynamic_cast<TButton*>(c); b != nullptr && b->Widget() != nullptr)
+        static_cast<QPushButton*>(b->Widget())->setDefault(b == first);
+      if (auto* w = dynamic_cast<TWinControl*>(c)) pending.push_back(w);
+    }
+  }
+}
+
+void TForm::CenterOnScreen() {
+  auto* w = static_cast<FormWindow*>(Widget());
+  QScreen* screen = QGuiApplication::primaryScreen();
+  if (w == nullptr || screen == nullptr) return;
+  // The native window first: some window systems know its frame before it is shown.
+  w->winId();
+  const QMargins frame = w->windowHandle() != nullptr ? w->windowHandle()->frameMargins() : QMargins();
+  w->PlacedWithFrame = frame;
+  const QRect area = screen->availableGeometry();
+  const int frameWidth = FClientWidth + frame.left() + frame.right();
+  const int frameHeight = FClientHeight + frame.top() + frame.bottom();
+  SetBounds(area.x() + (area.width() - frameWidth) / 2 + frame.left(),
+            area.y() + (area.height() - frameHeight) / 2 + frame.top(), FClientWidth, FClientHeight);
+}
+
+bool TForm::DialogKey(int Key) {
+  TButton* target = nullptr;
+  if (Key == Qt::Key_Return || Key == Qt::Key_Enter) {
+    // A focused button takes Enter itself, as a default one does in Qt already.
+    if (auto* focused = qobject_cast<QPushButton*>(Widget()->focusWidget())) {
+      if (focused->isEnabled()) focused->click();
+      return true;
+    }
+    target = FindButton(this, [](const TButton* b) { return b->Default(); });
+  } else if (Key == Qt::Key_Escape) {
+    target = FindButton(this, [](const TButton* b) { return b->Cancel(); });
+  }
+  if (target == nullptr || target->Widget() == nullptr) return false;
+  // The first such button is the form's; while it is disabled (a run in progress) the key does
+  // nothing rather than falling through to the next one, which may be the close button.
+  if (target->Widget()->isEnabled()) static_cast<QPushButton*>(target->Widget())->click();
+  return true;
 }
 
 void TForm::SetVisible(bool Value) {
@@ -140,14 +241,14 @@ void TForm::SetVisible(bool Value) {
   QWidget* w = Widget();
   if (w == nullptr) return;
   if (Value) {
-    ApplyTabOrder();
-    if (FPosition == TFormPosition::poScreenCenter) {
-      if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        SetBounds(area.x() + (area.width() - FClientWidth) / 2, area.y() + (area.height() - FClientHeight) / 2,
-                  FClientWidth, FClientHeight);
-      }
+    const std::vector<QWidget*> chain = ApplyTabOrder();
+    ShowDefaultButton();
+    // Qt would start in the first control made; the keyboard starts at the lowest tab order instead.
+    if (w->focusWidget() == nullptr) {
+      auto reachable = [w](QWidget* c) { return c->isEnabled() && c->isVisibleTo(w); };
+      if (auto it = std::find_if(chain.begin(), chain.end(), reachable); it != chain.end()) (*it)->setFocus();
     }
+    if (FPosition == TFormPosition::poScreenCenter) CenterOnScreen();
     w->show();
   } else {
     w->hide();
@@ -174,6 +275,10 @@ void TForm::Close() {
 
 TApplication::TApplication(int& argc, char** argv) : TComponent(nullptr) {
   if (QCoreApplication::instance() == nullptr) FQtApp = std::make_unique<QApplication>(argc, argv);
+  // Forms ask for the face they were designed with; where this machine lacks it, an installed face of
+  // close metrics is drawn instead (DefaultFormFont narrows it the rest of the way).
+  if (!QFontDatabase::hasFamily(QString::fromLatin1(kDesignFace)))
+    QFont::insertSubstitution(QString::fromLatin1(kDesignFace), QString::fromLatin1(kDesignFaceStandIn));
   Application = this;
   FPreviousDataSetHandler = SetDefaultExceptionHandler([this](TObject* Sender, const std::exception& E) {
     if (std::exception_ptr current = std::current_exception(); current && IsCurrentException(current, E)) {

@@ -20,8 +20,11 @@ enum class TFormBorderStyle { bsSizeable, bsSingle };
 enum TBorderIcon : unsigned { biSystemMenu = 1u, biMinimize = 2u, biMaximize = 4u };
 using TBorderIcons = unsigned;
 
-// A top-level window. Its bounds are its place on the screen; ClientWidth and ClientHeight are the size
-// of the area the controls stand in.
+// A top-level window. Its bounds are its client area's place on the screen; ClientWidth and ClientHeight
+// are the size of the area the controls stand in. A centred window centres its whole frame, title bar
+// included, and centres again when the window system first reports that frame. Enter and Escape that
+// no control takes go to the form's Default and Cancel buttons (see TButton). When shown with no
+// focused control, the first control in tab order that can take the keyboard gets it.
 class TForm : public TWinControl {
   VELLUM_CLASS(TForm)
  public:
@@ -39,8 +42,7 @@ class TForm : public TWinControl {
   TFormPosition Position() const { return FPosition; }
   void SetPosition(TFormPosition Value) { FPosition = Value; }
 
-  // The form's font, inherited by every control on it. The default stands in for an 8-point UI face
-  // (11 pixels high) with a fallback that has CJK glyphs.
+  // The form's font, inherited by every control on it: DefaultFormFont unless set.
   const QFont& Font() const { return FFont; }
   void SetFont(const QFont& AFont);
 
@@ -54,8 +56,15 @@ class TForm : public TWinControl {
   void CaptionChanged() override;
 
  private:
+  friend class TButton;
   void ApplyWindowFlags();
-  void ApplyTabOrder();
+  // Links the focus chain by tab order and returns it.
+  std::vector<QWidget*> ApplyTabOrder();
+  // Only the button Enter goes to draws as the default one, however many say Default.
+  void ShowDefaultButton() const;
+  void CenterOnScreen();
+  // Enter or Escape that reached the window unhandled; true when a button took it.
+  bool DialogKey(int Key);
   int FClientWidth = 0;
   int FClientHeight = 0;
   TFormBorderStyle FBorderStyle = TFormBorderStyle::bsSizeable;
@@ -64,7 +73,14 @@ class TForm : public TWinControl {
   QFont FFont;
 };
 
+// The form font the layout was drawn with: an 8-point UI face, 11 pixels high, with a fallback that has
+// CJK glyphs. Where the design face is missing, the stand-in that TApplication maps it to is drawn
+// narrowed to the design face's widths, so a caption such as "LoadFromStream-12345 ms" fits the
+// 135-pixel buttons it was laid out for.
 QFont DefaultFormFont();
+inline constexpr const char* kDesignFace = "Tahoma";
+inline constexpr const char* kDesignFaceStandIn = "Liberation Sans";
+inline constexpr const char* kCjkFallbackFace = "WenQuanYi Micro Hei";
 
 using TExceptionEvent = std::function<void(TObject* Sender, std::exception_ptr E)>;
 

@@ -470,3 +470,86 @@ TEST(ObjectStreaming, DataComponentWithStructureAndRows) {
 }
 
 }  // namespace
+
+// A collection whose items hold component references, met twice in one stream: the second reading frees
+// the items the first made, and their pending references must not be resolved into freed memory.
+namespace {
+
+class TLinkItem : public TCollectionItem {
+  VELLUM_CLASS(TLinkItem)
+ public:
+  using TCollectionItem::TCollectionItem;
+  TComponent* Target = nullptr;
+  TSampleFont Font;  // a sub-object: references under it die with the item too
+  const TPropList& PropList() const override {
+    static const TPropList kList =
+        TPropListBuilder<TLinkItem>()
+            .Component(u"Target", [](const TLinkItem& i) { return i.Target; }, [](TLinkItem& i, TComponent* c) { i.Target = c; })
+            .Persistent(u"Font", [](const TLinkItem& i) { return &i.Font; })
+            .Build();
+    return kList;
+  }
+};
+
+class TLinkHolder : public TComponent {
+  VELLUM_CLASS(TLinkHolder)
+ public:
+  explicit TLinkHolder(TComponent* AOwner) : TComponent(AOwner) {}
+  TCollection Links{&CollectionItemOf<TLinkItem>, this};
+  const TPropList& PropList() const override {
+    static const TPropList kList = TPropListBuilder<TLinkHolder>(TComponent::PropList())
+                                       .Collection(u"Links", [](const TLinkHolder& h) { return &h.Links; })
+                                       .Build();
+    return kList;
+  }
+};
+
+std::unique_ptr<TComponent> ReadFromText(const std::string& text) {
+  TBytesStream in(Bytes(text.begin(), text.end()));
+  TBytesStream binary;
+  ObjectTextToBinary(&in, &binary);
+  binary.SetPosition(0);
+  return std::unique_ptr<TComponent>(binary.ReadComponent(nullptr));
+}
+
+TEST(ObjectStreaming, ACollectionReadTwiceDropsTheReferencesOfItsFreedItems) {
+  RegisterClass<TLinkHolder>();
+  const auto root = ReadFromText(
+      "object Root: TLinkHolder\r\n"
+      "  Links = <\r\n"
+      "    item\r\n"
+      "      Target = Root\r\n"
+      "    end>\r\n"
+      "  Links = <\r\n"
+      "    item\r\n"
+      "    end\r\n"
+      "    item\r\n"
+      "      Target = Root\r\n"
+      "    end>\r\n"
+      "end\r\n");
+  auto* holder = dynamic_cast<TLinkHolder*>(root.get());
+  ASSERT_NE(holder, nullptr);
+  ASSERT_EQ(holder->Links.Count(), 2);
+  EXPECT_EQ(static_cast<TLinkItem*>(holder->Links.Items(0))->Target, nullptr);
+  EXPECT_EQ(static_cast<TLinkItem*>(holder->Links.Items(1))->Target, holder) << "the second reading's reference holds";
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ObjectStreaming, ANameOfThePrefixRangeIsRefusedWhenWriting) {
+  TSample sample(nullptr);
+  sample.SetName(String(240, u'N'));
+  TBytesStream stream;
+  EXPECT_THROW(stream.WriteComponent(&sample), EWriteError);
+  sample.SetName(String(kMaxObjectNameBytes, u'N'));
+  TBytesStream good;
+  good.WriteComponent(&sample);
+  good.SetPosition(0);
+  TSample back(nullptr);
+  good.ReadComponent(&back);
+  EXPECT_EQ(back.Name(), sample.Name());
+}
+
+}  // namespace

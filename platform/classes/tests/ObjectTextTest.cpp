@@ -239,3 +239,134 @@ TEST(ObjectText, PrefixFlagsRoundTrip) {
 }
 
 }  // namespace
+
+namespace {
+
+// A text followed by a signed special number inside a list: the sign is the number's, not a "+" that
+// joins two texts.
+TEST(ObjectText, SpecialNumbersAfterATextInAListRoundTrip) {
+  for (double special : {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN(),
+                         -std::numeric_limits<double>::infinity()}) {
+    for (int kind = 0; kind < 3; ++kind) {
+      const Bytes binary = ValueStream([&](TWriter& w) {
+        w.WriteListBegin();
+        w.WriteString(u"abc");
+        if (kind == 0) w.WriteFloat(special);
+        if (kind == 1) w.WriteDouble(special);
+        if (kind == 2) w.WriteSingle(static_cast<float>(special));
+        w.WriteString(u"x");
+        w.WriteListEnd();
+      });
+      std::string text;
+      EXPECT_EQ(ThroughText(binary, &text), binary) << text;
+    }
+  }
+  // A long text still joins its lines with "+".
+  const Bytes binary = ValueStream([](TWriter& w) {
+    w.WriteListBegin();
+    w.WriteString(String(200, u'n'));
+    w.WriteFloat(std::numeric_limits<double>::quiet_NaN());
+    w.WriteListEnd();
+  });
+  EXPECT_EQ(ThroughText(binary), binary);
+}
+
+// What the text form cannot carry is refused when converting to text, not written so that it reads
+// back as something else.
+TEST(ObjectText, NamesWithoutATextFormAreRefused) {
+  struct Case {
+    const char* name;
+    std::function<void(TWriter&)> write;  // class name, object name, one property and its value
+  };
+  auto object = [](std::u16string_view cls, std::u16string_view name, std::u16string_view prop,
+                   std::function<void(TWriter&)> value) {
+    return [=](TWriter& w) {
+      w.WriteStr(cls);
+      w.WriteStr(name);
+      w.WriteStr(prop);
+      value(w);
+    };
+  };
+  auto one = [](TWriter& w) { w.WriteInteger(1); };
+  const Case cases[] = {
+      {"class name with a space", object(u"T B", u"A", u"X", one)},
+      {"empty class name", object(u"", u"A", u"X", one)},
+      {"object name with a bracket", object(u"TB", u"A[1]", u"X", one)},
+      {"object name starting with a digit", object(u"TB", u"1A", u"X", one)},
+      {"empty property name", object(u"TB", u"A", u"", one)},
+      {"property name with a space", object(u"TB", u"A", u"X Y", one)},
+      {"property named end", object(u"TB", u"A", u"End", one)},
+      {"property named object", object(u"TB", u"A", u"object", one)},
+      {"identifier with a bracket", object(u"TB", u"A", u"X", [](TWriter& w) {
+         w.WriteValue(vaIdent);
+         w.WriteStr(u"a)");
+       })},
+      {"empty identifier", object(u"TB", u"A", u"X", [](TWriter& w) {
+         w.WriteValue(vaIdent);
+         w.WriteStr(u"");
+       })},
+      {"identifier named True", object(u"TB", u"A", u"X", [](TWriter& w) {
+         w.WriteValue(vaIdent);
+         w.WriteStr(u"True");
+       })},
+      {"set element with a comma", object(u"TB", u"A", u"X", [](TWriter& w) {
+         w.WriteValue(vaSet);
+         w.WriteStr(u"a,b");
+         w.WriteByte(0);
+       })},
+  };
+  for (const Case& c : cases) {
+    TBytesStream stream;
+    {
+      TWriter w(&stream);
+      w.WriteSignature();
+      c.write(w);
+      w.WriteListEnd();
+      w.WriteListEnd();
+    }
+    TBytesStream input(stream.Bytes());
+    TBytesStream output;
+    EXPECT_THROW(ObjectBinaryToText(&input, &output), EReadError) << c.name;
+    EXPECT_EQ(output.Size(), 0) << c.name;
+  }
+  // An object without a name still converts: the name is left out.
+  const Bytes unnamed = {'T', 'P', 'F', '0', 2, 'T', 'B', 0, 0, 0};
+  std::string text;
+  EXPECT_EQ(ThroughText(unnamed, &text), unnamed);
+  EXPECT_EQ(text, "object TB\r\nend\r\n");
+}
+
+// vaNull closes a list: the text form's Null cannot stand inside one. Standing alone it round-trips.
+TEST(ObjectText, NullInsideAListIsRefused) {
+  TBytesStream input(FromText("object A: TB\r\n  X = (\r\n    1\r\n    Null\r\n    2)\r\nend\r\n"));
+  TBytesStream output;
+  EXPECT_THROW(ObjectTextToBinary(&input, &output), EParserError);
+  EXPECT_EQ(output.Size(), 0);
+  const Bytes alone = ValueStream([](TWriter& w) { w.WriteValue(vaNull); });
+  std::string text;
+  EXPECT_EQ(ThroughText(alone, &text), alone);
+  EXPECT_NE(text.find("Value = Null\r\n"), std::string::npos) << text;
+}
+
+// A class or object name's length byte of 0xF0 or more would read back as a prefix.
+TEST(ObjectText, ObjectNamesOfThePrefixRangeAreRefusedWhenWriting) {
+  for (size_t length : {240u, 255u}) {
+    const std::string name(length, 'N');
+    for (const std::string& text : {"object " + name + ": TB\r\nend\r\n", "object A: " + name + "\r\nend\r\n"}) {
+      TBytesStream input(FromText(text));
+      TBytesStream output;
+      EXPECT_THROW(ObjectTextToBinary(&input, &output), EWriteError) << length;
+      EXPECT_EQ(output.Size(), 0);
+    }
+  }
+  const std::string longest(kMaxObjectNameBytes, 'N');
+  TBytesStream input(FromText("object " + longest + ": " + longest + "\r\nend\r\n"));
+  TBytesStream output;
+  ObjectTextToBinary(&input, &output);
+  output.SetPosition(0);
+  TBytesStream text;
+  ObjectBinaryToText(&output, &text);
+  EXPECT_EQ(text.Size(), static_cast<Int64>(7 + 2 * longest.size() + 2 + 2 + 5));
+}
+
+}  // namespace

@@ -1,4 +1,8 @@
+#include <QApplication>
+#include <QFontInfo>
 #include <QGuiApplication>
+#include <QImage>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QSpinBox>
@@ -297,10 +301,212 @@ TEST_F(GuiTest, FormIsFixedAndCentred) {
   EXPECT_TRUE(w->windowFlags() & Qt::WindowMinimizeButtonHint);
   EXPECT_EQ(w->windowTitle(), QString::fromUtf8("Vellum 内存表性能测试"));
   EXPECT_EQ(w->font().pixelSize(), 11);
+  // The whole window, frame and title bar included, stands in the middle of the screen.
   const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
-  EXPECT_EQ(form->Left(), area.x() + (area.width() - 598) / 2);
-  EXPECT_EQ(form->Top(), area.y() + (area.height() - 490) / 2);
+  const QRect frame = w->frameGeometry();
+  EXPECT_GT(frame.width(), 598) << "the offscreen platform draws a frame; without one this test shows nothing";
+  EXPECT_EQ(frame.left() - area.left(), area.right() - frame.right());
+  EXPECT_EQ(frame.top() - area.top(), area.bottom() - frame.bottom());
+  EXPECT_EQ(QPoint(form->Left(), form->Top()), w->geometry().topLeft()) << "the bounds are the client area's";
   form->Hide();
+}
+
+QImage Look(const TControl* c) { return c->Widget()->grab().toImage(); }
+
+TEST_F(GuiTest, ADisabledContainerBlocksInputButKeepsItsControlsLook) {
+  TButton* on = AddButton(panel, u"on", 0);
+  TButton* off = AddButton(panel, u"off", 1);
+  for (TButton* b : {on, off}) {
+    b->SetCaption(u"LoadFromStream");
+    b->SetBounds(0, b == on ? 0 : 30, 135, 21);
+  }
+  auto* label = new TLabel(form);
+  label->SetParent(panel);
+  label->SetCaption(u"TIdMemDataSet");
+  off->SetEnabled(false);
+  form->Show();
+  const QImage onLook = Look(on), offLook = Look(off), labelLook = Look(label);
+  ASSERT_NE(onLook, offLook) << "a control's own flag greys it";
+
+  panel->SetEnabled(false);
+  EXPECT_FALSE(on->Widget()->isEnabled()) << "input is blocked";
+  EXPECT_EQ(Look(on), onLook);
+  EXPECT_EQ(Look(label), labelLook);
+  EXPECT_EQ(Look(off), offLook) << "a control disabled by its own flag still looks disabled";
+
+  off->SetEnabled(true);  // changed while the container is disabled
+  EXPECT_EQ(Look(off), onLook);
+  off->SetEnabled(false);
+  panel->SetEnabled(true);
+  EXPECT_EQ(Look(off), offLook);
+  EXPECT_EQ(Look(on), onLook);
+  form->Hide();
+}
+
+TEST_F(GuiTest, BringToFrontPutsAControlOnTopAndKeepsTheList) {
+  TButton* under = AddButton(panel, u"under", 0);
+  TButton* over = AddButton(panel, u"over", 1);
+  under->SetBounds(10, 10, 135, 21);
+  over->SetBounds(10, 10, 135, 21);
+  const QPoint centre(10 + 135 / 2, 10 + 21 / 2);
+  EXPECT_EQ(panel->Widget()->childAt(centre), over->Widget()) << "the later sibling starts on top";
+  under->BringToFront();
+  EXPECT_EQ(panel->Widget()->childAt(centre), under->Widget());
+  EXPECT_EQ(panel->Controls(0), under);
+  EXPECT_EQ(panel->Controls(1), over);
+}
+
+TEST_F(GuiTest, FocusGoesOnlyWhereTheKeyboardCanReach) {
+  TButton* b = AddButton(panel, u"b", 0);
+  TButton* other = AddButton(panel, u"other", 1);
+  form->Show();
+  b->SetFocus();
+  EXPECT_TRUE(b->Focused());
+  EXPECT_FALSE(other->Focused());
+
+  struct Case {
+    const char* what;
+    std::function<void()> block, unblock;
+  };
+  const Case cases[] = {
+      {"own flag", [&] { other->SetEnabled(false); }, [&] { other->SetEnabled(true); }},
+      {"hidden", [&] { other->Hide(); }, [&] { other->Show(); }},
+      {"container disabled", [&] { panel->SetEnabled(false); }, [&] { panel->SetEnabled(true); }},
+  };
+  for (const Case& c : cases) {
+    c.block();
+    EXPECT_FALSE(other->CanFocus()) << c.what;
+    EXPECT_THROW(other->SetFocus(), EInvalidOperation) << c.what;
+    c.unblock();
+    EXPECT_TRUE(other->CanFocus()) << c.what;
+  }
+  form->Hide();
+}
+
+class DialogKeyTest : public GuiTest {
+ protected:
+  void SetUp() override {
+    GuiTest::SetUp();
+    // The benchmark window's shape: two default buttons on the form, an edit, a check box, and a grid
+    // of ordinary buttons in a panel.
+    run = AddButton(form, u"run", 0);
+    close = AddButton(form, u"close", 4);
+    for (TButton* b : {run, close}) b->SetDefault(true);
+    edit = new TSpinEdit(form);
+    edit->SetParent(form);
+    edit->SetTabOrder(1);
+    check = new TCheckBox(form);
+    check->SetParent(form);
+    check->SetTabOrder(2);
+    cell = AddButton(panel, u"cell", 0);
+    for (TButton* b : {run, close, cell})
+      b->OnClick = [this](TObject* s) { clicked.push_back(static_cast<TButton*>(s)->Name()); };
+    form->Show();
+  }
+  void TearDown() override {
+    form->Hide();
+    GuiTest::TearDown();
+  }
+  // A key the user presses while Target has the focus, delivered as Qt delivers it.
+  void Press(TControl* Target, int Key, Qt::KeyboardModifiers Modifiers = Qt::NoModifier) {
+    Target->SetFocus();
+    QKeyEvent press(QEvent::KeyPress, Key, Modifiers);
+    QApplication::sendEvent(form->Widget()->focusWidget(), &press);
+  }
+
+  TButton *run = nullptr, *close = nullptr, *cell = nullptr;
+  TSpinEdit* edit = nullptr;
+  TCheckBox* check = nullptr;
+  std::vector<String> clicked;
+};
+
+TEST_F(DialogKeyTest, EnterClicksTheFirstDefaultButtonFromAnyControlButAnotherButton) {
+  struct Case {
+    const char* what;
+    std::function<TControl*()> focus;
+    int key;
+    Qt::KeyboardModifiers modifiers;
+    std::vector<String> expected;
+  };
+  const Case cases[] = {
+      {"Enter in the edit", [&] { return edit; }, Qt::Key_Return, Qt::NoModifier, {u"run"}},
+      {"keypad Enter in the edit", [&] { return edit; }, Qt::Key_Enter, Qt::KeypadModifier, {u"run"}},
+      {"Enter on the check box", [&] { return check; }, Qt::Key_Return, Qt::NoModifier, {u"run"}},
+      {"Enter on a grid button clicks that button", [&] { return cell; }, Qt::Key_Return, Qt::NoModifier, {u"cell"}},
+      {"Enter on the second default button", [&] { return close; }, Qt::Key_Return, Qt::NoModifier, {u"close"}},
+      {"Ctrl+Enter is not Enter", [&] { return edit; }, Qt::Key_Return, Qt::ControlModifier, {}},
+      {"no Cancel button: Escape does nothing", [&] { return edit; }, Qt::Key_Escape, Qt::NoModifier, {}},
+  };
+  for (const Case& c : cases) {
+    clicked.clear();
+    Press(c.focus(), c.key, c.modifiers);
+    EXPECT_EQ(clicked, c.expected) << c.what;
+  }
+}
+
+TEST_F(DialogKeyTest, OnlyTheButtonEnterGoesToDrawsAsTheDefault) {
+  EXPECT_TRUE(static_cast<QPushButton*>(run->Widget())->isDefault());
+  EXPECT_FALSE(static_cast<QPushButton*>(close->Widget())->isDefault());
+  EXPECT_TRUE(close->Default()) << "the control keeps what it was told";
+  run->SetDefault(false);
+  EXPECT_TRUE(static_cast<QPushButton*>(close->Widget())->isDefault());
+  Press(edit, Qt::Key_Return);
+  EXPECT_EQ(clicked, std::vector<String>{u"close"});
+}
+
+TEST_F(GuiTest, TheKeyboardStartsAtTheLowestTabOrderThatCanTakeIt) {
+  struct Case {
+    bool firstEnabled;
+    const char16_t* expected;
+  };
+  for (const Case& c : {Case{true, u"first"}, Case{false, u"second"}}) {
+    auto* f = new TForm(app);
+    f->SetClientSize(200, 100);
+    auto* edit = new TSpinEdit(f);  // made first: Qt alone would start here
+    edit->SetName(u"edit");
+    edit->SetParent(f);
+    edit->SetTabOrder(2);
+    TButton* first = nullptr;
+    for (const char16_t* name : {u"first", u"second"}) {
+      auto* b = new TButton(f);
+      b->SetName(name);
+      b->SetParent(f);
+      b->SetTabOrder(name == std::u16string_view(u"first") ? 0 : 1);
+      if (first == nullptr) first = b;
+    }
+    first->SetEnabled(c.firstEnabled);
+    f->Show();
+    QWidget* focus = f->Widget()->focusWidget();
+    ASSERT_NE(focus, nullptr);
+    EXPECT_EQ(focus->objectName(), QString::fromStdU16String(c.expected));
+    delete f;
+  }
+}
+
+TEST_F(DialogKeyTest, WhileTheDefaultButtonIsDisabledEnterClicksNothing) {
+  run->SetEnabled(false);
+  Press(edit, Qt::Key_Return);
+  EXPECT_TRUE(clicked.empty()) << "the key must not fall through to the next default button";
+  run->SetEnabled(true);
+  Press(edit, Qt::Key_Return);
+  EXPECT_EQ(clicked, std::vector<String>{u"run"});
+}
+
+TEST_F(DialogKeyTest, EscapeClicksTheCancelButton) {
+  close->SetCancel(true);
+  Press(check, Qt::Key_Escape);
+  Press(edit, Qt::Key_Escape);
+  EXPECT_EQ(clicked, (std::vector<String>{u"close", u"close"}));
+}
+
+TEST_F(GuiTest, TheFormFontDrawsLatinInALatinFaceAndChineseInTheFallback) {
+  const QFont font = DefaultFormFont();
+  EXPECT_EQ(font.pixelSize(), 11);
+  const QString face = QFontInfo(font).family();
+  EXPECT_TRUE(face == QLatin1String(kDesignFace) || face == QLatin1String(kDesignFaceStandIn))
+      << face.toStdString() << ": the CJK face would draw Latin text too wide";
+  const QFontMetrics metrics(font);
+  EXPECT_TRUE(metrics.inFont(QChar(u'测'))) << "Chinese captions still draw";
 }
 
 TEST_F(GuiTest, ProcessMessagesReturnsWithNothingPending) {
