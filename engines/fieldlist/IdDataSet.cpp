@@ -178,6 +178,7 @@ TField* TIdCustomDataSet::MakeField(const String& FieldName, TFieldType Type, in
   TField* f = fieldClass.Create(this);
   try {
     f->SetFieldName(FieldName);
+    f->SetFieldType(Type);  // ftFmtMemo, ftTypedBinary, ...: the stream's layout names the exact type
     // A field name that is not an identifier (blanks, non-Latin letters) still makes a field; only its
     // component name stays empty.
     const String componentName = MakeFieldComponentName(FieldName);

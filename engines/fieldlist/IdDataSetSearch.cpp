@@ -96,7 +96,9 @@ void TIdCustomDataSet::KeepCurrentInOrder(bool Moved) {
         if (own >= 0) {
           FFilters.erase(FFilters.begin() + own);
           const auto at = std::lower_bound(FFilters.begin(), FFilters.end(), target);
-          FFilterCurRec = static_cast<Int32>(FFilters.insert(at, target) - FFilters.begin());
+          // Two statements: insert may reallocate, and begin() must be taken after it.
+          const auto inserted = FFilters.insert(at, target);
+          FFilterCurRec = static_cast<Int32>(inserted - FFilters.begin());
         }
       }
       FCurRec = target;
@@ -163,7 +165,9 @@ void TIdCustomDataSet::AddCurrentToFilter() {
   for (Int32& index : FFilters)
     if (index >= added) ++index;
   const auto at = std::lower_bound(FFilters.begin(), FFilters.end(), added);
-  FFilterCurRec = static_cast<Int32>(FFilters.insert(at, added) - FFilters.begin());
+  // Two statements: insert may reallocate, and begin() must be taken after it.
+  const auto inserted = FFilters.insert(at, added);
+  FFilterCurRec = static_cast<Int32>(inserted - FFilters.begin());
 }
 
 void TIdCustomDataSet::ApplyFilter() {

@@ -1,5 +1,6 @@
 #include "platform/db/ExprParser.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -167,22 +168,22 @@ class TFilterExpr {
     return static_cast<int>(Nodes.size()) - 1;
   }
 
+  // One buffer, allocated once: the node area's size is known exactly from the tree, the literals
+  // are appended behind it.
   TExprData Write(int Root) {
-    FNodes.clear();
-    FLits.clear();
+    FLitStart = static_cast<std::size_t>(kExprHeaderSize + FNodeBytes);
+    FOut.assign(FLitStart, 0);
+    FOut.reserve(static_cast<std::size_t>(kExprHeaderSize + FEstimate) + FConstBytes);
+    FNodeCursor = 0;
     EmitNode(Root);
-    const std::size_t total = kExprHeaderSize + FNodes.size() + FLits.size();
+    const std::size_t total = FOut.size();
     if (total > static_cast<std::size_t>(kExprMaxSize)) TooLarge(Nodes[static_cast<std::size_t>(Root)].Position);
-    TExprData out(kExprHeaderSize);
-    PutU16(out, 0, kExprVersion);
-    PutU16(out, 2, static_cast<unsigned>(total));
-    PutU16(out, 4, kExprMarker);
-    PutU16(out, 6, kExprNodeStart);
-    PutU16(out, 8, static_cast<unsigned>(kExprHeaderSize + FNodes.size()));
-    out.reserve(total);
-    out.insert(out.end(), FNodes.begin(), FNodes.end());
-    out.insert(out.end(), FLits.begin(), FLits.end());
-    return out;
+    PutU16(FOut, 0, kExprVersion);
+    PutU16(FOut, 2, static_cast<unsigned>(total));
+    PutU16(FOut, 4, kExprMarker);
+    PutU16(FOut, 6, kExprNodeStart);
+    PutU16(FOut, 8, static_cast<unsigned>(FLitStart));
+    return std::move(FOut);
   }
 
  private:
@@ -205,38 +206,53 @@ class TFilterExpr {
   // the exact size).
   void Account(const TExprNode& N) {
     if (N.Kind == TKind::Null) return;
+    FNodeBytes += kExprNodeHeaderSize + 2 * OperandCount(N.Kind);
     FEstimate += kExprNodeHeaderSize + 2 * OperandCount(N.Kind);
     if (N.Kind == TKind::Field) FEstimate += FUnicode ? kWideFieldNameSlot : kFieldNameSlot;
     if (N.Kind == TKind::Function) FEstimate += static_cast<int>(std::strlen(N.FunctionName)) + 1;
-    if (N.Kind == TKind::Const) FEstimate += 1;
+    if (N.Kind == TKind::Const) {
+      FEstimate += 1;
+      FConstBytes += static_cast<std::size_t>(N.TextLength) * 2 + 8;
+    }
     if (FEstimate + kExprHeaderSize > kExprMaxSize) TooLarge(N.Position);
   }
 
   std::size_t Reserve(TFilterNodeClass Class, TCANOperator Op, int Operands) {
-    const std::size_t at = FNodes.size();
-    FNodes.resize(at + kExprNodeHeaderSize + 2 * static_cast<std::size_t>(Operands), 0);
+    const std::size_t at = FNodeCursor;
+    FNodeCursor += kExprNodeHeaderSize + 2 * static_cast<std::size_t>(Operands);
     const std::uint32_t cls = Class, op = Op;
-    std::memcpy(&FNodes[at], &cls, 4);
-    std::memcpy(&FNodes[at + 4], &op, 4);
+    std::memcpy(&FOut[kExprNodeStart + at], &cls, 4);
+    std::memcpy(&FOut[kExprNodeStart + at + 4], &op, 4);
     return at;
   }
   // Operand i of the node at At; values beyond 16 bits only occur in buffers Write refuses anyway.
   void SetOperand(std::size_t At, int I, std::size_t V) {
-    PutU16(FNodes, At + kExprNodeHeaderSize + 2 * static_cast<std::size_t>(I), static_cast<unsigned>(V & 0xFFFF));
+    PutU16(FOut, kExprNodeStart + At + kExprNodeHeaderSize + 2 * static_cast<std::size_t>(I), static_cast<unsigned>(V & 0xFFFF));
   }
 
   std::size_t AppendName(std::u16string_view Name, std::size_t Slot) {
-    const std::size_t at = FLits.size();
+    const std::size_t at = FOut.size();
     if (FUnicode) {
-      for (char16_t c : Name) AppendValue<std::uint16_t>(FLits, c);
-      AppendValue<std::uint16_t>(FLits, 0);
+      for (char16_t c : Name) AppendValue<std::uint16_t>(FOut, c);
+      AppendValue<std::uint16_t>(FOut, 0);
     } else {
       sys::Utf16ToAnsi(Name, FScratch);
-      AppendBytes(FLits, FScratch.data(), FScratch.size());
-      FLits.push_back(0);
+      AppendBytes(FOut, FScratch.data(), FScratch.size());
+      FOut.push_back(0);
     }
-    if (Slot > 0) FLits.resize(at + Slot, 0);
-    return at;
+    if (Slot > 0) FOut.resize(at + Slot, 0);
+    return at - FLitStart;
+  }
+
+  std::size_t AppendFunctionName(const char* Name) {
+    const std::size_t at = FOut.size();
+    for (; *Name; ++Name) {
+      FOut.push_back(static_cast<Byte>(*Name));
+      if (FUnicode) FOut.push_back(0);
+    }
+    FOut.push_back(0);
+    if (FUnicode) FOut.push_back(0);
+    return at - FLitStart;
   }
 
   std::size_t EmitNode(int Index) {
@@ -250,11 +266,11 @@ class TFilterExpr {
       }
       case TKind::Const: {
         const std::size_t at = Reserve(ncConst, coCONST2, 3);
-        const std::size_t lit = FLits.size();
+        const std::size_t lit = FOut.size();
         const int code = EncodeConstant(N);
         SetOperand(at, 0, static_cast<std::size_t>(code));
-        SetOperand(at, 1, FLits.size() - lit);
-        SetOperand(at, 2, lit);
+        SetOperand(at, 1, FOut.size() - lit);
+        SetOperand(at, 2, lit - FLitStart);
         return at;
       }
       case TKind::Unary: {
@@ -278,14 +294,13 @@ class TFilterExpr {
       }
       case TKind::Function: {
         const std::size_t at = Reserve(ncFunction, coFUNC2, 2);
-        const char* name = N.FunctionName;
-        SetOperand(at, 0, AppendName(String(name, name + std::strlen(name)), 0));
+        SetOperand(at, 0, AppendFunctionName(N.FunctionName));
         SetOperand(at, 1, N.A >= 0 ? EmitNode(N.A) : 0);
         return at;
       }
       case TKind::ListElem: {
         // Along the chain without recursion: a list may be long.
-        const std::size_t first = FNodes.size();
+        const std::size_t first = FNodeCursor;
         std::size_t previous = 0;
         bool any = false;
         for (int e = Index; e >= 0; e = Nodes[static_cast<std::size_t>(e)].B) {
@@ -329,28 +344,28 @@ class TFilterExpr {
     return FScratchWide == Text;
   }
 
-  String ValueText(const TExprNode& N) const {
+  std::u16string_view ValueText(const TExprNode& N) const {
     if (N.Literal == TLiteral::Boolean) return N.BoolValue ? u"True" : u"False";
-    return String(TextOf(N));
+    return TextOf(N);
   }
 
   [[noreturn]] static void BadType(TFieldType T) { ConstError(msg::SExprBadConst, FieldTypeName(T)); }
 
-  // Appends the literal of N to FLits and returns its type code.
+  // Appends the literal of N behind the node area and returns its type code.
   int EncodeConstant(const TExprNode& N) {
     TFieldType type = N.Type == ftUnknown ? LiteralType(N) : N.Type;
     if (IsTextType(type)) {
-      const String text = ValueText(N);
+      const std::u16string_view text = ValueText(N);
       if (IsWideTextType(type) || !Representable(text)) {
         if (text.size() * 2 > static_cast<std::size_t>(kExprMaxSize)) TooLarge(N.Position);
-        AppendValue<std::uint16_t>(FLits, static_cast<std::uint16_t>(text.size() * 2));
-        for (char16_t c : text) AppendValue<std::uint16_t>(FLits, c);
+        AppendValue<std::uint16_t>(FOut, static_cast<std::uint16_t>(text.size() * 2));
+        for (char16_t c : text) AppendValue<std::uint16_t>(FOut, c);
         return kWideTextTypeCode;
       }
       sys::Utf16ToAnsi(text, FScratch);
       if (FScratch.size() > static_cast<std::size_t>(kMaxTextConstantBytes)) ConstError(msg::SExprRangeError);
-      AppendBytes(FLits, FScratch.data(), FScratch.size());
-      FLits.push_back(0);
+      AppendBytes(FOut, FScratch.data(), FScratch.size());
+      FOut.push_back(0);
       return FMap[ftString];
     }
     if (IsIntegerType(type)) {
@@ -372,13 +387,13 @@ class TFilterExpr {
         if (value < lo || value > hi) ConstError(msg::SExprRangeError);
         switch (type) {
           case ftSmallint: case ftWord: case ftShortint: case ftByte:
-            AppendValue<std::uint16_t>(FLits, static_cast<std::uint16_t>(value & 0xFFFF));
+            AppendValue<std::uint16_t>(FOut, static_cast<std::uint16_t>(value & 0xFFFF));
             break;
           case ftInteger: case ftAutoInc:
-            AppendValue<std::int32_t>(FLits, static_cast<std::int32_t>(value));
+            AppendValue<std::int32_t>(FOut, static_cast<std::int32_t>(value));
             break;
           default:
-            AppendValue<std::int64_t>(FLits, value);
+            AppendValue<std::int64_t>(FOut, value);
             break;
         }
         return FMap[type];
@@ -394,17 +409,17 @@ class TFilterExpr {
         } else if (!TryStrToBool(TextOf(N), value)) {
           BadType(type);
         }
-        AppendValue<std::uint16_t>(FLits, value ? 1 : 0);
+        AppendValue<std::uint16_t>(FOut, value ? 1 : 0);
         return FMap[ftBoolean];
       }
       case ftFloat: case ftCurrency: case ftExtended: case ftSingle: {
         const double value = FloatValue(N, type);
         if (type == ftSingle) {
           if (std::fabs(value) > std::numeric_limits<float>::max()) ConstError(msg::SExprRangeError);
-          AppendValue<float>(FLits, static_cast<float>(value));
+          AppendValue<float>(FOut, static_cast<float>(value));
           return FMap[ftSingle];
         }
-        AppendValue<double>(FLits, value);
+        AppendValue<double>(FOut, value);
         return FMap[ftFloat];
       }
       case ftBCD: case ftFMTBcd: {
@@ -421,24 +436,24 @@ class TFilterExpr {
         } else if (bcd.Precision > 32) {
           ConstError(msg::SExprRangeError);
         }
-        AppendBytes(FLits, &bcd, 18);
+        AppendBytes(FOut, &bcd, 18);
         return FMap[ftBCD];
       }
       case ftDate: case ftTime: case ftDateTime: case ftTimeStamp: case ftOraTimeStamp: case ftTimeStampOffset: {
         const TDateTime value = DateTimeValue(N, type);
         const TTimeStamp ts = DateTimeToTimeStamp(value);
         switch (type) {
-          case ftDate: AppendValue<std::int32_t>(FLits, ts.Date); break;
-          case ftTime: AppendValue<std::int32_t>(FLits, ts.Time); break;
-          case ftDateTime: AppendValue<double>(FLits, static_cast<double>(ts.Date) * MSecsPerDay + ts.Time); break;
+          case ftDate: AppendValue<std::int32_t>(FOut, ts.Date); break;
+          case ftTime: AppendValue<std::int32_t>(FOut, ts.Time); break;
+          case ftDateTime: AppendValue<double>(FOut, static_cast<double>(ts.Date) * MSecsPerDay + ts.Time); break;
           case ftTimeStampOffset: {
             const TSQLTimeStampOffset sql = DateTimeToSQLTimeStampOffset(value);
-            AppendBytes(FLits, &sql, 16);
+            AppendBytes(FOut, &sql, 16);
             break;
           }
           default: {
             const TSQLTimeStamp sql = DateTimeToSQLTimeStamp(value);
-            AppendBytes(FLits, &sql, 16);
+            AppendBytes(FOut, &sql, 16);
             break;
           }
         }
@@ -503,8 +518,11 @@ class TFilterExpr {
   const TFieldMap& FMap;
   bool FUnicode;
   int FEstimate = 0;
-  std::vector<Byte> FNodes;
-  std::vector<Byte> FLits;
+  int FNodeBytes = 0;
+  std::size_t FConstBytes = 0;
+  std::size_t FNodeCursor = 0;  // next free offset in the node area
+  std::size_t FLitStart = 0;
+  TExprData FOut;  // the whole buffer being written: header, node area, then the literals appended
   std::string FScratch;
   String FScratchWide;
 };
@@ -522,6 +540,17 @@ struct TToken {
   int Start = 0;  // index in the text
   int End = 0;
 };
+
+// Name equals the upper-case ASCII Word, ignoring the case of ASCII letters.
+bool SameAscii(std::u16string_view Name, const char* Word) {
+  std::size_t i = 0;
+  for (; i < Name.size() && Word[i] != '\0'; ++i) {
+    char16_t c = Name[i];
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
+    if (c != static_cast<unsigned char>(Word[i])) return false;
+  }
+  return i == Name.size() && Word[i] == '\0';
+}
 
 bool IsNameStart(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || c == u'_' || c >= 0x80; }
 bool IsNameChar(char16_t c) { return IsNameStart(c) || (c >= u'0' && c <= u'9') || c == u'.' || c == u'$'; }
@@ -556,6 +585,9 @@ class TParser {
       : FDataSet(DataSet), FText(Text), FFilterOptions(FilterOptions), FOptions(Options), W(Writer) {}
 
   TExprData Compile() {
+    // The tree never outgrows what a 65,535-byte buffer holds (about 5,500 nodes); it grows by doubling.
+    W.Nodes.reserve(16);
+    W.Arena.reserve(FText.size());
     Next();
     if (FTok.Kind == TTok::End) return {};
     int root = ParseOr();
@@ -964,11 +996,16 @@ class TParser {
     if (n.Kind == TKind::Const && n.Literal == TLiteral::Number) {
       if (minus) {
         // The literal's text carries the sign: "-5", and "--5" back to "5".
-        const std::u16string_view text = W.TextOf(n);
-        String negated = !text.empty() && text[0] == u'-' ? String(text.substr(1)) : u"-" + String(text);
-        n.TextStart = static_cast<int>(W.Arena.size());
-        n.TextLength = static_cast<int>(negated.size());
-        W.Arena += negated;
+        if (n.TextLength > 0 && W.Arena[static_cast<std::size_t>(n.TextStart)] == u'-') {
+          ++n.TextStart;
+          --n.TextLength;
+        } else {
+          const std::size_t start = W.Arena.size();
+          W.Arena += u'-';
+          W.Arena.append(W.Arena, static_cast<std::size_t>(n.TextStart), static_cast<std::size_t>(n.TextLength));
+          n.TextStart = static_cast<int>(start);
+          ++n.TextLength;
+        }
         n.Position = position;
       }
       return operand;
@@ -1048,33 +1085,32 @@ class TParser {
     TExprNode n;
     n.Kind = TKind::Field;
     n.Position = Position;
-    String fieldName;
+    n.TextStart = static_cast<int>(W.Arena.size());
     if (TField* field = FDataSet ? FDataSet->FindField(Name) : nullptr) {
       n.FieldNo = field->FieldNo();
       n.Type = field->DataType();
       n.TypeSize = field->Size();
-      fieldName = field->FullName();
+      W.Arena += field->ParentField() ? field->FullName() : field->FieldName();
     } else if (TFieldDef* def = FDataSet && FDataSet->FieldCount() == 0 ? FDataSet->FieldDefs().FindDef(Name) : nullptr) {
       n.FieldNo = def->FieldNo();
       n.Type = def->DataType();
       n.TypeSize = def->Size();
-      fieldName = def->Name();
+      W.Arena += def->Name();
     } else {
       throw EExprParserError(Format(msg::SFieldNotFound, {String(Name)}));
     }
+    n.TextLength = static_cast<int>(W.Arena.size()) - n.TextStart;
+    const std::u16string_view fieldName = W.TextOf(n);
     const std::size_t bytes = FUnicodeNames ? fieldName.size() * 2 : sys::AnsiLength(fieldName);
     if (bytes + (FUnicodeNames ? 2 : 1) > static_cast<std::size_t>(FUnicodeNames ? kWideFieldNameSlot : kFieldNameSlot))
-      ParseError(u"Field name '" + fieldName + u"' is too long for a filter expression", Position);
-    n.TextStart = static_cast<int>(W.Arena.size());
-    n.TextLength = static_cast<int>(fieldName.size());
-    W.Arena += fieldName;
+      ParseError(u"Field name '" + String(fieldName) + u"' is too long for a filter expression", Position);
     return W.Add(n);
   }
 
   int ParseFunction(std::u16string_view Name, int Position) {
     const TFunctionInfo* info = nullptr;
     for (const TFunctionInfo& f : kFunctions)
-      if (SameText(Name, Str(f.Name))) info = &f;
+      if (SameAscii(Name, f.Name)) info = &f;
     if (!info) ParseError(u"Unknown function '" + String(Name) + u"'", Position);
     if (info->Aggregate) {
       if ((FOptions & poAggregate) == 0)

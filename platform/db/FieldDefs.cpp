@@ -110,6 +110,7 @@ TField* TFieldDef::CreateField(TComponent* Owner, TObjectField* ParentField, con
   TField* field = cls.Create(Owner);
   try {
     field->SetFieldName(FieldName.empty() ? FName : FieldName);
+    field->SetFieldType(FDataType);
     field->SetSize(FSize);
     field->SetRequired(Required());
     field->SetFieldNo(FFieldNo);

@@ -365,6 +365,7 @@ void TField::Change() {
 void TField::Bind(bool) {}
 
 void TField::AssignFromDef(const TFieldDef& Def) {
+  SetFieldType(Def.DataType());
   SetSize(Def.Size());
   FRequired = Def.Required();
   if ((Def.Attributes() & faReadonly) != 0) FReadOnly = true;
@@ -372,6 +373,7 @@ void TField::AssignFromDef(const TFieldDef& Def) {
 }
 
 void TField::SetDataType(TFieldType Value) { FDataType = Value; }
+void TField::SetFieldType(TFieldType) {}
 
 void TField::VerifyTypeSize(TFieldType, int ASize) {
   if (ASize != 0) DatabaseError(msg::SInvalidFieldSize, FDataSet);
@@ -1111,6 +1113,11 @@ TGraphicField::TGraphicField(TComponent* AOwner) : TBlobField(AOwner) { SetDataT
 void TBlobField::SetBlobType(TFieldType Value) {
   if (DataSet()) DataSet()->RequireInactive();
   SetDataType(Value);
+}
+
+void TBlobField::SetFieldType(TFieldType Value) {
+  // Within the blob types only, and never across the 8-bit / UTF-16 line the field's class reads by.
+  if (IsBlobFieldType(Value) && IsWideStringFieldType(Value) == IsWideStringFieldType(DataType())) SetBlobType(Value);
 }
 
 void TBlobField::VerifyTypeSize(TFieldType, int ASize) {

@@ -215,6 +215,10 @@ class TField : public TComponent {
   virtual void Bind(bool Binding);
   // Called by the framework to make a field for a definition: copies type, size, required, read-only.
   virtual void AssignFromDef(const TFieldDef& Def);
+  // Called when a field is made for a definition of type Value: a class that stands for several types
+  // (a blob field for every binary blob type, a memo field for formatted memo) takes the definition's,
+  // so the field reports the type it was made for. Others keep their own.
+  virtual void SetFieldType(TFieldType Value);
 
  protected:
   void Notification(TComponent* AComponent, TOperation Operation) override;
@@ -757,6 +761,7 @@ class TBlobField : public TField {
   int DataSize() const override { return 0; }
   TFieldType BlobType() const { return DataType(); }
   void SetBlobType(TFieldType Value);
+  void SetFieldType(TFieldType Value) override;
   int BlobSize() const;
   void LoadFromStream(TStream& Stream);
   void SaveToStream(TStream& Stream) const;

@@ -9,8 +9,8 @@
 #include <QFontInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QPushButton>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QWidget>
 #include <QWindow>
@@ -35,6 +35,8 @@ class FormWindow : public QWidget {
   // The window system reported a frame of another size than the window was placed with.
   std::function<void()> OnFrameChanged;
   QMargins PlacedWithFrame;
+  // Set once a frame was seen; until then the window follows the frame it is given.
+  bool FrameSettled = false;
 
  protected:
   void closeEvent(QCloseEvent* Event) override {
@@ -53,10 +55,18 @@ class FormWindow : public QWidget {
   }
   bool event(QEvent* Event) override {
     const bool result = QWidget::event(Event);
-    // A window manager frames the window only after it is mapped: its first Move tells the frame.
-    if ((Event->type() == QEvent::Move || Event->type() == QEvent::Show) && OnFrameChanged && windowHandle() &&
-        windowHandle()->frameMargins() != PlacedWithFrame)
-      OnFrameChanged();
+    // A window manager frames the window only once it is mapped, and nothing tells the window so; the
+    // first paint or activation comes after it. The client area may not move with it, so a Move event
+    // need not come at all.
+    const QEvent::Type type = Event->type();
+    if (!FrameSettled && (type == QEvent::Paint || type == QEvent::WindowActivate || type == QEvent::Move) &&
+        windowHandle() != nullptr) {
+      const QMargins frame = windowHandle()->frameMargins();
+      if (!frame.isNull()) FrameSettled = true;
+      // Moving the window from inside its own paint is left to the event loop.
+      if (frame != PlacedWithFrame && OnFrameChanged)
+        QMetaObject::invokeMethod(this, [this] { OnFrameChanged(); }, Qt::QueuedConnection);
+    }
     return result;
   }
 };

@@ -271,3 +271,51 @@ TEST_F(DataSetTest, CalculatedFieldsLiveInTheBuffersAndSurviveReopening) {
 }
 
 }  // namespace
+
+namespace {
+
+// Appending into a filtered view grows the list of filtered rows; the new row's place in it must be
+// taken after the list moved.
+TEST(IdDataSetFilter, AppendIntoAFilteredViewThatGrows) {
+  TIdMemDataSet ds(nullptr);
+  ds.VirtualFieldDefs().Add(u"N", ftInteger);
+  ds.CreateDataSet();
+  ds.SetOnFilterData([](TDataSet&, int, bool& accept) { accept = true; });
+  ds.SetFiltered(true);
+  for (int i = 1; i <= 9; ++i) {
+    ds.Append();
+    ds.FieldByName(u"N")->SetAsInteger(i);
+    ds.Post();
+    EXPECT_EQ(ds.FieldByName(u"N")->AsInteger(), i);
+  }
+  EXPECT_EQ(ds.RecordCount(), 9);
+  std::vector<int> seen;
+  for (ds.First(); !ds.Eof(); ds.Next()) seen.push_back(ds.FieldByName(u"N")->AsInteger());
+  EXPECT_EQ(seen, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
+}
+
+}  // namespace
+
+namespace {
+
+using idtest::DataSetTest;
+
+// A blob stream marks its field modified; once the edit ends the mark is gone, so a later stream on a
+// field made read-only meanwhile is refused.
+TEST_F(DataSetTest, BlobStreamReadOnlyCheckHoldsAfterAnEarlierWrite) {
+  Add({1, u"a", 1});
+  TField* comment = F(u"Comment");
+  DS->Edit();
+  {
+    const auto s = DS->CreateBlobStream(comment, bmWrite);
+    s->WriteBuffer("x\0", 2);
+  }
+  DS->Post();
+  comment->SetReadOnly(true);
+  DS->Edit();
+  EXPECT_THROW(DS->CreateBlobStream(comment, bmWrite), EDatabaseError);
+  DS->Cancel();
+  EXPECT_EQ(comment->AsString(), u"x");
+}
+
+}  // namespace

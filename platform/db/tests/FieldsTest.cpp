@@ -440,3 +440,23 @@ TEST(NativeForms, OutOfRangeDatesRaiseConvertError) {
 }
 
 }  // namespace
+
+namespace {
+
+// A field made for a definition reports the definition's type, also where one class serves several.
+TEST(Fields, FieldsMadeForDefinitionsKeepTheirType) {
+  for (TFieldType type : {ftFmtMemo, ftParadoxOle, ftDBaseOle, ftTypedBinary, ftOraBlob, ftOraClob, ftMemo, ftBlob,
+                          ftWideMemo, ftGraphic}) {
+    OneField f(type, 0);
+    EXPECT_EQ(f.field->DataType(), type) << FieldTypeName(type).size();
+  }
+  // Across the 8-bit / UTF-16 line the class decides: a memo field never claims to hold UTF-16.
+  TMemoField memo(nullptr);
+  memo.SetFieldType(ftWideMemo);
+  EXPECT_EQ(memo.DataType(), ftMemo);
+  TIntegerField integer(nullptr);
+  integer.SetFieldType(ftFmtMemo);
+  EXPECT_EQ(integer.DataType(), ftInteger);
+}
+
+}  // namespace

@@ -123,6 +123,9 @@ class FilterExprTest : public ::testing::Test {
     ds.FieldDefs().Add(u"Tiny", ftShortint);              // 17
     ds.FieldDefs().Add(u"My Field", ftInteger);           // 18
     ds.FieldDefs().Add(u"Count", ftLongWord);             // 19
+    ds.FieldDefs().Add(u"Guid", ftGuid, 38);              // 20
+    ds.FieldDefs().Add(u"Ext", ftExtended);               // 21
+    ds.FieldDefs().Add(u"Pic", ftBlob);                   // 22
   }
 
   TExprData Compile(const String& text, TFilterOptions fo = 0, TParserOptions po = poExtSyntax,
@@ -262,6 +265,8 @@ TEST_F(FilterExprTest, TextsCompileToTheseTrees) {
       {u"NOT ID = 1 AND NOT NOT Married", 0, X,
        "(AND (NOT (EQ [ID:1] #3:1)) (NOT (NOT (NE [Married:6] #5:false))))"},
       {u"-ID < 0", 0, X, "(LT (SUB #3:0 [ID:1]) #3:0)"},
+      {u"ID = - -5 OR ID = -(-(6)) OR ID = +7", 0, X, "(OR (OR (EQ [ID:1] #3:5) (EQ [ID:1] #3:6)) (EQ [ID:1] #3:7))"},
+      {u"Big = -9223372036854775808", 0, X, "(EQ [Big:10] #25:-9223372036854775808)"},
       // the swap and mirror
       {u"10 < ID", 0, X, "(GT [ID:1] #3:10)"},
       {u"10 >= ID", 0, X, "(LE [ID:1] #3:10)"},
@@ -306,6 +311,8 @@ TEST_F(FilterExprTest, TextsCompileToTheseTrees) {
       {u"Birthdate = '2024-02-29 10:30:15.250'", 0, X, "(EQ [Birthdate:4] #11:2024-02-29 10:30:15.250)"},
       {u"Stamp = '2024-02-29 10:30'", 0, X, "(EQ [Stamp:14] #36:ts(2024-02-29 10:30:00.000))"},
       {u"Ratio < 0.5", 0, X, "(LT [Ratio:16] #51:0.5)"},
+      // GUID text and extended floats go under the codes of plain text and floats, which evaluators know
+      {u"Guid = '{0}' AND Ext > 1.5", 0, X, "(AND (EQ [Guid:20] #1:'{0}') (GT [Ext:21] #6:1.5))"},
       {u"[My Field] = 1 AND \"My Field\" = 2", 0, X, "(AND (EQ [My Field:18] #3:1) (EQ [My Field:18] #3:2))"},
       // constants with no field beside them keep their own type
       {u"'a' = 'b' OR 1 = 2.5 OR 3000000000 > 1e3 OR TRUE", 0, X,
@@ -405,6 +412,7 @@ TEST_F(FilterExprTest, BadTextsRaiseTheseMessages) {
       {u"Day = 'notadate'", 0, X, "Constant is not correct type Date"},
       {u"Married = 'maybe'", 0, X, "Constant is not correct type Boolean"},
       {u"Salary = TRUE", 0, X, "Constant is not correct type Float"},
+      {u"Pic = 'x'", 0, X, "Constant is not correct type Blob"},
       {u"SUM(Salary) > 1", 0, X, "Aggregate function SUM not allowed in a filter at position 1"},
       {u"Salary > 1", 0, A, "Field 'Salary' must stand inside an aggregate function at position 1"},
       {u"SUM(SUM(Salary))", 0, A, "Aggregate functions do not nest at position 5"},

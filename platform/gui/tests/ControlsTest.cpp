@@ -343,6 +343,36 @@ TEST_F(GuiTest, ADisabledContainerBlocksInputButKeepsItsControlsLook) {
   form->Hide();
 }
 
+TEST_F(GuiTest, EveryKindOfControlKeepsItsLookInADisabledContainer) {
+  auto* check = new TCheckBox(form);
+  check->SetCaption(u"压缩/解压缩文件");
+  auto* spin = new TSpinEdit(form);
+  spin->SetValue(50000);
+  auto* bar = new TProgressBar(form);
+  bar->SetPosition(40);
+  auto* nested = new TPanel(form);
+  nested->SetBounds(0, 100, 150, 40);
+  auto* inner = new TLabel(form);
+  int top = 0;
+  for (TControl* c : std::initializer_list<TControl*>{check, spin, bar, nested}) {
+    c->SetParent(panel);
+    if (c != nested) c->SetBounds(0, top, 150, 22);
+    top += 25;
+  }
+  inner->SetParent(nested);
+  inner->SetCaption(u"Insert 行数");
+  form->Show();
+  const std::vector<TControl*> all{check, spin, bar, inner};
+  std::vector<QImage> before;
+  for (TControl* c : all) before.push_back(Look(c));
+  panel->SetEnabled(false);
+  for (std::size_t i = 0; i < all.size(); ++i) EXPECT_EQ(Look(all[i]), before[i]) << StringToUTF8(all[i]->ClassName());
+  panel->SetEnabled(true);
+  nested->SetEnabled(false);
+  EXPECT_EQ(Look(inner), before[3]) << "a label in a nested disabled panel";
+  form->Hide();
+}
+
 TEST_F(GuiTest, BringToFrontPutsAControlOnTopAndKeepsTheList) {
   TButton* under = AddButton(panel, u"under", 0);
   TButton* over = AddButton(panel, u"over", 1);
