@@ -85,6 +85,12 @@ TNumber ParseNumberText(std::u16string_view Text) {
   return n;
 }
 
+constexpr Int64 Pow10(int N) {
+  Int64 v = 1;
+  while (N-- > 0) v *= 10;
+  return v;
+}
+
 // A double that holds a whole number that fits Int64.
 bool WholeNumber(double D, Int64& I) {
   if (!std::isfinite(D) || D != std::trunc(D) || D < -9.2233720368547758e18 || D >= 9.2233720368547758e18) return false;
@@ -220,6 +226,8 @@ class TFilterExpr {
   std::size_t Reserve(TFilterNodeClass Class, TCANOperator Op, int Operands) {
     const std::size_t at = FNodeCursor;
     FNodeCursor += kExprNodeHeaderSize + 2 * static_cast<std::size_t>(Operands);
+    // Every node written was counted when the tree was built; a miscount must not write past the area.
+    if (FNodeCursor > static_cast<std::size_t>(FNodeBytes)) throw EExprParserError(u"Filter expression writer: node area overrun");
     const std::uint32_t cls = Class, op = Op;
     std::memcpy(&FOut[kExprNodeStart + at], &cls, 4);
     std::memcpy(&FOut[kExprNodeStart + at + 4], &op, 4);
@@ -432,7 +440,12 @@ class TFilterExpr {
         }
         if (type == ftBCD) {
           Currency curr;
-          if (!BCDToCurr(bcd, curr) || !CurrToBCD(curr, bcd, 32, N.TypeSize)) ConstError(msg::SExprRangeError);
+          if (!BCDToCurr(bcd, curr)) ConstError(msg::SExprRangeError);
+          // At least the field's places, more when the value has them: rounding 1.234 to a 2-place field's
+          // 1.23 would make "= 1.234" match rows it does not equal.
+          int places = 4;
+          while (places > 0 && curr.Scaled % Pow10(5 - places) == 0) --places;
+          if (!CurrToBCD(curr, bcd, 32, std::max(places, N.TypeSize))) ConstError(msg::SExprRangeError);
         } else if (bcd.Precision > 32) {
           ConstError(msg::SExprRangeError);
         }

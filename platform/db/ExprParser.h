@@ -1,5 +1,6 @@
 // TExprParser: the framework's filter-expression parser. It compiles a filter (or aggregate) text
-// against a dataset's fields into the buffer of FilterExpr.h, through its node writer TFilterExpr; the
+// against a dataset's fields into the buffer of FilterExpr.h, through its node writer TFilterExpr (private
+// to ExprParser.cpp: it owns the parse tree, types and encodes the constants and lays the buffer out); the
 // memory-table engines keep the buffer and evaluate it per record. Compiling is one pass over the text
 // (linear in its length); the parse tree lives in one growing node vector and the output buffer, with
 // nothing allocated per node.
@@ -7,7 +8,7 @@
 // Syntax (keywords and function names in any case; precedence from loosest to tightest):
 //   OR;  AND;  NOT;  comparison = <> != < > <= >=, [NOT] LIKE, [NOT] IN (list), IS [NOT] NULL;
 //   + -;  * /;  unary - +;  operands: a field name (bare, or in [brackets] or "double quotes" when it
-//   holds spaces or other characters), a text in single quotes ('' for a quote), an integer, decimal
+//   holds spaces or other characters or is a keyword; a bare name followed by "(" is a function), a text in single quotes ('' for a quote), an integer, decimal
 //   or exponent number (the decimal point is always "."), NULL, TRUE, FALSE, a function call, or an
 //   expression in parentheses. Comparisons do not chain (a = b = c is an error). NOT applies to the
 //   whole comparison after it (NOT a = 1 is NOT (a = 1)). Functions: see FilterExpr.h.

@@ -82,7 +82,8 @@
 // | ftFloat, ftCurrency, ftExtended      | IEEE double                                          | 8          |
 // | ftSingle                             | IEEE float                                           | 4          |
 // | ftBCD                                | the value as Currency, packed as TBcd with precision  | 18         |
-// |                                      | 32 and the field's Size as places; first 18 bytes    |            |
+// |                                      | 32 and the field's Size as places (more, up to 4,     |            |
+// |                                      | when the value has them); first 18 bytes             |            |
 // | ftFMTBcd                             | the value as TBcd (at most 32 digits), first 18      | 18         |
 // |                                      | bytes, under ftBCD's type code                       |            |
 // | ftDate                               | int32 day number, 0001-01-01 = day 1                 | 4          |

@@ -126,6 +126,14 @@ class FilterExprTest : public ::testing::Test {
     ds.FieldDefs().Add(u"Guid", ftGuid, 38);              // 20
     ds.FieldDefs().Add(u"Ext", ftExtended);               // 21
     ds.FieldDefs().Add(u"Pic", ftBlob);                   // 22
+    ds.FieldDefs().Add(u"Fixed", ftFixedChar, 5);         // 23
+    ds.FieldDefs().Add(u"FixedW", ftFixedWideChar, 5);    // 24
+    ds.FieldDefs().Add(u"Auto", ftAutoInc);               // 25
+    ds.FieldDefs().Add(u"Money", ftCurrency);             // 26
+    ds.FieldDefs().Add(u"Ora", ftOraTimeStamp);           // 27
+    ds.FieldDefs().Add(u"Offs", ftTimeStampOffset);       // 28
+    ds.FieldDefs().Add(u"Memo", ftMemo);                  // 29
+    ds.FieldDefs().Add(u"Octet", ftByte);                 // 30
   }
 
   TExprData Compile(const String& text, TFilterOptions fo = 0, TParserOptions po = poExtSyntax,
@@ -242,6 +250,23 @@ TEST_F(FilterExprTest, FieldsOfAnOpenDatasetAndUnicodeNames) {
   EXPECT_EQ(data.size(), 10u + 12 + 12 + 14 + 514 + 2);
   EXPECT_EQ(data[10 + 38 + 514], 'a');  // after the nodes and the one wide slot
   EXPECT_EQ(StringToUTF8(DumpFilterExpr(data, VlxMap(), true)), "(EQ [名字:2] #1:'a')");
+  TExprParser function(&open, u"upper(名字) = 'A'", 0, poExtSyntax, String(), VlxMap(), true);
+  EXPECT_EQ(StringToUTF8(DumpFilterExpr(function.FilterData(), VlxMap(), true)), "(EQ UPPER([名字:2]) #1:'A')");
+  EXPECT_NO_THROW(CheckFilterExprData(function.FilterData(), true));
+}
+
+TEST_F(FilterExprTest, ACalculatedFieldIsWrittenWithNumberZero) {
+  TVectorDataSet open{nullptr};
+  auto* id = new TIntegerField(&open);
+  id->SetFieldName(u"ID");
+  id->SetDataSet(&open);
+  auto* twice = new TIntegerField(&open);
+  twice->SetFieldName(u"Twice");
+  twice->SetFieldKind(fkCalculated);
+  twice->SetDataSet(&open);
+  open.Open();
+  TExprParser parser(&open, u"Twice > 2 AND ID < 9", 0, poExtSyntax, String(), VlxMap(), false);
+  EXPECT_EQ(StringToUTF8(DumpFilterExpr(parser.FilterData(), VlxMap())), "(AND (GT [Twice:0] #3:2) (LT [ID:1] #3:9))");
 }
 
 // ---- texts and their dumps ---------------------------------------------------------------------------------
@@ -306,6 +331,10 @@ TEST_F(FilterExprTest, TextsCompileToTheseTrees) {
       {u"Big = 5000000000 AND Count = 4294967295", 0, X, "(AND (EQ [Big:10] #25:5000000000) (EQ [Count:19] #42:4294967295))"},
       {u"Exact = 1234567890.0123", 0, X, "(EQ [Exact:12] #8:bcd(1234567890.0123))"},
       {u"Price = '3.25'", 0, X, "(EQ [Price:8] #8:bcd(000000000000000000000000000003.25))"},
+      {u"Price = 3", 0, X, "(EQ [Price:8] #8:bcd(000000000000000000000000000003.00))"},
+      // more places than the field has are kept, not rounded away
+      {u"Price = 1.234", 0, X, "(EQ [Price:8] #8:bcd(00000000000000000000000000001.234))"},
+      {u"Price = 1.23456", 0, X, "(EQ [Price:8] #8:bcd(0000000000000000000000000001.2346))"},
       {u"Day = '2024/2/29'", 0, X, "(EQ [Day:5] #9:2024-02-29)"},
       {u"At > '10:30'", 0, X, "(GT [At:15] #10:10:30:00.000)"},
       {u"Birthdate = '2024-02-29 10:30:15.250'", 0, X, "(EQ [Birthdate:4] #11:2024-02-29 10:30:15.250)"},
@@ -345,6 +374,44 @@ TEST_F(FilterExprTest, TextsCompileToTheseTrees) {
     } catch (const std::exception& e) {
       ADD_FAILURE() << e.what();
     }
+  }
+}
+
+// Every constant encoding under both engines' maps: the code each evaluator will meet.
+struct MapCase {
+  const char16_t* text;
+  const char* vlx;
+  const char* kv;
+};
+
+TEST_F(FilterExprTest, ConstantCodesFollowEachMap) {
+  const MapCase cases[] = {
+      {u"Fixed = 'ab'", "(EQ [Fixed:23] #1:'ab')", "(EQ [Fixed:23] #1:'ab')"},
+      {u"FixedW = 'ab'", "(EQ [FixedW:24] #4103:u'ab')", "(EQ [FixedW:24] #4103:u'ab')"},
+      {u"Address = 'ab'", "(EQ [Address:3] #4103:u'ab')", "(EQ [Address:3] #4103:u'ab')"},
+      {u"Memo LIKE '%a%'", "(LIKE [Memo:29] #1:'%a%')", "(LIKE [Memo:29] #1:'%a%')"},
+      {u"Auto = 3", "(EQ [Auto:25] #3:3)", "(EQ [Auto:25] #6:3)"},
+      {u"Money = 2.5", "(EQ [Money:26] #6:2.5)", "(EQ [Money:26] #7:2.5)"},
+      {u"Small = 3", "(EQ [Small:9] #2:3)", "(EQ [Small:9] #5:3)"},
+      {u"Code = 3", "(EQ [Code:11] #4:3)", "(EQ [Code:11] #12:3)"},
+      {u"Tiny = -3", "(EQ [Tiny:17] #43:-3)", "(EQ [Tiny:17] #0:-3)"},
+      {u"Octet = 200", "(EQ [Octet:30] #44:200)", "(EQ [Octet:30] #0:200)"},
+      {u"Big = 3", "(EQ [Big:10] #25:3)", "(EQ [Big:10] #18:3)"},
+      {u"Married = TRUE", "(EQ [Married:6] #5:true)", "(EQ [Married:6] #4:true)"},
+      {u"Day = '2020-01-31'", "(EQ [Day:5] #9:2020-01-31)", "(EQ [Day:5] #2:2020-01-31)"},
+      {u"At = '01:02:03'", "(EQ [At:15] #10:01:02:03.000)", "(EQ [At:15] #10:01:02:03.000)"},
+      {u"Exact = 1.5", "(EQ [Exact:12] #8:bcd(1.5))", "(EQ [Exact:12] #8:bcd(1.5))"},
+      {u"Ora = '2020-01-31 01:02'", "(EQ [Ora:27] #36:ts(2020-01-31 01:02:00.000))",
+       "(EQ [Ora:27] #24:ts(2020-01-31 01:02:00.000))"},
+      {u"Offs = '2020-01-31 01:02'", "(EQ [Offs:28] #0:ts(2020-01-31 01:02:00.000))",
+       "(EQ [Offs:28] #36:ts(2020-01-31 01:02:00.000))"},
+      {u"Ratio = 0.5", "(EQ [Ratio:16] #51:0.5)", "(EQ [Ratio:16] #27:0.5)"},
+      {u"Count = 7", "(EQ [Count:19] #42:7)", "(EQ [Count:19] #6:7)"},
+  };
+  for (const MapCase& c : cases) {
+    SCOPED_TRACE(StringToUTF8(c.text));
+    EXPECT_EQ(Dump(c.text, 0, poExtSyntax, VlxMap()), c.vlx);
+    EXPECT_EQ(Dump(c.text, 0, poExtSyntax, KvMap()), c.kv);
   }
 }
 
@@ -452,6 +519,57 @@ TEST_F(FilterExprTest, TheBiggestBufferThatFitsIsExact) {
 
 // ---- the reader refuses malformed buffers -------------------------------------------------------------------
 
+struct HostileCase {
+  const char* what;
+  std::size_t at;        // byte to overwrite
+  std::vector<Byte> with;
+  const char* message;   // what the error says (a part of it)
+};
+
+TEST_F(FilterExprTest, ReaderRefusesHostileBuffers) {
+  // "ID = 5": header, EQ @0 (operands at 18, 20), field @12 (operands at 30, 32), constant @24
+  // (operands at 42, 44, 46), literal area from 48: the 257-byte slot, then 4 bytes.
+  const TExprData good = Compile(u"ID = 5");
+  ASSERT_EQ(good.size(), 309u);
+  const HostileCase cases[] = {
+      {"version", 0, {3, 0}, "version 3 instead of 2"},
+      {"size", 2, {0x34, 0x01}, "header size 308 but 309 bytes"},
+      {"marker", 4, {0xFE, 0xFF}, "no 0xFFFF marker"},
+      {"node start", 6, {12, 0}, "node area does not start at 10"},
+      {"literal start low", 8, {9, 0}, "literal area start 9 out of bounds"},
+      {"literal start high", 8, {0x36, 0x01}, "literal area start 310 out of bounds"},
+      {"child names the root", 20, {0, 0}, "names the node at 0 before it"},
+      {"child outside", 18, {0x2C, 0x01}, "node offset 300 outside the node area"},
+      {"child overlaps the end", 20, {34, 0}, "outside the node area"},
+      {"constant too long", 44, {0x60, 0xEA}, "runs past the buffer"},
+      {"constant of 0 bytes", 44, {0, 0}, "constant of 0 bytes"},
+      {"name slot cut", 32, {10, 0}, "runs past the buffer"},
+      {"unknown class", 10, {99}, "node class 99"},
+      {"case flag", 10, {3}, "case flag"},  // EQ turned ncCompare: its operands now read as flag 12
+  };
+  for (const HostileCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    TExprData bad = good;
+    std::copy(c.with.begin(), c.with.end(), bad.begin() + static_cast<std::ptrdiff_t>(c.at));
+    try {
+      CheckFilterExprData(bad);
+      ADD_FAILURE() << "accepted";
+    } catch (const EExprDataError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+    }
+  }
+  // A list element whose "next" leads back to an earlier element would loop: refused.
+  TExprData list = Compile(u"ID IN (1, 2)");
+  TExprDataReader reader(list);
+  const auto in = reader.ReadNode(0);
+  const auto first = reader.ReadChild(in, 1);
+  const auto second = reader.ReadChild(first, 1);
+  const std::size_t nextOperand = kExprNodeStart + static_cast<std::size_t>(second.Offset) + 8 + 2;
+  list[nextOperand] = static_cast<Byte>(first.Offset);
+  list[nextOperand + 1] = static_cast<Byte>(first.Offset >> 8);
+  EXPECT_THROW(CheckFilterExprData(list), EExprDataError);
+}
+
 TEST_F(FilterExprTest, ReaderRefusesEveryCutAndMostFlips) {
   const TExprData good = Compile(u"Married AND (Name = 'Jo*' OR Address IN ('中文', 'b')) AND UPPER(Name) LIKE 'J%'");
   ASSERT_NO_THROW(CheckFilterExprData(good));
@@ -509,12 +627,15 @@ TEST_F(FilterExprTest, RandomTextsCompileToSoundBuffersOrRaiseTheParserError) {
     }
     for (TFilterOptions fo : {0u, static_cast<unsigned>(foCaseInsensitive)}) {
       try {
-        TExprParser parser(&ds, text, fo, poExtSyntax | (round % 3 == 0 ? static_cast<unsigned>(poAggregate) : 0u), String(), VlxMap(), false);
+        const bool unicode = round % 5 == 0;
+        const TFieldMap map = round % 4 < 2 ? VlxMap() : KvMap();
+        TExprParser parser(&ds, text, fo, poExtSyntax | (round % 3 == 0 ? static_cast<unsigned>(poAggregate) : 0u),
+                           String(), map, unicode);
         const TExprData& data = parser.FilterData();
         if (data.empty()) continue;
         ASSERT_LE(data.size(), 65535u);
-        ASSERT_NO_THROW(CheckFilterExprData(data)) << StringToUTF8(text);
-        ASSERT_NO_THROW((void)DumpFilterExpr(data, KvMap())) << StringToUTF8(text);
+        ASSERT_NO_THROW(CheckFilterExprData(data, unicode)) << StringToUTF8(text);
+        ASSERT_NO_THROW((void)DumpFilterExpr(data, map, unicode)) << StringToUTF8(text);
         ++compiled;
       } catch (const EExprParserError&) {
         ++refused;
