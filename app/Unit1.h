@@ -1,14 +1,19 @@
 // app: the benchmark application: the main window TForm1 with its nine engine columns of seven
-// buttons, the datasets and memory streams it owns, the seven-field schema, the random row generator,
-// the per-engine dispatch of every timed operation, the data files with their zip companions, and the
-// test-all run. It is the only module that knows every engine; it calls platform/gui, platform/zip,
-// platform/db, platform/engines and the engines under engines/. main.cpp and the headless test-all
-// driver (bench/testall.cpp) call it.
+// buttons, the datasets and memory streams it owns, the timed operations, the data files with their
+// zip companions, and the test-all run. Engines reach it only through the engine table
+// (app/EngineTable.h: one row per engine); the schema and row generator are the db testing kit's
+// (platform/db/testing/BenchmarkSchema.h). It calls platform/gui, platform/zip, platform/db,
+// platform/engines and the engines under engines/. main.cpp and the headless test-all driver
+// (bench/testall.cpp) call it.
 #pragma once
 
 #include <memory>
 
+#include <array>
+
+#include "app/EngineTable.h"
 #include "platform/classes/Streams.h"
+#include "platform/db/testing/BenchmarkSchema.h"
 #include "platform/gui/Forms.h"
 #include "platform/rtl/Stopwatch.h"
 
@@ -17,17 +22,6 @@ class TFDMemTable;
 class TClientDataSet;
 class TADODataSet;
 class TIdMemDataSet;
-
-// The 504 family names the generator draws from, in their fixed order.
-inline constexpr int kSurnameCount = 504;
-extern const char16_t* const SurnameTable[kSurnameCount];
-
-// A new Chinese personal name: a family name, then one or two characters of U+4E00..U+9FA5.
-String RandomContactName();
-
-// The engines the dispatch knows, in the order it tests a dataset's class (descendants match too).
-enum class TEngineKind { ekADO, ekClientDataSet, ekFDMemTable, ekvlx, ekMdb, ekKv, ekVirtTable, ekIdMem, ekNone };
-TEngineKind EngineKindOf(const TDataSet* DataSet);
 
 class TForm1 : public TForm {
   VELLUM_CLASS(TForm1)
@@ -159,8 +153,6 @@ class TForm1 : public TForm {
   String DataFileName(const TDataSet* DataSet) const;
   static void ZipDataFile(const String& FileName);
   static void UnzipDataFile(const String& ZipFileName);
-  static void SaveADOToStream(TDataSet* DataSet, TStream* Stream);
-  static void LoadADOFromStream(TDataSet* DataSet, TStream* Stream);
 
   void ShowProgressBar(TControl* Control, int Count);
   static void SetBoundsFromRect(TControl* Control, const TRect& Rect);
@@ -168,14 +160,16 @@ class TForm1 : public TForm {
 
   // Read access for tests and the headless driver.
   const String& FilePath() const { return FFilePath; }
-  TFDMemTable* FDMemTable() const { return FFDMemTable; }
-  TClientDataSet* ClientDataSet() const { return FClientDataSet; }
-  TADODataSet* ADODataSet() const { return FADODataSet; }
-  TIdMemDataSet* IdMemTable() const { return FIdMemTable; }
-  TDataSet* vlxMemTable() const { return FvlxMemTable; }
-  TDataSet* MdbTable() const { return FMdbTable; }
-  TDataSet* MemTableKv() const { return FMemTableKv; }
-  TDataSet* VirtTable() const { return FVirtTable; }
+  TFDMemTable* FDMemTable() const;
+  TClientDataSet* ClientDataSet() const;
+  TADODataSet* ADODataSet() const;
+  TIdMemDataSet* IdMemTable() const;
+  TDataSet* vlxMemTable() const { return DataSetOf(TEngineKind::ekvlx); }
+  TDataSet* MdbTable() const { return DataSetOf(TEngineKind::ekMdb); }
+  TDataSet* MemTableKv() const { return DataSetOf(TEngineKind::ekKv); }
+  TDataSet* VirtTable() const { return DataSetOf(TEngineKind::ekVirtTable); }
+  // The dataset of an engine column; nullptr while that engine is not built.
+  TDataSet* DataSetOf(TEngineKind Kind) const { return Kind == TEngineKind::ekNone ? nullptr : FDataSets[static_cast<std::size_t>(Kind)]; }
   TMemoryStream* FDStream() const { return FFDStream.get(); }
   TMemoryStream* CDSStream() const { return FCDSStream.get(); }
   TMemoryStream* ADOStream() const { return FADOStream.get(); }
@@ -186,12 +180,8 @@ class TForm1 : public TForm {
   void FormCreate(TObject* Sender);
   void FormDestroy(TObject* Sender);
   void EnableBuiltColumns();
-
-  static void AddFieldDefs(TDataSet* DataSet);
-  TFDMemTable* CreateFDMemTable();
-  TClientDataSet* CreateClientDataSet();
-  TADODataSet* CreateADODataSet();
-  TIdMemDataSet* CreateIdMemDataSet();
+  // True when the test-all walk leaves Button out (its engine row's quirk).
+  bool TestAllSkips(const TButton* Button) const;
 
   String FExecutableFolder;
 
@@ -199,17 +189,10 @@ class TForm1 : public TForm {
   String FFilePath;
   std::unique_ptr<TMemoryStream> FFDStream, FCDSStream, FADOStream, FvlxStream, FMdbStream, FQDataSetStream,
       FKvlibStream, FVtStream;
-  // Datasets and the vlx format object are owned by this window as their owner component. The engines
-  // not built yet stay null; their columns stay disabled.
-  TClientDataSet* FClientDataSet = nullptr;
-  TFDMemTable* FFDMemTable = nullptr;
-  TDataSet* FvlxMemTable = nullptr;
-  TDataSet* FMdbTable = nullptr;
-  TDataSet* FMemTableKv = nullptr;
-  TComponent* FvlxBinary = nullptr;
-  TADODataSet* FADODataSet = nullptr;
-  TDataSet* FVirtTable = nullptr;
-  TIdMemDataSet* FIdMemTable = nullptr;
+  // One dataset per engine column, indexed by TEngineKind, made by the engine table's rows and owned by
+  // this window as their owner component. The engines not built yet stay null; their columns stay
+  // disabled. (An engine's helper objects, such as a stream format component, belong to its dataset.)
+  std::array<TDataSet*, static_cast<std::size_t>(TEngineKind::ekNone)> FDataSets{};
   std::unique_ptr<TMemoryStream> FIdMemStream;
 };
 

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <fstream>
 
 #include "app/tests/AppTestSupport.h"
@@ -411,6 +412,33 @@ TEST_F(EngineOps, TestAllRunsTheBuiltColumnsEndToEnd) {
     for (const char16_t* name : {c.append, c.insert, c.saveToFile, c.saveToStream, c.empty, c.loadFromFile,
                                  c.loadFromStream})
       EXPECT_NE(GridButton(name)->Caption().find(u" ms"), String::npos) << c.engine << " " << StringToUTF8(name);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The engine table is the window's only knowledge of engines: every row fills its column with a
+// dataset its own class test recognises, the columns without a row stay empty, and no two rows
+// claim one column.
+TEST_F(EngineOps, EveryEngineRowFillsItsColumnAndRecognisesItsDataSet) {
+  std::vector<TEngineKind> seen;
+  for (const TEngineRow* row : EngineRows()) {
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), row->Kind), 0);
+    seen.push_back(row->Kind);
+    TDataSet* ds = form->DataSetOf(row->Kind);
+    ASSERT_NE(ds, nullptr);
+    EXPECT_EQ(EngineRowOf(ds), row);
+    EXPECT_EQ(EngineRowFor(row->Kind), row);
+    EXPECT_TRUE(ds->Active());
+    EXPECT_EQ(ds->FieldCount(), 7);
+  }
+  for (int k = 0; k < static_cast<int>(TEngineKind::ekNone); ++k) {
+    const auto kind = static_cast<TEngineKind>(k);
+    if (EngineRowFor(kind) == nullptr) {
+      EXPECT_EQ(form->DataSetOf(kind), nullptr);
+    }
   }
 }
 

@@ -151,18 +151,6 @@ bool TIdCustomDataSet::IsVirtualField(const TField* Field) const {
   return std::find(FVirtualFields.begin(), FVirtualFields.end(), Field) != FVirtualFields.end();
 }
 
-TRecordBuffer TIdCustomDataSet::GetActiveRecBuf() const {
-  switch (State()) {
-    case dsBrowse: return BufferedRecordCount() == 0 ? nullptr : ActiveBuffer();
-    case dsEdit:
-    case dsInsert: return ActiveBuffer();
-    case dsCalcFields:
-    case dsInternalCalc: return CalcBuffer();
-    case dsFilter: return FFilterRecBuf != nullptr ? FFilterRecBuf : FilterBuffer();
-    default: return nullptr;
-  }
-}
-
 // ---- fields ---------------------------------------------------------------------------------------------
 
 String TIdCustomDataSet::MakeFieldComponentName(const String& FieldName) const {
@@ -504,24 +492,8 @@ bool TIdCustomDataSet::GetFieldData(TField* Field, TValueBuffer Buffer) {
   return f->GetRecordData(record, Buffer.data(), Buffer.size());
 }
 
-bool TIdCustomDataSet::GetFieldData(int FieldNo, TValueBuffer Buffer) {
-  return GetFieldData(FieldByNumber(FieldNo), Buffer);
-}
-
-bool TIdCustomDataSet::GetFieldData(TField* Field, Byte* Buffer) {
-  if (Field == nullptr) return false;
-  if (Buffer == nullptr) return GetFieldData(Field, TValueBuffer());
-  const std::size_t size = Field->IsBlob() ? kBlobSlotSize : static_cast<std::size_t>(Field->DataSize());
-  return GetFieldData(Field, TValueBuffer(Buffer, size));
-}
-
 void TIdCustomDataSet::WriteFieldData(TField* Field, TConstValueBuffer Buffer) {
-  const TDataSetState state = State();
-  if (!(state == dsEdit || state == dsInsert || state == dsSetKey || state == dsCalcFields || state == dsFilter ||
-        state == dsNewValue || state == dsInternalCalc))
-    DatabaseError(msg::SNotEditing, this);
-  const TRecordBuffer record = GetActiveRecBuf();
-  if (record == nullptr) return;
+  const TRecordBuffer record = WritableStateBuffer();
   if (Field->FieldKind() != fkData) {
     if (CalcFieldsSize() == 0 || !FStore) return;
     WriteCalculatedField(record + FStore->BlockSize(), Field, Buffer);
@@ -531,16 +503,7 @@ void TIdCustomDataSet::WriteFieldData(TField* Field, TConstValueBuffer Buffer) {
     if (!Field->IsBlob()) Field->Validate(Buffer);
     f->SetRecordData(record, Buffer.data(), Buffer.size());
   }
-  if (state != dsCalcFields && state != dsFilter && state != dsNewValue)
-    DispatchDataEvent(deFieldChange, reinterpret_cast<std::intptr_t>(Field));
-}
-
-void TIdCustomDataSet::WriteFieldData(TField* Field, const Byte* Buffer) {
-  if (Buffer == nullptr) {
-    WriteFieldData(Field, TConstValueBuffer());
-    return;
-  }
-  WriteFieldData(Field, TConstValueBuffer(Buffer, static_cast<std::size_t>(Field->DataSize())));
+  FieldDataWritten(Field);
 }
 
 Variant TIdCustomDataSet::GetStateFieldValue(TDataSetState AState, TField* Field) {

@@ -82,8 +82,8 @@ class TIdCustomDataSet : public TDataSet {
   // The rows and layout (nullptr while closed).
   TIdRecordStore* Store() const { return FStore.get(); }
   TIdBlobTable& Blobs() const { return *FBlobs; }
-  // The record buffer field reads and writes address in the present state, or nullptr.
-  TRecordBuffer GetActiveRecBuf() const;
+  // The record buffer field reads and writes address in the present state, or nullptr (StateBuffer).
+  TRecordBuffer GetActiveRecBuf() const { return StateBuffer(); }
 
   // ---- operations ------------------------------------------------------------------------------------
   virtual void EmptyDataSet();
@@ -102,10 +102,7 @@ class TIdCustomDataSet : public TDataSet {
   using TDataSet::GetFieldData;
   using TDataSet::WriteFieldData;
   bool GetFieldData(TField* Field, TValueBuffer Buffer) override;
-  bool GetFieldData(int FieldNo, TValueBuffer Buffer) override;
-  bool GetFieldData(TField* Field, Byte* Buffer) override;
   void WriteFieldData(TField* Field, TConstValueBuffer Buffer) override;
-  void WriteFieldData(TField* Field, const Byte* Buffer) override;
   Variant GetStateFieldValue(TDataSetState AState, TField* Field) override;
   void CloseBlob(TField* Field) override;
 
@@ -214,7 +211,6 @@ class TIdCustomDataSet : public TDataSet {
   std::vector<Int32> FFilters;
   std::vector<TIdSorting> FSortings;
   TIdFilterDataEvent FOnFilterData;
-  TRecordBuffer FFilterRecBuf = nullptr;  // the row offered to OnFilterRecord
   std::vector<Byte> FBlobScratch;          // memory of one blob stream at a time
   bool FBlobScratchInUse = false;
   String FSort;

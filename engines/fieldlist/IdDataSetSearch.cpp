@@ -135,21 +135,18 @@ void TIdCustomDataSet::SetOnFilterData(const TIdFilterDataEvent& Value) {
 
 bool TIdCustomDataSet::RowPassesFilter(int DataIndex) {
   if (OnFilterRecord()) {
-    // The handler reads the row through a buffer of its own, in filter state: the cursor and the
-    // window stay where they are.
+    // The handler reads the row through a buffer of its own, in filter state (the framework's filter
+    // buffer): the cursor and the window stay where they are.
     TRecordBuffer buffer = AllocateRecordBuffer();
     bool accept = true;
     try {
       FStore->CopyRecordData(FStore->Row(DataIndex), buffer);
       std::memcpy(buffer, FStore->Row(DataIndex), kBookmarkSize);
-      FFilterRecBuf = buffer;
       accept = RecordPassesFilterEvent(buffer);
     } catch (...) {
-      FFilterRecBuf = nullptr;
       ReleaseRecordBuffer(buffer);
       throw;
     }
-    FFilterRecBuf = nullptr;
     ReleaseRecordBuffer(buffer);
     return accept;
   }
@@ -243,25 +240,20 @@ bool TIdCustomDataSet::RowMatches(const TIdField& Field, const Variant& Value, i
 int TIdCustomDataSet::FindRecordIndex(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) {
   CheckBrowseMode();
   if (BufferedRecordCount() > 0) UpdateCursorPos();
-  std::vector<TField*> list;
-  GetFieldList(list, KeyFields);
-  if (list.empty()) throw Exception(Format(msg::SFieldNotFound, {KeyFields}));
-  for (TField* f : list)
-    if (IdFieldOf(f) == nullptr) DatabaseErrorFmt(SUnsupportedKeyField, {f->FieldName()}, this);
+  std::vector<TLocateKey> locateKeys;
+  const bool matchable = GetLocateKeys(KeyFields, KeyValues, locateKeys);
+  for (const TLocateKey& key : locateKeys)
+    if (IdFieldOf(key.Field) == nullptr) DatabaseErrorFmt(SUnsupportedKeyField, {key.Field->FieldName()}, this);
   const int count = GetRecordCount();
-  if (count == 0) return -1;
-  const bool single = list.size() == 1;
-  if (!single && !KeyValues.IsArray()) return -1;
-  auto keyValueAt = [&KeyValues](int k) {
-    return KeyValues.IsArray() ? VarArrayGet(KeyValues, VarArrayLowBound(KeyValues, 1) + k) : KeyValues;
-  };
+  if (count == 0 || !matchable) return -1;
 
   // A partial key on a descending key has its matches on both sides of where the key itself would
   // stand: only the scan finds the first of them.
-  if (single && !FIsFiltered && !FSortings.empty() && FSortings[0].IdField() == IdFieldOf(list[0]) &&
+  if (locateKeys.size() == 1 && !FIsFiltered && !FSortings.empty() &&
+      FSortings[0].IdField() == IdFieldOf(locateKeys[0].Field) &&
       FSortings[0].AcceptsCase((Options & loCaseInsensitive) != 0) &&
       !((Options & loPartialKey) != 0 && FSortings[0].Descending()))
-    return FindByFirstSortKey(FSortings[0], keyValueAt(0), Options);
+    return FindByFirstSortKey(FSortings[0], locateKeys[0].Value, Options);
 
   // The scan: every row of the view in order; each key's bytes are made once.
   struct TKey {
@@ -271,10 +263,10 @@ int TIdCustomDataSet::FindRecordIndex(const String& KeyFields, const Variant& Ke
     bool ByText;
   };
   std::vector<TKey> keys;
-  const std::vector<String> names = SplitKeyFieldNames(KeyFields);
-  for (std::size_t k = 0; k < names.size(); ++k) {
-    const TIdField* f = IdFieldByName(names[k]);
-    TKey key{f, keyValueAt(static_cast<int>(k)), {}, false};
+  keys.reserve(locateKeys.size());
+  for (const TLocateKey& locateKey : locateKeys) {
+    const TIdField* f = IdFieldOf(locateKey.Field);
+    TKey key{f, locateKey.Value, {}, false};
     key.ByText = IsTextType(f->DataType());
     if (!key.Value.IsNull() && !key.ByText) key.Bytes = VariantToFieldBytes(key.Value, *f);
     keys.push_back(std::move(key));
@@ -315,20 +307,10 @@ Variant TIdCustomDataSet::Lookup(const String& KeyFields, const Variant& KeyValu
   const int position = FindRecordIndex(KeyFields, KeyValues, 0);
   if (position < 0) return Null();
   const int index = FIsFiltered ? FFilters[position] : position;
-  std::vector<String> names;
-  for (std::size_t start = 0; start <= ResultFields.size();) {
-    std::size_t end = ResultFields.find(u';', start);
-    if (end == String::npos) end = ResultFields.size();
-    if (end > start) names.push_back(ResultFields.substr(start, end - start));
-    start = end + 1;
-  }
-  auto valueOf = [&](const String& name) {
-    const TIdField* f = IdFieldOf(FindField(name));
+  std::vector<TField*> fields;
+  GetLookupResultFields(ResultFields, fields);
+  return LookupResult(fields, [&](TField* field) {
+    const TIdField* f = IdFieldOf(field);
     return f != nullptr ? GetAsVariant(*f, index) : Null();
-  };
-  // One name, with or without a trailing ";", gives that field's value.
-  if (names.size() <= 1) return valueOf(names.empty() ? ResultFields : names[0]);
-  std::vector<Variant> values;
-  for (const String& name : names) values.push_back(valueOf(name));
-  return VarArrayOf(values);
+  });
 }

@@ -247,6 +247,48 @@ TRecordBuffer TDataSet::ActiveBuffer() const {
   return FBuffers[static_cast<std::size_t>(FActiveRecord)];
 }
 
+TRecordBuffer TDataSet::StateBuffer() const {
+  switch (FState) {
+    case dsBrowse:
+    case dsBlockRead:
+      return FRecordCount == 0 ? nullptr : ActiveBuffer();
+    case dsEdit:
+    case dsInsert:
+    case dsNewValue:
+    case dsCurValue:
+      return ActiveBuffer();
+    case dsCalcFields:
+    case dsInternalCalc:
+      return FCalcBuffer;
+    case dsFilter:
+      return FFilterBuffer;
+    default:
+      return nullptr;
+  }
+}
+
+TRecordBuffer TDataSet::WritableStateBuffer() const {
+  switch (FState) {
+    case dsEdit:
+    case dsInsert:
+    case dsSetKey:
+    case dsCalcFields:
+    case dsFilter:
+    case dsNewValue:
+    case dsInternalCalc:
+      if (TRecordBuffer buffer = StateBuffer()) return buffer;
+      break;
+    default:
+      break;
+  }
+  DatabaseError(msg::SNotEditing, this);
+}
+
+void TDataSet::FieldDataWritten(TField* Field) {
+  if (FState != dsCalcFields && FState != dsFilter && FState != dsNewValue)
+    DispatchDataEvent(deFieldChange, reinterpret_cast<std::intptr_t>(Field));
+}
+
 void TDataSet::ClearBuffers() {
   FRecordCount = 0;
   FActiveRecord = 0;
@@ -528,6 +570,43 @@ bool TDataSet::FindRecord(bool, bool) { return false; }
 bool TDataSet::Locate(const String&, const Variant&, TLocateOptions) { return false; }
 
 Variant TDataSet::Lookup(const String&, const Variant&, const String&) { return Null(); }
+
+bool TDataSet::GetLocateKeys(const String& KeyFields, const Variant& KeyValues, std::vector<TLocateKey>& Keys) const {
+  std::vector<TField*> fields;
+  GetFieldList(fields, KeyFields);
+  if (fields.empty()) throw Exception(Format(msg::SFieldNotFound, {KeyFields}));
+  Keys.clear();
+  Keys.reserve(fields.size());
+  if (!VarIsArray(KeyValues)) {
+    if (fields.size() > 1) return false;
+    Keys.push_back({fields.front(), KeyValues});
+    return true;
+  }
+  if (VarArrayLength(KeyValues) < static_cast<int>(fields.size()))
+    DatabaseErrorFmt(msg::SKeyValueCount, {static_cast<int>(fields.size()), KeyFields}, this);
+  const int low = VarArrayLowBound(KeyValues, 1);
+  for (std::size_t i = 0; i < fields.size(); ++i)
+    Keys.push_back({fields[i], VarArrayGet(KeyValues, low + static_cast<int>(i))});
+  return true;
+}
+
+void TDataSet::GetLookupResultFields(const String& ResultFields, std::vector<TField*>& Fields) const {
+  Fields.clear();
+  std::size_t pos = 0;
+  while (pos < ResultFields.size()) {
+    const String name = ExtractFieldName(ResultFields, pos);
+    if (!name.empty()) Fields.push_back(FindField(name));
+  }
+}
+
+Variant TDataSet::LookupResult(const std::vector<TField*>& Fields, const std::function<Variant(TField*)>& Value) {
+  auto one = [&](TField* f) { return f != nullptr ? Value(f) : Null(); };
+  if (Fields.size() <= 1) return Fields.empty() ? Null() : one(Fields.front());
+  std::vector<Variant> values;
+  values.reserve(Fields.size());
+  for (TField* f : Fields) values.push_back(one(f));
+  return VarArrayOf(values);
+}
 
 bool TDataSet::GetCurrentRecord(TRecordBuffer) { return false; }
 
@@ -1025,7 +1104,8 @@ void TDataSet::WriteFieldData(TField* Field, TConstValueBuffer Buffer, bool Nati
   WriteFieldData(Field, TConstValueBuffer(native, n));
 }
 
-bool TDataSet::GetFieldData(TField*, TValueBuffer) { return false; }
+// An engine that forgot this slot would otherwise show every value as null: say so instead.
+bool TDataSet::GetFieldData(TField*, TValueBuffer) { DatabaseErrorFmt(msg::SNoFieldData, {ClassName()}, this); }
 
 bool TDataSet::GetFieldData(int FieldNo, TValueBuffer Buffer) {
   TField* f = FieldByNumber(FieldNo);
@@ -1053,7 +1133,7 @@ void TDataSet::WriteFieldData(TField* Field, const Byte* Buffer, bool NativeForm
   WriteFieldData(Field, TConstValueBuffer(Buffer, n), NativeFormat);
 }
 
-void TDataSet::WriteFieldData(TField*, TConstValueBuffer) { DatabaseError(msg::SNotEditing, this); }
+void TDataSet::WriteFieldData(TField*, TConstValueBuffer) { DatabaseErrorFmt(msg::SNoFieldStore, {ClassName()}, this); }
 
 void TDataSet::WriteFieldData(TField* Field, const Byte* Buffer) {
   if (!Buffer)

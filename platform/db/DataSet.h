@@ -33,12 +33,18 @@
 //                           (or the new last row).
 //   CursorGotoBookmark(bm), CursorSetToRecord(b)   put the cursor on a bookmark's / buffer's row.
 //   ReadBookmarkData / WriteBookmarkData / ReadBookmarkFlag / WriteBookmarkFlag
-//   GetFieldData(field, buffer)   copy the native value out of ActiveRecordBuffer-by-state; false = null.
-//   WriteFieldData(field, buffer) check the state (dsEdit, dsInsert, dsSetKey, dsCalcFields, dsFilter,
-//                           dsNewValue, dsInternalCalc), field->Validate(buffer), store, then, outside
-//                           dsCalcFields / dsFilter / dsNewValue, DispatchDataEvent(deFieldChange, field).
+//   GetFieldData(field, buffer)   copy the native value out of StateBuffer(); false = null. The base
+//                           raises, so a forgotten override shows at once instead of reading null.
+//   WriteFieldData(field, buffer) b = WritableStateBuffer() (it checks the state), field->Validate(buffer),
+//                           store into b, then FieldDataWritten(field).
+//                           These two are the only virtual forms; every other GetFieldData /
+//                           WriteFieldData form reaches them.
 //   GetRecordSize(), GetRecordCount(), GetRecNo(), SetRecNoValue() (the RecNo writer), IsSequenced(),
-//   BookmarkValid(), CompareBookmarks(), CreateBlobStream(), Locate(), Lookup() where offered.
+//   BookmarkValid(), CompareBookmarks(), CreateBlobStream(), Locate(), Lookup() where offered
+//                           (GetLocateKeys / GetLookupResultFields / LookupResult split their arguments,
+//                           so every engine answers a malformed call alike).
+// Framework-provided, override only for a buffer of your own:
+//   StateBuffer()           which record buffer fields read and write in each state (see its comment).
 // Optional: CursorAddRecord, CursorInsert, CursorEdit, CursorCancel, CursorRefresh, HandleEngineException,
 //   SetFiltered / SetFilterText / SetFilterOptions / SetOnFilterRecord, SetActive, StartCursor /
 //   StopCursor, the Do* event steps, DispatchDataEvent, ChooseFieldClass, ResetCalculatedFields, ...
@@ -65,14 +71,26 @@
 //
 // Rules of thumb:
 //  - An engine's destructor calls Close(): the base destructor can no longer reach the engine's slots.
-//  - Overriding one form of GetFieldData / WriteFieldData hides the others: add
-//    `using TDataSet::GetFieldData; using TDataSet::WriteFieldData;` to the engine class.
+//  - Overriding the GetFieldData / WriteFieldData slot hides the other forms for calls made through the
+//    engine's own type: add `using TDataSet::GetFieldData; using TDataSet::WriteFieldData;`.
 //  - Fields an engine makes by itself (not from BuildDefaultFields) get SetLifeCycle(lcAutomatic) so
 //    that closing frees them; repeated open/close then never piles up fields or drifts their names.
 //  - A blob stream's destructor must not throw: route a failure to HandleCurrentException.
 //  - Typed field access reaches an engine as native bytes (FieldTypes.h); date/time and ftBCD arrive
 //    through ConvertFieldData, which an engine may override for its own forms.
-//  - platform/db/testing/VectorDataSet.h is a complete small engine to copy from.
+//
+// A new engine, step by step (nothing else in the tree changes per engine):
+//  1. A module folder engines/<name>/ with CMakeLists.txt `vellum_module(vellum_<name> DEPS vellum_db ...)`
+//     (the top CMakeLists adds the known engine folders as they appear). It includes platform/ only,
+//     never another engine or app/ (scripts/test.sh checks this).
+//  2. A class deriving from TDataSet overriding the "must" slots above; read
+//     platform/db/testing/VectorDataSet.h (the smallest complete engine) and engines/fieldlist (the
+//     model: one header per concept, a stream format as a layout table beside its checked reader and
+//     writer, loads that stage and swap in only on success).
+//  3. Its tests/ instantiate the conformance suite of platform/db/testing/Conformance.h with a factory
+//     (and the stream callbacks when it has a stream format); engine-specific tests sit beside it.
+//  4. Its row in the window's engine table (app/EngineTable.h says where) and its library in
+//     app/CMakeLists.txt.
 //
 // Errors. The framework raises EDatabaseError; with a component it prefixes "Name: " when the
 // component has a name (DatabaseError below). An exception that leaves an engine with no handler
@@ -150,6 +168,9 @@ inline constexpr char16_t SBlobNotSupported[] = u"Blob streams are not supported
 inline constexpr char16_t SOperationNotSupported[] = u"Operation not supported";
 inline constexpr char16_t SFieldIndexError[] = u"Field index out of range";
 inline constexpr char16_t SFieldTypeMismatch[] = u"Type mismatch for field '%s', expecting: %s actual: %s";
+inline constexpr char16_t SKeyValueCount[] = u"%d key values are needed for '%s'";
+inline constexpr char16_t SNoFieldData[] = u"%s does not read field values";
+inline constexpr char16_t SNoFieldStore[] = u"%s does not store field values";
 }  // namespace msg
 
 // ---- the dataset ---------------------------------------------------------------------------------------
@@ -321,24 +342,29 @@ class TDataSet : public TComponent {
   int CalcFieldsSize() const { return FCalcFieldsSize; }
   bool InternalCalcFields() const { return FInternalCalcFields; }
 
-  // Reads one field's value the framework's way (its native form, the state's buffer) for engines and
-  // tests: the same as Field->GetData.
+  // ---- field data ------------------------------------------------------------------------------------
+  // Exactly one virtual slot per direction: GetFieldData(TField*, TValueBuffer) and
+  // WriteFieldData(TField*, TConstValueBuffer). Every other form below is plain and lands on those two,
+  // so an engine overrides two functions and nothing reads around them. An engine that does not
+  // override GetFieldData gets an error naming its class, never a silent null.
+  // (Overriding a slot hides the other forms for calls made through the engine's own type: engines add
+  // `using TDataSet::GetFieldData; using TDataSet::WriteFieldData;`.)
+  virtual bool GetFieldData(TField* Field, TValueBuffer Buffer);
+  virtual void WriteFieldData(TField* Field, TConstValueBuffer Buffer);
   // The forms with a format flag: NativeFormat false converts through ConvertFieldData for the types
   // with two forms (FieldTypes.h); the fields' typed accessors come this way.
-  virtual bool GetFieldData(TField* Field, TValueBuffer Buffer, bool NativeFormat);
-  virtual void WriteFieldData(TField* Field, TConstValueBuffer Buffer, bool NativeFormat);
+  bool GetFieldData(TField* Field, TValueBuffer Buffer, bool NativeFormat);
+  void WriteFieldData(TField* Field, TConstValueBuffer Buffer, bool NativeFormat);
+  bool GetFieldData(int FieldNo, TValueBuffer Buffer);
+  // The raw-pointer forms read and write DataSize bytes (nullptr: the null test / null).
+  bool GetFieldData(TField* Field, Byte* Buffer);
+  bool GetFieldData(TField* Field, Byte* Buffer, bool NativeFormat);
+  void WriteFieldData(TField* Field, const Byte* Buffer);
+  void WriteFieldData(TField* Field, const Byte* Buffer, bool NativeFormat);
 
   // ---- engine slots ----------------------------------------------------------------------------------
   // (public only so that fields, links and blob streams of other classes reach them; an application
   // calls the operations above.)
-  virtual bool GetFieldData(TField* Field, TValueBuffer Buffer);
-  virtual bool GetFieldData(int FieldNo, TValueBuffer Buffer);
-  // The raw-pointer forms read and write DataSize bytes (nullptr: the null test / null).
-  virtual bool GetFieldData(TField* Field, Byte* Buffer);
-  virtual bool GetFieldData(TField* Field, Byte* Buffer, bool NativeFormat);
-  virtual void WriteFieldData(TField* Field, TConstValueBuffer Buffer);
-  virtual void WriteFieldData(TField* Field, const Byte* Buffer);
-  virtual void WriteFieldData(TField* Field, const Byte* Buffer, bool NativeFormat);
   // Variant-valued fields (ftVariant): the engine's dynamic value. Defaults: Null / raise.
   virtual bool GetFieldValue(TField* Field, Variant& Value);
   virtual void WriteFieldValue(TField* Field, const Variant& Value);
@@ -419,6 +445,40 @@ class TDataSet : public TComponent {
   // CursorInitRecord, ResetCalculatedFields, flag bfInserted.
   virtual void PrepareNewRecord(TRecordBuffer Buffer);
   void SetBookmarkSize(int Value) { FBookmarkSize = Value; }
+
+  // ---- field data: what the framework decides for every engine ------------------------------------------
+  // The record buffer fields read and write in the current state: the active buffer while browsing a
+  // window that holds a row, while editing or inserting, and for dsNewValue / dsCurValue; CalcBuffer()
+  // in dsCalcFields / dsInternalCalc; FilterBuffer() in dsFilter; none otherwise (dsOldValue: the
+  // framework does not keep the stored row; dsSetKey: no key buffer). An engine overrides it only for
+  // a buffer of its own (a row probed by a search, the stored row for dsOldValue) and calls this one
+  // for the rest.
+  virtual TRecordBuffer StateBuffer() const;
+  // The buffer a WriteFieldData stores into: StateBuffer() when the state takes writes (dsEdit,
+  // dsInsert, dsSetKey, dsCalcFields, dsFilter, dsNewValue, dsInternalCalc); raises "Dataset not in
+  // edit or insert mode" otherwise or when the state has no buffer.
+  TRecordBuffer WritableStateBuffer() const;
+  // The end of a WriteFieldData: outside dsCalcFields / dsFilter / dsNewValue (states that compute a
+  // value rather than edit the row) the data links hear deFieldChange and the record counts as modified.
+  void FieldDataWritten(TField* Field);
+  // The one splitter of Locate and Lookup, so every engine answers a malformed call alike.
+  // Keys: one per name in KeyFields (";"-separated, resolved with FieldByName, which raises "Field '%s'
+  // not found" for a name no field bears); a plain Exception "Field '%s' not found" with the whole text
+  // when it names no field at all. Key k takes element k of KeyValues when that is an array (so one name
+  // with an array takes its first element), else KeyValues itself. Returns false when several names
+  // come with one plain value: such a call matches no row. An array shorter than the names raises
+  // "%d key values are needed for '%s'".
+  struct TLocateKey {
+    TField* Field;
+    Variant Value;
+  };
+  bool GetLocateKeys(const String& KeyFields, const Variant& KeyValues, std::vector<TLocateKey>& Keys) const;
+  // Result names of a Lookup, split the same way (empty names dropped); a name no field bears gives
+  // nullptr, which reads as Null.
+  void GetLookupResultFields(const String& ResultFields, std::vector<TField*>& Fields) const;
+  // The value Lookup returns for one row: Value(field) for one result field (Null for nullptr), an
+  // array of them for several.
+  static Variant LookupResult(const std::vector<TField*>& Fields, const std::function<Variant(TField*)>& Value);
 
   // ---- accessors engines override ----------------------------------------------------------------------
   virtual int GetRecordSize() const { return 0; }

@@ -594,8 +594,9 @@ class TParser {
   using TExprNode = TFilterExpr::TExprNode;
 
   TParser(TDataSet* DataSet, std::u16string_view Text, TFilterOptions FilterOptions, TParserOptions Options,
-          TFilterExpr& Writer)
-      : FDataSet(DataSet), FText(Text), FFilterOptions(FilterOptions), FOptions(Options), W(Writer) {}
+          bool UnicodeNames, TFilterExpr& Writer)
+      : FDataSet(DataSet), FText(Text), FFilterOptions(FilterOptions), FOptions(Options), FUnicodeNames(UnicodeNames),
+        W(Writer) {}
 
   TExprData Compile() {
     // The tree never outgrows what a 65,535-byte buffer holds (about 5,500 nodes); it grows by doubling.
@@ -1169,14 +1170,12 @@ class TParser {
     return W.Add(n);
   }
 
- public:
-  bool FUnicodeNames = false;
-
  private:
   TDataSet* FDataSet;
   std::u16string_view FText;
   TFilterOptions FFilterOptions;
   TParserOptions FOptions;
+  bool FUnicodeNames;
   TFilterExpr& W;
   TToken FTok;
   int FDepth = 0;
@@ -1191,8 +1190,7 @@ TExprParser::TExprParser(TDataSet* DataSet, const String& Text, TFilterOptions F
                          bool UnicodeEnabled)
     : FText(Text), FFilterOptions(FilterOptions), FParserOptions(ParserOptions), FFieldName(FieldName) {
   TFilterExpr writer(FieldMap, UnicodeEnabled);
-  TParser parser(DataSet, FText, FilterOptions, ParserOptions, writer);
-  parser.FUnicodeNames = UnicodeEnabled;
+  TParser parser(DataSet, FText, FilterOptions, ParserOptions, UnicodeEnabled, writer);
   FFilterData = parser.Compile();
 }
 

@@ -413,24 +413,8 @@ void TMemEngineDataSet::SetRecNoValue(int Value) {
 
 TRecordBuffer TMemEngineDataSet::StateBuffer() const {
   if (FProbeBuffer) return FProbeBuffer;
-  switch (State()) {
-    case dsBrowse:
-    case dsBlockRead:
-      return IsEmpty() ? nullptr : ActiveBuffer();
-    case dsEdit:
-    case dsInsert:
-    case dsNewValue:
-    case dsOldValue:
-    case dsCurValue:
-      return ActiveBuffer();
-    case dsCalcFields:
-    case dsInternalCalc:
-      return CalcBuffer();
-    case dsFilter:
-      return FilterBuffer();
-    default:
-      return nullptr;
-  }
+  if (State() == dsOldValue) return ActiveBuffer();
+  return TDataSet::StateBuffer();
 }
 
 bool TMemEngineDataSet::GetFieldData(TField* Field, TValueBuffer Buffer) {
@@ -447,12 +431,7 @@ bool TMemEngineDataSet::GetFieldData(TField* Field, TValueBuffer Buffer) {
 }
 
 void TMemEngineDataSet::WriteFieldData(TField* Field, TConstValueBuffer Buffer) {
-  const TDataSetState state = State();
-  if (state != dsEdit && state != dsInsert && state != dsSetKey && state != dsCalcFields && state != dsFilter &&
-      state != dsNewValue && state != dsInternalCalc)
-    DatabaseError(msg::SNotEditing, this);
-  TRecordBuffer record = StateBuffer();
-  if (record == nullptr) DatabaseError(msg::SNotEditing, this);
+  TRecordBuffer record = WritableStateBuffer();
   Field->Validate(Buffer);
   const int column = ColumnOf(Field);
   if (column < 0) {
@@ -474,8 +453,7 @@ void TMemEngineDataSet::WriteFieldData(TField* Field, TConstValueBuffer Buffer) 
       TRecordLayout::SetNull(record, c, false);
     }
   }
-  if (state != dsCalcFields && state != dsFilter && state != dsNewValue)
-    DispatchDataEvent(deFieldChange, reinterpret_cast<std::intptr_t>(Field));
+  FieldDataWritten(Field);
 }
 
 std::unique_ptr<TStream> TMemEngineDataSet::CreateBlobStream(TField* Field, TBlobStreamMode Mode) {
@@ -492,10 +470,7 @@ std::unique_ptr<TStream> TMemEngineDataSet::CreateBlobStream(TField* Field, TBlo
   return std::make_unique<TMemBlobStream>(*this, Field, record, static_cast<std::size_t>(column), Mode);
 }
 
-void TMemEngineDataSet::BlobWritten(TField* Field) {
-  if (State() != dsCalcFields && State() != dsFilter && State() != dsNewValue)
-    DispatchDataEvent(deFieldChange, reinterpret_cast<std::intptr_t>(Field));
-}
+void TMemEngineDataSet::BlobWritten(TField* Field) { FieldDataWritten(Field); }
 
 // ---- saving and loading ----
 
@@ -587,17 +562,8 @@ bool KeyMatches(const TField& Field, const Variant& Key, TLocateOptions Options)
 
 std::size_t TMemEngineDataSet::FindRow(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options, std::vector<Byte>& Probe) {
   RequireActive();
-  std::vector<TField*> fields;
-  GetFieldList(fields, KeyFields);
-  std::vector<Variant> keys;
-  if (fields.size() == 1) {
-    keys.push_back(KeyValues);
-  } else {
-    if (!VarIsArray(KeyValues) || VarArrayLength(KeyValues) != static_cast<int>(fields.size()))
-      DatabaseErrorFmt(u"%d key values are needed for '%s'", {static_cast<int>(fields.size()), KeyFields}, this);
-    const int low = VarArrayLowBound(KeyValues, 1);
-    for (std::size_t i = 0; i < fields.size(); ++i) keys.push_back(VarArrayGet(KeyValues, low + static_cast<int>(i)));
-  }
+  std::vector<TLocateKey> keys;
+  if (!GetLocateKeys(KeyFields, KeyValues, keys)) return TRowStore::npos;
   Probe.assign(FBufferSize, 0);
   struct ProbeGuard {
     TRecordBuffer& Slot;
@@ -609,7 +575,7 @@ std::size_t TMemEngineDataSet::FindRow(const String& KeyFields, const Variant& K
     if (!PassesFilter(Probe.data())) continue;
     FProbeBuffer = Probe.data();
     bool all = true;
-    for (std::size_t k = 0; k < fields.size() && all; ++k) all = KeyMatches(*fields[k], keys[k], Options);
+    for (std::size_t k = 0; k < keys.size() && all; ++k) all = KeyMatches(*keys[k].Field, keys[k].Value, Options);
     if (all) return i;
   }
   return TRowStore::npos;
@@ -637,5 +603,7 @@ Variant TMemEngineDataSet::Lookup(const String& KeyFields, const Variant& KeyVal
     TRecordBuffer& Slot;
     ~ProbeGuard() { Slot = nullptr; }
   } guard{FProbeBuffer};
-  return FieldValues(ResultFields);
+  std::vector<TField*> fields;
+  GetLookupResultFields(ResultFields, fields);
+  return LookupResult(fields, [](TField* f) { return f->AsVariant(); });
 }

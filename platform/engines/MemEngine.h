@@ -102,11 +102,11 @@ class TMemEngineDataSet : public TDataSet {
   int GetRecordCount() const override;
   int GetRecNo() const override;
   void SetRecNoValue(int Value) override;
+  // The framework's choice, but for the row a search probes and dsOldValue, which shows the buffer.
+  TRecordBuffer StateBuffer() const override;
 
  private:
   friend class TMemBlobStream;
-  // The buffer the fields read and write in the present state; nullptr when there is none.
-  TRecordBuffer StateBuffer() const;
   // The column of a data field, or -1 for calculated, lookup and unknown fields.
   int ColumnOf(const TField* Field) const;
   void BuildStoreFromFieldDefs();

@@ -44,6 +44,7 @@ bool TMdbReadWriteThreadSyncByCriticalSections::TryAdmitWrite(Byte Level, std::i
 
 template <class Admit>
 void TMdbReadWriteThreadSyncByCriticalSections::WaitFor(Admit&& TryAdmit, int TimeoutCode) {
+  const bool Reader = TimeoutCode == 12362;
   const std::uint32_t Start = CurrentTickCount();
   std::uint32_t LastTick = Start;
   const std::uint32_t Limit = FMaxWait;
@@ -53,7 +54,16 @@ void TMdbReadWriteThreadSyncByCriticalSections::WaitFor(Admit&& TryAdmit, int Ti
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
     LastTick = CurrentTickCount();
     const std::uint32_t Elapsed = TickDifference(LastTick, Start);
-    if (Elapsed > Limit) throw EMdbException(TimeoutCode, SMdbCriticalSectionTimeout, {Int64(Elapsed), Int64(Limit)});
+    if (Elapsed > Limit) {
+      // A waiter that gives up withdraws the level it published: left standing, it would keep every
+      // later waiter of its kind out until that one had waited as long, that is, until it timed out
+      // too. Waiters still waiting publish theirs again on their next try.
+      {
+        std::lock_guard<std::mutex> Guard(FSect);
+        (Reader ? FMaxWaitReadLevel : FMaxWaitWriteLevel) = 0;
+      }
+      throw EMdbException(TimeoutCode, SMdbCriticalSectionTimeout, {Int64(Elapsed), Int64(Limit)});
+    }
   }
 }
 

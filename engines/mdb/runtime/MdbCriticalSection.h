@@ -9,7 +9,7 @@
 // also while a writer waits. The writing thread may take further read and write holds. A thread that
 // holds a read lock and asks for the write lock waits for its own read hold and ends in the timeout.
 // After the longest wait (40,960 ms unless set otherwise) a reader raises 12362, a writer 12363; a
-// timed-out caller holds nothing.
+// timed-out caller holds nothing and withdraws the wait level it published.
 #pragma once
 
 #include <cstdint>

@@ -82,7 +82,9 @@ class TVectorDataSet : public TDataSet {
   Variant Lookup(const String& KeyFields, const Variant& KeyValues, const String& ResultFields) override {
     const int row = FindRow(KeyFields, KeyValues, 0);
     if (row < 0) return Null();
-    return WithRowInFilterState(row, [&] { return FieldValues(ResultFields); });
+    std::vector<TField*> fields;
+    GetLookupResultFields(ResultFields, fields);
+    return WithRowInFilterState(row, [&] { return LookupResult(fields, [](TField* f) { return f->AsVariant(); }); });
   }
 
   bool BookmarkValid(const TBookmark& Bookmark) override {
@@ -110,11 +112,7 @@ class TVectorDataSet : public TDataSet {
 
   void WriteFieldData(TField* Field, TConstValueBuffer Buffer) override {
     const TDataSetState s = State();
-    if (s != dsEdit && s != dsInsert && s != dsSetKey && s != dsCalcFields && s != dsFilter && s != dsNewValue &&
-        s != dsInternalCalc)
-      DatabaseError(msg::SNotEditing, this);
-    Byte* buf = ActiveRecBuf();
-    if (!buf) return;
+    Byte* buf = WritableStateBuffer();
     if (Field->ReadOnly() && s != dsSetKey && s != dsCalcFields && s != dsFilter)
       DatabaseErrorFmt(msg::SFieldReadOnly, {Field->DisplayName()}, this);
     Field->Validate(Buffer);
@@ -132,8 +130,7 @@ class TVectorDataSet : public TDataSet {
         if (n < size) std::memset(slot + 1 + n, 0, size - n);
       }
     }
-    if (s != dsCalcFields && s != dsFilter && s != dsNewValue)
-      DispatchDataEvent(deFieldChange, reinterpret_cast<std::intptr_t>(Field));
+    FieldDataWritten(Field);
   }
 
   std::unique_ptr<TStream> CreateBlobStream(TField* Field, TBlobStreamMode Mode) override {
@@ -419,30 +416,21 @@ class TVectorDataSet : public TDataSet {
     std::memcpy(slot + 1, &h, 4);
   }
 
-  Byte* ActiveRecBuf() {
+  // The framework's choice, but for the row a scan probes and the stored row of dsOldValue.
+  TRecordBuffer StateBuffer() const override {
     switch (State()) {
-      case dsBrowse:
-      case dsBlockRead:
-        return IsEmpty() ? nullptr : ActiveBuffer();
-      case dsEdit:
-      case dsInsert:
-      case dsNewValue:
-      case dsCurValue:
-        return ActiveBuffer();
-      case dsCalcFields:
-      case dsInternalCalc:
-        return CalcBuffer();
       case dsFilter:
         return FScanBuffer ? FScanBuffer : FilterBuffer();
       case dsOldValue: {
         if (IsEmpty()) return nullptr;
         const int i = IndexOfBookmark(LoadInt(ActiveBuffer() + FBookmarkOffset));
-        return i < 0 ? nullptr : FRows[static_cast<std::size_t>(i)].Data.data();
+        return i < 0 ? nullptr : const_cast<Byte*>(FRows[static_cast<std::size_t>(i)].Data.data());
       }
       default:
-        return nullptr;
+        return TDataSet::StateBuffer();
     }
   }
+  Byte* ActiveRecBuf() const { return StateBuffer(); }
 
   void CopyRow(int Index, TRecordBuffer Buffer) {
     const Row& row = FRows[static_cast<std::size_t>(Index)];
@@ -513,17 +501,16 @@ class TVectorDataSet : public TDataSet {
   }
 
   int FindRow(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) {
-    std::vector<TField*> keys;
-    GetFieldList(keys, KeyFields);
+    std::vector<TLocateKey> keys;
+    if (!GetLocateKeys(KeyFields, KeyValues, keys)) return -1;
     for (int i = 0; i < RowCount(); ++i) {
       const bool hit = WithRowInFilterState(i, [&] {
         if (!Accepts()) return false;
-        for (std::size_t k = 0; k < keys.size(); ++k) {
-          const Variant want = keys.size() == 1 ? KeyValues : VarArrayGet(KeyValues, static_cast<int>(k));
-          const Variant have = keys[k]->AsVariant();
-          if ((Options & loCaseInsensitive) != 0 && VarIsStr(want)) {
-            if (!AnsiSameText(VarToStr(have), VarToStr(want))) return false;
-          } else if (!VarSameValue(have, want)) {
+        for (const TLocateKey& key : keys) {
+          const Variant have = key.Field->AsVariant();
+          if ((Options & loCaseInsensitive) != 0 && VarIsStr(key.Value)) {
+            if (!AnsiSameText(VarToStr(have), VarToStr(key.Value))) return false;
+          } else if (!VarSameValue(have, key.Value)) {
             return false;
           }
         }

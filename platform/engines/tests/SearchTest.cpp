@@ -58,7 +58,10 @@ TEST_F(SearchTest, LocateFindsTheFirstMatchingRowAndMovesThere) {
     EXPECT_EQ(Id(), c.Expected != 0 ? c.Expected : 4) << StringToUTF8(c.Fields);
   }
   EXPECT_THROW(T.Locate(u"Missing", Variant(1), 0), EDatabaseError);
-  EXPECT_THROW(T.Locate(u"Id;Name", Variant(1), 0), EDatabaseError);
+  // The framework's one policy for every engine: one plain value for two keys matches no row, an array
+  // too short for the keys raises.
+  EXPECT_FALSE(T.Locate(u"Id;Name", Variant(1), 0));
+  EXPECT_THROW(T.Locate(u"Id;Name", VarArrayOf({Variant(1)}), 0), EDatabaseError);
 }
 
 TEST_F(SearchTest, LookupAnswersWithoutMoving) {

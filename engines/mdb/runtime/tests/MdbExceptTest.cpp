@@ -179,8 +179,8 @@ TEST(MdbTypes, DateAndStateLayouts) {
   EXPECT_EQ(EncodeDate(1899, 12, 30), 0.0);
   EXPECT_EQ(kMdbDateDelta, 693594);
   TMdbDateTime Absent;
-  EXPECT_EQ(Absent.Date, -2147483647 - 1);
-  EXPECT_EQ(Absent.Time, -1);
+  EXPECT_EQ(+Absent.Date, -2147483647 - 1);
+  EXPECT_EQ(+Absent.Time, -1);
   TMdbTableState S;
   S.TableState = 0x01020304;
   S.TableMetaDataState = 5;

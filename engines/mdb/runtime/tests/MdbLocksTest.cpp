@@ -78,6 +78,8 @@ TEST(MdbLocks, UpgradeTimesOutAndLeavesTheLock) {
   L.WaitAndLockForRead();
   EXPECT_EQ(NativeCodeOf([&] { L.WaitAndLockForWrite(); }), 12363);
   EXPECT_EQ(L.Active(), 1);
+  // The level the timed-out writer published is withdrawn: the next writer is not held off by it.
+  EXPECT_EQ(L.MaxWaitWriteLevel(), 0);
   L.Unlock();
   EXPECT_EQ(L.Active(), 0);
 
