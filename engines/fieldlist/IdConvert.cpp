@@ -47,55 +47,6 @@ std::u16string_view TrimBlanks(std::u16string_view s) {
   return s;
 }
 
-// Reads an unsigned decimal number of 1..maxDigits digits at s[pos].
-bool ReadNumber(std::u16string_view s, std::size_t& pos, int maxDigits, int& value) {
-  int digits = 0;
-  value = 0;
-  while (pos < s.size() && s[pos] >= u'0' && s[pos] <= u'9' && digits < maxDigits) {
-    value = value * 10 + (s[pos] - u'0');
-    ++pos;
-    ++digits;
-  }
-  return digits > 0;
-}
-
-bool TryEncodeTime(int h, int n, int s, int ms, std::int32_t& result) {
-  if (h < 0 || h > 23 || n < 0 || n > 59 || s < 0 || s > 59 || ms < 0 || ms > 999) return false;
-  result = ((h * 60 + n) * 60 + s) * 1000 + ms;
-  return true;
-}
-
-bool TryParseTime(std::u16string_view s, std::int32_t& ms) {
-  std::size_t pos = 0;
-  int h = 0, n = 0, sec = 0, z = 0;
-  if (!ReadNumber(s, pos, 2, h) || pos >= s.size() || s[pos] != u':') return false;
-  ++pos;
-  if (!ReadNumber(s, pos, 2, n)) return false;
-  if (pos < s.size() && s[pos] == u':') {
-    ++pos;
-    if (!ReadNumber(s, pos, 2, sec)) return false;
-    if (pos < s.size() && s[pos] == u'.') {
-      ++pos;
-      std::size_t start = pos;
-      if (!ReadNumber(s, pos, 3, z)) return false;
-      for (std::size_t k = pos - start; k < 3; ++k) z *= 10;
-    }
-  }
-  if (pos != s.size()) return false;
-  return TryEncodeTime(h, n, sec, z, ms);
-}
-
-bool TryParseDate(std::u16string_view s, char16_t sep, std::int32_t& dayNumber) {
-  std::size_t pos = 0;
-  int y = 0, m = 0, d = 0;
-  if (!ReadNumber(s, pos, 4, y) || pos >= s.size() || s[pos] != sep) return false;
-  ++pos;
-  if (!ReadNumber(s, pos, 2, m) || pos >= s.size() || s[pos] != sep) return false;
-  ++pos;
-  if (!ReadNumber(s, pos, 2, d) || pos != s.size()) return false;
-  return TryEncodeDayNumber(y, m, d, dayNumber);
-}
-
 }  // namespace
 
 // ---- dates ------------------------------------------------------------------------------------------
@@ -185,26 +136,14 @@ bool TryFormatDateTime(TDateTime Value, String& Text) {
   return true;
 }
 
-bool TryTextToDateTime(std::u16string_view Text, char16_t DateSeparator, TDateTime& Result) {
-  const std::u16string_view s = TrimBlanks(Text);
-  if (s.empty()) return false;
-  TTimeStamp stamp;
-  const std::size_t blank = s.find(u' ');
-  if (blank == std::u16string_view::npos) {
-    if (s.find(u':') != std::u16string_view::npos) {
-      // A time alone stands on 1899-12-30.
-      stamp.Date = DateDelta;
-      if (!TryParseTime(s, stamp.Time)) return false;
-    } else {
-      stamp.Time = 0;
-      if (!TryParseDate(s, DateSeparator, stamp.Date)) return false;
-    }
-  } else {
-    if (!TryParseDate(s.substr(0, blank), DateSeparator, stamp.Date)) return false;
-    if (!TryParseTime(TrimBlanks(s.substr(blank)), stamp.Time)) return false;
-  }
-  // Both parts are checked: a valid stamp, which TimeStampToDateTime takes without raising.
-  Result = TimeStampToDateTime(stamp);
+bool TryTextToDateTime(std::u16string_view Text, TDateTime& Result) {
+  // The settings of the system, with '-' between the parts of a date when the text has one; a copy,
+  // so the global separator never changes under another thread.
+  TFormatSettings settings = FormatSettings();
+  if (Text.find(u'-') != std::u16string_view::npos) settings.DateSeparator = u'-';
+  TDateTime value;
+  if (!TryStrToDateTime(Text, value, settings)) return false;
+  Result = value;
   return true;
 }
 
@@ -228,32 +167,7 @@ double ExtendedToDouble(const Byte* Bytes10) {
   return negative ? -r : r;
 }
 
-String FloatToText(double Value) {
-  if (std::isnan(Value)) return u"NAN";
-  if (std::isinf(Value)) return Value > 0 ? u"INF" : u"-INF";
-  if (Value == 0) return u"0";
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.14e", Value);  // 15 significant digits: d.dddddddddddddde±x
-  const char* e = std::strchr(buf, 'e');
-  const int exponent = std::atoi(e + 1);
-  std::string out;
-  if (exponent >= 15 || exponent < -5) {
-    std::string mantissa(static_cast<const char*>(buf), e);
-    if (mantissa.find('.') != std::string::npos) {
-      while (mantissa.back() == '0') mantissa.pop_back();
-      if (mantissa.back() == '.') mantissa.pop_back();
-    }
-    out = mantissa + "E" + std::to_string(exponent);
-  } else {
-    std::snprintf(buf, sizeof buf, "%.*f", 14 - exponent, Value);
-    out = buf;
-    if (out.find('.') != std::string::npos) {
-      while (out.back() == '0') out.pop_back();
-      if (out.back() == '.') out.pop_back();
-    }
-  }
-  return String(out.begin(), out.end());
-}
+String FloatToText(double Value) { return FloatToStr(Value, FixedSettings()); }
 
 bool TryTextToFloat(std::u16string_view Text, double& Result) {
   // The store has always read a '+' right before a minus sign as nothing: "+-2" is -2.
@@ -267,12 +181,7 @@ bool TryTextToFloat(std::u16string_view Text, double& Result) {
 
 // ---- currency and packed decimals -------------------------------------------------------------------
 
-bool TryDoubleToCurrency(double Value, Currency& Result) {
-  const double scaled = Value * Currency::kScale;
-  if (!std::isfinite(scaled) || std::fabs(scaled) >= 9.2233720368547e18) return false;
-  Result.Scaled = std::llrint(scaled);
-  return true;
-}
+bool TryDoubleToCurrency(double Value, Currency& Result) { return Currency::TryFromDouble(Value, Result); }
 
 // CurrToStr(Value, FixedSettings()) gives the same text but allocates up to twice more on long values.
 String CurrencyToText(Currency Value) {

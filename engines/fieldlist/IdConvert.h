@@ -1,7 +1,8 @@
 // Value conversions of the field-list store that the runtime does not give in the store's form: the
 // checked forms of the date conversions (a native value outside 0001-01-01 .. 9999-12-31 is no date),
-// the fixed text forms the getters produce and accept, 80-bit floats read as the store reads them, and
-// the currency roundings of the store. Everything else comes straight from the runtime (DateTime.h,
+// the fixed text forms the getters produce and accept, and 80-bit floats read as the store reads them.
+// Text to date-time, float to text and double to currency are the runtime's own, so that a value reads
+// the same here as everywhere else. Everything else comes straight from the runtime (DateTime.h,
 // Extended.h, SysUtils.h, Bcd.h) and platform/db's native date forms.
 //
 // Every function here is total: the Try forms return false instead of raising, and the getters of the
@@ -49,10 +50,9 @@ bool TryFormatDate(TDateTime Value, String& Text);
 bool TryFormatTime(TDateTime Value, String& Text);
 bool TryFormatDateTime(TDateTime Value, String& Text);
 
-// Text to date-time: a date of year, month and day separated by DateSeparator, a time of hours and
-// minutes with optional seconds and milliseconds separated by ':' (and '.'), or a date, blanks, a time.
-// Stricter than TryStrToDateTime: no two-digit years, no missing year, no AM/PM, year first always.
-bool TryTextToDateTime(std::u16string_view Text, char16_t DateSeparator, TDateTime& Result);
+// Text to date-time: TryStrToDateTime with the system's format settings, '-' as date separator when
+// the text holds one ("20-1-2" is 2020-01-02, "1-2" the 2nd of January this year, "1:02 PM" 13:02).
+bool TryTextToDateTime(std::u16string_view Text, TDateTime& Result);
 
 // ---- floating point ---------------------------------------------------------------------------------
 // The 10-byte extended form, little-endian. Writing is the runtime's; reading is the store's own: it
@@ -64,18 +64,16 @@ inline void DoubleToExtended(double Value, Byte* Bytes10) {
   for (int i = 0; i < 10; ++i) Bytes10[i] = r[i];
 }
 
-// General text of a double with 15 significant digits, '.' as decimal point, "E" exponents. Unlike
-// FloatToStr it rounds the exact binary value (not its 17-digit form) and stays in fixed notation
-// down to 1E-5 (FloatToStr switches below 1E-4).
+// FloatToStr with '.' as decimal point: 15 significant digits, "E" exponents below 1E-4 ("5E-5").
 String FloatToText(double Value);
 // TryStrToFloat with '.' as decimal point, refusing INF and NAN.
 bool TryTextToFloat(std::u16string_view Text, double& Result);
 
 // ---- currency and packed decimals -------------------------------------------------------------------
-// The store rounds the binary product Value × 10,000 half to even (0.00015 → 0.0001), where
-// Currency::TryFromDouble rounds the double's shortest decimal (0.00015 → 0.0002).
+// Currency::TryFromDouble: the double's shortest decimal rounded (0.00015 → 0.0002), as everywhere
+// else in the system.
 bool TryDoubleToCurrency(double Value, Currency& Result);
-// Through a double, so with the rounding above (StrToCurr rounds the text's decimals exactly).
+// Through a double, so with the rounding above.
 bool TryTextToCurrency(std::u16string_view Text, Currency& Result);
 // CurrToStr with '.' as decimal point.
 String CurrencyToText(Currency Value);

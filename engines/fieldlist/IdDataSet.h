@@ -200,6 +200,10 @@ class TIdCustomDataSet : public TDataSet {
   std::unique_ptr<TIdRecordStore> StagingStoreFor(const std::vector<idstream::TIdFieldDescriptor>& Descriptors) const;
   // The names and types of the VirtualFieldDefs items CreateVirtualFields would make, in order.
   std::vector<const TFieldDef*> VirtualDefsToMake(const std::vector<idstream::TIdFieldDescriptor>& Taken) const;
+  // Raises what making and opening the fields of Staging (the descriptors, then the virtual fields)
+  // would raise, before the dataset is touched: a load must fail whole or not at all.
+  void CheckFieldsCanBeMade(const std::vector<idstream::TIdFieldDescriptor>& Descriptors,
+                            const TIdRecordStore& Staging) const;
   bool IsVirtualField(const TField* Field) const;
 
   std::unique_ptr<TIdBlobTable> FBlobs;

@@ -95,9 +95,10 @@ std::vector<const TFieldDef*> TIdCustomDataSet::VirtualDefsToMake(
   for (const auto& def : *FVirtualFieldDefs) {
     if (!IsSupportedFieldType(def->DataType())) continue;
     // Fields that outlive a close (calculated and lookup ones) keep their names too.
+    // Compared as the field list compares names, or a name it takes for a duplicate would pass here.
     bool taken = FindField(def->Name()) != nullptr && FindField(def->Name())->FieldKind() != fkData;
-    for (const auto& d : Taken) taken = taken || SameText(d.Name, def->Name());
-    for (const TFieldDef* earlier : defs) taken = taken || SameText(earlier->Name(), def->Name());
+    for (const auto& d : Taken) taken = taken || AnsiSameText(d.Name, def->Name());
+    for (const TFieldDef* earlier : defs) taken = taken || AnsiSameText(earlier->Name(), def->Name());
     if (!taken) defs.push_back(def.get());
   }
   return defs;
@@ -109,6 +110,46 @@ std::unique_ptr<TIdRecordStore> TIdCustomDataSet::StagingStoreFor(
   for (const auto& d : Descriptors) staging->AddField(d.DataType, d.Size, false);
   for (const TFieldDef* def : VirtualDefsToMake(Descriptors)) staging->AddField(def->DataType(), def->Size(), true);
   return staging;
+}
+
+namespace {
+// What FetchRecord raises for a dataset without data fields; a load that would make one is refused
+// with it up front.
+constexpr char16_t SNoRecords[] = u"No Records";
+constexpr char16_t SUnsupportedFieldType[] = u"Unsupported field type: %s";
+}  // namespace
+
+void TIdCustomDataSet::CheckFieldsCanBeMade(const std::vector<idstream::TIdFieldDescriptor>& Descriptors,
+                                            const TIdRecordStore& Staging) const {
+  if (Staging.FieldCount() == 0) DatabaseError(SNoRecords, this);
+  struct TToMake {
+    String Name;
+    TFieldType Type;
+    int Size;
+  };
+  std::vector<TToMake> toMake;
+  for (const auto& d : Descriptors) toMake.push_back({d.Name, static_cast<TFieldType>(d.DataType), d.Size});
+  for (const TFieldDef* def : VirtualDefsToMake(Descriptors)) toMake.push_back({def->Name(), def->DataType(), def->Size()});
+  for (std::size_t i = 0; i < toMake.size(); ++i) {
+    const TToMake& m = toMake[i];
+    // The names as the field list will hold them: a field that outlives the close (calculated,
+    // lookup) keeps its name, and two names it takes for one are refused.
+    if (const TField* kept = FindField(m.Name); kept != nullptr && kept->FieldKind() != fkData)
+      DatabaseErrorFmt(msg::SDuplicateFieldName, {m.Name}, this);
+    for (std::size_t j = 0; j < i; ++j)
+      if (AnsiSameText(toMake[j].Name, m.Name)) DatabaseErrorFmt(msg::SDuplicateFieldName, {m.Name}, this);
+    // The field made on its own, unattached: its class's size checks run here, and the layout it
+    // reads must be the one the rows were read into.
+    const TFieldClass fieldClass = ChooseFieldClass(m.Type);
+    if (!fieldClass) DatabaseErrorFmt(SUnsupportedFieldType, {m.Name}, this);
+    const std::unique_ptr<TField> probe(fieldClass.Create(nullptr));
+    probe->SetFieldName(m.Name);
+    probe->SetFieldType(m.Type);
+    if (IsTextType(m.Type) || IsBlobType(m.Type) || m.Type == ftBytes || m.Type == ftVarBytes) probe->SetSize(m.Size);
+    const TIdField* stored = Staging.Fields(static_cast<int>(i));
+    if (probe->DataType() != stored->DataType() || (!probe->IsBlob() && probe->DataSize() != stored->DataSize()))
+      DatabaseErrorFmt(SUnsupportedFieldType, {m.Name}, this);
+  }
 }
 
 void TIdCustomDataSet::ReadFromStream(TStream* Stream) {
@@ -154,12 +195,10 @@ void TIdCustomDataSet::ReadFromStream(TStream* Stream) {
     return;
   }
 
-  // Fields and rows: everything is read into a store of the new layout first; the dataset changes
-  // only once the whole stream proved good.
-  for (const auto& d : header.Descriptors)
-    if (const TField* kept = FindField(d.Name); kept != nullptr && kept->FieldKind() != fkData)
-      DatabaseErrorFmt(msg::SDuplicateFieldName, {d.Name}, this);
+  // Fields and rows: everything is read into a store of the new layout first, and every check making
+  // the fields would run is run on it; the dataset changes only once the whole stream proved good.
   std::unique_ptr<TIdRecordStore> staging = StagingStoreFor(header.Descriptors);
+  CheckFieldsCanBeMade(header.Descriptors, *staging);
   idstream::ReadRows(data, header.RowsOffset, *staging);
 
   Close();

@@ -625,7 +625,7 @@ TDateTime TIdField::GetAsDateTime(int AIndex) const {
   if (IsTextType(t)) {
     const String s = BytesToText(t, b);
     TDateTime d;
-    return idconv::TryTextToDateTime(s, s.find(u'-') != String::npos ? u'-' : u'/', d) ? d : 0;
+    return idconv::TryTextToDateTime(s, d) ? d : 0;
   }
   switch (t) {
     case idft::Smallint:
@@ -664,7 +664,7 @@ TSQLTimeStamp TIdField::GetAsSQLTimeStamp(int AIndex) const {
   if (IsTextType(t)) {
     const String s = BytesToText(t, b);
     TDateTime d;
-    if (!idconv::TryTextToDateTime(s, s.find(u'-') != String::npos ? u'-' : u'/', d)) return ZeroStamp();
+    if (!idconv::TryTextToDateTime(s, d)) return ZeroStamp();
     return idconv::TryDateTimeToSQLTimeStamp(d, stamp) ? stamp : ZeroStamp();
   }
   return idconv::TryDateTimeToSQLTimeStamp(GetAsDateTime(AIndex), stamp) ? stamp : ZeroStamp();

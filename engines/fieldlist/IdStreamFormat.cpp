@@ -206,16 +206,25 @@ TIdStreamHeader ReadHeader(std::span<const Byte> Data) {
     if (d.DataType > idft::MaxCode) d.DataType = idft::Unknown;
     d.InKey = (typeByte & kKeyFlag) != 0;
     if (!IsSupportedFieldType(d.DataType) || d.Name.empty()) DataIncorrect();
+    // A control character (an embedded NUL among them) makes a name no one can type or show.
+    for (char16_t c : d.Name)
+      if (c < 0x20 || c == 0x7F) DataIncorrect();
+    // Compared as the field list compares names, so that two it takes for one are refused here.
     for (const TIdFieldDescriptor& earlier : header.Descriptors)
-      if (SameText(earlier.Name, d.Name)) DataIncorrect();
+      if (AnsiSameText(earlier.Name, d.Name)) DataIncorrect();
     // The descriptor holds DataSize for ftVarBytes (two bytes of length more than Size): take Size back
     // out of it, or every save and load would grow the field.
     if (IsTextType(d.DataType) || d.DataType == idft::Bytes) d.Size = storedSize;
     else if (d.DataType == idft::VarBytes) d.Size = storedSize - 2;
     if (d.Size < 0 || d.Size > kMaxRecordSize) DataIncorrect();
+    // A GUID field holds its text form, braces included, and no other size.
+    if (d.DataType == idft::Guid && d.Size != kGuidSize) DataIncorrect();
     header.Descriptors.push_back(std::move(d));
   }
   header.RowsOffset = r.Pos();
+  // Without descriptors no byte after the header can be a row: taking such bytes for an empty load
+  // would drop the rows held.
+  if (header.Descriptors.empty() && header.RowsOffset < Data.size()) DataIncorrect();
   return header;
 }
 

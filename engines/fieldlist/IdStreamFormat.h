@@ -45,6 +45,7 @@ inline constexpr std::size_t kHeaderSize = 8;
 inline constexpr std::size_t kRowsHeaderSize = 4;  // a "TR" stream has no descriptor count
 inline constexpr int kMaxNameLength = 256;
 inline constexpr Byte kKeyFlag = 0x80;
+inline constexpr int kGuidSize = 38;  // the size an ftGuid descriptor must give
 
 // Raised as plain exceptions, not as the dataset error.
 inline constexpr char16_t SStreamIncorrect[] = u"The stream is incorrect";

@@ -141,6 +141,9 @@ void TMemEngineDataSet::CreateDataSet() {
 void TMemEngineDataSet::AdoptStore(std::unique_ptr<TRowStore> Store) {
   if (!Store) DatabaseError(u"No rows to adopt", this);
   const bool was_active = Active();
+  // A failed adoption reopens the old rows; the cursor then goes back to the row it stood on, so the
+  // dataset is exactly as it was.
+  const TBookmark keep = was_active ? GetBookmark() : TBookmark{};
   Close();
   std::unique_ptr<TRowStore> previous = std::move(FStore);
   FStore = std::move(Store);
@@ -154,6 +157,7 @@ void TMemEngineDataSet::AdoptStore(std::unique_ptr<TRowStore> Store) {
     if (was_active) {
       try {
         Open();
+        if (!keep.empty() && BookmarkValid(keep)) GotoBookmark(keep);
       } catch (...) {
         HandleCurrentException(this);
       }

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <tuple>
 
 #include "platform/classes/Files.h"
 #include "platform/rtl/SysUtils.h"
@@ -281,6 +282,95 @@ TEST(IdDataSetStream, BlobSubtypesRoundTrip) {
   TBytesStream again;
   target.SaveToStream(&again, true);
   EXPECT_EQ(again.Bytes(), saved.Bytes());
+}
+
+}  // namespace
+
+namespace {
+
+// A "TD" stream of the given descriptors (name, type, stored size) and trailing bytes.
+TIdBytes TdStream(const std::vector<std::tuple<std::u16string, int, int>>& descriptors, const TIdBytes& rest = {}) {
+  TIdBytes b = {0x54, 0x44, 1, 0};
+  const auto put32 = [&b](std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<Byte>(v >> (8 * i)));
+  };
+  put32(static_cast<std::uint32_t>(descriptors.size()));
+  for (const auto& [name, type, size] : descriptors) {
+    put32(static_cast<std::uint32_t>(size));
+    b.push_back(static_cast<Byte>(type));
+    b.push_back(static_cast<Byte>(name.size() * 2));
+    b.push_back(0);
+    for (char16_t c : name) {
+      b.push_back(static_cast<Byte>(c));
+      b.push_back(static_cast<Byte>(c >> 8));
+    }
+  }
+  b.insert(b.end(), rest.begin(), rest.end());
+  return b;
+}
+
+// Every check making the fields could raise runs before the dataset is touched: a refused load leaves
+// fields, rows and state exactly as they were.
+TEST(IdDataSetStream, LoadsRefusedByTheFieldsLeaveTheDatasetAsItWas) {
+  sys::SetSystemCodePage(936);
+  struct Case {
+    const char* name;
+    TIdBytes stream;
+    const char16_t* message;
+  };
+  const Case cases[] = {
+      // What SaveToStream writes for a dataset whose every field was left out.
+      {"no descriptors, no virtual fields", TdStream({}), u"Kept: No Records"},
+      {"no descriptors, then bytes", TdStream({}, {1, 5, 0, 0, 0}), u"The data is incorrect"},
+      {"control character in a name", TdStream({{u"a\x01", 3, 4}}), u"The data is incorrect"},
+      {"NUL in a name", TdStream({{std::u16string(u"a\0b", 3), 3, 4}}), u"The data is incorrect"},
+      {"names equal to the field list", TdStream({{u"a", 3, 4}, {u"\uFF21", 3, 4}}), u"The data is incorrect"},
+      {"GUID of size 0", TdStream({{u"g", 35, 0}}), u"The data is incorrect"},
+      {"GUID of size 10", TdStream({{u"g", 35, 10}}), u"The data is incorrect"},
+      {"GUID of size 39", TdStream({{u"g", 35, 39}}), u"The data is incorrect"},
+  };
+  TIdMemDataSet ds(nullptr);
+  ds.SetName(u"Kept");
+  Load(ds, TdStream({{u"N", 3, 4}, {u"S", 1, 4}}, {1, 7, 0, 0, 0, 1, 2, 0, 0, 0, 'a', 'b', 0, 0}));
+  ds.Last();
+  TBytesStream before;
+  ds.SaveToStream(&before);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    try {
+      Load(ds, c.stream);
+      ADD_FAILURE() << "no error";
+    } catch (const Exception& e) {
+      EXPECT_EQ(e.Message(), c.message);
+    }
+    ASSERT_TRUE(ds.Active());
+    EXPECT_EQ(ds.State(), dsBrowse);
+    ASSERT_EQ(ds.FieldCount(), 2);
+    EXPECT_EQ(ds.Fields()[0]->FieldName(), u"N");
+    EXPECT_EQ(ds.Fields()[1]->FieldName(), u"S");
+    EXPECT_EQ(ds.RecordCount(), 2);
+    EXPECT_EQ(ds.RecNo(), 2);
+    EXPECT_TRUE(ds.FieldByName(u"N")->IsNull());
+    TBytesStream after;
+    ds.SaveToStream(&after);
+    EXPECT_EQ(after.Bytes(), before.Bytes());
+  }
+  // A GUID of its proper size still loads.
+  Load(ds, TdStream({{u"g", 35, 38}}));
+  EXPECT_EQ(ds.FieldByName(u"g")->Size(), 38);
+}
+
+// A virtual field whose name the field list takes for a stream field's is not made a second time.
+TEST(IdDataSetStream, VirtualFieldNamesCompareAsTheFieldListDoes) {
+  TIdMemDataSet ds(nullptr);
+  ds.VirtualFieldDefs().Add(u"\uFF21", ftInteger);
+  ds.VirtualFieldDefs().Add(u"Extra", ftInteger);
+  ds.CreateDataSet();
+  Load(ds, TdStream({{u"a", 3, 4}}, {1, 9, 0, 0, 0}));
+  ASSERT_EQ(ds.FieldCount(), 2);
+  EXPECT_EQ(ds.Fields()[0]->FieldName(), u"a");
+  EXPECT_EQ(ds.Fields()[1]->FieldName(), u"Extra");
+  EXPECT_EQ(ds.FieldByName(u"a")->AsInteger(), 9);
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include "engines/fieldlist/IdConvert.h"
+#include "platform/rtl/FormatSettings.h"
+#include "platform/rtl/SysUtils.h"
 #include "platform/sys/CodePage.h"
 
 namespace {
@@ -354,6 +356,50 @@ TEST_F(Getters, DatesAndTimeStamps) {
   EXPECT_EQ(t, u"1899-12-29 06:00:00.000");
 }
 
+// Text read as a date and time goes through the runtime's parser with the system's settings.
+TEST_F(Getters, TextDatesFollowTheRuntimesParser) {
+  std::uint16_t thisYear, m, d;
+  DecodeDate(Now(), thisYear, m, d);
+  struct Case {
+    const char16_t* text;
+    TDateTime expected;
+  };
+  const Case cases[] = {
+      {u"20-1-2", EncodeDate(2020, 1, 2)},
+      {u"1-2", EncodeDate(thisYear, 1, 2)},
+      {u"2020/1/2 1:02 PM", EncodeDateTime(2020, 1, 2, 13, 2, 0, 0)},
+      {u"2020-01-02 03:04:05.006", EncodeDateTime(2020, 1, 2, 3, 4, 5, 6)},
+      {u"not a date", 0},
+      {u"2020-13-01", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.text, c.text + std::char_traits<char16_t>::length(c.text)));
+    TIdBlobTable blobs;
+    TIdRecordStore store(blobs);
+    const TIdField* text = store.AddField(idft::String, 30);
+    const TIdField* wide = store.AddField(idft::WideString, 30);
+    Byte* row = store.NewStoredRecord(-1);
+    text->SetRecordData(row, TextToBytes(idft::String, c.text));
+    wide->SetRecordData(row, Wide(c.text));
+    EXPECT_DOUBLE_EQ(text->GetAsDateTime(0), c.expected);
+    EXPECT_DOUBLE_EQ(wide->GetAsDateTime(0), c.expected);
+  }
+  EXPECT_EQ(FormatSettings().DateSeparator, u'/') << "the global separator is never changed";
+}
+
+TEST_F(Getters, FloatTextAndCurrencyFollowTheRuntime) {
+  TIdBlobTable blobs;
+  TIdRecordStore store(blobs);
+  const TIdField* f = store.AddField(idft::Float, 0);
+  Byte* row = store.NewStoredRecord(-1);
+  f->SetRecordData(row, Raw<double>(0.00005));
+  EXPECT_EQ(f->GetAsString(0), u"5E-5");
+  f->SetRecordData(row, Raw<double>(0.00015));
+  EXPECT_EQ(f->GetAsCurrency(0).Scaled, 2);
+  f->SetRecordData(row, Raw<double>(123456789.123456789));
+  EXPECT_EQ(f->GetAsString(0), u"123456789.123457");
+}
+
 TEST_F(Getters, VariantKindsFollowTheType) {
   struct Case {
     int type;
@@ -447,13 +493,34 @@ TEST(Convert, FloatAndCurrencyText) {
     const char16_t* text;
   };
   for (const Case& c : {Case{4000.5, u"4000.5"}, Case{0.1, u"0.1"}, Case{1e20, u"1E20"}, Case{-1e-7, u"-1E-7"},
-                        Case{123456789012345.0, u"123456789012345"}, Case{0.00005, u"0.00005"}, Case{0.000001, u"1E-6"}})
+                        Case{123456789012345.0, u"123456789012345"}, Case{0.00005, u"5E-5"}, Case{0.000001, u"1E-6"},
+                        Case{0.0001, u"0.0001"}, Case{1.0 / 3.0, u"0.333333333333333"}})
     EXPECT_EQ(idconv::FloatToText(c.value), c.text) << c.value;
   EXPECT_EQ(idconv::CurrencyToText(Currency::FromScaled(-123400)), u"-12.34");
   EXPECT_EQ(idconv::CurrencyToText(Currency::FromScaled(50000)), u"5");
   Currency c;
   ASSERT_TRUE(idconv::TryBcdToCurrency(idconv::CurrencyToBcd(Currency::FromScaled(-98765432)), c));
   EXPECT_EQ(c.Scaled, -98765432);
+}
+
+// Doubles become currency by the system's one rule: the double's shortest decimal, rounded.
+TEST(Convert, CurrencyRoundsAsTheRuntimeDoes) {
+  struct Case {
+    double value;
+    Int64 scaled;
+  };
+  for (const Case& c : {Case{0.00015, 2}, Case{-0.00015, -2}, Case{0.00005, 0}, Case{0.00025, 2}, Case{1.23456, 12346}, Case{2.5, 25000}}) {
+    Currency cur;
+    ASSERT_TRUE(idconv::TryDoubleToCurrency(c.value, cur)) << c.value;
+    EXPECT_EQ(cur.Scaled, c.scaled) << c.value;
+    Currency expected;
+    ASSERT_TRUE(Currency::TryFromDouble(c.value, expected));
+    EXPECT_EQ(cur.Scaled, expected.Scaled) << c.value;
+  }
+  Currency c;
+  ASSERT_TRUE(idconv::TryTextToCurrency(u"0.00015", c));
+  EXPECT_EQ(c.Scaled, 2);
+  EXPECT_FALSE(idconv::TryDoubleToCurrency(1e300, c));
 }
 
 // Where the store reads and rounds unlike the runtime's conversions, it keeps its own way.
@@ -464,8 +531,6 @@ TEST(Convert, KeepsTheStoresOwnReadingsAndRoundings) {
   EXPECT_FALSE(idconv::TryTextToFloat(u"INF", v));
   EXPECT_FALSE(idconv::TryTextToFloat(u"NAN", v));
   Currency c;
-  ASSERT_TRUE(idconv::TryTextToCurrency(u"0.00015", c));  // through the binary product 1.4999…
-  EXPECT_EQ(c.Scaled, 1);
   ASSERT_TRUE(idconv::TryBcdToCurrency(StrToBcd(u"0.00005"), c));  // half away from zero
   EXPECT_EQ(c.Scaled, 1);
   const Byte pseudoInfinity[10] = {0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0x7F};

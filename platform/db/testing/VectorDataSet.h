@@ -314,6 +314,20 @@ class TVectorDataSet : public TDataSet {
       if (const_cast<TVectorDataSet*>(this)->RowVisible(k)) ++n;
     return n;
   }
+  // The Value-th visible row (from 1); a number outside the rows leaves the cursor where it is.
+  void SetRecNoValue(int Value) override {
+    CheckBrowseMode();
+    if (Value < 1 || Value == GetRecNo()) return;
+    int n = 0;
+    for (int i = 0; i < RowCount(); ++i) {
+      if (!RowVisible(i) || ++n != Value) continue;
+      DoBeforeScroll();
+      FCurRec = i;
+      Resync(rmExact | rmCenter);
+      DoAfterScroll();
+      return;
+    }
+  }
   TDataSource* GetDataSource() const override { return FMasterLink.DataSource(); }
 
  private:
