@@ -216,6 +216,10 @@ class TvlxCustomMemTable : public TDataSet {
   bool BookmarkValid(const TBookmark& Bookmark) override;
   int CompareBookmarks(const TBookmark& Bookmark1, const TBookmark& Bookmark2) override;
   bool IsSequenced() const override { return !Filtered(); }
+  bool Locate(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) override;
+  Variant Lookup(const String& KeyFields, const Variant& KeyValues, const String& ResultFields) override;
+  // Fills Record's fields named by FieldNames from Values (one value, or an array of one per field).
+  void PopulateRecord(PvlxRecord Record, const TvlxFieldList& Fields, const Variant& Values);
   TUpdateStatus UpdateStatus() const override;
   bool IsFieldInIndex(TField* Field) const override;
   void CloseBlob(TField* Field) override;
@@ -285,6 +289,8 @@ class TvlxCustomMemTable : public TDataSet {
   int PositionInCurrent(const TvlxRecord* Stored, int Hint) const;
   void StoreNewRecord(PvlxRecord Buffer, TvlxIndexUpdateHow How, int RecordPos);
   void RaisePendingBlobError();
+  // The position in the current index of the first record matching the key, or -1.
+  int LocateRecord(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options);
 
   int FTableID = 0;
   std::unique_ptr<TvlxCommon> FCommon;

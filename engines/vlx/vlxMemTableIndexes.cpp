@@ -232,3 +232,66 @@ void TvlxCustomMemTable::MasterChanged() {
     if (Active()) First();
   }
 }
+
+// ---- search ---------------------------------------------------------------------------------------------
+
+void TvlxCustomMemTable::PopulateRecord(PvlxRecord Record, const TvlxFieldList& Fields, const Variant& Values) {
+  if (VarIsArray(Values) && VarArrayDimCount(Values) > 1)
+    throw EMemTableError(String(u"Values variant array has invalid dimension count"));
+  if (Fields.Count() == 0) throw EMemTableError(String(vlxmsg::SNoFields));
+  if (!VarIsArray(Values)) {
+    if (Fields.Count() > 1) throw EMemTableError(String(u"More fields than values"));
+    PopulateField(Record, Fields.Fields[0], Values);
+    return;
+  }
+  const int low = VarArrayLowBound(Values, 1), high = VarArrayHighBound(Values, 1);
+  if (Fields.Count() > high - low + 1) throw EMemTableError(String(u"More fields than values"));
+  for (int i = 0; i < Fields.Count(); ++i)
+    PopulateField(Record, Fields.Fields[static_cast<std::size_t>(i)], VarArrayGet(Values, low + i));
+}
+
+int TvlxCustomMemTable::LocateRecord(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) {
+  if (VarIsArray(KeyValues) && VarArrayDimCount(KeyValues) > 1)
+    throw EMemTableError(String(u"Values variant array has invalid dimension count"));
+  CheckBrowseMode();
+  TvlxFieldList list;
+  list.Build(this, KeyFields);
+  list.LocateOptions = (Options & loCaseInsensitive) ? 1u : 0u;
+  for (int i = 0; i < list.Count(); ++i) {
+    auto& o = list.Options[static_cast<std::size_t>(i)];
+    if (Options & loCaseInsensitive) o |= Bit(mtifoCaseInsensitive);
+    if (Options & loPartialKey) o |= Bit(mtifoPartial);
+  }
+  PvlxRecord key = FCommon->_InternalAllocRecord();
+  try {
+    PopulateRecord(key, list, KeyValues);
+    int pos = -1;
+    bool found = false;
+    FIndexes->Search(list, key, mtstFirst, true, true, FAutoAddIndexes, pos, found);
+    FCommon->_InternalFreeRecord(key, true, false);
+    return found ? pos : -1;
+  } catch (...) {
+    FCommon->_InternalFreeRecord(key, true, false);
+    throw;
+  }
+}
+
+bool TvlxCustomMemTable::Locate(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) {
+  DoBeforeScroll();
+  const int pos = LocateRecord(KeyFields, KeyValues, Options);
+  SetFound(pos >= 0);
+  if (pos < 0) return false;
+  FRecNo = pos;
+  CursorPosChanged();
+  Resync(rmExact | rmCenter);
+  DoAfterScroll();
+  return true;
+}
+
+Variant TvlxCustomMemTable::Lookup(const String& KeyFields, const Variant& KeyValues, const String& ResultFields) {
+  const int pos = LocateRecord(KeyFields, KeyValues, 0);
+  SetFound(pos >= 0);
+  if (pos < 0) return Null();
+  TOverrideBuffer over(*this, FCurIndex->References()[pos]);
+  return FieldValues(ResultFields);
+}
