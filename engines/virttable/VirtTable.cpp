@@ -185,15 +185,27 @@ void TVirtTable::LoadInto(TStream& Stream, bool LoadFields) {
       },
       [this](int Percent) { FireProgress(Percent); });
 
-  // The whole stream was good: swap it in.
+  // The whole stream was good: swap it in. Should the new structure fail to open (definitions the
+  // framework refuses), the old definitions and rows come back.
+  struct TSavedDef {
+    String Name;
+    TFieldType Type;
+    int Size;
+    int Precision;
+    TFieldAttributes Attributes;
+  };
+  std::vector<TSavedDef> oldDefs;
+  for (const auto& d : FieldDefs()) oldDefs.push_back({d->Name(), d->DataType(), d->Size(), d->Precision(), d->Attributes()});
   const bool wasActive = Active();
   if (State() == dsEdit || State() == dsInsert) Cancel();
+  const int recNo = wasActive && !IsEmpty() ? RecNo() : 0;
   const bool was = FAvoidRefreshData;
   FAvoidRefreshData = true;
+  Close();
+  std::unique_ptr<vt::TMemData> old = ReleaseRecordSet();
   try {
-    Close();
     if (LoadFields) {
-      Fields().Clear();
+      if (!DefaultFields()) Fields().Clear();
       FieldDefs().Clear();
       for (const auto& d : *stagedDefs) {
         TFieldDef* def = FieldDefs().Add(d->Name(), d->DataType(), d->Size(), false);
@@ -203,10 +215,27 @@ void TVirtTable::LoadInto(TStream& Stream, bool LoadFields) {
     staging->SetDefs(&FieldDefs());
     BindRecordSet(std::move(staging));
     SetOptions(FOptions);
+    if (wasActive || (contents.RecordCount > 0 && !HasOption(voPersistentData))) Open();
   } catch (...) {
+    try {
+      Close();
+    } catch (...) {
+    }
+    if (LoadFields) {
+      FieldDefs().Clear();
+      for (const TSavedDef& d : oldDefs) {
+        TFieldDef* def = FieldDefs().Add(d.Name, d.Type, d.Size, false);
+        def->SetPrecision(d.Precision);
+        def->SetAttributes(d.Attributes);
+      }
+    }
+    BindRecordSet(std::move(old));
     FAvoidRefreshData = was;
+    if (wasActive) {
+      Open();
+      if (recNo > 0) SetRecNo(recNo);
+    }
     throw;
   }
   FAvoidRefreshData = was;
-  if (wasActive || (contents.RecordCount > 0 && !HasOption(voPersistentData))) Open();
 }

@@ -1277,9 +1277,16 @@ void TMemData::SetToBookmark(const TRecBookmark& Bookmark) {
   if (Bookmark.Order != -1) SetRecordNo(Bookmark.Order);
 }
 
+TItemHeader* TMemData::ItemOf(const TRecBookmark& Bookmark) const {
+  return Bookmark.RefreshIteration == FRefreshIteration ? ItemOfHandle(Bookmark.Item, Bookmark.Serial) : nullptr;
+}
+
 bool TMemData::BookmarkValid(const TRecBookmark& Bookmark) {
-  if (Bookmark.RefreshIteration == FRefreshIteration && ItemOfHandle(Bookmark.Item, Bookmark.Serial)) return true;
-  return Bookmark.Order != -1 && Bookmark.Order >= 1 && Bookmark.Order <= FRecordCount;
+  // A bookmark of this generation is valid exactly while its row lives; one of an earlier generation
+  // (before emptying or reloading) can only be judged by its record number.
+  if (Bookmark.RefreshIteration == FRefreshIteration && Bookmark.Item != 0)
+    return ItemOfHandle(Bookmark.Item, Bookmark.Serial) != nullptr;
+  return Bookmark.Order >= 1 && Bookmark.Order <= FRecordCount;
 }
 
 int TMemData::CompareBookmarks(const TRecBookmark* B1, const TRecBookmark* B2) {

@@ -403,6 +403,13 @@ class TMemData : public TData {
   TBlockManager& BlockMan() { return FBlockMan; }
   // The number of an item (renumbering forward from the watermark up to it when needed).
   int OrderOf(TItemHeader* Item);
+  // The live item a bookmark of this generation names, or nullptr.
+  TItemHeader* ItemOf(const TRecBookmark& Bookmark) const;
+  // Makes Item (of this record set) current.
+  void SetCurrentItem(TItemHeader* Item) {
+    FCurrent = Item;
+    FBOF = FEOF = false;
+  }
 
  protected:
   void InitData() override;

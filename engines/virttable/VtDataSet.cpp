@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/rtl/SysUtils.h"
+
 namespace {
 
 constexpr int kRecInfoSize = 8;
@@ -48,12 +50,106 @@ void TMemDataSet::SetFilterText(const String& Value) {
 
 void TMemDataSet::SetFiltered(bool Value) {
   if (Value && !Filter().empty()) DatabaseError(u"Filter expressions are not supported yet", this);
+  if (Value == Filtered()) return;
   TDataSet::SetFiltered(Value);
+  if (Active()) {
+    CheckBrowseMode();
+    First();
+  }
+}
+
+// ---- filtering by OnFilterRecord, Locate and Lookup ----
+
+template <class F>
+auto TMemDataSet::WithItemInScan(const vt::TItemHeader* Item, F&& Body) -> decltype(Body()) {
+  FScanBuffer.resize(static_cast<std::size_t>(FRecBufSize));
+  std::memcpy(FScanBuffer.data(), Item->Record(), static_cast<std::size_t>(FData->RecordSize()));
+  UpdateCalculatedFieldsOf(FScanBuffer.data());
+  TRecordBuffer save = FScanRecBuf;
+  FScanRecBuf = FScanBuffer.data();
+  const TDataSetState s = SetTempState(dsFilter);
+  try {
+    auto result = Body();
+    RestoreState(s);
+    FScanRecBuf = save;
+    return result;
+  } catch (...) {
+    RestoreState(s);
+    FScanRecBuf = save;
+    throw;
+  }
+}
+
+bool TMemDataSet::ItemVisible(const vt::TItemHeader* Item) {
+  if (!FilterActive()) return true;
+  return WithItemInScan(Item, [&] {
+    bool accept = true;
+    OnFilterRecord()(*this, accept);
+    return accept;
+  });
+}
+
+vt::TItemHeader* TMemDataSet::FindItem(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) {
+  std::vector<TField*> fields;
+  GetFieldList(fields, KeyFields);  // raises for a missing name
+  if (fields.empty()) return nullptr;
+  std::vector<Variant> values;
+  if (fields.size() == 1) {
+    values.push_back(KeyValues);
+  } else {
+    if (!VarIsArray(KeyValues)) return nullptr;
+    for (std::size_t i = 0; i < fields.size(); ++i) values.push_back(KeyValues.GetElement(static_cast<int>(i)));
+  }
+  for (const vt::TItemHeader* item = FData->FirstItem(); item; item = item->Next) {
+    const bool hit = WithItemInScan(item, [&] {
+      if (FilterActive()) {
+        bool accept = true;
+        OnFilterRecord()(*this, accept);
+        if (!accept) return false;
+      }
+      for (std::size_t i = 0; i < fields.size(); ++i) {
+        const Variant have = fields[i]->AsVariant();
+        const Variant& want = values[i];
+        if (VarIsStr(want) && (Options & (loCaseInsensitive | loPartialKey)) != 0) {
+          String a = VarToStr(have);
+          const String b = VarToStr(want);
+          if ((Options & loPartialKey) != 0 && a.size() > b.size()) a.resize(b.size());
+          const bool same = (Options & loCaseInsensitive) != 0 ? AnsiSameText(a, b) : a == b;
+          if (!same) return false;
+        } else if (!VarSameValue(have, want)) {
+          return false;
+        }
+      }
+      return true;
+    });
+    if (hit) return const_cast<vt::TItemHeader*>(item);
+  }
+  return nullptr;
+}
+
+bool TMemDataSet::Locate(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) {
+  CheckBrowseMode();
+  vt::TItemHeader* item = FindItem(KeyFields, KeyValues, Options);
+  if (!item) return false;
+  DoBeforeScroll();
+  FData->SetCurrentItem(item);
+  Resync(rmExact | rmCenter);
+  DoAfterScroll();
+  return true;
+}
+
+Variant TMemDataSet::Lookup(const String& KeyFields, const Variant& KeyValues, const String& ResultFields) {
+  vt::TItemHeader* item = FindItem(KeyFields, KeyValues, 0);
+  if (!item) return Null();
+  return WithItemInScan(item, [&] { return FieldValues(ResultFields); });
 }
 
 void TMemDataSet::SetOnFilterRecord(const TFilterRecordEvent& Value) {
-  if (Value) DatabaseError(u"OnFilterRecord is not supported yet", this);
   TDataSet::SetOnFilterRecord(Value);
+  if (Active() && Filtered()) {
+    CheckBrowseMode();
+    First();
+  }
 }
 
 // ---- descriptors and buffers ----
@@ -85,7 +181,7 @@ TRecordBuffer TMemDataSet::GetActiveRecBuf() const {
     case dsInternalCalc:
       return CalcBuffer();
     case dsFilter:
-      return FilterBuffer();
+      return FScanRecBuf ? FScanRecBuf : FilterBuffer();
     default:
       return nullptr;
   }
@@ -169,15 +265,22 @@ void TMemDataSet::PrepareNewRecord(TRecordBuffer Buffer) {
 }
 
 TFetchResult TMemDataSet::FetchRecord(TRecordBuffer Buffer, TFetchMode Mode, bool DoCheck) {
-  (void)DoCheck;
-  switch (Mode) {
-    case fmCurrent: FData->GetRecord(Buffer); break;
-    case fmNext: FData->GetNextRecord(Buffer); break;
-    case fmPrior: FData->GetPriorRecord(Buffer); break;
+  for (;;) {
+    switch (Mode) {
+      case fmCurrent: FData->GetRecord(Buffer); break;
+      case fmNext: FData->GetNextRecord(Buffer); break;
+      case fmPrior: FData->GetPriorRecord(Buffer); break;
+    }
+    if (FData->Bof()) return frBOF;
+    if (FData->Eof()) return frEOF;
+    if (!FilterActive() || ItemVisible(FData->CurrentItem())) break;
+    if (Mode == fmCurrent) {
+      if (DoCheck) DatabaseError(msg::SRecordNotFound, this);
+      return frError;
+    }
   }
-  if (FData->Bof()) return frBOF;
-  if (FData->Eof()) return frEOF;
-  const std::int32_t recNo = FData->RecordNo();
+  // With a filter the visible number is counted when asked for (GetRecNo), not on every fetch.
+  const std::int32_t recNo = FilterActive() ? 0 : FData->RecordNo();
   std::memcpy(Buffer + FRecInfoOfs + kRecNoOfs, &recNo, 4);
   Buffer[FRecInfoOfs + kUpdateStatusOfs] = usUnmodified;
   WriteBookmarkFlag(Buffer, bfCurrent);
@@ -258,17 +361,47 @@ int TMemDataSet::CompareBookmarks(const TBookmark& Bookmark1, const TBookmark& B
   return FData->CompareBookmarks(has1 ? &b1 : nullptr, has2 ? &b2 : nullptr);
 }
 
+int TMemDataSet::GetRecordCount() const {
+  if (!Active() || !FData) return 0;
+  if (!FilterActive()) return FData->RecordCount();
+  auto* self = const_cast<TMemDataSet*>(this);
+  int n = 0;
+  for (const vt::TItemHeader* item = FData->FirstItem(); item; item = item->Next)
+    if (self->ItemVisible(item)) ++n;
+  return n;
+}
+
 int TMemDataSet::GetRecNo() const {
   const TRecordBuffer buf = GetActiveRecBuf();
   if (!buf || State() == dsInsert) return State() == dsInsert ? -1 : 0;
-  return LoadInt(buf + FRecInfoOfs + kRecNoOfs);
+  if (!FilterActive()) return LoadInt(buf + FRecInfoOfs + kRecNoOfs);
+  vt::TRecBookmark bm;
+  std::memcpy(&bm, buf + FBookmarkOfs, sizeof bm);
+  const vt::TItemHeader* target = FData->ItemOf(bm);
+  auto* self = const_cast<TMemDataSet*>(this);
+  int n = 0;
+  for (const vt::TItemHeader* item = FData->FirstItem(); item; item = item->Next) {
+    if (self->ItemVisible(item)) ++n;
+    if (item == target) return n;
+  }
+  return 0;
 }
 
 void TMemDataSet::SetRecNoValue(int Value) {
   CheckBrowseMode();
+  if (Value < 1 || Value > GetRecordCount()) return;
   DoBeforeScroll();
-  FData->SetRecordNo(Value);
-  Resync(0);
+  if (!FilterActive()) {
+    FData->SetRecordNo(Value);
+  } else {
+    int n = 0;
+    for (const vt::TItemHeader* item = FData->FirstItem(); item; item = item->Next)
+      if (ItemVisible(item) && ++n == Value) {
+        FData->SetCurrentItem(const_cast<vt::TItemHeader*>(item));
+        break;
+      }
+  }
+  Resync(rmExact | rmCenter);
   DoAfterScroll();
 }
 

@@ -78,11 +78,14 @@ class TMemDataSet : public TDataSet {
   bool BookmarkValid(const TBookmark& Bookmark) override;
   int CompareBookmarks(const TBookmark& Bookmark1, const TBookmark& Bookmark2) override;
   bool IsSequenced() const override { return true; }
+  bool Locate(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) override;
+  Variant Lookup(const String& KeyFields, const Variant& KeyValues, const String& ResultFields) override;
   Variant GetStateFieldValue(TDataSetState AState, TField* Field) override;
 
  protected:
   // Hands the record set over (the table makes a record set that knows its owner).
   void BindRecordSet(std::unique_ptr<vt::TMemData> Value) { FData = std::move(Value); }
+  std::unique_ptr<vt::TMemData> ReleaseRecordSet() { return std::move(FData); }
 
   // ---- framework slots ----
   void CursorOpen() override;
@@ -109,7 +112,7 @@ class TMemDataSet : public TDataSet {
   void PrepareNewRecord(TRecordBuffer Buffer) override;
   void ResetCalculatedFields(TRecordBuffer Buffer) override;
   int GetRecordSize() const override { return FData ? FData->RecordSize() : 0; }
-  int GetRecordCount() const override { return Active() && FData ? FData->RecordCount() : 0; }
+  int GetRecordCount() const override;
   int GetRecNo() const override;
   void SetRecNoValue(int Value) override;
 
@@ -120,6 +123,16 @@ class TMemDataSet : public TDataSet {
  private:
   friend class TVtBlobStream;
   void LayOutBuffers();
+  bool FilterActive() const { return Filtered() && static_cast<bool>(OnFilterRecord()); }
+  // Whether Item passes OnFilterRecord (read through the scan buffer).
+  bool ItemVisible(const vt::TItemHeader* Item);
+  // The first item (from the start) whose fields match the keys, visible rows only; nullptr for none.
+  vt::TItemHeader* FindItem(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options);
+  // Runs Body with the scan buffer holding Item's record, as dsFilter.
+  template <class F>
+  auto WithItemInScan(const vt::TItemHeader* Item, F&& Body) -> decltype(Body());
+  std::vector<Byte> FScanBuffer;
+  TRecordBuffer FScanRecBuf = nullptr;
   static std::int32_t LoadInt(const Byte* p);
 
   std::unique_ptr<vt::TMemData> FData;
