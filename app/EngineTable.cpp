@@ -7,6 +7,7 @@
 extern const TEngineRow kADORow;
 extern const TEngineRow kClientDataSetRow;
 extern const TEngineRow kFDMemTableRow;
+extern const TEngineRow kvlxRow;
 extern const TEngineRow kKvRow;
 extern const TEngineRow kVirtTableRow;
 extern const TEngineRow kIdMemRow;
@@ -16,6 +17,7 @@ const TEngineRow* const kEngineRows[] = {
     &kADORow,
     &kClientDataSetRow,
     &kFDMemTableRow,
+    &kvlxRow,
     &kKvRow,
     &kVirtTableRow,
     &kIdMemRow,
