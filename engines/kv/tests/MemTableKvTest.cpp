@@ -161,3 +161,14 @@ TEST_F(KvTest, BcdRoundsThenChecksThePrecision) {
     }
   }
 }
+
+TEST_F(KvTest, BenchmarkTextFileLoadsBack) {
+  auto t = MakeBenchmarkTable();
+  AddRows(*t, 51, true);
+  const String name = u"/tmp/kv_bench_text.dat";
+  t->SaveToFile(name, dfmTextKv);
+  auto back = MakeBenchmarkTable();
+  back->LoadFromFile(name);
+  EXPECT_EQ(Ids(*back), Ids(*t));
+  DeleteFile(name);
+}

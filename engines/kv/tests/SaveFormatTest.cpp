@@ -117,7 +117,7 @@ TEST_F(KvTest, BenchmarkRowsSurviveBinaryAndTextSaves) {
     for (int i = 0; i < 7; ++i) t->StoreFieldValue(t->Fields()[i], *values[i]);
     t->Post();
   }
-  for (TDfmStreamFormatKv format : {dfmBinaryKv}) {
+  for (TDfmStreamFormatKv format : {dfmBinaryKv, dfmTextKv}) {
     const String name = u"/tmp/kv_roundtrip_" + IntToStr(format) + u".dat";
     SCOPED_TRACE(format);
     ASSERT_NO_THROW(t->SaveToFile(name, format));
