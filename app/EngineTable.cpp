@@ -7,6 +7,7 @@
 extern const TEngineRow kADORow;
 extern const TEngineRow kClientDataSetRow;
 extern const TEngineRow kFDMemTableRow;
+extern const TEngineRow kvlxRow;
 extern const TEngineRow kVirtTableRow;
 extern const TEngineRow kIdMemRow;
 
@@ -15,6 +16,7 @@ const TEngineRow* const kEngineRows[] = {
     &kADORow,
     &kClientDataSetRow,
     &kFDMemTableRow,
+    &kvlxRow,
     &kVirtTableRow,
     &kIdMemRow,
 };
