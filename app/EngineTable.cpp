@@ -7,6 +7,7 @@
 extern const TEngineRow kADORow;
 extern const TEngineRow kClientDataSetRow;
 extern const TEngineRow kFDMemTableRow;
+extern const TEngineRow kVirtTableRow;
 extern const TEngineRow kIdMemRow;
 
 namespace {
@@ -14,6 +15,7 @@ const TEngineRow* const kEngineRows[] = {
     &kADORow,
     &kClientDataSetRow,
     &kFDMemTableRow,
+    &kVirtTableRow,
     &kIdMemRow,
 };
 }  // namespace

@@ -585,7 +585,8 @@ class TextToBinary {
         if (FTok != Tok::String) Error("string expected after '+'");
         continue;
       }
-      if (FTok != Tok::String) break;
+      // Only "+" joins: a text on the next line is the next value of the list.
+      break;
     }
     return s;
   }

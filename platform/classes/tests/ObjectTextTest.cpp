@@ -271,6 +271,19 @@ TEST(ObjectText, SpecialNumbersAfterATextInAListRoundTrip) {
   EXPECT_EQ(ThroughText(binary), binary);
 }
 
+TEST(ObjectText, TextsSideBySideInAListStayTwoValues) {
+  const Bytes binary = ValueStream([](TWriter& w) {
+    w.WriteListBegin();
+    w.WriteString(u"Address for \u540d");
+    w.WriteString(u"Comment");
+    w.WriteString(u"");
+    w.WriteString(u"x");
+    w.WriteListEnd();
+  });
+  std::string text;
+  EXPECT_EQ(ThroughText(binary, &text), binary) << text;
+}
+
 // What the text form cannot carry is refused when converting to text, not written so that it reads
 // back as something else.
 TEST(ObjectText, NamesWithoutATextFormAreRefused) {
