@@ -7,6 +7,8 @@
 extern const TEngineRow kADORow;
 extern const TEngineRow kClientDataSetRow;
 extern const TEngineRow kFDMemTableRow;
+extern const TEngineRow kvlxRow;
+extern const TEngineRow kKvRow;
 extern const TEngineRow kVirtTableRow;
 extern const TEngineRow kIdMemRow;
 
@@ -15,6 +17,8 @@ const TEngineRow* const kEngineRows[] = {
     &kADORow,
     &kClientDataSetRow,
     &kFDMemTableRow,
+    &kvlxRow,
+    &kKvRow,
     &kVirtTableRow,
     &kIdMemRow,
 };
