@@ -786,7 +786,27 @@ void TvlxCustomBinaryStreamFormat::CommitLoad(TvlxCustomMemTable* Table) {
     rec->Flag = 0;
     rec->TransactionLevel = target->TransactionLevel();
     if (OnLoadRecordAccepted(Table, rec)) {
-      target->AppendRecord(rec);
+      bool lastNumber;
+      try {
+        lastNumber = target->AppendRecord(rec);
+      } catch (...) {
+        rec->Flag |= 1;
+        target->_InternalFreeRecord(rec, true, true);
+        for (std::size_t rest = k + 1; rest < staged.size(); ++rest) {
+          staged[rest]->Flag |= 1;
+          FStagedLayout->_InternalFreeRecord(staged[rest], true, true);
+        }
+        throw;
+      }
+      if (lastNumber) {
+        for (std::size_t rest = k + 1; rest < staged.size(); ++rest) {
+          staged[rest]->Flag |= 1;
+          FStagedLayout->_InternalFreeRecord(staged[rest], true, true);
+        }
+        if (rec->UpdateStatus == usDeleted) target->SetDeletedCount(target->DeletedCount() + 1);
+        ++Table->FLoadCount;
+        TvlxCommon::RaiseBookmarkCounter();
+      }
     } else {
       rec->Flag |= 1;
       target->_InternalFreeRecord(rec, true, true);

@@ -652,8 +652,9 @@ void TvlxCustomMemTable::StoreNewRecord(PvlxRecord Buffer, TvlxIndexUpdateHow Ho
   rec->PrevRecordVersion = nullptr;
   rec->UpdateStatus = usUnmodified;
   rec->TransactionLevel = FCommon->TransactionLevel();
+  bool lastNumber;
   try {
-    FCommon->AppendRecord(rec);
+    lastNumber = FCommon->AppendRecord(rec);
   } catch (...) {
     FCommon->_InternalFreeRecord(rec, true, false);
     throw;
@@ -662,6 +663,8 @@ void TvlxCustomMemTable::StoreNewRecord(PvlxRecord Buffer, TvlxIndexUpdateHow Ho
   FCommon->ReflectToIndexes(this, How, nullptr, rec, RecordPos, false);
   FCommon->SetIsDataModified(true);
   if (FReposRecNo >= 0) FRecNo = FReposRecNo;
+  // The record that took the last number is stored and shown; the table must be reopened for more.
+  if (lastNumber) TvlxCommon::RaiseBookmarkCounter();
 }
 
 void TvlxCustomMemTable::CursorPost() {
