@@ -62,7 +62,13 @@ void BM_Compress(benchmark::State& State) {
   }
   State.SetBytesProcessed(State.iterations() * Int64(In.size()));
 }
-BENCHMARK(BM_Compress)->Args({acaBZIP, 1})->Args({acaBZIP, 9})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Compress)
+    ->Args({acaBZIP, 1})
+    ->Args({acaBZIP, 9})
+    ->Args({acaPPM, 1})
+    ->Args({acaPPM, 5})
+    ->Args({acaPPM, 9})
+    ->Unit(benchmark::kMillisecond);
 
 void BM_Decompress(benchmark::State& State) {
   const auto Algorithm = static_cast<TMdbCompressionAlgorithm>(State.range(0));
@@ -79,7 +85,14 @@ void BM_Decompress(benchmark::State& State) {
   FreeRuntimeBuffer(Packed);
   State.SetBytesProcessed(State.iterations() * Int64(In.size()));
 }
-BENCHMARK(BM_Decompress)->Args({acaZLIB, 1})->Args({acaBZIP, 1})->Args({acaBZIP, 9})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Decompress)
+    ->Args({acaZLIB, 1})
+    ->Args({acaBZIP, 1})
+    ->Args({acaBZIP, 9})
+    ->Args({acaPPM, 1})
+    ->Args({acaPPM, 5})
+    ->Args({acaPPM, 9})
+    ->Unit(benchmark::kMillisecond);
 
 // 50 MB in 100-byte pieces: the growth steps keep it linear.
 void BM_MemoryStreamSmallWrites(benchmark::State& State) {
