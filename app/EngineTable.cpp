@@ -8,6 +8,7 @@ extern const TEngineRow kADORow;
 extern const TEngineRow kClientDataSetRow;
 extern const TEngineRow kFDMemTableRow;
 extern const TEngineRow kvlxRow;
+extern const TEngineRow kKvRow;
 extern const TEngineRow kVirtTableRow;
 extern const TEngineRow kIdMemRow;
 
@@ -17,6 +18,7 @@ const TEngineRow* const kEngineRows[] = {
     &kClientDataSetRow,
     &kFDMemTableRow,
     &kvlxRow,
+    &kKvRow,
     &kVirtTableRow,
     &kIdMemRow,
 };

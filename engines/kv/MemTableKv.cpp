@@ -2,12 +2,14 @@
 
 #include <cmath>
 #include <cstring>
+#include <algorithm>
 
 #include "platform/classes/Files.h"
 #include "platform/classes/ObjectText.h"
 #include "platform/rtl/Bcd.h"
 #include "platform/rtl/Extended.h"
 #include "platform/rtl/Format.h"
+#include "platform/rtl/SysUtils.h"
 #include "platform/sys/CodePage.h"
 
 namespace {
@@ -349,19 +351,34 @@ void TCustomMemTableKv::SaveToFile(const String& FileName, TDfmStreamFormatKv Fo
 }
 
 void TCustomMemTableKv::LoadStaged(std::unique_ptr<TMemTableDataKv> Staged) {
-  // A stream without a structure (another class's root, or nothing in it) is not a table.
-  if (Staged->IsEmpty()) throw EReadError(u"Invalid stream format");
+  // A stream without a structure (another class's root, or nothing in it) is not a table, nor is one
+  // whose fields could not be shown.
+  const TMTDataStructKv* s = Staged->DataStruct();
+  if (s->Count() == 0) throw EReadError(u"Invalid stream format");
+  for (int i = 0; i < s->Count(); ++i) {
+    const TMTDataFieldKv* f = s->DataFields(i);
+    if (f->FieldName().empty()) throw EReadError(u"Invalid property value");
+    for (int j = 0; j < i; ++j)
+      if (AnsiSameText(s->DataFields(j)->FieldName(), f->FieldName())) throw EReadError(u"Invalid property value");
+    if (IsStringFieldType(f->DataType()) && f->Size() <= 0) throw EReadError(u"Invalid property value");
+  }
   const bool wasActive = Active();
-  if (wasActive) Close();
+  TBookmark where;
+  if (wasActive) {
+    CheckBrowseMode();
+    where = GetBookmark();
+    Close();
+  }
   FInternMemTableData->SwapContents(*Staged);
   FRecordPos = -1;
   if (!wasActive) return;
   try {
     Open();
   } catch (...) {
-    // The loaded data cannot be shown: the table goes back to what it held.
+    // The loaded data cannot be shown: the table goes back to what it held, on the row it stood on.
     FInternMemTableData->SwapContents(*Staged);
     Open();
+    if (!where.empty() && BookmarkValid(where)) GotoBookmark(where);
     throw;
   }
 }
@@ -468,7 +485,10 @@ TMTRecBuf* TCustomMemTableKv::GetActiveMTRecBuf() const {
       break;
     case dsEdit: case dsInsert: case dsNewValue: b = ActiveBuffer(); break;
     case dsCalcFields: case dsInternalCalc: b = CalcBuffer(); break;
-    case dsFilter: b = FilterBuffer() ? FilterBuffer() : SpareBuffer(); break;
+    case dsFilter:
+      if (FScanning) return &FScanBuf;
+      b = FilterBuffer() ? FilterBuffer() : SpareBuffer();
+      break;
     case dsOldValue: case dsCurValue: {
       TRecordBuffer a = ActiveBuffer();
       if (a && Buf(a)->BookmarkFlag != bfBOF && Buf(a)->BookmarkFlag != bfEOF && Buf(a)->BookmarkFlag != bfInserted)
@@ -489,33 +509,111 @@ void TCustomMemTableKv::LoadRecBuf(TMemoryRecordKv* MemRec, int RowNum, TMTRecBu
   UpdateCalculatedFields(reinterpret_cast<TRecordBuffer>(RecBuf));
 }
 
+bool TCustomMemTableKv::RowPasses(int Row, TMTRecBuf* Buffer) {
+  LoadRecBuf(FRecordsView->GetRec(Row), Row, Buffer);
+  return !FilterActive() || RecordPassesFilterEvent(reinterpret_cast<TRecordBuffer>(Buffer));
+}
+
 TFetchResult TCustomMemTableKv::FetchRecord(TRecordBuffer Buffer, TFetchMode Mode, bool DoCheck) {
   const int n = FRecordsView->ViewItemsCount();
-  TFetchResult result = frOK;
+  TMTRecBuf* rb = Buf(Buffer);
   switch (Mode) {
     case fmCurrent:
-      if (FRecordPos < 0 || FRecordPos >= n) result = frError;
-      break;
-    case fmNext:
-      if (FRecordPos < n - 1) ++FRecordPos;
-      else {
+      if (FRecordPos < 0 || FRecordPos >= n || !RowPasses(FRecordPos, rb)) {
+        if (DoCheck) DatabaseError(u"No data found", this);
+        return frError;
+      }
+      return frOK;
+    case fmNext: {
+      int i = std::max(FRecordPos + 1, 0);
+      while (i < n && !RowPasses(i, rb)) ++i;
+      if (i >= n) {
         FRecordPos = n;
-        result = frEOF;
+        return frEOF;
       }
-      break;
-    case fmPrior:
-      if (FRecordPos > 0) {
-        if (FRecordPos > n) FRecordPos = n;
-        --FRecordPos;
-      } else {
+      FRecordPos = i;
+      return frOK;
+    }
+    case fmPrior: {
+      int i = std::min(FRecordPos, n) - 1;
+      while (i >= 0 && !RowPasses(i, rb)) --i;
+      if (i < 0) {
         FRecordPos = -1;
-        result = frBOF;
+        return frBOF;
       }
-      break;
+      FRecordPos = i;
+      return frOK;
+    }
   }
-  if (result == frOK) LoadRecBuf(FRecordsView->GetRec(FRecordPos), FRecordPos, Buf(Buffer));
-  else if (result == frError && DoCheck) DatabaseError(u"No data found", this);
-  return result;
+  return frError;
+}
+
+template <class F>
+auto TCustomMemTableKv::WithRowInFilterState(int Row, F Body) {
+  FScanBuf.SetLength(static_cast<size_t>(FieldCount()) + FDataFields.size());
+  LoadRecBuf(FRecordsView->GetRec(Row), Row, &FScanBuf);
+  const TDataSetState save = SetTempState(dsFilter);
+  FScanning = true;
+  try {
+    auto result = Body();
+    FScanning = false;
+    RestoreState(save);
+    return result;
+  } catch (...) {
+    FScanning = false;
+    RestoreState(save);
+    throw;
+  }
+}
+
+int TCustomMemTableKv::FindRow(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) {
+  std::vector<TLocateKey> keys;
+  if (!GetLocateKeys(KeyFields, KeyValues, keys)) return -1;
+  const int n = FRecordsView->ViewItemsCount();
+  for (int i = 0; i < n; ++i) {
+    const bool hit = WithRowInFilterState(i, [&] {
+      if (FilterActive()) {
+        bool accept = true;
+        OnFilterRecord()(*this, accept);
+        if (!accept) return false;
+      }
+      for (const TLocateKey& key : keys) {
+        const Variant have = key.Field->AsVariant();
+        if ((Options & loPartialKey) != 0 && VarIsStr(key.Value)) {
+          const String h = VarToStr(have), w = VarToStr(key.Value);
+          if (h.size() < w.size()) return false;
+          const String head = h.substr(0, w.size());
+          if ((Options & loCaseInsensitive) != 0 ? !AnsiSameText(head, w) : head != w) return false;
+        } else if ((Options & loCaseInsensitive) != 0 && VarIsStr(key.Value)) {
+          if (!AnsiSameText(VarToStr(have), VarToStr(key.Value))) return false;
+        } else if (!VarSameValue(have, key.Value)) {
+          return false;
+        }
+      }
+      return true;
+    });
+    if (hit) return i;
+  }
+  return -1;
+}
+
+bool TCustomMemTableKv::Locate(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) {
+  CheckBrowseMode();
+  const int row = FindRow(KeyFields, KeyValues, Options);
+  if (row < 0) return false;
+  DoBeforeScroll();
+  FRecordPos = row;
+  Resync(rmExact | rmCenter);
+  DoAfterScroll();
+  return true;
+}
+
+Variant TCustomMemTableKv::Lookup(const String& KeyFields, const Variant& KeyValues, const String& ResultFields) {
+  const int row = FindRow(KeyFields, KeyValues, 0);
+  if (row < 0) return Null();
+  std::vector<TField*> fields;
+  GetLookupResultFields(ResultFields, fields);
+  return WithRowInFilterState(row, [&] { return LookupResult(fields, [](TField* f) { return f->AsVariant(); }); });
 }
 
 void TCustomMemTableKv::RecBufToMemRecord(TMTRecBuf* RecBuf, TMemoryRecordKv* MemRec) {
@@ -654,21 +752,58 @@ void TCustomMemTableKv::PrepareNewRecord(TRecordBuffer Buffer) {
 
 int TCustomMemTableKv::GetRecordCount() const {
   RequireActive();
-  return FRecordsView->ViewItemsCount();
+  const int n = FRecordsView->ViewItemsCount();
+  if (!FilterActive()) return n;
+  auto* self = const_cast<TCustomMemTableKv*>(this);
+  int count = 0;
+  for (int i = 0; i < n; ++i)
+    if (self->WithRowInFilterState(i, [&] {
+          bool accept = true;
+          self->OnFilterRecord()(*self, accept);
+          return accept;
+        }))
+      ++count;
+  return count;
 }
 
 int TCustomMemTableKv::GetRecNo() const {
   RequireActive();
   const TMTRecBuf* rb = GetActiveMTRecBuf();
-  return rb ? rb->RecordNumber + 1 : -1;
+  if (!rb) return -1;
+  if (!FilterActive() || rb->RecordNumber < 0) return rb->RecordNumber + 1;
+  auto* self = const_cast<TCustomMemTableKv*>(this);
+  int visible = 0;
+  for (int i = 0; i <= rb->RecordNumber; ++i)
+    if (self->WithRowInFilterState(i, [&] {
+          bool accept = true;
+          self->OnFilterRecord()(*self, accept);
+          return accept;
+        }))
+      ++visible;
+  return visible;
 }
 
 void TCustomMemTableKv::SetRecNoValue(int Value) {
   CheckBrowseMode();
-  if (Value < 1 || Value > FRecordsView->ViewItemsCount()) return;
-  if (Value - 1 == FRecordPos && BufferedRecordCount() > 0) return;
+  if (Value < 1) return;
+  int row = Value - 1;
+  if (FilterActive()) {
+    row = -1;
+    for (int i = 0, seen = 0; i < FRecordsView->ViewItemsCount(); ++i)
+      if (WithRowInFilterState(i, [&] {
+            bool accept = true;
+            OnFilterRecord()(*this, accept);
+            return accept;
+          }) && ++seen == Value) {
+        row = i;
+        break;
+      }
+  }
+  if (row < 0 || row >= FRecordsView->ViewItemsCount()) return;
+  if (BufferedRecordCount() > 0) UpdateCursorPos();
+  if (row == FRecordPos) return;
   DoBeforeScroll();
-  FRecordPos = Value - 1;
+  FRecordPos = row;
   Resync(rmCenter);
   DoAfterScroll();
 }

@@ -109,6 +109,8 @@ class TCustomMemTableKv : public TDataSet {
   bool BookmarkValid(const TBookmark& Bookmark) override;
   int CompareBookmarks(const TBookmark& Bookmark1, const TBookmark& Bookmark2) override;
   bool GetCurrentRecord(TRecordBuffer) override { return false; }
+  bool Locate(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) override;
+  Variant Lookup(const String& KeyFields, const Variant& KeyValues, const String& ResultFields) override;
   TUpdateStatus UpdateStatus() const override;
 
   // The buffer field access uses now (by state); nullptr when none.
@@ -155,6 +157,13 @@ class TCustomMemTableKv : public TDataSet {
   void RecBufToMemRecord(TMTRecBuf* RecBuf, TMemoryRecordKv* MemRec);
   int RowOfBookmark(const TBookmarkDataKv& Bookmark) const;
   void ClearAllRecords();
+  // OnFilterRecord hides rows while Filtered: fetches skip them, counts and row numbers count the rest.
+  bool FilterActive() const { return Filtered() && OnFilterRecord(); }
+  bool RowPasses(int Row, TMTRecBuf* Buffer);
+  int FindRow(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options);
+  // Runs Body with row Row readable through the fields (dsFilter over a scratch buffer).
+  template <class F>
+  auto WithRowInFilterState(int Row, F Body);
   void LoadStaged(std::unique_ptr<TMemTableDataKv> Staged);
   void BindView(TMemTableDataKv* Data);
 
@@ -166,6 +175,9 @@ class TCustomMemTableKv : public TDataSet {
   bool FReadOnly = false;
   int FRecBufSize = 0;
   int FRecordPos = -1;
+  // The scratch buffer of scans (filter counts, Locate, Lookup); fields read it while FScanning.
+  mutable TMTRecBuf FScanBuf;
+  bool FScanning = false;
 };
 
 class TMemTableKv : public TCustomMemTableKv {
