@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include <bit>
 #include <cstring>
 #include <limits>
@@ -269,6 +272,33 @@ TEST(ObjectText, SpecialNumbersAfterATextInAListRoundTrip) {
     w.WriteListEnd();
   });
   EXPECT_EQ(ThroughText(binary), binary);
+}
+
+// The text of a float is the shortest of 15 to 21 significant digits (%Lg) that reads back to the same
+// ten bytes; a start at the shortest count that can read back must find the very same text.
+TEST(ObjectText, FloatTextsAreTheShortestOfFifteenDigitsOrMoreThatReadBack) {
+  std::vector<double> values = {4000.123456789, 0.1, 1.0 / 3, 44915.43090277778, 1e-300, 123456789012345678.0,
+                                -2.5, 9007199254740993.0, 5e-324, 1.7976931348623157e308};
+  unsigned seed = 7;
+  for (int i = 0; i < 2000; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    values.push_back(4000 + (seed >> 8) % 10000 + ((seed >> 4) % 1000000) / 1000000.0);
+  }
+  for (double v : values) {
+    const Bytes binary = ValueStream([&](TWriter& w) { w.WriteFloat(v); });
+    std::string text;
+    EXPECT_EQ(ThroughText(binary, &text), binary) << v;
+    char expected[64] = {};
+    for (int digits = 15; digits <= 21; ++digits) {
+      std::snprintf(expected, sizeof expected, "%.*Lg", digits, static_cast<long double>(v));
+      if (static_cast<double>(std::strtold(expected, nullptr)) == v &&
+          std::strtold(expected, nullptr) == static_cast<long double>(v))
+        break;
+    }
+    std::string e = expected;
+    if (e.find_first_of(".eE") == std::string::npos) e += ".0";
+    EXPECT_NE(text.find(e), std::string::npos) << text << " / " << e;
+  }
 }
 
 TEST(ObjectText, TextsSideBySideInAListStayTwoValues) {
