@@ -4,6 +4,7 @@
 #include <limits>
 #include <new>
 
+#include "engines/fieldlist/IdConvert.h"
 #include "platform/classes/Streams.h"
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/Format.h"
@@ -49,7 +50,7 @@ class TReader {
 };
 
 // How one stored field is read from a row, decided once per load.
-enum class TReadOp { Blob, Text8, Text16, Fixed, DefaultZero, DefaultNull };
+enum class TReadOp { Blob, Text8, Text16, Fixed, Date, Time, DateTime, DefaultZero, DefaultNull };
 struct TStep {
   const TIdField* Field;
   TReadOp Op;
@@ -279,6 +280,29 @@ void ReadRowsWithin(std::span<const Byte> Data, std::size_t Offset, TIdRecordSto
           std::memcpy(slot + 1, r.Take(dataSize), dataSize);
           break;
         }
+        case TReadOp::Date:
+        case TReadOp::Time:
+        case TReadOp::DateTime: {
+          // A native date outside the calendar would raise at every read of the field: refused here.
+          if (r.Get<Byte>() == 0) break;
+          const Byte* value = r.Take(dataSize);
+          TDateTime unused;
+          bool valid;
+          if (s.Op == TReadOp::DateTime) {
+            double msecs;
+            std::memcpy(&msecs, value, 8);
+            valid = idconv::TryNativeDateTimeToDateTime(msecs, unused);
+          } else {
+            std::int32_t native;
+            std::memcpy(&native, value, 4);
+            valid = s.Op == TReadOp::Date ? idconv::TryNativeDateToDateTime(native, unused)
+                                          : idconv::TryNativeTimeToDateTime(native, unused);
+          }
+          if (!valid) DataIncorrect();
+          slot[0] = 1;
+          std::memcpy(slot + 1, value, dataSize);
+          break;
+        }
       }
     }
   }
@@ -295,6 +319,9 @@ void ReadRows(std::span<const Byte> Data, std::size_t Offset, TIdRecordStore& St
     else if (f->IsBlob()) op = TReadOp::Blob;
     else if (f->DataType() == idft::WideString) op = TReadOp::Text16;
     else if (IsTextType(f->DataType())) op = TReadOp::Text8;
+    else if (f->DataType() == idft::Date) op = TReadOp::Date;
+    else if (f->DataType() == idft::Time) op = TReadOp::Time;
+    else if (f->DataType() == idft::DateTime) op = TReadOp::DateTime;
     else op = TReadOp::Fixed;
     anyRead = anyRead || !f->IsVirtual();
     steps.push_back({f, op});

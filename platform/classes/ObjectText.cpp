@@ -108,6 +108,11 @@ std::string ExtendedText(const Byte in[10]) {
   const long double v = ExtendedToLongDouble(in);
   if (!std::isfinite(v)) return SpecialText(std::signbit(v), std::isnan(v));
   CLocaleScope c;
+  // Compared with the value's own encoding, not the stored bytes: an unnormal (integer bit clear) has
+  // no text that reads back to it, and would get 21 digits where its value needs fewer -- a text that
+  // then converts to a binary giving another text.
+  Byte canonical[10];
+  LongDoubleToExtended(v, canonical);
   char text[64];
   // No count below the shortest one that reads back can read back, so the search starts there: the
   // same text as a search from 15, without the printing and parsing of the counts that cannot do.
@@ -115,7 +120,7 @@ std::string ExtendedText(const Byte in[10]) {
     std::snprintf(text, sizeof text, "%.*Lg", digits, v);
     Byte back[10];
     LongDoubleToExtended(std::strtold(text, nullptr), back);
-    if (std::memcmp(back, in, 10) == 0) break;
+    if (std::memcmp(back, canonical, 10) == 0) break;
   }
   // A whole number must still read back as a float, not as an integer value.
   if (std::strpbrk(text, ".eE") == nullptr) return std::string(text) + ".0";

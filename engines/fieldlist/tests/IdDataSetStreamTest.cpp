@@ -329,6 +329,12 @@ TEST(IdDataSetStream, LoadsRefusedByTheFieldsLeaveTheDatasetAsItWas) {
       {"GUID of size 0", TdStream({{u"g", 35, 0}}), u"The data is incorrect"},
       {"GUID of size 10", TdStream({{u"g", 35, 10}}), u"The data is incorrect"},
       {"GUID of size 39", TdStream({{u"g", 35, 39}}), u"The data is incorrect"},
+      // Native dates outside the calendar would raise at every read: the reader refuses them.
+      {"date INT_MIN", TdStream({{u"d", 9, 4}}, {1, 0, 0, 0, 0x80}), u"The data is incorrect"},
+      {"date 0", TdStream({{u"d", 9, 4}}, {1, 0, 0, 0, 0}), u"The data is incorrect"},
+      {"time of a whole day", TdStream({{u"t", 10, 4}}, {1, 0x00, 0x5C, 0x26, 0x05}), u"The data is incorrect"},
+      {"date-time 1.2e292", TdStream({{u"dt", 11, 8}}, {1, 0xF9, 0x65, 0x92, 0xB4, 0x71, 0x3D, 0x93, 0x7C}),
+       u"The data is incorrect"},
   };
   TIdMemDataSet ds(nullptr);
   ds.SetName(u"Kept");

@@ -379,6 +379,21 @@ TEST(ObjectText, NamesWithoutATextFormAreRefused) {
   EXPECT_EQ(text, "object TB\r\nend\r\n");
 }
 
+// Found by fuzzing: an unnormal extended value (integer bit clear) has no text that reads back to its
+// bytes; its text is its value's, so that text, binary and text again agree.
+TEST(ObjectText, UnnormalExtendedValuesGiveTheTextOfTheirValue) {
+  const Bytes binary = ValueStream([](TWriter& w) {
+    const Byte raw[10] = {0x00, 0xD0, 0xCC, 0xCC, 0xCC, 0x6A, 0x69, 0x70, 0x73, 0x3F};
+    w.WriteValue(vaExtended);
+    w.Write(raw, 10);
+  });
+  std::string text;
+  const Bytes back = ThroughText(binary, &text);
+  std::string again;
+  ThroughText(back, &again);
+  EXPECT_EQ(again, text);
+}
+
 // vaNull closes a list: the text form's Null cannot stand inside one. Standing alone it round-trips.
 TEST(ObjectText, NullInsideAListIsRefused) {
   TBytesStream input(FromText("object A: TB\r\n  X = (\r\n    1\r\n    Null\r\n    2)\r\nend\r\n"));
