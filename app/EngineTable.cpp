@@ -7,6 +7,9 @@
 extern const TEngineRow kADORow;
 extern const TEngineRow kClientDataSetRow;
 extern const TEngineRow kFDMemTableRow;
+extern const TEngineRow kvlxRow;
+extern const TEngineRow kKvRow;
+extern const TEngineRow kVirtTableRow;
 extern const TEngineRow kIdMemRow;
 
 namespace {
@@ -14,6 +17,9 @@ const TEngineRow* const kEngineRows[] = {
     &kADORow,
     &kClientDataSetRow,
     &kFDMemTableRow,
+    &kvlxRow,
+    &kKvRow,
+    &kVirtTableRow,
     &kIdMemRow,
 };
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "app/EnforceMaxZipFileCompression.h"
 #include "engines/fieldlist/IdDataSet.h"
+#include "engines/kv/MemTableDataKv.h"
 #include "platform/classes/Files.h"
 #include "platform/engines/Engines.h"
 #include "platform/rtl/Format.h"
@@ -529,4 +530,5 @@ void TForm1::btnTestAllClick(TObject* Sender) {
 
 void RegisterAppUnits(TUnitList& Units) {
   Units.Add({"EnforceMaxZipFileCompression", &InitializeEnforceMaxZipFileCompression, nullptr});
+  RegisterMemTableDataKvUnit(Units);
 }

@@ -2,6 +2,7 @@
 // then the application's, so its Deflate handler replaces the zip unit's), then the application object,
 // the main window and the message loop. Closing the window ends the process from its close handler.
 #include "app/Unit1.h"
+#include "engines/virttable/VtUtils.h"
 #include "platform/rtl/Init.h"
 #include "platform/zip/Zip.h"
 
@@ -9,6 +10,7 @@ int main(int argc, char** argv) {
   TUnitList units;
   RegisterRtlUnit(units);
   RegisterZipUnit(units);
+  vt::RegisterVirtTableUnit(units);
   RegisterAppUnits(units);
   units.Initialize();
 

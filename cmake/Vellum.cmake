@@ -1,7 +1,9 @@
 # vellum_module(<name> [DEPS <targets>...])
 # A module is the static library of every .cpp in its folder (not its tests/); a folder with headers
 # only becomes an INTERFACE library. Its tests are every .cpp under tests/, linked into one executable
-# <name>_tests and registered with CTest.
+# <name>_tests and registered with CTest. With VELLUM_FUZZ, every tests/fuzz/<X>Fuzz.cpp becomes the
+# libFuzzer harness <X>Fuzz, and every tests/fuzz/<X>Seeds.cpp the seed generator <X>Seeds (a plain
+# program that writes the streams the engines save into the folder it is given).
 function(vellum_module name)
   cmake_parse_arguments(ARG "" "" "DEPS;TEST_DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
@@ -13,6 +15,21 @@ function(vellum_module name)
     add_library(${name} INTERFACE)
     target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
     target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+  endif()
+  if(VELLUM_FUZZ)
+    file(GLOB harnesses CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/fuzz/*Fuzz.cpp)
+    foreach(harness ${harnesses})
+      get_filename_component(target ${harness} NAME_WE)
+      add_executable(${target} ${harness})
+      target_link_libraries(${target} PRIVATE ${name} ${ARG_TEST_DEPS})
+      target_link_options(${target} PRIVATE -fsanitize=fuzzer)
+    endforeach()
+    file(GLOB seeders CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/fuzz/*Seeds.cpp)
+    foreach(seeder ${seeders})
+      get_filename_component(target ${seeder} NAME_WE)
+      add_executable(${target} ${seeder})
+      target_link_libraries(${target} PRIVATE ${name} ${ARG_TEST_DEPS})
+    endforeach()
   endif()
   if(VELLUM_TESTS)
     file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*.cpp)

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/Unit1.h"
+#include "engines/kv/MemTableDataKv.h"
 #include "platform/rtl/Init.h"
 #include "platform/rtl/Stopwatch.h"
 #include "platform/zip/Zip.h"
@@ -26,6 +27,7 @@ class AppTest : public testing::Test {
     // The start-up order of the real program: the platform zip handlers, then the application's.
     InitializeZipUnit();
     InitializeEnforceMaxZipFileCompression();
+    InitializeMemTableDataKv();
   }
   static void TearDownTestSuite() {
     delete app;

@@ -2,9 +2,13 @@
 
 #include <cstring>
 #include <limits>
+#include <new>
 
+#include "engines/fieldlist/IdConvert.h"
 #include "platform/classes/Streams.h"
+#include "platform/rtl/Exceptions.h"
 #include "platform/rtl/Format.h"
+#include "platform/rtl/MemoryBudget.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/sys/CodePage.h"
 
@@ -46,7 +50,11 @@ class TReader {
 };
 
 // How one stored field is read from a row, decided once per load.
-enum class TReadOp { Blob, Text8, Text16, Fixed, DefaultZero, DefaultNull };
+enum class TReadOp { Blob, Text8, Text16, Fixed, Date, Time, DateTime, DefaultZero, DefaultNull };
+struct TStep {
+  const TIdField* Field;
+  TReadOp Op;
+};
 
 bool GetsZeroWhenNotRead(int t) {
   switch (t) {
@@ -228,30 +236,16 @@ TIdStreamHeader ReadHeader(std::span<const Byte> Data) {
   return header;
 }
 
-void ReadRows(std::span<const Byte> Data, std::size_t Offset, TIdRecordStore& Store) {
-  struct TStep {
-    const TIdField* Field;
-    TReadOp Op;
-  };
-  std::vector<TStep> steps;
-  bool anyRead = false;
-  for (int i = 0; i < Store.FieldCount(); ++i) {
-    const TIdField* f = Store.Fields(i);
-    TReadOp op;
-    if (f->IsVirtual()) op = GetsZeroWhenNotRead(f->DataType()) ? TReadOp::DefaultZero : TReadOp::DefaultNull;
-    else if (f->IsBlob()) op = TReadOp::Blob;
-    else if (f->DataType() == idft::WideString) op = TReadOp::Text16;
-    else if (IsTextType(f->DataType())) op = TReadOp::Text8;
-    else op = TReadOp::Fixed;
-    anyRead = anyRead || !f->IsVirtual();
-    steps.push_back({f, op});
-  }
-  if (!anyRead) return;
-
+namespace {
+void ReadRowsWithin(std::span<const Byte> Data, std::size_t Offset, TIdRecordStore& Store,
+                    const std::vector<TStep>& Steps) {
+  TMemoryBudget budget;
+  const std::size_t rowCost = static_cast<std::size_t>(Store.BlockSize()) + sizeof(Byte*);
   TReader r(Data, Offset);
   while (!r.AtEnd()) {
+    budget.Charge(rowCost);
     Byte* row = Store.NewStoredRecord(-1);
-    for (const TStep& s : steps) {
+    for (const TStep& s : Steps) {
       Byte* slot = row + s.Field->OffSet();
       const std::size_t dataSize = static_cast<std::size_t>(s.Field->DataSize());
       switch (s.Op) {
@@ -259,6 +253,7 @@ void ReadRows(std::span<const Byte> Data, std::size_t Offset, TIdRecordStore& St
         case TReadOp::DefaultNull: break;               // null, or the bookmark number of an autoinc
         case TReadOp::Blob: {
           const std::size_t n = r.Length();
+          budget.Charge(n);
           if (n > 0) s.Field->SetRecordData(row, r.Take(n), n);
           break;
         }
@@ -285,8 +280,61 @@ void ReadRows(std::span<const Byte> Data, std::size_t Offset, TIdRecordStore& St
           std::memcpy(slot + 1, r.Take(dataSize), dataSize);
           break;
         }
+        case TReadOp::Date:
+        case TReadOp::Time:
+        case TReadOp::DateTime: {
+          // A native date outside the calendar would raise at every read of the field: refused here.
+          if (r.Get<Byte>() == 0) break;
+          const Byte* value = r.Take(dataSize);
+          TDateTime unused;
+          bool valid;
+          if (s.Op == TReadOp::DateTime) {
+            double msecs;
+            std::memcpy(&msecs, value, 8);
+            valid = idconv::TryNativeDateTimeToDateTime(msecs, unused);
+          } else {
+            std::int32_t native;
+            std::memcpy(&native, value, 4);
+            valid = s.Op == TReadOp::Date ? idconv::TryNativeDateToDateTime(native, unused)
+                                          : idconv::TryNativeTimeToDateTime(native, unused);
+          }
+          if (!valid) DataIncorrect();
+          slot[0] = 1;
+          std::memcpy(slot + 1, value, dataSize);
+          break;
+        }
       }
     }
+  }
+}
+}  // namespace
+
+void ReadRows(std::span<const Byte> Data, std::size_t Offset, TIdRecordStore& Store) {
+  std::vector<TStep> steps;
+  bool anyRead = false;
+  for (int i = 0; i < Store.FieldCount(); ++i) {
+    const TIdField* f = Store.Fields(i);
+    TReadOp op;
+    if (f->IsVirtual()) op = GetsZeroWhenNotRead(f->DataType()) ? TReadOp::DefaultZero : TReadOp::DefaultNull;
+    else if (f->IsBlob()) op = TReadOp::Blob;
+    else if (f->DataType() == idft::WideString) op = TReadOp::Text16;
+    else if (IsTextType(f->DataType())) op = TReadOp::Text8;
+    else if (f->DataType() == idft::Date) op = TReadOp::Date;
+    else if (f->DataType() == idft::Time) op = TReadOp::Time;
+    else if (f->DataType() == idft::DateTime) op = TReadOp::DateTime;
+    else op = TReadOp::Fixed;
+    anyRead = anyRead || !f->IsVirtual();
+    steps.push_back({f, op});
+  }
+  if (!anyRead) return;
+
+  // A one-byte row of nulls becomes a whole fixed-width row in the store: a short stream can ask for
+  // more memory than the machine has. The rows are charged as they are made, and an allocation that
+  // fails anyway is the same clear error; either way only the staging store is lost.
+  try {
+    ReadRowsWithin(Data, Offset, Store, steps);
+  } catch (const std::bad_alloc&) {
+    throw EOutOfMemory(msg::SOutOfMemory);
   }
 }
 

@@ -1068,12 +1068,16 @@ TComponent* TReader::ReadRootComponent(TComponent* Root) {
     FLoaded.clear();
     for (TComponent* c : loaded) c->Loaded();
   } catch (...) {
-    // What was read stays (a given root keeps its partial contents), but nothing stays "loading".
-    if (!created)
+    // What was read stays (a given root keeps its partial contents), but nothing stays "loading" --
+    // the root included, which may fail (on its name) before it joins the loaded list.
+    if (!created) {
+      if (result != nullptr && std::find(FLoaded.begin(), FLoaded.end(), result) == FLoaded.end())
+        FLoaded.push_back(result);
       for (TComponent* c : FLoaded) {
         c->SetState(csReading, false);
         c->SetState(csLoading, false);
       }
+    }
     FLoaded.clear();
     FFixups.clear();
     try {

@@ -2,7 +2,10 @@
 
 #include <locale.h>
 
+#include <algorithm>
+
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -84,6 +87,17 @@ void LongDoubleToExtended(long double v, Byte out[10]) {
   std::memcpy(out + 8, &se, 2);
 }
 
+// The number of significant digits of the shortest decimal that reads back as V (finite V).
+template <class Float>
+int ShortestDigits(Float v) {
+  char text[64];
+  const auto result = std::to_chars(text, text + sizeof text, v, std::chars_format::scientific);
+  int digits = 0;
+  for (const char* p = text; p != result.ptr && *p != 'e'; ++p)
+    if (*p >= '0' && *p <= '9') ++digits;
+  return digits;
+}
+
 std::string SpecialText(bool negative, bool nan) {
   // Signed, so that the text cannot be taken for an identifier named INF or NAN.
   if (nan) return "+NAN";
@@ -94,12 +108,19 @@ std::string ExtendedText(const Byte in[10]) {
   const long double v = ExtendedToLongDouble(in);
   if (!std::isfinite(v)) return SpecialText(std::signbit(v), std::isnan(v));
   CLocaleScope c;
+  // Compared with the value's own encoding, not the stored bytes: an unnormal (integer bit clear) has
+  // no text that reads back to it, and would get 21 digits where its value needs fewer -- a text that
+  // then converts to a binary giving another text.
+  Byte canonical[10];
+  LongDoubleToExtended(v, canonical);
   char text[64];
-  for (int digits = 15; digits <= 21; ++digits) {
+  // No count below the shortest one that reads back can read back, so the search starts there: the
+  // same text as a search from 15, without the printing and parsing of the counts that cannot do.
+  for (int digits = std::max(15, std::min(21, ShortestDigits(v))); digits <= 21; ++digits) {
     std::snprintf(text, sizeof text, "%.*Lg", digits, v);
     Byte back[10];
     LongDoubleToExtended(std::strtold(text, nullptr), back);
-    if (std::memcmp(back, in, 10) == 0) break;
+    if (std::memcmp(back, canonical, 10) == 0) break;
   }
   // A whole number must still read back as a float, not as an integer value.
   if (std::strpbrk(text, ".eE") == nullptr) return std::string(text) + ".0";
@@ -110,7 +131,7 @@ std::string DoubleText(double v) {
   if (!std::isfinite(v)) return SpecialText(std::signbit(v), std::isnan(v));
   CLocaleScope c;
   char text[64];
-  for (int digits = 15; digits <= 17; ++digits) {
+  for (int digits = std::max(15, std::min(17, ShortestDigits(v))); digits <= 17; ++digits) {
     std::snprintf(text, sizeof text, "%.*g", digits, v);
     if (std::strtod(text, nullptr) == v) break;
   }
@@ -585,7 +606,8 @@ class TextToBinary {
         if (FTok != Tok::String) Error("string expected after '+'");
         continue;
       }
-      if (FTok != Tok::String) break;
+      // Only "+" joins: a text on the next line is the next value of the list.
+      break;
     }
     return s;
   }

@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "platform/classes/Files.h"
+#include "platform/rtl/MemoryBudget.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace {
@@ -332,6 +333,12 @@ TEST(IdDataSetStream, LoadsRefusedByTheFieldsLeaveTheDatasetAsItWas) {
       {"GUID of size 0", TdStream({{u"g", 35, 0}}), u"The data is incorrect"},
       {"GUID of size 10", TdStream({{u"g", 35, 10}}), u"The data is incorrect"},
       {"GUID of size 39", TdStream({{u"g", 35, 39}}), u"The data is incorrect"},
+      // Native dates outside the calendar would raise at every read: the reader refuses them.
+      {"date INT_MIN", TdStream({{u"d", 9, 4}}, {1, 0, 0, 0, 0x80}), u"The data is incorrect"},
+      {"date 0", TdStream({{u"d", 9, 4}}, {1, 0, 0, 0, 0}), u"The data is incorrect"},
+      {"time of a whole day", TdStream({{u"t", 10, 4}}, {1, 0x00, 0x5C, 0x26, 0x05}), u"The data is incorrect"},
+      {"date-time 1.2e292", TdStream({{u"dt", 11, 8}}, {1, 0xF9, 0x65, 0x92, 0xB4, 0x71, 0x3D, 0x93, 0x7C}),
+       u"The data is incorrect"},
   };
   TIdMemDataSet ds(nullptr);
   ds.SetName(u"Kept");
@@ -375,6 +382,58 @@ TEST(IdDataSetStream, VirtualFieldNamesCompareAsTheFieldListDoes) {
   EXPECT_EQ(ds.Fields()[0]->FieldName(), u"a");
   EXPECT_EQ(ds.Fields()[1]->FieldName(), u"Extra");
   EXPECT_EQ(ds.FieldByName(u"a")->AsInteger(), 9);
+}
+
+}  // namespace
+
+namespace {
+
+// Holds the memory a load may take at Bytes for one test.
+struct TLoadMemoryLimit {
+  explicit TLoadMemoryLimit(std::size_t Bytes) { SetLoadMemoryLimit(Bytes); }
+  ~TLoadMemoryLimit() { SetLoadMemoryLimit(0); }
+};
+
+// 32 KB of one-byte null rows of a 65,533-character text field ask for 2 GB of rows: past what the load
+// may take, it stops with a clear error before allocating, and the dataset keeps what it held.
+TEST(IdDataSetStream, ALoadAskingForMoreMemoryThanItMayTakeIsRefused) {
+  sys::SetSystemCodePage(936);
+  TIdMemDataSet ds(nullptr);
+  Load(ds, TdStream({{u"N", 3, 4}}, {1, 7, 0, 0, 0}));
+  const TIdBytes hostile = TdStream({{u"T", 1, 65533}}, TIdBytes(32768, 0));
+  const TLoadMemoryLimit limit(16 << 20);
+  for (bool rowsOnly : {false, true}) {
+    TIdBytes stream = hostile;
+    if (rowsOnly) {
+      // The same rows after a "TR" header, into a dataset of that wide field.
+      TIdMemDataSet wide(nullptr);
+      Load(wide, TdStream({{u"T", 1, 65533}}, {1, 1, 0, 0, 0, 'x'}));
+      stream = {0x54, 0x52, 1, 0};
+      stream.insert(stream.end(), 32768, 0);
+      try {
+        Load(wide, stream);
+        ADD_FAILURE() << "no error";
+      } catch (const EOutOfMemory& e) {
+        EXPECT_EQ(e.Message(), u"Out of memory");
+      }
+      ASSERT_EQ(wide.RecordCount(), 1);
+      EXPECT_EQ(wide.FieldByName(u"T")->AsString(), u"x");
+      continue;
+    }
+    try {
+      Load(ds, stream);
+      ADD_FAILURE() << "no error";
+    } catch (const EOutOfMemory& e) {
+      EXPECT_EQ(e.Message(), u"Out of memory");
+    }
+    ASSERT_TRUE(ds.Active());
+    ASSERT_EQ(ds.FieldCount(), 1);
+    ASSERT_EQ(ds.RecordCount(), 1);
+    EXPECT_EQ(ds.FieldByName(u"N")->AsInteger(), 7);
+  }
+  // Within the limit the same field loads.
+  Load(ds, TdStream({{u"T", 1, 65533}}, TIdBytes(100, 0)));
+  EXPECT_EQ(ds.RecordCount(), 100);
 }
 
 }  // namespace

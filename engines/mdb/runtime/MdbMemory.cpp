@@ -100,10 +100,25 @@ void TMdbMemoryManager::FreeAndNilMem(void*& Buffer) {
 void TMdbMemoryManager::ReallocMem(void*& Buffer, Int64 BufferSize, bool ClearTail) {
   auto* Old = static_cast<Byte*>(Buffer);
   if (Old == nullptr || LoadU32(Old - 4) != kHeadSignature) throw EMdbException(30002, SMdbInvalidPointer);
+  const Int64 OldSize = LoadU32(Old - 9);
+  // With the old block intact the system may resize it in place (large blocks are remapped, not
+  // copied), which keeps a buffer grown step by step linear in its final size.
+  if (BufferSize > 0 && BufferSize <= kMaxBlockSize && LoadU32(Old + OldSize) == kTailSignature) {
+    const std::size_t Total = kLeadPad + static_cast<std::size_t>(BufferSize + kGuardOverhead);
+    if (auto* Base = static_cast<Byte*>(std::realloc(Old - kFront, Total))) {
+      Byte* P = Base + kFront;
+      StoreU32(P - 9, static_cast<std::uint32_t>(BufferSize));
+      P[-5] = MethodForSize(BufferSize);
+      StoreU32(P + BufferSize, kTailSignature);
+      if (ClearTail && BufferSize > OldSize) std::memset(P + OldSize, 0, static_cast<std::size_t>(BufferSize - OldSize));
+      AddTotal(BufferSize - OldSize);
+      Buffer = P;
+      return;
+    }
+  }
   void* New = nullptr;
   MdbWrap(30014, SMdbReallocMemError, false, [&] {
     New = GetMem(BufferSize);
-    const Int64 OldSize = LoadU32(Old - 9);
     std::memcpy(New, Old, static_cast<std::size_t>(std::min(OldSize, BufferSize)));
     if (ClearTail && BufferSize > OldSize)
       std::memset(static_cast<Byte*>(New) + OldSize, 0, static_cast<std::size_t>(BufferSize - OldSize));

@@ -3,11 +3,14 @@
 //                 bits 12..15 = 6 (the variant), bits 16..31 = 0
 //   4  ...        the range coder's output; the data ends with the end-of-data code, the last four
 //                 bytes are the coder's flush
-// The uncompressed length is not stored. Each call builds its own model, sub-allocator and coder, so
-// calls may run in parallel and the same input always gives the same bytes.
+// The uncompressed length is not stored. Each call builds its own model and coder, so calls may run in
+// parallel and the same input always gives the same bytes. The model is the engine's own order-N PPM
+// (see MdbPPM.cpp): buffers of other PPM coders carrying the same header word do not decode with it.
 #pragma once
 
 #include <cstdint>
+
+#include "platform/rtl/String.h"
 
 // Writes at most OutSpace bytes; returns the length written, or 0 when the space or the model memory
 // is not enough.

@@ -538,6 +538,18 @@ TEST(ObjectStreaming, ACollectionReadTwiceDropsTheReferencesOfItsFreedItems) {
 
 namespace {
 
+// Found by fuzzing: a root name the component refuses failed the read before the root joined the list
+// of what was loading, and the given root stayed "loading" for good.
+TEST(ObjectStreaming, AGivenRootRefusingItsNameDoesNotStayLoading) {
+  const Bytes bytes = {'T', 'P', 'F', '0', 7, 'T', 'S', 'a', 'm', 'p', 'l', 'e', 5, 'R', 'o', 'o', ',', 't', 0, 0};
+  TSample target(nullptr);
+  TBytesStream stream(bytes);
+  EXPECT_THROW(stream.ReadComponent(&target), Exception);
+  EXPECT_FALSE(target.HasState(csLoading));
+  EXPECT_FALSE(target.HasState(csReading));
+  EXPECT_EQ(stream.Position(), 0);
+}
+
 TEST(ObjectStreaming, ANameOfThePrefixRangeIsRefusedWhenWriting) {
   TSample sample(nullptr);
   sample.SetName(String(240, u'N'));

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include <bit>
 #include <cstring>
 #include <limits>
@@ -271,6 +274,46 @@ TEST(ObjectText, SpecialNumbersAfterATextInAListRoundTrip) {
   EXPECT_EQ(ThroughText(binary), binary);
 }
 
+// The text of a float is the shortest of 15 to 21 significant digits (%Lg) that reads back to the same
+// ten bytes; a start at the shortest count that can read back must find the very same text.
+TEST(ObjectText, FloatTextsAreTheShortestOfFifteenDigitsOrMoreThatReadBack) {
+  std::vector<double> values = {4000.123456789, 0.1, 1.0 / 3, 44915.43090277778, 1e-300, 123456789012345678.0,
+                                -2.5, 9007199254740993.0, 5e-324, 1.7976931348623157e308};
+  unsigned seed = 7;
+  for (int i = 0; i < 2000; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    values.push_back(4000 + (seed >> 8) % 10000 + ((seed >> 4) % 1000000) / 1000000.0);
+  }
+  for (double v : values) {
+    const Bytes binary = ValueStream([&](TWriter& w) { w.WriteFloat(v); });
+    std::string text;
+    EXPECT_EQ(ThroughText(binary, &text), binary) << v;
+    char expected[64] = {};
+    for (int digits = 15; digits <= 21; ++digits) {
+      std::snprintf(expected, sizeof expected, "%.*Lg", digits, static_cast<long double>(v));
+      if (static_cast<double>(std::strtold(expected, nullptr)) == v &&
+          std::strtold(expected, nullptr) == static_cast<long double>(v))
+        break;
+    }
+    std::string e = expected;
+    if (e.find_first_of(".eE") == std::string::npos) e += ".0";
+    EXPECT_NE(text.find(e), std::string::npos) << text << " / " << e;
+  }
+}
+
+TEST(ObjectText, TextsSideBySideInAListStayTwoValues) {
+  const Bytes binary = ValueStream([](TWriter& w) {
+    w.WriteListBegin();
+    w.WriteString(u"Address for \u540d");
+    w.WriteString(u"Comment");
+    w.WriteString(u"");
+    w.WriteString(u"x");
+    w.WriteListEnd();
+  });
+  std::string text;
+  EXPECT_EQ(ThroughText(binary, &text), binary) << text;
+}
+
 // What the text form cannot carry is refused when converting to text, not written so that it reads
 // back as something else.
 TEST(ObjectText, NamesWithoutATextFormAreRefused) {
@@ -334,6 +377,21 @@ TEST(ObjectText, NamesWithoutATextFormAreRefused) {
   std::string text;
   EXPECT_EQ(ThroughText(unnamed, &text), unnamed);
   EXPECT_EQ(text, "object TB\r\nend\r\n");
+}
+
+// Found by fuzzing: an unnormal extended value (integer bit clear) has no text that reads back to its
+// bytes; its text is its value's, so that text, binary and text again agree.
+TEST(ObjectText, UnnormalExtendedValuesGiveTheTextOfTheirValue) {
+  const Bytes binary = ValueStream([](TWriter& w) {
+    const Byte raw[10] = {0x00, 0xD0, 0xCC, 0xCC, 0xCC, 0x6A, 0x69, 0x70, 0x73, 0x3F};
+    w.WriteValue(vaExtended);
+    w.Write(raw, 10);
+  });
+  std::string text;
+  const Bytes back = ThroughText(binary, &text);
+  std::string again;
+  ThroughText(back, &again);
+  EXPECT_EQ(again, text);
 }
 
 // vaNull closes a list: the text form's Null cannot stand inside one. Standing alone it round-trips.

@@ -1,0 +1,906 @@
+#include "engines/kv/MemTableKv.h"
+
+#include <cmath>
+#include <cstring>
+#include <algorithm>
+
+#include "platform/classes/Files.h"
+#include "platform/classes/ObjectText.h"
+#include "platform/rtl/Bcd.h"
+#include "platform/rtl/Extended.h"
+#include "platform/rtl/Format.h"
+#include "platform/rtl/SysUtils.h"
+#include "platform/sys/CodePage.h"
+
+namespace {
+
+template <class T>
+void Put(TValueBuffer B, const T& v) {
+  std::memcpy(B.data(), &v, std::min(sizeof(T), B.size()));
+}
+
+template <class T>
+T Get(TConstValueBuffer B) {
+  T v{};
+  std::memcpy(&v, B.data(), std::min(sizeof(T), B.size()));
+  return v;
+}
+
+[[noreturn]] void Unsupported(TField* Field) {
+  DatabaseErrorFmt(u"Unsupported field type (%s) in field %s", {FieldTypeName(Field->DataType()), Field->DisplayName()});
+}
+
+bool IsEditingState(TDataSetState s) {
+  return s == dsEdit || s == dsInsert || s == dsSetKey || s == dsCalcFields || s == dsFilter || s == dsNewValue ||
+         s == dsInternalCalc;
+}
+
+// A stored value in the framework's native form of the field (FieldTypes.h).
+void VarValueToValueBuffer(TField* Field, const Variant& Value, TValueBuffer Buffer) {
+  switch (Field->DataType()) {
+    case ftString: case ftFixedChar: case ftGuid: {
+      AnsiString scratch;
+      const AnsiString* bytes;
+      if (Value.VType() == varString) {
+        bytes = &Value.VAnsiString();
+      } else {
+        scratch = Value.AsAnsiString();
+        bytes = &scratch;
+      }
+      const size_t size = static_cast<size_t>(Field->Size());
+      const size_t n = std::min(sys::CutLength(*bytes, size), Buffer.size() ? Buffer.size() - 1 : 0);
+      std::memcpy(Buffer.data(), bytes->data(), n);
+      if (n < Buffer.size()) Buffer[n] = 0;
+      return;
+    }
+    case ftWideString: case ftFixedWideChar: {
+      String scratch;
+      const String* text;
+      if (Value.VType() == varOleStr || Value.VType() == varUString) {
+        text = &Value.VUString();
+      } else {
+        scratch = Value.AsString();
+        text = &scratch;
+      }
+      const size_t cap = Buffer.size() / 2;
+      const size_t n = std::min({text->size(), static_cast<size_t>(Field->Size()), cap ? cap - 1 : 0});
+      std::memcpy(Buffer.data(), text->data(), n * 2);
+      if (cap > n) {
+        Buffer[n * 2] = 0;
+        Buffer[n * 2 + 1] = 0;
+      }
+      return;
+    }
+    case ftSmallint: Put(Buffer, static_cast<std::int16_t>(Value.AsInteger())); return;
+    case ftWord: Put(Buffer, static_cast<std::uint16_t>(Value.AsInteger())); return;
+    case ftInteger: case ftAutoInc: Put(Buffer, static_cast<std::int32_t>(Value.AsInteger())); return;
+    case ftLongWord: Put(Buffer, static_cast<std::uint32_t>(Value.AsInt64())); return;
+    case ftShortint: Put(Buffer, static_cast<std::int8_t>(Value.AsInteger())); return;
+    case ftByte: Put(Buffer, static_cast<std::uint8_t>(Value.AsInteger())); return;
+    case ftLargeint: Put(Buffer, static_cast<std::int64_t>(Value.AsInt64())); return;
+    case ftBoolean: Put(Buffer, static_cast<std::uint16_t>(Value.AsBoolean() ? 1 : 0)); return;
+    case ftFloat: case ftCurrency: Put(Buffer, Value.AsDouble()); return;
+    case ftSingle: Put(Buffer, static_cast<float>(Value.AsDouble())); return;
+    case ftExtended: Put(Buffer, DoubleToExtended(Value.AsDouble())); return;
+    case ftDate: Put(Buffer, DateTimeToNativeDate(Value.AsDateTime())); return;
+    case ftTime: Put(Buffer, DateTimeToNativeTime(Value.AsDateTime())); return;
+    case ftDateTime: Put(Buffer, DateTimeToNativeDateTime(Value.AsDateTime())); return;
+    case ftBCD: {
+      TBcd bcd;
+      if (!CurrToBCD(Value.AsCurrency(), bcd)) throw EBcdOverflowException(u"BCD overflow");
+      Put(Buffer, bcd);
+      return;
+    }
+    case ftFMTBcd: Put(Buffer, Value.AsBcd()); return;
+    case ftTimeStamp: case ftOraTimeStamp: Put(Buffer, Value.AsSQLTimeStamp()); return;
+    case ftTimeStampOffset: Put(Buffer, Value.AsSQLTimeStampOffset()); return;
+    case ftBytes: case ftVarBytes: {
+      std::vector<Byte> bytes;
+      if (Value.VType() == varString) {
+        bytes.assign(Value.VAnsiString().begin(), Value.VAnsiString().end());
+      } else if (VarIsByteArray(Value)) {
+        const int n = VarArrayHighBound(Value, 1) + 1;
+        for (int i = 0; i < n; ++i) bytes.push_back(static_cast<Byte>(Value.GetElement(i).AsInteger()));
+      }
+      size_t at = 0;
+      if (Field->DataType() == ftVarBytes) {
+        const auto len = static_cast<std::uint16_t>(std::min<size_t>(bytes.size(), Buffer.size() >= 2 ? Buffer.size() - 2 : 0));
+        Put(Buffer, len);
+        at = 2;
+      }
+      const size_t n = std::min(bytes.size(), Buffer.size() - std::min(at, Buffer.size()));
+      if (n) std::memcpy(Buffer.data() + at, bytes.data(), n);
+      return;
+    }
+    default: Unsupported(Field);
+  }
+}
+
+Variant ValueBufferToVarValue(TField* Field, TConstValueBuffer Buffer) {
+  switch (Field->DataType()) {
+    case ftString: case ftFixedChar: case ftGuid: {
+      const char* p = reinterpret_cast<const char*>(Buffer.data());
+      const size_t limit = std::min(Buffer.size(), static_cast<size_t>(Field->Size()));
+      const size_t n = strnlen(p, limit);
+      return VarFromAnsi(AnsiString(p, n));
+    }
+    case ftWideString: case ftFixedWideChar: {
+      const size_t cap = std::min(Buffer.size() / 2, static_cast<size_t>(Field->Size()));
+      String s;
+      s.reserve(cap);
+      for (size_t i = 0; i < cap; ++i) {
+        char16_t c;
+        std::memcpy(&c, Buffer.data() + i * 2, 2);
+        if (c == 0) break;
+        s += c;
+      }
+      return VarFromOleStr(std::move(s));
+    }
+    case ftSmallint: return Variant(Get<std::int16_t>(Buffer));
+    case ftWord: return Variant(static_cast<int>(Get<std::uint16_t>(Buffer)));
+    case ftInteger: case ftAutoInc: return Variant(Get<std::int32_t>(Buffer));
+    case ftLongWord: return Variant(Get<std::uint32_t>(Buffer));
+    case ftShortint: return Variant(Get<std::int8_t>(Buffer));
+    case ftByte: return Variant(Get<std::uint8_t>(Buffer));
+    case ftLargeint: return Variant(static_cast<long long>(Get<std::int64_t>(Buffer)));
+    case ftBoolean: return Variant(Get<std::uint16_t>(Buffer) != 0);
+    case ftFloat: case ftCurrency: return Variant(Get<double>(Buffer));
+    case ftSingle: return Variant(Get<float>(Buffer));
+    case ftExtended: return Variant(ExtendedToDouble(Get<TExtended80Rec>(Buffer)));
+    case ftDate: return VarFromDateTime(NativeDateToDateTime(Get<std::int32_t>(Buffer)));
+    case ftTime: return VarFromDateTime(NativeTimeToDateTime(Get<std::int32_t>(Buffer)));
+    case ftDateTime: return VarFromDateTime(NativeDateTimeToDateTime(Get<double>(Buffer)));
+    case ftBCD: {
+      Currency c;
+      if (!BCDToCurr(Get<TBcd>(Buffer), c)) throw EBcdOverflowException(u"BCD overflow");
+      return Variant(c);
+    }
+    case ftFMTBcd: return VarFMTBcdCreate(Get<TBcd>(Buffer));
+    case ftTimeStamp: case ftOraTimeStamp: return VarSQLTimeStampCreate(Get<TSQLTimeStamp>(Buffer));
+    case ftTimeStampOffset: return VarSQLTimeStampOffsetCreate(Get<TSQLTimeStampOffset>(Buffer));
+    case ftBytes: case ftVarBytes: {
+      size_t at = 0, n = Buffer.size();
+      if (Field->DataType() == ftVarBytes) {
+        n = std::min<size_t>(Get<std::uint16_t>(Buffer), Buffer.size() >= 2 ? Buffer.size() - 2 : 0);
+        at = 2;
+      }
+      Variant arr = VarArrayCreate({0, static_cast<int>(n) - 1}, varByte);
+      if (n) {
+        std::memcpy(VarArrayLock(arr), Buffer.data() + at, n);
+        VarArrayUnlock(arr);
+      }
+      return arr;
+    }
+    default: Unsupported(Field);
+  }
+}
+
+}  // namespace
+
+// ---- blob stream ---------------------------------------------------------------------------------------
+
+TMemBlobStreamKv::TMemBlobStreamKv(TField* Field, TBlobStreamMode Mode)
+    : FField(Field), FDataSet(static_cast<TCustomMemTableKv*>(Field->DataSet())) {
+  FBuffer = FDataSet->GetActiveMTRecBuf();
+  if (!FBuffer) return;
+  if (Mode != bmRead) {
+    if (Field->ReadOnly()) DatabaseErrorFmt(msg::SFieldReadOnly, {Field->DisplayName()}, FDataSet);
+    if (FDataSet->State() != dsEdit && FDataSet->State() != dsInsert) DatabaseError(msg::SNotEditing, FDataSet);
+  }
+  if (Mode == bmWrite) {
+    FModified = true;
+    return;
+  }
+  Variant v;
+  if (!FDataSet->GetFieldValue(Field, v)) return;
+  switch (v.VType()) {
+    case varOleStr: case varUString: {
+      const String& s = v.VUString();
+      if (!s.empty()) TMemoryStream::Write(s.data(), static_cast<Int64>(s.size() * 2));
+      break;
+    }
+    case varString: {
+      const AnsiString& s = v.VAnsiString();
+      if (!s.empty()) TMemoryStream::Write(s.data(), static_cast<Int64>(s.size()));
+      break;
+    }
+    default:
+      if (VarIsByteArray(v)) {
+        const int n = VarArrayHighBound(v, 1) + 1;
+        if (n > 0) {
+          TMemoryStream::Write(VarArrayLock(v), n);
+          VarArrayUnlock(v);
+        }
+      }
+      break;
+  }
+  Seek(0, TSeekOrigin::soBeginning);
+}
+
+TMemBlobStreamKv::~TMemBlobStreamKv() {
+  if (!FModified || !FBuffer) return;
+  try {
+    const auto* p = static_cast<const Byte*>(Memory());
+    const size_t n = static_cast<size_t>(Size());
+    Variant value;
+    switch (FField->DataType()) {
+      case ftWideMemo: case ftFixedWideChar: {
+        // An odd byte count keeps the whole characters only.
+        String s(n / 2, u'\0');
+        if (n >= 2) std::memcpy(s.data(), p, (n / 2) * 2);
+        value = VarFromOleStr(std::move(s));
+        break;
+      }
+      case ftMemo: case ftFmtMemo: case ftFixedChar: case ftOraClob:
+        value = VarFromAnsi(AnsiString(reinterpret_cast<const char*>(p), n));
+        break;
+      default: {
+        Variant arr = VarArrayCreate({0, static_cast<int>(n) - 1}, varByte);
+        if (n) {
+          std::memcpy(VarArrayLock(arr), p, n);
+          VarArrayUnlock(arr);
+        }
+        value = std::move(arr);
+        break;
+      }
+    }
+    FDataSet->StoreFieldValue(FField, std::move(value));
+    FField->SetModified(true);
+    FDataSet->DispatchDataEvent(deFieldChange, reinterpret_cast<std::intptr_t>(FField));
+  } catch (...) {
+    HandleCurrentException(FDataSet);
+  }
+}
+
+Int64 TMemBlobStreamKv::Write(const void* Buffer, Int64 Count) {
+  FModified = true;
+  return TMemoryStream::Write(Buffer, Count);
+}
+
+// ---- table life ----------------------------------------------------------------------------------------
+
+TCustomMemTableKv::TCustomMemTableKv(TComponent* AOwner) : TDataSet(AOwner) {
+  FInternMemTableData = new TMemTableDataKv(this);
+  FInternMemTableData->SetName(u"MemTableData");
+  FRecordsView = new TRecordsViewKv(this);
+  BindView(FInternMemTableData);
+}
+
+TCustomMemTableKv::~TCustomMemTableKv() {
+  try {
+    Close();
+  } catch (...) {
+    HandleCurrentException(this);
+  }
+  delete FRecordsView;
+  FRecordsView = nullptr;
+  delete FInternMemTableData;
+  FInternMemTableData = nullptr;
+}
+
+void TCustomMemTableKv::BindView(TMemTableDataKv* Data) { FRecordsView->SetDataObject(Data); }
+
+void TCustomMemTableKv::SetReadOnly(bool Value) {
+  if (FReadOnly == Value) return;
+  FReadOnly = Value;
+  DispatchDataEvent(deDataSetChange, 0);
+}
+
+TMemoryRecordKv* TCustomMemTableKv::Rec() const {
+  const TMTRecBuf* rb = GetActiveMTRecBuf();
+  return rb ? rb->MemRec : nullptr;
+}
+
+void TCustomMemTableKv::CreateDataSet() {
+  RequireInactive();
+  FInternMemTableData->DataStruct()->BuildStructFromFieldDefs(FieldDefs());
+  Open();
+}
+
+void TCustomMemTableKv::ClearAllRecords() {
+  FInternMemTableData->RecordsList()->Clear();
+  FInternMemTableData->AutoIncrement().Reset();
+  FRecordPos = -1;
+}
+
+void TCustomMemTableKv::EmptyTable() {
+  if (!Active()) return;
+  CheckBrowseMode();
+  ClearAllRecords();
+  Resync(0);
+}
+
+void TCustomMemTableKv::DestroyTable() {
+  Close();
+  FInternMemTableData->DestroyTable();
+}
+
+// ---- saving and loading --------------------------------------------------------------------------------
+
+void TCustomMemTableKv::SaveToStream(TStream* Stream) {
+  FInternMemTableData->SetStoreStructInStream(true);
+  FInternMemTableData->SetStoreRecordsInStream(true);
+  FInternMemTableData->WriteToStream(Stream);
+}
+
+void TCustomMemTableKv::SaveToFile(const String& FileName, TDfmStreamFormatKv Format) {
+  FInternMemTableData->SetStoreStructInStream(true);
+  FInternMemTableData->SetStoreRecordsInStream(true);
+  // The target is replaced only by a complete file: a failed save leaves the previous one in place.
+  const String temp = FileName + u".tmp";
+  try {
+    {
+      TFileStream file(temp, fmCreate);
+      if (Format == dfmTextKv) {
+        TMemoryStream binary;
+        FInternMemTableData->WriteToStream(&binary);
+        binary.SetPosition(0);
+        TMemoryStream text;
+        ComponentBinaryToText(&binary, &text);
+        file.WriteBuffer(text.Memory(), text.Size());
+      } else {
+        FInternMemTableData->WriteToStream(&file);
+      }
+    }
+    if (FileExists(FileName) && !DeleteFile(FileName)) throw EFCreateError(u"Cannot create file \"" + FileName + u"\"");
+    if (!RenameFile(temp, FileName)) throw EFCreateError(u"Cannot create file \"" + FileName + u"\"");
+  } catch (...) {
+    DeleteFile(temp);
+    throw;
+  }
+}
+
+void TCustomMemTableKv::LoadStaged(std::unique_ptr<TMemTableDataKv> Staged) {
+  // A stream without a structure (another class's root, or nothing in it) is not a table, nor is one
+  // whose fields could not be shown.
+  const TMTDataStructKv* s = Staged->DataStruct();
+  if (s->Count() == 0) throw EReadError(u"Invalid stream format");
+  for (int i = 0; i < s->Count(); ++i) {
+    const TMTDataFieldKv* f = s->DataFields(i);
+    if (f->FieldName().empty()) throw EReadError(u"Invalid property value");
+    for (int j = 0; j < i; ++j)
+      if (AnsiSameText(s->DataFields(j)->FieldName(), f->FieldName())) throw EReadError(u"Invalid property value");
+    if (IsStringFieldType(f->DataType()) && f->Size() <= 0) throw EReadError(u"Invalid property value");
+  }
+  const bool wasActive = Active();
+  TBookmark where;
+  if (wasActive) {
+    CheckBrowseMode();
+    where = GetBookmark();
+    Close();
+  }
+  FInternMemTableData->SwapContents(*Staged);
+  FRecordPos = -1;
+  if (!wasActive) return;
+  try {
+    Open();
+  } catch (...) {
+    // The loaded data cannot be shown: the table goes back to what it held, on the row it stood on.
+    FInternMemTableData->SwapContents(*Staged);
+    Open();
+    if (!where.empty() && BookmarkValid(where)) GotoBookmark(where);
+    throw;
+  }
+}
+
+void TCustomMemTableKv::LoadFromStream(TStream* Stream) {
+  auto staged = std::make_unique<TMemTableDataKv>(nullptr);
+  staged->ReadFromStream(Stream);
+  LoadStaged(std::move(staged));
+}
+
+void TCustomMemTableKv::LoadFromFile(const String& FileName) {
+  TFileStream file(FileName, fmOpenRead | fmShareDenyWrite);
+  switch (DetectComponentStreamFormat(&file)) {
+    case TStreamOriginalFormat::sofText:
+    case TStreamOriginalFormat::sofUTF8Text: {
+      // The whole text is converted before anything is read: from memory, in one pass.
+      TMemoryStream text, binary;
+      text.SetSize(file.Size());
+      file.SetPosition(0);
+      if (text.Size() > 0) file.ReadBuffer(text.Memory(), text.Size());
+      text.SetPosition(0);
+      ComponentTextToBinary(&text, &binary);
+      binary.SetPosition(0);
+      LoadFromStream(&binary);
+      return;
+    }
+    case TStreamOriginalFormat::sofBinary: LoadFromStream(&file); return;
+    default: throw Exception(u"Invalid stream format.");
+  }
+}
+
+// ---- cursor --------------------------------------------------------------------------------------------
+
+void TCustomMemTableKv::CursorReadFieldDefs() { FInternMemTableData->DataStruct()->BuildFieldDefsFromStruct(FieldDefs()); }
+
+void TCustomMemTableKv::CursorOpen() {
+  if (FInternMemTableData->IsEmpty()) DatabaseError(u"MemTable doesn't have data.", this);
+  SetBookmarkSize(sizeof(TBookmarkDataKv));
+  FieldDefs().SetUpdated(false);
+  FieldDefs().Update();
+  if (DefaultFields()) BuildDefaultFields();
+  BindAllFields(true);
+  if (FieldCount() == 0) throw EDatabaseError(u"No fields defined. Cannot create dataset.");
+  // A data field's FieldNo - 1 is its value's position in every record.
+  const TMTDataStructKv* s = FInternMemTableData->DataStruct();
+  FDataFields.assign(static_cast<size_t>(s->Count()), nullptr);
+  for (TField* f : Fields()) {
+    if (f->FieldKind() != fkData && f->FieldKind() != fkInternalCalc) continue;
+    const int i = s->FieldIndex(f->FieldName());
+    if (i < 0) continue;
+    f->SetFieldNo(i + 1);
+    FDataFields[static_cast<size_t>(i)] = f;
+  }
+  FRecBufSize = -1;
+  FRecordPos = -1;
+  FActive = true;
+}
+
+void TCustomMemTableKv::CursorClose() {
+  FActive = false;
+  FDataFields.clear();
+  BindAllFields(false);
+  if (DefaultFields()) DestroyFields();
+}
+
+size_t TCustomMemTableKv::SlotOf(const TField* Field) const {
+  const int no = Field->FieldNo();
+  if (no > 0 && static_cast<size_t>(no) <= FDataFields.size() && FDataFields[static_cast<size_t>(no - 1)] == Field)
+    return static_cast<size_t>(no - 1);
+  // Calculated and lookup fields after the data fields, in field order.
+  size_t slot = FDataFields.size();
+  for (const TField* f : Fields()) {
+    if (f == Field) return slot;
+    const int n = f->FieldNo();
+    if (!(n > 0 && static_cast<size_t>(n) <= FDataFields.size() && FDataFields[static_cast<size_t>(n - 1)] == f)) ++slot;
+  }
+  return slot;
+}
+
+const Variant& TCustomMemTableKv::BufValue(const TMTRecBuf* RecBuf, TField* Field) const {
+  const size_t slot = SlotOf(Field);
+  if (slot < FDataFields.size() && RecBuf->UseMemRec && RecBuf->MemRec) return RecBuf->MemRec->Data()[slot];
+  static const Variant kNull = Null();
+  return slot < RecBuf->Values.size() ? RecBuf->Values[slot] : kNull;
+}
+
+void TCustomMemTableKv::BufSetValue(TMTRecBuf* RecBuf, TField* Field, Variant Value) {
+  const size_t slot = SlotOf(Field);
+  if (slot < FDataFields.size() && RecBuf->UseMemRec) {
+    // Copy on first write: from now on the buffer holds the row and the record waits for Post.
+    if (RecBuf->MemRec)
+      for (size_t i = 0; i < FDataFields.size(); ++i) RecBuf->Values[i] = RecBuf->MemRec->Data()[i];
+    RecBuf->UseMemRec = false;
+  }
+  if (slot >= RecBuf->Values.size()) RecBuf->Values.resize(slot + 1);
+  RecBuf->Values[slot] = std::move(Value);
+}
+
+TMTRecBuf* TCustomMemTableKv::GetActiveMTRecBuf() const {
+  TRecordBuffer b = nullptr;
+  switch (State()) {
+    case dsBrowse:
+      if (ActiveRecord() < BufferedRecordCount()) b = ActiveBuffer();
+      break;
+    case dsEdit: case dsInsert: case dsNewValue: b = ActiveBuffer(); break;
+    case dsCalcFields: case dsInternalCalc: b = CalcBuffer(); break;
+    case dsFilter:
+      if (FScanning) return &FScanBuf;
+      b = FilterBuffer() ? FilterBuffer() : SpareBuffer();
+      break;
+    case dsOldValue: case dsCurValue: {
+      TRecordBuffer a = ActiveBuffer();
+      if (a && Buf(a)->BookmarkFlag != bfBOF && Buf(a)->BookmarkFlag != bfEOF && Buf(a)->BookmarkFlag != bfInserted)
+        b = a;
+      break;
+    }
+    default: break;
+  }
+  return b ? Buf(b) : nullptr;
+}
+
+void TCustomMemTableKv::LoadRecBuf(TMemoryRecordKv* MemRec, int RowNum, TMTRecBuf* RecBuf) {
+  RecBuf->RecordNumber = RowNum;
+  RecBuf->BookmarkFlag = bfCurrent;
+  RecBuf->MemRec = MemRec;
+  RecBuf->BookmarkData = {MemRec->HashCode(), RowNum};
+  RecBuf->UseMemRec = true;
+  UpdateCalculatedFields(reinterpret_cast<TRecordBuffer>(RecBuf));
+}
+
+bool TCustomMemTableKv::RowPasses(int Row, TMTRecBuf* Buffer) {
+  LoadRecBuf(FRecordsView->GetRec(Row), Row, Buffer);
+  return !FilterActive() || RecordPassesFilterEvent(reinterpret_cast<TRecordBuffer>(Buffer));
+}
+
+TFetchResult TCustomMemTableKv::FetchRecord(TRecordBuffer Buffer, TFetchMode Mode, bool DoCheck) {
+  const int n = FRecordsView->ViewItemsCount();
+  TMTRecBuf* rb = Buf(Buffer);
+  switch (Mode) {
+    case fmCurrent:
+      if (FRecordPos < 0 || FRecordPos >= n || !RowPasses(FRecordPos, rb)) {
+        if (DoCheck) DatabaseError(u"No data found", this);
+        return frError;
+      }
+      return frOK;
+    case fmNext: {
+      int i = std::max(FRecordPos + 1, 0);
+      while (i < n && !RowPasses(i, rb)) ++i;
+      if (i >= n) {
+        FRecordPos = n;
+        return frEOF;
+      }
+      FRecordPos = i;
+      return frOK;
+    }
+    case fmPrior: {
+      int i = std::min(FRecordPos, n) - 1;
+      while (i >= 0 && !RowPasses(i, rb)) --i;
+      if (i < 0) {
+        FRecordPos = -1;
+        return frBOF;
+      }
+      FRecordPos = i;
+      return frOK;
+    }
+  }
+  return frError;
+}
+
+template <class F>
+auto TCustomMemTableKv::WithRowInFilterState(int Row, F Body) {
+  FScanBuf.SetLength(static_cast<size_t>(FieldCount()) + FDataFields.size());
+  LoadRecBuf(FRecordsView->GetRec(Row), Row, &FScanBuf);
+  const TDataSetState save = SetTempState(dsFilter);
+  FScanning = true;
+  try {
+    auto result = Body();
+    FScanning = false;
+    RestoreState(save);
+    return result;
+  } catch (...) {
+    FScanning = false;
+    RestoreState(save);
+    throw;
+  }
+}
+
+int TCustomMemTableKv::FindRow(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) {
+  std::vector<TLocateKey> keys;
+  if (!GetLocateKeys(KeyFields, KeyValues, keys)) return -1;
+  const int n = FRecordsView->ViewItemsCount();
+  for (int i = 0; i < n; ++i) {
+    const bool hit = WithRowInFilterState(i, [&] {
+      if (FilterActive()) {
+        bool accept = true;
+        OnFilterRecord()(*this, accept);
+        if (!accept) return false;
+      }
+      for (const TLocateKey& key : keys) {
+        const Variant have = key.Field->AsVariant();
+        if ((Options & loPartialKey) != 0 && VarIsStr(key.Value)) {
+          const String h = VarToStr(have), w = VarToStr(key.Value);
+          if (h.size() < w.size()) return false;
+          const String head = h.substr(0, w.size());
+          if ((Options & loCaseInsensitive) != 0 ? !AnsiSameText(head, w) : head != w) return false;
+        } else if ((Options & loCaseInsensitive) != 0 && VarIsStr(key.Value)) {
+          if (!AnsiSameText(VarToStr(have), VarToStr(key.Value))) return false;
+        } else if (!VarSameValue(have, key.Value)) {
+          return false;
+        }
+      }
+      return true;
+    });
+    if (hit) return i;
+  }
+  return -1;
+}
+
+bool TCustomMemTableKv::Locate(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) {
+  CheckBrowseMode();
+  const int row = FindRow(KeyFields, KeyValues, Options);
+  if (row < 0) return false;
+  DoBeforeScroll();
+  FRecordPos = row;
+  Resync(rmExact | rmCenter);
+  DoAfterScroll();
+  return true;
+}
+
+Variant TCustomMemTableKv::Lookup(const String& KeyFields, const Variant& KeyValues, const String& ResultFields) {
+  const int row = FindRow(KeyFields, KeyValues, 0);
+  if (row < 0) return Null();
+  std::vector<TField*> fields;
+  GetLookupResultFields(ResultFields, fields);
+  return WithRowInFilterState(row, [&] { return LookupResult(fields, [](TField* f) { return f->AsVariant(); }); });
+}
+
+void TCustomMemTableKv::RecBufToMemRecord(TMTRecBuf* RecBuf, TMemoryRecordKv* MemRec) {
+  if (State() == dsFilter) DatabaseError(msg::SNotEditing, this);
+  if (RecBuf->UseMemRec && RecBuf->MemRec == MemRec) return;
+  const TMTDataStructKv* s = FInternMemTableData->DataStruct();
+  for (size_t i = 0; i < FDataFields.size() && i < static_cast<size_t>(MemRec->ValueCount()); ++i) {
+    const Variant& v = RecBuf->UseMemRec && RecBuf->MemRec ? RecBuf->MemRec->Data()[i] : RecBuf->Values[i];
+    if (v.VType() == s->DataFields(static_cast<int>(i))->VarDataType()) MemRec->Data()[i] = v;
+    else MemRec->SetDataValue(static_cast<int>(i), dvvValueKv, v);
+  }
+}
+
+void TCustomMemTableKv::CursorPost() {
+  TDataSet::CursorPost();
+  if (State() == dsEdit) {
+    TMemoryRecordKv* rec = FRecordsView->GetRec(FRecordPos);
+    rec->Edit();
+    try {
+      RecBufToMemRecord(Buf(ActiveBuffer()), rec);
+      rec->Post();
+    } catch (...) {
+      // The store keeps what it had; the buffer keeps the user's values for another try.
+      if (rec->EditState() == resEditKv) rec->Cancel();
+      throw;
+    }
+    FRecordPos = FRecordsView->IndexOfRec(rec);
+    return;
+  }
+  CursorAddRecord(ActiveBuffer(), ReadBookmarkFlag(ActiveBuffer()) == bfEOF);
+}
+
+void TCustomMemTableKv::CursorAddRecord(TRecordBuffer Buffer, bool Append) {
+  TMemoryRecordKv* rec = FRecordsView->NewRecord();
+  try {
+    RecBufToMemRecord(Buf(Buffer), rec);
+    if (Append) FRecordsView->AddRecord(rec);
+    else FRecordsView->InsertRecord(FRecordPos < 0 ? 0 : FRecordPos, rec);
+  } catch (...) {
+    // Only a record that never joined the list is ours to free.
+    if (!rec->Attached()) FRecordsView->List()->FreeRecord(rec);
+    throw;
+  }
+  FRecordPos = FRecordsView->IndexOfRec(rec);
+}
+
+void TCustomMemTableKv::CursorDelete() {
+  const int n = FRecordsView->ViewItemsCount();
+  if (FRecordPos < 0 || FRecordPos >= n) return;
+  FRecordsView->DeleteRecord(FRecordPos);
+  if (FRecordPos >= FRecordsView->ViewItemsCount()) FRecordPos = FRecordsView->ViewItemsCount() - 1;
+}
+
+void TCustomMemTableKv::CursorEdit() {
+  if (TRecordBuffer a = ActiveBuffer()) Buf(a)->NeedUpdateCalcFields = true;
+}
+
+void TCustomMemTableKv::CursorCancel() {
+  if (State() == dsEdit)
+    if (TRecordBuffer a = ActiveBuffer()) Buf(a)->UseMemRec = Buf(a)->MemRec != nullptr;
+}
+
+int TCustomMemTableKv::RowOfBookmark(const TBookmarkDataKv& Bookmark) const {
+  const TRecordsListKv* list = FRecordsView->List();
+  if (!list) return -1;
+  const TMemoryRecordKv* rec = list->RecordBySerial(Bookmark.Serial);
+  return rec ? FRecordsView->IndexOfRec(rec) : -1;
+}
+
+void TCustomMemTableKv::CursorGotoBookmark(TConstValueBuffer Bookmark) {
+  if (Bookmark.size() < sizeof(TBookmarkDataKv)) DatabaseError(msg::SRecordNotFound, this);
+  const int row = RowOfBookmark(Get<TBookmarkDataKv>(Bookmark));
+  if (row < 0) DatabaseError(msg::SRecordNotFound, this);
+  FRecordPos = row;
+}
+
+void TCustomMemTableKv::CursorSetToRecord(TRecordBuffer Buffer) {
+  const int row = RowOfBookmark(Buf(Buffer)->BookmarkData);
+  if (row < 0) DatabaseError(msg::SRecordNotFound, this);
+  FRecordPos = row;
+}
+
+void TCustomMemTableKv::CursorInitRecord(TRecordBuffer Buffer) {
+  TMTRecBuf* rb = Buf(Buffer);
+  rb->Clear();
+  rb->MemRec = nullptr;
+  rb->UseMemRec = false;
+}
+
+TRecordBuffer TCustomMemTableKv::AllocateRecordBuffer() {
+  TMTRecBuf* rb = nullptr;
+  for (auto& e : FRecordCache)
+    if (!e->InUse) {
+      rb = e.get();
+      break;
+    }
+  if (!rb) {
+    FRecordCache.push_back(std::make_unique<TMTRecBuf>());
+    rb = FRecordCache.back().get();
+  }
+  rb->InUse = true;
+  rb->RecordNumber = -2;
+  rb->SetLength(static_cast<size_t>(FieldCount()) + FDataFields.size());
+  return reinterpret_cast<TRecordBuffer>(rb);
+}
+
+void TCustomMemTableKv::ReleaseRecordBuffer(TRecordBuffer& Buffer) {
+  if (TMTRecBuf* rb = Buf(Buffer)) {
+    rb->InUse = false;
+    rb->RecordNumber = -1;
+    rb->Clear();
+    rb->MemRec = nullptr;
+    rb->UseMemRec = false;
+  }
+  Buffer = nullptr;
+}
+
+void TCustomMemTableKv::ReadBookmarkData(TRecordBuffer Buffer, TValueBuffer Data) {
+  std::memcpy(Data.data(), &Buf(Buffer)->BookmarkData, std::min(Data.size(), sizeof(TBookmarkDataKv)));
+}
+
+void TCustomMemTableKv::WriteBookmarkData(TRecordBuffer Buffer, TConstValueBuffer Data) {
+  std::memcpy(&Buf(Buffer)->BookmarkData, Data.data(), std::min(Data.size(), sizeof(TBookmarkDataKv)));
+}
+
+TBookmarkFlag TCustomMemTableKv::ReadBookmarkFlag(TRecordBuffer Buffer) { return Buf(Buffer)->BookmarkFlag; }
+void TCustomMemTableKv::WriteBookmarkFlag(TRecordBuffer Buffer, TBookmarkFlag Value) { Buf(Buffer)->BookmarkFlag = Value; }
+
+void TCustomMemTableKv::PrepareNewRecord(TRecordBuffer Buffer) {
+  TDataSet::PrepareNewRecord(Buffer);
+  TMTRecBuf* rb = Buf(Buffer);
+  rb->BookmarkData = {0, -1};
+  rb->BookmarkFlag = bfInserted;
+  rb->RecordNumber = -1;
+}
+
+int TCustomMemTableKv::GetRecordCount() const {
+  RequireActive();
+  const int n = FRecordsView->ViewItemsCount();
+  if (!FilterActive()) return n;
+  auto* self = const_cast<TCustomMemTableKv*>(this);
+  int count = 0;
+  for (int i = 0; i < n; ++i)
+    if (self->WithRowInFilterState(i, [&] {
+          bool accept = true;
+          self->OnFilterRecord()(*self, accept);
+          return accept;
+        }))
+      ++count;
+  return count;
+}
+
+int TCustomMemTableKv::GetRecNo() const {
+  RequireActive();
+  const TMTRecBuf* rb = GetActiveMTRecBuf();
+  if (!rb) return -1;
+  if (!FilterActive() || rb->RecordNumber < 0) return rb->RecordNumber + 1;
+  auto* self = const_cast<TCustomMemTableKv*>(this);
+  int visible = 0;
+  for (int i = 0; i <= rb->RecordNumber; ++i)
+    if (self->WithRowInFilterState(i, [&] {
+          bool accept = true;
+          self->OnFilterRecord()(*self, accept);
+          return accept;
+        }))
+      ++visible;
+  return visible;
+}
+
+void TCustomMemTableKv::SetRecNoValue(int Value) {
+  CheckBrowseMode();
+  if (Value < 1) return;
+  int row = Value - 1;
+  if (FilterActive()) {
+    row = -1;
+    for (int i = 0, seen = 0; i < FRecordsView->ViewItemsCount(); ++i)
+      if (WithRowInFilterState(i, [&] {
+            bool accept = true;
+            OnFilterRecord()(*this, accept);
+            return accept;
+          }) && ++seen == Value) {
+        row = i;
+        break;
+      }
+  }
+  if (row < 0 || row >= FRecordsView->ViewItemsCount()) return;
+  if (BufferedRecordCount() > 0) UpdateCursorPos();
+  if (row == FRecordPos) return;
+  DoBeforeScroll();
+  FRecordPos = row;
+  Resync(rmCenter);
+  DoAfterScroll();
+}
+
+bool TCustomMemTableKv::BookmarkValid(const TBookmark& Bookmark) {
+  return Active() && Bookmark.size() == sizeof(TBookmarkDataKv) &&
+         RowOfBookmark(Get<TBookmarkDataKv>(TConstValueBuffer(Bookmark))) >= 0;
+}
+
+int TCustomMemTableKv::CompareBookmarks(const TBookmark& B1, const TBookmark& B2) {
+  if (B1.size() != sizeof(TBookmarkDataKv) || B2.size() != sizeof(TBookmarkDataKv))
+    return TDataSet::CompareBookmarks(B1, B2);
+  const int a = RowOfBookmark(Get<TBookmarkDataKv>(TConstValueBuffer(B1)));
+  const int b = RowOfBookmark(Get<TBookmarkDataKv>(TConstValueBuffer(B2)));
+  return a < b ? -1 : (a > b ? 1 : 0);
+}
+
+TUpdateStatus TCustomMemTableKv::UpdateStatus() const {
+  RequireActive();
+  const TMTRecBuf* rb = GetActiveMTRecBuf();
+  return rb && rb->MemRec ? rb->MemRec->UpdateStatus() : usUnmodified;
+}
+
+// ---- field values --------------------------------------------------------------------------------------
+
+bool TCustomMemTableKv::GetFieldValue(TField* Field, Variant& Value) {
+  Value = Null();
+  const TMTRecBuf* rb = GetActiveMTRecBuf();
+  if (!rb) return false;
+  const Variant& v = BufValue(rb, Field);
+  if (v.IsNull()) return false;
+  Value = v;
+  return true;
+}
+
+bool TCustomMemTableKv::GetFieldData(TField* Field, TValueBuffer Buffer) {
+  const TMTRecBuf* rb = GetActiveMTRecBuf();
+  if (!rb) return false;
+  Variant old;
+  const Variant* v;
+  if (State() == dsOldValue && rb->MemRec && rb->MemRec->HasOldData() && SlotOf(Field) < FDataFields.size()) {
+    old = rb->MemRec->GetDataValue(static_cast<int>(SlotOf(Field)), dvvOldValueKv);
+    v = &old;
+  } else {
+    v = &BufValue(rb, Field);
+  }
+  if (v->IsNull() || v->IsEmpty()) return false;
+  if (!Buffer.empty()) VarValueToValueBuffer(Field, *v, Buffer);
+  return true;
+}
+
+void TCustomMemTableKv::CheckFieldDataVarValue(TField* Field, Variant& VarValue) {
+  if (VarValue.IsNull() || VarValue.IsEmpty() || Field->DataType() != ftBCD) return;
+  const auto* bcd = dynamic_cast<const TBCDField*>(Field);
+  const int p = bcd ? bcd->Precision() : 0;
+  if (p <= 0) return;
+  const int s = Field->Size();
+  Currency c = VarValue.AsCurrency();
+  if (s < 4) {
+    // Round first (ties to even, in currency arithmetic), then check the rounded value.
+    const Int64 unit = static_cast<Int64>(std::pow(10, 4 - s));
+    Int64 q = c.Scaled / unit, r = c.Scaled % unit;
+    const Int64 half = unit / 2;
+    const Int64 ar = r < 0 ? -r : r;
+    if (ar > half || (ar == half && (q % 2 != 0))) q += c.Scaled < 0 ? -1 : 1;
+    c = Currency::FromScaled(q * unit);
+  }
+  const double limit = std::pow(10.0, p - s);
+  const double magnitude = std::fabs(static_cast<double>(c.Scaled) / 10000.0);
+  if (magnitude >= limit) throw EBcdOverflowException(u"BCD overflow");
+  VarValue = Variant(c);
+}
+
+void TCustomMemTableKv::WriteFieldData(TField* Field, TConstValueBuffer Buffer) {
+  const TDataSetState s = State();
+  const bool calc = Field->FieldKind() == fkCalculated || Field->FieldKind() == fkLookup;
+  if (!calc && !IsEditingState(s)) DatabaseError(msg::SNotEditing, this);
+  if ((Field->FieldKind() == fkData || Field->FieldKind() == fkInternalCalc) && Field->ReadOnly() && s != dsSetKey &&
+      s != dsFilter)
+    DatabaseErrorFmt(msg::SFieldReadOnly, {Field->DisplayName()});
+  TMTRecBuf* rb = GetActiveMTRecBuf();
+  if (!rb) return;
+  Field->Validate(Buffer);
+  Variant value = Buffer.empty() ? Null() : ValueBufferToVarValue(Field, Buffer);
+  CheckFieldDataVarValue(Field, value);
+  BufSetValue(rb, Field, std::move(value));
+  if (s != dsCalcFields && s != dsFilter && s != dsNewValue && s != dsInternalCalc)
+    DispatchDataEvent(deFieldChange, reinterpret_cast<std::intptr_t>(Field));
+}
+
+void TCustomMemTableKv::StoreFieldValue(TField* Field, Variant Value) {
+  TMTRecBuf* rb = GetActiveMTRecBuf();
+  if (!rb) return;
+  BufSetValue(rb, Field, std::move(Value));
+}
+
+std::unique_ptr<TStream> TCustomMemTableKv::CreateBlobStream(TField* Field, TBlobStreamMode Mode) {
+  if (!Field->IsBlob()) DatabaseErrorFmt(msg::SNotBlobField, {Field->DisplayName()}, this);
+  return std::make_unique<TMemBlobStreamKv>(Field, Mode);
+}

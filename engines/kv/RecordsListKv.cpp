@@ -1,0 +1,479 @@
+#include "engines/kv/RecordsListKv.h"
+
+#include <new>
+
+#include "engines/kv/DataStructKv.h"
+#include "engines/kv/MemTableDataKv.h"
+#include "platform/rtl/Format.h"
+
+namespace {
+[[noreturn]] void IndexError(int Index) {
+  throw EListError(Format(u"List index out of bounds (%d)", {Index}));
+}
+}  // namespace
+
+// ---- TMemoryRecordKv -----------------------------------------------------------------------------------
+
+TMemoryRecordKv::TMemoryRecordKv(TRecordsListKv* List, int Count, int HashCode)
+    : FHashCode(HashCode), FRecordsList(List), FCount(Count) {
+  FData = reinterpret_cast<Variant*>(this + 1);
+  for (int i = 0; i < Count; ++i) new (FData + i) Variant(Null());
+}
+
+TMemoryRecordKv::~TMemoryRecordKv() {
+  for (int i = 0; i < FCount; ++i) FData[i].~Variant();
+}
+
+TMemoryRecordKv* TMemoryRecordKv::Make(TRecordsListKv* List, int Count, int HashCode) {
+  static_assert(sizeof(TMemoryRecordKv) % alignof(Variant) == 0);
+  void* p = ::operator new(sizeof(TMemoryRecordKv) + sizeof(Variant) * static_cast<size_t>(Count));
+  return new (p) TMemoryRecordKv(List, Count, HashCode);
+}
+
+void TMemoryRecordKv::Free(TMemoryRecordKv* Rec) noexcept {
+  if (!Rec) return;
+  Rec->~TMemoryRecordKv();
+  ::operator delete(static_cast<void*>(Rec));
+}
+
+int TMemoryRecordKv::Index() const { return FRecordsList ? FRecordsList->IndexOf(this) : -1; }
+
+void TMemoryRecordKv::CheckIndex(int FieldIndex) const {
+  if (FieldIndex < 0 || FieldIndex >= FCount) IndexError(FieldIndex);
+}
+
+Variant* TMemoryRecordKv::Array(TDataValueVersionKv Version, bool) const {
+  switch (Version) {
+    case dvvValueKv: return FData;
+    case dvvEditValueKv:
+      if (!FTmpOldRecValue) throw Exception(u"TMemoryRecordKv.GetDataValues: Edit values is not accessible.");
+      return FData;
+    case dvvOldValueKv:
+      if (!FOldData) throw Exception(u"TMemoryRecordKv.GetDataValues: Old values is not accessible.");
+      return FOldData.get();
+    case dvvCurValueKv: return FTmpOldRecValue ? FTmpOldRecValue.get() : FData;
+    case dvvOldestValue:
+      return FOldData ? FOldData.get() : (FTmpOldRecValue ? FTmpOldRecValue.get() : FData);
+    case dvvRefreshValue: return FOldData ? FOldData.get() : FData;
+  }
+  return FData;
+}
+
+const Variant& TMemoryRecordKv::GetDataValue(int FieldIndex, TDataValueVersionKv Version) const {
+  CheckIndex(FieldIndex);
+  return Array(Version, false)[FieldIndex];
+}
+
+void TMemoryRecordKv::SetDataValue(int FieldIndex, TDataValueVersionKv Version, const Variant& Value) {
+  CheckIndex(FieldIndex);
+  Variant* arr = Array(Version, true);
+  Variant& slot = arr[FieldIndex];
+  if (Value.IsNull() || Value.IsEmpty()) {
+    slot = Value;
+    return;
+  }
+  const TVarType t = FRecordsList->DataStruct()->DataFields(FieldIndex)->VarDataType();
+  if (t == varVariant || Value.VType() == t) {
+    slot = Value;
+  } else if (t == varString && VarIsByteArray(Value)) {
+    const int n = VarArrayHighBound(Value, 1) + 1;
+    AnsiString bytes(static_cast<size_t>(n), '\0');
+    for (int i = 0; i < n; ++i) bytes[static_cast<size_t>(i)] = static_cast<char>(Value.GetElement(i).AsInteger());
+    slot = VarFromAnsi(std::move(bytes));
+  } else {
+    slot = VarAsType(Value, t);
+  }
+}
+
+void TMemoryRecordKv::Edit() {
+  if (FEditState != resBrowseKv) return;
+  FEditState = resEditKv;
+  FEditChanged = false;
+  FTmpOldRecValue = std::make_unique<Variant[]>(static_cast<size_t>(FCount));
+  for (int i = 0; i < FCount; ++i) FTmpOldRecValue[i] = FData[i];
+}
+
+void TMemoryRecordKv::EditForRefresh() {
+  if (FEditState == resEditKv || FEditState == resInsertKv)
+    throw Exception(u"procedure TMemoryRecordKv.EditForRefresh: The MemoryRecord is in resEditKv state.");
+  FEditState = resEditForRefresh;
+  FEditChanged = false;
+}
+
+void TMemoryRecordKv::Post() {
+  switch (FEditState) {
+    case resInsertKv: FRecordsList->AddRecord(this); return;
+    case resEditKv: {
+      const int index = Index();
+      FRecordsList->Notify(this, index, rlnRecChangingKv);
+      if (FRecordsList->CachedUpdates()) {
+        if (FUpdateStatus == usUnmodified) FUpdateStatus = usModified;
+        if (FUpdateIndex < 0) FRecordsList->AddToDelta(this);
+        if (FUpdateStatus == usModified && !FOldData) FOldData = std::move(FTmpOldRecValue);
+      }
+      FTmpOldRecValue.reset();
+      FEditState = resBrowseKv;
+      FRecordsList->Notify(this, index, rlnRecChangedKv);
+      return;
+    }
+    case resEditForRefresh:
+      FEditState = resBrowseKv;
+      FRecordsList->Notify(this, Index(), rlnRecChangedKv);
+      return;
+    default: DatabaseError(msg::SNotEditing);
+  }
+}
+
+void TMemoryRecordKv::Cancel() {
+  switch (FEditState) {
+    case resInsertKv: FRecordsList->FreeRecord(this); return;
+    case resEditKv:
+      if (FTmpOldRecValue)
+        for (int i = 0; i < FCount; ++i) FData[i] = std::move(FTmpOldRecValue[i]);
+      FTmpOldRecValue.reset();
+      FEditState = resBrowseKv;
+      return;
+    case resEditForRefresh:
+      // No backup was taken: the record goes back to browsing with the values it has.
+      FEditState = resBrowseKv;
+      return;
+    default: DatabaseError(msg::SNotEditing);
+  }
+}
+
+// ---- TRecordTreeKv -------------------------------------------------------------------------------------
+
+TMemoryRecordKv* TRecordTreeKv::At(int Pos) const {
+  TMemoryRecordKv* n = FRoot;
+  while (n) {
+    const int left = Size(n->FLeft);
+    if (Pos < left) {
+      n = n->FLeft;
+    } else if (Pos == left) {
+      return n;
+    } else {
+      Pos -= left + 1;
+      n = n->FRight;
+    }
+  }
+  return nullptr;
+}
+
+int TRecordTreeKv::RankOf(const TMemoryRecordKv* Rec) const {
+  int r = Size(Rec->FLeft);
+  for (const TMemoryRecordKv* n = Rec; n->FParent; n = n->FParent)
+    if (n == n->FParent->FRight) r += Size(n->FParent->FLeft) + 1;
+  return r;
+}
+
+void TRecordTreeKv::RotateUp(TMemoryRecordKv* x) {
+  TMemoryRecordKv* p = x->FParent;
+  TMemoryRecordKv* g = p->FParent;
+  if (x == p->FLeft) {
+    p->FLeft = x->FRight;
+    if (x->FRight) x->FRight->FParent = p;
+    x->FRight = p;
+  } else {
+    p->FRight = x->FLeft;
+    if (x->FLeft) x->FLeft->FParent = p;
+    x->FLeft = p;
+  }
+  p->FParent = x;
+  x->FParent = g;
+  if (!g) FRoot = x;
+  else if (g->FLeft == p) g->FLeft = x;
+  else g->FRight = x;
+  Update(p);
+  Update(x);
+}
+
+void TRecordTreeKv::InsertAt(int Pos, TMemoryRecordKv* Rec) {
+  Rec->FLeft = Rec->FRight = Rec->FParent = nullptr;
+  Rec->FSize = 1;
+  Rec->FPriority = NextPriority();
+  if (!FRoot) {
+    FRoot = Rec;
+    return;
+  }
+  TMemoryRecordKv* n = FRoot;
+  for (;;) {
+    ++n->FSize;
+    const int left = Size(n->FLeft);
+    if (Pos <= left) {
+      if (!n->FLeft) {
+        n->FLeft = Rec;
+        break;
+      }
+      n = n->FLeft;
+    } else {
+      Pos -= left + 1;
+      if (!n->FRight) {
+        n->FRight = Rec;
+        break;
+      }
+      n = n->FRight;
+    }
+  }
+  Rec->FParent = n;
+  while (Rec->FParent && Rec->FPriority > Rec->FParent->FPriority) RotateUp(Rec);
+}
+
+void TRecordTreeKv::Remove(TMemoryRecordKv* Rec) {
+  while (Rec->FLeft || Rec->FRight) {
+    TMemoryRecordKv* c = !Rec->FLeft ? Rec->FRight
+                         : !Rec->FRight ? Rec->FLeft
+                         : (Rec->FLeft->FPriority > Rec->FRight->FPriority ? Rec->FLeft : Rec->FRight);
+    RotateUp(c);
+  }
+  TMemoryRecordKv* p = Rec->FParent;
+  if (!p) {
+    FRoot = nullptr;
+  } else {
+    if (p->FLeft == Rec) p->FLeft = nullptr;
+    else p->FRight = nullptr;
+    for (; p; p = p->FParent) --p->FSize;
+  }
+  Rec->FParent = nullptr;
+  Rec->FSize = 1;
+}
+
+TMemoryRecordKv* TRecordTreeKv::First() const {
+  TMemoryRecordKv* n = FRoot;
+  while (n && n->FLeft) n = n->FLeft;
+  return n;
+}
+
+TMemoryRecordKv* TRecordTreeKv::Next(const TMemoryRecordKv* Rec) {
+  if (Rec->FRight) {
+    TMemoryRecordKv* n = Rec->FRight;
+    while (n->FLeft) n = n->FLeft;
+    return n;
+  }
+  const TMemoryRecordKv* n = Rec;
+  while (n->FParent && n == n->FParent->FRight) n = n->FParent;
+  return n->FParent;
+}
+
+// ---- TRecordsListKv ------------------------------------------------------------------------------------
+
+TRecordsListKv::TRecordsListKv(TComponent* AOwner) : TComponent(AOwner) {
+  if (AOwner && !AOwner->InheritsFrom<TMemTableDataKv>()) throw Exception(AOwner->ClassName());
+  FMemTableData = static_cast<TMemTableDataKv*>(AOwner);
+}
+
+TRecordsListKv::~TRecordsListKv() {
+  FDeltaList.clear();
+  BeginUpdate();  // nobody listens while the list goes
+  Clear();
+}
+
+TMTDataStructKv* TRecordsListKv::DataStruct() const { return FMemTableData ? FMemTableData->DataStruct() : nullptr; }
+
+int TRecordsListKv::RecValCount() const {
+  const TMTDataStructKv* s = DataStruct();
+  return s ? s->Count() : 0;
+}
+
+TMemoryRecordKv* TRecordsListKv::GetRec(int Index) const {
+  if (Index < 0 || Index >= Count()) IndexError(Index);
+  return FTree.At(Index);
+}
+
+TMemoryRecordKv* TRecordsListKv::RecordBySerial(int HashCode) const {
+  const long long i = static_cast<long long>(HashCode) - FSerialBase;
+  if (i < 0 || i >= static_cast<long long>(FBySerial.size())) return nullptr;
+  return FBySerial[static_cast<size_t>(i)];
+}
+
+bool TRecordsListKv::HasCachedChanges() const {
+  for (const TMemoryRecordKv* r : FDeltaList)
+    if (r) return true;
+  return false;
+}
+
+TMemoryRecordKv* TRecordsListKv::NewRecord() {
+  TMemoryRecordKv* rec = TMemoryRecordKv::Make(this, RecValCount(), FNewHashCode);
+  try {
+    FBySerial.push_back(rec);
+  } catch (...) {
+    TMemoryRecordKv::Free(rec);
+    throw;
+  }
+  ++FNewHashCode;
+  return rec;
+}
+
+void TRecordsListKv::ReleaseSerial(TMemoryRecordKv* Rec) {
+  const long long i = static_cast<long long>(Rec->FHashCode) - FSerialBase;
+  if (i >= 0 && i < static_cast<long long>(FBySerial.size())) FBySerial[static_cast<size_t>(i)] = nullptr;
+}
+
+void TRecordsListKv::FreeRecord(TMemoryRecordKv* Rec) {
+  if (!Rec || Rec->FAttached) return;
+  DropFromDelta(Rec);
+  ReleaseSerial(Rec);
+  TMemoryRecordKv::Free(Rec);
+}
+
+void TRecordsListKv::AddToDelta(TMemoryRecordKv* Rec) {
+  Rec->FUpdateIndex = static_cast<int>(FDeltaList.size());
+  FDeltaList.push_back(Rec);
+}
+
+void TRecordsListKv::DropFromDelta(TMemoryRecordKv* Rec) {
+  if (Rec->FUpdateIndex >= 0 && Rec->FUpdateIndex < static_cast<int>(FDeltaList.size()) &&
+      FDeltaList[static_cast<size_t>(Rec->FUpdateIndex)] == Rec)
+    FDeltaList[static_cast<size_t>(Rec->FUpdateIndex)] = nullptr;
+  Rec->FUpdateIndex = -1;
+}
+
+int TRecordsListKv::Attach(TMemoryRecordKv* Rec, int Index, bool Fetching, bool Append) {
+  if (Rec->FRecordsList != this) throw Exception(u"Record.RecordsList is not the same.");
+  if (Rec->FAttached) throw Exception(u"The record is already attached to RecordsList.");
+  const int count = Count();
+  if (!Append && (Index < 0 || Index > count)) IndexError(Index);
+  const int pos = Append ? count : Index;
+  Notify(Rec, pos, rlnRecAddingKv);
+  // Generated values are in place before anyone hears of the new record.
+  if (!Fetching && FMemTableData) FMemTableData->AssignAutoIncValues(Rec);
+  FTree.InsertAt(pos, Rec);
+  Rec->FAttached = true;
+  if (FCachedUpdates && !Fetching) {
+    Rec->FUpdateStatus = usInserted;
+    if (Rec->FUpdateIndex < 0) AddToDelta(Rec);
+  } else {
+    Rec->FUpdateStatus = usUnmodified;
+  }
+  Rec->FEditState = resBrowseKv;
+  Notify(Rec, pos, rlnRecAddedKv);
+  return pos;
+}
+
+int TRecordsListKv::AddRecord(TMemoryRecordKv* Rec) { return Attach(Rec, -1, false, true); }
+int TRecordsListKv::InsertRecord(int Index, TMemoryRecordKv* Rec) { return Attach(Rec, Index, false, false); }
+int TRecordsListKv::FetchRecord(TMemoryRecordKv* Rec) { return Attach(Rec, -1, true, true); }
+
+void TRecordsListKv::Detach(TMemoryRecordKv* Rec) {
+  FTree.Remove(Rec);
+  Rec->FAttached = false;
+}
+
+void TRecordsListKv::DeleteRecord(int Index) {
+  TMemoryRecordKv* rec = GetRec(Index);
+  if (FCachedUpdates && rec->FUpdateStatus != usInserted) {
+    if (rec->FUpdateStatus == usDeleted) throw Exception(u"Can't MarkDel the Deleted record");
+    // A modified record keeps its values from before the change log, so CancelUpdates can bring them
+    // back after the delete.
+    Notify(rec, Index, rlnRecMarkingForDelKv);
+    rec->FUpdateStatus = usDeleted;
+    if (rec->FUpdateIndex < 0) AddToDelta(rec);
+    Notify(rec, Index, rlnRecMarkedForDelKv);
+    return;
+  }
+  if (FCachedUpdates) DropFromDelta(rec);
+  PersistDeleteRecord(Index);
+}
+
+void TRecordsListKv::PersistDeleteRecord(int Index) {
+  TMemoryRecordKv* rec = GetRec(Index);
+  Notify(rec, Index, rlnRecDeletingKv);
+  Detach(rec);
+  DropFromDelta(rec);
+  Notify(rec, Index, rlnRecDeletedKv);
+  ReleaseSerial(rec);
+  TMemoryRecordKv::Free(rec);
+}
+
+void TRecordsListKv::Move(int CurIndex, int NewIndex) {
+  if (CurIndex == NewIndex) return;
+  TMemoryRecordKv* rec = GetRec(CurIndex);
+  if (NewIndex < 0 || NewIndex >= Count()) IndexError(NewIndex);
+  FTree.Remove(rec);
+  FTree.InsertAt(NewIndex, rec);
+  if (FUpdateCount == 0 && FMemTableData) FMemTableData->RecordMoved(rec, CurIndex, NewIndex);
+}
+
+void TRecordsListKv::Clear() {
+  FDeltaList.clear();
+  std::vector<TMemoryRecordKv*> all;
+  all.reserve(static_cast<size_t>(Count()));
+  for (TMemoryRecordKv* r = FTree.First(); r; r = TRecordTreeKv::Next(r)) all.push_back(r);
+  FTree.Reset();
+  for (TMemoryRecordKv* r : all) {
+    r->FAttached = false;
+    TMemoryRecordKv::Free(r);
+  }
+  // Every record is gone: serials issued so far resolve to nothing from now on.
+  FBySerial.clear();
+  FSerialBase = FNewHashCode;
+  Notify(nullptr, -1, rlnListChangedKv);
+}
+
+void TRecordsListKv::SortData(const TRecordCompareKv& Compare) {
+  const int n = Count();
+  if (n == 0) return;
+  std::vector<TMemoryRecordKv*> all;
+  all.reserve(static_cast<size_t>(n));
+  for (TMemoryRecordKv* r = FTree.First(); r; r = TRecordTreeKv::Next(r)) all.push_back(r);
+  std::stable_sort(all.begin(), all.end(), [&](TMemoryRecordKv* a, TMemoryRecordKv* b) { return Compare(a, b) < 0; });
+  FTree.Reset();
+  for (int i = 0; i < n; ++i) FTree.InsertAt(i, all[static_cast<size_t>(i)]);
+  Notify(nullptr, -1, rlnListChangedKv);
+}
+
+void TRecordsListKv::CancelUpdates() {
+  std::vector<TMemoryRecordKv*> delta;
+  delta.swap(FDeltaList);
+  for (auto it = delta.rbegin(); it != delta.rend(); ++it) {
+    TMemoryRecordKv* rec = *it;
+    if (!rec) continue;
+    switch (rec->FUpdateStatus) {
+      case usModified:
+      case usDeleted:
+        if (rec->FOldData)
+          for (int i = 0; i < rec->FCount; ++i) rec->FData[i] = std::move(rec->FOldData[i]);
+        rec->FOldData.reset();
+        rec->FUpdateStatus = usUnmodified;
+        rec->FUpdateIndex = -1;
+        break;
+      case usInserted:
+        rec->FUpdateIndex = -1;
+        if (rec->FAttached) Detach(rec);
+        ReleaseSerial(rec);
+        TMemoryRecordKv::Free(rec);
+        break;
+      default: rec->FUpdateIndex = -1; break;
+    }
+  }
+  Notify(nullptr, -1, rlnListChangedKv);
+}
+
+void TRecordsListKv::MergeChangeLog() {
+  if (FDeltaList.empty()) return;
+  std::vector<TMemoryRecordKv*> delta;
+  delta.swap(FDeltaList);
+  BeginUpdate();
+  for (TMemoryRecordKv* rec : delta) {
+    if (!rec) continue;
+    rec->FUpdateIndex = -1;
+    rec->FOldData.reset();
+    if (rec->FUpdateStatus == usDeleted && rec->FAttached) {
+      Detach(rec);
+      ReleaseSerial(rec);
+      TMemoryRecordKv::Free(rec);
+      continue;
+    }
+    rec->FUpdateStatus = usUnmodified;
+  }
+  EndUpdate();
+}
+
+void TRecordsListKv::EndUpdate() {
+  if (FUpdateCount == 0) return;
+  if (--FUpdateCount == 0) Notify(nullptr, -1, rlnListChangedKv);
+}
+
+void TRecordsListKv::Notify(TMemoryRecordKv* Rec, int Index, TRecordsListNotification Event) {
+  if (FUpdateCount > 0 || !FMemTableData) return;
+  FMemTableData->DataEvent(Rec, Index, Event);
+}

@@ -1,0 +1,440 @@
+// The record set of the virtual table: field descriptors and the record layout, and TMemData, which
+// keeps every record in memory as an item (header + record bytes) of a doubly linked list whose items
+// come from blocks of 25.
+//
+// Record layout (computed by TData::InitRecordSize from the descriptors in list order):
+//
+// | part       | offset               | size          | contents                                          |
+// |------------|----------------------|---------------|---------------------------------------------------|
+// | data area  | 0                    | DataSize      | the slots of the stored fields, packed; a         |
+// |            |                      |               | dtWideString slot starts at an even offset (one    |
+// |            |                      |               | pad byte counted in DataSize when needed)          |
+// | null area  | DataSize             | 1 per field   | byte FieldNo - 1: 1 = null, 0 = not null          |
+// | (pad)      |                      | 0 or 1        | RecordSize = DataSize + fields, rounded up to even |
+//
+// Slots of the "reference" codes (dtExtString, dtExtWideString, dtExtVarBytes, blobs, dtVariant) are
+// 4 bytes holding a 32-bit handle (0 = none): string-heap values into the record set's TStringHeap,
+// blobs and variant objects into its TSharedObjectTable. No address is ever stored in a record, so
+// records are plain bytes that may be copied anywhere.
+//
+// Record numbers. Every item carries Order, its 1-based number among the items. Orders are kept
+// lazily: FStale is the first item whose Order may be out of date (none: all are current), and every
+// item before it has OrderValid set. A change in the middle only moves that watermark back; asking for
+// an item's number renumbers forward from the watermark to that item and no further. Appending stays
+// O(1), and an Insert run at one place costs O(1) per row.
+//
+// Bookmarks (kBookmarkSize bytes, packed, native byte order): Int32 refresh iteration, UInt32 item
+// handle, Int32 record number (-1: none), UInt64 item serial. A bookmark finds its item in O(1) through
+// the handle, and only when the item at that handle still bears the serial; otherwise (the item was
+// deleted or the set was emptied) it falls back to the record number.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "engines/virttable/VtBlob.h"
+#include "engines/virttable/VtHeap.h"
+#include "platform/rtl/String.h"
+#include "platform/rtl/Variant.h"
+
+namespace vt {
+
+// Internal data type codes: how a value is held in its slot.
+enum : Word {
+  dtUnknown = 0,
+  dtString = 1,
+  dtExtString = 2,
+  dtWideString = 3,
+  dtExtWideString = 4,
+  dtInt8 = 7,
+  dtInt16 = 8,
+  dtInt32 = 9,
+  dtInt64 = 10,
+  dtUInt8 = 11,
+  dtUInt16 = 12,
+  dtUInt32 = 13,
+  dtUInt64 = 14,
+  dtSingle = 15,
+  dtFloat = 16,
+  dtExtended = 17,
+  dtCurrency = 18,
+  dtBCD = 19,
+  dtFMTBCD = 20,
+  dtDate = 21,
+  dtTime = 22,
+  dtDateTime = 23,
+  dtSQLTimeStamp = 24,
+  dtSQLTimeStampOffset = 25,
+  dtBoolean = 26,
+  dtBytes = 27,
+  dtVarBytes = 28,
+  dtExtVarBytes = 29,
+  dtBlob = 30,
+  dtMemo = 31,
+  dtWideMemo = 32,
+  dtVariant = 33,
+  dtObject = 34,
+  dtReference = 35,
+  dtArray = 36,
+  dtTable = 37,
+  dtGuid = 38,
+  dtCursor = 39,
+};
+
+bool IsBlobDataType(Word DataType);
+bool IsObjectDataType(Word DataType);
+bool IsSharedObjectDataType(Word DataType);
+// Codes whose slot refers to storage outside the record (string heap, blob, variant object).
+bool IsComplexDataType(Word DataType);
+// The canonical slot size of a code (Length: characters or bytes).
+int GetBufferSize(Word DataType, int Length);
+
+enum TFieldDescKind : Byte { fdkData = 0, fdkCached = 1, fdkCalculated = 2 };
+
+class TFieldDesc {
+ public:
+  TFieldDesc() = default;
+  virtual ~TFieldDesc() = default;
+
+  Word DataType() const { return FDataType; }
+  // Also refreshes IsBlob, IsObject, IsSharedObject and IsComplex.
+  virtual void SetDataType(Word Value);
+  Word MappedDataType() const { return FDataType; }
+  // Copies Name, ActualName, DataType, SubDataType, Length, Scale, Size, Offset, Required, FieldNo.
+  virtual void Assign(const TFieldDesc& Source);
+
+  bool IsBlob() const { return FIsBlob; }
+  bool IsObject() const { return FIsObject; }
+  bool IsSharedObject() const { return FIsSharedObject; }
+  bool IsComplex() const { return FIsComplex; }
+  bool HasParent() const { return false; }
+
+  Word SubDataType = 0;
+  bool Updateable = true;
+  String Name;
+  String ActualName;
+  Word Length = 0;
+  Word Scale = 0;
+  Word FieldNo = 0;
+  std::int32_t ActualFieldNo = -1;
+  std::int32_t Size = 0;
+  std::int32_t Offset = 0;
+  bool Required = false;
+  bool ReadOnly = false;
+  bool IsKey = false;
+  bool Fixed = false;
+  bool Hidden = false;
+  bool HiddenObject = false;
+  bool Reserved = false;
+  TFieldDescKind FieldDescKind = fdkData;
+  bool IsAutoIncrement = false;
+
+ private:
+  Word FDataType = dtUnknown;
+  bool FIsBlob = false;
+  bool FIsObject = false;
+  bool FIsSharedObject = false;
+  bool FIsComplex = false;
+};
+
+class TFieldDescs {
+ public:
+  int Count() const { return static_cast<int>(FItems.size()); }
+  TFieldDesc* operator[](int Index) const { return FItems[static_cast<std::size_t>(Index)].get(); }
+  TFieldDesc* Add(std::unique_ptr<TFieldDesc> Desc);
+  void Clear() { FItems.clear(); }
+  // Case-insensitive, locale-aware; nullptr when absent.
+  TFieldDesc* FindField(std::u16string_view Name) const;
+  // Raises "Field %s not found".
+  TFieldDesc* FieldByName(std::u16string_view Name) const;
+  auto begin() const { return FItems.begin(); }
+  auto end() const { return FItems.end(); }
+
+ private:
+  std::vector<std::unique_ptr<TFieldDesc>> FItems;
+};
+
+// Blobs and variant objects of a record set, addressed by 32-bit handles (0 = none). The table owns
+// the objects; a record holding a handle holds one reference.
+class TSharedObjectTable {
+ public:
+  std::uint32_t Add(std::unique_ptr<TSharedObject> Object);
+  TSharedObject* Get(std::uint32_t Handle) const {
+    return Handle && Handle <= FItems.size() ? FItems[Handle - 1].get() : nullptr;
+  }
+  void AddRef(std::uint32_t Handle);
+  // Drops one reference; the object goes (and its handle is reused) at zero.
+  void Release(std::uint32_t Handle);
+  // Destroys every object at once.
+  void Clear();
+  std::size_t LiveCount() const { return FItems.size() - FFree.size(); }
+
+ private:
+  std::vector<std::unique_ptr<TSharedObject>> FItems;
+  std::vector<std::uint32_t> FFree;
+};
+
+enum TItemStatus : Byte { isUnmodified = 0, isUpdated = 1, isAppended = 2, isDeleted = 3 };
+enum TItemFilterState : Byte { fsNotChecked = 0, fsNotOmitted = 1, fsOmitted = 2 };
+inline constexpr Byte kItemFree = 0xDD;
+inline constexpr Byte kItemUsed = 0xEE;
+
+struct TBlockHeader;
+
+// The header of an item; its record follows it directly in the same block.
+struct TItemHeader {
+  TBlockHeader* Block = nullptr;
+  TItemHeader* Prev = nullptr;
+  TItemHeader* Next = nullptr;
+  std::uint64_t Serial = 0;
+  std::uint32_t Handle = 0;
+  std::int32_t Order = 0;
+  std::int32_t SavedOrder = 0;
+  TItemStatus Status = isUnmodified;
+  Byte UpdateResult = 5;
+  Byte Flag = kItemFree;
+  TItemFilterState FilterResult = fsNotChecked;
+  bool OrderValid = false;
+  Byte* Record() { return reinterpret_cast<Byte*>(this) + kItemHeaderSize; }
+  const Byte* Record() const { return reinterpret_cast<const Byte*>(this) + kItemHeaderSize; }
+  static constexpr std::size_t kItemHeaderSize = 56;
+};
+static_assert(sizeof(TItemHeader) <= TItemHeader::kItemHeaderSize);
+
+struct TBlockHeader {
+  TBlockHeader* Prev = nullptr;
+  TBlockHeader* Next = nullptr;
+  Word ItemCount = 0;
+  Word UsedItems = 0;
+  static constexpr std::size_t kBlockHeaderSize = 32;
+};
+
+// Item slots from blocks of DefaultItemCount items; a block goes back to the allocator as soon as its
+// last item is freed.
+class TBlockManager {
+ public:
+  TBlockManager() = default;
+  TBlockManager(const TBlockManager&) = delete;
+  TBlockManager& operator=(const TBlockManager&) = delete;
+  ~TBlockManager() { FreeAllBlocks(); }
+
+  int RecordSize() const { return FRecordSize; }
+  // Only while no block is held.
+  void SetRecordSize(int Value);
+  TItemHeader* AllocItem();
+  void FreeItem(TItemHeader* Item);
+  void FreeAllBlocks();
+  std::size_t BlockCount() const { return FBlockCount; }
+  Word DefaultItemCount = 25;
+
+ private:
+  std::size_t ItemStride() const;
+  void AddFreeBlock();
+  void PushFree(TItemHeader* Item);
+  void UnlinkFree(TItemHeader* Item);
+  int FRecordSize = 0;
+  TItemHeader* FFirstFree = nullptr;
+  TBlockHeader* FFirstBlock = nullptr;
+  std::size_t FBlockCount = 0;
+};
+
+#pragma pack(push, 1)
+struct TRecBookmark {
+  std::int32_t RefreshIteration = 0;
+  std::uint32_t Item = 0;
+  std::int32_t Order = -1;
+  std::uint64_t Serial = 0;
+};
+#pragma pack(pop)
+inline constexpr int kBookmarkSize = static_cast<int>(sizeof(TRecBookmark));
+static_assert(kBookmarkSize == 20);
+
+// The abstract record set: descriptors, layout and the value conversions between record slots, the
+// dataset framework's native buffers and dynamic values.
+class TData {
+ public:
+  TData();
+  TData(const TData&) = delete;
+  TData& operator=(const TData&) = delete;
+  virtual ~TData();
+
+  // ---- life ----
+  bool Active() const { return FActive; }
+  void Open();
+  void Close();
+
+  // ---- descriptors and layout ----
+  TFieldDescs& Fields() { return FFields; }
+  const TFieldDescs& Fields() const { return FFields; }
+  std::unique_ptr<TFieldDesc> CreateFieldDesc() const { return std::make_unique<TFieldDesc>(); }
+  // Descriptors (InternalInitFields when AutoInitFields), unique names, then the layout.
+  virtual void InitFields();
+  virtual void ClearFields();
+  void InitRecordSize();
+  void InitCalcRecordSize();
+  // Of equal names (case-insensitively) the lowest FieldNo keeps its name, the next get _1, _2, ...;
+  // an empty name becomes _0 (or the next free number).
+  void MakeFieldNamesUnique();
+  int DataSize() const { return FDataSize; }
+  int RecordSize() const { return FRecordSize; }
+  int CalcRecordSize() const { return FCalcRecordSize; }
+  bool HasBlobFields() const { return FHasBlobFields; }
+  bool HasComplexFields() const { return FHasComplexFields; }
+  bool AutoInitFields = true;
+  bool TrimFixedChar = false;
+  bool TrimVarChar = false;
+  bool SetEmptyStrToNull = false;
+  TFieldDesc* FindField(std::u16string_view Name) const { return FFields.FindField(Name); }
+  TFieldDesc* FieldByName(std::u16string_view Name) const { return FFields.FieldByName(Name); }
+
+  // ---- records and values ----
+  // Zeroes the buffer when there are complex fields, then sets every field null.
+  void InitRecord(Byte* RecBuf) const;
+  bool GetNull(const TFieldDesc& Field, const Byte* RecBuf) const;
+  void SetNull(const TFieldDesc& Field, Byte* RecBuf, bool Value);
+  // Slot → the framework's native buffer (FieldTypes.h) / back. Dest sized for the field's native form.
+  void GetFieldData(const TFieldDesc& Field, const Byte* Slot, Byte* Dest) const;
+  void PutFieldData(const TFieldDesc& Field, Byte* Slot, const Byte* Source, std::size_t SourceSize,
+                    bool IsDatabaseValue);
+  // IsBlank := null; Dest untouched when null.
+  void GetField(const TFieldDesc& Field, const Byte* RecBuf, Byte* Dest, bool& IsBlank) const;
+  // Source nullptr: null.
+  void PutField(const TFieldDesc& Field, Byte* RecBuf, const Byte* Source, std::size_t SourceSize,
+                bool IsDatabaseValue = false);
+  Variant GetFieldAsVariant(const TFieldDesc& Field, const Byte* RecBuf, bool UseRollback = false) const;
+  // Null or Empty sets null.
+  void PutFieldAsVariant(const TFieldDesc& Field, Byte* RecBuf, const Variant& Value, bool IsDatabaseValue = false);
+  Variant GetDataAsVariant(const Byte* Slot, const TFieldDesc& Field, bool UseRollback) const;
+  void PutDataAsVariant(Byte* Slot, const TFieldDesc& Field, const Variant& Value, bool IsDatabaseValue);
+
+  // ---- complex fields ----
+  void CreateComplexFields(Byte* RecBuf, bool WithBlob);
+  void CreateComplexField(Byte* RecBuf, const TFieldDesc& Field);
+  void AddRefComplexFields(Byte* RecBuf);
+  void FreeComplexFields(Byte* RecBuf, bool WithBlob);
+  void FreeComplexField(Byte* RecBuf, const TFieldDesc& Field);
+  // String-heap values copied into new buffers; variant values copied into Dest's objects.
+  void CopyComplexFields(const Byte* Source, Byte* Dest, bool WithBlob);
+
+  // ---- blobs ----
+  // Raises "Field is not BLOB"; nullptr when the slot holds none.
+  TBlob* GetObject(const TFieldDesc& Field, const Byte* RecBuf) const;
+  void SetObject(const TFieldDesc& Field, Byte* RecBuf, std::unique_ptr<TBlob> Blob);
+  // Positions and counts in the caller's representation (TrueUnicode: UTF-16).
+  Int64 ReadBlob(const TFieldDesc& Field, const Byte* RecBuf, Int64 Position, Int64 Count, void* Dest,
+                 bool FromRollback, bool TrueUnicode);
+  void WriteBlob(const TFieldDesc& Field, Byte* RecBuf, Int64 Position, Int64 Count, const void* Source,
+                 bool TrueUnicode);
+  Int64 TruncateBlob(const TFieldDesc& Field, Byte* RecBuf, Int64 Size, bool TrueUnicode);
+  Int64 GetBlobSize(const TFieldDesc& Field, const Byte* RecBuf, bool FromRollback, bool TrueUnicode);
+
+  TStringHeap& StringHeap() { return FStringHeap; }
+  TSharedObjectTable& Objects() { return FObjects; }
+  const TSharedObjectTable& Objects() const { return FObjects; }
+
+ protected:
+  virtual void InternalInitFields() {}
+  virtual void InitData() {}
+  virtual void FreeData() {}
+  virtual void InternalOpen() {}
+  virtual void InternalClose() {}
+
+  TFieldDescs FFields;
+  TStringHeap FStringHeap;
+  TSharedObjectTable FObjects;
+  int FDataSize = 0;
+  int FRecordSize = 0;
+  int FCalcDataSize = 0;
+  int FCalcRecordSize = 0;
+  bool FHasBlobFields = false;
+  bool FHasComplexFields = false;
+  bool FActive = false;
+};
+
+// The in-memory record set.
+class TMemData : public TData {
+ public:
+  TMemData();
+  ~TMemData() override;
+
+  void InitFields() override;
+
+  // ---- cursor ----
+  bool Bof() const { return !FCurrent && FBOF; }
+  bool Eof() const { return !FCurrent && FEOF; }
+  void SetToBegin();
+  void SetToEnd();
+  // Copies the current record; at Bof/Eof nothing.
+  void GetRecord(Byte* RecBuf);
+  void GetNextRecord(Byte* RecBuf);
+  void GetPriorRecord(Byte* RecBuf);
+  int RecordCount() const { return FRecordCount; }
+  // The current item's number, 0 without one.
+  int RecordNo();
+  // Nothing for a number no item has.
+  void SetRecordNo(int Value);
+  int RefreshIteration() const { return FRefreshIteration; }
+  // Frees every record; descriptors and layout stay, the record set stays open.
+  void EmptyData() { FreeData(); }
+
+  // ---- changes ----
+  // Before the current item (at Eof: at the end; at Bof: first); the new item becomes current.
+  void InsertRecord(const Byte* RecBuf);
+  void AppendRecord(const Byte* RecBuf);
+  void PutRecord(const Byte* RecBuf);
+  void UpdateRecord(const Byte* RecBuf);
+  void DeleteRecord();
+  // Edit protocol around the dataset's edit buffer.
+  void EditRecord(Byte* RecBuf);
+  void PostRecord(Byte* RecBuf);
+  void CancelRecord(Byte* RecBuf);
+
+  // ---- bookmarks ----
+  void GetBookmark(TRecBookmark& Bookmark);
+  void SetToBookmark(const TRecBookmark& Bookmark);
+  bool BookmarkValid(const TRecBookmark& Bookmark);
+  int CompareBookmarks(const TRecBookmark* B1, const TRecBookmark* B2);
+
+  // ---- direct walks (the stream writer) ----
+  const TItemHeader* FirstItem() const { return FFirst; }
+  TItemHeader* CurrentItem() const { return FCurrent; }
+  TBlockManager& BlockMan() { return FBlockMan; }
+  // The number of an item (renumbering forward from the watermark up to it when needed).
+  int OrderOf(TItemHeader* Item);
+  // The live item a bookmark of this generation names, or nullptr.
+  TItemHeader* ItemOf(const TRecBookmark& Bookmark) const;
+  // Makes Item (of this record set) current.
+  void SetCurrentItem(TItemHeader* Item) {
+    FCurrent = Item;
+    FBOF = FEOF = false;
+  }
+
+ protected:
+  void InitData() override;
+  void FreeData() override;
+
+ private:
+  TItemHeader* NewItem();
+  void DeleteItem(TItemHeader* Item);
+  void AddRecord(const Byte* RecBuf);
+  // Marks Item and everything after it up to the old watermark stale, and makes Item the watermark.
+  void InvalidateFrom(TItemHeader* Item);
+  TItemHeader* ItemOfHandle(std::uint32_t Handle, std::uint64_t Serial) const;
+
+  TBlockManager FBlockMan;
+  std::vector<TItemHeader*> FItemTable;  // by handle - 1; nullptr for a free handle
+  std::vector<std::uint32_t> FFreeHandles;
+  TItemHeader* FFirst = nullptr;
+  TItemHeader* FLast = nullptr;
+  TItemHeader* FCurrent = nullptr;
+  TItemHeader* FStale = nullptr;
+  std::vector<Byte> FEditScratch;
+  int FRecordCount = 0;
+  int FRefreshIteration = 0;
+  bool FBOF = true;
+  bool FEOF = true;
+};
+
+}  // namespace vt

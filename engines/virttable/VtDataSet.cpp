@@ -1,0 +1,558 @@
+#include "engines/virttable/VtDataSet.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/rtl/SysUtils.h"
+
+namespace {
+
+constexpr int kRecInfoSize = 8;
+constexpr int kRecNoOfs = 0;
+constexpr int kUpdateStatusOfs = 4;
+constexpr int kFlagOfs = 5;
+
+bool ReadBookmarkBytes(TConstValueBuffer Bytes, vt::TRecBookmark& Bookmark) {
+  if (Bytes.size() != static_cast<std::size_t>(vt::kBookmarkSize)) return false;
+  std::memcpy(&Bookmark, Bytes.data(), sizeof Bookmark);
+  return true;
+}
+
+}  // namespace
+
+std::int32_t TMemDataSet::LoadInt(const Byte* p) {
+  std::int32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
+TMemDataSet::TMemDataSet(TComponent* AOwner) : TDataSet(AOwner) {}
+
+TMemDataSet::~TMemDataSet() {
+  try {
+    Close();
+  } catch (...) {
+    HandleCurrentException(this);
+  }
+}
+
+// ---- not offered yet ----
+
+void TMemDataSet::SetIndexFieldNames(const String& Value) {
+  if (!Value.empty()) DatabaseError(u"Sorting by IndexFieldNames is not supported yet", this);
+  FIndexFieldNames = Value;
+}
+
+void TMemDataSet::SetFilterText(const String& Value) {
+  if (!Value.empty()) DatabaseError(u"Filter expressions are not supported yet", this);
+  TDataSet::SetFilterText(Value);
+}
+
+void TMemDataSet::SetFiltered(bool Value) {
+  if (Value && !Filter().empty()) DatabaseError(u"Filter expressions are not supported yet", this);
+  if (Value == Filtered()) return;
+  TDataSet::SetFiltered(Value);
+  if (Active()) {
+    CheckBrowseMode();
+    First();
+  }
+}
+
+// ---- filtering by OnFilterRecord, Locate and Lookup ----
+
+template <class F>
+auto TMemDataSet::WithItemInScan(const vt::TItemHeader* Item, F&& Body) -> decltype(Body()) {
+  FScanBuffer.resize(static_cast<std::size_t>(FRecBufSize));
+  std::memcpy(FScanBuffer.data(), Item->Record(), static_cast<std::size_t>(FData->RecordSize()));
+  UpdateCalculatedFieldsOf(FScanBuffer.data());
+  TRecordBuffer save = FScanRecBuf;
+  FScanRecBuf = FScanBuffer.data();
+  const TDataSetState s = SetTempState(dsFilter);
+  try {
+    auto result = Body();
+    RestoreState(s);
+    FScanRecBuf = save;
+    return result;
+  } catch (...) {
+    RestoreState(s);
+    FScanRecBuf = save;
+    throw;
+  }
+}
+
+bool TMemDataSet::ItemVisible(const vt::TItemHeader* Item) {
+  if (!FilterActive()) return true;
+  return WithItemInScan(Item, [&] {
+    bool accept = true;
+    OnFilterRecord()(*this, accept);
+    return accept;
+  });
+}
+
+vt::TItemHeader* TMemDataSet::FindItem(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) {
+  std::vector<TField*> fields;
+  GetFieldList(fields, KeyFields);  // raises for a missing name
+  if (fields.empty()) return nullptr;
+  std::vector<Variant> values;
+  if (fields.size() == 1) {
+    values.push_back(KeyValues);
+  } else {
+    if (!VarIsArray(KeyValues)) return nullptr;
+    for (std::size_t i = 0; i < fields.size(); ++i) values.push_back(KeyValues.GetElement(static_cast<int>(i)));
+  }
+  for (const vt::TItemHeader* item = FData->FirstItem(); item; item = item->Next) {
+    const bool hit = WithItemInScan(item, [&] {
+      if (FilterActive()) {
+        bool accept = true;
+        OnFilterRecord()(*this, accept);
+        if (!accept) return false;
+      }
+      for (std::size_t i = 0; i < fields.size(); ++i) {
+        const Variant have = fields[i]->AsVariant();
+        const Variant& want = values[i];
+        if (VarIsStr(want) && (Options & (loCaseInsensitive | loPartialKey)) != 0) {
+          String a = VarToStr(have);
+          const String b = VarToStr(want);
+          if ((Options & loPartialKey) != 0 && a.size() > b.size()) a.resize(b.size());
+          const bool same = (Options & loCaseInsensitive) != 0 ? AnsiSameText(a, b) : a == b;
+          if (!same) return false;
+        } else if (!VarSameValue(have, want)) {
+          return false;
+        }
+      }
+      return true;
+    });
+    if (hit) return const_cast<vt::TItemHeader*>(item);
+  }
+  return nullptr;
+}
+
+bool TMemDataSet::Locate(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) {
+  CheckBrowseMode();
+  vt::TItemHeader* item = FindItem(KeyFields, KeyValues, Options);
+  if (!item) return false;
+  DoBeforeScroll();
+  FData->SetCurrentItem(item);
+  Resync(rmExact | rmCenter);
+  DoAfterScroll();
+  return true;
+}
+
+Variant TMemDataSet::Lookup(const String& KeyFields, const Variant& KeyValues, const String& ResultFields) {
+  vt::TItemHeader* item = FindItem(KeyFields, KeyValues, 0);
+  if (!item) return Null();
+  return WithItemInScan(item, [&] { return FieldValues(ResultFields); });
+}
+
+void TMemDataSet::SetOnFilterRecord(const TFilterRecordEvent& Value) {
+  TDataSet::SetOnFilterRecord(Value);
+  if (Active() && Filtered()) {
+    CheckBrowseMode();
+    First();
+  }
+}
+
+// ---- descriptors and buffers ----
+
+vt::TFieldDesc* TMemDataSet::GetFieldDesc(int FieldNo) const {
+  if (!FData || FieldNo <= 0 || FieldNo > FData->Fields().Count()) return nullptr;
+  return FData->Fields()[FieldNo - 1];
+}
+
+vt::TFieldDesc* TMemDataSet::GetFieldDesc(const TField* Field) const {
+  if (!FData || !Field) return nullptr;
+  if (Field->FieldNo() > 0 && Field->FieldNo() <= static_cast<int>(FDescByFieldNo.size()))
+    return FDescByFieldNo[static_cast<std::size_t>(Field->FieldNo() - 1)];
+  return FData->FindField(Field->FieldName());
+}
+
+TRecordBuffer TMemDataSet::GetActiveRecBuf() const {
+  switch (State()) {
+    case dsBrowse:
+    case dsBlockRead:
+      return IsEmpty() ? nullptr : ActiveBuffer();
+    case dsEdit:
+    case dsInsert:
+    case dsNewValue:
+    case dsOldValue:
+    case dsCurValue:
+      return ActiveBuffer();
+    case dsCalcFields:
+    case dsInternalCalc:
+      return CalcBuffer();
+    case dsFilter:
+      return FScanRecBuf ? FScanRecBuf : FilterBuffer();
+    default:
+      return nullptr;
+  }
+}
+
+void TMemDataSet::LayOutBuffers() {
+  const int recordSize = FData->RecordSize();
+  FRecInfoOfs = recordSize + CalcFieldsSize();
+  FBookmarkOfs = FRecInfoOfs + kRecInfoSize;
+  FRecBufSize = FBookmarkOfs + vt::kBookmarkSize;
+  FDescByFieldNo.clear();
+  for (int i = 0; i < FData->Fields().Count(); ++i) FDescByFieldNo.push_back(FData->Fields()[i]);
+}
+
+void TMemDataSet::CursorOpen() {
+  if (!FData) DatabaseError(u"Assertion failure", this);
+  if (!FData->Active()) {
+    InitRecordSetFields();
+    FData->Open();
+  }
+  if (DefaultFields()) BuildDefaultFields();
+  BindAllFields(true);
+  // Persistent fields find their descriptors by name; default fields by their definition's number.
+  for (TField* f : Fields()) {
+    if (f->FieldKind() != fkData) continue;
+    if (vt::TFieldDesc* d = FData->FindField(f->FieldName())) f->SetFieldNo(d->FieldNo);
+  }
+  SetBookmarkSize(vt::kBookmarkSize);
+  LayOutBuffers();
+  FData->SetToBegin();
+  FCursorOpen = true;
+}
+
+void TMemDataSet::CursorClose() {
+  BindAllFields(false);
+  FDescByFieldNo.clear();
+  FInInserting = FInEditing = false;
+  FCursorOpen = false;
+}
+
+TRecordBuffer TMemDataSet::AllocateRecordBuffer() {
+  auto* buf = new Byte[static_cast<std::size_t>(FRecBufSize)]();
+  return buf;
+}
+
+void TMemDataSet::ReleaseRecordBuffer(TRecordBuffer& Buffer) {
+  delete[] Buffer;
+  Buffer = nullptr;
+}
+
+void TMemDataSet::ReadBookmarkData(TRecordBuffer Buffer, TValueBuffer Data) {
+  std::memcpy(Data.data(), Buffer + FBookmarkOfs, std::min<std::size_t>(Data.size(), vt::kBookmarkSize));
+}
+
+void TMemDataSet::WriteBookmarkData(TRecordBuffer Buffer, TConstValueBuffer Data) {
+  std::memcpy(Buffer + FBookmarkOfs, Data.data(), std::min<std::size_t>(Data.size(), vt::kBookmarkSize));
+}
+
+TBookmarkFlag TMemDataSet::ReadBookmarkFlag(TRecordBuffer Buffer) {
+  return static_cast<TBookmarkFlag>(Buffer[FRecInfoOfs + kFlagOfs]);
+}
+
+void TMemDataSet::WriteBookmarkFlag(TRecordBuffer Buffer, TBookmarkFlag Value) { Buffer[FRecInfoOfs + kFlagOfs] = Value; }
+
+void TMemDataSet::ResetCalculatedFields(TRecordBuffer Buffer) {
+  if (CalcFieldsSize() > 0)
+    std::memset(Buffer + FData->RecordSize(), 0, static_cast<std::size_t>(CalcFieldsSize()));
+}
+
+void TMemDataSet::CursorInitRecord(TRecordBuffer Buffer) {
+  FData->InitRecord(Buffer);
+  FData->CreateComplexFields(Buffer, true);
+}
+
+void TMemDataSet::PrepareNewRecord(TRecordBuffer Buffer) {
+  TDataSet::PrepareNewRecord(Buffer);
+  const std::int32_t minusOne = -1;
+  std::memcpy(Buffer + FRecInfoOfs + kRecNoOfs, &minusOne, 4);
+  Buffer[FRecInfoOfs + kUpdateStatusOfs] = usInserted;
+  WriteBookmarkFlag(Buffer, bfInserted);
+}
+
+TFetchResult TMemDataSet::FetchRecord(TRecordBuffer Buffer, TFetchMode Mode, bool DoCheck) {
+  for (;;) {
+    switch (Mode) {
+      case fmCurrent: FData->GetRecord(Buffer); break;
+      case fmNext: FData->GetNextRecord(Buffer); break;
+      case fmPrior: FData->GetPriorRecord(Buffer); break;
+    }
+    if (FData->Bof()) return frBOF;
+    if (FData->Eof()) return frEOF;
+    if (!FilterActive() || ItemVisible(FData->CurrentItem())) break;
+    if (Mode == fmCurrent) {
+      if (DoCheck) DatabaseError(msg::SRecordNotFound, this);
+      return frError;
+    }
+  }
+  // With a filter the visible number is counted when asked for (GetRecNo), not on every fetch.
+  const std::int32_t recNo = FilterActive() ? 0 : FData->RecordNo();
+  std::memcpy(Buffer + FRecInfoOfs + kRecNoOfs, &recNo, 4);
+  Buffer[FRecInfoOfs + kUpdateStatusOfs] = usUnmodified;
+  WriteBookmarkFlag(Buffer, bfCurrent);
+  vt::TRecBookmark bm;
+  FData->GetBookmark(bm);
+  std::memcpy(Buffer + FBookmarkOfs, &bm, sizeof bm);
+  UpdateCalculatedFields(Buffer);
+  return frOK;
+}
+
+void TMemDataSet::CursorPost() {
+  if (State() == dsBrowse || (!FInInserting && !FInEditing && State() != dsInsert && State() != dsEdit)) return;
+  TDataSet::CursorPost();
+  TRecordBuffer buf = ActiveBuffer();
+  if (State() == dsEdit) {
+    FData->PostRecord(buf);
+  } else {
+    // The buffer's flag says where the row goes, whatever the cursor did meanwhile: at the end, first,
+    // or before the row whose bookmark the buffer carries.
+    switch (ReadBookmarkFlag(buf)) {
+      case bfEOF: FData->SetToEnd(); break;
+      case bfBOF: FData->SetToBegin(); break;
+      default: {
+        vt::TRecBookmark bm;
+        std::memcpy(&bm, buf + FBookmarkOfs, sizeof bm);
+        if (bm.Order == -1 && bm.Item == 0) FData->SetToEnd();
+        else FData->SetToBookmark(bm);
+        break;
+      }
+    }
+    FData->InsertRecord(buf);
+  }
+  FInInserting = FInEditing = false;
+}
+
+void TMemDataSet::CursorAddRecord(TRecordBuffer Buffer, bool Append) {
+  if (Append) FData->AppendRecord(Buffer);
+  else FData->InsertRecord(Buffer);
+}
+
+void TMemDataSet::CursorDelete() {
+  if (!CanModify()) DatabaseError(msg::SDataSetReadOnly, this);
+  FData->DeleteRecord();
+  FInInserting = FInEditing = false;
+}
+
+void TMemDataSet::CursorEdit() {
+  FInEditing = true;
+  FData->EditRecord(ActiveBuffer());
+}
+
+void TMemDataSet::CursorCancel() {
+  TRecordBuffer buf = ActiveBuffer();
+  if (State() == dsEdit) FData->CancelRecord(buf);
+  else if (State() == dsInsert) FData->FreeComplexFields(buf, true);
+  FInInserting = FInEditing = false;
+}
+
+void TMemDataSet::CursorGotoBookmark(TConstValueBuffer Bookmark) {
+  vt::TRecBookmark bm;
+  if (ReadBookmarkBytes(Bookmark, bm)) FData->SetToBookmark(bm);
+}
+
+void TMemDataSet::CursorSetToRecord(TRecordBuffer Buffer) {
+  CursorGotoBookmark(TConstValueBuffer(Buffer + FBookmarkOfs, vt::kBookmarkSize));
+}
+
+bool TMemDataSet::BookmarkValid(const TBookmark& Bookmark) {
+  vt::TRecBookmark bm;
+  return FData && Active() && ReadBookmarkBytes(Bookmark, bm) && FData->BookmarkValid(bm);
+}
+
+int TMemDataSet::CompareBookmarks(const TBookmark& Bookmark1, const TBookmark& Bookmark2) {
+  if (!FData) return 0;
+  vt::TRecBookmark b1, b2;
+  const bool has1 = ReadBookmarkBytes(Bookmark1, b1);
+  const bool has2 = ReadBookmarkBytes(Bookmark2, b2);
+  return FData->CompareBookmarks(has1 ? &b1 : nullptr, has2 ? &b2 : nullptr);
+}
+
+int TMemDataSet::GetRecordCount() const {
+  if (!Active() || !FData) return 0;
+  if (!FilterActive()) return FData->RecordCount();
+  auto* self = const_cast<TMemDataSet*>(this);
+  int n = 0;
+  for (const vt::TItemHeader* item = FData->FirstItem(); item; item = item->Next)
+    if (self->ItemVisible(item)) ++n;
+  return n;
+}
+
+int TMemDataSet::GetRecNo() const {
+  const TRecordBuffer buf = GetActiveRecBuf();
+  if (!buf || State() == dsInsert) return State() == dsInsert ? -1 : 0;
+  if (!FilterActive()) return LoadInt(buf + FRecInfoOfs + kRecNoOfs);
+  vt::TRecBookmark bm;
+  std::memcpy(&bm, buf + FBookmarkOfs, sizeof bm);
+  const vt::TItemHeader* target = FData->ItemOf(bm);
+  auto* self = const_cast<TMemDataSet*>(this);
+  int n = 0;
+  for (const vt::TItemHeader* item = FData->FirstItem(); item; item = item->Next) {
+    if (self->ItemVisible(item)) ++n;
+    if (item == target) return n;
+  }
+  return 0;
+}
+
+void TMemDataSet::SetRecNoValue(int Value) {
+  CheckBrowseMode();
+  if (Value < 1 || Value > GetRecordCount()) return;
+  DoBeforeScroll();
+  if (!FilterActive()) {
+    FData->SetRecordNo(Value);
+  } else {
+    int n = 0;
+    for (const vt::TItemHeader* item = FData->FirstItem(); item; item = item->Next)
+      if (ItemVisible(item) && ++n == Value) {
+        FData->SetCurrentItem(const_cast<vt::TItemHeader*>(item));
+        break;
+      }
+  }
+  Resync(rmExact | rmCenter);
+  DoAfterScroll();
+}
+
+Variant TMemDataSet::GetStateFieldValue(TDataSetState AState, TField* Field) {
+  if (AState == dsInsert || (AState == dsOldValue && State() == dsInsert)) return Null();
+  return TDataSet::GetStateFieldValue(AState, Field);
+}
+
+// ---- field values ----
+
+bool TMemDataSet::GetFieldData(TField* Field, TValueBuffer Buffer) {
+  const TRecordBuffer buf = GetActiveRecBuf();
+  if (!buf) return false;
+  if (Field->FieldKind() == fkCalculated || Field->FieldKind() == fkLookup) {
+    const TDataSetState s = State();
+    if (s != dsBrowse && s != dsEdit && s != dsInsert && s != dsCalcFields && s != dsFilter && s != dsBlockRead &&
+        s != dsInternalCalc)
+      return false;
+    return ReadCalculatedField(buf + FData->RecordSize(), Field, Buffer);
+  }
+  const vt::TFieldDesc* desc = GetFieldDesc(Field);
+  if (!desc) return false;
+  bool blank = true;
+  FData->GetField(*desc, buf, Buffer.empty() ? nullptr : Buffer.data(), blank);
+  return !blank;
+}
+
+void TMemDataSet::WriteFieldData(TField* Field, TConstValueBuffer Buffer) {
+  const TDataSetState s = State();
+  if (s != dsEdit && s != dsInsert && s != dsSetKey && s != dsCalcFields && s != dsFilter && s != dsNewValue &&
+      s != dsInternalCalc)
+    DatabaseError(msg::SNotEditing, this);
+  TRecordBuffer buf = GetActiveRecBuf();
+  if (!buf) return;
+  if (Field->FieldKind() == fkCalculated || Field->FieldKind() == fkLookup) {
+    Field->Validate(Buffer);
+    WriteCalculatedField(buf + FData->RecordSize(), Field, Buffer);
+  } else {
+    if (s == dsCalcFields) DatabaseError(msg::SNotEditing, this);
+    if (Field->ReadOnly() && s != dsSetKey && s != dsFilter)
+      DatabaseErrorFmt(msg::SFieldReadOnly, {Field->DisplayName()}, this);
+    Field->Validate(Buffer);
+    if (Field->FieldKind() != fkInternalCalc) {
+      const vt::TFieldDesc* desc = GetFieldDesc(Field);
+      if (!desc) DatabaseErrorFmt(msg::SFieldNotFound, {Field->FieldName()}, this);
+      FData->PutField(*desc, buf, Buffer.empty() ? nullptr : Buffer.data(), Buffer.size());
+    }
+  }
+  if (s != dsCalcFields && s != dsFilter && s != dsNewValue)
+    DispatchDataEvent(deFieldChange, reinterpret_cast<std::intptr_t>(Field));
+}
+
+bool TMemDataSet::GetFieldValue(TField* Field, Variant& Value) {
+  const TRecordBuffer buf = GetActiveRecBuf();
+  const vt::TFieldDesc* desc = buf ? GetFieldDesc(Field) : nullptr;
+  if (!desc) {
+    Value = Null();
+    return false;
+  }
+  Value = FData->GetFieldAsVariant(*desc, buf, State() == dsOldValue);
+  return !Value.IsNull();
+}
+
+void TMemDataSet::WriteFieldValue(TField* Field, const Variant& Value) {
+  const TDataSetState s = State();
+  if (s != dsEdit && s != dsInsert && s != dsSetKey && s != dsNewValue) DatabaseError(msg::SNotEditing, this);
+  if (Field->ReadOnly() && s != dsSetKey) DatabaseErrorFmt(msg::SFieldReadOnly, {Field->DisplayName()}, this);
+  TRecordBuffer buf = GetActiveRecBuf();
+  const vt::TFieldDesc* desc = buf ? GetFieldDesc(Field) : nullptr;
+  if (!desc) return;
+  FData->PutFieldAsVariant(*desc, buf, Value);
+  if (s != dsNewValue) DispatchDataEvent(deFieldChange, reinterpret_cast<std::intptr_t>(Field));
+}
+
+std::unique_ptr<TStream> TMemDataSet::CreateBlobStream(TField* Field, TBlobStreamMode Mode) {
+  if (!Field->IsBlob()) DatabaseErrorFmt(msg::SNotBlobField, {Field->DisplayName()}, this);
+  return std::make_unique<TVtBlobStream>(Field, Mode);
+}
+
+// ---- TVtBlobStream ----
+
+TVtBlobStream::TVtBlobStream(TField* Field, TBlobStreamMode Mode)
+    : FField(Field), FDataSet(static_cast<TMemDataSet*>(Field->DataSet())), FMode(Mode) {
+  FFieldDesc = FDataSet->GetFieldDesc(Field);
+  FBuffer = FDataSet->GetActiveRecBuf();
+  FUnicode = Field->DataType() == ftWideMemo;
+  if (!FBuffer || !FFieldDesc) return;
+  // Every writable stream needs an edit: a stored row's blob is never changed behind the dataset's back,
+  // whatever the field's Modified flag says.
+  if (Mode != bmRead) {
+    if (Field->ReadOnly()) DatabaseErrorFmt(msg::SFieldReadOnly, {Field->DisplayName()}, FDataSet);
+    const TDataSetState s = FDataSet->State();
+    if (s != dsEdit && s != dsInsert && s != dsNewValue) DatabaseError(msg::SNotEditing, FDataSet);
+  }
+  // A row without its blob object (a buffer filled by hand) gets one before the first write.
+  if (Mode != bmRead && !FDataSet->FData->GetObject(*FFieldDesc, FBuffer))
+    FDataSet->FData->CreateComplexField(FBuffer, *FFieldDesc);
+  FOpened = true;
+  if (Mode == bmWrite) Truncate();
+}
+
+TVtBlobStream::~TVtBlobStream() {
+  if (!FModified) return;
+  try {
+    if (FOpened) FField->SetModified(true);
+    FDataSet->DispatchDataEvent(deFieldChange, reinterpret_cast<std::intptr_t>(FField));
+  } catch (...) {
+    HandleCurrentException(FDataSet);
+  }
+}
+
+Int64 TVtBlobStream::Read(void* Buffer, Int64 Count) {
+  if (!FOpened) return 0;
+  const Int64 rest = FDataSet->FData->GetBlobSize(*FFieldDesc, FBuffer, FDataSet->State() == dsOldValue, FUnicode) - FPosition;
+  if (Count > rest) Count = rest;
+  if (Count <= 0) return 0;
+  if (!FDataSet->FData->GetObject(*FFieldDesc, FBuffer)) return 0;
+  const Int64 n = FDataSet->FData->ReadBlob(*FFieldDesc, FBuffer, FPosition, Count, Buffer,
+                                            FDataSet->State() == dsOldValue, FUnicode);
+  FPosition += n;
+  return n;
+}
+
+Int64 TVtBlobStream::Write(const void* Buffer, Int64 Count) {
+  if (!FOpened || Count <= 0) return 0;
+  FDataSet->FData->WriteBlob(*FFieldDesc, FBuffer, FPosition, Count, Buffer, FUnicode);
+  FPosition += Count;
+  FModified = true;
+  return Count;
+}
+
+Int64 TVtBlobStream::Seek(Int64 Offset, TSeekOrigin Origin) {
+  switch (Origin) {
+    case TSeekOrigin::soBeginning: FPosition = Offset; break;
+    case TSeekOrigin::soCurrent: FPosition += Offset; break;
+    case TSeekOrigin::soEnd:
+      FPosition = Offset + (FOpened ? FDataSet->FData->GetBlobSize(*FFieldDesc, FBuffer, FDataSet->State() == dsOldValue, FUnicode) : 0);
+      break;
+  }
+  if (FPosition < 0) FPosition = 0;
+  return FPosition;
+}
+
+void TVtBlobStream::SetSize(Int64 NewSize) {
+  if (!FOpened) return;
+  FDataSet->FData->TruncateBlob(*FFieldDesc, FBuffer, NewSize, FUnicode);
+  FModified = true;
+}
+
+void TVtBlobStream::Truncate() {
+  if (!FOpened) return;
+  FDataSet->FData->TruncateBlob(*FFieldDesc, FBuffer, FPosition, FUnicode);
+  FModified = true;
+}

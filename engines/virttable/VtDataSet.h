@@ -1,0 +1,146 @@
+// TMemDataSet: the dataset layer of the virtual table. It drives one TMemData record set (VtData.h)
+// through the framework's engine slots (platform/db/DataSet.h): record buffers, fetching, posting,
+// deleting, bookmarks, field values in the framework's native forms and blob streams.
+//
+// Record buffer (one block of FRecBufSize bytes):
+//
+// | part               | offset       | size           | contents                                        |
+// |--------------------|--------------|----------------|-------------------------------------------------|
+// | record             | 0            | RecordSize     | the record in the record set's layout           |
+// | calculated area    | RecordSize   | CalcFieldsSize | the framework's calculated-fields layout        |
+// | record information | FRecInfoOfs  | 8              | Int32 record number (-1 new), UInt8 update      |
+// |                    |              |                | status, UInt8 bookmark flag, UInt8 reference    |
+// |                    |              |                | flag, UInt8 key-exclusive flag                  |
+// | bookmark           | FBookmarkOfs | kBookmarkSize  | the record set's TRecBookmark                   |
+//
+// Sorting by IndexFieldNames, filters (Filter, Filtered, OnFilterRecord), master/detail links and
+// cached updates are not offered yet: asking for them raises the dataset error naming what is missing.
+#pragma once
+
+#include <memory>
+
+#include "engines/virttable/VtData.h"
+#include "platform/db/DB.h"
+
+class TMemDataSet;
+
+// Stream access to one blob field of the active record.
+class TVtBlobStream : public TStream {
+  VELLUM_CLASS(TVtBlobStream)
+ public:
+  TVtBlobStream(TField* Field, TBlobStreamMode Mode);
+  ~TVtBlobStream() override;
+  Int64 Read(void* Buffer, Int64 Count) override;
+  Int64 Write(const void* Buffer, Int64 Count) override;
+  Int64 Seek(Int64 Offset, TSeekOrigin Origin) override;
+  void SetSize(Int64 NewSize) override;
+  void Truncate();
+
+ private:
+  TField* FField;
+  const vt::TFieldDesc* FFieldDesc = nullptr;
+  TMemDataSet* FDataSet;
+  TRecordBuffer FBuffer = nullptr;
+  TBlobStreamMode FMode;
+  bool FOpened = false;
+  bool FModified = false;
+  bool FUnicode = false;
+  Int64 FPosition = 0;
+};
+
+class TMemDataSet : public TDataSet {
+  VELLUM_CLASS(TMemDataSet)
+ public:
+  explicit TMemDataSet(TComponent* AOwner);
+  ~TMemDataSet() override;
+
+  vt::TMemData* Data() const { return FData.get(); }
+  // The descriptor of a field (by FieldNo, else by name); nullptr when none.
+  vt::TFieldDesc* GetFieldDesc(const TField* Field) const;
+  vt::TFieldDesc* GetFieldDesc(int FieldNo) const;
+  // The buffer field reads and writes use in the present state, or nullptr.
+  TRecordBuffer GetActiveRecBuf() const;
+
+  const String& IndexFieldNames() const { return FIndexFieldNames; }
+  // A non-blank value raises: sorting is not offered yet.
+  void SetIndexFieldNames(const String& Value);
+  void SetFilterText(const String& Value) override;
+  void SetFiltered(bool Value) override;
+  void SetOnFilterRecord(const TFilterRecordEvent& Value) override;
+
+  using TDataSet::GetFieldData;
+  using TDataSet::WriteFieldData;
+  bool GetFieldData(TField* Field, TValueBuffer Buffer) override;
+  void WriteFieldData(TField* Field, TConstValueBuffer Buffer) override;
+  bool GetFieldValue(TField* Field, Variant& Value) override;
+  void WriteFieldValue(TField* Field, const Variant& Value) override;
+  std::unique_ptr<TStream> CreateBlobStream(TField* Field, TBlobStreamMode Mode) override;
+  bool BookmarkValid(const TBookmark& Bookmark) override;
+  int CompareBookmarks(const TBookmark& Bookmark1, const TBookmark& Bookmark2) override;
+  bool IsSequenced() const override { return true; }
+  bool Locate(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) override;
+  Variant Lookup(const String& KeyFields, const Variant& KeyValues, const String& ResultFields) override;
+  Variant GetStateFieldValue(TDataSetState AState, TField* Field) override;
+
+ protected:
+  // Hands the record set over (the table makes a record set that knows its owner).
+  void BindRecordSet(std::unique_ptr<vt::TMemData> Value) { FData = std::move(Value); }
+  std::unique_ptr<vt::TMemData> ReleaseRecordSet() { return std::move(FData); }
+
+  // ---- framework slots ----
+  void CursorOpen() override;
+  void CursorClose() override;
+  bool CursorIsOpen() const override { return FCursorOpen; }
+  TFetchResult FetchRecord(TRecordBuffer Buffer, TFetchMode Mode, bool DoCheck) override;
+  void CursorFirst() override { FData->SetToBegin(); }
+  void CursorLast() override { FData->SetToEnd(); }
+  void CursorPost() override;
+  void CursorAddRecord(TRecordBuffer Buffer, bool Append) override;
+  void CursorDelete() override;
+  void CursorInsert() override { FInInserting = true; }
+  void CursorEdit() override;
+  void CursorCancel() override;
+  void CursorGotoBookmark(TConstValueBuffer Bookmark) override;
+  void CursorSetToRecord(TRecordBuffer Buffer) override;
+  void CursorInitRecord(TRecordBuffer Buffer) override;
+  TRecordBuffer AllocateRecordBuffer() override;
+  void ReleaseRecordBuffer(TRecordBuffer& Buffer) override;
+  void ReadBookmarkData(TRecordBuffer Buffer, TValueBuffer Data) override;
+  void WriteBookmarkData(TRecordBuffer Buffer, TConstValueBuffer Data) override;
+  TBookmarkFlag ReadBookmarkFlag(TRecordBuffer Buffer) override;
+  void WriteBookmarkFlag(TRecordBuffer Buffer, TBookmarkFlag Value) override;
+  void PrepareNewRecord(TRecordBuffer Buffer) override;
+  void ResetCalculatedFields(TRecordBuffer Buffer) override;
+  int GetRecordSize() const override { return FData ? FData->RecordSize() : 0; }
+  int GetRecordCount() const override;
+  int GetRecNo() const override;
+  void SetRecNoValue(int Value) override;
+
+  // Called when the record set must (re)build its descriptors from the definitions or fields.
+  virtual void InitRecordSetFields() {}
+  bool FCursorOpen = false;
+
+ private:
+  friend class TVtBlobStream;
+  void LayOutBuffers();
+  bool FilterActive() const { return Filtered() && static_cast<bool>(OnFilterRecord()); }
+  // Whether Item passes OnFilterRecord (read through the scan buffer).
+  bool ItemVisible(const vt::TItemHeader* Item);
+  // The first item (from the start) whose fields match the keys, visible rows only; nullptr for none.
+  vt::TItemHeader* FindItem(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options);
+  // Runs Body with the scan buffer holding Item's record, as dsFilter.
+  template <class F>
+  auto WithItemInScan(const vt::TItemHeader* Item, F&& Body) -> decltype(Body());
+  std::vector<Byte> FScanBuffer;
+  TRecordBuffer FScanRecBuf = nullptr;
+  static std::int32_t LoadInt(const Byte* p);
+
+  std::unique_ptr<vt::TMemData> FData;
+  std::vector<vt::TFieldDesc*> FDescByFieldNo;  // borrowed from the record set, by FieldNo - 1
+  int FRecInfoOfs = 0;
+  int FBookmarkOfs = 0;
+  int FRecBufSize = 0;
+  bool FInInserting = false;
+  bool FInEditing = false;
+  String FIndexFieldNames;
+};

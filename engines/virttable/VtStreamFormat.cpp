@@ -1,0 +1,568 @@
+#include "engines/virttable/VtStreamFormat.h"
+
+#include <cmath>
+#include <span>
+#include <cstring>
+#include <string>
+
+#include "engines/virttable/VtTypes.h"
+#include "platform/rtl/Currency.h"
+#include "platform/rtl/DateTime.h"
+#include "platform/rtl/Exceptions.h"
+#include "platform/db/DataSet.h"
+#include "platform/rtl/SysUtils.h"
+#include "platform/sys/CodePage.h"
+
+namespace vt {
+
+const char16_t kUnsupportedFieldType[] =
+    u"Field type is not supported by TVirtTable. \rValid types is String, WideString, Smallint, Integer, Word, "
+    u"Boolean, Largeint, Float, ftSingle, ftExtended, Currency, Date, Time, DateTime, SQLTimeStamp, Blob, Memo, "
+    u"Guid, Bcd, FmtBcd, Bytes, VarBytes, Variant";
+
+namespace {
+
+template <class T>
+T Load(const Byte* p) {
+  T v;
+  std::memcpy(&v, p, sizeof(T));
+  return v;
+}
+template <class T>
+void Store(Byte* p, T v) {
+  std::memcpy(p, &v, sizeof(T));
+}
+
+[[noreturn]] void Bad(const String& Reason) { throw EReadError(u"Invalid virtual table stream: " + Reason); }
+
+String Num(Int64 v) { return Str(std::to_string(v)); }
+
+// ---- writer ----
+
+class TOut {
+ public:
+  explicit TOut(TStream& Stream) : FStream(Stream) { FBuf.reserve(kChunk + 4096); }
+  void Bytes(const void* p, std::size_t n) {
+    const auto* b = static_cast<const Byte*>(p);
+    FBuf.insert(FBuf.end(), b, b + n);
+    if (FBuf.size() >= kChunk) Flush();
+  }
+  template <class T>
+  void Value(T v) {
+    Byte b[sizeof(T)];
+    std::memcpy(b, &v, sizeof(T));
+    Bytes(b, sizeof(T));
+  }
+  void Name(const String& s) {
+    const AnsiString a = sys::Utf16ToAnsi(s);
+    if (a.size() > 0xFFFF) throw EWriteError(u"Field name too long: " + s);
+    Value<Word>(static_cast<Word>(a.size()));
+    Bytes(a.data(), a.size());
+  }
+  void Flush() {
+    if (!FBuf.empty()) FStream.WriteBuffer(FBuf.data(), static_cast<Int64>(FBuf.size()));
+    FBuf.clear();
+  }
+
+ private:
+  static constexpr std::size_t kChunk = 1 << 20;
+  TStream& FStream;
+  std::vector<Byte> FBuf;
+};
+
+void WriteValue(TOut& Out, TMemData& Data, const TFieldDesc& Desc, const Byte* Rec, std::vector<Byte>& Scratch) {
+  if (Data.GetNull(Desc, Rec)) {
+    Out.Value<std::int32_t>(0);
+    return;
+  }
+  const Byte* slot = Rec + Desc.Offset;
+  auto put = [&](const void* p, std::size_t n) {
+    Out.Value<std::int32_t>(static_cast<std::int32_t>(n));
+    Out.Bytes(p, n);
+  };
+  switch (Desc.DataType()) {
+    case dtString: {
+      std::size_t n = 0;
+      while (n < Desc.Length && slot[n]) ++n;
+      if (n == 0) put("", 1);
+      else put(slot, n);
+      return;
+    }
+    case dtWideString: {
+      std::size_t n = 0;
+      while (n < Desc.Length && (slot[2 * n] || slot[2 * n + 1])) ++n;
+      if (n == 0) put("\0", 2);
+      else put(slot, 2 * n);
+      return;
+    }
+    case dtDate: case dtTime: {
+      Byte b[8] = {};
+      const double dt = Load<double>(slot);
+      Store<std::int32_t>(b, Desc.DataType() == dtDate ? DateTimeToNativeDate(dt) : DateTimeToNativeTime(dt));
+      put(b, 8);
+      return;
+    }
+    case dtDateTime: {
+      const double ms = DateTimeToNativeDateTime(Load<double>(slot));
+      put(&ms, 8);
+      return;
+    }
+    case dtVarBytes: put(slot + 2, Load<Word>(slot)); return;
+    case dtBlob: case dtMemo: case dtWideMemo: {
+      TBlob* blob = Data.GetObject(Desc, Rec);
+      const Int64 size = blob ? blob->Size() : 0;
+      if (size <= 0) {
+        Out.Value<std::int32_t>(0);
+        return;
+      }
+      Scratch.resize(static_cast<std::size_t>(size));
+      const Int64 n = blob->Read(0, 0, Scratch.data());
+      put(Scratch.data(), static_cast<std::size_t>(n));
+      return;
+    }
+    case dtVariant: {
+      const Variant v = Data.GetFieldAsVariant(Desc, Rec);
+      Byte b[8];
+      Word sub = static_cast<Word>(v.VType());
+      switch (sub) {
+        case kVarSmallint: Store<std::int16_t>(b, static_cast<std::int16_t>(v.AsInteger())); put(b, 2); break;
+        case kVarInteger: Store<std::int32_t>(b, v.AsInteger()); put(b, 4); break;
+        case kVarDouble: Store<double>(b, v.AsDouble()); put(b, 8); break;
+        case kVarCurrency: Store<Int64>(b, v.AsCurrency().Scaled); put(b, 8); break;
+        case kVarBoolean: Store<std::int16_t>(b, v.AsBoolean() ? -1 : 0); put(b, 2); break;
+        case kVarShortInt: b[0] = static_cast<Byte>(v.AsInteger()); put(b, 1); break;
+        case kVarByte: b[0] = static_cast<Byte>(v.AsInteger()); put(b, 1); break;
+        case kVarWord: Store<Word>(b, static_cast<Word>(v.AsInteger())); put(b, 2); break;
+        case kVarLongWord: Store<std::uint32_t>(b, static_cast<std::uint32_t>(v.AsInt64())); put(b, 4); break;
+        case kVarInt64: Store<Int64>(b, v.AsInt64()); put(b, 8); break;
+        case kVarOleStr: case kVarUString: {
+          const String s = v.AsString();
+          std::vector<Byte> w((s.size() + 1) * 2, 0);
+          std::memcpy(w.data(), s.data(), s.size() * 2);
+          put(w.data(), w.size());
+          break;
+        }
+        case kVarString: {
+          const AnsiString a = v.AsAnsiString();
+          put(a.c_str(), a.size() + 1);
+          break;
+        }
+        default: {
+          char text[64];
+          std::snprintf(text, sizeof text, "Variant subtype is not supported: %d", sub);
+          throw Exception(std::string_view(text));
+        }
+      }
+      Out.Value<Word>(sub);
+      return;
+    }
+    case dtString + 1: case dtExtWideString: case dtExtVarBytes: case dtObject: case dtReference: case dtArray:
+    case dtTable: case dtCursor: case dtUnknown:
+      throw Exception(u"Unknown data type FieldDesc.DataType=" + Num(Desc.DataType()));
+    default: put(slot, static_cast<std::size_t>(Desc.Size)); return;
+  }
+}
+
+// ---- reader ----
+
+class TIn {
+ public:
+  explicit TIn(std::span<const Byte> Bytes) : FBytes(Bytes) {}
+  std::size_t Left() const { return FBytes.size() - FPos; }
+  void Need(std::size_t n, const char16_t* What) {
+    if (n > Left()) Bad(String(What) + u" is cut short at offset " + Num(static_cast<Int64>(FPos)));
+  }
+  template <class T>
+  T Value(const char16_t* What) {
+    Need(sizeof(T), What);
+    const T v = Load<T>(FBytes.data() + FPos);
+    FPos += sizeof(T);
+    return v;
+  }
+  const Byte* Take(std::size_t n, const char16_t* What) {
+    Need(n, What);
+    const Byte* p = FBytes.data() + FPos;
+    FPos += n;
+    return p;
+  }
+  String Name(const char16_t* What) {
+    const Word n = Value<Word>(What);
+    const Byte* p = Take(n, What);
+    return sys::AnsiToUtf16(std::string_view(reinterpret_cast<const char*>(p), n));
+  }
+  std::size_t Pos() const { return FPos; }
+  void SetPos(std::size_t Pos) { FPos = Pos; }
+
+ private:
+  std::span<const Byte> FBytes;
+  std::size_t FPos = 0;
+};
+
+bool IsSupportedType(TFieldType t) {
+  switch (t) {
+    case ftString: case ftWideString: case ftSmallint: case ftShortint: case ftByte: case ftInteger: case ftAutoInc:
+    case ftWord: case ftBoolean: case ftLargeint: case ftLongWord: case ftFloat: case ftSingle: case ftExtended:
+    case ftCurrency: case ftDate: case ftTime: case ftDateTime: case ftTimeStamp: case ftBlob: case ftMemo:
+    case ftWideMemo: case ftGuid: case ftBCD: case ftFMTBcd: case ftBytes: case ftVarBytes: case ftVariant:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The byte count a fixed-size type always writes; 0 for types of variable length.
+std::size_t FixedValueSize(const TStreamFieldDef& Def) {
+  switch (Def.DataType) {
+    case ftSmallint: case ftShortint: case ftByte: case ftWord: case ftBoolean: return 2;
+    case ftInteger: case ftAutoInc: case ftLongWord: case ftSingle: return 4;
+    case ftLargeint: case ftFloat: case ftCurrency: case ftBCD: case ftDate: case ftTime: case ftDateTime: return 8;
+    case ftExtended: return 10;
+    case ftTimeStamp: return 16;
+    case ftFMTBcd: return Def.Precision >= 34 ? static_cast<std::size_t>(Def.Precision) + 2 : 34;
+    case ftBytes: return static_cast<std::size_t>(Def.Size);
+    case ftGuid: return static_cast<std::size_t>(Def.Size) + 1;
+    default: return 0;
+  }
+}
+
+std::size_t VariantValueSize(Word Sub) {
+  switch (Sub) {
+    case kVarShortInt: case kVarByte: return 1;
+    case kVarSmallint: case kVarBoolean: case kVarWord: return 2;
+    case kVarInteger: case kVarLongWord: return 4;
+    case kVarDouble: case kVarCurrency: case kVarInt64: return 8;
+    default: return 0;
+  }
+}
+
+Variant DecodeVariant(Word Sub, const Byte* p, std::size_t L) {
+  switch (Sub) {
+    case kVarSmallint: return Variant(static_cast<int>(Load<std::int16_t>(p)));
+    case kVarInteger: return Variant(Load<std::int32_t>(p));
+    case kVarDouble: return Variant(Load<double>(p));
+    case kVarCurrency: return Variant(Currency::FromScaled(Load<Int64>(p)));
+    case kVarBoolean: return Variant(Load<std::int16_t>(p) != 0);
+    case kVarShortInt: return Variant(static_cast<int>(static_cast<std::int8_t>(p[0])));
+    case kVarByte: return Variant(static_cast<int>(p[0]));
+    case kVarWord: return Variant(static_cast<int>(Load<Word>(p)));
+    case kVarLongWord: return Variant(static_cast<long long>(Load<std::uint32_t>(p)));
+    case kVarInt64: return Variant(static_cast<long long>(Load<Int64>(p)));
+    case kVarOleStr: case kVarUString: {
+      String s((L - 2) / 2, u'\0');
+      std::memcpy(s.data(), p, s.size() * 2);
+      return Variant(s);
+    }
+    case kVarString: return VarFromAnsi(AnsiString(reinterpret_cast<const char*>(p), L - 1));
+    default: {
+      char text[64];
+      std::snprintf(text, sizeof text, "Variant subtype is not supported: %d", Sub);
+      throw Exception(std::string_view(text));
+    }
+  }
+}
+
+// A stored value as a dynamic value, by its stored type (for a field whose type differs).
+Variant StoredAsVariant(const TStreamFieldDef& Def, const Byte* p, std::size_t L, Word Sub) {
+  switch (Def.DataType) {
+    case ftString: case ftGuid: case ftMemo: case ftBlob:
+      return VarFromAnsi(AnsiString(reinterpret_cast<const char*>(p), ::strnlen(reinterpret_cast<const char*>(p), L)));
+    case ftWideString: case ftWideMemo: {
+      String s(L / 2, u'\0');
+      std::memcpy(s.data(), p, s.size() * 2);
+      if (const auto z = s.find(u'\0'); z != String::npos && Def.DataType == ftWideString) s.resize(z);
+      return Variant(s);
+    }
+    case ftSmallint: return Variant(static_cast<int>(Load<std::int16_t>(p)));
+    case ftShortint: return Variant(static_cast<int>(static_cast<std::int8_t>(p[0])));
+    case ftByte: return Variant(static_cast<int>(p[0]));
+    case ftWord: return Variant(static_cast<int>(Load<Word>(p)));
+    case ftInteger: case ftAutoInc: return Variant(Load<std::int32_t>(p));
+    case ftLongWord: return Variant(static_cast<long long>(Load<std::uint32_t>(p)));
+    case ftLargeint: return Variant(static_cast<long long>(Load<Int64>(p)));
+    case ftBoolean: return Variant(Load<Word>(p) != 0);
+    case ftFloat: case ftCurrency: return Variant(Load<double>(p));
+    case ftSingle: return Variant(static_cast<double>(Load<float>(p)));
+    case ftBCD: return Variant(Currency::FromScaled(Load<Int64>(p)));
+    case ftDate: return VarFromDateTime(NativeDateToDateTime(Load<std::int32_t>(p)));
+    case ftTime: return VarFromDateTime(NativeTimeToDateTime(Load<std::int32_t>(p)));
+    case ftDateTime: return VarFromDateTime(NativeDateTimeToDateTime(Load<double>(p)));
+    case ftVariant: return DecodeVariant(Sub, p, L);
+    case ftBytes: case ftVarBytes: return VarFromBytes(p, L);
+    default: return Null();
+  }
+}
+
+// Checks a value's length against its stored type, before anything is copied.
+void CheckLength(const TStreamFieldDef& Def, std::size_t L, Word Sub, Int64 Record) {
+  auto fail = [&](const char16_t* Why) {
+    Bad(u"value of field '" + Def.Name + u"' in record " + Num(Record + 1) + u": " + Why);
+  };
+  if (const std::size_t fixed = FixedValueSize(Def); fixed && L != fixed) fail(u"wrong length");
+  switch (Def.DataType) {
+    case ftWideString: case ftWideMemo: if (L % 2) fail(u"odd length for UTF-16 text"); break;
+    case ftVarBytes: if (L > static_cast<std::size_t>(Def.Size)) fail(u"longer than the field"); break;
+    case ftVariant: {
+      const std::size_t want = VariantValueSize(Sub);
+      if (want && L != want) fail(u"wrong length for its variant subtype");
+      if ((Sub == kVarOleStr || Sub == kVarUString) && (L < 2 || L % 2)) fail(u"bad UTF-16 variant text");
+      if (!want && Sub != kVarOleStr && Sub != kVarUString && Sub != kVarString) DecodeVariant(Sub, nullptr, 0);
+      break;
+    }
+    default: break;
+  }
+}
+
+// Puts a stored value of the same kind straight into its slot.
+void PutSameType(TMemData& Data, const TFieldDesc& Desc, Byte* Rec, const TStreamFieldDef& Def, const Byte* p,
+                 std::size_t L, Word Sub, Int64 Record) {
+  Byte* slot = Rec + Desc.Offset;
+  auto fail = [&](const char16_t* Why) {
+    Bad(u"value of field '" + Def.Name + u"' in record " + Num(Record + 1) + u": " + Why);
+  };
+  switch (Desc.DataType()) {
+    case dtString: case dtGuid: {
+      std::size_t n = ::strnlen(reinterpret_cast<const char*>(p), L);
+      n = sys::CutLength(std::string_view(reinterpret_cast<const char*>(p), n), static_cast<std::size_t>(Desc.Size) - 1);
+      std::memcpy(slot, p, n);
+      slot[n] = 0;
+      break;
+    }
+    case dtWideString: {
+      std::size_t n = 0;
+      while (n < L / 2 && n < Desc.Length && (p[2 * n] || p[2 * n + 1])) ++n;
+      std::memcpy(slot, p, 2 * n);
+      slot[2 * n] = slot[2 * n + 1] = 0;
+      break;
+    }
+    case dtDate: case dtTime: {
+      const std::int32_t v = Load<std::int32_t>(p);
+      if (Desc.DataType() == dtDate ? v <= 0 : (v < 0 || v >= 86400000)) fail(u"not a valid date or time");
+      Store<double>(slot, Desc.DataType() == dtDate ? NativeDateToDateTime(v) : NativeTimeToDateTime(v));
+      break;
+    }
+    case dtDateTime: {
+      const double ms = Load<double>(p);
+      if (!std::isfinite(ms) || ms < 0 || ms > 1e15) fail(u"not a valid date and time");
+      Store<double>(slot, NativeDateTimeToDateTime(ms));
+      break;
+    }
+    case dtVarBytes:
+      Store<Word>(slot, static_cast<Word>(L));
+      std::memcpy(slot + 2, p, L);
+      break;
+    case dtBlob: case dtMemo: case dtWideMemo: {
+      // An empty value was written for an empty memo; it comes back null.
+      TBlob* blob = Data.GetObject(Desc, Rec);
+      blob->Write(0, static_cast<Int64>(L), p);
+      blob->Commit();
+      break;
+    }
+    case dtVariant: Data.PutFieldAsVariant(Desc, Rec, DecodeVariant(Sub, p, L), true); return;
+    default:
+      std::memcpy(slot, p, std::min<std::size_t>(L, static_cast<std::size_t>(Desc.Size)));
+      break;
+  }
+  Data.SetNull(Desc, Rec, false);
+}
+
+}  // namespace
+
+void AddFieldDescForFieldDef(TMemData& Data, const String& Name, TFieldType FieldType, int Size, bool Fixed,
+                             bool Required, int Precision) {
+  auto d = Data.CreateFieldDesc();
+  d->FieldNo = static_cast<Word>(Data.Fields().Count() + 1);
+  d->Name = Name;
+  d->SetDataType(TFieldTypeMap::GetDataType(FieldType, 0));
+  d->Required = Required;
+  d->Fixed = Fixed;
+  const bool refinedPrecision = Precision > 0 && Precision <= 10;
+  switch (FieldType) {
+    case ftString: d->Size = Size + 1; d->Length = static_cast<Word>(Size); break;
+    case ftWideString: d->Size = (Size + 1) * 2; d->Length = static_cast<Word>(Size); break;
+    // Precision only sets the number range: a 16-bit or 64-bit field keeps its width.
+    case ftSmallint: case ftShortint: d->Size = 2; if (refinedPrecision && Precision <= 4) d->Length = static_cast<Word>(Precision); break;
+    case ftByte: case ftWord: case ftBoolean: d->Size = 2; break;
+    case ftInteger: case ftAutoInc: d->Size = 4; break;
+    case ftLargeint: d->Size = 8; if (refinedPrecision) d->Length = static_cast<Word>(Precision); break;
+    case ftLongWord: d->Size = 4; if (refinedPrecision) d->Length = static_cast<Word>(Precision); break;
+    case ftFloat: case ftDate: case ftTime: case ftDateTime: d->Size = 8; d->Length = static_cast<Word>(Precision); break;
+    case ftSingle: d->Size = 4; d->Length = static_cast<Word>(Precision); break;
+    case ftExtended: d->Size = 10; d->Length = static_cast<Word>(Precision); break;
+    case ftCurrency: d->Size = 8; break;
+    case ftTimeStamp: d->Size = 16; d->Length = static_cast<Word>(Precision); break;
+    case ftBlob: case ftMemo: case ftWideMemo: case ftVariant: d->Size = 4; break;
+    case ftGuid: d->Size = Size + 1; d->Length = static_cast<Word>(Size); break;
+    case ftBCD: d->Size = 8; d->Length = static_cast<Word>(Precision); d->Scale = static_cast<Word>(Size); break;
+    case ftFMTBcd:
+      d->Size = Precision >= 34 ? Precision + 2 : 34;
+      d->Length = static_cast<Word>(Precision);
+      d->Scale = static_cast<Word>(Size);
+      break;
+    case ftBytes: d->Size = Size; d->Length = static_cast<Word>(Size); break;
+    case ftVarBytes: d->Size = Size + 2; d->Length = static_cast<Word>(Size); break;
+    default: throw EDatabaseError(String(kUnsupportedFieldType));
+  }
+  if (Size < 0 || Size > 0xFFFF) throw EDatabaseError(String(msg::SInvalidFieldSize));
+  Data.Fields().Add(std::move(d));
+}
+
+void WriteVirtTableStream(TStream& Stream, const std::vector<TStreamFieldDef>& Defs, TMemData& Data,
+                          const TProgressFunc& Progress) {
+  TOut out(Stream);
+  out.Value<Word>(kStreamVersion);
+  out.Value<Word>(static_cast<Word>(Defs.size()));
+  for (const auto& d : Defs) {
+    out.Name(d.Name);
+    out.Value<Word>(static_cast<Word>(d.DataType));
+    out.Value<Word>(static_cast<Word>(d.Size));
+    out.Value<std::int32_t>(d.Precision);
+  }
+  out.Value<Word>(0);
+  if (Defs.empty()) {
+    out.Value<std::int32_t>(0);
+    out.Flush();
+    return;
+  }
+  std::vector<const TFieldDesc*> descs;
+  for (const auto& d : Defs) descs.push_back(Data.Active() ? Data.FindField(d.Name) : nullptr);
+  const Int64 count = Data.Active() ? Data.RecordCount() : 0;
+  if (Progress) Progress(0);
+  out.Value<std::int32_t>(static_cast<std::int32_t>(count));
+  std::vector<Byte> scratch;
+  Int64 n = 0;
+  for (const TItemHeader* item = count ? Data.FirstItem() : nullptr; item; item = item->Next) {
+    for (const TFieldDesc* desc : descs) {
+      if (!desc) out.Value<std::int32_t>(0);
+      else WriteValue(out, Data, *desc, item->Record(), scratch);
+    }
+    ++n;
+    if (Progress) Progress(static_cast<int>(std::nearbyint(static_cast<double>(n) * 100.0 / static_cast<double>(count))));
+  }
+  out.Flush();
+}
+
+bool IsXmlStream(const std::vector<Byte>& Head) {
+  std::size_t i = Head.size() >= 3 && Head[0] == 0xEF && Head[1] == 0xBB && Head[2] == 0xBF ? 3 : 0;
+  if (i >= Head.size() || Head[i] != '<') return false;
+  ++i;
+  if (i < Head.size() && Head[i] == '?') ++i;
+  if (i + 3 > Head.size()) return false;
+  auto lower = [](Byte c) { return static_cast<Byte>(c >= 'A' && c <= 'Z' ? c + 32 : c); };
+  return lower(Head[i]) == 'x' && lower(Head[i + 1]) == 'm' && lower(Head[i + 2]) == 'l';
+}
+
+TStreamContents ReadVirtTableStream(TStream& Stream, const std::function<TMemData&(const TStreamContents&)>& BuildStaging,
+                                    const TProgressFunc& Progress) {
+  Stream.SetPosition(0);
+  const Int64 size = Stream.Size();
+  if (size < static_cast<Int64>(kMinStreamSize)) {
+    Byte head[kMinStreamSize];
+    Stream.ReadBuffer(head, kMinStreamSize);  // raises the stream read error
+  }
+  // A memory stream is parsed in place; any other stream is read into memory once.
+  std::vector<Byte> copy;
+  std::span<const Byte> bytes;
+  if (auto* memory = dynamic_cast<TCustomMemoryStream*>(&Stream)) {
+    bytes = std::span<const Byte>(static_cast<const Byte*>(memory->Memory()), static_cast<std::size_t>(size));
+  } else {
+    copy.resize(static_cast<std::size_t>(size));
+    Stream.ReadBuffer(copy.data(), size);
+    bytes = copy;
+  }
+  Stream.SetPosition(size);
+  TIn in(bytes);
+  TStreamContents c;
+  c.Version = in.Value<Word>(u"version");
+  const Word defCount = in.Value<Word>(u"definition count");
+  for (Word i = 0; i < defCount; ++i) {
+    TStreamFieldDef d;
+    d.Name = in.Name(u"definition name");
+    if (d.Name.empty()) Bad(u"definition " + Num(i + 1) + u" has no name");
+    for (const auto& other : c.Defs)
+      if (AnsiSameText(other.Name, d.Name)) Bad(u"duplicate definition '" + d.Name + u"'");
+    d.DataType = static_cast<TFieldType>(in.Value<Word>(u"definition type") & 0xFF);
+    d.Size = in.Value<Word>(u"definition size");
+    if (c.Version >= 3) d.Precision = in.Value<std::int32_t>(u"definition precision");
+    if (!IsSupportedType(d.DataType)) Bad(u"definition '" + d.Name + u"' has an unsupported type " + Num(d.DataType));
+    c.Defs.push_back(std::move(d));
+  }
+  if (c.Version != 0) {
+    const Word persistent = in.Value<Word>(u"persistent field count");
+    for (Word i = 0; i < persistent; ++i) {
+      in.Name(u"persistent field name");
+      if (in.Value<Word>(u"persistent field kind") > 4) Bad(u"persistent field " + Num(i + 1) + u" has an unknown kind");
+      in.Value<Word>(u"persistent field type");
+      in.Value<Word>(u"persistent field size");
+    }
+  }
+  c.RecordCount = in.Value<std::int32_t>(u"record count");
+  const bool wideLengths = c.Version >= 2;
+  const std::size_t lengthSize = wideLengths ? 4 : 2;
+  if (c.RecordCount < 0) Bad(u"negative record count");
+  if (c.RecordCount > 0 && c.Defs.empty()) Bad(u"records without definitions");
+  if (static_cast<Int64>(c.RecordCount) * static_cast<Int64>(c.Defs.size() * lengthSize) > static_cast<Int64>(in.Left()))
+    Bad(u"record count " + Num(c.RecordCount) + u" exceeds the bytes left");
+
+  // First pass: every length against the bytes left and against its type, before anything is built.
+  const std::size_t rowsStart = in.Pos();
+  for (std::int32_t r = 0; r < c.RecordCount; ++r)
+    for (const TStreamFieldDef& def : c.Defs) {
+      std::size_t L;
+      if (wideLengths) {
+        const std::int32_t v = in.Value<std::int32_t>(u"value length");
+        if (v < 0) Bad(u"negative length of field '" + def.Name + u"' in record " + Num(r + 1));
+        L = static_cast<std::size_t>(v);
+      } else {
+        L = in.Value<Word>(u"value length");
+      }
+      if (L == 0) continue;
+      in.Take(L, u"value");
+      const Word sub = def.DataType == ftVariant ? in.Value<Word>(u"variant subtype") : 0;
+      CheckLength(def, L, sub, r);
+    }
+  in.SetPos(rowsStart);
+
+  TMemData& staging = BuildStaging(c);
+  std::vector<const TFieldDesc*> target;
+  for (const auto& d : c.Defs) target.push_back(staging.FindField(d.Name));
+  std::vector<Byte> rec(static_cast<std::size_t>(staging.RecordSize()));
+  if (Progress) Progress(0);
+  for (std::int32_t r = 0; r < c.RecordCount; ++r) {
+    staging.InitRecord(rec.data());
+    staging.CreateComplexFields(rec.data(), true);
+    try {
+      for (std::size_t i = 0; i < c.Defs.size(); ++i) {
+        const TStreamFieldDef& def = c.Defs[i];
+        const std::size_t L = wideLengths ? static_cast<std::size_t>(in.Value<std::int32_t>(u"value length"))
+                                          : in.Value<Word>(u"value length");
+        if (L == 0) continue;
+        const Byte* p = in.Take(L, u"value");
+        const Word sub = def.DataType == ftVariant ? in.Value<Word>(u"variant subtype") : 0;
+        const TFieldDesc* desc = target[i];
+        if (!desc) continue;
+        if (TFieldTypeMap::GetDataType(def.DataType) == desc->DataType() &&
+            (FixedValueSize(def) == 0 || def.DataType == ftGuid || static_cast<int>(FixedValueSize(def)) == desc->Size ||
+             desc->DataType() == dtDate || desc->DataType() == dtTime || desc->DataType() == dtDateTime)) {
+          PutSameType(staging, *desc, rec.data(), def, p, L, sub, r);
+        } else {
+          // The field changed type since the value was stored: convert through a dynamic value, or
+          // leave it null when that cannot be done.
+          try {
+            staging.PutFieldAsVariant(*desc, rec.data(), StoredAsVariant(def, p, L, sub), true);
+          } catch (const Exception&) {
+            staging.SetNull(*desc, rec.data(), true);
+          }
+        }
+      }
+    } catch (...) {
+      staging.FreeComplexFields(rec.data(), true);
+      throw;
+    }
+    staging.AppendRecord(rec.data());
+    if (Progress)
+      Progress(static_cast<int>(std::nearbyint(static_cast<double>(r) * 100.0 / static_cast<double>(c.RecordCount))));
+  }
+  return c;
+}
+
+}  // namespace vt

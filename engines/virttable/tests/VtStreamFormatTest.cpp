@@ -1,0 +1,286 @@
+// The binary stream format: golden bytes built by hand from the layout, round trips per type, older
+// versions, and hostile streams that must leave the table as it was.
+#include "engines/virttable/VtStreamFormat.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "VtTestSupport.h"
+#include "platform/rtl/Exceptions.h"
+
+using namespace vttest;
+
+namespace {
+
+// Header, the seven definitions of the benchmark schema, P = 0 and R = 0.
+constexpr std::string_view kEmptyBenchmarkStream =
+    "0300 0700"
+    "0a00 437573746f6d65724944 0300 0000 00000000"
+    "0b00 436f6e746163744e616d65 0100 0a00 00000000"
+    "0900 426972746864617465 0b00 0000 00000000"
+    "0d00 4d61726974616c537461747573 0500 0000 00000000"
+    "0600 53616c617279 0600 0000 00000000"
+    "0700 41646472657373 1800 1400 00000000"
+    "0700 436f6d6d656e74 2700 0000 00000000"
+    "0000";
+
+// CustomerID 2, ContactName 赵一 (GBK d5d4 d2bb), Birthdate 1990-05-06 07:08:09.010, MaritalStatus
+// True, Salary 4000.5, Address and Comment "... for 赵一" in UTF-16LE.
+constexpr std::string_view kBenchmarkRow =
+    "04000000 02000000"
+    "04000000 d5d4d2bb"
+    "08000000 00d9ab16488ccc42"
+    "02000000 0100"
+    "08000000 000000000041af40"
+    "1c000000 4100640064007200650073007300200066006f0072002000758d004e"
+    "1c000000 43006f006d006d0065006e007400200066006f0072002000758d004e";
+
+const TDateTime kBirth = EncodeDateTime(1990, 5, 6, 7, 8, 9, 10);
+
+class StreamFormat : public CodePage936 {};
+
+TEST_F(StreamFormat, TheEmptyBenchmarkTableWritesTheGoldenBytesAndReadsThemBack) {
+  auto t = BenchmarkTable();
+  TMemoryStream s;
+  t->SaveToStream(&s, true, false);
+  const std::vector<Byte> golden = Hex(std::string(kEmptyBenchmarkStream) + "00000000");
+  ASSERT_EQ(golden.size(), 143u);
+  EXPECT_EQ(Bytes(s), golden);
+
+  auto u = std::make_unique<TVirtTable>(nullptr);
+  Fill(s, golden);
+  u->LoadFromStream(&s, true, true);
+  ASSERT_EQ(u->FieldDefs().Count(), 7);
+  EXPECT_EQ(u->FieldDefs()[5]->DataType(), ftWideString);
+  EXPECT_EQ(u->FieldDefs()[5]->Size(), 20);
+  EXPECT_FALSE(u->Active()) << "a closed table stays closed when the stream has no rows";
+}
+
+TEST_F(StreamFormat, OneHandComputedRowIsWrittenAndReadExactly) {
+  auto t = BenchmarkTable();
+  AppendBenchmarkRow(*t, 2, u"赵一", kBirth, true, 4000.5);
+  TMemoryStream s;
+  t->SaveToStream(&s, true, false);
+  const std::vector<Byte> golden = Hex(std::string(kEmptyBenchmarkStream) + "01000000" + std::string(kBenchmarkRow));
+  EXPECT_EQ(Bytes(s), golden);
+
+  auto u = BenchmarkTable();
+  Fill(s, golden);
+  u->LoadFromStream(&s, true, true);
+  ASSERT_TRUE(u->Active());
+  ASSERT_EQ(u->RecordCount(), 1);
+  EXPECT_EQ(u->FieldByName(u"CustomerID")->AsInteger(), 2);
+  EXPECT_EQ(u->FieldByName(u"ContactName")->AsString(), u"赵一");
+  EXPECT_EQ(u->FieldByName(u"Birthdate")->AsDateTime(), kBirth);
+  EXPECT_TRUE(u->FieldByName(u"MaritalStatus")->AsBoolean());
+  EXPECT_EQ(u->FieldByName(u"Salary")->AsFloat(), 4000.5);
+  EXPECT_EQ(u->FieldByName(u"Address")->AsString(), u"Address for 赵一");
+  EXPECT_EQ(u->FieldByName(u"Comment")->AsString(), u"Comment for 赵一");
+}
+
+// One table with one field per type: each case sets a value, saves, loads into a fresh table and reads.
+TEST_F(StreamFormat, ValuesRoundTripByType) {
+  struct Case {
+    const char16_t* name;
+    TFieldType type;
+    int size;
+    int precision;
+    std::function<void(TField*)> set;
+    std::function<void(TField*)> check;
+  };
+  const Case cases[] = {
+      {u"S", ftString, 5, 0, [](TField* f) { f->SetAsString(u""); },
+       [](TField* f) { EXPECT_FALSE(f->IsNull()); EXPECT_EQ(f->AsString(), u""); }},
+      {u"SN", ftString, 5, 0, [](TField* f) { f->Clear(); }, [](TField* f) { EXPECT_TRUE(f->IsNull()); }},
+      {u"W", ftWideString, 5, 0, [](TField* f) { f->SetAsString(u""); },
+       [](TField* f) { EXPECT_FALSE(f->IsNull()); EXPECT_EQ(f->AsString(), u""); }},
+      {u"WL", ftWideString, 3, 0, [](TField* f) { f->SetAsString(u"abcdef"); },
+       [](TField* f) { EXPECT_EQ(f->AsString(), u"abc"); }},
+      {u"L", ftLargeint, 0, 10, [](TField* f) { f->SetAsLargeInt(9999999999LL); },
+       [](TField* f) { EXPECT_EQ(f->AsLargeInt(), 9999999999LL); }},
+      {u"LM", ftLargeint, 0, 10, [](TField* f) { f->SetAsLargeInt(-1); }, [](TField* f) { EXPECT_EQ(f->AsLargeInt(), -1); }},
+      {u"SI", ftSmallint, 0, 4, [](TField* f) { f->SetAsInteger(1000); }, [](TField* f) { EXPECT_EQ(f->AsInteger(), 1000); }},
+      {u"WO", ftWord, 0, 0, [](TField* f) { f->SetAsInteger(65535); }, [](TField* f) { EXPECT_EQ(f->AsInteger(), 65535); }},
+      {u"B", ftBoolean, 0, 0, [](TField* f) { f->SetAsBoolean(false); },
+       [](TField* f) { EXPECT_FALSE(f->IsNull()); EXPECT_FALSE(f->AsBoolean()); }},
+      {u"F", ftFloat, 0, 15, [](TField* f) { f->SetAsFloat(-1.25e300); }, [](TField* f) { EXPECT_EQ(f->AsFloat(), -1.25e300); }},
+      {u"C", ftCurrency, 0, 0, [](TField* f) { f->SetAsFloat(12.5); }, [](TField* f) { EXPECT_EQ(f->AsFloat(), 12.5); }},
+      {u"D", ftDate, 0, 0, [](TField* f) { f->SetAsDateTime(EncodeDate(2000, 2, 29)); },
+       [](TField* f) { EXPECT_EQ(f->AsDateTime(), EncodeDate(2000, 2, 29)); }},
+      {u"T", ftTime, 0, 0, [](TField* f) { f->SetAsDateTime(EncodeTime(23, 59, 59, 999)); },
+       [](TField* f) { EXPECT_NEAR(f->AsDateTime(), EncodeTime(23, 59, 59, 999), 1e-9); }},
+      {u"DT", ftDateTime, 0, 0, [](TField* f) { f->SetAsDateTime(kBirth); }, [](TField* f) { EXPECT_EQ(f->AsDateTime(), kBirth); }},
+      {u"M", ftMemo, 0, 0, [](TField* f) { f->SetAsString(std::u16string(1000, u'x')); },
+       [](TField* f) { EXPECT_EQ(f->AsString(), std::u16string(1000, u'x')); }},
+      {u"WM", ftWideMemo, 0, 0, [](TField* f) { f->SetAsString(u""); }, [](TField* f) { EXPECT_TRUE(f->IsNull()); }},
+      {u"VI", ftVariant, 0, 0, [](TField* f) { f->SetAsVariant(Variant(static_cast<unsigned short>(65535))); },
+       [](TField* f) { EXPECT_EQ(f->AsVariant().AsInteger(), 65535); }},
+      {u"VS", ftVariant, 0, 0, [](TField* f) { f->SetAsVariant(Variant(static_cast<signed char>(-1))); },
+       [](TField* f) { EXPECT_EQ(f->AsVariant().AsInteger(), -1); }},
+      {u"VT", ftVariant, 0, 0, [](TField* f) { f->SetAsVariant(Variant(String(u"文本"))); },
+       [](TField* f) { EXPECT_EQ(f->AsVariant().AsString(), u"文本"); }},
+  };
+  auto t = std::make_unique<TVirtTable>(nullptr);
+  for (const Case& c : cases) t->FieldDefs().Add(c.name, c.type, c.size, false)->SetPrecision(c.precision);
+  t->Open();
+  t->Append();
+  for (const Case& c : cases) c.set(t->FieldByName(c.name));
+  t->Post();
+  TMemoryStream s;
+  t->SaveToStream(&s);
+  auto u = std::make_unique<TVirtTable>(nullptr);
+  u->LoadFromStream(&s);
+  EXPECT_FALSE(u->Active()) << "a closed table keeps its loaded rows closed";
+  u->Open();
+  ASSERT_EQ(u->RecordCount(), 1);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(StringToUTF8(c.name));
+    c.check(u->FieldByName(c.name));
+    EXPECT_EQ(u->FieldDefs().Find(c.name)->DataType(), c.type);
+  }
+  EXPECT_EQ(u->FieldDefs().Find(u"F")->Precision(), 15);
+  EXPECT_EQ(u->Data()->FindField(u"L")->DataType(), vt::dtInt64) << "Precision only limits the range";
+  EXPECT_EQ(u->Data()->FindField(u"SI")->DataType(), vt::dtInt16);
+}
+
+// Older versions: hand-built streams with one ftInteger field "A" and one row holding 7.
+TEST_F(StreamFormat, OlderAndNewerVersionsAreRead) {
+  struct Case {
+    const char* name;
+    std::string_view bytes;
+  };
+  const Case cases[] = {
+      {"v0: UInt16 lengths, no precision, no persistent block", "0000 0100 0100 41 0300 0000 01000000 0400 07000000"},
+      {"v1: UInt16 lengths, persistent block", "0100 0100 0100 41 0300 0000 0000 01000000 0400 07000000"},
+      {"v2: Int32 lengths, no precision", "0200 0100 0100 41 0300 0000 0000 01000000 04000000 07000000"},
+      {"v4: read like v3", "0400 0100 0100 41 0300 0000 00000000 0000 01000000 04000000 07000000"},
+      {"v3 with a persistent field entry, skipped", "0300 0100 0100 41 0300 0000 00000000 0100 0100 41 0000 0300 0000 01000000 04000000 07000000"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto t = std::make_unique<TVirtTable>(nullptr);
+    TMemoryStream s;
+    Fill(s, Hex(c.bytes));
+    t->LoadFromStream(&s);
+    ASSERT_EQ(t->FieldDefs().Count(), 1);
+    t->Open();
+    ASSERT_EQ(t->RecordCount(), 1);
+    EXPECT_EQ(t->FieldByName(u"A")->AsInteger(), 7);
+  }
+}
+
+// A table holding other rows meets a bad stream: the error is clear and nothing changes.
+void ExpectUnchanged(TVirtTable& t, const std::vector<int>& ids, int recNo) {
+  ASSERT_TRUE(t.Active());
+  EXPECT_EQ(t.FieldDefs().Count(), 7);
+  EXPECT_EQ(t.FieldCount(), 7);
+  EXPECT_EQ(t.RecNo(), recNo);
+  EXPECT_EQ(Ids(t), ids);
+}
+
+TEST_F(StreamFormat, EveryCutOfASavedStreamRaisesAndKeepsTheTable) {
+  auto src = BenchmarkTable();
+  for (int i = 0; i < 200; ++i) AppendBenchmarkRow(*src, i + 2, u"钱二", kBirth + i, i % 2 == 0, 4000.25 + i);
+  TMemoryStream saved;
+  src->SaveToStream(&saved);
+  const std::vector<Byte> full = Bytes(saved);
+
+  auto t = BenchmarkTable();
+  AppendBenchmarkRow(*t, 900, u"甲", kBirth, false, 1);
+  AppendBenchmarkRow(*t, 901, u"乙", kBirth, true, 2);
+  t->First();
+  t->Next();
+  TMemoryStream s;
+  for (std::size_t cut = 0; cut < full.size(); ++cut) {
+    Fill(s, std::vector<Byte>(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(cut)));
+    EXPECT_THROW(t->LoadFromStream(&s), EReadError) << "cut at " << cut;
+    if (::testing::Test::HasFailure()) break;
+  }
+  ExpectUnchanged(*t, {900, 901}, 2);
+  Fill(s, full);
+  t->LoadFromStream(&s);
+  EXPECT_EQ(t->RecordCount(), 200);
+}
+
+TEST_F(StreamFormat, HostileValuesRaiseAndKeepTheTable) {
+  const std::string head(kEmptyBenchmarkStream);
+  const std::string goodTail = std::string(kBenchmarkRow);
+  struct Case {
+    const char* what;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {"record count beyond the bytes", head + "ffffff7f" + goodTail},
+      {"negative record count", head + "ffffffff"},
+      {"negative length", head + "01000000 ffffffff 02000000"},
+      {"length beyond the bytes", head + "01000000 04000000 02000000 ffffff00"},
+      {"integer of 3 bytes", head + "01000000 03000000 020000" + goodTail.substr(17)},
+      {"odd UTF-16 length",
+       head + "01000000 04000000 02000000 04000000 d5d4d2bb 08000000 00d9ab16488ccc42 02000000 0100 "
+              "08000000 000000000041af40 03000000 410042 00000000"},
+      {"date-time that is not a number",
+       head + "01000000 04000000 02000000 04000000 d5d4d2bb 08000000 000000000000f8ff 02000000 0100 "
+              "08000000 000000000041af40 00000000 00000000"},
+      {"duplicate definition", "0300 0200 0100 41 0300 0000 00000000 0100 61 0300 0000 00000000 0000 00000000"},
+      {"unsupported type", "0300 0100 0100 41 1a00 0000 00000000 0000 00000000"},
+      {"definition name cut", "0300 0100 0900 41 0300"},
+      {"records without definitions", "0300 0000 0000 05000000"},
+  };
+  auto t = BenchmarkTable();
+  AppendBenchmarkRow(*t, 900, u"甲", kBirth, false, 1);
+  TMemoryStream s;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Fill(s, Hex(c.bytes));
+    EXPECT_THROW(t->LoadFromStream(&s), EReadError);
+    ExpectUnchanged(*t, {900}, 1);
+  }
+  Fill(s, Hex("0300"));
+  EXPECT_THROW(t->LoadFromStream(&s), EReadError) << "under five bytes";
+  ExpectUnchanged(*t, {900}, 1);
+}
+
+TEST_F(StreamFormat, XmlIsRecognisedAndRefusedForNow) {
+  auto t = BenchmarkTable();
+  TMemoryStream s;
+  for (const char* text : {"<?xml version", "<XML>", "\xEF\xBB\xBF<?xml "}) {
+    Fill(s, std::vector<Byte>(text, text + std::strlen(text)));
+    EXPECT_THROW(t->LoadFromStream(&s), EDatabaseError) << text;
+  }
+  EXPECT_EQ(t->FieldCount(), 7);
+}
+
+TEST_F(StreamFormat, LoadingWithoutFieldsMapsValuesByName) {
+  auto src = BenchmarkTable();
+  AppendBenchmarkRow(*src, 5, u"孙三", kBirth, false, 7);
+  TMemoryStream s;
+  src->SaveToStream(&s);
+  auto t = std::make_unique<TVirtTable>(nullptr);
+  t->FieldDefs().Add(u"Salary", ftString, 20, false);  // a changed type: converted through a variant
+  t->FieldDefs().Add(u"CustomerID", ftInteger, 0, false);
+  t->FieldDefs().Add(u"Extra", ftInteger, 0, false);
+  t->Open();
+  t->LoadFromStream(&s, false, true);
+  ASSERT_EQ(t->RecordCount(), 1);
+  EXPECT_EQ(t->FieldCount(), 3);
+  EXPECT_EQ(t->FieldByName(u"CustomerID")->AsInteger(), 5);
+  EXPECT_EQ(t->FieldByName(u"Salary")->AsString(), u"7");
+  EXPECT_TRUE(t->FieldByName(u"Extra")->IsNull());
+}
+
+TEST_F(StreamFormat, ChangingADefinitionKeepsTheRowsValues) {
+  auto t = BenchmarkTable();
+  AppendBenchmarkRow(*t, 5, u"孙三", kBirth, false, 7);
+  AppendBenchmarkRow(*t, 6, u"李四", kBirth, true, 8);
+  t->FieldDefs().Add(u"Note", ftString, 4, false);
+  ASSERT_TRUE(t->Active());
+  ASSERT_EQ(t->FieldCount(), 8);
+  EXPECT_EQ(Ids(*t), (std::vector<int>{5, 6}));
+  t->First();
+  EXPECT_EQ(t->FieldByName(u"ContactName")->AsString(), u"孙三");
+  EXPECT_EQ(t->FieldByName(u"Comment")->AsString(), u"Comment for 孙三");
+  EXPECT_TRUE(t->FieldByName(u"Note")->IsNull());
+}
+
+}  // namespace

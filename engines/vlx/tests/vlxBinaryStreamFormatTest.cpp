@@ -1,0 +1,387 @@
+#include <cstring>
+#include <thread>
+
+#include "engines/vlx/tests/vlxTestSupport.h"
+#include "platform/classes/Files.h"
+#include "platform/rtl/Bcd.h"
+#include "platform/rtl/Extended.h"
+
+using namespace vlxtest;
+
+namespace {
+
+using Bytes = std::vector<Byte>;
+
+// Hand encoding of component-streaming values, for golden streams.
+struct Enc {
+  Bytes b;
+  Enc& raw(std::initializer_list<int> v) {
+    for (int x : v) b.push_back(static_cast<Byte>(x));
+    return *this;
+  }
+  Enc& str(std::string_view s) {  // short ASCII text; empty text goes as an empty wide string
+    if (s.empty()) return raw({0x12, 0, 0, 0, 0});
+    b.push_back(0x06);
+    b.push_back(static_cast<Byte>(s.size()));
+    b.insert(b.end(), s.begin(), s.end());
+    return *this;
+  }
+  Enc& i8(int v) { return raw({0x02, v & 0xFF}); }
+  Enc& ext(const TExtended80Rec& e) {
+    b.push_back(0x05);
+    b.insert(b.end(), e.begin(), e.end());
+    return *this;
+  }
+  Enc& boolean(bool v) { return raw({v ? 0x09 : 0x08}); }
+  Enc& sig() { return raw({'T', 'P', 'F', '0'}); }
+  Enc& def(TField* f, std::string_view name, std::string_view type, int size, bool v250 = true) {
+    str(name).str(type).i8(size).str(name).str("");
+    const int w = f->DisplayWidth();
+    if (w < 128) i8(w);
+    else raw({0x03, w & 0xFF, w >> 8});
+    boolean(false).boolean(false);
+    if (v250) str("Data").str("");
+    return *this;
+  }
+};
+
+Bytes Save(TvlxCustomMemTable& T, TvlxBinaryStreamFormat& F) {
+  TBytesStream s;
+  T.SaveToStreamViaFormat(&s, &F);
+  return s.Bytes();
+}
+
+void Load(TvlxCustomMemTable& T, TvlxBinaryStreamFormat& F, const Bytes& B) {
+  TBytesStream s{Bytes(B)};
+  T.LoadFromStreamViaFormat(&s, &F);
+}
+
+class VlxBinaryFormat : public VlxTest {};
+
+// The empty benchmark table: the field list, no index definitions, the type header, no records.
+TEST_F(VlxBinaryFormat, EmptyBenchmarkTableGoldenBytes) {
+  auto t = MakeBenchmarkTable();
+  TvlxBinaryStreamFormat f;
+  Enc e;
+  e.sig().raw({0x03, 0x90, 0x01}).raw({0x01});
+  e.def(t->Fields()[0], "CustomerID", "Integer", 0);
+  e.def(t->Fields()[1], "ContactName", "String", 10);
+  e.def(t->Fields()[2], "Birthdate", "DateTime", 0);
+  e.def(t->Fields()[3], "MaritalStatus", "Boolean", 0);
+  e.def(t->Fields()[4], "Salary", "Float", 0);
+  e.def(t->Fields()[5], "Address", "WideString", 20);
+  e.def(t->Fields()[6], "Comment", "WideMemo", 0);
+  e.raw({0x00, 0x01, 0x00});
+  e.raw({0x01, 0x02, 0x07, 0x02, 0x03, 0x02, 0x01, 0x02, 0x0B, 0x02, 0x05, 0x02, 0x06, 0x02, 0x18, 0x02, 0x27, 0x00});
+  e.raw({0x01, 0x00});
+  EXPECT_EQ(Save(*t, f), e.b);
+  EXPECT_EQ(f.Version(), u"4.00");
+}
+
+// One record built from the layout by hand loads, and saves back to the same bytes.
+TEST_F(VlxBinaryFormat, HandBuiltRecordLoadsAndSavesBack) {
+  auto shape = MakeBenchmarkTable();
+  Enc e;
+  e.sig().raw({0x03, 0x90, 0x01}).raw({0x01});
+  e.def(shape->Fields()[0], "CustomerID", "Integer", 0);
+  e.def(shape->Fields()[1], "ContactName", "String", 10);
+  e.def(shape->Fields()[2], "Birthdate", "DateTime", 0);
+  e.def(shape->Fields()[3], "MaritalStatus", "Boolean", 0);
+  e.def(shape->Fields()[4], "Salary", "Float", 0);
+  e.def(shape->Fields()[5], "Address", "WideString", 20);
+  e.def(shape->Fields()[6], "Comment", "WideMemo", 0);
+  e.raw({0x00, 0x01, 0x00});
+  e.raw({0x01, 0x02, 0x07, 0x02, 0x03, 0x02, 0x01, 0x02, 0x0B, 0x02, 0x05, 0x02, 0x06, 0x02, 0x18, 0x02, 0x27, 0x00});
+  e.raw({0x01});             // records
+  e.raw({0x01}).i8(0);       // record, status usUnmodified
+  e.boolean(false).i8(42);   // CustomerID
+  e.boolean(false).str("abc");
+  e.boolean(false).ext(DoubleToExtended(36526.5));  // 2000-01-01 12:00
+  e.boolean(false).boolean(true);
+  e.boolean(false).ext(DoubleToExtended(4000.25));
+  e.boolean(false).str("");  // a present, empty wide string
+  e.boolean(true);           // Comment is null
+  e.raw({0x00, 0x00});
+  auto t = MakeBenchmarkTable();
+  TvlxBinaryStreamFormat f;
+  Load(*t, f, e.b);
+  ASSERT_EQ(t->RecordCount(), 1);
+  EXPECT_EQ(t->FieldByName(u"CustomerID")->AsInteger(), 42);
+  EXPECT_EQ(t->FieldByName(u"ContactName")->AsString(), u"abc");
+  EXPECT_DOUBLE_EQ(t->FieldByName(u"Birthdate")->AsDateTime(), 36526.5);
+  EXPECT_TRUE(t->FieldByName(u"MaritalStatus")->AsBoolean());
+  EXPECT_DOUBLE_EQ(t->FieldByName(u"Salary")->AsFloat(), 4000.25);
+  EXPECT_FALSE(t->FieldByName(u"Address")->IsNull());
+  EXPECT_TRUE(t->FieldByName(u"Comment")->IsNull());
+  EXPECT_EQ(Save(*t, f), e.b);
+}
+
+TEST_F(VlxBinaryFormat, RoundTripKeepsValuesNullsAndText) {
+  auto t = MakeBenchmarkTable();
+  AppendRows(*t, 1, 3);
+  t->Append();
+  t->FieldByName(u"CustomerID")->SetAsInteger(-7);
+  t->FieldByName(u"ContactName")->SetAsString(u"中文名字");
+  t->FieldByName(u"Address")->SetAsString(u"北京市海淀区");
+  t->FieldByName(u"Comment")->SetAsString(String(300, u'长'));
+  t->Post();
+  t->Append();
+  t->FieldByName(u"CustomerID")->SetAsInteger(8);  // every other field null
+  t->Post();
+  TvlxBinaryStreamFormat f;
+  const Bytes saved = Save(*t, f);
+  auto u = MakeBenchmarkTable();
+  AppendRows(*u, 100, 101);  // replaced by the load
+  Load(*u, f, saved);
+  ASSERT_EQ(Ids(*u), (std::vector<int>{1, 2, 3, -7, 8}));
+  u->SetRecNo(4);
+  EXPECT_EQ(u->FieldByName(u"ContactName")->AsString(), u"中文名字");
+  EXPECT_EQ(u->FieldByName(u"Address")->AsString(), u"北京市海淀区");
+  EXPECT_EQ(u->FieldByName(u"Comment")->AsString(), String(300, u'长'));
+  u->Next();
+  for (int i = 1; i < 7; ++i) EXPECT_TRUE(u->Fields()[i]->IsNull()) << i;
+  u->First();
+  EXPECT_EQ(u->FieldByName(u"Comment")->AsString(), u"Comment for 1");
+  EXPECT_EQ(Save(*u, f), saved);
+}
+
+TEST_F(VlxBinaryFormat, ExactLargeIntegersAndCurrencies) {
+  TvlxMemTable t(nullptr);
+  t.FieldDefs().Add(u"Big", ftLargeint, 0, false);
+  t.FieldDefs().Add(u"Money", ftBCD, 4, false);
+  t.CreateTable();
+  t.Open();
+  const Int64 bigs[] = {9007199254740993LL, INT64_MAX, INT64_MIN, -1};
+  const Int64 scaled[] = {INT64_MAX, INT64_MIN, 1, -12345678901234LL};
+  for (int i = 0; i < 4; ++i) {
+    t.Append();
+    t.FieldByName(u"Big")->SetAsLargeInt(bigs[i]);
+    t.FieldByName(u"Money")->SetAsCurrency(Currency::FromScaled(scaled[i]));
+    t.Post();
+  }
+  TvlxBinaryStreamFormat f;
+  const Bytes saved = Save(t, f);
+  TvlxMemTable u(nullptr);
+  Load(u, f, saved);
+  ASSERT_EQ(u.RecordCount(), 4);
+  u.First();
+  for (int i = 0; i < 4; ++i, u.Next()) {
+    EXPECT_EQ(u.FieldByName(u"Big")->AsLargeInt(), bigs[i]);
+    EXPECT_EQ(u.FieldByName(u"Money")->AsCurrency().Scaled, scaled[i]);
+  }
+}
+
+TEST_F(VlxBinaryFormat, VersionsAboveTheFormatAreRefusedAndChangeNothing) {
+  auto t = MakeBenchmarkTable();
+  AppendRows(*t, 1, 3);
+  t->SetRecNo(2);
+  Enc e;
+  e.sig().raw({0x03, 0x91, 0x01, 0x01, 0x00});
+  TvlxBinaryStreamFormat f;
+  try {
+    Load(*t, f, e.b);
+    FAIL();
+  } catch (const EReadError& x) {
+    EXPECT_EQ(x.Message(),
+              u"Newer vlxMemTable binary stream version (401) cant be read by this version of the software (400).");
+  }
+  EXPECT_EQ(t->RecordCount(), 3);
+  EXPECT_EQ(t->RecNo(), 2);
+  EXPECT_EQ(t->FieldCount(), 7);
+}
+
+// Version 100: no version item, no index list, records as bare values without null flags.
+TEST_F(VlxBinaryFormat, Version100StreamLoads) {
+  TvlxMemTable shape(nullptr);
+  shape.FieldDefs().Add(u"Id", ftInteger, 0, false);
+  shape.FieldDefs().Add(u"Name", ftString, 8, false);
+  shape.CreateTable();
+  shape.Open();
+  Enc e;
+  e.sig().raw({0x01});
+  e.def(shape.Fields()[0], "Id", "Integer", 0, false);
+  e.def(shape.Fields()[1], "Name", "String", 8, false);
+  e.raw({0x00});
+  e.raw({0x01, 0x02, 0x02, 0x02, 0x03, 0x02, 0x01, 0x00});  // header
+  e.raw({0x01}).i8(5).str("five").i8(6).str("six").raw({0x00});
+  TvlxMemTable t(nullptr);
+  TvlxBinaryStreamFormat f;
+  Load(t, f, e.b);
+  EXPECT_EQ(t.RecordCount(), 2);
+  t.Last();
+  EXPECT_EQ(t.FieldByName(u"Name")->AsString(), u"six");
+}
+
+TEST_F(VlxBinaryFormat, LoadLimitStopsEarly) {
+  auto t = MakeBenchmarkTable();
+  AppendRows(*t, 1, 20);
+  TvlxBinaryStreamFormat f;
+  const Bytes saved = Save(*t, f);
+  auto u = MakeBenchmarkTable();
+  u->SetLoadLimit(10);
+  Load(*u, f, saved);
+  EXPECT_EQ(u->RecordCount(), 10);
+  EXPECT_FALSE(u->LoadedCompletely());
+  EXPECT_EQ(u->LoadCount(), 10);
+}
+
+TEST_F(VlxBinaryFormat, FieldsLeftOutAreSkippedThroughTheHeader) {
+  auto t = MakeBenchmarkTable();
+  AppendRows(*t, 1, 3);
+  TvlxBinaryStreamFormat f;
+  const Bytes saved = Save(*t, f);
+  TvlxBinaryStreamFormat noBlobs;
+  noBlobs.sfBlobs = sfSaveBlobs;
+  auto u = MakeBenchmarkTable();
+  Load(*u, noBlobs, saved);
+  EXPECT_EQ(Ids(*u), (std::vector<int>{1, 2, 3}));
+  u->First();
+  EXPECT_TRUE(u->FieldByName(u"Comment")->IsNull());
+  EXPECT_EQ(u->FieldByName(u"Address")->AsString(), u"Address 1");
+  // Without the header nothing says how to skip: refused, and the table keeps what it had.
+  TvlxBinaryStreamFormat noHeader;
+  noHeader.sfDataTypeHeader = 0;
+  noHeader.sfBlobs = sfSaveBlobs;
+  TvlxBinaryStreamFormat writerNoHeader;
+  writerNoHeader.sfDataTypeHeader = 0;
+  const Bytes bare = Save(*t, writerNoHeader);
+  EXPECT_THROW(Load(*u, noHeader, bare), EMemTableError);
+  EXPECT_EQ(Ids(*u), (std::vector<int>{1, 2, 3}));
+}
+
+TEST_F(VlxBinaryFormat, FilteredTableSavesHiddenRowsAndStaysFiltered) {
+  auto t = MakeBenchmarkTable();
+  AppendRows(*t, 1, 6);
+  t->SetOnFilterRecord([](TDataSet& D, bool& Accept) { Accept = D.FieldByName(u"CustomerID")->AsInteger() > 3; });
+  t->SetFiltered(true);
+  TvlxBinaryStreamFormat f;
+  const Bytes saved = Save(*t, f);
+  EXPECT_TRUE(t->Filtered());
+  EXPECT_EQ(t->RecordCount(), 3);
+  auto u = MakeBenchmarkTable();
+  Load(*u, f, saved);
+  EXPECT_EQ(u->RecordCount(), 6);
+}
+
+TEST_F(VlxBinaryFormat, AThrowingStepRestoresTheTable) {
+  auto t = MakeBenchmarkTable();
+  AppendRows(*t, 1, 6);
+  t->SetOnFilterRecord([](TDataSet& D, bool& Accept) { Accept = D.FieldByName(u"CustomerID")->AsInteger() > 3; });
+  t->SetFiltered(true);
+  TvlxBinaryStreamFormat f;
+  f.OnAfterSave = [](TObject*) { throw EDatabaseError(String(u"disk full")); };
+  TBytesStream s;
+  EXPECT_THROW(t->SaveToStreamViaFormat(&s, &f), EDatabaseError);
+  EXPECT_TRUE(t->Filtered());
+  EXPECT_EQ(t->RecordCount(), 3);
+  EXPECT_FALSE(t->ControlsDisabled());
+  EXPECT_EQ(t->TableState(), mtstBrowse);
+  bool free = false;
+  std::thread([&] {
+    t->Common()->Lock();
+    free = true;
+    t->Common()->Unlock();
+  }).join();
+  EXPECT_TRUE(free);
+  // A prepare step that fails (no signature to read) restores as well.
+  TvlxBinaryStreamFormat g;
+  EXPECT_THROW(Load(*t, g, Bytes{}), EReadError);
+  EXPECT_FALSE(t->ControlsDisabled());
+  EXPECT_EQ(t->TableState(), mtstBrowse);
+  EXPECT_FALSE(t->IgnoreReadOnly());
+  EXPECT_TRUE(t->EnableIndexes());
+  EXPECT_EQ(t->RecordCount(), 3);
+}
+
+// Every cut of a good stream, and every flipped byte, is either refused with the table untouched or
+// (for a flip inside a value) loaded; never a crash, a leak or a half-loaded table.
+TEST_F(VlxBinaryFormat, CutAndFlippedStreamsLeaveTheTableUnchanged) {
+  auto src = MakeBenchmarkTable();
+  AppendRows(*src, 1, 20);
+  TvlxBinaryStreamFormat f;
+  const Bytes saved = Save(*src, f);
+  auto t = MakeBenchmarkTable();
+  AppendRows(*t, 500, 502);
+  t->SetRecNo(2);
+  const std::size_t blocks = t->Common()->Blocks().LiveCount();
+  auto unchanged = [&](const char* what, std::size_t at) {
+    ASSERT_EQ(t->RecordCount(), 3) << what << at;
+    ASSERT_EQ(t->FieldCount(), 7) << what << at;
+    ASSERT_EQ(t->RecNo(), 2) << what << at;
+    ASSERT_EQ(t->FieldByName(u"CustomerID")->AsInteger(), 501) << what << at;
+    ASSERT_EQ(t->Common()->Blocks().LiveCount(), blocks) << what << at;
+  };
+  for (std::size_t cut = 0; cut < saved.size(); ++cut) {
+    EXPECT_THROW(Load(*t, f, Bytes(saved.begin(), saved.begin() + static_cast<std::ptrdiff_t>(cut))), Exception)
+        << cut;
+    unchanged("cut ", cut);
+  }
+  for (std::size_t at = 0; at < saved.size(); ++at) {
+    Bytes bad = saved;
+    bad[at] ^= 0xFF;
+    try {
+      Load(*t, f, bad);
+    } catch (const Exception&) {
+      unchanged("flip ", at);
+      continue;
+    }
+    // The flip hit a value or a name: the load went through. Start again from the three rows.
+    t = MakeBenchmarkTable();
+    AppendRows(*t, 500, 502);
+    t->SetRecNo(2);
+  }
+}
+
+TEST_F(VlxBinaryFormat, HostileLengthsAndCountsAreRefused) {
+  auto t = MakeBenchmarkTable();
+  AppendRows(*t, 1, 2);
+  TvlxBinaryStreamFormat f;
+  const Bytes good = Save(*t, f);
+  struct Case {
+    const char* name;
+    Bytes stream;
+  };
+  Enc longText;
+  longText.sig().raw({0x03, 0x90, 0x01, 0x01, 0x0C, 0xFF, 0xFF, 0xFF, 0x7F, 'a'});
+  Enc negative;
+  negative.sig().raw({0x03, 0x90, 0x01, 0x01, 0x12, 0x00, 0x00, 0x00, 0x80});
+  Enc oldVersion;
+  oldVersion.sig().raw({0x02, 0x05, 0x01, 0x00});
+  Enc wrongMagic;
+  wrongMagic.raw({'T', 'P', 'F', '1', 0x03, 0x90, 0x01});
+  const Case cases[] = {{"text length past the end", longText.b},
+                        {"negative length", negative.b},
+                        {"version below 100", oldVersion.b},
+                        {"wrong signature", wrongMagic.b}};
+  for (const Case& c : cases) {
+    EXPECT_THROW(Load(*t, f, c.stream), Exception) << c.name;
+    EXPECT_EQ(Ids(*t), (std::vector<int>{1, 2})) << c.name;
+  }
+  // A header whose count differs from the definitions.
+  Bytes badCount = good;
+  const std::size_t header = [&] {
+    const Byte h[] = {0x01, 0x02, 0x07, 0x02, 0x03};
+    return static_cast<std::size_t>(std::search(badCount.begin(), badCount.end(), std::begin(h), std::end(h)) -
+                                    badCount.begin());
+  }();
+  ASSERT_LT(header, badCount.size());
+  badCount[header + 2] = 0x06;
+  EXPECT_THROW(Load(*t, f, badCount), EMemTableError);
+  EXPECT_EQ(Ids(*t), (std::vector<int>{1, 2}));
+}
+
+TEST_F(VlxBinaryFormat, SavesAndLoadsFiles) {
+  auto t = MakeBenchmarkTable();
+  AppendRows(*t, 1, 5);
+  TvlxBinaryStreamFormat f;
+  const String name = u"vlx_format_test.dat";
+  t->SaveToFileViaFormat(name, &f);
+  auto u = MakeBenchmarkTable(false);
+  u->LoadFromFileViaFormat(name, &f);
+  EXPECT_TRUE(u->Active());
+  EXPECT_EQ(Ids(*u), (std::vector<int>{1, 2, 3, 4, 5}));
+  DeleteFile(name);
+  EXPECT_THROW(t->SaveToFileViaFormat(name, nullptr), EMemTableError);
+}
+
+}  // namespace

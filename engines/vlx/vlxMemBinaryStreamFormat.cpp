@@ -1,0 +1,819 @@
+#include "engines/vlx/vlxMemBinaryStreamFormat.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+#include "platform/rtl/Bcd.h"
+#include "platform/rtl/Currency.h"
+#include "platform/rtl/Extended.h"
+#include "platform/rtl/Format.h"
+#include "platform/rtl/SysUtils.h"
+#include "platform/sys/CodePage.h"
+
+namespace {
+
+const std::array<String, kFieldTypeCount> kTypeNames = {
+    u"Unknown",     u"String",     u"SmallInt",     u"Integer",  u"Word",         u"Boolean",      u"Float",
+    u"Currency",    u"BCD",        u"Date",         u"Time",     u"DateTime",     u"Bytes",        u"VarBytes",
+    u"AutoInc",     u"Blob",       u"Memo",         u"Graphic",  u"FmtMemo",      u"ParadoxOle",   u"dBaseOle",
+    u"TypedBinary", u"Cursor",     u"FixedChar",    u"WideString", u"LargeInt",   u"ADT",          u"Array",
+    u"Reference",   u"DataSet",    u"HugeBlob",     u"HugeClob", u"Variant",      u"Interface",    u"Dispatch",
+    u"Guid",        u"SQLTimeStamp", u"FMTBcdField", u"FixedWideChar", u"WideMemo", u"SQLTimeStamp", u"String",
+    u"LongWord",    u"ShortInt",   u"Byte",         u"Extended", u"Connection",   u"Params",       u"Stream",
+    u"SQLTimeStampOffset", u"Object", u"Single"};
+
+const String kKindNames[] = {u"Data", u"Calculated", u"Lookup", u"InternalCalc", u"Aggregate"};
+
+[[noreturn]] void ReadFault() { throw EReadError(String(u"Stream read error")); }
+
+template <class T>
+T Get(const Byte* p) {
+  T v;
+  std::memcpy(&v, p, sizeof(T));
+  return v;
+}
+template <class T>
+void Put(Byte* p, T v) {
+  std::memcpy(p, &v, sizeof(T));
+}
+
+bool IsBinaryBlob(TFieldType T) {
+  switch (T) {
+    case ftBlob: case ftGraphic: case ftParadoxOle: case ftDBaseOle: case ftTypedBinary: case ftOraBlob:
+    case ftBytes: case ftVarBytes:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Bytes as one character each: byte values survive the text round trip exactly.
+String BytesAsText(const Byte* P, std::size_t N) {
+  String s(N, u'\0');
+  for (std::size_t i = 0; i < N; ++i) s[i] = P[i];
+  return s;
+}
+
+}  // namespace
+
+const String& TvlxCustomBinaryStreamFormat::TypeName(int Ordinal) {
+  return kTypeNames[static_cast<std::size_t>(std::clamp(Ordinal, 0, kFieldTypeCount - 1))];
+}
+
+TvlxCustomBinaryStreamFormat::TvlxCustomBinaryStreamFormat(TComponent* AOwner) : TvlxCustomStreamFormat(AOwner) {}
+
+TvlxCustomBinaryStreamFormat::~TvlxCustomBinaryStreamFormat() {
+  try {
+    FreeStaged();
+  } catch (...) {
+  }
+}
+
+// ==== save ===============================================================================================
+
+void TvlxCustomBinaryStreamFormat::PrepareSave(TvlxCustomMemTable* Table) {
+  TvlxCustomStreamFormat::PrepareSave(Table);
+  Writer = std::make_unique<TWriter>(FWorkStream, FBuffSize);
+  Writer->WriteSignature();
+  Writer->WriteInteger(kFormatVersion);
+}
+
+void TvlxCustomBinaryStreamFormat::WriteDefinitions(TvlxCustomMemTable* Table) {
+  TWriter& w = *Writer;
+  w.WriteListBegin();
+  if (sfDef & sfSaveDef)
+    for (std::size_t i = 0; i < SaveFields.size(); ++i) {
+      if (SaveFields[i] < 0) continue;
+      TField* f = Table->Fields()[static_cast<int>(i)];
+      w.WriteString(f->FieldName());
+      w.WriteString(TypeName(f->DataType()));
+      w.WriteInteger(f->Size());
+      w.WriteString(f->DisplayLabel());
+      w.WriteString(u"");  // edit mask: the platform's fields keep none
+      w.WriteInteger(f->DisplayWidth());
+      w.WriteBoolean(f->Required());
+      w.WriteBoolean(f->ReadOnly());
+      w.WriteString((sfFieldKind & sfSaveFieldKind) ? kKindNames[f->FieldKind()] : kKindNames[0]);
+      w.WriteString(f->DefaultExpression());
+    }
+  w.WriteListEnd();
+  w.WriteListBegin();
+  if (sfIndexDef & sfSaveIndexDef)
+    for (int i = 0; i < Table->IndexDefs().Count(); ++i) {
+      TIndexDef* d = Table->IndexDefs()[i];
+      w.WriteString(d->Name());
+      w.WriteString(d->Fields());
+      w.WriteString(d->Name());
+      w.WriteBoolean((d->Options() & ixDescending) != 0);
+      w.WriteBoolean((d->Options() & ixCaseInsensitive) != 0);
+      w.WriteBoolean((d->Options() & ixNonMaintained) != 0);
+      w.WriteBoolean((d->Options() & ixUnique) != 0);
+    }
+  w.WriteListEnd();
+}
+
+void TvlxCustomBinaryStreamFormat::WriteText8(const Byte* P, std::size_t N) {
+  TWriter& w = *Writer;
+  bool ascii = true;
+  for (std::size_t i = 0; i < N && ascii; ++i) ascii = P[i] < 0x80;
+  if (!ascii || N == 0) {
+    w.WriteString(sys::AnsiToUtf16(std::string_view(reinterpret_cast<const char*>(P), N)));
+    return;
+  }
+  // ASCII text is its own UTF-8: the bytes go out as they are.
+  if (N <= 255) {
+    w.WriteValue(vaString);
+    w.WriteByte(static_cast<Byte>(N));
+  } else {
+    w.WriteValue(vaLString);
+    Byte len[4];
+    StoreI32(len, static_cast<std::int32_t>(N));
+    w.Write(len, 4);
+  }
+  w.Write(P, static_cast<Int64>(N));
+}
+
+void TvlxCustomBinaryStreamFormat::WriteValue(TvlxCustomMemTable* Table, TField* Field, const TvlxRecord* R) {
+  TWriter& w = *Writer;
+  TvlxCommon& c = *Table->Common();
+  const TFieldType type = Field->DataType();
+  const Byte* p;
+  std::size_t len;
+  Byte calc[64];
+  std::vector<Byte> calcBig;
+  if (Field->FieldNo() < 1) {
+    // Calculated and lookup values come in their native form from the calculated area.
+    calcBig.resize(static_cast<std::size_t>(std::max(Field->DataSize(), 1)));
+    Byte* dst = calcBig.size() <= sizeof calc ? calc : calcBig.data();
+    if (!TDataSet::ReadCalculatedField(R->Data + c.StartCalculated(), Field, TValueBuffer(dst, calcBig.size()))) {
+      w.WriteBoolean(true);
+      return;
+    }
+    p = dst;
+    len = calcBig.size();
+  } else {
+    const int idx = Field->FieldNo() - 1;
+    const int ofs = c.FieldOffset(idx);
+    const Byte* slot = R->Data + ofs;
+    if (slot[0] == 0) {
+      w.WriteBoolean(true);
+      return;
+    }
+    if (c.IsVarLength(idx)) {
+      const std::uint32_t h = c.ResolveBlock(R, ofs);
+      if (h == 0) {
+        w.WriteBoolean(true);
+        return;
+      }
+      p = c.Blocks().Bytes(h);
+      len = c.Blocks().Length(h);
+    } else {
+      p = slot + 1;
+      len = static_cast<std::size_t>(TvlxCommon::ValueBytes(type, Field->Size()));
+    }
+  }
+  w.WriteBoolean(false);
+  switch (type) {
+    case ftSmallint: w.WriteInteger(Get<std::int16_t>(p)); break;
+    case ftWord: w.WriteInteger(Get<std::uint16_t>(p)); break;
+    case ftInteger: case ftAutoInc: w.WriteInteger(Get<std::int32_t>(p)); break;
+    case ftBoolean: w.WriteBoolean(Get<std::uint16_t>(p) != 0); break;
+    case ftFloat: w.WriteFloat(Get<double>(p)); break;
+    case ftDate: w.WriteFloat(NativeDateToDateTime(Get<std::int32_t>(p))); break;
+    case ftTime: w.WriteFloat(NativeTimeToDateTime(Get<std::int32_t>(p))); break;
+    case ftDateTime: w.WriteFloat(NativeDateTimeToDateTime(Get<double>(p))); break;
+    case ftLargeint: w.WriteExtended(Int64ToExtended(Get<std::int64_t>(p))); break;
+    case ftCurrency: {
+      Currency cur{};
+      if (!Currency::TryFromDouble(Get<double>(p), cur)) w.WriteFloat(Get<double>(p));
+      else w.WriteExtended(CurrencyToExtended(cur));
+      break;
+    }
+    case ftBCD: case ftFMTBcd: {
+      TBcd b;
+      std::memcpy(&b, p, sizeof b);
+      Currency cur{};
+      if (BCDToCurr(b, cur)) {
+        w.WriteExtended(CurrencyToExtended(cur));
+      } else {
+        double d = 0;
+        TryStrToFloat(BcdToStr(b), d);
+        w.WriteFloat(d);
+      }
+      break;
+    }
+    case ftWideString: case ftFixedWideChar: case ftWideMemo: {
+      std::size_t units = len / 2;
+      if (type != ftWideMemo) {
+        std::size_t n = 0;
+        while (n < units && (p[2 * n] != 0 || p[2 * n + 1] != 0)) ++n;
+        units = n;
+      }
+      FScratch16.resize(units);
+      if (units) std::memcpy(FScratch16.data(), p, 2 * units);
+      w.WriteString(FScratch16);
+      break;
+    }
+    case ftString: case ftFixedChar: case ftGuid: case ftOraInterval: {
+      std::size_t n = 0;
+      while (n < len && p[n] != 0) ++n;
+      WriteText8(p, n);
+      break;
+    }
+    case ftMemo: case ftFmtMemo: case ftOraClob: WriteText8(p, len); break;
+    case ftVarBytes: {
+      const std::size_t n = std::min<std::size_t>(Get<std::uint16_t>(p), len >= 2 ? len - 2 : 0);
+      w.WriteString(BytesAsText(p + 2, n));
+      break;
+    }
+    case ftShortint: w.WriteString(IntToStr(static_cast<std::int8_t>(p[0]))); break;
+    case ftByte: w.WriteString(IntToStr(p[0])); break;
+    case ftLongWord: w.WriteString(IntToStr(Get<std::uint32_t>(p))); break;
+    case ftSingle: w.WriteString(FloatToStr(Get<float>(p))); break;
+    case ftExtended: w.WriteString(FloatToStr(ExtendedToDouble(p))); break;
+    case ftTimeStamp: case ftOraTimeStamp: {
+      TSQLTimeStamp ts;
+      std::memcpy(&ts, p, sizeof ts);
+      TDateTime dt = 0;
+      TrySQLTimeStampToDateTime(ts, dt);
+      w.WriteString(FloatToStr(dt));
+      break;
+    }
+    default:
+      if (IsBinaryBlob(type)) w.WriteString(BytesAsText(p, len));
+      else WriteText8(p, len);
+      break;
+  }
+}
+
+void TvlxCustomBinaryStreamFormat::WriteVersion(TvlxCustomMemTable* Table, const TvlxRecord* R, bool First) {
+  Writer->WriteInteger(R->UpdateStatus);
+  for (std::size_t i = 0; i < SaveFields.size(); ++i) {
+    if (SaveFields[i] < 0) continue;
+    TField* f = Table->Fields()[static_cast<int>(i)];
+    if (First && Table->OnSaveField) Table->OnSaveField(*Table, static_cast<int>(i), f);
+    WriteValue(Table, f, R);
+  }
+}
+
+void TvlxCustomBinaryStreamFormat::WriteRecords(TvlxCustomMemTable* Table) {
+  TWriter& w = *Writer;
+  if (sfDataTypeHeader & sfSaveDataTypeHeader) {
+    w.WriteListBegin();
+    w.WriteInteger(static_cast<Int64>(std::count_if(SaveFields.begin(), SaveFields.end(), [](int e) { return e >= 0; })));
+    for (std::size_t i = 0; i < SaveFields.size(); ++i)
+      if (SaveFields[i] >= 0) w.WriteInteger(Table->Fields()[static_cast<int>(i)]->DataType());
+    w.WriteListEnd();
+  }
+  Table->FSaveCount = 0;
+  Table->FSavedCompletely = true;
+  w.WriteListBegin();
+  TvlxCommon& c = *Table->Common();
+  const bool byIndex = (sfUsingIndex & sfSaveUsingIndex) != 0;
+  const int n = byIndex ? Table->CurIndex()->Count() : c.RecordCount();
+  const bool calc = Table->CalcFieldsSize() > 0;
+  for (int pos = 0; pos < n; ++pos) {
+    if (Table->FSaveLimit > 0 && Table->FSaveCount >= Table->FSaveLimit) {
+      Table->FSavedCompletely = false;
+      break;
+    }
+    if (pos % 100 == 0) Table->Progress(static_cast<int>(static_cast<Int64>(pos) * 100 / n), mtpcSave);
+    PvlxRecord r = byIndex ? Table->CurIndex()->References()[pos] : c.Records()[static_cast<std::size_t>(pos)];
+    if (r == nullptr) continue;
+    TvlxCustomMemTable::TOverrideBuffer over(*Table, r);
+    if (calc) {
+      Table->__ClearCalcFields(reinterpret_cast<TRecordBuffer>(r));
+      Table->__GetCalcFields(reinterpret_cast<TRecordBuffer>(r));
+    }
+    if (!Table->FilterRecord(r, false)) continue;
+    if (Table->OnSaveRecord) {
+      bool accept = true;
+      Table->OnSaveRecord(*Table, accept);
+      if (!accept) continue;
+    }
+    if (!(sfData & sfSaveData) && r->UpdateStatus == usUnmodified) continue;
+    if (!(sfDontFilterDeltas & sfSaveDontFilterDeltas) && r->UpdateStatus == usDeleted) {
+      const TvlxRecord* oldest = r;
+      while (oldest->PrevRecordVersion != nullptr) oldest = oldest->PrevRecordVersion;
+      if (oldest->UpdateStatus == usInserted) continue;
+    }
+    w.WriteListBegin();
+    WriteVersion(Table, r, true);
+    if (sfDeltas & sfSaveDeltas)
+      for (const TvlxRecord* v = r->PrevRecordVersion; v != nullptr; v = v->PrevRecordVersion) {
+        TvlxCustomMemTable::TOverrideBuffer overV(*Table, const_cast<PvlxRecord>(v));
+        WriteVersion(Table, v, false);
+      }
+    w.WriteListEnd();
+    ++Table->FSaveCount;
+  }
+  w.WriteListEnd();
+  // Flushed here so that a failing stream is reported, not lost in a destructor.
+  w.FlushBuffer();
+}
+
+void TvlxCustomBinaryStreamFormat::FinishSave(TvlxCustomMemTable* Table) {
+  Writer.reset();
+  Table->SetOverrideActiveRecordBuffer(nullptr);
+  TvlxCustomStreamFormat::FinishSave(Table);
+}
+
+// ==== load ===============================================================================================
+
+void TvlxCustomBinaryStreamFormat::FreeStaged() {
+  if (!FStaged.empty()) {
+    TvlxCommon* layout = FStagedLayout;
+    for (PvlxRecord r : FStaged) {
+      r->Flag |= 1;
+      layout->_InternalFreeRecord(r, true, true);
+    }
+    FStaged.clear();
+  }
+  FStaging.reset();
+  FStagedLayout = nullptr;
+  FDefs.clear();
+  FIndexDefs.clear();
+  FHeaderTypes.clear();
+  FHasDefs = FHeaderRead = false;
+}
+
+void TvlxCustomBinaryStreamFormat::PrepareLoad(TvlxCustomMemTable* Table) {
+  FreeStaged();
+  FStagedAutoIncMax = 0;
+  FHasAutoInc = false;
+  FStagedDeleted = 0;
+  FStagedLoadCount = 0;
+  FStagedComplete = true;
+  InitIndexDef = false;
+  TvlxCustomStreamFormat::PrepareLoad(Table);
+  StreamSize = FWorkStream->Size();
+  ProgressCnt = 0;
+  Reader = std::make_unique<TReader>(FWorkStream, FBuffSize);
+  if (StreamSize == 0) ReadFault();
+  Reader->ReadSignature();
+  if (Reader->NextValue() == vaList) {
+    FileVersion = kOldestVersion;
+  } else {
+    FileVersion = Reader->ReadInteger();
+    if (FileVersion > kFormatVersion)
+      throw EReadError(u"Newer vlxMemTable binary stream version (" + IntToStr(FileVersion) +
+                       u") cant be read by this version of the software (" + IntToStr(kFormatVersion) + u").");
+    if (FileVersion < kOldestVersion)
+      throw EReadError(u"Unsupported vlxMemTable binary stream version (" + IntToStr(FileVersion) + u").");
+  }
+}
+
+void TvlxCustomBinaryStreamFormat::ReadDefinitions(TvlxCustomMemTable*) {
+  TReader& r = *Reader;
+  r.ReadListBegin();
+  while (!r.EndOfList()) {
+    TStagedDef d;
+    d.Name = r.ReadString();
+    const String typeName = r.ReadString();
+    d.Size = r.ReadInteger();
+    d.DisplayName = r.ReadString();
+    r.ReadString();  // edit mask
+    d.DisplayWidth = r.ReadInteger();
+    d.Required = r.ReadBoolean();
+    d.ReadOnly = r.ReadBoolean();
+    String kind = kKindNames[0];
+    if (FileVersion >= 250) kind = r.ReadString();
+    if (FileVersion >= 251) d.DefaultExpression = r.ReadString();
+    int type = -1;
+    for (int t = 0; t < kFieldTypeCount; ++t)
+      if (kTypeNames[static_cast<std::size_t>(t)] == typeName) {
+        type = t;
+        break;
+      }
+    if (type < 0 || !TvlxCommon::IsSupportedType(static_cast<TFieldType>(type)) ||
+        type == ftADT || type == ftArray)
+      throw EMemTableError(Format(u"Unknown field type (%s)", {typeName}));
+    d.DataType = static_cast<TFieldType>(type);
+    // Sizes are bounded per type: a hostile size never reaches the layout.
+    const bool sized = d.DataType == ftString || d.DataType == ftFixedChar || d.DataType == ftWideString ||
+                       d.DataType == ftFixedWideChar || d.DataType == ftBytes || d.DataType == ftVarBytes ||
+                       d.DataType == ftGuid || d.DataType == ftBCD || d.DataType == ftFMTBcd;
+    if (d.Size < 0 || d.Size > (sized ? 65535 : 1 << 20))
+      throw EMemTableError(Format(u"Invalid size %d of field %s", {d.Size, d.Name}));
+    for (int k = 0; k < 5; ++k)
+      if (kKindNames[k] == kind) d.Kind = static_cast<TFieldKind>(k);
+    FDefs.push_back(std::move(d));
+  }
+  r.ReadListEnd();
+  FHasDefs = !FDefs.empty();
+  if (FileVersion >= 200) {
+    r.ReadListBegin();
+    while (!r.EndOfList()) {
+      TStagedIndexDef x;
+      x.Name = r.ReadString();
+      x.Fields = r.ReadString();
+      x.DisplayName = r.ReadString();
+      if (r.ReadBoolean()) x.Options |= ixDescending;
+      if (r.ReadBoolean()) x.Options |= ixCaseInsensitive;
+      if (r.ReadBoolean()) x.Options |= ixNonMaintained;
+      if (r.ReadBoolean()) x.Options |= ixUnique;
+      FIndexDefs.push_back(std::move(x));
+    }
+    r.ReadListEnd();
+    InitIndexDef = (sfDef & sfLoadDef) && (sfIndexDef & sfLoadIndexDef) && FHasDefs;
+  }
+}
+
+void TvlxCustomBinaryStreamFormat::CollectFieldNames(TvlxCustomMemTable* Table, std::vector<String>& Names,
+                                                     bool AfterDefinitions) {
+  if (AfterDefinitions && Restructuring()) {
+    Names.clear();
+    for (const TStagedDef& d : FDefs) Names.push_back(d.DisplayName.empty() ? d.Name : d.DisplayName);
+    return;
+  }
+  TvlxCustomStreamFormat::CollectFieldNames(Table, Names, AfterDefinitions);
+}
+
+void TvlxCustomBinaryStreamFormat::MapLoadField(TvlxCustomMemTable*, const String&, bool, int& TableFieldIndex,
+                                                int Position, int) {
+  TableFieldIndex = Position;
+}
+
+void TvlxCustomBinaryStreamFormat::ChooseLoadFields(TvlxCustomMemTable* Table, bool AfterDefinitions) {
+  if (!(AfterDefinitions && Restructuring())) {
+    TvlxCustomStreamFormat::ChooseLoadFields(Table, AfterDefinitions);
+    return;
+  }
+  // The table's fields will be these definitions: choose by them.
+  const int n = static_cast<int>(FDefs.size());
+  LoadFields.assign(static_cast<std::size_t>(n), -1);
+  LoadFieldWidths.assign(static_cast<std::size_t>(n), -1);
+  for (int i = 0; i < n; ++i) {
+    const TStagedDef& d = FDefs[static_cast<std::size_t>(i)];
+    if (LoadAllowed(d.Kind == fkData ? fkData : fkData, d.DataType, true)) LoadFields[static_cast<std::size_t>(i)] = i;
+  }
+}
+
+void TvlxCustomBinaryStreamFormat::SkipValueByType(TFieldType T) {
+  TReader& r = *Reader;
+  switch (T) {
+    case ftSmallint: case ftInteger: case ftWord: case ftAutoInc: r.ReadInt64(); break;
+    case ftBoolean: r.ReadBoolean(); break;
+    case ftFloat: case ftCurrency: case ftBCD: case ftDate: case ftTime: case ftDateTime: case ftLargeint:
+      r.ReadExtended();
+      break;
+    case ftFMTBcd:
+      if (FileVersion < 400) r.ReadString();
+      else r.ReadExtended();
+      break;
+    default: r.ReadString(); break;
+  }
+}
+
+void TvlxCustomBinaryStreamFormat::ReadValue(const TReadPlan& P, PvlxRecord R, int Position) {
+  TReader& r = *Reader;
+  TvlxCommon& c = *FStagedLayout;
+  Byte* slot = R->Data + P.Offset;
+  Byte fixed[40] = {};
+  const Byte* src = fixed;
+  std::size_t n = 0;
+  String text;
+  std::string bytes;
+  auto needInt = [&](Int64 v, Int64 lo, Int64 hi) {
+    if (v < lo || v > hi) throw EReadError(String(u"Invalid property value"));
+    return v;
+  };
+  switch (P.Type) {
+    case ftSmallint: Put(fixed, static_cast<std::int16_t>(needInt(r.ReadInt64(), INT16_MIN, INT16_MAX))); n = 2; break;
+    case ftWord: Put(fixed, static_cast<std::uint16_t>(needInt(r.ReadInt64(), 0, UINT16_MAX))); n = 2; break;
+    case ftInteger: case ftAutoInc: {
+      const auto v = static_cast<std::int32_t>(needInt(r.ReadInt64(), INT32_MIN, INT32_MAX));
+      Put(fixed, v);
+      n = 4;
+      if (P.Type == ftAutoInc) {
+        FStagedAutoIncMax = FHasAutoInc ? std::max(FStagedAutoIncMax, v) : v;
+        FHasAutoInc = true;
+      }
+      break;
+    }
+    case ftBoolean: Put<std::uint16_t>(fixed, r.ReadBoolean() ? 1 : 0); n = 2; break;
+    case ftFloat: Put(fixed, r.ReadFloat()); n = 8; break;
+    case ftDate: Put(fixed, DateTimeToNativeDate(r.ReadFloat())); n = 4; break;
+    case ftTime: Put(fixed, DateTimeToNativeTime(r.ReadFloat())); n = 4; break;
+    case ftDateTime: Put(fixed, DateTimeToNativeDateTime(r.ReadFloat())); n = 8; break;
+    case ftLargeint: {
+      Int64 v = 0;
+      if (!TryExtendedToInt64(r.ReadExtended(), v)) throw EReadError(String(u"Invalid property value"));
+      Put(fixed, v);
+      n = 8;
+      break;
+    }
+    case ftCurrency: case ftBCD: case ftFMTBcd: {
+      Currency cur{};
+      if (P.Type == ftFMTBcd && FileVersion < 400) {
+        TBcd b;
+        if (!TryStrToBcd(r.ReadString(), b)) throw EReadError(String(u"Invalid property value"));
+        std::memcpy(fixed, &b, sizeof b);
+        n = sizeof b;
+        break;
+      }
+      if (!TryExtendedToCurrency(r.ReadExtended(), cur)) throw EReadError(String(u"Invalid property value"));
+      if (P.Type == ftCurrency) {
+        Put(fixed, cur.ToDouble());
+        n = 8;
+      } else {
+        TBcd b;
+        const int precision = std::clamp(P.Size + 1, 5, 32);
+        if (!CurrToBCD(cur, b, precision < P.Size ? P.Size : precision, std::min(std::max(P.Size, 0), 4)))
+          CurrToBCD(cur, b);
+        std::memcpy(fixed, &b, sizeof b);
+        n = sizeof b;
+      }
+      break;
+    }
+    case ftWideString: case ftFixedWideChar: case ftWideMemo: {
+      text = r.ReadString();
+      if (P.Type != ftWideMemo && text.size() > static_cast<std::size_t>(P.Size)) text.resize(static_cast<std::size_t>(P.Size));
+      if (P.Type != ftWideMemo) text.push_back(u'\0');
+      src = reinterpret_cast<const Byte*>(text.data());
+      n = 2 * text.size();
+      if (Position >= 0 && Position < static_cast<int>(LoadFieldWidths.size()) && (sfDisplayWidth & sfLoadDetermineWidth))
+        LoadFieldWidths[static_cast<std::size_t>(Position)] =
+            std::max(LoadFieldWidths[static_cast<std::size_t>(Position)], static_cast<int>(text.size()));
+      break;
+    }
+    case ftString: case ftFixedChar: case ftGuid: case ftOraInterval: case ftMemo: case ftFmtMemo: case ftOraClob: {
+      text = r.ReadString();
+      bytes = sys::Utf16ToAnsi(text);
+      const bool memo = P.Type == ftMemo || P.Type == ftFmtMemo || P.Type == ftOraClob;
+      if (!memo) {
+        bytes.resize(sys::CutLength(bytes, static_cast<std::size_t>(P.Size)));
+        bytes.push_back('\0');
+      }
+      src = reinterpret_cast<const Byte*>(bytes.data());
+      n = bytes.size();
+      break;
+    }
+    case ftShortint: case ftByte: case ftLongWord: {
+      Int64 v = 0;
+      if (!TryStrToInt64(r.ReadString(), v)) throw EReadError(String(u"Invalid property value"));
+      if (P.Type == ftShortint) fixed[0] = static_cast<Byte>(static_cast<std::int8_t>(needInt(v, INT8_MIN, INT8_MAX)));
+      else if (P.Type == ftByte) fixed[0] = static_cast<Byte>(needInt(v, 0, UINT8_MAX));
+      else Put(fixed, static_cast<std::uint32_t>(needInt(v, 0, UINT32_MAX)));
+      n = 4;
+      break;
+    }
+    case ftSingle: case ftExtended: case ftTimeStamp: case ftOraTimeStamp: {
+      double d = 0;
+      if (!TryStrToFloat(r.ReadString(), d)) throw EReadError(String(u"Invalid property value"));
+      if (P.Type == ftSingle) {
+        Put(fixed, static_cast<float>(d));
+        n = 4;
+      } else if (P.Type == ftExtended) {
+        const TExtended80Rec e = DoubleToExtended(d);
+        std::memcpy(fixed, e.data(), 10);
+        n = 10;
+      } else {
+        const TSQLTimeStamp ts = DateTimeToSQLTimeStamp(d);
+        std::memcpy(fixed, &ts, sizeof ts);
+        n = sizeof ts;
+      }
+      break;
+    }
+    default: {
+      text = r.ReadString();
+      bytes.resize(text.size());
+      for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] > 0xFF) throw EReadError(String(u"Invalid property value"));
+        bytes[i] = static_cast<char>(text[i]);
+      }
+      if (P.Type == ftVarBytes) {
+        if (bytes.size() > static_cast<std::size_t>(P.Size)) bytes.resize(static_cast<std::size_t>(P.Size));
+        const auto len = static_cast<std::uint16_t>(bytes.size());
+        bytes.insert(0, reinterpret_cast<const char*>(&len), 2);
+      }
+      src = reinterpret_cast<const Byte*>(bytes.data());
+      n = bytes.size();
+      break;
+    }
+  }
+  if (P.VarLength) {
+    if (n > 0xFFFFFFF0u) ReadFault();
+    const std::uint32_t h = c.Blocks().AllocCopy(src, static_cast<std::uint32_t>(n));
+    const std::uint32_t old = LoadU32(slot + 1);
+    StoreU32(slot + 1, h);
+    if (old) c.Blocks().Free(old);
+  } else {
+    const std::size_t size = static_cast<std::size_t>(TvlxCommon::ValueBytes(P.Type, P.Size));
+    std::memset(slot + 1, 0, size);
+    std::memcpy(slot + 1, src, std::min(n, size));
+  }
+  slot[0] = 2;
+}
+
+void TvlxCustomBinaryStreamFormat::ReadRecords(TvlxCustomMemTable* Table) {
+  TReader& r = *Reader;
+  // The layout the records are staged in: the new definitions', or the table's own.
+  if (Restructuring()) {
+    TFieldDefs defs(nullptr);
+    for (const TStagedDef& d : FDefs) defs.Add(d.Name, d.DataType, d.Size, d.Required);
+    FStaging = std::make_unique<TvlxCommon>(Table->Common()->Blocks(), Table->Common()->Performance(),
+                                            Table->Common()->AttachMaxCount());
+    FStaging->LayoutFields(defs, 0, defs.Count());
+    FStagedLayout = FStaging.get();
+  } else {
+    Table->RequireActive();
+    FStagedLayout = Table->Common();
+  }
+  TvlxCommon& layout = *FStagedLayout;
+  const int count = static_cast<int>(LoadFields.size());
+  if (sfDataTypeHeader & sfLoadDataTypeHeader) {
+    r.ReadListBegin();
+    const int n = r.ReadInteger();
+    // The header describes the stream's fields: its count must match them.
+    const int streamCount = FHasDefs ? static_cast<int>(FDefs.size()) : count;
+    if (n != streamCount)
+      throw EMemTableError(Format(u"Data-type header names %d fields, the stream holds %d", {n, streamCount}));
+    for (int i = 0; i < n; ++i) {
+      const int t = r.ReadInteger();
+      if (t < 0 || t >= kFieldTypeCount) throw EReadError(String(u"Invalid property value"));
+      FHeaderTypes.push_back(static_cast<TFieldType>(t));
+    }
+    r.ReadListEnd();
+    FHeaderRead = true;
+  }
+  const int streamCount = FHasDefs ? static_cast<int>(FDefs.size()) : (FHeaderRead ? static_cast<int>(FHeaderTypes.size()) : count);
+  if (streamCount != count)
+    throw EMemTableError(Format(u"The stream holds %d fields, the table %d", {streamCount, count}));
+  // One plan per position, made once: the per-row loop looks nothing up.
+  std::vector<TReadPlan> plan(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    TReadPlan& p = plan[static_cast<std::size_t>(i)];
+    if (FHeaderRead) p.SkipType = FHeaderTypes[static_cast<std::size_t>(i)];
+    const int j = LoadFields[static_cast<std::size_t>(i)];
+    if (j < 0) {
+      if (!FHeaderRead)
+        throw EMemTableError(Format(u"Field %d is left out of the load, but the stream has no data-type header to skip it",
+                                    {i}));
+      continue;
+    }
+    int layoutIndex;
+    if (Restructuring()) {
+      p.Type = FDefs[static_cast<std::size_t>(j)].DataType;
+      p.Size = FDefs[static_cast<std::size_t>(j)].Size;
+      layoutIndex = j;
+    } else {
+      TField* f = Table->Fields()[j];
+      p.Type = f->DataType();
+      p.Size = f->Size();
+      layoutIndex = f->FieldNo() - 1;
+      if (layoutIndex < 0) {
+        // Calculated and lookup values are not stored: read and dropped.
+        p.Target = -1;
+        p.SkipType = p.Type;
+        continue;
+      }
+    }
+    if (FHeaderRead && FHasDefs && FHeaderTypes[static_cast<std::size_t>(i)] != FDefs[static_cast<std::size_t>(i)].DataType)
+      throw EMemTableError(Format(u"Data-type header and definition of field %d disagree", {i}));
+    p.Target = layoutIndex;
+    p.Offset = layout.FieldOffset(layoutIndex);
+    p.VarLength = layout.IsVarLength(layoutIndex);
+  }
+  const bool records230 = FileVersion >= 230;
+  const bool nullFlags = FileVersion >= 249;
+  Table->FLoadCount = 0;
+  Table->FLoadedCompletely = true;
+  FStagedComplete = true;
+  const std::size_t estimate = layout.DataRecordSize() > 0
+                                   ? static_cast<std::size_t>(StreamSize / layout.DataRecordSize())
+                                   : 0;
+  FStaged.reserve(std::min<std::size_t>(estimate + estimate / 50, 1u << 22));
+  r.ReadListBegin();
+  while (!r.EndOfList()) {
+    ProgressCnt = (ProgressCnt + 1) % 100;
+    if (ProgressCnt == 0 && StreamSize > 0)
+      Table->Progress(static_cast<int>(FWorkStream->Position() * 100 / StreamSize), mtpcLoad);
+    if (Table->FLoadLimit > 0 && FStagedLoadCount >= Table->FLoadLimit) {
+      FStagedComplete = false;
+      break;
+    }
+    PvlxRecord top = layout._InternalAllocRecord();
+    top->Flag = 1;
+    FStaged.push_back(top);
+    if (records230) r.ReadListBegin();
+    PvlxRecord cur = top;
+    for (;;) {
+      if (records230) {
+        const Int64 status = r.ReadInt64();
+        if (status < usUnmodified || status > usDeleted) throw EReadError(String(u"Invalid property value"));
+        cur->UpdateStatus = static_cast<Byte>(status);
+      }
+      for (int i = 0; i < count; ++i) {
+        const TReadPlan& p = plan[static_cast<std::size_t>(i)];
+        const bool isNull = nullFlags && r.ReadBoolean();
+        if (p.Target < 0) {
+          if (!isNull) SkipValueByType(p.SkipType);
+          continue;
+        }
+        if (!isNull) ReadValue(p, cur, i);
+      }
+      if (!records230 || r.EndOfList()) break;
+      PvlxRecord older = layout._InternalAllocRecord();
+      cur->PrevRecordVersion = older;
+      cur = older;
+    }
+    if (records230) r.ReadListEnd();
+    if (top->UpdateStatus == usDeleted) ++FStagedDeleted;
+    ++FStagedLoadCount;
+  }
+  if (FStagedComplete) r.ReadListEnd();
+}
+
+void TvlxCustomBinaryStreamFormat::CommitLoad(TvlxCustomMemTable* Table) {
+  TvlxCommon* target = Table->Common();
+  if (Restructuring()) {
+    // The new structure replaces the old: the store is emptied by the close.
+    Table->Close();
+    Table->FieldDefs().Clear();
+    Table->DeleteTable();
+    for (const TStagedDef& d : FDefs) Table->FieldDefs().Add(d.Name, d.DataType, d.Size, d.Required);
+    if (InitIndexDef) {
+      Table->IndexDefs().Clear();
+      for (const TStagedIndexDef& x : FIndexDefs) Table->IndexDefs().Add(x.Name, x.Fields, x.Options);
+    }
+    Table->Open();
+    for (std::size_t i = 0; i < FDefs.size() && static_cast<int>(i) < Table->FieldCount(); ++i) {
+      TField* f = Table->Fields()[static_cast<int>(i)];
+      const TStagedDef& d = FDefs[i];
+      if (d.DisplayName != d.Name) f->SetDisplayLabel(d.DisplayName);
+      f->SetReadOnly(d.ReadOnly);
+      if (d.DisplayWidth > 0) f->SetDisplayWidth(d.DisplayWidth);
+      f->SetDefaultExpression(d.DefaultExpression);
+    }
+  }
+  target->ReserveRecords(static_cast<std::size_t>(target->RecordCount()) + FStaged.size());
+  const bool adopt = FStagedLayout == target || target->SameLayout(*FStagedLayout);
+  std::vector<PvlxRecord> staged = std::move(FStaged);
+  FStaged.clear();
+  for (std::size_t k = 0; k < staged.size(); ++k) {
+    PvlxRecord rec = staged[k];
+    if (!adopt) {
+      // The table laid its fields out differently (a setup callback, calculated fields): move each
+      // value into a record of the table's layout.
+      PvlxRecord moved = target->_InternalAllocRecord();
+      for (int i = 0; i < std::min(target->FieldCount(), FStagedLayout->FieldCount()); ++i) {
+        const Byte* s = rec->Data + FStagedLayout->FieldOffset(i);
+        Byte* d = moved->Data + target->FieldOffset(i);
+        const bool sv = FStagedLayout->IsVarLength(i), dv = target->IsVarLength(i);
+        const TvlxLayoutField& lf = target->LayoutField(i);
+        const std::size_t size = static_cast<std::size_t>(TvlxCommon::ValueBytes(lf.DataType, lf.Size));
+        d[0] = s[0];
+        if (sv && dv) {
+          std::memcpy(d + 1, s + 1, 4);
+          StoreU32(const_cast<Byte*>(s) + 1, 0);
+        } else if (!sv && !dv) {
+          std::memcpy(d + 1, s + 1, size);
+        } else if (sv) {
+          const std::uint32_t h = LoadU32(s + 1);
+          if (h) std::memcpy(d + 1, target->Blocks().Bytes(h), std::min<std::size_t>(size, target->Blocks().Length(h)));
+        } else if (s[0]) {
+          StoreU32(d + 1, target->Blocks().AllocCopy(s + 1, static_cast<std::uint32_t>(size)));
+        }
+      }
+      moved->UpdateStatus = rec->UpdateStatus;
+      moved->PrevRecordVersion = nullptr;
+      rec->Flag |= 1;
+      FStagedLayout->_InternalFreeRecord(rec, true, true);
+      rec = moved;
+    }
+    rec->Flag = 0;
+    rec->TransactionLevel = target->TransactionLevel();
+    if (OnLoadRecordAccepted(Table, rec)) {
+      target->AppendRecord(rec);
+    } else {
+      rec->Flag |= 1;
+      target->_InternalFreeRecord(rec, true, true);
+      continue;
+    }
+    if (rec->UpdateStatus == usDeleted) target->SetDeletedCount(target->DeletedCount() + 1);
+    ++Table->FLoadCount;
+  }
+  if (FHasAutoInc && FStagedAutoIncMax > target->AutoIncMax()) target->SetAutoIncMax(FStagedAutoIncMax);
+  Table->FLoadedCompletely = FStagedComplete;
+  FStaging.reset();
+  FStagedLayout = nullptr;
+}
+
+bool TvlxCustomBinaryStreamFormat::OnLoadRecordAccepted(TvlxCustomMemTable* Table, PvlxRecord Record) {
+  if (!Table->OnLoadRecord) return true;
+  TvlxCustomMemTable::TOverrideBuffer over(*Table, Record);
+  bool accept = true;
+  Table->OnLoadRecord(*Table, accept);
+  return accept;
+}
+
+void TvlxCustomBinaryStreamFormat::DiscardLoad(TvlxCustomMemTable*) { FreeStaged(); }
+
+void TvlxCustomBinaryStreamFormat::FinishLoad(TvlxCustomMemTable* Table, bool Succeeded) {
+  Reader.reset();
+  Table->SetOverrideActiveRecordBuffer(nullptr);
+  FreeStaged();
+  TvlxCustomStreamFormat::FinishLoad(Table, Succeeded);
+}

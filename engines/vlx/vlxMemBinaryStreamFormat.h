@@ -1,0 +1,154 @@
+// The vlx binary stream format, version 4.00 (stored as 400; versions 100 to 400 are read), written as
+// component-streaming values (platform/classes/ComponentStreaming.h: vaList 01, vaNull 00, vaInt8 02,
+// vaInt16 03, vaInt32 04, vaExtended 05, vaString 06, vaFalse 08, vaTrue 09, vaLString 0C,
+// vaWString 12, vaUTF8String 14).
+//
+// | # | item                | encoding                                                   | from version |
+// |---|---------------------|------------------------------------------------------------|--------------|
+// | 1 | signature           | "TPF0" (kSignature)                                        | 100          |
+// | 2 | version             | integer kFormatVersion (400); absent in version 100         | 200          |
+// | 3 | field definitions   | vaList, per saved field ten values (below), vaNull          | 100          |
+// | 4 | index definitions   | vaList, per entry: name, fields, display name, four        | 200          |
+// |   |                     | booleans (descending, case-insensitive, non-maintained,    |              |
+// |   |                     | unique), vaNull                                            |              |
+// | 5 | data-type header    | vaList, integer count, count type ordinals, vaNull; only   | 100          |
+// |   |                     | with sfSaveDataTypeHeader / sfLoadDataTypeHeader (nothing  |              |
+// |   |                     | marks it: writer and reader must agree)                    |              |
+// | 6 | records             | vaList, records, vaNull                                    | 100          |
+//
+// A field definition: name (string), type name (string, kTypeNames), Size (integer), display name
+// (string), edit mask (string), display width (integer), Required (boolean), ReadOnly (boolean), kind
+// name (string, from 250: "Data", "Calculated", "Lookup", "InternalCalc", "Aggregate") and default
+// expression (string, from 251).
+//
+// A record (from 230): vaList, versions (current first, then older ones along PrevRecordVersion),
+// vaNull. A version: integer update status 0..3, then per saved field a null flag (boolean, from 249;
+// true = null) and, when not null, the value. Before 230 a record is its values alone.
+//
+// | field types                                   | value                                             |
+// |-----------------------------------------------|---------------------------------------------------|
+// | ftSmallint, ftInteger, ftWord, ftAutoInc      | integer                                           |
+// | ftBoolean                                     | boolean                                           |
+// | ftFloat, ftDate, ftTime, ftDateTime           | vaExtended of the date-time or float value        |
+// | ftLargeint, ftCurrency, ftBCD, ftFMTBcd       | vaExtended, exact (integer and currency forms of  |
+// |                                               | platform/rtl/Extended.h); ftFMTBcd before 400 text |
+// | ftWideString                                  | string of the UTF-16 text                         |
+// | every other type                              | string of the field's text                        |
+//
+// Reading is staged: definitions, then every record, are read and checked into a staging area; the
+// table changes only when the whole stream was good (CommitLoad). A stream cut short, a hostile length
+// or count, an unknown type or a field-count mismatch raises and leaves the table's fields, records,
+// position and state as they were.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "engines/vlx/vlxStreamFormat.h"
+#include "platform/classes/ComponentStreaming.h"
+
+enum : unsigned { sfSaveUsingIndex = 1 };
+enum : unsigned { sfSaveDataTypeHeader = 1, sfLoadDataTypeHeader = 2 };
+
+class TvlxCustomBinaryStreamFormat : public TvlxCustomStreamFormat {
+  VELLUM_CLASS(TvlxCustomBinaryStreamFormat)
+ public:
+  static constexpr int kFormatVersion = 400;
+  static constexpr int kOldestVersion = 100;
+  static constexpr int kMinBufferSize = 16384;
+
+  explicit TvlxCustomBinaryStreamFormat(TComponent* AOwner);
+  ~TvlxCustomBinaryStreamFormat() override;
+
+  String GetVersion() const override { return u"4.00"; }
+  int BufferSize() const { return FBuffSize; }
+  void SetBufferSize(int Value) { FBuffSize = Value < kMinBufferSize ? kMinBufferSize : Value; }
+
+  // The type-name table of the definitions, indexed by field-type ordinal.
+  static const String& TypeName(int Ordinal);
+
+  unsigned sfUsingIndex = sfSaveUsingIndex;
+  unsigned sfDataTypeHeader = sfSaveDataTypeHeader | sfLoadDataTypeHeader;
+
+  int FileVersion = 0;
+  bool InitIndexDef = false;
+  Int64 StreamSize = 0;
+
+ protected:
+  void PrepareSave(TvlxCustomMemTable* Table) override;
+  void WriteDefinitions(TvlxCustomMemTable* Table) override;
+  void WriteRecords(TvlxCustomMemTable* Table) override;
+  void FinishSave(TvlxCustomMemTable* Table) override;
+  void CollectFieldNames(TvlxCustomMemTable* Table, std::vector<String>& Names, bool AfterDefinitions) override;
+  void ChooseLoadFields(TvlxCustomMemTable* Table, bool AfterDefinitions) override;
+  void MapLoadField(TvlxCustomMemTable* Table, const String& Name, bool AfterDefinitions, int& TableFieldIndex,
+                    int Position, int Count) override;
+  void PrepareLoad(TvlxCustomMemTable* Table) override;
+  void ReadDefinitions(TvlxCustomMemTable* Table) override;
+  void ReadRecords(TvlxCustomMemTable* Table) override;
+  void CommitLoad(TvlxCustomMemTable* Table) override;
+  void DiscardLoad(TvlxCustomMemTable* Table) override;
+  void FinishLoad(TvlxCustomMemTable* Table, bool Succeeded) override;
+
+ private:
+  struct TStagedDef {
+    String Name;
+    TFieldType DataType = ftUnknown;
+    int Size = 0;
+    String DisplayName;
+    int DisplayWidth = 0;
+    bool Required = false;
+    bool ReadOnly = false;
+    TFieldKind Kind = fkData;
+    String DefaultExpression;
+  };
+  struct TStagedIndexDef {
+    String Name, Fields, DisplayName;
+    TIndexOptions Options = 0;
+  };
+  // How one stream field position is read.
+  struct TReadPlan {
+    int Target = -1;          // layout field index, -1: skipped
+    TFieldType Type = ftUnknown;
+    int Size = 0;
+    int Offset = 0;           // slot offset in the staging layout
+    bool VarLength = false;
+    TFieldType SkipType = ftUnknown;  // from the data-type header
+  };
+
+  void WriteValue(TvlxCustomMemTable* Table, TField* Field, const TvlxRecord* R);
+  void WriteText8(const Byte* P, std::size_t N);
+  void WriteVersion(TvlxCustomMemTable* Table, const TvlxRecord* R, bool First);
+  void ReadValue(const TReadPlan& Plan, PvlxRecord R, int Position);
+  void SkipValueByType(TFieldType Type);
+  bool Restructuring() const { return FHasDefs && (sfDef & sfLoadDef); }
+  void FreeStaged();
+  bool OnLoadRecordAccepted(TvlxCustomMemTable* Table, PvlxRecord Record);
+
+  int FBuffSize = kMinBufferSize;
+  std::unique_ptr<TWriter> Writer;
+  std::unique_ptr<TReader> Reader;
+  int ProgressCnt = 0;
+
+  // Staged by the read steps.
+  bool FHasDefs = false;
+  std::vector<TStagedDef> FDefs;
+  std::vector<TStagedIndexDef> FIndexDefs;
+  bool FHeaderRead = false;
+  std::vector<TFieldType> FHeaderTypes;
+  std::unique_ptr<TvlxCommon> FStaging;  // the new layout, when the definitions change
+  TvlxCommon* FStagedLayout = nullptr;   // the layout the staged records follow
+  std::vector<PvlxRecord> FStaged;
+  std::int32_t FStagedAutoIncMax = 0;
+  bool FHasAutoInc = false;
+  int FStagedDeleted = 0;
+  int FStagedLoadCount = 0;
+  bool FStagedComplete = true;
+  std::u16string FScratch16;
+};
+
+class TvlxBinaryStreamFormat : public TvlxCustomBinaryStreamFormat {
+  VELLUM_CLASS(TvlxBinaryStreamFormat)
+ public:
+  explicit TvlxBinaryStreamFormat(TComponent* AOwner = nullptr) : TvlxCustomBinaryStreamFormat(AOwner) {}
+};
