@@ -172,6 +172,7 @@ void TVirtTable::LoadInto(TStream& Stream, bool LoadFields) {
   auto stagedDefs = std::make_unique<TFieldDefs>(nullptr);
   auto staging = std::make_unique<TVirtTableData>(LoadFields ? stagedDefs.get() : &FieldDefs());
   staging->SetEmptyStrToNull = HasOption(voSetEmptyStrToNull);
+  staging->Objects().Pool = Data()->Objects().Pool;
   const vt::TStreamContents contents = vt::ReadVirtTableStream(
       Stream,
       [&](const vt::TStreamContents& c) -> vt::TMemData& {

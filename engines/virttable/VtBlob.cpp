@@ -55,7 +55,7 @@ void TVtBlobData::SetSize(Int64 Value) {
 }
 
 void TVtBlobData::Clear() {
-  FPieces.clear();
+  DropPieces();
   FIsNull = true;
 }
 
@@ -63,7 +63,7 @@ void TVtBlobData::Truncate(Int64 NewSize) { PlainTruncate(NewSize); }
 
 void TVtBlobData::PlainTruncate(Int64 NewSize) {
   if (NewSize <= 0) {
-    FPieces.clear();
+    DropPieces();
     return;
   }
   Int64 at = 0;
@@ -198,6 +198,20 @@ Int64 TVtBlobData::TranslatePositionToUni(Int64 Position) const {
   InvalidPosition();
 }
 
+void TVtBlobData::DropPieces() {
+  // The first piece keeps its buffer: a recycled blob takes its next content without allocating.
+  if (FPieces.empty()) return;
+  FPieces.resize(1);
+  FPieces.front().clear();
+}
+
+void TVtBlobData::Recycle() {
+  DropPieces();
+  if (!FPieces.empty() && FPieces.front().capacity() > static_cast<std::size_t>(kRecycledCapacity)) FPieces.clear();
+  FIsNull = true;
+  FCompressed = false;
+}
+
 // ---- TCompressedBlobData ----
 
 Int64 TCompressedBlobData::UnCompressedSize() const {
@@ -217,7 +231,7 @@ Int64 TCompressedBlobData::GetCompressedSize() const {
 void TCompressedBlobData::SetSize(Int64 Value) {
   if (FCompressed && Value != 0 && Value != GetSize()) Decompress();
   if (Value == 0) {
-    FPieces.clear();
+    DropPieces();
     FCompressed = false;
     return;
   }
@@ -234,7 +248,7 @@ void TCompressedBlobData::Truncate(Int64 NewSize) {
     if (NewSize > 0) {
       Decompress();
     } else {
-      FPieces.clear();
+      DropPieces();
       FCompressed = false;
       return;
     }
@@ -260,7 +274,7 @@ void TCompressedBlobData::Write(Int64 Position, Int64 Count, const void* Source)
   const Int64 size = GetSize();
   if (Position == 0 && (Count == size || size == 0 || (FCompressed && Count >= size))) {
     // The write replaces the whole content: store it compressed when that pays off.
-    FPieces.clear();
+    DropPieces();
     FCompressed = false;
     FIsNull = false;
     if (Count > static_cast<Int64>(kMinCompressSize) && CompressFrom(Source, static_cast<std::size_t>(Count))) return;
@@ -272,7 +286,7 @@ void TCompressedBlobData::Write(Int64 Position, Int64 Count, const void* Source)
 }
 
 bool TCompressedBlobData::SetCompressed(bool Value) {
-  if (FPieces.empty() || Value == FCompressed) return false;
+  if (GetDataSize() == 0 || Value == FCompressed) return false;
   if (Value) {
     const Int64 size = GetDataSize();
     if (size > static_cast<Int64>(kMinCompressSize)) {
@@ -353,13 +367,29 @@ void TBlob::SetIsUnicode(bool Value) {
 
 void TBlob::SaveRollback() {
   if (!FNeedRollback) throw Exception(String(u"Blob must be in cached mode"));
+  // Null content (every new record's blob) is remembered without a copy.
+  if (FData->IsNull()) {
+    FRollbackNull = true;
+    return;
+  }
   FRollback = CreateBlobData();
   FData->CopyTo(*FRollback);
 }
 
 void TBlob::BeforeChange() {
   CheckValid();
-  if (FNeedRollback && !FRollback) SaveRollback();
+  if (FNeedRollback && !CanRollback()) SaveRollback();
+}
+
+void TBlob::Recycle(bool IsUnicode) {
+  ResetRefCount();
+  FData->Recycle();
+  FRollback.reset();
+  FStoredData.reset();
+  FRollbackNull = false;
+  FNeedRollback = false;
+  FIsUnicode = IsUnicode;
+  FTest = 0xDD;
 }
 
 void TBlob::SetSize(Int64 Value) {
@@ -458,6 +488,12 @@ void TBlob::SetAsWideString(const String& Value) {
 }
 
 void TBlob::Cancel() {
+  if (FRollbackNull) {
+    FRollbackNull = false;
+    FStoredData.reset();
+    FData->Clear();
+    return;
+  }
   if (!FRollback) return;
   if (FStoredData) FStoredData.reset();
   FData = std::move(FRollback);
@@ -465,10 +501,10 @@ void TBlob::Cancel() {
 
 void TBlob::SetUseRollback(bool Value) {
   if (Value) {
-    if (FStoredData || !FRollback) return;
+    if (FStoredData || !CanRollback()) return;
     FStoredData = std::move(FData);
-    FData = FRollback->CreateEmpty();
-    FRollback->CopyTo(*FData);
+    FData = FStoredData->CreateEmpty();
+    if (FRollback) FRollback->CopyTo(*FData);
   } else if (FStoredData) {
     FData = std::move(FStoredData);
   }

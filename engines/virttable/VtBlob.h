@@ -47,6 +47,10 @@ class TSharedObject {
   // Raises "<class>.Free RefCount = n" for a count of 0 or below; true when the object must go.
   bool Release();
   virtual void Disconnect() {}
+  virtual bool IsRecyclableBlob() const { return false; }
+
+ protected:
+  void ResetRefCount() { FRefCount = 1; }
 
  private:
   int FRefCount = 1;
@@ -82,6 +86,8 @@ class TVtBlobData {
   void Defrag(int MinPieceSize = 0);
   virtual std::unique_ptr<TVtBlobData> CreateEmpty() const { return std::make_unique<TVtBlobData>(FPieceSize); }
   void CopyTo(TVtBlobData& Dest) const;
+  // Empty and null again, keeping a small first piece's buffer for the next content.
+  void Recycle();
 
   // Text forms of the content through the system code page, piece by piece; a double-byte character
   // split between pieces is carried over to the next piece, never cut.
@@ -96,6 +102,9 @@ class TVtBlobData {
   Int64 PlainRead(Int64 Position, Int64 Count, void* Dest) const;
   void PlainWrite(Int64 Position, Int64 Count, const void* Source);
   void PlainTruncate(Int64 NewSize);
+  // No content; the first piece's buffer stays.
+  void DropPieces();
+  static constexpr int kRecycledCapacity = 4096;
   std::vector<std::vector<Byte>> FPieces;
   bool FIsNull = true;
   // Set only by TCompressedBlobData: the single piece holds the compressed form.
@@ -165,8 +174,13 @@ class TBlob : public TSharedObject {
   // restores it. UseRollback shows the kept content to readers meanwhile.
   bool RollbackEnabled() const { return FNeedRollback; }
   void EnableRollback() { FNeedRollback = true; }
-  bool CanRollback() const { return FRollback != nullptr; }
-  void Commit() { FRollback.reset(); }
+  bool CanRollback() const { return FRollback != nullptr || FRollbackNull; }
+  void Commit() {
+    FRollback.reset();
+    FRollbackNull = false;
+  }
+  // Ready for reuse as a new blob: one reference, empty, no rollback.
+  void Recycle(bool IsUnicode);
   void Cancel();
   bool UseRollback() const { return FStoredData != nullptr; }
   void SetUseRollback(bool Value);
@@ -183,6 +197,7 @@ class TBlob : public TSharedObject {
   std::unique_ptr<TVtBlobData> FData;
   std::unique_ptr<TVtBlobData> FRollback;
   std::unique_ptr<TVtBlobData> FStoredData;
+  bool FRollbackNull = false;  // the content before the change was null (no copy kept)
   bool FIsUnicode = false;
   bool FNeedRollback = false;
   Byte FTest = 0xDD;
@@ -191,6 +206,7 @@ class TBlob : public TSharedObject {
 class TCompressedBlob : public TBlob {
  public:
   explicit TCompressedBlob(bool IsUnicode = false) : TBlob(IsUnicode, std::make_unique<TCompressedBlobData>()) {}
+  bool IsRecyclableBlob() const override { return true; }
   bool Compressed() const { return static_cast<const TCompressedBlobData&>(*FData).IsCompressed(); }
   bool SetCompressed(bool Value);
   Int64 CompressedSize() const { return static_cast<const TCompressedBlobData&>(*FData).GetCompressedSize(); }

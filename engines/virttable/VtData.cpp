@@ -131,7 +131,19 @@ TFieldDesc* TFieldDescs::FieldByName(std::u16string_view Name) const {
   throw Exception(u"Field " + String(Name) + u" not found");
 }
 
-// ---- TSharedObjectTable ----
+// ---- TBlobPool, TSharedObjectTable ----
+
+std::unique_ptr<TSharedObject> TBlobPool::Take(bool IsUnicode) {
+  if (FFree.empty()) return std::make_unique<TCompressedBlob>(IsUnicode);
+  std::unique_ptr<TSharedObject> blob = std::move(FFree.back());
+  FFree.pop_back();
+  static_cast<TBlob&>(*blob).Recycle(IsUnicode);
+  return blob;
+}
+
+void TBlobPool::Give(std::unique_ptr<TSharedObject> Blob) {
+  if (Blob->IsRecyclableBlob()) FFree.push_back(std::move(Blob));
+}
 
 std::uint32_t TSharedObjectTable::Add(std::unique_ptr<TSharedObject> Object) {
   if (!FFree.empty()) {
@@ -153,12 +165,15 @@ void TSharedObjectTable::Release(std::uint32_t Handle) {
   TSharedObject* o = Get(Handle);
   if (!o) return;
   if (o->Release()) {
+    Pool->Give(std::move(FItems[Handle - 1]));
     FItems[Handle - 1].reset();
     FFree.push_back(Handle);
   }
 }
 
 void TSharedObjectTable::Clear() {
+  for (auto& item : FItems)
+    if (item) Pool->Give(std::move(item));
   FItems.clear();
   FFree.clear();
 }
@@ -813,8 +828,8 @@ void TData::CreateComplexField(Byte* RecBuf, const TFieldDesc& Field) {
   switch (Field.DataType()) {
     case dtExtString: case dtExtWideString: case dtExtVarBytes: Store<std::uint32_t>(slot, 0); break;
     case dtBlob: case dtMemo: case dtWideMemo: {
-      auto blob = std::make_unique<TCompressedBlob>(Field.DataType() == dtWideMemo);
-      blob->EnableRollback();
+      std::unique_ptr<TSharedObject> blob = FObjects.Pool->Take(Field.DataType() == dtWideMemo);
+      static_cast<TBlob&>(*blob).EnableRollback();
       Store<std::uint32_t>(slot, FObjects.Add(std::move(blob)));
       break;
     }

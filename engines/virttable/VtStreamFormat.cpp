@@ -170,7 +170,11 @@ class TIn {
   explicit TIn(std::span<const Byte> Bytes) : FBytes(Bytes) {}
   std::size_t Left() const { return FBytes.size() - FPos; }
   void Need(std::size_t n, const char16_t* What) {
-    if (n > Left()) Bad(String(What) + u" is cut short at offset " + Num(static_cast<Int64>(FPos)));
+    if (n > Left()) [[unlikely]]
+      CutShort(What);
+  }
+  [[noreturn]] __attribute__((noinline)) void CutShort(const char16_t* What) const {
+    Bad(String(What) + u" is cut short at offset " + Num(static_cast<Int64>(FPos)));
   }
   template <class T>
   T Value(const char16_t* What) {
@@ -503,48 +507,66 @@ TStreamContents ReadVirtTableStream(TStream& Stream, const std::function<TMemDat
   if (static_cast<Int64>(c.RecordCount) * static_cast<Int64>(c.Defs.size() * lengthSize) > static_cast<Int64>(in.Left()))
     Bad(u"record count " + Num(c.RecordCount) + u" exceeds the bytes left");
 
+  // What each definition's values need, decided once: the fixed length a value must have, and whether
+  // it goes straight into a slot of the same kind or through a dynamic value (a changed type).
+  struct TDefPlan {
+    const TStreamFieldDef* Def;
+    const TFieldDesc* Desc = nullptr;
+    std::size_t Fixed = 0;
+    bool Same = false;
+  };
+  std::vector<TDefPlan> plans;
+  for (const auto& d : c.Defs) plans.push_back({&d, nullptr, FixedValueSize(d), false});
+  auto readLength = [&](const TStreamFieldDef& Def, std::int32_t Record) -> std::size_t {
+    if (!wideLengths) return in.Value<Word>(u"value length");
+    const std::int32_t v = in.Value<std::int32_t>(u"value length");
+    if (v < 0) Bad(u"negative length of field '" + Def.Name + u"' in record " + Num(Record + 1));
+    return static_cast<std::size_t>(v);
+  };
+
   // First pass: every length against the bytes left and against its type, before anything is built.
   const std::size_t rowsStart = in.Pos();
   for (std::int32_t r = 0; r < c.RecordCount; ++r)
-    for (const TStreamFieldDef& def : c.Defs) {
-      std::size_t L;
-      if (wideLengths) {
-        const std::int32_t v = in.Value<std::int32_t>(u"value length");
-        if (v < 0) Bad(u"negative length of field '" + def.Name + u"' in record " + Num(r + 1));
-        L = static_cast<std::size_t>(v);
-      } else {
-        L = in.Value<Word>(u"value length");
-      }
+    for (const TDefPlan& plan : plans) {
+      const TStreamFieldDef& def = *plan.Def;
+      const std::size_t L = readLength(def, r);
       if (L == 0) continue;
       in.Take(L, u"value");
-      const Word sub = def.DataType == ftVariant ? in.Value<Word>(u"variant subtype") : 0;
-      CheckLength(def, L, sub, r);
+      if (plan.Fixed) {
+        if (L != plan.Fixed) CheckLength(def, L, 0, r);
+      } else {
+        const Word sub = def.DataType == ftVariant ? in.Value<Word>(u"variant subtype") : 0;
+        CheckLength(def, L, sub, r);
+      }
     }
   in.SetPos(rowsStart);
 
   TMemData& staging = BuildStaging(c);
-  std::vector<const TFieldDesc*> target;
-  for (const auto& d : c.Defs) target.push_back(staging.FindField(d.Name));
+  for (TDefPlan& plan : plans) {
+    plan.Desc = staging.FindField(plan.Def->Name);
+    if (!plan.Desc) continue;
+    const Word code = plan.Desc->DataType();
+    plan.Same = TFieldTypeMap::GetDataType(plan.Def->DataType) == code &&
+                (plan.Fixed == 0 || plan.Def->DataType == ftGuid || static_cast<int>(plan.Fixed) == plan.Desc->Size ||
+                 code == dtDate || code == dtTime || code == dtDateTime);
+  }
+  const int dataSize = staging.DataSize();
   std::vector<Byte> rec(static_cast<std::size_t>(staging.RecordSize()));
   if (Progress) Progress(0);
   for (std::int32_t r = 0; r < c.RecordCount; ++r) {
     staging.InitRecord(rec.data());
     staging.CreateComplexFields(rec.data(), true);
     try {
-      for (std::size_t i = 0; i < c.Defs.size(); ++i) {
-        const TStreamFieldDef& def = c.Defs[i];
+      for (const TDefPlan& plan : plans) {
+        const TStreamFieldDef& def = *plan.Def;
         const std::size_t L = wideLengths ? static_cast<std::size_t>(in.Value<std::int32_t>(u"value length"))
                                           : in.Value<Word>(u"value length");
         if (L == 0) continue;
         const Byte* p = in.Take(L, u"value");
         const Word sub = def.DataType == ftVariant ? in.Value<Word>(u"variant subtype") : 0;
-        const TFieldDesc* desc = target[i];
+        const TFieldDesc* desc = plan.Desc;
         if (!desc) continue;
-        if (TFieldTypeMap::GetDataType(def.DataType) == desc->DataType() &&
-            (FixedValueSize(def) == 0 || def.DataType == ftGuid || static_cast<int>(FixedValueSize(def)) == desc->Size ||
-             desc->DataType() == dtDate || desc->DataType() == dtTime || desc->DataType() == dtDateTime)) {
-          PutSameType(staging, *desc, rec.data(), def, p, L, sub, r);
-        } else {
+        if (!plan.Same) {
           // The field changed type since the value was stored: convert through a dynamic value, or
           // leave it null when that cannot be done.
           try {
@@ -552,6 +574,16 @@ TStreamContents ReadVirtTableStream(TStream& Stream, const std::function<TMemDat
           } catch (const Exception&) {
             staging.SetNull(*desc, rec.data(), true);
           }
+          continue;
+        }
+        switch (desc->DataType()) {
+          // The common fixed kinds go straight into their slots.
+          case dtInt16: case dtInt32: case dtInt64: case dtUInt16: case dtUInt32: case dtBoolean: case dtFloat:
+          case dtCurrency: case dtSingle:
+            std::memcpy(rec.data() + desc->Offset, p, L);
+            rec[static_cast<std::size_t>(dataSize + desc->FieldNo - 1)] = 0;
+            break;
+          default: PutSameType(staging, *desc, rec.data(), def, p, L, sub, r); break;
         }
       }
     } catch (...) {
