@@ -11,6 +11,7 @@
 #include "engines/mdb/runtime/MdbExcept.h"
 #include "engines/mdb/runtime/MdbRuntime.h"
 #include "engines/mdb/runtime/MdbStreams.h"
+#include "engines/mdb/storage/MdbCache.h"
 #include "engines/mdb/storage/MdbStorageConst.h"
 #include "platform/sys/CodePage.h"
 
@@ -19,10 +20,13 @@ class MdbStorageTest : public ::testing::Test {
   void SetUp() override {
     sys::SetSystemCodePage(936);
     MdbRuntimeStartup();
+    MdbStorageStartup();
     SetMdbStorageDiagnosticSink([this](const String& Text) { Diagnostics.push_back(Text); });
   }
   void TearDown() override {
     SetMdbStorageDiagnosticSink(nullptr);
+    MdbCacheSettings() = TMdbCacheSettings();
+    MdbStorageShutdown();
     MdbRuntimeShutdown();
   }
   std::vector<String> Diagnostics;
