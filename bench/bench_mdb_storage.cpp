@@ -13,13 +13,7 @@ namespace {
 
 constexpr std::int32_t kRowSize = 84;
 
-struct TRuntime {
-  TRuntime() { MdbRuntimeStartup(); }
-  ~TRuntime() { MdbRuntimeShutdown(); }
-};
-
 void BM_AddRecord(benchmark::State& State) {
-  TRuntime R;
   const auto N = static_cast<std::int32_t>(State.range(0));
   std::vector<Byte> Row(kRowSize, 0);
   for (auto _ : State) {
@@ -36,7 +30,6 @@ void BM_AddRecord(benchmark::State& State) {
 BENCHMARK(BM_AddRecord)->Arg(50000)->Arg(500000)->Unit(benchmark::kMillisecond);
 
 void BM_RecordBlockSaveLoad(benchmark::State& State) {
-  TRuntime R;
   const auto N = static_cast<std::int32_t>(State.range(0));
   TMdbMemoryRecordManager M(nullptr, kRowSize, 1000);
   std::vector<Byte> Row(kRowSize, 0);
@@ -64,3 +57,11 @@ void BM_RecordBlockSaveLoad(benchmark::State& State) {
 BENCHMARK(BM_RecordBlockSaveLoad)->Arg(500000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+int main(int argc, char** argv) {
+  TMdbRuntimeScope Runtime;
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
