@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <unordered_map>
 #include <vector>
 
 // A prediction-by-partial-matching coder of our own behind the framing: contexts of order 1 up to the
@@ -122,15 +121,18 @@ class TRangeDecoder {
 
 class TModel {
  public:
-  TModel(int Order, int MemoryMB) : FOrder(Order), FBudget(std::int64_t(MemoryMB) * 1048576) { Restart(); }
+  TModel(int Order, int MemoryMB) : FOrder(Order), FBudget(std::int64_t(MemoryMB) * 1048576) {
+    InitTable();
+    Restart();
+  }
 
   // The contexts to try for the next symbol, longest first (those seen so far).
   void Candidates(std::vector<std::pair<TContext*, int>>& Out) {
     Out.clear();
     ComputeHashes();
     for (int k = std::min<int>(FOrder, static_cast<int>(FHistoryLength)); k >= 1; --k) {
-      auto It = FContexts.find(FHashes[k]);
-      if (It != FContexts.end() && !It->second.Symbols.empty()) Out.push_back({&It->second, k});
+      TContext* C = Find(FHashes[k]);
+      if (C != nullptr && !C->Symbols.empty()) Out.push_back({C, k});
     }
   }
   TContext& Order0() { return FOrder0; }
@@ -139,9 +141,7 @@ class TModel {
   // to every longer context not yet seen.
   void Update(Byte Sym) {
     for (int k = 1; k <= std::min<int>(FOrder, static_cast<int>(FHistoryLength)); ++k) {
-      auto [It, Added] = FContexts.try_emplace(FHashes[k]);
-      if (Added) FUsed += kContextCost;
-      Bump(It->second, Sym);
+      Bump(FindOrAdd(FHashes[k]), Sym);
     }
     Bump(FOrder0, Sym);
     FHistory[FHistoryStart] = Sym;
@@ -179,7 +179,13 @@ class TModel {
           Odds[0] = 8;
           Odds[1] = 8;
         }
-    FContexts.clear();
+    // The contexts' symbol lists keep their storage for the next round of the model.
+    for (std::size_t i = 0; i < FUsedContexts; ++i) {
+      FPool[i].Symbols.clear();
+      FPool[i].Total = 0;
+    }
+    FUsedContexts = 0;
+    std::fill(FSlots.begin(), FSlots.end(), kEmpty);
     FUsed = 0;
     FOrder0.Symbols.clear();
     for (int b = 0; b < 256; ++b) FOrder0.Symbols.push_back({static_cast<Byte>(b), 1});
@@ -222,7 +228,55 @@ class TModel {
   int FOrder;
   std::int64_t FBudget;
   std::int64_t FUsed = 0;
-  std::unordered_map<std::uint64_t, TContext> FContexts;
+  // Contexts by hash: open addressing over indexes into a pool sized for the memory budget, so finding
+  // and making a context costs no allocation.
+  static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
+  TContext* Find(std::uint64_t Key) {
+    for (std::size_t i = Key & FMask;; i = (i + 1) & FMask) {
+      const std::uint32_t Index = FSlots[i];
+      if (Index == kEmpty) return nullptr;
+      if (FKeys[i] == Key) return &FPool[Index];
+    }
+  }
+  TContext& FindOrAdd(std::uint64_t Key) {
+    if ((FUsedContexts + 1) * 2 > FSlots.size()) Grow();
+    std::size_t i = Key & FMask;
+    for (;; i = (i + 1) & FMask) {
+      const std::uint32_t Index = FSlots[i];
+      if (Index == kEmpty) break;
+      if (FKeys[i] == Key) return FPool[Index];
+    }
+    if (FUsedContexts == FPool.size()) FPool.emplace_back();
+    FSlots[i] = static_cast<std::uint32_t>(FUsedContexts);
+    FKeys[i] = Key;
+    FUsed += kContextCost;
+    return FPool[FUsedContexts++];
+  }
+  void InitTable() {
+    FSlots.assign(1024, kEmpty);
+    FKeys.assign(1024, 0);
+    FMask = 1023;
+  }
+  // At most half the slots are in use, which keeps the probes short.
+  void Grow() {
+    std::vector<std::uint32_t> OldSlots(FSlots.size() * 2, kEmpty);
+    std::vector<std::uint64_t> OldKeys(FKeys.size() * 2, 0);
+    OldSlots.swap(FSlots);
+    OldKeys.swap(FKeys);
+    FMask = FSlots.size() - 1;
+    for (std::size_t j = 0; j < OldSlots.size(); ++j) {
+      if (OldSlots[j] == kEmpty) continue;
+      std::size_t i = OldKeys[j] & FMask;
+      while (FSlots[i] != kEmpty) i = (i + 1) & FMask;
+      FSlots[i] = OldSlots[j];
+      FKeys[i] = OldKeys[j];
+    }
+  }
+  std::vector<std::uint32_t> FSlots;
+  std::vector<std::uint64_t> FKeys;
+  std::size_t FMask = 0;
+  std::vector<TContext> FPool;
+  std::size_t FUsedContexts = 0;
   TContext FOrder0;
   Byte FHistory[kMaxOrder] = {};
   int FHistoryStart = 0;
