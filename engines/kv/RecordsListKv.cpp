@@ -395,13 +395,21 @@ void TRecordsListKv::Move(int CurIndex, int NewIndex) {
 
 void TRecordsListKv::Clear() {
   FDeltaList.clear();
-  std::vector<TMemoryRecordKv*> all;
-  all.reserve(static_cast<size_t>(Count()));
-  for (TMemoryRecordKv* r = FTree.First(); r; r = TRecordTreeKv::Next(r)) all.push_back(r);
+  // Children before their parent, climbing back by the parent links: no list of the records is made.
+  TMemoryRecordKv* cur = FTree.Root();
   FTree.Reset();
-  for (TMemoryRecordKv* r : all) {
-    r->FAttached = false;
-    TMemoryRecordKv::Free(r);
+  while (cur) {
+    if (TMemoryRecordKv* l = cur->FLeft) {
+      cur->FLeft = nullptr;
+      cur = l;
+    } else if (TMemoryRecordKv* r = cur->FRight) {
+      cur->FRight = nullptr;
+      cur = r;
+    } else {
+      TMemoryRecordKv* parent = cur->FParent;
+      TMemoryRecordKv::Free(cur);
+      cur = parent;
+    }
   }
   // Every record is gone: serials issued so far resolve to nothing from now on.
   FBySerial.clear();
