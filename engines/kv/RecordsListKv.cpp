@@ -333,9 +333,9 @@ int TRecordsListKv::Attach(TMemoryRecordKv* Rec, int Index, bool Fetching, bool 
   const int count = Count();
   if (!Append && (Index < 0 || Index > count)) IndexError(Index);
   const int pos = Append ? count : Index;
-  Notify(Rec, pos, rlnRecAddingKv);
-  // Generated values are in place before anyone hears of the new record.
+  // Generated values are in place before anyone hears of the new record (the adding notification too).
   if (!Fetching && FMemTableData) FMemTableData->AssignAutoIncValues(Rec);
+  Notify(Rec, pos, rlnRecAddingKv);
   FTree.InsertAt(pos, Rec);
   Rec->FAttached = true;
   if (FCachedUpdates && !Fetching) {
