@@ -152,6 +152,29 @@ void WriteDataFile(TStream& Stream, const TDataFileMagic& Magic, TRowStore& Stor
   w.Flush();
 }
 
+namespace {
+// A native date or time the fields would refuse to read (outside 0001-01-01 .. 9999-12-31, or a time
+// outside the day) is refused with the file, not kept to raise at every read.
+bool IsCalendarValue(TColumnType Type, const std::uint8_t* Value) {
+  if (Type != ftDate && Type != ftTime && Type != ftDateTime) return true;
+  try {
+    if (Type == ftDateTime) {
+      double msecs;
+      std::memcpy(&msecs, Value, 8);
+      NativeDateTimeToDateTime(msecs);
+    } else {
+      std::int32_t native;
+      std::memcpy(&native, Value, 4);
+      if (Type == ftDate) NativeDateToDateTime(native);
+      else NativeTimeToDateTime(native);
+    }
+  } catch (const EConvertError&) {
+    return false;
+  }
+  return true;
+}
+}  // namespace
+
 std::unique_ptr<TRowStore> ReadDataFile(const std::uint8_t* Bytes, std::size_t Size, const TDataFileMagic& Magic, std::size_t& Consumed) {
   TByteReader r(Bytes, Size);
   if (Size < Magic.size() || std::memcmp(Bytes, Magic.data(), Magic.size()) != 0)
@@ -207,6 +230,7 @@ std::unique_ptr<TRowStore> ReadDataFile(const std::uint8_t* Bytes, std::size_t S
         case TColumnStorage::Fixed:
         case TColumnStorage::FixedBytes:
           std::memcpy(v, r.Take(l.NativeSize, "a value"), l.NativeSize);
+          if (!IsCalendarValue(layout.Columns()[c].Type, v)) TByteReader::Fail("a date or time is outside the calendar");
           break;
         case TColumnStorage::AnsiText:
         case TColumnStorage::VarBytes: {
