@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "platform/rtl/Format.h"
@@ -275,13 +276,18 @@ std::unique_ptr<TRowStore> ReadDataFile(TStream& Stream, const TDataFileMagic& M
   if (start < 0 || size < start) throw EMemDataFileError(u"Invalid data file: the stream has no readable data");
   std::size_t consumed = 0;
   std::unique_ptr<TRowStore> store;
-  if (auto* memory = dynamic_cast<TCustomMemoryStream*>(&Stream)) {
-    // A memory stream is parsed where it lies: no copy of the whole file.
-    store = ReadDataFile(static_cast<const std::uint8_t*>(memory->Memory()) + start, static_cast<std::size_t>(size - start), Magic, consumed);
-  } else {
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size - start));
-    Stream.ReadBuffer(bytes.data(), static_cast<Int64>(bytes.size()));
-    store = ReadDataFile(bytes.data(), bytes.size(), Magic, consumed);
+  try {
+    if (auto* memory = dynamic_cast<TCustomMemoryStream*>(&Stream)) {
+      // A memory stream is parsed where it lies: no copy of the whole file.
+      store = ReadDataFile(static_cast<const std::uint8_t*>(memory->Memory()) + start, static_cast<std::size_t>(size - start), Magic, consumed);
+    } else {
+      std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size - start));
+      Stream.ReadBuffer(bytes.data(), static_cast<Int64>(bytes.size()));
+      store = ReadDataFile(bytes.data(), bytes.size(), Magic, consumed);
+    }
+  } catch (const std::bad_alloc&) {
+    // The rows were read into a store of their own: the dataset still holds what it held.
+    throw EMemDataFileError(u"Not enough memory to load the data file");
   }
   Stream.SetPosition(start + static_cast<Int64>(consumed));
   return store;
