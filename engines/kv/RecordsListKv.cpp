@@ -333,9 +333,9 @@ int TRecordsListKv::Attach(TMemoryRecordKv* Rec, int Index, bool Fetching, bool 
   const int count = Count();
   if (!Append && (Index < 0 || Index > count)) IndexError(Index);
   const int pos = Append ? count : Index;
-  Notify(Rec, pos, rlnRecAddingKv);
-  // Generated values are in place before anyone hears of the new record.
+  // Generated values are in place before anyone hears of the new record (the adding notification too).
   if (!Fetching && FMemTableData) FMemTableData->AssignAutoIncValues(Rec);
+  Notify(Rec, pos, rlnRecAddingKv);
   FTree.InsertAt(pos, Rec);
   Rec->FAttached = true;
   if (FCachedUpdates && !Fetching) {
@@ -395,13 +395,21 @@ void TRecordsListKv::Move(int CurIndex, int NewIndex) {
 
 void TRecordsListKv::Clear() {
   FDeltaList.clear();
-  std::vector<TMemoryRecordKv*> all;
-  all.reserve(static_cast<size_t>(Count()));
-  for (TMemoryRecordKv* r = FTree.First(); r; r = TRecordTreeKv::Next(r)) all.push_back(r);
+  // Children before their parent, climbing back by the parent links: no list of the records is made.
+  TMemoryRecordKv* cur = FTree.Root();
   FTree.Reset();
-  for (TMemoryRecordKv* r : all) {
-    r->FAttached = false;
-    TMemoryRecordKv::Free(r);
+  while (cur) {
+    if (TMemoryRecordKv* l = cur->FLeft) {
+      cur->FLeft = nullptr;
+      cur = l;
+    } else if (TMemoryRecordKv* r = cur->FRight) {
+      cur->FRight = nullptr;
+      cur = r;
+    } else {
+      TMemoryRecordKv* parent = cur->FParent;
+      TMemoryRecordKv::Free(cur);
+      cur = parent;
+    }
   }
   // Every record is gone: serials issued so far resolve to nothing from now on.
   FBySerial.clear();

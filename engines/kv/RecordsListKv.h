@@ -110,6 +110,7 @@ class TRecordTreeKv {
   void Remove(TMemoryRecordKv* Rec);
   TMemoryRecordKv* First() const;
   static TMemoryRecordKv* Next(const TMemoryRecordKv* Rec);
+  TMemoryRecordKv* Root() const { return FRoot; }
   // Forgets every node (the caller frees the records).
   void Reset() { FRoot = nullptr; }
 

@@ -141,11 +141,21 @@ std::unique_ptr<TSharedObject> TBlobPool::Take(bool IsUnicode) {
   return blob;
 }
 
+void TBlobPool::GiveAll(std::vector<std::unique_ptr<TSharedObject>>& Blobs) {
+  if (FFree.empty()) {
+    FFree.swap(Blobs);
+    return;
+  }
+  FFree.reserve(FFree.size() + Blobs.size());
+  for (auto& b : Blobs) FFree.push_back(std::move(b));
+}
+
 void TBlobPool::Give(std::unique_ptr<TSharedObject> Blob) {
   if (Blob->IsRecyclableBlob()) FFree.push_back(std::move(Blob));
 }
 
 std::uint32_t TSharedObjectTable::Add(std::unique_ptr<TSharedObject> Object) {
+  if (!Object->IsRecyclableBlob()) FHoldsOnlyBlobs = false;
   if (!FFree.empty()) {
     const std::uint32_t h = FFree.back();
     FFree.pop_back();
@@ -172,10 +182,16 @@ void TSharedObjectTable::Release(std::uint32_t Handle) {
 }
 
 void TSharedObjectTable::Clear() {
-  for (auto& item : FItems)
-    if (item) Pool->Give(std::move(item));
+  if (FHoldsOnlyBlobs && FFree.empty()) {
+    // Every entry is a live recyclable blob: the whole list becomes the pool's in one move.
+    Pool->GiveAll(FItems);
+  } else {
+    for (auto& item : FItems)
+      if (item) Pool->Give(std::move(item));
+  }
   FItems.clear();
   FFree.clear();
+  FHoldsOnlyBlobs = true;
 }
 
 // ---- TBlockManager ----

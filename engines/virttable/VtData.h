@@ -162,6 +162,8 @@ class TBlobPool {
  public:
   std::unique_ptr<TSharedObject> Take(bool IsUnicode);
   void Give(std::unique_ptr<TSharedObject> Blob);
+  // Takes every entry of Blobs (all live recyclable blobs); Blobs is left empty.
+  void GiveAll(std::vector<std::unique_ptr<TSharedObject>>& Blobs);
   std::size_t Count() const { return FFree.size(); }
 
  private:
@@ -187,6 +189,7 @@ class TSharedObjectTable {
  private:
   std::vector<std::unique_ptr<TSharedObject>> FItems;
   std::vector<std::uint32_t> FFree;
+  bool FHoldsOnlyBlobs = true;  // no variant object was ever added since the last Clear
 };
 
 enum TItemStatus : Byte { isUnmodified = 0, isUpdated = 1, isAppended = 2, isDeleted = 3 };

@@ -41,17 +41,23 @@ String Num(Int64 v) { return Str(std::to_string(v)); }
 
 class TOut {
  public:
-  explicit TOut(TStream& Stream) : FStream(Stream) { FBuf.reserve(kChunk + 4096); }
+  explicit TOut(TStream& Stream) : FStream(Stream), FBuf(kChunk + kSlack) {}
   void Bytes(const void* p, std::size_t n) {
-    const auto* b = static_cast<const Byte*>(p);
-    FBuf.insert(FBuf.end(), b, b + n);
-    if (FBuf.size() >= kChunk) Flush();
+    if (FUsed + n > FBuf.size()) {
+      Flush();
+      if (n > FBuf.size()) {
+        FStream.WriteBuffer(p, static_cast<Int64>(n));
+        return;
+      }
+    }
+    std::memcpy(FBuf.data() + FUsed, p, n);
+    FUsed += n;
   }
   template <class T>
   void Value(T v) {
-    Byte b[sizeof(T)];
-    std::memcpy(b, &v, sizeof(T));
-    Bytes(b, sizeof(T));
+    if (FUsed + sizeof(T) > FBuf.size()) Flush();
+    std::memcpy(FBuf.data() + FUsed, &v, sizeof(T));
+    FUsed += sizeof(T);
   }
   void Name(const String& s) {
     const AnsiString a = sys::Utf16ToAnsi(s);
@@ -60,18 +66,21 @@ class TOut {
     Bytes(a.data(), a.size());
   }
   void Flush() {
-    if (!FBuf.empty()) FStream.WriteBuffer(FBuf.data(), static_cast<Int64>(FBuf.size()));
-    FBuf.clear();
+    if (FUsed) FStream.WriteBuffer(FBuf.data(), static_cast<Int64>(FUsed));
+    FUsed = 0;
   }
 
  private:
   static constexpr std::size_t kChunk = 1 << 20;
+  static constexpr std::size_t kSlack = 4096;
   TStream& FStream;
   std::vector<Byte> FBuf;
+  std::size_t FUsed = 0;
 };
 
 void WriteValue(TOut& Out, TMemData& Data, const TFieldDesc& Desc, const Byte* Rec, std::vector<Byte>& Scratch) {
-  if (Data.GetNull(Desc, Rec)) {
+  // A blob is written by its content alone (null and empty both as L = 0), without the null test.
+  if (!Desc.IsBlob() && Data.GetNull(Desc, Rec)) {
     Out.Value<std::int32_t>(0);
     return;
   }
@@ -113,6 +122,12 @@ void WriteValue(TOut& Out, TMemData& Data, const TFieldDesc& Desc, const Byte* R
       const Int64 size = blob ? blob->Size() : 0;
       if (size <= 0) {
         Out.Value<std::int32_t>(0);
+        return;
+      }
+      if (!static_cast<const TCompressedBlob*>(blob)->Compressed()) {
+        // Plain content goes out piece by piece, without a copy.
+        Out.Value<std::int32_t>(static_cast<std::int32_t>(size));
+        for (const auto& piece : blob->Data().Pieces()) Out.Bytes(piece.data(), piece.size());
         return;
       }
       Scratch.resize(static_cast<std::size_t>(size));
@@ -432,6 +447,11 @@ void WriteVirtTableStream(TStream& Stream, const std::vector<TStreamFieldDef>& D
   const Int64 count = Data.Active() ? Data.RecordCount() : 0;
   if (Progress) Progress(0);
   out.Value<std::int32_t>(static_cast<std::int32_t>(count));
+  // A memory stream gets room for the rows at once instead of growing (and copying) as they come.
+  if (auto* memory = dynamic_cast<TMemoryStream*>(&Stream)) {
+    const Int64 estimate = Stream.Position() + count * (Data.RecordSize() + 4 * static_cast<Int64>(Defs.size()) + 16);
+    if (estimate > memory->Capacity() && estimate < (Int64{1} << 31)) memory->SetCapacity(estimate);
+  }
   std::vector<Byte> scratch;
   Int64 n = 0;
   for (const TItemHeader* item = count ? Data.FirstItem() : nullptr; item; item = item->Next) {

@@ -172,3 +172,41 @@ TEST_F(KvTest, BenchmarkTextFileLoadsBack) {
   EXPECT_EQ(Ids(*back), Ids(*t));
   DeleteFile(name);
 }
+
+TEST_F(KvTest, AFailingPostLeavesTheStoreAsItWasAndTheBufferAsTyped) {
+  auto t = MakeBenchmarkTable();
+  AddRows(*t, 3, true);  // ids 2, 3
+  TRecordsListNotificatorKv listener(nullptr);
+  TRecordsListNotification failOn = rlnRecMarkingForDelKv;  // none of this test's events
+  listener.OnDataEvent = [&](TMemoryRecordKv*, int, TRecordsListNotification a) {
+    if (a == failOn) throw Exception(u"refused");
+  };
+  listener.SetDataObject(t->MemTableData());
+
+  // An edit refused while the record is changing: the stored row keeps its value, the buffer the typed one.
+  failOn = rlnRecChangingKv;
+  t->First();
+  t->Edit();
+  t->FieldByName(u"CustomerID")->SetAsInteger(20);
+  EXPECT_THROW(t->Post(), Exception);
+  EXPECT_EQ(t->State(), dsEdit);
+  EXPECT_EQ(t->FieldByName(u"CustomerID")->AsInteger(), 20);
+  EXPECT_EQ(t->MemTableData()->RecordsList()->Rec(0)->GetDataValue(0).AsInteger(), 2);
+  t->Cancel();
+
+  // A new row refused before it joins the list is freed; one refused after it joined stays in the list.
+  failOn = rlnRecAddingKv;
+  t->Append();
+  t->FieldByName(u"CustomerID")->SetAsInteger(9);
+  EXPECT_THROW(t->Post(), Exception);
+  t->Cancel();
+  EXPECT_EQ(t->MemTableData()->RecordsList()->Count(), 2);
+  failOn = rlnRecAddedKv;
+  t->Append();
+  t->FieldByName(u"CustomerID")->SetAsInteger(10);
+  EXPECT_THROW(t->Post(), Exception);
+  t->Cancel();
+  failOn = rlnRecMarkingForDelKv;
+  EXPECT_EQ(t->MemTableData()->RecordsList()->Count(), 3);
+  listener.SetDataObject(nullptr);
+}

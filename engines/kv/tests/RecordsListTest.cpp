@@ -98,11 +98,11 @@ TEST_F(KvTest, AutoIncrementValuesArriveBeforeTheAddNotification) {
   std::vector<int> seen;
   TRecordsListNotificatorKv listener(nullptr);
   listener.OnDataEvent = [&](TMemoryRecordKv* r, int, TRecordsListNotification a) {
-    if (a == rlnRecAddedKv) seen.push_back(r->GetDataValue(1).AsInteger());
+    if (a == rlnRecAddingKv || a == rlnRecAddedKv) seen.push_back(r->GetDataValue(1).AsInteger());
   };
   listener.SetDataObject(&fx.Data);
   for (int i = 0; i < 3; ++i) fx.List().AddRecord(fx.Make(i));
-  EXPECT_EQ(seen, (std::vector<int>{-1, -2, -3}));
+  EXPECT_EQ(seen, (std::vector<int>{-1, -1, -2, -2, -3, -3}));
   EXPECT_EQ(fx.Data.AutoIncrement().CurValue(), -4);
   fx.Data.DestroyTable();
   EXPECT_EQ(fx.Data.AutoIncrement().CurValue(), -1);

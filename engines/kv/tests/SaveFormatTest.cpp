@@ -314,3 +314,24 @@ TEST_F(KvTest, RecordsWithTheWrongValueCountOrKindAreRefused) {
   }
   EXPECT_EQ(b.RecordCount(), 1);
 }
+
+TEST_F(KvTest, ObjectReferencesAreNeverWrittenAndReadBackAsNull) {
+  TMemTableDataKv data(nullptr);
+  TMTDataFieldKv* ref = data.DataStruct()->CreateField(ClassOf<TMTRefObjectFieldKv>());
+  ref->SetFieldName(u"Obj");
+  TMemoryRecordKv* rec = data.RecordsList()->NewRecord();
+  rec->SetDataValue(0, dvvValueKv, Variant(123456));
+  data.RecordsList()->AddRecord(rec);
+  data.SetStoreStructInStream(true);
+  data.SetStoreRecordsInStream(true);
+  TMemoryStream s;
+  data.WriteToStream(&s);
+  const auto b = Bytes(s);
+  const std::string text(b.begin(), b.end());
+  EXPECT_NE(text.find(Lit("\x04" "Data\x01\x01\x0d\x00\x00")), std::string::npos);
+  TMemTableDataKv back(nullptr);
+  s.SetPosition(0);
+  back.ReadFromStream(&s);
+  ASSERT_EQ(back.RecordsList()->Count(), 1);
+  EXPECT_TRUE(back.RecordsList()->Rec(0)->GetDataValue(0).IsNull());
+}

@@ -197,8 +197,39 @@ class TMdbVariant : public TObject {
   void ShrData(const TMdbVariant* Value);
   void XorData(const TMdbVariant* Value);
 
+  // ---- SQL functions (the result replaces the value) -----------------------------------------------
+  void AbsData();
+  void CeilingData();
+  void FloorData();
+  void SignData();
+  void PowerData(TMdbVariant* Value);
+  void RandomData(TMdbVariant* Value);
+  void RoundData(TMdbVariant* Value);
+  void TruncateData(TMdbVariant* Value);
+  void HexData(TMdbHexStringFormat Format);
+  // Neither raises: a failure leaves a null value of type bftUnknown.
+  void DateAdd(TMdbDatePart DatePart, std::int32_t Number);
+  void DateDiff(TMdbDatePart DatePart, TMdbVariant* StartDate, TMdbVariant* EndDate);
+  void ExpData();
+  void LogData(const TMdbVariant* Base);
+  void Log10Data();
+  void CosData();
+  void SinData();
+  void AcosData();
+  void AsinData();
+  void AtanData();
+  void Atan2Data(const TMdbVariant* YCoord);
+  void CotData();
+  void TanData();
+  void SqrtData();
+  void DegreesData();
+  void RadiansData();
+  void SqrData();
+  void PiData();
+
  protected:
   friend class TMdbOperatorFrame;
+  friend class TMdbFunctionFrame;
   // The shared typed getter and setter: Bytes / Size hold the accessor's value in SourceType's form.
   void InternalSetValue(TMdbBaseFieldType SourceType, const void* Bytes, std::int32_t Size);
   void InternalGetValue(TMdbBaseFieldType RequestedType, void* Result, std::int32_t ResultSize) const;
