@@ -259,8 +259,6 @@ void TIdCustomDataSet::ClearRecords() {
   FFilterCurRec = -1;
 }
 
-void TIdCustomDataSet::HandleEngineException() { TDataSet::HandleEngineException(); }
-
 TFetchResult TIdCustomDataSet::FetchRecord(TRecordBuffer Buffer, TFetchMode Mode, bool DoCheck) {
   if (!FStore || FStore->FieldCount() == 0) {
     if (DoCheck) DatabaseError(SNoRecords, this);
@@ -268,7 +266,7 @@ TFetchResult TIdCustomDataSet::FetchRecord(TRecordBuffer Buffer, TFetchMode Mode
   }
   if (FStore->Count() == 0) return frEOF;
   const int count = GetRecordCount();
-  Int32& position = FIsFiltered ? FFilterCurRec : FCurRec;
+  std::int32_t& position = FIsFiltered ? FFilterCurRec : FCurRec;
   TFetchResult result = frOK;
   switch (Mode) {
     case fmCurrent:
@@ -356,7 +354,7 @@ void TIdCustomDataSet::CursorDelete() {
   const int deleted = FCurRec;
   if (FFilterCurRec >= 0 && FFilterCurRec < static_cast<int>(FFilters.size()))
     FFilters.erase(FFilters.begin() + FFilterCurRec);
-  for (Int32& index : FFilters)
+  for (std::int32_t& index : FFilters)
     if (index > deleted) --index;
   if (FFilterCurRec == static_cast<int>(FFilters.size())) --FFilterCurRec;
   FCurRec = FFilterCurRec < 0 ? -1 : FFilters[FFilterCurRec];
@@ -364,7 +362,7 @@ void TIdCustomDataSet::CursorDelete() {
 
 int TIdCustomDataSet::FindBookmarkIndex(TConstValueBuffer Bookmark) const {
   if (Bookmark.size() != static_cast<std::size_t>(kBookmarkSize) || !FStore) return -1;
-  Int32 number;
+  std::int32_t number;
   std::memcpy(&number, Bookmark.data(), kBookmarkSize);
   return FStore->FindBookmark(number, FCurRec);
 }

@@ -130,7 +130,6 @@ class TIdCustomDataSet : public TDataSet {
   void CursorClose() override;
   bool CursorIsOpen() const override { return FActive; }
   void CursorReadFieldDefs() override;
-  void HandleEngineException() override;
   TFetchResult FetchRecord(TRecordBuffer Buffer, TFetchMode Mode, bool DoCheck) override;
   void CursorFirst() override;
   void CursorLast() override;
@@ -177,7 +176,6 @@ class TIdCustomDataSet : public TDataSet {
   int FindBookmarkIndex(TConstValueBuffer Bookmark) const;
   // Position of a data index in FFilters, -1 when the filter hides it.
   int FilterPositionOf(int DataIndex) const;
-  int CompareStoredRecords(int A, int B) const;
   int CompareRows(const Byte* A, const Byte* B) const;
   void AddCurrentToFilter();
   bool RowPassesFilter(int DataIndex);
@@ -212,14 +210,14 @@ class TIdCustomDataSet : public TDataSet {
   std::vector<TField*> FVirtualFields;   // borrowed: the field list owns them
   std::vector<TField*> FCalcFields;      // borrowed
   std::vector<TIdField*> FIdFieldByNo;  // borrowed from the store, by TField::FieldNo() - 1
-  std::vector<Int32> FFilters;
+  std::vector<std::int32_t> FFilters;
   std::vector<TIdSorting> FSortings;
   TIdFilterDataEvent FOnFilterData;
   std::vector<Byte> FBlobScratch;          // memory of one blob stream at a time
   bool FBlobScratchInUse = false;
   String FSort;
-  Int32 FCurRec = -1;
-  Int32 FFilterCurRec = -1;
+  std::int32_t FCurRec = -1;
+  std::int32_t FFilterCurRec = -1;
   bool FActive = false;
   bool FReadOnly = false;
   bool FIsLoading = false;

@@ -22,12 +22,8 @@ int TIdCustomDataSet::CompareRows(const Byte* A, const Byte* B) const {
   for (const TIdSorting& key : FSortings)
     if (const int r = key.CompareRows(A, B)) return r;
   // Equal keys keep the order the rows were made in.
-  const Int32 a = TIdRecordStore::BookmarkOf(A), b = TIdRecordStore::BookmarkOf(B);
+  const std::int32_t a = TIdRecordStore::BookmarkOf(A), b = TIdRecordStore::BookmarkOf(B);
   return a < b ? -1 : (a > b ? 1 : 0);
-}
-
-int TIdCustomDataSet::CompareStoredRecords(int A, int B) const {
-  return A == B ? 0 : CompareRows(FStore->Row(A), FStore->Row(B));
 }
 
 void TIdCustomDataSet::RefetchBuffers() {
@@ -89,7 +85,7 @@ void TIdCustomDataSet::KeepCurrentInOrder(bool Moved) {
       FStore->Records().Move(current, target);
       if (FIsFiltered) {
         const int own = FilterPositionOf(current);
-        for (Int32& index : FFilters) {
+        for (std::int32_t& index : FFilters) {
           if (target < current && index >= target && index < current) ++index;
           else if (target > current && index > current && index <= target) --index;
         }
@@ -98,7 +94,7 @@ void TIdCustomDataSet::KeepCurrentInOrder(bool Moved) {
           const auto at = std::lower_bound(FFilters.begin(), FFilters.end(), target);
           // Two statements: insert may reallocate, and begin() must be taken after it.
           const auto inserted = FFilters.insert(at, target);
-          FFilterCurRec = static_cast<Int32>(inserted - FFilters.begin());
+          FFilterCurRec = static_cast<std::int32_t>(inserted - FFilters.begin());
         }
       }
       FCurRec = target;
@@ -108,7 +104,7 @@ void TIdCustomDataSet::KeepCurrentInOrder(bool Moved) {
     const int own = FilterPositionOf(FCurRec);
     if (own >= 0) {
       FFilters.erase(FFilters.begin() + own);
-      FFilterCurRec = std::min<Int32>(own, static_cast<Int32>(FFilters.size()) - 1);
+      FFilterCurRec = std::min<std::int32_t>(own, static_cast<std::int32_t>(FFilters.size()) - 1);
     }
   }
 }
@@ -157,14 +153,14 @@ bool TIdCustomDataSet::RowPassesFilter(int DataIndex) {
 
 void TIdCustomDataSet::AddCurrentToFilter() {
   if (!IsFilterActive()) return;
-  const Int32 added = std::max<Int32>(FCurRec, 0);
+  const std::int32_t added = std::max<std::int32_t>(FCurRec, 0);
   // The rows at and behind the new one moved up one data index.
-  for (Int32& index : FFilters)
+  for (std::int32_t& index : FFilters)
     if (index >= added) ++index;
   const auto at = std::lower_bound(FFilters.begin(), FFilters.end(), added);
   // Two statements: insert may reallocate, and begin() must be taken after it.
   const auto inserted = FFilters.insert(at, added);
-  FFilterCurRec = static_cast<Int32>(inserted - FFilters.begin());
+  FFilterCurRec = static_cast<std::int32_t>(inserted - FFilters.begin());
 }
 
 void TIdCustomDataSet::ApplyFilter() {

@@ -352,7 +352,7 @@ T Load(const Byte* p) {
   return v;
 }
 
-// The first four value bytes as Int32, zero bytes added when the value is shorter; the signed small
+// The first four value bytes as std::int32_t, zero bytes added when the value is shorter; the signed small
 // types keep their sign.
 std::int32_t IntegerOf(int type, const Byte* value, int dataSize) {
   switch (type) {
@@ -850,7 +850,7 @@ void TIdRecordStore::CopyRecordData(const Byte* Source, Byte* Dest) const {
 void TIdRecordStore::CopyRecordDataKeepAutoInc(const Byte* Source, Byte* Dest) const {
   CopyRecordData(Source, Dest);
   if (Dest == nullptr) return;
-  const Int32 bookmark = BookmarkOf(Dest);
+  const std::int32_t bookmark = BookmarkOf(Dest);
   for (const TIdField* f : FVirtualAutoIncFields) {
     Byte* slot = Dest + f->OffSet();
     slot[0] = 1;
@@ -864,8 +864,8 @@ void TIdRecordStore::InitRecord(Byte* Block) const {
   std::memset(Block + kRowHeaderSize, 0, FRecordSize);
 }
 
-Int32 TIdRecordStore::BookmarkOf(const Byte* Block) { return Load<Int32>(Block); }
-void TIdRecordStore::SetBookmarkOf(Byte* Block, Int32 Bookmark) { std::memcpy(Block, &Bookmark, 4); }
+std::int32_t TIdRecordStore::BookmarkOf(const Byte* Block) { return Load<std::int32_t>(Block); }
+void TIdRecordStore::SetBookmarkOf(Byte* Block, std::int32_t Bookmark) { std::memcpy(Block, &Bookmark, 4); }
 
 Byte* TIdRecordStore::NewStoredRecord(int Index) {
   Byte* row = FPool->Alloc();
@@ -900,7 +900,7 @@ void TIdRecordStore::ClearRecords() {
   FLastBookmark = 0;
 }
 
-int TIdRecordStore::FindBookmark(Int32 Bookmark, int Near) const {
+int TIdRecordStore::FindBookmark(std::int32_t Bookmark, int Near) const {
   const int n = Count();
   if (n == 0) return -1;
   Near = std::clamp(Near, 0, n - 1);

@@ -5,7 +5,7 @@
 // Row block (also the layout of every record buffer):
 //
 //   offset          size        content
-//   0               4           bookmark (Int32), given once when the row is made
+//   0               4           bookmark (32-bit), given once when the row is made
 //   4               1           bookmark flag (record buffers only)
 //   5 ...           per field   one slot per stored field, in field order:
 //                                 blob field:  4-byte blob handle, 0 for a null or empty value
@@ -23,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/db/FieldTypes.h"
 #include "platform/rtl/Bcd.h"
 #include "platform/rtl/Currency.h"
 #include "platform/rtl/DateTime.h"
@@ -34,8 +35,8 @@ class TField;
 class TIdCustomDataSet;
 class TIdRecordStore;
 
-using TIdBytes = std::vector<Byte>;
-using Int32 = std::int32_t;
+// The engine's byte arrays are the platform's.
+using TIdBytes = TBytes;
 
 // Field type codes: the ordinals of the platform's TFieldType. The store works on codes so that its
 // layout does not depend on the framework's field classes.
@@ -270,8 +271,8 @@ class TIdRecordStore {
   void InitRecord(Byte* Block) const;
   void ReleaseBlobs(Byte* Block) const;
 
-  static Int32 BookmarkOf(const Byte* Block);
-  static void SetBookmarkOf(Byte* Block, Int32 Bookmark);
+  static std::int32_t BookmarkOf(const Byte* Block);
+  static void SetBookmarkOf(Byte* Block, std::int32_t Bookmark);
 
   // ---- rows ----
   int Count() const { return FRecords.Count(); }
@@ -281,10 +282,10 @@ class TIdRecordStore {
   Byte* NewStoredRecord(int Index);
   void DeleteRow(int Index);
   void ClearRecords();  // also resets the bookmark counter
-  Int32 LastBookmark() const { return FLastBookmark; }
+  std::int32_t LastBookmark() const { return FLastBookmark; }
   // The data index of the row carrying Bookmark, searching outward from Near (the cursor usually
   // stands on or beside it); -1 when no row carries it.
-  int FindBookmark(Int32 Bookmark, int Near) const;
+  int FindBookmark(std::int32_t Bookmark, int Near) const;
   // Takes Other's rows and bookmark counter; the layouts must be the same. Our rows are freed.
   void AdoptRows(TIdRecordStore& Other);
 
@@ -296,5 +297,5 @@ class TIdRecordStore {
   TIdRowList FRecords;
   std::unique_ptr<TIdRowPool> FPool;
   int FRecordSize = 0;
-  Int32 FLastBookmark = 0;
+  std::int32_t FLastBookmark = 0;
 };

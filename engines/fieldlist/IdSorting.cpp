@@ -62,14 +62,6 @@ std::vector<TIdSorting> ParseSortText(std::u16string_view Text,
   return keys;
 }
 
-std::vector<String> SplitKeyFieldNames(std::u16string_view Text) {
-  std::vector<String> names;
-  for (std::u16string_view n :
-       Split(Text, [](char16_t c) { return c == u'\x07' || c == u' ' || c == u',' || c == u';'; }))
-    names.emplace_back(n);
-  return names;
-}
-
 namespace {
 template <class T>
 TIdBytes Raw(T v) {

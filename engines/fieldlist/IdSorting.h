@@ -40,9 +40,6 @@ class TIdSorting {
 std::vector<TIdSorting> ParseSortText(std::u16string_view Text,
                                       const std::function<TIdField*(std::u16string_view Name)>& Resolve);
 
-// Splits a list of names at #7, blanks, "," and ";", dropping empty names.
-std::vector<String> SplitKeyFieldNames(std::u16string_view Text);
-
 // The native bytes of Value for Field's type (empty for Null or Empty; text cut to DataSize bytes, an
 // empty text a lone terminator).
 // A value of the wrong kind raises the variant conversion error.

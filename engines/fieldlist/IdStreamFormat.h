@@ -6,20 +6,20 @@
 //   0       2     signature: kSignature 0x4454 ("TD", with descriptors) or kRowsSignature 0x5254
 //                 ("TR", rows only, read into the fields the dataset already has)
 //   2       2     version: kVersion 1 (written; not examined on reading)
-//   4       4     Int32 N: number of field descriptors ("TD" only); N <= 0 means none
+//   4       4     std::int32_t N: number of field descriptors ("TD" only); N <= 0 means none
 //
 // Field descriptor, N times, in field order ("TD" only)
 //   size  content
-//   4     Int32 size: Size (characters) for ftString, ftWideString, ftGuid; the native DataSize for every
+//   4     std::int32_t size: Size (characters) for ftString, ftWideString, ftGuid; the native DataSize for every
 //         other type (ftVarBytes: Size + 2; blob types 0)
 //   1     type code (TFieldType ordinal); bit 7 (kKeyFlag) set marks a key field
 //   2     name length L in bytes, even, at most kMaxNameLength
 //   L     field name, UTF-16LE, no terminator
 //
 // Rows, until the end of the stream (no count, no end marker); per written field, in descriptor order:
-//   blob field:   Int32 length, then that many bytes (a null blob: length 0, nothing follows)
+//   blob field:   std::int32_t length, then that many bytes (a null blob: length 0, nothing follows)
 //   other field:  has-value byte (0 null: nothing follows; 1 value), then
-//                   ftString, ftWideString, ftGuid: Int32 length in bytes, then the text in the field's
+//                   ftString, ftWideString, ftGuid: std::int32_t length in bytes, then the text in the field's
 //                   encoding (system code page; UTF-16LE for ftWideString), no terminator
 //                   every other type: DataSize bytes of the native value
 //

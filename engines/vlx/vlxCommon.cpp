@@ -229,10 +229,12 @@ void TvlxCommon::CompressFieldBuffer(const TField* Field, const Byte* Buffer, in
 
 // ---- record list ----------------------------------------------------------------------------------------
 
-void TvlxCommon::AppendRecord(PvlxRecord ARecord) {
+void TvlxCommon::RaiseBookmarkCounter() { throw EMemTableFatalError(String(vlxmsg::SBookmarkCounter)); }
+
+bool TvlxCommon::AppendRecord(PvlxRecord ARecord) {
   TLockGuard guard(*this);
-  // The last unique number is never handed out, on either path, so the counter cannot wrap.
-  if (FUniqueRecordID >= 0x7FFFFFFF) throw EMemTableFatalError(String(vlxmsg::SBookmarkCounter));
+  // Checked on both paths, fresh slot and reused slot, so the counter cannot wrap.
+  if (FUniqueRecordID >= 0x7FFFFFFF) RaiseBookmarkCounter();
   if (FDeletedRecords.empty()) {
     ARecord->RecordID = FRecordID++;
     ARecord->UniqueRecordID = FUniqueRecordID++;
@@ -247,7 +249,7 @@ void TvlxCommon::AppendRecord(PvlxRecord ARecord) {
     ARecord->Flag |= 1;
   }
   if (FEnableVersioning) ARecord->UpdateStatus = usInserted;
-  if (FUniqueRecordID >= 0x7FFFFFFF) throw EMemTableFatalError(String(vlxmsg::SBookmarkCounter));
+  return FUniqueRecordID >= 0x7FFFFFFF;
 }
 
 void TvlxCommon::DeleteRecord(PvlxRecord ARecord) {

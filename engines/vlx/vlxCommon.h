@@ -199,7 +199,11 @@ class TvlxCommon : public TObject {
   void CompressFieldBuffer(const TField* Field, const Byte* Buffer, int& Size) const;
 
   // ---- record list ------------------------------------------------------------------------------------
-  void AppendRecord(PvlxRecord ARecord);
+  // Stores ARecord in a freed slot (newest first) or a new one, with the next unique number. Raises
+  // EMemTableFatalError, storing nothing, when no unique number is left; returns true when the number
+  // just given was the last one (the caller finishes its step, then reports it).
+  bool AppendRecord(PvlxRecord ARecord);
+  [[noreturn]] static void RaiseBookmarkCounter();
   void DeleteRecord(PvlxRecord ARecord);
   int RecordCount() const { return static_cast<int>(FRecords.size()); }
   int DeletedRecordCount() const { return static_cast<int>(FDeletedRecords.size()); }

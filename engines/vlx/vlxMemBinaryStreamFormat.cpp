@@ -118,7 +118,8 @@ void TvlxCustomBinaryStreamFormat::WriteText8(const Byte* P, std::size_t N) {
   bool ascii = true;
   for (std::size_t i = 0; i < N && ascii; ++i) ascii = P[i] < 0x80;
   if (!ascii || N == 0) {
-    w.WriteString(sys::AnsiToUtf16(std::string_view(reinterpret_cast<const char*>(P), N)));
+    sys::AnsiToUtf16(std::string_view(reinterpret_cast<const char*>(P), N), FScratch16);
+    w.WriteString(FScratch16);
     return;
   }
   // ASCII text is its own UTF-8: the bytes go out as they are.
@@ -540,14 +541,22 @@ void TvlxCustomBinaryStreamFormat::ReadValue(const TReadPlan& P, PvlxRecord R, i
     }
     case ftString: case ftFixedChar: case ftGuid: case ftOraInterval: case ftMemo: case ftFmtMemo: case ftOraClob: {
       text = r.ReadString();
-      bytes = sys::Utf16ToAnsi(text);
+      std::string& out = FScratch8;
+      bool ascii = true;
+      for (char16_t ch : text)
+        if (ch >= 0x80) {
+          ascii = false;
+          break;
+        }
+      if (ascii) out.assign(text.begin(), text.end());
+      else sys::Utf16ToAnsi(text, out);
       const bool memo = P.Type == ftMemo || P.Type == ftFmtMemo || P.Type == ftOraClob;
       if (!memo) {
-        bytes.resize(sys::CutLength(bytes, static_cast<std::size_t>(P.Size)));
-        bytes.push_back('\0');
+        out.resize(sys::CutLength(out, static_cast<std::size_t>(P.Size)));
+        out.push_back('\0');
       }
-      src = reinterpret_cast<const Byte*>(bytes.data());
-      n = bytes.size();
+      src = reinterpret_cast<const Byte*>(out.data());
+      n = out.size();
       break;
     }
     case ftShortint: case ftByte: case ftLongWord: {
@@ -786,7 +795,27 @@ void TvlxCustomBinaryStreamFormat::CommitLoad(TvlxCustomMemTable* Table) {
     rec->Flag = 0;
     rec->TransactionLevel = target->TransactionLevel();
     if (OnLoadRecordAccepted(Table, rec)) {
-      target->AppendRecord(rec);
+      bool lastNumber;
+      try {
+        lastNumber = target->AppendRecord(rec);
+      } catch (...) {
+        rec->Flag |= 1;
+        target->_InternalFreeRecord(rec, true, true);
+        for (std::size_t rest = k + 1; rest < staged.size(); ++rest) {
+          staged[rest]->Flag |= 1;
+          FStagedLayout->_InternalFreeRecord(staged[rest], true, true);
+        }
+        throw;
+      }
+      if (lastNumber) {
+        for (std::size_t rest = k + 1; rest < staged.size(); ++rest) {
+          staged[rest]->Flag |= 1;
+          FStagedLayout->_InternalFreeRecord(staged[rest], true, true);
+        }
+        if (rec->UpdateStatus == usDeleted) target->SetDeletedCount(target->DeletedCount() + 1);
+        ++Table->FLoadCount;
+        TvlxCommon::RaiseBookmarkCounter();
+      }
     } else {
       rec->Flag |= 1;
       target->_InternalFreeRecord(rec, true, true);

@@ -145,6 +145,7 @@ class TvlxCustomBinaryStreamFormat : public TvlxCustomStreamFormat {
   int FStagedLoadCount = 0;
   bool FStagedComplete = true;
   std::u16string FScratch16;
+  std::string FScratch8;
 };
 
 class TvlxBinaryStreamFormat : public TvlxCustomBinaryStreamFormat {

@@ -652,8 +652,9 @@ void TvlxCustomMemTable::StoreNewRecord(PvlxRecord Buffer, TvlxIndexUpdateHow Ho
   rec->PrevRecordVersion = nullptr;
   rec->UpdateStatus = usUnmodified;
   rec->TransactionLevel = FCommon->TransactionLevel();
+  bool lastNumber;
   try {
-    FCommon->AppendRecord(rec);
+    lastNumber = FCommon->AppendRecord(rec);
   } catch (...) {
     FCommon->_InternalFreeRecord(rec, true, false);
     throw;
@@ -662,6 +663,8 @@ void TvlxCustomMemTable::StoreNewRecord(PvlxRecord Buffer, TvlxIndexUpdateHow Ho
   FCommon->ReflectToIndexes(this, How, nullptr, rec, RecordPos, false);
   FCommon->SetIsDataModified(true);
   if (FReposRecNo >= 0) FRecNo = FReposRecNo;
+  // The record that took the last number is stored and shown; the table must be reopened for more.
+  if (lastNumber) TvlxCommon::RaiseBookmarkCounter();
 }
 
 void TvlxCustomMemTable::CursorPost() {
@@ -877,14 +880,47 @@ TvlxBlobStream::TvlxBlobStream(TField* Field, TBlobStreamMode Mode)
 }
 
 TvlxBlobStream::~TvlxBlobStream() {
-  if (!FModified || FWorkBuffer == nullptr || FMode == bmRead) return;
-  try {
-    StoreToRecord();
-    FField->SetModified(true);
-    FDataSet->DispatchDataEvent(deFieldChange, reinterpret_cast<std::intptr_t>(FField));
-  } catch (...) {
-    FDataSet->SetPendingBlobError(std::current_exception());
+  if (FModified && FWorkBuffer != nullptr && FMode != bmRead) {
+    try {
+      StoreToRecord();
+      FField->SetModified(true);
+      FDataSet->DispatchDataEvent(deFieldChange, reinterpret_cast<std::intptr_t>(FField));
+    } catch (...) {
+      FDataSet->SetPendingBlobError(std::current_exception());
+    }
   }
+  // Handed back here: the base class would free the table's scratch.
+  Clear();
+}
+
+void* TvlxBlobStream::Realloc(Int64& NewCapacity) {
+  constexpr Int64 kMaxScratch = 1 << 20;
+  if (!FUsesScratch && NewCapacity > 0 && NewCapacity <= kMaxScratch && Memory() == nullptr &&
+      !FDataSet->FBlobScratchInUse) {
+    FUsesScratch = true;
+    FDataSet->FBlobScratchInUse = true;
+  }
+  if (!FUsesScratch) return TMemoryStream::Realloc(NewCapacity);
+  std::vector<Byte>& scratch = FDataSet->FBlobScratch;
+  if (NewCapacity == 0) {
+    FUsesScratch = false;
+    FDataSet->FBlobScratchInUse = false;
+    return nullptr;
+  }
+  if (NewCapacity > kMaxScratch) {
+    // Too large to keep around: the stream moves to memory of its own.
+    Int64 own = NewCapacity;
+    FUsesScratch = false;
+    FDataSet->FBlobScratchInUse = false;
+    void* p = TMemoryStream::Realloc(own);
+    if (Size() > 0) std::memcpy(p, scratch.data(), static_cast<std::size_t>(Size()));
+    NewCapacity = own;
+    return p;
+  }
+  if (scratch.size() < static_cast<std::size_t>(NewCapacity))
+    scratch.resize(std::max<std::size_t>(static_cast<std::size_t>(NewCapacity), std::max<std::size_t>(scratch.size() * 2, 256)));
+  NewCapacity = static_cast<Int64>(scratch.size());
+  return scratch.data();
 }
 
 Int64 TvlxBlobStream::Write(const void* Buffer, Int64 Count) {

@@ -330,6 +330,9 @@ class TvlxCustomMemTable : public TDataSet {
   TvlxProgressCodes FProgressFlags = (1u << mtpcLoad) | (1u << mtpcSave) | (1u << mtpcCopy);
   bool FIsFiltered = false;
   std::exception_ptr FPendingBlobError;
+  // The memory of one blob stream at a time: setting a memo row after row allocates no stream buffer.
+  std::vector<Byte> FBlobScratch;
+  bool FBlobScratchInUse = false;
 };
 
 class TvlxMemTable : public TvlxCustomMemTable {
@@ -353,6 +356,8 @@ class TvlxBlobStream : public TMemoryStream {
  private:
   void LoadFromRecord();
   void StoreToRecord();
+  void* Realloc(Int64& NewCapacity) override;
+  bool FUsesScratch = false;
 
   PvlxRecord FWorkBuffer = nullptr;
   TField* FField;

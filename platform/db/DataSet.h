@@ -103,6 +103,7 @@
 #include <vector>
 
 #include "platform/classes/Classes.h"
+#include "platform/classes/ExceptionRoute.h"
 #include "platform/classes/Streams.h"
 #include "platform/db/FieldDefs.h"
 #include "platform/db/Fields.h"
@@ -127,16 +128,8 @@ using TDataChangeEvent = std::function<void(TObject* Sender, TField* Field)>;
 [[noreturn]] void DatabaseErrorFmt(std::u16string_view Fmt, std::initializer_list<TVarRec> Args,
                                    const TComponent* Component = nullptr);
 
-// Where an exception goes that nothing else handles (an engine's HandleEngineException, an event
-// raised from a destructor, a field-change notification from a blob stream). The GUI layer installs a
-// handler that shows a message box; without one the message goes to stderr. Never silently dropped.
-using TExceptionHandler = std::function<void(TObject* Sender, const std::exception& E)>;
-// Installs Handler (an empty one restores the stderr route); returns the previous handler.
-TExceptionHandler SetDefaultExceptionHandler(TExceptionHandler Handler);
-// Hands E to the installed handler, or writes it to stderr. Never throws.
-void HandleDefaultException(TObject* Sender, const std::exception& E) noexcept;
-// Call from inside a catch block: routes the exception being handled.
-void HandleCurrentException(TObject* Sender) noexcept;
+// The default exception route (SetDefaultExceptionHandler, HandleDefaultException,
+// HandleCurrentException) is platform/classes/ExceptionRoute.h.
 
 // The framework's message texts (shared with the engines).
 namespace msg {

@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "platform/rtl/Format.h"
@@ -152,6 +153,29 @@ void WriteDataFile(TStream& Stream, const TDataFileMagic& Magic, TRowStore& Stor
   w.Flush();
 }
 
+namespace {
+// A native date or time the fields would refuse to read (outside 0001-01-01 .. 9999-12-31, or a time
+// outside the day) is refused with the file, not kept to raise at every read.
+bool IsCalendarValue(TColumnType Type, const std::uint8_t* Value) {
+  if (Type != ftDate && Type != ftTime && Type != ftDateTime) return true;
+  try {
+    if (Type == ftDateTime) {
+      double msecs;
+      std::memcpy(&msecs, Value, 8);
+      NativeDateTimeToDateTime(msecs);
+    } else {
+      std::int32_t native;
+      std::memcpy(&native, Value, 4);
+      if (Type == ftDate) NativeDateToDateTime(native);
+      else NativeTimeToDateTime(native);
+    }
+  } catch (const EConvertError&) {
+    return false;
+  }
+  return true;
+}
+}  // namespace
+
 std::unique_ptr<TRowStore> ReadDataFile(const std::uint8_t* Bytes, std::size_t Size, const TDataFileMagic& Magic, std::size_t& Consumed) {
   TByteReader r(Bytes, Size);
   if (Size < Magic.size() || std::memcmp(Bytes, Magic.data(), Magic.size()) != 0)
@@ -207,6 +231,7 @@ std::unique_ptr<TRowStore> ReadDataFile(const std::uint8_t* Bytes, std::size_t S
         case TColumnStorage::Fixed:
         case TColumnStorage::FixedBytes:
           std::memcpy(v, r.Take(l.NativeSize, "a value"), l.NativeSize);
+          if (!IsCalendarValue(layout.Columns()[c].Type, v)) TByteReader::Fail("a date or time is outside the calendar");
           break;
         case TColumnStorage::AnsiText:
         case TColumnStorage::VarBytes: {
@@ -251,13 +276,18 @@ std::unique_ptr<TRowStore> ReadDataFile(TStream& Stream, const TDataFileMagic& M
   if (start < 0 || size < start) throw EMemDataFileError(u"Invalid data file: the stream has no readable data");
   std::size_t consumed = 0;
   std::unique_ptr<TRowStore> store;
-  if (auto* memory = dynamic_cast<TCustomMemoryStream*>(&Stream)) {
-    // A memory stream is parsed where it lies: no copy of the whole file.
-    store = ReadDataFile(static_cast<const std::uint8_t*>(memory->Memory()) + start, static_cast<std::size_t>(size - start), Magic, consumed);
-  } else {
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size - start));
-    Stream.ReadBuffer(bytes.data(), static_cast<Int64>(bytes.size()));
-    store = ReadDataFile(bytes.data(), bytes.size(), Magic, consumed);
+  try {
+    if (auto* memory = dynamic_cast<TCustomMemoryStream*>(&Stream)) {
+      // A memory stream is parsed where it lies: no copy of the whole file.
+      store = ReadDataFile(static_cast<const std::uint8_t*>(memory->Memory()) + start, static_cast<std::size_t>(size - start), Magic, consumed);
+    } else {
+      std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size - start));
+      Stream.ReadBuffer(bytes.data(), static_cast<Int64>(bytes.size()));
+      store = ReadDataFile(bytes.data(), bytes.size(), Magic, consumed);
+    }
+  } catch (const std::bad_alloc&) {
+    // The rows were read into a store of their own: the dataset still holds what it held.
+    throw EMemDataFileError(u"Not enough memory to load the data file");
   }
   Stream.SetPosition(start + static_cast<Int64>(consumed));
   return store;

@@ -186,11 +186,15 @@ constinit std::atomic<std::uint32_t> gNextGenerationWindow{0};
 }  // namespace
 
 TRowStore::TRowStore(const TRecordLayout& Layout)
-    : FLayout(Layout), FStride(kSlotHeader + Layout.DataSize()), FGeneration(gNextGenerationWindow.fetch_add(1u << 24)), FBlobs(1) {}
+    : FLayout(Layout), FStride(kSlotHeader + Layout.DataSize()), FGeneration(gNextGenerationWindow.fetch_add(1u << 24)), FBlobs(1) {
+  while ((std::uint32_t{1} << (FSlabShift + 1)) <= kMaxRowsPerSlab && (std::size_t{2} << FSlabShift) * FStride <= kSlabBytes)
+    ++FSlabShift;
+  FSlabMask = (std::uint32_t{1} << FSlabShift) - 1;
+}
 
 void TRowStore::Reserve(std::size_t Rows) {
   FOrder.Reserve(Rows);
-  const std::size_t slabs = (Rows + kRowsPerSlab - 1) / kRowsPerSlab;
+  const std::size_t slabs = (Rows + RowsPerSlab() - 1) / RowsPerSlab();
   FSlabs.reserve(slabs);
 }
 
@@ -238,7 +242,7 @@ TRowId TRowStore::AllocateRow() {
   } else {
     if (FNextRow == UINT32_MAX) throw EDatabaseError(u"The memory engine holds too many rows");
     id = FNextRow;
-    if (id / kRowsPerSlab >= FSlabs.size()) FSlabs.push_back(std::make_unique<std::uint8_t[]>(kRowsPerSlab * FStride));
+    if ((id >> FSlabShift) >= FSlabs.size()) FSlabs.push_back(std::make_unique<std::uint8_t[]>(std::size_t{RowsPerSlab()} * FStride));
     ++FNextRow;
   }
   FGeneration += 2;

@@ -10,7 +10,7 @@
 // column holds a 32-bit handle into the store's blob table (0: no bytes); no address ever sits in a
 // record.
 //
-// Rows. Rows live in slabs of kRowsPerSlab fixed-size slots, addressed by a 32-bit row id; deleting a
+// Rows. Rows live in slabs of RowsPerSlab() fixed-size slots, addressed by a 32-bit row id; deleting a
 // row frees its slot for reuse. Every row made gets a generation never handed out before by this
 // store (and, within 2^24 rows each, by no other store of the process), so a bookmark (id,
 // generation) of a deleted row, of a row from before Clear or of another store is recognised as stale. The order of the rows is a gap buffer of row ids: inserting or
@@ -114,7 +114,10 @@ class TGapList {
 class TRowStore {
  public:
   static constexpr std::size_t npos = static_cast<std::size_t>(-1);
-  static constexpr std::uint32_t kRowsPerSlab = 1024;
+  // A slab holds at most kMaxRowsPerSlab rows and, past one row, no more than about kSlabBytes: a
+  // wide row must not make every slab gigabytes (rows per slab is a power of two, from the row size).
+  static constexpr std::uint32_t kMaxRowsPerSlab = 1024;
+  static constexpr std::size_t kSlabBytes = std::size_t{1} << 20;
 
   explicit TRowStore(const TRecordLayout& Layout);
   TRowStore(const TRowStore&) = delete;
@@ -155,6 +158,7 @@ class TRowStore {
   static void SetBlobHandleAt(std::uint8_t* Data, std::uint32_t Offset, TBlobHandle Handle);
 
   std::size_t LiveBlobCount() const { return FBlobs.size() - 1 - FFreeBlobs.size(); }
+  std::uint32_t RowsPerSlab() const { return std::uint32_t{1} << FSlabShift; }
 
  private:
   static constexpr std::uint32_t kSlotHeader = 8;  // generation, last known position
@@ -165,8 +169,8 @@ class TRowStore {
     TBlobState State = TBlobState::Free;
   };
 
-  std::uint8_t* Slot(TRowId Id) { return FSlabs[Id / kRowsPerSlab].get() + std::size_t{Id % kRowsPerSlab} * FStride; }
-  const std::uint8_t* Slot(TRowId Id) const { return FSlabs[Id / kRowsPerSlab].get() + std::size_t{Id % kRowsPerSlab} * FStride; }
+  std::uint8_t* Slot(TRowId Id) { return FSlabs[Id >> FSlabShift].get() + std::size_t{Id & FSlabMask} * FStride; }
+  const std::uint8_t* Slot(TRowId Id) const { return FSlabs[Id >> FSlabShift].get() + std::size_t{Id & FSlabMask} * FStride; }
   std::uint32_t SlotGeneration(TRowId Id) const;
   std::uint32_t SlotHint(TRowId Id) const;
   void SetSlotHint(TRowId Id, std::size_t Index);
@@ -177,6 +181,8 @@ class TRowStore {
 
   TRecordLayout FLayout;
   std::size_t FStride = 0;
+  std::uint32_t FSlabShift = 0;
+  std::uint32_t FSlabMask = 0;
   std::vector<std::unique_ptr<std::uint8_t[]>> FSlabs;
   std::vector<TRowId> FFreeRows;
   TRowId FNextRow = 0;

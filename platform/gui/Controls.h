@@ -2,9 +2,9 @@
 // the controls the benchmark window uses (label, button, spin edit, check box, panel, bevel, progress
 // bar). Every control is a TComponent owned by its form and wraps one Qt widget; the control, not Qt, is
 // the source of truth for its name, parent, bounds, visibility, own enabled flag, tab order and caption.
-// It calls platform/classes (and through it platform/rtl), Qt, and platform/db only to become the
-// dataset framework's default exception handler; the application (app/) and the headless test-all
-// driver (bench/) call it.
+// It calls platform/classes (and through it platform/rtl; the default exception route it takes over is
+// platform/classes/ExceptionRoute.h) and Qt; the application (app/) and the headless test-all driver
+// (bench/) call it.
 #pragma once
 
 #include <functional>

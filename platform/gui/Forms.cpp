@@ -15,7 +15,7 @@
 #include <QWidget>
 #include <QWindow>
 
-#include "platform/db/DataSet.h"
+#include "platform/classes/ExceptionRoute.h"
 
 TApplication* Application = nullptr;
 

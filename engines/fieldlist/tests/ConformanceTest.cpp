@@ -21,10 +21,6 @@ const conformance::TEngine kIdMem{
     .Reopen = [](TDataSet& d) { Id(d).CreateDataSet(); },
     // "TD" streams carry no row count: rows are read until the stream ends.
     .CutBetweenRowsLoads = true,
-    // Off until the reader refuses, before it closes the dataset, field names the platform refuses
-    // (a flipped byte turns "CustomerID" into a name equal to a virtual field's under the platform's
-    // case-insensitive comparison): that mend is under way separately.
-    .FlippedBytes = false,
 };
 
 }  // namespace

@@ -2,6 +2,8 @@
 // load that fails (or a rows-only stream that cannot be taken) leaves the dataset exactly as it was.
 #include "engines/fieldlist/tests/IdTestSupport.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <tuple>
@@ -73,7 +75,9 @@ TEST_F(DataSetTest, SaveWritesTheViewSortedAndFiltered) {
 
 TEST_F(DataSetTest, FileRoundTripAndMissingFile) {
   AddAll({{1, u"a", 1}, {2, u"b", 2}});
-  const String name = UTF8ToString(testing::TempDir()) + u"fieldlist_roundtrip.dat";
+  // A name of this process and test alone: parallel test runs (ctest -j, two worktrees) never share it.
+  const String name = UTF8ToString(testing::TempDir()) + u"fieldlist_roundtrip_" + IntToStr(static_cast<int>(::getpid())) +
+                      u"_" + UTF8ToString(testing::UnitTest::GetInstance()->current_test_info()->name()) + u".dat";
   DS->SaveToFile(name);
   DS->Close();
   DS->LoadFromFile(name);

@@ -77,9 +77,9 @@ TEST_F(StoreLayout, NewStoredRecordNumbersRowsAndPlacesThem) {
   b.Store.NewStoredRecord(0);   // 2 before 1
   b.Store.NewStoredRecord(99);  // 3 appended
   b.Store.NewStoredRecord(1);   // 4 between 2 and 1
-  std::vector<Int32> order;
+  std::vector<std::int32_t> order;
   for (int i = 0; i < b.Store.Count(); ++i) order.push_back(TIdRecordStore::BookmarkOf(b.Store.Row(i)));
-  EXPECT_EQ(order, (std::vector<Int32>{2, 4, 1, 3}));
+  EXPECT_EQ(order, (std::vector<std::int32_t>{2, 4, 1, 3}));
   EXPECT_EQ(b.Store.FindBookmark(3, 0), 3);
   EXPECT_EQ(b.Store.FindBookmark(2, 3), 0);
   EXPECT_EQ(b.Store.FindBookmark(7, 1), -1);

@@ -117,6 +117,36 @@ TEST(DataFileTest, DamagedBytesAreRefused) {
   }
 }
 
+// The golden file with column A as a date or a time, and A's first value replaced.
+TEST(DataFileTest, DatesOutsideTheCalendarAreRefused) {
+  struct Case {
+    const char* What;
+    std::uint8_t Type;
+    std::vector<std::uint8_t> Value;  // A's value of the first row
+    bool Valid;
+  };
+  const Case cases[] = {
+      {"date 0001-01-01", 9, {1, 0, 0, 0}, true},
+      {"date 0", 9, {0, 0, 0, 0}, false},
+      {"date INT_MIN", 9, {0, 0, 0, 0x80}, false},
+      {"date past 9999-12-31", 9, {0xDC, 0xB9, 0x37, 0}, false},
+      {"time of a whole day", 10, {0x00, 0x5C, 0x26, 0x05}, false},
+      {"time negative", 10, {0xFF, 0xFF, 0xFF, 0xFF}, false},
+      {"time 00:00:00.001", 10, {1, 0, 0, 0}, true},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::uint8_t> bytes = kGolden;
+    bytes[20] = c.Type;
+    std::copy(c.Value.begin(), c.Value.end(), bytes.begin() + 54);
+    std::size_t consumed = 0;
+    if (c.Valid) {
+      EXPECT_NO_THROW(ReadDataFile(bytes.data(), bytes.size(), kFDMemTableMagic, consumed)) << c.What;
+    } else {
+      EXPECT_THROW(ReadDataFile(bytes.data(), bytes.size(), kFDMemTableMagic, consumed), EMemDataFileError) << c.What;
+    }
+  }
+}
+
 TEST(DataFileTest, EachEngineReadsOnlyItsOwnFiles) {
   auto s = SmallStore();
   const TDataFileMagic magics[] = {kFDMemTableMagic, kClientDataSetMagic, kADODataSetMagic};

@@ -4,6 +4,7 @@
 
 #include "platform/engines/RowStore.h"
 #include "platform/rtl/Exceptions.h"
+#include "platform/rtl/SysUtils.h"
 
 namespace {
 
@@ -169,6 +170,38 @@ TEST(RecordLayoutTest, NativeSizesAndRefusedColumns) {
     }
   }
   EXPECT_THROW(TRecordLayout({{u"S", ftString, 0, false}}), EDatabaseError);
+}
+
+}  // namespace
+
+namespace {
+
+// Slabs are sized by bytes: a small row keeps 1,024 rows to a slab, a wide one fewer, down to one row,
+// so a file of a few wide rows never asks for gigabytes; rows still land and read back across slabs.
+TEST(RowStoreTest, SlabsAreSizedByTheRowsBytes) {
+  struct Case {
+    int wideColumns;  // ftWideString columns of 65,534 characters
+    std::uint32_t rowsPerSlab;
+  };
+  const Case cases[] = {{0, 1024}, {1, 4}, {20, 1}};
+  for (const Case& c : cases) {
+    std::vector<TColumnDef> defs{{u"A", ftInteger, 0, false}};
+    for (int i = 0; i < c.wideColumns; ++i) defs.push_back({u"W" + IntToStr(i), ftWideString, 65534, false});
+    TRowStore s{TRecordLayout(defs)};
+    EXPECT_EQ(s.RowsPerSlab(), c.rowsPerSlab) << c.wideColumns;
+    if (c.wideColumns > 1) continue;  // the widest layout is only sized, never filled
+    std::vector<std::uint8_t> r(s.Layout().DataSize(), 0);
+    for (std::int32_t v = 0; v < 9; ++v) {
+      std::memcpy(r.data() + s.Layout().Column(0).Offset, &v, 4);
+      TRecordLayout::SetNull(r.data(), 0, false);
+      s.InsertRow(s.Count(), r.data());
+    }
+    for (std::size_t i = 0; i < 9; ++i) {
+      std::int32_t v = -1;
+      std::memcpy(&v, s.Data(s.IdAt(i)) + s.Layout().Column(0).Offset, 4);
+      EXPECT_EQ(v, static_cast<std::int32_t>(i));
+    }
+  }
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <climits>
 #include <gtest/gtest.h>
 
-#include "platform/db/DataSet.h"
+#include "platform/classes/ExceptionRoute.h"
 #include "platform/gui/Forms.h"
 
 namespace {
@@ -539,10 +539,15 @@ TEST_F(GuiTest, TheFormFontDrawsLatinInALatinFaceAndChineseInTheFallback) {
   EXPECT_TRUE(metrics.inFont(QChar(u'测'))) << "Chinese captions still draw";
 }
 
-TEST_F(GuiTest, ProcessMessagesReturnsWithNothingPending) {
+TEST_F(GuiTest, ProcessMessagesRunsWhatIsPendingAndReturnsWithNothingPending) {
+  int runs = 0;
+  QMetaObject::invokeMethod(qApp, [&] { ++runs; }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(qApp, [&] { ++runs; }, Qt::QueuedConnection);
+  EXPECT_EQ(runs, 0);  // posted, not yet run
   app->ProcessMessages();
-  app->ProcessMessages();
-  SUCCEED();
+  EXPECT_EQ(runs, 2);
+  app->ProcessMessages();  // nothing pending: returns at once and runs nothing again
+  EXPECT_EQ(runs, 2);
 }
 
 }  // namespace
