@@ -174,9 +174,9 @@ class BinaryToText {
     TFilerFlags flags = 0;
     int child_pos = 0;
     FReader.ReadPrefix(flags, child_pos);
-    const std::string class_name = Ident(FReader.ReadStr());
+    const std::string class_name = Ident(FReader.ReadStr(), kMaxObjectNameBytes);
     const String raw_name = FReader.ReadStr();
-    const std::string name = raw_name.empty() ? std::string() : Ident(raw_name);
+    const std::string name = raw_name.empty() ? std::string() : Ident(raw_name, kMaxObjectNameBytes);
     Indentation(Indent);
     FOut += (flags & ffInherited) ? "inherited " : (flags & ffInline) ? "inline " : "object ";
     if (!name.empty()) FOut += name + ": ";
@@ -359,7 +359,7 @@ class BinaryToText {
 
   // Names and identifiers are written bare, so only those the text parser reads back as one
   // identifier can be: a letter or underscore (or any non-ASCII character), then those or digits or dots.
-  std::string Ident(const String& S) {
+  std::string Ident(const String& S, std::size_t MaxBytes = 255) {
     bool valid = !S.empty() && S[0] != u'.' && !(S[0] >= u'0' && S[0] <= u'9');
     for (char16_t c : S)
       if (!(c >= 0x80 || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') ||
@@ -367,6 +367,9 @@ class BinaryToText {
         valid = false;
     if (!valid) NotText(u"name", S);
     UTF8String utf8 = StringToUTF8(S);
+    // The length the text's binary would write: a name read from bytes that were not UTF-8 grows when
+    // written back, and past its limit the way back would fail.
+    if (utf8.size() > MaxBytes) NotText(u"name", S);
     for (char c : utf8)
       if (static_cast<Byte>(c) >= 0x80) FNonAsciiIdent = true;
     return utf8;

@@ -189,6 +189,9 @@ void TMdbVariant::ConvertWideStringToAnsiStringIfNotUnicode() {
   const auto Z = W.find(u'\0');
   if (Z != String::npos) W.resize(Z);
   const AnsiString A = sys::Utf16ToAnsi(W);
+  // Some Latin-1 letters have no form in the system code page (936 lacks several): keep the wide text
+  // rather than turn them into "?".
+  if (sys::AnsiToUtf16(A) != W) return;
   const TMdbBaseFieldType NewType = FDataType == bftWideClob ? bftClob : bftChar;
   void* P = MdbMemoryManager->AllocMem(static_cast<Int64>(A.size()) + 1);
   std::memcpy(P, A.data(), A.size());

@@ -7,6 +7,7 @@
 #include "engines/mdb/runtime/MdbExcept.h"
 #include "engines/mdb/runtime/MdbMemory.h"
 #include "engines/mdb/runtime/MdbStreams.h"
+#include "engines/mdb/storage/MdbCache.h"
 #include "engines/mdb/storage/MdbStorageConst.h"
 #include "platform/rtl/SysUtils.h"
 
@@ -55,8 +56,13 @@ String CorruptedPageText(TMdbPageManager* M) {
 
 // ---- TMdbPageManager ---------------------------------------------------------------------------------
 
-TMdbPageManager::TMdbPageManager() = default;
+TMdbPageManager::TMdbPageManager() : FCache(std::make_unique<TMdbDatabaseCache>(this)) {}
 TMdbPageManager::~TMdbPageManager() = default;
+
+void TMdbPageManager::ApplyChanges(std::uint32_t State1, TMdbDBStateType StateType2, std::uint32_t State2) {
+  FCache->ApplyChanges(State1, StateType2, State2);
+}
+void TMdbPageManager::ClearCache() { FCache->ClearAllSharedPages(); }
 
 void TMdbPageManager::DirectAddPages(TMdbPageArray* Pages, std::int32_t Count) {
   TMdbPage Scratch(this, nullptr);
@@ -96,6 +102,7 @@ TMdbMemoryPageManager::TMdbMemoryPageManager()
 }
 
 TMdbMemoryPageManager::~TMdbMemoryPageManager() {
+  FCache.reset();
   FreeBuffers();
   if (FPageCount > 0) MdbStorageDiagnostic(String(SMdbIndexPagesNotReleased) + u" (20023)");
 }
@@ -252,6 +259,7 @@ TMdbTemporaryPageManager::TMdbTemporaryPageManager(std::int32_t MaxMemoryPageCou
 }
 
 TMdbTemporaryPageManager::~TMdbTemporaryPageManager() {
+  FCache.reset();
   if (FPageCount > 0) MdbStorageDiagnostic(String(SMdbIndexPagesNotReleased) + u" (20036)");
 }
 

@@ -48,6 +48,8 @@ class TMdbPageManager : public TObject {
  public:
   TMdbPageManager();
   ~TMdbPageManager() override;
+  TMdbPageManager(const TMdbPageManager&) = delete;
+  TMdbPageManager& operator=(const TMdbPageManager&) = delete;
 
   virtual std::int32_t GetPageCount() const { return FPageCount; }
   virtual void LoadFromStream(TStream*) {}
@@ -75,11 +77,13 @@ class TMdbPageManager : public TObject {
   bool Exclusive() const { return FExclusive; }
   void SetExclusive(bool Value) { FExclusive = Value; }
   bool ReadOnly() const { return FReadOnly; }
-  // The page cache of this manager; built with the cache layer, nil until then.
-  TMdbDatabaseCache* Cache() const { return FCache; }
+  TMdbDatabaseCache* Cache() const { return FCache.get(); }
+  void ApplyChanges(std::uint32_t State1, TMdbDBStateType StateType2, std::uint32_t State2);
+  void ClearCache();
 
  protected:
-  TMdbDatabaseCache* FCache = nullptr;
+  // Derived destructors free it first: cancelling its change set calls back into the manager.
+  std::unique_ptr<TMdbDatabaseCache> FCache;
   bool FDiskPageManager = false;
   std::uint16_t FPageSize = 0;
   std::uint16_t FPageHeaderSize = 0;

@@ -372,6 +372,17 @@ TEST(ObjectText, NamesWithoutATextFormAreRefused) {
     EXPECT_THROW(ObjectBinaryToText(&input, &output), EReadError) << c.name;
     EXPECT_EQ(output.Size(), 0) << c.name;
   }
+  // Found by fuzzing: a name of bytes that are not UTF-8 grows when written back (each bad byte becomes
+  // U+FFFD, three bytes); past the limit of its place it is refused here, not on the way back.
+  for (std::size_t length : {std::size_t{100}, std::size_t{200}}) {
+    Bytes bad = {'T', 'P', 'F', '0', 2, 'T', 'B', static_cast<Byte>(length)};
+    bad.insert(bad.end(), length, 0x98);
+    bad.insert(bad.end(), {0, 0});
+    TBytesStream input(bad);
+    TBytesStream output;
+    EXPECT_THROW(ObjectBinaryToText(&input, &output), EReadError) << length;
+    EXPECT_EQ(output.Size(), 0);
+  }
   // An object without a name still converts: the name is left out.
   const Bytes unnamed = {'T', 'P', 'F', '0', 2, 'T', 'B', 0, 0, 0};
   std::string text;

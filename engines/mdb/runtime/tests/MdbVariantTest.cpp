@@ -132,6 +132,11 @@ TEST_F(MdbVariantTest, WideToAnsiNarrowing) {
   V.ConvertWideStringToAnsiStringIfNotUnicode();
   EXPECT_EQ(V.DataType(), bftChar);
   EXPECT_EQ(V.AsString(), "abc");
+  TMdbVariant Latin;
+  Latin.SetAsWideString(u"\u00DEorn");
+  Latin.ConvertWideStringToAnsiStringIfNotUnicode();
+  EXPECT_EQ(Latin.DataType(), bftWideVarchar);
+  EXPECT_EQ(Latin.AsWideString(), u"\u00DEorn");
   TMdbVariant Cn;
   Cn.SetAsWideString(u"中文");
   Cn.ConvertWideStringToAnsiStringIfNotUnicode();

@@ -6,11 +6,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "engines/mdb/runtime/MdbExcept.h"
 #include "engines/mdb/runtime/MdbRuntime.h"
 #include "engines/mdb/runtime/MdbStreams.h"
+#include "engines/mdb/storage/MdbCache.h"
 #include "engines/mdb/storage/MdbStorageConst.h"
 #include "platform/sys/CodePage.h"
 
@@ -19,10 +22,13 @@ class MdbStorageTest : public ::testing::Test {
   void SetUp() override {
     sys::SetSystemCodePage(936);
     MdbRuntimeStartup();
+    MdbStorageStartup();
     SetMdbStorageDiagnosticSink([this](const String& Text) { Diagnostics.push_back(Text); });
   }
   void TearDown() override {
     SetMdbStorageDiagnosticSink(nullptr);
+    MdbCacheSettings() = TMdbCacheSettings();
+    MdbStorageShutdown();
     MdbRuntimeShutdown();
   }
   std::vector<String> Diagnostics;
@@ -73,3 +79,14 @@ class TByteViewStream : public TStream {
   Int64 FLimit;
   Int64 FPos = 0;
 };
+
+// "00 FF 1a" -> bytes; spaces are ignored.
+inline std::vector<Byte> HexBytesOf(std::string_view Hex) {
+  std::vector<Byte> Out;
+  std::string Digits;
+  for (char c : Hex)
+    if (c != ' ') Digits.push_back(c);
+  for (std::size_t i = 0; i + 1 < Digits.size(); i += 2)
+    Out.push_back(static_cast<Byte>(std::stoi(Digits.substr(i, 2), nullptr, 16)));
+  return Out;
+}
