@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engines/vlx/vlxExprEval.h"
+#include "platform/db/testing/FilterExprBuilder.h"
 #include "platform/db/testing/VectorDataSet.h"
 #include "platform/rtl/DateTime.h"
 #include "platform/rtl/SysUtils.h"
@@ -13,36 +14,7 @@
 
 namespace {
 
-struct Bytes {
-  std::vector<Byte> b;
-  Bytes& u16(unsigned v) {
-    b.push_back(static_cast<Byte>(v));
-    b.push_back(static_cast<Byte>(v >> 8));
-    return *this;
-  }
-  Bytes& u32(unsigned v) { return u16(v & 0xFFFF).u16(v >> 16); }
-  Bytes& raw(std::initializer_list<int> v) {
-    for (int x : v) b.push_back(static_cast<Byte>(x));
-    return *this;
-  }
-  Bytes& node(unsigned cls, unsigned op, std::initializer_list<unsigned> operands) {
-    u32(cls).u32(op);
-    for (unsigned o : operands) u16(o);
-    return *this;
-  }
-  Bytes& text(const char* s) {
-    for (; *s; ++s) b.push_back(static_cast<Byte>(*s));
-    b.push_back(0);
-    return *this;
-  }
-  Bytes& slot(const char* name) {
-    const std::size_t start = b.size();
-    text(name);
-    b.resize(start + kFieldNameSlot, 0);
-    return *this;
-  }
-  Bytes& header(unsigned size, unsigned literalStart) { return u16(2).u16(size).u16(0xFFFF).u16(10).u16(literalStart); }
-};
+using Bytes = dbtesting::FilterExprBytes;
 
 const char16_t* const kFieldNames[] = {u"ID", u"Name", u"Address", u"Salary", u"Birthdate", u"Married", u"Note"};
 
