@@ -27,17 +27,7 @@
 #pragma GCC diagnostic ignored "-Wfree-nonheap-object"
 #pragma GCC diagnostic ignored "-Wrestrict"
 
-namespace {
-std::atomic<long long> gAllocations{0};
-}  // namespace
-
-void* operator new(std::size_t size) {
-  gAllocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#include "AllocationCounter.h"
 
 namespace {
 
@@ -87,7 +77,7 @@ void AppendPost(benchmark::State& state, Shape shape) {
     name->SetAsString(names[0]);
     ds->Post();
     ds->DisableControls();
-    const long long before = gAllocations.load(std::memory_order_relaxed);
+    const long long before = benchalloc::Count();
     state.ResumeTiming();
     const auto start = std::chrono::steady_clock::now();
 
@@ -107,7 +97,7 @@ void AppendPost(benchmark::State& state, Shape shape) {
     const auto stop = std::chrono::steady_clock::now();
     state.PauseTiming();
     nanoseconds += std::chrono::duration<double, std::nano>(stop - start).count();
-    allocations += gAllocations.load(std::memory_order_relaxed) - before;
+    allocations += benchalloc::Count() - before;
     ds->EnableControls();
     benchmark::DoNotOptimize(ds->RowCount());
     ds.reset();

@@ -10,24 +10,9 @@
 #include <new>
 
 #include "EngineBench.h"
+#include "AllocationCounter.h"
 #include "engines/fieldlist/IdDataSet.h"
 
-// Counts heap allocations so a benchmark can report how many a row costs.
-namespace {
-std::size_t gAllocations = 0;
-}  // namespace
-
-void* operator new(std::size_t size) {
-  ++gAllocations;
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-// The replacements pair malloc with free; the compiler sees operator new's pointers reach free.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
 
 namespace {
 
@@ -42,7 +27,7 @@ void BM_FieldGetters(benchmark::State& state) {
   const int rows = ds.RecordCount();
   std::size_t allocations = 0;
   for (auto _ : state) {
-    const std::size_t before = gAllocations;
+    const std::size_t before = static_cast<std::size_t>(benchalloc::Count());
     for (int i = 0; i < rows; ++i) {
       benchmark::DoNotOptimize(birthdate->GetAsString(i));
       benchmark::DoNotOptimize(birthdate->GetAsDateTime(i));
@@ -50,7 +35,7 @@ void BM_FieldGetters(benchmark::State& state) {
       benchmark::DoNotOptimize(salary->GetAsString(i));
       benchmark::DoNotOptimize(salary->GetAsCurrency(i));
     }
-    allocations = gAllocations - before;
+    allocations = static_cast<std::size_t>(benchalloc::Count()) - before;
   }
   state.counters["allocs/row"] = static_cast<double>(allocations) / rows;
 }

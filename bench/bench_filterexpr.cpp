@@ -17,17 +17,7 @@
 #pragma GCC diagnostic ignored "-Wfree-nonheap-object"
 #pragma GCC diagnostic ignored "-Wrestrict"
 
-namespace {
-std::atomic<long long> gAllocations{0};
-}  // namespace
-
-void* operator new(std::size_t size) {
-  gAllocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#include "AllocationCounter.h"
 
 namespace {
 
@@ -55,10 +45,10 @@ void Run(benchmark::State& state, const String& text, int terms) {
   const TFieldMap map = IdentityMap();
   long long allocs = 0;
   for (auto _ : state) {
-    const long long before = gAllocations.load(std::memory_order_relaxed);
+    const long long before = benchalloc::Count();
     TExprParser parser(&schema.ds, text, foCaseInsensitive, poExtSyntax, String(), map, false);
     benchmark::DoNotOptimize(parser.DataSize());
-    allocs = gAllocations.load(std::memory_order_relaxed) - before;
+    allocs = benchalloc::Count() - before;
   }
   state.counters["allocs"] = static_cast<double>(allocs);
   if (terms > 0)

@@ -9,24 +9,9 @@
 #include <new>
 
 #include "EngineBench.h"
+#include "AllocationCounter.h"
 #include "engines/virttable/VirtTable.h"
 
-// Counts heap allocations so a benchmark can report how many a row costs.
-namespace {
-std::size_t gAllocations = 0;
-}  // namespace
-
-void* operator new(std::size_t size) {
-  ++gAllocations;
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-// The replacements pair malloc with free; the compiler sees operator new's pointers reach free.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
 
 namespace {
 
@@ -43,11 +28,11 @@ void BM_InsertAfterAppend(benchmark::State& state) {
     state.PauseTiming();
     auto t = gEngine.NewDataSet();
     enginebench::Fill(*t, true, kRows);
-    const std::size_t before = gAllocations;
+    const std::size_t before = static_cast<std::size_t>(benchalloc::Count());
     state.ResumeTiming();
     enginebench::Fill(*t, false, kRows);
     state.PauseTiming();
-    allocations = gAllocations - before;
+    allocations = static_cast<std::size_t>(benchalloc::Count()) - before;
     if (t->RecordCount() != kRows * 2) state.SkipWithError("row count");
     t.reset();
     state.ResumeTiming();
@@ -71,7 +56,7 @@ int main(int argc, char** argv) {
   gEngine.Empty = [](TVirtTable& t) { t.Clear(); };
   gEngine.EmptyName = "BM_Clear";
   gEngine.DataFile = u"/tmp/bench_virttable_TVirtTable.dat";
-  gEngine.Allocations = [] { return gAllocations; };
+  gEngine.Allocations = [] { return static_cast<std::size_t>(benchalloc::Count()); };
   gEngine.AfterInsert = [] {
     benchmark::RegisterBenchmark("BM_InsertAfterAppend", BM_InsertAfterAppend)->Unit(benchmark::kMillisecond);
   };
