@@ -4,6 +4,8 @@
 #include <cstring>
 #include <algorithm>
 
+#include "engines/kv/IndexesKv.h"
+#include "engines/kv/KvValues.h"
 #include "platform/classes/Files.h"
 #include "platform/classes/ObjectText.h"
 #include "platform/rtl/Bcd.h"
@@ -278,7 +280,140 @@ TCustomMemTableKv::~TCustomMemTableKv() {
   FInternMemTableData = nullptr;
 }
 
-void TCustomMemTableKv::BindView(TMemTableDataKv* Data) { FRecordsView->SetDataObject(Data); }
+void TCustomMemTableKv::BindView(TMemTableDataKv* Data) {
+  FRecordsView->OnCompareRecords = [this](TMemoryRecordKv* a, TMemoryRecordKv* b, const TOrderByList* list) {
+    return CompareMemRecords(a, b, list);
+  };
+  FRecordsView->OnParseOrderByStr = [this](const String& text) { return ParseSortOrder(text); };
+  FRecordsView->SetDataObject(Data);
+}
+
+// ---- order, status filter and cached updates -----------------------------------------------------------
+
+namespace {
+
+// The sort order over the dataset's fields: FieldIndex is the TField's index, MTFieldIndex its data
+// position (for a closed table).
+class TMTOrderByList : public TOrderByList {
+ public:
+  explicit TMTOrderByList(const TCustomMemTableKv& Table) : FTable(Table) {}
+
+ protected:
+  int FieldPosition(const String& Name) const override {
+    return FTable.MemTableData()->DataStruct()->FieldIndex(Name);
+  }
+
+ private:
+  const TCustomMemTableKv& FTable;
+};
+
+bool IsTextSortType(TFieldType t) {
+  return t == ftString || t == ftMemo || t == ftFmtMemo || t == ftFixedChar || t == ftWideString || t == ftOraClob;
+}
+
+int CompareOrderValues(const Variant& A, const Variant& B, bool CaseIns) {
+  const bool am = A.IsNull() || A.IsEmpty(), bm = B.IsNull() || B.IsEmpty();
+  if (am || bm) return am && bm ? 0 : (am ? -1 : 1);
+  if (CaseIns) {
+    const int c = AnsiCompareText(VarToStr(A), VarToStr(B));
+    return c == 0 ? 0 : (c < 0 ? -1 : 1);
+  }
+  switch (KvVarCompare(A, B)) {
+    case vrLessThan: return -1;
+    case vrGreaterThan: return 1;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<TOrderByList> TCustomMemTableKv::ParseSortOrder(const String& Text) const {
+  auto list = std::make_unique<TMTOrderByList>(*this);
+  list->ParseOrderByStr(Text);
+  const TMTDataStructKv* s = FInternMemTableData->DataStruct();
+  for (int i = 0; i < list->Count(); ++i) {
+    TOrderByItemKv& item = list->Items(i);
+    if (item.MTFieldIndex < 0) item.MTFieldIndex = item.FieldIndex;
+    const int data = item.MTFieldIndex;
+    item.DataType = data >= 0 && data < s->Count() ? s->DataFields(data)->DataType() : ftUnknown;
+    item.CaseIns = FRecordsView->SortOrderCaseInsensitive();
+  }
+  return list;
+}
+
+int TCustomMemTableKv::CompareMemRecords(TMemoryRecordKv* Rec1, TMemoryRecordKv* Rec2, const TOrderByList* List) const {
+  if (List)
+    for (int i = 0; i < List->Count(); ++i) {
+      const TOrderByItemKv& item = List->Items(i);
+      const int data = item.MTFieldIndex;
+      if (data < 0 || data >= Rec1->ValueCount()) continue;
+      const int c = CompareOrderValues(Rec1->Data()[data], Rec2->Data()[data],
+                                       item.CaseIns && IsTextSortType(item.DataType));
+      if (c != 0) return item.Desc ? -c : c;
+    }
+  return Rec1->Index() - Rec2->Index();
+}
+
+void TCustomMemTableKv::ApplySortOrder() { FRecordsView->SetSortOrder(FActive ? FSortOrder : String()); }
+
+void TCustomMemTableKv::RefreshRecordsView() {
+  if (!Active()) return;
+  // The view rebuilt its rows: buffers are refetched and the cursor goes to the first row.
+  ClearBuffers();
+  First();
+}
+
+void TCustomMemTableKv::SetSortOrder(const String& Value) {
+  if (Value == FSortOrder) return;
+  if (Active()) {
+    CheckBrowseMode();
+    // Parsed before anything changes: a bad text keeps the order and the text as they were.
+    if (!Value.empty()) ParseSortOrder(Value);
+  }
+  FSortOrder = Value;
+  ApplySortOrder();
+  RefreshRecordsView();
+}
+
+void TCustomMemTableKv::SetStatusFilter(TUpdateStatusSetKv Value) {
+  if (Active()) CheckBrowseMode();
+  FRecordsView->SetStatusFilter(Value);
+  RefreshRecordsView();
+}
+
+void TCustomMemTableKv::SetSortCaseInsensitive(bool Value) {
+  if (Active()) CheckBrowseMode();
+  FRecordsView->SetSortOrderCaseInsensitive(Value);
+  RefreshRecordsView();
+}
+
+void TCustomMemTableKv::SortByOrderString(const String& Text) {
+  if (Text.empty() || !Active() || FRecordsView->Count() == 0) return;
+  CheckBrowseMode();
+  const std::unique_ptr<TOrderByList> list = ParseSortOrder(Text);
+  const TOrderByList* raw = list.get();
+  FInternMemTableData->RecordsList()->SortData(
+      [this, raw](TMemoryRecordKv* a, TMemoryRecordKv* b) { return CompareMemRecords(a, b, raw); });
+  ClearBuffers();
+  Resync(0);
+}
+
+int TCustomMemTableKv::ApplyUpdates(int) {
+  RequireActive();
+  CheckBrowseMode();
+  FRecordsView->MergeChangeLog();
+  UpdateCursorPos();
+  Resync(0);
+  return 0;
+}
+
+void TCustomMemTableKv::CancelUpdates() {
+  RequireActive();
+  Cancel();
+  FRecordsView->CancelUpdates();
+  FRecordPos = std::min(FRecordPos, FRecordsView->ViewItemsCount() - 1);
+  Resync(0);
+}
 
 void TCustomMemTableKv::SetReadOnly(bool Value) {
   if (FReadOnly == Value) return;
@@ -335,9 +470,7 @@ void TCustomMemTableKv::SaveToFile(const String& FileName, TDfmStreamFormatKv Fo
         TMemoryStream binary;
         FInternMemTableData->WriteToStream(&binary);
         binary.SetPosition(0);
-        TMemoryStream text;
-        ComponentBinaryToText(&binary, &text);
-        file.WriteBuffer(text.Memory(), text.Size());
+        ComponentBinaryToText(&binary, &file);
       } else {
         FInternMemTableData->WriteToStream(&file);
       }
@@ -394,13 +527,9 @@ void TCustomMemTableKv::LoadFromFile(const String& FileName) {
   switch (DetectComponentStreamFormat(&file)) {
     case TStreamOriginalFormat::sofText:
     case TStreamOriginalFormat::sofUTF8Text: {
-      // The whole text is converted before anything is read: from memory, in one pass.
-      TMemoryStream text, binary;
-      text.SetSize(file.Size());
-      file.SetPosition(0);
-      if (text.Size() > 0) file.ReadBuffer(text.Memory(), text.Size());
-      text.SetPosition(0);
-      ComponentTextToBinary(&text, &binary);
+      // The whole text is converted before anything is read (the conversion reads the file in one go).
+      TMemoryStream binary;
+      ComponentTextToBinary(&file, &binary);
       binary.SetPosition(0);
       LoadFromStream(&binary);
       return;
@@ -432,13 +561,33 @@ void TCustomMemTableKv::CursorOpen() {
     f->SetFieldNo(i + 1);
     FDataFields[static_cast<size_t>(i)] = f;
   }
+  BuildIndexesFromIndexDefs();
   FRecBufSize = -1;
   FRecordPos = -1;
   FActive = true;
+  ApplySortOrder();
+}
+
+void TCustomMemTableKv::BuildIndexesFromIndexDefs() {
+  TMTIndexesKv* indexes = FInternMemTableData->RecordsList()->Indexes();
+  // The indexes of earlier definitions give way to the current ones; indexes added by hand stay.
+  for (int i = indexes->Count() - 1; i >= 0; --i)
+    if (indexes->GetItem(i)->FromIndexDefs) indexes->Delete(i);
+  for (int i = 0; i < IndexDefs().Count(); ++i) {
+    const TIndexDef* def = IndexDefs().Items(i);
+    TMTIndexKv* index = indexes->Add();
+    index->FromIndexDefs = true;
+    index->SetUnical((def->Options() & ixUnique) != 0);
+    index->SetPrimary((def->Options() & ixPrimary) != 0);
+    index->SetActive(true);
+    index->SetFields(def->Fields());
+  }
+  for (int i = 0; i < indexes->Count(); ++i) indexes->GetItem(i)->SetActive(true);
 }
 
 void TCustomMemTableKv::CursorClose() {
   FActive = false;
+  ApplySortOrder();
   FDataFields.clear();
   BindAllFields(false);
   if (DefaultFields()) DestroyFields();
@@ -569,6 +718,18 @@ auto TCustomMemTableKv::WithRowInFilterState(int Row, F Body) {
 int TCustomMemTableKv::FindRow(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) {
   std::vector<TLocateKey> keys;
   if (!GetLocateKeys(KeyFields, KeyValues, keys)) return -1;
+  // A plain search on stored fields goes through a key index of exactly those fields when there is one.
+  if (Options == 0 && !FilterActive()) {
+    bool stored = true;
+    for (const TLocateKey& key : keys) stored = stored && key.Field->FieldNo() >= 1;
+    TMTIndexKv* index = stored ? FInternMemTableData->RecordsList()->Indexes()->GetIndexForFields(KeyFields) : nullptr;
+    if (index && index->Active()) {
+      Variant key = KeyValues;
+      if (keys.size() == 1 && key.IsArray()) key = keys[0].Value;
+      TMemoryRecordKv* rec = index->FindRecordByKey(key);
+      return rec ? FRecordsView->IndexOfRec(rec) : -1;
+    }
+  }
   const int n = FRecordsView->ViewItemsCount();
   for (int i = 0; i < n; ++i) {
     const bool hit = WithRowInFilterState(i, [&] {
