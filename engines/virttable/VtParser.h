@@ -73,6 +73,7 @@ class TParser {
   String LexemText(int APos, int Length) const;
 
   const String& Lexem() const { return FLexem; }
+  int LexemPos() const { return FLexemPos; }
   int Token() const { return FToken; }
   int CurrPos() const { return Pos; }
   Int64 CurrLine() const { return FCurrLine; }
