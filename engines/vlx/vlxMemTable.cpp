@@ -251,6 +251,8 @@ void TvlxCustomMemTable::CursorClose() {
 }
 
 void TvlxCustomMemTable::DoAfterOpen() {
+  // An attached table opens onto records already there.
+  if (FCommon->RecordCount() > 0) FIndexes->MarkAllDirty();
   UpdateIndexes();
   if (!FIndexFieldNames.empty()) SetIndexFieldNames(FIndexFieldNames);
   else if (!FIndexName.empty()) SetIndexName(FIndexName);
