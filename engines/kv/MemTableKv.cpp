@@ -266,6 +266,9 @@ TCustomMemTableKv::TCustomMemTableKv(TComponent* AOwner) : TDataSet(AOwner) {
   FInternMemTableData->SetName(u"MemTableData");
   FRecordsView = new TRecordsViewKv(this);
   BindView(FInternMemTableData);
+  FFilterExpr = std::make_unique<TDataSetExprParserKv>(this, dsptFilterKv);
+  FMasterDataLink = std::make_unique<TMasterDataLink>(this);
+  FMasterDataLink->OnMasterChange = [this](TObject* Sender) { MasterChanged(Sender); };
 }
 
 TCustomMemTableKv::~TCustomMemTableKv() {
@@ -274,6 +277,7 @@ TCustomMemTableKv::~TCustomMemTableKv() {
   } catch (...) {
     HandleCurrentException(this);
   }
+  FMasterDataLink.reset();
   delete FRecordsView;
   FRecordsView = nullptr;
   delete FInternMemTableData;
@@ -281,8 +285,9 @@ TCustomMemTableKv::~TCustomMemTableKv() {
 }
 
 void TCustomMemTableKv::BindView(TMemTableDataKv* Data) {
+  // The view's lists are made by ParseSortOrder: each is the table's order-by list.
   FRecordsView->OnCompareRecords = [this](TMemoryRecordKv* a, TMemoryRecordKv* b, const TOrderByList* list) {
-    return CompareMemRecords(a, b, list);
+    return CompareMemRecords(a, b, static_cast<const TMTOrderByList*>(list));
   };
   FRecordsView->OnParseOrderByStr = [this](const String& text) { return ParseSortOrder(text); };
   FRecordsView->SetDataObject(Data);
@@ -290,78 +295,7 @@ void TCustomMemTableKv::BindView(TMemTableDataKv* Data) {
 
 // ---- order, status filter and cached updates -----------------------------------------------------------
 
-namespace {
-
-// The sort order over the dataset's fields: FieldIndex is the TField's index, MTFieldIndex its data
-// position (for a closed table).
-class TMTOrderByList : public TOrderByList {
- public:
-  explicit TMTOrderByList(const TCustomMemTableKv& Table) : FTable(Table) {}
-
- protected:
-  int FieldPosition(const String& Name) const override {
-    return FTable.MemTableData()->DataStruct()->FieldIndex(Name);
-  }
-
- private:
-  const TCustomMemTableKv& FTable;
-};
-
-bool IsTextSortType(TFieldType t) {
-  return t == ftString || t == ftMemo || t == ftFmtMemo || t == ftFixedChar || t == ftWideString || t == ftOraClob;
-}
-
-int CompareOrderValues(const Variant& A, const Variant& B, bool CaseIns) {
-  const bool am = A.IsNull() || A.IsEmpty(), bm = B.IsNull() || B.IsEmpty();
-  if (am || bm) return am && bm ? 0 : (am ? -1 : 1);
-  if (CaseIns) {
-    const int c = AnsiCompareText(VarToStr(A), VarToStr(B));
-    return c == 0 ? 0 : (c < 0 ? -1 : 1);
-  }
-  switch (KvVarCompare(A, B)) {
-    case vrLessThan: return -1;
-    case vrGreaterThan: return 1;
-    default: return 0;
-  }
-}
-
-}  // namespace
-
-std::unique_ptr<TOrderByList> TCustomMemTableKv::ParseSortOrder(const String& Text) const {
-  auto list = std::make_unique<TMTOrderByList>(*this);
-  list->ParseOrderByStr(Text);
-  const TMTDataStructKv* s = FInternMemTableData->DataStruct();
-  for (int i = 0; i < list->Count(); ++i) {
-    TOrderByItemKv& item = list->Items(i);
-    if (item.MTFieldIndex < 0) item.MTFieldIndex = item.FieldIndex;
-    const int data = item.MTFieldIndex;
-    item.DataType = data >= 0 && data < s->Count() ? s->DataFields(data)->DataType() : ftUnknown;
-    item.CaseIns = FRecordsView->SortOrderCaseInsensitive();
-  }
-  return list;
-}
-
-int TCustomMemTableKv::CompareMemRecords(TMemoryRecordKv* Rec1, TMemoryRecordKv* Rec2, const TOrderByList* List) const {
-  if (List)
-    for (int i = 0; i < List->Count(); ++i) {
-      const TOrderByItemKv& item = List->Items(i);
-      const int data = item.MTFieldIndex;
-      if (data < 0 || data >= Rec1->ValueCount()) continue;
-      const int c = CompareOrderValues(Rec1->Data()[data], Rec2->Data()[data],
-                                       item.CaseIns && IsTextSortType(item.DataType));
-      if (c != 0) return item.Desc ? -c : c;
-    }
-  return Rec1->Index() - Rec2->Index();
-}
-
 void TCustomMemTableKv::ApplySortOrder() { FRecordsView->SetSortOrder(FActive ? FSortOrder : String()); }
-
-void TCustomMemTableKv::RefreshRecordsView() {
-  if (!Active()) return;
-  // The view rebuilt its rows: buffers are refetched and the cursor goes to the first row.
-  ClearBuffers();
-  First();
-}
 
 void TCustomMemTableKv::SetSortOrder(const String& Value) {
   if (Value == FSortOrder) return;
@@ -379,23 +313,6 @@ void TCustomMemTableKv::SetStatusFilter(TUpdateStatusSetKv Value) {
   if (Active()) CheckBrowseMode();
   FRecordsView->SetStatusFilter(Value);
   RefreshRecordsView();
-}
-
-void TCustomMemTableKv::SetSortCaseInsensitive(bool Value) {
-  if (Active()) CheckBrowseMode();
-  FRecordsView->SetSortOrderCaseInsensitive(Value);
-  RefreshRecordsView();
-}
-
-void TCustomMemTableKv::SortByOrderString(const String& Text) {
-  if (Text.empty() || !Active() || FRecordsView->Count() == 0) return;
-  CheckBrowseMode();
-  const std::unique_ptr<TOrderByList> list = ParseSortOrder(Text);
-  const TOrderByList* raw = list.get();
-  FInternMemTableData->RecordsList()->SortData(
-      [this, raw](TMemoryRecordKv* a, TMemoryRecordKv* b) { return CompareMemRecords(a, b, raw); });
-  ClearBuffers();
-  Resync(0);
 }
 
 int TCustomMemTableKv::ApplyUpdates(int) {
@@ -565,6 +482,13 @@ void TCustomMemTableKv::CursorOpen() {
   FRecBufSize = -1;
   FRecordPos = -1;
   FActive = true;
+  try {
+    UpdateFilterExpr();
+    UpdateDetailMode(false);
+  } catch (...) {
+    CursorClose();
+    throw;
+  }
   ApplySortOrder();
 }
 
@@ -588,6 +512,10 @@ void TCustomMemTableKv::BuildIndexesFromIndexDefs() {
 void TCustomMemTableKv::CursorClose() {
   FActive = false;
   ApplySortOrder();
+  FFilterExpr->Clear();
+  FMasterValList.Clear();
+  FDetailFieldList.clear();
+  FDetailDataIndexes.clear();
   FDataFields.clear();
   BindAllFields(false);
   if (DefaultFields()) DestroyFields();
@@ -659,8 +587,10 @@ void TCustomMemTableKv::LoadRecBuf(TMemoryRecordKv* MemRec, int RowNum, TMTRecBu
 }
 
 bool TCustomMemTableKv::RowPasses(int Row, TMTRecBuf* Buffer) {
-  LoadRecBuf(FRecordsView->GetRec(Row), Row, Buffer);
-  return !FilterActive() || RecordPassesFilterEvent(reinterpret_cast<TRecordBuffer>(Buffer));
+  TMemoryRecordKv* rec = FRecordsView->GetRec(Row);
+  if (FilterActive() && !RecordPassesFilters(rec)) return false;
+  LoadRecBuf(rec, Row, Buffer);
+  return true;
 }
 
 TFetchResult TCustomMemTableKv::FetchRecord(TRecordBuffer Buffer, TFetchMode Mode, bool DoCheck) {
@@ -695,86 +625,6 @@ TFetchResult TCustomMemTableKv::FetchRecord(TRecordBuffer Buffer, TFetchMode Mod
     }
   }
   return frError;
-}
-
-template <class F>
-auto TCustomMemTableKv::WithRowInFilterState(int Row, F Body) {
-  FScanBuf.SetLength(static_cast<size_t>(FieldCount()) + FDataFields.size());
-  LoadRecBuf(FRecordsView->GetRec(Row), Row, &FScanBuf);
-  const TDataSetState save = SetTempState(dsFilter);
-  FScanning = true;
-  try {
-    auto result = Body();
-    FScanning = false;
-    RestoreState(save);
-    return result;
-  } catch (...) {
-    FScanning = false;
-    RestoreState(save);
-    throw;
-  }
-}
-
-int TCustomMemTableKv::FindRow(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) {
-  std::vector<TLocateKey> keys;
-  if (!GetLocateKeys(KeyFields, KeyValues, keys)) return -1;
-  // A plain search on stored fields goes through a key index of exactly those fields when there is one.
-  if (Options == 0 && !FilterActive()) {
-    bool stored = true;
-    for (const TLocateKey& key : keys) stored = stored && key.Field->FieldNo() >= 1;
-    TMTIndexKv* index = stored ? FInternMemTableData->RecordsList()->Indexes()->GetIndexForFields(KeyFields) : nullptr;
-    if (index && index->Active()) {
-      Variant key = KeyValues;
-      if (keys.size() == 1 && key.IsArray()) key = keys[0].Value;
-      TMemoryRecordKv* rec = index->FindRecordByKey(key);
-      return rec ? FRecordsView->IndexOfRec(rec) : -1;
-    }
-  }
-  const int n = FRecordsView->ViewItemsCount();
-  for (int i = 0; i < n; ++i) {
-    const bool hit = WithRowInFilterState(i, [&] {
-      if (FilterActive()) {
-        bool accept = true;
-        OnFilterRecord()(*this, accept);
-        if (!accept) return false;
-      }
-      for (const TLocateKey& key : keys) {
-        const Variant have = key.Field->AsVariant();
-        if ((Options & loPartialKey) != 0 && VarIsStr(key.Value)) {
-          const String h = VarToStr(have), w = VarToStr(key.Value);
-          if (h.size() < w.size()) return false;
-          const String head = h.substr(0, w.size());
-          if ((Options & loCaseInsensitive) != 0 ? !AnsiSameText(head, w) : head != w) return false;
-        } else if ((Options & loCaseInsensitive) != 0 && VarIsStr(key.Value)) {
-          if (!AnsiSameText(VarToStr(have), VarToStr(key.Value))) return false;
-        } else if (!VarSameValue(have, key.Value)) {
-          return false;
-        }
-      }
-      return true;
-    });
-    if (hit) return i;
-  }
-  return -1;
-}
-
-bool TCustomMemTableKv::Locate(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) {
-  CheckBrowseMode();
-  const int row = FindRow(KeyFields, KeyValues, Options);
-  if (row < 0) return false;
-  DoBeforeScroll();
-  FRecordPos = row;
-  Resync(rmExact | rmCenter);
-  DoAfterScroll();
-  return true;
-}
-
-Variant TCustomMemTableKv::Lookup(const String& KeyFields, const Variant& KeyValues, const String& ResultFields) {
-  const int row = FindRow(KeyFields, KeyValues, 0);
-  if (row < 0) return Null();
-  std::vector<TField*> fields;
-  GetLookupResultFields(ResultFields, fields);
-  return WithRowInFilterState(row, [&] { return LookupResult(fields, [](TField* f) { return f->AsVariant(); }); });
 }
 
 void TCustomMemTableKv::RecBufToMemRecord(TMTRecBuf* RecBuf, TMemoryRecordKv* MemRec) {
@@ -918,12 +768,7 @@ int TCustomMemTableKv::GetRecordCount() const {
   auto* self = const_cast<TCustomMemTableKv*>(this);
   int count = 0;
   for (int i = 0; i < n; ++i)
-    if (self->WithRowInFilterState(i, [&] {
-          bool accept = true;
-          self->OnFilterRecord()(*self, accept);
-          return accept;
-        }))
-      ++count;
+    if (self->RecordPassesFilters(FRecordsView->GetRec(i))) ++count;
   return count;
 }
 
@@ -934,13 +779,8 @@ int TCustomMemTableKv::GetRecNo() const {
   if (!FilterActive() || rb->RecordNumber < 0) return rb->RecordNumber + 1;
   auto* self = const_cast<TCustomMemTableKv*>(this);
   int visible = 0;
-  for (int i = 0; i <= rb->RecordNumber; ++i)
-    if (self->WithRowInFilterState(i, [&] {
-          bool accept = true;
-          self->OnFilterRecord()(*self, accept);
-          return accept;
-        }))
-      ++visible;
+  for (int i = 0; i <= rb->RecordNumber && i < FRecordsView->ViewItemsCount(); ++i)
+    if (self->RecordPassesFilters(FRecordsView->GetRec(i))) ++visible;
   return visible;
 }
 
@@ -951,11 +791,7 @@ void TCustomMemTableKv::SetRecNoValue(int Value) {
   if (FilterActive()) {
     row = -1;
     for (int i = 0, seen = 0; i < FRecordsView->ViewItemsCount(); ++i)
-      if (WithRowInFilterState(i, [&] {
-            bool accept = true;
-            OnFilterRecord()(*this, accept);
-            return accept;
-          }) && ++seen == Value) {
+      if (RecordPassesFilters(FRecordsView->GetRec(i)) && ++seen == Value) {
         row = i;
         break;
       }

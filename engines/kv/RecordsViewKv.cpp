@@ -250,8 +250,6 @@ void TRecordsViewKv::SetSortOrder(const String& Value) {
   std::unique_ptr<TOrderByList> parsed;
   if (!Value.empty() && OnParseOrderByStr) {
     parsed = OnParseOrderByStr(Value);  // a parse error leaves everything as it was
-    if (parsed)
-      for (int i = 0; i < parsed->Count(); ++i) parsed->Items(i).CaseIns = FSortOrderCaseInsensitive;
   }
   FOrderByList = std::move(parsed);
   FSortOrder = Value;
