@@ -267,6 +267,7 @@ TCustomMemTableKv::TCustomMemTableKv(TComponent* AOwner) : TDataSet(AOwner) {
   FRecordsView = new TRecordsViewKv(this);
   BindView(FInternMemTableData);
   FFilterExpr = std::make_unique<TDataSetExprParserKv>(this, dsptFilterKv);
+  FExtraFilters = std::make_unique<TMemTableFiltersKv>(this);
   FMasterDataLink = std::make_unique<TMasterDataLink>(this);
   FMasterDataLink->OnMasterChange = [this](TObject* Sender) { MasterChanged(Sender); };
 }
@@ -484,6 +485,7 @@ void TCustomMemTableKv::CursorOpen() {
   FActive = true;
   try {
     UpdateFilterExpr();
+    FExtraFilters->RecreateFilterExpr();
     UpdateDetailMode(false);
   } catch (...) {
     CursorClose();
@@ -513,6 +515,7 @@ void TCustomMemTableKv::CursorClose() {
   FActive = false;
   ApplySortOrder();
   FFilterExpr->Clear();
+  FExtraFilters->RecreateFilterExpr();
   FMasterValList.Clear();
   FDetailFieldList.clear();
   FDetailDataIndexes.clear();
