@@ -224,6 +224,9 @@ Variant TvlxCustomMemTable::Lookup(const String& KeyFields, const Variant& KeyVa
   const int pos = LocateRecord(KeyFields, KeyValues, 0);
   SetFound(pos >= 0);
   if (pos < 0) return Null();
-  TOverrideBuffer over(*this, FCurIndex->References()[pos]);
+  PvlxRecord found = FCurIndex->References()[pos];
+  TOverrideBuffer over(*this, found);
+  // Calculated results are computed on the found record; the cursor does not move.
+  if (CalcFieldsSize() > 0) UpdateCalculatedFields(reinterpret_cast<TRecordBuffer>(found));
   return FieldValues(ResultFields);
 }

@@ -124,6 +124,24 @@ TEST_F(VlxFilter, LocateAndLookup) {
   EXPECT_THROW(t->Locate(u"CustomerID;ContactName", Variant(1), 0), EMemTableError);
 }
 
+TEST_F(VlxFilter, LookupComputesCalculatedFieldsOfTheFoundRecord) {
+  auto t = MakeBenchmarkTable(false);
+  for (int i = 0; i < t->FieldDefs().Count(); ++i) t->FieldDefs()[i]->CreateField(t.get());
+  auto* twice = new TFloatField(t.get());
+  twice->SetFieldName(u"Twice");
+  twice->SetFieldKind(fkCalculated);
+  twice->SetDataSet(t.get());
+  t->OnCalcFields = [](TDataSet& D) {
+    D.FieldByName(u"Twice")->SetAsFloat(2 * D.FieldByName(u"Salary")->AsFloat());
+  };
+  t->Open();
+  AppendRows(*t, 1, 5);
+  t->First();
+  EXPECT_DOUBLE_EQ(t->Lookup(u"CustomerID", Variant(4), u"Twice").AsDouble(), 2 * 4004.25);
+  EXPECT_EQ(t->RecNo(), 1);
+  EXPECT_DOUBLE_EQ(t->FieldByName(u"Twice")->AsFloat(), 2 * 4001.25);
+}
+
 TEST_F(VlxFilter, DetailFollowsItsMaster) {
   auto master = MakeBenchmarkTable();
   AppendRows(*master, 1, 3);

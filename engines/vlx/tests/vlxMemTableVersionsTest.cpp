@@ -136,6 +136,11 @@ TEST_F(VlxVersions, AttachedTablesShareRecords) {
   a->First();
   EXPECT_THROW(b->GotoCurrent(*a), EDatabaseError);
   b->SetFiltered(false);
+  // Closing B leaves the records to A; reopened, B sees them again.
+  b->Close();
+  EXPECT_EQ(a->RecordCount(), 4);
+  b->Open();
+  EXPECT_EQ(b->RecordCount(), 4);
   // A third table cannot attach to an attachment.
   TvlxMemTable c(nullptr);
   EXPECT_THROW(c.SetAttachedTo(b.get()), EMemTableError);
