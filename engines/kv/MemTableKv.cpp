@@ -420,6 +420,7 @@ void TCustomMemTableKv::LoadFromFile(const String& FileName) {
 void TCustomMemTableKv::CursorReadFieldDefs() { FInternMemTableData->DataStruct()->BuildFieldDefsFromStruct(FieldDefs()); }
 
 void TCustomMemTableKv::CursorOpen() {
+  if (FDataDriver) OpenFromDriver();
   if (FInternMemTableData->IsEmpty()) DatabaseError(u"MemTable doesn't have data.", this);
   SetBookmarkSize(sizeof(TBookmarkDataKv));
   FieldDefs().SetUpdated(false);
@@ -452,6 +453,7 @@ void TCustomMemTableKv::CursorOpen() {
 
 void TCustomMemTableKv::CursorClose() {
   FActive = false;
+  if (FDataDriver) FDataDriver->ConsumerClosed(this);
   FFilterExpr->Clear();
   FExtraFilters->RecreateFilterExpr();
   FMasterValList.Clear();
@@ -535,7 +537,7 @@ bool TCustomMemTableKv::RowPasses(int Row, TMTRecBuf* Buffer) {
 }
 
 TFetchResult TCustomMemTableKv::FetchRecord(TRecordBuffer Buffer, TFetchMode Mode, bool DoCheck) {
-  const int n = FRecordsView->ViewItemsCount();
+  int n = FRecordsView->ViewItemsCount();
   TMTRecBuf* rb = Buf(Buffer);
   switch (Mode) {
     case fmCurrent:
@@ -547,6 +549,11 @@ TFetchResult TCustomMemTableKv::FetchRecord(TRecordBuffer Buffer, TFetchMode Mod
     case fmNext: {
       int i = std::max(FRecordPos + 1, 0);
       while (i < n && !RowPasses(i, rb)) ++i;
+      // Past the rows read so far, a data driver is asked for more, one at a time.
+      while (i >= n && FDataDriver && ReadFromDriver(1) > 0) {
+        n = FRecordsView->ViewItemsCount();
+        while (i < n && !RowPasses(i, rb)) ++i;
+      }
       if (i >= n) {
         FRecordPos = n;
         return frEOF;
