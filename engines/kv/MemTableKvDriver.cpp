@@ -64,28 +64,6 @@ void TCustomMemTableKv::CursorRefresh() {
   FFilterFailed = false;
 }
 
-int TCustomMemTableKv::ApplyUpdates(int MaxErrors) {
-  (void)MaxErrors;
-  RequireActive();
-  CheckBrowseMode();
-  int applied = 0;
-  try {
-    if (FDataDriver) applied = FDataDriver->ApplyUpdates(FRecordsView->MemTableData());
-    else FRecordsView->MergeChangeLog();
-  } catch (...) {
-    Resync(0);
-    throw;
-  }
-  Resync(0);
-  return applied;
-}
-
-void TCustomMemTableKv::CancelUpdates() {
-  if (Active()) CheckBrowseMode();
-  FRecordsView->CancelUpdates();
-  if (Active()) Resync(0);
-}
-
 const TUpdateErrorKv* TCustomMemTableKv::UpdateError() const {
   RequireActive();
   return FDataDriver ? FDataDriver->UpdateError(Rec()) : nullptr;

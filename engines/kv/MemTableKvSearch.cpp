@@ -8,6 +8,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "engines/kv/IndexesKv.h"
 #include "engines/kv/MemTableKv.h"
 #include "platform/classes/ExceptionRoute.h"
 #include "platform/rtl/SysUtils.h"
@@ -280,7 +281,6 @@ bool TCustomMemTableKv::RowMatchesThroughFields(int Row, const std::vector<TFiel
 
 int TCustomMemTableKv::FindRec(const String& KeyFields, const Variant& KeyValues, bool TryUseIndex, int StartRecIndex,
                                TLocateOptions Options) {
-  (void)TryUseIndex;
   const std::vector<TField*> fields = FieldsByNames(*this, KeyFields);
   if (fields.empty()) return -1;
   bool throughFields = Options != 0;
@@ -311,6 +311,21 @@ int TCustomMemTableKv::FindRec(const String& KeyFields, const Variant& KeyValues
     }
     return -1;
   };
+  // A key index of exactly these fields answers without a scan: the smallest visible row at or after
+  // the start among the whole run of equal keys.
+  TMTIndexKv* index = TryUseIndex && !throughFields
+                          ? FInternMemTableData->RecordsList()->Indexes()->GetIndexForFields(KeyFields)
+                          : nullptr;
+  if (index && index->Active()) {
+    std::vector<TMemoryRecordKv*> matches;
+    index->FillMatchedRecsList(keys.size() == 1 ? keys[0] : VarArrayOf(keys), matches);
+    int first = -1;
+    for (TMemoryRecordKv* rec : matches) {
+      const int row = FRecordsView->IndexOfRec(rec);
+      if (row >= start && (first < 0 || row < first) && (!FilterActive() || RecordPassesFilters(rec))) first = row;
+    }
+    if (first >= 0 || !FDataDriver) return first;
+  }
   int n = FRecordsView->ViewItemsCount();
   int row = scan(start, n);
   // Rows a data driver has not delivered yet are read one at a time until one matches.
