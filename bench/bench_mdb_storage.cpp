@@ -99,7 +99,7 @@ void BM_ApplyChangesOnePage(benchmark::State& State) {
   C.ClearAllSharedPages();
   for (int n = 0; n < M.AllocatedPageCount(); ++n) M.InternalRemovePage(n);
 }
-BENCHMARK(BM_ApplyChangesOnePage)->Arg(10)->Arg(1000);
+BENCHMARK(BM_ApplyChangesOnePage)->Arg(10)->Arg(1000)->Arg(10000);
 
 }  // namespace
 
