@@ -168,6 +168,10 @@ class TMemDataSet : public TDataSet {
   int GetRecNo() const override;
   void SetRecNoValue(int Value) override;
 
+  // Whether some rows may be hidden (filter, master, cached deletes), and whether a row is shown.
+  bool RowsMayBeHidden() const { return FilterActive(); }
+  bool RowShown(const vt::TItemHeader* Item) { return ItemVisible(Item); }
+
   // Called when the record set must (re)build its descriptors from the definitions or fields.
   virtual void InitRecordSetFields() {}
   bool FCursorOpen = false;
