@@ -679,11 +679,6 @@ void TIdRecordStore::DeleteRow(int Index) {
   FPool->Free(id);
 }
 
-void TIdRecordStore::Reserve(std::size_t Rows) {
-  FRecords.Reserve(FRecords.Count() + Rows);
-  FPool->Reserve(Rows);
-}
-
 void TIdRecordStore::ClearRecords() {
   if (!FBlobFields.empty()) {
     for (int i = 0, n = Count(); i < n; ++i) ReleaseBlobs(Row(i));

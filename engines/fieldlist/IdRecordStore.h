@@ -181,8 +181,6 @@ class TIdRecordStore {
   // its cursor and the cursor stays where the last row went).
   TGapList<TRowPool::Id>& Records() { return FRecords; }
   Byte* RowById(TRowPool::Id Id) const { return FPool->At(Id); }
-  // Room for Rows more rows, taken now (a load that knows its row count).
-  void Reserve(std::size_t Rows);
   // A new row with the next bookmark at Index (appended when Index is negative or past the end).
   Byte* NewStoredRecord(int Index);
   void DeleteRow(int Index);

@@ -11,7 +11,6 @@
 #include "platform/rtl/MemoryBudget.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/store/ByteStream.h"
-#include "platform/sys/Pages.h"
 #include "platform/sys/CodePage.h"
 
 namespace idstream {
@@ -155,13 +154,9 @@ void Write(TStream& Stream, std::span<const TIdFieldDescriptor> Descriptors,
            std::span<const TIdField* const> Fields, std::span<const Byte* const> Rows) {
   const std::size_t headerSize = HeaderSize(Descriptors);
   if (auto* memory = dynamic_cast<TMemoryStream*>(&Stream)) {
-    // Sized once and written in place: no intermediate copy, no growth. The pages are asked for in
-    // one go rather than faulted in one at a time as the rows fill them.
-    const std::size_t total = headerSize + RowsSize(Fields, Rows);
-    memory->SetSize(static_cast<Int64>(total));
-    Byte* out = static_cast<Byte*>(memory->Memory());
-    sys::PopulatePages(out, total);
-    out = WriteHeader(out, Descriptors);
+    // Sized once and written in place: no intermediate copy, no growth.
+    memory->SetSize(static_cast<Int64>(headerSize + RowsSize(Fields, Rows)));
+    Byte* out = WriteHeader(static_cast<Byte*>(memory->Memory()), Descriptors);
     for (const Byte* row : Rows) out = WriteRow(out, Fields, row);
     return;
   }

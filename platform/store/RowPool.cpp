@@ -47,7 +47,7 @@ void TRowPool::AddSlab() {
   const std::size_t bytes = std::size_t{SlotsPerSlab()} * FSlotSize;
   FSlabs.reserve(FSlabs.size() + 1);
   FMappings.reserve(FMappings.size() + 1);
-  const sys::TPages pages = sys::MapPages(bytes);
+  const sys::TPages pages = sys::TakePages(bytes);
   if (pages.Memory == nullptr) throw EOutOfMemory(String(msg::SOutOfMemory));
   FSlabs.push_back(static_cast<Byte*>(pages.Memory));
   FMappings.push_back(pages);
@@ -61,24 +61,18 @@ TRowPool::Id TRowPool::Alloc() {
     return id;
   }
   if (FNext == UINT32_MAX) throw EOutOfMemory(String(msg::SOutOfMemory));
-  if ((FNext >> FSlabShift) >= FSlabs.size()) AddSlab();
-  return FNext++;  // fresh pages are zero already
+  const std::size_t slab = FNext >> FSlabShift;
+  if (slab >= FSlabs.size()) AddSlab();
+  const Id id = FNext++;
+  if (FMappings[slab].Dirty) std::memset(At(id), 0, FSlotSize);  // fresh pages are zero already
+  return id;
 }
 
 void TRowPool::Clear() {
-  for (const sys::TPages& p : FMappings) sys::UnmapPages(p);
+  for (const sys::TPages& p : FMappings) sys::ReturnPages(p);
   FSlabs.clear();
   FMappings.clear();
   FFree.clear();
   FFree.shrink_to_fit();
   FNext = 0;
-}
-
-void TRowPool::Reserve(std::size_t Count) {
-  const std::size_t wanted = std::size_t{FNext} + Count;
-  const std::size_t slabs = (wanted + SlotsPerSlab() - 1) >> FSlabShift;
-  while (FSlabs.size() < slabs) {
-    AddSlab();
-    sys::PopulatePages(FMappings.back().Memory, FMappings.back().Size);
-  }
 }

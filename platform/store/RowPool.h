@@ -1,6 +1,7 @@
-// TRowPool: fixed-size row slots in slabs, named by 32-bit slot ids. Slab memory comes straight from
-// the kernel in whole pages (platform/sys/Pages.h): a slab costs nothing until its rows are touched, and
-// freeing a store returns whole slabs at once. A slab holds a power of two slots, at most MaxSlotsPerSlab
+// TRowPool: fixed-size row slots in slabs, named by 32-bit slot ids. Slabs are whole pages
+// (platform/sys/Pages.h): a fresh slab costs nothing until its rows are touched, and a pool that is
+// cleared gives its slabs to the page reserve, where the next pool of the same row width (or this one,
+// refilled) takes them without faulting a page in again. A slab holds a power of two slots, at most MaxSlotsPerSlab
 // and, past one slot, no more than about SlabBytes, so a wide row does not make every slab gigabytes.
 //
 //   id = slab number << SlabShift | slot within the slab;   slot address = slab + (id & mask) * SlotSize
@@ -38,9 +39,6 @@ class TRowPool {
   Byte* At(Id Slot) const { return FSlabs[Slot >> FSlabShift] + std::size_t{Slot & FSlabMask} * FSlotSize; }
   // Every slot freed and every slab returned.
   void Clear();
-  // Room for Count more slots from fresh slabs, mapped and committed now: a load that knows its row
-  // count takes its memory in one go instead of a page fault at a time.
-  void Reserve(std::size_t Count);
 
  private:
   void AddSlab();
@@ -49,7 +47,7 @@ class TRowPool {
   std::uint32_t FSlabShift = 0;
   std::uint32_t FSlabMask = 0;
   std::vector<Byte*> FSlabs;
-  std::vector<sys::TPages> FMappings;
+  std::vector<sys::TPages> FMappings;  // Dirty: slots past FNext must be zeroed when handed out
   std::vector<Id> FFree;
   Id FNext = 0;
 };

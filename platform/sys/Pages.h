@@ -1,6 +1,9 @@
-// Whole pages straight from the kernel, for stores that hold many fixed-size rows. A mapping is zeroed
-// and committed page by page as it is first touched, so a large one costs nothing until used; Populate
-// asks for the pages at once (one call instead of one fault per page) when they are about to be filled.
+// Whole pages for stores that hold many fixed-size rows. A fresh mapping is zeroed and committed page by
+// page as it is first touched; that first touch (a fault, and the kernel zeroing the page) is what
+// dominates filling a large store. So pages a store gives back are kept in a reserve, up to
+// kPageReserveLimit bytes in all, and handed to the next store asking for the same size: emptying and
+// refilling a table, or a load beside the rows it replaces, reuses memory the process already holds.
+// Memory from the reserve is not zeroed (TPages::Dirty).
 #pragma once
 
 #include <cstddef>
@@ -8,17 +11,24 @@
 namespace sys {
 
 inline constexpr std::size_t kHugePageSize = std::size_t{2} << 20;
+inline constexpr std::size_t kPageReserveLimit = std::size_t{1} << 30;
 
 struct TPages {
   void* Memory = nullptr;
   std::size_t Size = 0;
+  bool Dirty = false;  // came from the reserve: holds what its last user left
 };
 
-// Size bytes of zeroed, readable and writable memory (rounded up to whole pages), or a null Memory when
-// the kernel refuses. HugeAligned places the range on a 2 MB boundary and lets the kernel back it with
-// huge pages.
-TPages MapPages(std::size_t Size, bool HugeAligned = false);
-void UnmapPages(const TPages& Pages);
+// Size bytes (rounded up to whole pages), readable and writable: from the reserve when it holds a
+// range of that size, else freshly mapped and zero. A null Memory when the kernel refuses.
+TPages TakePages(std::size_t Size);
+// Gives Pages back: into the reserve while it has room, else to the kernel.
+void ReturnPages(const TPages& Pages);
+// Bytes the reserve holds now.
+std::size_t ReservedPages();
+// Hands everything in the reserve back to the kernel.
+void ReleaseReservedPages();
+
 // Commits the pages of [Memory, Memory + Size) for writing now; a hint only (nothing happens where the
 // kernel cannot).
 void PopulatePages(void* Memory, std::size_t Size);
