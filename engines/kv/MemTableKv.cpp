@@ -4,6 +4,8 @@
 #include <cstring>
 #include <algorithm>
 
+#include "engines/kv/IndexesKv.h"
+#include "engines/kv/KvValues.h"
 #include "platform/classes/Files.h"
 #include "platform/classes/ObjectText.h"
 #include "platform/rtl/Bcd.h"
@@ -264,6 +266,10 @@ TCustomMemTableKv::TCustomMemTableKv(TComponent* AOwner) : TDataSet(AOwner) {
   FInternMemTableData->SetName(u"MemTableData");
   FRecordsView = new TRecordsViewKv(this);
   BindView(FInternMemTableData);
+  FFilterExpr = std::make_unique<TDataSetExprParserKv>(this, dsptFilterKv);
+  FExtraFilters = std::make_unique<TMemTableFiltersKv>(this);
+  FMasterDataLink = std::make_unique<TMasterDataLink>(this);
+  FMasterDataLink->OnMasterChange = [this](TObject* Sender) { MasterChanged(Sender); };
 }
 
 TCustomMemTableKv::~TCustomMemTableKv() {
@@ -272,13 +278,60 @@ TCustomMemTableKv::~TCustomMemTableKv() {
   } catch (...) {
     HandleCurrentException(this);
   }
+  FMasterDataLink.reset();
   delete FRecordsView;
   FRecordsView = nullptr;
   delete FInternMemTableData;
   FInternMemTableData = nullptr;
 }
 
-void TCustomMemTableKv::BindView(TMemTableDataKv* Data) { FRecordsView->SetDataObject(Data); }
+void TCustomMemTableKv::BindView(TMemTableDataKv* Data) {
+  // The view's lists are made by ParseSortOrder: each is the table's order-by list.
+  FRecordsView->OnCompareRecords = [this](TMemoryRecordKv* a, TMemoryRecordKv* b, const TOrderByList* list) {
+    return CompareMemRecords(a, b, static_cast<const TMTOrderByList*>(list));
+  };
+  FRecordsView->OnParseOrderByStr = [this](const String& text) { return ParseSortOrder(text); };
+  FRecordsView->SetDataObject(Data);
+}
+
+// ---- order, status filter and cached updates -----------------------------------------------------------
+
+void TCustomMemTableKv::ApplySortOrder() { FRecordsView->SetSortOrder(FActive ? FSortOrder : String()); }
+
+void TCustomMemTableKv::SetSortOrder(const String& Value) {
+  if (Value == FSortOrder) return;
+  if (Active()) {
+    CheckBrowseMode();
+    // Parsed before anything changes: a bad text keeps the order and the text as they were.
+    if (!Value.empty()) ParseSortOrder(Value);
+  }
+  FSortOrder = Value;
+  ApplySortOrder();
+  RefreshRecordsView();
+}
+
+void TCustomMemTableKv::SetStatusFilter(TUpdateStatusSetKv Value) {
+  if (Active()) CheckBrowseMode();
+  FRecordsView->SetStatusFilter(Value);
+  RefreshRecordsView();
+}
+
+int TCustomMemTableKv::ApplyUpdates(int) {
+  RequireActive();
+  CheckBrowseMode();
+  FRecordsView->MergeChangeLog();
+  UpdateCursorPos();
+  Resync(0);
+  return 0;
+}
+
+void TCustomMemTableKv::CancelUpdates() {
+  RequireActive();
+  Cancel();
+  FRecordsView->CancelUpdates();
+  FRecordPos = std::min(FRecordPos, FRecordsView->ViewItemsCount() - 1);
+  Resync(0);
+}
 
 void TCustomMemTableKv::SetReadOnly(bool Value) {
   if (FReadOnly == Value) return;
@@ -335,9 +388,7 @@ void TCustomMemTableKv::SaveToFile(const String& FileName, TDfmStreamFormatKv Fo
         TMemoryStream binary;
         FInternMemTableData->WriteToStream(&binary);
         binary.SetPosition(0);
-        TMemoryStream text;
-        ComponentBinaryToText(&binary, &text);
-        file.WriteBuffer(text.Memory(), text.Size());
+        ComponentBinaryToText(&binary, &file);
       } else {
         FInternMemTableData->WriteToStream(&file);
       }
@@ -394,13 +445,9 @@ void TCustomMemTableKv::LoadFromFile(const String& FileName) {
   switch (DetectComponentStreamFormat(&file)) {
     case TStreamOriginalFormat::sofText:
     case TStreamOriginalFormat::sofUTF8Text: {
-      // The whole text is converted before anything is read: from memory, in one pass.
-      TMemoryStream text, binary;
-      text.SetSize(file.Size());
-      file.SetPosition(0);
-      if (text.Size() > 0) file.ReadBuffer(text.Memory(), text.Size());
-      text.SetPosition(0);
-      ComponentTextToBinary(&text, &binary);
+      // The whole text is converted before anything is read (the conversion reads the file in one go).
+      TMemoryStream binary;
+      ComponentTextToBinary(&file, &binary);
       binary.SetPosition(0);
       LoadFromStream(&binary);
       return;
@@ -432,13 +479,46 @@ void TCustomMemTableKv::CursorOpen() {
     f->SetFieldNo(i + 1);
     FDataFields[static_cast<size_t>(i)] = f;
   }
+  BuildIndexesFromIndexDefs();
   FRecBufSize = -1;
   FRecordPos = -1;
   FActive = true;
+  try {
+    UpdateFilterExpr();
+    FExtraFilters->RecreateFilterExpr();
+    UpdateDetailMode(false);
+  } catch (...) {
+    CursorClose();
+    throw;
+  }
+  ApplySortOrder();
+}
+
+void TCustomMemTableKv::BuildIndexesFromIndexDefs() {
+  TMTIndexesKv* indexes = FInternMemTableData->RecordsList()->Indexes();
+  // The indexes of earlier definitions give way to the current ones; indexes added by hand stay.
+  for (int i = indexes->Count() - 1; i >= 0; --i)
+    if (indexes->GetItem(i)->FromIndexDefs) indexes->Delete(i);
+  for (int i = 0; i < IndexDefs().Count(); ++i) {
+    const TIndexDef* def = IndexDefs().Items(i);
+    TMTIndexKv* index = indexes->Add();
+    index->FromIndexDefs = true;
+    index->SetUnical((def->Options() & ixUnique) != 0);
+    index->SetPrimary((def->Options() & ixPrimary) != 0);
+    index->SetActive(true);
+    index->SetFields(def->Fields());
+  }
+  for (int i = 0; i < indexes->Count(); ++i) indexes->GetItem(i)->SetActive(true);
 }
 
 void TCustomMemTableKv::CursorClose() {
   FActive = false;
+  ApplySortOrder();
+  FFilterExpr->Clear();
+  FExtraFilters->RecreateFilterExpr();
+  FMasterValList.Clear();
+  FDetailFieldList.clear();
+  FDetailDataIndexes.clear();
   FDataFields.clear();
   BindAllFields(false);
   if (DefaultFields()) DestroyFields();
@@ -510,8 +590,10 @@ void TCustomMemTableKv::LoadRecBuf(TMemoryRecordKv* MemRec, int RowNum, TMTRecBu
 }
 
 bool TCustomMemTableKv::RowPasses(int Row, TMTRecBuf* Buffer) {
-  LoadRecBuf(FRecordsView->GetRec(Row), Row, Buffer);
-  return !FilterActive() || RecordPassesFilterEvent(reinterpret_cast<TRecordBuffer>(Buffer));
+  TMemoryRecordKv* rec = FRecordsView->GetRec(Row);
+  if (FilterActive() && !RecordPassesFilters(rec)) return false;
+  LoadRecBuf(rec, Row, Buffer);
+  return true;
 }
 
 TFetchResult TCustomMemTableKv::FetchRecord(TRecordBuffer Buffer, TFetchMode Mode, bool DoCheck) {
@@ -546,74 +628,6 @@ TFetchResult TCustomMemTableKv::FetchRecord(TRecordBuffer Buffer, TFetchMode Mod
     }
   }
   return frError;
-}
-
-template <class F>
-auto TCustomMemTableKv::WithRowInFilterState(int Row, F Body) {
-  FScanBuf.SetLength(static_cast<size_t>(FieldCount()) + FDataFields.size());
-  LoadRecBuf(FRecordsView->GetRec(Row), Row, &FScanBuf);
-  const TDataSetState save = SetTempState(dsFilter);
-  FScanning = true;
-  try {
-    auto result = Body();
-    FScanning = false;
-    RestoreState(save);
-    return result;
-  } catch (...) {
-    FScanning = false;
-    RestoreState(save);
-    throw;
-  }
-}
-
-int TCustomMemTableKv::FindRow(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) {
-  std::vector<TLocateKey> keys;
-  if (!GetLocateKeys(KeyFields, KeyValues, keys)) return -1;
-  const int n = FRecordsView->ViewItemsCount();
-  for (int i = 0; i < n; ++i) {
-    const bool hit = WithRowInFilterState(i, [&] {
-      if (FilterActive()) {
-        bool accept = true;
-        OnFilterRecord()(*this, accept);
-        if (!accept) return false;
-      }
-      for (const TLocateKey& key : keys) {
-        const Variant have = key.Field->AsVariant();
-        if ((Options & loPartialKey) != 0 && VarIsStr(key.Value)) {
-          const String h = VarToStr(have), w = VarToStr(key.Value);
-          if (h.size() < w.size()) return false;
-          const String head = h.substr(0, w.size());
-          if ((Options & loCaseInsensitive) != 0 ? !AnsiSameText(head, w) : head != w) return false;
-        } else if ((Options & loCaseInsensitive) != 0 && VarIsStr(key.Value)) {
-          if (!AnsiSameText(VarToStr(have), VarToStr(key.Value))) return false;
-        } else if (!VarSameValue(have, key.Value)) {
-          return false;
-        }
-      }
-      return true;
-    });
-    if (hit) return i;
-  }
-  return -1;
-}
-
-bool TCustomMemTableKv::Locate(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) {
-  CheckBrowseMode();
-  const int row = FindRow(KeyFields, KeyValues, Options);
-  if (row < 0) return false;
-  DoBeforeScroll();
-  FRecordPos = row;
-  Resync(rmExact | rmCenter);
-  DoAfterScroll();
-  return true;
-}
-
-Variant TCustomMemTableKv::Lookup(const String& KeyFields, const Variant& KeyValues, const String& ResultFields) {
-  const int row = FindRow(KeyFields, KeyValues, 0);
-  if (row < 0) return Null();
-  std::vector<TField*> fields;
-  GetLookupResultFields(ResultFields, fields);
-  return WithRowInFilterState(row, [&] { return LookupResult(fields, [](TField* f) { return f->AsVariant(); }); });
 }
 
 void TCustomMemTableKv::RecBufToMemRecord(TMTRecBuf* RecBuf, TMemoryRecordKv* MemRec) {
@@ -757,12 +771,7 @@ int TCustomMemTableKv::GetRecordCount() const {
   auto* self = const_cast<TCustomMemTableKv*>(this);
   int count = 0;
   for (int i = 0; i < n; ++i)
-    if (self->WithRowInFilterState(i, [&] {
-          bool accept = true;
-          self->OnFilterRecord()(*self, accept);
-          return accept;
-        }))
-      ++count;
+    if (self->RecordPassesFilters(FRecordsView->GetRec(i))) ++count;
   return count;
 }
 
@@ -773,13 +782,8 @@ int TCustomMemTableKv::GetRecNo() const {
   if (!FilterActive() || rb->RecordNumber < 0) return rb->RecordNumber + 1;
   auto* self = const_cast<TCustomMemTableKv*>(this);
   int visible = 0;
-  for (int i = 0; i <= rb->RecordNumber; ++i)
-    if (self->WithRowInFilterState(i, [&] {
-          bool accept = true;
-          self->OnFilterRecord()(*self, accept);
-          return accept;
-        }))
-      ++visible;
+  for (int i = 0; i <= rb->RecordNumber && i < FRecordsView->ViewItemsCount(); ++i)
+    if (self->RecordPassesFilters(FRecordsView->GetRec(i))) ++visible;
   return visible;
 }
 
@@ -790,11 +794,7 @@ void TCustomMemTableKv::SetRecNoValue(int Value) {
   if (FilterActive()) {
     row = -1;
     for (int i = 0, seen = 0; i < FRecordsView->ViewItemsCount(); ++i)
-      if (WithRowInFilterState(i, [&] {
-            bool accept = true;
-            OnFilterRecord()(*this, accept);
-            return accept;
-          }) && ++seen == Value) {
+      if (RecordPassesFilters(FRecordsView->GetRec(i)) && ++seen == Value) {
         row = i;
         break;
       }

@@ -1057,6 +1057,7 @@ void TMemData::InitData() {
 }
 
 void TMemData::FreeData() {
+  ClearCache();
   // Every complex value of every record is owned by the tables, which drop them in one pass each.
   FObjects.Clear();
   FStringHeap.Clear();
@@ -1217,6 +1218,7 @@ void TMemData::AddRecord(const Byte* RecBuf) {
   ++FRecordCount;
   if (!FIndexFields.empty())
     MoveItemToSortedPlace(item->Next ? CompareItemRecords(item->Record(), item->Next->Record()) : -1);
+  if (CacheActive()) CacheInserted(item);
 }
 
 void TMemData::InsertRecord(const Byte* RecBuf) { AddRecord(RecBuf); }
@@ -1235,6 +1237,7 @@ void TMemData::PutRecord(const Byte* RecBuf) {
 void TMemData::UpdateRecord(const Byte* RecBuf) {
   if (!FCurrent) Assertion();
   const int d = FIndexFields.empty() ? 0 : CompareItemRecords(RecBuf, FCurrent->Record());
+  if (CacheActive()) CacheBeforeUpdate(FCurrent);
   PutRecord(RecBuf);
   MoveItemToSortedPlace(d);
 }
@@ -1266,6 +1269,10 @@ void TMemData::DeleteItem(TItemHeader* Item) {
 
 void TMemData::DeleteRecord() {
   if (!FCurrent) return;
+  if (CacheActive()) {
+    CacheDelete();
+    return;
+  }
   DeleteItem(FCurrent);
   --FRecordCount;
 }

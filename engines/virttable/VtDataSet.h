@@ -23,6 +23,18 @@
 #include "platform/db/DB.h"
 
 class TMemDataSet;
+namespace vt {
+class TVtTimer;
+}
+
+// The kind of a cached change handed to OnUpdateRecord, and what the handler answers.
+enum TUpdateKind { ukModify = 0, ukInsert = 1, ukDelete = 2 };
+enum TUpdateAction { uaFail = 0, uaAbort = 1, uaSkip = 2, uaRetry = 3, uaApplied = 4 };
+// An OnUpdateRecord answer that lets the dataset's own apply run after the handler.
+inline constexpr int kUpdateActionDefault = 10;
+using TUpdateRecordEvent = std::function<void(TDataSet& DataSet, TUpdateKind Kind, TUpdateAction& Action)>;
+using TUpdateErrorEvent =
+    std::function<void(TDataSet& DataSet, EDatabaseError& E, TUpdateKind Kind, TUpdateAction& Action)>;
 
 // Stream access to one blob field of the active record.
 class TVtBlobStream : public TStream {
@@ -69,6 +81,44 @@ class TMemDataSet : public TDataSet {
   void SetFilterOptions(TFilterOptions Value) override;
   void SetFiltered(bool Value) override;
   void SetOnFilterRecord(const TFilterRecordEvent& Value) override;
+
+  // ---- cached updates (VtDataSetCache.cpp) ----
+  // Switched only while inactive ("Cannot perform this operation on an open dataset").
+  bool CachedUpdates() const { return FCachedUpdates; }
+  void SetCachedUpdates(bool Value);
+  bool LocalUpdate() const { return FLocalUpdate; }
+  void SetLocalUpdate(bool Value);
+  bool UpdatesPending() const;
+  // Each pending change goes to OnUpdateRecord (without one it counts as applied); "Update failed"
+  // when the handler answers uaFail, a silent abort for uaAbort. Outside cached updates: "Not in
+  // cached update mode".
+  void ApplyUpdates() { ApplyUpdates(vt::ukUpdate | vt::ukInsert | vt::ukDelete); }
+  void ApplyUpdates(vt::TUpdateRecKinds Kinds);
+  void CommitUpdates();
+  void CancelUpdates();
+  void RevertRecord();
+  void RestoreUpdates();
+  TUpdateStatus UpdateStatus() const override;
+  TUpdateRecordEvent OnUpdateRecord;
+  TUpdateErrorEvent OnUpdateError;
+
+  // ---- local master/detail (VtMasterDetail.cpp) ----
+  // While MasterSource, MasterFields and DetailFields are all set, only rows whose DetailFields equal
+  // the master's current MasterFields (";"-separated, paired in turn) are visible; a master without
+  // rows shows none. With DetailDelay (milliseconds) the refresh waits until the master has been
+  // still that long.
+  TDataSource* MasterSource() const;
+  void SetMasterSource(TDataSource* Value);
+  const String& MasterFields() const { return FMasterFields; }
+  void SetMasterFields(const String& Value);
+  const String& DetailFields() const { return FDetailFields; }
+  void SetDetailFields(const String& Value);
+  unsigned DetailDelay() const { return FDetailDelay; }
+  void SetDetailDelay(unsigned Value);
+  bool IsLocalMasterDetail() const;
+  // Shows the rows of the master's current row now.
+  void RefreshDetail();
+  void GetDetailLinkFields(std::vector<TField*>& MasterFields, std::vector<TField*>& DetailFields) override;
 
   using TDataSet::GetFieldData;
   using TDataSet::WriteFieldData;
@@ -118,6 +168,10 @@ class TMemDataSet : public TDataSet {
   int GetRecNo() const override;
   void SetRecNoValue(int Value) override;
 
+  // Whether some rows may be hidden (filter, master, cached deletes), and whether a row is shown.
+  bool RowsMayBeHidden() const { return FilterActive(); }
+  bool RowShown(const vt::TItemHeader* Item) { return ItemVisible(Item); }
+
   // Called when the record set must (re)build its descriptors from the definitions or fields.
   virtual void InitRecordSetFields() {}
   bool FCursorOpen = false;
@@ -125,15 +179,42 @@ class TMemDataSet : public TDataSet {
  private:
   friend class TVtBlobStream;
   void LayOutBuffers();
+  // Whether some rows may be hidden: a filter, or deleted rows kept for cached updates.
   bool FilterActive() const {
-    return Filtered() && (static_cast<bool>(OnFilterRecord()) || (FData && FData->HasFilterExpression()));
+    return (Filtered() && (static_cast<bool>(OnFilterRecord()) || (FData && FData->HasFilterExpression()))) ||
+           (FData && FData->DeletedCount() > 0) || FMasterDetailOn;
   }
+  friend class TVtDetailDataLink;
+  TDataSource* GetDataSource() const override;
+  void MasterChanged();
+  void MasterFieldsChanged(bool WasLocal);
+  void BuildLocalMDLinks();
+  bool MasterDetailAccepts(const vt::TItemHeader* Item);
+  struct TLocalMDLink {
+    bool IsNull = true;
+    Variant Value;
+    const vt::TFieldDesc* Detail = nullptr;
+  };
+  std::unique_ptr<TDataLink> FDataLink;
+  std::vector<TLocalMDLink> FLocalMDLinks;
+  String FMasterFields;
+  String FDetailFields;
+  unsigned FDetailDelay = 0;
+  vt::TVtTimer* FDetailRefreshTimer = nullptr;  // owned as a component
+  bool FMasterDetailOn = false;  // IsLocalMasterDetail, kept for the per-row test
+  bool FMasterEmpty = false;
+  void ApplyRecord(vt::TUpdateRecKind Kind, vt::TUpdateResult& Action);
+  void CheckCachedUpdateMode() const;
+  bool FCachedUpdates = false;
+  bool FLocalUpdate = false;
   // Hands Filter, Filtered and FilterOptions to the record set.
   void ApplyFilterExpression();
   // After the filter changed: cached outcomes forgotten, the first visible row current.
   void FilterChanged();
   // Whether Item passes OnFilterRecord (read through the scan buffer).
   bool ItemVisible(const vt::TItemHeader* Item);
+  // Runs Body with the fields reading Item's record (state dsFilter).
+  void RunWithItemInScan(const vt::TItemHeader* Item, const std::function<void()>& Body);
   // A field's value (calculated and lookup fields too) read from Item's record.
   Variant FieldValueOfItem(TField* Field, const vt::TItemHeader* Item);
   // The first visible item whose fields match the keys (VtSearch.cpp); nullptr for none.
