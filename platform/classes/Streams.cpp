@@ -105,6 +105,14 @@ void* TMemoryStream::Realloc(Int64& NewCapacity) {
       return Memory();
     }
     const Int64 wanted = (NewCapacity + (kPagedStep - 1)) / kPagedStep * kPagedStep;
+    if (FPagedSize != 0) {
+      // Growing: the pages move, the bytes are not copied.
+      const sys::TPages grown = sys::ResizePages({Memory(), FPagedSize, true}, static_cast<std::size_t>(wanted));
+      if (grown.Memory == nullptr) throw EOutOfMemory(msg::SOutOfMemory);
+      FPagedSize = grown.Size;
+      NewCapacity = static_cast<Int64>(grown.Size);
+      return grown.Memory;
+    }
     const sys::TPages pages = sys::TakePages(static_cast<std::size_t>(wanted));
     if (pages.Memory == nullptr) throw EOutOfMemory(msg::SOutOfMemory);
     const Int64 keep = std::min(Size(), NewCapacity);

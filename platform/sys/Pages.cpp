@@ -19,15 +19,16 @@ std::size_t PageSize() {
 }
 std::size_t RoundUp(std::size_t Value, std::size_t To) { return (Value + To - 1) / To * To; }
 
-// Ranges given back, by size. Few sizes are in use at once (one per row width), so a linear search of
-// the buckets is enough.
+// Ranges given back, oldest first. A request takes the newest range of its size; a range that does not
+// fit under the limit pushes out the oldest ones (memory given back last is the likeliest to be asked
+// for again: a table refilled, a stream saved into again).
 struct TReserve {
-  struct TBucket {
+  struct TRange {
+    void* Memory;
     std::size_t Size;
-    std::vector<void*> Ranges;
   };
   std::mutex Lock;
-  std::vector<TBucket> Buckets;
+  std::vector<TRange> Ranges;
   std::size_t Bytes = 0;
 };
 TReserve& Reserve() {
@@ -43,10 +44,10 @@ TPages TakePages(std::size_t Size) {
   {
     TReserve& r = Reserve();
     const std::lock_guard<std::mutex> guard(r.Lock);
-    for (TReserve::TBucket& b : r.Buckets) {
-      if (b.Size != size || b.Ranges.empty()) continue;
-      void* memory = b.Ranges.back();
-      b.Ranges.pop_back();
+    for (std::size_t i = r.Ranges.size(); i-- > 0;) {
+      if (r.Ranges[i].Size != size) continue;
+      void* memory = r.Ranges[i].Memory;
+      r.Ranges.erase(r.Ranges.begin() + static_cast<std::ptrdiff_t>(i));
       r.Bytes -= size;
       return {memory, size, true};
     }
@@ -58,24 +59,40 @@ TPages TakePages(std::size_t Size) {
 
 void ReturnPages(const TPages& Pages) {
   if (Pages.Memory == nullptr) return;
-  {
-    TReserve& r = Reserve();
-    const std::lock_guard<std::mutex> guard(r.Lock);
-    if (r.Bytes + Pages.Size <= kPageReserveLimit) {
-      TReserve::TBucket* bucket = nullptr;
-      for (TReserve::TBucket& b : r.Buckets)
-        if (b.Size == Pages.Size) bucket = &b;
+  if (Pages.Size <= kPageReserveLimit) {
+    std::vector<TReserve::TRange> evicted;
+    bool kept = false;
+    {
+      TReserve& r = Reserve();
+      const std::lock_guard<std::mutex> guard(r.Lock);
       try {
-        if (bucket == nullptr) bucket = &r.Buckets.emplace_back(TReserve::TBucket{Pages.Size, {}});
-        bucket->Ranges.push_back(Pages.Memory);
+        r.Ranges.push_back({Pages.Memory, Pages.Size});
         r.Bytes += Pages.Size;
-        return;
+        kept = true;
+        std::size_t drop = 0;
+        while (r.Bytes > kPageReserveLimit) r.Bytes -= r.Ranges[drop++].Size;
+        evicted.assign(r.Ranges.begin(), r.Ranges.begin() + static_cast<std::ptrdiff_t>(drop));
+        r.Ranges.erase(r.Ranges.begin(), r.Ranges.begin() + static_cast<std::ptrdiff_t>(drop));
       } catch (...) {
-        // No room to note the range: it goes back to the kernel instead.
+        // No room to note a range: this one goes back to the kernel instead.
+        if (kept) {
+          r.Ranges.pop_back();
+          r.Bytes -= Pages.Size;
+        }
+        kept = false;
       }
     }
+    for (const TReserve::TRange& e : evicted) munmap(e.Memory, e.Size);
+    if (kept) return;
   }
   munmap(Pages.Memory, Pages.Size);
+}
+
+TPages ResizePages(const TPages& Pages, std::size_t Size) {
+  const std::size_t size = RoundUp(Size, PageSize());
+  void* memory = mremap(Pages.Memory, Pages.Size, size, MREMAP_MAYMOVE);
+  if (memory == MAP_FAILED) return {};
+  return {memory, size, Pages.Dirty};
 }
 
 std::size_t ReservedPages() {
@@ -87,9 +104,8 @@ std::size_t ReservedPages() {
 void ReleaseReservedPages() {
   TReserve& r = Reserve();
   const std::lock_guard<std::mutex> guard(r.Lock);
-  for (TReserve::TBucket& b : r.Buckets)
-    for (void* range : b.Ranges) munmap(range, b.Size);
-  r.Buckets.clear();
+  for (const TReserve::TRange& e : r.Ranges) munmap(e.Memory, e.Size);
+  r.Ranges.clear();
   r.Bytes = 0;
 }
 
