@@ -134,6 +134,12 @@ class TCustomMemTableKv : public TDataSet {
   // earlier definitions; then every key index is active. Runs on every open.
   void BuildIndexesFromIndexDefs();
 
+  // Storage inside a form: the data component is the table's child "MemTableData" (structure and
+  // records) unless a data driver feeds the table or there is no structure; reading a stored table
+  // reads that child into the table's own data component (its previous structure and records go).
+  void GetChildren(const TGetChildProc& Proc, TComponent* Root) override;
+  void ReadState(TReader* Reader) override;
+
   void SaveToFile(const String& FileName, TDfmStreamFormatKv Format = dfmBinaryKv);
   void LoadFromFile(const String& FileName);
   // The binary save stream at the stream's position / read from it (atomic; see the file head).
@@ -232,6 +238,15 @@ class TCustomMemTableKv : public TDataSet {
   // The last update error of the current record, or nullptr.
   const TUpdateErrorKv* UpdateError() const;
   void DriverStructChanged() { DispatchDataEvent(dePropertyChange, 0); }
+
+  // ---- moving records (MemTableKvMove.cpp) ----
+  // Moves the record of view row FromIndex to where the record of view row ToIndex stands (ToIndex equal
+  // to the row count: the end). Rows count from 0; 0 <= FromIndex < count and 0 <= ToIndex <= count,
+  // else False and nothing moves. CheckOnly answers without moving. TreeLevel serves tree mode.
+  bool MoveRecord(int FromIndex, int ToIndex, int TreeLevel = -1, bool CheckOnly = false);
+  // Moves the bookmarked records (in list order) before row ToRecNo (1-based); the bookmarks are
+  // renewed and sorted.
+  bool MoveRecords(std::vector<TBookmark>& BookmarkList, int ToRecNo, int TreeLevel = -1, bool CheckOnly = false);
 
   // Row of a record in the view / a bookmark for it (its serial, no row hint).
   bool SetToMemRecord(TMemoryRecordKv* Rec);
