@@ -8,35 +8,131 @@
 #include "platform/rtl/Format.h"
 #include "platform/rtl/Random.h"
 
+// ---- arena ----------------------------------------------------------------------------------------------
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VLX_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VLX_ASAN 1
+#endif
+#endif
+#ifdef VLX_ASAN
+#include <sanitizer/asan_interface.h>
+#define VLX_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
+#define VLX_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
+#else
+#define VLX_POISON(p, n) ((void)(p), (void)(n))
+#define VLX_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
+TvlxArena::~TvlxArena() {
+  for (auto& c : FChunks) VLX_UNPOISON(c.get(), kChunkSize);
+}
+
+Byte* TvlxArena::Alloc(std::size_t N) {
+  if (N > kSmallMax) {
+    auto* p = static_cast<Byte*>(::operator new(N));
+    ++FLive;
+    return p;
+  }
+  const std::size_t cls = (N + kGrain - 1) / kGrain;
+  std::vector<Byte*>& free = FFree[cls];
+  Byte* p;
+  if (!free.empty()) {
+    p = free.back();
+    free.pop_back();
+  } else {
+    const std::size_t bytes = cls * kGrain;
+    if (FOpened == 0 || FUsed + bytes > kChunkSize) {
+      if (FOpened == FChunks.size()) {
+        FChunks.push_back(std::make_unique_for_overwrite<Byte[]>(kChunkSize));
+        VLX_POISON(FChunks.back().get(), kChunkSize);
+      }
+      ++FOpened;
+      FUsed = 0;
+    }
+    p = FChunks[FOpened - 1].get() + FUsed;
+    FUsed += bytes;
+  }
+  VLX_UNPOISON(p, cls * kGrain);
+  ++FLive;
+  return p;
+}
+
+void TvlxArena::Free(Byte* P, std::size_t N) {
+  if (P == nullptr) return;
+  --FLive;
+  if (N > kSmallMax) {
+    ::operator delete(static_cast<void*>(P));
+  } else {
+    const std::size_t cls = (N + kGrain - 1) / kGrain;
+    VLX_POISON(P, cls * kGrain);
+    FFree[cls].push_back(P);
+  }
+  if (FLive == 0) Rewind();
+}
+
+void TvlxArena::Rewind() {
+  for (auto& f : FFree) {
+    f.clear();
+    // A free list that grew with a big table does not keep its peak size.
+    if (f.capacity() > 4096) f.shrink_to_fit();
+  }
+  if (FChunks.size() > kKeptChunks) {
+    for (std::size_t i = kKeptChunks; i < FChunks.size(); ++i) VLX_UNPOISON(FChunks[i].get(), kChunkSize);
+    FChunks.resize(kKeptChunks);
+  }
+  for (auto& c : FChunks) VLX_POISON(c.get(), kChunkSize);
+  FOpened = 0;
+  FUsed = 0;
+}
+
 // ---- block table ----------------------------------------------------------------------------------------
 
-std::uint32_t TvlxBlockTable::Alloc(std::uint32_t N) {
-  auto block = std::make_unique<Byte[]>(std::size_t{N} + 4);  // zeroed
-  StoreU32(block.get(), N);
+std::uint32_t TvlxBlockTable::NewHandle(std::uint32_t N) {
+  if (FFree.empty() && FBlocks.size() >= std::numeric_limits<std::uint32_t>::max() - 1)
+    throw EMemTableFatalError(String(vlxmsg::SBlockTableFull));
+  Byte* block = FArena.Alloc(std::size_t{N} + 4);
+  StoreU32(block, N);
   if (!FFree.empty()) {
     const std::uint32_t h = FFree.back();
     FFree.pop_back();
-    FBlocks[h - 1] = std::move(block);
+    FBlocks[h - 1] = block;
     return h;
   }
-  if (FBlocks.size() >= std::numeric_limits<std::uint32_t>::max() - 1)
-    throw EMemTableFatalError(String(vlxmsg::SBlockTableFull));
-  FBlocks.push_back(std::move(block));
+  try {
+    FBlocks.push_back(block);
+  } catch (...) {
+    FArena.Free(block, std::size_t{N} + 4);
+    throw;
+  }
   return static_cast<std::uint32_t>(FBlocks.size());
 }
 
+std::uint32_t TvlxBlockTable::Alloc(std::uint32_t N) {
+  const std::uint32_t h = NewHandle(N);
+  if (N) std::memset(Bytes(h), 0, N);
+  return h;
+}
+
 std::uint32_t TvlxBlockTable::AllocCopy(const void* Source, std::uint32_t N) {
-  const std::uint32_t h = Alloc(N);
+  const std::uint32_t h = NewHandle(N);
   if (N) std::memcpy(Bytes(h), Source, N);
   return h;
 }
 
 void TvlxBlockTable::Free(std::uint32_t Handle) {
   if (!Valid(Handle)) return;
-  FBlocks[Handle - 1].reset();
+  Byte* block = FBlocks[Handle - 1];
+  FBlocks[Handle - 1] = nullptr;
   FFree.push_back(Handle);
+  FArena.Free(block, std::size_t{LoadU32(block)} + 4);
   // An emptied table starts over, so handles stay small and the lists do not keep their peak size.
-  if (FFree.size() == FBlocks.size()) Clear();
+  if (FFree.size() == FBlocks.size()) {
+    FBlocks.clear();
+    FFree.clear();
+  }
 }
 
 // ---- construction ---------------------------------------------------------------------------------------
@@ -65,8 +161,9 @@ TvlxCommon::~TvlxCommon() {
 // ---- records --------------------------------------------------------------------------------------------
 
 PvlxRecord TvlxCommon::_InternalAllocRecord() {
-  auto* raw = static_cast<Byte*>(::operator new(static_cast<std::size_t>(FTotalRecordSize)));
+  Byte* raw = FBlocks->AllocRecordMemory(static_cast<std::size_t>(FTotalRecordSize));
   auto* r = reinterpret_cast<PvlxRecord>(raw);
+  r->AllocSize = static_cast<std::uint32_t>(FTotalRecordSize);
   r->Data = raw + kvlxRecordHeaderSize;
   ResetRecord(r);
   return r;
@@ -98,7 +195,7 @@ void TvlxCommon::_InternalFreeRecord(PvlxRecord ARecord, bool FreeVarLengths, bo
     }
   }
   ARecord->PrevRecordVersion = nullptr;
-  ::operator delete(static_cast<void*>(ARecord));
+  FBlocks->FreeRecordMemory(reinterpret_cast<Byte*>(ARecord), ARecord->AllocSize);
 }
 
 void TvlxCommon::ReleaseVarLengthValues(PvlxRecord ARecord) {
@@ -133,7 +230,7 @@ PvlxRecord TvlxCommon::CloneRecord(const TvlxRecord* Source, bool WithVarLengths
       CloneVarLengthValues(Source, r);
     } catch (...) {
       ReleaseVarLengthValues(r);
-      ::operator delete(static_cast<void*>(r));
+      FBlocks->FreeRecordMemory(reinterpret_cast<Byte*>(r), r->AllocSize);
       throw;
     }
   } else {

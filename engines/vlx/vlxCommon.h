@@ -78,10 +78,11 @@ struct TvlxRecord {
   std::int32_t RecordNo;
   std::int32_t RecordID;
   std::int32_t UniqueRecordID;
-  Byte Flag;  // bit 0: stored in the record list, owns its chain of older versions
-  Byte UpdateStatus;
   std::int32_t TransactionLevel;
   std::uint32_t Tag;
+  std::uint32_t AllocSize;  // bytes taken from the store's arena, header included
+  Byte Flag;  // bit 0: stored in the record list, owns its chain of older versions
+  Byte UpdateStatus;
   TvlxRecord* PrevRecordVersion;
   Byte* Data;
 };
@@ -101,8 +102,41 @@ inline std::uint32_t LoadU32(const Byte* p) {
 inline void StoreI32(Byte* p, std::int32_t v) { std::memcpy(p, &v, 4); }
 inline void StoreU32(Byte* p, std::uint32_t v) { std::memcpy(p, &v, 4); }
 
+// The store's memory: records and var-length blocks are carved from 64 KB chunks in size classes of
+// 16 bytes (objects over 2 KB get an allocation of their own). A freed object goes to its class's free
+// list and is the next one handed out of that class, so a table that is emptied and filled again, or a
+// record edited in place, reuses memory instead of going back to the heap; the chunks are kept while
+// anything lives and rewound when the last object goes. Under AddressSanitizer freed objects are
+// poisoned, so a stale record or block is still reported.
+class TvlxArena {
+ public:
+  TvlxArena() = default;
+  TvlxArena(const TvlxArena&) = delete;
+  TvlxArena& operator=(const TvlxArena&) = delete;
+  ~TvlxArena();
+  // N uninitialised bytes, 16-aligned.
+  Byte* Alloc(std::size_t N);
+  // P came from Alloc(N) with the same N.
+  void Free(Byte* P, std::size_t N);
+  std::size_t Live() const { return FLive; }
+
+ private:
+  static constexpr std::size_t kGrain = 16;
+  static constexpr std::size_t kSmallMax = 2048;
+  static constexpr std::size_t kChunkSize = 64 * 1024;
+  static constexpr std::size_t kKeptChunks = 512;  // rewinding keeps at most 32 MB
+  void Rewind();
+
+  std::vector<std::unique_ptr<Byte[]>> FChunks;
+  std::size_t FOpened = 0;  // chunks carved so far; the last of them is being carved
+  std::size_t FUsed = 0;
+  std::vector<Byte*> FFree[kSmallMax / kGrain + 1];
+  std::size_t FLive = 0;
+};
+
 // The store's var-length values. A block is {uint32 length, bytes}; a handle names it until freed, and
-// freed handles are reused.
+// freed handles are reused. The table also hands out record memory from the same arena, so a staging
+// store that shares the table makes records the owning store can adopt and free.
 class TvlxBlockTable {
  public:
   // A new block of N zero bytes; raises EMemTableFatalError when no handle is left.
@@ -113,16 +147,18 @@ class TvlxBlockTable {
   bool Valid(std::uint32_t Handle) const {
     return Handle != 0 && Handle <= FBlocks.size() && FBlocks[Handle - 1] != nullptr;
   }
-  std::uint32_t Length(std::uint32_t Handle) const { return LoadU32(FBlocks[Handle - 1].get()); }
-  Byte* Bytes(std::uint32_t Handle) const { return FBlocks[Handle - 1].get() + 4; }
+  std::uint32_t Length(std::uint32_t Handle) const { return LoadU32(FBlocks[Handle - 1]); }
+  Byte* Bytes(std::uint32_t Handle) const { return FBlocks[Handle - 1] + 4; }
   std::size_t LiveCount() const { return FBlocks.size() - FFree.size(); }
-  void Clear() {
-    FBlocks.clear();
-    FFree.clear();
-  }
+  // Record memory: N bytes, uninitialised.
+  Byte* AllocRecordMemory(std::size_t N) { return FArena.Alloc(N); }
+  void FreeRecordMemory(Byte* P, std::size_t N) { FArena.Free(P, N); }
 
  private:
-  std::vector<std::unique_ptr<Byte[]>> FBlocks;
+  std::uint32_t NewHandle(std::uint32_t N);
+
+  TvlxArena FArena;
+  std::vector<Byte*> FBlocks;
   std::vector<std::uint32_t> FFree;
 };
 

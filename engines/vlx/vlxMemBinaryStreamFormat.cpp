@@ -10,6 +10,7 @@
 #include "platform/rtl/Format.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/sys/CodePage.h"
+#include "engines/vlx/vlxText.h"
 
 namespace {
 
@@ -57,6 +58,180 @@ String BytesAsText(const Byte* P, std::size_t N) {
 
 }  // namespace
 
+
+// The records are read from memory: the rest of a memory stream in place, of any other stream in one
+// read. Each read answers as the component reader does (the same tags taken, the same errors: "Stream
+// read error" for a value cut short or a length past the end, "Invalid property value" for a wrong
+// tag), without its per-value calls and allocations.
+class TvlxValueCursor {
+ public:
+  TvlxValueCursor(const Byte* Begin, const Byte* End) : P(Begin), E(End) {}
+  const Byte* Pos() const { return P; }
+
+  [[noreturn]] static void Short() { throw EReadError(String(msg::SReadError)); }
+  [[noreturn]] static void Bad() { throw EReadError(String(msg::SInvalidPropertyValue)); }
+  std::size_t Left() const { return static_cast<std::size_t>(E - P); }
+  void Need(std::size_t N) const {
+    if (Left() < N) Short();
+  }
+  Byte Tag() {
+    Need(1);
+    return *P++;
+  }
+  Byte Next() const {
+    Need(1);
+    return *P;
+  }
+  bool EndOfList() const { return Next() == vaNull; }
+  void Check(Byte T) {
+    if (Tag() != T) Bad();
+  }
+  void ListBegin() { Check(vaList); }
+  void ListEnd() { Check(vaNull); }
+  template <class T>
+  T Raw() {
+    Need(sizeof(T));
+    T v;
+    std::memcpy(&v, P, sizeof(T));
+    P += sizeof(T);
+    return v;
+  }
+  Int64 IntOfTag(Byte T) {
+    switch (T) {
+      case vaInt8: return Raw<std::int8_t>();
+      case vaInt16: return Raw<std::int16_t>();
+      case vaInt32: return Raw<std::int32_t>();
+      case vaInt64: return Raw<Int64>();
+      default: Bad();
+    }
+  }
+  int Integer() {
+    const Byte t = Tag();
+    if (t == vaInt64) Bad();
+    return static_cast<int>(IntOfTag(t));
+  }
+  Int64 Int64Value() { return IntOfTag(Tag()); }
+  double Float() {
+    const Byte t = Tag();
+    if (t == vaExtended) {
+      Need(10);
+      const double v = ExtendedToDouble(P);
+      P += 10;
+      return v;
+    }
+    if (t == vaDouble) return Raw<double>();
+    return static_cast<double>(IntOfTag(t));
+  }
+  TExtended80Rec Extended() {
+    const Byte t = Tag();
+    if (t == vaExtended) {
+      Need(10);
+      TExtended80Rec v;
+      std::memcpy(v.data(), P, 10);
+      P += 10;
+      return v;
+    }
+    if (t == vaDouble) return DoubleToExtended(Raw<double>());
+    return Int64ToExtended(IntOfTag(t));
+  }
+  bool Boolean() {
+    const Byte t = Tag();
+    if (t == vaTrue) return true;
+    if (t == vaFalse) return false;
+    Bad();
+  }
+  // A text value as stored: its tag and bytes (UTF-16 units for vaWString).
+  Byte TextBytes(const Byte*& Bytes, std::size_t& Count) {
+    const Byte t = Tag();
+    std::int64_t n;
+    switch (t) {
+      case vaString: n = Raw<Byte>(); break;
+      case vaLString: case vaUTF8String: n = Raw<std::int32_t>(); break;
+      case vaWString: n = Raw<std::int32_t>(); break;
+      default: Bad();
+    }
+    const std::int64_t bytes = t == vaWString ? 2 * n : n;
+    if (n < 0 || bytes > static_cast<std::int64_t>(Left())) Short();
+    Bytes = P;
+    Count = static_cast<std::size_t>(n);
+    P += bytes;
+    return t;
+  }
+  // The text as TReader::ReadString gives it.
+  void Text16(std::u16string& Out) {
+    const Byte* b;
+    std::size_t n;
+    const Byte t = TextBytes(b, n);
+    const std::string_view v(reinterpret_cast<const char*>(b), n);
+    if (t == vaWString) {
+      Out.resize(n);
+      if (n) std::memcpy(Out.data(), b, 2 * n);
+    } else if (IsAscii(b, n)) {
+      Out.assign(v.begin(), v.end());
+    } else if (t == vaUTF8String) {
+      vlxtext::DecodeUtf8(v, Out);
+    } else {
+      vlxtext::AnsiToUtf16(v, Out);
+    }
+  }
+  // The text in the system code page, as ReadString and then the code page's encoder give it.
+  void Text8(std::string& Out, std::u16string& Scratch) {
+    const Byte* b;
+    std::size_t n;
+    const Byte t = TextBytes(b, n);
+    if (t != vaWString && IsAscii(b, n)) {
+      Out.assign(reinterpret_cast<const char*>(b), n);
+      return;
+    }
+    const std::string_view v(reinterpret_cast<const char*>(b), n);
+    if (t == vaWString) {
+      Scratch.resize(n);
+      if (n) std::memcpy(Scratch.data(), b, 2 * n);
+    } else if (t == vaUTF8String) {
+      vlxtext::DecodeUtf8(v, Scratch);
+    } else {
+      vlxtext::AnsiToUtf16(v, Scratch);
+    }
+    bool ascii = true;
+    for (char16_t ch : Scratch)
+      if (ch >= 0x80) {
+        ascii = false;
+        break;
+      }
+    if (ascii) Out.assign(Scratch.begin(), Scratch.end());
+    else vlxtext::Utf16ToAnsi(Scratch, Out);
+  }
+  void Skip(TFieldType T, int FileVersion) {
+    switch (T) {
+      case ftSmallint: case ftInteger: case ftWord: case ftAutoInc: Int64Value(); break;
+      case ftBoolean: Boolean(); break;
+      case ftFloat: case ftCurrency: case ftBCD: case ftDate: case ftTime: case ftDateTime: case ftLargeint:
+        Extended();
+        break;
+      case ftFMTBcd:
+        if (FileVersion < 400) SkipText();
+        else Extended();
+        break;
+      default: SkipText(); break;
+    }
+  }
+
+ private:
+  static bool IsAscii(const Byte* b, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+      if (b[i] >= 0x80) return false;
+    return true;
+  }
+  void SkipText() {
+    const Byte* b;
+    std::size_t n;
+    TextBytes(b, n);
+  }
+
+  const Byte* P;
+  const Byte* E;
+};
+
 const String& TvlxCustomBinaryStreamFormat::TypeName(int Ordinal) {
   return kTypeNames[static_cast<std::size_t>(std::clamp(Ordinal, 0, kFieldTypeCount - 1))];
 }
@@ -74,7 +249,8 @@ TvlxCustomBinaryStreamFormat::~TvlxCustomBinaryStreamFormat() {
 
 void TvlxCustomBinaryStreamFormat::PrepareSave(TvlxCustomMemTable* Table) {
   TvlxCustomStreamFormat::PrepareSave(Table);
-  Writer = std::make_unique<TWriter>(FWorkStream, FBuffSize);
+  // A large buffer: a file gets few, large writes. The bytes do not depend on it.
+  Writer = std::make_unique<TWriter>(FWorkStream, std::max(FBuffSize, 256 * 1024));
   Writer->WriteSignature();
   Writer->WriteInteger(kFormatVersion);
 }
@@ -114,15 +290,15 @@ void TvlxCustomBinaryStreamFormat::WriteDefinitions(TvlxCustomMemTable* Table) {
 }
 
 void TvlxCustomBinaryStreamFormat::WriteText8(const Byte* P, std::size_t N) {
-  TWriter& w = *Writer;
   bool ascii = true;
   for (std::size_t i = 0; i < N && ascii; ++i) ascii = P[i] < 0x80;
   if (!ascii || N == 0) {
-    sys::AnsiToUtf16(std::string_view(reinterpret_cast<const char*>(P), N), FScratch16);
-    w.WriteString(FScratch16);
+    vlxtext::AnsiToUtf16(std::string_view(reinterpret_cast<const char*>(P), N), FScratch16);
+    WriteText16(FScratch16);
     return;
   }
   // ASCII text is its own UTF-8: the bytes go out as they are.
+  TWriter& w = *Writer;
   if (N <= 255) {
     w.WriteValue(vaString);
     w.WriteByte(static_cast<Byte>(N));
@@ -135,15 +311,45 @@ void TvlxCustomBinaryStreamFormat::WriteText8(const Byte* P, std::size_t N) {
   w.Write(P, static_cast<Int64>(N));
 }
 
-void TvlxCustomBinaryStreamFormat::WriteValue(TvlxCustomMemTable* Table, TField* Field, const TvlxRecord* R) {
+// TWriter::WriteString's bytes (the same choice of vaWString, vaString/vaLString or vaUTF8String), with
+// the UTF-8 form made in the format's scratch buffer instead of a new string per value.
+void TvlxCustomBinaryStreamFormat::WriteText16(std::u16string_view Text) {
+  TWriter& w = *Writer;
+  bool nonAscii = false;
+  const std::size_t u8 = vlxtext::Utf8Length(Text, nonAscii);
+  if (u8 > static_cast<std::size_t>(INT32_MAX) || Text.size() > static_cast<std::size_t>(INT32_MAX / 2))
+    throw EWriteError(String(msg::SWriteError));
+  if (u8 >= 2 * Text.size()) {
+    w.WriteWideString(Text);
+    return;
+  }
+  Byte head[5];
+  std::size_t headLen;
+  if (!nonAscii && u8 <= 255) {
+    head[0] = vaString;
+    head[1] = static_cast<Byte>(u8);
+    headLen = 2;
+  } else {
+    head[0] = nonAscii ? vaUTF8String : vaLString;
+    StoreI32(head + 1, static_cast<std::int32_t>(u8));
+    headLen = 5;
+  }
+  FScratch8.resize(u8);
+  vlxtext::EncodeUtf8(Text, FScratch8.data());
+  w.Write(head, static_cast<Int64>(headLen));
+  w.Write(FScratch8.data(), static_cast<Int64>(u8));
+}
+
+void TvlxCustomBinaryStreamFormat::WriteValue(TvlxCustomMemTable* Table, const TSaveSlot& S, const TvlxRecord* R) {
   TWriter& w = *Writer;
   TvlxCommon& c = *Table->Common();
-  const TFieldType type = Field->DataType();
+  TField* Field = S.Field;
+  const TFieldType type = S.Type;
   const Byte* p;
   std::size_t len;
   Byte calc[64];
   std::vector<Byte> calcBig;
-  if (Field->FieldNo() < 1) {
+  if (S.Calculated) {
     // Calculated and lookup values come in their native form from the calculated area.
     calcBig.resize(static_cast<std::size_t>(std::max(Field->DataSize(), 1)));
     Byte* dst = calcBig.size() <= sizeof calc ? calc : calcBig.data();
@@ -154,15 +360,13 @@ void TvlxCustomBinaryStreamFormat::WriteValue(TvlxCustomMemTable* Table, TField*
     p = dst;
     len = calcBig.size();
   } else {
-    const int idx = Field->FieldNo() - 1;
-    const int ofs = c.FieldOffset(idx);
-    const Byte* slot = R->Data + ofs;
+    const Byte* slot = R->Data + S.Offset;
     if (slot[0] == 0) {
       w.WriteBoolean(true);
       return;
     }
-    if (c.IsVarLength(idx)) {
-      const std::uint32_t h = c.ResolveBlock(R, ofs);
+    if (S.VarLength) {
+      const std::uint32_t h = c.ResolveBlock(R, S.Offset);
       if (h == 0) {
         w.WriteBoolean(true);
         return;
@@ -171,7 +375,7 @@ void TvlxCustomBinaryStreamFormat::WriteValue(TvlxCustomMemTable* Table, TField*
       len = c.Blocks().Length(h);
     } else {
       p = slot + 1;
-      len = static_cast<std::size_t>(TvlxCommon::ValueBytes(type, Field->Size()));
+      len = S.Bytes;
     }
   }
   w.WriteBoolean(false);
@@ -213,7 +417,7 @@ void TvlxCustomBinaryStreamFormat::WriteValue(TvlxCustomMemTable* Table, TField*
       }
       FScratch16.resize(units);
       if (units) std::memcpy(FScratch16.data(), p, 2 * units);
-      w.WriteString(FScratch16);
+      WriteText16(FScratch16);
       break;
     }
     case ftString: case ftFixedChar: case ftGuid: case ftOraInterval: {
@@ -225,7 +429,7 @@ void TvlxCustomBinaryStreamFormat::WriteValue(TvlxCustomMemTable* Table, TField*
     case ftMemo: case ftFmtMemo: case ftOraClob: WriteText8(p, len); break;
     case ftVarBytes: {
       const std::size_t n = std::min<std::size_t>(Get<std::uint16_t>(p), len >= 2 ? len - 2 : 0);
-      w.WriteString(BytesAsText(p + 2, n));
+      WriteText16(BytesAsText(p + 2, n));
       break;
     }
     case ftShortint: w.WriteString(IntToStr(static_cast<std::int8_t>(p[0]))); break;
@@ -242,7 +446,7 @@ void TvlxCustomBinaryStreamFormat::WriteValue(TvlxCustomMemTable* Table, TField*
       break;
     }
     default:
-      if (IsBinaryBlob(type)) w.WriteString(BytesAsText(p, len));
+      if (IsBinaryBlob(type)) WriteText16(BytesAsText(p, len));
       else WriteText8(p, len);
       break;
   }
@@ -250,11 +454,9 @@ void TvlxCustomBinaryStreamFormat::WriteValue(TvlxCustomMemTable* Table, TField*
 
 void TvlxCustomBinaryStreamFormat::WriteVersion(TvlxCustomMemTable* Table, const TvlxRecord* R, bool First) {
   Writer->WriteInteger(R->UpdateStatus);
-  for (std::size_t i = 0; i < SaveFields.size(); ++i) {
-    if (SaveFields[i] < 0) continue;
-    TField* f = Table->Fields()[static_cast<int>(i)];
-    if (First && Table->OnSaveField) Table->OnSaveField(*Table, static_cast<int>(i), f);
-    WriteValue(Table, f, R);
+  for (const TSaveSlot& S : FSavePlan) {
+    if (First && Table->OnSaveField) Table->OnSaveField(*Table, S.Position, S.Field);
+    WriteValue(Table, S, R);
   }
 }
 
@@ -271,6 +473,23 @@ void TvlxCustomBinaryStreamFormat::WriteRecords(TvlxCustomMemTable* Table) {
   Table->FSavedCompletely = true;
   w.WriteListBegin();
   TvlxCommon& c = *Table->Common();
+  // Each saved field is looked up once; the per-row loop reads its slot straight from the plan.
+  FSavePlan.clear();
+  for (std::size_t i = 0; i < SaveFields.size(); ++i) {
+    if (SaveFields[i] < 0) continue;
+    TSaveSlot S;
+    S.Position = static_cast<int>(i);
+    S.Field = Table->Fields()[static_cast<int>(i)];
+    S.Type = S.Field->DataType();
+    S.Calculated = S.Field->FieldNo() < 1;
+    if (!S.Calculated) {
+      const int idx = S.Field->FieldNo() - 1;
+      S.Offset = c.FieldOffset(idx);
+      S.VarLength = c.IsVarLength(idx);
+      S.Bytes = static_cast<std::size_t>(std::max(TvlxCommon::ValueBytes(S.Type, S.Field->Size()), 0));
+    }
+    FSavePlan.push_back(S);
+  }
   const bool byIndex = (sfUsingIndex & sfSaveUsingIndex) != 0;
   const int n = byIndex ? Table->CurIndex()->Count() : c.RecordCount();
   const bool calc = Table->CalcFieldsSize() > 0;
@@ -451,40 +670,23 @@ void TvlxCustomBinaryStreamFormat::ChooseLoadFields(TvlxCustomMemTable* Table, b
   }
 }
 
-void TvlxCustomBinaryStreamFormat::SkipValueByType(TFieldType T) {
-  TReader& r = *Reader;
-  switch (T) {
-    case ftSmallint: case ftInteger: case ftWord: case ftAutoInc: r.ReadInt64(); break;
-    case ftBoolean: r.ReadBoolean(); break;
-    case ftFloat: case ftCurrency: case ftBCD: case ftDate: case ftTime: case ftDateTime: case ftLargeint:
-      r.ReadExtended();
-      break;
-    case ftFMTBcd:
-      if (FileVersion < 400) r.ReadString();
-      else r.ReadExtended();
-      break;
-    default: r.ReadString(); break;
-  }
-}
-
-void TvlxCustomBinaryStreamFormat::ReadValue(const TReadPlan& P, PvlxRecord R, int Position) {
-  TReader& r = *Reader;
+void TvlxCustomBinaryStreamFormat::ReadValue(TvlxValueCursor& r, const TReadPlan& P, PvlxRecord R, int Position) {
   TvlxCommon& c = *FStagedLayout;
   Byte* slot = R->Data + P.Offset;
   Byte fixed[40] = {};
   const Byte* src = fixed;
   std::size_t n = 0;
-  String text;
-  std::string bytes;
+  String& text = FText16;
+  std::string& bytes = FScratch8;
   auto needInt = [&](Int64 v, Int64 lo, Int64 hi) {
     if (v < lo || v > hi) throw EReadError(String(u"Invalid property value"));
     return v;
   };
   switch (P.Type) {
-    case ftSmallint: Put(fixed, static_cast<std::int16_t>(needInt(r.ReadInt64(), INT16_MIN, INT16_MAX))); n = 2; break;
-    case ftWord: Put(fixed, static_cast<std::uint16_t>(needInt(r.ReadInt64(), 0, UINT16_MAX))); n = 2; break;
+    case ftSmallint: Put(fixed, static_cast<std::int16_t>(needInt(r.Int64Value(), INT16_MIN, INT16_MAX))); n = 2; break;
+    case ftWord: Put(fixed, static_cast<std::uint16_t>(needInt(r.Int64Value(), 0, UINT16_MAX))); n = 2; break;
     case ftInteger: case ftAutoInc: {
-      const auto v = static_cast<std::int32_t>(needInt(r.ReadInt64(), INT32_MIN, INT32_MAX));
+      const auto v = static_cast<std::int32_t>(needInt(r.Int64Value(), INT32_MIN, INT32_MAX));
       Put(fixed, v);
       n = 4;
       if (P.Type == ftAutoInc) {
@@ -493,14 +695,14 @@ void TvlxCustomBinaryStreamFormat::ReadValue(const TReadPlan& P, PvlxRecord R, i
       }
       break;
     }
-    case ftBoolean: Put<std::uint16_t>(fixed, r.ReadBoolean() ? 1 : 0); n = 2; break;
-    case ftFloat: Put(fixed, r.ReadFloat()); n = 8; break;
-    case ftDate: Put(fixed, DateTimeToNativeDate(r.ReadFloat())); n = 4; break;
-    case ftTime: Put(fixed, DateTimeToNativeTime(r.ReadFloat())); n = 4; break;
-    case ftDateTime: Put(fixed, DateTimeToNativeDateTime(r.ReadFloat())); n = 8; break;
+    case ftBoolean: Put<std::uint16_t>(fixed, r.Boolean() ? 1 : 0); n = 2; break;
+    case ftFloat: Put(fixed, r.Float()); n = 8; break;
+    case ftDate: Put(fixed, DateTimeToNativeDate(r.Float())); n = 4; break;
+    case ftTime: Put(fixed, DateTimeToNativeTime(r.Float())); n = 4; break;
+    case ftDateTime: Put(fixed, DateTimeToNativeDateTime(r.Float())); n = 8; break;
     case ftLargeint: {
       Int64 v = 0;
-      if (!TryExtendedToInt64(r.ReadExtended(), v)) throw EReadError(String(u"Invalid property value"));
+      if (!TryExtendedToInt64(r.Extended(), v)) throw EReadError(String(u"Invalid property value"));
       Put(fixed, v);
       n = 8;
       break;
@@ -509,12 +711,12 @@ void TvlxCustomBinaryStreamFormat::ReadValue(const TReadPlan& P, PvlxRecord R, i
       Currency cur{};
       if (P.Type == ftFMTBcd && FileVersion < 400) {
         TBcd b;
-        if (!TryStrToBcd(r.ReadString(), b)) throw EReadError(String(u"Invalid property value"));
+        if (!TryStrToBcd((r.Text16(text), text), b)) throw EReadError(String(u"Invalid property value"));
         std::memcpy(fixed, &b, sizeof b);
         n = sizeof b;
         break;
       }
-      if (!TryExtendedToCurrency(r.ReadExtended(), cur)) throw EReadError(String(u"Invalid property value"));
+      if (!TryExtendedToCurrency(r.Extended(), cur)) throw EReadError(String(u"Invalid property value"));
       if (P.Type == ftCurrency) {
         Put(fixed, cur.ToDouble());
         n = 8;
@@ -529,7 +731,7 @@ void TvlxCustomBinaryStreamFormat::ReadValue(const TReadPlan& P, PvlxRecord R, i
       break;
     }
     case ftWideString: case ftFixedWideChar: case ftWideMemo: {
-      text = r.ReadString();
+      r.Text16(text);
       if (P.Type != ftWideMemo && text.size() > static_cast<std::size_t>(P.Size)) text.resize(static_cast<std::size_t>(P.Size));
       if (P.Type != ftWideMemo) text.push_back(u'\0');
       src = reinterpret_cast<const Byte*>(text.data());
@@ -540,16 +742,8 @@ void TvlxCustomBinaryStreamFormat::ReadValue(const TReadPlan& P, PvlxRecord R, i
       break;
     }
     case ftString: case ftFixedChar: case ftGuid: case ftOraInterval: case ftMemo: case ftFmtMemo: case ftOraClob: {
-      text = r.ReadString();
       std::string& out = FScratch8;
-      bool ascii = true;
-      for (char16_t ch : text)
-        if (ch >= 0x80) {
-          ascii = false;
-          break;
-        }
-      if (ascii) out.assign(text.begin(), text.end());
-      else sys::Utf16ToAnsi(text, out);
+      r.Text8(out, text);
       const bool memo = P.Type == ftMemo || P.Type == ftFmtMemo || P.Type == ftOraClob;
       if (!memo) {
         out.resize(sys::CutLength(out, static_cast<std::size_t>(P.Size)));
@@ -561,7 +755,7 @@ void TvlxCustomBinaryStreamFormat::ReadValue(const TReadPlan& P, PvlxRecord R, i
     }
     case ftShortint: case ftByte: case ftLongWord: {
       Int64 v = 0;
-      if (!TryStrToInt64(r.ReadString(), v)) throw EReadError(String(u"Invalid property value"));
+      if (!TryStrToInt64((r.Text16(text), text), v)) throw EReadError(String(u"Invalid property value"));
       if (P.Type == ftShortint) fixed[0] = static_cast<Byte>(static_cast<std::int8_t>(needInt(v, INT8_MIN, INT8_MAX)));
       else if (P.Type == ftByte) fixed[0] = static_cast<Byte>(needInt(v, 0, UINT8_MAX));
       else Put(fixed, static_cast<std::uint32_t>(needInt(v, 0, UINT32_MAX)));
@@ -570,7 +764,7 @@ void TvlxCustomBinaryStreamFormat::ReadValue(const TReadPlan& P, PvlxRecord R, i
     }
     case ftSingle: case ftExtended: case ftTimeStamp: case ftOraTimeStamp: {
       double d = 0;
-      if (!TryStrToFloat(r.ReadString(), d)) throw EReadError(String(u"Invalid property value"));
+      if (!TryStrToFloat((r.Text16(text), text), d)) throw EReadError(String(u"Invalid property value"));
       if (P.Type == ftSingle) {
         Put(fixed, static_cast<float>(d));
         n = 4;
@@ -586,7 +780,7 @@ void TvlxCustomBinaryStreamFormat::ReadValue(const TReadPlan& P, PvlxRecord R, i
       break;
     }
     default: {
-      text = r.ReadString();
+      r.Text16(text);
       bytes.resize(text.size());
       for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] > 0xFF) throw EReadError(String(u"Invalid property value"));
@@ -617,7 +811,38 @@ void TvlxCustomBinaryStreamFormat::ReadValue(const TReadPlan& P, PvlxRecord R, i
 }
 
 void TvlxCustomBinaryStreamFormat::ReadRecords(TvlxCustomMemTable* Table) {
-  TReader& r = *Reader;
+  // The rest of the stream in memory: a memory stream's own bytes, any other stream's read in one go.
+  TReader& reader = *Reader;
+  const Int64 start = reader.Position();
+  reader.FlushBuffer();
+  std::vector<Byte> owned;
+  const Byte* begin;
+  const Byte* end;
+  if (auto* m = dynamic_cast<TCustomMemoryStream*>(FWorkStream); m != nullptr && start <= m->Size()) {
+    begin = static_cast<const Byte*>(m->Memory()) + start;
+    end = static_cast<const Byte*>(m->Memory()) + m->Size();
+  } else {
+    const Int64 left = std::max<Int64>(FWorkStream->Size() - start, 0);
+    owned.resize(static_cast<std::size_t>(left));
+    const Int64 got = left > 0 ? FWorkStream->Read(owned.data(), left) : 0;
+    begin = owned.data();
+    end = owned.data() + std::max<Int64>(got, 0);
+  }
+  if (begin == nullptr) begin = end = reinterpret_cast<const Byte*>("");
+  TvlxValueCursor r(begin, end);
+  // Whatever happens, the reader goes on after the last value read.
+  struct TRewind {
+    TReader& R;
+    Int64 Start;
+    const Byte* Begin;
+    TvlxValueCursor& C;
+    ~TRewind() {
+      try {
+        R.SetPosition(Start + (C.Pos() - Begin));
+      } catch (...) {
+      }
+    }
+  } rewind{reader, start, begin, r};
   // The layout the records are staged in: the new definitions', or the table's own.
   if (Restructuring()) {
     TFieldDefs defs(nullptr);
@@ -633,18 +858,18 @@ void TvlxCustomBinaryStreamFormat::ReadRecords(TvlxCustomMemTable* Table) {
   TvlxCommon& layout = *FStagedLayout;
   const int count = static_cast<int>(LoadFields.size());
   if (sfDataTypeHeader & sfLoadDataTypeHeader) {
-    r.ReadListBegin();
-    const int n = r.ReadInteger();
+    r.ListBegin();
+    const int n = r.Integer();
     // The header describes the stream's fields: its count must match them.
     const int streamCount = FHasDefs ? static_cast<int>(FDefs.size()) : count;
     if (n != streamCount)
       throw EMemTableError(Format(u"Data-type header names %d fields, the stream holds %d", {n, streamCount}));
     for (int i = 0; i < n; ++i) {
-      const int t = r.ReadInteger();
+      const int t = r.Integer();
       if (t < 0 || t >= kFieldTypeCount) throw EReadError(String(u"Invalid property value"));
       FHeaderTypes.push_back(static_cast<TFieldType>(t));
     }
-    r.ReadListEnd();
+    r.ListEnd();
     FHeaderRead = true;
   }
   const int streamCount = FHasDefs ? static_cast<int>(FDefs.size()) : (FHeaderRead ? static_cast<int>(FHeaderTypes.size()) : count);
@@ -694,11 +919,11 @@ void TvlxCustomBinaryStreamFormat::ReadRecords(TvlxCustomMemTable* Table) {
                                    ? static_cast<std::size_t>(StreamSize / layout.DataRecordSize())
                                    : 0;
   FStaged.reserve(std::min<std::size_t>(estimate + estimate / 50, 1u << 22));
-  r.ReadListBegin();
+  r.ListBegin();
   while (!r.EndOfList()) {
     ProgressCnt = (ProgressCnt + 1) % 100;
     if (ProgressCnt == 0 && StreamSize > 0)
-      Table->Progress(static_cast<int>(FWorkStream->Position() * 100 / StreamSize), mtpcLoad);
+      Table->Progress(static_cast<int>((start + (r.Pos() - begin)) * 100 / StreamSize), mtpcLoad);
     if (Table->FLoadLimit > 0 && FStagedLoadCount >= Table->FLoadLimit) {
       FStagedComplete = false;
       break;
@@ -706,33 +931,33 @@ void TvlxCustomBinaryStreamFormat::ReadRecords(TvlxCustomMemTable* Table) {
     PvlxRecord top = layout._InternalAllocRecord();
     top->Flag = 1;
     FStaged.push_back(top);
-    if (records230) r.ReadListBegin();
+    if (records230) r.ListBegin();
     PvlxRecord cur = top;
     for (;;) {
       if (records230) {
-        const Int64 status = r.ReadInt64();
+        const Int64 status = r.Int64Value();
         if (status < usUnmodified || status > usDeleted) throw EReadError(String(u"Invalid property value"));
         cur->UpdateStatus = static_cast<Byte>(status);
       }
       for (int i = 0; i < count; ++i) {
         const TReadPlan& p = plan[static_cast<std::size_t>(i)];
-        const bool isNull = nullFlags && r.ReadBoolean();
+        const bool isNull = nullFlags && r.Boolean();
         if (p.Target < 0) {
-          if (!isNull) SkipValueByType(p.SkipType);
+          if (!isNull) r.Skip(p.SkipType, FileVersion);
           continue;
         }
-        if (!isNull) ReadValue(p, cur, i);
+        if (!isNull) ReadValue(r, p, cur, i);
       }
       if (!records230 || r.EndOfList()) break;
       PvlxRecord older = layout._InternalAllocRecord();
       cur->PrevRecordVersion = older;
       cur = older;
     }
-    if (records230) r.ReadListEnd();
+    if (records230) r.ListEnd();
     if (top->UpdateStatus == usDeleted) ++FStagedDeleted;
     ++FStagedLoadCount;
   }
-  if (FStagedComplete) r.ReadListEnd();
+  if (FStagedComplete) r.ListEnd();
 }
 
 void TvlxCustomBinaryStreamFormat::CommitLoad(TvlxCustomMemTable* Table) {

@@ -50,6 +50,8 @@
 enum : unsigned { sfSaveUsingIndex = 1 };
 enum : unsigned { sfSaveDataTypeHeader = 1, sfLoadDataTypeHeader = 2 };
 
+class TvlxValueCursor;
+
 class TvlxCustomBinaryStreamFormat : public TvlxCustomStreamFormat {
   VELLUM_CLASS(TvlxCustomBinaryStreamFormat)
  public:
@@ -116,11 +118,21 @@ class TvlxCustomBinaryStreamFormat : public TvlxCustomStreamFormat {
     TFieldType SkipType = ftUnknown;  // from the data-type header
   };
 
-  void WriteValue(TvlxCustomMemTable* Table, TField* Field, const TvlxRecord* R);
+  // How one saved field is written, made once per save.
+  struct TSaveSlot {
+    int Position = 0;  // in the table's fields
+    TField* Field = nullptr;
+    TFieldType Type = ftUnknown;
+    bool Calculated = false;
+    bool VarLength = false;
+    int Offset = 0;
+    std::size_t Bytes = 0;
+  };
+  void WriteValue(TvlxCustomMemTable* Table, const TSaveSlot& S, const TvlxRecord* R);
   void WriteText8(const Byte* P, std::size_t N);
+  void WriteText16(std::u16string_view Text);
   void WriteVersion(TvlxCustomMemTable* Table, const TvlxRecord* R, bool First);
-  void ReadValue(const TReadPlan& Plan, PvlxRecord R, int Position);
-  void SkipValueByType(TFieldType Type);
+  void ReadValue(TvlxValueCursor& Cursor, const TReadPlan& Plan, PvlxRecord R, int Position);
   bool Restructuring() const { return FHasDefs && (sfDef & sfLoadDef); }
   void FreeStaged();
   bool OnLoadRecordAccepted(TvlxCustomMemTable* Table, PvlxRecord Record);
@@ -144,7 +156,9 @@ class TvlxCustomBinaryStreamFormat : public TvlxCustomStreamFormat {
   int FStagedDeleted = 0;
   int FStagedLoadCount = 0;
   bool FStagedComplete = true;
+  std::vector<TSaveSlot> FSavePlan;
   std::u16string FScratch16;
+  String FText16;
   std::string FScratch8;
 };
 
