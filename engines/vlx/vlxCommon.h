@@ -28,6 +28,7 @@
 // before an emptying are recognised as stale.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -166,6 +167,46 @@ class TvlxBlockTable {
 struct TvlxLayoutField {
   TFieldType DataType = ftUnknown;
   int Size = 0;
+};
+
+// The store's lock: recursive, taken on every record operation of every attached table, so its
+// uncontended paths are a compare-exchange (first entry) or a counter (re-entry) inline; a waiting
+// thread sleeps on the lock word.
+class TvlxStoreLock {
+ public:
+  void Enter() {
+    const void* self = Self();
+    if (FOwner.load(std::memory_order_relaxed) == self) {
+      ++FDepth;
+      return;
+    }
+    int c = 0;
+    if (!FState.compare_exchange_strong(c, 1, std::memory_order_acquire)) Wait(c);
+    FOwner.store(self, std::memory_order_relaxed);
+    FDepth = 1;
+  }
+  void Leave() {
+    if (--FDepth > 0) return;
+    FOwner.store(nullptr, std::memory_order_relaxed);
+    if (FState.exchange(0, std::memory_order_release) == 2) FState.notify_one();
+  }
+
+ private:
+  static const void* Self() {
+    static thread_local const char tag = 0;
+    return &tag;
+  }
+  void Wait(int c) {
+    // 0 free, 1 held, 2 held with sleepers.
+    if (c != 2) c = FState.exchange(2, std::memory_order_acquire);
+    while (c != 0) {
+      FState.wait(2, std::memory_order_relaxed);
+      c = FState.exchange(2, std::memory_order_acquire);
+    }
+  }
+  std::atomic<int> FState{0};
+  std::atomic<const void*> FOwner{nullptr};
+  int FDepth = 0;
 };
 
 class TvlxCommon : public TObject {
@@ -374,7 +415,7 @@ class TvlxCommon : public TObject {
   bool FThreadProtected = false;
   std::vector<TvlxCustomMemTable*> FAttachedTables;
   TvlxCustomMemTable* FOwner;
-  TCriticalSection FLock;
+  TvlxStoreLock FLock;
   std::int32_t FUniqueRecordID = 0;
   std::int32_t FRecordID = 0;
   TvlxBlockTable FOwnBlocks;

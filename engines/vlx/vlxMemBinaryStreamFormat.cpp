@@ -39,6 +39,30 @@ void Put(Byte* p, T v) {
   std::memcpy(p, &v, sizeof(T));
 }
 
+// NativeDateTimeToDateTime, inline for what a store holds (whole milliseconds within the calendar);
+// anything else goes to it, and so raises as it does.
+inline TDateTime NativeToDateTime(double MSecs) {
+  if (MSecs >= kMSecsPerDay && MSecs < 3652060.0 * kMSecsPerDay) {
+    const auto ms = static_cast<std::int64_t>(MSecs);
+    if (static_cast<double>(ms) == MSecs) {
+      const double d = static_cast<double>(ms / MSecsPerDay - DateDelta);
+      const double t = static_cast<double>(ms % MSecsPerDay) / MSecsPerDay;
+      return d < 0 ? d - t : d + t;
+    }
+  }
+  return NativeDateTimeToDateTime(MSecs);
+}
+
+// DateTimeToNativeDateTime, inline.
+inline double DateTimeToNative(TDateTime Value) {
+  const double msAll = std::nearbyint(Value * MSecsPerDay);
+  if (!(std::fabs(msAll) < 9.2e18)) return DateTimeToNativeDateTime(Value);
+  const auto ms = static_cast<std::int64_t>(msAll);
+  const auto date = static_cast<std::int32_t>(DateDelta + ms / MSecsPerDay);
+  const auto time = static_cast<std::int32_t>((ms < 0 ? -ms : ms) % MSecsPerDay);
+  return static_cast<double>(date) * kMSecsPerDay + static_cast<double>(time);
+}
+
 bool IsBinaryBlob(TFieldType T) {
   switch (T) {
     case ftBlob: case ftGraphic: case ftParadoxOle: case ftDBaseOle: case ftTypedBinary: case ftOraBlob:
@@ -67,6 +91,7 @@ class TvlxValueCursor {
  public:
   TvlxValueCursor(const Byte* Begin, const Byte* End) : P(Begin), E(End) {}
   const Byte* Pos() const { return P; }
+  void Rewind(const Byte* At) { P = At; }
 
   [[noreturn]] static void Short() { throw EReadError(String(msg::SReadError)); }
   [[noreturn]] static void Bad() { throw EReadError(String(msg::SInvalidPropertyValue)); }
@@ -115,7 +140,22 @@ class TvlxValueCursor {
     const Byte t = Tag();
     if (t == vaExtended) {
       Need(10);
-      const double v = ExtendedToDouble(P);
+      // A value a double holds exactly (what a double was saved as) is rebuilt bit for bit; anything
+      // else is rounded by the platform's conversion.
+      std::uint64_t sig;
+      std::uint16_t se;
+      std::memcpy(&sig, P, 8);
+      std::memcpy(&se, P + 8, 2);
+      const int e = se & 0x7FFF;
+      double v;
+      if ((sig >> 63) != 0 && (sig & 0x7FF) == 0 && e >= 16383 - 1022 && e <= 16383 + 1023) {
+        const std::uint64_t bits = (static_cast<std::uint64_t>(se >> 15) << 63) |
+                                   (static_cast<std::uint64_t>(e - 16383 + 1023) << 52) |
+                                   ((sig >> 11) & ((std::uint64_t{1} << 52) - 1));
+        std::memcpy(&v, &bits, 8);
+      } else {
+        v = ExtendedToDouble(P);
+      }
       P += 10;
       return v;
     }
@@ -289,6 +329,59 @@ void TvlxCustomBinaryStreamFormat::WriteDefinitions(TvlxCustomMemTable* Table) {
   w.WriteListEnd();
 }
 
+// ---- the record area's output -------------------------------------------------------------------------
+// Records are encoded into the format's own buffer, which goes to the writer in large pieces: the bytes
+// are the component writer's (TWriter) for each value, without a call per value.
+
+Byte* TvlxCustomBinaryStreamFormat::Reserve(std::size_t N) {
+  if (FOut.size() - FOutPos < N) {
+    FlushOut();
+    if (FOut.size() < N) FOut.resize(std::max<std::size_t>(N, 256 * 1024));
+  }
+  return FOut.data() + FOutPos;
+}
+
+void TvlxCustomBinaryStreamFormat::FlushOut() {
+  if (FOutPos) Writer->Write(FOut.data(), static_cast<Int64>(FOutPos));
+  FOutPos = 0;
+}
+
+void TvlxCustomBinaryStreamFormat::PutTag(Byte Tag) { *Reserve(1) = Tag, ++FOutPos; }
+
+void TvlxCustomBinaryStreamFormat::PutInteger(Int64 Value) {
+  Byte* o = Reserve(9);
+  if (Value >= INT8_MIN && Value <= INT8_MAX) {
+    o[0] = vaInt8;
+    o[1] = static_cast<Byte>(static_cast<std::int8_t>(Value));
+    FOutPos += 2;
+  } else if (Value >= INT16_MIN && Value <= INT16_MAX) {
+    o[0] = vaInt16;
+    Put(o + 1, static_cast<std::int16_t>(Value));
+    FOutPos += 3;
+  } else if (Value >= INT32_MIN && Value <= INT32_MAX) {
+    o[0] = vaInt32;
+    Put(o + 1, static_cast<std::int32_t>(Value));
+    FOutPos += 5;
+  } else {
+    o[0] = vaInt64;
+    Put(o + 1, Value);
+    FOutPos += 9;
+  }
+}
+
+void TvlxCustomBinaryStreamFormat::PutExtended(const Byte* Ten) {
+  Byte* o = Reserve(11);
+  o[0] = vaExtended;
+  std::memcpy(o + 1, Ten, 10);
+  FOutPos += 11;
+}
+
+void TvlxCustomBinaryStreamFormat::PutFloat(double Value) {
+  std::uint8_t ten[10];
+  DoubleToExtended(Value, ten);
+  PutExtended(ten);
+}
+
 void TvlxCustomBinaryStreamFormat::WriteText8(const Byte* P, std::size_t N) {
   bool ascii = true;
   for (std::size_t i = 0; i < N && ascii; ++i) ascii = P[i] < 0x80;
@@ -298,50 +391,48 @@ void TvlxCustomBinaryStreamFormat::WriteText8(const Byte* P, std::size_t N) {
     return;
   }
   // ASCII text is its own UTF-8: the bytes go out as they are.
-  TWriter& w = *Writer;
+  Byte* o = Reserve(N + 5);
   if (N <= 255) {
-    w.WriteValue(vaString);
-    w.WriteByte(static_cast<Byte>(N));
+    o[0] = vaString;
+    o[1] = static_cast<Byte>(N);
+    o += 2;
+    FOutPos += 2;
   } else {
-    w.WriteValue(vaLString);
-    Byte len[4];
-    StoreI32(len, static_cast<std::int32_t>(N));
-    w.Write(len, 4);
+    o[0] = vaLString;
+    StoreI32(o + 1, static_cast<std::int32_t>(N));
+    o += 5;
+    FOutPos += 5;
   }
-  w.Write(P, static_cast<Int64>(N));
+  std::memcpy(o, P, N);
+  FOutPos += N;
 }
 
-// TWriter::WriteString's bytes (the same choice of vaWString, vaString/vaLString or vaUTF8String), with
-// the UTF-8 form made in the format's scratch buffer instead of a new string per value.
+// TWriter::WriteString's bytes: vaWString when UTF-8 would take twice the units or more, else
+// vaString/vaLString for ASCII and vaUTF8String. The UTF-8 form is made in place, then the choice.
 void TvlxCustomBinaryStreamFormat::WriteText16(std::u16string_view Text) {
-  TWriter& w = *Writer;
+  const std::size_t n = Text.size();
+  if (n > static_cast<std::size_t>(INT32_MAX / 3)) throw EWriteError(String(msg::SWriteError));
+  Byte* o = Reserve(5 + 3 * n);
   bool nonAscii = false;
-  const std::size_t u8 = vlxtext::Utf8Length(Text, nonAscii);
-  if (u8 > static_cast<std::size_t>(INT32_MAX) || Text.size() > static_cast<std::size_t>(INT32_MAX / 2))
-    throw EWriteError(String(msg::SWriteError));
-  if (u8 >= 2 * Text.size()) {
-    w.WriteWideString(Text);
-    return;
-  }
-  Byte head[5];
-  std::size_t headLen;
-  if (!nonAscii && u8 <= 255) {
-    head[0] = vaString;
-    head[1] = static_cast<Byte>(u8);
-    headLen = 2;
+  const std::size_t u8 = vlxtext::EncodeUtf8Counted(Text, reinterpret_cast<char*>(o + 5), nonAscii);
+  if (u8 >= 2 * n) {
+    o[0] = vaWString;
+    StoreI32(o + 1, static_cast<std::int32_t>(n));
+    if (n) std::memcpy(o + 5, Text.data(), 2 * n);
+    FOutPos += 5 + 2 * n;
+  } else if (!nonAscii && u8 <= 255) {
+    o[0] = vaString;
+    o[1] = static_cast<Byte>(u8);
+    std::memmove(o + 2, o + 5, u8);
+    FOutPos += 2 + u8;
   } else {
-    head[0] = nonAscii ? vaUTF8String : vaLString;
-    StoreI32(head + 1, static_cast<std::int32_t>(u8));
-    headLen = 5;
+    o[0] = nonAscii ? vaUTF8String : vaLString;
+    StoreI32(o + 1, static_cast<std::int32_t>(u8));
+    FOutPos += 5 + u8;
   }
-  FScratch8.resize(u8);
-  vlxtext::EncodeUtf8(Text, FScratch8.data());
-  w.Write(head, static_cast<Int64>(headLen));
-  w.Write(FScratch8.data(), static_cast<Int64>(u8));
 }
 
 void TvlxCustomBinaryStreamFormat::WriteValue(TvlxCustomMemTable* Table, const TSaveSlot& S, const TvlxRecord* R) {
-  TWriter& w = *Writer;
   TvlxCommon& c = *Table->Common();
   TField* Field = S.Field;
   const TFieldType type = S.Type;
@@ -354,7 +445,7 @@ void TvlxCustomBinaryStreamFormat::WriteValue(TvlxCustomMemTable* Table, const T
     calcBig.resize(static_cast<std::size_t>(std::max(Field->DataSize(), 1)));
     Byte* dst = calcBig.size() <= sizeof calc ? calc : calcBig.data();
     if (!TDataSet::ReadCalculatedField(R->Data + c.StartCalculated(), Field, TValueBuffer(dst, calcBig.size()))) {
-      w.WriteBoolean(true);
+      PutTag(vaTrue);
       return;
     }
     p = dst;
@@ -362,13 +453,13 @@ void TvlxCustomBinaryStreamFormat::WriteValue(TvlxCustomMemTable* Table, const T
   } else {
     const Byte* slot = R->Data + S.Offset;
     if (slot[0] == 0) {
-      w.WriteBoolean(true);
+      PutTag(vaTrue);
       return;
     }
     if (S.VarLength) {
       const std::uint32_t h = c.ResolveBlock(R, S.Offset);
       if (h == 0) {
-        w.WriteBoolean(true);
+        PutTag(vaTrue);
         return;
       }
       p = c.Blocks().Bytes(h);
@@ -378,21 +469,21 @@ void TvlxCustomBinaryStreamFormat::WriteValue(TvlxCustomMemTable* Table, const T
       len = S.Bytes;
     }
   }
-  w.WriteBoolean(false);
+  PutTag(vaFalse);
   switch (type) {
-    case ftSmallint: w.WriteInteger(Get<std::int16_t>(p)); break;
-    case ftWord: w.WriteInteger(Get<std::uint16_t>(p)); break;
-    case ftInteger: case ftAutoInc: w.WriteInteger(Get<std::int32_t>(p)); break;
-    case ftBoolean: w.WriteBoolean(Get<std::uint16_t>(p) != 0); break;
-    case ftFloat: w.WriteFloat(Get<double>(p)); break;
-    case ftDate: w.WriteFloat(NativeDateToDateTime(Get<std::int32_t>(p))); break;
-    case ftTime: w.WriteFloat(NativeTimeToDateTime(Get<std::int32_t>(p))); break;
-    case ftDateTime: w.WriteFloat(NativeDateTimeToDateTime(Get<double>(p))); break;
-    case ftLargeint: w.WriteExtended(Int64ToExtended(Get<std::int64_t>(p))); break;
+    case ftSmallint: PutInteger(Get<std::int16_t>(p)); break;
+    case ftWord: PutInteger(Get<std::uint16_t>(p)); break;
+    case ftInteger: case ftAutoInc: PutInteger(Get<std::int32_t>(p)); break;
+    case ftBoolean: PutTag(Get<std::uint16_t>(p) != 0 ? vaTrue : vaFalse); break;
+    case ftFloat: PutFloat(Get<double>(p)); break;
+    case ftDate: PutFloat(NativeDateToDateTime(Get<std::int32_t>(p))); break;
+    case ftTime: PutFloat(NativeTimeToDateTime(Get<std::int32_t>(p))); break;
+    case ftDateTime: PutFloat(NativeToDateTime(Get<double>(p))); break;
+    case ftLargeint: PutExtended(Int64ToExtended(Get<std::int64_t>(p)).data()); break;
     case ftCurrency: {
       Currency cur{};
-      if (!Currency::TryFromDouble(Get<double>(p), cur)) w.WriteFloat(Get<double>(p));
-      else w.WriteExtended(CurrencyToExtended(cur));
+      if (!Currency::TryFromDouble(Get<double>(p), cur)) PutFloat(Get<double>(p));
+      else PutExtended(CurrencyToExtended(cur).data());
       break;
     }
     case ftBCD: case ftFMTBcd: {
@@ -400,11 +491,11 @@ void TvlxCustomBinaryStreamFormat::WriteValue(TvlxCustomMemTable* Table, const T
       std::memcpy(&b, p, sizeof b);
       Currency cur{};
       if (BCDToCurr(b, cur)) {
-        w.WriteExtended(CurrencyToExtended(cur));
+        PutExtended(CurrencyToExtended(cur).data());
       } else {
         double d = 0;
         TryStrToFloat(BcdToStr(b), d);
-        w.WriteFloat(d);
+        PutFloat(d);
       }
       break;
     }
@@ -432,17 +523,17 @@ void TvlxCustomBinaryStreamFormat::WriteValue(TvlxCustomMemTable* Table, const T
       WriteText16(BytesAsText(p + 2, n));
       break;
     }
-    case ftShortint: w.WriteString(IntToStr(static_cast<std::int8_t>(p[0]))); break;
-    case ftByte: w.WriteString(IntToStr(p[0])); break;
-    case ftLongWord: w.WriteString(IntToStr(Get<std::uint32_t>(p))); break;
-    case ftSingle: w.WriteString(FloatToStr(Get<float>(p))); break;
-    case ftExtended: w.WriteString(FloatToStr(ExtendedToDouble(p))); break;
+    case ftShortint: WriteText16(IntToStr(static_cast<std::int8_t>(p[0]))); break;
+    case ftByte: WriteText16(IntToStr(p[0])); break;
+    case ftLongWord: WriteText16(IntToStr(Get<std::uint32_t>(p))); break;
+    case ftSingle: WriteText16(FloatToStr(Get<float>(p))); break;
+    case ftExtended: WriteText16(FloatToStr(ExtendedToDouble(p))); break;
     case ftTimeStamp: case ftOraTimeStamp: {
       TSQLTimeStamp ts;
       std::memcpy(&ts, p, sizeof ts);
       TDateTime dt = 0;
       TrySQLTimeStampToDateTime(ts, dt);
-      w.WriteString(FloatToStr(dt));
+      WriteText16(FloatToStr(dt));
       break;
     }
     default:
@@ -453,7 +544,7 @@ void TvlxCustomBinaryStreamFormat::WriteValue(TvlxCustomMemTable* Table, const T
 }
 
 void TvlxCustomBinaryStreamFormat::WriteVersion(TvlxCustomMemTable* Table, const TvlxRecord* R, bool First) {
-  Writer->WriteInteger(R->UpdateStatus);
+  PutInteger(R->UpdateStatus);
   for (const TSaveSlot& S : FSavePlan) {
     if (First && Table->OnSaveField) Table->OnSaveField(*Table, S.Position, S.Field);
     WriteValue(Table, S, R);
@@ -472,6 +563,7 @@ void TvlxCustomBinaryStreamFormat::WriteRecords(TvlxCustomMemTable* Table) {
   Table->FSaveCount = 0;
   Table->FSavedCompletely = true;
   w.WriteListBegin();
+  FOutPos = 0;
   TvlxCommon& c = *Table->Common();
   // Each saved field is looked up once; the per-row loop reads its slot straight from the plan.
   FSavePlan.clear();
@@ -518,16 +610,17 @@ void TvlxCustomBinaryStreamFormat::WriteRecords(TvlxCustomMemTable* Table) {
       while (oldest->PrevRecordVersion != nullptr) oldest = oldest->PrevRecordVersion;
       if (oldest->UpdateStatus == usInserted) continue;
     }
-    w.WriteListBegin();
+    PutTag(vaList);
     WriteVersion(Table, r, true);
     if (sfDeltas & sfSaveDeltas)
       for (const TvlxRecord* v = r->PrevRecordVersion; v != nullptr; v = v->PrevRecordVersion) {
         TvlxCustomMemTable::TOverrideBuffer overV(*Table, const_cast<PvlxRecord>(v));
         WriteVersion(Table, v, false);
       }
-    w.WriteListEnd();
+    PutTag(vaNull);
     ++Table->FSaveCount;
   }
+  FlushOut();
   w.WriteListEnd();
   // Flushed here so that a failing stream is reported, not lost in a destructor.
   w.FlushBuffer();
@@ -699,7 +792,7 @@ void TvlxCustomBinaryStreamFormat::ReadValue(TvlxValueCursor& r, const TReadPlan
     case ftFloat: Put(fixed, r.Float()); n = 8; break;
     case ftDate: Put(fixed, DateTimeToNativeDate(r.Float())); n = 4; break;
     case ftTime: Put(fixed, DateTimeToNativeTime(r.Float())); n = 4; break;
-    case ftDateTime: Put(fixed, DateTimeToNativeDateTime(r.Float())); n = 8; break;
+    case ftDateTime: Put(fixed, DateTimeToNative(r.Float())); n = 8; break;
     case ftLargeint: {
       Int64 v = 0;
       if (!TryExtendedToInt64(r.Extended(), v)) throw EReadError(String(u"Invalid property value"));
@@ -803,11 +896,120 @@ void TvlxCustomBinaryStreamFormat::ReadValue(TvlxValueCursor& r, const TReadPlan
     StoreU32(slot + 1, h);
     if (old) c.Blocks().Free(old);
   } else {
-    const std::size_t size = static_cast<std::size_t>(TvlxCommon::ValueBytes(P.Type, P.Size));
+    const std::size_t size = P.Bytes;
     std::memset(slot + 1, 0, size);
     std::memcpy(slot + 1, src, std::min(n, size));
   }
   slot[0] = 2;
+}
+
+// The benchmark's types straight into the slot, as ReadValue stores them; false (nothing read) for a
+// value it leaves to ReadValue: another tag, text the quick decoders do not take.
+[[gnu::always_inline]] inline bool TvlxCustomBinaryStreamFormat::ReadFast(TvlxValueCursor& r, const TReadPlan& P,
+                                                                         PvlxRecord R) {
+  Byte* slot = R->Data + P.Offset;
+  const Byte* const at = r.Pos();
+  switch (P.Fast) {
+    case TReadPlan::fInteger: {
+      const Byte t = r.Next();
+      if (t != vaInt8 && t != vaInt16 && t != vaInt32) return false;
+      Put(slot + 1, static_cast<std::int32_t>(r.IntOfTag(r.Tag())));
+      break;
+    }
+    case TReadPlan::fBoolean: Put<std::uint16_t>(slot + 1, r.Boolean() ? 1 : 0); break;
+    case TReadPlan::fFloat:
+      if (r.Next() != vaExtended) return false;
+      Put(slot + 1, r.Float());
+      break;
+    case TReadPlan::fDateTime:
+      if (r.Next() != vaExtended) return false;
+      Put(slot + 1, DateTimeToNative(r.Float()));
+      break;
+    case TReadPlan::fWideFixed: {
+      // At most Size units, the rest of the slot zero (the terminator included).
+      const Byte* b;
+      std::size_t n;
+      const Byte t = r.TextBytes(b, n);
+      Byte* out = slot + 1;
+      const std::size_t cap = static_cast<std::size_t>(P.Size);
+      std::size_t units;
+      if (t == vaWString) {
+        units = std::min(n, cap);
+        std::memcpy(out, b, 2 * units);
+      } else {
+        char16_t* buf = QuickBuffer(n);
+        const std::size_t got = t == vaUTF8String ? vlxtext::DecodeUtf8Quick(b, n, buf) : vlxtext::AsciiToUtf16(b, n, buf);
+        if (got == vlxtext::kNotQuick) {
+          r.Rewind(at);
+          return false;
+        }
+        units = std::min(got, cap);
+        std::memcpy(out, buf, 2 * units);
+      }
+      std::memset(out + 2 * units, 0, P.Bytes - 2 * units);
+      break;
+    }
+    case TReadPlan::fAnsiFixed: {
+      const Byte* b;
+      std::size_t n;
+      const Byte t = r.TextBytes(b, n);
+      const char16_t* units;
+      std::size_t count;
+      char16_t* buf = QuickBuffer(n);
+      if (t == vaWString) {
+        if (n) std::memcpy(buf, b, 2 * n);
+        count = n;
+      } else {
+        count = t == vaUTF8String ? vlxtext::DecodeUtf8Quick(b, n, buf) : vlxtext::AsciiToUtf16(b, n, buf);
+        if (count == vlxtext::kNotQuick) {
+          r.Rewind(at);
+          return false;
+        }
+      }
+      units = buf;
+      std::string& out = FScratch8;
+      if (!vlxtext::Utf16ToAnsiQuick(std::u16string_view(units, count), out)) {
+        r.Rewind(at);
+        return false;
+      }
+      const std::size_t keep = out.size() <= static_cast<std::size_t>(P.Size)
+                                   ? out.size()
+                                   : sys::CutLength(out, static_cast<std::size_t>(P.Size));
+      std::memcpy(slot + 1, out.data(), keep);
+      std::memset(slot + 1 + keep, 0, P.Bytes - keep);
+      break;
+    }
+    case TReadPlan::fWideBlock: {
+      const Byte* b;
+      std::size_t n;
+      const Byte t = r.TextBytes(b, n);
+      const Byte* src;
+      std::size_t units;
+      if (t == vaWString) {
+        src = b;
+        units = n;
+      } else {
+        char16_t* buf = QuickBuffer(n);
+        units = t == vaUTF8String ? vlxtext::DecodeUtf8Quick(b, n, buf) : vlxtext::AsciiToUtf16(b, n, buf);
+        if (units == vlxtext::kNotQuick) {
+          r.Rewind(at);
+          return false;
+        }
+        src = reinterpret_cast<const Byte*>(buf);
+      }
+      if (2 * units > 0xFFFFFFF0u) ReadFault();
+      TvlxBlockTable& blocks = FStagedLayout->Blocks();
+      const std::uint32_t h = blocks.AllocCopy(src, static_cast<std::uint32_t>(2 * units));
+      const std::uint32_t old = LoadU32(slot + 1);
+      StoreU32(slot + 1, h);
+      if (old) blocks.Free(old);
+      break;
+    }
+    default:
+      return false;
+  }
+  slot[0] = 2;
+  return true;
 }
 
 void TvlxCustomBinaryStreamFormat::ReadRecords(TvlxCustomMemTable* Table) {
@@ -909,6 +1111,24 @@ void TvlxCustomBinaryStreamFormat::ReadRecords(TvlxCustomMemTable* Table) {
     p.Target = layoutIndex;
     p.Offset = layout.FieldOffset(layoutIndex);
     p.VarLength = layout.IsVarLength(layoutIndex);
+    p.Bytes = static_cast<std::size_t>(std::max(TvlxCommon::ValueBytes(p.Type, p.Size), 0));
+    const bool widths = (sfDisplayWidth & sfLoadDetermineWidth) != 0;
+    switch (p.Type) {
+      case ftInteger: p.Fast = TReadPlan::fInteger; break;
+      case ftBoolean: p.Fast = TReadPlan::fBoolean; break;
+      case ftFloat: p.Fast = TReadPlan::fFloat; break;
+      case ftDateTime: p.Fast = TReadPlan::fDateTime; break;
+      case ftWideString: case ftFixedWideChar:
+        if (!p.VarLength && !widths) p.Fast = TReadPlan::fWideFixed;
+        break;
+      case ftString: case ftFixedChar:
+        if (!p.VarLength) p.Fast = TReadPlan::fAnsiFixed;
+        break;
+      case ftWideMemo:
+        if (p.VarLength && !widths) p.Fast = TReadPlan::fWideBlock;
+        break;
+      default: break;
+    }
   }
   const bool records230 = FileVersion >= 230;
   const bool nullFlags = FileVersion >= 249;
@@ -946,7 +1166,7 @@ void TvlxCustomBinaryStreamFormat::ReadRecords(TvlxCustomMemTable* Table) {
           if (!isNull) r.Skip(p.SkipType, FileVersion);
           continue;
         }
-        if (!isNull) ReadValue(r, p, cur, i);
+        if (!isNull && !ReadFast(r, p, cur)) ReadValue(r, p, cur, i);
       }
       if (!records230 || r.EndOfList()) break;
       PvlxRecord older = layout._InternalAllocRecord();
@@ -986,6 +1206,19 @@ void TvlxCustomBinaryStreamFormat::CommitLoad(TvlxCustomMemTable* Table) {
   const bool adopt = FStagedLayout == target || target->SameLayout(*FStagedLayout);
   std::vector<PvlxRecord> staged = std::move(FStaged);
   FStaged.clear();
+  // The store's lock is taken once for the whole hand-over (each append then only re-enters it), but
+  // never held across a load callback.
+  struct TMaybeLock {
+    TvlxCommon* C;
+    explicit TMaybeLock(TvlxCommon* c) : C(c) {
+      if (C) C->Lock();
+    }
+    ~TMaybeLock() {
+      if (C) C->Unlock();
+    }
+    TMaybeLock(const TMaybeLock&) = delete;
+    TMaybeLock& operator=(const TMaybeLock&) = delete;
+  } lock(Table->OnLoadRecord || Table->OnLoadField ? nullptr : target);
   for (std::size_t k = 0; k < staged.size(); ++k) {
     PvlxRecord rec = staged[k];
     if (!adopt) {
@@ -1056,8 +1289,16 @@ void TvlxCustomBinaryStreamFormat::CommitLoad(TvlxCustomMemTable* Table) {
 }
 
 bool TvlxCustomBinaryStreamFormat::OnLoadRecordAccepted(TvlxCustomMemTable* Table, PvlxRecord Record) {
-  if (!Table->OnLoadRecord) return true;
+  if (!Table->OnLoadRecord && !Table->OnLoadField) return true;
   TvlxCustomMemTable::TOverrideBuffer over(*Table, Record);
+  // The record's fields are heard once it is staged whole: the table's fields read it through the
+  // override buffer.
+  if (Table->OnLoadField)
+    for (std::size_t i = 0; i < LoadFields.size(); ++i) {
+      const int j = LoadFields[i];
+      if (j >= 0 && j < Table->FieldCount()) Table->OnLoadField(*Table, j, Table->Fields()[j]);
+    }
+  if (!Table->OnLoadRecord) return true;
   bool accept = true;
   Table->OnLoadRecord(*Table, accept);
   return accept;

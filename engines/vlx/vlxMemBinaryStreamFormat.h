@@ -41,6 +41,7 @@
 // position and state as they were.
 #pragma once
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -114,6 +115,8 @@ class TvlxCustomBinaryStreamFormat : public TvlxCustomStreamFormat {
     TFieldType Type = ftUnknown;
     int Size = 0;
     int Offset = 0;           // slot offset in the staging layout
+    std::size_t Bytes = 0;    // value bytes of a fixed-area slot
+    enum { fNone, fInteger, fBoolean, fFloat, fDateTime, fWideFixed, fAnsiFixed, fWideBlock } Fast = fNone;
     bool VarLength = false;
     TFieldType SkipType = ftUnknown;  // from the data-type header
   };
@@ -129,10 +132,22 @@ class TvlxCustomBinaryStreamFormat : public TvlxCustomStreamFormat {
     std::size_t Bytes = 0;
   };
   void WriteValue(TvlxCustomMemTable* Table, const TSaveSlot& S, const TvlxRecord* R);
+  Byte* Reserve(std::size_t N);
+  void FlushOut();
+  void PutTag(Byte Tag);
+  void PutInteger(Int64 Value);
+  void PutExtended(const Byte* Ten);
+  void PutFloat(double Value);
   void WriteText8(const Byte* P, std::size_t N);
   void WriteText16(std::u16string_view Text);
   void WriteVersion(TvlxCustomMemTable* Table, const TvlxRecord* R, bool First);
   void ReadValue(TvlxValueCursor& Cursor, const TReadPlan& Plan, PvlxRecord R, int Position);
+  bool ReadFast(TvlxValueCursor& Cursor, const TReadPlan& Plan, PvlxRecord R);
+  // Room for N UTF-16 units and 16 more: the format's own buffer, grown only for long text.
+  char16_t* QuickBuffer(std::size_t N) {
+    if (FQuick.size() < N + 16) FQuick.resize(std::max<std::size_t>(N + 16, 1024));
+    return FQuick.data();
+  }
   bool Restructuring() const { return FHasDefs && (sfDef & sfLoadDef); }
   void FreeStaged();
   bool OnLoadRecordAccepted(TvlxCustomMemTable* Table, PvlxRecord Record);
@@ -157,8 +172,11 @@ class TvlxCustomBinaryStreamFormat : public TvlxCustomStreamFormat {
   int FStagedLoadCount = 0;
   bool FStagedComplete = true;
   std::vector<TSaveSlot> FSavePlan;
+  std::vector<Byte> FOut;
+  std::size_t FOutPos = 0;
   std::u16string FScratch16;
   String FText16;
+  std::vector<char16_t> FQuick;
   std::string FScratch8;
 };
 

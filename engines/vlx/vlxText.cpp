@@ -1,5 +1,9 @@
 #include "engines/vlx/vlxText.h"
 
+#include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 #include <map>
 #include <memory>
 #include <mutex>
@@ -32,8 +36,28 @@ std::size_t Utf8Length(std::u16string_view s, bool& NonAscii) {
 }
 
 void EncodeUtf8(std::u16string_view s, char* Out) {
+  bool nonAscii;
+  EncodeUtf8Counted(s, Out, nonAscii);
+}
+
+std::size_t EncodeUtf8Counted(std::u16string_view s, char* Out, bool& NonAscii) {
   auto* o = reinterpret_cast<unsigned char*>(Out);
-  for (std::size_t i = 0; i < s.size(); ++i) {
+  NonAscii = false;
+  std::size_t i = 0;
+  // ASCII four units at a time.
+  for (; i + 4 <= s.size(); i += 4) {
+    std::uint64_t four;
+    std::memcpy(&four, s.data() + i, 8);
+    if (four & 0xFF80FF80FF80FF80ull) break;
+    o[0] = static_cast<unsigned char>(four);
+    o[1] = static_cast<unsigned char>(four >> 16);
+    o[2] = static_cast<unsigned char>(four >> 32);
+    o[3] = static_cast<unsigned char>(four >> 48);
+    o += 4;
+  }
+  for (; i < s.size() && s[i] < 0x80; ++i) *o++ = static_cast<unsigned char>(s[i]);
+  if (i < s.size()) NonAscii = true;
+  for (; i < s.size(); ++i) {
     char32_t c = s[i];
     if (c < 0x80) {
       *o++ = static_cast<unsigned char>(c);
@@ -59,6 +83,7 @@ void EncodeUtf8(std::u16string_view s, char* Out) {
       *o++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
     }
   }
+  return static_cast<std::size_t>(o - reinterpret_cast<unsigned char*>(Out));
 }
 
 void DecodeUtf8(std::string_view Bytes, std::u16string& Out) {
@@ -71,7 +96,17 @@ void DecodeUtf8(std::string_view Bytes, std::u16string& Out) {
   while (i < n) {
     const unsigned c0 = b[i];
     if (c0 < 0x80) {
-      Out[k++] = static_cast<char16_t>(c0);
+      // ASCII eight bytes at a time.
+      while (i + 8 <= n) {
+        std::uint64_t eight;
+        std::memcpy(&eight, b + i, 8);
+        if (eight & 0x8080808080808080ull) break;
+        for (int j = 0; j < 8; ++j) Out[k + j] = static_cast<char16_t>((eight >> (8 * j)) & 0xFF);
+        i += 8;
+        k += 8;
+      }
+      if (i >= n || b[i] >= 0x80) continue;
+      Out[k++] = static_cast<char16_t>(b[i]);
       ++i;
     } else if ((c0 & 0xE0) == 0xC0 && i + 1 < n && (b[i + 1] & 0xC0) == 0x80 && c0 >= 0xC2) {
       Out[k++] = static_cast<char16_t>(((c0 & 0x1F) << 6) | (b[i + 1] & 0x3F));
@@ -91,6 +126,52 @@ void DecodeUtf8(std::string_view Bytes, std::u16string& Out) {
     sys::Utf8ToUtf16(Bytes.substr(i), tail);
     Out.append(tail);
   }
+}
+
+std::size_t DecodeUtf8Quick(const unsigned char* b, std::size_t n, char16_t* Out) {
+  char16_t* o = Out;
+  std::size_t i = 0;
+  while (i < n) {
+#ifdef __SSE2__
+    // ASCII sixteen bytes at a time: the run up to the first byte of 0x80 or more is widened at once.
+    while (i + 16 <= n) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+      const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v));
+      const __m128i zero = _mm_setzero_si128();
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_unpacklo_epi8(v, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 8), _mm_unpackhi_epi8(v, zero));
+      const unsigned run = high ? static_cast<unsigned>(__builtin_ctz(high)) : 16u;
+      o += run;
+      i += run;
+      if (run < 16) break;
+    }
+#endif
+    if (i >= n) break;
+    const unsigned c0 = b[i];
+    if (c0 < 0x80) {
+      *o++ = static_cast<char16_t>(c0);
+      ++i;
+    } else if ((c0 & 0xF0) == 0xE0 && i + 2 < n && (b[i + 1] & 0xC0) == 0x80 && (b[i + 2] & 0xC0) == 0x80) {
+      const unsigned c = ((c0 & 0x0F) << 12) | ((b[i + 1] & 0x3F) << 6) | (b[i + 2] & 0x3F);
+      if (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF)) return kNotQuick;
+      *o++ = static_cast<char16_t>(c);
+      i += 3;
+    } else if ((c0 & 0xE0) == 0xC0 && c0 >= 0xC2 && i + 1 < n && (b[i + 1] & 0xC0) == 0x80) {
+      *o++ = static_cast<char16_t>(((c0 & 0x1F) << 6) | (b[i + 1] & 0x3F));
+      i += 2;
+    } else {
+      return kNotQuick;
+    }
+  }
+  return static_cast<std::size_t>(o - Out);
+}
+
+std::size_t AsciiToUtf16(const unsigned char* b, std::size_t n, char16_t* Out) {
+  for (std::size_t i = 0; i < n; ++i) {
+    if (b[i] >= 0x80) return kNotQuick;
+    Out[i] = b[i];
+  }
+  return n;
 }
 
 namespace {
@@ -235,30 +316,28 @@ void AnsiToUtf16(std::string_view Bytes, std::u16string& Out) {
   sys::AnsiToUtf16(Bytes, Out);
 }
 
-void Utf16ToAnsi(std::u16string_view Text, std::string& Out) {
+bool Utf16ToAnsiQuick(std::u16string_view Text, std::string& Out) {
   const TPageTables* t = Tables();
-  if (t != nullptr) {
-    Out.resize(Text.size() * 2);
-    std::size_t k = 0;
-    bool ok = true;
-    for (char16_t u : Text) {
-      const std::uint32_t code = t->Unit[u];
-      if (code & 0x20000u) {
-        Out[k++] = static_cast<char>((code >> 8) & 0xFF);
-        Out[k++] = static_cast<char>(code & 0xFF);
-      } else if (code) {
-        Out[k++] = static_cast<char>(code & 0xFF);
-      } else {
-        ok = false;
-        break;
-      }
-    }
-    if (ok) {
-      Out.resize(k);
-      return;
+  if (t == nullptr) return false;
+  Out.resize(Text.size() * 2);
+  char* o = Out.data();
+  for (char16_t u : Text) {
+    const std::uint32_t code = t->Unit[u];
+    if (code & 0x20000u) {
+      *o++ = static_cast<char>((code >> 8) & 0xFF);
+      *o++ = static_cast<char>(code & 0xFF);
+    } else if (code) {
+      *o++ = static_cast<char>(code & 0xFF);
+    } else {
+      return false;
     }
   }
-  sys::Utf16ToAnsi(Text, Out);
+  Out.resize(static_cast<std::size_t>(o - Out.data()));
+  return true;
+}
+
+void Utf16ToAnsi(std::u16string_view Text, std::string& Out) {
+  if (!Utf16ToAnsiQuick(Text, Out)) sys::Utf16ToAnsi(Text, Out);
 }
 
 }  // namespace vlxtext

@@ -20,8 +20,21 @@ namespace vlxtext {
 std::size_t Utf8Length(std::u16string_view Text, bool& NonAscii);
 // Writes exactly Utf8Length(Text) bytes to Out.
 void EncodeUtf8(std::u16string_view Text, char* Out);
+// The same in one pass: Out has room for 3 bytes a unit; returns the bytes written.
+std::size_t EncodeUtf8Counted(std::u16string_view Text, char* Out, bool& NonAscii);
 // sys::Utf8ToUtf16 into Out (its capacity is reused).
 void DecodeUtf8(std::string_view Bytes, std::u16string& Out);
+
+// Quick forms over raw buffers. They return kNotQuick (or false) where they do not answer; the caller
+// then takes the general form above.
+inline constexpr std::size_t kNotQuick = ~std::size_t{0};
+// UTF-8 of one- to three-byte well-formed sequences into Out (room for N + 16 units: it may write up
+// to 16 units past the end of what it returns); the units written.
+std::size_t DecodeUtf8Quick(const unsigned char* Bytes, std::size_t N, char16_t* Out);
+// 8-bit text that is all ASCII, widened.
+std::size_t AsciiToUtf16(const unsigned char* Bytes, std::size_t N, char16_t* Out);
+// Text the code page tables answer for entirely.
+bool Utf16ToAnsiQuick(std::u16string_view Text, std::string& Out);
 
 // The system code page's conversions, as sys::AnsiToUtf16 and sys::Utf16ToAnsi give them.
 void AnsiToUtf16(std::string_view Bytes, std::u16string& Out);
