@@ -73,11 +73,38 @@ void TvlxArena::Free(Byte* P, std::size_t N) {
   if (FLive == 0) Rewind();
 }
 
+bool TvlxBlockTable::ReleaseAllIfOnly(std::size_t Records, std::size_t Blocks) {
+  if (FArena.Live() != Records + Blocks || LiveCount() != Blocks) return false;
+  FBlocks.clear();
+  FFree.clear();
+  FArena.Reset();
+  return true;
+}
+
+void TvlxArena::Swap(TvlxArena& o) noexcept {
+  std::swap(FChunks, o.FChunks);
+  std::swap(FOpened, o.FOpened);
+  std::swap(FUsed, o.FUsed);
+  std::swap(FFree, o.FFree);
+  std::swap(FLive, o.FLive);
+}
+
+void TvlxBlockTable::Swap(TvlxBlockTable& o) noexcept {
+  FArena.Swap(o.FArena);
+  std::swap(FBlocks, o.FBlocks);
+  std::swap(FFree, o.FFree);
+}
+
+void TvlxArena::Reset() {
+  FLive = 0;
+  Rewind();
+}
+
 void TvlxArena::Rewind() {
   for (auto& f : FFree) {
     f.clear();
-    // A free list that grew with a big table does not keep its peak size.
-    if (f.capacity() > 4096) f.shrink_to_fit();
+    // A free list keeps its room for the next fill, up to a limit.
+    if (f.capacity() > (std::size_t{1} << 20)) f.shrink_to_fit();
   }
   if (FChunks.size() > kKeptChunks) {
     for (std::size_t i = kKeptChunks; i < FChunks.size(); ++i) VLX_UNPOISON(FChunks[i].get(), kChunkSize);
@@ -160,10 +187,13 @@ TvlxCommon::~TvlxCommon() {
 
 // ---- records --------------------------------------------------------------------------------------------
 
-PvlxRecord TvlxCommon::_InternalAllocRecord() {
-  Byte* raw = FBlocks->AllocRecordMemory(static_cast<std::size_t>(FTotalRecordSize));
+PvlxRecord TvlxCommon::_InternalAllocRecord(bool InArena) {
+  // Records live in the arena; a table's record buffers come from the heap (AllocSize 0), so that the
+  // arena holds nothing but stored records and blocks and an emptying can drop it whole.
+  Byte* raw = InArena ? FBlocks->AllocRecordMemory(static_cast<std::size_t>(FTotalRecordSize))
+                      : static_cast<Byte*>(::operator new(static_cast<std::size_t>(FTotalRecordSize)));
   auto* r = reinterpret_cast<PvlxRecord>(raw);
-  r->AllocSize = static_cast<std::uint32_t>(FTotalRecordSize);
+  r->AllocSize = InArena ? static_cast<std::uint32_t>(FTotalRecordSize) : 0;
   r->Data = raw + kvlxRecordHeaderSize;
   ResetRecord(r);
   return r;
@@ -195,13 +225,18 @@ void TvlxCommon::_InternalFreeRecord(PvlxRecord ARecord, bool FreeVarLengths, bo
     }
   }
   ARecord->PrevRecordVersion = nullptr;
-  FBlocks->FreeRecordMemory(reinterpret_cast<Byte*>(ARecord), ARecord->AllocSize);
+  ReleaseRecordMemory(ARecord);
+}
+
+void TvlxCommon::ReleaseRecordMemory(PvlxRecord ARecord) {
+  if (ARecord->AllocSize == 0) ::operator delete(static_cast<void*>(ARecord));
+  else FBlocks->FreeRecordMemory(reinterpret_cast<Byte*>(ARecord), ARecord->AllocSize);
 }
 
 void TvlxCommon::ReleaseVarLengthValues(PvlxRecord ARecord) {
-  for (int i = 0; i < FFieldCount; ++i) {
-    if (!IsVarLength(i)) continue;
-    Byte* slot = ARecord->Data + FieldOffset(i);
+  // The var-length slots are the end of the data area, one after another.
+  Byte* slot = ARecord->Data + FStartVarLength;
+  for (int k = 0; k < FVarLengthCount; ++k, slot += kvlxVarSlotSize) {
     const std::uint32_t h = LoadU32(slot + 1);
     if (h) FBlocks->Free(h);
     StoreU32(slot + 1, 0);
@@ -230,7 +265,7 @@ PvlxRecord TvlxCommon::CloneRecord(const TvlxRecord* Source, bool WithVarLengths
       CloneVarLengthValues(Source, r);
     } catch (...) {
       ReleaseVarLengthValues(r);
-      FBlocks->FreeRecordMemory(reinterpret_cast<Byte*>(r), r->AllocSize);
+      ReleaseRecordMemory(r);
       throw;
     }
   } else {
@@ -359,9 +394,28 @@ void TvlxCommon::DeleteRecord(PvlxRecord ARecord) {
 
 void TvlxCommon::ReleaseAllRecords() {
   TLockGuard guard(*this);
-  for (PvlxRecord& r : FRecords) {
-    _InternalFreeRecord(r, true, true);
-    r = nullptr;
+  // When the records and their blocks are all the arena holds (no older versions, no staged records,
+  // no blocks of an edited buffer), the arena and the block table are dropped whole; otherwise each
+  // record is freed.
+  std::size_t records = 0, blocks = 0;
+  bool whole = true;
+  for (const TvlxRecord* r : FRecords) {
+    if (r == nullptr) continue;
+    if (r->PrevRecordVersion != nullptr || r->AllocSize == 0) {
+      whole = false;
+      break;
+    }
+    ++records;
+    const Byte* slot = r->Data + FStartVarLength;
+    for (int k = 0; k < FVarLengthCount; ++k, slot += kvlxVarSlotSize) blocks += LoadU32(slot + 1) != 0;
+  }
+  if (whole && FBlocks->ReleaseAllIfOnly(records, blocks)) {
+    std::fill(FRecords.begin(), FRecords.end(), nullptr);
+  } else {
+    for (PvlxRecord& r : FRecords) {
+      _InternalFreeRecord(r, true, true);
+      r = nullptr;
+    }
   }
   FRecords.clear();
   FDeletedRecords.clear();

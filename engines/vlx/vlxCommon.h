@@ -120,6 +120,9 @@ class TvlxArena {
   // P came from Alloc(N) with the same N.
   void Free(Byte* P, std::size_t N);
   std::size_t Live() const { return FLive; }
+  // Forgets every object at once; the caller knows none of them is used any more.
+  void Reset();
+  void Swap(TvlxArena& Other) noexcept;
 
  private:
   static constexpr std::size_t kGrain = 16;
@@ -154,6 +157,14 @@ class TvlxBlockTable {
   // Record memory: N bytes, uninitialised.
   Byte* AllocRecordMemory(std::size_t N) { return FArena.Alloc(N); }
   void FreeRecordMemory(Byte* P, std::size_t N) { FArena.Free(P, N); }
+  // Drops every block and all arena memory when the arena holds exactly Records records and Blocks
+  // blocks and the table exactly Blocks blocks (so they are all the caller's); false, changing
+  // nothing, otherwise.
+  bool ReleaseAllIfOnly(std::size_t Records, std::size_t Blocks);
+  // Holds no block and no arena object.
+  bool Empty() const { return FArena.Live() == 0 && LiveCount() == 0; }
+  // Exchanges every block, handle and arena chunk with Other.
+  void Swap(TvlxBlockTable& Other) noexcept;
 
  private:
   std::uint32_t NewHandle(std::uint32_t N);
@@ -213,8 +224,8 @@ class TvlxCommon : public TObject {
   VELLUM_CLASS(TvlxCommon)
  public:
   explicit TvlxCommon(TvlxCustomMemTable* AOwner);
-  // A staging store: lays out definitions of its own but keeps its blocks in Blocks, so that records
-  // staged here can be adopted by the store that owns Blocks.
+  // A staging store: lays out definitions of its own and keeps its records and blocks in Blocks (the
+  // owning store's table, or one the stager hands over whole when it commits).
   TvlxCommon(TvlxBlockTable& Blocks, TvlxPerformance Performance, int AttachMaxCount);
   ~TvlxCommon() override;
   TvlxCommon(const TvlxCommon&) = delete;
@@ -240,7 +251,8 @@ class TvlxCommon : public TObject {
   };
 
   // ---- records ----------------------------------------------------------------------------------------
-  PvlxRecord _InternalAllocRecord();
+  PvlxRecord _InternalAllocRecord(bool InArena = true);
+  void ReleaseRecordMemory(PvlxRecord ARecord);
   void ResetRecord(PvlxRecord ARecord) const;
   void _InternalFreeRecord(PvlxRecord ARecord, bool FreeVarLengths, bool FreeVersions);
   void ReleaseVarLengthValues(PvlxRecord ARecord);
@@ -251,6 +263,8 @@ class TvlxCommon : public TObject {
   void MoveRecordContents(PvlxRecord Source, PvlxRecord Dest);
   std::uint32_t AllocVarLengthBlock(std::uint32_t N) { return FBlocks->Alloc(N); }
   TvlxBlockTable& Blocks() { return *FBlocks; }
+  // A staging store whose block table was handed to another store follows it there.
+  void RetargetBlocks(TvlxBlockTable& Blocks) { FBlocks = &Blocks; }
   const TvlxBlockTable& Blocks() const { return *FBlocks; }
 
   // The value slot of a field (data fields by number, calculated and lookup fields in the calculated

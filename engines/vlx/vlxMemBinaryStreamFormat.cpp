@@ -333,11 +333,9 @@ void TvlxCustomBinaryStreamFormat::WriteDefinitions(TvlxCustomMemTable* Table) {
 // Records are encoded into the format's own buffer, which goes to the writer in large pieces: the bytes
 // are the component writer's (TWriter) for each value, without a call per value.
 
-Byte* TvlxCustomBinaryStreamFormat::Reserve(std::size_t N) {
-  if (FOut.size() - FOutPos < N) {
-    FlushOut();
-    if (FOut.size() < N) FOut.resize(std::max<std::size_t>(N, 256 * 1024));
-  }
+Byte* TvlxCustomBinaryStreamFormat::ReserveMore(std::size_t N) {
+  FlushOut();
+  if (FOut.size() < N) FOut.resize(std::max<std::size_t>(N, 256 * 1024));
   return FOut.data() + FOutPos;
 }
 
@@ -345,8 +343,6 @@ void TvlxCustomBinaryStreamFormat::FlushOut() {
   if (FOutPos) Writer->Write(FOut.data(), static_cast<Int64>(FOutPos));
   FOutPos = 0;
 }
-
-void TvlxCustomBinaryStreamFormat::PutTag(Byte Tag) { *Reserve(1) = Tag, ++FOutPos; }
 
 void TvlxCustomBinaryStreamFormat::PutInteger(Int64 Value) {
   Byte* o = Reserve(9);
@@ -386,6 +382,12 @@ void TvlxCustomBinaryStreamFormat::WriteText8(const Byte* P, std::size_t N) {
   bool ascii = true;
   for (std::size_t i = 0; i < N && ascii; ++i) ascii = P[i] < 0x80;
   if (!ascii || N == 0) {
+    char16_t* buf = QuickBuffer(N);
+    const std::size_t units = vlxtext::AnsiToUtf16Quick(P, N, buf);
+    if (units != vlxtext::kNotQuick) {
+      WriteText16(std::u16string_view(buf, units));
+      return;
+    }
     vlxtext::AnsiToUtf16(std::string_view(reinterpret_cast<const char*>(P), N), FScratch16);
     WriteText16(FScratch16);
     return;
@@ -414,7 +416,7 @@ void TvlxCustomBinaryStreamFormat::WriteText16(std::u16string_view Text) {
   if (n > static_cast<std::size_t>(INT32_MAX / 3)) throw EWriteError(String(msg::SWriteError));
   Byte* o = Reserve(5 + 3 * n);
   bool nonAscii = false;
-  const std::size_t u8 = vlxtext::EncodeUtf8Counted(Text, reinterpret_cast<char*>(o + 5), nonAscii);
+  const std::size_t u8 = vlxtext::EncodeUtf8Counted(Text, reinterpret_cast<char*>(o + 5), nonAscii, 2 * n);
   if (u8 >= 2 * n) {
     o[0] = vaWString;
     StoreI32(o + 1, static_cast<std::int32_t>(n));
@@ -506,9 +508,14 @@ void TvlxCustomBinaryStreamFormat::WriteValue(TvlxCustomMemTable* Table, const T
         while (n < units && (p[2 * n] != 0 || p[2 * n + 1] != 0)) ++n;
         units = n;
       }
-      FScratch16.resize(units);
-      if (units) std::memcpy(FScratch16.data(), p, 2 * units);
-      WriteText16(FScratch16);
+      // A block's bytes are aligned for UTF-16 units; a fixed slot's may not be, and are copied.
+      if (reinterpret_cast<std::uintptr_t>(p) % alignof(char16_t) == 0) {
+        WriteText16(std::u16string_view(reinterpret_cast<const char16_t*>(p), units));
+      } else {
+        char16_t* buf = QuickBuffer(units);
+        if (units) std::memcpy(buf, p, 2 * units);
+        WriteText16(std::u16string_view(buf, units));
+      }
       break;
     }
     case ftString: case ftFixedChar: case ftGuid: case ftOraInterval: {
@@ -644,6 +651,7 @@ void TvlxCustomBinaryStreamFormat::FreeStaged() {
     FStaged.clear();
   }
   FStaging.reset();
+  FStagingBlocks.reset();
   FStagedLayout = nullptr;
   FDefs.clear();
   FIndexDefs.clear();
@@ -699,8 +707,9 @@ void TvlxCustomBinaryStreamFormat::ReadDefinitions(TvlxCustomMemTable*) {
         type = t;
         break;
       }
-    if (type < 0 || !TvlxCommon::IsSupportedType(static_cast<TFieldType>(type)) ||
-        type == ftADT || type == ftArray)
+    // An object field (ftADT, ftArray) comes back as a field of its type without children: the
+    // definitions carry none, and its value is the empty text it was saved as.
+    if (type < 0 || !TvlxCommon::IsSupportedType(static_cast<TFieldType>(type)))
       throw EMemTableError(Format(u"Unknown field type (%s)", {typeName}));
     d.DataType = static_cast<TFieldType>(type);
     // Sizes are bounded per type: a hostile size never reaches the layout.
@@ -1049,7 +1058,10 @@ void TvlxCustomBinaryStreamFormat::ReadRecords(TvlxCustomMemTable* Table) {
   if (Restructuring()) {
     TFieldDefs defs(nullptr);
     for (const TStagedDef& d : FDefs) defs.Add(d.Name, d.DataType, d.Size, d.Required);
-    FStaging = std::make_unique<TvlxCommon>(Table->Common()->Blocks(), Table->Common()->Performance(),
+    // Staged in a block table of their own: the table's old records stay apart, so that emptying it
+    // drops its memory whole, and the staged one becomes the table's when the load commits.
+    FStagingBlocks = std::make_unique<TvlxBlockTable>();
+    FStaging = std::make_unique<TvlxCommon>(*FStagingBlocks, Table->Common()->Performance(),
                                             Table->Common()->AttachMaxCount());
     FStaging->LayoutFields(defs, 0, defs.Count());
     FStagedLayout = FStaging.get();
@@ -1203,7 +1215,15 @@ void TvlxCustomBinaryStreamFormat::CommitLoad(TvlxCustomMemTable* Table) {
     }
   }
   target->ReserveRecords(static_cast<std::size_t>(target->RecordCount()) + FStaged.size());
-  const bool adopt = FStagedLayout == target || target->SameLayout(*FStagedLayout);
+  // Staged blocks apart from the table's: an empty table takes the staged table whole, else values are
+  // copied across.
+  if (&FStagedLayout->Blocks() != &target->Blocks() && target->Blocks().Empty()) {
+    target->Blocks().Swap(FStagedLayout->Blocks());
+    FStagedLayout->RetargetBlocks(target->Blocks());
+  }
+  TvlxBlockTable& stagedBlocks = FStagedLayout->Blocks();
+  const bool sameBlocks = &stagedBlocks == &target->Blocks();
+  const bool adopt = sameBlocks && (FStagedLayout == target || target->SameLayout(*FStagedLayout));
   std::vector<PvlxRecord> staged = std::move(FStaged);
   FStaged.clear();
   // The store's lock is taken once for the whole hand-over (each append then only re-enters it), but
@@ -1232,14 +1252,17 @@ void TvlxCustomBinaryStreamFormat::CommitLoad(TvlxCustomMemTable* Table) {
         const TvlxLayoutField& lf = target->LayoutField(i);
         const std::size_t size = static_cast<std::size_t>(TvlxCommon::ValueBytes(lf.DataType, lf.Size));
         d[0] = s[0];
-        if (sv && dv) {
+        if (sv && dv && sameBlocks) {
           std::memcpy(d + 1, s + 1, 4);
           StoreU32(const_cast<Byte*>(s) + 1, 0);
+        } else if (sv && dv) {
+          const std::uint32_t h = LoadU32(s + 1);
+          if (h) StoreU32(d + 1, target->Blocks().AllocCopy(stagedBlocks.Bytes(h), stagedBlocks.Length(h)));
         } else if (!sv && !dv) {
           std::memcpy(d + 1, s + 1, size);
         } else if (sv) {
           const std::uint32_t h = LoadU32(s + 1);
-          if (h) std::memcpy(d + 1, target->Blocks().Bytes(h), std::min<std::size_t>(size, target->Blocks().Length(h)));
+          if (h) std::memcpy(d + 1, stagedBlocks.Bytes(h), std::min<std::size_t>(size, stagedBlocks.Length(h)));
         } else if (s[0]) {
           StoreU32(d + 1, target->Blocks().AllocCopy(s + 1, static_cast<std::uint32_t>(size)));
         }
@@ -1285,6 +1308,7 @@ void TvlxCustomBinaryStreamFormat::CommitLoad(TvlxCustomMemTable* Table) {
   if (FHasAutoInc && FStagedAutoIncMax > target->AutoIncMax()) target->SetAutoIncMax(FStagedAutoIncMax);
   Table->FLoadedCompletely = FStagedComplete;
   FStaging.reset();
+  FStagingBlocks.reset();
   FStagedLayout = nullptr;
 }
 

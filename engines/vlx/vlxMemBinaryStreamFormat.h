@@ -132,9 +132,16 @@ class TvlxCustomBinaryStreamFormat : public TvlxCustomStreamFormat {
     std::size_t Bytes = 0;
   };
   void WriteValue(TvlxCustomMemTable* Table, const TSaveSlot& S, const TvlxRecord* R);
-  Byte* Reserve(std::size_t N);
+  // Room for N more bytes of output.
+  Byte* Reserve(std::size_t N) {
+    return FOut.size() - FOutPos >= N ? FOut.data() + FOutPos : ReserveMore(N);
+  }
+  Byte* ReserveMore(std::size_t N);
   void FlushOut();
-  void PutTag(Byte Tag);
+  void PutTag(Byte Tag) {
+    *Reserve(1) = Tag;
+    ++FOutPos;
+  }
   void PutInteger(Int64 Value);
   void PutExtended(const Byte* Ten);
   void PutFloat(double Value);
@@ -163,6 +170,7 @@ class TvlxCustomBinaryStreamFormat : public TvlxCustomStreamFormat {
   std::vector<TStagedIndexDef> FIndexDefs;
   bool FHeaderRead = false;
   std::vector<TFieldType> FHeaderTypes;
+  std::unique_ptr<TvlxBlockTable> FStagingBlocks;  // the staged records' memory, with a new layout
   std::unique_ptr<TvlxCommon> FStaging;  // the new layout, when the definitions change
   TvlxCommon* FStagedLayout = nullptr;   // the layout the staged records follow
   std::vector<PvlxRecord> FStaged;

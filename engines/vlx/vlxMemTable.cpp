@@ -251,7 +251,7 @@ void TvlxCustomMemTable::DoBeforeClose() {
 // ---- record buffers -------------------------------------------------------------------------------------
 
 TRecordBuffer TvlxCustomMemTable::AllocateRecordBuffer() {
-  return reinterpret_cast<TRecordBuffer>(FCommon->_InternalAllocRecord());
+  return reinterpret_cast<TRecordBuffer>(FCommon->_InternalAllocRecord(false));
 }
 
 void TvlxCustomMemTable::ReleaseRecordBuffer(TRecordBuffer& Buffer) {
@@ -766,10 +766,8 @@ void TvlxCustomMemTable::CursorCancel() {
 
 void TvlxCustomMemTable::DoOnNewRecord() {
   // Default expressions are taken as the text of the value (a 64-bit integer field takes none).
-  for (int i = 0; i < FieldCount(); ++i) {
-    TField* f = Fields()[i];
+  for (TField* f : Fields())
     if (!f->DefaultExpression().empty() && f->DataType() != ftLargeint) f->SetAsString(f->DefaultExpression());
-  }
   TDataSet::DoOnNewRecord();
   if (FAutoIncField != nullptr && !FIgnoreAutoIncPopulation)
     PopulateField(ActiveRecordBuffer(), FAutoIncField, Variant(FCommon->AutoIncMax() + 1));

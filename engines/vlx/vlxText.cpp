@@ -40,24 +40,27 @@ void EncodeUtf8(std::u16string_view s, char* Out) {
   EncodeUtf8Counted(s, Out, nonAscii);
 }
 
-std::size_t EncodeUtf8Counted(std::u16string_view s, char* Out, bool& NonAscii) {
+std::size_t EncodeUtf8Counted(std::u16string_view s, char* Out, bool& NonAscii, std::size_t Limit) {
   auto* o = reinterpret_cast<unsigned char*>(Out);
   NonAscii = false;
   std::size_t i = 0;
-  // ASCII four units at a time.
-  for (; i + 4 <= s.size(); i += 4) {
-    std::uint64_t four;
-    std::memcpy(&four, s.data() + i, 8);
-    if (four & 0xFF80FF80FF80FF80ull) break;
-    o[0] = static_cast<unsigned char>(four);
-    o[1] = static_cast<unsigned char>(four >> 16);
-    o[2] = static_cast<unsigned char>(four >> 32);
-    o[3] = static_cast<unsigned char>(four >> 48);
-    o += 4;
+#ifdef __SSE2__
+  // ASCII eight units at a time.
+  for (; i + 8 <= s.size(); i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + i));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(static_cast<short>(0xFF80))),
+                                          _mm_setzero_si128())) != 0xFFFF)
+      break;
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(v, v));
+    o += 8;
   }
+#endif
   for (; i < s.size() && s[i] < 0x80; ++i) *o++ = static_cast<unsigned char>(s[i]);
   if (i < s.size()) NonAscii = true;
   for (; i < s.size(); ++i) {
+    // Each unit left adds at least one byte: stop once the limit is certain.
+    if (static_cast<std::size_t>(o - reinterpret_cast<unsigned char*>(Out)) + (s.size() - i) >= Limit)
+      return Limit;
     char32_t c = s[i];
     if (c < 0x80) {
       *o++ = static_cast<unsigned char>(c);
@@ -283,35 +286,34 @@ const TPageTables* Tables() {
 
 }  // namespace
 
-void AnsiToUtf16(std::string_view Bytes, std::u16string& Out) {
+std::size_t AnsiToUtf16Quick(const unsigned char* b, std::size_t n, char16_t* Out) {
   const TPageTables* t = Tables();
-  if (t != nullptr) {
-    Out.resize(Bytes.size());
-    const auto* b = reinterpret_cast<const unsigned char*>(Bytes.data());
-    const std::size_t n = Bytes.size();
-    std::size_t i = 0, k = 0;
-    bool ok = true;
-    while (i < n) {
-      std::uint32_t u;
-      if (!t->Lead[b[i]]) {
-        u = t->Single[b[i]];
-        ++i;
-      } else if (i + 1 < n) {
-        u = t->Pair[(b[i] << 8) | b[i + 1]];
-        i += 2;
-      } else {
-        u = 0;
-      }
-      if (u == 0) {
-        ok = false;
-        break;
-      }
-      Out[k++] = static_cast<char16_t>(u);
+  if (t == nullptr) return kNotQuick;
+  std::size_t i = 0, k = 0;
+  while (i < n) {
+    std::uint32_t u;
+    if (!t->Lead[b[i]]) {
+      u = t->Single[b[i]];
+      ++i;
+    } else if (i + 1 < n) {
+      u = t->Pair[(b[i] << 8) | b[i + 1]];
+      i += 2;
+    } else {
+      return kNotQuick;
     }
-    if (ok) {
-      Out.resize(k);
-      return;
-    }
+    if (u == 0) return kNotQuick;
+    Out[k++] = static_cast<char16_t>(u);
+  }
+  return k;
+}
+
+void AnsiToUtf16(std::string_view Bytes, std::u16string& Out) {
+  Out.resize(Bytes.size());
+  const std::size_t n =
+      AnsiToUtf16Quick(reinterpret_cast<const unsigned char*>(Bytes.data()), Bytes.size(), Out.data());
+  if (n != kNotQuick) {
+    Out.resize(n);
+    return;
   }
   sys::AnsiToUtf16(Bytes, Out);
 }

@@ -20,8 +20,10 @@ namespace vlxtext {
 std::size_t Utf8Length(std::u16string_view Text, bool& NonAscii);
 // Writes exactly Utf8Length(Text) bytes to Out.
 void EncodeUtf8(std::u16string_view Text, char* Out);
-// The same in one pass: Out has room for 3 bytes a unit; returns the bytes written.
-std::size_t EncodeUtf8Counted(std::u16string_view Text, char* Out, bool& NonAscii);
+// The same in one pass: Out has room for 3 bytes a unit; returns the bytes written. With a Limit, it
+// may stop early once the result is sure to reach Limit bytes, and then returns a count >= Limit.
+std::size_t EncodeUtf8Counted(std::u16string_view Text, char* Out, bool& NonAscii,
+                              std::size_t Limit = ~std::size_t{0});
 // sys::Utf8ToUtf16 into Out (its capacity is reused).
 void DecodeUtf8(std::string_view Bytes, std::u16string& Out);
 
@@ -33,6 +35,8 @@ inline constexpr std::size_t kNotQuick = ~std::size_t{0};
 std::size_t DecodeUtf8Quick(const unsigned char* Bytes, std::size_t N, char16_t* Out);
 // 8-bit text that is all ASCII, widened.
 std::size_t AsciiToUtf16(const unsigned char* Bytes, std::size_t N, char16_t* Out);
+// System code page bytes the tables answer for entirely, into Out (room for N units).
+std::size_t AnsiToUtf16Quick(const unsigned char* Bytes, std::size_t N, char16_t* Out);
 // Text the code page tables answer for entirely.
 bool Utf16ToAnsiQuick(std::u16string_view Text, std::string& Out);
 

@@ -490,4 +490,29 @@ TEST_F(VlxBinaryFormat, LoadFieldEventsDefaultsAndDecimals) {
   EXPECT_EQ(d->FieldByName(u"S")->AsString(), u"\u4E2D\u6587long");
 }
 
+void AppendOne(TvlxMemTable& T) {
+  T.Append();
+  T.Fields()[0]->SetAsInteger(5);
+  T.Post();
+}
+
+// Object fields are supported types: a table with one saves it and a load takes its definition back.
+TEST_F(VlxBinaryFormat, ObjectFieldDefinitionsLoad) {
+  auto t = std::make_unique<TvlxMemTable>(nullptr);
+  t->FieldDefs().Add(u"N", ftInteger);
+  t->FieldDefs().Add(u"A", ftADT);
+  t->CreateTable();
+  t->Open();
+  AppendOne(*t);
+  TvlxBinaryStreamFormat f;
+  const Bytes saved = Save(*t, f);
+  auto u = MakeBenchmarkTable();
+  Load(*u, f, saved);
+  ASSERT_EQ(u->FieldCount(), 2);
+  EXPECT_EQ(u->Fields()[1]->DataType(), ftADT);
+  u->First();
+  EXPECT_EQ(u->Fields()[0]->AsInteger(), 5);
+  EXPECT_EQ(Save(*u, f), saved);
+}
+
 }  // namespace
