@@ -27,14 +27,34 @@
 #endif
 
 TvlxArena::~TvlxArena() {
+  FreeLarge();
   for (auto& c : FChunks) VLX_UNPOISON(c.get(), kChunkSize);
+}
+
+// A large object has a heap allocation of its own behind a link of the arena's list of them, so that a
+// reset frees them too.
+struct TvlxArena::TLarge {
+  TLarge* Prev;
+  TLarge* Next;
+};
+
+void TvlxArena::FreeLarge() {
+  while (FLarge != nullptr) {
+    TLarge* next = FLarge->Next;
+    ::operator delete(static_cast<void*>(FLarge));
+    FLarge = next;
+  }
 }
 
 Byte* TvlxArena::Alloc(std::size_t N) {
   if (N > kSmallMax) {
-    auto* p = static_cast<Byte*>(::operator new(N));
+    auto* l = static_cast<TLarge*>(::operator new(sizeof(TLarge) + N));
+    l->Prev = nullptr;
+    l->Next = FLarge;
+    if (FLarge != nullptr) FLarge->Prev = l;
+    FLarge = l;
     ++FLive;
-    return p;
+    return reinterpret_cast<Byte*>(l + 1);
   }
   const std::size_t cls = (N + kGrain - 1) / kGrain;
   std::vector<Byte*>& free = FFree[cls];
@@ -64,7 +84,11 @@ void TvlxArena::Free(Byte* P, std::size_t N) {
   if (P == nullptr) return;
   --FLive;
   if (N > kSmallMax) {
-    ::operator delete(static_cast<void*>(P));
+    TLarge* l = reinterpret_cast<TLarge*>(P) - 1;
+    if (l->Prev != nullptr) l->Prev->Next = l->Next;
+    else FLarge = l->Next;
+    if (l->Next != nullptr) l->Next->Prev = l->Prev;
+    ::operator delete(static_cast<void*>(l));
   } else {
     const std::size_t cls = (N + kGrain - 1) / kGrain;
     VLX_POISON(P, cls * kGrain);
@@ -87,6 +111,7 @@ void TvlxArena::Swap(TvlxArena& o) noexcept {
   std::swap(FUsed, o.FUsed);
   std::swap(FFree, o.FFree);
   std::swap(FLive, o.FLive);
+  std::swap(FLarge, o.FLarge);
 }
 
 void TvlxBlockTable::Swap(TvlxBlockTable& o) noexcept {
@@ -96,6 +121,7 @@ void TvlxBlockTable::Swap(TvlxBlockTable& o) noexcept {
 }
 
 void TvlxArena::Reset() {
+  FreeLarge();
   FLive = 0;
   Rewind();
 }

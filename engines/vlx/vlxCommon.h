@@ -130,8 +130,11 @@ class TvlxArena {
   static constexpr std::size_t kChunkSize = 64 * 1024;
   static constexpr std::size_t kKeptChunks = 512;  // rewinding keeps at most 32 MB
   void Rewind();
+  struct TLarge;
+  void FreeLarge();
 
   std::vector<std::unique_ptr<Byte[]>> FChunks;
+  TLarge* FLarge = nullptr;
   std::size_t FOpened = 0;  // chunks carved so far; the last of them is being carved
   std::size_t FUsed = 0;
   std::vector<Byte*> FFree[kSmallMax / kGrain + 1];

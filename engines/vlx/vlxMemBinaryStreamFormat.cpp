@@ -1205,9 +1205,10 @@ void TvlxCustomBinaryStreamFormat::CommitLoad(TvlxCustomMemTable* Table) {
       for (const TStagedIndexDef& x : FIndexDefs) Table->IndexDefs().Add(x.Name, x.Fields, x.Options);
     }
     Table->Open();
-    for (std::size_t i = 0; i < FDefs.size() && static_cast<int>(i) < Table->FieldCount(); ++i) {
-      TField* f = Table->Fields()[static_cast<int>(i)];
-      const TStagedDef& d = FDefs[i];
+    // By name: an object definition has no field of its own in the table's flat view.
+    for (const TStagedDef& d : FDefs) {
+      TField* f = Table->FindField(d.Name);
+      if (f == nullptr) continue;
       if (d.DisplayName != d.Name) f->SetDisplayLabel(d.DisplayName);
       f->SetReadOnly(d.ReadOnly);
       if (d.DisplayWidth > 0) f->SetDisplayWidth(d.DisplayWidth);
@@ -1320,7 +1321,10 @@ bool TvlxCustomBinaryStreamFormat::OnLoadRecordAccepted(TvlxCustomMemTable* Tabl
   if (Table->OnLoadField)
     for (std::size_t i = 0; i < LoadFields.size(); ++i) {
       const int j = LoadFields[i];
-      if (j >= 0 && j < Table->FieldCount()) Table->OnLoadField(*Table, j, Table->Fields()[j]);
+      if (j < 0) continue;
+      TField* f = Restructuring() ? (static_cast<std::size_t>(j) < FDefs.size() ? Table->FindField(FDefs[static_cast<std::size_t>(j)].Name) : nullptr)
+                                  : (j < Table->FieldCount() ? Table->Fields()[j] : nullptr);
+      if (f != nullptr) Table->OnLoadField(*Table, f->Index(), f);
     }
   if (!Table->OnLoadRecord) return true;
   bool accept = true;
