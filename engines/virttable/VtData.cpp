@@ -1035,9 +1035,19 @@ void TMemData::InitFields() {
   TData::InitFields();
   FBlockMan.SetRecordSize(FRecordSize);
   FEditScratch.assign(static_cast<std::size_t>(FRecordSize), 0);
+  // Sort columns and the filter name descriptors: made again for the new ones.
+  ParseIndexFieldNames();
+  if (!FFilterText.empty()) SetFilterText(String(FFilterText));
+}
+
+void TMemData::ClearFields() {
+  FIndexFields.clear();
+  FFilter.reset();
+  TData::ClearFields();
 }
 
 void TMemData::InitData() {
+  ++FListVersion;
   FFirst = FLast = FCurrent = FStale = nullptr;
   FBOF = FEOF = true;
   FRecordCount = 0;
@@ -1047,6 +1057,7 @@ void TMemData::InitData() {
 }
 
 void TMemData::FreeData() {
+  ClearCache();
   // Every complex value of every record is owned by the tables, which drop them in one pass each.
   FObjects.Clear();
   FStringHeap.Clear();
@@ -1177,6 +1188,7 @@ void TMemData::InvalidateFrom(TItemHeader* Item) {
 }
 
 void TMemData::AddRecord(const Byte* RecBuf) {
+  ++FListVersion;
   TItemHeader* item = NewItem();
   if (Eof() || !FFirst) {
     item->Prev = FLast;
@@ -1204,6 +1216,9 @@ void TMemData::AddRecord(const Byte* RecBuf) {
       if (d->IsBlob())
         if (TBlob* b = GetObject(*d, item->Record())) b->Commit();
   ++FRecordCount;
+  if (!FIndexFields.empty())
+    MoveItemToSortedPlace(item->Next ? CompareItemRecords(item->Record(), item->Next->Record()) : -1);
+  if (CacheActive()) CacheInserted(item);
 }
 
 void TMemData::InsertRecord(const Byte* RecBuf) { AddRecord(RecBuf); }
@@ -1221,10 +1236,14 @@ void TMemData::PutRecord(const Byte* RecBuf) {
 
 void TMemData::UpdateRecord(const Byte* RecBuf) {
   if (!FCurrent) Assertion();
+  const int d = FIndexFields.empty() ? 0 : CompareItemRecords(RecBuf, FCurrent->Record());
+  if (CacheActive()) CacheBeforeUpdate(FCurrent);
   PutRecord(RecBuf);
+  MoveItemToSortedPlace(d);
 }
 
 void TMemData::DeleteItem(TItemHeader* Item) {
+  ++FListVersion;
   if (Item->OrderValid) {
     InvalidateFrom(Item->Next);
     if (!FStale) FStale = nullptr;
@@ -1250,6 +1269,10 @@ void TMemData::DeleteItem(TItemHeader* Item) {
 
 void TMemData::DeleteRecord() {
   if (!FCurrent) return;
+  if (CacheActive()) {
+    CacheDelete();
+    return;
+  }
   DeleteItem(FCurrent);
   --FRecordCount;
 }

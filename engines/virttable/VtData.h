@@ -347,6 +347,7 @@ class TData {
   Int64 GetBlobSize(const TFieldDesc& Field, const Byte* RecBuf, bool FromRollback, bool TrueUnicode);
 
   TStringHeap& StringHeap() { return FStringHeap; }
+  const TStringHeap& StringHeap() const { return FStringHeap; }
   TSharedObjectTable& Objects() { return FObjects; }
   const TSharedObjectTable& Objects() const { return FObjects; }
 
@@ -369,6 +370,34 @@ class TData {
   bool FActive = false;
 };
 
+// Compare options of value comparisons (bit values).
+enum : unsigned {
+  coCaseInsensitive = 1,
+  coPartialKey = 2,
+  coPartialCompare = 4,
+  coOrdinalCompare = 8,
+  coInvertNullOrder = 16,
+};
+
+enum TSortType : Byte { stCaseSensitive = 0, stCaseInsensitive = 1, stBinary = 2 };
+
+// One column of the sort order (IndexFieldNames).
+struct TSortColumn {
+  TFieldDesc* FieldDesc = nullptr;
+  bool DescendingOrder = false;
+  TSortType SortType = stCaseSensitive;
+};
+unsigned GetSortOptions(const TSortColumn& Column);
+
+class TFilterExpression;  // VtFilter.h
+struct TCacheState;       // VtCache.cpp
+
+enum TUpdateResult : Byte { urFail = 0, urAbort, urSkip, urRetry, urApplied, urNone, urSuspended };
+enum TUpdateRecKind : unsigned { ukUpdate = 1, ukInsert = 2, ukDelete = 4 };
+using TUpdateRecKinds = unsigned;
+// (kind, var action, the change is the last one queued)
+using TApplyRecordEvent = std::function<void(TUpdateRecKind Kind, TUpdateResult& Action, bool LastItem)>;
+
 // The in-memory record set.
 class TMemData : public TData {
  public:
@@ -376,6 +405,7 @@ class TMemData : public TData {
   ~TMemData() override;
 
   void InitFields() override;
+  void ClearFields() override;
 
   // ---- cursor ----
   bool Bof() const { return !FCurrent && FBOF; }
@@ -427,6 +457,64 @@ class TMemData : public TData {
     FBOF = FEOF = false;
   }
 
+  // ---- sort order (VtSort.cpp) ----
+  // A list of field names separated by ";" or ",", each with up to two modifiers: ASC / DESC and
+  // CIS / CS / BIN. Raises "Invalid IndexFieldNames format!" or "Field %s not found" (no columns
+  // are left then; the text is kept). While open, a change sorts; an empty text restores the order the
+  // rows had before the first sort.
+  const String& IndexFieldNames() const { return FIndexFieldNames; }
+  void SetIndexFieldNames(const String& Value);
+  int IndexFieldCount() const { return static_cast<int>(FIndexFields.size()); }
+  const std::vector<TSortColumn>& IndexFields() const { return FIndexFields; }
+  void ParseIndexFieldNames();
+  void SortItems();
+  // -1, 0 or 1 by the sort columns.
+  int CompareItemRecords(const Byte* RecBuf1, const Byte* RecBuf2) const;
+  // Moves the current item towards the start (< 0) or the end (> 0) until it is in order.
+  void MoveItemToSortedPlace(int Direction);
+  // Every item in list order, made again only after the list changed (binary search over the order).
+  const std::vector<TItemHeader*>& ItemsInOrder();
+
+  // ---- filter expression (VtFilter.cpp) ----
+  const String& FilterText() const { return FFilterText; }
+  // Parses the text (a blank text: no filter). Raises "Illegal filter expression" or "Field %s not
+  // found"; then no expression is in force but the text stays.
+  void SetFilterText(const String& Value);
+  bool FilterCaseInsensitive = false;
+  bool FilterNoPartialCompare = false;
+  bool HasFilterExpression() const { return FFilter != nullptr; }
+  // Whether Item's record satisfies the filter expression (true without one); cached in the item.
+  bool ItemPassesFilter(TItemHeader* Item);
+  // Forgets every cached filter outcome.
+  void FilterUpdated();
+
+  // ---- cached updates (VtCache.cpp) ----
+  // While on, inserts, updates and deletes are kept as pending changes: updated rows keep their
+  // record from before the first change, deleted rows stay in the list with status isDeleted (the
+  // dataset hides them), and a queue lists the changed rows in the order of their first change.
+  // Turning it off cancels what is pending.
+  bool CachedUpdates() const { return FCachedUpdates; }
+  void SetCachedUpdates(bool Value);
+  bool LocalUpdate = false;  // changes are made directly even with cached updates on
+  // One OnApplyRecord call per queued change of the kinds asked for; the answer is kept per row.
+  // NewCacheRecBuf and OldCacheRecBuf hold the record and the record before the change for the call.
+  void ApplyUpdates(TUpdateRecKinds Kinds = ukUpdate | ukInsert | ukDelete);
+  // Applies what is pending, then forgets the saved states of every applied change.
+  void CommitUpdates();
+  // Every pending change undone.
+  void CancelUpdates();
+  // The current row's pending change undone.
+  void RevertRecord();
+  // After a failed apply: the saved states an apply overwrote come back.
+  void RestoreUpdates();
+  // The current row as it was before its first change (itself when unchanged).
+  void GetOldRecord(Byte* RecBuf);
+  bool UpdatesPending() const;
+  int DeletedCount() const;
+  TApplyRecordEvent OnApplyRecord;
+  const Byte* NewCacheRecBuf() const;
+  const Byte* OldCacheRecBuf() const;
+
  protected:
   void InitData() override;
   void FreeData() override;
@@ -447,6 +535,29 @@ class TMemData : public TData {
   TItemHeader* FCurrent = nullptr;
   TItemHeader* FStale = nullptr;
   std::vector<Byte> FEditScratch;
+  // Sort order: the columns, the text, and whether SavedOrder holds the order before the first sort.
+  std::vector<TSortColumn> FIndexFields;
+  String FIndexFieldNames;
+  bool FOrderSaved = false;
+  // Relinks the items in the order of Items and renumbers them all.
+  void RelinkItems(const std::vector<TItemHeader*>& Items);
+  String FFilterText;
+  std::shared_ptr<TFilterExpression> FFilter;
+  // ItemsInOrder's cache, valid while FListVersion equals the version it was made at.
+  std::vector<TItemHeader*> FOrderCache;
+  std::uint64_t FListVersion = 1;
+  std::uint64_t FOrderCacheVersion = 0;
+  bool FCachedUpdates = false;
+  std::shared_ptr<TCacheState> FCache;
+  bool CacheActive() const { return FCachedUpdates && !LocalUpdate; }
+  void CacheInserted(TItemHeader* Item);
+  void CacheBeforeUpdate(TItemHeader* Item);
+  void CacheDelete();
+  // Drops the queue and its saved records without touching the rows (the record set is emptied).
+  void ClearCache();
+  void RestoreFromRollback(TItemHeader* Item, std::vector<Byte>& Rollback);
+  void CopyRecordDeep(const Byte* Source, std::vector<Byte>& Dest, bool BlobsBeforeChange);
+  void ReleaseRecordCopy(std::vector<Byte>& Copy);
   int FRecordCount = 0;
   int FRefreshIteration = 0;
   bool FBOF = true;
