@@ -265,6 +265,7 @@ TCustomMemTableKv::TCustomMemTableKv(TComponent* AOwner) : TDataSet(AOwner) {
   FRecordsView = new TRecordsViewKv(this);
   BindView(FInternMemTableData);
   FFilterExpr = std::make_unique<TDataSetExprParserKv>(this, dsptFilterKv);
+  FExtraFilters = std::make_unique<TMemTableFiltersKv>(this);
   FMasterDataLink = std::make_unique<TMasterDataLink>(this);
   FMasterDataLink->OnMasterChange = [this](TObject* Sender) { MasterChanged(Sender); };
 }
@@ -441,6 +442,7 @@ void TCustomMemTableKv::CursorOpen() {
   FActive = true;
   try {
     UpdateFilterExpr();
+    FExtraFilters->RecreateFilterExpr();
     UpdateDetailMode(false);
   } catch (...) {
     CursorClose();
@@ -451,6 +453,7 @@ void TCustomMemTableKv::CursorOpen() {
 void TCustomMemTableKv::CursorClose() {
   FActive = false;
   FFilterExpr->Clear();
+  FExtraFilters->RecreateFilterExpr();
   FMasterValList.Clear();
   FDetailFieldList.clear();
   FDetailDataIndexes.clear();

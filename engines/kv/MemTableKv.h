@@ -13,6 +13,7 @@
 // writes a temporary file beside the target and renames it over the target only when complete.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "engines/kv/ExprEvalKv.h"
 #include "engines/kv/KvValues.h"
 #include "engines/kv/MemTableDataKv.h"
+#include "engines/kv/MemTableExtrasKv.h"
 #include "engines/kv/RecordsViewKv.h"
 #include "platform/classes/Streams.h"
 #include "platform/db/DB.h"
@@ -163,6 +165,20 @@ class TCustomMemTableKv : public TDataSet {
   void SetFilterOptions(TFilterOptions Value) override;
   void SetOnFilterRecord(const TFilterRecordEvent& Value) override;
   TDataSetExprParserKv* FilterExpr() const { return FFilterExpr.get(); }
+  // The cursor is open (also while Open and Close run, unlike Active()).
+  bool CursorActive() const { return FActive; }
+
+  // Extra filters over the table's own (MemTableExtrasKv.cpp): each added one is active at once.
+  TMemTableFiltersKv& ExtraFilters() { return *FExtraFilters; }
+  TMemTableFilterItemKv* AddExtraFilter(const String& Filter, const TFilterRecordEvent& OnFilterRecord);
+  bool UpdateExtraFilter(TMemTableFilterItemKv* Item, const String& Filter, const TFilterRecordEvent& OnFilterRecord);
+  bool RemoveExtraFilter(TMemTableFilterItemKv* Item);
+  // The distinct values of a field; nullptr for an unknown field.
+  std::shared_ptr<TMemTableDataFieldValueListKv> GetFieldValueList(const String& FieldName);
+  // Sum, count, average, minimum, maximum of a data field over the rows from FromBM to ToBM (empty
+  // bookmarks: the first / last row), as RecNo counts them; AggrFuncs of afSumKv ... afMaxKv.
+  void GetAggregatedValuesForRange(const TBookmark& FromBM, const TBookmark& ToBM, const String& FieldName,
+                                   std::array<Variant, 5>& ResultArr, int AggrFuncs);
 
   TDataSource* MasterSource() const;
   void SetMasterSource(TDataSource* Value);
@@ -238,7 +254,8 @@ class TCustomMemTableKv : public TDataSet {
   void ClearAllRecords();
   // The filters hide rows: fetches skip them, counts and row numbers count the rest.
   bool FilterActive() const {
-    return FActive && ((Filtered() && (OnFilterRecord() || FFilterExpr->HasData())) || FDetailMode);
+    return FActive && ((Filtered() && (OnFilterRecord() || FFilterExpr->HasData())) || FDetailMode ||
+                       FExtraFilters->ActiveFilterCount() > 0);
   }
   bool RowPasses(int Row, TMTRecBuf* Buffer);
   void UpdateFilterExpr();
@@ -279,6 +296,7 @@ class TCustomMemTableKv : public TDataSet {
   bool FDetailMode = false;
   Variant FMasterValues;
   TSortedVarlistKv FMasterValList;
+  std::unique_ptr<TMemTableFiltersKv> FExtraFilters;
 };
 
 class TMemTableKv : public TCustomMemTableKv {

@@ -195,7 +195,8 @@ bool TCustomMemTableKv::RecordPassesFilters(TMemoryRecordKv* MemRec) {
   if (FFilterFailed) return false;
   const bool event = Filtered() && static_cast<bool>(OnFilterRecord());
   const bool expr = Filtered() && FFilterExpr->HasData();
-  const bool buffered = event || (expr && FFilterNeedsBuffer);
+  const bool extra = FExtraFilters->ActiveFilterCount() > 0;
+  const bool buffered = event || (expr && FFilterNeedsBuffer) || (extra && FExtraFilters->HasEventActiveFilter());
   bool result = true;
   TDataSetState save = State();
   const bool wasScanning = FScanning;
@@ -212,6 +213,7 @@ bool TCustomMemTableKv::RecordPassesFilters(TMemoryRecordKv* MemRec) {
     if (expr) result = FFilterExpr->IsCurRecordInFilter(MemRec);
     if (event) OnFilterRecord()(*this, result);
     if (result && FDetailMode) result = DetailRecordMatches(MemRec);
+    if (result && extra) result = FExtraFilters->IsCurRecordInFilter(MemRec);
   } catch (...) {
     // Reported once; the pass stops here and the record does not pass.
     FFilterFailed = true;

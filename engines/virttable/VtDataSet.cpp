@@ -1,5 +1,7 @@
 #include "engines/virttable/VtDataSet.h"
 
+#include "engines/virttable/VtTimer.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -126,6 +128,7 @@ Variant TMemDataSet::FieldValueOfItem(TField* Field, const vt::TItemHeader* Item
 bool TMemDataSet::ItemVisible(const vt::TItemHeader* Item) {
   if (!FilterActive()) return true;
   if (Item->Status == vt::isDeleted) return false;
+  if (FMasterDetailOn && !MasterDetailAccepts(Item)) return false;
   if (!FData->ItemPassesFilter(const_cast<vt::TItemHeader*>(Item))) return false;
   if (!Filtered() || !OnFilterRecord()) return true;
   return WithItemInScan(Item, [&] {
@@ -216,6 +219,7 @@ void TMemDataSet::CursorOpen() {
     InitRecordSetFields();
     FData->Open();
   }
+  BuildLocalMDLinks();
   if (DefaultFields()) BuildDefaultFields();
   BindAllFields(true);
   // Persistent fields find their descriptors by name; default fields by their definition's number.
@@ -230,6 +234,8 @@ void TMemDataSet::CursorOpen() {
 }
 
 void TMemDataSet::CursorClose() {
+  if (FDetailRefreshTimer) FDetailRefreshTimer->SetEnabled(false);
+  FLocalMDLinks.clear();
   BindAllFields(false);
   FDescByFieldNo.clear();
   FInInserting = FInEditing = false;
