@@ -240,6 +240,13 @@ TEST_F(VlxCopy, GroupByAndAggregate) {
   EXPECT_DOUBLE_EQ(VarArrayGet(both, 1).AsDouble(), 30);
   EXPECT_EQ(t->Aggregate(u"MaritalStatus:COUNT").AsInteger(), 5);
   EXPECT_TRUE(VarIsNull(t->Aggregate(u"")));
+  // User functions accumulate through the holder's callback; without one the result stays empty.
+  EXPECT_TRUE(VarIsNull(t->Aggregate(u"Salary:USR1")));
+  t->OnUserAggregate = [](TDataSet&, int Fn, int Count, double Value, double& Acc) {
+    EXPECT_EQ(Fn, 2);
+    Acc = (Count == 0 ? 0 : Acc) + Value * Value;
+  };
+  EXPECT_DOUBLE_EQ(t->Aggregate(u"Salary:usr2").AsDouble(), 1 + 100 + 4 + 900 + 9);
 }
 
 }  // namespace
