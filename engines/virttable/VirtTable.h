@@ -63,6 +63,7 @@ class TVirtTable : public TMemDataSet {
 
  private:
   void FireProgress(int Percent);
+  vt::TProgressFunc ProgressFunc();
   // After a definition change: rows keep their values in the fields that keep their names.
   void RestructureKeepingData();
   std::vector<vt::TStreamFieldDef> StreamDefsOfDefinitions() const;

@@ -141,30 +141,122 @@ std::unique_ptr<TSharedObject> TBlobPool::Take(bool IsUnicode) {
   return blob;
 }
 
-void TBlobPool::GiveAll(std::vector<std::unique_ptr<TSharedObject>>& Blobs) {
-  if (FFree.empty()) {
-    FFree.swap(Blobs);
-    return;
-  }
-  FFree.reserve(FFree.size() + Blobs.size());
-  for (auto& b : Blobs) FFree.push_back(std::move(b));
-}
-
 void TBlobPool::Give(std::unique_ptr<TSharedObject> Blob) {
   if (Blob->IsRecyclableBlob()) FFree.push_back(std::move(Blob));
 }
 
-std::uint32_t TSharedObjectTable::Add(std::unique_ptr<TSharedObject> Object) {
-  if (!Object->IsRecyclableBlob()) FHoldsOnlyBlobs = false;
+std::unique_ptr<Byte[]> TBlobPool::TakeChunk() {
+  if (FChunks.empty()) return std::make_unique_for_overwrite<Byte[]>(kChunkSize);
+  std::unique_ptr<Byte[]> chunk = std::move(FChunks.back());
+  FChunks.pop_back();
+  return chunk;
+}
+
+void TBlobPool::GiveChunk(std::unique_ptr<Byte[]> Chunk) { FChunks.push_back(std::move(Chunk)); }
+
+std::uint32_t TSharedObjectTable::NewHandle() {
   if (!FFree.empty()) {
     const std::uint32_t h = FFree.back();
     FFree.pop_back();
-    FItems[h - 1] = std::move(Object);
     return h;
   }
   if (FItems.size() >= 0x7FFFFFFF) throw EOutOfMemory(String(msg::SOutOfMemory));
-  FItems.push_back(std::move(Object));
+  FItems.emplace_back();
   return static_cast<std::uint32_t>(FItems.size());
+}
+
+std::uint32_t TSharedObjectTable::Add(std::unique_ptr<TSharedObject> Object) {
+  const std::uint32_t h = NewHandle();
+  FItems[h - 1].Object = std::move(Object);
+  return h;
+}
+
+const Byte* TSharedObjectTable::Keep(const Byte* Data, std::size_t Size) {
+  if (Size == 0) return nullptr;
+  if (FChunkUsed + Size > TBlobPool::kChunkSize) {
+    FChunks.push_back(Pool->TakeChunk());
+    FChunkUsed = 0;
+  }
+  Byte* p = FChunks.back().get() + FChunkUsed;
+  std::memcpy(p, Data, Size);
+  FChunkUsed += Size;
+  return p;
+}
+
+std::uint32_t TSharedObjectTable::AddPacked(const Byte* Data, std::size_t Size, bool IsUnicode) {
+  if (Size > kMaxPackedBlobSize) Assertion();
+  const Byte* kept = Keep(Data, Size);
+  const std::uint32_t h = NewHandle();
+  TEntry& e = FItems[h - 1];
+  e.Data = kept;
+  e.Size = static_cast<std::uint32_t>(Size);
+  e.Packed = true;
+  e.Unicode = IsUnicode;
+  return h;
+}
+
+bool TSharedObjectTable::FillPacked(std::uint32_t Handle, const Byte* Data, std::size_t Size) {
+  if (!IsPacked(Handle) || Size > kMaxPackedBlobSize) return false;
+  TEntry& e = FItems[Handle - 1];
+  if (e.Size) return false;
+  e.Data = Keep(Data, Size);
+  e.Size = static_cast<std::uint32_t>(Size);
+  return true;
+}
+
+TSharedObject* TSharedObjectTable::Unpack(TEntry& Entry) const {
+  std::unique_ptr<TSharedObject> object = Pool->Take(Entry.Unicode);
+  auto& blob = static_cast<TBlob&>(*object);
+  // The state the blob had when it was packed: its content committed, rollback enabled.
+  if (Entry.Size) blob.Write(0, Entry.Size, Entry.Data);
+  blob.EnableRollback();
+  Entry.Object = std::move(object);
+  Entry.Packed = false;
+  Entry.Data = nullptr;
+  Entry.Size = 0;
+  return Entry.Object.get();
+}
+
+int TSharedObjectTable::RefCount(std::uint32_t Handle) const {
+  if (!Handle || Handle > FItems.size()) return 0;
+  const TEntry& e = FItems[Handle - 1];
+  return e.Packed ? 1 : (e.Object ? e.Object->RefCount() : 0);
+}
+
+Int64 TSharedObjectTable::BlobSize(std::uint32_t Handle) const {
+  if (!Handle || Handle > FItems.size()) return 0;
+  const TEntry& e = FItems[Handle - 1];
+  if (e.Packed) return e.Size;
+  return e.Object ? static_cast<const TBlob&>(*e.Object).Size() : 0;
+}
+
+void TSharedObjectTable::CommitBlob(std::uint32_t Handle) {
+  if (!Handle || Handle > FItems.size()) return;
+  TEntry& e = FItems[Handle - 1];
+  if (e.Packed || !e.Object) return;
+  auto& blob = static_cast<TCompressedBlob&>(*e.Object);
+  blob.Commit();
+  // Only what unpacking gives back exactly is packed: a pool blob alone in its handle, rollback on and
+  // nothing parked, plain content in one piece of the default size, null or small.
+  if (!blob.IsRecyclableBlob() || blob.RefCount() != 1 || !blob.RollbackEnabled() || blob.UseRollback() ||
+      blob.PieceSize() != kDefaultPieceSize || blob.Compressed())
+    return;
+  const TVtBlobData& data = blob.Data();
+  const std::size_t pieces = data.PieceCount();
+  if (pieces > 1) return;
+  const std::size_t size = pieces ? data.Pieces().front().size() : 0;
+  if (size > kMaxPackedBlobSize || (size == 0 && !blob.IsNull())) return;
+  e.Data = Keep(size ? data.Pieces().front().data() : nullptr, size);
+  e.Size = static_cast<std::uint32_t>(size);
+  e.Unicode = blob.IsUnicode();
+  e.Packed = true;
+  Pool->Give(std::move(e.Object));
+}
+
+void TSharedObjectTable::CancelBlob(std::uint32_t Handle) {
+  if (!Handle || Handle > FItems.size()) return;
+  TEntry& e = FItems[Handle - 1];
+  if (!e.Packed && e.Object) static_cast<TBlob&>(*e.Object).Cancel();
 }
 
 void TSharedObjectTable::AddRef(std::uint32_t Handle) {
@@ -172,26 +264,28 @@ void TSharedObjectTable::AddRef(std::uint32_t Handle) {
 }
 
 void TSharedObjectTable::Release(std::uint32_t Handle) {
-  TSharedObject* o = Get(Handle);
-  if (!o) return;
-  if (o->Release()) {
-    Pool->Give(std::move(FItems[Handle - 1]));
-    FItems[Handle - 1].reset();
+  if (!Handle || Handle > FItems.size()) return;
+  TEntry& e = FItems[Handle - 1];
+  if (e.Packed) {
+    e = TEntry{};
+    FFree.push_back(Handle);
+    return;
+  }
+  if (!e.Object) return;
+  if (e.Object->Release()) {
+    Pool->Give(std::move(e.Object));
     FFree.push_back(Handle);
   }
 }
 
 void TSharedObjectTable::Clear() {
-  if (FHoldsOnlyBlobs && FFree.empty()) {
-    // Every entry is a live recyclable blob: the whole list becomes the pool's in one move.
-    Pool->GiveAll(FItems);
-  } else {
-    for (auto& item : FItems)
-      if (item) Pool->Give(std::move(item));
-  }
+  for (TEntry& e : FItems)
+    if (e.Object) Pool->Give(std::move(e.Object));
   FItems.clear();
   FFree.clear();
-  FHoldsOnlyBlobs = true;
+  for (auto& chunk : FChunks) Pool->GiveChunk(std::move(chunk));
+  FChunks.clear();
+  FChunkUsed = TBlobPool::kChunkSize;
 }
 
 // ---- TBlockManager ----
@@ -232,18 +326,20 @@ void TBlockManager::AddFreeBlock() {
   if (FFirstBlock) FFirstBlock->Prev = block;
   FFirstBlock = block;
   ++FBlockCount;
-  for (Word i = 0; i < DefaultItemCount; ++i) {
-    auto* item = new (raw + TBlockHeader::kBlockHeaderSize + stride * i) TItemHeader{};
-    item->Block = block;
-    PushFree(item);
-  }
+  FCarving = block;
 }
 
 TItemHeader* TBlockManager::AllocItem() {
-  if (!FFirstFree) AddFreeBlock();
   TItemHeader* item = FFirstFree;
-  if (item->Flag != kItemFree) Assertion();
-  UnlinkFree(item);
+  if (item) {
+    if (item->Flag != kItemFree) Assertion();
+    UnlinkFree(item);
+  } else {
+    if (!FCarving || FCarving->CarvedItems == FCarving->ItemCount) AddFreeBlock();
+    Byte* raw = reinterpret_cast<Byte*>(FCarving);
+    item = new (raw + TBlockHeader::kBlockHeaderSize + ItemStride() * FCarving->CarvedItems++) TItemHeader{};
+    item->Block = FCarving;
+  }
   item->Flag = kItemUsed;
   item->Prev = item->Next = nullptr;
   ++item->Block->UsedItems;
@@ -259,10 +355,10 @@ void TBlockManager::FreeItem(TItemHeader* Item) {
     return;
   }
   Item->Flag = kItemFree;
-  // The block empties: its other items leave the free list and the block goes.
+  // The block empties: its other handed-out items leave the free list and the block goes.
   const std::size_t stride = ItemStride();
   Byte* raw = reinterpret_cast<Byte*>(block);
-  for (Word i = 0; i < block->ItemCount; ++i) {
+  for (Word i = 0; i < block->CarvedItems; ++i) {
     auto* it = reinterpret_cast<TItemHeader*>(raw + TBlockHeader::kBlockHeaderSize + stride * i);
     if (it == Item) continue;
     if (it->Flag != kItemFree) Assertion();
@@ -271,6 +367,7 @@ void TBlockManager::FreeItem(TItemHeader* Item) {
   if (block->Prev) block->Prev->Next = block->Next;
   else FFirstBlock = block->Next;
   if (block->Next) block->Next->Prev = block->Prev;
+  if (FCarving == block) FCarving = nullptr;
   --FBlockCount;
   ::operator delete(raw, std::align_val_t{8});
 }
@@ -282,6 +379,7 @@ void TBlockManager::FreeAllBlocks() {
     FFirstBlock = next;
   }
   FFirstFree = nullptr;
+  FCarving = nullptr;
   FBlockCount = 0;
 }
 
@@ -409,7 +507,7 @@ bool TData::GetNull(const TFieldDesc& Field, const Byte* RecBuf) const {
   if (*ind != 1) return false;
   if (Field.IsBlob()) {
     // A blob written through its object while flagged null is not null.
-    if (TBlob* blob = GetObject(Field, RecBuf); blob && blob->Size() > 0) {
+    if (FObjects.BlobSize(Load<std::uint32_t>(RecBuf + Field.Offset)) > 0) {
       const_cast<Byte*>(ind)[0] = 0;
       return false;
     }
@@ -421,8 +519,11 @@ void TData::SetNull(const TFieldDesc& Field, Byte* RecBuf, bool Value) {
   Byte* ind = Field.FieldDescKind == fdkCalculated ? RecBuf + FRecordSize + FCalcDataSize + Field.ActualFieldNo - 1
                                                    : RecBuf + FDataSize + Field.FieldNo - 1;
   *ind = Value ? 1 : 0;
-  if (Value && Field.IsBlob())
+  if (Value && Field.IsBlob()) {
+    const std::uint32_t h = Load<std::uint32_t>(RecBuf + Field.Offset);
+    if (FObjects.IsPacked(h) && FObjects.PackedSize(h) == 0) return;  // null already
     if (TBlob* blob = GetObject(Field, RecBuf)) blob->Clear();
+  }
 }
 
 void TData::GetFieldData(const TFieldDesc& Field, const Byte* Slot, Byte* Dest) const {
@@ -843,12 +944,10 @@ void TData::CreateComplexField(Byte* RecBuf, const TFieldDesc& Field) {
   Byte* slot = RecBuf + Field.Offset;
   switch (Field.DataType()) {
     case dtExtString: case dtExtWideString: case dtExtVarBytes: Store<std::uint32_t>(slot, 0); break;
-    case dtBlob: case dtMemo: case dtWideMemo: {
-      std::unique_ptr<TSharedObject> blob = FObjects.Pool->Take(Field.DataType() == dtWideMemo);
-      static_cast<TBlob&>(*blob).EnableRollback();
-      Store<std::uint32_t>(slot, FObjects.Add(std::move(blob)));
+    // A null blob: its object is made on first use.
+    case dtBlob: case dtMemo: case dtWideMemo:
+      Store<std::uint32_t>(slot, FObjects.AddPacked(nullptr, 0, Field.DataType() == dtWideMemo));
       break;
-    }
     case dtVariant: Store<std::uint32_t>(slot, FObjects.Add(std::make_unique<TVariantObject>())); break;
     default: break;
   }
@@ -883,13 +982,9 @@ void TData::FreeComplexField(Byte* RecBuf, const TFieldDesc& Field) {
       FStringHeap.DisposeBuf(h);
       break;
     default: {
-      TSharedObject* o = FObjects.Get(h);
-      if (!o) {
-        Store<std::uint32_t>(slot, 0);
-        return;
-      }
-      if (o->RefCount() == 1) Store<std::uint32_t>(slot, 0);
-      FObjects.Release(h);
+      const int refs = FObjects.RefCount(h);
+      if (refs <= 1) Store<std::uint32_t>(slot, 0);
+      if (refs > 0) FObjects.Release(h);
       break;
     }
   }
@@ -1054,6 +1149,15 @@ void TMemData::FreeData() {
   InitData();
 }
 
+void TMemData::Reserve(std::int32_t Count) {
+  if (Count <= 0) return;
+  const std::size_t n = static_cast<std::size_t>(Count);
+  FItemTable.reserve(FItemTable.size() + n);
+  std::size_t complex = 0;
+  for (const auto& d : FFields) complex += d->IsComplex() && d->FieldDescKind != fdkCalculated;
+  if (complex) FObjects.Reserve(FObjects.LiveCount() + n * complex);
+}
+
 void TMemData::SetToBegin() {
   FCurrent = nullptr;
   FBOF = true;
@@ -1201,8 +1305,7 @@ void TMemData::AddRecord(const Byte* RecBuf) {
   std::memcpy(item->Record(), RecBuf, static_cast<std::size_t>(FRecordSize));
   if (FHasBlobFields)
     for (const auto& d : FFields)
-      if (d->IsBlob())
-        if (TBlob* b = GetObject(*d, item->Record())) b->Commit();
+      if (d->IsBlob()) FObjects.CommitBlob(Load<std::uint32_t>(item->Record() + d->Offset));
   ++FRecordCount;
 }
 
@@ -1272,16 +1375,14 @@ void TMemData::PostRecord(Byte* RecBuf) {
   UpdateRecord(RecBuf);
   if (FHasBlobFields)
     for (const auto& d : FFields)
-      if (d->IsBlob())
-        if (TBlob* b = GetObject(*d, RecBuf)) b->Commit();
+      if (d->IsBlob()) FObjects.CommitBlob(Load<std::uint32_t>(RecBuf + d->Offset));
   FreeComplexFields(tmp, false);
 }
 
 void TMemData::CancelRecord(Byte* RecBuf) {
   if (FHasBlobFields)
     for (const auto& d : FFields)
-      if (d->IsBlob())
-        if (TBlob* b = GetObject(*d, RecBuf)) b->Cancel();
+      if (d->IsBlob()) FObjects.CancelBlob(Load<std::uint32_t>(RecBuf + d->Offset));
   FreeComplexFields(RecBuf, false);
 }
 

@@ -37,6 +37,30 @@ void Store(Byte* p, T v) {
 
 String Num(Int64 v) { return Str(std::to_string(v)); }
 
+// The framework's native date-time (milliseconds from 0001-01-01 as day 1) and the slot's date-time,
+// the same arithmetic as the framework's conversions, inline: the stream carries one per row.
+constexpr double kMSecsPerNativeDay = kMSecsPerDay;
+constexpr double kMaxNativeDay = 3652059;  // 9999-12-31
+
+// Ms must lie within [day 1, day kMaxNativeDay + 1).
+inline TDateTime NativeMSecsToDateTime(double Ms) {
+  const double ms = std::round(Ms);
+  const double days = std::floor(ms / kMSecsPerDay);
+  const auto time = static_cast<std::int32_t>(ms - days * kMSecsPerDay);
+  const double d = days - kDateDelta;
+  const double t = static_cast<double>(time) / kMSecsPerDay;
+  return d < 0 ? d - t : d + t;
+}
+
+inline double DateTimeToNativeMSecs(TDateTime Value) {
+  const double all = std::nearbyint(Value * kMSecsPerDay);
+  if (!(std::fabs(all) < 9.2e18)) return 0;  // the zero stamp
+  const auto ms = static_cast<std::int64_t>(all);
+  const std::int64_t days = ms / 86400000;
+  const std::int64_t time = (ms < 0 ? -ms : ms) % 86400000;
+  return static_cast<double>(static_cast<std::int32_t>(kDateDelta + days)) * kMSecsPerDay + static_cast<double>(time);
+}
+
 // ---- writer ----
 
 class TOut {
@@ -112,12 +136,20 @@ void WriteValue(TOut& Out, TMemData& Data, const TFieldDesc& Desc, const Byte* R
       return;
     }
     case dtDateTime: {
-      const double ms = DateTimeToNativeDateTime(Load<double>(slot));
+      const double ms = DateTimeToNativeMSecs(Load<double>(slot));
       put(&ms, 8);
       return;
     }
     case dtVarBytes: put(slot + 2, Load<Word>(slot)); return;
     case dtBlob: case dtMemo: case dtWideMemo: {
+      const std::uint32_t handle = Load<std::uint32_t>(slot);
+      if (Data.Objects().IsPacked(handle)) {
+        // Small content kept as bytes goes out as it is.
+        const std::size_t n = Data.Objects().PackedSize(handle);
+        Out.Value<std::int32_t>(static_cast<std::int32_t>(n));
+        if (n) Out.Bytes(Data.Objects().PackedData(handle), n);
+        return;
+      }
       TBlob* blob = Data.GetObject(Desc, Rec);
       const Int64 size = blob ? blob->Size() : 0;
       if (size <= 0) {
@@ -309,6 +341,10 @@ Variant StoredAsVariant(const TStreamFieldDef& Def, const Byte* p, std::size_t L
     case ftBytes: case ftVarBytes: return VarFromBytes(p, L);
     default: return Null();
   }
+}
+
+[[noreturn]] __attribute__((noinline)) void BadValue(const TStreamFieldDef& Def, Int64 Record, const char16_t* Why) {
+  Bad(u"value of field '" + Def.Name + u"' in record " + Num(Record + 1) + u": " + Why);
 }
 
 // Checks a value's length against its stored type, before anything is copied.
@@ -544,23 +580,6 @@ TStreamContents ReadVirtTableStream(TStream& Stream, const std::function<TMemDat
     return static_cast<std::size_t>(v);
   };
 
-  // First pass: every length against the bytes left and against its type, before anything is built.
-  const std::size_t rowsStart = in.Pos();
-  for (std::int32_t r = 0; r < c.RecordCount; ++r)
-    for (const TDefPlan& plan : plans) {
-      const TStreamFieldDef& def = *plan.Def;
-      const std::size_t L = readLength(def, r);
-      if (L == 0) continue;
-      in.Take(L, u"value");
-      if (plan.Fixed) {
-        if (L != plan.Fixed) CheckLength(def, L, 0, r);
-      } else {
-        const Word sub = def.DataType == ftVariant ? in.Value<Word>(u"variant subtype") : 0;
-        CheckLength(def, L, sub, r);
-      }
-    }
-  in.SetPos(rowsStart);
-
   TMemData& staging = BuildStaging(c);
   for (TDefPlan& plan : plans) {
     plan.Desc = staging.FindField(plan.Def->Name);
@@ -570,47 +589,87 @@ TStreamContents ReadVirtTableStream(TStream& Stream, const std::function<TMemDat
                 (plan.Fixed == 0 || plan.Def->DataType == ftGuid || static_cast<int>(plan.Fixed) == plan.Desc->Size ||
                  code == dtDate || code == dtTime || code == dtDateTime);
   }
+  // Every length is checked against the bytes left and against its type before anything is copied; a
+  // bad value ends the read with the staging set thrown away, so nothing needs a pass of its own.
   const int dataSize = staging.DataSize();
+  staging.Reserve(c.RecordCount);
   std::vector<Byte> rec(static_cast<std::size_t>(staging.RecordSize()));
+  Byte* const r0 = rec.data();
+  TSharedObjectTable& objects = staging.Objects();
   if (Progress) Progress(0);
   for (std::int32_t r = 0; r < c.RecordCount; ++r) {
-    staging.InitRecord(rec.data());
-    staging.CreateComplexFields(rec.data(), true);
+    staging.InitRecord(r0);
+    staging.CreateComplexFields(r0, true);
     try {
       for (const TDefPlan& plan : plans) {
         const TStreamFieldDef& def = *plan.Def;
-        const std::size_t L = wideLengths ? static_cast<std::size_t>(in.Value<std::int32_t>(u"value length"))
-                                          : in.Value<Word>(u"value length");
+        const std::size_t L = readLength(def, r);
         if (L == 0) continue;
         const Byte* p = in.Take(L, u"value");
-        const Word sub = def.DataType == ftVariant ? in.Value<Word>(u"variant subtype") : 0;
+        Word sub = 0;
+        if (plan.Fixed) {
+          if (L != plan.Fixed) [[unlikely]]
+            CheckLength(def, L, 0, r);
+        } else {
+          if (def.DataType == ftVariant) sub = in.Value<Word>(u"variant subtype");
+          if (def.DataType != ftString && def.DataType != ftMemo && def.DataType != ftBlob) CheckLength(def, L, sub, r);
+        }
         const TFieldDesc* desc = plan.Desc;
         if (!desc) continue;
         if (!plan.Same) {
           // The field changed type since the value was stored: convert through a dynamic value, or
           // leave it null when that cannot be done.
           try {
-            staging.PutFieldAsVariant(*desc, rec.data(), StoredAsVariant(def, p, L, sub), true);
+            staging.PutFieldAsVariant(*desc, r0, StoredAsVariant(def, p, L, sub), true);
           } catch (const Exception&) {
-            staging.SetNull(*desc, rec.data(), true);
+            staging.SetNull(*desc, r0, true);
           }
           continue;
         }
+        Byte* const slot = r0 + desc->Offset;
         switch (desc->DataType()) {
           // The common fixed kinds go straight into their slots.
           case dtInt16: case dtInt32: case dtInt64: case dtUInt16: case dtUInt32: case dtBoolean: case dtFloat:
           case dtCurrency: case dtSingle:
-            std::memcpy(rec.data() + desc->Offset, p, L);
-            rec[static_cast<std::size_t>(dataSize + desc->FieldNo - 1)] = 0;
+            std::memcpy(slot, p, L);
             break;
-          default: PutSameType(staging, *desc, rec.data(), def, p, L, sub, r); break;
+          case dtDateTime: {
+            const double ms = Load<double>(p);
+            // Whole milliseconds from 0001-01-01 (day 1) to 9999-12-31.
+            if (!(ms >= kMSecsPerNativeDay && ms < (kMaxNativeDay + 1) * kMSecsPerNativeDay)) [[unlikely]]
+              BadValue(def, r, u"not a valid date and time");
+            Store<double>(slot, NativeMSecsToDateTime(ms));
+            break;
+          }
+          case dtString: {
+            std::size_t n = ::strnlen(reinterpret_cast<const char*>(p), L);
+            if (n > static_cast<std::size_t>(desc->Size) - 1)
+              n = sys::CutLength(std::string_view(reinterpret_cast<const char*>(p), n),
+                                 static_cast<std::size_t>(desc->Size) - 1);
+            std::memcpy(slot, p, n);
+            slot[n] = 0;
+            break;
+          }
+          case dtWideString: {
+            std::size_t n = 0;
+            const std::size_t most = std::min<std::size_t>(L / 2, desc->Length);
+            while (n < most && (p[2 * n] | p[2 * n + 1])) ++n;
+            std::memcpy(slot, p, 2 * n);
+            slot[2 * n] = slot[2 * n + 1] = 0;
+            break;
+          }
+          case dtBlob: case dtMemo: case dtWideMemo:
+            if (objects.FillPacked(Load<std::uint32_t>(slot), p, L)) break;
+            [[fallthrough]];
+          default: PutSameType(staging, *desc, r0, def, p, L, sub, r); continue;
         }
+        r0[static_cast<std::size_t>(dataSize + desc->FieldNo - 1)] = 0;
       }
     } catch (...) {
-      staging.FreeComplexFields(rec.data(), true);
+      staging.FreeComplexFields(r0, true);
       throw;
     }
-    staging.AppendRecord(rec.data());
+    staging.AppendRecord(r0);
     if (Progress)
       Progress(static_cast<int>(std::nearbyint(static_cast<double>(r) * 100.0 / static_cast<double>(c.RecordCount))));
   }
