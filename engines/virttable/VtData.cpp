@@ -35,7 +35,6 @@ void Store(Byte* p, T v) {
 
 // Process-wide generation counter of item lists.
 std::atomic<int> gRefreshIteration{0};
-std::atomic<std::uint64_t> gItemSerial{0};
 
 double RoundToScale(double X, int Scale) {
   if (Scale <= 0 || X == 0 || !std::isfinite(X) || std::fabs(X) >= 1125899906842624.0) return X;
@@ -1142,6 +1141,7 @@ void TMemData::InitData() {
 }
 
 void TMemData::FreeData() {
+  FPending = nullptr;
   // Every complex value of every record is owned by the tables, which drop them in one pass each.
   FObjects.Clear();
   FStringHeap.Clear();
@@ -1262,7 +1262,8 @@ TItemHeader* TMemData::NewItem() {
   item->FilterResult = fsNotChecked;
   item->Order = item->SavedOrder = 0;
   item->OrderValid = false;
-  item->Serial = ++gItemSerial;
+  // Serials need only differ within one item list: a bookmark of another list has another iteration.
+  item->Serial = ++FLastSerial;
   if (!FFreeHandles.empty()) {
     item->Handle = FFreeHandles.back();
     FFreeHandles.pop_back();
@@ -1310,6 +1311,43 @@ void TMemData::AddRecord(const Byte* RecBuf) {
 }
 
 void TMemData::InsertRecord(const Byte* RecBuf) { AddRecord(RecBuf); }
+
+Byte* TMemData::NewRecord() {
+  if (FPending) Assertion();
+  FPending = NewItem();
+  Byte* rec = FPending->Record();
+  std::memset(rec, 0, static_cast<std::size_t>(FRecordSize));
+  std::memset(rec + FDataSize, 1, static_cast<std::size_t>(FFields.Count()));
+  return rec;
+}
+
+void TMemData::AppendNewRecord() {
+  TItemHeader* item = FPending;
+  if (!item) Assertion();
+  FPending = nullptr;
+  item->Prev = FLast;
+  if (FLast) FLast->Next = item;
+  else FFirst = item;
+  FLast = item;
+  if (!FStale) {
+    item->Order = item->Prev ? item->Prev->Order + 1 : 1;
+    item->OrderValid = true;
+  }
+  FCurrent = item;
+  FBOF = FEOF = false;
+  ++FRecordCount;
+}
+
+void TMemData::DropNewRecord() {
+  TItemHeader* item = FPending;
+  if (!item) return;
+  FPending = nullptr;
+  FreeComplexFields(item->Record(), true);
+  FItemTable[item->Handle - 1] = nullptr;
+  FFreeHandles.push_back(item->Handle);
+  item->Serial = 0;
+  FBlockMan.FreeItem(item);
+}
 
 void TMemData::AppendRecord(const Byte* RecBuf) {
   SetToEnd();

@@ -448,6 +448,12 @@ class TMemData : public TData {
   void EmptyData() { FreeData(); }
   // Room for Count more records in the tables that grow by record (a load knows its count).
   void Reserve(std::int32_t Count);
+  // Building a record in place (a load): NewRecord gives the record of a new item outside the list,
+  // all null with no complex values; then exactly one of AppendNewRecord (linked at the end, as
+  // AppendRecord, its blobs already committed) or DropNewRecord (its complex values and item freed).
+  Byte* NewRecord();
+  void AppendNewRecord();
+  void DropNewRecord();
 
   // ---- changes ----
   // Before the current item (at Eof: at the end; at Bof: first); the new item becomes current.
@@ -500,6 +506,8 @@ class TMemData : public TData {
   TItemHeader* FLast = nullptr;
   TItemHeader* FCurrent = nullptr;
   TItemHeader* FStale = nullptr;
+  TItemHeader* FPending = nullptr;
+  std::uint64_t FLastSerial = 0;
   std::vector<Byte> FEditScratch;
   int FRecordCount = 0;
   int FRefreshIteration = 0;

@@ -1,9 +1,12 @@
 #include "engines/virttable/VtStreamFormat.h"
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
 #include <span>
 #include <cstring>
 #include <string>
+#include <typeinfo>
 
 #include "engines/virttable/VtTypes.h"
 #include "platform/rtl/Currency.h"
@@ -42,14 +45,27 @@ String Num(Int64 v) { return Str(std::to_string(v)); }
 constexpr double kMSecsPerNativeDay = kMSecsPerDay;
 constexpr double kMaxNativeDay = 3652059;  // 9999-12-31
 
-// Ms must lie within [day 1, day kMaxNativeDay + 1).
+// Ms, rounded to whole milliseconds, must lie within [day 1, day kMaxNativeDay + 1).
 inline TDateTime NativeMSecsToDateTime(double Ms) {
-  const double ms = std::round(Ms);
-  const double days = std::floor(ms / kMSecsPerDay);
-  const auto time = static_cast<std::int32_t>(ms - days * kMSecsPerDay);
-  const double d = days - kDateDelta;
+  auto ms = static_cast<std::int64_t>(Ms);
+  if (static_cast<double>(ms) != Ms) ms = static_cast<std::int64_t>(std::round(Ms));  // stored values are whole
+  const std::int64_t days = ms / 86400000;
+  const auto time = static_cast<std::int32_t>(ms - days * 86400000);
+  const double d = static_cast<double>(days - kDateDelta);
   const double t = static_cast<double>(time) / kMSecsPerDay;
   return d < 0 ? d - t : d + t;
+}
+
+// UTF-16 characters before the first zero character, at most Most; P need not be aligned.
+inline std::size_t WideLength(const Byte* P, std::size_t Most) {
+  std::size_t n = 0;
+  for (; n + 4 <= Most; n += 4) {
+    std::uint64_t x;
+    std::memcpy(&x, P + 2 * n, 8);
+    if ((x - 0x0001000100010001ull) & ~x & 0x8000800080008000ull) break;  // some character is zero
+  }
+  while (n < Most && (P[2 * n] | P[2 * n + 1])) ++n;
+  return n;
 }
 
 inline double DateTimeToNativeMSecs(TDateTime Value) {
@@ -63,24 +79,48 @@ inline double DateTimeToNativeMSecs(TDateTime Value) {
 
 // ---- writer ----
 
+// The writer's output. A plain memory stream is written in place: the bytes go straight into its
+// memory (grown as needed) and its size is set once at the end, so nothing is copied twice. Any other
+// stream gets the bytes through a buffer of kChunk bytes.
 class TOut {
  public:
-  explicit TOut(TStream& Stream) : FStream(Stream), FBuf(kChunk + kSlack) {}
+  explicit TOut(TStream& Stream) : FStream(Stream) {
+    if (typeid(Stream) == typeid(TMemoryStream) && Stream.Position() <= Stream.Size()) {
+      FDirect = static_cast<TMemoryStream*>(&Stream);
+      FStart = static_cast<std::size_t>(Stream.Position());
+      Attach();
+    } else {
+      FOwn.resize(kChunk);
+      FBuf = FOwn.data();
+      FCap = FOwn.size();
+    }
+  }
+  // Room for n more bytes at once (a memory stream grows to it in one step).
+  void Reserve(std::size_t n) {
+    if (FDirect && FCap - FUsed < n) Grow(n);
+  }
   void Bytes(const void* p, std::size_t n) {
-    if (FUsed + n > FBuf.size()) {
-      Flush();
-      if (n > FBuf.size()) {
-        FStream.WriteBuffer(p, static_cast<Int64>(n));
-        return;
+    if (FCap - FUsed < n) [[unlikely]] {
+      if (!FDirect) {
+        Flush();
+        if (n > FCap) {
+          FStream.WriteBuffer(p, static_cast<Int64>(n));
+          return;
+        }
+      } else {
+        Grow(n);
       }
     }
-    std::memcpy(FBuf.data() + FUsed, p, n);
+    std::memcpy(FBuf + FUsed, p, n);
     FUsed += n;
   }
   template <class T>
   void Value(T v) {
-    if (FUsed + sizeof(T) > FBuf.size()) Flush();
-    std::memcpy(FBuf.data() + FUsed, &v, sizeof(T));
+    if (FCap - FUsed < sizeof(T)) [[unlikely]] {
+      if (FDirect) Grow(sizeof(T));
+      else Flush();
+    }
+    std::memcpy(FBuf + FUsed, &v, sizeof(T));
     FUsed += sizeof(T);
   }
   void Name(const String& s) {
@@ -89,16 +129,45 @@ class TOut {
     Value<Word>(static_cast<Word>(a.size()));
     Bytes(a.data(), a.size());
   }
-  void Flush() {
-    if (FUsed) FStream.WriteBuffer(FBuf.data(), static_cast<Int64>(FUsed));
-    FUsed = 0;
+  // Everything written reaches the stream; the stream's position is after it.
+  void Finish() {
+    if (!FDirect) {
+      Flush();
+      return;
+    }
+    if (!FUsed) return;
+    // The last byte goes in through the stream itself: that sets its size and position without the
+    // resize SetSize would do (which hands the spare capacity back, only for the next save to fault it
+    // in again).
+    const Int64 end = static_cast<Int64>(FStart + FUsed);
+    const Byte last = FBuf[FUsed - 1];
+    FDirect->SetPosition(end - 1);
+    FDirect->WriteBuffer(&last, 1);
   }
 
  private:
   static constexpr std::size_t kChunk = 1 << 20;
-  static constexpr std::size_t kSlack = 4096;
+  void Flush() {
+    if (FUsed) FStream.WriteBuffer(FBuf, static_cast<Int64>(FUsed));
+    FUsed = 0;
+  }
+  void Attach() {
+    FBuf = static_cast<Byte*>(FDirect->Memory()) + FStart;
+    FCap = static_cast<std::size_t>(FDirect->Capacity()) - FStart;
+  }
+  __attribute__((noinline)) void Grow(std::size_t n) {
+    // The bytes past the stream's size are kept by the resize: they are part of its capacity.
+    const std::size_t want = std::max(FUsed + n, FCap + FCap / 2 + 4096);
+    FDirect->SetCapacity(static_cast<Int64>(FStart + want));
+    Attach();
+  }
+
   TStream& FStream;
-  std::vector<Byte> FBuf;
+  TMemoryStream* FDirect = nullptr;
+  std::size_t FStart = 0;
+  std::vector<Byte> FOwn;
+  Byte* FBuf = nullptr;
+  std::size_t FCap = 0;
   std::size_t FUsed = 0;
 };
 
@@ -115,15 +184,13 @@ void WriteValue(TOut& Out, TMemData& Data, const TFieldDesc& Desc, const Byte* R
   };
   switch (Desc.DataType()) {
     case dtString: {
-      std::size_t n = 0;
-      while (n < Desc.Length && slot[n]) ++n;
+      const std::size_t n = ::strnlen(reinterpret_cast<const char*>(slot), Desc.Length);
       if (n == 0) put("", 1);
       else put(slot, n);
       return;
     }
     case dtWideString: {
-      std::size_t n = 0;
-      while (n < Desc.Length && (slot[2 * n] || slot[2 * n + 1])) ++n;
+      const std::size_t n = WideLength(slot, Desc.Length);
       if (n == 0) put("\0", 2);
       else put(slot, 2 * n);
       return;
@@ -212,27 +279,34 @@ void WriteValue(TOut& Out, TMemData& Data, const TFieldDesc& Desc, const Byte* R
 
 // ---- reader ----
 
+// The bytes of a stream: a memory stream's own memory, any other stream read in chunks into a buffer
+// that is refilled as the parse moves on (a whole file is never held twice).
 class TIn {
  public:
-  explicit TIn(std::span<const Byte> Bytes) : FBytes(Bytes) {}
-  std::size_t Left() const { return FBytes.size() - FPos; }
+  explicit TIn(std::span<const Byte> Bytes) : FData(Bytes.data()), FEnd(Bytes.size()), FTotal(Bytes.size()) {}
+  TIn(TStream& Stream, std::size_t Total) : FStream(&Stream), FTotal(Total) {}
+  // Bytes left in the whole stream.
+  std::size_t Left() const { return FTotal - FBase - FPos; }
+  // Makes n bytes readable at the position (a pointer from Take stays valid until the next Need).
   void Need(std::size_t n, const char16_t* What) {
-    if (n > Left()) [[unlikely]]
-      CutShort(What);
+    if (n > FEnd - FPos) [[unlikely]] {
+      if (n > Left()) CutShort(What);
+      Refill(n);
+    }
   }
   [[noreturn]] __attribute__((noinline)) void CutShort(const char16_t* What) const {
-    Bad(String(What) + u" is cut short at offset " + Num(static_cast<Int64>(FPos)));
+    Bad(String(What) + u" is cut short at offset " + Num(static_cast<Int64>(FBase + FPos)));
   }
   template <class T>
   T Value(const char16_t* What) {
     Need(sizeof(T), What);
-    const T v = Load<T>(FBytes.data() + FPos);
+    const T v = Load<T>(FData + FPos);
     FPos += sizeof(T);
     return v;
   }
   const Byte* Take(std::size_t n, const char16_t* What) {
     Need(n, What);
-    const Byte* p = FBytes.data() + FPos;
+    const Byte* p = FData + FPos;
     FPos += n;
     return p;
   }
@@ -241,12 +315,33 @@ class TIn {
     const Byte* p = Take(n, What);
     return sys::AnsiToUtf16(std::string_view(reinterpret_cast<const char*>(p), n));
   }
-  std::size_t Pos() const { return FPos; }
-  void SetPos(std::size_t Pos) { FPos = Pos; }
 
  private:
-  std::span<const Byte> FBytes;
-  std::size_t FPos = 0;
+  static constexpr std::size_t kChunk = 1 << 20;
+  __attribute__((noinline)) void Refill(std::size_t n) {
+    const std::size_t kept = FEnd - FPos;
+    if (FBuffer.size() < std::max(n, kChunk)) {
+      std::vector<Byte> bigger(std::max(n, kChunk));
+      std::memcpy(bigger.data(), FData + FPos, kept);
+      FBuffer.swap(bigger);
+    } else {
+      std::memmove(FBuffer.data(), FData + FPos, kept);
+    }
+    FBase += FPos;
+    FPos = 0;
+    const std::size_t more = std::min(FBuffer.size() - kept, FTotal - FBase - kept);
+    FStream->ReadBuffer(FBuffer.data() + kept, static_cast<Int64>(more));
+    FData = FBuffer.data();
+    FEnd = kept + more;
+  }
+
+  TStream* FStream = nullptr;
+  std::vector<Byte> FBuffer;
+  const Byte* FData = nullptr;
+  std::size_t FPos = 0;    // in FData
+  std::size_t FEnd = 0;    // bytes readable in FData
+  std::size_t FBase = 0;   // stream offset of FData[0]
+  std::size_t FTotal = 0;  // stream size
 };
 
 bool IsSupportedType(TFieldType t) {
@@ -475,30 +570,65 @@ void WriteVirtTableStream(TStream& Stream, const std::vector<TStreamFieldDef>& D
   out.Value<Word>(0);
   if (Defs.empty()) {
     out.Value<std::int32_t>(0);
-    out.Flush();
+    out.Finish();
     return;
   }
-  std::vector<const TFieldDesc*> descs;
-  for (const auto& d : Defs) descs.push_back(Data.Active() ? Data.FindField(d.Name) : nullptr);
+  // What each definition writes, decided once: plain fixed slots of stored fields are copied here,
+  // everything else goes through WriteValue.
+  struct TOutPlan {
+    const TFieldDesc* Desc;
+    std::size_t NullAt;
+    std::size_t Size;
+    bool Plain;
+  };
+  std::vector<TOutPlan> plans;
+  for (const auto& d : Defs) {
+    const TFieldDesc* desc = Data.Active() ? Data.FindField(d.Name) : nullptr;
+    TOutPlan plan{desc, 0, 0, false};
+    if (desc && desc->FieldDescKind != fdkCalculated) {
+      plan.NullAt = static_cast<std::size_t>(Data.DataSize() + desc->FieldNo - 1);
+      plan.Size = static_cast<std::size_t>(desc->Size);
+      switch (desc->DataType()) {
+        case dtInt16: case dtInt32: case dtInt64: case dtUInt16: case dtUInt32: case dtBoolean: case dtFloat:
+        case dtCurrency: case dtSingle: plan.Plain = true; break;
+        default: break;
+      }
+    }
+    plans.push_back(plan);
+  }
   const Int64 count = Data.Active() ? Data.RecordCount() : 0;
   if (Progress) Progress(0);
   out.Value<std::int32_t>(static_cast<std::int32_t>(count));
-  // A memory stream gets room for the rows at once instead of growing (and copying) as they come.
-  if (auto* memory = dynamic_cast<TMemoryStream*>(&Stream)) {
-    const Int64 estimate = Stream.Position() + count * (Data.RecordSize() + 4 * static_cast<Int64>(Defs.size()) + 16);
-    if (estimate > memory->Capacity() && estimate < (Int64{1} << 31)) memory->SetCapacity(estimate);
-  }
+  // Room for the rows at once instead of growing (and copying) as they come.
+  const Int64 estimate = count * (Data.RecordSize() + 4 * static_cast<Int64>(Defs.size()) + 16);
+  if (estimate < (Int64{1} << 31)) out.Reserve(static_cast<std::size_t>(estimate));
   std::vector<Byte> scratch;
   Int64 n = 0;
   for (const TItemHeader* item = count ? Data.FirstItem() : nullptr; item; item = item->Next) {
-    for (const TFieldDesc* desc : descs) {
-      if (!desc) out.Value<std::int32_t>(0);
-      else WriteValue(out, Data, *desc, item->Record(), scratch);
+    // The next item is somewhere else in memory: ask for it while this one is written.
+    if (const TItemHeader* next = item->Next) {
+      __builtin_prefetch(next);
+      __builtin_prefetch(reinterpret_cast<const Byte*>(next) + 64);
+    }
+    const Byte* rec = item->Record();
+    for (const TOutPlan& plan : plans) {
+      if (!plan.Desc) {
+        out.Value<std::int32_t>(0);
+      } else if (plan.Plain) {
+        if (rec[plan.NullAt] == 1) {
+          out.Value<std::int32_t>(0);
+        } else {
+          out.Value<std::int32_t>(static_cast<std::int32_t>(plan.Size));
+          out.Bytes(rec + plan.Desc->Offset, plan.Size);
+        }
+      } else {
+        WriteValue(out, Data, *plan.Desc, rec, scratch);
+      }
     }
     ++n;
     if (Progress) Progress(static_cast<int>(std::nearbyint(static_cast<double>(n) * 100.0 / static_cast<double>(count))));
   }
-  out.Flush();
+  out.Finish();
 }
 
 bool IsXmlStream(const std::vector<Byte>& Head) {
@@ -519,18 +649,12 @@ TStreamContents ReadVirtTableStream(TStream& Stream, const std::function<TMemDat
     Byte head[kMinStreamSize];
     Stream.ReadBuffer(head, kMinStreamSize);  // raises the stream read error
   }
-  // A memory stream is parsed in place; any other stream is read into memory once.
-  std::vector<Byte> copy;
-  std::span<const Byte> bytes;
-  if (auto* memory = dynamic_cast<TCustomMemoryStream*>(&Stream)) {
-    bytes = std::span<const Byte>(static_cast<const Byte*>(memory->Memory()), static_cast<std::size_t>(size));
-  } else {
-    copy.resize(static_cast<std::size_t>(size));
-    Stream.ReadBuffer(copy.data(), size);
-    bytes = copy;
-  }
-  Stream.SetPosition(size);
-  TIn in(bytes);
+  // A memory stream is parsed in place; any other stream is read in chunks as the parse goes.
+  auto* memory = dynamic_cast<TCustomMemoryStream*>(&Stream);
+  std::optional<TIn> source;
+  if (memory) source.emplace(std::span<const Byte>(static_cast<const Byte*>(memory->Memory()), static_cast<std::size_t>(size)));
+  else source.emplace(Stream, static_cast<std::size_t>(size));
+  TIn& in = *source;
   TStreamContents c;
   c.Version = in.Value<Word>(u"version");
   const Word defCount = in.Value<Word>(u"definition count");
@@ -593,26 +717,38 @@ TStreamContents ReadVirtTableStream(TStream& Stream, const std::function<TMemDat
   // bad value ends the read with the staging set thrown away, so nothing needs a pass of its own.
   const int dataSize = staging.DataSize();
   staging.Reserve(c.RecordCount);
-  std::vector<Byte> rec(static_cast<std::size_t>(staging.RecordSize()));
-  Byte* const r0 = rec.data();
   TSharedObjectTable& objects = staging.Objects();
+  // Blobs get their handle from their value (a small one packed at once); other complex values are
+  // made before the row's values are read.
+  std::vector<const TFieldDesc*> blobs, complexOthers;
+  for (const auto& d : staging.Fields())
+    if (d->IsComplex() && d->FieldDescKind != fdkCalculated) (d->IsBlob() ? blobs : complexOthers).push_back(d.get());
   if (Progress) Progress(0);
   for (std::int32_t r = 0; r < c.RecordCount; ++r) {
-    staging.InitRecord(r0);
-    staging.CreateComplexFields(r0, true);
+    Byte* const r0 = staging.NewRecord();
+    for (const TFieldDesc* d : complexOthers) staging.CreateComplexField(r0, *d);
     try {
       for (const TDefPlan& plan : plans) {
         const TStreamFieldDef& def = *plan.Def;
         const std::size_t L = readLength(def, r);
         if (L == 0) continue;
+        // A variant's subtype follows its bytes: both must be readable before the value is taken.
+        if (def.DataType == ftVariant) in.Need(L + 2, u"value");
         const Byte* p = in.Take(L, u"value");
         Word sub = 0;
         if (plan.Fixed) {
           if (L != plan.Fixed) [[unlikely]]
             CheckLength(def, L, 0, r);
         } else {
-          if (def.DataType == ftVariant) sub = in.Value<Word>(u"variant subtype");
-          if (def.DataType != ftString && def.DataType != ftMemo && def.DataType != ftBlob) CheckLength(def, L, sub, r);
+          switch (def.DataType) {
+            case ftString: case ftMemo: case ftBlob: break;
+            case ftWideString: case ftWideMemo:
+              if (L % 2) [[unlikely]]
+                BadValue(def, r, u"odd length for UTF-16 text");
+              break;
+            case ftVariant: sub = in.Value<Word>(u"variant subtype"); [[fallthrough]];
+            default: CheckLength(def, L, sub, r); break;
+          }
         }
         const TFieldDesc* desc = plan.Desc;
         if (!desc) continue;
@@ -635,8 +771,8 @@ TStreamContents ReadVirtTableStream(TStream& Stream, const std::function<TMemDat
             break;
           case dtDateTime: {
             const double ms = Load<double>(p);
-            // Whole milliseconds from 0001-01-01 (day 1) to 9999-12-31.
-            if (!(ms >= kMSecsPerNativeDay && ms < (kMaxNativeDay + 1) * kMSecsPerNativeDay)) [[unlikely]]
+            // Milliseconds from 0001-01-01 (day 1) to 9999-12-31.
+            if (!(ms >= kMSecsPerNativeDay - 0.5 && ms < (kMaxNativeDay + 1) * kMSecsPerNativeDay - 0.5)) [[unlikely]]
               BadValue(def, r, u"not a valid date and time");
             Store<double>(slot, NativeMSecsToDateTime(ms));
             break;
@@ -651,28 +787,34 @@ TStreamContents ReadVirtTableStream(TStream& Stream, const std::function<TMemDat
             break;
           }
           case dtWideString: {
-            std::size_t n = 0;
-            const std::size_t most = std::min<std::size_t>(L / 2, desc->Length);
-            while (n < most && (p[2 * n] | p[2 * n + 1])) ++n;
+            const std::size_t n = WideLength(p, std::min<std::size_t>(L / 2, desc->Length));
             std::memcpy(slot, p, 2 * n);
             slot[2 * n] = slot[2 * n + 1] = 0;
             break;
           }
           case dtBlob: case dtMemo: case dtWideMemo:
-            if (objects.FillPacked(Load<std::uint32_t>(slot), p, L)) break;
-            [[fallthrough]];
+            if (L <= kMaxPackedBlobSize && !Load<std::uint32_t>(slot)) {
+              Store<std::uint32_t>(slot, objects.AddPacked(p, L, desc->DataType() == dtWideMemo));
+              break;
+            }
+            if (!Load<std::uint32_t>(slot)) staging.CreateComplexField(r0, *desc);
+            PutSameType(staging, *desc, r0, def, p, L, sub, r);
+            continue;
           default: PutSameType(staging, *desc, r0, def, p, L, sub, r); continue;
         }
         r0[static_cast<std::size_t>(dataSize + desc->FieldNo - 1)] = 0;
       }
+      for (const TFieldDesc* d : blobs)
+        if (!Load<std::uint32_t>(r0 + d->Offset)) staging.CreateComplexField(r0, *d);
     } catch (...) {
-      staging.FreeComplexFields(r0, true);
+      staging.DropNewRecord();
       throw;
     }
-    staging.AppendRecord(r0);
+    staging.AppendNewRecord();
     if (Progress)
       Progress(static_cast<int>(std::nearbyint(static_cast<double>(r) * 100.0 / static_cast<double>(c.RecordCount))));
   }
+  Stream.SetPosition(size);
   return c;
 }
 
