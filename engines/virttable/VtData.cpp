@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include <sys/mman.h>
+
 #include "platform/db/FieldTypes.h"
 #include "platform/rtl/Bcd.h"
 #include "platform/rtl/Currency.h"
@@ -317,15 +319,92 @@ void TBlockManager::UnlinkFree(TItemHeader* Item) {
 void TBlockManager::AddFreeBlock() {
   const std::size_t stride = ItemStride();
   const std::size_t bytes = TBlockHeader::kBlockHeaderSize + stride * DefaultItemCount;
-  // The manager owns its blocks: they are released by FreeItem (block empty) and FreeAllBlocks.
-  Byte* raw = static_cast<Byte*>(::operator new(bytes, std::align_val_t{8}));
+  std::uint32_t slab = 0;
+  Byte* raw = BlockMemory(bytes, slab);
   auto* block = new (raw) TBlockHeader{};
   block->ItemCount = DefaultItemCount;
+  block->Slab = slab;
   block->Next = FFirstBlock;
   if (FFirstBlock) FFirstBlock->Prev = block;
   FFirstBlock = block;
   ++FBlockCount;
   FCarving = block;
+}
+
+Byte* TBlockManager::BlockMemory(std::size_t Bytes, std::uint32_t& Slab) {
+  if (!FFreeBlocks.empty()) {
+    const auto [memory, slab] = FFreeBlocks.back();
+    FFreeBlocks.pop_back();
+    Slab = slab;
+    ++FSlabs[slab].Live;
+    return memory;
+  }
+  if (FCurrentSlab < 0 || FSlabs[static_cast<std::size_t>(FCurrentSlab)].Carved ==
+                              FSlabs[static_cast<std::size_t>(FCurrentSlab)].Capacity) {
+    // Slabs double from a few blocks up to kSlabBytes; those of that size ask the system for huge pages,
+    // so filling a large table takes a handful of page faults instead of one per 4 KB.
+    const std::uint32_t previous = FLastCapacity;
+    const std::uint32_t most = static_cast<std::uint32_t>(std::max<std::size_t>(1, kSlabBytes / Bytes));
+    const std::uint32_t capacity = previous == 0 ? std::min<std::uint32_t>(4, most) : std::min(previous * 2, most);
+    TSlab s;
+    s.Capacity = capacity;
+    s.Size = Bytes * capacity;
+    if (s.Size * 2 > kSlabBytes && Bytes <= kSlabBytes) {
+      s.Size = kSlabBytes;
+      void* raw = ::mmap(nullptr, 2 * kSlabBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      if (raw != MAP_FAILED) {
+        // Keep the 2 MB-aligned part so that the kernel can back it with one huge page.
+        const auto start = reinterpret_cast<std::uintptr_t>(raw);
+        const std::uintptr_t aligned = (start + kSlabBytes - 1) & ~(kSlabBytes - 1);
+        if (aligned > start) ::munmap(raw, aligned - start);
+        const std::uintptr_t end = start + 2 * kSlabBytes;
+        if (end > aligned + kSlabBytes) ::munmap(reinterpret_cast<void*>(aligned + kSlabBytes), end - aligned - kSlabBytes);
+        s.Memory = reinterpret_cast<Byte*>(aligned);
+        s.Mapped = true;
+        ::madvise(s.Memory, kSlabBytes, MADV_HUGEPAGE);
+      }
+      s.Capacity = static_cast<std::uint32_t>(kSlabBytes / Bytes);
+    }
+    if (!s.Memory) {
+      s.Size = Bytes * s.Capacity;
+      s.Memory = static_cast<Byte*>(::operator new(s.Size, std::align_val_t{8}));
+    }
+    FLastCapacity = s.Capacity;
+    if (!FReleasedSlabs.empty()) {
+      FCurrentSlab = static_cast<std::int32_t>(FReleasedSlabs.back());
+      FReleasedSlabs.pop_back();
+      FSlabs[static_cast<std::size_t>(FCurrentSlab)] = s;
+    } else {
+      FSlabs.push_back(s);
+      FCurrentSlab = static_cast<std::int32_t>(FSlabs.size() - 1);
+    }
+  }
+  TSlab& s = FSlabs[static_cast<std::size_t>(FCurrentSlab)];
+  Slab = static_cast<std::uint32_t>(FCurrentSlab);
+  ++s.Live;
+  return s.Memory + Bytes * s.Carved++;
+}
+
+void TBlockManager::ReleaseSlab(std::uint32_t Slab) {
+  TSlab& s = FSlabs[Slab];
+  if (s.Mapped) ::munmap(s.Memory, s.Size);
+  else ::operator delete(s.Memory, std::align_val_t{8});
+  s = TSlab{};
+}
+
+void TBlockManager::FreeBlockMemory(TBlockHeader* Block) {
+  const std::uint32_t slab = Block->Slab;
+  TSlab& s = FSlabs[slab];
+  if (--s.Live > 0) {
+    FFreeBlocks.emplace_back(reinterpret_cast<Byte*>(Block), slab);
+    return;
+  }
+  // The slab's last block went: the slab goes back to the system, and its other blocks leave the list
+  // of free blocks.
+  std::erase_if(FFreeBlocks, [slab](const auto& f) { return f.second == slab; });
+  ReleaseSlab(slab);
+  if (FCurrentSlab == static_cast<std::int32_t>(slab)) FCurrentSlab = -1;
+  FReleasedSlabs.push_back(slab);
 }
 
 TItemHeader* TBlockManager::AllocItem() {
@@ -368,15 +447,18 @@ void TBlockManager::FreeItem(TItemHeader* Item) {
   if (block->Next) block->Next->Prev = block->Prev;
   if (FCarving == block) FCarving = nullptr;
   --FBlockCount;
-  ::operator delete(raw, std::align_val_t{8});
+  FreeBlockMemory(block);
 }
 
 void TBlockManager::FreeAllBlocks() {
-  while (FFirstBlock) {
-    TBlockHeader* next = FFirstBlock->Next;
-    ::operator delete(reinterpret_cast<Byte*>(FFirstBlock), std::align_val_t{8});
-    FFirstBlock = next;
-  }
+  for (std::uint32_t i = 0; i < FSlabs.size(); ++i)
+    if (FSlabs[i].Memory) ReleaseSlab(i);
+  FSlabs.clear();
+  FReleasedSlabs.clear();
+  FFreeBlocks.clear();
+  FCurrentSlab = -1;
+  FLastCapacity = 0;
+  FFirstBlock = nullptr;
   FFirstFree = nullptr;
   FCarving = nullptr;
   FBlockCount = 0;

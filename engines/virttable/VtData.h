@@ -274,12 +274,18 @@ struct TBlockHeader {
   Word ItemCount = 0;
   Word UsedItems = 0;
   Word CarvedItems = 0;  // items handed out at least once; the rest of the block is untouched
+  std::uint32_t Slab = 0;  // the slab of the manager the block's memory comes from
   static constexpr std::size_t kBlockHeaderSize = 32;
 };
 
 // Item slots from blocks of DefaultItemCount items; a block goes back to the allocator as soon as its
 // last item is freed. Freed items are reused first; otherwise the newest block hands out its next
 // untouched item, so filling a block writes each item once.
+//
+// Block memory comes from slabs of the manager: a slab holds a few blocks at first, twice as many each
+// time up to kSlabBytes, and those of kSlabBytes are mappings the kernel may back with one huge page,
+// so that filling a large table takes a handful of page faults instead of one per 4 KB. A freed block
+// is reused before a slab is carved further; a slab whose last block goes is given back at once.
 class TBlockManager {
  public:
   TBlockManager() = default;
@@ -302,9 +308,27 @@ class TBlockManager {
   void PushFree(TItemHeader* Item);
   void UnlinkFree(TItemHeader* Item);
   int FRecordSize = 0;
+  struct TSlab {
+    Byte* Memory = nullptr;
+    std::size_t Size = 0;
+    std::uint32_t Capacity = 0;  // blocks
+    std::uint32_t Carved = 0;
+    std::uint32_t Live = 0;
+    bool Mapped = false;
+  };
+  static constexpr std::size_t kSlabBytes = std::size_t{2} << 20;
+  Byte* BlockMemory(std::size_t Bytes, std::uint32_t& Slab);
+  void FreeBlockMemory(TBlockHeader* Block);
+  void ReleaseSlab(std::uint32_t Slab);
+
   TItemHeader* FFirstFree = nullptr;
   TBlockHeader* FFirstBlock = nullptr;
   TBlockHeader* FCarving = nullptr;  // the block with untouched items, if any
+  std::vector<TSlab> FSlabs;
+  std::vector<std::uint32_t> FReleasedSlabs;  // entries of FSlabs free for a new slab
+  std::vector<std::pair<Byte*, std::uint32_t>> FFreeBlocks;
+  std::int32_t FCurrentSlab = -1;  // the slab being carved
+  std::uint32_t FLastCapacity = 0;
   std::size_t FBlockCount = 0;
 };
 
