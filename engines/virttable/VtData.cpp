@@ -1211,9 +1211,19 @@ void TMemData::InitFields() {
   TData::InitFields();
   FBlockMan.SetRecordSize(FRecordSize);
   FEditScratch.assign(static_cast<std::size_t>(FRecordSize), 0);
+  // Sort columns and the filter name descriptors: made again for the new ones.
+  ParseIndexFieldNames();
+  if (!FFilterText.empty()) SetFilterText(String(FFilterText));
+}
+
+void TMemData::ClearFields() {
+  FIndexFields.clear();
+  FFilter.reset();
+  TData::ClearFields();
 }
 
 void TMemData::InitData() {
+  ++FListVersion;
   FFirst = FLast = FCurrent = FStale = nullptr;
   FBOF = FEOF = true;
   FRecordCount = 0;
@@ -1364,6 +1374,7 @@ void TMemData::InvalidateFrom(TItemHeader* Item) {
 }
 
 void TMemData::AddRecord(const Byte* RecBuf) {
+  ++FListVersion;
   TItemHeader* item = NewItem();
   if (Eof() || !FFirst) {
     item->Prev = FLast;
@@ -1390,6 +1401,8 @@ void TMemData::AddRecord(const Byte* RecBuf) {
     for (const auto& d : FFields)
       if (d->IsBlob()) FObjects.CommitBlob(Load<std::uint32_t>(item->Record() + d->Offset));
   ++FRecordCount;
+  if (!FIndexFields.empty())
+    MoveItemToSortedPlace(item->Next ? CompareItemRecords(item->Record(), item->Next->Record()) : -1);
 }
 
 void TMemData::InsertRecord(const Byte* RecBuf) { AddRecord(RecBuf); }
@@ -1407,6 +1420,7 @@ void TMemData::AppendNewRecord() {
   TItemHeader* item = FPending;
   if (!item) Assertion();
   FPending = nullptr;
+  ++FListVersion;
   item->Prev = FLast;
   if (FLast) FLast->Next = item;
   else FFirst = item;
@@ -1444,10 +1458,13 @@ void TMemData::PutRecord(const Byte* RecBuf) {
 
 void TMemData::UpdateRecord(const Byte* RecBuf) {
   if (!FCurrent) Assertion();
+  const int d = FIndexFields.empty() ? 0 : CompareItemRecords(RecBuf, FCurrent->Record());
   PutRecord(RecBuf);
+  MoveItemToSortedPlace(d);
 }
 
 void TMemData::DeleteItem(TItemHeader* Item) {
+  ++FListVersion;
   if (Item->OrderValid) {
     InvalidateFrom(Item->Next);
     if (!FStale) FStale = nullptr;

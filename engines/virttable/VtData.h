@@ -423,6 +423,7 @@ class TData {
   Int64 GetBlobSize(const TFieldDesc& Field, const Byte* RecBuf, bool FromRollback, bool TrueUnicode);
 
   TStringHeap& StringHeap() { return FStringHeap; }
+  const TStringHeap& StringHeap() const { return FStringHeap; }
   TSharedObjectTable& Objects() { return FObjects; }
   const TSharedObjectTable& Objects() const { return FObjects; }
 
@@ -445,6 +446,27 @@ class TData {
   bool FActive = false;
 };
 
+// Compare options of value comparisons (bit values).
+enum : unsigned {
+  coCaseInsensitive = 1,
+  coPartialKey = 2,
+  coPartialCompare = 4,
+  coOrdinalCompare = 8,
+  coInvertNullOrder = 16,
+};
+
+enum TSortType : Byte { stCaseSensitive = 0, stCaseInsensitive = 1, stBinary = 2 };
+
+// One column of the sort order (IndexFieldNames).
+struct TSortColumn {
+  TFieldDesc* FieldDesc = nullptr;
+  bool DescendingOrder = false;
+  TSortType SortType = stCaseSensitive;
+};
+unsigned GetSortOptions(const TSortColumn& Column);
+
+class TFilterExpression;  // VtFilter.h
+
 // The in-memory record set.
 class TMemData : public TData {
  public:
@@ -452,6 +474,7 @@ class TMemData : public TData {
   ~TMemData() override;
 
   void InitFields() override;
+  void ClearFields() override;
 
   // ---- cursor ----
   bool Bof() const { return !FCurrent && FBOF; }
@@ -511,6 +534,37 @@ class TMemData : public TData {
     FBOF = FEOF = false;
   }
 
+  // ---- sort order (VtSort.cpp) ----
+  // A list of field names separated by ";" or ",", each with up to two modifiers: ASC / DESC and
+  // CIS / CS / BIN. Raises "Invalid IndexFieldNames format!" or "Field %s not found" (no columns
+  // are left then; the text is kept). While open, a change sorts; an empty text restores the order the
+  // rows had before the first sort.
+  const String& IndexFieldNames() const { return FIndexFieldNames; }
+  void SetIndexFieldNames(const String& Value);
+  int IndexFieldCount() const { return static_cast<int>(FIndexFields.size()); }
+  const std::vector<TSortColumn>& IndexFields() const { return FIndexFields; }
+  void ParseIndexFieldNames();
+  void SortItems();
+  // -1, 0 or 1 by the sort columns.
+  int CompareItemRecords(const Byte* RecBuf1, const Byte* RecBuf2) const;
+  // Moves the current item towards the start (< 0) or the end (> 0) until it is in order.
+  void MoveItemToSortedPlace(int Direction);
+  // Every item in list order, made again only after the list changed (binary search over the order).
+  const std::vector<TItemHeader*>& ItemsInOrder();
+
+  // ---- filter expression (VtFilter.cpp) ----
+  const String& FilterText() const { return FFilterText; }
+  // Parses the text (a blank text: no filter). Raises "Illegal filter expression" or "Field %s not
+  // found"; then no expression is in force but the text stays.
+  void SetFilterText(const String& Value);
+  bool FilterCaseInsensitive = false;
+  bool FilterNoPartialCompare = false;
+  bool HasFilterExpression() const { return FFilter != nullptr; }
+  // Whether Item's record satisfies the filter expression (true without one); cached in the item.
+  bool ItemPassesFilter(TItemHeader* Item);
+  // Forgets every cached filter outcome.
+  void FilterUpdated();
+
  protected:
   void InitData() override;
   void FreeData() override;
@@ -533,6 +587,18 @@ class TMemData : public TData {
   TItemHeader* FPending = nullptr;
   std::uint64_t FLastSerial = 0;
   std::vector<Byte> FEditScratch;
+  // Sort order: the columns, the text, and whether SavedOrder holds the order before the first sort.
+  std::vector<TSortColumn> FIndexFields;
+  String FIndexFieldNames;
+  bool FOrderSaved = false;
+  // Relinks the items in the order of Items and renumbers them all.
+  void RelinkItems(const std::vector<TItemHeader*>& Items);
+  String FFilterText;
+  std::shared_ptr<TFilterExpression> FFilter;
+  // ItemsInOrder's cache, valid while FListVersion equals the version it was made at.
+  std::vector<TItemHeader*> FOrderCache;
+  std::uint64_t FListVersion = 1;
+  std::uint64_t FOrderCacheVersion = 0;
   int FRecordCount = 0;
   int FRefreshIteration = 0;
   bool FBOF = true;

@@ -57,26 +57,58 @@ void TMemDataSet::VerifyFieldMatchesDef(TField* Field, TFieldDef* FieldDef) {
   TDataSet::VerifyFieldMatchesDef(Field, FieldDef);
 }
 
-// ---- not offered yet ----
+// ---- sort order and filter expression ----
 
 void TMemDataSet::SetIndexFieldNames(const String& Value) {
-  if (!Value.empty()) DatabaseError(u"Sorting by IndexFieldNames is not supported yet", this);
+  if (Value == FIndexFieldNames) return;
+  if (Active()) CheckBrowseMode();
   FIndexFieldNames = Value;
+  if (!FData) return;
+  FData->SetIndexFieldNames(Value);  // sorts when open; a bad text raises and leaves no sort columns
+  if (Active()) {
+    CursorPosChanged();
+    Resync(0);
+  }
+}
+
+void TMemDataSet::ApplyFilterExpression() {
+  if (!FData) return;
+  FData->FilterCaseInsensitive = (FilterOptions() & foCaseInsensitive) != 0;
+  FData->FilterNoPartialCompare = (FilterOptions() & foNoPartialCompare) != 0;
+  const String text = Filtered() && !Trim(Filter()).empty() ? Filter() : String();
+  FData->SetFilterText(text);
+}
+
+void TMemDataSet::FilterChanged() {
+  if (!Active()) return;
+  if (FData) FData->FilterUpdated();
+  CursorPosChanged();
+  Resync(0);
+  First();
 }
 
 void TMemDataSet::SetFilterText(const String& Value) {
-  if (!Value.empty()) DatabaseError(u"Filter expressions are not supported yet", this);
+  if (Active()) CheckBrowseMode();
+  if (Value == Filter()) return;
   TDataSet::SetFilterText(Value);
+  ApplyFilterExpression();
+  if (Filtered()) FilterChanged();
+}
+
+void TMemDataSet::SetFilterOptions(TFilterOptions Value) {
+  if (Active()) CheckBrowseMode();
+  if (Value == FilterOptions()) return;
+  TDataSet::SetFilterOptions(Value);
+  ApplyFilterExpression();
+  if (Filtered()) FilterChanged();
 }
 
 void TMemDataSet::SetFiltered(bool Value) {
-  if (Value && !Filter().empty()) DatabaseError(u"Filter expressions are not supported yet", this);
+  if (Active()) CheckBrowseMode();
   if (Value == Filtered()) return;
   TDataSet::SetFiltered(Value);
-  if (Active()) {
-    CheckBrowseMode();
-    First();
-  }
+  ApplyFilterExpression();
+  FilterChanged();
 }
 
 // ---- filtering by OnFilterRecord, Locate and Lookup ----
@@ -101,51 +133,19 @@ auto TMemDataSet::WithItemInScan(const vt::TItemHeader* Item, F&& Body) -> declt
   }
 }
 
+Variant TMemDataSet::FieldValueOfItem(TField* Field, const vt::TItemHeader* Item) {
+  return WithItemInScan(Item, [&] { return Field->AsVariant(); });
+}
+
 bool TMemDataSet::ItemVisible(const vt::TItemHeader* Item) {
   if (!FilterActive()) return true;
+  if (!FData->ItemPassesFilter(const_cast<vt::TItemHeader*>(Item))) return false;
+  if (!OnFilterRecord()) return true;
   return WithItemInScan(Item, [&] {
     bool accept = true;
     OnFilterRecord()(*this, accept);
     return accept;
   });
-}
-
-vt::TItemHeader* TMemDataSet::FindItem(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) {
-  std::vector<TField*> fields;
-  GetFieldList(fields, KeyFields);  // raises for a missing name
-  if (fields.empty()) return nullptr;
-  std::vector<Variant> values;
-  if (fields.size() == 1) {
-    values.push_back(KeyValues);
-  } else {
-    if (!VarIsArray(KeyValues)) return nullptr;
-    for (std::size_t i = 0; i < fields.size(); ++i) values.push_back(KeyValues.GetElement(static_cast<int>(i)));
-  }
-  for (const vt::TItemHeader* item = FData->FirstItem(); item; item = item->Next) {
-    const bool hit = WithItemInScan(item, [&] {
-      if (FilterActive()) {
-        bool accept = true;
-        OnFilterRecord()(*this, accept);
-        if (!accept) return false;
-      }
-      for (std::size_t i = 0; i < fields.size(); ++i) {
-        const Variant have = fields[i]->AsVariant();
-        const Variant& want = values[i];
-        if (VarIsStr(want) && (Options & (loCaseInsensitive | loPartialKey)) != 0) {
-          String a = VarToStr(have);
-          const String b = VarToStr(want);
-          if ((Options & loPartialKey) != 0 && a.size() > b.size()) a.resize(b.size());
-          const bool same = (Options & loCaseInsensitive) != 0 ? AnsiSameText(a, b) : a == b;
-          if (!same) return false;
-        } else if (!VarSameValue(have, want)) {
-          return false;
-        }
-      }
-      return true;
-    });
-    if (hit) return const_cast<vt::TItemHeader*>(item);
-  }
-  return nullptr;
 }
 
 bool TMemDataSet::Locate(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) {
@@ -219,6 +219,9 @@ void TMemDataSet::LayOutBuffers() {
 
 void TMemDataSet::CursorOpen() {
   if (!FData) DatabaseError(u"Assertion failure", this);
+  // A record set handed over (a load) learns the sort order and filter here.
+  FData->SetIndexFieldNames(FIndexFieldNames);
+  ApplyFilterExpression();
   if (!FData->Active()) {
     InitRecordSetFields();
     FData->Open();

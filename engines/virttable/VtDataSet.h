@@ -13,8 +13,8 @@
 // |                    |              |                | flag, UInt8 key-exclusive flag                  |
 // | bookmark           | FBookmarkOfs | kBookmarkSize  | the record set's TRecBookmark                   |
 //
-// Sorting by IndexFieldNames, filters (Filter, Filtered, OnFilterRecord), master/detail links and
-// cached updates are not offered yet: asking for them raises the dataset error naming what is missing.
+// Filtering: a row is visible when it satisfies the record set's filter expression (cached per row)
+// and OnFilterRecord, while Filtered.
 #pragma once
 
 #include <memory>
@@ -62,10 +62,12 @@ class TMemDataSet : public TDataSet {
   // The buffer field reads and writes use in the present state, or nullptr.
   TRecordBuffer GetActiveRecBuf() const;
 
+  // The sort order (see TMemData::SetIndexFieldNames); the current row stays current.
   const String& IndexFieldNames() const { return FIndexFieldNames; }
-  // A non-blank value raises: sorting is not offered yet.
   void SetIndexFieldNames(const String& Value);
+  // Filter is the record set's filter expression (VtFilter.h), in force while Filtered.
   void SetFilterText(const String& Value) override;
+  void SetFilterOptions(TFilterOptions Value) override;
   void SetFiltered(bool Value) override;
   void SetOnFilterRecord(const TFilterRecordEvent& Value) override;
 
@@ -136,10 +138,18 @@ class TMemDataSet : public TDataSet {
  private:
   friend class TVtBlobStream;
   void LayOutBuffers();
-  bool FilterActive() const { return Filtered() && static_cast<bool>(OnFilterRecord()); }
+  bool FilterActive() const {
+    return Filtered() && (static_cast<bool>(OnFilterRecord()) || (FData && FData->HasFilterExpression()));
+  }
+  // Hands Filter, Filtered and FilterOptions to the record set.
+  void ApplyFilterExpression();
+  // After the filter changed: cached outcomes forgotten, the first visible row current.
+  void FilterChanged();
   // Whether Item passes OnFilterRecord (read through the scan buffer).
   bool ItemVisible(const vt::TItemHeader* Item);
-  // The first item (from the start) whose fields match the keys, visible rows only; nullptr for none.
+  // A field's value (calculated and lookup fields too) read from Item's record.
+  Variant FieldValueOfItem(TField* Field, const vt::TItemHeader* Item);
+  // The first visible item whose fields match the keys (VtSearch.cpp); nullptr for none.
   vt::TItemHeader* FindItem(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options);
   // Runs Body with the scan buffer holding Item's record, as dsFilter.
   template <class F>

@@ -137,12 +137,6 @@ TEST_F(VirtTableTest, BookmarksSurviveInsertsAndDeletes) {
   EXPECT_EQ(t->FieldByName(u"CustomerID")->AsInteger(), 21);
 }
 
-TEST_F(VirtTableTest, FeaturesNotOfferedYetSayWhatIsMissing) {
-  EXPECT_THROW(t->SetIndexFieldNames(u"CustomerID"), EDatabaseError);
-  EXPECT_THROW(t->SetFilterText(u"CustomerID > 1"), EDatabaseError);
-  EXPECT_NO_THROW(t->SetIndexFieldNames(u""));
-}
-
 TEST_F(VirtTableTest, ProgressIsReportedWhileSavingAndLoading) {
   for (int i = 1; i <= 4; ++i) Add(i);
   std::vector<int> seen;
