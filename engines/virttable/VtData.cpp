@@ -628,8 +628,7 @@ void TData::GetFieldData(const TFieldDesc& Field, const Byte* Slot, Byte* Dest) 
       if (!h) Assertion();
       const Byte* p = FStringHeap.Data(h);
       if (Field.DataType() == dtExtString) {
-        std::size_t n = std::strlen(reinterpret_cast<const char*>(p));
-        n = std::min<std::size_t>(n, Field.Length);
+        const std::size_t n = ::strnlen(reinterpret_cast<const char*>(p), Field.Length);
         std::memcpy(Dest, p, n);
         Dest[n] = 0;
       } else if (Field.DataType() == dtExtWideString) {
@@ -800,7 +799,8 @@ Variant TData::GetDataAsVariant(const Byte* Slot, const TFieldDesc& Field, bool 
     case dtString: case dtExtString: {
       const char* s = Field.DataType() == dtString ? reinterpret_cast<const char*>(Slot)
                                                    : reinterpret_cast<const char*>(FStringHeap.Data(Load<std::uint32_t>(Slot)));
-      std::size_t n = s ? ::strnlen(s, Field.DataType() == dtString ? static_cast<std::size_t>(Field.Size) : Field.Length + 1u) : 0;
+      // An out-of-record text may hold more than the field's Length: the read stops there.
+      std::size_t n = s ? ::strnlen(s, Field.DataType() == dtString ? static_cast<std::size_t>(Field.Size) : Field.Length) : 0;
       if (trim)
         while (n > 0 && static_cast<unsigned char>(s[n - 1]) <= 32) --n;
       return VarFromAnsi(AnsiString(s ? s : "", n));

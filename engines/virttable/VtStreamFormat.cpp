@@ -322,9 +322,9 @@ class TIn {
     const std::size_t kept = FEnd - FPos;
     if (FBuffer.size() < std::max(n, kChunk)) {
       std::vector<Byte> bigger(std::max(n, kChunk));
-      std::memcpy(bigger.data(), FData + FPos, kept);
+      if (kept) std::memcpy(bigger.data(), FData + FPos, kept);
       FBuffer.swap(bigger);
-    } else {
+    } else if (kept) {
       std::memmove(FBuffer.data(), FData + FPos, kept);
     }
     FBase += FPos;
