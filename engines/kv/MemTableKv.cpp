@@ -264,6 +264,10 @@ TCustomMemTableKv::TCustomMemTableKv(TComponent* AOwner) : TDataSet(AOwner) {
   FInternMemTableData->SetName(u"MemTableData");
   FRecordsView = new TRecordsViewKv(this);
   BindView(FInternMemTableData);
+  FFilterExpr = std::make_unique<TDataSetExprParserKv>(this, dsptFilterKv);
+  FExtraFilters = std::make_unique<TMemTableFiltersKv>(this);
+  FMasterDataLink = std::make_unique<TMasterDataLink>(this);
+  FMasterDataLink->OnMasterChange = [this](TObject* Sender) { MasterChanged(Sender); };
 }
 
 TCustomMemTableKv::~TCustomMemTableKv() {
@@ -272,6 +276,7 @@ TCustomMemTableKv::~TCustomMemTableKv() {
   } catch (...) {
     HandleCurrentException(this);
   }
+  FMasterDataLink.reset();
   delete FRecordsView;
   FRecordsView = nullptr;
   delete FInternMemTableData;
@@ -435,10 +440,23 @@ void TCustomMemTableKv::CursorOpen() {
   FRecBufSize = -1;
   FRecordPos = -1;
   FActive = true;
+  try {
+    UpdateFilterExpr();
+    FExtraFilters->RecreateFilterExpr();
+    UpdateDetailMode(false);
+  } catch (...) {
+    CursorClose();
+    throw;
+  }
 }
 
 void TCustomMemTableKv::CursorClose() {
   FActive = false;
+  FFilterExpr->Clear();
+  FExtraFilters->RecreateFilterExpr();
+  FMasterValList.Clear();
+  FDetailFieldList.clear();
+  FDetailDataIndexes.clear();
   FDataFields.clear();
   BindAllFields(false);
   if (DefaultFields()) DestroyFields();
@@ -510,8 +528,10 @@ void TCustomMemTableKv::LoadRecBuf(TMemoryRecordKv* MemRec, int RowNum, TMTRecBu
 }
 
 bool TCustomMemTableKv::RowPasses(int Row, TMTRecBuf* Buffer) {
-  LoadRecBuf(FRecordsView->GetRec(Row), Row, Buffer);
-  return !FilterActive() || RecordPassesFilterEvent(reinterpret_cast<TRecordBuffer>(Buffer));
+  TMemoryRecordKv* rec = FRecordsView->GetRec(Row);
+  if (FilterActive() && !RecordPassesFilters(rec)) return false;
+  LoadRecBuf(rec, Row, Buffer);
+  return true;
 }
 
 TFetchResult TCustomMemTableKv::FetchRecord(TRecordBuffer Buffer, TFetchMode Mode, bool DoCheck) {
@@ -546,74 +566,6 @@ TFetchResult TCustomMemTableKv::FetchRecord(TRecordBuffer Buffer, TFetchMode Mod
     }
   }
   return frError;
-}
-
-template <class F>
-auto TCustomMemTableKv::WithRowInFilterState(int Row, F Body) {
-  FScanBuf.SetLength(static_cast<size_t>(FieldCount()) + FDataFields.size());
-  LoadRecBuf(FRecordsView->GetRec(Row), Row, &FScanBuf);
-  const TDataSetState save = SetTempState(dsFilter);
-  FScanning = true;
-  try {
-    auto result = Body();
-    FScanning = false;
-    RestoreState(save);
-    return result;
-  } catch (...) {
-    FScanning = false;
-    RestoreState(save);
-    throw;
-  }
-}
-
-int TCustomMemTableKv::FindRow(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) {
-  std::vector<TLocateKey> keys;
-  if (!GetLocateKeys(KeyFields, KeyValues, keys)) return -1;
-  const int n = FRecordsView->ViewItemsCount();
-  for (int i = 0; i < n; ++i) {
-    const bool hit = WithRowInFilterState(i, [&] {
-      if (FilterActive()) {
-        bool accept = true;
-        OnFilterRecord()(*this, accept);
-        if (!accept) return false;
-      }
-      for (const TLocateKey& key : keys) {
-        const Variant have = key.Field->AsVariant();
-        if ((Options & loPartialKey) != 0 && VarIsStr(key.Value)) {
-          const String h = VarToStr(have), w = VarToStr(key.Value);
-          if (h.size() < w.size()) return false;
-          const String head = h.substr(0, w.size());
-          if ((Options & loCaseInsensitive) != 0 ? !AnsiSameText(head, w) : head != w) return false;
-        } else if ((Options & loCaseInsensitive) != 0 && VarIsStr(key.Value)) {
-          if (!AnsiSameText(VarToStr(have), VarToStr(key.Value))) return false;
-        } else if (!VarSameValue(have, key.Value)) {
-          return false;
-        }
-      }
-      return true;
-    });
-    if (hit) return i;
-  }
-  return -1;
-}
-
-bool TCustomMemTableKv::Locate(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) {
-  CheckBrowseMode();
-  const int row = FindRow(KeyFields, KeyValues, Options);
-  if (row < 0) return false;
-  DoBeforeScroll();
-  FRecordPos = row;
-  Resync(rmExact | rmCenter);
-  DoAfterScroll();
-  return true;
-}
-
-Variant TCustomMemTableKv::Lookup(const String& KeyFields, const Variant& KeyValues, const String& ResultFields) {
-  const int row = FindRow(KeyFields, KeyValues, 0);
-  if (row < 0) return Null();
-  std::vector<TField*> fields;
-  GetLookupResultFields(ResultFields, fields);
-  return WithRowInFilterState(row, [&] { return LookupResult(fields, [](TField* f) { return f->AsVariant(); }); });
 }
 
 void TCustomMemTableKv::RecBufToMemRecord(TMTRecBuf* RecBuf, TMemoryRecordKv* MemRec) {
@@ -757,12 +709,7 @@ int TCustomMemTableKv::GetRecordCount() const {
   auto* self = const_cast<TCustomMemTableKv*>(this);
   int count = 0;
   for (int i = 0; i < n; ++i)
-    if (self->WithRowInFilterState(i, [&] {
-          bool accept = true;
-          self->OnFilterRecord()(*self, accept);
-          return accept;
-        }))
-      ++count;
+    if (self->RecordPassesFilters(FRecordsView->GetRec(i))) ++count;
   return count;
 }
 
@@ -773,13 +720,8 @@ int TCustomMemTableKv::GetRecNo() const {
   if (!FilterActive() || rb->RecordNumber < 0) return rb->RecordNumber + 1;
   auto* self = const_cast<TCustomMemTableKv*>(this);
   int visible = 0;
-  for (int i = 0; i <= rb->RecordNumber; ++i)
-    if (self->WithRowInFilterState(i, [&] {
-          bool accept = true;
-          self->OnFilterRecord()(*self, accept);
-          return accept;
-        }))
-      ++visible;
+  for (int i = 0; i <= rb->RecordNumber && i < FRecordsView->ViewItemsCount(); ++i)
+    if (self->RecordPassesFilters(FRecordsView->GetRec(i))) ++visible;
   return visible;
 }
 
@@ -790,11 +732,7 @@ void TCustomMemTableKv::SetRecNoValue(int Value) {
   if (FilterActive()) {
     row = -1;
     for (int i = 0, seen = 0; i < FRecordsView->ViewItemsCount(); ++i)
-      if (WithRowInFilterState(i, [&] {
-            bool accept = true;
-            OnFilterRecord()(*this, accept);
-            return accept;
-          }) && ++seen == Value) {
+      if (RecordPassesFilters(FRecordsView->GetRec(i)) && ++seen == Value) {
         row = i;
         break;
       }

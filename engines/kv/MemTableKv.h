@@ -13,16 +13,54 @@
 // writes a temporary file beside the target and renames it over the target only when complete.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "engines/kv/ExprEvalKv.h"
+#include "engines/kv/KvValues.h"
 #include "engines/kv/MemTableDataKv.h"
+#include "engines/kv/MemTableExtrasKv.h"
 #include "engines/kv/RecordsViewKv.h"
 #include "platform/classes/Streams.h"
 #include "platform/db/DB.h"
 
 enum TDfmStreamFormatKv { dfmBinaryKv, dfmTextKv };
+enum TMasterDetailSideKv { mdsOnSelfKv, mdsOnProviderKv, mdsOnSelfAfterProviderKv };
+
+class TCustomMemTableKv;
+
+// The sort items of the table: fields by name, with their TField index, data index and type.
+class TMTOrderByList : public TOrderByList {
+ public:
+  explicit TMTOrderByList(TCustomMemTableKv* Table) : FTable(Table) {}
+
+ protected:
+  int FieldPosition(const String& Name) const override;
+
+ private:
+  TCustomMemTableKv* FTable;
+};
+
+// Master key values fetched so far, kept in ascending order (the Kv value comparison).
+class TSortedVarlistKv {
+ public:
+  int Count() const { return static_cast<int>(FItems.size()); }
+  const Variant& Items(int Index) const { return FItems.at(static_cast<size_t>(Index)); }
+  // Inserts before an equal value; returns the position.
+  int Add(const Variant& Value);
+  // Binary search; raises "TSortedVarlistKv.FindKeyValueIndex: values is not comparable.".
+  bool FindKeyValueIndex(const Variant& Value, int& Index) const;
+  bool Contains(const Variant& Value) const {
+    int i;
+    return FindKeyValueIndex(Value, i);
+  }
+  void Clear() { FItems.clear(); }
+
+ private:
+  std::vector<Variant> FItems;
+};
 
 struct TBookmarkDataKv {
   std::int32_t Serial;
@@ -109,9 +147,66 @@ class TCustomMemTableKv : public TDataSet {
   bool BookmarkValid(const TBookmark& Bookmark) override;
   int CompareBookmarks(const TBookmark& Bookmark1, const TBookmark& Bookmark2) override;
   bool GetCurrentRecord(TRecordBuffer) override { return false; }
+
+  // ---- search, filters, master/detail and sorting (MemTableKvSearch.cpp) ----
+  // The first view row at or after StartRecIndex whose KeyFields equal KeyValues and that the filters
+  // show; -1 when none. Options (partial, case-insensitive) compare through the fields.
+  int FindRec(const String& KeyFields, const Variant& KeyValues, bool TryUseIndex, int StartRecIndex,
+              TLocateOptions Options);
+  // Equality of stored values: arrays element by element, Null equal to Null, any error "not equal".
+  static bool VarValuesEqual(const Variant& A, const Variant& B);
+  // Filter text, OnFilterRecord and master/detail for one record. The first failure of a pass is
+  // reported once (the application's exception route); from then on no record passes until the filter
+  // changes or the view is refreshed.
+  bool RecordPassesFilters(TMemoryRecordKv* MemRec);
+  void RefreshRecordsView();
+  void SetFilterText(const String& Value) override;
+  void SetFiltered(bool Value) override;
+  void SetFilterOptions(TFilterOptions Value) override;
+  void SetOnFilterRecord(const TFilterRecordEvent& Value) override;
+  TDataSetExprParserKv* FilterExpr() const { return FFilterExpr.get(); }
+  // The cursor is open (also while Open and Close run, unlike Active()).
+  bool CursorActive() const { return FActive; }
+
+  // Extra filters over the table's own (MemTableExtrasKv.cpp): each added one is active at once.
+  TMemTableFiltersKv& ExtraFilters() { return *FExtraFilters; }
+  TMemTableFilterItemKv* AddExtraFilter(const String& Filter, const TFilterRecordEvent& OnFilterRecord);
+  bool UpdateExtraFilter(TMemTableFilterItemKv* Item, const String& Filter, const TFilterRecordEvent& OnFilterRecord);
+  bool RemoveExtraFilter(TMemTableFilterItemKv* Item);
+  // The distinct values of a field; nullptr for an unknown field.
+  std::shared_ptr<TMemTableDataFieldValueListKv> GetFieldValueList(const String& FieldName);
+  // Sum, count, average, minimum, maximum of a data field over the rows from FromBM to ToBM (empty
+  // bookmarks: the first / last row), as RecNo counts them; AggrFuncs of afSumKv ... afMaxKv.
+  void GetAggregatedValuesForRange(const TBookmark& FromBM, const TBookmark& ToBM, const String& FieldName,
+                                   std::array<Variant, 5>& ResultArr, int AggrFuncs);
+
+  TDataSource* MasterSource() const;
+  void SetMasterSource(TDataSource* Value);
+  const String& MasterFields() const;
+  void SetMasterFields(const String& Value);
+  const String& DetailFields() const { return FDetailFields; }
+  void SetDetailFields(const String& Value);
+  TMasterDetailSideKv MasterDetailSide() const { return FMasterDetailSide; }
+  void SetMasterDetailSide(TMasterDetailSideKv Value);
+  bool DetailMode() const { return FDetailMode; }
+
+  // Sorts the stored records (the records list's order changes) by a sort text / parsed list.
+  void SortByOrderString(const String& Text);
+  void SortByOrderList(const TMTOrderByList& List);
+  // Parses a sort text against the table's fields (the order-by messages on a bad text).
+  std::unique_ptr<TMTOrderByList> ParseSortOrder(const String& Text);
+  int CompareMemRecords(TMemoryRecordKv* Rec1, TMemoryRecordKv* Rec2, const TMTOrderByList* List);
+  static int CompareOrderValues(const Variant& V1, const Variant& V2, bool CaseIns);
+
+  // Row of a record in the view / a bookmark for it (its serial, no row hint).
+  bool SetToMemRecord(TMemoryRecordKv* Rec);
+  TBookmark RecToBookmark(TMemoryRecordKv* Rec) const;
+  int BookmarkToRecNo(const TBookmark& Bookmark) const;
+
   bool Locate(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) override;
   Variant Lookup(const String& KeyFields, const Variant& KeyValues, const String& ResultFields) override;
   TUpdateStatus UpdateStatus() const override;
+  TDataSource* GetDataSource() const override { return MasterSource(); }
 
   // The buffer field access uses now (by state); nullptr when none.
   TMTRecBuf* GetActiveMTRecBuf() const;
@@ -157,10 +252,21 @@ class TCustomMemTableKv : public TDataSet {
   void RecBufToMemRecord(TMTRecBuf* RecBuf, TMemoryRecordKv* MemRec);
   int RowOfBookmark(const TBookmarkDataKv& Bookmark) const;
   void ClearAllRecords();
-  // OnFilterRecord hides rows while Filtered: fetches skip them, counts and row numbers count the rest.
-  bool FilterActive() const { return Filtered() && OnFilterRecord(); }
+  // The filters hide rows: fetches skip them, counts and row numbers count the rest.
+  bool FilterActive() const {
+    return FActive && ((Filtered() && (OnFilterRecord() || FFilterExpr->HasData())) || FDetailMode ||
+                       FExtraFilters->ActiveFilterCount() > 0);
+  }
   bool RowPasses(int Row, TMTRecBuf* Buffer);
-  int FindRow(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options);
+  void UpdateFilterExpr();
+  void FilterChanged();
+  void UpdateDetailMode(bool Refresh);
+  void MasterChanged(TObject* Sender);
+  Variant MasterKeyValues() const;
+  bool DetailRecordMatches(const TMemoryRecordKv* MemRec) const;
+  // A row's key values through the fields (instant read of the row).
+  bool RowMatchesThroughFields(int Row, const std::vector<TField*>& Fields, const Variant& KeyValues,
+                               TLocateOptions Options);
   // Runs Body with row Row readable through the fields (dsFilter over a scratch buffer).
   template <class F>
   auto WithRowInFilterState(int Row, F Body);
@@ -178,6 +284,19 @@ class TCustomMemTableKv : public TDataSet {
   // The scratch buffer of scans (filter counts, Locate, Lookup); fields read it while FScanning.
   mutable TMTRecBuf FScanBuf;
   bool FScanning = false;
+
+  std::unique_ptr<TDataSetExprParserKv> FFilterExpr;
+  bool FFilterNeedsBuffer = false;  // the expression names calculated or lookup fields
+  bool FFilterFailed = false;
+  std::unique_ptr<TMasterDataLink> FMasterDataLink;
+  TMasterDetailSideKv FMasterDetailSide = mdsOnSelfKv;
+  String FDetailFields;
+  std::vector<TField*> FDetailFieldList;
+  std::vector<int> FDetailDataIndexes;
+  bool FDetailMode = false;
+  Variant FMasterValues;
+  TSortedVarlistKv FMasterValList;
+  std::unique_ptr<TMemTableFiltersKv> FExtraFilters;
 };
 
 class TMemTableKv : public TCustomMemTableKv {

@@ -235,12 +235,13 @@ void TSharedObjectTable::CommitBlob(std::uint32_t Handle) {
   if (!Handle || Handle > FItems.size()) return;
   TEntry& e = FItems[Handle - 1];
   if (e.Packed || !e.Object) return;
-  auto& blob = static_cast<TCompressedBlob&>(*e.Object);
-  blob.Commit();
+  static_cast<TBlob&>(*e.Object).Commit();
   // Only what unpacking gives back exactly is packed: a pool blob alone in its handle, rollback on and
   // nothing parked, plain content in one piece of the default size, null or small.
-  if (!blob.IsRecyclableBlob() || blob.RefCount() != 1 || !blob.RollbackEnabled() || blob.UseRollback() ||
-      blob.PieceSize() != kDefaultPieceSize || blob.Compressed())
+  if (!e.Object->IsRecyclableBlob()) return;
+  auto& blob = static_cast<TCompressedBlob&>(*e.Object);
+  if (blob.RefCount() != 1 || !blob.RollbackEnabled() || blob.UseRollback() || blob.PieceSize() != kDefaultPieceSize ||
+      blob.Compressed())
     return;
   const TVtBlobData& data = blob.Data();
   const std::size_t pieces = data.PieceCount();
@@ -1234,6 +1235,7 @@ void TMemData::InitData() {
 
 void TMemData::FreeData() {
   FPending = nullptr;
+  ClearCache();
   // Every complex value of every record is owned by the tables, which drop them in one pass each.
   FObjects.Clear();
   FStringHeap.Clear();
@@ -1403,6 +1405,7 @@ void TMemData::AddRecord(const Byte* RecBuf) {
   ++FRecordCount;
   if (!FIndexFields.empty())
     MoveItemToSortedPlace(item->Next ? CompareItemRecords(item->Record(), item->Next->Record()) : -1);
+  if (CacheActive()) CacheInserted(item);
 }
 
 void TMemData::InsertRecord(const Byte* RecBuf) { AddRecord(RecBuf); }
@@ -1459,6 +1462,7 @@ void TMemData::PutRecord(const Byte* RecBuf) {
 void TMemData::UpdateRecord(const Byte* RecBuf) {
   if (!FCurrent) Assertion();
   const int d = FIndexFields.empty() ? 0 : CompareItemRecords(RecBuf, FCurrent->Record());
+  if (CacheActive()) CacheBeforeUpdate(FCurrent);
   PutRecord(RecBuf);
   MoveItemToSortedPlace(d);
 }
@@ -1490,6 +1494,10 @@ void TMemData::DeleteItem(TItemHeader* Item) {
 
 void TMemData::DeleteRecord() {
   if (!FCurrent) return;
+  if (CacheActive()) {
+    CacheDelete();
+    return;
+  }
   DeleteItem(FCurrent);
   --FRecordCount;
 }

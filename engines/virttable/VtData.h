@@ -466,6 +466,13 @@ struct TSortColumn {
 unsigned GetSortOptions(const TSortColumn& Column);
 
 class TFilterExpression;  // VtFilter.h
+struct TCacheState;       // VtCache.cpp
+
+enum TUpdateResult : Byte { urFail = 0, urAbort, urSkip, urRetry, urApplied, urNone, urSuspended };
+enum TUpdateRecKind : unsigned { ukUpdate = 1, ukInsert = 2, ukDelete = 4 };
+using TUpdateRecKinds = unsigned;
+// (kind, var action, the change is the last one queued)
+using TApplyRecordEvent = std::function<void(TUpdateRecKind Kind, TUpdateResult& Action, bool LastItem)>;
 
 // The in-memory record set.
 class TMemData : public TData {
@@ -565,6 +572,33 @@ class TMemData : public TData {
   // Forgets every cached filter outcome.
   void FilterUpdated();
 
+  // ---- cached updates (VtCache.cpp) ----
+  // While on, inserts, updates and deletes are kept as pending changes: updated rows keep their
+  // record from before the first change, deleted rows stay in the list with status isDeleted (the
+  // dataset hides them), and a queue lists the changed rows in the order of their first change.
+  // Turning it off cancels what is pending.
+  bool CachedUpdates() const { return FCachedUpdates; }
+  void SetCachedUpdates(bool Value);
+  bool LocalUpdate = false;  // changes are made directly even with cached updates on
+  // One OnApplyRecord call per queued change of the kinds asked for; the answer is kept per row.
+  // NewCacheRecBuf and OldCacheRecBuf hold the record and the record before the change for the call.
+  void ApplyUpdates(TUpdateRecKinds Kinds = ukUpdate | ukInsert | ukDelete);
+  // Applies what is pending, then forgets the saved states of every applied change.
+  void CommitUpdates();
+  // Every pending change undone.
+  void CancelUpdates();
+  // The current row's pending change undone.
+  void RevertRecord();
+  // After a failed apply: the saved states an apply overwrote come back.
+  void RestoreUpdates();
+  // The current row as it was before its first change (itself when unchanged).
+  void GetOldRecord(Byte* RecBuf);
+  bool UpdatesPending() const;
+  int DeletedCount() const;
+  TApplyRecordEvent OnApplyRecord;
+  const Byte* NewCacheRecBuf() const;
+  const Byte* OldCacheRecBuf() const;
+
  protected:
   void InitData() override;
   void FreeData() override;
@@ -599,6 +633,17 @@ class TMemData : public TData {
   std::vector<TItemHeader*> FOrderCache;
   std::uint64_t FListVersion = 1;
   std::uint64_t FOrderCacheVersion = 0;
+  bool FCachedUpdates = false;
+  std::shared_ptr<TCacheState> FCache;
+  bool CacheActive() const { return FCachedUpdates && !LocalUpdate; }
+  void CacheInserted(TItemHeader* Item);
+  void CacheBeforeUpdate(TItemHeader* Item);
+  void CacheDelete();
+  // Drops the queue and its saved records without touching the rows (the record set is emptied).
+  void ClearCache();
+  void RestoreFromRollback(TItemHeader* Item, std::vector<Byte>& Rollback);
+  void CopyRecordDeep(const Byte* Source, std::vector<Byte>& Dest, bool BlobsBeforeChange);
+  void ReleaseRecordCopy(std::vector<Byte>& Copy);
   int FRecordCount = 0;
   int FRefreshIteration = 0;
   bool FBOF = true;

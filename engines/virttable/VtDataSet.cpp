@@ -133,14 +133,22 @@ auto TMemDataSet::WithItemInScan(const vt::TItemHeader* Item, F&& Body) -> declt
   }
 }
 
+void TMemDataSet::RunWithItemInScan(const vt::TItemHeader* Item, const std::function<void()>& Body) {
+  WithItemInScan(Item, [&] {
+    Body();
+    return 0;
+  });
+}
+
 Variant TMemDataSet::FieldValueOfItem(TField* Field, const vt::TItemHeader* Item) {
   return WithItemInScan(Item, [&] { return Field->AsVariant(); });
 }
 
 bool TMemDataSet::ItemVisible(const vt::TItemHeader* Item) {
   if (!FilterActive()) return true;
+  if (Item->Status == vt::isDeleted) return false;
   if (!FData->ItemPassesFilter(const_cast<vt::TItemHeader*>(Item))) return false;
-  if (!OnFilterRecord()) return true;
+  if (!Filtered() || !OnFilterRecord()) return true;
   return WithItemInScan(Item, [&] {
     bool accept = true;
     OnFilterRecord()(*this, accept);
@@ -222,6 +230,9 @@ void TMemDataSet::CursorOpen() {
   // A record set handed over (a load) learns the sort order and filter here.
   FData->SetIndexFieldNames(FIndexFieldNames);
   ApplyFilterExpression();
+  FData->SetCachedUpdates(FCachedUpdates);
+  FData->LocalUpdate = FLocalUpdate;
+  FData->OnApplyRecord = [this](vt::TUpdateRecKind Kind, vt::TUpdateResult& Action, bool) { ApplyRecord(Kind, Action); };
   if (!FData->Active()) {
     InitRecordSetFields();
     FData->Open();
@@ -309,7 +320,8 @@ TFetchResult TMemDataSet::FetchRecord(TRecordBuffer Buffer, TFetchMode Mode, boo
   // With a filter the visible number is counted when asked for (GetRecNo), not on every fetch.
   const std::int32_t recNo = FilterActive() ? 0 : FData->RecordNo();
   std::memcpy(Buffer + FRecInfoOfs + kRecNoOfs, &recNo, 4);
-  Buffer[FRecInfoOfs + kUpdateStatusOfs] = usUnmodified;
+  // Row statuses and update statuses share their numbers.
+  Buffer[FRecInfoOfs + kUpdateStatusOfs] = static_cast<Byte>(FData->CurrentItem()->Status);
   WriteBookmarkFlag(Buffer, bfCurrent);
   vt::TRecBookmark bm;
   FData->GetBookmark(bm);

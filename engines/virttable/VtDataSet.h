@@ -25,6 +25,15 @@
 
 class TMemDataSet;
 
+// The kind of a cached change handed to OnUpdateRecord, and what the handler answers.
+enum TUpdateKind { ukModify = 0, ukInsert = 1, ukDelete = 2 };
+enum TUpdateAction { uaFail = 0, uaAbort = 1, uaSkip = 2, uaRetry = 3, uaApplied = 4 };
+// An OnUpdateRecord answer that lets the dataset's own apply run after the handler.
+inline constexpr int kUpdateActionDefault = 10;
+using TUpdateRecordEvent = std::function<void(TDataSet& DataSet, TUpdateKind Kind, TUpdateAction& Action)>;
+using TUpdateErrorEvent =
+    std::function<void(TDataSet& DataSet, EDatabaseError& E, TUpdateKind Kind, TUpdateAction& Action)>;
+
 // Stream access to one blob field of the active record.
 class TVtBlobStream : public TStream {
   VELLUM_CLASS(TVtBlobStream)
@@ -70,6 +79,26 @@ class TMemDataSet : public TDataSet {
   void SetFilterOptions(TFilterOptions Value) override;
   void SetFiltered(bool Value) override;
   void SetOnFilterRecord(const TFilterRecordEvent& Value) override;
+
+  // ---- cached updates (VtDataSetCache.cpp) ----
+  // Switched only while inactive ("Cannot perform this operation on an open dataset").
+  bool CachedUpdates() const { return FCachedUpdates; }
+  void SetCachedUpdates(bool Value);
+  bool LocalUpdate() const { return FLocalUpdate; }
+  void SetLocalUpdate(bool Value);
+  bool UpdatesPending() const;
+  // Each pending change goes to OnUpdateRecord (without one it counts as applied); "Update failed"
+  // when the handler answers uaFail, a silent abort for uaAbort. Outside cached updates: "Not in
+  // cached update mode".
+  void ApplyUpdates() { ApplyUpdates(vt::ukUpdate | vt::ukInsert | vt::ukDelete); }
+  void ApplyUpdates(vt::TUpdateRecKinds Kinds);
+  void CommitUpdates();
+  void CancelUpdates();
+  void RevertRecord();
+  void RestoreUpdates();
+  TUpdateStatus UpdateStatus() const override;
+  TUpdateRecordEvent OnUpdateRecord;
+  TUpdateErrorEvent OnUpdateError;
 
   using TDataSet::GetFieldData;
   using TDataSet::WriteFieldData;
@@ -138,15 +167,23 @@ class TMemDataSet : public TDataSet {
  private:
   friend class TVtBlobStream;
   void LayOutBuffers();
+  // Whether some rows may be hidden: a filter, or deleted rows kept for cached updates.
   bool FilterActive() const {
-    return Filtered() && (static_cast<bool>(OnFilterRecord()) || (FData && FData->HasFilterExpression()));
+    return (Filtered() && (static_cast<bool>(OnFilterRecord()) || (FData && FData->HasFilterExpression()))) ||
+           (FData && FData->DeletedCount() > 0);
   }
+  void ApplyRecord(vt::TUpdateRecKind Kind, vt::TUpdateResult& Action);
+  void CheckCachedUpdateMode() const;
+  bool FCachedUpdates = false;
+  bool FLocalUpdate = false;
   // Hands Filter, Filtered and FilterOptions to the record set.
   void ApplyFilterExpression();
   // After the filter changed: cached outcomes forgotten, the first visible row current.
   void FilterChanged();
   // Whether Item passes OnFilterRecord (read through the scan buffer).
   bool ItemVisible(const vt::TItemHeader* Item);
+  // Runs Body with the fields reading Item's record (state dsFilter).
+  void RunWithItemInScan(const vt::TItemHeader* Item, const std::function<void()>& Body);
   // A field's value (calculated and lookup fields too) read from Item's record.
   Variant FieldValueOfItem(TField* Field, const vt::TItemHeader* Item);
   // The first visible item whose fields match the keys (VtSearch.cpp); nullptr for none.

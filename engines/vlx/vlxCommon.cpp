@@ -485,6 +485,8 @@ void TvlxCommon::Rollback() {
         PvlxRecord prev = r->PrevRecordVersion;
         // A changed version without its older one cannot be undone: it stays as it is.
         if (prev == nullptr) break;
+        // A restored deleted record no longer counts as deleted: tables stop testing every record.
+        if (r->UpdateStatus == usDeleted && FDeletedCount > 0) --FDeletedCount;
         prev->Flag |= 1;
         prev->RecordID = r->RecordID;
         prev->UniqueRecordID = r->UniqueRecordID;

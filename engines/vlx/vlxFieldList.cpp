@@ -123,7 +123,7 @@ int TvlxFieldList::Add(TvlxCustomMemTable* ADataSet, TField* AField, TvlxifoOpti
   return FCount++;
 }
 
-void TvlxFieldList::Build(TvlxCustomMemTable* ADataSet, const String& AFieldNames, bool) {
+void TvlxFieldList::Build(TvlxCustomMemTable* ADataSet, const String& AFieldNames, bool AAggregateFieldNaming) {
   Clear();
   std::size_t pos = 0;
   while (pos < AFieldNames.size()) {
@@ -134,14 +134,18 @@ void TvlxFieldList::Build(TvlxCustomMemTable* ADataSet, const String& AFieldName
     if (colon != String::npos) {
       const String letters = UpperCase(entry.substr(colon + 1));
       entry.resize(colon);
+      opts = TvlxCustomMemTable::GetAggregateFieldOption(letters);
+      if (opts == 0) opts = TvlxCustomMemTable::GetExtractFieldOption(letters);
+      if (opts != 0 && AAggregateFieldNaming) entry = TvlxCustomMemTable::GetAggregateFieldName(entry, opts);
       const struct {
         char16_t c;
         TvlxifoOption o;
       } table[] = {{u'C', mtifoCaseInsensitive}, {u'D', mtifoDescending},     {u'N', mtifoIgnoreNull},
                    {u'P', mtifoPartial},         {u'L', mtifoIgnoreLocale},     {u'S', mtifoIgnoreNonSpace},
                    {u'K', mtifoIgnoreKanatype},  {u'I', mtifoIgnoreSymbols},    {u'W', mtifoIgnoreWidth}};
-      for (const auto& t : table)
-        if (letters.find(t.c) != String::npos) opts |= Bit(t.o);
+      if (opts == 0)
+        for (const auto& t : table)
+          if (letters.find(t.c) != String::npos) opts |= Bit(t.o);
     }
     TField* f = ADataSet->FieldByName(entry);
     const TFieldKind k = f->FieldKind();

@@ -222,14 +222,24 @@ bool TvlxIndex::IndexAcceptsRecord(PvlxRecord Record, bool CheckRange) {
     if (FRangeEndKey && CompareIndexKeys(FIndexFieldList, FRangeEndKey, Record, true, false, false, false) < 0)
       return false;
   }
-  if (FIsFiltered || OnFilterIndex || FDataSet->OnFilterIndex) {
+  if (FIsFiltered || OnFilterIndex || FDataSet->OnFilterIndex || FFilterParser) {
     TvlxCustomMemTable::TOverrideBuffer over(*FDataSet, Record);
     bool accept = true;
     if (OnFilterIndex) OnFilterIndex(*FDataSet, this, accept);
     if (accept && FDataSet->OnFilterIndex) FDataSet->OnFilterIndex(*FDataSet, this, accept);
+    if (accept && FFilterParser) accept = FDataSet->EvaluateFilter(*FFilterParser, Record);
     return accept;
   }
   return true;
+}
+
+void TvlxIndex::SetFilter(const String& Text, TFilterOptions Options) {
+  const String text = Trim(Text);
+  std::unique_ptr<TvlxExprParser> parser;
+  if (!text.empty()) parser = FDataSet->CompileFilter(text, Options);
+  FFilterParser = std::move(parser);
+  FFilterText = text;
+  FDirty = true;
 }
 
 void TvlxIndex::Load() {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "engines/vlx/vlxExprEval.h"
 #include "engines/vlx/vlxFieldList.h"
 
 enum TvlxMemTableCompareOption : unsigned {
@@ -104,6 +105,10 @@ class TvlxIndex : public TObject {
   void SetRangeStartKey(const TvlxRecord* Value);
   void SetRangeEndKey(const TvlxRecord* Value);
   std::function<void(TDataSet& DataSet, TvlxIndex* Index, bool& Accept)> OnFilterIndex;
+  // A filter expression of this index (empty text: none); records it rejects stay out of the index.
+  // The index is marked dirty: the next Rebuild applies it.
+  void SetFilter(const String& Text, TFilterOptions Options = 0);
+  const String& Filter() const { return FFilterText; }
   const std::vector<TvlxIndex*>& DependantIndexes() const { return FDependants; }
 
   void Clear();
@@ -154,6 +159,8 @@ class TvlxIndex : public TObject {
   bool FEnabled = true;
   TvlxUpdateStatusSet FUpdateStatus = StatusBit(usUnmodified) | StatusBit(usModified) | StatusBit(usInserted);
   TvlxIndex* FBaseIndex = nullptr;
+  String FFilterText;
+  std::unique_ptr<TvlxExprParser> FFilterParser;
 };
 
 class TvlxIndexes : public TObject {

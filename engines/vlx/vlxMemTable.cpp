@@ -21,15 +21,7 @@ using TStoreLock = TvlxCommon::TLockGuard;
 
 // ---- life ---------------------------------------------------------------------------------------------
 
-TvlxCustomMemTable::TvlxCustomMemTable(TComponent* AOwner) : TDataSet(AOwner) {
-  FCommon = std::make_unique<TvlxCommon>(this);
-  FTableID = FCommon->AttachTable(this);
-  FIndexes = std::make_unique<TvlxIndexes>(this);
-  auto rowOrder = std::make_unique<TvlxIndex>(nullptr, kRowOrderIndexName, this, String(), 0, mtitNonSorted);
-  rowOrder->SetRowOrder(true);
-  FIndexes->SetRowOrderIndex(rowOrder.get());
-  FCurIndex = FIndexes->AddIndex(std::move(rowOrder));
-}
+TvlxCustomMemTable::TvlxCustomMemTable(TComponent* AOwner) : TDataSet(AOwner) { TakeOwnStore(); }
 
 TvlxCustomMemTable::~TvlxCustomMemTable() {
   try {
@@ -38,6 +30,12 @@ TvlxCustomMemTable::~TvlxCustomMemTable() {
     HandleCurrentException(this);
   }
   if (FDeltaHandler != nullptr) FDeltaHandler->SetDataSet(nullptr);
+  // Tables sharing this table's store keep working, each on a store of its own.
+  if (FAttachedTo == nullptr)
+    for (TvlxCustomMemTable* t : std::vector<TvlxCustomMemTable*>(FCommon->AttachedTables()))
+      if (t != nullptr && t != this) t->DetachFromDyingStore();
+  FMasterLink.reset();
+  FFilterParser.reset();
   FIndexes.reset();
   FCurIndex = nullptr;
   FCommon->DeAttachTable(this);
@@ -196,6 +194,8 @@ void TvlxCustomMemTable::CursorReadFieldDefs() {
 }
 
 void TvlxCustomMemTable::CursorOpen() {
+  // An attached table reads the owner's records: the owner opens first and lays the records out.
+  if (FAttachedTo != nullptr && !FAttachedTo->Active()) FAttachedTo->Open();
   TStoreLock lock(*FCommon);
   CursorReadFieldDefs();
   if (DefaultFields()) {
@@ -203,11 +203,21 @@ void TvlxCustomMemTable::CursorOpen() {
     BuildDefaultFields();
     SetFieldsLifeCycle(lcAutomatic);
   }
-  ResetAutoInc();
+  if (FAttachedTo == nullptr) {
+    ResetAutoInc();
+  } else {
+    FAutoIncField = nullptr;
+    for (TField* f : Fields())
+      if (f->DataType() == ftAutoInc) {
+        FAutoIncField = f;
+        break;
+      }
+  }
   SetBookmarkSize(kvlxBookmarkEntrySize);
   BuildFieldDefList();
   BindAllFields(true);
-  FCommon->LayoutRecord(FieldDefList().Count() > 0 ? FieldDefList().Count() : FieldDefs().Count());
+  if (FAttachedTo == nullptr)
+    FCommon->LayoutRecord(FieldDefList().Count() > 0 ? FieldDefList().Count() : FieldDefs().Count());
   FIsOpen = true;
   FRecNo = -1;
   FReposRecNo = -1;
@@ -221,9 +231,15 @@ void TvlxCustomMemTable::CursorOpen() {
 void TvlxCustomMemTable::CursorClose() {
   {
     TStoreLock lock(*FCommon);
-    FCommon->CloseTables(this);
-    FCommon->ReleaseAllRecords();
+    FCommon->_InternalFreeRecord(FMasterKey, true, false);
+    FMasterKey = nullptr;
+    // Only the owner's closing empties the store; an attached table just stops looking at it.
+    if (FAttachedTo == nullptr) {
+      FCommon->CloseTables(this);
+      FCommon->ReleaseAllRecords();
+    }
   }
+  FFilterParser.reset();
   FRecNo = -1;
   DestroyIndexes();
   FCurIndex = FIndexes->RowOrderIndex();
@@ -235,11 +251,19 @@ void TvlxCustomMemTable::CursorClose() {
 }
 
 void TvlxCustomMemTable::DoAfterOpen() {
+  // An attached table opens onto records already there.
+  if (FCommon->RecordCount() > 0) FIndexes->MarkAllDirty();
   UpdateIndexes();
   if (!FIndexFieldNames.empty()) SetIndexFieldNames(FIndexFieldNames);
   else if (!FIndexName.empty()) SetIndexName(FIndexName);
   UpdateIsFiltered();
+  if (Filtered()) {
+    // Compiles the filter text for the fields just made.
+    TDataSet::SetFiltered(false);
+    SetFiltered(true);
+  }
   TDataSet::DoAfterOpen();
+  MasterChanged();
 }
 
 void TvlxCustomMemTable::DoBeforeClose() {
@@ -751,6 +775,7 @@ void TvlxCustomMemTable::CursorCancel() {
 }
 
 void TvlxCustomMemTable::DoOnNewRecord() {
+  ApplyMasterValues();
   TDataSet::DoOnNewRecord();
   if (FAutoIncField != nullptr && !FIgnoreAutoIncPopulation)
     PopulateField(ActiveRecordBuffer(), FAutoIncField, Variant(FCommon->AutoIncMax() + 1));

@@ -25,10 +25,31 @@
 #include <functional>
 #include <memory>
 
+#include "engines/vlx/vlxExprEval.h"
 #include "engines/vlx/vlxIndex.h"
 
 class TvlxCustomStreamFormat;
 class TvlxCustomDeltaHandler;
+class TvlxCustomMemTable;
+
+// The filter evaluator's view of a table: fields by their position in the table's field list, values read
+// through the field access the table points at the record under test.
+class TvlxTableFilterAccess final : public TvlxFilterRecord {
+ public:
+  explicit TvlxTableFilterAccess(TvlxCustomMemTable& T) : FTable(T) {}
+  int FieldIndex(const String& Name) const override;
+  Variant FieldValue(int Index) const override;
+
+ private:
+  TvlxCustomMemTable& FTable;
+};
+
+// The link of a detail table to its master source.
+class TvlxMasterDataLink final : public TMasterDataLink {
+  VELLUM_CLASS(TvlxMasterDataLink)
+ public:
+  explicit TvlxMasterDataLink(TvlxCustomMemTable* ATable);
+};
 
 enum TvlxState { mtstBrowse, mtstLoad, mtstSave, mtstEmpty, mtstPack, mtstCheckPoint, mtstSearch, mtstUpdate, mtstSort };
 enum TvlxProgressCode {
@@ -56,6 +77,39 @@ using TvlxOnCompareFields =
     std::function<void(TDataSet& DataSet, TField* AFld, const Byte* KeyField, const Byte* AField, TFieldType FieldType,
                        TvlxifoOptions Options, bool& FullCompare, int& Result)>;
 using TvlxOnFilterIndex = std::function<void(TDataSet& DataSet, TvlxIndex* Index, bool& Accept)>;
+using TvlxOnUserAggregate = std::function<void(TDataSet& DataSet, int UserFunction, int Count, double Value,
+                                               double& Accumulator)>;
+using TvlxOnSetupFieldProperties = std::function<void(TDataSet& DataSet, TField* Field)>;
+
+enum TvlxMemTableCopyTableOption : unsigned {
+  mtcpoStructure = 1u << 0,
+  mtcpoOnlyActiveFields = 1u << 1,
+  mtcpoProperties = 1u << 2,
+  mtcpoLookup = 1u << 3,
+  mtcpoCalculated = 1u << 4,
+  mtcpoAppend = 1u << 5,
+  mtcpoFieldIndex = 1u << 6,
+  mtcpoDontDisableIndexes = 1u << 7,
+  mtcpoIgnoreErrors = 1u << 8,
+  mtcpoLookupAsData = 1u << 9,
+  mtcpoCalculatedAsData = 1u << 10,
+  mtcpoStringAsWideString = 1u << 11,
+  mtcpoWideStringUTF8 = 1u << 12,
+};
+using TvlxMemTableCopyTableOptions = unsigned;
+enum TvlxMemTableUpdateFlag : unsigned { mtufEdit = 1u << 0, mtufAppend = 1u << 1, mtufDontClear = 1u << 2 };
+using TvlxMemTableUpdateFlags = unsigned;
+
+// The table's hold on its store: an owner frees it, an attached table only refers to it.
+struct TvlxStoreRef {
+  bool Owns = true;
+  TvlxStoreRef() = default;
+  TvlxStoreRef(std::default_delete<TvlxCommon>) {}  // NOLINT: a plain unique_ptr hands over ownership
+  explicit TvlxStoreRef(bool AOwns) : Owns(AOwns) {}
+  void operator()(TvlxCommon* C) const {
+    if (Owns) delete C;
+  }
+};
 
 class TvlxCustomMemTable : public TDataSet {
   VELLUM_CLASS(TvlxCustomMemTable)
@@ -160,6 +214,86 @@ class TvlxCustomMemTable : public TDataSet {
   const String& DetailFields() const { return FDetailFieldNames; }
   void SetDetailFields(const String& Value);
 
+  // ---- filter text, search, master/detail (vlxMemTableFilter.cpp, vlxMemTableMaster.cpp) -------------
+  void SetFilterText(const String& Value) override;
+  // The compiled table filter, none without a filter text (or while closed).
+  TvlxExprParser* FilterParser() const { return FFilterParser.get(); }
+  // Compiles Text for this table's fields.
+  std::unique_ptr<TvlxExprParser> CompileFilter(const String& Text, TFilterOptions Options);
+  // Parser's result with the table's field access pointed at Record.
+  bool EvaluateFilter(TvlxExprParser& Parser, PvlxRecord Record);
+  bool FindRecord(bool Restart, bool GoForward) override;
+  TDataSource* MasterSource() const;
+  void SetMasterSource(TDataSource* Value);
+  String MasterFields() const;
+  void SetMasterFields(const String& Value);
+  void MasterDisabled();
+  // A new detail record takes the master's values in its detail fields.
+  void ApplyMasterValues();
+  // Puts this table on the record current in DataSet (a table of the same store); raises "Record not
+  // found" when this table does not show it.
+  void GotoCurrent(TDataSet& DataSet);
+
+  // ---- versions, transactions, attached tables (vlxMemTableVersions.cpp) ------------------------------
+  TvlxVersioningMode VersioningMode() const { return FCommon->VersioningMode(); }
+  void SetVersioningMode(TvlxVersioningMode Value) { FCommon->SetVersioningMode(Value); }
+  int TransactionLevel() const { return FCommon->TransactionLevel(); }
+  void StartTransaction();
+  void Commit();
+  void Rollback();
+  TvlxCustomMemTable* AttachedTo() const { return FAttachedTo; }
+  void SetAttachedTo(TvlxCustomMemTable* Value);
+  void CloseAttachedTables();
+  // The store's owner is going: this table takes a fresh store of its own.
+  void DetachFromDyingStore();
+  // Brings an active table in browse state back in line after its store changed under it.
+  void RefreshAfterStoreChange();
+
+  // ---- copying, persistence, grouping and aggregation (vlxMemTableCopy.cpp, vlxMemTableAggregate.cpp) --
+  // Copies from Source's current record to its end; the number of records posted.
+  int CopyRecords(TDataSet* Source, TDataSet* Destination, int Count, bool IgnoreErrors,
+                  const String& Mapping = String(), bool WideStringAsUTF8 = false);
+  void LoadFromDataSet(TDataSet* Source, TvlxMemTableCopyTableOptions CopyOptions, const String& Mapping = String());
+  void SaveToDataSet(TDataSet* Destination, TvlxMemTableCopyTableOptions CopyOptions,
+                     const String& Mapping = String());
+  void UpdateToDataSet(TDataSet* Destination, const String& KeyFields, TvlxMemTableUpdateFlags Flags,
+                       const String& Mapping = String());
+  void UpdateToDataSet(TDataSet* Destination, const String& KeyFields, const String& Mapping = String()) {
+    UpdateToDataSet(Destination, KeyFields, mtufEdit | mtufAppend, Mapping);
+  }
+  void CreateTableAs(TDataSet* Source, TvlxMemTableCopyTableOptions CopyOptions);
+  TField* CreateFieldAs(TField* Field, bool AForceAsData);
+  void CopyFieldProperties(TField* Source, TField* Destination);
+  void CopyFieldsProperties(TDataSet* Source, TDataSet* Destination);
+  void SavePersistent();
+  void LoadPersistent();
+  const String& PersistentFile() const { return FPersistentFile; }
+  void SetPersistentFile(const String& Value) { FPersistentFile = Value; }
+  bool PersistentBackup() const { return FPersistentBackup; }
+  void SetPersistentBackup(bool Value) { FPersistentBackup = Value; }
+  const String& PersistentBackupExt() const { return FPersistentBackupExt; }
+  void SetPersistentBackupExt(const String& Value) { FPersistentBackupExt = Value; }
+  TvlxCustomStreamFormat* PersistentFormat() const { return FPersistentFormat; }
+  void SetPersistentFormat(TvlxCustomStreamFormat* Value) { FPersistentFormat = Value; }
+  bool PersistentSaved() const { return FPersistentSaved; }
+  TvlxCustomStreamFormat* CommaTextFormat() const { return FCommaTextFormat; }
+  void SetCommaTextFormat(TvlxCustomStreamFormat* Value) { FCommaTextFormat = Value; }
+  TvlxCustomStreamFormat* AllDataFormat() const { return FAllDataFormat; }
+  void SetAllDataFormat(TvlxCustomStreamFormat* Value) { FAllDataFormat = Value; }
+  // The table through CommaTextFormat, one character per byte (lossless in any code page).
+  String CommaText();
+  void SetCommaText(const String& Value);
+  Variant AllData();
+  void SetAllData(const Variant& Value);
+  void GroupBy(TvlxCustomMemTable* ADestDataset, const String& AGroupFields, const String& AAggregateFields);
+  void GroupBy(TvlxCustomMemTable* ADestDataset, const TvlxFieldList& ASourceGroupFieldList,
+               const TvlxFieldList& ASourceAggregateFieldList, const TvlxFieldList& ADestAggregateFieldList);
+  Variant Aggregate(const String& AAggregateFields);
+  static String GetAggregateFieldName(const String& AFieldName, TvlxifoOptions AOptions);
+  static TvlxifoOptions GetAggregateFieldOption(const String& AAggregateFunction);
+  static TvlxifoOptions GetExtractFieldOption(const String& AExtractOption);
+  void SetActive(bool Value) override;
+
   // ---- saving and loading ----------------------------------------------------------------------------
   void SaveToFileViaFormat(const String& FileName, TvlxCustomStreamFormat* AFormat);
   void SaveToStreamViaFormat(TStream* Stream, TvlxCustomStreamFormat* AFormat);
@@ -235,6 +369,8 @@ class TvlxCustomMemTable : public TDataSet {
   TvlxOnSetupField OnSetupField;
   TvlxOnCompareFields OnCompareFields;
   TvlxOnFilterIndex OnFilterIndex;
+  TvlxOnUserAggregate OnUserAggregate;
+  TvlxOnSetupFieldProperties OnSetupFieldProperties;
 
  protected:
   void CursorOpen() override;
@@ -271,6 +407,8 @@ class TvlxCustomMemTable : public TDataSet {
   void DoAfterPost() override;
   void DoAfterDelete() override;
 
+  TDataSource* GetDataSource() const override;
+
   bool NextVisibleRecord(bool ForceUseFilter);
   bool PriorVisibleRecord(bool ForceUseFilter);
 
@@ -293,7 +431,7 @@ class TvlxCustomMemTable : public TDataSet {
   int LocateRecord(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options);
 
   int FTableID = 0;
-  std::unique_ptr<TvlxCommon> FCommon;
+  std::unique_ptr<TvlxCommon, TvlxStoreRef> FCommon;
   std::unique_ptr<TvlxIndexes> FIndexes;
   PvlxRecord FFilterRecord = nullptr;
   bool FIgnoreReadOnly = false;
@@ -329,6 +467,21 @@ class TvlxCustomMemTable : public TDataSet {
   bool FAutoReposition = false;
   TvlxProgressCodes FProgressFlags = (1u << mtpcLoad) | (1u << mtpcSave) | (1u << mtpcCopy);
   bool FIsFiltered = false;
+  std::unique_ptr<TvlxExprParser> FFilterParser;
+  std::unique_ptr<TvlxTableFilterAccess> FFilterAccess;
+  std::unique_ptr<TvlxMasterDataLink> FMasterLink;
+  TvlxCustomMemTable* FAttachedTo = nullptr;
+  PvlxRecord FMasterKey = nullptr;
+  String FPersistentFile, FPersistentBackupExt;
+  bool FPersistentBackup = false;
+  bool FPersistentSaved = false;
+  bool FPersistentLoading = false;
+  TvlxCustomStreamFormat* FPersistentFormat = nullptr;
+  TvlxCustomStreamFormat* FCommaTextFormat = nullptr;
+  TvlxCustomStreamFormat* FAllDataFormat = nullptr;
+  TvlxIndex* FGroupIndexOwned = nullptr;
+  // Makes this table the owner of a new empty store.
+  void TakeOwnStore();
   std::exception_ptr FPendingBlobError;
   // The memory of one blob stream at a time: setting a memo row after row allocates no stream buffer.
   std::vector<Byte> FBlobScratch;

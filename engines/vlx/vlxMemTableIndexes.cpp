@@ -165,74 +165,6 @@ void TvlxCustomMemTable::SetStatusFilter(TvlxUpdateStatusSet Value) {
   if (Active()) Resync(0);
 }
 
-void TvlxCustomMemTable::UpdateIsFiltered() {
-  TvlxCommon::TLockGuard lock(*FCommon);
-  FIsFiltered = FStatusFilter != 0 || (FCommon->DeletedCount() > 0 && !(FStatusFilter & StatusBit(usDeleted))) ||
-                (Filtered() && static_cast<bool>(OnFilterRecord()));
-}
-
-bool TvlxCustomMemTable::FilterRecord(PvlxRecord ARecord, bool ForceUseFilter) {
-  if (!ForceUseFilter && !FIsFiltered) return true;
-  if (FStatusFilter != 0 && !(FStatusFilter & StatusBit(ARecord->UpdateStatus))) return false;
-  // A deleted record the index still lists shows only when the status filter asks for it.
-  if (FStatusFilter == 0 && ARecord->UpdateStatus == usDeleted) return false;
-  bool accept = true;
-  if ((ForceUseFilter || Filtered()) && OnFilterRecord()) {
-    PvlxRecord old = FFilterRecord;
-    FFilterRecord = ARecord;
-    const TDataSetState s = SetTempState(dsFilter);
-    try {
-      OnFilterRecord()(*this, accept);
-    } catch (...) {
-      RestoreState(s);
-      FFilterRecord = old;
-      throw;
-    }
-    RestoreState(s);
-    FFilterRecord = old;
-  }
-  return accept;
-}
-
-void TvlxCustomMemTable::SetFiltered(bool Value) {
-  if (Value == Filtered()) return;
-  TDataSet::SetFiltered(Value);
-  if (!Active()) return;
-  UpdateIsFiltered();
-  CheckBrowseMode();
-  ClearBuffers();
-  FRecNo = -1;
-  First();
-}
-
-void TvlxCustomMemTable::SetOnFilterRecord(const TFilterRecordEvent& Value) {
-  TDataSet::SetOnFilterRecord(Value);
-  UpdateIsFiltered();
-}
-
-void TvlxCustomMemTable::BuildDetailFieldList() {
-  if (FDetailFieldNames.empty()) FDetailIndexList.Clear();
-  else FDetailIndexList.Build(this, FDetailFieldNames);
-}
-
-void TvlxCustomMemTable::SetDetailFields(const String& Value) {
-  FDetailFieldNames = Value;
-  FMasterDetailRelationChanged = true;
-  if (Active()) {
-    BuildDetailFieldList();
-    MasterChanged();
-  }
-}
-
-void TvlxCustomMemTable::MasterChanged() {
-  // Without a master link there is no restriction: any detail index goes.
-  if (FDetailIndex != nullptr) {
-    TvlxIndex* d = FDetailIndex;
-    FIndexes->DeleteIndex(d);
-    if (Active()) First();
-  }
-}
-
 // ---- search ---------------------------------------------------------------------------------------------
 
 void TvlxCustomMemTable::PopulateRecord(PvlxRecord Record, const TvlxFieldList& Fields, const Variant& Values) {
@@ -292,6 +224,9 @@ Variant TvlxCustomMemTable::Lookup(const String& KeyFields, const Variant& KeyVa
   const int pos = LocateRecord(KeyFields, KeyValues, 0);
   SetFound(pos >= 0);
   if (pos < 0) return Null();
-  TOverrideBuffer over(*this, FCurIndex->References()[pos]);
+  PvlxRecord found = FCurIndex->References()[pos];
+  TOverrideBuffer over(*this, found);
+  // Calculated results are computed on the found record; the cursor does not move.
+  if (CalcFieldsSize() > 0) UpdateCalculatedFields(reinterpret_cast<TRecordBuffer>(found));
   return FieldValues(ResultFields);
 }

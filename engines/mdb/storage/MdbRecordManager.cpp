@@ -155,6 +155,7 @@ void TMdbMemoryRecordManager::FreeArrays() noexcept {
 void TMdbMemoryRecordManager::Empty(std::int32_t) {
   FreeArrays();
   FAllocatedRecordCount = 0;
+  FReservedRecordCount = 0;
   FRecordCount = 0;
   FFirstRecordID = 0;
   FLastRecordID = 0;
@@ -181,9 +182,19 @@ void TMdbMemoryRecordManager::Grow(std::int32_t Slot) {
   NewCount = std::max<Int64>(NewCount, Int64(Slot) + 1);
   if (NewCount > INT32_MAX || NewCount * Size > TMdbMemoryManager::kMaxBlockSize)
     throw EMdbException(30015, SMdbInvalidRecordBlock, {String(u"record array too large")});
-  // New slots and bitmap bytes are zero-filled: nothing of the heap's old bytes reaches a record.
-  GrowBuffer(FRecordBuffer, NewCount * Size);
-  GrowBuffer(FDeleteFlagBuffer, BitmapBytes(NewCount));
+  // The slot count follows the fixed growth steps (it is what the record block writes), but the
+  // storage under it grows by half its size at a time: with fixed steps alone every step would copy
+  // the whole array, and appending n records would cost O(n^2 / step).
+  if (NewCount > FReservedRecordCount) {
+    Int64 Reserve = std::max<Int64>(NewCount, FReservedRecordCount + FReservedRecordCount / 2);
+    const Int64 Limit = std::min<Int64>(INT32_MAX, TMdbMemoryManager::kMaxBlockSize / Size);
+    Reserve = std::min(Reserve, Limit);
+    // Slots and bitmap bytes past the old reserve come zero-filled, and slots past the slot count are
+    // never written: every slot the count later takes in holds zeros.
+    GrowBuffer(FRecordBuffer, Reserve * Size);
+    GrowBuffer(FDeleteFlagBuffer, BitmapBytes(Reserve));
+    FReservedRecordCount = static_cast<std::int32_t>(Reserve);
+  }
   FAllocatedRecordCount = static_cast<std::int32_t>(NewCount);
 }
 
@@ -409,6 +420,7 @@ void TMdbMemoryRecordManager::LoadFromStream(TStream* Stream) {
   FRecordBuffer = Records.Release();
   FDeleteFlagBuffer = Bitmap.Release();
   FAllocatedRecordCount = Slots;
+  FReservedRecordCount = Slots;
   FNoRecordsDeleted = NoneDeleted;
   FFirstRecordID = First;
   FLastRecordID = Last;

@@ -161,6 +161,7 @@ class TMdbMemoryRecordManager : public TMdbBaseRecordManager {
   Byte* FRecordBuffer = nullptr;
   Byte* FDeleteFlagBuffer = nullptr;
   std::int32_t FAllocatedRecordCount = 0;
+  std::int32_t FReservedRecordCount = 0;  // slots the arrays have room for (>= FAllocatedRecordCount)
   std::int32_t FAllocRecordsBy;
   std::int32_t FFirstRecordID = 0;
   std::int32_t FLastRecordID = 0;

@@ -81,6 +81,23 @@ TEST_F(MdbRecordManagerTest, SlotsGrowByTheAllocationStepThenByReallocDelta) {
   EXPECT_EQ(One.AllocatedRecordCount(), 1);
   Add(One, 6);
   EXPECT_EQ(One.AllocatedRecordCount(), 2);
+
+  // The slot count keeps following the fixed steps while the storage beneath grows ahead of it:
+  // every record stays intact and every newly counted slot reads as zeros.
+  TMdbMemoryRecordManager Big(nullptr, kSize, 1000);
+  std::int32_t Expected = 0;
+  for (std::int32_t i = 0; i < 30000; ++i) {
+    if (i >= Expected) {
+      Expected = Expected == 0 ? 1000 : Expected + static_cast<std::int32_t>(CalcReallocDelta(Int64(i + 1) * kSize) / kSize);
+      const auto Id = Add(Big, i);
+      ASSERT_EQ(Big.AllocatedRecordCount(), Expected) << i;
+      for (std::int32_t s = Id.PageNo + 1; s < Expected; s += 97)
+        ASSERT_EQ(ValueOf(Big.SlotBuffer(s)), 0) << s;
+    } else {
+      Add(Big, i);
+    }
+  }
+  for (std::int32_t i = 0; i < 30000; i += 1013) EXPECT_EQ(ValueOf(Big.SlotBuffer(i)), i);
 }
 
 TEST_F(MdbRecordManagerTest, AddDeleteNavigateAndRecordNumbers) {
