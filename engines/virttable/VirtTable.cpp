@@ -130,23 +130,35 @@ std::vector<vt::TStreamFieldDef> TVirtTable::StreamDefsOfDescriptors() const {
   return defs;
 }
 
-void TVirtTable::SaveDefs(TStream& Stream, const std::vector<vt::TStreamFieldDef>& Defs) {
+void TVirtTable::SaveDefs(TStream& Stream, const std::vector<vt::TStreamFieldDef>& Defs,
+                          const std::vector<vt::TStreamPersistentField>& Persistent, bool AllRows) {
   TNesting guard(FAvoidReload);
   if (!Data()->Active() && !Defs.empty()) {
     // A table never opened has no rows; its definitions are written all the same.
     vt::TMemData empty;
-    vt::WriteVirtTableStream(Stream, Defs, empty, nullptr);
+    vt::WriteVirtTableStream(Stream, Defs, empty, nullptr, Persistent);
     return;
   }
   CheckBrowseMode();
-  vt::WriteVirtTableStream(Stream, Defs, *Data(), ProgressFunc());
+  // Rows deleted under cached updates are never written; a filter or master hides rows unless all
+  // are asked for.
+  vt::TItemFilter include;
+  if (Data()->DeletedCount() > 0 || (!AllRows && RowsMayBeHidden()))
+    include = [this, AllRows](const vt::TItemHeader* Item) {
+      return Item->Status != vt::isDeleted && (AllRows || RowShown(Item));
+    };
+  vt::WriteVirtTableStream(Stream, Defs, *Data(), ProgressFunc(), Persistent, include);
 }
 
 void TVirtTable::SaveToStream(TStream* Stream, bool StoreFields, bool StoreAllData) {
-  (void)StoreFields;
-  (void)StoreAllData;
   if (!Stream) DatabaseError(u"Stream is not assigned", this);
-  SaveDefs(*Stream, StreamDefsOfDefinitions());
+  std::vector<vt::TStreamPersistentField> persistent;
+  if (StoreFields && !DefaultFields())
+    for (TField* f : Fields())
+      if (f->FieldKind() != fkLookup)
+        persistent.push_back({f->FieldName(), static_cast<Word>(f->FieldKind()), static_cast<Word>(f->DataType()),
+                              static_cast<Word>(f->Size())});
+  SaveDefs(*Stream, StreamDefsOfDefinitions(), persistent, StoreAllData);
 }
 
 void TVirtTable::SaveToFile(const String& FileName, bool StoreFields, bool StoreAllData) {
@@ -217,6 +229,16 @@ void TVirtTable::LoadInto(TStream& Stream, bool LoadFields) {
       for (const auto& d : *stagedDefs) {
         TFieldDef* def = FieldDefs().Add(d->Name(), d->DataType(), d->Size(), false);
         def->SetPrecision(d->Precision());
+      }
+      // The stream's persistent fields become this table's (lookup fields carry no row data and are
+      // left out).
+      for (const vt::TStreamPersistentField& p : contents.Persistent) {
+        if (p.Kind == fkLookup || p.DataType >= kFieldTypeCount) continue;
+        TField* f = ChooseFieldClass(static_cast<TFieldType>(p.DataType)).Create(Owner());
+        f->SetFieldName(p.Name);
+        f->SetFieldKind(static_cast<TFieldKind>(p.Kind));
+        if (p.DataType == ftString) f->SetSize(p.Size);
+        f->SetDataSet(this);
       }
     }
     staging->SetDefs(&FieldDefs());

@@ -57,6 +57,17 @@ class TVirtTable : public TMemDataSet {
 
   void DefinitionsChanged(TObject* Sender) override;
 
+  // A TVirtTable: its structure, persistent fields and visible rows, through the stream format; any
+  // other dataset: AssignFromDataSet.
+  void Assign(const TPersistent* Source) override;
+  // Definitions from Source's fields, then every row of Source (64-bit integers kept exact). An
+  // unsupported field type raises unless voSkipUnSupportedFieldTypes.
+  void AssignFromDataSet(TDataSet* Source);
+  void FieldDefsFromFields(const TFields& SourceFields, TFieldDefs& Defs);
+  // With voStored the rows travel in the owner's component stream as the binary property "Data".
+  void DefineProperties(TFiler* Filer) override;
+  void Loaded() override;
+
  protected:
   bool GetCanModify() const override { return Active() && !FReadOnly; }
   void CursorClose() override;
@@ -64,11 +75,15 @@ class TVirtTable : public TMemDataSet {
  private:
   void FireProgress(int Percent);
   vt::TProgressFunc ProgressFunc();
+  void WriteData(TStream* Stream);
+  void ReadData(TStream* Stream);
+  TMemoryStream FRecordDataStream;  // "Data" between reading the component and Loaded
   // After a definition change: rows keep their values in the fields that keep their names.
   void RestructureKeepingData();
   std::vector<vt::TStreamFieldDef> StreamDefsOfDefinitions() const;
   std::vector<vt::TStreamFieldDef> StreamDefsOfDescriptors() const;
-  void SaveDefs(TStream& Stream, const std::vector<vt::TStreamFieldDef>& Defs);
+  void SaveDefs(TStream& Stream, const std::vector<vt::TStreamFieldDef>& Defs,
+                const std::vector<vt::TStreamPersistentField>& Persistent = {}, bool AllRows = true);
   void LoadInto(TStream& Stream, bool LoadFields);
 
   TVirtTableOptions FOptions = kDefaultVirtTableOptions;

@@ -1,5 +1,7 @@
 #include "engines/virttable/VtDataSet.h"
 
+#include "engines/virttable/VtTimer.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -147,6 +149,7 @@ Variant TMemDataSet::FieldValueOfItem(TField* Field, const vt::TItemHeader* Item
 bool TMemDataSet::ItemVisible(const vt::TItemHeader* Item) {
   if (!FilterActive()) return true;
   if (Item->Status == vt::isDeleted) return false;
+  if (FMasterDetailOn && !MasterDetailAccepts(Item)) return false;
   if (!FData->ItemPassesFilter(const_cast<vt::TItemHeader*>(Item))) return false;
   if (!Filtered() || !OnFilterRecord()) return true;
   return WithItemInScan(Item, [&] {
@@ -237,6 +240,7 @@ void TMemDataSet::CursorOpen() {
     InitRecordSetFields();
     FData->Open();
   }
+  BuildLocalMDLinks();
   DataSetService()->PrepareFields();
   if (DefaultFields()) BuildDefaultFields();
   if (FNumberRange)
@@ -254,6 +258,8 @@ void TMemDataSet::CursorOpen() {
 }
 
 void TMemDataSet::CursorClose() {
+  if (FDetailRefreshTimer) FDetailRefreshTimer->SetEnabled(false);
+  FLocalMDLinks.clear();
   BindAllFields(false);
   FDescByFieldNo.clear();
   FInInserting = FInEditing = false;

@@ -24,6 +24,9 @@
 #include "platform/db/DB.h"
 
 class TMemDataSet;
+namespace vt {
+class TVtTimer;
+}
 
 // The kind of a cached change handed to OnUpdateRecord, and what the handler answers.
 enum TUpdateKind { ukModify = 0, ukInsert = 1, ukDelete = 2 };
@@ -100,6 +103,24 @@ class TMemDataSet : public TDataSet {
   TUpdateRecordEvent OnUpdateRecord;
   TUpdateErrorEvent OnUpdateError;
 
+  // ---- local master/detail (VtMasterDetail.cpp) ----
+  // While MasterSource, MasterFields and DetailFields are all set, only rows whose DetailFields equal
+  // the master's current MasterFields (";"-separated, paired in turn) are visible; a master without
+  // rows shows none. With DetailDelay (milliseconds) the refresh waits until the master has been
+  // still that long.
+  TDataSource* MasterSource() const;
+  void SetMasterSource(TDataSource* Value);
+  const String& MasterFields() const { return FMasterFields; }
+  void SetMasterFields(const String& Value);
+  const String& DetailFields() const { return FDetailFields; }
+  void SetDetailFields(const String& Value);
+  unsigned DetailDelay() const { return FDetailDelay; }
+  void SetDetailDelay(unsigned Value);
+  bool IsLocalMasterDetail() const;
+  // Shows the rows of the master's current row now.
+  void RefreshDetail();
+  void GetDetailLinkFields(std::vector<TField*>& MasterFields, std::vector<TField*>& DetailFields) override;
+
   using TDataSet::GetFieldData;
   using TDataSet::WriteFieldData;
   bool GetFieldData(TField* Field, TValueBuffer Buffer) override;
@@ -158,6 +179,10 @@ class TMemDataSet : public TDataSet {
   int GetRecNo() const override;
   void SetRecNoValue(int Value) override;
 
+  // Whether some rows may be hidden (filter, master, cached deletes), and whether a row is shown.
+  bool RowsMayBeHidden() const { return FilterActive(); }
+  bool RowShown(const vt::TItemHeader* Item) { return ItemVisible(Item); }
+
   // Called when the record set must (re)build its descriptors from the definitions or fields.
   virtual void InitRecordSetFields() {}
   // The service a dataset of this class uses.
@@ -170,8 +195,27 @@ class TMemDataSet : public TDataSet {
   // Whether some rows may be hidden: a filter, or deleted rows kept for cached updates.
   bool FilterActive() const {
     return (Filtered() && (static_cast<bool>(OnFilterRecord()) || (FData && FData->HasFilterExpression()))) ||
-           (FData && FData->DeletedCount() > 0);
+           (FData && FData->DeletedCount() > 0) || FMasterDetailOn;
   }
+  friend class TVtDetailDataLink;
+  TDataSource* GetDataSource() const override;
+  void MasterChanged();
+  void MasterFieldsChanged(bool WasLocal);
+  void BuildLocalMDLinks();
+  bool MasterDetailAccepts(const vt::TItemHeader* Item);
+  struct TLocalMDLink {
+    bool IsNull = true;
+    Variant Value;
+    const vt::TFieldDesc* Detail = nullptr;
+  };
+  std::unique_ptr<TDataLink> FDataLink;
+  std::vector<TLocalMDLink> FLocalMDLinks;
+  String FMasterFields;
+  String FDetailFields;
+  unsigned FDetailDelay = 0;
+  vt::TVtTimer* FDetailRefreshTimer = nullptr;  // owned as a component
+  bool FMasterDetailOn = false;  // IsLocalMasterDetail, kept for the per-row test
+  bool FMasterEmpty = false;
   void ApplyRecord(vt::TUpdateRecKind Kind, vt::TUpdateResult& Action);
   void CheckCachedUpdateMode() const;
   bool FCachedUpdates = false;

@@ -557,7 +557,8 @@ void AddFieldDescForFieldDef(TMemData& Data, const String& Name, TFieldType Fiel
 }
 
 void WriteVirtTableStream(TStream& Stream, const std::vector<TStreamFieldDef>& Defs, TMemData& Data,
-                          const TProgressFunc& Progress) {
+                          const TProgressFunc& Progress, const std::vector<TStreamPersistentField>& Persistent,
+                          const TItemFilter& Include) {
   TOut out(Stream);
   out.Value<Word>(kStreamVersion);
   out.Value<Word>(static_cast<Word>(Defs.size()));
@@ -567,7 +568,13 @@ void WriteVirtTableStream(TStream& Stream, const std::vector<TStreamFieldDef>& D
     out.Value<Word>(static_cast<Word>(d.Size));
     out.Value<std::int32_t>(d.Precision);
   }
-  out.Value<Word>(0);
+  out.Value<Word>(static_cast<Word>(Persistent.size()));
+  for (const auto& f : Persistent) {
+    out.Name(f.Name);
+    out.Value<Word>(f.Kind);
+    out.Value<Word>(f.DataType);
+    out.Value<Word>(f.Size);
+  }
   if (Defs.empty()) {
     out.Value<std::int32_t>(0);
     out.Finish();
@@ -596,7 +603,11 @@ void WriteVirtTableStream(TStream& Stream, const std::vector<TStreamFieldDef>& D
     }
     plans.push_back(plan);
   }
-  const Int64 count = Data.Active() ? Data.RecordCount() : 0;
+  Int64 count = Data.Active() ? Data.RecordCount() : 0;
+  if (Include && count) {
+    count = 0;
+    for (const TItemHeader* item = Data.FirstItem(); item; item = item->Next) count += Include(item) ? 1 : 0;
+  }
   if (Progress) Progress(0);
   out.Value<std::int32_t>(static_cast<std::int32_t>(count));
   // Room for the rows at once instead of growing (and copying) as they come.
@@ -610,6 +621,7 @@ void WriteVirtTableStream(TStream& Stream, const std::vector<TStreamFieldDef>& D
       __builtin_prefetch(next);
       __builtin_prefetch(reinterpret_cast<const Byte*>(next) + 64);
     }
+    if (Include && !Include(item)) continue;
     const Byte* rec = item->Record();
     for (const TOutPlan& plan : plans) {
       if (!plan.Desc) {
@@ -673,10 +685,13 @@ TStreamContents ReadVirtTableStream(TStream& Stream, const std::function<TMemDat
   if (c.Version != 0) {
     const Word persistent = in.Value<Word>(u"persistent field count");
     for (Word i = 0; i < persistent; ++i) {
-      in.Name(u"persistent field name");
-      if (in.Value<Word>(u"persistent field kind") > 4) Bad(u"persistent field " + Num(i + 1) + u" has an unknown kind");
-      in.Value<Word>(u"persistent field type");
-      in.Value<Word>(u"persistent field size");
+      TStreamPersistentField f;
+      f.Name = in.Name(u"persistent field name");
+      f.Kind = in.Value<Word>(u"persistent field kind");
+      if (f.Kind > 4) Bad(u"persistent field " + Num(i + 1) + u" has an unknown kind");
+      f.DataType = in.Value<Word>(u"persistent field type");
+      f.Size = in.Value<Word>(u"persistent field size");
+      c.Persistent.push_back(std::move(f));
     }
   }
   c.RecordCount = in.Value<std::int32_t>(u"record count");

@@ -8,7 +8,7 @@
 // | 4      | -     | D definitions: name; UInt16 field type ordinal (low byte used); UInt16 Size;       |
 // |        |       | Int32 Precision (versions >= 3 only)                                               |
 // | -      | 2     | P: persistent fields (versions >= 1 only); each: name, UInt16 kind, UInt16 type,   |
-// |        |       | UInt16 Size. Written as 0; read, checked and skipped.                              |
+// |        |       | UInt16 Size.                                                                       |
 // | -      | 4     | R: number of records                                                              |
 // | -      | -     | R records, each one value per definition, in definition order                     |
 //
@@ -60,15 +60,28 @@ extern const char16_t kUnsupportedFieldType[];
 
 using TProgressFunc = std::function<void(int Percent)>;
 
-// Writes the definitions and every record of Data (the descriptor of each definition found by name;
-// a definition without one is written null).
+// A persistent field as the stream holds it (Kind: data 0, calculated 1, lookup 2, internal
+// calculated 3, aggregate 4; DataType: the field type ordinal).
+struct TStreamPersistentField {
+  String Name;
+  Word Kind = 0;
+  Word DataType = 0;
+  Word Size = 0;
+};
+// Which rows a save writes (nullptr: all).
+using TItemFilter = std::function<bool(const TItemHeader* Item)>;
+
+// Writes the definitions, the persistent fields and every record of Data that Include lets through
+// (the descriptor of each definition found by name; a definition without one is written null).
 void WriteVirtTableStream(TStream& Stream, const std::vector<TStreamFieldDef>& Defs, TMemData& Data,
-                          const TProgressFunc& Progress);
+                          const TProgressFunc& Progress, const std::vector<TStreamPersistentField>& Persistent = {},
+                          const TItemFilter& Include = nullptr);
 
 // What a read produced: the definitions and the rows, already in a record set of their own.
 struct TStreamContents {
   Word Version = 0;
   std::vector<TStreamFieldDef> Defs;
+  std::vector<TStreamPersistentField> Persistent;
   std::int32_t RecordCount = 0;
 };
 

@@ -218,6 +218,9 @@ void TvlxCustomMemTable::CursorOpen() {
   BindAllFields(true);
   if (FAttachedTo == nullptr)
     FCommon->LayoutRecord(FieldDefList().Count() > 0 ? FieldDefList().Count() : FieldDefs().Count());
+  else if (CalcFieldsSize() > FCommon->StartBookmarks() - FCommon->StartCalculated())
+    // The records are laid out by the owner: calculated values of this table must fit its area.
+    throw EMemTableError(String(u"Calculated fields of an attached table do not fit the owner's records."));
   FIsOpen = true;
   FRecNo = -1;
   FReposRecNo = -1;

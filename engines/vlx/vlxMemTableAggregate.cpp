@@ -141,6 +141,8 @@ String TvlxCustomMemTable::GetAggregateFieldName(const String& AFieldName, Tvlxi
 void TvlxCustomMemTable::GroupBy(TvlxCustomMemTable* ADestDataset, const String& AGroupFields,
                                  const String& AAggregateFields) {
   if (ADestDataset == nullptr) return;
+  // The destination is rebuilt from scratch: it cannot be the table read from.
+  if (ADestDataset == this) throw EMemTableError(String(vlxmsg::SInvalidArgument));
   RequireActive();
   TvlxFieldList group, aggregate;
   group.Build(this, AGroupFields);

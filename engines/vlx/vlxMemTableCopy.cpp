@@ -359,6 +359,10 @@ void TvlxCustomMemTable::CreateTableAs(TDataSet* Source, TvlxMemTableCopyTableOp
     if ((CopyOptions & mtcpoStringAsWideString) && (d->DataType() == ftString || d->DataType() == ftFixedChar))
       d->SetDataType(ftWideString);
   }
+  // Fields made here are kept: a table with some fields of its own makes no default fields at open, so
+  // the data fields are made too whenever the source keeps its own or calculated ones are added.
+  if (!Source->DefaultFields() || (CopyOptions & (mtcpoLookup | mtcpoCalculated)))
+    for (int i = 0; i < FieldDefs().Count(); ++i) FieldDefs()[i]->CreateField(this);
   for (TField* f : Source->Fields()) {
     TField* made = nullptr;
     if (f->FieldKind() == fkLookup && (CopyOptions & mtcpoLookup))

@@ -16,6 +16,7 @@
 #include <QWindow>
 
 #include "platform/classes/ExceptionRoute.h"
+#include "platform/gui/QtTimerHost.h"
 
 TApplication* Application = nullptr;
 
@@ -290,6 +291,8 @@ TApplication::TApplication(int& argc, char** argv) : TComponent(nullptr) {
   if (!QFontDatabase::hasFamily(QString::fromLatin1(kDesignFace)))
     QFont::insertSubstitution(QString::fromLatin1(kDesignFace), QString::fromLatin1(kDesignFaceStandIn));
   Application = this;
+  FTimerHost = std::make_unique<TQtTimerHost>();
+  FPreviousTimerHost = SetTimerHost(FTimerHost.get());
   FPreviousDataSetHandler = SetDefaultExceptionHandler([this](TObject* Sender, const std::exception& E) {
     if (std::exception_ptr current = std::current_exception(); current && IsCurrentException(current, E)) {
       DispatchException(Sender, current);
@@ -305,6 +308,8 @@ TApplication::~TApplication() {
   // Forms hold Qt widgets: they go before the Qt application does.
   DestroyComponents();
   SetDefaultExceptionHandler(std::move(FPreviousDataSetHandler));
+  if (TimerHost() == FTimerHost.get()) SetTimerHost(FPreviousTimerHost);
+  FTimerHost.reset();
   FMainForm = nullptr;
   if (Application == this) Application = nullptr;
   FQtApp.reset();

@@ -8,6 +8,7 @@
 
 #include <QFont>
 
+#include "platform/classes/TimerHost.h"
 #include "platform/gui/Controls.h"
 
 class QApplication;
@@ -123,6 +124,9 @@ class TApplication : public TComponent {
   void DispatchException(TObject* Sender, std::exception_ptr E);
 
   std::unique_ptr<QApplication> FQtApp;  // null when the Qt application was made by someone else
+  // The timer host engines reach through platform/classes, installed while this object lives.
+  std::unique_ptr<TTimerHost> FTimerHost;
+  TTimerHost* FPreviousTimerHost = nullptr;
   TForm* FMainForm = nullptr;
   // The dataset framework's route for exceptions nothing else handles, put back when this object goes.
   std::function<void(TObject*, const std::exception&)> FPreviousDataSetHandler;

@@ -63,6 +63,30 @@ TEST_F(VlxCopy, LoadFromDataSetStructureAppendAndMapping) {
   EXPECT_EQ(Ids(*back), (std::vector<int>{1, 2, 3, 4, 5}));
 }
 
+TEST_F(VlxCopy, StructureWithCalculatedFieldsAsData) {
+  auto src = MakeBenchmarkTable(false);
+  for (int i = 0; i < src->FieldDefs().Count(); ++i) src->FieldDefs()[i]->CreateField(src.get());
+  auto* twice = new TFloatField(src.get());
+  twice->SetFieldName(u"Twice");
+  twice->SetFieldKind(fkCalculated);
+  twice->SetDataSet(src.get());
+  src->OnCalcFields = [](TDataSet& D) {
+    D.FieldByName(u"Twice")->SetAsFloat(2 * D.FieldByName(u"Salary")->AsFloat());
+  };
+  src->Open();
+  AppendRows(*src, 1, 3);
+  TvlxMemTable t(nullptr);
+  t.LoadFromDataSet(src.get(), mtcpoStructure | mtcpoCalculated | mtcpoCalculatedAsData);
+  ASSERT_NE(t.FindField(u"Twice"), nullptr);
+  EXPECT_EQ(t.FieldByName(u"Twice")->FieldKind(), fkData);
+  t.Last();
+  EXPECT_DOUBLE_EQ(t.FieldByName(u"Twice")->AsFloat(), 2 * 4003.25);
+  EXPECT_EQ(t.FieldByName(u"Address")->AsString(), u"Address 3");
+  t.Close();
+  t.Open();
+  EXPECT_NE(t.FindField(u"CustomerID"), nullptr);
+}
+
 TEST_F(VlxCopy, UpdateToDataSetEditsMatchesAndAppendsTheRest) {
   auto dst = MakeBenchmarkTable();
   AppendRows(*dst, 1, 3);
@@ -205,6 +229,7 @@ TEST_F(VlxCopy, GroupByAndAggregate) {
   EXPECT_DOUBLE_EQ(g.FieldByName(u"Salary_STDDEV")->AsFloat(), 1);
   EXPECT_EQ(g.FieldByName(u"ContactName_MIN")->AsString(), u"a");
   EXPECT_THROW(t->GroupBy(&g, u"MaritalStatus", u"Salary"), Exception);
+  EXPECT_THROW(t->GroupBy(t.get(), u"MaritalStatus", u"Salary:SUM"), EMemTableError);
   // Aggregate over the current index.
   t->SetFilterText(u"MaritalStatus");
   EXPECT_DOUBLE_EQ(t->Aggregate(u"Salary:AVG").AsDouble(), 46.0 / 5);

@@ -158,6 +158,23 @@ TEST_F(VlxVersions, AttachedTablesShareRecords) {
   EXPECT_EQ(a->RecordCount(), 0);
 }
 
+TEST_F(VlxVersions, AttachedCalculatedFieldsMustFitTheOwnersRecords) {
+  auto a = MakeBenchmarkTable(false);
+  TvlxMemTable b(nullptr);
+  b.SetAttachedTo(a.get());
+  for (int i = 0; i < b.FieldDefs().Count(); ++i) b.FieldDefs()[i]->CreateField(&b);
+  auto* extra = new TStringField(&b);
+  extra->SetFieldName(u"Extra");
+  extra->SetSize(40);
+  extra->SetFieldKind(fkCalculated);
+  extra->SetDataSet(&b);
+  a->Open();
+  AppendRows(*a, 1, 2);
+  EXPECT_THROW(b.Open(), EMemTableError);
+  EXPECT_FALSE(b.Active());
+  EXPECT_EQ(a->RecordCount(), 2);
+}
+
 TEST_F(VlxVersions, RollbackWithAnAttachedTableAndTheOwnerGoingFirst) {
   auto a = MakeBenchmarkTable(false);
   auto b = std::make_unique<TvlxMemTable>(nullptr);
