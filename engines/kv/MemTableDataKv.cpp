@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "engines/kv/IndexesKv.h"
+#include "engines/kv/RecordsViewKv.h"
 #include "platform/classes/ClassRegistry.h"
 
 // ---- TRecordsListNotificatorKv -------------------------------------------------------------------------
@@ -14,9 +16,11 @@ void TRecordsListNotificatorKv::SetDataObject(TComponent* Value) {
   if (FDataObject == Value) return;
   DoDataEvent(nullptr, -1, rlnListChangingKv);
   if (auto* old = dynamic_cast<TMemTableDataKv*>(FDataObject)) old->RemoveNotificator(this);
+  if (auto* old = dynamic_cast<TRecordsViewKv*>(FDataObject)) old->RemoveNotificator(this);
   if (FDataObject) FDataObject->RemoveFreeNotification(this);
   FDataObject = Value;
   if (auto* data = dynamic_cast<TMemTableDataKv*>(Value)) data->AddNotificator(this);
+  if (auto* view = dynamic_cast<TRecordsViewKv*>(Value)) view->AddNotificator(this);
   if (Value) Value->FreeNotification(this);
   DoDataEvent(nullptr, -1, rlnListChangedKv);
 }
@@ -25,6 +29,7 @@ void TRecordsListNotificatorKv::Notification(TComponent* AComponent, TOperation 
   TComponent::Notification(AComponent, Operation);
   if (Operation == TOperation::opRemove && AComponent == FDataObject) {
     if (auto* data = dynamic_cast<TMemTableDataKv*>(FDataObject)) data->RemoveNotificator(this);
+    if (auto* view = dynamic_cast<TRecordsViewKv*>(FDataObject)) view->RemoveNotificator(this);
     FDataObject = nullptr;
   }
 }
@@ -160,6 +165,10 @@ void TMemTableDataKv::SwapContents(TMemTableDataKv& Other) {
   }
   std::swap(FStoreStructInStream, Other.FStoreStructInStream);
   std::swap(FStoreRecordsInStream, Other.FStoreRecordsInStream);
+  // Key indexes belong to the table, not to the records they were built over.
+  std::swap(FRecordsList->FIndexes, Other.FRecordsList->FIndexes);
+  FRecordsList->FIndexes->Rebind(FRecordsList);
+  Other.FRecordsList->FIndexes->Rebind(Other.FRecordsList);
   StructChanged();
   FRecordsList->Notify(nullptr, -1, rlnListChangedKv);
 }

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <algorithm>
 
+#include "engines/kv/IndexesKv.h"
+#include "engines/kv/KvValues.h"
 #include "platform/classes/Files.h"
 #include "platform/classes/ObjectText.h"
 #include "platform/rtl/Bcd.h"
@@ -283,7 +285,53 @@ TCustomMemTableKv::~TCustomMemTableKv() {
   FInternMemTableData = nullptr;
 }
 
-void TCustomMemTableKv::BindView(TMemTableDataKv* Data) { FRecordsView->SetDataObject(Data); }
+void TCustomMemTableKv::BindView(TMemTableDataKv* Data) {
+  // The view's lists are made by ParseSortOrder: each is the table's order-by list.
+  FRecordsView->OnCompareRecords = [this](TMemoryRecordKv* a, TMemoryRecordKv* b, const TOrderByList* list) {
+    return CompareMemRecords(a, b, static_cast<const TMTOrderByList*>(list));
+  };
+  FRecordsView->OnParseOrderByStr = [this](const String& text) { return ParseSortOrder(text); };
+  FRecordsView->SetDataObject(Data);
+}
+
+// ---- order, status filter and cached updates -----------------------------------------------------------
+
+void TCustomMemTableKv::ApplySortOrder() { FRecordsView->SetSortOrder(FActive ? FSortOrder : String()); }
+
+void TCustomMemTableKv::SetSortOrder(const String& Value) {
+  if (Value == FSortOrder) return;
+  if (Active()) {
+    CheckBrowseMode();
+    // Parsed before anything changes: a bad text keeps the order and the text as they were.
+    if (!Value.empty()) ParseSortOrder(Value);
+  }
+  FSortOrder = Value;
+  ApplySortOrder();
+  RefreshRecordsView();
+}
+
+void TCustomMemTableKv::SetStatusFilter(TUpdateStatusSetKv Value) {
+  if (Active()) CheckBrowseMode();
+  FRecordsView->SetStatusFilter(Value);
+  RefreshRecordsView();
+}
+
+int TCustomMemTableKv::ApplyUpdates(int) {
+  RequireActive();
+  CheckBrowseMode();
+  FRecordsView->MergeChangeLog();
+  UpdateCursorPos();
+  Resync(0);
+  return 0;
+}
+
+void TCustomMemTableKv::CancelUpdates() {
+  RequireActive();
+  Cancel();
+  FRecordsView->CancelUpdates();
+  FRecordPos = std::min(FRecordPos, FRecordsView->ViewItemsCount() - 1);
+  Resync(0);
+}
 
 void TCustomMemTableKv::SetReadOnly(bool Value) {
   if (FReadOnly == Value) return;
@@ -340,9 +388,7 @@ void TCustomMemTableKv::SaveToFile(const String& FileName, TDfmStreamFormatKv Fo
         TMemoryStream binary;
         FInternMemTableData->WriteToStream(&binary);
         binary.SetPosition(0);
-        TMemoryStream text;
-        ComponentBinaryToText(&binary, &text);
-        file.WriteBuffer(text.Memory(), text.Size());
+        ComponentBinaryToText(&binary, &file);
       } else {
         FInternMemTableData->WriteToStream(&file);
       }
@@ -399,13 +445,9 @@ void TCustomMemTableKv::LoadFromFile(const String& FileName) {
   switch (DetectComponentStreamFormat(&file)) {
     case TStreamOriginalFormat::sofText:
     case TStreamOriginalFormat::sofUTF8Text: {
-      // The whole text is converted before anything is read: from memory, in one pass.
-      TMemoryStream text, binary;
-      text.SetSize(file.Size());
-      file.SetPosition(0);
-      if (text.Size() > 0) file.ReadBuffer(text.Memory(), text.Size());
-      text.SetPosition(0);
-      ComponentTextToBinary(&text, &binary);
+      // The whole text is converted before anything is read (the conversion reads the file in one go).
+      TMemoryStream binary;
+      ComponentTextToBinary(&file, &binary);
       binary.SetPosition(0);
       LoadFromStream(&binary);
       return;
@@ -437,6 +479,7 @@ void TCustomMemTableKv::CursorOpen() {
     f->SetFieldNo(i + 1);
     FDataFields[static_cast<size_t>(i)] = f;
   }
+  BuildIndexesFromIndexDefs();
   FRecBufSize = -1;
   FRecordPos = -1;
   FActive = true;
@@ -448,10 +491,29 @@ void TCustomMemTableKv::CursorOpen() {
     CursorClose();
     throw;
   }
+  ApplySortOrder();
+}
+
+void TCustomMemTableKv::BuildIndexesFromIndexDefs() {
+  TMTIndexesKv* indexes = FInternMemTableData->RecordsList()->Indexes();
+  // The indexes of earlier definitions give way to the current ones; indexes added by hand stay.
+  for (int i = indexes->Count() - 1; i >= 0; --i)
+    if (indexes->GetItem(i)->FromIndexDefs) indexes->Delete(i);
+  for (int i = 0; i < IndexDefs().Count(); ++i) {
+    const TIndexDef* def = IndexDefs().Items(i);
+    TMTIndexKv* index = indexes->Add();
+    index->FromIndexDefs = true;
+    index->SetUnical((def->Options() & ixUnique) != 0);
+    index->SetPrimary((def->Options() & ixPrimary) != 0);
+    index->SetActive(true);
+    index->SetFields(def->Fields());
+  }
+  for (int i = 0; i < indexes->Count(); ++i) indexes->GetItem(i)->SetActive(true);
 }
 
 void TCustomMemTableKv::CursorClose() {
   FActive = false;
+  ApplySortOrder();
   FFilterExpr->Clear();
   FExtraFilters->RecreateFilterExpr();
   FMasterValList.Clear();

@@ -129,12 +129,32 @@ class TCustomMemTableKv : public TDataSet {
   void EmptyTable();
   // Close, then structure, records and counter dropped.
   void DestroyTable();
+  // One key index per item of IndexDefs (unique / primary by its options), replacing the indexes of
+  // earlier definitions; then every key index is active. Runs on every open.
+  void BuildIndexesFromIndexDefs();
 
   void SaveToFile(const String& FileName, TDfmStreamFormatKv Format = dfmBinaryKv);
   void LoadFromFile(const String& FileName);
   // The binary save stream at the stream's position / read from it (atomic; see the file head).
   void SaveToStream(TStream* Stream);
   void LoadFromStream(TStream* Stream);
+
+  // ---- order, status filter and cached updates ----
+  // Field names with ASC / DESC, separated by ";" or ","; the view keeps its rows in that order (equal
+  // keys in records-list order). An unknown name raises " Field - "name" not found.", another token
+  // " Invalid token - "tok""; the order stays as it was then. The cursor goes to the first row.
+  const String& SortOrder() const { return FSortOrder; }
+  void SetSortOrder(const String& Value);
+  // Rows whose record's update status is in the set are shown ([usUnmodified, usModified, usInserted]).
+  TUpdateStatusSetKv StatusFilter() const { return FRecordsView->StatusFilter(); }
+  void SetStatusFilter(TUpdateStatusSetKv Value);
+  // Changes are kept in a change log (with the values before them) until ApplyUpdates merges it or
+  // CancelUpdates undoes it.
+  bool CachedUpdates() const { return FInternMemTableData->RecordsList()->CachedUpdates(); }
+  void SetCachedUpdates(bool Value) { FInternMemTableData->RecordsList()->SetCachedUpdates(Value); }
+  // Without a data driver the change log is merged: deleted records go, the rest become unmodified.
+  int ApplyUpdates(int MaxErrors = -1);
+  void CancelUpdates();
 
   // The current buffer's stored value of a field (Null when none).
   bool GetFieldValue(TField* Field, Variant& Value) override;
@@ -273,6 +293,9 @@ class TCustomMemTableKv : public TDataSet {
   void LoadStaged(std::unique_ptr<TMemTableDataKv> Staged);
   void BindView(TMemTableDataKv* Data);
 
+  void ApplySortOrder();
+
+  String FSortOrder;
   std::vector<std::unique_ptr<TMTRecBuf>> FRecordCache;
   TMemTableDataKv* FInternMemTableData;  // owned as component "MemTableData"
   TRecordsViewKv* FRecordsView;           // owned

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "engines/kv/IndexesKv.h"
 #include "engines/kv/MemTableKv.h"
 #include "platform/classes/ExceptionRoute.h"
 #include "platform/rtl/SysUtils.h"
@@ -280,7 +281,6 @@ bool TCustomMemTableKv::RowMatchesThroughFields(int Row, const std::vector<TFiel
 
 int TCustomMemTableKv::FindRec(const String& KeyFields, const Variant& KeyValues, bool TryUseIndex, int StartRecIndex,
                                TLocateOptions Options) {
-  (void)TryUseIndex;
   const std::vector<TField*> fields = FieldsByNames(*this, KeyFields);
   if (fields.empty()) return -1;
   bool throughFields = Options != 0;
@@ -304,6 +304,19 @@ int TCustomMemTableKv::FindRec(const String& KeyFields, const Variant& KeyValues
   for (size_t j = 0; j < fields.size(); ++j) {
     Variant scratch;
     keys.push_back(KeyElement(KeyValues, fields.size(), j, scratch));
+  }
+  // A key index of exactly these fields answers without a scan: the first row among its matches.
+  TMTIndexKv* index =
+      TryUseIndex && start == 0 && !FilterActive() ? FInternMemTableData->RecordsList()->Indexes()->GetIndexForFields(KeyFields) : nullptr;
+  if (index && index->Active()) {
+    std::vector<TMemoryRecordKv*> matches;
+    index->FillMatchedRecsList(keys.size() == 1 ? keys[0] : VarArrayOf(keys), matches);
+    int first = -1;
+    for (TMemoryRecordKv* rec : matches) {
+      const int row = FRecordsView->IndexOfRec(rec);
+      if (row >= 0 && (first < 0 || row < first)) first = row;
+    }
+    return first;
   }
   for (int i = start; i < n; ++i) {
     TMemoryRecordKv* rec = FRecordsView->GetRec(i);

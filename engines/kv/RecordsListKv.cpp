@@ -3,6 +3,7 @@
 #include <new>
 
 #include "engines/kv/DataStructKv.h"
+#include "engines/kv/IndexesKv.h"
 #include "engines/kv/MemTableDataKv.h"
 #include "platform/rtl/Format.h"
 
@@ -259,6 +260,7 @@ TMemoryRecordKv* TRecordTreeKv::Next(const TMemoryRecordKv* Rec) {
 TRecordsListKv::TRecordsListKv(TComponent* AOwner) : TComponent(AOwner) {
   if (AOwner && !AOwner->InheritsFrom<TMemTableDataKv>()) throw Exception(AOwner->ClassName());
   FMemTableData = static_cast<TMemTableDataKv*>(AOwner);
+  FIndexes = std::make_unique<TMTIndexesKv>(this);
 }
 
 TRecordsListKv::~TRecordsListKv() {
@@ -390,7 +392,9 @@ void TRecordsListKv::Move(int CurIndex, int NewIndex) {
   if (NewIndex < 0 || NewIndex >= Count()) IndexError(NewIndex);
   FTree.Remove(rec);
   FTree.InsertAt(NewIndex, rec);
-  if (FUpdateCount == 0 && FMemTableData) FMemTableData->RecordMoved(rec, CurIndex, NewIndex);
+  if (FUpdateCount > 0) return;
+  FIndexes->RecordMoved(rec, CurIndex, NewIndex);
+  if (FMemTableData) FMemTableData->RecordMoved(rec, CurIndex, NewIndex);
 }
 
 void TRecordsListKv::Clear() {
@@ -482,6 +486,7 @@ void TRecordsListKv::EndUpdate() {
 }
 
 void TRecordsListKv::Notify(TMemoryRecordKv* Rec, int Index, TRecordsListNotification Event) {
-  if (FUpdateCount > 0 || !FMemTableData) return;
-  FMemTableData->DataEvent(Rec, Index, Event);
+  if (FUpdateCount > 0) return;
+  if (FIndexes->Count() > 0) FIndexes->RecordsListChanged(Rec, Index, Event);
+  if (FMemTableData) FMemTableData->DataEvent(Rec, Index, Event);
 }

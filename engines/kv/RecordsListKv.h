@@ -25,6 +25,7 @@
 
 class TRecordsListKv;
 class TMTDataStructKv;
+class TMTIndexesKv;
 class TMemTableDataKv;
 
 enum TRecordEditStateKv { resBrowseKv, resEditKv, resInsertKv, resEditForRefresh };
@@ -147,9 +148,13 @@ class TRecordsListKv : public TComponent {
   bool CachedUpdates() const { return FCachedUpdates; }
   void SetCachedUpdates(bool Value) { FCachedUpdates = Value; }
   TMemTableDataKv* MemTableData() const { return FMemTableData; }
+  // The key indexes, told of every change before the listeners (IndexesKv.h).
+  TMTIndexesKv* Indexes() const { return FIndexes.get(); }
   TMTDataStructKv* DataStruct() const;
   int RecValCount() const;
   int DeltaCount() const { return static_cast<int>(FDeltaList.size()); }
+  // The change log of cached updates, in order of first change; freed records leave nil slots.
+  const std::vector<TMemoryRecordKv*>& DeltaList() const { return FDeltaList; }
   // Non-nil entries of the change log.
   bool HasCachedChanges() const;
 
@@ -185,6 +190,7 @@ class TRecordsListKv : public TComponent {
   void ReleaseSerial(TMemoryRecordKv* Rec);
 
   bool FCachedUpdates = false;
+  std::unique_ptr<TMTIndexesKv> FIndexes;
   std::vector<TMemoryRecordKv*> FDeltaList;  // nil slots skipped everywhere
   TMemTableDataKv* FMemTableData = nullptr;
   int FNewHashCode = 1;

@@ -1,47 +1,135 @@
-// The records view: the rows the dataset reads, in order. This build shows every record of the table
-// data in records-list order (no sort order, no filter beyond the update-status filter's default, which
-// every record passes while no cached delete is pending); rows are therefore the records list itself, and
-// a row's position is its record's position (O(log n)), so no per-row structure is kept.
+// The records view: the rows the dataset reads, in order. A row is a record of the table data that
+// passes the update-status filter (StatusFilter; at creation every status but usDeleted) and the
+// record filter (OnFilterRecord, when set); rows stand in the order of the view comparison: by
+// OnCompareRecords over the parsed SortOrder when a sort order is set, else in records-list order.
+//
+// Two forms, one behaviour. While no sort order is set and every record passes the filters (no pending
+// cached delete, no record filter) the rows are the records list itself: a row's position is its
+// record's position (O(log n)) and no per-row structure exists, so the common table pays nothing for
+// the view. Otherwise the view keeps its rows in a counted tree of row items (one per shown record, with
+// a record-to-row map): adding, removing or moving a row and finding a record's row cost O(log n)
+// comparisons; it goes back to the first form when the rows are rebuilt and the conditions hold again.
+//
+// Row events (OnViewDataEvent, OnViewRecordMovedEvent and the DoDataEvent / DoRecordMoved of the view's
+// own listeners) carry view positions: an added record that passes is announced added at its row; a
+// changed or marked-for-delete record is announced moved (old row, new row) when its row moved, then
+// changed at its row, or deleted at its old row when it no longer passes, or added when it newly passes;
+// a deleted record that had a row is announced deleted at that row; any rebuild is announced as a list
+// change (Index -1).
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "engines/kv/KvValues.h"
 #include "engines/kv/MemTableDataKv.h"
+
+using TUpdateStatusSetKv = unsigned;
+constexpr TUpdateStatusSetKv UpdateStatusBit(TUpdateStatus S) { return 1u << static_cast<unsigned>(S); }
+constexpr TUpdateStatusSetKv kDefaultStatusFilterKv =
+    UpdateStatusBit(usUnmodified) | UpdateStatusBit(usModified) | UpdateStatusBit(usInserted);
 
 class TRecordsViewKv : public TRecordsListNotificatorKv {
   VELLUM_CLASS(TRecordsViewKv)
  public:
-  explicit TRecordsViewKv(TComponent* AOwner) : TRecordsListNotificatorKv(AOwner) {}
+  explicit TRecordsViewKv(TComponent* AOwner);
+  ~TRecordsViewKv() override;
 
   TMemTableDataKv* MemTableData() const { return dynamic_cast<TMemTableDataKv*>(FDataObject); }
   TRecordsListKv* List() const { return MemTableData() ? MemTableData()->RecordsList() : nullptr; }
-  int Count() const { return List() ? List()->Count() : 0; }
-  int ViewItemsCount() const { return Count(); }
-  TMemoryRecordKv* GetRec(int Index) const { return List()->GetRec(Index); }
-  int IndexOfRec(const TMemoryRecordKv* Rec) const { return List() ? List()->IndexOf(Rec) : -1; }
 
+  int Count() const;
+  int ViewItemsCount() const { return Count(); }
+  int AccountableItemsCount() const { return Count(); }
+  // Raises "List index out of bounds (%d)".
+  TMemoryRecordKv* GetRec(int Index) const;
+  TMemoryRecordKv* GetViewRecord(int Index) const { return GetRec(Index); }
+  TMemoryRecordKv* GetAccountableRecord(int Index) const { return GetRec(Index); }
+  // The record's row; -1 when the view does not show it. O(log n).
+  int IndexOfRec(const TMemoryRecordKv* Rec) const;
+  // True while the rows are the records list itself (see the file head).
+  bool ShowsWholeList() const { return FWholeList; }
+
+  // Record operations, through the records list (row positions are translated to list positions).
   TMemoryRecordKv* NewRecord() { return List()->NewRecord(); }
   int AddRecord(TMemoryRecordKv* Rec) { return List()->AddRecord(Rec); }
-  int InsertRecord(int Index, TMemoryRecordKv* Rec) {
-    const int n = Count();
-    return List()->InsertRecord(n == 0 ? 0 : (Index < 0 ? 0 : (Index > n ? n : Index)), Rec);
-  }
-  void DeleteRecord(int Index) { List()->DeleteRecord(Index); }
+  // In records-list order at the list position of the record of row Index (after the last row when
+  // Index is the row count; at 0 without rows).
+  int InsertRecord(int Index, TMemoryRecordKv* Rec);
+  void DeleteRecord(int Index);
   void MergeChangeLog() { List()->MergeChangeLog(); }
   void CancelUpdates() { List()->CancelUpdates(); }
 
-  // Row events, by view position.
-  std::function<void(TMemoryRecordKv*, int, TRecordsListNotification)> OnViewDataEvent;
+  // ---- order and filters ----
+  const String& SortOrder() const { return FSortOrder; }
+  // Parses through OnParseOrderByStr (a parse error keeps the previous order) and resorts.
+  void SetSortOrder(const String& Value);
+  bool SortOrderCaseInsensitive() const { return FSortOrderCaseInsensitive; }
+  void SetSortOrderCaseInsensitive(bool Value);
+  TUpdateStatusSetKv StatusFilter() const { return FStatusFilter; }
+  void SetStatusFilter(TUpdateStatusSetKv Value);
+  const TOrderByList* OrderByList() const { return FOrderByList.get(); }
+  bool RecordPassesFilter(TMemoryRecordKv* MemRec, int Index);
+  // Rebuilds the rows from the records list (filters, then sort order).
+  void RefreshFilteredRecsList();
+  void ResortView();
 
-  void DoDataEvent(TMemoryRecordKv* MemRec, int Index, TRecordsListNotification Action) override {
-    TRecordsListNotificatorKv::DoDataEvent(MemRec, Index, Action);
-    switch (Action) {
-      case rlnRecAddedKv:
-      case rlnRecChangedKv:
-      case rlnRecDeletedKv:
-      case rlnListChangedKv:
-      case rlnRecMarkedForDelKv:
-        if (OnViewDataEvent) OnViewDataEvent(MemRec, Index, Action);
-        break;
-      default: break;
-    }
-  }
+  std::function<int(TMemoryRecordKv* Rec1, TMemoryRecordKv* Rec2, const TOrderByList* ParamSort)> OnCompareRecords;
+  std::function<bool(TMemoryRecordKv* MemRec, int Index)> OnFilterRecord;
+  std::function<std::unique_ptr<TOrderByList>(const String& Text)> OnParseOrderByStr;
+  std::function<void(TMemoryRecordKv*, int, TRecordsListNotification)> OnViewDataEvent;
+  std::function<void(TMemoryRecordKv*, int, int)> OnViewRecordMovedEvent;
+  // Set on every row event; the dataset clears it to learn whether rows changed meanwhile.
+  bool CatchChanged = false;
+
+  // Listeners bound to this view (their DataObject is the view).
+  void AddNotificator(TRecordsListNotificatorKv* Item);
+  void RemoveNotificator(TRecordsListNotificatorKv* Item);
+
+  void DoDataEvent(TMemoryRecordKv* MemRec, int Index, TRecordsListNotification Action) override;
+  void DoRecordMoved(TMemoryRecordKv* MemRec, int OldIndex, int NewIndex) override;
+
+ private:
+  struct TRow {
+    TRow* Left = nullptr;
+    TRow* Right = nullptr;
+    TRow* Parent = nullptr;
+    std::uint32_t Priority = 0;
+    int Size = 1;
+    TMemoryRecordKv* Rec = nullptr;
+  };
+  static int Size(const TRow* n) { return n ? n->Size : 0; }
+  static void Update(TRow* n) { n->Size = 1 + Size(n->Left) + Size(n->Right); }
+  void RotateUp(TRow* x);
+  TRow* RowAt(int Pos) const;
+  int RankOf(const TRow* Row) const;
+  void InsertRowAt(int Pos, TRow* Row);
+  void RemoveRow(TRow* Row);
+  void ClearRows();
+  // View comparison and the row position a record belongs at (rows less than it).
+  int Compare(TMemoryRecordKv* A, TMemoryRecordKv* B) const;
+  int PositionOf(TMemoryRecordKv* Rec) const;
+  // Places a row for Rec at its position; returns the position.
+  int PlaceRow(TMemoryRecordKv* Rec);
+  bool Sorted() const { return !FSortOrder.empty() && FOrderByList && FOrderByList->Count() > 0 && OnCompareRecords; }
+  // Whether the rows can be the records list itself.
+  bool WholeListFits() const;
+  // Builds the row items from the records list (every record passing the filters, list order).
+  void Materialize();
+  void DoViewDataEvent(TMemoryRecordKv* MemRec, int Pos, TRecordsListNotification Action);
+  void DoViewRecordMoved(TMemoryRecordKv* MemRec, int OldPos, int NewPos);
+  void ChangedOrMarked(TMemoryRecordKv* MemRec, int Index, TRecordsListNotification Action);
+
+  bool FWholeList = true;
+  TRow* FRoot = nullptr;
+  std::unordered_map<const TMemoryRecordKv*, TRow*> FRowOf;
+  std::uint32_t FSeed = 2463534242u;
+  String FSortOrder;
+  bool FSortOrderCaseInsensitive = false;
+  std::unique_ptr<TOrderByList> FOrderByList;
+  TUpdateStatusSetKv FStatusFilter = kDefaultStatusFilterKv;
+  std::vector<TRecordsListNotificatorKv*> FNotificators;
 };

@@ -16,6 +16,7 @@
 #include "platform/rtl/SysUtils.h"
 #include "platform/rtl/Variant.h"
 #include "platform/sys/CodePage.h"
+#include "platform/sys/Utf.h"
 
 static_assert(std::endian::native == std::endian::little, "the stream layout is written with host byte order");
 
@@ -185,7 +186,9 @@ void TWriter::WriteString(std::u16string_view Value) {
     return;
   }
   // The length field is taken from the bytes written, not from the estimate the choice was made on.
-  const UTF8String utf8 = StringToUTF8(Value);
+  // Encoded into a scratch buffer kept between calls: a table writes one text per row and field.
+  thread_local std::string utf8;
+  sys::Utf16ToUtf8(Value, utf8);
   WriteValue(vaUTF8String);
   WriteRaw(static_cast<std::int32_t>(utf8.size()));
   Write(utf8.data(), static_cast<Int64>(utf8.size()));

@@ -98,6 +98,192 @@ int ShortestDigits(Float v) {
   return digits;
 }
 
+// ---- exact decimal text without the C library ----------------------------------------------------
+// The C library's printing and parsing of long double cost microseconds per value; a table of 50,000
+// rows holds 100,000 of them. Values of everyday size (at least 2^-10, below 10^14) are converted here
+// with exact integer arithmetic instead, giving the very same text: "%.*g" digits rounded half to even
+// on the exact binary value, and the shortest such count (from 15) whose text reads back to the value,
+// decided from the rounding error itself rather than by reading the text back. Other values take the
+// library route.
+
+using UInt128 = unsigned __int128;
+
+// A finite positive value M x 2^-B with M holding Bits significant bits (top bit set).
+struct TBinaryValue {
+  UInt64 M;
+  int B;
+  int Bits;
+};
+
+// The shortest "%.*g" text of V from MinDigits to MaxDigits significant digits that reads back to V
+// (the MaxDigits text when none does); false when V is outside the fast range. The digits are made
+// once; each count is judged by the remainder left after its last digit.
+bool FastShortestText(const TBinaryValue& V, bool Negative, int MinDigits, int MaxDigits, char* Out, size_t& Len) {
+  if (V.B <= 0 || V.B > 73) return false;
+  const UInt64 integer = V.B >= 64 ? 0 : V.M >> V.B;
+  if (integer >= 100000000000000ULL) return false;
+  const UInt128 one = UInt128{1} << V.B;
+  UInt128 frac = V.B >= 64 ? UInt128{V.M} : UInt128{V.M & ((UInt64{1} << V.B) - 1)};
+  char digits[32];
+  UInt128 rest[32];   // the remainder after the first c significant digits (c >= MinDigits)
+  UInt128 scale[32];  // 10^(fraction digits made by then)
+  int count = 0;
+  int leading_zeros = 0;
+  if (integer != 0) {
+    char rev[24];
+    int n = 0;
+    for (UInt64 v = integer; v != 0; v /= 10) rev[n++] = static_cast<char>('0' + v % 10);
+    while (n > 0) digits[count++] = rev[--n];
+  }
+  const int int_digits = count;
+  UInt128 pow10 = 1;
+  while (count < MaxDigits) {
+    frac *= 10;
+    const int d = static_cast<int>(frac >> V.B);
+    frac &= one - 1;
+    pow10 *= 10;
+    if (count == 0 && d == 0) {
+      // %g's fixed form covers a decimal exponent down to -4.
+      if (++leading_zeros > 3) return false;
+      continue;
+    }
+    digits[count++] = static_cast<char>('0' + d);
+    rest[count] = frac;
+    scale[count] = pow10;
+  }
+  const UInt128 half = one >> 1;
+  const bool power_of_two = V.M == (UInt64{1} << (V.Bits - 1));
+  int chosen = MaxDigits;
+  bool up = false;
+  for (int c = MinDigits; c <= MaxDigits; ++c) {
+    // Half to even on the exact remainder, as the C library prints.
+    up = rest[c] > half || (rest[c] == half && ((digits[c - 1] - '0') & 1) != 0);
+    // Does the rounded text read back (round to nearest, ties to even) as this value?
+    const UInt128 error = up ? one - rest[c] : rest[c];
+    const bool fits = (!up && power_of_two)
+                          ? error * 4 <= scale[c]  // the neighbour below is half as far; a tie goes to the power
+                          : error * 2 < scale[c] || (error * 2 == scale[c] && (V.M & 1) == 0);
+    if (fits) {
+      chosen = c;
+      break;
+    }
+  }
+  count = chosen;
+  // Decimal exponent of the first significant digit.
+  int exponent = int_digits > 0 ? int_digits - 1 : -(leading_zeros + 1);
+  if (up) {
+    int i = count - 1;
+    while (i >= 0 && digits[i] == '9') digits[i--] = '0';
+    if (i >= 0) {
+      ++digits[i];
+    } else {
+      // 99..9 became 100..0: one more integer place, the same digit count.
+      digits[0] = '1';
+      ++exponent;
+    }
+  }
+  // Fixed form with `count` significant digits: the integer part, then the fraction without its
+  // trailing zeros (and without the point when nothing is left).
+  size_t n = 0;
+  if (Negative) Out[n++] = '-';
+  char fraction[64];
+  int f = 0;
+  if (exponent >= 0) {
+    std::memcpy(Out + n, digits, static_cast<size_t>(exponent + 1));
+    n += static_cast<size_t>(exponent + 1);
+    for (int i = exponent + 1; i < count; ++i) fraction[f++] = digits[i];
+  } else {
+    Out[n++] = '0';
+    for (int i = 0; i < -exponent - 1; ++i) fraction[f++] = '0';
+    for (int i = 0; i < count; ++i) fraction[f++] = digits[i];
+  }
+  while (f > 0 && fraction[f - 1] == '0') --f;
+  if (f > 0) {
+    Out[n++] = '.';
+    std::memcpy(Out + n, fraction, static_cast<size_t>(f));
+    n += static_cast<size_t>(f);
+  }
+  Len = n;
+  return true;
+}
+
+// A finite nonzero normal extended value (its ten bytes) in the fast form.
+bool ExtendedBinaryValue(const Byte in[10], TBinaryValue& V, bool& Negative) {
+  UInt64 mantissa;
+  std::uint16_t se;
+  std::memcpy(&mantissa, in, 8);
+  std::memcpy(&se, in + 8, 2);
+  const int e = se & 0x7FFF;
+  if (e == 0 || e == 0x7FFF || (mantissa >> 63) == 0) return false;
+  Negative = (se & 0x8000) != 0;
+  V = {mantissa, 16383 + 63 - e, 64};
+  return true;
+}
+
+bool DoubleBinaryValue(double d, TBinaryValue& V, bool& Negative) {
+  UInt64 bits;
+  std::memcpy(&bits, &d, 8);
+  const int e = static_cast<int>((bits >> 52) & 0x7FF);
+  if (e == 0 || e == 0x7FF) return false;
+  Negative = (bits >> 63) != 0;
+  V = {(bits & ((UInt64{1} << 52) - 1)) | (UInt64{1} << 52), 1075 - e, 53};
+  return true;
+}
+
+// Plain decimal text "[-]digits[.digits]" of up to 27 significant digits and 26 after the point, as
+// the nearest extended value's ten bytes (ties to even). False for any other text or value.
+bool FastDecimalToExtended(std::string_view Text, Byte Out[10]) {
+  size_t i = 0;
+  const bool negative = !Text.empty() && Text[0] == '-';
+  if (negative) ++i;
+  UInt128 n = 0;
+  int significant = 0, after_point = 0;
+  bool any = false, point = false;
+  for (; i < Text.size(); ++i) {
+    const char c = Text[i];
+    if (c == '.') {
+      if (point) return false;
+      point = true;
+      continue;
+    }
+    if (c < '0' || c > '9') return false;
+    any = true;
+    if (point) ++after_point;
+    if (n == 0 && c == '0') continue;
+    if (++significant > 27) return false;
+    n = n * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (!any || n == 0 || after_point > 26) return false;
+  // n / 10^k = (n / 5^k) x 2^-k: the quotient with the numerator shifted to the top carries more than
+  // 64 significant bits (5^26 < 2^61), so rounding it to 64 bits is exact.
+  UInt64 five = 1;
+  for (int k = 0; k < after_point; ++k) five *= 5;
+  const auto high = static_cast<UInt64>(n >> 64);
+  const int shift = high != 0 ? __builtin_clzll(high) : 64 + __builtin_clzll(static_cast<UInt64>(n));
+  n <<= shift;
+  UInt128 q = n / five;
+  const bool sticky = q * five != n;
+  const auto q_high = static_cast<UInt64>(q >> 64);
+  const int len = q_high != 0 ? 128 - __builtin_clzll(q_high) : 64 - __builtin_clzll(static_cast<UInt64>(q));
+  const int drop = len - 64;
+  UInt64 m = static_cast<UInt64>(q >> drop);
+  const UInt128 rest = q & ((UInt128{1} << drop) - 1);
+  const UInt128 half = UInt128{1} << (drop - 1);
+  int exp2 = drop - shift - after_point;  // value = m x 2^exp2
+  if (rest > half || (rest == half && (sticky || (m & 1) != 0))) {
+    if (++m == 0) {
+      m = UInt64{1} << 63;
+      ++exp2;
+    }
+  }
+  const int biased = exp2 + 63 + 16383;
+  if (biased <= 0 || biased >= 0x7FFF) return false;
+  std::memcpy(Out, &m, 8);
+  const std::uint16_t se = static_cast<std::uint16_t>(biased | (negative ? 0x8000 : 0));
+  std::memcpy(Out + 8, &se, 2);
+  return true;
+}
+
 std::string SpecialText(bool negative, bool nan) {
   // Signed, so that the text cannot be taken for an identifier named INF or NAN.
   if (nan) return "+NAN";
@@ -105,6 +291,19 @@ std::string SpecialText(bool negative, bool nan) {
 }
 
 std::string ExtendedText(const Byte in[10]) {
+  {
+    TBinaryValue fast;
+    bool negative;
+    char text[64];
+    size_t len;
+    if (ExtendedBinaryValue(in, fast, negative) && FastShortestText(fast, negative, 15, 21, text, len)) {
+      if (std::memchr(text, '.', len) == nullptr) {
+        text[len++] = '.';
+        text[len++] = '0';
+      }
+      return std::string(text, len);
+    }
+  }
   const long double v = ExtendedToLongDouble(in);
   if (!std::isfinite(v)) return SpecialText(std::signbit(v), std::isnan(v));
   CLocaleScope c;
@@ -128,6 +327,14 @@ std::string ExtendedText(const Byte in[10]) {
 }
 
 std::string DoubleText(double v) {
+  {
+    TBinaryValue fast;
+    bool negative;
+    char text[64];
+    size_t len;
+    if (DoubleBinaryValue(v, fast, negative) && FastShortestText(fast, negative, 15, 17, text, len))
+      return std::string(text, len);
+  }
   if (!std::isfinite(v)) return SpecialText(std::signbit(v), std::isnan(v));
   CLocaleScope c;
   char text[64];
@@ -227,7 +434,12 @@ class BinaryToText {
       case vaInt8:
       case vaInt16:
       case vaInt32:
-      case vaInt64: FOut += std::to_string(FReader.ReadInt64()); return;
+      case vaInt64: {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, FReader.ReadInt64()).ptr;
+        FOut.append(digits, static_cast<size_t>(end - digits));
+        return;
+      }
       case vaExtended: {
         Byte bytes[10];
         FReader.ReadValue();
@@ -239,7 +451,8 @@ class BinaryToText {
         float v;
         FReader.ReadValue();
         FReader.Read(&v, 4);
-        FOut += SingleText(v) + 's';
+        FOut += SingleText(v);
+        FOut += 's';
         return;
       }
       case vaDouble:
@@ -247,7 +460,8 @@ class BinaryToText {
         double v;
         FReader.ReadValue();
         FReader.Read(&v, 8);
-        FOut += DoubleText(v) + (tag == vaDate ? 'd' : 'r');
+        FOut += DoubleText(v);
+        FOut += tag == vaDate ? 'd' : 'r';
         return;
       }
       case vaCurrency: {
@@ -337,7 +551,10 @@ class BinaryToText {
       } else {
         if (quoted) FOut += '\'';
         quoted = false;
-        FOut += '#' + std::to_string(static_cast<unsigned>(c));
+        char code[8];
+        code[0] = '#';
+        const auto end = std::to_chars(code + 1, code + sizeof code, static_cast<unsigned>(c)).ptr;
+        FOut.append(code, static_cast<size_t>(end - code));
       }
     }
     if (quoted) FOut += '\'';
@@ -453,7 +670,9 @@ class TextToBinary {
     switch (FTok) {
       case Tok::Integer: {
         Int64 v = 0;
-        if (!TryStrToInt64(Str(FToken), v)) Error("integer out of range");
+        const auto [end, ec] = std::from_chars(FToken.data(), FToken.data() + FToken.size(), v);
+        if ((ec != std::errc() || end != FToken.data() + FToken.size()) && !TryStrToInt64(Str(FToken), v))
+          Error("integer out of range");
         FWriter.WriteInteger(v);
         Next();
         return;
@@ -465,7 +684,10 @@ class TextToBinary {
         return;
       }
       case Tok::Ident: {
-        FWriter.WriteIdent(UTF8ToString(FToken));
+        if (IsWord("False")) FWriter.WriteValue(vaFalse);
+        else if (IsWord("True")) FWriter.WriteValue(vaTrue);
+        else if (IsWord("nil")) FWriter.WriteValue(vaNil);
+        else FWriter.WriteIdent(UTF8ToString(FToken));
         Next();
         return;
       }
@@ -531,7 +753,8 @@ class TextToBinary {
   }
 
   void Number() {
-    std::string text = FToken;
+    std::string& text = FNumber;
+    text = FToken;
     char suffix = 0;
     const char last = text.back();
     if (last == 's' || last == 'c' || last == 'd' || last == 'r') {
@@ -540,6 +763,20 @@ class TextToBinary {
     }
     Next();
     if (suffix == 'c') return FWriter.WriteCurrency(Currency::FromScaled(ParseCurrency(text)));
+    if (suffix == 0) {
+      Byte bytes[10];
+      if (FastDecimalToExtended(text, bytes)) {
+        FWriter.WriteValue(vaExtended);
+        FWriter.Write(bytes, 10);
+        return;
+      }
+    } else if ((suffix == 'd' || suffix == 'r') && !text.empty() && text[0] != '+') {
+      // The same correctly rounded value the C library reads, without its cost.
+      double v;
+      const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v, std::chars_format::fixed);
+      if (ec == std::errc() && end == text.data() + text.size())
+        return suffix == 'd' ? FWriter.WriteDate(v) : FWriter.WriteDouble(v);
+    }
     CLocaleScope c;
     char* end = nullptr;
     switch (suffix) {
@@ -716,6 +953,22 @@ class TextToBinary {
         }
         // A quoted run: '' is an apostrophe; the bytes inside are UTF-8 when someone typed them.
         ++FPos;
+        {
+          // The common run, plain ASCII up to its closing quote, goes straight in.
+          size_t stop = FPos;
+          bool ascii = true;
+          while (stop < FText.size() && FText[stop] != '\'' && FText[stop] != '\n' && FText[stop] != '\r') {
+            ascii = ascii && static_cast<Byte>(FText[stop]) < 0x80;
+            ++stop;
+          }
+          if (ascii && stop < FText.size() && FText[stop] == '\'' &&
+              (stop + 1 >= FText.size() || FText[stop + 1] != '\'')) {
+            FString.append(FText.begin() + static_cast<std::ptrdiff_t>(FPos),
+                           FText.begin() + static_cast<std::ptrdiff_t>(stop));
+            FPos = stop + 1;
+            continue;
+          }
+        }
         std::string run;
         for (;;) {
           if (FPos >= FText.size() || FText[FPos] == '\n' || FText[FPos] == '\r') Error("unterminated string");
@@ -740,7 +993,19 @@ class TextToBinary {
     FTok = Tok::Symbol;
   }
 
-  bool IsWord(const char* word) const { return FTok == Tok::Ident && SameText(Str(FToken), Str(word)); }
+  bool IsWord(const char* word) const {
+    if (FTok != Tok::Ident) return false;
+    // ASCII words, compared without case and without building texts.
+    size_t i = 0;
+    for (; word[i] != '\0'; ++i) {
+      if (i >= FToken.size()) return false;
+      char a = FToken[i], b = word[i];
+      if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+      if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+      if (a != b) return false;
+    }
+    return i == FToken.size();
+  }
   bool IsSymbol(char c) const { return FTok == Tok::Symbol && FToken[0] == c; }
   void ExpectSymbol(char c) {
     if (!IsSymbol(c)) Error(std::string("'") + c + "' expected");
@@ -772,6 +1037,7 @@ class TextToBinary {
   int FLine = 1;
   Tok FTok = Tok::End;
   std::string FToken;
+  std::string FNumber;
   String FString;
   int FDepth = 0;
 };
@@ -784,6 +1050,8 @@ void ObjectBinaryToText(TStream* Input, TStream* Output) {
   // Nothing reaches Output unless the whole object converted; a bad stream leaves Input where it was.
   const Int64 start = Input->Position();
   std::string text;
+  // The text of a typical table is two to three times its binary: one allocation, no regrowth copies.
+  text.reserve(static_cast<size_t>(std::max<Int64>(Input->Size() - start, 0)) * 3);
   bool preamble = false;
   try {
     TReader reader(Input, kDefaultFilerBufferSize);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -439,3 +440,64 @@ TEST(ObjectText, ObjectNamesOfThePrefixRangeAreRefusedWhenWriting) {
 }
 
 }  // namespace
+
+namespace {
+
+// The text the C library's printing gives: the shortest "%.*g" count from 15 that reads back.
+template <class Float>
+std::string LibraryText(Float v, int max_digits) {
+  char text[64] = {};
+  for (int digits = 15; digits <= max_digits; ++digits) {
+    std::snprintf(text, sizeof text, "%.*Lg", digits, static_cast<long double>(v));
+    const bool back = std::is_same_v<Float, double> ? std::strtod(text, nullptr) == v : std::strtold(text, nullptr) == v;
+    if (back) break;
+  }
+  return text;
+}
+
+}  // namespace
+
+TEST(ObjectText, NumberTextsMatchTheLibraryAcrossMagnitudesAndRoundingEdges) {
+  // Random significands at every binary exponent around the fast range's edges, plus short decimals
+  // (exact ties and runs of nines), as extended values and as dates.
+  std::vector<long double> extended;
+  std::vector<double> doubles;
+  UInt64 seed = 88172645463325252ULL;
+  auto next = [&] {
+    seed ^= seed << 13;
+    seed ^= seed >> 7;
+    seed ^= seed << 17;
+    return seed;
+  };
+  for (int e = -14; e <= 50; ++e)
+    for (int i = 0; i < 40; ++i) {
+      const UInt64 m = next() | (UInt64{1} << 63);
+      const long double x = std::ldexp(static_cast<long double>(m), e - 63);
+      extended.push_back(i % 2 ? -x : x);
+      doubles.push_back(static_cast<double>(x));
+    }
+  for (const char* t : {"0.5", "2.5", "9.99999999999999999999", "99999999999999.95", "0.000999999999999999999",
+                        "1234.5678", "0.1", "8", "0.0625", "7565.5494688493199646", "99999999999999.9999999"}) {
+    extended.push_back(std::strtold(t, nullptr));
+    doubles.push_back(std::strtod(t, nullptr));
+  }
+  for (long double v : extended) {
+    Byte raw[10] = {};
+    std::memcpy(raw, &v, 10);
+    const Bytes binary = ValueStream([&](TWriter& w) {
+      w.WriteValue(vaExtended);
+      w.Write(raw, 10);
+    });
+    std::string text;
+    ASSERT_EQ(ThroughText(binary, &text), binary) << static_cast<double>(v);
+    std::string e = LibraryText(v, 21);
+    if (e.find_first_of(".eE") == std::string::npos) e += ".0";
+    EXPECT_NE(text.find("Value = " + e + "\r\n"), std::string::npos) << text << " / " << e;
+  }
+  for (double v : doubles) {
+    const Bytes binary = ValueStream([&](TWriter& w) { w.WriteDate(v); });
+    std::string text;
+    ASSERT_EQ(ThroughText(binary, &text), binary) << v;
+    EXPECT_NE(text.find("Value = " + LibraryText(v, 17) + "d\r\n"), std::string::npos) << text;
+  }
+}

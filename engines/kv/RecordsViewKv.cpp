@@ -1,0 +1,349 @@
+#include "engines/kv/RecordsViewKv.h"
+
+#include <algorithm>
+
+#include "platform/rtl/Format.h"
+
+TRecordsViewKv::TRecordsViewKv(TComponent* AOwner) : TRecordsListNotificatorKv(AOwner) {}
+
+TRecordsViewKv::~TRecordsViewKv() {
+  // Listeners of this view lose it; then the view leaves its table data.
+  while (!FNotificators.empty()) FNotificators.front()->SetDataObject(nullptr);
+  SetDataObject(nullptr);
+  ClearRows();
+}
+
+// ---- rows: a counted tree of row items ----------------------------------------------------------------
+
+void TRecordsViewKv::RotateUp(TRow* x) {
+  TRow* p = x->Parent;
+  TRow* g = p->Parent;
+  if (x == p->Left) {
+    p->Left = x->Right;
+    if (x->Right) x->Right->Parent = p;
+    x->Right = p;
+  } else {
+    p->Right = x->Left;
+    if (x->Left) x->Left->Parent = p;
+    x->Left = p;
+  }
+  p->Parent = x;
+  x->Parent = g;
+  if (!g) FRoot = x;
+  else if (g->Left == p) g->Left = x;
+  else g->Right = x;
+  Update(p);
+  Update(x);
+}
+
+TRecordsViewKv::TRow* TRecordsViewKv::RowAt(int Pos) const {
+  TRow* n = FRoot;
+  while (n) {
+    const int left = Size(n->Left);
+    if (Pos < left) {
+      n = n->Left;
+    } else if (Pos == left) {
+      return n;
+    } else {
+      Pos -= left + 1;
+      n = n->Right;
+    }
+  }
+  return nullptr;
+}
+
+int TRecordsViewKv::RankOf(const TRow* Row) const {
+  int r = Size(Row->Left);
+  for (const TRow* n = Row; n->Parent; n = n->Parent)
+    if (n == n->Parent->Right) r += Size(n->Parent->Left) + 1;
+  return r;
+}
+
+void TRecordsViewKv::InsertRowAt(int Pos, TRow* Row) {
+  FSeed ^= FSeed << 13;
+  FSeed ^= FSeed >> 17;
+  FSeed ^= FSeed << 5;
+  Row->Left = Row->Right = Row->Parent = nullptr;
+  Row->Size = 1;
+  Row->Priority = FSeed;
+  if (!FRoot) {
+    FRoot = Row;
+    return;
+  }
+  TRow* n = FRoot;
+  for (;;) {
+    ++n->Size;
+    const int left = Size(n->Left);
+    if (Pos <= left) {
+      if (!n->Left) {
+        n->Left = Row;
+        break;
+      }
+      n = n->Left;
+    } else {
+      Pos -= left + 1;
+      if (!n->Right) {
+        n->Right = Row;
+        break;
+      }
+      n = n->Right;
+    }
+  }
+  Row->Parent = n;
+  while (Row->Parent && Row->Priority > Row->Parent->Priority) RotateUp(Row);
+}
+
+void TRecordsViewKv::RemoveRow(TRow* Row) {
+  while (Row->Left || Row->Right) {
+    TRow* c = !Row->Left ? Row->Right
+              : !Row->Right ? Row->Left
+              : (Row->Left->Priority > Row->Right->Priority ? Row->Left : Row->Right);
+    RotateUp(c);
+  }
+  TRow* p = Row->Parent;
+  if (!p) {
+    FRoot = nullptr;
+  } else {
+    if (p->Left == Row) p->Left = nullptr;
+    else p->Right = nullptr;
+    for (; p; p = p->Parent) --p->Size;
+  }
+  FRowOf.erase(Row->Rec);
+  delete Row;
+}
+
+void TRecordsViewKv::ClearRows() {
+  TRow* cur = FRoot;
+  FRoot = nullptr;
+  while (cur) {
+    if (TRow* l = cur->Left) {
+      cur->Left = nullptr;
+      cur = l;
+    } else if (TRow* r = cur->Right) {
+      cur->Right = nullptr;
+      cur = r;
+    } else {
+      TRow* parent = cur->Parent;
+      delete cur;
+      cur = parent;
+    }
+  }
+  FRowOf.clear();
+}
+
+int TRecordsViewKv::Compare(TMemoryRecordKv* A, TMemoryRecordKv* B) const {
+  if (Sorted()) return OnCompareRecords(A, B, FOrderByList.get());
+  return A->Index() - B->Index();
+}
+
+int TRecordsViewKv::PositionOf(TMemoryRecordKv* Rec) const {
+  int pos = 0;
+  for (TRow* n = FRoot; n;) {
+    if (Compare(n->Rec, Rec) < 0) {
+      pos += Size(n->Left) + 1;
+      n = n->Right;
+    } else {
+      n = n->Left;
+    }
+  }
+  return pos;
+}
+
+int TRecordsViewKv::PlaceRow(TMemoryRecordKv* Rec) {
+  const int pos = PositionOf(Rec);
+  auto row = std::make_unique<TRow>();
+  row->Rec = Rec;
+  FRowOf[Rec] = row.get();
+  InsertRowAt(pos, row.release());
+  return pos;
+}
+
+// ---- access --------------------------------------------------------------------------------------------
+
+int TRecordsViewKv::Count() const {
+  if (FWholeList) return List() ? List()->Count() : 0;
+  return Size(FRoot);
+}
+
+TMemoryRecordKv* TRecordsViewKv::GetRec(int Index) const {
+  if (FWholeList) {
+    if (!List()) throw EListError(Format(u"List index out of bounds (%d)", {Index}));
+    return List()->GetRec(Index);
+  }
+  if (Index < 0 || Index >= Size(FRoot)) throw EListError(Format(u"List index out of bounds (%d)", {Index}));
+  return RowAt(Index)->Rec;
+}
+
+int TRecordsViewKv::IndexOfRec(const TMemoryRecordKv* Rec) const {
+  if (!Rec) return -1;
+  if (FWholeList) return List() ? List()->IndexOf(Rec) : -1;
+  const auto it = FRowOf.find(Rec);
+  return it == FRowOf.end() ? -1 : RankOf(it->second);
+}
+
+int TRecordsViewKv::InsertRecord(int Index, TMemoryRecordKv* Rec) {
+  const int n = Count();
+  int at = 0;
+  if (FWholeList) at = n == 0 ? 0 : std::clamp(Index, 0, n);
+  else if (n > 0) at = Index >= n ? GetRec(n - 1)->Index() + 1 : GetRec(std::max(Index, 0))->Index();
+  return List()->InsertRecord(at, Rec);
+}
+
+void TRecordsViewKv::DeleteRecord(int Index) {
+  TMemoryRecordKv* rec = GetRec(Index);
+  List()->DeleteRecord(FWholeList ? Index : rec->Index());
+}
+
+// ---- order and filters ---------------------------------------------------------------------------------
+
+bool TRecordsViewKv::RecordPassesFilter(TMemoryRecordKv* MemRec, int Index) {
+  if ((FStatusFilter & UpdateStatusBit(MemRec->UpdateStatus())) == 0) return false;
+  return !OnFilterRecord || OnFilterRecord(MemRec, Index);
+}
+
+bool TRecordsViewKv::WholeListFits() const {
+  if (Sorted() || OnFilterRecord) return false;
+  const TRecordsListKv* list = List();
+  if (!list || list->Count() == 0) return true;
+  // Records outside the change log are unmodified; those in it carry their own status.
+  int logged = 0;
+  for (const TMemoryRecordKv* r : list->DeltaList()) {
+    if (!r || !r->Attached()) continue;
+    ++logged;
+    if ((FStatusFilter & UpdateStatusBit(r->UpdateStatus())) == 0) return false;
+  }
+  return logged == list->Count() || (FStatusFilter & UpdateStatusBit(usUnmodified)) != 0;
+}
+
+void TRecordsViewKv::Materialize() {
+  ClearRows();
+  FWholeList = false;
+  TRecordsListKv* list = List();
+  if (!list) return;
+  std::vector<TMemoryRecordKv*> shown;
+  int index = 0;
+  for (TMemoryRecordKv* r = list->First(); r; r = TRecordsListKv::Next(r), ++index)
+    if (RecordPassesFilter(r, index)) shown.push_back(r);
+  if (Sorted())
+    std::stable_sort(shown.begin(), shown.end(), [this](TMemoryRecordKv* a, TMemoryRecordKv* b) {
+      return OnCompareRecords(a, b, FOrderByList.get()) < 0;
+    });
+  for (TMemoryRecordKv* r : shown) {
+    auto row = std::make_unique<TRow>();
+    row->Rec = r;
+    FRowOf[r] = row.get();
+    InsertRowAt(Size(FRoot), row.release());
+  }
+}
+
+void TRecordsViewKv::RefreshFilteredRecsList() {
+  ClearRows();
+  if (WholeListFits()) FWholeList = true;
+  else Materialize();
+  DoViewDataEvent(nullptr, -1, rlnListChangedKv);
+}
+
+void TRecordsViewKv::ResortView() { RefreshFilteredRecsList(); }
+
+void TRecordsViewKv::SetSortOrder(const String& Value) {
+  if (Value == FSortOrder) return;
+  std::unique_ptr<TOrderByList> parsed;
+  if (!Value.empty() && OnParseOrderByStr) {
+    parsed = OnParseOrderByStr(Value);  // a parse error leaves everything as it was
+  }
+  FOrderByList = std::move(parsed);
+  FSortOrder = Value;
+  ResortView();
+}
+
+void TRecordsViewKv::SetSortOrderCaseInsensitive(bool Value) {
+  if (Value == FSortOrderCaseInsensitive) return;
+  FSortOrderCaseInsensitive = Value;
+  if (FOrderByList)
+    for (int i = 0; i < FOrderByList->Count(); ++i) FOrderByList->Items(i).CaseIns = Value;
+  if (Sorted()) ResortView();
+}
+
+void TRecordsViewKv::SetStatusFilter(TUpdateStatusSetKv Value) {
+  if (Value == FStatusFilter) return;
+  FStatusFilter = Value;
+  RefreshFilteredRecsList();
+}
+
+// ---- events --------------------------------------------------------------------------------------------
+
+void TRecordsViewKv::AddNotificator(TRecordsListNotificatorKv* Item) {
+  if (std::find(FNotificators.begin(), FNotificators.end(), Item) == FNotificators.end()) FNotificators.push_back(Item);
+}
+
+void TRecordsViewKv::RemoveNotificator(TRecordsListNotificatorKv* Item) {
+  FNotificators.erase(std::remove(FNotificators.begin(), FNotificators.end(), Item), FNotificators.end());
+}
+
+void TRecordsViewKv::DoViewDataEvent(TMemoryRecordKv* MemRec, int Pos, TRecordsListNotification Action) {
+  CatchChanged = true;
+  if (OnViewDataEvent) OnViewDataEvent(MemRec, Pos, Action);
+  for (size_t i = 0; i < FNotificators.size(); ++i) FNotificators[i]->DoDataEvent(MemRec, Pos, Action);
+}
+
+void TRecordsViewKv::DoViewRecordMoved(TMemoryRecordKv* MemRec, int OldPos, int NewPos) {
+  if (OnViewRecordMovedEvent) OnViewRecordMovedEvent(MemRec, OldPos, NewPos);
+  for (size_t i = 0; i < FNotificators.size(); ++i) FNotificators[i]->DoRecordMoved(MemRec, OldPos, NewPos);
+}
+
+void TRecordsViewKv::ChangedOrMarked(TMemoryRecordKv* MemRec, int Index, TRecordsListNotification Action) {
+  const bool passes = RecordPassesFilter(MemRec, Index);
+  if (FWholeList) {
+    if (passes) return DoViewDataEvent(MemRec, Index, Action);
+    // The record leaves the rows: from now on the view keeps rows of its own.
+    Materialize();
+    return DoViewDataEvent(MemRec, Index, rlnRecDeletedKv);
+  }
+  const auto it = FRowOf.find(MemRec);
+  const int old = it == FRowOf.end() ? -1 : RankOf(it->second);
+  if (old >= 0) RemoveRow(it->second);
+  const int pos = passes ? PlaceRow(MemRec) : -1;
+  if (old >= 0 && pos >= 0) {
+    if (old != pos) DoViewRecordMoved(MemRec, old, pos);
+    DoViewDataEvent(MemRec, pos, Action);
+  } else if (pos >= 0) {
+    DoViewDataEvent(MemRec, pos, rlnRecAddedKv);
+  } else if (old >= 0) {
+    DoViewDataEvent(MemRec, old, rlnRecDeletedKv);
+  }
+}
+
+void TRecordsViewKv::DoDataEvent(TMemoryRecordKv* MemRec, int Index, TRecordsListNotification Action) {
+  TRecordsListNotificatorKv::DoDataEvent(MemRec, Index, Action);
+  switch (Action) {
+    case rlnRecAddedKv:
+      if (!RecordPassesFilter(MemRec, Index)) {
+        if (FWholeList) Materialize();
+        return;
+      }
+      return DoViewDataEvent(MemRec, FWholeList ? Index : PlaceRow(MemRec), rlnRecAddedKv);
+    case rlnRecChangedKv:
+    case rlnRecMarkedForDelKv: return ChangedOrMarked(MemRec, Index, Action);
+    case rlnRecDeletedKv: {
+      if (FWholeList) return DoViewDataEvent(MemRec, Index, rlnRecDeletedKv);
+      const auto it = FRowOf.find(MemRec);
+      if (it == FRowOf.end()) return;
+      const int old = RankOf(it->second);
+      RemoveRow(it->second);
+      return DoViewDataEvent(MemRec, old, rlnRecDeletedKv);
+    }
+    case rlnListChangedKv: return RefreshFilteredRecsList();
+    default: return;
+  }
+}
+
+void TRecordsViewKv::DoRecordMoved(TMemoryRecordKv* MemRec, int OldIndex, int NewIndex) {
+  TRecordsListNotificatorKv::DoRecordMoved(MemRec, OldIndex, NewIndex);
+  if (FWholeList) return DoViewRecordMoved(MemRec, OldIndex, NewIndex);
+  const auto it = FRowOf.find(MemRec);
+  if (it == FRowOf.end()) return;
+  const int old = RankOf(it->second);
+  RemoveRow(it->second);
+  const int pos = PlaceRow(MemRec);
+  if (old != pos) DoViewRecordMoved(MemRec, old, pos);
+}
