@@ -319,10 +319,19 @@ void TCustomMemTableKv::SetStatusFilter(TUpdateStatusSetKv Value) {
 int TCustomMemTableKv::ApplyUpdates(int) {
   RequireActive();
   CheckBrowseMode();
-  FRecordsView->MergeChangeLog();
+  // With a data driver the change log goes to its provider (MemTableKvDriver.cpp); without one it is
+  // simply merged.
+  int applied = 0;
+  try {
+    if (FDataDriver) applied = FDataDriver->ApplyUpdates(FRecordsView->MemTableData());
+    else FRecordsView->MergeChangeLog();
+  } catch (...) {
+    Resync(0);
+    throw;
+  }
   UpdateCursorPos();
   Resync(0);
-  return 0;
+  return applied;
 }
 
 void TCustomMemTableKv::CancelUpdates() {
@@ -462,6 +471,7 @@ void TCustomMemTableKv::LoadFromFile(const String& FileName) {
 void TCustomMemTableKv::CursorReadFieldDefs() { FInternMemTableData->DataStruct()->BuildFieldDefsFromStruct(FieldDefs()); }
 
 void TCustomMemTableKv::CursorOpen() {
+  if (FDataDriver) OpenFromDriver();
   if (FInternMemTableData->IsEmpty()) DatabaseError(u"MemTable doesn't have data.", this);
   SetBookmarkSize(sizeof(TBookmarkDataKv));
   FieldDefs().SetUpdated(false);
@@ -513,6 +523,7 @@ void TCustomMemTableKv::BuildIndexesFromIndexDefs() {
 
 void TCustomMemTableKv::CursorClose() {
   FActive = false;
+  if (FDataDriver) FDataDriver->ConsumerClosed(this);
   ApplySortOrder();
   FFilterExpr->Clear();
   FExtraFilters->RecreateFilterExpr();
@@ -597,7 +608,7 @@ bool TCustomMemTableKv::RowPasses(int Row, TMTRecBuf* Buffer) {
 }
 
 TFetchResult TCustomMemTableKv::FetchRecord(TRecordBuffer Buffer, TFetchMode Mode, bool DoCheck) {
-  const int n = FRecordsView->ViewItemsCount();
+  int n = FRecordsView->ViewItemsCount();
   TMTRecBuf* rb = Buf(Buffer);
   switch (Mode) {
     case fmCurrent:
@@ -609,6 +620,11 @@ TFetchResult TCustomMemTableKv::FetchRecord(TRecordBuffer Buffer, TFetchMode Mod
     case fmNext: {
       int i = std::max(FRecordPos + 1, 0);
       while (i < n && !RowPasses(i, rb)) ++i;
+      // Past the rows read so far, a data driver is asked for more, one at a time.
+      while (i >= n && FDataDriver && ReadFromDriver(1) > 0) {
+        n = FRecordsView->ViewItemsCount();
+        while (i < n && !RowPasses(i, rb)) ++i;
+      }
       if (i >= n) {
         FRecordPos = n;
         return frEOF;

@@ -18,6 +18,7 @@
 #include <memory>
 #include <vector>
 
+#include "engines/kv/DataDriverKv.h"
 #include "engines/kv/ExprEvalKv.h"
 #include "engines/kv/KvValues.h"
 #include "engines/kv/MemTableDataKv.h"
@@ -218,6 +219,20 @@ class TCustomMemTableKv : public TDataSet {
   int CompareMemRecords(TMemoryRecordKv* Rec1, TMemoryRecordKv* Rec2, const TMTOrderByList* List);
   static int CompareOrderValues(const Variant& V1, const Variant& V2, bool CaseIns);
 
+  // ---- data driver (MemTableKvDriver.cpp) ----
+  // The provider link: on open an empty structure is built from the driver and the rows are read
+  // (all of them with FetchAllOnOpen, else on demand by FetchRecords, Locate and Last).
+  TDataDriverKv* DataDriver() const { return FDataDriver; }
+  void SetDataDriver(TDataDriverKv* Value);
+  bool FetchAllOnOpen() const { return FFetchAllOnOpen; }
+  void SetFetchAllOnOpen(bool Value) { FFetchAllOnOpen = Value; }
+  // Reads up to Count more rows (-1: all); returns how many came.
+  int ReadFromDriver(int Count);
+  int FetchRecords(int Count);
+  // The last update error of the current record, or nullptr.
+  const TUpdateErrorKv* UpdateError() const;
+  void DriverStructChanged() { DispatchDataEvent(dePropertyChange, 0); }
+
   // Row of a record in the view / a bookmark for it (its serial, no row hint).
   bool SetToMemRecord(TMemoryRecordKv* Rec);
   TBookmark RecToBookmark(TMemoryRecordKv* Rec) const;
@@ -240,7 +255,12 @@ class TCustomMemTableKv : public TDataSet {
   void CursorReadFieldDefs() override;
   TFetchResult FetchRecord(TRecordBuffer Buffer, TFetchMode Mode, bool DoCheck) override;
   void CursorFirst() override { FRecordPos = -1; }
-  void CursorLast() override { FRecordPos = FRecordsView->ViewItemsCount(); }
+  void CursorLast() override {
+    ReadFromDriver(-1);
+    FRecordPos = FRecordsView->ViewItemsCount();
+  }
+  void CursorRefresh() override;
+  void Notification(TComponent* AComponent, TOperation Operation) override;
   void CursorPost() override;
   void CursorAddRecord(TRecordBuffer Buffer, bool Append) override;
   void CursorDelete() override;
@@ -320,6 +340,10 @@ class TCustomMemTableKv : public TDataSet {
   Variant FMasterValues;
   TSortedVarlistKv FMasterValList;
   std::unique_ptr<TMemTableFiltersKv> FExtraFilters;
+  TDataDriverKv* FDataDriver = nullptr;
+  bool FFetchAllOnOpen = false;
+  // The driver's rows are read while the table opens.
+  void OpenFromDriver();
 };
 
 class TMemTableKv : public TCustomMemTableKv {

@@ -286,45 +286,55 @@ int TCustomMemTableKv::FindRec(const String& KeyFields, const Variant& KeyValues
   bool throughFields = Options != 0;
   for (TField* f : fields)
     if (f->FieldNo() < 1) throughFields = true;
-  const int n = FRecordsView->ViewItemsCount();
   const int start = std::max(StartRecIndex, 0);
-  if (throughFields) {
-    for (int i = start; i < n; ++i) {
-      if (FilterActive() && !RecordPassesFilters(FRecordsView->GetRec(i))) continue;
-      if (RowMatchesThroughFields(i, fields, KeyValues, Options)) return i;
+  // Stored values compared directly (no buffer, no field objects) unless the search needs the fields.
+  std::vector<int> indexes;
+  std::vector<Variant> keys;
+  if (!throughFields) {
+    for (size_t j = 0; j < fields.size(); ++j) {
+      indexes.push_back(fields[j]->FieldNo() - 1);
+      Variant scratch;
+      keys.push_back(KeyElement(KeyValues, fields.size(), j, scratch));
+    }
+  }
+  auto scan = [&](int from, int to) {
+    for (int i = from; i < to; ++i) {
+      TMemoryRecordKv* rec = FRecordsView->GetRec(i);
+      if (throughFields) {
+        if (FilterActive() && !RecordPassesFilters(rec)) continue;
+        if (RowMatchesThroughFields(i, fields, KeyValues, Options)) return i;
+        continue;
+      }
+      bool hit = true;
+      for (size_t j = 0; j < indexes.size() && hit; ++j) hit = VarValuesEqual(rec->GetDataValue(indexes[j], dvvValueKv), keys[j]);
+      if (hit && (!FilterActive() || RecordPassesFilters(rec))) return i;
     }
     return -1;
-  }
-  // Stored values compared directly: no buffer, no field objects.
-  std::vector<int> indexes;
-  indexes.reserve(fields.size());
-  for (TField* f : fields) indexes.push_back(f->FieldNo() - 1);
-  std::vector<Variant> keys;
-  keys.reserve(fields.size());
-  for (size_t j = 0; j < fields.size(); ++j) {
-    Variant scratch;
-    keys.push_back(KeyElement(KeyValues, fields.size(), j, scratch));
-  }
-  // A key index of exactly these fields answers without a scan: the first row among its matches.
-  TMTIndexKv* index =
-      TryUseIndex && start == 0 && !FilterActive() ? FInternMemTableData->RecordsList()->Indexes()->GetIndexForFields(KeyFields) : nullptr;
+  };
+  // A key index of exactly these fields answers without a scan: the smallest visible row at or after
+  // the start among the whole run of equal keys.
+  TMTIndexKv* index = TryUseIndex && !throughFields
+                          ? FInternMemTableData->RecordsList()->Indexes()->GetIndexForFields(KeyFields)
+                          : nullptr;
   if (index && index->Active()) {
     std::vector<TMemoryRecordKv*> matches;
     index->FillMatchedRecsList(keys.size() == 1 ? keys[0] : VarArrayOf(keys), matches);
     int first = -1;
     for (TMemoryRecordKv* rec : matches) {
       const int row = FRecordsView->IndexOfRec(rec);
-      if (row >= 0 && (first < 0 || row < first)) first = row;
+      if (row >= start && (first < 0 || row < first) && (!FilterActive() || RecordPassesFilters(rec))) first = row;
     }
-    return first;
+    if (first >= 0 || !FDataDriver) return first;
   }
-  for (int i = start; i < n; ++i) {
-    TMemoryRecordKv* rec = FRecordsView->GetRec(i);
-    bool hit = true;
-    for (size_t j = 0; j < indexes.size() && hit; ++j) hit = VarValuesEqual(rec->GetDataValue(indexes[j], dvvValueKv), keys[j]);
-    if (hit && (!FilterActive() || RecordPassesFilters(rec))) return i;
+  int n = FRecordsView->ViewItemsCount();
+  int row = scan(start, n);
+  // Rows a data driver has not delivered yet are read one at a time until one matches.
+  while (row < 0 && FDataDriver && ReadFromDriver(1) > 0) {
+    const int from = std::max(n, start);
+    n = FRecordsView->ViewItemsCount();
+    row = scan(from, n);
   }
-  return -1;
+  return row;
 }
 
 bool TCustomMemTableKv::Locate(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) {

@@ -480,6 +480,28 @@ void TRecordsListKv::MergeChangeLog() {
   EndUpdate();
 }
 
+void TRecordsListKv::MergeRecordChange(TMemoryRecordKv* Rec) {
+  if (!Rec) return;
+  DropFromDelta(Rec);
+  Rec->FUpdateIndex = -1;
+  Rec->FOldData.reset();
+  if (Rec->FUpdateStatus == usDeleted && Rec->FAttached) {
+    PersistDeleteRecord(IndexOf(Rec));
+    return;
+  }
+  Rec->FUpdateStatus = usUnmodified;
+}
+
+void TRecordsListKv::PackDelta() {
+  size_t to = 0;
+  for (TMemoryRecordKv* rec : FDeltaList) {
+    if (!rec) continue;
+    rec->FUpdateIndex = static_cast<int>(to);
+    FDeltaList[to++] = rec;
+  }
+  FDeltaList.resize(to);
+}
+
 void TRecordsListKv::EndUpdate() {
   if (FUpdateCount == 0) return;
   if (--FUpdateCount == 0) Notify(nullptr, -1, rlnListChangedKv);

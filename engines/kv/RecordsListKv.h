@@ -171,6 +171,12 @@ class TRecordsListKv : public TComponent {
   void SortData(const TRecordCompareKv& Compare);
   void CancelUpdates();
   void MergeChangeLog();
+  // The change log's entry at Index (nullptr for an emptied slot).
+  TMemoryRecordKv* DeltaItem(int Index) const { return FDeltaList.at(static_cast<size_t>(Index)); }
+  // One pending change made permanent: the record leaves the change log (a deleted one is freed).
+  void MergeRecordChange(TMemoryRecordKv* Rec);
+  // Drops the emptied slots of the change log.
+  void PackDelta();
 
   void BeginUpdate() { ++FUpdateCount; }
   void EndUpdate();

@@ -1,0 +1,70 @@
+// The Kv table's side of a data driver: attaching it, reading its rows, applying the change log.
+#include "engines/kv/MemTableKv.h"
+
+void TCustomMemTableKv::SetDataDriver(TDataDriverKv* Value) {
+  if (Value == FDataDriver) return;
+  if (Active()) CheckBrowseMode();
+  if (FDataDriver) {
+    FDataDriver->SetDataDriverConsumer(nullptr);
+    FDataDriver->RemoveFreeNotification(this);
+  }
+  // A driver serves one table: another table that holds it lets it go.
+  if (Value)
+    if (auto* other = dynamic_cast<TCustomMemTableKv*>(Value->DataDriverConsumer()); other && other != this)
+      other->SetDataDriver(nullptr);
+  FDataDriver = Value;
+  if (Value) {
+    Value->SetDataDriverConsumer(this);
+    Value->FreeNotification(this);
+  }
+  DriverStructChanged();
+}
+
+void TCustomMemTableKv::Notification(TComponent* AComponent, TOperation Operation) {
+  TDataSet::Notification(AComponent, Operation);
+  if (Operation == TOperation::opRemove && AComponent == FDataDriver) FDataDriver = nullptr;
+}
+
+void TCustomMemTableKv::OpenFromDriver() {
+  TDataDriverKv* d = FDataDriver;
+  d->SetProviderEOF(true);
+  d->GetDataReader();
+  if (FInternMemTableData->IsEmpty()) d->BuildDataStruct(FInternMemTableData->DataStruct());
+  // The rows are the provider's: what a previous opening read is dropped.
+  FInternMemTableData->RecordsList()->Clear();
+  FInternMemTableData->AutoIncrement().Reset();
+  d->ReadData(FInternMemTableData, FFetchAllOnOpen ? -1 : 1);
+}
+
+int TCustomMemTableKv::ReadFromDriver(int Count) {
+  if (!FDataDriver || Count == 0) return 0;
+  int read = FDataDriver->ReadData(FRecordsView->MemTableData(), Count);
+  while (Count > 0 && read < Count && !FDataDriver->ProviderEOF()) {
+    const int more = FDataDriver->ReadData(FRecordsView->MemTableData(), 1);
+    if (more == 0) break;
+    read += more;
+  }
+  return read;
+}
+
+int TCustomMemTableKv::FetchRecords(int Count) {
+  if (!Active()) return 0;
+  CheckBrowseMode();
+  const int read = ReadFromDriver(Count);
+  if (read > 0) Resync(0);
+  return read;
+}
+
+void TCustomMemTableKv::CursorRefresh() {
+  if (FDataDriver) {
+    FDataDriver->RefreshReader();
+    FInternMemTableData->RecordsList()->Clear();
+    ReadFromDriver(FFetchAllOnOpen ? -1 : 1);
+  }
+  FFilterFailed = false;
+}
+
+const TUpdateErrorKv* TCustomMemTableKv::UpdateError() const {
+  RequireActive();
+  return FDataDriver ? FDataDriver->UpdateError(Rec()) : nullptr;
+}
