@@ -1,6 +1,7 @@
 #include "engines/virttable/VirtTable.h"
 
 #include "engines/virttable/VtTypes.h"
+#include "engines/virttable/VtXml.h"
 #include "platform/classes/Files.h"
 
 namespace {
@@ -172,16 +173,43 @@ void TVirtTable::LoadFromFile(const String& FileName, bool LoadFields, bool Deco
 }
 
 void TVirtTable::LoadFromStream(TStream* Stream, bool LoadFields, bool DecodeHTMLEntities) {
-  (void)DecodeHTMLEntities;
   if (!Stream) DatabaseError(u"Stream is not assigned", this);
+  TNesting guard(FAvoidReload);
   {
     Stream->SetPosition(0);
     std::vector<Byte> head(static_cast<std::size_t>(std::min<Int64>(Stream->Size(), 8)));
     if (!head.empty()) Stream->ReadBuffer(head.data(), static_cast<Int64>(head.size()));
-    if (vt::IsXmlStream(head)) DatabaseError(u"Loading XML is not supported yet", this);
+    if (vt::IsXmlStream(head)) {
+      LoadXml(*Stream, LoadFields, DecodeHTMLEntities);
+      return;
+    }
   }
-  TNesting guard(FAvoidReload);
   LoadInto(*Stream, LoadFields);
+}
+
+void TVirtTable::LoadXml(TStream& Stream, bool LoadFields, bool DecodeHTMLEntities) {
+  // The whole document goes into a table of its own first (schema, then rows); only a good document
+  // reaches this table, through the binary format's all-or-nothing load.
+  vt::XmlTextReader reader(Stream, DecodeHTMLEntities);
+  TFieldDefs defs(nullptr);
+  std::vector<String> nameMap;
+  vt::ReadXmlSchema(reader, defs, nameMap, this);
+  if (defs.Count() == 0) throw Exception(u"Invalid XML document");  // no rowset schema
+  TVirtTable staging(nullptr);
+  staging.FieldDefs().Assign(LoadFields ? &defs : &FieldDefs());
+  staging.Open();
+  vt::ReadXmlRows(reader, staging, nameMap);
+  TMemoryStream binary;
+  staging.SaveToStream(&binary, false, true);
+  binary.SetPosition(0);
+  LoadInto(binary, LoadFields);
+  if (!LoadFields) return;
+  // The binary format keeps no attributes: the schema's come back here.
+  for (const auto& d : defs)
+    if (TFieldDef* own = FieldDefs().FindDef(d->Name())) {
+      own->SetAttributes(d->Attributes());
+      if (TField* f = FindField(d->Name())) f->SetRequired((d->Attributes() & faRequired) != 0);
+    }
 }
 
 void TVirtTable::LoadInto(TStream& Stream, bool LoadFields) {

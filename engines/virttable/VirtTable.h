@@ -85,6 +85,7 @@ class TVirtTable : public TMemDataSet {
   void SaveDefs(TStream& Stream, const std::vector<vt::TStreamFieldDef>& Defs,
                 const std::vector<vt::TStreamPersistentField>& Persistent = {}, bool AllRows = true);
   void LoadInto(TStream& Stream, bool LoadFields);
+  void LoadXml(TStream& Stream, bool LoadFields, bool DecodeHTMLEntities);
 
   TVirtTableOptions FOptions = kDefaultVirtTableOptions;
   int FAvoidReload = 0;

@@ -158,6 +158,8 @@ class TvlxCustomMemTable : public TDataSet {
   void SetIgnoreAutoIncPopulation(bool Value) { FIgnoreAutoIncPopulation = Value; }
   bool AutoReposition() const { return FAutoReposition; }
   void SetAutoReposition(bool Value) { FAutoReposition = Value; }
+  bool RecalcOnIndex() const { return FRecalcOnIndex; }
+  void SetRecalcOnIndex(bool Value) { FRecalcOnIndex = Value; }
   bool RecalcOnFetch() const { return FRecalcOnFetch; }
   void SetRecalcOnFetch(bool Value) { FRecalcOnFetch = Value; }
   int LoadLimit() const { return FLoadLimit; }

@@ -150,6 +150,7 @@ void TvlxCustomMemTable::IndexDestroying(TvlxIndex* Index) {
   }
   if (FSortIndex == Index) FSortIndex = nullptr;
   if (FGroupIndex == Index) FGroupIndex = nullptr;
+  if (FGroupIndexOwned == Index) FGroupIndexOwned = nullptr;
   if (FDetailIndex == Index) FDetailIndex = nullptr;
   if (FRangeIndex == Index) FRangeIndex = nullptr;
 }

@@ -65,7 +65,7 @@ void TvlxCustomMemTable::CloseAttachedTables() {
 
 void TvlxCustomMemTable::TakeOwnStore() {
   FCurIndex = nullptr;
-  FSortIndex = FDetailIndex = FRangeIndex = FGroupIndex = nullptr;
+  FSortIndex = FDetailIndex = FRangeIndex = FGroupIndex = FGroupIndexOwned = nullptr;
   FIndexes.reset();
   FCommon = std::make_unique<TvlxCommon>(this);
   FTableID = FCommon->AttachTable(this);
@@ -93,7 +93,7 @@ void TvlxCustomMemTable::SetAttachedTo(TvlxCustomMemTable* Value) {
     if (t != nullptr && t != this) t->DetachFromDyingStore();
   FCommon->DeAttachTable(this);
   FCurIndex = nullptr;
-  FSortIndex = FDetailIndex = FRangeIndex = FGroupIndex = nullptr;
+  FSortIndex = FDetailIndex = FRangeIndex = FGroupIndex = FGroupIndexOwned = nullptr;
   FIndexes.reset();
   FCommon = std::unique_ptr<TvlxCommon, TvlxStoreRef>(Value->FCommon.get(), TvlxStoreRef(false));
   FIndexes = std::make_unique<TvlxIndexes>(this);

@@ -240,6 +240,23 @@ TEST_F(VlxCopy, GroupByAndAggregate) {
   EXPECT_DOUBLE_EQ(VarArrayGet(both, 1).AsDouble(), 30);
   EXPECT_EQ(t->Aggregate(u"MaritalStatus:COUNT").AsInteger(), 5);
   EXPECT_TRUE(VarIsNull(t->Aggregate(u"")));
+  // User functions accumulate through the holder's callback; without one the result stays empty.
+  EXPECT_TRUE(VarIsNull(t->Aggregate(u"Salary:USR1")));
+  t->OnUserAggregate = [](TDataSet&, int Fn, int Count, double Value, double& Acc) {
+    EXPECT_EQ(Fn, 2);
+    Acc = (Count == 0 ? 0 : Acc) + Value * Value;
+  };
+  EXPECT_DOUBLE_EQ(t->Aggregate(u"Salary:usr2").AsDouble(), 1 + 100 + 4 + 900 + 9);
+  // The group index made for a grouping goes with the table's other indexes on closing.
+  t->OnUserAggregate = nullptr;
+  t->GroupBy(&g, u"ContactName", u"ContactName;Salary:SUM");
+  EXPECT_NE(t->Indexes().Get(u"__MT__GROUP_"), nullptr);
+  EXPECT_EQ(g.RecordCount(), 5);
+  t->Close();
+  t->Open();
+  AppendRows(*t, 1, 2);
+  t->GroupBy(&g, u"ContactName", u"ContactName;Salary:COUNT");
+  EXPECT_EQ(g.RecordCount(), 2);
 }
 
 }  // namespace

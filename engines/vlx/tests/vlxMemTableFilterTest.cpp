@@ -140,6 +140,11 @@ TEST_F(VlxFilter, LookupComputesCalculatedFieldsOfTheFoundRecord) {
   EXPECT_DOUBLE_EQ(t->Lookup(u"CustomerID", Variant(4), u"Twice").AsDouble(), 2 * 4004.25);
   EXPECT_EQ(t->RecNo(), 1);
   EXPECT_DOUBLE_EQ(t->FieldByName(u"Twice")->AsFloat(), 2 * 4001.25);
+  // With RecalcOnIndex a filter sees calculated values of the record under test.
+  t->SetRecalcOnIndex(true);
+  t->SetFilterText(u"Twice > 8006");
+  t->SetFiltered(true);
+  EXPECT_EQ(Ids(*t), (std::vector<int>{3, 4, 5}));
 }
 
 TEST_F(VlxFilter, DetailFollowsItsMaster) {
