@@ -124,6 +124,74 @@ void TMemTableDataKv::AssignAutoIncValues(TMemoryRecordKv* MemRec) {
     if (i < MemRec->ValueCount()) MemRec->SetDataValue(i, dvvValueKv, Variant(value));
 }
 
+void TMemTableDataKv::SetOnFieldCalculation(TFieldCalculationKv Value) {
+  FOnFieldCalculation = std::move(Value);
+  if (!FOnFieldCalculation) return;
+  for (TMemoryRecordKv* r = FRecordsList->First(); r; r = TRecordsListKv::Next(r)) CalculateFields(r);
+}
+
+void TMemTableDataKv::CalculateFields(TMemoryRecordKv* MemRec) {
+  if (!FOnFieldCalculation) return;
+  std::vector<Variant> values(static_cast<size_t>(MemRec->ValueCount()));
+  FOnFieldCalculation(MemRec, values);
+  // A handler may shrink or grow the array; only the fields it covers are taken.
+  for (int i = 0; i < MemRec->ValueCount() && i < FDataStruct->Count(); ++i) {
+    if (!FDataStruct->DataFields(i)->Calculated()) continue;
+    const Variant& v = static_cast<size_t>(i) < values.size() ? values[static_cast<size_t>(i)] : Variant();
+    MemRec->SetDataValue(i, dvvValueKv, v.IsEmpty() ? Null() : v);
+  }
+}
+
+TMTDataStructKv* TMemTableDataKv::BeginRestruct() {
+  if (FRestructMode) throw Exception(u"MemTableData already in RestructMode.");
+  auto scratch = std::make_unique<TMTDataStructKv>(nullptr);
+  scratch->Assign(FDataStruct);
+  FNewDataStruct = std::move(scratch);
+  FRestructMode = true;
+  return FNewDataStruct.get();
+}
+
+void TMemTableDataKv::CancelRestruct() {
+  FRestructMode = false;
+  FNewDataStruct.reset();
+}
+
+void TMemTableDataKv::CommitRestruct() {
+  if (!FRestructMode) return;
+  // The change log keeps values in the old layout: it is applied or cancelled first.
+  if (FRecordsList->HasCachedChanges()) throw Exception(u"Cannot restructure while cached updates are pending.");
+  TMTDataStructKv* next = FNewDataStruct.get();
+  // Everything is converted into new records first; the table changes only when all of them are made.
+  std::vector<int> from(static_cast<size_t>(next->Count()), -1);
+  for (int i = 0; i < next->Count(); ++i) from[static_cast<size_t>(i)] = FDataStruct->FieldIndex(next->DataFields(i)->FieldName());
+  std::vector<std::vector<Variant>> rows;
+  rows.reserve(static_cast<size_t>(FRecordsList->Count()));
+  for (TMemoryRecordKv* r = FRecordsList->First(); r; r = TRecordsListKv::Next(r)) {
+    std::vector<Variant> row(static_cast<size_t>(next->Count()), Null());
+    for (int i = 0; i < next->Count(); ++i) {
+      const int old = from[static_cast<size_t>(i)];
+      if (old < 0) continue;
+      const Variant& v = r->GetDataValue(old);
+      if (v.IsNull() || v.IsEmpty()) continue;
+      const TVarType t = next->DataFields(i)->VarDataType();
+      try {
+        row[static_cast<size_t>(i)] = t == varVariant || v.VType() == t ? v : VarAsType(v, t);
+      } catch (const Exception&) {
+        // A value the new type cannot hold is dropped, not the restructure.
+      }
+    }
+    rows.push_back(std::move(row));
+  }
+  FDataStruct->BeginUpdate();
+  FDataStruct->Assign(next);
+  FDataStruct->EndUpdate(false);
+  FRecordsList->ReplaceAllValues(rows);
+  FRestructMode = false;
+  FNewDataStruct.reset();
+  StructChanged();
+  FRecordsList->Notify(nullptr, -1, rlnListChangedKv);
+}
+
 void TMemTableDataKv::DestroyTable() {
   FRecordsList->Clear();
   FAutoIncrement.Reset();

@@ -117,6 +117,27 @@ class TMemTableDataKv : public TComponent {
   int NotificatorCount() const { return static_cast<int>(FNotificators.size()); }
   bool HasApplyUpdatesListener() const;
 
+  // Calculated fields: OnFieldCalculation gets one Empty value per field and fills those it computes;
+  // every field marked Calculated then takes its value (Null when left Empty). The records list runs it
+  // for a new record before anyone hears of it, and for a posted record before the changing
+  // notification, so indexes and listeners see the computed values. Assigning another handler
+  // recalculates every record at once.
+  using TFieldCalculationKv = std::function<void(TMemoryRecordKv* MemRec, std::vector<Variant>& FieldValues)>;
+  const TFieldCalculationKv& OnFieldCalculation() const { return FOnFieldCalculation; }
+  void SetOnFieldCalculation(TFieldCalculationKv Value);
+  void CalculateFields(TMemoryRecordKv* MemRec);
+
+  // Restructure: BeginRestruct hands out a scratch copy of the structure for the caller to change
+  // ("MemTableData already in RestructMode." while one is open); CancelRestruct drops it. CommitRestruct
+  // makes the changed structure the table's and carries every record over (same serial, same position,
+  // so bookmarks hold): a field keeps its values when a field of the same name remains (converted to
+  // the new type; a value that does not convert becomes Null), new fields start Null. Pending cached
+  // updates refuse it ("Cannot restructure while cached updates are pending."); the mode stays open.
+  TMTDataStructKv* BeginRestruct();
+  void CancelRestruct();
+  void CommitRestruct();
+  bool RestructMode() const { return FRestructMode; }
+
   void DataEvent(TMemoryRecordKv* MemRec, int Index, TRecordsListNotification Action);
   void RecordMoved(TMemoryRecordKv* MemRec, int OldIndex, int NewIndex);
   void StructChanged();
@@ -146,6 +167,9 @@ class TMemTableDataKv : public TComponent {
   std::vector<TRecordsListNotificatorKv*> FNotificators;
   bool FStoreStructInStream = false;
   bool FStoreRecordsInStream = false;
+  TFieldCalculationKv FOnFieldCalculation;
+  std::unique_ptr<TMTDataStructKv> FNewDataStruct;
+  bool FRestructMode = false;
 };
 
 // Registers the stream classes with the class registry (and unregisters them at shutdown).

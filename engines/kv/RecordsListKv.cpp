@@ -106,6 +106,7 @@ void TMemoryRecordKv::Post() {
     case resInsertKv: FRecordsList->AddRecord(this); return;
     case resEditKv: {
       const int index = Index();
+      if (TMemTableDataKv* data = FRecordsList->MemTableData()) data->CalculateFields(this);
       FRecordsList->Notify(this, index, rlnRecChangingKv);
       if (FRecordsList->CachedUpdates()) {
         if (FUpdateStatus == usUnmodified) FUpdateStatus = usModified;
@@ -119,6 +120,7 @@ void TMemoryRecordKv::Post() {
     }
     case resEditForRefresh:
       FEditState = resBrowseKv;
+      if (TMemTableDataKv* data = FRecordsList->MemTableData()) data->CalculateFields(this);
       FRecordsList->Notify(this, Index(), rlnRecChangedKv);
       return;
     default: DatabaseError(msg::SNotEditing);
@@ -337,6 +339,7 @@ int TRecordsListKv::Attach(TMemoryRecordKv* Rec, int Index, bool Fetching, bool 
   const int pos = Append ? count : Index;
   // Generated values are in place before anyone hears of the new record (the adding notification too).
   if (!Fetching && FMemTableData) FMemTableData->AssignAutoIncValues(Rec);
+  if (FMemTableData) FMemTableData->CalculateFields(Rec);
   Notify(Rec, pos, rlnRecAddingKv);
   FTree.InsertAt(pos, Rec);
   Rec->FAttached = true;
@@ -431,6 +434,39 @@ void TRecordsListKv::SortData(const TRecordCompareKv& Compare) {
   FTree.Reset();
   for (int i = 0; i < n; ++i) FTree.InsertAt(i, all[static_cast<size_t>(i)]);
   Notify(nullptr, -1, rlnListChangedKv);
+}
+
+void TRecordsListKv::ReplaceAllValues(std::vector<std::vector<Variant>>& Rows) {
+  const int n = Count();
+  if (static_cast<int>(Rows.size()) != n) throw Exception(u"Record count mismatch");
+  std::vector<TMemoryRecordKv*> old;
+  old.reserve(static_cast<size_t>(n));
+  for (TMemoryRecordKv* r = FTree.First(); r; r = TRecordTreeKv::Next(r)) old.push_back(r);
+  std::vector<TMemoryRecordKv*> made;
+  made.reserve(static_cast<size_t>(n));
+  try {
+    for (int i = 0; i < n; ++i) {
+      std::vector<Variant>& row = Rows[static_cast<size_t>(i)];
+      TMemoryRecordKv* rec = TMemoryRecordKv::Make(this, static_cast<int>(row.size()), old[static_cast<size_t>(i)]->FHashCode);
+      made.push_back(rec);
+      for (size_t j = 0; j < row.size(); ++j) rec->FData[j] = std::move(row[j]);
+    }
+  } catch (...) {
+    for (TMemoryRecordKv* r : made) TMemoryRecordKv::Free(r);
+    throw;
+  }
+  FTree.Reset();
+  for (int i = 0; i < n; ++i) {
+    TMemoryRecordKv* was = old[static_cast<size_t>(i)];
+    TMemoryRecordKv* rec = made[static_cast<size_t>(i)];
+    rec->FUpdateStatus = was->FUpdateStatus;
+    rec->FEditState = resBrowseKv;
+    rec->FAttached = true;
+    FTree.InsertAt(i, rec);
+    const long long slot = static_cast<long long>(rec->FHashCode) - FSerialBase;
+    if (slot >= 0 && slot < static_cast<long long>(FBySerial.size())) FBySerial[static_cast<size_t>(slot)] = rec;
+    TMemoryRecordKv::Free(was);
+  }
 }
 
 void TRecordsListKv::CancelUpdates() {

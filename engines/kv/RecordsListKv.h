@@ -169,6 +169,10 @@ class TRecordsListKv : public TComponent {
   void Move(int CurIndex, int NewIndex);
   void Clear();
   void SortData(const TRecordCompareKv& Compare);
+  // Gives every record, in list order, the values of Rows (one row per record, any value count): each
+  // record is remade with its serial, status and position. All or nothing: the records change only
+  // when every new one was made. No notification (the caller tells of the structure change).
+  void ReplaceAllValues(std::vector<std::vector<Variant>>& Rows);
   void CancelUpdates();
   void MergeChangeLog();
   // The change log's entry at Index (nullptr for an emptied slot).
