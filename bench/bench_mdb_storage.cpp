@@ -8,6 +8,8 @@
 
 #include "engines/mdb/runtime/MdbRuntime.h"
 #include "engines/mdb/runtime/MdbStreams.h"
+#include "engines/mdb/storage/MdbCache.h"
+#include "engines/mdb/storage/MdbPageManager.h"
 #include "engines/mdb/storage/MdbRecordManager.h"
 
 namespace {
@@ -71,6 +73,33 @@ void BM_RecordBlockSaveLoad(benchmark::State& State) {
   State.SetItemsProcessed(State.iterations() * M.RecordCount());
 }
 BENCHMARK(BM_RecordBlockSaveLoad)->Arg(500000)->Unit(benchmark::kMillisecond);
+
+// The commit step runs after every post: with no change set it returns at once.
+void BM_EmptyApplyChanges(benchmark::State& State) {
+  TMdbMemoryPageManager M;
+  TMdbCache& C = *M.Cache();
+  std::uint32_t S = 1;
+  for (auto _ : State) C.ApplyChanges(++S, dbstNone, 0);
+}
+BENCHMARK(BM_EmptyApplyChanges);
+
+// A commit of one changed page among Arg shared ones.
+void BM_ApplyChangesOnePage(benchmark::State& State) {
+  TMdbMemoryPageManager M;
+  TMdbCache& C = *M.Cache();
+  std::uint32_t S = 1;
+  for (std::int64_t i = 0; i < State.range(0); ++i) C.PutPage(C.AddPage(7, dbstData, S, false));
+  C.ApplyChanges(S, dbstNone, 0);
+  for (auto _ : State) {
+    TMdbPage* P = C.GetPage(7, 0, dbstData, S, true, true, false);
+    P->PageBuffer()[100] ^= 1;
+    C.PutPage(P);
+    C.ApplyChanges(++S, dbstNone, 0);
+  }
+  C.ClearAllSharedPages();
+  for (int n = 0; n < M.AllocatedPageCount(); ++n) M.InternalRemovePage(n);
+}
+BENCHMARK(BM_ApplyChangesOnePage)->Arg(10)->Arg(1000)->Arg(10000);
 
 }  // namespace
 

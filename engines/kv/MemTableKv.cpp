@@ -6,6 +6,7 @@
 
 #include "engines/kv/IndexesKv.h"
 #include "engines/kv/KvValues.h"
+#include "platform/classes/ClassRegistry.h"
 #include "platform/classes/Files.h"
 #include "platform/classes/ObjectText.h"
 #include "platform/rtl/Bcd.h"
@@ -383,6 +384,41 @@ void TCustomMemTableKv::SaveToStream(TStream* Stream) {
   FInternMemTableData->SetStoreStructInStream(true);
   FInternMemTableData->SetStoreRecordsInStream(true);
   FInternMemTableData->WriteToStream(Stream);
+}
+
+void TCustomMemTableKv::GetChildren(const TGetChildProc& Proc, TComponent* Root) {
+  TDataSet::GetChildren(Proc, Root);
+  FInternMemTableData->SetStoreStructInStream(true);
+  FInternMemTableData->SetStoreRecordsInStream(true);
+  if (!FDataDriver && !FInternMemTableData->IsEmpty()) Proc(FInternMemTableData);
+}
+
+void TCustomMemTableKv::ReadState(TReader* Reader) {
+  auto previousCreate = Reader->OnCreateComponent;
+  auto previousAncestor = Reader->OnAncestorNotFound;
+  // The stored state replaces the table's: a stored "MemTableData" is read into the (emptied) data
+  // component, whether the reader finds it by name or asks for a new one. An open table cannot take it
+  // (its fields and buffers stand on the data it shows).
+  RequireInactive();
+  FInternMemTableData->DestroyTable();
+  Reader->OnCreateComponent = [this, previousCreate](TReader* R, const TMetaClass& Class, TComponent*& Component) {
+    if (Class.InheritsFrom<TMemTableDataKv>()) Component = FInternMemTableData;
+    else if (previousCreate) previousCreate(R, Class, Component);
+  };
+  Reader->OnAncestorNotFound = [this, previousAncestor](TReader* R, const String& Name, const TMetaClass* Class,
+                                                        TComponent*& Component) {
+    if (SameText(Name, u"MemTableData") && R->Root()) Component = FInternMemTableData;
+    else if (previousAncestor) previousAncestor(R, Name, Class, Component);
+  };
+  try {
+    TDataSet::ReadState(Reader);
+  } catch (...) {
+    Reader->OnCreateComponent = previousCreate;
+    Reader->OnAncestorNotFound = previousAncestor;
+    throw;
+  }
+  Reader->OnCreateComponent = previousCreate;
+  Reader->OnAncestorNotFound = previousAncestor;
 }
 
 void TCustomMemTableKv::SaveToFile(const String& FileName, TDfmStreamFormatKv Format) {

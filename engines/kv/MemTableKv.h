@@ -134,6 +134,12 @@ class TCustomMemTableKv : public TDataSet {
   // earlier definitions; then every key index is active. Runs on every open.
   void BuildIndexesFromIndexDefs();
 
+  // Storage inside a form: the data component is the table's child "MemTableData" (structure and
+  // records) unless a data driver feeds the table or there is no structure; reading a stored table
+  // reads that child into the table's own data component (its previous structure and records go).
+  void GetChildren(const TGetChildProc& Proc, TComponent* Root) override;
+  void ReadState(TReader* Reader) override;
+
   void SaveToFile(const String& FileName, TDfmStreamFormatKv Format = dfmBinaryKv);
   void LoadFromFile(const String& FileName);
   // The binary save stream at the stream's position / read from it (atomic; see the file head).

@@ -109,3 +109,52 @@ TEST_F(KvTest, RestructureCarriesRecordsOverByFieldName) {
   fx.Data.CancelRestruct();
   EXPECT_EQ(fx.Data.DataStruct()->Count(), 3);
 }
+
+TEST_F(KvTest, TableStoredInAFormKeepsStructureAndRecords) {
+  auto t = MakeBenchmarkTable();
+  t->SetName(u"Table1");
+  for (int i = 1; i <= 3; ++i) {
+    t->Append();
+    t->FieldByName(u"CustomerID")->SetAsInteger(i);
+    t->FieldByName(u"Address")->SetAsString(u"\u4E2D" + IntToStr(i));
+    t->Post();
+  }
+  TMemoryStream form;
+  {
+    TWriter w(&form);
+    w.WriteRootComponent(t.get());
+    w.FlushBuffer();
+  }
+  // Read into a closed table that had a structure of its own: the stored one replaces it.
+  auto back = std::make_unique<TMemTableKv>(nullptr);
+  back->FieldDefs().Add(u"Other", ftInteger);
+  back->CreateDataSet();
+  back->Close();
+  back->FieldDefs().Clear();
+  form.SetPosition(0);
+  {
+    TReader r(&form);
+    r.ReadRootComponent(back.get());
+  }
+  back->Open();
+  ASSERT_EQ(back->RecordCount(), 3);
+  EXPECT_EQ(back->FieldCount(), 7);
+  back->Last();
+  EXPECT_EQ(back->FieldByName(u"CustomerID")->AsInteger(), 3);
+  EXPECT_EQ(back->FieldByName(u"Address")->AsString(), u"\u4E2D" + IntToStr(3));
+}
+
+TEST_F(KvTest, AnOpenTableRefusesAStoredState) {
+  auto t = MakeBenchmarkTable();
+  TMemoryStream form;
+  {
+    TWriter w(&form);
+    w.WriteRootComponent(t.get());
+    w.FlushBuffer();
+  }
+  form.SetPosition(0);
+  TReader r(&form);
+  EXPECT_THROW(r.ReadRootComponent(t.get()), Exception);
+  EXPECT_TRUE(t->Active());
+  EXPECT_EQ(t->FieldCount(), 7);
+}

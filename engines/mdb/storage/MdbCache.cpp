@@ -223,6 +223,7 @@ TMdbPage* TMdbCache::CreatePage(std::int32_t PageNo, TMdbDBStateType StateType, 
   P->SetParent(List);
   P->FTableID = -1;
   P->FUpdated = List != FSharedPages.get();
+  P->FCheckedGeneration = CurrentGeneration();
   return P.release();
 }
 
@@ -282,7 +283,36 @@ bool TMdbCache::SetPageState(TMdbPage* Page, std::uint32_t State1, std::uint32_t
   return true;
 }
 
+bool TMdbCache::SyncPage(TMdbPage* Page) {
+  const std::uint64_t Now = CurrentGeneration();
+  for (std::uint64_t g = std::max(Page->FCheckedGeneration, FGenerationBase); g < Now; ++g) {
+    const TCommitStep& S = FCommitLog[static_cast<std::size_t>(g - FGenerationBase)];
+    const bool Meta = S.StateType2 != dbstNone && S.StateType2 == Page->FStateType;
+    const std::uint32_t Target = Meta ? S.State2 : S.State1;
+    const std::uint32_t Reference = Meta ? S.Reference2 : S.Reference1;
+    if (!Page->FUpdated && Page->FState != Target && Page->FState != Reference) return false;
+    Page->FState = Target;
+    Page->FUpdated = false;
+  }
+  Page->FCheckedGeneration = Now;
+  return true;
+}
+
+void TMdbCache::SyncAllShared() {
+  for (std::int32_t i = FSharedPages->Count() - 1; i >= 0; --i) {
+    TMdbPage* P = FSharedPages->GetValue(i);
+    if (!SyncPage(P)) {
+      FSharedPages->DeleteAt(i);
+      ReleasePage(P);
+    }
+  }
+  // Every shared page is now through the whole log; the generation numbers stay as they are.
+  FGenerationBase += FCommitLog.size();
+  FCommitLog.clear();
+}
+
 void TMdbCache::PutIntoShared(TMdbPage* Page) {
+  Page->FCheckedGeneration = CurrentGeneration();
   TMdbPage* Old = nullptr;
   const std::int32_t i = FSharedPages->Find(Page->PageNo(), Old);
   if (i >= 0) {
@@ -313,7 +343,14 @@ TMdbPage* TMdbCache::GetPage(std::int32_t SessionID, std::int32_t PageNo, TMdbDB
   }
   TOptionalWriteLock Shared(FSharedSync.get());
   TMdbPage* P = nullptr;
-  const std::int32_t SharedIndex = FSharedPages->Find(PageNo, P);
+  std::int32_t SharedIndex = FSharedPages->Find(PageNo, P);
+  if (SharedIndex >= 0 && !SyncPage(P)) {
+    // Fallen behind a commit: it goes, and the page is read as if it had not been cached.
+    FSharedPages->DeleteAt(SharedIndex);
+    ReleasePage(P);
+    SharedIndex = -1;
+    P = nullptr;
+  }
   if (SharedIndex >= 0) {
     P->SetParent(FSharedPages.get());
     if (ReadPage && (P->FState != State || P->FStateType != StateType)) {
@@ -460,7 +497,12 @@ void TMdbCache::UpdatePage(std::int32_t SessionID, TMdbPage* Page, TMdbDBStateTy
   TMdbPage* InSet = nullptr;
   if (FUpdatedPages->Find(Page->PageNo(), InSet) >= 0 && InSet == Page) return;
   TMdbPage* InShared = nullptr;
-  const std::int32_t SharedIndex = FSharedPages->Find(Page->PageNo(), InShared);
+  std::int32_t SharedIndex = FSharedPages->Find(Page->PageNo(), InShared);
+  if (SharedIndex >= 0 && !SyncPage(InShared)) {
+    FSharedPages->DeleteAt(SharedIndex);
+    ReleasePage(InShared);
+    SharedIndex = -1;
+  }
   if (MakeCopy) {
     std::unique_ptr<TMdbPage> Copy(CreatePage(Page->PageNo(), Page->FStateType, FSharedPages.get(), Page->FState));
     OwnCopy(Copy.get());
@@ -497,6 +539,8 @@ void TMdbCache::ApplyChanges(std::uint32_t State1, TMdbDBStateType StateType2, s
     if (P->FDeleted) continue;
     LPageManager->DirectWritePage(P);
   }
+  // The step is logged before the changed pages join the shared list: they are already in its state.
+  FCommitLog.push_back({State1, State2, FState1, FState2, StateType2});
   for (std::int32_t i = 0; i < FUpdatedPages->Count(); ++i) {
     TMdbPage* P = FUpdatedPages->GetValue(i);
     if (P->FDeleted) {
@@ -523,15 +567,7 @@ void TMdbCache::ApplyChanges(std::uint32_t State1, TMdbDBStateType StateType2, s
   }
   FDeletedPages->SetSize(0);
   FAddedPages->SetSize(0);
-  for (std::int32_t i = FSharedPages->Count() - 1; i >= 0; --i) {
-    TMdbPage* P = FSharedPages->GetValue(i);
-    if (SetPageState(P, State1, State2, StateType2)) {
-      P->FUpdated = false;
-    } else {
-      FSharedPages->DeleteAt(i);
-      ReleasePage(P);
-    }
-  }
+  if (FCommitLog.size() >= std::max<std::size_t>(64, static_cast<std::size_t>(FSharedPages->Count()))) SyncAllShared();
   FActiveSessionID = -1;
 }
 
@@ -568,6 +604,7 @@ bool TMdbCache::CanEvict(const TMdbPage* Page) const {
 
 void TMdbCache::ClearSharedCache() {
   TMdbLockGuard S(*FSharedSync, true);
+  SyncAllShared();
   for (std::int32_t i = FSharedPages->Count() - 1; i >= 0; --i) {
     TMdbPage* P = FSharedPages->GetValue(i);
     if (CanEvict(P)) {
@@ -579,6 +616,7 @@ void TMdbCache::ClearSharedCache() {
 
 std::int32_t TMdbCache::SharedCount() {
   TMdbLockGuard S(*FSharedSync, true);
+  SyncAllShared();
   return FSharedPages->Count();
 }
 std::int32_t TMdbCache::UpdatedCount() {
@@ -587,6 +625,7 @@ std::int32_t TMdbCache::UpdatedCount() {
 }
 std::int32_t TMdbCache::DetachedCount() {
   TMdbLockGuard S(*FSharedSync, true);
+  SyncAllShared();
   return static_cast<std::int32_t>(FDetached.size());
 }
 
@@ -651,6 +690,7 @@ void TMdbTableCache::ExportPagesToParent() {
   }
   TMdbLockGuard Own(*FSharedSync, true);
   TMdbLockGuard Parent(*LParentCache->FSharedSync, true);
+  SyncAllShared();
   for (std::int32_t i = 0; i < FSharedPages->Count(); ++i) {
     TMdbPage* P = FSharedPages->GetValue(i);
     P->SetCache(LParentCache);

@@ -111,6 +111,21 @@ class TMdbCache : public TObject {
   void PutIntoShared(TMdbPage* Page);
   void Touch(TMdbPage* Page) const;
   std::uint32_t Now() const;
+
+  // A commit moves every shared page's state on (or drops a page whose state fell behind). Rather
+  // than visiting every shared page, a commit is logged and a page is brought through the commits it
+  // missed when it is next fetched or swept; the log is replayed into all pages once it is as long as
+  // the shared list, so a commit costs O(pages changed) amortised.
+  struct TCommitStep {
+    std::uint32_t State1, State2, Reference1, Reference2;
+    TMdbDBStateType StateType2;
+  };
+  std::uint64_t CurrentGeneration() const { return FGenerationBase + FCommitLog.size(); }
+  // False when the page fell behind and must go. Callers hold the shared lock.
+  bool SyncPage(TMdbPage* Page);
+  void SyncAllShared();
+  std::vector<TCommitStep> FCommitLog;
+  std::uint64_t FGenerationBase = 0;
 };
 
 class TMdbDatabaseCache : public TMdbCache {

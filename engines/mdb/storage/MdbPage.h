@@ -91,6 +91,8 @@ class TMdbPage : public TObject {
   std::uint32_t FState = 0;
   TMdbDBStateType FStateType = dbstData;
   std::uint32_t FLastAccessTime = 0;
+  // The commits of its cache this page's state has been brought through (see TMdbCache::SyncPage).
+  std::uint64_t FCheckedGeneration = 0;
   std::int32_t FTableID = -1;
 
  private:

@@ -269,8 +269,8 @@ void TMdbTableData::SaveAutoincSequencesToStream(TStream* Stream) {
 void TMdbTableData::LoadAutoincSequencesFromStream(TStream* Stream) {
   std::int32_t N = 0;
   ReadBufferFromStream(&N, 4, Stream, 10218);
-  // A sequence definition takes at least its head (8 bytes) and 41 bytes of fields.
-  if (N < 0 || Int64(N) * 49 > Stream->Size() - Stream->Position())
+  // A sequence definition takes at least its head (8 bytes) and 34 bytes of fields.
+  if (N < 0 || Int64(N) * 42 > Stream->Size() - Stream->Position())
     throw EMdbException(10218, SMdbInvalidRecordBlock, {Format(u"sequence count %d", {N})});
   TMdbSequenceDefs Loaded;
   for (std::int32_t i = 0; i < N; ++i) Loaded.AddCreated()->LoadFromStream(Stream);

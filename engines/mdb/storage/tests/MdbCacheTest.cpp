@@ -120,6 +120,37 @@ TEST_F(MdbCacheTest, CancelLeavesStoredBytesAndSharedPagesAsTheyWere) {
   ReleaseAll(M);
 }
 
+TEST_F(MdbCacheTest, CommitsReachUntouchedPagesWhenTheyAreNextFetched) {
+  TMdbMemoryPageManager M;
+  TMdbCache& C = *M.Cache();
+  Commit(M, 3, 1);
+  // 200 commits that change only page 0: the other pages move on with every one of them.
+  std::uint32_t S = 1;
+  for (int k = 0; k < 200; ++k, ++S) {
+    if (k == 100) {
+      // Page 2 falls behind: its state is neither the reference nor the target of the next commit.
+      TMdbPage* Q = C.GetPage(2, 2, dbstData, S, true, false, false);
+      Q->FState = 77777;
+      C.PutPage(Q);
+    }
+    TMdbPage* P = C.GetPage(1, 0, dbstData, S, true, true, false);
+    P->PageBuffer()[200] = static_cast<Byte>(k);
+    C.PutPage(P);
+    C.ApplyChanges(S + 1, dbstNone, 0);
+  }
+  TMdbPage* One = C.GetPage(2, 1, dbstData, S, false, false, false);
+  EXPECT_EQ(One->FState, S);
+  C.PutPage(One);
+  // The page that fell behind was dropped and comes back read from the manager in the asked state.
+  TMdbPage* Two = C.GetPage(2, 2, dbstData, S, true, false, false);
+  EXPECT_EQ(Two->FState, S);
+  EXPECT_EQ(Two->PageBuffer()[100], 2);
+  C.PutPage(Two);
+  EXPECT_EQ(C.SharedCount(), 3);
+  EXPECT_EQ(M.StoredPage(0)[200], 199);
+  ReleaseAll(M);
+}
+
 TEST_F(MdbCacheTest, ApplyDropsPagesOfOutdatedStatesButNotHeldOnes) {
   TMdbMemoryPageManager M;
   TMdbCache& C = *M.Cache();

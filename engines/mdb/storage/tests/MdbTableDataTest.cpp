@@ -264,6 +264,19 @@ TEST_F(MdbTableDataTest, AutoincrementFillsFromPerSessionSequences) {
     ASSERT_NE(NativeCodeOf([&] { Table->LoadAutoincSequencesFromStream(&V); }), -1) << Cut;
     ASSERT_EQ(Seq.SequenceDefs().Count(), 2) << Cut;
   }
+  // The smallest block that holds a sequence: an unnamed definition is 42 bytes.
+  {
+    TMdbMemoryStream Small;
+    const std::int32_t One = 1;
+    Small.Write(&One, 4);
+    TMdbSequenceDef().SaveToStream(&Small);
+    EXPECT_EQ(Small.Size(), 4 + 42);
+    Small.SetPosition(0);
+    TTestTableData T(&Db);
+    T.CreateSequenceManager();
+    T.LoadAutoincSequencesFromStream(&Small);
+    EXPECT_EQ(T.SequenceManager()->SequenceDefs().Count(), 1);
+  }
   std::mt19937 Rng(131);
   for (int i = 0; i < 300; ++i) {
     auto Bad = Good;
