@@ -239,6 +239,15 @@ class TCustomMemTableKv : public TDataSet {
   const TUpdateErrorKv* UpdateError() const;
   void DriverStructChanged() { DispatchDataEvent(dePropertyChange, 0); }
 
+  // ---- moving records (MemTableKvMove.cpp) ----
+  // Moves the record of view row FromIndex to where the record of view row ToIndex stands (ToIndex equal
+  // to the row count: the end). Rows count from 0; 0 <= FromIndex < count and 0 <= ToIndex <= count,
+  // else False and nothing moves. CheckOnly answers without moving. TreeLevel serves tree mode.
+  bool MoveRecord(int FromIndex, int ToIndex, int TreeLevel = -1, bool CheckOnly = false);
+  // Moves the bookmarked records (in list order) before row ToRecNo (1-based); the bookmarks are
+  // renewed and sorted.
+  bool MoveRecords(std::vector<TBookmark>& BookmarkList, int ToRecNo, int TreeLevel = -1, bool CheckOnly = false);
+
   // Row of a record in the view / a bookmark for it (its serial, no row hint).
   bool SetToMemRecord(TMemoryRecordKv* Rec);
   TBookmark RecToBookmark(TMemoryRecordKv* Rec) const;

@@ -271,3 +271,35 @@ TEST(KvVarValuesEqual, Table) {
   EXPECT_FALSE(TCustomMemTableKv::VarValuesEqual(VarArrayOf({Variant(1)}), VarArrayOf({Variant(1), Variant(2)})));
   EXPECT_FALSE(TCustomMemTableKv::VarValuesEqual(Variant(u"abc"), Variant(1)));  // conversion error: not equal
 }
+
+TEST_F(KvSearchTest, MoveRecordBoundsAndOrder) {
+  Fill();  // ids 1..5
+  struct Case {
+    int from, to;
+    bool ok;
+    std::vector<int> ids;
+  } cases[] = {
+      {0, 2, true, {2, 3, 1, 4, 5}},
+      {4, 0, true, {5, 2, 3, 1, 4}},
+      {1, 5, true, {5, 3, 1, 4, 2}},  // to the end: the count itself
+      {5, 0, false, {5, 3, 1, 4, 2}},
+      {-1, 0, false, {5, 3, 1, 4, 2}},
+      {0, 6, false, {5, 3, 1, 4, 2}},
+      {0, -1, false, {5, 3, 1, 4, 2}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(t->MoveRecord(c.from, c.to, -1, true), c.ok) << c.from << "->" << c.to;
+    EXPECT_EQ(t->MoveRecord(c.from, c.to), c.ok) << c.from << "->" << c.to;
+    EXPECT_EQ(Ids(*t), c.ids) << c.from << "->" << c.to;
+  }
+  // Two bookmarked records moved before the first row, in their order.
+  t->Locate(u"Id", Variant(4), 0);
+  std::vector<TBookmark> marks{t->GetBookmark()};
+  t->Locate(u"Id", Variant(1), 0);
+  marks.push_back(t->GetBookmark());
+  EXPECT_TRUE(t->MoveRecords(marks, 1));
+  EXPECT_EQ(Ids(*t), (std::vector<int>{1, 4, 5, 3, 2}));
+  ASSERT_EQ(marks.size(), 2u);
+  t->GotoBookmark(marks[0]);
+  EXPECT_EQ(Current(), 1);
+}
