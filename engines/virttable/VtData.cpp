@@ -1376,6 +1376,10 @@ void TMemData::InvalidateFrom(TItemHeader* Item) {
 }
 
 void TMemData::AddRecord(const Byte* RecBuf) {
+  if (!FIndexFields.empty()) {
+    AddRecordSorted(RecBuf);
+    return;
+  }
   ++FListVersion;
   TItemHeader* item = NewItem();
   if (Eof() || !FFirst) {
@@ -1403,8 +1407,6 @@ void TMemData::AddRecord(const Byte* RecBuf) {
     for (const auto& d : FFields)
       if (d->IsBlob()) FObjects.CommitBlob(Load<std::uint32_t>(item->Record() + d->Offset));
   ++FRecordCount;
-  if (!FIndexFields.empty())
-    MoveItemToSortedPlace(item->Next ? CompareItemRecords(item->Record(), item->Next->Record()) : -1);
   if (CacheActive()) CacheInserted(item);
 }
 
@@ -1541,7 +1543,9 @@ void TMemData::GetBookmark(TRecBookmark& Bookmark) {
   Bookmark.RefreshIteration = FRefreshIteration;
   Bookmark.Item = FCurrent ? FCurrent->Handle : 0;
   Bookmark.Serial = FCurrent ? FCurrent->Serial : 0;
-  Bookmark.Order = FCurrent ? OrderOf(FCurrent) : -1;
+  // In a sorted list rows land anywhere: a stale number is not worked out for every bookmark (0:
+  // not known; the handle and serial find the row).
+  Bookmark.Order = !FCurrent ? -1 : (FIndexFields.empty() || FCurrent->OrderValid ? OrderOf(FCurrent) : 0);
 }
 
 void TMemData::SetToBookmark(const TRecBookmark& Bookmark) {

@@ -607,6 +607,8 @@ class TMemData : public TData {
   TItemHeader* NewItem();
   void DeleteItem(TItemHeader* Item);
   void AddRecord(const Byte* RecBuf);
+  // Into a sorted list: its place by binary search over ItemsInOrder, which is kept up to date.
+  void AddRecordSorted(const Byte* RecBuf);
   // Marks Item and everything after it up to the old watermark stale, and makes Item the watermark.
   void InvalidateFrom(TItemHeader* Item);
   TItemHeader* ItemOfHandle(std::uint32_t Handle, std::uint64_t Serial) const;

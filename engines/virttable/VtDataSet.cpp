@@ -324,7 +324,8 @@ TFetchResult TMemDataSet::FetchRecord(TRecordBuffer Buffer, TFetchMode Mode, boo
     }
   }
   // With a filter the visible number is counted when asked for (GetRecNo), not on every fetch.
-  const std::int32_t recNo = FilterActive() ? 0 : FData->RecordNo();
+  // Sorted rows move as others come: their number too is counted when asked for.
+  const std::int32_t recNo = FilterActive() || FData->IndexFieldCount() > 0 ? 0 : FData->RecordNo();
   std::memcpy(Buffer + FRecInfoOfs + kRecNoOfs, &recNo, 4);
   // Row statuses and update statuses share their numbers.
   Buffer[FRecInfoOfs + kUpdateStatusOfs] = static_cast<Byte>(FData->CurrentItem()->Status);
@@ -419,10 +420,11 @@ int TMemDataSet::GetRecordCount() const {
 int TMemDataSet::GetRecNo() const {
   const TRecordBuffer buf = GetActiveRecBuf();
   if (!buf || State() == dsInsert) return State() == dsInsert ? -1 : 0;
-  if (!FilterActive()) return LoadInt(buf + FRecInfoOfs + kRecNoOfs);
+  if (!FilterActive() && FData->IndexFieldCount() == 0) return LoadInt(buf + FRecInfoOfs + kRecNoOfs);
   vt::TRecBookmark bm;
   std::memcpy(&bm, buf + FBookmarkOfs, sizeof bm);
   const vt::TItemHeader* target = FData->ItemOf(bm);
+  if (!FilterActive()) return target ? FData->OrderOf(const_cast<vt::TItemHeader*>(target)) : LoadInt(buf + FRecInfoOfs + kRecNoOfs);
   auto* self = const_cast<TMemDataSet*>(this);
   int n = 0;
   for (const vt::TItemHeader* item = FData->FirstItem(); item; item = item->Next) {
