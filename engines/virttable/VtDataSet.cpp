@@ -38,6 +38,27 @@ TMemDataSet::~TMemDataSet() {
   }
 }
 
+TDataSetService* TMemDataSet::DataSetService() const {
+  if (!FDataSetService) FDataSetService = const_cast<TMemDataSet*>(this)->CreateDataSetService();
+  return FDataSetService.get();
+}
+
+TFieldClass TMemDataSet::GetFieldClassByService(TFieldType FieldType, Word DataType) const {
+  return DataSetService()->FieldClassForType(FieldType, DataType);
+}
+
+TFieldClass TMemDataSet::ChooseFieldClass(TFieldType Type) const { return GetFieldClassByService(Type, 0); }
+
+void TMemDataSet::VerifyFieldMatchesDef(TField* Field, TFieldDef* FieldDef) {
+  // A float field may stand for a currency definition and back; BCD, FMTBcd and single fields only for
+  // their own type, whatever the framework's base types say.
+  const TFieldType f = Field->DataType();
+  const TFieldType d = FieldDef->DataType();
+  if ((f == ftFloat || f == ftCurrency) && (d == ftFloat || d == ftCurrency)) return;
+  if ((f == ftBCD || f == ftFMTBcd || f == ftSingle) && f == d) return;
+  TDataSet::VerifyFieldMatchesDef(Field, FieldDef);
+}
+
 // ---- sort order and filter expression ----
 
 void TMemDataSet::SetIndexFieldNames(const String& Value) {
@@ -220,7 +241,10 @@ void TMemDataSet::CursorOpen() {
     FData->Open();
   }
   BuildLocalMDLinks();
+  DataSetService()->PrepareFields();
   if (DefaultFields()) BuildDefaultFields();
+  if (FNumberRange)
+    for (const auto& def : FieldDefs()) DataSetService()->SetNumberRange(def.get());
   BindAllFields(true);
   // Persistent fields find their descriptors by name; default fields by their definition's number.
   for (TField* f : Fields()) {
