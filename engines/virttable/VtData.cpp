@@ -342,8 +342,9 @@ Byte* TBlockManager::BlockMemory(std::size_t Bytes, std::uint32_t& Slab) {
   }
   if (FCurrentSlab < 0 || FSlabs[static_cast<std::size_t>(FCurrentSlab)].Carved ==
                               FSlabs[static_cast<std::size_t>(FCurrentSlab)].Capacity) {
-    // Slabs double from a few blocks up to kSlabBytes; those of that size ask the system for huge pages,
-    // so filling a large table takes a handful of page faults instead of one per 4 KB.
+    // Slabs double from a few blocks up to kSlabBytes; those of that size are mappings of their own.
+    // No huge pages are asked for: on a busy machine the kernel's compaction for them stalls a load
+    // far longer than the page faults it saves.
     const std::uint32_t previous = FLastCapacity;
     const std::uint32_t most = static_cast<std::uint32_t>(std::max<std::size_t>(1, kSlabBytes / Bytes));
     const std::uint32_t capacity = previous == 0 ? std::min<std::uint32_t>(4, most) : std::min(previous * 2, most);
@@ -354,7 +355,7 @@ Byte* TBlockManager::BlockMemory(std::size_t Bytes, std::uint32_t& Slab) {
       s.Size = kSlabBytes;
       void* raw = ::mmap(nullptr, 2 * kSlabBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
       if (raw != MAP_FAILED) {
-        // Keep the 2 MB-aligned part so that the kernel can back it with one huge page.
+        // Keep the 2 MB-aligned part (the kernel may still back it with a huge page on its own).
         const auto start = reinterpret_cast<std::uintptr_t>(raw);
         const std::uintptr_t aligned = (start + kSlabBytes - 1) & ~(kSlabBytes - 1);
         if (aligned > start) ::munmap(raw, aligned - start);
@@ -362,7 +363,6 @@ Byte* TBlockManager::BlockMemory(std::size_t Bytes, std::uint32_t& Slab) {
         if (end > aligned + kSlabBytes) ::munmap(reinterpret_cast<void*>(aligned + kSlabBytes), end - aligned - kSlabBytes);
         s.Memory = reinterpret_cast<Byte*>(aligned);
         s.Mapped = true;
-        ::madvise(s.Memory, kSlabBytes, MADV_HUGEPAGE);
       }
       s.Capacity = static_cast<std::uint32_t>(kSlabBytes / Bytes);
     }

@@ -283,9 +283,9 @@ struct TBlockHeader {
 // untouched item, so filling a block writes each item once.
 //
 // Block memory comes from slabs of the manager: a slab holds a few blocks at first, twice as many each
-// time up to kSlabBytes, and those of kSlabBytes are mappings the kernel may back with one huge page,
-// so that filling a large table takes a handful of page faults instead of one per 4 KB. A freed block
-// is reused before a slab is carved further; a slab whose last block goes is given back at once.
+// time up to kSlabBytes (mappings of their own), so a large table costs a few allocations instead of
+// one per block. A freed block is reused before a slab is carved further; a slab whose last block
+// goes is given back at once.
 class TBlockManager {
  public:
   TBlockManager() = default;
