@@ -53,6 +53,12 @@ inline TDateTime NativeToDateTime(double MSecs) {
   return NativeDateTimeToDateTime(MSecs);
 }
 
+// A stored date-time the table can show and save again: whole days 1 to 9999-12-31.
+inline double CheckedNative(double MSecs) {
+  if (!(MSecs >= kMSecsPerDay && MSecs < 3652060.0 * kMSecsPerDay)) throw EReadError(String(u"Invalid property value"));
+  return MSecs;
+}
+
 // DateTimeToNativeDateTime, inline.
 inline double DateTimeToNative(TDateTime Value) {
   const double msAll = std::nearbyint(Value * MSecsPerDay);
@@ -723,6 +729,22 @@ void TvlxCustomBinaryStreamFormat::ReadDefinitions(TvlxCustomMemTable*) {
     FDefs.push_back(std::move(d));
   }
   r.ReadListEnd();
+  // The table is closed and rebuilt from these only once the whole stream was good: names it could
+  // not open with are refused here, while it still holds its own.
+  for (std::size_t i = 0; i < FDefs.size(); ++i) {
+    if (FDefs[i].Name.empty()) throw EMemTableError(String(u"A field definition has no name"));
+    for (std::size_t k = 0; k < i; ++k)
+      if (AnsiSameText(FDefs[k].Name, FDefs[i].Name))
+        throw EMemTableError(Format(u"Duplicate field name '%s'", {FDefs[i].Name}));
+  }
+  // The platform may refuse a definition too (a size its field cannot take): a scratch table opened
+  // on them finds out before the table is closed.
+  if (!FDefs.empty() && (sfDef & sfLoadDef)) {
+    TvlxMemTable probe(nullptr);
+    for (const TStagedDef& d : FDefs) probe.FieldDefs().Add(d.Name, d.DataType, d.Size, d.Required);
+    probe.CreateTable();
+    probe.Open();
+  }
   FHasDefs = !FDefs.empty();
   if (FileVersion >= 200) {
     r.ReadListBegin();
@@ -801,7 +823,7 @@ void TvlxCustomBinaryStreamFormat::ReadValue(TvlxValueCursor& r, const TReadPlan
     case ftFloat: Put(fixed, r.Float()); n = 8; break;
     case ftDate: Put(fixed, DateTimeToNativeDate(r.Float())); n = 4; break;
     case ftTime: Put(fixed, DateTimeToNativeTime(r.Float())); n = 4; break;
-    case ftDateTime: Put(fixed, DateTimeToNative(r.Float())); n = 8; break;
+    case ftDateTime: Put(fixed, CheckedNative(DateTimeToNative(r.Float()))); n = 8; break;
     case ftLargeint: {
       Int64 v = 0;
       if (!TryExtendedToInt64(r.Extended(), v)) throw EReadError(String(u"Invalid property value"));
@@ -932,7 +954,7 @@ void TvlxCustomBinaryStreamFormat::ReadValue(TvlxValueCursor& r, const TReadPlan
       break;
     case TReadPlan::fDateTime:
       if (r.Next() != vaExtended) return false;
-      Put(slot + 1, DateTimeToNative(r.Float()));
+      Put(slot + 1, CheckedNative(DateTimeToNative(r.Float())));
       break;
     case TReadPlan::fWideFixed: {
       // At most Size units, the rest of the slot zero (the terminator included).

@@ -510,4 +510,25 @@ TEST_F(VlxBinaryFormat, ObjectFieldDefinitionsLoad) {
   EXPECT_EQ(t->FieldByName(u"N")->AsInteger(), 5);
 }
 
+// A date-time outside the calendar could be loaded but never saved again: it is refused, and the table
+// keeps what it held.
+TEST_F(VlxBinaryFormat, DateTimesOutsideTheCalendarAreRefused) {
+  auto t = MakeBenchmarkTable();
+  AppendRows(*t, 1, 2);
+  TvlxBinaryStreamFormat f;
+  const Bytes good = Save(*t, f);
+  t->SetRecNo(1);
+  TvlxBinaryStreamFormat g;
+  Bytes bad = good;
+  // The first record's Birthdate: after its null flag, vaExtended and ten bytes.
+  const TExtended80Rec wanted = DoubleToExtended(30001.5);
+  auto at = std::search(bad.begin(), bad.end(), wanted.begin(), wanted.end());
+  ASSERT_NE(at, bad.end());
+  const TExtended80Rec outside = DoubleToExtended(-700000.0);
+  std::copy(outside.begin(), outside.end(), at);
+  EXPECT_THROW(Load(*t, g, bad), EReadError);
+  EXPECT_TRUE(t->Active());
+  EXPECT_EQ(Save(*t, f), good);
+}
+
 }  // namespace
