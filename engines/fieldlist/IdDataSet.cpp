@@ -111,7 +111,7 @@ void* TIdBlobStream::Realloc(Int64& NewCapacity) {
 // ---- life and properties --------------------------------------------------------------------------------
 
 TIdCustomDataSet::TIdCustomDataSet(TComponent* AOwner)
-    : TDataSet(AOwner), FBlobs(std::make_unique<TIdBlobTable>()), FVirtualFieldDefs(std::make_unique<TFieldDefs>(this)) {}
+    : TDataSet(AOwner), FBlobs(std::make_unique<TBlobTable>()), FVirtualFieldDefs(std::make_unique<TFieldDefs>(this)) {}
 
 TIdCustomDataSet::~TIdCustomDataSet() {
   try {
@@ -523,7 +523,7 @@ void TIdCustomDataSet::CloseBlob(TField* Field) {
     UpdateCursorPos();
     f->SetRecordData(record, f->GetAsBytes(FCurRec));
   } else {
-    f->SetRecordData(record, TIdBytes{});
+    f->SetRecordData(record, TBytes{});
   }
 }
 

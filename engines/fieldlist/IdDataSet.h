@@ -81,7 +81,7 @@ class TIdCustomDataSet : public TDataSet {
   int DataIndexOf(int ARecNo) const;
   // The rows and layout (nullptr while closed).
   TIdRecordStore* Store() const { return FStore.get(); }
-  TIdBlobTable& Blobs() const { return *FBlobs; }
+  TBlobTable& Blobs() const { return *FBlobs; }
   // The record buffer field reads and writes address in the present state, or nullptr (StateBuffer).
   TRecordBuffer GetActiveRecBuf() const { return StateBuffer(); }
 
@@ -191,9 +191,6 @@ class TIdCustomDataSet : public TDataSet {
   // The fields a save writes, with their descriptors; raises the dataset error when closed.
   void CollectSavedFields(bool AExcludeVirtual, std::vector<idstream::TIdFieldDescriptor>& Descriptors,
                           std::vector<const TIdField*>& SavedFields) const;
-  static void WriteInChunks(TStream& Stream, std::span<const idstream::TIdFieldDescriptor> Descriptors,
-                            std::size_t HeaderSize, std::span<const TIdField* const> SavedFields,
-                            std::span<const Byte* const> Rows);
   // A store with the layout these descriptors and the VirtualFieldDefs items would give the dataset.
   std::unique_ptr<TIdRecordStore> StagingStoreFor(const std::vector<idstream::TIdFieldDescriptor>& Descriptors) const;
   // The names and types of the VirtualFieldDefs items CreateVirtualFields would make, in order.
@@ -204,7 +201,7 @@ class TIdCustomDataSet : public TDataSet {
                             const TIdRecordStore& Staging) const;
   bool IsVirtualField(const TField* Field) const;
 
-  std::unique_ptr<TIdBlobTable> FBlobs;
+  std::unique_ptr<TBlobTable> FBlobs;
   std::unique_ptr<TIdRecordStore> FStore;
   std::unique_ptr<TFieldDefs> FVirtualFieldDefs;
   std::vector<TField*> FVirtualFields;   // borrowed: the field list owns them

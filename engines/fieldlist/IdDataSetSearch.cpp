@@ -38,18 +38,20 @@ void TIdCustomDataSet::ApplySort(bool Resort) {
   if (Active() && BufferedRecordCount() > 0) UpdateCursorPos();
   if (Resort || !FSortings.empty()) {
     // Binary insertion: rows already in order cost one comparison each.
-    const std::span<Byte*> rows = FStore->Records().Contiguous();
-    for (std::size_t i = 1; i < rows.size(); ++i) {
-      Byte* row = rows[i];
-      if (CompareRows(rows[i - 1], row) <= 0) continue;
+    const std::span<TRowPool::Id> ids = FStore->Records().Contiguous();
+    const TIdRecordStore& store = *FStore;
+    for (std::size_t i = 1; i < ids.size(); ++i) {
+      const TRowPool::Id id = ids[i];
+      const Byte* row = store.RowById(id);
+      if (CompareRows(store.RowById(ids[i - 1]), row) <= 0) continue;
       std::size_t lo = 0, hi = i - 1;
       while (lo < hi) {
         const std::size_t mid = (lo + hi) / 2;
-        if (CompareRows(rows[mid], row) <= 0) lo = mid + 1;
+        if (CompareRows(store.RowById(ids[mid]), row) <= 0) lo = mid + 1;
         else hi = mid;
       }
-      std::move_backward(rows.begin() + hi, rows.begin() + i, rows.begin() + i + 1);
-      rows[hi] = row;
+      std::move_backward(ids.begin() + hi, ids.begin() + i, ids.begin() + i + 1);
+      ids[hi] = id;
     }
   }
   if (IsFilterActive()) ApplyFilter();
@@ -217,7 +219,7 @@ int TIdCustomDataSet::BinarySearchFirstSortKey(const TIdSorting& Key, std::span<
 
 int TIdCustomDataSet::FindByFirstSortKey(const TIdSorting& Key, const Variant& Value, TLocateOptions Options) const {
   const TIdField& field = *Key.IdField();
-  const TIdBytes keyBytes = VariantToFieldBytes(Value, field);
+  const TBytes keyBytes = VariantToFieldBytes(Value, field);
   bool hit;
   const int found = BinarySearchFirstSortKey(Key, keyBytes, hit);
   if (found < 0 || (!hit && (Options & loPartialKey) == 0)) return -1;
@@ -255,7 +257,7 @@ int TIdCustomDataSet::FindRecordIndex(const String& KeyFields, const Variant& Ke
   struct TKey {
     const TIdField* Field;
     Variant Value;
-    TIdBytes Bytes;
+    TBytes Bytes;
     bool ByText;
   };
   std::vector<TKey> keys;

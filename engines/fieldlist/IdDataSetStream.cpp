@@ -4,6 +4,7 @@
 #include "engines/fieldlist/IdDataSet.h"
 #include "platform/classes/Files.h"
 #include "platform/rtl/SysUtils.h"
+#include "platform/store/ByteStream.h"
 
 std::vector<const Byte*> TIdCustomDataSet::ViewRows() const {
   std::vector<const Byte*> rows;
@@ -44,49 +45,17 @@ void TIdCustomDataSet::SaveToStream(TStream* AStream, bool AExcludeVirtual) {
   std::vector<const TIdField*> fields;
   CollectSavedFields(AExcludeVirtual, descriptors, fields);
   const std::vector<const Byte*> rows = ViewRows();
-  const std::size_t headerSize = idstream::HeaderSize(descriptors);
-  const std::size_t total = headerSize + idstream::RowsSize(fields, rows);
   TRewind rewind{AStream};
-  if (auto* memory = dynamic_cast<TMemoryStream*>(AStream)) {
-    // Sized once and written in place: no intermediate copy, no growth.
-    memory->SetSize(static_cast<Int64>(total));
-    Byte* p = idstream::WriteHeader(static_cast<Byte*>(memory->Memory()), descriptors);
-    for (const Byte* row : rows) p = idstream::WriteRow(p, fields, row);
-    return;
-  }
-  AStream->SetSize(0);
-  AStream->SetPosition(0);
-  WriteInChunks(*AStream, descriptors, headerSize, fields, rows);
-}
-
-void TIdCustomDataSet::WriteInChunks(TStream& Stream, std::span<const idstream::TIdFieldDescriptor> Descriptors,
-                                     std::size_t HeaderSize, std::span<const TIdField* const> SavedFields,
-                                     std::span<const Byte* const> Rows) {
-  constexpr std::size_t kChunk = 256 * 1024;
-  std::vector<Byte> chunk(std::max(kChunk, HeaderSize));
-  Byte* p = idstream::WriteHeader(chunk.data(), Descriptors);
-  for (const Byte* row : Rows) {
-    const std::size_t need = idstream::RowSize(SavedFields, row);
-    if (static_cast<std::size_t>(chunk.data() + chunk.size() - p) < need) {
-      Stream.WriteBuffer(chunk.data(), p - chunk.data());
-      p = chunk.data();
-      if (need > chunk.size()) {
-        chunk.resize(need);
-        p = chunk.data();
-      }
-    }
-    p = idstream::WriteRow(p, SavedFields, row);
-  }
-  Stream.WriteBuffer(chunk.data(), p - chunk.data());
+  idstream::Write(*AStream, descriptors, fields, rows);
 }
 
 void TIdCustomDataSet::SaveToFile(const String& AFileName, bool AExcludeVirtual) {
   std::vector<idstream::TIdFieldDescriptor> descriptors;
   std::vector<const TIdField*> fields;
   CollectSavedFields(AExcludeVirtual, descriptors, fields);
-  const std::size_t headerSize = idstream::HeaderSize(descriptors);
+  idstream::HeaderSize(descriptors);  // raises before the file is made
   TFileStream file(AFileName, fmCreate);
-  WriteInChunks(file, descriptors, headerSize, fields, ViewRows());
+  idstream::Write(file, descriptors, fields, ViewRows());
 }
 
 std::vector<const TFieldDef*> TIdCustomDataSet::VirtualDefsToMake(
@@ -154,7 +123,7 @@ void TIdCustomDataSet::CheckFieldsCanBeMade(const std::vector<idstream::TIdField
 
 void TIdCustomDataSet::ReadFromStream(TStream* Stream) {
   std::vector<Byte> holder;
-  const std::span<const Byte> data = idstream::StreamBytes(*Stream, holder);
+  const std::span<const Byte> data = WholeStreamBytes(*Stream, 0, holder);
   if (data.size() < idstream::kRowsHeaderSize) throw Exception(String(idstream::SStreamIncorrect));
   const idstream::TIdStreamHeader header = idstream::ReadHeader(data);
   // The controls wait and the dataset counts as loading while the rows change, also when that raises.

@@ -6,8 +6,6 @@
 #include <cstring>
 #include <limits>
 
-#include <sys/mman.h>
-
 #include "engines/fieldlist/IdConvert.h"
 #include "platform/rtl/Format.h"
 #include "platform/rtl/SysUtils.h"
@@ -62,227 +60,6 @@ int FieldDataSize(int DataType, int Size) {
   }
 }
 
-// ---- blob table -----------------------------------------------------------------------------------------
-
-TIdBlobTable::~TIdBlobTable() {
-  for (std::size_t h = 1; h <= FCount; ++h) {
-    Entry& e = At(static_cast<Handle>(h));
-    if (e.RefCount != 0 && e.Chunk == 0) delete[] e.Data;
-  }
-}
-
-Byte* TIdBlobTable::Carve(std::size_t Length, std::uint32_t& ChunkNumber) {
-  if (FCurrentChunk == 0 || FChunks[FCurrentChunk - 1].Used + Length > kChunkSize) {
-    // The chunk being filled stops taking values; it goes when its last value dies.
-    if (FCurrentChunk != 0 && FChunks[FCurrentChunk - 1].Live == 0) {
-      FChunks[FCurrentChunk - 1].Memory.reset();
-      FFreeChunks.push_back(FCurrentChunk);
-    }
-    std::uint32_t number;
-    if (!FFreeChunks.empty()) {
-      number = FFreeChunks.back();
-      FFreeChunks.pop_back();
-    } else {
-      FChunks.emplace_back();
-      number = static_cast<std::uint32_t>(FChunks.size());
-    }
-    Chunk& c = FChunks[number - 1];
-    c.Memory.reset(new Byte[kChunkSize]);
-    c.Used = 0;
-    c.Live = 0;
-    FCurrentChunk = number;
-  }
-  Chunk& c = FChunks[FCurrentChunk - 1];
-  Byte* p = c.Memory.get() + c.Used;
-  c.Used += Length;
-  ++c.Live;
-  ChunkNumber = FCurrentChunk;
-  return p;
-}
-
-TIdBlobTable::Handle TIdBlobTable::Add(const Byte* Data, std::size_t Length) {
-  if (Length == 0) return 0;
-  if (Length > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
-    throw EDatabaseError(std::string_view("Blob value too large"));
-  Handle h;
-  if (!FFree.empty()) {
-    h = FFree.back();
-    FFree.pop_back();
-  } else {
-    if (FCount >= std::numeric_limits<Handle>::max() - 1) throw EOutOfMemory(String(msg::SOutOfMemory));
-    if ((FCount >> kPageBits) >= FPages.size()) FPages.emplace_back(new Entry[std::size_t(1) << kPageBits]);
-    h = static_cast<Handle>(++FCount);
-  }
-  Entry& e = At(h);
-  e.Chunk = 0;
-  try {
-    e.Data = Length <= kSmallValue ? Carve(Length, e.Chunk) : new Byte[Length];
-  } catch (...) {
-    FFree.push_back(h);
-    throw;
-  }
-  std::memcpy(e.Data, Data, Length);
-  e.Length = static_cast<std::uint32_t>(Length);
-  e.RefCount = 1;
-  return h;
-}
-
-void TIdBlobTable::Release(Handle H) {
-  if (H == 0) return;
-  Entry& e = At(H);
-  if (--e.RefCount != 0) return;
-  if (e.Chunk == 0) {
-    delete[] e.Data;
-  } else {
-    Chunk& c = FChunks[e.Chunk - 1];
-    if (--c.Live == 0) {
-      if (e.Chunk == FCurrentChunk) {
-        c.Used = 0;  // the chunk being filled starts over
-      } else {
-        c.Memory.reset();
-        FFreeChunks.push_back(e.Chunk);
-      }
-    }
-  }
-  e.Data = nullptr;
-  e.Length = 0;
-  e.Chunk = 0;
-  FFree.push_back(H);
-}
-
-std::span<const Byte> TIdBlobTable::Bytes(Handle H) const {
-  if (H == 0 || H > FCount) return {};
-  const Entry& e = At(H);
-  return {e.Data, e.Length};
-}
-
-std::uint32_t TIdBlobTable::RefCount(Handle H) const { return (H == 0 || H > FCount) ? 0 : At(H).RefCount; }
-
-// ---- row list -------------------------------------------------------------------------------------------
-
-void TIdRowList::MoveGapTo(int I) {
-  if (I < FGapStart) {
-    const int n = FGapStart - I;
-    std::memmove(&FItems[FGapEnd - n], &FItems[I], n * sizeof(Byte*));
-    FGapStart -= n;
-    FGapEnd -= n;
-  } else if (I > FGapStart) {
-    const int n = I - FGapStart;
-    std::memmove(&FItems[FGapStart], &FItems[FGapEnd], n * sizeof(Byte*));
-    FGapStart += n;
-    FGapEnd += n;
-  }
-}
-
-void TIdRowList::Insert(int I, Byte* Row) {
-  if (FGapStart == FGapEnd) {
-    // Grow: rebuild with the gap at I.
-    const int count = Count();
-    const std::size_t capacity = std::max<std::size_t>(16, FItems.size() * 2);
-    // The gap is empty, so the items are contiguous.
-    std::vector<Byte*> items(capacity);
-    const int tail = count - I;
-    if (I > 0) std::memcpy(items.data(), FItems.data(), I * sizeof(Byte*));
-    if (tail > 0) std::memcpy(items.data() + capacity - tail, FItems.data() + I, tail * sizeof(Byte*));
-    FItems = std::move(items);
-    FGapStart = I;
-    FGapEnd = static_cast<int>(capacity) - tail;
-  } else {
-    MoveGapTo(I);
-  }
-  FItems[FGapStart++] = Row;
-}
-
-Byte* TIdRowList::Remove(int I) {
-  MoveGapTo(I + 1);
-  return FItems[--FGapStart];
-}
-
-void TIdRowList::Move(int From, int To) {
-  if (From == To) return;
-  Byte* row = (*this)[From];
-  if (From < To) {
-    for (int k = From; k < To; ++k) FItems[k < FGapStart ? k : k + (FGapEnd - FGapStart)] = (*this)[k + 1];
-  } else {
-    for (int k = From; k > To; --k) FItems[k < FGapStart ? k : k + (FGapEnd - FGapStart)] = (*this)[k - 1];
-  }
-  FItems[To < FGapStart ? To : To + (FGapEnd - FGapStart)] = row;
-}
-
-void TIdRowList::Clear() {
-  FItems.clear();
-  FItems.shrink_to_fit();
-  FGapStart = FGapEnd = 0;
-}
-
-std::span<Byte*> TIdRowList::Contiguous() {
-  MoveGapTo(Count());
-  return {FItems.data(), static_cast<std::size_t>(Count())};
-}
-
-// ---- row pool -------------------------------------------------------------------------------------------
-
-namespace {
-constexpr std::size_t kHugeChunk = std::size_t(2) << 20;
-}
-
-void TIdRowPool::AddChunk() {
-  const std::size_t block = std::max<std::size_t>(FBlockSize, 1);
-  const std::size_t previous = FChunks.empty() ? 0 : FChunks.back().Size;
-  std::size_t size = previous == 0 ? block * 64 : std::min(previous * 2, kHugeChunk);
-  size = std::max(size, block);
-  TChunk chunk{nullptr, size, false};
-  if (size >= kHugeChunk) {
-    // Map 2 MB more than needed and trim to a 2 MB boundary, so the range can be one huge page.
-    const std::size_t mapped = size + kHugeChunk;
-    void* raw = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (raw != MAP_FAILED) {
-      const auto start = reinterpret_cast<std::uintptr_t>(raw);
-      const std::uintptr_t aligned = (start + kHugeChunk - 1) & ~(kHugeChunk - 1);
-      if (aligned > start) munmap(raw, aligned - start);
-      const std::uintptr_t end = aligned + size;
-      if (start + mapped > end) munmap(reinterpret_cast<void*>(end), start + mapped - end);
-      chunk.Memory = reinterpret_cast<Byte*>(aligned);
-      chunk.Mapped = true;
-      madvise(chunk.Memory, size, MADV_HUGEPAGE);
-    }
-  }
-  if (chunk.Memory == nullptr) {
-    chunk.Memory = static_cast<Byte*>(std::calloc(size, 1));
-    if (chunk.Memory == nullptr) throw EOutOfMemory(String(msg::SOutOfMemory));
-  }
-  FChunks.push_back(chunk);
-  FNext = chunk.Memory;
-  FEnd = chunk.Memory + (size / block) * block;
-}
-
-Byte* TIdRowPool::Alloc() {
-  if (!FFree.empty()) {
-    Byte* block = FFree.back();
-    FFree.pop_back();
-    std::memset(block, 0, FBlockSize);
-    return block;
-  }
-  // Fresh chunk memory is zero already.
-  if (FEnd - FNext < static_cast<std::ptrdiff_t>(FBlockSize) || FNext == nullptr) AddChunk();
-  Byte* block = FNext;
-  FNext += FBlockSize;
-  return block;
-}
-
-void TIdRowPool::Free(Byte* Block) { FFree.push_back(Block); }
-
-void TIdRowPool::Clear() {
-  for (const TChunk& c : FChunks) {
-    if (c.Mapped) munmap(c.Memory, c.Size);
-    else std::free(c.Memory);
-  }
-  FChunks.clear();
-  FFree.clear();
-  FFree.shrink_to_fit();
-  FNext = FEnd = nullptr;
-}
-
 // ---- text and date helpers ------------------------------------------------------------------------------
 
 String BytesToText(int DataType, std::span<const Byte> Bytes) {
@@ -301,14 +78,14 @@ String BytesToText(int DataType, std::span<const Byte> Bytes) {
   return sys::AnsiToUtf16(bytes);
 }
 
-TIdBytes TextToBytes(int DataType, std::u16string_view Text) {
+TBytes TextToBytes(int DataType, std::u16string_view Text) {
   if (IsWideType(DataType)) {
-    TIdBytes b(Text.size() * 2);
+    TBytes b(Text.size() * 2);
     if (!Text.empty()) std::memcpy(b.data(), Text.data(), b.size());
     return b;
   }
   const std::string s = sys::Utf16ToAnsi(Text);
-  return TIdBytes(s.begin(), s.end());
+  return TBytes(s.begin(), s.end());
 }
 
 TDateTime BytesToDateTime(int DataType, std::span<const Byte> Bytes) {
@@ -397,7 +174,7 @@ std::span<const Byte> TIdField::BlockBytes(const Byte* Block) const {
   return {Block + FOffSet + 1, static_cast<std::size_t>(FDataSize)};
 }
 
-bool TIdField::GetRecordData(const Byte* Block, TIdBytes& Bytes) const {
+bool TIdField::GetRecordData(const Byte* Block, TBytes& Bytes) const {
   if (BlockIsNull(Block)) return false;
   if (FIsBlob) {
     Bytes.assign(Block + FOffSet, Block + FOffSet + kBlobSlotSize);
@@ -422,7 +199,7 @@ void TIdField::SetRecordData(Byte* Block, const Byte* Data, std::size_t Length) 
   if (Block == nullptr) return;
   Byte* slot = Block + FOffSet;
   if (FIsBlob) {
-    TIdBlobTable& blobs = FStore->Blobs();
+    TBlobTable& blobs = FStore->Blobs();
     const auto old = Load<std::uint32_t>(slot);
     const std::uint32_t h = Length == 0 ? 0 : blobs.Add(Data, Length);
     std::memcpy(slot, &h, 4);
@@ -455,11 +232,11 @@ void TIdField::PaddedValue(const Byte* Value, Byte* Out, int N) const {
   std::memcpy(Out, Value, std::min(N, FDataSize));
 }
 
-TIdBytes TIdField::GetAsBytes(int AIndex) const {
+TBytes TIdField::GetAsBytes(int AIndex) const {
   const std::span<const Byte> b = BlockBytes(Row(AIndex));
   if (b.empty()) return {};
   if (IsTextType(FDataType)) return TextToBytes(FDataType, BytesToText(FDataType, b));
-  return TIdBytes(b.begin(), b.end());
+  return TBytes(b.begin(), b.end());
 }
 
 String TIdField::GetAsString(int AIndex) const {
@@ -772,7 +549,17 @@ int TIdField::CompareData(std::span<const Byte> A, std::span<const Byte> B, bool
 
 // ---- TIdRecordStore -------------------------------------------------------------------------------------
 
-TIdRecordStore::TIdRecordStore(TIdBlobTable& Blobs) : FBlobs(Blobs), FPool(std::make_unique<TIdRowPool>(kRowHeaderSize)) {}
+namespace {
+// Rows per slab: slabs of about 2 MB, so a load of a million rows maps a few hundred of them; a small
+// table touches only the pages its rows use.
+constexpr std::uint32_t kMaxRowsPerSlab = 1u << 16;
+constexpr std::size_t kSlabBytes = std::size_t{2} << 20;
+std::unique_ptr<TRowPool> NewPool(int BlockSize) {
+  return std::make_unique<TRowPool>(static_cast<std::size_t>(BlockSize), kMaxRowsPerSlab, kSlabBytes);
+}
+}  // namespace
+
+TIdRecordStore::TIdRecordStore(TBlobTable& Blobs) : FBlobs(Blobs), FPool(NewPool(kRowHeaderSize)) {}
 
 TIdRecordStore::~TIdRecordStore() { ClearRecords(); }
 
@@ -789,7 +576,7 @@ TIdField* TIdRecordStore::AddField(int DataType, int Size, bool IsVirtual) {
   FIdFields.push_back(std::move(f));
   if (raw->IsBlob()) FBlobFields.push_back(raw);
   if (IsVirtual && DataType == idft::AutoInc) FVirtualAutoIncFields.push_back(raw);
-  FPool = std::make_unique<TIdRowPool>(BlockSize());
+  FPool = NewPool(BlockSize());
   return raw;
 }
 
@@ -868,15 +655,16 @@ std::int32_t TIdRecordStore::BookmarkOf(const Byte* Block) { return Load<std::in
 void TIdRecordStore::SetBookmarkOf(Byte* Block, std::int32_t Bookmark) { std::memcpy(Block, &Bookmark, 4); }
 
 Byte* TIdRecordStore::NewStoredRecord(int Index) {
-  Byte* row = FPool->Alloc();
-  SetBookmarkOf(row, ++FLastBookmark);
+  const TRowPool::Id id = FPool->Alloc();
+  Byte* row = FPool->At(id);
   const int count = Count();
   try {
-    FRecords.Insert(Index < 0 || Index >= count ? count : Index, row);
+    FRecords.Insert(static_cast<std::size_t>(Index < 0 || Index >= count ? count : Index), id);
   } catch (...) {
-    FPool->Free(row);
+    FPool->Free(id);
     throw;
   }
+  SetBookmarkOf(row, ++FLastBookmark);
   for (const TIdField* f : FVirtualAutoIncFields) {
     Byte* slot = row + f->OffSet();
     slot[0] = 1;
@@ -886,14 +674,14 @@ Byte* TIdRecordStore::NewStoredRecord(int Index) {
 }
 
 void TIdRecordStore::DeleteRow(int Index) {
-  Byte* row = FRecords.Remove(Index);
-  ReleaseBlobs(row);
-  FPool->Free(row);
+  const TRowPool::Id id = FRecords.Remove(static_cast<std::size_t>(Index));
+  ReleaseBlobs(FPool->At(id));
+  FPool->Free(id);
 }
 
 void TIdRecordStore::ClearRecords() {
   if (!FBlobFields.empty()) {
-    for (int i = 0, n = Count(); i < n; ++i) ReleaseBlobs(FRecords[i]);
+    for (int i = 0, n = Count(); i < n; ++i) ReleaseBlobs(Row(i));
   }
   FRecords.Clear();
   FPool->Clear();
@@ -901,14 +689,9 @@ void TIdRecordStore::ClearRecords() {
 }
 
 int TIdRecordStore::FindBookmark(std::int32_t Bookmark, int Near) const {
-  const int n = Count();
-  if (n == 0) return -1;
-  Near = std::clamp(Near, 0, n - 1);
-  for (int d = 0; Near - d >= 0 || Near + d < n; ++d) {
-    if (Near + d < n && BookmarkOf(FRecords[Near + d]) == Bookmark) return Near + d;
-    if (d > 0 && Near - d >= 0 && BookmarkOf(FRecords[Near - d]) == Bookmark) return Near - d;
-  }
-  return -1;
+  const std::size_t found = FindNear(FRecords.Count(), static_cast<std::size_t>(std::max(Near, 0)),
+                                     [&](std::size_t I) { return BookmarkOf(FPool->At(FRecords[I])) == Bookmark; });
+  return found == kNotFound ? -1 : static_cast<int>(found);
 }
 
 void TIdRecordStore::AdoptRows(TIdRecordStore& Other) {

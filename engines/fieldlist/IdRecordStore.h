@@ -11,8 +11,8 @@
 //                                 blob field:  4-byte blob handle, 0 for a null or empty value
 //                                 other field: has-value byte (0 null, 1 value) + DataSize native bytes
 //
-// The field area (all slots) is RecordSize bytes and must fit 16 bits. A blob handle is an index + 1
-// into the store's TIdBlobTable, never an address: the same layout goes into record buffers the
+// The field area (all slots) is RecordSize bytes and must fit 16 bits. A blob handle is a handle of
+// the store's TBlobTable (platform/store), never an address: the same layout goes into record buffers the
 // framework keeps, and no pointer may ever leak into a stream.
 #pragma once
 
@@ -30,13 +30,13 @@
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/String.h"
 #include "platform/rtl/Variant.h"
+#include "platform/store/BlobTable.h"
+#include "platform/store/GapList.h"
+#include "platform/store/RowPool.h"
 
 class TField;
 class TIdCustomDataSet;
 class TIdRecordStore;
-
-// The engine's byte arrays are the platform's.
-using TIdBytes = TBytes;
 
 // Field type codes: the ordinals of the platform's TFieldType. The store works on codes so that its
 // layout does not depend on the framework's field classes.
@@ -63,106 +63,6 @@ bool IsTextType(int DataType);  // ftString, ftWideString, ftGuid
 // bytes where the type has one.
 int FieldDataSize(int DataType, int Size);
 
-// Blob values shared by handle. A handle is never 0 for a live value; a value is never empty.
-// Small values are carved from 64 KB chunks (a chunk goes back to the heap when its last value dies),
-// larger ones get an allocation of their own; entries live in fixed pages, so neither adding a value
-// nor growing the table moves anything.
-class TIdBlobTable {
- public:
-  using Handle = std::uint32_t;
-
-  TIdBlobTable() = default;
-  TIdBlobTable(const TIdBlobTable&) = delete;
-  TIdBlobTable& operator=(const TIdBlobTable&) = delete;
-  ~TIdBlobTable();
-
-  Handle Add(const Byte* Data, std::size_t Length);  // count 1; 0 for an empty value
-  void AddRef(Handle H) {
-    if (H != 0) ++At(H).RefCount;
-  }
-  void Release(Handle H);  // frees at count 0; 0 is ignored
-  std::span<const Byte> Bytes(Handle H) const;
-  std::uint32_t RefCount(Handle H) const;
-  std::size_t LiveCount() const { return FCount - FFree.size(); }
-
- private:
-  static constexpr unsigned kPageBits = 12;
-  static constexpr std::size_t kChunkSize = 64 * 1024;
-  static constexpr std::size_t kSmallValue = 4096;
-
-  struct Entry {
-    Byte* Data = nullptr;
-    std::uint32_t Length = 0;
-    std::uint32_t RefCount = 0;
-    std::uint32_t Chunk = 0;  // chunk index + 1; 0: the value has its own allocation
-  };
-  struct Chunk {
-    std::unique_ptr<Byte[]> Memory;
-    std::size_t Used = 0;
-    std::uint32_t Live = 0;
-  };
-  Entry& At(Handle H) const { return FPages[(H - 1) >> kPageBits][(H - 1) & ((1u << kPageBits) - 1)]; }
-  Byte* Carve(std::size_t Length, std::uint32_t& ChunkNumber);
-
-  std::vector<std::unique_ptr<Entry[]>> FPages;
-  std::size_t FCount = 0;        // entries handed out so far (live or in FFree)
-  std::vector<Handle> FFree;
-  std::vector<Chunk> FChunks;
-  std::vector<std::uint32_t> FFreeChunks;
-  std::uint32_t FCurrentChunk = 0;  // chunk index + 1, 0 for none
-};
-
-// The row list: pointers to row blocks in view order. A gap buffer, because the dataset inserts at its
-// cursor and the cursor stays where the last row went: repeated inserts at one place cost O(1) each
-// instead of moving every row behind them.
-class TIdRowList {
- public:
-  int Count() const { return static_cast<int>(FItems.size()) - (FGapEnd - FGapStart); }
-  Byte* operator[](int I) const { return FItems[I < FGapStart ? I : I + (FGapEnd - FGapStart)]; }
-  void Insert(int I, Byte* Row);
-  Byte* Remove(int I);
-  // Moves the row at From so that it ends at position To (positions after the removal).
-  void Move(int From, int To);
-  void Clear();
-  // The rows as one contiguous array (the gap is moved to the end).
-  std::span<Byte*> Contiguous();
-
- private:
-  void MoveGapTo(int I);
-  std::vector<Byte*> FItems;
-  int FGapStart = 0;
-  int FGapEnd = 0;
-};
-
-// Fixed-size row blocks carved from large chunks: one row is one allocation without the cost of one
-// heap call, and emptying a store returns whole chunks. Chunks double from a few rows up to 2 MB;
-// the 2 MB ones are zeroed mappings the kernel may back with huge pages, so filling 50,000 rows takes
-// a handful of page faults instead of a thousand.
-class TIdRowPool {
- public:
-  explicit TIdRowPool(std::size_t BlockSize = 0) : FBlockSize(BlockSize) {}
-  ~TIdRowPool() { Clear(); }
-  TIdRowPool(const TIdRowPool&) = delete;
-  TIdRowPool& operator=(const TIdRowPool&) = delete;
-  Byte* Alloc();  // zero-filled
-  void Free(Byte* Block);
-  void Clear();
-
- private:
-  struct TChunk {
-    Byte* Memory;
-    std::size_t Size;
-    bool Mapped;
-  };
-  void AddChunk();
-
-  std::size_t FBlockSize;
-  std::vector<TChunk> FChunks;
-  std::vector<Byte*> FFree;
-  Byte* FNext = nullptr;
-  Byte* FEnd = nullptr;
-};
-
 // One stored field: its slot in any block, and typed reads of the rows of the store.
 class TIdField {
  public:
@@ -188,18 +88,18 @@ class TIdField {
   std::span<const Byte> BlockBytes(const Byte* Block) const;
   // Blob: the 4 bytes of the handle; fixed: the DataSize value bytes, copied only when Bytes already
   // holds that many. False for null, a nil block, or a destination that is too short.
-  bool GetRecordData(const Byte* Block, TIdBytes& Bytes) const;
+  bool GetRecordData(const Byte* Block, TBytes& Bytes) const;
   // The same into raw memory of DestSize bytes (nil Dest only asks whether a value is present).
   bool GetRecordData(const Byte* Block, void* Dest, std::size_t DestSize) const;
   // Empty Data stores null (a fixed field keeps its old value bytes); a fixed value is zero-padded or
   // cut to DataSize.
   void SetRecordData(Byte* Block, const Byte* Data, std::size_t Length) const;
-  void SetRecordData(Byte* Block, const TIdBytes& Bytes) const { SetRecordData(Block, Bytes.data(), Bytes.size()); }
+  void SetRecordData(Byte* Block, const TBytes& Bytes) const { SetRecordData(Block, Bytes.data(), Bytes.size()); }
 
   // ---- rows by data index (an index outside the rows reads as null) ----
   const Byte* GetDataPointer(int AIndex) const;
   bool GetIsNull(int AIndex) const;
-  TIdBytes GetAsBytes(int AIndex) const;
+  TBytes GetAsBytes(int AIndex) const;
   String GetAsString(int AIndex) const;
   int GetAsInteger(int AIndex) const;
   Int64 GetAsLargeInt(int AIndex) const;
@@ -237,13 +137,13 @@ String BytesToText(int DataType, std::span<const Byte> Bytes);
 // Date-time of the native bytes of ftDate, ftTime, ftDateTime (and any other type as the double form).
 TDateTime BytesToDateTime(int DataType, std::span<const Byte> Bytes);
 // The text encoded in the field's encoding, without terminator.
-TIdBytes TextToBytes(int DataType, std::u16string_view Text);
+TBytes TextToBytes(int DataType, std::u16string_view Text);
 
 // The rows and the layout of one table. The blob table is borrowed: record buffers made by the same
 // dataset hold handles into it too, and a store read from a stream shares it with the store it replaces.
 class TIdRecordStore {
  public:
-  explicit TIdRecordStore(TIdBlobTable& Blobs);
+  explicit TIdRecordStore(TBlobTable& Blobs);
   ~TIdRecordStore();
   TIdRecordStore(const TIdRecordStore&) = delete;
   TIdRecordStore& operator=(const TIdRecordStore&) = delete;
@@ -256,7 +156,7 @@ class TIdRecordStore {
   int RecordSize() const { return FRecordSize; }
   int BlockSize() const { return FRecordSize + kRowHeaderSize; }
   bool HasBlobFields() const { return !FBlobFields.empty(); }
-  TIdBlobTable& Blobs() const { return FBlobs; }
+  TBlobTable& Blobs() const { return FBlobs; }
   // Same slots at the same offsets.
   bool SameLayout(const TIdRecordStore& Other) const;
 
@@ -275,9 +175,12 @@ class TIdRecordStore {
   static void SetBookmarkOf(Byte* Block, std::int32_t Bookmark);
 
   // ---- rows ----
-  int Count() const { return FRecords.Count(); }
-  Byte* Row(int I) const { return FRecords[I]; }
-  TIdRowList& Records() { return FRecords; }
+  int Count() const { return static_cast<int>(FRecords.Count()); }
+  Byte* Row(int I) const { return FPool->At(FRecords[static_cast<std::size_t>(I)]); }
+  // The row order: pool ids of the row blocks in view order (a gap list, because the dataset inserts at
+  // its cursor and the cursor stays where the last row went).
+  TGapList<TRowPool::Id>& Records() { return FRecords; }
+  Byte* RowById(TRowPool::Id Id) const { return FPool->At(Id); }
   // A new row with the next bookmark at Index (appended when Index is negative or past the end).
   Byte* NewStoredRecord(int Index);
   void DeleteRow(int Index);
@@ -290,12 +193,12 @@ class TIdRecordStore {
   void AdoptRows(TIdRecordStore& Other);
 
  private:
-  TIdBlobTable& FBlobs;
+  TBlobTable& FBlobs;
   std::vector<std::unique_ptr<TIdField>> FIdFields;
   std::vector<const TIdField*> FBlobFields;
   std::vector<const TIdField*> FVirtualAutoIncFields;
-  TIdRowList FRecords;
-  std::unique_ptr<TIdRowPool> FPool;
+  TGapList<TRowPool::Id> FRecords;
+  std::unique_ptr<TRowPool> FPool;
   int FRecordSize = 0;
   std::int32_t FLastBookmark = 0;
 };

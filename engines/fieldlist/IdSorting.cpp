@@ -64,8 +64,8 @@ std::vector<TIdSorting> ParseSortText(std::u16string_view Text,
 
 namespace {
 template <class T>
-TIdBytes Raw(T v) {
-  TIdBytes b(sizeof v);
+TBytes Raw(T v) {
+  TBytes b(sizeof v);
   std::memcpy(b.data(), &v, sizeof v);
   return b;
 }
@@ -76,14 +76,14 @@ TTimeStamp StampOf(TDateTime d) {
 }
 }  // namespace
 
-TIdBytes VariantToFieldBytes(const Variant& Value, const TIdField& Field) {
+TBytes VariantToFieldBytes(const Variant& Value, const TIdField& Field) {
   if (Value.IsNull() || Value.IsEmpty()) return {};
   const int t = Field.DataType();
   switch (t) {
     case idft::String:
     case idft::WideString:
     case idft::Guid: {
-      TIdBytes b = TextToBytes(t, Value.AsString());
+      TBytes b = TextToBytes(t, Value.AsString());
       if (b.size() > static_cast<std::size_t>(Field.DataSize())) b.resize(Field.DataSize());
       // An empty text is a value, not null: a lone terminator keeps it apart from the empty array.
       if (b.empty()) b.assign(IsWideType(t) ? 2 : 1, 0);
@@ -113,7 +113,7 @@ TIdBytes VariantToFieldBytes(const Variant& Value, const TIdField& Field) {
     case idft::Shortint:
     case idft::Byte: return Raw(static_cast<std::uint8_t>(Value.AsInteger()));
     case idft::Extended: {
-      TIdBytes b(10);
+      TBytes b(10);
       idconv::DoubleToExtended(Value.AsDouble(), b.data());
       return b;
     }

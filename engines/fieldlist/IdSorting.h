@@ -43,7 +43,7 @@ std::vector<TIdSorting> ParseSortText(std::u16string_view Text,
 // The native bytes of Value for Field's type (empty for Null or Empty; text cut to DataSize bytes, an
 // empty text a lone terminator).
 // A value of the wrong kind raises the variant conversion error.
-TIdBytes VariantToFieldBytes(const Variant& Value, const TIdField& Field);
+TBytes VariantToFieldBytes(const Variant& Value, const TIdField& Field);
 
 // Compares a key text with a stored text value: with loPartialKey and a key that is not empty the row
 // text is cut to the key's length; with loCaseInsensitive both are lowered. -1, 0 or 1.

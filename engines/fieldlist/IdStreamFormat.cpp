@@ -10,6 +10,7 @@
 #include "platform/rtl/Format.h"
 #include "platform/rtl/MemoryBudget.h"
 #include "platform/rtl/SysUtils.h"
+#include "platform/store/ByteStream.h"
 #include "platform/sys/CodePage.h"
 
 namespace idstream {
@@ -18,36 +19,11 @@ namespace {
 [[noreturn]] void StreamIncorrect() { throw Exception(String(SStreamIncorrect)); }
 [[noreturn]] void DataIncorrect() { throw Exception(String(SDataIncorrect)); }
 
-// A bounds-checked cursor over the stream's bytes.
-class TReader {
- public:
-  TReader(std::span<const Byte> data, std::size_t pos) : FData(data), FPos(pos) {}
-  std::size_t Left() const { return FData.size() - FPos; }
-  bool AtEnd() const { return FPos >= FData.size(); }
-  std::size_t Pos() const { return FPos; }
-  const Byte* Take(std::size_t n) {
-    if (Left() < n) StreamIncorrect();
-    const Byte* p = FData.data() + FPos;
-    FPos += n;
-    return p;
-  }
-  template <class T>
-  T Get() {
-    T v;
-    std::memcpy(&v, Take(sizeof v), sizeof v);
-    return v;
-  }
-  // A length prefix that must be neither negative nor longer than what is left.
-  std::size_t Length() {
-    const auto n = Get<std::int32_t>();
-    if (n < 0 || static_cast<std::size_t>(n) > Left()) StreamIncorrect();
-    return static_cast<std::size_t>(n);
-  }
-
- private:
-  std::span<const Byte> FData;
-  std::size_t FPos;
+// The reader's errors: every shortfall is the same plain error, whatever was being read.
+struct TStreamFail {
+  [[noreturn]] static void Fail(const char*) { StreamIncorrect(); }
 };
+using TReader = TByteReader<TStreamFail>;
 
 // How one stored field is read from a row, decided once per load.
 enum class TReadOp { Blob, Text8, Text16, Fixed, Date, Time, DateTime, DefaultZero, DefaultNull };
@@ -174,23 +150,33 @@ Byte* WriteRow(Byte* Out, std::span<const TIdField* const> Fields, const Byte* R
   return Out;
 }
 
-void WriteTo(TIdBytes& Out, std::span<const TIdFieldDescriptor> Descriptors,
-             std::span<const TIdField* const> Fields, std::span<const Byte* const> Rows) {
-  const std::size_t start = Out.size();
-  Out.resize(start + HeaderSize(Descriptors) + RowsSize(Fields, Rows));
-  Byte* p = WriteHeader(Out.data() + start, Descriptors);
-  for (const Byte* row : Rows) p = WriteRow(p, Fields, row);
+void Write(TStream& Stream, std::span<const TIdFieldDescriptor> Descriptors,
+           std::span<const TIdField* const> Fields, std::span<const Byte* const> Rows) {
+  const std::size_t headerSize = HeaderSize(Descriptors);
+  if (auto* memory = dynamic_cast<TMemoryStream*>(&Stream)) {
+    // Sized once and written in place: no intermediate copy, no growth.
+    memory->SetSize(static_cast<Int64>(headerSize + RowsSize(Fields, Rows)));
+    Byte* out = WriteHeader(static_cast<Byte*>(memory->Memory()), Descriptors);
+    for (const Byte* row : Rows) out = WriteRow(out, Fields, row);
+    return;
+  }
+  Stream.SetSize(0);
+  Stream.SetPosition(0);
+  TByteWriter writer(Stream);
+  writer.Commit(WriteHeader(writer.Room(headerSize), Descriptors));
+  for (const Byte* row : Rows) writer.Commit(WriteRow(writer.Room(RowSize(Fields, row)), Fields, row));
+  writer.Flush();
 }
 
 // ---- reading ----------------------------------------------------------------------------------------
 
 TIdStreamHeader ReadHeader(std::span<const Byte> Data) {
-  TReader r(Data, 0);
+  TReader r(Data);
   TIdStreamHeader header;
   const auto signature = r.Get<std::uint16_t>();
   r.Get<std::uint16_t>();  // version
   if (signature == kRowsSignature) {
-    header.RowsOffset = r.Pos();
+    header.RowsOffset = r.Position();
     return header;
   }
   if (signature != kSignature) StreamIncorrect();
@@ -198,7 +184,7 @@ TIdStreamHeader ReadHeader(std::span<const Byte> Data) {
   const auto count = r.Get<std::int32_t>();
   if (count > 0) {
     constexpr std::size_t kMinDescriptor = 4 + 1 + 2;
-    if (static_cast<std::size_t>(count) > r.Left() / kMinDescriptor) StreamIncorrect();
+    if (static_cast<std::size_t>(count) > r.Remaining() / kMinDescriptor) StreamIncorrect();
     header.Descriptors.reserve(static_cast<std::size_t>(count));
   }
   for (std::int32_t i = 0; i < count; ++i) {
@@ -229,7 +215,7 @@ TIdStreamHeader ReadHeader(std::span<const Byte> Data) {
     if (d.DataType == idft::Guid && d.Size != kGuidSize) DataIncorrect();
     header.Descriptors.push_back(std::move(d));
   }
-  header.RowsOffset = r.Pos();
+  header.RowsOffset = r.Position();
   // Without descriptors no byte after the header can be a row: taking such bytes for an empty load
   // would drop the rows held.
   if (header.Descriptors.empty() && header.RowsOffset < Data.size()) DataIncorrect();
@@ -252,7 +238,7 @@ void ReadRowsWithin(std::span<const Byte> Data, std::size_t Offset, TIdRecordSto
         case TReadOp::DefaultZero: slot[0] = 1; break;  // the new row's value bytes are zero
         case TReadOp::DefaultNull: break;               // null, or the bookmark number of an autoinc
         case TReadOp::Blob: {
-          const std::size_t n = r.Length();
+          const std::size_t n = r.Length32();
           budget.Charge(n);
           if (n > 0) s.Field->SetRecordData(row, r.Take(n), n);
           break;
@@ -260,7 +246,7 @@ void ReadRowsWithin(std::span<const Byte> Data, std::size_t Offset, TIdRecordSto
         case TReadOp::Text8:
         case TReadOp::Text16: {
           if (r.Get<Byte>() == 0) break;
-          const std::size_t n = r.Length();
+          const std::size_t n = r.Length32();
           const Byte* text = r.Take(n);
           // Keep the terminator inside the slot: cut to Size characters, never inside a character.
           std::size_t keep;
@@ -336,20 +322,6 @@ void ReadRows(std::span<const Byte> Data, std::size_t Offset, TIdRecordStore& St
   } catch (const std::bad_alloc&) {
     throw EOutOfMemory(msg::SOutOfMemory);
   }
-}
-
-std::span<const Byte> StreamBytes(TStream& Stream, std::vector<Byte>& Holder) {
-  Stream.SetPosition(0);
-  if (auto* memory = dynamic_cast<TCustomMemoryStream*>(&Stream)) {
-    const Int64 size = memory->Size();
-    if (size <= 0) return {};
-    return {static_cast<const Byte*>(memory->Memory()), static_cast<std::size_t>(size)};
-  }
-  const Int64 size = Stream.Size();
-  if (size <= 0) return {};
-  Holder.resize(static_cast<std::size_t>(size));
-  Holder.resize(static_cast<std::size_t>(Stream.Read(Holder.data(), size)));
-  return {Holder.data(), Holder.size()};
 }
 
 }  // namespace idstream

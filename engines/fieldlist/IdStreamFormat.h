@@ -75,10 +75,12 @@ std::size_t RowsSize(std::span<const TIdField* const> Fields, std::span<const By
 Byte* WriteHeader(Byte* Out, std::span<const TIdFieldDescriptor> Descriptors);
 Byte* WriteFieldValue(Byte* Out, const TIdField& Field, const Byte* Row);
 Byte* WriteRow(Byte* Out, std::span<const TIdField* const> Fields, const Byte* Row);
-// The whole stream appended to Out: a "TD" header, one descriptor per field and one row per block of
-// Rows (the values of Fields, in order).
-void WriteTo(TIdBytes& Out, std::span<const TIdFieldDescriptor> Descriptors,
-             std::span<const TIdField* const> Fields, std::span<const Byte* const> Rows);
+// The whole stream, as every save writes it: a "TD" header, one descriptor per field and one row per
+// block of Rows (the values of Fields, in order). A memory stream is sized once and written in place;
+// any other stream is emptied and gets the bytes in blocks of TByteWriter::kBlockSize. Raises (before
+// writing) what HeaderSize raises.
+void Write(TStream& Stream, std::span<const TIdFieldDescriptor> Descriptors,
+           std::span<const TIdField* const> Fields, std::span<const Byte* const> Rows);
 
 // ---- reading ----
 struct TIdStreamHeader {
@@ -93,9 +95,5 @@ TIdStreamHeader ReadHeader(std::span<const Byte> Data);
 // VirtualFieldDefs, in store order; the others get their default (zero, null or the bookmark number).
 // A store whose every field is virtual reads no rows. Raises SStreamIncorrect on a short or hostile row.
 void ReadRows(std::span<const Byte> Data, std::size_t Offset, TIdRecordStore& Store);
-
-// The whole content of Stream from its start, without a copy when it is a memory stream. Holder keeps
-// the bytes alive when a copy was needed.
-std::span<const Byte> StreamBytes(TStream& Stream, std::vector<Byte>& Holder);
 
 }  // namespace idstream

@@ -2,15 +2,19 @@
 
 #include <algorithm>
 
+#include "engines/kv/AggregatesKv.h"
+
 #include "platform/rtl/Format.h"
 
-TRecordsViewKv::TRecordsViewKv(TComponent* AOwner) : TRecordsListNotificatorKv(AOwner) {}
+TRecordsViewKv::TRecordsViewKv(TComponent* AOwner)
+    : TRecordsListNotificatorKv(AOwner), FAggregates(std::make_unique<TMTAggregatesKv>(this)) {}
 
 TRecordsViewKv::~TRecordsViewKv() {
   // Listeners of this view lose it; then the view leaves its table data.
   while (!FNotificators.empty()) FNotificators.front()->SetDataObject(nullptr);
   SetDataObject(nullptr);
   ClearRows();
+  FAggregates.reset();
 }
 
 // ---- rows: a counted tree of row items ----------------------------------------------------------------
@@ -282,6 +286,7 @@ void TRecordsViewKv::RemoveNotificator(TRecordsListNotificatorKv* Item) {
 
 void TRecordsViewKv::DoViewDataEvent(TMemoryRecordKv* MemRec, int Pos, TRecordsListNotification Action) {
   CatchChanged = true;
+  if (FAggregates && FAggregates->Count() > 0) FAggregates->Recalc();
   if (OnViewDataEvent) OnViewDataEvent(MemRec, Pos, Action);
   for (size_t i = 0; i < FNotificators.size(); ++i) FNotificators[i]->DoDataEvent(MemRec, Pos, Action);
 }

@@ -32,6 +32,8 @@ constexpr TUpdateStatusSetKv UpdateStatusBit(TUpdateStatus S) { return 1u << sta
 constexpr TUpdateStatusSetKv kDefaultStatusFilterKv =
     UpdateStatusBit(usUnmodified) | UpdateStatusBit(usModified) | UpdateStatusBit(usInserted);
 
+class TMTAggregatesKv;
+
 class TRecordsViewKv : public TRecordsListNotificatorKv {
   VELLUM_CLASS(TRecordsViewKv)
  public:
@@ -85,6 +87,9 @@ class TRecordsViewKv : public TRecordsListNotificatorKv {
   // Set on every row event; the dataset clears it to learn whether rows changed meanwhile.
   bool CatchChanged = false;
 
+  // The view's aggregates (AggregatesKv.h); every row event makes their values stale.
+  TMTAggregatesKv* Aggregates() const { return FAggregates.get(); }
+
   // Listeners bound to this view (their DataObject is the view).
   void AddNotificator(TRecordsListNotificatorKv* Item);
   void RemoveNotificator(TRecordsListNotificatorKv* Item);
@@ -132,4 +137,5 @@ class TRecordsViewKv : public TRecordsListNotificatorKv {
   std::unique_ptr<TOrderByList> FOrderByList;
   TUpdateStatusSetKv FStatusFilter = kDefaultStatusFilterKv;
   std::vector<TRecordsListNotificatorKv*> FNotificators;
+  std::unique_ptr<TMTAggregatesKv> FAggregates;
 };

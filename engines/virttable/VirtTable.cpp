@@ -54,6 +54,12 @@ void TVirtTable::FireProgress(int Percent) {
   if (OnProgress) OnProgress(this, Percent);
 }
 
+vt::TProgressFunc TVirtTable::ProgressFunc() {
+  // Without a callback the per-row report costs one test.
+  if (!OnProgress) return nullptr;
+  return [this](int Percent) { FireProgress(Percent); };
+}
+
 void TVirtTable::CursorClose() {
   TNesting guard(FAvoidReload);
   TMemDataSet::CursorClose();
@@ -142,7 +148,7 @@ void TVirtTable::SaveDefs(TStream& Stream, const std::vector<vt::TStreamFieldDef
     include = [this, AllRows](const vt::TItemHeader* Item) {
       return Item->Status != vt::isDeleted && (AllRows || RowShown(Item));
     };
-  vt::WriteVirtTableStream(Stream, Defs, *Data(), [this](int Percent) { FireProgress(Percent); }, Persistent, include);
+  vt::WriteVirtTableStream(Stream, Defs, *Data(), ProgressFunc(), Persistent, include);
 }
 
 void TVirtTable::SaveToStream(TStream* Stream, bool StoreFields, bool StoreAllData) {
@@ -224,7 +230,7 @@ void TVirtTable::LoadInto(TStream& Stream, bool LoadFields) {
         staging->Open();
         return *staging;
       },
-      [this](int Percent) { FireProgress(Percent); });
+      ProgressFunc());
 
   // The whole stream was good: swap it in. Should the new structure fail to open (definitions the
   // framework refuses), the old definitions and rows come back.

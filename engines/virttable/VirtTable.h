@@ -74,6 +74,7 @@ class TVirtTable : public TMemDataSet {
 
  private:
   void FireProgress(int Percent);
+  vt::TProgressFunc ProgressFunc();
   void WriteData(TStream* Stream);
   void ReadData(TStream* Stream);
   TMemoryStream FRecordDataStream;  // "Data" between reading the component and Loaded

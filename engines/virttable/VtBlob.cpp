@@ -384,6 +384,7 @@ void TBlob::BeforeChange() {
 void TBlob::Recycle(bool IsUnicode) {
   ResetRefCount();
   FData->Recycle();
+  FData->SetPieceSize(kDefaultPieceSize);
   FRollback.reset();
   FStoredData.reset();
   FRollbackNull = false;

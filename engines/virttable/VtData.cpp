@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include <sys/mman.h>
+
 #include "platform/db/FieldTypes.h"
 #include "platform/rtl/Bcd.h"
 #include "platform/rtl/Currency.h"
@@ -35,7 +37,6 @@ void Store(Byte* p, T v) {
 
 // Process-wide generation counter of item lists.
 std::atomic<int> gRefreshIteration{0};
-std::atomic<std::uint64_t> gItemSerial{0};
 
 double RoundToScale(double X, int Scale) {
   if (Scale <= 0 || X == 0 || !std::isfinite(X) || std::fabs(X) >= 1125899906842624.0) return X;
@@ -141,30 +142,123 @@ std::unique_ptr<TSharedObject> TBlobPool::Take(bool IsUnicode) {
   return blob;
 }
 
-void TBlobPool::GiveAll(std::vector<std::unique_ptr<TSharedObject>>& Blobs) {
-  if (FFree.empty()) {
-    FFree.swap(Blobs);
-    return;
-  }
-  FFree.reserve(FFree.size() + Blobs.size());
-  for (auto& b : Blobs) FFree.push_back(std::move(b));
-}
-
 void TBlobPool::Give(std::unique_ptr<TSharedObject> Blob) {
   if (Blob->IsRecyclableBlob()) FFree.push_back(std::move(Blob));
 }
 
-std::uint32_t TSharedObjectTable::Add(std::unique_ptr<TSharedObject> Object) {
-  if (!Object->IsRecyclableBlob()) FHoldsOnlyBlobs = false;
+std::unique_ptr<Byte[]> TBlobPool::TakeChunk() {
+  if (FChunks.empty()) return std::make_unique_for_overwrite<Byte[]>(kChunkSize);
+  std::unique_ptr<Byte[]> chunk = std::move(FChunks.back());
+  FChunks.pop_back();
+  return chunk;
+}
+
+void TBlobPool::GiveChunk(std::unique_ptr<Byte[]> Chunk) { FChunks.push_back(std::move(Chunk)); }
+
+std::uint32_t TSharedObjectTable::NewHandle() {
   if (!FFree.empty()) {
     const std::uint32_t h = FFree.back();
     FFree.pop_back();
-    FItems[h - 1] = std::move(Object);
     return h;
   }
   if (FItems.size() >= 0x7FFFFFFF) throw EOutOfMemory(String(msg::SOutOfMemory));
-  FItems.push_back(std::move(Object));
+  FItems.emplace_back();
   return static_cast<std::uint32_t>(FItems.size());
+}
+
+std::uint32_t TSharedObjectTable::Add(std::unique_ptr<TSharedObject> Object) {
+  const std::uint32_t h = NewHandle();
+  FItems[h - 1].Object = std::move(Object);
+  return h;
+}
+
+const Byte* TSharedObjectTable::Keep(const Byte* Data, std::size_t Size) {
+  if (Size == 0) return nullptr;
+  if (FChunkUsed + Size > TBlobPool::kChunkSize) {
+    FChunks.push_back(Pool->TakeChunk());
+    FChunkUsed = 0;
+  }
+  Byte* p = FChunks.back().get() + FChunkUsed;
+  std::memcpy(p, Data, Size);
+  FChunkUsed += Size;
+  return p;
+}
+
+std::uint32_t TSharedObjectTable::AddPacked(const Byte* Data, std::size_t Size, bool IsUnicode) {
+  if (Size > kMaxPackedBlobSize) Assertion();
+  const Byte* kept = Keep(Data, Size);
+  const std::uint32_t h = NewHandle();
+  TEntry& e = FItems[h - 1];
+  e.Data = kept;
+  e.Size = static_cast<std::uint32_t>(Size);
+  e.Packed = true;
+  e.Unicode = IsUnicode;
+  return h;
+}
+
+bool TSharedObjectTable::FillPacked(std::uint32_t Handle, const Byte* Data, std::size_t Size) {
+  if (!IsPacked(Handle) || Size > kMaxPackedBlobSize) return false;
+  TEntry& e = FItems[Handle - 1];
+  if (e.Size) return false;
+  e.Data = Keep(Data, Size);
+  e.Size = static_cast<std::uint32_t>(Size);
+  return true;
+}
+
+TSharedObject* TSharedObjectTable::Unpack(TEntry& Entry) const {
+  std::unique_ptr<TSharedObject> object = Pool->Take(Entry.Unicode);
+  auto& blob = static_cast<TBlob&>(*object);
+  // The state the blob had when it was packed: its content committed, rollback enabled.
+  if (Entry.Size) blob.Write(0, Entry.Size, Entry.Data);
+  blob.EnableRollback();
+  Entry.Object = std::move(object);
+  Entry.Packed = false;
+  Entry.Data = nullptr;
+  Entry.Size = 0;
+  return Entry.Object.get();
+}
+
+int TSharedObjectTable::RefCount(std::uint32_t Handle) const {
+  if (!Handle || Handle > FItems.size()) return 0;
+  const TEntry& e = FItems[Handle - 1];
+  return e.Packed ? 1 : (e.Object ? e.Object->RefCount() : 0);
+}
+
+Int64 TSharedObjectTable::BlobSize(std::uint32_t Handle) const {
+  if (!Handle || Handle > FItems.size()) return 0;
+  const TEntry& e = FItems[Handle - 1];
+  if (e.Packed) return e.Size;
+  return e.Object ? static_cast<const TBlob&>(*e.Object).Size() : 0;
+}
+
+void TSharedObjectTable::CommitBlob(std::uint32_t Handle) {
+  if (!Handle || Handle > FItems.size()) return;
+  TEntry& e = FItems[Handle - 1];
+  if (e.Packed || !e.Object) return;
+  static_cast<TBlob&>(*e.Object).Commit();
+  // Only what unpacking gives back exactly is packed: a pool blob alone in its handle, rollback on and
+  // nothing parked, plain content in one piece of the default size, null or small.
+  if (!e.Object->IsRecyclableBlob()) return;
+  auto& blob = static_cast<TCompressedBlob&>(*e.Object);
+  if (blob.RefCount() != 1 || !blob.RollbackEnabled() || blob.UseRollback() || blob.PieceSize() != kDefaultPieceSize ||
+      blob.Compressed())
+    return;
+  const TVtBlobData& data = blob.Data();
+  const std::size_t pieces = data.PieceCount();
+  if (pieces > 1) return;
+  const std::size_t size = pieces ? data.Pieces().front().size() : 0;
+  if (size > kMaxPackedBlobSize || (size == 0 && !blob.IsNull())) return;
+  e.Data = Keep(size ? data.Pieces().front().data() : nullptr, size);
+  e.Size = static_cast<std::uint32_t>(size);
+  e.Unicode = blob.IsUnicode();
+  e.Packed = true;
+  Pool->Give(std::move(e.Object));
+}
+
+void TSharedObjectTable::CancelBlob(std::uint32_t Handle) {
+  if (!Handle || Handle > FItems.size()) return;
+  TEntry& e = FItems[Handle - 1];
+  if (!e.Packed && e.Object) static_cast<TBlob&>(*e.Object).Cancel();
 }
 
 void TSharedObjectTable::AddRef(std::uint32_t Handle) {
@@ -172,26 +266,28 @@ void TSharedObjectTable::AddRef(std::uint32_t Handle) {
 }
 
 void TSharedObjectTable::Release(std::uint32_t Handle) {
-  TSharedObject* o = Get(Handle);
-  if (!o) return;
-  if (o->Release()) {
-    Pool->Give(std::move(FItems[Handle - 1]));
-    FItems[Handle - 1].reset();
+  if (!Handle || Handle > FItems.size()) return;
+  TEntry& e = FItems[Handle - 1];
+  if (e.Packed) {
+    e = TEntry{};
+    FFree.push_back(Handle);
+    return;
+  }
+  if (!e.Object) return;
+  if (e.Object->Release()) {
+    Pool->Give(std::move(e.Object));
     FFree.push_back(Handle);
   }
 }
 
 void TSharedObjectTable::Clear() {
-  if (FHoldsOnlyBlobs && FFree.empty()) {
-    // Every entry is a live recyclable blob: the whole list becomes the pool's in one move.
-    Pool->GiveAll(FItems);
-  } else {
-    for (auto& item : FItems)
-      if (item) Pool->Give(std::move(item));
-  }
+  for (TEntry& e : FItems)
+    if (e.Object) Pool->Give(std::move(e.Object));
   FItems.clear();
   FFree.clear();
-  FHoldsOnlyBlobs = true;
+  for (auto& chunk : FChunks) Pool->GiveChunk(std::move(chunk));
+  FChunks.clear();
+  FChunkUsed = TBlobPool::kChunkSize;
 }
 
 // ---- TBlockManager ----
@@ -224,26 +320,105 @@ void TBlockManager::UnlinkFree(TItemHeader* Item) {
 void TBlockManager::AddFreeBlock() {
   const std::size_t stride = ItemStride();
   const std::size_t bytes = TBlockHeader::kBlockHeaderSize + stride * DefaultItemCount;
-  // The manager owns its blocks: they are released by FreeItem (block empty) and FreeAllBlocks.
-  Byte* raw = static_cast<Byte*>(::operator new(bytes, std::align_val_t{8}));
+  std::uint32_t slab = 0;
+  Byte* raw = BlockMemory(bytes, slab);
   auto* block = new (raw) TBlockHeader{};
   block->ItemCount = DefaultItemCount;
+  block->Slab = slab;
   block->Next = FFirstBlock;
   if (FFirstBlock) FFirstBlock->Prev = block;
   FFirstBlock = block;
   ++FBlockCount;
-  for (Word i = 0; i < DefaultItemCount; ++i) {
-    auto* item = new (raw + TBlockHeader::kBlockHeaderSize + stride * i) TItemHeader{};
-    item->Block = block;
-    PushFree(item);
+  FCarving = block;
+}
+
+Byte* TBlockManager::BlockMemory(std::size_t Bytes, std::uint32_t& Slab) {
+  if (!FFreeBlocks.empty()) {
+    const auto [memory, slab] = FFreeBlocks.back();
+    FFreeBlocks.pop_back();
+    Slab = slab;
+    ++FSlabs[slab].Live;
+    return memory;
   }
+  if (FCurrentSlab < 0 || FSlabs[static_cast<std::size_t>(FCurrentSlab)].Carved ==
+                              FSlabs[static_cast<std::size_t>(FCurrentSlab)].Capacity) {
+    // Slabs double from a few blocks up to kSlabBytes; those of that size are mappings of their own.
+    // No huge pages are asked for: on a busy machine the kernel's compaction for them stalls a load
+    // far longer than the page faults it saves.
+    const std::uint32_t previous = FLastCapacity;
+    const std::uint32_t most = static_cast<std::uint32_t>(std::max<std::size_t>(1, kSlabBytes / Bytes));
+    const std::uint32_t capacity = previous == 0 ? std::min<std::uint32_t>(4, most) : std::min(previous * 2, most);
+    TSlab s;
+    s.Capacity = capacity;
+    s.Size = Bytes * capacity;
+    if (s.Size * 2 > kSlabBytes && Bytes <= kSlabBytes) {
+      s.Size = kSlabBytes;
+      void* raw = ::mmap(nullptr, 2 * kSlabBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      if (raw != MAP_FAILED) {
+        // Keep the 2 MB-aligned part (the kernel may still back it with a huge page on its own).
+        const auto start = reinterpret_cast<std::uintptr_t>(raw);
+        const std::uintptr_t aligned = (start + kSlabBytes - 1) & ~(kSlabBytes - 1);
+        if (aligned > start) ::munmap(raw, aligned - start);
+        const std::uintptr_t end = start + 2 * kSlabBytes;
+        if (end > aligned + kSlabBytes) ::munmap(reinterpret_cast<void*>(aligned + kSlabBytes), end - aligned - kSlabBytes);
+        s.Memory = reinterpret_cast<Byte*>(aligned);
+        s.Mapped = true;
+      }
+      s.Capacity = static_cast<std::uint32_t>(kSlabBytes / Bytes);
+    }
+    if (!s.Memory) {
+      s.Size = Bytes * s.Capacity;
+      s.Memory = static_cast<Byte*>(::operator new(s.Size, std::align_val_t{8}));
+    }
+    FLastCapacity = s.Capacity;
+    if (!FReleasedSlabs.empty()) {
+      FCurrentSlab = static_cast<std::int32_t>(FReleasedSlabs.back());
+      FReleasedSlabs.pop_back();
+      FSlabs[static_cast<std::size_t>(FCurrentSlab)] = s;
+    } else {
+      FSlabs.push_back(s);
+      FCurrentSlab = static_cast<std::int32_t>(FSlabs.size() - 1);
+    }
+  }
+  TSlab& s = FSlabs[static_cast<std::size_t>(FCurrentSlab)];
+  Slab = static_cast<std::uint32_t>(FCurrentSlab);
+  ++s.Live;
+  return s.Memory + Bytes * s.Carved++;
+}
+
+void TBlockManager::ReleaseSlab(std::uint32_t Slab) {
+  TSlab& s = FSlabs[Slab];
+  if (s.Mapped) ::munmap(s.Memory, s.Size);
+  else ::operator delete(s.Memory, std::align_val_t{8});
+  s = TSlab{};
+}
+
+void TBlockManager::FreeBlockMemory(TBlockHeader* Block) {
+  const std::uint32_t slab = Block->Slab;
+  TSlab& s = FSlabs[slab];
+  if (--s.Live > 0) {
+    FFreeBlocks.emplace_back(reinterpret_cast<Byte*>(Block), slab);
+    return;
+  }
+  // The slab's last block went: the slab goes back to the system, and its other blocks leave the list
+  // of free blocks.
+  std::erase_if(FFreeBlocks, [slab](const auto& f) { return f.second == slab; });
+  ReleaseSlab(slab);
+  if (FCurrentSlab == static_cast<std::int32_t>(slab)) FCurrentSlab = -1;
+  FReleasedSlabs.push_back(slab);
 }
 
 TItemHeader* TBlockManager::AllocItem() {
-  if (!FFirstFree) AddFreeBlock();
   TItemHeader* item = FFirstFree;
-  if (item->Flag != kItemFree) Assertion();
-  UnlinkFree(item);
+  if (item) {
+    if (item->Flag != kItemFree) Assertion();
+    UnlinkFree(item);
+  } else {
+    if (!FCarving || FCarving->CarvedItems == FCarving->ItemCount) AddFreeBlock();
+    Byte* raw = reinterpret_cast<Byte*>(FCarving);
+    item = new (raw + TBlockHeader::kBlockHeaderSize + ItemStride() * FCarving->CarvedItems++) TItemHeader{};
+    item->Block = FCarving;
+  }
   item->Flag = kItemUsed;
   item->Prev = item->Next = nullptr;
   ++item->Block->UsedItems;
@@ -259,10 +434,10 @@ void TBlockManager::FreeItem(TItemHeader* Item) {
     return;
   }
   Item->Flag = kItemFree;
-  // The block empties: its other items leave the free list and the block goes.
+  // The block empties: its other handed-out items leave the free list and the block goes.
   const std::size_t stride = ItemStride();
   Byte* raw = reinterpret_cast<Byte*>(block);
-  for (Word i = 0; i < block->ItemCount; ++i) {
+  for (Word i = 0; i < block->CarvedItems; ++i) {
     auto* it = reinterpret_cast<TItemHeader*>(raw + TBlockHeader::kBlockHeaderSize + stride * i);
     if (it == Item) continue;
     if (it->Flag != kItemFree) Assertion();
@@ -271,17 +446,22 @@ void TBlockManager::FreeItem(TItemHeader* Item) {
   if (block->Prev) block->Prev->Next = block->Next;
   else FFirstBlock = block->Next;
   if (block->Next) block->Next->Prev = block->Prev;
+  if (FCarving == block) FCarving = nullptr;
   --FBlockCount;
-  ::operator delete(raw, std::align_val_t{8});
+  FreeBlockMemory(block);
 }
 
 void TBlockManager::FreeAllBlocks() {
-  while (FFirstBlock) {
-    TBlockHeader* next = FFirstBlock->Next;
-    ::operator delete(reinterpret_cast<Byte*>(FFirstBlock), std::align_val_t{8});
-    FFirstBlock = next;
-  }
+  for (std::uint32_t i = 0; i < FSlabs.size(); ++i)
+    if (FSlabs[i].Memory) ReleaseSlab(i);
+  FSlabs.clear();
+  FReleasedSlabs.clear();
+  FFreeBlocks.clear();
+  FCurrentSlab = -1;
+  FLastCapacity = 0;
+  FFirstBlock = nullptr;
   FFirstFree = nullptr;
+  FCarving = nullptr;
   FBlockCount = 0;
 }
 
@@ -409,7 +589,7 @@ bool TData::GetNull(const TFieldDesc& Field, const Byte* RecBuf) const {
   if (*ind != 1) return false;
   if (Field.IsBlob()) {
     // A blob written through its object while flagged null is not null.
-    if (TBlob* blob = GetObject(Field, RecBuf); blob && blob->Size() > 0) {
+    if (FObjects.BlobSize(Load<std::uint32_t>(RecBuf + Field.Offset)) > 0) {
       const_cast<Byte*>(ind)[0] = 0;
       return false;
     }
@@ -421,8 +601,11 @@ void TData::SetNull(const TFieldDesc& Field, Byte* RecBuf, bool Value) {
   Byte* ind = Field.FieldDescKind == fdkCalculated ? RecBuf + FRecordSize + FCalcDataSize + Field.ActualFieldNo - 1
                                                    : RecBuf + FDataSize + Field.FieldNo - 1;
   *ind = Value ? 1 : 0;
-  if (Value && Field.IsBlob())
+  if (Value && Field.IsBlob()) {
+    const std::uint32_t h = Load<std::uint32_t>(RecBuf + Field.Offset);
+    if (FObjects.IsPacked(h) && FObjects.PackedSize(h) == 0) return;  // null already
     if (TBlob* blob = GetObject(Field, RecBuf)) blob->Clear();
+  }
 }
 
 void TData::GetFieldData(const TFieldDesc& Field, const Byte* Slot, Byte* Dest) const {
@@ -446,8 +629,7 @@ void TData::GetFieldData(const TFieldDesc& Field, const Byte* Slot, Byte* Dest) 
       if (!h) Assertion();
       const Byte* p = FStringHeap.Data(h);
       if (Field.DataType() == dtExtString) {
-        std::size_t n = std::strlen(reinterpret_cast<const char*>(p));
-        n = std::min<std::size_t>(n, Field.Length);
+        const std::size_t n = ::strnlen(reinterpret_cast<const char*>(p), Field.Length);
         std::memcpy(Dest, p, n);
         Dest[n] = 0;
       } else if (Field.DataType() == dtExtWideString) {
@@ -618,7 +800,8 @@ Variant TData::GetDataAsVariant(const Byte* Slot, const TFieldDesc& Field, bool 
     case dtString: case dtExtString: {
       const char* s = Field.DataType() == dtString ? reinterpret_cast<const char*>(Slot)
                                                    : reinterpret_cast<const char*>(FStringHeap.Data(Load<std::uint32_t>(Slot)));
-      std::size_t n = s ? ::strnlen(s, Field.DataType() == dtString ? static_cast<std::size_t>(Field.Size) : Field.Length + 1u) : 0;
+      // An out-of-record text may hold more than the field's Length: the read stops there.
+      std::size_t n = s ? ::strnlen(s, Field.DataType() == dtString ? static_cast<std::size_t>(Field.Size) : Field.Length) : 0;
       if (trim)
         while (n > 0 && static_cast<unsigned char>(s[n - 1]) <= 32) --n;
       return VarFromAnsi(AnsiString(s ? s : "", n));
@@ -843,12 +1026,10 @@ void TData::CreateComplexField(Byte* RecBuf, const TFieldDesc& Field) {
   Byte* slot = RecBuf + Field.Offset;
   switch (Field.DataType()) {
     case dtExtString: case dtExtWideString: case dtExtVarBytes: Store<std::uint32_t>(slot, 0); break;
-    case dtBlob: case dtMemo: case dtWideMemo: {
-      std::unique_ptr<TSharedObject> blob = FObjects.Pool->Take(Field.DataType() == dtWideMemo);
-      static_cast<TBlob&>(*blob).EnableRollback();
-      Store<std::uint32_t>(slot, FObjects.Add(std::move(blob)));
+    // A null blob: its object is made on first use.
+    case dtBlob: case dtMemo: case dtWideMemo:
+      Store<std::uint32_t>(slot, FObjects.AddPacked(nullptr, 0, Field.DataType() == dtWideMemo));
       break;
-    }
     case dtVariant: Store<std::uint32_t>(slot, FObjects.Add(std::make_unique<TVariantObject>())); break;
     default: break;
   }
@@ -883,13 +1064,9 @@ void TData::FreeComplexField(Byte* RecBuf, const TFieldDesc& Field) {
       FStringHeap.DisposeBuf(h);
       break;
     default: {
-      TSharedObject* o = FObjects.Get(h);
-      if (!o) {
-        Store<std::uint32_t>(slot, 0);
-        return;
-      }
-      if (o->RefCount() == 1) Store<std::uint32_t>(slot, 0);
-      FObjects.Release(h);
+      const int refs = FObjects.RefCount(h);
+      if (refs <= 1) Store<std::uint32_t>(slot, 0);
+      if (refs > 0) FObjects.Release(h);
       break;
     }
   }
@@ -1057,12 +1234,22 @@ void TMemData::InitData() {
 }
 
 void TMemData::FreeData() {
+  FPending = nullptr;
   ClearCache();
   // Every complex value of every record is owned by the tables, which drop them in one pass each.
   FObjects.Clear();
   FStringHeap.Clear();
   FBlockMan.FreeAllBlocks();
   InitData();
+}
+
+void TMemData::Reserve(std::int32_t Count) {
+  if (Count <= 0) return;
+  const std::size_t n = static_cast<std::size_t>(Count);
+  FItemTable.reserve(FItemTable.size() + n);
+  std::size_t complex = 0;
+  for (const auto& d : FFields) complex += d->IsComplex() && d->FieldDescKind != fdkCalculated;
+  if (complex) FObjects.Reserve(FObjects.LiveCount() + n * complex);
 }
 
 void TMemData::SetToBegin() {
@@ -1169,7 +1356,8 @@ TItemHeader* TMemData::NewItem() {
   item->FilterResult = fsNotChecked;
   item->Order = item->SavedOrder = 0;
   item->OrderValid = false;
-  item->Serial = ++gItemSerial;
+  // Serials need only differ within one item list: a bookmark of another list has another iteration.
+  item->Serial = ++FLastSerial;
   if (!FFreeHandles.empty()) {
     item->Handle = FFreeHandles.back();
     FFreeHandles.pop_back();
@@ -1188,6 +1376,10 @@ void TMemData::InvalidateFrom(TItemHeader* Item) {
 }
 
 void TMemData::AddRecord(const Byte* RecBuf) {
+  if (!FIndexFields.empty()) {
+    AddRecordSorted(RecBuf);
+    return;
+  }
   ++FListVersion;
   TItemHeader* item = NewItem();
   if (Eof() || !FFirst) {
@@ -1213,15 +1405,50 @@ void TMemData::AddRecord(const Byte* RecBuf) {
   std::memcpy(item->Record(), RecBuf, static_cast<std::size_t>(FRecordSize));
   if (FHasBlobFields)
     for (const auto& d : FFields)
-      if (d->IsBlob())
-        if (TBlob* b = GetObject(*d, item->Record())) b->Commit();
+      if (d->IsBlob()) FObjects.CommitBlob(Load<std::uint32_t>(item->Record() + d->Offset));
   ++FRecordCount;
-  if (!FIndexFields.empty())
-    MoveItemToSortedPlace(item->Next ? CompareItemRecords(item->Record(), item->Next->Record()) : -1);
   if (CacheActive()) CacheInserted(item);
 }
 
 void TMemData::InsertRecord(const Byte* RecBuf) { AddRecord(RecBuf); }
+
+Byte* TMemData::NewRecord() {
+  if (FPending) Assertion();
+  FPending = NewItem();
+  Byte* rec = FPending->Record();
+  std::memset(rec, 0, static_cast<std::size_t>(FRecordSize));
+  std::memset(rec + FDataSize, 1, static_cast<std::size_t>(FFields.Count()));
+  return rec;
+}
+
+void TMemData::AppendNewRecord() {
+  TItemHeader* item = FPending;
+  if (!item) Assertion();
+  FPending = nullptr;
+  ++FListVersion;
+  item->Prev = FLast;
+  if (FLast) FLast->Next = item;
+  else FFirst = item;
+  FLast = item;
+  if (!FStale) {
+    item->Order = item->Prev ? item->Prev->Order + 1 : 1;
+    item->OrderValid = true;
+  }
+  FCurrent = item;
+  FBOF = FEOF = false;
+  ++FRecordCount;
+}
+
+void TMemData::DropNewRecord() {
+  TItemHeader* item = FPending;
+  if (!item) return;
+  FPending = nullptr;
+  FreeComplexFields(item->Record(), true);
+  FItemTable[item->Handle - 1] = nullptr;
+  FFreeHandles.push_back(item->Handle);
+  item->Serial = 0;
+  FBlockMan.FreeItem(item);
+}
 
 void TMemData::AppendRecord(const Byte* RecBuf) {
   SetToEnd();
@@ -1295,16 +1522,14 @@ void TMemData::PostRecord(Byte* RecBuf) {
   UpdateRecord(RecBuf);
   if (FHasBlobFields)
     for (const auto& d : FFields)
-      if (d->IsBlob())
-        if (TBlob* b = GetObject(*d, RecBuf)) b->Commit();
+      if (d->IsBlob()) FObjects.CommitBlob(Load<std::uint32_t>(RecBuf + d->Offset));
   FreeComplexFields(tmp, false);
 }
 
 void TMemData::CancelRecord(Byte* RecBuf) {
   if (FHasBlobFields)
     for (const auto& d : FFields)
-      if (d->IsBlob())
-        if (TBlob* b = GetObject(*d, RecBuf)) b->Cancel();
+      if (d->IsBlob()) FObjects.CancelBlob(Load<std::uint32_t>(RecBuf + d->Offset));
   FreeComplexFields(RecBuf, false);
 }
 
@@ -1318,7 +1543,9 @@ void TMemData::GetBookmark(TRecBookmark& Bookmark) {
   Bookmark.RefreshIteration = FRefreshIteration;
   Bookmark.Item = FCurrent ? FCurrent->Handle : 0;
   Bookmark.Serial = FCurrent ? FCurrent->Serial : 0;
-  Bookmark.Order = FCurrent ? OrderOf(FCurrent) : -1;
+  // In a sorted list rows land anywhere: a stale number is not worked out for every bookmark (0:
+  // not known; the handle and serial find the row).
+  Bookmark.Order = !FCurrent ? -1 : (FIndexFields.empty() || FCurrent->OrderValid ? OrderOf(FCurrent) : 0);
 }
 
 void TMemData::SetToBookmark(const TRecBookmark& Bookmark) {

@@ -157,40 +157,89 @@ class TFieldDescs {
 };
 
 // Blobs that no record holds any more, kept for reuse: emptying a table and loading it again then
-// costs no allocation per blob. Shared by a table's record sets (the staging set of a load included).
+// costs no allocation per blob. Shared by a table's record sets (the staging set of a load included),
+// together with the byte chunks that hold packed blob content.
 class TBlobPool {
  public:
   std::unique_ptr<TSharedObject> Take(bool IsUnicode);
   void Give(std::unique_ptr<TSharedObject> Blob);
-  // Takes every entry of Blobs (all live recyclable blobs); Blobs is left empty.
-  void GiveAll(std::vector<std::unique_ptr<TSharedObject>>& Blobs);
   std::size_t Count() const { return FFree.size(); }
+  std::unique_ptr<Byte[]> TakeChunk();
+  void GiveChunk(std::unique_ptr<Byte[]> Chunk);
+  static constexpr std::size_t kChunkSize = 64 * 1024;
 
  private:
   std::vector<std::unique_ptr<TSharedObject>> FFree;
+  std::vector<std::unique_ptr<Byte[]>> FChunks;
 };
 
 // Blobs and variant objects of a record set, addressed by 32-bit handles (0 = none). The table owns
 // the objects; a record holding a handle holds one reference. Blobs that go return to the pool.
+//
+// A blob whose committed content is small (kMaxPackedBlobSize bytes or none at all) and that nobody
+// shares is kept packed: its bytes in a chunk of the table, no object. The object is made again (from
+// the pool) the first time anything asks for it, under the same handle, in exactly the state it had:
+// rollback enabled, nothing to roll back, the same content. Loads, appends and saves of small memos
+// thus touch a few bytes per row instead of an object graph.
 class TSharedObjectTable {
  public:
   std::shared_ptr<TBlobPool> Pool = std::make_shared<TBlobPool>();
+  TSharedObjectTable() = default;
+  TSharedObjectTable(const TSharedObjectTable&) = delete;
+  TSharedObjectTable& operator=(const TSharedObjectTable&) = delete;
+  ~TSharedObjectTable() { Clear(); }
+
   std::uint32_t Add(std::unique_ptr<TSharedObject> Object);
+  // A packed blob of Size bytes copied from Data (Size 0: a null blob).
+  std::uint32_t AddPacked(const Byte* Data, std::size_t Size, bool IsUnicode);
+  // The object of a handle (a packed blob is made into its object first); nullptr for none.
   TSharedObject* Get(std::uint32_t Handle) const {
-    return Handle && Handle <= FItems.size() ? FItems[Handle - 1].get() : nullptr;
+    if (!Handle || Handle > FItems.size()) return nullptr;
+    TEntry& e = FItems[Handle - 1];
+    return e.Packed ? Unpack(e) : e.Object.get();
   }
+  bool IsPacked(std::uint32_t Handle) const { return Handle && Handle <= FItems.size() && FItems[Handle - 1].Packed; }
+  // The bytes of a packed blob (IsPacked only).
+  const Byte* PackedData(std::uint32_t Handle) const { return FItems[Handle - 1].Data; }
+  std::size_t PackedSize(std::uint32_t Handle) const { return FItems[Handle - 1].Size; }
+  // References of a handle without unpacking it: 0 for none, 1 for a packed blob.
+  int RefCount(std::uint32_t Handle) const;
+  // Gives a packed null blob Size bytes of content; false (nothing done) for any other handle.
+  bool FillPacked(std::uint32_t Handle, const Byte* Data, std::size_t Size);
+  // A blob's size without unpacking it (0 for none).
+  Int64 BlobSize(std::uint32_t Handle) const;
+  // Commit of a blob (nothing for a packed one), then packs it when it qualifies.
+  void CommitBlob(std::uint32_t Handle);
+  // Cancel of a blob's change (a packed one has none).
+  void CancelBlob(std::uint32_t Handle);
   void AddRef(std::uint32_t Handle);
   // Drops one reference; the object goes (and its handle is reused) at zero.
   void Release(std::uint32_t Handle);
   // Destroys every object at once.
   void Clear();
   std::size_t LiveCount() const { return FItems.size() - FFree.size(); }
+  void Reserve(std::size_t Count) { FItems.reserve(Count); }
 
  private:
-  std::vector<std::unique_ptr<TSharedObject>> FItems;
+  struct TEntry {
+    std::unique_ptr<TSharedObject> Object;
+    const Byte* Data = nullptr;
+    std::uint32_t Size = 0;
+    bool Packed = false;
+    bool Unicode = false;
+  };
+  TSharedObject* Unpack(TEntry& Entry) const;
+  const Byte* Keep(const Byte* Data, std::size_t Size);
+  std::uint32_t NewHandle();
+
+  mutable std::vector<TEntry> FItems;
   std::vector<std::uint32_t> FFree;
-  bool FHoldsOnlyBlobs = true;  // no variant object was ever added since the last Clear
+  std::vector<std::unique_ptr<Byte[]>> FChunks;
+  std::size_t FChunkUsed = TBlobPool::kChunkSize;
 };
+
+// Content up to this size is kept packed; a whole write of it is never compressed.
+inline constexpr std::size_t kMaxPackedBlobSize = kMinCompressSize;
 
 enum TItemStatus : Byte { isUnmodified = 0, isUpdated = 1, isAppended = 2, isDeleted = 3 };
 enum TItemFilterState : Byte { fsNotChecked = 0, fsNotOmitted = 1, fsOmitted = 2 };
@@ -224,11 +273,19 @@ struct TBlockHeader {
   TBlockHeader* Next = nullptr;
   Word ItemCount = 0;
   Word UsedItems = 0;
+  Word CarvedItems = 0;  // items handed out at least once; the rest of the block is untouched
+  std::uint32_t Slab = 0;  // the slab of the manager the block's memory comes from
   static constexpr std::size_t kBlockHeaderSize = 32;
 };
 
 // Item slots from blocks of DefaultItemCount items; a block goes back to the allocator as soon as its
-// last item is freed.
+// last item is freed. Freed items are reused first; otherwise the newest block hands out its next
+// untouched item, so filling a block writes each item once.
+//
+// Block memory comes from slabs of the manager: a slab holds a few blocks at first, twice as many each
+// time up to kSlabBytes (mappings of their own), so a large table costs a few allocations instead of
+// one per block. A freed block is reused before a slab is carved further; a slab whose last block
+// goes is given back at once.
 class TBlockManager {
  public:
   TBlockManager() = default;
@@ -251,8 +308,27 @@ class TBlockManager {
   void PushFree(TItemHeader* Item);
   void UnlinkFree(TItemHeader* Item);
   int FRecordSize = 0;
+  struct TSlab {
+    Byte* Memory = nullptr;
+    std::size_t Size = 0;
+    std::uint32_t Capacity = 0;  // blocks
+    std::uint32_t Carved = 0;
+    std::uint32_t Live = 0;
+    bool Mapped = false;
+  };
+  static constexpr std::size_t kSlabBytes = std::size_t{2} << 20;
+  Byte* BlockMemory(std::size_t Bytes, std::uint32_t& Slab);
+  void FreeBlockMemory(TBlockHeader* Block);
+  void ReleaseSlab(std::uint32_t Slab);
+
   TItemHeader* FFirstFree = nullptr;
   TBlockHeader* FFirstBlock = nullptr;
+  TBlockHeader* FCarving = nullptr;  // the block with untouched items, if any
+  std::vector<TSlab> FSlabs;
+  std::vector<std::uint32_t> FReleasedSlabs;  // entries of FSlabs free for a new slab
+  std::vector<std::pair<Byte*, std::uint32_t>> FFreeBlocks;
+  std::int32_t FCurrentSlab = -1;  // the slab being carved
+  std::uint32_t FLastCapacity = 0;
   std::size_t FBlockCount = 0;
 };
 
@@ -424,6 +500,14 @@ class TMemData : public TData {
   int RefreshIteration() const { return FRefreshIteration; }
   // Frees every record; descriptors and layout stay, the record set stays open.
   void EmptyData() { FreeData(); }
+  // Room for Count more records in the tables that grow by record (a load knows its count).
+  void Reserve(std::int32_t Count);
+  // Building a record in place (a load): NewRecord gives the record of a new item outside the list,
+  // all null with no complex values; then exactly one of AppendNewRecord (linked at the end, as
+  // AppendRecord, its blobs already committed) or DropNewRecord (its complex values and item freed).
+  Byte* NewRecord();
+  void AppendNewRecord();
+  void DropNewRecord();
 
   // ---- changes ----
   // Before the current item (at Eof: at the end; at Bof: first); the new item becomes current.
@@ -523,6 +607,8 @@ class TMemData : public TData {
   TItemHeader* NewItem();
   void DeleteItem(TItemHeader* Item);
   void AddRecord(const Byte* RecBuf);
+  // Into a sorted list: its place by binary search over ItemsInOrder, which is kept up to date.
+  void AddRecordSorted(const Byte* RecBuf);
   // Marks Item and everything after it up to the old watermark stale, and makes Item the watermark.
   void InvalidateFrom(TItemHeader* Item);
   TItemHeader* ItemOfHandle(std::uint32_t Handle, std::uint64_t Serial) const;
@@ -534,6 +620,8 @@ class TMemData : public TData {
   TItemHeader* FLast = nullptr;
   TItemHeader* FCurrent = nullptr;
   TItemHeader* FStale = nullptr;
+  TItemHeader* FPending = nullptr;
+  std::uint64_t FLastSerial = 0;
   std::vector<Byte> FEditScratch;
   // Sort order: the columns, the text, and whether SavedOrder holds the order before the first sort.
   std::vector<TSortColumn> FIndexFields;

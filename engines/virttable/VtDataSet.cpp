@@ -38,6 +38,27 @@ TMemDataSet::~TMemDataSet() {
   }
 }
 
+TDataSetService* TMemDataSet::DataSetService() const {
+  if (!FDataSetService) FDataSetService = const_cast<TMemDataSet*>(this)->CreateDataSetService();
+  return FDataSetService.get();
+}
+
+TFieldClass TMemDataSet::GetFieldClassByService(TFieldType FieldType, Word DataType) const {
+  return DataSetService()->FieldClassForType(FieldType, DataType);
+}
+
+TFieldClass TMemDataSet::ChooseFieldClass(TFieldType Type) const { return GetFieldClassByService(Type, 0); }
+
+void TMemDataSet::VerifyFieldMatchesDef(TField* Field, TFieldDef* FieldDef) {
+  // A float field may stand for a currency definition and back; BCD, FMTBcd and single fields only for
+  // their own type, whatever the framework's base types say.
+  const TFieldType f = Field->DataType();
+  const TFieldType d = FieldDef->DataType();
+  if ((f == ftFloat || f == ftCurrency) && (d == ftFloat || d == ftCurrency)) return;
+  if ((f == ftBCD || f == ftFMTBcd || f == ftSingle) && f == d) return;
+  TDataSet::VerifyFieldMatchesDef(Field, FieldDef);
+}
+
 // ---- sort order and filter expression ----
 
 void TMemDataSet::SetIndexFieldNames(const String& Value) {
@@ -220,7 +241,10 @@ void TMemDataSet::CursorOpen() {
     FData->Open();
   }
   BuildLocalMDLinks();
+  DataSetService()->PrepareFields();
   if (DefaultFields()) BuildDefaultFields();
+  if (FNumberRange)
+    for (const auto& def : FieldDefs()) DataSetService()->SetNumberRange(def.get());
   BindAllFields(true);
   // Persistent fields find their descriptors by name; default fields by their definition's number.
   for (TField* f : Fields()) {
@@ -300,7 +324,8 @@ TFetchResult TMemDataSet::FetchRecord(TRecordBuffer Buffer, TFetchMode Mode, boo
     }
   }
   // With a filter the visible number is counted when asked for (GetRecNo), not on every fetch.
-  const std::int32_t recNo = FilterActive() ? 0 : FData->RecordNo();
+  // Sorted rows move as others come: their number too is counted when asked for.
+  const std::int32_t recNo = FilterActive() || FData->IndexFieldCount() > 0 ? 0 : FData->RecordNo();
   std::memcpy(Buffer + FRecInfoOfs + kRecNoOfs, &recNo, 4);
   // Row statuses and update statuses share their numbers.
   Buffer[FRecInfoOfs + kUpdateStatusOfs] = static_cast<Byte>(FData->CurrentItem()->Status);
@@ -395,10 +420,11 @@ int TMemDataSet::GetRecordCount() const {
 int TMemDataSet::GetRecNo() const {
   const TRecordBuffer buf = GetActiveRecBuf();
   if (!buf || State() == dsInsert) return State() == dsInsert ? -1 : 0;
-  if (!FilterActive()) return LoadInt(buf + FRecInfoOfs + kRecNoOfs);
+  if (!FilterActive() && FData->IndexFieldCount() == 0) return LoadInt(buf + FRecInfoOfs + kRecNoOfs);
   vt::TRecBookmark bm;
   std::memcpy(&bm, buf + FBookmarkOfs, sizeof bm);
   const vt::TItemHeader* target = FData->ItemOf(bm);
+  if (!FilterActive()) return target ? FData->OrderOf(const_cast<vt::TItemHeader*>(target)) : LoadInt(buf + FRecInfoOfs + kRecNoOfs);
   auto* self = const_cast<TMemDataSet*>(this);
   int n = 0;
   for (const vt::TItemHeader* item = FData->FirstItem(); item; item = item->Next) {

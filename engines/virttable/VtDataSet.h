@@ -20,6 +20,7 @@
 #include <memory>
 
 #include "engines/virttable/VtData.h"
+#include "engines/virttable/VtDataSetService.h"
 #include "platform/db/DB.h"
 
 class TMemDataSet;
@@ -133,6 +134,16 @@ class TMemDataSet : public TDataSet {
   bool Locate(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) override;
   Variant Lookup(const String& KeyFields, const Variant& KeyValues, const String& ResultFields) override;
   Variant GetStateFieldValue(TDataSetState AState, TField* Field) override;
+  void VerifyFieldMatchesDef(TField* Field, TFieldDef* FieldDef) override;
+  TFieldClass ChooseFieldClass(TFieldType Type) const override;
+
+  // The service (made on first need by CreateDataSetService).
+  TDataSetService* DataSetService() const;
+  // The service's field class for a platform type and an internal code.
+  TFieldClass GetFieldClassByService(TFieldType FieldType, Word DataType) const;
+  // Numeric fields get value limits from their descriptors when the dataset opens.
+  bool NumberRange() const { return FNumberRange; }
+  void SetNumberRange(bool Value) { FNumberRange = Value; }
 
  protected:
   // Hands the record set over (the table makes a record set that knows its owner).
@@ -174,6 +185,8 @@ class TMemDataSet : public TDataSet {
 
   // Called when the record set must (re)build its descriptors from the definitions or fields.
   virtual void InitRecordSetFields() {}
+  // The service a dataset of this class uses.
+  virtual std::unique_ptr<TDataSetService> CreateDataSetService() { return std::make_unique<TDataSetService>(this); }
   bool FCursorOpen = false;
 
  private:
@@ -233,5 +246,7 @@ class TMemDataSet : public TDataSet {
   int FRecBufSize = 0;
   bool FInInserting = false;
   bool FInEditing = false;
+  bool FNumberRange = false;
   String FIndexFieldNames;
+  mutable std::unique_ptr<TDataSetService> FDataSetService;
 };

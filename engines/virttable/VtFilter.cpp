@@ -425,6 +425,8 @@ bool TFilterExpression::Eval(const TExpressionNode* Node, const Byte* RecBuf, bo
 // ---- the record set's filter ----
 
 void TMemData::SetFilterText(const String& Value) {
+  // Handing the same blank text again (every open does) costs no walk over the rows.
+  if (Value == FFilterText && !FFilter && Trim(Value).empty()) return;
   FFilterText = Value;
   FFilter.reset();
   FilterUpdated();

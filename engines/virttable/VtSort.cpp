@@ -387,6 +387,40 @@ const std::vector<TItemHeader*>& TMemData::ItemsInOrder() {
   return FOrderCache;
 }
 
+void TMemData::AddRecordSorted(const Byte* RecBuf) {
+  const std::vector<TItemHeader*>& order = ItemsInOrder();
+  // After the last row that does not sort after the new one.
+  const auto at = std::upper_bound(order.begin(), order.end(), RecBuf, [this](const Byte* r, const TItemHeader* x) {
+    return CompareItemRecords(r, x->Record()) < 0;
+  });
+  const std::size_t index = static_cast<std::size_t>(at - order.begin());
+  TItemHeader* succ = at == order.end() ? nullptr : *at;
+  TItemHeader* item = NewItem();
+  item->Next = succ;
+  item->Prev = succ ? succ->Prev : FLast;
+  if (item->Prev) item->Prev->Next = item;
+  else FFirst = item;
+  if (succ) succ->Prev = item;
+  else FLast = item;
+  if (!succ && !FStale) {
+    item->Order = item->Prev ? item->Prev->Order + 1 : 1;
+    item->OrderValid = true;
+  } else if (succ && (succ->OrderValid || succ == FStale)) {
+    InvalidateFrom(item);
+  }
+  FOrderCache.insert(FOrderCache.begin() + static_cast<std::ptrdiff_t>(index), item);
+  FOrderCacheVersion = ++FListVersion;
+  FCurrent = item;
+  FBOF = FEOF = false;
+  std::memcpy(item->Record(), RecBuf, static_cast<std::size_t>(FRecordSize));
+  if (FHasBlobFields)
+    for (const auto& d : FFields)
+      if (d->IsBlob())
+        if (TBlob* b = GetObject(*d, item->Record())) b->Commit();
+  ++FRecordCount;
+  if (CacheActive()) CacheInserted(item);
+}
+
 void TMemData::RelinkItems(const std::vector<TItemHeader*>& Items) {
   ++FListVersion;
   TItemHeader* prev = nullptr;

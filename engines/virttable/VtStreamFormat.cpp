@@ -1,9 +1,12 @@
 #include "engines/virttable/VtStreamFormat.h"
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
 #include <span>
 #include <cstring>
 #include <string>
+#include <typeinfo>
 
 #include "engines/virttable/VtTypes.h"
 #include "platform/rtl/Currency.h"
@@ -37,26 +40,87 @@ void Store(Byte* p, T v) {
 
 String Num(Int64 v) { return Str(std::to_string(v)); }
 
+// The framework's native date-time (milliseconds from 0001-01-01 as day 1) and the slot's date-time,
+// the same arithmetic as the framework's conversions, inline: the stream carries one per row.
+constexpr double kMSecsPerNativeDay = kMSecsPerDay;
+constexpr double kMaxNativeDay = 3652059;  // 9999-12-31
+
+// Ms, rounded to whole milliseconds, must lie within [day 1, day kMaxNativeDay + 1).
+inline TDateTime NativeMSecsToDateTime(double Ms) {
+  auto ms = static_cast<std::int64_t>(Ms);
+  if (static_cast<double>(ms) != Ms) ms = static_cast<std::int64_t>(std::round(Ms));  // stored values are whole
+  const std::int64_t days = ms / 86400000;
+  const auto time = static_cast<std::int32_t>(ms - days * 86400000);
+  const double d = static_cast<double>(days - kDateDelta);
+  const double t = static_cast<double>(time) / kMSecsPerDay;
+  return d < 0 ? d - t : d + t;
+}
+
+// UTF-16 characters before the first zero character, at most Most; P need not be aligned.
+inline std::size_t WideLength(const Byte* P, std::size_t Most) {
+  std::size_t n = 0;
+  for (; n + 4 <= Most; n += 4) {
+    std::uint64_t x;
+    std::memcpy(&x, P + 2 * n, 8);
+    if ((x - 0x0001000100010001ull) & ~x & 0x8000800080008000ull) break;  // some character is zero
+  }
+  while (n < Most && (P[2 * n] | P[2 * n + 1])) ++n;
+  return n;
+}
+
+inline double DateTimeToNativeMSecs(TDateTime Value) {
+  const double all = std::nearbyint(Value * kMSecsPerDay);
+  if (!(std::fabs(all) < 9.2e18)) return 0;  // the zero stamp
+  const auto ms = static_cast<std::int64_t>(all);
+  const std::int64_t days = ms / 86400000;
+  const std::int64_t time = (ms < 0 ? -ms : ms) % 86400000;
+  return static_cast<double>(static_cast<std::int32_t>(kDateDelta + days)) * kMSecsPerDay + static_cast<double>(time);
+}
+
 // ---- writer ----
 
+// The writer's output. A plain memory stream is written in place: the bytes go straight into its
+// memory (grown as needed) and its size is set once at the end, so nothing is copied twice. Any other
+// stream gets the bytes through a buffer of kChunk bytes.
 class TOut {
  public:
-  explicit TOut(TStream& Stream) : FStream(Stream), FBuf(kChunk + kSlack) {}
+  explicit TOut(TStream& Stream) : FStream(Stream) {
+    if (typeid(Stream) == typeid(TMemoryStream) && Stream.Position() <= Stream.Size()) {
+      FDirect = static_cast<TMemoryStream*>(&Stream);
+      FStart = static_cast<std::size_t>(Stream.Position());
+      Attach();
+    } else {
+      FOwn.resize(kChunk);
+      FBuf = FOwn.data();
+      FCap = FOwn.size();
+    }
+  }
+  // Room for n more bytes at once (a memory stream grows to it in one step).
+  void Reserve(std::size_t n) {
+    if (FDirect && FCap - FUsed < n) Grow(n);
+  }
   void Bytes(const void* p, std::size_t n) {
-    if (FUsed + n > FBuf.size()) {
-      Flush();
-      if (n > FBuf.size()) {
-        FStream.WriteBuffer(p, static_cast<Int64>(n));
-        return;
+    if (FCap - FUsed < n) [[unlikely]] {
+      if (!FDirect) {
+        Flush();
+        if (n > FCap) {
+          FStream.WriteBuffer(p, static_cast<Int64>(n));
+          return;
+        }
+      } else {
+        Grow(n);
       }
     }
-    std::memcpy(FBuf.data() + FUsed, p, n);
+    std::memcpy(FBuf + FUsed, p, n);
     FUsed += n;
   }
   template <class T>
   void Value(T v) {
-    if (FUsed + sizeof(T) > FBuf.size()) Flush();
-    std::memcpy(FBuf.data() + FUsed, &v, sizeof(T));
+    if (FCap - FUsed < sizeof(T)) [[unlikely]] {
+      if (FDirect) Grow(sizeof(T));
+      else Flush();
+    }
+    std::memcpy(FBuf + FUsed, &v, sizeof(T));
     FUsed += sizeof(T);
   }
   void Name(const String& s) {
@@ -65,16 +129,45 @@ class TOut {
     Value<Word>(static_cast<Word>(a.size()));
     Bytes(a.data(), a.size());
   }
-  void Flush() {
-    if (FUsed) FStream.WriteBuffer(FBuf.data(), static_cast<Int64>(FUsed));
-    FUsed = 0;
+  // Everything written reaches the stream; the stream's position is after it.
+  void Finish() {
+    if (!FDirect) {
+      Flush();
+      return;
+    }
+    if (!FUsed) return;
+    // The last byte goes in through the stream itself: that sets its size and position without the
+    // resize SetSize would do (which hands the spare capacity back, only for the next save to fault it
+    // in again).
+    const Int64 end = static_cast<Int64>(FStart + FUsed);
+    const Byte last = FBuf[FUsed - 1];
+    FDirect->SetPosition(end - 1);
+    FDirect->WriteBuffer(&last, 1);
   }
 
  private:
   static constexpr std::size_t kChunk = 1 << 20;
-  static constexpr std::size_t kSlack = 4096;
+  void Flush() {
+    if (FUsed) FStream.WriteBuffer(FBuf, static_cast<Int64>(FUsed));
+    FUsed = 0;
+  }
+  void Attach() {
+    FBuf = static_cast<Byte*>(FDirect->Memory()) + FStart;
+    FCap = static_cast<std::size_t>(FDirect->Capacity()) - FStart;
+  }
+  __attribute__((noinline)) void Grow(std::size_t n) {
+    // The bytes past the stream's size are kept by the resize: they are part of its capacity.
+    const std::size_t want = std::max(FUsed + n, FCap + FCap / 2 + 4096);
+    FDirect->SetCapacity(static_cast<Int64>(FStart + want));
+    Attach();
+  }
+
   TStream& FStream;
-  std::vector<Byte> FBuf;
+  TMemoryStream* FDirect = nullptr;
+  std::size_t FStart = 0;
+  std::vector<Byte> FOwn;
+  Byte* FBuf = nullptr;
+  std::size_t FCap = 0;
   std::size_t FUsed = 0;
 };
 
@@ -91,15 +184,13 @@ void WriteValue(TOut& Out, TMemData& Data, const TFieldDesc& Desc, const Byte* R
   };
   switch (Desc.DataType()) {
     case dtString: {
-      std::size_t n = 0;
-      while (n < Desc.Length && slot[n]) ++n;
+      const std::size_t n = ::strnlen(reinterpret_cast<const char*>(slot), Desc.Length);
       if (n == 0) put("", 1);
       else put(slot, n);
       return;
     }
     case dtWideString: {
-      std::size_t n = 0;
-      while (n < Desc.Length && (slot[2 * n] || slot[2 * n + 1])) ++n;
+      const std::size_t n = WideLength(slot, Desc.Length);
       if (n == 0) put("\0", 2);
       else put(slot, 2 * n);
       return;
@@ -112,12 +203,20 @@ void WriteValue(TOut& Out, TMemData& Data, const TFieldDesc& Desc, const Byte* R
       return;
     }
     case dtDateTime: {
-      const double ms = DateTimeToNativeDateTime(Load<double>(slot));
+      const double ms = DateTimeToNativeMSecs(Load<double>(slot));
       put(&ms, 8);
       return;
     }
     case dtVarBytes: put(slot + 2, Load<Word>(slot)); return;
     case dtBlob: case dtMemo: case dtWideMemo: {
+      const std::uint32_t handle = Load<std::uint32_t>(slot);
+      if (Data.Objects().IsPacked(handle)) {
+        // Small content kept as bytes goes out as it is.
+        const std::size_t n = Data.Objects().PackedSize(handle);
+        Out.Value<std::int32_t>(static_cast<std::int32_t>(n));
+        if (n) Out.Bytes(Data.Objects().PackedData(handle), n);
+        return;
+      }
       TBlob* blob = Data.GetObject(Desc, Rec);
       const Int64 size = blob ? blob->Size() : 0;
       if (size <= 0) {
@@ -180,27 +279,34 @@ void WriteValue(TOut& Out, TMemData& Data, const TFieldDesc& Desc, const Byte* R
 
 // ---- reader ----
 
+// The bytes of a stream: a memory stream's own memory, any other stream read in chunks into a buffer
+// that is refilled as the parse moves on (a whole file is never held twice).
 class TIn {
  public:
-  explicit TIn(std::span<const Byte> Bytes) : FBytes(Bytes) {}
-  std::size_t Left() const { return FBytes.size() - FPos; }
+  explicit TIn(std::span<const Byte> Bytes) : FData(Bytes.data()), FEnd(Bytes.size()), FTotal(Bytes.size()) {}
+  TIn(TStream& Stream, std::size_t Total) : FStream(&Stream), FTotal(Total) {}
+  // Bytes left in the whole stream.
+  std::size_t Left() const { return FTotal - FBase - FPos; }
+  // Makes n bytes readable at the position (a pointer from Take stays valid until the next Need).
   void Need(std::size_t n, const char16_t* What) {
-    if (n > Left()) [[unlikely]]
-      CutShort(What);
+    if (n > FEnd - FPos) [[unlikely]] {
+      if (n > Left()) CutShort(What);
+      Refill(n);
+    }
   }
   [[noreturn]] __attribute__((noinline)) void CutShort(const char16_t* What) const {
-    Bad(String(What) + u" is cut short at offset " + Num(static_cast<Int64>(FPos)));
+    Bad(String(What) + u" is cut short at offset " + Num(static_cast<Int64>(FBase + FPos)));
   }
   template <class T>
   T Value(const char16_t* What) {
     Need(sizeof(T), What);
-    const T v = Load<T>(FBytes.data() + FPos);
+    const T v = Load<T>(FData + FPos);
     FPos += sizeof(T);
     return v;
   }
   const Byte* Take(std::size_t n, const char16_t* What) {
     Need(n, What);
-    const Byte* p = FBytes.data() + FPos;
+    const Byte* p = FData + FPos;
     FPos += n;
     return p;
   }
@@ -209,12 +315,33 @@ class TIn {
     const Byte* p = Take(n, What);
     return sys::AnsiToUtf16(std::string_view(reinterpret_cast<const char*>(p), n));
   }
-  std::size_t Pos() const { return FPos; }
-  void SetPos(std::size_t Pos) { FPos = Pos; }
 
  private:
-  std::span<const Byte> FBytes;
-  std::size_t FPos = 0;
+  static constexpr std::size_t kChunk = 1 << 20;
+  __attribute__((noinline)) void Refill(std::size_t n) {
+    const std::size_t kept = FEnd - FPos;
+    if (FBuffer.size() < std::max(n, kChunk)) {
+      std::vector<Byte> bigger(std::max(n, kChunk));
+      if (kept) std::memcpy(bigger.data(), FData + FPos, kept);
+      FBuffer.swap(bigger);
+    } else if (kept) {
+      std::memmove(FBuffer.data(), FData + FPos, kept);
+    }
+    FBase += FPos;
+    FPos = 0;
+    const std::size_t more = std::min(FBuffer.size() - kept, FTotal - FBase - kept);
+    FStream->ReadBuffer(FBuffer.data() + kept, static_cast<Int64>(more));
+    FData = FBuffer.data();
+    FEnd = kept + more;
+  }
+
+  TStream* FStream = nullptr;
+  std::vector<Byte> FBuffer;
+  const Byte* FData = nullptr;
+  std::size_t FPos = 0;    // in FData
+  std::size_t FEnd = 0;    // bytes readable in FData
+  std::size_t FBase = 0;   // stream offset of FData[0]
+  std::size_t FTotal = 0;  // stream size
 };
 
 bool IsSupportedType(TFieldType t) {
@@ -309,6 +436,10 @@ Variant StoredAsVariant(const TStreamFieldDef& Def, const Byte* p, std::size_t L
     case ftBytes: case ftVarBytes: return VarFromBytes(p, L);
     default: return Null();
   }
+}
+
+[[noreturn]] __attribute__((noinline)) void BadValue(const TStreamFieldDef& Def, Int64 Record, const char16_t* Why) {
+  Bad(u"value of field '" + Def.Name + u"' in record " + Num(Record + 1) + u": " + Why);
 }
 
 // Checks a value's length against its stored type, before anything is copied.
@@ -446,11 +577,32 @@ void WriteVirtTableStream(TStream& Stream, const std::vector<TStreamFieldDef>& D
   }
   if (Defs.empty()) {
     out.Value<std::int32_t>(0);
-    out.Flush();
+    out.Finish();
     return;
   }
-  std::vector<const TFieldDesc*> descs;
-  for (const auto& d : Defs) descs.push_back(Data.Active() ? Data.FindField(d.Name) : nullptr);
+  // What each definition writes, decided once: plain fixed slots of stored fields are copied here,
+  // everything else goes through WriteValue.
+  struct TOutPlan {
+    const TFieldDesc* Desc;
+    std::size_t NullAt;
+    std::size_t Size;
+    bool Plain;
+  };
+  std::vector<TOutPlan> plans;
+  for (const auto& d : Defs) {
+    const TFieldDesc* desc = Data.Active() ? Data.FindField(d.Name) : nullptr;
+    TOutPlan plan{desc, 0, 0, false};
+    if (desc && desc->FieldDescKind != fdkCalculated) {
+      plan.NullAt = static_cast<std::size_t>(Data.DataSize() + desc->FieldNo - 1);
+      plan.Size = static_cast<std::size_t>(desc->Size);
+      switch (desc->DataType()) {
+        case dtInt16: case dtInt32: case dtInt64: case dtUInt16: case dtUInt32: case dtBoolean: case dtFloat:
+        case dtCurrency: case dtSingle: plan.Plain = true; break;
+        default: break;
+      }
+    }
+    plans.push_back(plan);
+  }
   Int64 count = Data.Active() ? Data.RecordCount() : 0;
   if (Include && count) {
     count = 0;
@@ -458,23 +610,37 @@ void WriteVirtTableStream(TStream& Stream, const std::vector<TStreamFieldDef>& D
   }
   if (Progress) Progress(0);
   out.Value<std::int32_t>(static_cast<std::int32_t>(count));
-  // A memory stream gets room for the rows at once instead of growing (and copying) as they come.
-  if (auto* memory = dynamic_cast<TMemoryStream*>(&Stream)) {
-    const Int64 estimate = Stream.Position() + count * (Data.RecordSize() + 4 * static_cast<Int64>(Defs.size()) + 16);
-    if (estimate > memory->Capacity() && estimate < (Int64{1} << 31)) memory->SetCapacity(estimate);
-  }
+  // Room for the rows at once instead of growing (and copying) as they come.
+  const Int64 estimate = count * (Data.RecordSize() + 4 * static_cast<Int64>(Defs.size()) + 16);
+  if (estimate < (Int64{1} << 31)) out.Reserve(static_cast<std::size_t>(estimate));
   std::vector<Byte> scratch;
   Int64 n = 0;
   for (const TItemHeader* item = count ? Data.FirstItem() : nullptr; item; item = item->Next) {
+    // The next item is somewhere else in memory: ask for it while this one is written.
+    if (const TItemHeader* next = item->Next) {
+      __builtin_prefetch(next);
+      __builtin_prefetch(reinterpret_cast<const Byte*>(next) + 64);
+    }
     if (Include && !Include(item)) continue;
-    for (const TFieldDesc* desc : descs) {
-      if (!desc) out.Value<std::int32_t>(0);
-      else WriteValue(out, Data, *desc, item->Record(), scratch);
+    const Byte* rec = item->Record();
+    for (const TOutPlan& plan : plans) {
+      if (!plan.Desc) {
+        out.Value<std::int32_t>(0);
+      } else if (plan.Plain) {
+        if (rec[plan.NullAt] == 1) {
+          out.Value<std::int32_t>(0);
+        } else {
+          out.Value<std::int32_t>(static_cast<std::int32_t>(plan.Size));
+          out.Bytes(rec + plan.Desc->Offset, plan.Size);
+        }
+      } else {
+        WriteValue(out, Data, *plan.Desc, rec, scratch);
+      }
     }
     ++n;
     if (Progress) Progress(static_cast<int>(std::nearbyint(static_cast<double>(n) * 100.0 / static_cast<double>(count))));
   }
-  out.Flush();
+  out.Finish();
 }
 
 bool IsXmlStream(const std::vector<Byte>& Head) {
@@ -495,18 +661,12 @@ TStreamContents ReadVirtTableStream(TStream& Stream, const std::function<TMemDat
     Byte head[kMinStreamSize];
     Stream.ReadBuffer(head, kMinStreamSize);  // raises the stream read error
   }
-  // A memory stream is parsed in place; any other stream is read into memory once.
-  std::vector<Byte> copy;
-  std::span<const Byte> bytes;
-  if (auto* memory = dynamic_cast<TCustomMemoryStream*>(&Stream)) {
-    bytes = std::span<const Byte>(static_cast<const Byte*>(memory->Memory()), static_cast<std::size_t>(size));
-  } else {
-    copy.resize(static_cast<std::size_t>(size));
-    Stream.ReadBuffer(copy.data(), size);
-    bytes = copy;
-  }
-  Stream.SetPosition(size);
-  TIn in(bytes);
+  // A memory stream is parsed in place; any other stream is read in chunks as the parse goes.
+  auto* memory = dynamic_cast<TCustomMemoryStream*>(&Stream);
+  std::optional<TIn> source;
+  if (memory) source.emplace(std::span<const Byte>(static_cast<const Byte*>(memory->Memory()), static_cast<std::size_t>(size)));
+  else source.emplace(Stream, static_cast<std::size_t>(size));
+  TIn& in = *source;
   TStreamContents c;
   c.Version = in.Value<Word>(u"version");
   const Word defCount = in.Value<Word>(u"definition count");
@@ -559,23 +719,6 @@ TStreamContents ReadVirtTableStream(TStream& Stream, const std::function<TMemDat
     return static_cast<std::size_t>(v);
   };
 
-  // First pass: every length against the bytes left and against its type, before anything is built.
-  const std::size_t rowsStart = in.Pos();
-  for (std::int32_t r = 0; r < c.RecordCount; ++r)
-    for (const TDefPlan& plan : plans) {
-      const TStreamFieldDef& def = *plan.Def;
-      const std::size_t L = readLength(def, r);
-      if (L == 0) continue;
-      in.Take(L, u"value");
-      if (plan.Fixed) {
-        if (L != plan.Fixed) CheckLength(def, L, 0, r);
-      } else {
-        const Word sub = def.DataType == ftVariant ? in.Value<Word>(u"variant subtype") : 0;
-        CheckLength(def, L, sub, r);
-      }
-    }
-  in.SetPos(rowsStart);
-
   TMemData& staging = BuildStaging(c);
   for (TDefPlan& plan : plans) {
     plan.Desc = staging.FindField(plan.Def->Name);
@@ -585,50 +728,108 @@ TStreamContents ReadVirtTableStream(TStream& Stream, const std::function<TMemDat
                 (plan.Fixed == 0 || plan.Def->DataType == ftGuid || static_cast<int>(plan.Fixed) == plan.Desc->Size ||
                  code == dtDate || code == dtTime || code == dtDateTime);
   }
+  // Every length is checked against the bytes left and against its type before anything is copied; a
+  // bad value ends the read with the staging set thrown away, so nothing needs a pass of its own.
   const int dataSize = staging.DataSize();
-  std::vector<Byte> rec(static_cast<std::size_t>(staging.RecordSize()));
+  staging.Reserve(c.RecordCount);
+  TSharedObjectTable& objects = staging.Objects();
+  // Blobs get their handle from their value (a small one packed at once); other complex values are
+  // made before the row's values are read.
+  std::vector<const TFieldDesc*> blobs, complexOthers;
+  for (const auto& d : staging.Fields())
+    if (d->IsComplex() && d->FieldDescKind != fdkCalculated) (d->IsBlob() ? blobs : complexOthers).push_back(d.get());
   if (Progress) Progress(0);
   for (std::int32_t r = 0; r < c.RecordCount; ++r) {
-    staging.InitRecord(rec.data());
-    staging.CreateComplexFields(rec.data(), true);
+    Byte* const r0 = staging.NewRecord();
+    for (const TFieldDesc* d : complexOthers) staging.CreateComplexField(r0, *d);
     try {
       for (const TDefPlan& plan : plans) {
         const TStreamFieldDef& def = *plan.Def;
-        const std::size_t L = wideLengths ? static_cast<std::size_t>(in.Value<std::int32_t>(u"value length"))
-                                          : in.Value<Word>(u"value length");
+        const std::size_t L = readLength(def, r);
         if (L == 0) continue;
+        // A variant's subtype follows its bytes: both must be readable before the value is taken.
+        if (def.DataType == ftVariant) in.Need(L + 2, u"value");
         const Byte* p = in.Take(L, u"value");
-        const Word sub = def.DataType == ftVariant ? in.Value<Word>(u"variant subtype") : 0;
+        Word sub = 0;
+        if (plan.Fixed) {
+          if (L != plan.Fixed) [[unlikely]]
+            CheckLength(def, L, 0, r);
+        } else {
+          switch (def.DataType) {
+            case ftString: case ftMemo: case ftBlob: break;
+            case ftWideString: case ftWideMemo:
+              if (L % 2) [[unlikely]]
+                BadValue(def, r, u"odd length for UTF-16 text");
+              break;
+            case ftVariant: sub = in.Value<Word>(u"variant subtype"); [[fallthrough]];
+            default: CheckLength(def, L, sub, r); break;
+          }
+        }
         const TFieldDesc* desc = plan.Desc;
         if (!desc) continue;
         if (!plan.Same) {
           // The field changed type since the value was stored: convert through a dynamic value, or
           // leave it null when that cannot be done.
           try {
-            staging.PutFieldAsVariant(*desc, rec.data(), StoredAsVariant(def, p, L, sub), true);
+            staging.PutFieldAsVariant(*desc, r0, StoredAsVariant(def, p, L, sub), true);
           } catch (const Exception&) {
-            staging.SetNull(*desc, rec.data(), true);
+            staging.SetNull(*desc, r0, true);
           }
           continue;
         }
+        Byte* const slot = r0 + desc->Offset;
         switch (desc->DataType()) {
           // The common fixed kinds go straight into their slots.
           case dtInt16: case dtInt32: case dtInt64: case dtUInt16: case dtUInt32: case dtBoolean: case dtFloat:
           case dtCurrency: case dtSingle:
-            std::memcpy(rec.data() + desc->Offset, p, L);
-            rec[static_cast<std::size_t>(dataSize + desc->FieldNo - 1)] = 0;
+            std::memcpy(slot, p, L);
             break;
-          default: PutSameType(staging, *desc, rec.data(), def, p, L, sub, r); break;
+          case dtDateTime: {
+            const double ms = Load<double>(p);
+            // Milliseconds from 0001-01-01 (day 1) to 9999-12-31.
+            if (!(ms >= kMSecsPerNativeDay - 0.5 && ms < (kMaxNativeDay + 1) * kMSecsPerNativeDay - 0.5)) [[unlikely]]
+              BadValue(def, r, u"not a valid date and time");
+            Store<double>(slot, NativeMSecsToDateTime(ms));
+            break;
+          }
+          case dtString: {
+            std::size_t n = ::strnlen(reinterpret_cast<const char*>(p), L);
+            if (n > static_cast<std::size_t>(desc->Size) - 1)
+              n = sys::CutLength(std::string_view(reinterpret_cast<const char*>(p), n),
+                                 static_cast<std::size_t>(desc->Size) - 1);
+            std::memcpy(slot, p, n);
+            slot[n] = 0;
+            break;
+          }
+          case dtWideString: {
+            const std::size_t n = WideLength(p, std::min<std::size_t>(L / 2, desc->Length));
+            std::memcpy(slot, p, 2 * n);
+            slot[2 * n] = slot[2 * n + 1] = 0;
+            break;
+          }
+          case dtBlob: case dtMemo: case dtWideMemo:
+            if (L <= kMaxPackedBlobSize && !Load<std::uint32_t>(slot)) {
+              Store<std::uint32_t>(slot, objects.AddPacked(p, L, desc->DataType() == dtWideMemo));
+              break;
+            }
+            if (!Load<std::uint32_t>(slot)) staging.CreateComplexField(r0, *desc);
+            PutSameType(staging, *desc, r0, def, p, L, sub, r);
+            continue;
+          default: PutSameType(staging, *desc, r0, def, p, L, sub, r); continue;
         }
+        r0[static_cast<std::size_t>(dataSize + desc->FieldNo - 1)] = 0;
       }
+      for (const TFieldDesc* d : blobs)
+        if (!Load<std::uint32_t>(r0 + d->Offset)) staging.CreateComplexField(r0, *d);
     } catch (...) {
-      staging.FreeComplexFields(rec.data(), true);
+      staging.DropNewRecord();
       throw;
     }
-    staging.AppendRecord(rec.data());
+    staging.AppendNewRecord();
     if (Progress)
       Progress(static_cast<int>(std::nearbyint(static_cast<double>(r) * 100.0 / static_cast<double>(c.RecordCount))));
   }
+  Stream.SetPosition(size);
   return c;
 }
 

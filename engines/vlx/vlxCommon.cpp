@@ -8,35 +8,184 @@
 #include "platform/rtl/Format.h"
 #include "platform/rtl/Random.h"
 
+// ---- arena ----------------------------------------------------------------------------------------------
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VLX_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VLX_ASAN 1
+#endif
+#endif
+#ifdef VLX_ASAN
+#include <sanitizer/asan_interface.h>
+#define VLX_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
+#define VLX_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
+#else
+#define VLX_POISON(p, n) ((void)(p), (void)(n))
+#define VLX_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
+TvlxArena::~TvlxArena() {
+  FreeLarge();
+  for (auto& c : FChunks) VLX_UNPOISON(c.get(), kChunkSize);
+}
+
+// A large object has a heap allocation of its own behind a link of the arena's list of them, so that a
+// reset frees them too.
+struct TvlxArena::TLarge {
+  TLarge* Prev;
+  TLarge* Next;
+};
+
+void TvlxArena::FreeLarge() {
+  while (FLarge != nullptr) {
+    TLarge* next = FLarge->Next;
+    ::operator delete(static_cast<void*>(FLarge));
+    FLarge = next;
+  }
+}
+
+Byte* TvlxArena::Alloc(std::size_t N) {
+  if (N > kSmallMax) {
+    auto* l = static_cast<TLarge*>(::operator new(sizeof(TLarge) + N));
+    l->Prev = nullptr;
+    l->Next = FLarge;
+    if (FLarge != nullptr) FLarge->Prev = l;
+    FLarge = l;
+    ++FLive;
+    return reinterpret_cast<Byte*>(l + 1);
+  }
+  const std::size_t cls = (N + kGrain - 1) / kGrain;
+  std::vector<Byte*>& free = FFree[cls];
+  Byte* p;
+  if (!free.empty()) {
+    p = free.back();
+    free.pop_back();
+  } else {
+    const std::size_t bytes = cls * kGrain;
+    if (FOpened == 0 || FUsed + bytes > kChunkSize) {
+      if (FOpened == FChunks.size()) {
+        FChunks.push_back(std::make_unique_for_overwrite<Byte[]>(kChunkSize));
+        VLX_POISON(FChunks.back().get(), kChunkSize);
+      }
+      ++FOpened;
+      FUsed = 0;
+    }
+    p = FChunks[FOpened - 1].get() + FUsed;
+    FUsed += bytes;
+  }
+  VLX_UNPOISON(p, cls * kGrain);
+  ++FLive;
+  return p;
+}
+
+void TvlxArena::Free(Byte* P, std::size_t N) {
+  if (P == nullptr) return;
+  --FLive;
+  if (N > kSmallMax) {
+    TLarge* l = reinterpret_cast<TLarge*>(P) - 1;
+    if (l->Prev != nullptr) l->Prev->Next = l->Next;
+    else FLarge = l->Next;
+    if (l->Next != nullptr) l->Next->Prev = l->Prev;
+    ::operator delete(static_cast<void*>(l));
+  } else {
+    const std::size_t cls = (N + kGrain - 1) / kGrain;
+    VLX_POISON(P, cls * kGrain);
+    FFree[cls].push_back(P);
+  }
+  if (FLive == 0) Rewind();
+}
+
+bool TvlxBlockTable::ReleaseAllIfOnly(std::size_t Records, std::size_t Blocks) {
+  if (FArena.Live() != Records + Blocks || LiveCount() != Blocks) return false;
+  FBlocks.clear();
+  FFree.clear();
+  FArena.Reset();
+  return true;
+}
+
+void TvlxArena::Swap(TvlxArena& o) noexcept {
+  std::swap(FChunks, o.FChunks);
+  std::swap(FOpened, o.FOpened);
+  std::swap(FUsed, o.FUsed);
+  std::swap(FFree, o.FFree);
+  std::swap(FLive, o.FLive);
+  std::swap(FLarge, o.FLarge);
+}
+
+void TvlxBlockTable::Swap(TvlxBlockTable& o) noexcept {
+  FArena.Swap(o.FArena);
+  std::swap(FBlocks, o.FBlocks);
+  std::swap(FFree, o.FFree);
+}
+
+void TvlxArena::Reset() {
+  FreeLarge();
+  FLive = 0;
+  Rewind();
+}
+
+void TvlxArena::Rewind() {
+  for (auto& f : FFree) {
+    f.clear();
+    // A free list keeps its room for the next fill, up to a limit.
+    if (f.capacity() > (std::size_t{1} << 20)) f.shrink_to_fit();
+  }
+  if (FChunks.size() > kKeptChunks) {
+    for (std::size_t i = kKeptChunks; i < FChunks.size(); ++i) VLX_UNPOISON(FChunks[i].get(), kChunkSize);
+    FChunks.resize(kKeptChunks);
+  }
+  for (auto& c : FChunks) VLX_POISON(c.get(), kChunkSize);
+  FOpened = 0;
+  FUsed = 0;
+}
+
 // ---- block table ----------------------------------------------------------------------------------------
 
-std::uint32_t TvlxBlockTable::Alloc(std::uint32_t N) {
-  auto block = std::make_unique<Byte[]>(std::size_t{N} + 4);  // zeroed
-  StoreU32(block.get(), N);
+std::uint32_t TvlxBlockTable::NewHandle(std::uint32_t N) {
+  if (FFree.empty() && FBlocks.size() >= std::numeric_limits<std::uint32_t>::max() - 1)
+    throw EMemTableFatalError(String(vlxmsg::SBlockTableFull));
+  Byte* block = FArena.Alloc(std::size_t{N} + 4);
+  StoreU32(block, N);
   if (!FFree.empty()) {
     const std::uint32_t h = FFree.back();
     FFree.pop_back();
-    FBlocks[h - 1] = std::move(block);
+    FBlocks[h - 1] = block;
     return h;
   }
-  if (FBlocks.size() >= std::numeric_limits<std::uint32_t>::max() - 1)
-    throw EMemTableFatalError(String(vlxmsg::SBlockTableFull));
-  FBlocks.push_back(std::move(block));
+  try {
+    FBlocks.push_back(block);
+  } catch (...) {
+    FArena.Free(block, std::size_t{N} + 4);
+    throw;
+  }
   return static_cast<std::uint32_t>(FBlocks.size());
 }
 
+std::uint32_t TvlxBlockTable::Alloc(std::uint32_t N) {
+  const std::uint32_t h = NewHandle(N);
+  if (N) std::memset(Bytes(h), 0, N);
+  return h;
+}
+
 std::uint32_t TvlxBlockTable::AllocCopy(const void* Source, std::uint32_t N) {
-  const std::uint32_t h = Alloc(N);
+  const std::uint32_t h = NewHandle(N);
   if (N) std::memcpy(Bytes(h), Source, N);
   return h;
 }
 
 void TvlxBlockTable::Free(std::uint32_t Handle) {
   if (!Valid(Handle)) return;
-  FBlocks[Handle - 1].reset();
+  Byte* block = FBlocks[Handle - 1];
+  FBlocks[Handle - 1] = nullptr;
   FFree.push_back(Handle);
+  FArena.Free(block, std::size_t{LoadU32(block)} + 4);
   // An emptied table starts over, so handles stay small and the lists do not keep their peak size.
-  if (FFree.size() == FBlocks.size()) Clear();
+  if (FFree.size() == FBlocks.size()) {
+    FBlocks.clear();
+    FFree.clear();
+  }
 }
 
 // ---- construction ---------------------------------------------------------------------------------------
@@ -64,9 +213,13 @@ TvlxCommon::~TvlxCommon() {
 
 // ---- records --------------------------------------------------------------------------------------------
 
-PvlxRecord TvlxCommon::_InternalAllocRecord() {
-  auto* raw = static_cast<Byte*>(::operator new(static_cast<std::size_t>(FTotalRecordSize)));
+PvlxRecord TvlxCommon::_InternalAllocRecord(bool InArena) {
+  // Records live in the arena; a table's record buffers come from the heap (AllocSize 0), so that the
+  // arena holds nothing but stored records and blocks and an emptying can drop it whole.
+  Byte* raw = InArena ? FBlocks->AllocRecordMemory(static_cast<std::size_t>(FTotalRecordSize))
+                      : static_cast<Byte*>(::operator new(static_cast<std::size_t>(FTotalRecordSize)));
   auto* r = reinterpret_cast<PvlxRecord>(raw);
+  r->AllocSize = InArena ? static_cast<std::uint32_t>(FTotalRecordSize) : 0;
   r->Data = raw + kvlxRecordHeaderSize;
   ResetRecord(r);
   return r;
@@ -98,13 +251,18 @@ void TvlxCommon::_InternalFreeRecord(PvlxRecord ARecord, bool FreeVarLengths, bo
     }
   }
   ARecord->PrevRecordVersion = nullptr;
-  ::operator delete(static_cast<void*>(ARecord));
+  ReleaseRecordMemory(ARecord);
+}
+
+void TvlxCommon::ReleaseRecordMemory(PvlxRecord ARecord) {
+  if (ARecord->AllocSize == 0) ::operator delete(static_cast<void*>(ARecord));
+  else FBlocks->FreeRecordMemory(reinterpret_cast<Byte*>(ARecord), ARecord->AllocSize);
 }
 
 void TvlxCommon::ReleaseVarLengthValues(PvlxRecord ARecord) {
-  for (int i = 0; i < FFieldCount; ++i) {
-    if (!IsVarLength(i)) continue;
-    Byte* slot = ARecord->Data + FieldOffset(i);
+  // The var-length slots are the end of the data area, one after another.
+  Byte* slot = ARecord->Data + FStartVarLength;
+  for (int k = 0; k < FVarLengthCount; ++k, slot += kvlxVarSlotSize) {
     const std::uint32_t h = LoadU32(slot + 1);
     if (h) FBlocks->Free(h);
     StoreU32(slot + 1, 0);
@@ -133,7 +291,7 @@ PvlxRecord TvlxCommon::CloneRecord(const TvlxRecord* Source, bool WithVarLengths
       CloneVarLengthValues(Source, r);
     } catch (...) {
       ReleaseVarLengthValues(r);
-      ::operator delete(static_cast<void*>(r));
+      ReleaseRecordMemory(r);
       throw;
     }
   } else {
@@ -262,9 +420,28 @@ void TvlxCommon::DeleteRecord(PvlxRecord ARecord) {
 
 void TvlxCommon::ReleaseAllRecords() {
   TLockGuard guard(*this);
-  for (PvlxRecord& r : FRecords) {
-    _InternalFreeRecord(r, true, true);
-    r = nullptr;
+  // When the records and their blocks are all the arena holds (no older versions, no staged records,
+  // no blocks of an edited buffer), the arena and the block table are dropped whole; otherwise each
+  // record is freed.
+  std::size_t records = 0, blocks = 0;
+  bool whole = true;
+  for (const TvlxRecord* r : FRecords) {
+    if (r == nullptr) continue;
+    if (r->PrevRecordVersion != nullptr || r->AllocSize == 0) {
+      whole = false;
+      break;
+    }
+    ++records;
+    const Byte* slot = r->Data + FStartVarLength;
+    for (int k = 0; k < FVarLengthCount; ++k, slot += kvlxVarSlotSize) blocks += LoadU32(slot + 1) != 0;
+  }
+  if (whole && FBlocks->ReleaseAllIfOnly(records, blocks)) {
+    std::fill(FRecords.begin(), FRecords.end(), nullptr);
+  } else {
+    for (PvlxRecord& r : FRecords) {
+      _InternalFreeRecord(r, true, true);
+      r = nullptr;
+    }
   }
   FRecords.clear();
   FDeletedRecords.clear();

@@ -28,6 +28,7 @@
 // before an emptying are recognised as stale.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -78,10 +79,11 @@ struct TvlxRecord {
   std::int32_t RecordNo;
   std::int32_t RecordID;
   std::int32_t UniqueRecordID;
-  Byte Flag;  // bit 0: stored in the record list, owns its chain of older versions
-  Byte UpdateStatus;
   std::int32_t TransactionLevel;
   std::uint32_t Tag;
+  std::uint32_t AllocSize;  // bytes taken from the store's arena, header included
+  Byte Flag;  // bit 0: stored in the record list, owns its chain of older versions
+  Byte UpdateStatus;
   TvlxRecord* PrevRecordVersion;
   Byte* Data;
 };
@@ -101,8 +103,47 @@ inline std::uint32_t LoadU32(const Byte* p) {
 inline void StoreI32(Byte* p, std::int32_t v) { std::memcpy(p, &v, 4); }
 inline void StoreU32(Byte* p, std::uint32_t v) { std::memcpy(p, &v, 4); }
 
+// The store's memory: records and var-length blocks are carved from 64 KB chunks in size classes of
+// 16 bytes (objects over 2 KB get an allocation of their own). A freed object goes to its class's free
+// list and is the next one handed out of that class, so a table that is emptied and filled again, or a
+// record edited in place, reuses memory instead of going back to the heap; the chunks are kept while
+// anything lives and rewound when the last object goes. Under AddressSanitizer freed objects are
+// poisoned, so a stale record or block is still reported.
+class TvlxArena {
+ public:
+  TvlxArena() = default;
+  TvlxArena(const TvlxArena&) = delete;
+  TvlxArena& operator=(const TvlxArena&) = delete;
+  ~TvlxArena();
+  // N uninitialised bytes, 16-aligned.
+  Byte* Alloc(std::size_t N);
+  // P came from Alloc(N) with the same N.
+  void Free(Byte* P, std::size_t N);
+  std::size_t Live() const { return FLive; }
+  // Forgets every object at once; the caller knows none of them is used any more.
+  void Reset();
+  void Swap(TvlxArena& Other) noexcept;
+
+ private:
+  static constexpr std::size_t kGrain = 16;
+  static constexpr std::size_t kSmallMax = 2048;
+  static constexpr std::size_t kChunkSize = 64 * 1024;
+  static constexpr std::size_t kKeptChunks = 512;  // rewinding keeps at most 32 MB
+  void Rewind();
+  struct TLarge;
+  void FreeLarge();
+
+  std::vector<std::unique_ptr<Byte[]>> FChunks;
+  TLarge* FLarge = nullptr;
+  std::size_t FOpened = 0;  // chunks carved so far; the last of them is being carved
+  std::size_t FUsed = 0;
+  std::vector<Byte*> FFree[kSmallMax / kGrain + 1];
+  std::size_t FLive = 0;
+};
+
 // The store's var-length values. A block is {uint32 length, bytes}; a handle names it until freed, and
-// freed handles are reused.
+// freed handles are reused. The table also hands out record memory from the same arena, so a staging
+// store that shares the table makes records the owning store can adopt and free.
 class TvlxBlockTable {
  public:
   // A new block of N zero bytes; raises EMemTableFatalError when no handle is left.
@@ -113,16 +154,26 @@ class TvlxBlockTable {
   bool Valid(std::uint32_t Handle) const {
     return Handle != 0 && Handle <= FBlocks.size() && FBlocks[Handle - 1] != nullptr;
   }
-  std::uint32_t Length(std::uint32_t Handle) const { return LoadU32(FBlocks[Handle - 1].get()); }
-  Byte* Bytes(std::uint32_t Handle) const { return FBlocks[Handle - 1].get() + 4; }
+  std::uint32_t Length(std::uint32_t Handle) const { return LoadU32(FBlocks[Handle - 1]); }
+  Byte* Bytes(std::uint32_t Handle) const { return FBlocks[Handle - 1] + 4; }
   std::size_t LiveCount() const { return FBlocks.size() - FFree.size(); }
-  void Clear() {
-    FBlocks.clear();
-    FFree.clear();
-  }
+  // Record memory: N bytes, uninitialised.
+  Byte* AllocRecordMemory(std::size_t N) { return FArena.Alloc(N); }
+  void FreeRecordMemory(Byte* P, std::size_t N) { FArena.Free(P, N); }
+  // Drops every block and all arena memory when the arena holds exactly Records records and Blocks
+  // blocks and the table exactly Blocks blocks (so they are all the caller's); false, changing
+  // nothing, otherwise.
+  bool ReleaseAllIfOnly(std::size_t Records, std::size_t Blocks);
+  // Holds no block and no arena object.
+  bool Empty() const { return FArena.Live() == 0 && LiveCount() == 0; }
+  // Exchanges every block, handle and arena chunk with Other.
+  void Swap(TvlxBlockTable& Other) noexcept;
 
  private:
-  std::vector<std::unique_ptr<Byte[]>> FBlocks;
+  std::uint32_t NewHandle(std::uint32_t N);
+
+  TvlxArena FArena;
+  std::vector<Byte*> FBlocks;
   std::vector<std::uint32_t> FFree;
 };
 
@@ -132,12 +183,52 @@ struct TvlxLayoutField {
   int Size = 0;
 };
 
+// The store's lock: recursive, taken on every record operation of every attached table, so its
+// uncontended paths are a compare-exchange (first entry) or a counter (re-entry) inline; a waiting
+// thread sleeps on the lock word.
+class TvlxStoreLock {
+ public:
+  void Enter() {
+    const void* self = Self();
+    if (FOwner.load(std::memory_order_relaxed) == self) {
+      ++FDepth;
+      return;
+    }
+    int c = 0;
+    if (!FState.compare_exchange_strong(c, 1, std::memory_order_acquire)) Wait(c);
+    FOwner.store(self, std::memory_order_relaxed);
+    FDepth = 1;
+  }
+  void Leave() {
+    if (--FDepth > 0) return;
+    FOwner.store(nullptr, std::memory_order_relaxed);
+    if (FState.exchange(0, std::memory_order_release) == 2) FState.notify_one();
+  }
+
+ private:
+  static const void* Self() {
+    static thread_local const char tag = 0;
+    return &tag;
+  }
+  void Wait(int c) {
+    // 0 free, 1 held, 2 held with sleepers.
+    if (c != 2) c = FState.exchange(2, std::memory_order_acquire);
+    while (c != 0) {
+      FState.wait(2, std::memory_order_relaxed);
+      c = FState.exchange(2, std::memory_order_acquire);
+    }
+  }
+  std::atomic<int> FState{0};
+  std::atomic<const void*> FOwner{nullptr};
+  int FDepth = 0;
+};
+
 class TvlxCommon : public TObject {
   VELLUM_CLASS(TvlxCommon)
  public:
   explicit TvlxCommon(TvlxCustomMemTable* AOwner);
-  // A staging store: lays out definitions of its own but keeps its blocks in Blocks, so that records
-  // staged here can be adopted by the store that owns Blocks.
+  // A staging store: lays out definitions of its own and keeps its records and blocks in Blocks (the
+  // owning store's table, or one the stager hands over whole when it commits).
   TvlxCommon(TvlxBlockTable& Blocks, TvlxPerformance Performance, int AttachMaxCount);
   ~TvlxCommon() override;
   TvlxCommon(const TvlxCommon&) = delete;
@@ -163,7 +254,8 @@ class TvlxCommon : public TObject {
   };
 
   // ---- records ----------------------------------------------------------------------------------------
-  PvlxRecord _InternalAllocRecord();
+  PvlxRecord _InternalAllocRecord(bool InArena = true);
+  void ReleaseRecordMemory(PvlxRecord ARecord);
   void ResetRecord(PvlxRecord ARecord) const;
   void _InternalFreeRecord(PvlxRecord ARecord, bool FreeVarLengths, bool FreeVersions);
   void ReleaseVarLengthValues(PvlxRecord ARecord);
@@ -174,6 +266,8 @@ class TvlxCommon : public TObject {
   void MoveRecordContents(PvlxRecord Source, PvlxRecord Dest);
   std::uint32_t AllocVarLengthBlock(std::uint32_t N) { return FBlocks->Alloc(N); }
   TvlxBlockTable& Blocks() { return *FBlocks; }
+  // A staging store whose block table was handed to another store follows it there.
+  void RetargetBlocks(TvlxBlockTable& Blocks) { FBlocks = &Blocks; }
   const TvlxBlockTable& Blocks() const { return *FBlocks; }
 
   // The value slot of a field (data fields by number, calculated and lookup fields in the calculated
@@ -338,7 +432,7 @@ class TvlxCommon : public TObject {
   bool FThreadProtected = false;
   std::vector<TvlxCustomMemTable*> FAttachedTables;
   TvlxCustomMemTable* FOwner;
-  TCriticalSection FLock;
+  TvlxStoreLock FLock;
   std::int32_t FUniqueRecordID = 0;
   std::int32_t FRecordID = 0;
   TvlxBlockTable FOwnBlocks;

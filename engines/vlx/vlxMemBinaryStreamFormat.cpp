@@ -10,6 +10,7 @@
 #include "platform/rtl/Format.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/sys/CodePage.h"
+#include "engines/vlx/vlxText.h"
 
 namespace {
 
@@ -38,6 +39,36 @@ void Put(Byte* p, T v) {
   std::memcpy(p, &v, sizeof(T));
 }
 
+// NativeDateTimeToDateTime, inline for what a store holds (whole milliseconds within the calendar);
+// anything else goes to it, and so raises as it does.
+inline TDateTime NativeToDateTime(double MSecs) {
+  if (MSecs >= kMSecsPerDay && MSecs < 3652060.0 * kMSecsPerDay) {
+    const auto ms = static_cast<std::int64_t>(MSecs);
+    if (static_cast<double>(ms) == MSecs) {
+      const double d = static_cast<double>(ms / MSecsPerDay - DateDelta);
+      const double t = static_cast<double>(ms % MSecsPerDay) / MSecsPerDay;
+      return d < 0 ? d - t : d + t;
+    }
+  }
+  return NativeDateTimeToDateTime(MSecs);
+}
+
+// A stored date-time the table can show and save again: whole days 1 to 9999-12-31.
+inline double CheckedNative(double MSecs) {
+  if (!(MSecs >= kMSecsPerDay && MSecs < 3652060.0 * kMSecsPerDay)) throw EReadError(String(u"Invalid property value"));
+  return MSecs;
+}
+
+// DateTimeToNativeDateTime, inline.
+inline double DateTimeToNative(TDateTime Value) {
+  const double msAll = std::nearbyint(Value * MSecsPerDay);
+  if (!(std::fabs(msAll) < 9.2e18)) return DateTimeToNativeDateTime(Value);
+  const auto ms = static_cast<std::int64_t>(msAll);
+  const auto date = static_cast<std::int32_t>(DateDelta + ms / MSecsPerDay);
+  const auto time = static_cast<std::int32_t>((ms < 0 ? -ms : ms) % MSecsPerDay);
+  return static_cast<double>(date) * kMSecsPerDay + static_cast<double>(time);
+}
+
 bool IsBinaryBlob(TFieldType T) {
   switch (T) {
     case ftBlob: case ftGraphic: case ftParadoxOle: case ftDBaseOle: case ftTypedBinary: case ftOraBlob:
@@ -57,6 +88,196 @@ String BytesAsText(const Byte* P, std::size_t N) {
 
 }  // namespace
 
+
+// The records are read from memory: the rest of a memory stream in place, of any other stream in one
+// read. Each read answers as the component reader does (the same tags taken, the same errors: "Stream
+// read error" for a value cut short or a length past the end, "Invalid property value" for a wrong
+// tag), without its per-value calls and allocations.
+class TvlxValueCursor {
+ public:
+  TvlxValueCursor(const Byte* Begin, const Byte* End) : P(Begin), E(End) {}
+  const Byte* Pos() const { return P; }
+  void Rewind(const Byte* At) { P = At; }
+
+  [[noreturn]] static void Short() { throw EReadError(String(msg::SReadError)); }
+  [[noreturn]] static void Bad() { throw EReadError(String(msg::SInvalidPropertyValue)); }
+  std::size_t Left() const { return static_cast<std::size_t>(E - P); }
+  void Need(std::size_t N) const {
+    if (Left() < N) Short();
+  }
+  Byte Tag() {
+    Need(1);
+    return *P++;
+  }
+  Byte Next() const {
+    Need(1);
+    return *P;
+  }
+  bool EndOfList() const { return Next() == vaNull; }
+  void Check(Byte T) {
+    if (Tag() != T) Bad();
+  }
+  void ListBegin() { Check(vaList); }
+  void ListEnd() { Check(vaNull); }
+  template <class T>
+  T Raw() {
+    Need(sizeof(T));
+    T v;
+    std::memcpy(&v, P, sizeof(T));
+    P += sizeof(T);
+    return v;
+  }
+  Int64 IntOfTag(Byte T) {
+    switch (T) {
+      case vaInt8: return Raw<std::int8_t>();
+      case vaInt16: return Raw<std::int16_t>();
+      case vaInt32: return Raw<std::int32_t>();
+      case vaInt64: return Raw<Int64>();
+      default: Bad();
+    }
+  }
+  int Integer() {
+    const Byte t = Tag();
+    if (t == vaInt64) Bad();
+    return static_cast<int>(IntOfTag(t));
+  }
+  Int64 Int64Value() { return IntOfTag(Tag()); }
+  double Float() {
+    const Byte t = Tag();
+    if (t == vaExtended) {
+      Need(10);
+      // A value a double holds exactly (what a double was saved as) is rebuilt bit for bit; anything
+      // else is rounded by the platform's conversion.
+      std::uint64_t sig;
+      std::uint16_t se;
+      std::memcpy(&sig, P, 8);
+      std::memcpy(&se, P + 8, 2);
+      const int e = se & 0x7FFF;
+      double v;
+      if ((sig >> 63) != 0 && (sig & 0x7FF) == 0 && e >= 16383 - 1022 && e <= 16383 + 1023) {
+        const std::uint64_t bits = (static_cast<std::uint64_t>(se >> 15) << 63) |
+                                   (static_cast<std::uint64_t>(e - 16383 + 1023) << 52) |
+                                   ((sig >> 11) & ((std::uint64_t{1} << 52) - 1));
+        std::memcpy(&v, &bits, 8);
+      } else {
+        v = ExtendedToDouble(P);
+      }
+      P += 10;
+      return v;
+    }
+    if (t == vaDouble) return Raw<double>();
+    return static_cast<double>(IntOfTag(t));
+  }
+  TExtended80Rec Extended() {
+    const Byte t = Tag();
+    if (t == vaExtended) {
+      Need(10);
+      TExtended80Rec v;
+      std::memcpy(v.data(), P, 10);
+      P += 10;
+      return v;
+    }
+    if (t == vaDouble) return DoubleToExtended(Raw<double>());
+    return Int64ToExtended(IntOfTag(t));
+  }
+  bool Boolean() {
+    const Byte t = Tag();
+    if (t == vaTrue) return true;
+    if (t == vaFalse) return false;
+    Bad();
+  }
+  // A text value as stored: its tag and bytes (UTF-16 units for vaWString).
+  Byte TextBytes(const Byte*& Bytes, std::size_t& Count) {
+    const Byte t = Tag();
+    std::int64_t n;
+    switch (t) {
+      case vaString: n = Raw<Byte>(); break;
+      case vaLString: case vaUTF8String: n = Raw<std::int32_t>(); break;
+      case vaWString: n = Raw<std::int32_t>(); break;
+      default: Bad();
+    }
+    const std::int64_t bytes = t == vaWString ? 2 * n : n;
+    if (n < 0 || bytes > static_cast<std::int64_t>(Left())) Short();
+    Bytes = P;
+    Count = static_cast<std::size_t>(n);
+    P += bytes;
+    return t;
+  }
+  // The text as TReader::ReadString gives it.
+  void Text16(std::u16string& Out) {
+    const Byte* b;
+    std::size_t n;
+    const Byte t = TextBytes(b, n);
+    const std::string_view v(reinterpret_cast<const char*>(b), n);
+    if (t == vaWString) {
+      Out.resize(n);
+      if (n) std::memcpy(Out.data(), b, 2 * n);
+    } else if (IsAscii(b, n)) {
+      Out.assign(v.begin(), v.end());
+    } else if (t == vaUTF8String) {
+      vlxtext::DecodeUtf8(v, Out);
+    } else {
+      vlxtext::AnsiToUtf16(v, Out);
+    }
+  }
+  // The text in the system code page, as ReadString and then the code page's encoder give it.
+  void Text8(std::string& Out, std::u16string& Scratch) {
+    const Byte* b;
+    std::size_t n;
+    const Byte t = TextBytes(b, n);
+    if (t != vaWString && IsAscii(b, n)) {
+      Out.assign(reinterpret_cast<const char*>(b), n);
+      return;
+    }
+    const std::string_view v(reinterpret_cast<const char*>(b), n);
+    if (t == vaWString) {
+      Scratch.resize(n);
+      if (n) std::memcpy(Scratch.data(), b, 2 * n);
+    } else if (t == vaUTF8String) {
+      vlxtext::DecodeUtf8(v, Scratch);
+    } else {
+      vlxtext::AnsiToUtf16(v, Scratch);
+    }
+    bool ascii = true;
+    for (char16_t ch : Scratch)
+      if (ch >= 0x80) {
+        ascii = false;
+        break;
+      }
+    if (ascii) Out.assign(Scratch.begin(), Scratch.end());
+    else vlxtext::Utf16ToAnsi(Scratch, Out);
+  }
+  void Skip(TFieldType T, int FileVersion) {
+    switch (T) {
+      case ftSmallint: case ftInteger: case ftWord: case ftAutoInc: Int64Value(); break;
+      case ftBoolean: Boolean(); break;
+      case ftFloat: case ftCurrency: case ftBCD: case ftDate: case ftTime: case ftDateTime: case ftLargeint:
+        Extended();
+        break;
+      case ftFMTBcd:
+        if (FileVersion < 400) SkipText();
+        else Extended();
+        break;
+      default: SkipText(); break;
+    }
+  }
+
+ private:
+  static bool IsAscii(const Byte* b, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+      if (b[i] >= 0x80) return false;
+    return true;
+  }
+  void SkipText() {
+    const Byte* b;
+    std::size_t n;
+    TextBytes(b, n);
+  }
+
+  const Byte* P;
+  const Byte* E;
+};
+
 const String& TvlxCustomBinaryStreamFormat::TypeName(int Ordinal) {
   return kTypeNames[static_cast<std::size_t>(std::clamp(Ordinal, 0, kFieldTypeCount - 1))];
 }
@@ -74,7 +295,8 @@ TvlxCustomBinaryStreamFormat::~TvlxCustomBinaryStreamFormat() {
 
 void TvlxCustomBinaryStreamFormat::PrepareSave(TvlxCustomMemTable* Table) {
   TvlxCustomStreamFormat::PrepareSave(Table);
-  Writer = std::make_unique<TWriter>(FWorkStream, FBuffSize);
+  // A large buffer: a file gets few, large writes. The bytes do not depend on it.
+  Writer = std::make_unique<TWriter>(FWorkStream, std::max(FBuffSize, 256 * 1024));
   Writer->WriteSignature();
   Writer->WriteInteger(kFormatVersion);
 }
@@ -113,82 +335,163 @@ void TvlxCustomBinaryStreamFormat::WriteDefinitions(TvlxCustomMemTable* Table) {
   w.WriteListEnd();
 }
 
+// ---- the record area's output -------------------------------------------------------------------------
+// Records are encoded into the format's own buffer, which goes to the writer in large pieces: the bytes
+// are the component writer's (TWriter) for each value, without a call per value.
+
+Byte* TvlxCustomBinaryStreamFormat::ReserveMore(std::size_t N) {
+  FlushOut();
+  if (FOut.size() < N) FOut.resize(std::max<std::size_t>(N, 256 * 1024));
+  return FOut.data() + FOutPos;
+}
+
+void TvlxCustomBinaryStreamFormat::FlushOut() {
+  if (FOutPos) Writer->Write(FOut.data(), static_cast<Int64>(FOutPos));
+  FOutPos = 0;
+}
+
+void TvlxCustomBinaryStreamFormat::PutInteger(Int64 Value) {
+  Byte* o = Reserve(9);
+  if (Value >= INT8_MIN && Value <= INT8_MAX) {
+    o[0] = vaInt8;
+    o[1] = static_cast<Byte>(static_cast<std::int8_t>(Value));
+    FOutPos += 2;
+  } else if (Value >= INT16_MIN && Value <= INT16_MAX) {
+    o[0] = vaInt16;
+    Put(o + 1, static_cast<std::int16_t>(Value));
+    FOutPos += 3;
+  } else if (Value >= INT32_MIN && Value <= INT32_MAX) {
+    o[0] = vaInt32;
+    Put(o + 1, static_cast<std::int32_t>(Value));
+    FOutPos += 5;
+  } else {
+    o[0] = vaInt64;
+    Put(o + 1, Value);
+    FOutPos += 9;
+  }
+}
+
+void TvlxCustomBinaryStreamFormat::PutExtended(const Byte* Ten) {
+  Byte* o = Reserve(11);
+  o[0] = vaExtended;
+  std::memcpy(o + 1, Ten, 10);
+  FOutPos += 11;
+}
+
+void TvlxCustomBinaryStreamFormat::PutFloat(double Value) {
+  std::uint8_t ten[10];
+  DoubleToExtended(Value, ten);
+  PutExtended(ten);
+}
+
 void TvlxCustomBinaryStreamFormat::WriteText8(const Byte* P, std::size_t N) {
-  TWriter& w = *Writer;
   bool ascii = true;
   for (std::size_t i = 0; i < N && ascii; ++i) ascii = P[i] < 0x80;
   if (!ascii || N == 0) {
-    sys::AnsiToUtf16(std::string_view(reinterpret_cast<const char*>(P), N), FScratch16);
-    w.WriteString(FScratch16);
+    char16_t* buf = QuickBuffer(N);
+    const std::size_t units = vlxtext::AnsiToUtf16Quick(P, N, buf);
+    if (units != vlxtext::kNotQuick) {
+      WriteText16(std::u16string_view(buf, units));
+      return;
+    }
+    vlxtext::AnsiToUtf16(std::string_view(reinterpret_cast<const char*>(P), N), FScratch16);
+    WriteText16(FScratch16);
     return;
   }
   // ASCII text is its own UTF-8: the bytes go out as they are.
+  Byte* o = Reserve(N + 5);
   if (N <= 255) {
-    w.WriteValue(vaString);
-    w.WriteByte(static_cast<Byte>(N));
+    o[0] = vaString;
+    o[1] = static_cast<Byte>(N);
+    o += 2;
+    FOutPos += 2;
   } else {
-    w.WriteValue(vaLString);
-    Byte len[4];
-    StoreI32(len, static_cast<std::int32_t>(N));
-    w.Write(len, 4);
+    o[0] = vaLString;
+    StoreI32(o + 1, static_cast<std::int32_t>(N));
+    o += 5;
+    FOutPos += 5;
   }
-  w.Write(P, static_cast<Int64>(N));
+  std::memcpy(o, P, N);
+  FOutPos += N;
 }
 
-void TvlxCustomBinaryStreamFormat::WriteValue(TvlxCustomMemTable* Table, TField* Field, const TvlxRecord* R) {
-  TWriter& w = *Writer;
+// TWriter::WriteString's bytes: vaWString when UTF-8 would take twice the units or more, else
+// vaString/vaLString for ASCII and vaUTF8String. The UTF-8 form is made in place, then the choice.
+void TvlxCustomBinaryStreamFormat::WriteText16(std::u16string_view Text) {
+  const std::size_t n = Text.size();
+  if (n > static_cast<std::size_t>(INT32_MAX / 3)) throw EWriteError(String(msg::SWriteError));
+  Byte* o = Reserve(5 + 3 * n);
+  bool nonAscii = false;
+  const std::size_t u8 = vlxtext::EncodeUtf8Counted(Text, reinterpret_cast<char*>(o + 5), nonAscii, 2 * n);
+  if (u8 >= 2 * n) {
+    o[0] = vaWString;
+    StoreI32(o + 1, static_cast<std::int32_t>(n));
+    if (n) std::memcpy(o + 5, Text.data(), 2 * n);
+    FOutPos += 5 + 2 * n;
+  } else if (!nonAscii && u8 <= 255) {
+    o[0] = vaString;
+    o[1] = static_cast<Byte>(u8);
+    std::memmove(o + 2, o + 5, u8);
+    FOutPos += 2 + u8;
+  } else {
+    o[0] = nonAscii ? vaUTF8String : vaLString;
+    StoreI32(o + 1, static_cast<std::int32_t>(u8));
+    FOutPos += 5 + u8;
+  }
+}
+
+void TvlxCustomBinaryStreamFormat::WriteValue(TvlxCustomMemTable* Table, const TSaveSlot& S, const TvlxRecord* R) {
   TvlxCommon& c = *Table->Common();
-  const TFieldType type = Field->DataType();
+  TField* Field = S.Field;
+  const TFieldType type = S.Type;
   const Byte* p;
   std::size_t len;
   Byte calc[64];
   std::vector<Byte> calcBig;
-  if (Field->FieldNo() < 1) {
+  if (S.Calculated) {
     // Calculated and lookup values come in their native form from the calculated area.
     calcBig.resize(static_cast<std::size_t>(std::max(Field->DataSize(), 1)));
     Byte* dst = calcBig.size() <= sizeof calc ? calc : calcBig.data();
     if (!TDataSet::ReadCalculatedField(R->Data + c.StartCalculated(), Field, TValueBuffer(dst, calcBig.size()))) {
-      w.WriteBoolean(true);
+      PutTag(vaTrue);
       return;
     }
     p = dst;
     len = calcBig.size();
   } else {
-    const int idx = Field->FieldNo() - 1;
-    const int ofs = c.FieldOffset(idx);
-    const Byte* slot = R->Data + ofs;
+    const Byte* slot = R->Data + S.Offset;
     if (slot[0] == 0) {
-      w.WriteBoolean(true);
+      PutTag(vaTrue);
       return;
     }
-    if (c.IsVarLength(idx)) {
-      const std::uint32_t h = c.ResolveBlock(R, ofs);
+    if (S.VarLength) {
+      const std::uint32_t h = c.ResolveBlock(R, S.Offset);
       if (h == 0) {
-        w.WriteBoolean(true);
+        PutTag(vaTrue);
         return;
       }
       p = c.Blocks().Bytes(h);
       len = c.Blocks().Length(h);
     } else {
       p = slot + 1;
-      len = static_cast<std::size_t>(TvlxCommon::ValueBytes(type, Field->Size()));
+      len = S.Bytes;
     }
   }
-  w.WriteBoolean(false);
+  PutTag(vaFalse);
   switch (type) {
-    case ftSmallint: w.WriteInteger(Get<std::int16_t>(p)); break;
-    case ftWord: w.WriteInteger(Get<std::uint16_t>(p)); break;
-    case ftInteger: case ftAutoInc: w.WriteInteger(Get<std::int32_t>(p)); break;
-    case ftBoolean: w.WriteBoolean(Get<std::uint16_t>(p) != 0); break;
-    case ftFloat: w.WriteFloat(Get<double>(p)); break;
-    case ftDate: w.WriteFloat(NativeDateToDateTime(Get<std::int32_t>(p))); break;
-    case ftTime: w.WriteFloat(NativeTimeToDateTime(Get<std::int32_t>(p))); break;
-    case ftDateTime: w.WriteFloat(NativeDateTimeToDateTime(Get<double>(p))); break;
-    case ftLargeint: w.WriteExtended(Int64ToExtended(Get<std::int64_t>(p))); break;
+    case ftSmallint: PutInteger(Get<std::int16_t>(p)); break;
+    case ftWord: PutInteger(Get<std::uint16_t>(p)); break;
+    case ftInteger: case ftAutoInc: PutInteger(Get<std::int32_t>(p)); break;
+    case ftBoolean: PutTag(Get<std::uint16_t>(p) != 0 ? vaTrue : vaFalse); break;
+    case ftFloat: PutFloat(Get<double>(p)); break;
+    case ftDate: PutFloat(NativeDateToDateTime(Get<std::int32_t>(p))); break;
+    case ftTime: PutFloat(NativeTimeToDateTime(Get<std::int32_t>(p))); break;
+    case ftDateTime: PutFloat(NativeToDateTime(Get<double>(p))); break;
+    case ftLargeint: PutExtended(Int64ToExtended(Get<std::int64_t>(p)).data()); break;
     case ftCurrency: {
       Currency cur{};
-      if (!Currency::TryFromDouble(Get<double>(p), cur)) w.WriteFloat(Get<double>(p));
-      else w.WriteExtended(CurrencyToExtended(cur));
+      if (!Currency::TryFromDouble(Get<double>(p), cur)) PutFloat(Get<double>(p));
+      else PutExtended(CurrencyToExtended(cur).data());
       break;
     }
     case ftBCD: case ftFMTBcd: {
@@ -196,11 +499,11 @@ void TvlxCustomBinaryStreamFormat::WriteValue(TvlxCustomMemTable* Table, TField*
       std::memcpy(&b, p, sizeof b);
       Currency cur{};
       if (BCDToCurr(b, cur)) {
-        w.WriteExtended(CurrencyToExtended(cur));
+        PutExtended(CurrencyToExtended(cur).data());
       } else {
         double d = 0;
         TryStrToFloat(BcdToStr(b), d);
-        w.WriteFloat(d);
+        PutFloat(d);
       }
       break;
     }
@@ -211,9 +514,14 @@ void TvlxCustomBinaryStreamFormat::WriteValue(TvlxCustomMemTable* Table, TField*
         while (n < units && (p[2 * n] != 0 || p[2 * n + 1] != 0)) ++n;
         units = n;
       }
-      FScratch16.resize(units);
-      if (units) std::memcpy(FScratch16.data(), p, 2 * units);
-      w.WriteString(FScratch16);
+      // A block's bytes are aligned for UTF-16 units; a fixed slot's may not be, and are copied.
+      if (reinterpret_cast<std::uintptr_t>(p) % alignof(char16_t) == 0) {
+        WriteText16(std::u16string_view(reinterpret_cast<const char16_t*>(p), units));
+      } else {
+        char16_t* buf = QuickBuffer(units);
+        if (units) std::memcpy(buf, p, 2 * units);
+        WriteText16(std::u16string_view(buf, units));
+      }
       break;
     }
     case ftString: case ftFixedChar: case ftGuid: case ftOraInterval: {
@@ -225,36 +533,34 @@ void TvlxCustomBinaryStreamFormat::WriteValue(TvlxCustomMemTable* Table, TField*
     case ftMemo: case ftFmtMemo: case ftOraClob: WriteText8(p, len); break;
     case ftVarBytes: {
       const std::size_t n = std::min<std::size_t>(Get<std::uint16_t>(p), len >= 2 ? len - 2 : 0);
-      w.WriteString(BytesAsText(p + 2, n));
+      WriteText16(BytesAsText(p + 2, n));
       break;
     }
-    case ftShortint: w.WriteString(IntToStr(static_cast<std::int8_t>(p[0]))); break;
-    case ftByte: w.WriteString(IntToStr(p[0])); break;
-    case ftLongWord: w.WriteString(IntToStr(Get<std::uint32_t>(p))); break;
-    case ftSingle: w.WriteString(FloatToStr(Get<float>(p))); break;
-    case ftExtended: w.WriteString(FloatToStr(ExtendedToDouble(p))); break;
+    case ftShortint: WriteText16(IntToStr(static_cast<std::int8_t>(p[0]))); break;
+    case ftByte: WriteText16(IntToStr(p[0])); break;
+    case ftLongWord: WriteText16(IntToStr(Get<std::uint32_t>(p))); break;
+    case ftSingle: WriteText16(FloatToStr(Get<float>(p))); break;
+    case ftExtended: WriteText16(FloatToStr(ExtendedToDouble(p))); break;
     case ftTimeStamp: case ftOraTimeStamp: {
       TSQLTimeStamp ts;
       std::memcpy(&ts, p, sizeof ts);
       TDateTime dt = 0;
       TrySQLTimeStampToDateTime(ts, dt);
-      w.WriteString(FloatToStr(dt));
+      WriteText16(FloatToStr(dt));
       break;
     }
     default:
-      if (IsBinaryBlob(type)) w.WriteString(BytesAsText(p, len));
+      if (IsBinaryBlob(type)) WriteText16(BytesAsText(p, len));
       else WriteText8(p, len);
       break;
   }
 }
 
 void TvlxCustomBinaryStreamFormat::WriteVersion(TvlxCustomMemTable* Table, const TvlxRecord* R, bool First) {
-  Writer->WriteInteger(R->UpdateStatus);
-  for (std::size_t i = 0; i < SaveFields.size(); ++i) {
-    if (SaveFields[i] < 0) continue;
-    TField* f = Table->Fields()[static_cast<int>(i)];
-    if (First && Table->OnSaveField) Table->OnSaveField(*Table, static_cast<int>(i), f);
-    WriteValue(Table, f, R);
+  PutInteger(R->UpdateStatus);
+  for (const TSaveSlot& S : FSavePlan) {
+    if (First && Table->OnSaveField) Table->OnSaveField(*Table, S.Position, S.Field);
+    WriteValue(Table, S, R);
   }
 }
 
@@ -270,7 +576,25 @@ void TvlxCustomBinaryStreamFormat::WriteRecords(TvlxCustomMemTable* Table) {
   Table->FSaveCount = 0;
   Table->FSavedCompletely = true;
   w.WriteListBegin();
+  FOutPos = 0;
   TvlxCommon& c = *Table->Common();
+  // Each saved field is looked up once; the per-row loop reads its slot straight from the plan.
+  FSavePlan.clear();
+  for (std::size_t i = 0; i < SaveFields.size(); ++i) {
+    if (SaveFields[i] < 0) continue;
+    TSaveSlot S;
+    S.Position = static_cast<int>(i);
+    S.Field = Table->Fields()[static_cast<int>(i)];
+    S.Type = S.Field->DataType();
+    S.Calculated = S.Field->FieldNo() < 1;
+    if (!S.Calculated) {
+      const int idx = S.Field->FieldNo() - 1;
+      S.Offset = c.FieldOffset(idx);
+      S.VarLength = c.IsVarLength(idx);
+      S.Bytes = static_cast<std::size_t>(std::max(TvlxCommon::ValueBytes(S.Type, S.Field->Size()), 0));
+    }
+    FSavePlan.push_back(S);
+  }
   const bool byIndex = (sfUsingIndex & sfSaveUsingIndex) != 0;
   const int n = byIndex ? Table->CurIndex()->Count() : c.RecordCount();
   const bool calc = Table->CalcFieldsSize() > 0;
@@ -299,16 +623,17 @@ void TvlxCustomBinaryStreamFormat::WriteRecords(TvlxCustomMemTable* Table) {
       while (oldest->PrevRecordVersion != nullptr) oldest = oldest->PrevRecordVersion;
       if (oldest->UpdateStatus == usInserted) continue;
     }
-    w.WriteListBegin();
+    PutTag(vaList);
     WriteVersion(Table, r, true);
     if (sfDeltas & sfSaveDeltas)
       for (const TvlxRecord* v = r->PrevRecordVersion; v != nullptr; v = v->PrevRecordVersion) {
         TvlxCustomMemTable::TOverrideBuffer overV(*Table, const_cast<PvlxRecord>(v));
         WriteVersion(Table, v, false);
       }
-    w.WriteListEnd();
+    PutTag(vaNull);
     ++Table->FSaveCount;
   }
+  FlushOut();
   w.WriteListEnd();
   // Flushed here so that a failing stream is reported, not lost in a destructor.
   w.FlushBuffer();
@@ -332,6 +657,7 @@ void TvlxCustomBinaryStreamFormat::FreeStaged() {
     FStaged.clear();
   }
   FStaging.reset();
+  FStagingBlocks.reset();
   FStagedLayout = nullptr;
   FDefs.clear();
   FIndexDefs.clear();
@@ -387,8 +713,9 @@ void TvlxCustomBinaryStreamFormat::ReadDefinitions(TvlxCustomMemTable*) {
         type = t;
         break;
       }
-    if (type < 0 || !TvlxCommon::IsSupportedType(static_cast<TFieldType>(type)) ||
-        type == ftADT || type == ftArray)
+    // An object field (ftADT, ftArray) comes back as a field of its type without children: the
+    // definitions carry none, and its value is the empty text it was saved as.
+    if (type < 0 || !TvlxCommon::IsSupportedType(static_cast<TFieldType>(type)))
       throw EMemTableError(Format(u"Unknown field type (%s)", {typeName}));
     d.DataType = static_cast<TFieldType>(type);
     // Sizes are bounded per type: a hostile size never reaches the layout.
@@ -402,6 +729,22 @@ void TvlxCustomBinaryStreamFormat::ReadDefinitions(TvlxCustomMemTable*) {
     FDefs.push_back(std::move(d));
   }
   r.ReadListEnd();
+  // The table is closed and rebuilt from these only once the whole stream was good: names it could
+  // not open with are refused here, while it still holds its own.
+  for (std::size_t i = 0; i < FDefs.size(); ++i) {
+    if (FDefs[i].Name.empty()) throw EMemTableError(String(u"A field definition has no name"));
+    for (std::size_t k = 0; k < i; ++k)
+      if (AnsiSameText(FDefs[k].Name, FDefs[i].Name))
+        throw EMemTableError(Format(u"Duplicate field name '%s'", {FDefs[i].Name}));
+  }
+  // The platform may refuse a definition too (a size its field cannot take): a scratch table opened
+  // on them finds out before the table is closed.
+  if (!FDefs.empty() && (sfDef & sfLoadDef)) {
+    TvlxMemTable probe(nullptr);
+    for (const TStagedDef& d : FDefs) probe.FieldDefs().Add(d.Name, d.DataType, d.Size, d.Required);
+    probe.CreateTable();
+    probe.Open();
+  }
   FHasDefs = !FDefs.empty();
   if (FileVersion >= 200) {
     r.ReadListBegin();
@@ -451,40 +794,23 @@ void TvlxCustomBinaryStreamFormat::ChooseLoadFields(TvlxCustomMemTable* Table, b
   }
 }
 
-void TvlxCustomBinaryStreamFormat::SkipValueByType(TFieldType T) {
-  TReader& r = *Reader;
-  switch (T) {
-    case ftSmallint: case ftInteger: case ftWord: case ftAutoInc: r.ReadInt64(); break;
-    case ftBoolean: r.ReadBoolean(); break;
-    case ftFloat: case ftCurrency: case ftBCD: case ftDate: case ftTime: case ftDateTime: case ftLargeint:
-      r.ReadExtended();
-      break;
-    case ftFMTBcd:
-      if (FileVersion < 400) r.ReadString();
-      else r.ReadExtended();
-      break;
-    default: r.ReadString(); break;
-  }
-}
-
-void TvlxCustomBinaryStreamFormat::ReadValue(const TReadPlan& P, PvlxRecord R, int Position) {
-  TReader& r = *Reader;
+void TvlxCustomBinaryStreamFormat::ReadValue(TvlxValueCursor& r, const TReadPlan& P, PvlxRecord R, int Position) {
   TvlxCommon& c = *FStagedLayout;
   Byte* slot = R->Data + P.Offset;
   Byte fixed[40] = {};
   const Byte* src = fixed;
   std::size_t n = 0;
-  String text;
-  std::string bytes;
+  String& text = FText16;
+  std::string& bytes = FScratch8;
   auto needInt = [&](Int64 v, Int64 lo, Int64 hi) {
     if (v < lo || v > hi) throw EReadError(String(u"Invalid property value"));
     return v;
   };
   switch (P.Type) {
-    case ftSmallint: Put(fixed, static_cast<std::int16_t>(needInt(r.ReadInt64(), INT16_MIN, INT16_MAX))); n = 2; break;
-    case ftWord: Put(fixed, static_cast<std::uint16_t>(needInt(r.ReadInt64(), 0, UINT16_MAX))); n = 2; break;
+    case ftSmallint: Put(fixed, static_cast<std::int16_t>(needInt(r.Int64Value(), INT16_MIN, INT16_MAX))); n = 2; break;
+    case ftWord: Put(fixed, static_cast<std::uint16_t>(needInt(r.Int64Value(), 0, UINT16_MAX))); n = 2; break;
     case ftInteger: case ftAutoInc: {
-      const auto v = static_cast<std::int32_t>(needInt(r.ReadInt64(), INT32_MIN, INT32_MAX));
+      const auto v = static_cast<std::int32_t>(needInt(r.Int64Value(), INT32_MIN, INT32_MAX));
       Put(fixed, v);
       n = 4;
       if (P.Type == ftAutoInc) {
@@ -493,14 +819,14 @@ void TvlxCustomBinaryStreamFormat::ReadValue(const TReadPlan& P, PvlxRecord R, i
       }
       break;
     }
-    case ftBoolean: Put<std::uint16_t>(fixed, r.ReadBoolean() ? 1 : 0); n = 2; break;
-    case ftFloat: Put(fixed, r.ReadFloat()); n = 8; break;
-    case ftDate: Put(fixed, DateTimeToNativeDate(r.ReadFloat())); n = 4; break;
-    case ftTime: Put(fixed, DateTimeToNativeTime(r.ReadFloat())); n = 4; break;
-    case ftDateTime: Put(fixed, DateTimeToNativeDateTime(r.ReadFloat())); n = 8; break;
+    case ftBoolean: Put<std::uint16_t>(fixed, r.Boolean() ? 1 : 0); n = 2; break;
+    case ftFloat: Put(fixed, r.Float()); n = 8; break;
+    case ftDate: Put(fixed, DateTimeToNativeDate(r.Float())); n = 4; break;
+    case ftTime: Put(fixed, DateTimeToNativeTime(r.Float())); n = 4; break;
+    case ftDateTime: Put(fixed, CheckedNative(DateTimeToNative(r.Float()))); n = 8; break;
     case ftLargeint: {
       Int64 v = 0;
-      if (!TryExtendedToInt64(r.ReadExtended(), v)) throw EReadError(String(u"Invalid property value"));
+      if (!TryExtendedToInt64(r.Extended(), v)) throw EReadError(String(u"Invalid property value"));
       Put(fixed, v);
       n = 8;
       break;
@@ -509,12 +835,12 @@ void TvlxCustomBinaryStreamFormat::ReadValue(const TReadPlan& P, PvlxRecord R, i
       Currency cur{};
       if (P.Type == ftFMTBcd && FileVersion < 400) {
         TBcd b;
-        if (!TryStrToBcd(r.ReadString(), b)) throw EReadError(String(u"Invalid property value"));
+        if (!TryStrToBcd((r.Text16(text), text), b)) throw EReadError(String(u"Invalid property value"));
         std::memcpy(fixed, &b, sizeof b);
         n = sizeof b;
         break;
       }
-      if (!TryExtendedToCurrency(r.ReadExtended(), cur)) throw EReadError(String(u"Invalid property value"));
+      if (!TryExtendedToCurrency(r.Extended(), cur)) throw EReadError(String(u"Invalid property value"));
       if (P.Type == ftCurrency) {
         Put(fixed, cur.ToDouble());
         n = 8;
@@ -529,7 +855,7 @@ void TvlxCustomBinaryStreamFormat::ReadValue(const TReadPlan& P, PvlxRecord R, i
       break;
     }
     case ftWideString: case ftFixedWideChar: case ftWideMemo: {
-      text = r.ReadString();
+      r.Text16(text);
       if (P.Type != ftWideMemo && text.size() > static_cast<std::size_t>(P.Size)) text.resize(static_cast<std::size_t>(P.Size));
       if (P.Type != ftWideMemo) text.push_back(u'\0');
       src = reinterpret_cast<const Byte*>(text.data());
@@ -540,16 +866,8 @@ void TvlxCustomBinaryStreamFormat::ReadValue(const TReadPlan& P, PvlxRecord R, i
       break;
     }
     case ftString: case ftFixedChar: case ftGuid: case ftOraInterval: case ftMemo: case ftFmtMemo: case ftOraClob: {
-      text = r.ReadString();
       std::string& out = FScratch8;
-      bool ascii = true;
-      for (char16_t ch : text)
-        if (ch >= 0x80) {
-          ascii = false;
-          break;
-        }
-      if (ascii) out.assign(text.begin(), text.end());
-      else sys::Utf16ToAnsi(text, out);
+      r.Text8(out, text);
       const bool memo = P.Type == ftMemo || P.Type == ftFmtMemo || P.Type == ftOraClob;
       if (!memo) {
         out.resize(sys::CutLength(out, static_cast<std::size_t>(P.Size)));
@@ -561,7 +879,7 @@ void TvlxCustomBinaryStreamFormat::ReadValue(const TReadPlan& P, PvlxRecord R, i
     }
     case ftShortint: case ftByte: case ftLongWord: {
       Int64 v = 0;
-      if (!TryStrToInt64(r.ReadString(), v)) throw EReadError(String(u"Invalid property value"));
+      if (!TryStrToInt64((r.Text16(text), text), v)) throw EReadError(String(u"Invalid property value"));
       if (P.Type == ftShortint) fixed[0] = static_cast<Byte>(static_cast<std::int8_t>(needInt(v, INT8_MIN, INT8_MAX)));
       else if (P.Type == ftByte) fixed[0] = static_cast<Byte>(needInt(v, 0, UINT8_MAX));
       else Put(fixed, static_cast<std::uint32_t>(needInt(v, 0, UINT32_MAX)));
@@ -570,7 +888,7 @@ void TvlxCustomBinaryStreamFormat::ReadValue(const TReadPlan& P, PvlxRecord R, i
     }
     case ftSingle: case ftExtended: case ftTimeStamp: case ftOraTimeStamp: {
       double d = 0;
-      if (!TryStrToFloat(r.ReadString(), d)) throw EReadError(String(u"Invalid property value"));
+      if (!TryStrToFloat((r.Text16(text), text), d)) throw EReadError(String(u"Invalid property value"));
       if (P.Type == ftSingle) {
         Put(fixed, static_cast<float>(d));
         n = 4;
@@ -586,7 +904,7 @@ void TvlxCustomBinaryStreamFormat::ReadValue(const TReadPlan& P, PvlxRecord R, i
       break;
     }
     default: {
-      text = r.ReadString();
+      r.Text16(text);
       bytes.resize(text.size());
       for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] > 0xFF) throw EReadError(String(u"Invalid property value"));
@@ -609,20 +927,163 @@ void TvlxCustomBinaryStreamFormat::ReadValue(const TReadPlan& P, PvlxRecord R, i
     StoreU32(slot + 1, h);
     if (old) c.Blocks().Free(old);
   } else {
-    const std::size_t size = static_cast<std::size_t>(TvlxCommon::ValueBytes(P.Type, P.Size));
+    const std::size_t size = P.Bytes;
     std::memset(slot + 1, 0, size);
     std::memcpy(slot + 1, src, std::min(n, size));
   }
   slot[0] = 2;
 }
 
+// The benchmark's types straight into the slot, as ReadValue stores them; false (nothing read) for a
+// value it leaves to ReadValue: another tag, text the quick decoders do not take.
+[[gnu::always_inline]] inline bool TvlxCustomBinaryStreamFormat::ReadFast(TvlxValueCursor& r, const TReadPlan& P,
+                                                                         PvlxRecord R) {
+  Byte* slot = R->Data + P.Offset;
+  const Byte* const at = r.Pos();
+  switch (P.Fast) {
+    case TReadPlan::fInteger: {
+      const Byte t = r.Next();
+      if (t != vaInt8 && t != vaInt16 && t != vaInt32) return false;
+      Put(slot + 1, static_cast<std::int32_t>(r.IntOfTag(r.Tag())));
+      break;
+    }
+    case TReadPlan::fBoolean: Put<std::uint16_t>(slot + 1, r.Boolean() ? 1 : 0); break;
+    case TReadPlan::fFloat:
+      if (r.Next() != vaExtended) return false;
+      Put(slot + 1, r.Float());
+      break;
+    case TReadPlan::fDateTime:
+      if (r.Next() != vaExtended) return false;
+      Put(slot + 1, CheckedNative(DateTimeToNative(r.Float())));
+      break;
+    case TReadPlan::fWideFixed: {
+      // At most Size units, the rest of the slot zero (the terminator included).
+      const Byte* b;
+      std::size_t n;
+      const Byte t = r.TextBytes(b, n);
+      Byte* out = slot + 1;
+      const std::size_t cap = static_cast<std::size_t>(P.Size);
+      std::size_t units;
+      if (t == vaWString) {
+        units = std::min(n, cap);
+        std::memcpy(out, b, 2 * units);
+      } else {
+        char16_t* buf = QuickBuffer(n);
+        const std::size_t got = t == vaUTF8String ? vlxtext::DecodeUtf8Quick(b, n, buf) : vlxtext::AsciiToUtf16(b, n, buf);
+        if (got == vlxtext::kNotQuick) {
+          r.Rewind(at);
+          return false;
+        }
+        units = std::min(got, cap);
+        std::memcpy(out, buf, 2 * units);
+      }
+      std::memset(out + 2 * units, 0, P.Bytes - 2 * units);
+      break;
+    }
+    case TReadPlan::fAnsiFixed: {
+      const Byte* b;
+      std::size_t n;
+      const Byte t = r.TextBytes(b, n);
+      const char16_t* units;
+      std::size_t count;
+      char16_t* buf = QuickBuffer(n);
+      if (t == vaWString) {
+        if (n) std::memcpy(buf, b, 2 * n);
+        count = n;
+      } else {
+        count = t == vaUTF8String ? vlxtext::DecodeUtf8Quick(b, n, buf) : vlxtext::AsciiToUtf16(b, n, buf);
+        if (count == vlxtext::kNotQuick) {
+          r.Rewind(at);
+          return false;
+        }
+      }
+      units = buf;
+      std::string& out = FScratch8;
+      if (!vlxtext::Utf16ToAnsiQuick(std::u16string_view(units, count), out)) {
+        r.Rewind(at);
+        return false;
+      }
+      const std::size_t keep = out.size() <= static_cast<std::size_t>(P.Size)
+                                   ? out.size()
+                                   : sys::CutLength(out, static_cast<std::size_t>(P.Size));
+      std::memcpy(slot + 1, out.data(), keep);
+      std::memset(slot + 1 + keep, 0, P.Bytes - keep);
+      break;
+    }
+    case TReadPlan::fWideBlock: {
+      const Byte* b;
+      std::size_t n;
+      const Byte t = r.TextBytes(b, n);
+      const Byte* src;
+      std::size_t units;
+      if (t == vaWString) {
+        src = b;
+        units = n;
+      } else {
+        char16_t* buf = QuickBuffer(n);
+        units = t == vaUTF8String ? vlxtext::DecodeUtf8Quick(b, n, buf) : vlxtext::AsciiToUtf16(b, n, buf);
+        if (units == vlxtext::kNotQuick) {
+          r.Rewind(at);
+          return false;
+        }
+        src = reinterpret_cast<const Byte*>(buf);
+      }
+      if (2 * units > 0xFFFFFFF0u) ReadFault();
+      TvlxBlockTable& blocks = FStagedLayout->Blocks();
+      const std::uint32_t h = blocks.AllocCopy(src, static_cast<std::uint32_t>(2 * units));
+      const std::uint32_t old = LoadU32(slot + 1);
+      StoreU32(slot + 1, h);
+      if (old) blocks.Free(old);
+      break;
+    }
+    default:
+      return false;
+  }
+  slot[0] = 2;
+  return true;
+}
+
 void TvlxCustomBinaryStreamFormat::ReadRecords(TvlxCustomMemTable* Table) {
-  TReader& r = *Reader;
+  // The rest of the stream in memory: a memory stream's own bytes, any other stream's read in one go.
+  TReader& reader = *Reader;
+  const Int64 start = reader.Position();
+  reader.FlushBuffer();
+  std::vector<Byte> owned;
+  const Byte* begin;
+  const Byte* end;
+  if (auto* m = dynamic_cast<TCustomMemoryStream*>(FWorkStream); m != nullptr && start <= m->Size()) {
+    begin = static_cast<const Byte*>(m->Memory()) + start;
+    end = static_cast<const Byte*>(m->Memory()) + m->Size();
+  } else {
+    const Int64 left = std::max<Int64>(FWorkStream->Size() - start, 0);
+    owned.resize(static_cast<std::size_t>(left));
+    const Int64 got = left > 0 ? FWorkStream->Read(owned.data(), left) : 0;
+    begin = owned.data();
+    end = owned.data() + std::max<Int64>(got, 0);
+  }
+  if (begin == nullptr) begin = end = reinterpret_cast<const Byte*>("");
+  TvlxValueCursor r(begin, end);
+  // Whatever happens, the reader goes on after the last value read.
+  struct TRewind {
+    TReader& R;
+    Int64 Start;
+    const Byte* Begin;
+    TvlxValueCursor& C;
+    ~TRewind() {
+      try {
+        R.SetPosition(Start + (C.Pos() - Begin));
+      } catch (...) {
+      }
+    }
+  } rewind{reader, start, begin, r};
   // The layout the records are staged in: the new definitions', or the table's own.
   if (Restructuring()) {
     TFieldDefs defs(nullptr);
     for (const TStagedDef& d : FDefs) defs.Add(d.Name, d.DataType, d.Size, d.Required);
-    FStaging = std::make_unique<TvlxCommon>(Table->Common()->Blocks(), Table->Common()->Performance(),
+    // Staged in a block table of their own: the table's old records stay apart, so that emptying it
+    // drops its memory whole, and the staged one becomes the table's when the load commits.
+    FStagingBlocks = std::make_unique<TvlxBlockTable>();
+    FStaging = std::make_unique<TvlxCommon>(*FStagingBlocks, Table->Common()->Performance(),
                                             Table->Common()->AttachMaxCount());
     FStaging->LayoutFields(defs, 0, defs.Count());
     FStagedLayout = FStaging.get();
@@ -633,18 +1094,18 @@ void TvlxCustomBinaryStreamFormat::ReadRecords(TvlxCustomMemTable* Table) {
   TvlxCommon& layout = *FStagedLayout;
   const int count = static_cast<int>(LoadFields.size());
   if (sfDataTypeHeader & sfLoadDataTypeHeader) {
-    r.ReadListBegin();
-    const int n = r.ReadInteger();
+    r.ListBegin();
+    const int n = r.Integer();
     // The header describes the stream's fields: its count must match them.
     const int streamCount = FHasDefs ? static_cast<int>(FDefs.size()) : count;
     if (n != streamCount)
       throw EMemTableError(Format(u"Data-type header names %d fields, the stream holds %d", {n, streamCount}));
     for (int i = 0; i < n; ++i) {
-      const int t = r.ReadInteger();
+      const int t = r.Integer();
       if (t < 0 || t >= kFieldTypeCount) throw EReadError(String(u"Invalid property value"));
       FHeaderTypes.push_back(static_cast<TFieldType>(t));
     }
-    r.ReadListEnd();
+    r.ListEnd();
     FHeaderRead = true;
   }
   const int streamCount = FHasDefs ? static_cast<int>(FDefs.size()) : (FHeaderRead ? static_cast<int>(FHeaderTypes.size()) : count);
@@ -684,6 +1145,24 @@ void TvlxCustomBinaryStreamFormat::ReadRecords(TvlxCustomMemTable* Table) {
     p.Target = layoutIndex;
     p.Offset = layout.FieldOffset(layoutIndex);
     p.VarLength = layout.IsVarLength(layoutIndex);
+    p.Bytes = static_cast<std::size_t>(std::max(TvlxCommon::ValueBytes(p.Type, p.Size), 0));
+    const bool widths = (sfDisplayWidth & sfLoadDetermineWidth) != 0;
+    switch (p.Type) {
+      case ftInteger: p.Fast = TReadPlan::fInteger; break;
+      case ftBoolean: p.Fast = TReadPlan::fBoolean; break;
+      case ftFloat: p.Fast = TReadPlan::fFloat; break;
+      case ftDateTime: p.Fast = TReadPlan::fDateTime; break;
+      case ftWideString: case ftFixedWideChar:
+        if (!p.VarLength && !widths) p.Fast = TReadPlan::fWideFixed;
+        break;
+      case ftString: case ftFixedChar:
+        if (!p.VarLength) p.Fast = TReadPlan::fAnsiFixed;
+        break;
+      case ftWideMemo:
+        if (p.VarLength && !widths) p.Fast = TReadPlan::fWideBlock;
+        break;
+      default: break;
+    }
   }
   const bool records230 = FileVersion >= 230;
   const bool nullFlags = FileVersion >= 249;
@@ -694,11 +1173,11 @@ void TvlxCustomBinaryStreamFormat::ReadRecords(TvlxCustomMemTable* Table) {
                                    ? static_cast<std::size_t>(StreamSize / layout.DataRecordSize())
                                    : 0;
   FStaged.reserve(std::min<std::size_t>(estimate + estimate / 50, 1u << 22));
-  r.ReadListBegin();
+  r.ListBegin();
   while (!r.EndOfList()) {
     ProgressCnt = (ProgressCnt + 1) % 100;
     if (ProgressCnt == 0 && StreamSize > 0)
-      Table->Progress(static_cast<int>(FWorkStream->Position() * 100 / StreamSize), mtpcLoad);
+      Table->Progress(static_cast<int>((start + (r.Pos() - begin)) * 100 / StreamSize), mtpcLoad);
     if (Table->FLoadLimit > 0 && FStagedLoadCount >= Table->FLoadLimit) {
       FStagedComplete = false;
       break;
@@ -706,33 +1185,33 @@ void TvlxCustomBinaryStreamFormat::ReadRecords(TvlxCustomMemTable* Table) {
     PvlxRecord top = layout._InternalAllocRecord();
     top->Flag = 1;
     FStaged.push_back(top);
-    if (records230) r.ReadListBegin();
+    if (records230) r.ListBegin();
     PvlxRecord cur = top;
     for (;;) {
       if (records230) {
-        const Int64 status = r.ReadInt64();
+        const Int64 status = r.Int64Value();
         if (status < usUnmodified || status > usDeleted) throw EReadError(String(u"Invalid property value"));
         cur->UpdateStatus = static_cast<Byte>(status);
       }
       for (int i = 0; i < count; ++i) {
         const TReadPlan& p = plan[static_cast<std::size_t>(i)];
-        const bool isNull = nullFlags && r.ReadBoolean();
+        const bool isNull = nullFlags && r.Boolean();
         if (p.Target < 0) {
-          if (!isNull) SkipValueByType(p.SkipType);
+          if (!isNull) r.Skip(p.SkipType, FileVersion);
           continue;
         }
-        if (!isNull) ReadValue(p, cur, i);
+        if (!isNull && !ReadFast(r, p, cur)) ReadValue(r, p, cur, i);
       }
       if (!records230 || r.EndOfList()) break;
       PvlxRecord older = layout._InternalAllocRecord();
       cur->PrevRecordVersion = older;
       cur = older;
     }
-    if (records230) r.ReadListEnd();
+    if (records230) r.ListEnd();
     if (top->UpdateStatus == usDeleted) ++FStagedDeleted;
     ++FStagedLoadCount;
   }
-  if (FStagedComplete) r.ReadListEnd();
+  if (FStagedComplete) r.ListEnd();
 }
 
 void TvlxCustomBinaryStreamFormat::CommitLoad(TvlxCustomMemTable* Table) {
@@ -748,9 +1227,10 @@ void TvlxCustomBinaryStreamFormat::CommitLoad(TvlxCustomMemTable* Table) {
       for (const TStagedIndexDef& x : FIndexDefs) Table->IndexDefs().Add(x.Name, x.Fields, x.Options);
     }
     Table->Open();
-    for (std::size_t i = 0; i < FDefs.size() && static_cast<int>(i) < Table->FieldCount(); ++i) {
-      TField* f = Table->Fields()[static_cast<int>(i)];
-      const TStagedDef& d = FDefs[i];
+    // By name: an object definition has no field of its own in the table's flat view.
+    for (const TStagedDef& d : FDefs) {
+      TField* f = Table->FindField(d.Name);
+      if (f == nullptr) continue;
       if (d.DisplayName != d.Name) f->SetDisplayLabel(d.DisplayName);
       f->SetReadOnly(d.ReadOnly);
       if (d.DisplayWidth > 0) f->SetDisplayWidth(d.DisplayWidth);
@@ -758,9 +1238,30 @@ void TvlxCustomBinaryStreamFormat::CommitLoad(TvlxCustomMemTable* Table) {
     }
   }
   target->ReserveRecords(static_cast<std::size_t>(target->RecordCount()) + FStaged.size());
-  const bool adopt = FStagedLayout == target || target->SameLayout(*FStagedLayout);
+  // Staged blocks apart from the table's: an empty table takes the staged table whole, else values are
+  // copied across.
+  if (&FStagedLayout->Blocks() != &target->Blocks() && target->Blocks().Empty()) {
+    target->Blocks().Swap(FStagedLayout->Blocks());
+    FStagedLayout->RetargetBlocks(target->Blocks());
+  }
+  TvlxBlockTable& stagedBlocks = FStagedLayout->Blocks();
+  const bool sameBlocks = &stagedBlocks == &target->Blocks();
+  const bool adopt = sameBlocks && (FStagedLayout == target || target->SameLayout(*FStagedLayout));
   std::vector<PvlxRecord> staged = std::move(FStaged);
   FStaged.clear();
+  // The store's lock is taken once for the whole hand-over (each append then only re-enters it), but
+  // never held across a load callback.
+  struct TMaybeLock {
+    TvlxCommon* C;
+    explicit TMaybeLock(TvlxCommon* c) : C(c) {
+      if (C) C->Lock();
+    }
+    ~TMaybeLock() {
+      if (C) C->Unlock();
+    }
+    TMaybeLock(const TMaybeLock&) = delete;
+    TMaybeLock& operator=(const TMaybeLock&) = delete;
+  } lock(Table->OnLoadRecord || Table->OnLoadField ? nullptr : target);
   for (std::size_t k = 0; k < staged.size(); ++k) {
     PvlxRecord rec = staged[k];
     if (!adopt) {
@@ -774,14 +1275,17 @@ void TvlxCustomBinaryStreamFormat::CommitLoad(TvlxCustomMemTable* Table) {
         const TvlxLayoutField& lf = target->LayoutField(i);
         const std::size_t size = static_cast<std::size_t>(TvlxCommon::ValueBytes(lf.DataType, lf.Size));
         d[0] = s[0];
-        if (sv && dv) {
+        if (sv && dv && sameBlocks) {
           std::memcpy(d + 1, s + 1, 4);
           StoreU32(const_cast<Byte*>(s) + 1, 0);
+        } else if (sv && dv) {
+          const std::uint32_t h = LoadU32(s + 1);
+          if (h) StoreU32(d + 1, target->Blocks().AllocCopy(stagedBlocks.Bytes(h), stagedBlocks.Length(h)));
         } else if (!sv && !dv) {
           std::memcpy(d + 1, s + 1, size);
         } else if (sv) {
           const std::uint32_t h = LoadU32(s + 1);
-          if (h) std::memcpy(d + 1, target->Blocks().Bytes(h), std::min<std::size_t>(size, target->Blocks().Length(h)));
+          if (h) std::memcpy(d + 1, stagedBlocks.Bytes(h), std::min<std::size_t>(size, stagedBlocks.Length(h)));
         } else if (s[0]) {
           StoreU32(d + 1, target->Blocks().AllocCopy(s + 1, static_cast<std::uint32_t>(size)));
         }
@@ -827,12 +1331,24 @@ void TvlxCustomBinaryStreamFormat::CommitLoad(TvlxCustomMemTable* Table) {
   if (FHasAutoInc && FStagedAutoIncMax > target->AutoIncMax()) target->SetAutoIncMax(FStagedAutoIncMax);
   Table->FLoadedCompletely = FStagedComplete;
   FStaging.reset();
+  FStagingBlocks.reset();
   FStagedLayout = nullptr;
 }
 
 bool TvlxCustomBinaryStreamFormat::OnLoadRecordAccepted(TvlxCustomMemTable* Table, PvlxRecord Record) {
-  if (!Table->OnLoadRecord) return true;
+  if (!Table->OnLoadRecord && !Table->OnLoadField) return true;
   TvlxCustomMemTable::TOverrideBuffer over(*Table, Record);
+  // The record's fields are heard once it is staged whole: the table's fields read it through the
+  // override buffer.
+  if (Table->OnLoadField)
+    for (std::size_t i = 0; i < LoadFields.size(); ++i) {
+      const int j = LoadFields[i];
+      if (j < 0) continue;
+      TField* f = Restructuring() ? (static_cast<std::size_t>(j) < FDefs.size() ? Table->FindField(FDefs[static_cast<std::size_t>(j)].Name) : nullptr)
+                                  : (j < Table->FieldCount() ? Table->Fields()[j] : nullptr);
+      if (f != nullptr) Table->OnLoadField(*Table, f->Index(), f);
+    }
+  if (!Table->OnLoadRecord) return true;
   bool accept = true;
   Table->OnLoadRecord(*Table, accept);
   return accept;

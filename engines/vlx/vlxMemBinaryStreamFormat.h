@@ -41,6 +41,7 @@
 // position and state as they were.
 #pragma once
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -49,6 +50,8 @@
 
 enum : unsigned { sfSaveUsingIndex = 1 };
 enum : unsigned { sfSaveDataTypeHeader = 1, sfLoadDataTypeHeader = 2 };
+
+class TvlxValueCursor;
 
 class TvlxCustomBinaryStreamFormat : public TvlxCustomStreamFormat {
   VELLUM_CLASS(TvlxCustomBinaryStreamFormat)
@@ -112,15 +115,46 @@ class TvlxCustomBinaryStreamFormat : public TvlxCustomStreamFormat {
     TFieldType Type = ftUnknown;
     int Size = 0;
     int Offset = 0;           // slot offset in the staging layout
+    std::size_t Bytes = 0;    // value bytes of a fixed-area slot
+    enum { fNone, fInteger, fBoolean, fFloat, fDateTime, fWideFixed, fAnsiFixed, fWideBlock } Fast = fNone;
     bool VarLength = false;
     TFieldType SkipType = ftUnknown;  // from the data-type header
   };
 
-  void WriteValue(TvlxCustomMemTable* Table, TField* Field, const TvlxRecord* R);
+  // How one saved field is written, made once per save.
+  struct TSaveSlot {
+    int Position = 0;  // in the table's fields
+    TField* Field = nullptr;
+    TFieldType Type = ftUnknown;
+    bool Calculated = false;
+    bool VarLength = false;
+    int Offset = 0;
+    std::size_t Bytes = 0;
+  };
+  void WriteValue(TvlxCustomMemTable* Table, const TSaveSlot& S, const TvlxRecord* R);
+  // Room for N more bytes of output.
+  Byte* Reserve(std::size_t N) {
+    return FOut.size() - FOutPos >= N ? FOut.data() + FOutPos : ReserveMore(N);
+  }
+  Byte* ReserveMore(std::size_t N);
+  void FlushOut();
+  void PutTag(Byte Tag) {
+    *Reserve(1) = Tag;
+    ++FOutPos;
+  }
+  void PutInteger(Int64 Value);
+  void PutExtended(const Byte* Ten);
+  void PutFloat(double Value);
   void WriteText8(const Byte* P, std::size_t N);
+  void WriteText16(std::u16string_view Text);
   void WriteVersion(TvlxCustomMemTable* Table, const TvlxRecord* R, bool First);
-  void ReadValue(const TReadPlan& Plan, PvlxRecord R, int Position);
-  void SkipValueByType(TFieldType Type);
+  void ReadValue(TvlxValueCursor& Cursor, const TReadPlan& Plan, PvlxRecord R, int Position);
+  bool ReadFast(TvlxValueCursor& Cursor, const TReadPlan& Plan, PvlxRecord R);
+  // Room for N UTF-16 units and 16 more: the format's own buffer, grown only for long text.
+  char16_t* QuickBuffer(std::size_t N) {
+    if (FQuick.size() < N + 16) FQuick.resize(std::max<std::size_t>(N + 16, 1024));
+    return FQuick.data();
+  }
   bool Restructuring() const { return FHasDefs && (sfDef & sfLoadDef); }
   void FreeStaged();
   bool OnLoadRecordAccepted(TvlxCustomMemTable* Table, PvlxRecord Record);
@@ -136,6 +170,7 @@ class TvlxCustomBinaryStreamFormat : public TvlxCustomStreamFormat {
   std::vector<TStagedIndexDef> FIndexDefs;
   bool FHeaderRead = false;
   std::vector<TFieldType> FHeaderTypes;
+  std::unique_ptr<TvlxBlockTable> FStagingBlocks;  // the staged records' memory, with a new layout
   std::unique_ptr<TvlxCommon> FStaging;  // the new layout, when the definitions change
   TvlxCommon* FStagedLayout = nullptr;   // the layout the staged records follow
   std::vector<PvlxRecord> FStaged;
@@ -144,7 +179,12 @@ class TvlxCustomBinaryStreamFormat : public TvlxCustomStreamFormat {
   int FStagedDeleted = 0;
   int FStagedLoadCount = 0;
   bool FStagedComplete = true;
+  std::vector<TSaveSlot> FSavePlan;
+  std::vector<Byte> FOut;
+  std::size_t FOutPos = 0;
   std::u16string FScratch16;
+  String FText16;
+  std::vector<char16_t> FQuick;
   std::string FScratch8;
 };
 

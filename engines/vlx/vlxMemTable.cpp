@@ -5,6 +5,7 @@
 #include "engines/vlx/vlxDeltaHandler.h"
 #include "engines/vlx/vlxStreamFormat.h"
 #include "platform/classes/Files.h"
+#include "platform/rtl/Bcd.h"
 #include "platform/rtl/Extended.h"
 #include "platform/rtl/Format.h"
 #include "platform/sys/CodePage.h"
@@ -277,7 +278,7 @@ void TvlxCustomMemTable::DoBeforeClose() {
 // ---- record buffers -------------------------------------------------------------------------------------
 
 TRecordBuffer TvlxCustomMemTable::AllocateRecordBuffer() {
-  return reinterpret_cast<TRecordBuffer>(FCommon->_InternalAllocRecord());
+  return reinterpret_cast<TRecordBuffer>(FCommon->_InternalAllocRecord(false));
 }
 
 void TvlxCustomMemTable::ReleaseRecordBuffer(TRecordBuffer& Buffer) {
@@ -473,7 +474,8 @@ void TvlxCustomMemTable::PopulateField(PvlxRecord Record, TField* Field, const V
   std::size_t n = 0;
   switch (Field->DataType()) {
     case ftString: case ftFixedChar: case ftGuid: case ftOraInterval: {
-      const std::string a = sys::Utf16ToAnsi(Value.AsString());
+      // A transliterated field holds its text in the OEM code page (the system page translated).
+      const std::string a = sys::Utf16ToAnsi(Value.AsString(), Field->Transliterate() ? sys::CP_OEMCP : sys::CP_ACP);
       const std::string_view cut = sys::CutAnsi(a, static_cast<std::size_t>(Field->Size()));
       text.assign(cut.begin(), cut.end());
       text.resize(static_cast<std::size_t>(Field->Size()) + 1, 0);
@@ -499,6 +501,18 @@ void TvlxCustomMemTable::PopulateField(PvlxRecord Record, TField* Field, const V
     case ftDate: { const std::int32_t v = DateTimeToNativeDate(Value.AsDateTime()); std::memcpy(value, &v, 4); n = 4; break; }
     case ftTime: { const std::int32_t v = DateTimeToNativeTime(Value.AsDateTime()); std::memcpy(value, &v, 4); n = 4; break; }
     case ftDateTime: { const double v = DateTimeToNativeDateTime(Value.AsDateTime()); std::memcpy(value, &v, 8); n = 8; break; }
+    case ftBCD: {
+      // Precision: the field's when it exceeds its size, else size + 1; the size is the scale.
+      const auto* bcdField = dynamic_cast<const TBCDField*>(Field);
+      const int scale = Field->Size();
+      const int precision = bcdField != nullptr && bcdField->Precision() > scale ? bcdField->Precision() : scale + 1;
+      TBcd b;
+      if (!CurrToBCD(Value.AsCurrency(), b, precision, scale))
+        throw EMemTableError(u"PopulateField: " + Format(u"%s does not fit field %s", {Value.AsString(), Field->DisplayName()}));
+      std::memcpy(value, &b, sizeof b);
+      n = sizeof b;
+      break;
+    }
     case ftExtended: { const TExtended80Rec e = DoubleToExtended(Value.AsDouble()); std::memcpy(value, e.data(), 10); n = 10; break; }
     case ftTimeStamp: case ftOraTimeStamp: { const TSQLTimeStamp t = Value.AsSQLTimeStamp(); std::memcpy(value, &t, sizeof t); n = sizeof t; break; }
     default:
@@ -779,6 +793,9 @@ void TvlxCustomMemTable::CursorCancel() {
 
 void TvlxCustomMemTable::DoOnNewRecord() {
   ApplyMasterValues();
+  // Default expressions are taken as the text of the value (a 64-bit integer field takes none).
+  for (TField* f : Fields())
+    if (!f->DefaultExpression().empty() && f->DataType() != ftLargeint) f->SetAsString(f->DefaultExpression());
   TDataSet::DoOnNewRecord();
   if (FAutoIncField != nullptr && !FIgnoreAutoIncPopulation)
     PopulateField(ActiveRecordBuffer(), FAutoIncField, Variant(FCommon->AutoIncMax() + 1));

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/classes/Files.h"
+#include "platform/sys/Pages.h"
 
 Int64 TStream::Size() {
   const Int64 pos = Seek(0, TSeekOrigin::soCurrent);
@@ -80,16 +81,55 @@ void TCustomMemoryStream::SaveToFile(const String& FileName) {
   SaveToStream(&file);
 }
 
-TMemoryStream::~TMemoryStream() { std::free(Memory()); }
+TMemoryStream::~TMemoryStream() { FreeBlock(); }
+
+void TMemoryStream::FreeBlock() {
+  if (FPagedSize != 0) sys::ReturnPages({Memory(), FPagedSize, true});
+  else std::free(Memory());
+  FPagedSize = 0;
+}
 
 void* TMemoryStream::Realloc(Int64& NewCapacity) {
   constexpr Int64 kDelta = 8192;
-  if (NewCapacity < 0 || NewCapacity > INT64_MAX - kDelta) throw EOutOfMemory(msg::SOutOfMemory);
+  if (NewCapacity < 0 || NewCapacity > INT64_MAX - kPagedStep) throw EOutOfMemory(msg::SOutOfMemory);
   if (NewCapacity > 0 && NewCapacity != Size()) NewCapacity = (NewCapacity + (kDelta - 1)) & ~(kDelta - 1);
   if (NewCapacity == FCapacity) return Memory();
   if (NewCapacity == 0) {
-    std::free(Memory());
+    FreeBlock();
     return nullptr;
+  }
+  if (NewCapacity >= kPagedBlock) {
+    // Large: a page range, kept while it is big enough.
+    if (FPagedSize >= static_cast<std::size_t>(NewCapacity)) {
+      NewCapacity = static_cast<Int64>(FPagedSize);
+      return Memory();
+    }
+    const Int64 wanted = (NewCapacity + (kPagedStep - 1)) / kPagedStep * kPagedStep;
+    if (FPagedSize != 0) {
+      // Growing: the pages move, the bytes are not copied.
+      const sys::TPages grown = sys::ResizePages({Memory(), FPagedSize, true}, static_cast<std::size_t>(wanted));
+      if (grown.Memory == nullptr) throw EOutOfMemory(msg::SOutOfMemory);
+      FPagedSize = grown.Size;
+      NewCapacity = static_cast<Int64>(grown.Size);
+      return grown.Memory;
+    }
+    const sys::TPages pages = sys::TakePages(static_cast<std::size_t>(wanted));
+    if (pages.Memory == nullptr) throw EOutOfMemory(msg::SOutOfMemory);
+    const Int64 keep = std::min(Size(), NewCapacity);
+    if (keep > 0) std::memcpy(pages.Memory, Memory(), static_cast<std::size_t>(keep));
+    FreeBlock();
+    FPagedSize = pages.Size;
+    NewCapacity = static_cast<Int64>(pages.Size);
+    return pages.Memory;
+  }
+  if (FPagedSize != 0) {
+    // Shrunk below the paged sizes: back to the heap.
+    void* p = std::malloc(static_cast<std::size_t>(NewCapacity));
+    if (p == nullptr) throw EOutOfMemory(msg::SOutOfMemory);
+    const Int64 keep = std::min(Size(), NewCapacity);
+    if (keep > 0) std::memcpy(p, Memory(), static_cast<std::size_t>(keep));
+    FreeBlock();
+    return p;
   }
   void* p = std::realloc(Memory(), static_cast<size_t>(NewCapacity));
   if (p == nullptr) throw EOutOfMemory(msg::SOutOfMemory);

@@ -80,7 +80,15 @@ class TMemoryStream : public TCustomMemoryStream {
   virtual void* Realloc(Int64& NewCapacity);
 
  private:
+  // A block of kPagedBlock bytes or more is whole pages (platform/sys/Pages.h), sized in steps of
+  // kPagedStep: emptied and filled again (a save into the same stream, a load through a stream made
+  // for it) it comes back from the page reserve instead of being faulted in page by page.
+  static constexpr Int64 kPagedBlock = Int64{4} << 20;
+  static constexpr Int64 kPagedStep = Int64{2} << 20;
+  void FreeBlock();
+
   Int64 FCapacity = 0;
+  std::size_t FPagedSize = 0;  // the size of the page range holding the block, 0 for a heap block
 };
 
 // A memory stream over a byte vector it owns; Bytes() shows the written bytes.

@@ -6,67 +6,19 @@
 #include <string>
 
 #include "platform/rtl/Format.h"
+#include "platform/store/ByteStream.h"
 
 static_assert(std::endian::native == std::endian::little, "the data file stores native values as little-endian bytes");
 
 namespace {
 
-// Collects the file in a fixed block and hands full blocks to the stream: no buffer the size of the
-// whole file is ever made (each new page of one would cost a fault, the cost that dominates a save).
-class TByteWriter {
- public:
-  explicit TByteWriter(TStream& Stream) : FStream(Stream) {}
-  void Put(const void* Data, std::size_t Size) {
-    const auto* p = static_cast<const std::uint8_t*>(Data);
-    if (Size > sizeof FBlock - FUsed) {
-      Flush();
-      if (Size > sizeof FBlock) {
-        FStream.WriteBuffer(p, static_cast<Int64>(Size));
-        return;
-      }
-    }
-    std::memcpy(FBlock + FUsed, p, Size);
-    FUsed += Size;
-  }
-  template <class T>
-  void PutValue(T v) { Put(&v, sizeof v); }
-  void Flush() {
-    if (FUsed) FStream.WriteBuffer(FBlock, static_cast<Int64>(FUsed));
-    FUsed = 0;
-  }
+[[noreturn]] void Invalid(const std::string& Why) { throw EMemDataFileError(u"Invalid data file: " + Str(Why)); }
 
- private:
-  TStream& FStream;
-  std::size_t FUsed = 0;
-  std::uint8_t FBlock[256 * 1024];
+// A read past the end names what it was reading.
+struct TDataFileFail {
+  [[noreturn]] static void Fail(const char* What) { Invalid(std::string("the data ends inside ") + What); }
 };
-
-class TByteReader {
- public:
-  TByteReader(const std::uint8_t* Bytes, std::size_t Size) : FBytes(Bytes), FSize(Size) {}
-  std::size_t Remaining() const { return FSize - FPos; }
-  std::size_t Position() const { return FPos; }
-  const std::uint8_t* Take(std::size_t Count, const char* What) {
-    if (Count > Remaining()) Fail(std::string("the data ends inside ") + What);
-    const std::uint8_t* p = FBytes + FPos;
-    FPos += Count;
-    return p;
-  }
-  template <class T>
-  T Get(const char* What) {
-    T v;
-    std::memcpy(&v, Take(sizeof v, What), sizeof v);
-    return v;
-  }
-  [[noreturn]] static void Fail(const std::string& Why) {
-    throw EMemDataFileError(u"Invalid data file: " + Str(Why));
-  }
-
- private:
-  const std::uint8_t* FBytes;
-  std::size_t FSize;
-  std::size_t FPos = 0;
-};
+using TDataFileReader = TByteReader<TDataFileFail>;
 
 std::size_t NativeTextLength(const std::uint8_t* p, std::size_t Max) {
   std::size_t n = 0;
@@ -86,8 +38,7 @@ void WriteDataFile(TStream& Stream, const TDataFileMagic& Magic, TRowStore& Stor
   const TRecordLayout& layout = Store.Layout();
   const std::size_t rows = Store.Count();
   if (rows > UINT32_MAX) throw EMemDataFileError(u"Too many rows for a data file");
-  auto writer = std::make_unique<TByteWriter>(Stream);  // the block is too big for the stack
-  TByteWriter& w = *writer;
+  TByteWriter w(Stream);
   w.Put(Magic.data(), Magic.size());
   w.PutValue<std::uint16_t>(kDataFileVersion);
   w.PutValue<std::uint16_t>(0);
@@ -177,33 +128,33 @@ bool IsCalendarValue(TColumnType Type, const std::uint8_t* Value) {
 }  // namespace
 
 std::unique_ptr<TRowStore> ReadDataFile(const std::uint8_t* Bytes, std::size_t Size, const TDataFileMagic& Magic, std::size_t& Consumed) {
-  TByteReader r(Bytes, Size);
+  TDataFileReader r({Bytes, Size});
   if (Size < Magic.size() || std::memcmp(Bytes, Magic.data(), Magic.size()) != 0)
-    TByteReader::Fail("it does not start with this engine's signature");
+    Invalid("it does not start with this engine's signature");
   r.Take(Magic.size(), "the signature");
   const auto version = r.Get<std::uint16_t>("the header");
-  if (version != kDataFileVersion) TByteReader::Fail("format version " + std::to_string(version) + " is not known");
-  if (r.Get<std::uint16_t>("the header") != 0) TByteReader::Fail("unknown header flags");
+  if (version != kDataFileVersion) Invalid("format version " + std::to_string(version) + " is not known");
+  if (r.Get<std::uint16_t>("the header") != 0) Invalid("unknown header flags");
   const auto column_count = r.Get<std::uint32_t>("the header");
-  if (column_count == 0 || column_count > kMaxDataFileColumns) TByteReader::Fail("column count " + std::to_string(column_count) + " is out of range");
+  if (column_count == 0 || column_count > kMaxDataFileColumns) Invalid("column count " + std::to_string(column_count) + " is out of range");
 
   std::vector<TColumnDef> columns;
   columns.reserve(column_count);
   for (std::uint32_t i = 0; i < column_count; ++i) {
     const auto name_length = r.Get<std::uint16_t>("a column definition");
-    if (name_length == 0 || name_length > kMaxColumnNameLength) TByteReader::Fail("a column name length is out of range");
+    if (name_length == 0 || name_length > kMaxColumnNameLength) Invalid("a column name length is out of range");
     TColumnDef c;
     c.Name.resize(name_length);
     std::memcpy(c.Name.data(), r.Take(name_length * 2u, "a column name"), name_length * 2u);
     c.Type = static_cast<TColumnType>(r.Get<std::uint16_t>("a column definition"));
     c.Size = r.Get<std::int32_t>("a column definition");
     const auto flags = r.Get<std::uint8_t>("a column definition");
-    if (flags > 1) TByteReader::Fail("unknown column flags");
+    if (flags > 1) Invalid("unknown column flags");
     c.Required = flags == 1;
     TColumnStorage storage;
     std::uint32_t native_size;
     if (!DescribeColumn(c.Type, c.Size, storage, native_size))
-      TByteReader::Fail("column " + StringToUTF8(c.Name) + " has an unknown type or a size out of range");
+      Invalid("column " + StringToUTF8(c.Name) + " has an unknown type or a size out of range");
     columns.push_back(std::move(c));
   }
   const TRecordLayout layout(std::move(columns));
@@ -212,7 +163,7 @@ std::unique_ptr<TRowStore> ReadDataFile(const std::uint8_t* Bytes, std::size_t S
   const auto row_count = r.Get<std::uint32_t>("the row count");
   // Every row takes at least its null bitmap, so a count the bytes cannot hold is refused before the
   // store reserves anything for it.
-  if (row_count > r.Remaining() / layout.NullBytes()) TByteReader::Fail("the row count exceeds the data");
+  if (row_count > r.Remaining() / layout.NullBytes()) Invalid("the row count exceeds the data");
   store->Reserve(row_count);
 
   const std::size_t ncols = layout.ColumnCount();
@@ -220,7 +171,7 @@ std::unique_ptr<TRowStore> ReadDataFile(const std::uint8_t* Bytes, std::size_t S
   for (std::uint32_t row = 0; row < row_count; ++row) {
     std::memset(record.data(), 0, record.size());
     const std::uint8_t* nulls = r.Take(layout.NullBytes(), "a row");
-    if (ncols % 8 != 0 && (nulls[layout.NullBytes() - 1] >> (ncols % 8)) != 0) TByteReader::Fail("a row's null flags are damaged");
+    if (ncols % 8 != 0 && (nulls[layout.NullBytes() - 1] >> (ncols % 8)) != 0) Invalid("a row's null flags are damaged");
     std::memcpy(record.data(), nulls, layout.NullBytes());
     for (std::size_t c = 0; c < ncols; ++c) {
       if (TRecordLayout::IsNull(record.data(), c)) continue;
@@ -231,12 +182,12 @@ std::unique_ptr<TRowStore> ReadDataFile(const std::uint8_t* Bytes, std::size_t S
         case TColumnStorage::Fixed:
         case TColumnStorage::FixedBytes:
           std::memcpy(v, r.Take(l.NativeSize, "a value"), l.NativeSize);
-          if (!IsCalendarValue(layout.Columns()[c].Type, v)) TByteReader::Fail("a date or time is outside the calendar");
+          if (!IsCalendarValue(layout.Columns()[c].Type, v)) Invalid("a date or time is outside the calendar");
           break;
         case TColumnStorage::AnsiText:
         case TColumnStorage::VarBytes: {
           const auto n = r.Get<std::uint16_t>("a value");
-          if (n > size) TByteReader::Fail("a value is longer than its column");
+          if (n > size) Invalid("a value is longer than its column");
           const std::uint8_t* p = r.Take(n, "a value");
           if (l.Storage == TColumnStorage::VarBytes) {
             std::memcpy(v, &n, 2);
@@ -247,7 +198,7 @@ std::unique_ptr<TRowStore> ReadDataFile(const std::uint8_t* Bytes, std::size_t S
         }
         case TColumnStorage::WideText: {
           const auto n = r.Get<std::uint16_t>("a value");
-          if (n > size) TByteReader::Fail("a value is longer than its column");
+          if (n > size) Invalid("a value is longer than its column");
           std::memcpy(v, r.Take(n * 2u, "a value"), n * 2u);
           break;
         }
@@ -265,7 +216,7 @@ std::unique_ptr<TRowStore> ReadDataFile(const std::uint8_t* Bytes, std::size_t S
     }
     store->InsertRow(store->Count(), record.data());
   }
-  if (r.Get<std::uint32_t>("the end mark") != kDataFileEndMark) TByteReader::Fail("the end mark is missing");
+  if (r.Get<std::uint32_t>("the end mark") != kDataFileEndMark) Invalid("the end mark is missing");
   Consumed = r.Position();
   return store;
 }
@@ -277,14 +228,10 @@ std::unique_ptr<TRowStore> ReadDataFile(TStream& Stream, const TDataFileMagic& M
   std::size_t consumed = 0;
   std::unique_ptr<TRowStore> store;
   try {
-    if (auto* memory = dynamic_cast<TCustomMemoryStream*>(&Stream)) {
-      // A memory stream is parsed where it lies: no copy of the whole file.
-      store = ReadDataFile(static_cast<const std::uint8_t*>(memory->Memory()) + start, static_cast<std::size_t>(size - start), Magic, consumed);
-    } else {
-      std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size - start));
-      Stream.ReadBuffer(bytes.data(), static_cast<Int64>(bytes.size()));
-      store = ReadDataFile(bytes.data(), bytes.size(), Magic, consumed);
-    }
+    // A memory stream is parsed where it lies: no copy of the whole file.
+    std::vector<Byte> holder;
+    const std::span<const Byte> bytes = WholeStreamBytes(Stream, start, holder);
+    store = ReadDataFile(bytes.data(), bytes.size(), Magic, consumed);
   } catch (const std::bad_alloc&) {
     // The rows were read into a store of their own: the dataset still holds what it held.
     throw EMemDataFileError(u"Not enough memory to load the data file");

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <stdexcept>
 
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/Format.h"
@@ -127,56 +128,6 @@ void TRecordLayout::InitRecord(std::uint8_t* Data) const {
   for (std::size_t i = 0; i < FColumns.size(); ++i) SetNull(Data, i, true);
 }
 
-// ---- gap list ----
-
-void TGapList::MoveGap(std::size_t Index) {
-  if (Index < FGapStart) {
-    const std::size_t n = FGapStart - Index;
-    std::memmove(&FItems[FGapEnd - n], &FItems[Index], n * sizeof(TRowId));
-    FGapStart -= n;
-    FGapEnd -= n;
-  } else if (Index > FGapStart) {
-    const std::size_t n = Index - FGapStart;
-    std::memmove(&FItems[FGapStart], &FItems[FGapEnd], n * sizeof(TRowId));
-    FGapStart += n;
-    FGapEnd += n;
-  }
-}
-
-void TGapList::Grow(std::size_t Needed) {
-  const std::size_t count = Count();
-  std::size_t capacity = std::max<std::size_t>(FItems.size() * 2, 64);
-  capacity = std::max(capacity, count + Needed);
-  std::vector<TRowId> items(capacity);
-  const std::size_t gap = capacity - count;
-  std::copy(FItems.begin(), FItems.begin() + static_cast<std::ptrdiff_t>(FGapStart), items.begin());
-  std::copy(FItems.begin() + static_cast<std::ptrdiff_t>(FGapEnd), FItems.end(),
-            items.begin() + static_cast<std::ptrdiff_t>(FGapStart + gap));
-  FItems.swap(items);
-  FGapEnd = FGapStart + gap;
-}
-
-void TGapList::Insert(std::size_t Index, TRowId Id) {
-  if (FGapStart == FGapEnd) Grow(1);
-  MoveGap(Index);
-  FItems[FGapStart++] = Id;
-}
-
-void TGapList::Erase(std::size_t Index) {
-  MoveGap(Index);
-  ++FGapEnd;
-}
-
-void TGapList::Clear() {
-  std::vector<TRowId>().swap(FItems);
-  FGapStart = FGapEnd = 0;
-}
-
-void TGapList::Reserve(std::size_t Wanted) {
-  const std::size_t gap = FGapEnd - FGapStart;
-  if (Wanted > Count() && Wanted - Count() > gap) Grow(Wanted - Count());
-}
-
 // ---- row store ----
 
 namespace {
@@ -186,17 +137,12 @@ constinit std::atomic<std::uint32_t> gNextGenerationWindow{0};
 }  // namespace
 
 TRowStore::TRowStore(const TRecordLayout& Layout)
-    : FLayout(Layout), FStride(kSlotHeader + Layout.DataSize()), FGeneration(gNextGenerationWindow.fetch_add(1u << 24)), FBlobs(1) {
-  while ((std::uint32_t{1} << (FSlabShift + 1)) <= kMaxRowsPerSlab && (std::size_t{2} << FSlabShift) * FStride <= kSlabBytes)
-    ++FSlabShift;
-  FSlabMask = (std::uint32_t{1} << FSlabShift) - 1;
-}
+    : FLayout(Layout),
+      FRows(kSlotHeader + Layout.DataSize(), kMaxRowsPerSlab, kSlabBytes),
+      FGeneration(gNextGenerationWindow.fetch_add(1u << 24)) {}
 
-void TRowStore::Reserve(std::size_t Rows) {
-  FOrder.Reserve(Rows);
-  const std::size_t slabs = (Rows + RowsPerSlab() - 1) / RowsPerSlab();
-  FSlabs.reserve(slabs);
-}
+// Only the order is reserved: the count comes from a file, and slabs are taken as rows arrive.
+void TRowStore::Reserve(std::size_t Rows) { FOrder.Reserve(Rows); }
 
 std::uint32_t TRowStore::SlotGeneration(TRowId Id) const { return Load32(Slot(Id)); }
 std::uint32_t TRowStore::SlotHint(TRowId Id) const { return Load32(Slot(Id) + 4); }
@@ -210,41 +156,21 @@ TRowId TRowStore::IdAt(std::size_t Index) {
 
 bool TRowStore::IsLive(const TRowBookmark& Bookmark) const {
   // A live slot holds the odd generation it was given; freeing makes it even.
-  return Bookmark.Id < FNextRow && (Bookmark.Generation & 1) != 0 && SlotGeneration(Bookmark.Id) == Bookmark.Generation;
+  return Bookmark.Id < FRows.End() && (Bookmark.Generation & 1) != 0 && SlotGeneration(Bookmark.Id) == Bookmark.Generation;
 }
 
 std::size_t TRowStore::IndexOf(const TRowBookmark& Bookmark) {
   if (!IsLive(Bookmark)) return npos;
-  const std::size_t count = Count();
-  const std::size_t hint = std::min<std::size_t>(SlotHint(Bookmark.Id), count - 1);
   // Rows move only by inserts and deletes elsewhere, so the row is usually at or near its old place.
-  for (std::size_t d = 0; d < count; ++d) {
-    std::size_t found = npos;
-    if (hint >= d && FOrder[hint - d] == Bookmark.Id)
-      found = hint - d;
-    else if (hint + d < count && FOrder[hint + d] == Bookmark.Id)
-      found = hint + d;
-    else if (hint < d && hint + d >= count)
-      break;
-    if (found != npos) {
-      SetSlotHint(Bookmark.Id, found);
-      return found;
-    }
-  }
-  return npos;
+  const std::size_t found = FindNear(Count(), SlotHint(Bookmark.Id), [&](std::size_t I) { return FOrder[I] == Bookmark.Id; });
+  if (found == kNotFound) return npos;
+  SetSlotHint(Bookmark.Id, found);
+  return found;
 }
 
 TRowId TRowStore::AllocateRow() {
-  TRowId id;
-  if (!FFreeRows.empty()) {
-    id = FFreeRows.back();
-    FFreeRows.pop_back();
-  } else {
-    if (FNextRow == UINT32_MAX) throw EDatabaseError(u"The memory engine holds too many rows");
-    id = FNextRow;
-    if ((id >> FSlabShift) >= FSlabs.size()) FSlabs.push_back(std::make_unique<std::uint8_t[]>(std::size_t{RowsPerSlab()} * FStride));
-    ++FNextRow;
-  }
+  if (FRows.End() == UINT32_MAX) throw EDatabaseError(u"The memory engine holds too many rows");
+  const TRowId id = FRows.Alloc();
   FGeneration += 2;
   Store32(Slot(id), FGeneration + 1);  // odd: live
   return id;
@@ -254,8 +180,8 @@ void TRowStore::FreeRow(TRowId Id) {
   std::uint8_t* data = Slot(Id) + kSlotHeader;
   for (std::uint32_t c : FLayout.BlobColumns()) FreeBlob(BlobHandleAt(data, FLayout.Column(c).Offset));
   std::uint8_t* slot = Slot(Id);
-  Store32(slot, Load32(slot) + 1);  // even: free
-  FFreeRows.push_back(Id);
+  Store32(slot, Load32(slot) + 1);  // even: free (the pool keeps the mark until the slot is reused)
+  FRows.Free(Id);
 }
 
 TRowId TRowStore::InsertRow(std::size_t Index, const std::uint8_t* Source) {
@@ -295,30 +221,21 @@ void TRowStore::UpdateRow(TRowId Id, const std::uint8_t* Source) {
 }
 
 void TRowStore::DeleteAt(std::size_t Index) {
-  const TRowId id = FOrder[Index];
-  FOrder.Erase(Index);
-  FreeRow(id);
+  FreeRow(FOrder.Remove(Index));
 }
 
 void TRowStore::Clear() {
   FOrder.Clear();
-  FSlabs.clear();
-  FFreeRows.clear();
-  FNextRow = 0;
-  FBlobs.clear();
-  FBlobs.resize(1);
-  FFreeBlobs.clear();
+  FRows.Clear();
+  FBlobs.Clear();
 }
 
 TBlobHandle TRowStore::NewBlob(const void* Owner) {
   TBlobHandle h;
-  if (!FFreeBlobs.empty()) {
-    h = FFreeBlobs.back();
-    FFreeBlobs.pop_back();
-  } else {
-    if (FBlobs.size() >= UINT32_MAX) throw EDatabaseError(u"The memory engine holds too many blobs");
-    h = static_cast<TBlobHandle>(FBlobs.size());
-    FBlobs.emplace_back();
+  try {
+    h = FBlobs.Add();
+  } catch (const std::length_error&) {
+    throw EDatabaseError(u"The memory engine holds too many blobs");
   }
   FBlobs[h].State = TBlobState::Pending;
   FBlobs[h].Owner = Owner;
@@ -345,7 +262,7 @@ void TRowStore::FreeBlob(TBlobHandle Handle) {
   std::vector<std::uint8_t>().swap(FBlobs[Handle].Bytes);
   FBlobs[Handle].State = TBlobState::Free;
   FBlobs[Handle].Owner = nullptr;
-  FFreeBlobs.push_back(Handle);
+  FBlobs.Free(Handle);
 }
 
 void TRowStore::DiscardPending(std::uint8_t* Data) {

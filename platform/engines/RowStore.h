@@ -10,12 +10,13 @@
 // column holds a 32-bit handle into the store's blob table (0: no bytes); no address ever sits in a
 // record.
 //
-// Rows. Rows live in slabs of RowsPerSlab() fixed-size slots, addressed by a 32-bit row id; deleting a
+// Rows. Rows live in the slabs of a TRowPool (platform/store), addressed by a 32-bit row id; deleting a
 // row frees its slot for reuse. Every row made gets a generation never handed out before by this
 // store (and, within 2^24 rows each, by no other store of the process), so a bookmark (id,
-// generation) of a deleted row, of a row from before Clear or of another store is recognised as stale. The order of the rows is a gap buffer of row ids: inserting or
-// deleting at the same place again and again (an Insert run at the cursor, emptying by deleting the
-// first row until none is left) costs O(1) each; a move of the gap costs a memmove of 4-byte ids.
+// generation) of a deleted row, of a row from before Clear or of another store is recognised as stale.
+// The order of the rows is a TGapList of row ids: inserting or deleting at the same place again and
+// again (an Insert run at the cursor, emptying by deleting the first row until none is left) costs O(1)
+// each; a move of the gap costs a memmove of 4-byte ids.
 // Each row remembers the position it was last seen at, so finding a row's position from its id checks
 // that position first and then searches outward: O(1) for the rows the cursor just visited.
 #pragma once
@@ -26,6 +27,9 @@
 
 #include "platform/db/FieldTypes.h"
 #include "platform/rtl/String.h"
+#include "platform/store/GapList.h"
+#include "platform/store/HandleTable.h"
+#include "platform/store/RowPool.h"
 
 // Column types are the framework's field types; the data files store their ordinals, which never change.
 using TColumnType = TFieldType;
@@ -92,25 +96,6 @@ struct TRowBookmark {
 };
 static_assert(sizeof(TRowBookmark) == 8);
 
-// Ordered row ids with a gap at the last place of change.
-class TGapList {
- public:
-  std::size_t Count() const { return FItems.size() - (FGapEnd - FGapStart); }
-  TRowId operator[](std::size_t Index) const { return Index < FGapStart ? FItems[Index] : FItems[Index + (FGapEnd - FGapStart)]; }
-  void Insert(std::size_t Index, TRowId Id);
-  void Erase(std::size_t Index);
-  void Clear();
-  void Reserve(std::size_t Count);
-
- private:
-  void MoveGap(std::size_t Index);
-  void Grow(std::size_t Needed);
-
-  std::vector<TRowId> FItems;
-  std::size_t FGapStart = 0;
-  std::size_t FGapEnd = 0;
-};
-
 class TRowStore {
  public:
   static constexpr std::size_t npos = static_cast<std::size_t>(-1);
@@ -150,15 +135,15 @@ class TRowStore {
   bool IsPendingFor(TBlobHandle Handle, const void* Owner) const {
     return IsBlob(Handle) && FBlobs[Handle].State == TBlobState::Pending && FBlobs[Handle].Owner == Owner;
   }
-  bool IsBlob(TBlobHandle Handle) const { return Handle != 0 && Handle < FBlobs.size() && FBlobs[Handle].State != TBlobState::Free; }
+  bool IsBlob(TBlobHandle Handle) const { return FBlobs.Contains(Handle) && FBlobs[Handle].State != TBlobState::Free; }
   std::vector<std::uint8_t>& Blob(TBlobHandle Handle) { return FBlobs[Handle].Bytes; }
   const std::vector<std::uint8_t>& Blob(TBlobHandle Handle) const { return FBlobs[Handle].Bytes; }
   void DiscardPending(std::uint8_t* Data);
   static TBlobHandle BlobHandleAt(const std::uint8_t* Data, std::uint32_t Offset);
   static void SetBlobHandleAt(std::uint8_t* Data, std::uint32_t Offset, TBlobHandle Handle);
 
-  std::size_t LiveBlobCount() const { return FBlobs.size() - 1 - FFreeBlobs.size(); }
-  std::uint32_t RowsPerSlab() const { return std::uint32_t{1} << FSlabShift; }
+  std::size_t LiveBlobCount() const { return FBlobs.LiveCount(); }
+  std::uint32_t RowsPerSlab() const { return FRows.SlotsPerSlab(); }
 
  private:
   static constexpr std::uint32_t kSlotHeader = 8;  // generation, last known position
@@ -169,8 +154,7 @@ class TRowStore {
     TBlobState State = TBlobState::Free;
   };
 
-  std::uint8_t* Slot(TRowId Id) { return FSlabs[Id >> FSlabShift].get() + std::size_t{Id & FSlabMask} * FStride; }
-  const std::uint8_t* Slot(TRowId Id) const { return FSlabs[Id >> FSlabShift].get() + std::size_t{Id & FSlabMask} * FStride; }
+  std::uint8_t* Slot(TRowId Id) const { return FRows.At(Id); }
   std::uint32_t SlotGeneration(TRowId Id) const;
   std::uint32_t SlotHint(TRowId Id) const;
   void SetSlotHint(TRowId Id, std::size_t Index);
@@ -180,14 +164,8 @@ class TRowStore {
   void FreeBlob(TBlobHandle Handle);
 
   TRecordLayout FLayout;
-  std::size_t FStride = 0;
-  std::uint32_t FSlabShift = 0;
-  std::uint32_t FSlabMask = 0;
-  std::vector<std::unique_ptr<std::uint8_t[]>> FSlabs;
-  std::vector<TRowId> FFreeRows;
-  TRowId FNextRow = 0;
+  TRowPool FRows;
   std::uint32_t FGeneration = 0;  // even; the last row made got FGeneration + 1
-  TGapList FOrder;
-  std::vector<TBlobEntry> FBlobs;
-  std::vector<TBlobHandle> FFreeBlobs;
+  TGapList<TRowId> FOrder;
+  THandleTable<TBlobEntry> FBlobs;
 };

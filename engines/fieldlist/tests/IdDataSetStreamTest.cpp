@@ -17,28 +17,28 @@ namespace {
 using idtest::DataSetTest;
 using idtest::Row;
 
-TIdBytes Bytes(std::initializer_list<int> b) {
-  TIdBytes out;
+TBytes Bytes(std::initializer_list<int> b) {
+  TBytes out;
   for (int v : b) out.push_back(static_cast<Byte>(v));
   return out;
 }
 
-void Load(TIdMemDataSet& ds, const TIdBytes& bytes) {
+void Load(TIdMemDataSet& ds, const TBytes& bytes) {
   TBytesStream s(bytes);
   ds.LoadFromStream(&s);
 }
 
 TEST_F(DataSetTest, EmptyBenchmarkDatasetSavesTheSevenDescriptors) {
-  const TIdBytes saved = Saved();
+  const TBytes saved = Saved();
   ASSERT_EQ(saved.size(), 183u);
-  EXPECT_EQ(TIdBytes(saved.begin(), saved.begin() + 8), Bytes({0x54, 0x44, 1, 0, 7, 0, 0, 0}));
+  EXPECT_EQ(TBytes(saved.begin(), saved.begin() + 8), Bytes({0x54, 0x44, 1, 0, 7, 0, 0, 0}));
   // "CustomerID": size 4, type 3, name length 20.
-  EXPECT_EQ(TIdBytes(saved.begin() + 8, saved.begin() + 15), Bytes({4, 0, 0, 0, 3, 20, 0}));
+  EXPECT_EQ(TBytes(saved.begin() + 8, saved.begin() + 15), Bytes({4, 0, 0, 0, 3, 20, 0}));
 }
 
 TEST_F(DataSetTest, RoundTripKeepsValuesNullsAndEmptyTexts) {
   AddAll({{2, u"赵一", 4000.5}, {3, u"", 5000}, {4, u"x", 6000, true}});
-  const TIdBytes first = Saved();
+  const TBytes first = Saved();
   // A benchmark row: 5 + (5 + name bytes, or 1 when null) + 9 + 3 + 9 + (5 + 2 × address) + (4 + 2 × comment).
   EXPECT_EQ(first.size(), 183u + (5 + 9 + 9 + 3 + 9 + 33 + 32) + (5 + 5 + 9 + 3 + 9 + 29 + 28) +
                               (5 + 1 + 9 + 3 + 9 + 31 + 30));
@@ -64,7 +64,7 @@ TEST_F(DataSetTest, SaveWritesTheViewSortedAndFiltered) {
   DS->SetOnFilterData([](TDataSet&, int index, bool& accept) { accept = index != 1; });  // hides 300's neighbour
   DS->SetFiltered(true);
   const std::vector<int> view = Ids();
-  const TIdBytes saved = Saved();
+  const TBytes saved = Saved();
   auto other = std::make_unique<TIdMemDataSet>(nullptr);
   Load(*other, saved);
   std::vector<int> loaded;
@@ -92,7 +92,7 @@ TEST_F(DataSetTest, FileRoundTripAndMissingFile) {
 
 TEST_F(DataSetTest, LoadAddsVirtualFieldsTheStreamLacks) {
   AddAll({{1, u"a", 1}});
-  const TIdBytes saved = Saved();
+  const TBytes saved = Saved();
   DS->Close();
   DS->VirtualFieldDefs().Add(u"Extra", ftInteger);
   DS->VirtualFieldDefs().Add(u"Note", ftString, 5);
@@ -115,7 +115,7 @@ TEST_F(DataSetTest, FailedLoadsLeaveTheDatasetAsItWas) {
   AddAll({{1, u"a", 300}, {2, u"b", 100}});
   DS->SetSort(u"Salary");
   DS->Last();
-  const TIdBytes before = Saved();
+  const TBytes before = Saved();
 
   auto other = std::make_unique<TIdMemDataSet>(nullptr);
   other->VirtualFieldDefs().Add(u"N", ftInteger);
@@ -129,11 +129,11 @@ TEST_F(DataSetTest, FailedLoadsLeaveTheDatasetAsItWas) {
   }
   TBytesStream good;
   other->SaveToStream(&good);
-  const TIdBytes valid = good.Bytes();
+  const TBytes valid = good.Bytes();
 
   struct Case {
     std::string name;
-    TIdBytes stream;
+    TBytes stream;
     const char16_t* message;
   };
   std::vector<Case> cases;
@@ -141,16 +141,16 @@ TEST_F(DataSetTest, FailedLoadsLeaveTheDatasetAsItWas) {
     // Cuts between rows (rows of 12 bytes after 26 bytes of header and descriptors) leave a shorter
     // but valid stream.
     if (cut >= 26 && (cut - 26) % 12 == 0) continue;
-    cases.push_back({"truncated at " + std::to_string(cut), TIdBytes(valid.begin(), valid.begin() + cut),
+    cases.push_back({"truncated at " + std::to_string(cut), TBytes(valid.begin(), valid.begin() + cut),
                      cut < 8 ? u"The stream is incorrect" : nullptr});
   }
   cases.push_back({"bad magic", Bytes({0x41, 0x42, 1, 0, 0, 0, 0, 0}), u"The stream is incorrect"});
   cases.push_back({"name length 257", Bytes({0x54, 0x44, 1, 0, 1, 0, 0, 0, 4, 0, 0, 0, 3, 1, 1}), u"The data is incorrect"});
-  TIdBytes hostile = valid;
+  TBytes hostile = valid;
   hostile.resize(valid.size() - 24);  // keep the descriptors, drop both rows
   for (int b : {1, 7, 0, 0, 0, 1, 0xFF, 0xFF, 0xFF, 0x7F, 0x61}) hostile.push_back(static_cast<Byte>(b));
   cases.push_back({"hostile text length", hostile, u"The stream is incorrect"});
-  TIdBytes negative = valid;
+  TBytes negative = valid;
   negative.resize(valid.size() - 24);
   for (int b : {1, 7, 0, 0, 0, 1, 0xFE, 0xFF, 0xFF, 0xFF}) negative.push_back(static_cast<Byte>(b));
   cases.push_back({"negative text length", negative, u"The stream is incorrect"});
@@ -217,7 +217,7 @@ TEST_F(DataSetTest, RowsOnlyStreamReplacesTheRowsOfTheOpenDataset) {
 TEST_F(DataSetTest, RowsOnlyStreamWithoutFieldsToReadIsRefused) {
   // Every field of a CreateDataSet dataset comes from VirtualFieldDefs: no field reads stream rows.
   AddAll({{1, u"a", 1}});
-  const TIdBytes before = Saved();
+  const TBytes before = Saved();
   try {
     Load(*DS, Bytes({0x54, 0x52, 1, 0, 1, 8, 0, 0, 0}));
     ADD_FAILURE() << "no error";
@@ -229,20 +229,20 @@ TEST_F(DataSetTest, RowsOnlyStreamWithoutFieldsToReadIsRefused) {
 
 TEST_F(DataSetTest, KeyFlagAndVarBytesSurviveALoad) {
   // One ftInteger key field "K" (type byte 0x83) and one ftVarBytes field "V" of Size 3 (stored 5).
-  const TIdBytes stream = Bytes({0x54, 0x44, 1, 0, 2, 0, 0, 0, 4, 0, 0, 0, 0x83, 2, 0, 'K', 0, 5, 0, 0, 0, 13, 2, 0, 'V', 0,
+  const TBytes stream = Bytes({0x54, 0x44, 1, 0, 2, 0, 0, 0, 4, 0, 0, 0, 0x83, 2, 0, 'K', 0, 5, 0, 0, 0, 13, 2, 0, 'V', 0,
                                  1, 1, 0, 0, 0, 1, 2, 0, 0xAA, 0xBB, 0});
   Load(*DS, stream);
   ASSERT_EQ(DS->FieldCount(), 9);  // the two of the stream, then the seven virtual ones
   EXPECT_NE(F(u"K")->ProviderFlags() & pfInKey, 0u);
   EXPECT_EQ(F(u"V")->Size(), 3);
-  TIdBytes resaved;
+  TBytes resaved;
   {
     TBytesStream s;
     DS->SaveToStream(&s, true);
     resaved = s.Bytes();
   }
   // Saved again (without the virtual fields), the stream is the same but for the key bit.
-  TIdBytes expected = stream;
+  TBytes expected = stream;
   expected[12] = 3;
   EXPECT_EQ(resaved, expected);
 }
@@ -294,8 +294,8 @@ TEST(IdDataSetStream, BlobSubtypesRoundTrip) {
 namespace {
 
 // A "TD" stream of the given descriptors (name, type, stored size) and trailing bytes.
-TIdBytes TdStream(const std::vector<std::tuple<std::u16string, int, int>>& descriptors, const TIdBytes& rest = {}) {
-  TIdBytes b = {0x54, 0x44, 1, 0};
+TBytes TdStream(const std::vector<std::tuple<std::u16string, int, int>>& descriptors, const TBytes& rest = {}) {
+  TBytes b = {0x54, 0x44, 1, 0};
   const auto put32 = [&b](std::uint32_t v) {
     for (int i = 0; i < 4; ++i) b.push_back(static_cast<Byte>(v >> (8 * i)));
   };
@@ -320,7 +320,7 @@ TEST(IdDataSetStream, LoadsRefusedByTheFieldsLeaveTheDatasetAsItWas) {
   sys::SetSystemCodePage(936);
   struct Case {
     const char* name;
-    TIdBytes stream;
+    TBytes stream;
     const char16_t* message;
   };
   const Case cases[] = {
@@ -400,10 +400,10 @@ TEST(IdDataSetStream, ALoadAskingForMoreMemoryThanItMayTakeIsRefused) {
   sys::SetSystemCodePage(936);
   TIdMemDataSet ds(nullptr);
   Load(ds, TdStream({{u"N", 3, 4}}, {1, 7, 0, 0, 0}));
-  const TIdBytes hostile = TdStream({{u"T", 1, 65533}}, TIdBytes(32768, 0));
+  const TBytes hostile = TdStream({{u"T", 1, 65533}}, TBytes(32768, 0));
   const TLoadMemoryLimit limit(16 << 20);
   for (bool rowsOnly : {false, true}) {
-    TIdBytes stream = hostile;
+    TBytes stream = hostile;
     if (rowsOnly) {
       // The same rows after a "TR" header, into a dataset of that wide field.
       TIdMemDataSet wide(nullptr);
@@ -432,7 +432,7 @@ TEST(IdDataSetStream, ALoadAskingForMoreMemoryThanItMayTakeIsRefused) {
     EXPECT_EQ(ds.FieldByName(u"N")->AsInteger(), 7);
   }
   // Within the limit the same field loads.
-  Load(ds, TdStream({{u"T", 1, 65533}}, TIdBytes(100, 0)));
+  Load(ds, TdStream({{u"T", 1, 65533}}, TBytes(100, 0)));
   EXPECT_EQ(ds.RecordCount(), 100);
 }
 

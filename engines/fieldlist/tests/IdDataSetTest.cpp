@@ -259,7 +259,7 @@ TEST_F(DataSetTest, CalculatedFieldsLiveInTheBuffersAndSurviveReopening) {
   EXPECT_EQ(F(u"Doubled")->AsFloat(), 20);
   DS->Next();
   EXPECT_EQ(F(u"Doubled")->AsFloat(), 40);
-  const TIdBytes saved = Saved();
+  const TBytes saved = Saved();
   EXPECT_EQ(saved.size(), Saved().size());
   // Saved streams hold stored fields only; a load keeps the calculated field.
   DS->Close();

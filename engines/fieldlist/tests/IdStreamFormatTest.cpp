@@ -1,6 +1,8 @@
 // The "TD" stream format at the store level: golden bytes for the benchmark schema, the reader's
 // checks on hostile input, and the ftVarBytes descriptor that must not grow on a round trip.
 #include "engines/fieldlist/IdStreamFormat.h"
+#include "platform/classes/Streams.h"
+#include "platform/store/ByteStream.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +14,8 @@
 
 namespace {
 
-TIdBytes Hex(std::string_view hex) {
-  TIdBytes out;
+TBytes Hex(std::string_view hex) {
+  TBytes out;
   for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<Byte>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
   return out;
 }
@@ -47,8 +49,33 @@ std::string Squash(std::string_view s) {
   return r;
 }
 
+// A stream that is not a memory stream: a save to it goes through the block writer, as a file save
+// does. Counts the writes it gets.
+class TVectorStream : public TStream {
+ public:
+  TBytes Bytes;
+  int Writes = 0;
+  Int64 Read(void*, Int64) override { return 0; }
+  Int64 Write(const void* Buffer, Int64 Count) override {
+    ++Writes;
+    const auto* p = static_cast<const Byte*>(Buffer);
+    Bytes.insert(Bytes.end(), p, p + Count);
+    return Count;
+  }
+  Int64 Seek(Int64, TSeekOrigin) override { return static_cast<Int64>(Bytes.size()); }
+  void SetSize(Int64 NewSize) override { Bytes.resize(static_cast<std::size_t>(NewSize)); }
+};
+
+// The stream as the saves write it into memory.
+TBytes Saved(std::span<const idstream::TIdFieldDescriptor> Descriptors, std::span<const TIdField* const> Fields,
+             std::span<const Byte* const> Rows) {
+  TBytesStream stream;
+  idstream::Write(stream, Descriptors, Fields, Rows);
+  return stream.Bytes();
+}
+
 struct Benchmark {
-  TIdBlobTable Blobs;
+  TBlobTable Blobs;
   TIdRecordStore Store{Blobs};
   std::vector<idstream::TIdFieldDescriptor> Descriptors{
       {u"CustomerID", idft::Integer, 0}, {u"ContactName", idft::String, 10}, {u"Birthdate", idft::DateTime, 0},
@@ -58,12 +85,18 @@ struct Benchmark {
   Benchmark() {
     for (const auto& d : Descriptors) Fields.push_back(Store.AddField(d.DataType, d.Size));
   }
-  TIdBytes Save() {
+  std::vector<const Byte*> Rows() const {
     std::vector<const Byte*> rows;
     for (int i = 0; i < Store.Count(); ++i) rows.push_back(Store.Row(i));
-    TIdBytes out;
-    idstream::WriteTo(out, Descriptors, Fields, rows);
-    return out;
+    return rows;
+  }
+  TBytes Save() const { return Saved(Descriptors, Fields, Rows()); }
+  // The same through the block writer of a file save.
+  TBytes SaveInBlocks(int* Writes = nullptr) const {
+    TVectorStream stream;
+    idstream::Write(stream, Descriptors, Fields, Rows());
+    if (Writes) *Writes = stream.Writes;
+    return stream.Bytes;
   }
   void AddBenchmarkRow() {
     Byte* row = Store.NewStoredRecord(-1);
@@ -90,7 +123,7 @@ class StreamFormat : public ::testing::Test {
 
 TEST_F(StreamFormat, EmptyBenchmarkStreamIsTheSevenDescriptors) {
   Benchmark b;
-  const TIdBytes out = b.Save();
+  const TBytes out = b.Save();
   EXPECT_EQ(out.size(), 183u);
   EXPECT_EQ(out, Hex(Squash(kEmptyBenchmarkStream)));
 }
@@ -98,11 +131,30 @@ TEST_F(StreamFormat, EmptyBenchmarkStreamIsTheSevenDescriptors) {
 TEST_F(StreamFormat, OneBenchmarkRowGoldenBytes) {
   Benchmark b;
   b.AddBenchmarkRow();
-  const TIdBytes out = b.Save();
+  const TBytes out = b.Save();
   EXPECT_EQ(out.size(), 183u + 100u);
   std::string expected(kEmptyBenchmarkStream);
   expected += kBenchmarkRow;
   EXPECT_EQ(out, Hex(Squash(expected)));
+}
+
+TEST_F(StreamFormat, BlockWriterGivesTheSameBytesAcrossItsFlushes) {
+  // Enough rows to fill the 256 KB block several times, with a blob larger than a block in the middle:
+  // the rows cut at a flush and the value written past the block must come out as the in-place save's.
+  Benchmark b;
+  for (int i = 0; i < 6000; ++i) b.AddBenchmarkRow();
+  const TBytes big(300 * 1024, 0x5A);
+  b.Fields[6]->SetRecordData(b.Store.Row(1234), big);
+  const TBytes inPlace = b.Save();
+  ASSERT_GT(inPlace.size(), 3 * TByteWriter::kBlockSize);
+  int writes = 0;
+  EXPECT_EQ(b.SaveInBlocks(&writes), inPlace);
+  EXPECT_GE(writes, 4);
+  // The header alone and one row: a single flush at the end.
+  Benchmark one;
+  one.AddBenchmarkRow();
+  EXPECT_EQ(one.SaveInBlocks(&writes), one.Save());
+  EXPECT_EQ(writes, 1);
 }
 
 TEST_F(StreamFormat, ReadBackGivesTheSameRowsAndDescriptors) {
@@ -110,11 +162,11 @@ TEST_F(StreamFormat, ReadBackGivesTheSameRowsAndDescriptors) {
   b.AddBenchmarkRow();
   Byte* nulls = b.Store.NewStoredRecord(-1);  // every field null
   b.Fields[1]->SetRecordData(nulls, TextToBytes(idft::String, u""));
-  b.Fields[1]->SetRecordData(nulls, TIdBytes{});
+  b.Fields[1]->SetRecordData(nulls, TBytes{});
   Byte* empty = b.Store.NewStoredRecord(-1);
   Byte zero = 0;
   b.Fields[1]->SetRecordData(empty, &zero, 1);  // an empty text, not null
-  const TIdBytes saved = b.Save();
+  const TBytes saved = b.Save();
 
   const idstream::TIdStreamHeader header = idstream::ReadHeader(saved);
   ASSERT_TRUE(header.HasDescriptors);
@@ -137,18 +189,17 @@ TEST_F(StreamFormat, ReadBackGivesTheSameRowsAndDescriptors) {
 }
 
 TEST_F(StreamFormat, VarBytesDescriptorKeepsItsSizeOverRoundTrips) {
-  TIdBlobTable blobs;
+  TBlobTable blobs;
   std::vector<idstream::TIdFieldDescriptor> d{{u"V", idft::VarBytes, 5}, {u"N", idft::Integer, 0}};
   for (int trip = 0; trip < 3; ++trip) {
     TIdRecordStore store(blobs);
     std::vector<const TIdField*> fields{store.AddField(d[0].DataType, d[0].Size), store.AddField(d[1].DataType, 0)};
     Byte* row = store.NewStoredRecord(-1);
-    fields[0]->SetRecordData(row, TIdBytes{2, 0, 0xAA, 0xBB});
+    fields[0]->SetRecordData(row, TBytes{2, 0, 0xAA, 0xBB});
     const std::int32_t n = 77;
     fields[1]->SetRecordData(row, reinterpret_cast<const Byte*>(&n), 4);
-    TIdBytes out;
     const Byte* rows[] = {row};
-    idstream::WriteTo(out, d, fields, rows);
+    const TBytes out = Saved(d, fields, rows);
     const auto header = idstream::ReadHeader(out);
     ASSERT_EQ(header.Descriptors[0].Size, 5) << "trip " << trip;
     TIdRecordStore back(blobs);
@@ -164,11 +215,11 @@ TEST_F(StreamFormat, VarBytesDescriptorKeepsItsSizeOverRoundTrips) {
 TEST_F(StreamFormat, TruncationAtEveryByteOfARowIsRefused) {
   Benchmark b;
   b.AddBenchmarkRow();
-  const TIdBytes saved = b.Save();
+  const TBytes saved = b.Save();
   for (std::size_t cut = 184; cut < saved.size(); ++cut) {
     SCOPED_TRACE(cut);
     Benchmark c;
-    const TIdBytes part(saved.begin(), saved.begin() + cut);
+    const TBytes part(saved.begin(), saved.begin() + cut);
     try {
       idstream::ReadRows(part, 183, c.Store);
       ADD_FAILURE() << "no error";
@@ -178,7 +229,7 @@ TEST_F(StreamFormat, TruncationAtEveryByteOfARowIsRefused) {
   }
   for (std::size_t cut = 0; cut < 183; ++cut) {
     SCOPED_TRACE(cut);
-    const TIdBytes part(saved.begin(), saved.begin() + cut);
+    const TBytes part(saved.begin(), saved.begin() + cut);
     EXPECT_THROW(idstream::ReadHeader(part), Exception);
   }
 }
@@ -209,11 +260,11 @@ TEST_F(StreamFormat, HostileHeadersAndLengths) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const TIdBytes data = Hex(Squash(c.hex));
+    const TBytes data = Hex(Squash(c.hex));
     try {
       const auto header = idstream::ReadHeader(data);
       ASSERT_FALSE(c.headerOnly);
-      TIdBlobTable blobs;
+      TBlobTable blobs;
       TIdRecordStore store(blobs);
       for (const auto& d : header.Descriptors) store.AddField(d.DataType, d.Size);
       idstream::ReadRows(data, header.RowsOffset, store);
@@ -241,10 +292,10 @@ TEST_F(StreamFormat, HostileValueLengthsAreRefusedBeforeAllocating) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TIdBlobTable blobs;
+    TBlobTable blobs;
     TIdRecordStore store(blobs);
     store.AddField(c.type, c.size);
-    const TIdBytes data = Hex(c.row);
+    const TBytes data = Hex(c.row);
     try {
       idstream::ReadRows(data, 0, store);
       ADD_FAILURE() << "no error";
@@ -266,7 +317,7 @@ TEST_F(StreamFormat, KeyBitAndRowsOnlySignature) {
 }
 
 TEST_F(StreamFormat, LongTextsAreCutInsideTheSlot) {
-  TIdBlobTable blobs;
+  TBlobTable blobs;
   TIdRecordStore store(blobs);
   const TIdField* name = store.AddField(idft::String, 3);
   const TIdField* wide = store.AddField(idft::WideString, 2);

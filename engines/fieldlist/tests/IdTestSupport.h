@@ -73,7 +73,7 @@ class DataSetTest : public ::testing::Test {
     }
     return ids;
   }
-  TIdBytes Saved() {
+  TBytes Saved() {
     TBytesStream s;
     DS->SaveToStream(&s);
     return s.Bytes();

@@ -1,4 +1,5 @@
 #include "KvTestSupport.h"
+#include "engines/kv/AggregatesKv.h"
 #include "engines/kv/IndexesKv.h"
 
 namespace {
@@ -157,4 +158,30 @@ TEST_F(KvTest, AnOpenTableRefusesAStoredState) {
   EXPECT_THROW(r.ReadRootComponent(t.get()), Exception);
   EXPECT_TRUE(t->Active());
   EXPECT_EQ(t->FieldCount(), 7);
+}
+
+TEST_F(KvTest, ViewAggregatesFollowTheRows) {
+  auto t = MakeBenchmarkTable();
+  TMTAggregatesKv* aggregates = t->RecordsView()->Aggregates();
+  TMTAggregateKv* sum = aggregates->Add();
+  sum->SetExpression(u"SUM(Salary)");
+  sum->SetActive(true);
+  EXPECT_TRUE(sum->Value().IsNull());  // the collection is not active yet
+  aggregates->SetActive(true);         // rebuilt from the table's aggregate fields: none
+  EXPECT_EQ(aggregates->Count(), 0);
+  sum = aggregates->Add();
+  sum->SetExpression(u"SUM(Salary)");
+  sum->SetActive(true);
+  for (int i = 1; i <= 3; ++i) {
+    t->Append();
+    t->FieldByName(u"Salary")->SetAsFloat(100.0 * i);
+    t->Post();
+  }
+  EXPECT_DOUBLE_EQ(sum->Value().AsDouble(), 600.0);
+  t->First();
+  t->Delete();
+  EXPECT_DOUBLE_EQ(sum->Value().AsDouble(), 500.0);
+  t->Close();
+  sum->Reset();
+  EXPECT_TRUE(sum->Value().IsNull());
 }

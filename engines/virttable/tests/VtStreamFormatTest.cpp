@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "VtTestSupport.h"
+#include "platform/classes/Files.h"
 #include "platform/rtl/Exceptions.h"
 
 using namespace vttest;
@@ -281,6 +282,38 @@ TEST_F(StreamFormat, ChangingADefinitionKeepsTheRowsValues) {
   EXPECT_EQ(t->FieldByName(u"ContactName")->AsString(), u"孙三");
   EXPECT_EQ(t->FieldByName(u"Comment")->AsString(), u"Comment for 孙三");
   EXPECT_TRUE(t->FieldByName(u"Note")->IsNull());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(StreamFormat, AFileIsReadInChunksWithValuesAcrossTheirEdges) {
+  // Over a megabyte of rows, and one memo bigger than a chunk, so values straddle the refills.
+  auto src = BenchmarkTable();
+  for (int i = 0; i < 12000; ++i) AppendBenchmarkRow(*src, i, u"孙三", kBirth, i % 2 == 0, i);
+  src->Append();
+  src->FieldByName(u"Comment")->SetAsString(String(700000, u'长'));
+  src->Post();
+  TMemoryStream expected;
+  src->SaveToStream(&expected);
+
+  const String file = Str(::testing::TempDir()) + u"vt_chunked.dat";
+  src->SaveToFile(file);
+  auto t = BenchmarkTable();
+  t->LoadFromFile(file);
+  TMemoryStream again;
+  t->SaveToStream(&again);
+  EXPECT_EQ(Bytes(again), Bytes(expected));
+
+  // The same file one byte short is refused, and the table keeps what it held.
+  {
+    TFileStream cut(file, fmCreate);
+    cut.WriteBuffer(expected.Memory(), expected.Size() - 1);
+  }
+  EXPECT_THROW(t->LoadFromFile(file), EReadError);
+  EXPECT_EQ(t->RecordCount(), 12001);
+  DeleteFile(file);
 }
 
 }  // namespace

@@ -192,3 +192,30 @@ TEST(VtParser, StreamText) {
   EXPECT_EQ(p.GetNextToken(), lxNumber);
   EXPECT_EQ(p.GetNextToken(), lxEnd);
 }
+
+#include "engines/virttable/VirtTable.h"
+#include "engines/virttable/VtTimeStampFields.h"
+
+TEST(VtTimeStampFields, TextByTheTimeStampFormatter) {
+  TVirtTable t(nullptr);
+  t.FieldDefs().Add(u"TS", ftTimeStamp, 0, false);
+  auto* f = new TVtSQLTimeStampField(nullptr);  // the table frees it
+  f->SetFieldName(u"TS");
+  f->SetDataSet(&t);
+  t.Open();
+  t.Append();
+  EXPECT_EQ(f->AsString(), u"");
+  TSQLTimeStamp ts;
+  ts.Year = 2021;
+  ts.Month = 7;
+  ts.Day = 5;
+  ts.Hour = 13;
+  ts.Minute = 5;
+  ts.Second = 9;
+  ts.Fractions = 7;
+  f->SetAsSQLTimeStamp(ts);
+  t.Post();
+  EXPECT_EQ(f->AsString(), u"2021/7/5 13:05:09");
+  f->SetDisplayFormat(u"hh:nn:ss.zzz AM/PM");
+  EXPECT_EQ(f->DisplayText(), u"01:05:09.007 PM");
+}

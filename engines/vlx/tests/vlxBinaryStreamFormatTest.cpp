@@ -385,3 +385,150 @@ TEST_F(VlxBinaryFormat, SavesAndLoadsFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+// Text values go out as the component writer writes them and come back as its reader reads them, for
+// text the quick paths take and text they leave to the platform (lone surrogates, astral characters,
+// characters the code page lacks, long ASCII).
+TEST_F(VlxBinaryFormat, TextGoesOutAsTheComponentWriterWritesIt) {
+  const std::u16string texts[] = {u"",
+                                  u"abc",
+                                  String(300, u'x'),
+                                  u"Address for \u8D75\u94B1",
+                                  u"caf\u00E9 \u00FC",
+                                  u"lone \xD800 surrogate",
+                                  u"astral \U0001F600 pair",
+                                  u"\u4E2D\u6587",
+                                  u"mixed \u4E2D ascii \u00E9 and \U00010000"};
+  for (const std::u16string& text : texts) {
+    auto t = std::make_unique<TvlxMemTable>(nullptr);
+    t->FieldDefs().Add(u"W", ftWideString, 40);
+    t->FieldDefs().Add(u"M", ftWideMemo);
+    t->FieldDefs().Add(u"S", ftString, 80);
+    t->CreateTable();
+    t->Open();
+    t->Append();
+    t->Fields()[0]->SetAsString(text.substr(0, 40));
+    t->Fields()[1]->SetAsString(text);
+    t->Fields()[2]->SetAsString(text);
+    t->Post();
+    // What the component writer makes of each stored value, and what its reader gives back.
+    TBytesStream expected;
+    std::vector<String> readBack;
+    {
+      TWriter w(&expected);
+      for (int i = 0; i < 3; ++i) w.WriteString(t->Fields()[i]->AsString());  // a null reads as empty
+      w.FlushBuffer();
+    }
+    {
+      TBytesStream in{Bytes(expected.Bytes())};
+      TReader r(&in);
+      for (int i = 0; i < 3; ++i) readBack.push_back(r.ReadString());
+    }
+    TvlxBinaryStreamFormat f;
+    const Bytes saved = Save(*t, f);
+    Bytes tail;
+    // The last record ends with: null flag, value, for each field, then the two list ends.
+    for (int i = 0; i < 3; ++i) {
+      if (t->Fields()[i]->IsNull()) {
+        tail.push_back(0x09);
+        continue;
+      }
+      TBytesStream one;
+      TWriter w(&one);
+      w.WriteString(t->Fields()[i]->AsString());
+      w.FlushBuffer();
+      const Bytes v = one.Bytes();
+      tail.push_back(0x08);
+      tail.insert(tail.end(), v.begin(), v.end());
+    }
+    tail.push_back(0x00);
+    tail.push_back(0x00);
+    ASSERT_GE(saved.size(), tail.size());
+    EXPECT_TRUE(std::equal(tail.begin(), tail.end(), saved.end() - static_cast<std::ptrdiff_t>(tail.size())))
+        << std::string(text.begin(), text.end());
+    auto u = std::make_unique<TvlxMemTable>(nullptr);
+    Load(*u, f, saved);
+    u->First();
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(u->Fields()[i]->AsString(), readBack[static_cast<std::size_t>(i)]) << i;
+  }
+}
+
+// OnLoadField hears every loaded field of a staged record, which its fields read; a default expression
+// fills a new record; PopulateField stores a decimal at the field's precision and scale.
+TEST_F(VlxBinaryFormat, LoadFieldEventsDefaultsAndDecimals) {
+  auto t = MakeBenchmarkTable();
+  AppendRows(*t, 1, 3);
+  TvlxBinaryStreamFormat f;
+  const Bytes saved = Save(*t, f);
+  auto u = MakeBenchmarkTable();
+  std::vector<String> heard;
+  u->OnLoadField = [&](TDataSet& T, int FieldNo, TField* Field) {
+    EXPECT_EQ(T.Fields()[FieldNo], Field);
+    if (Field->FieldName() == u"CustomerID") heard.push_back(Field->AsString());
+  };
+  Load(*u, f, saved);
+  EXPECT_EQ(heard, (std::vector<String>{u"1", u"2", u"3"}));
+
+  auto d = std::make_unique<TvlxMemTable>(nullptr);
+  d->FieldDefs().Add(u"N", ftInteger);
+  d->FieldDefs().Add(u"S", ftString, 8);
+  d->FieldDefs().Add(u"B", ftBCD, 2);
+  d->CreateTable();
+  d->Open();
+  static_cast<TBCDField*>(d->FieldByName(u"B"))->SetPrecision(10);
+  d->FieldByName(u"N")->SetDefaultExpression(u"42");
+  d->FieldByName(u"S")->SetDefaultExpression(u"none");
+  d->Append();
+  EXPECT_EQ(d->FieldByName(u"N")->AsInteger(), 42);
+  EXPECT_EQ(d->FieldByName(u"S")->AsString(), u"none");
+  d->PopulateField(d->ActiveRecordBuffer(), d->FieldByName(u"B"), Variant(Currency::FromScaled(12345000)));
+  d->PopulateField(d->ActiveRecordBuffer(), d->FieldByName(u"S"), Variant(String(u"\u4E2D\u6587long text")));
+  d->Post();
+  EXPECT_EQ(d->FieldByName(u"B")->AsCurrency().Scaled, 12345000);
+  EXPECT_EQ(d->FieldByName(u"S")->AsString(), u"\u4E2D\u6587long");
+}
+
+// Object fields are supported types: a definition of one loads (the flat view gives it no field).
+TEST_F(VlxBinaryFormat, ObjectFieldDefinitionsLoad) {
+  auto shape = MakeBenchmarkTable();
+  Enc e;
+  e.sig().raw({0x03, 0x90, 0x01}).raw({0x01});
+  e.def(shape->Fields()[0], "N", "Integer", 0);
+  e.str("A").str("ADT").i8(0).str("A").str("").i8(10).boolean(false).boolean(false).str("Data").str("");
+  e.raw({0x00, 0x01, 0x00});
+  e.raw({0x01, 0x02, 0x02, 0x02, 0x03, 0x02, 0x1A, 0x00});
+  e.raw({0x01, 0x01}).i8(0).boolean(false).i8(5).boolean(false).str("").raw({0x00, 0x00});
+  auto t = MakeBenchmarkTable();
+  TvlxBinaryStreamFormat f;
+  Load(*t, f, e.b);
+  ASSERT_EQ(t->FieldDefs().Count(), 2);
+  EXPECT_EQ(t->FieldDefs()[1]->DataType(), ftADT);
+  ASSERT_EQ(t->RecordCount(), 1);
+  t->First();
+  EXPECT_EQ(t->FieldByName(u"N")->AsInteger(), 5);
+}
+
+// A date-time outside the calendar could be loaded but never saved again: it is refused, and the table
+// keeps what it held.
+TEST_F(VlxBinaryFormat, DateTimesOutsideTheCalendarAreRefused) {
+  auto t = MakeBenchmarkTable();
+  AppendRows(*t, 1, 2);
+  TvlxBinaryStreamFormat f;
+  const Bytes good = Save(*t, f);
+  t->SetRecNo(1);
+  TvlxBinaryStreamFormat g;
+  Bytes bad = good;
+  // The first record's Birthdate: after its null flag, vaExtended and ten bytes.
+  const TExtended80Rec wanted = DoubleToExtended(30001.5);
+  auto at = std::search(bad.begin(), bad.end(), wanted.begin(), wanted.end());
+  ASSERT_NE(at, bad.end());
+  const TExtended80Rec outside = DoubleToExtended(-700000.0);
+  std::copy(outside.begin(), outside.end(), at);
+  EXPECT_THROW(Load(*t, g, bad), EReadError);
+  EXPECT_TRUE(t->Active());
+  EXPECT_EQ(Save(*t, f), good);
+}
+
+}  // namespace

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <vector>
+
 namespace {
 
 using Bytes = std::vector<Byte>;
@@ -122,3 +125,25 @@ TEST(Streams, CopyFromWithCountZeroCopiesTheWholeSourceFromItsStart) {
 }
 
 }  // namespace
+
+TEST(Streams, LargeBlocksKeepTheirBytesAcrossGrowthAndShrinking) {
+  // Past a few megabytes the block is whole pages; growing, shrinking back to the heap and emptying
+  // must keep every byte the stream still holds.
+  TMemoryStream stream;
+  std::vector<Byte> chunk(1 << 20);
+  for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<Byte>(i * 7 + i / 251);
+  for (int i = 0; i < 9; ++i) stream.WriteBuffer(chunk.data(), static_cast<Int64>(chunk.size()));
+  ASSERT_EQ(stream.Size(), 9 << 20);
+  EXPECT_GE(stream.Capacity(), stream.Size());
+  const auto* p = static_cast<const Byte*>(stream.Memory());
+  for (int i = 0; i < 9; ++i) ASSERT_EQ(std::memcmp(p + (std::size_t(i) << 20), chunk.data(), chunk.size()), 0) << i;
+  stream.SetSize(5 << 20);  // still paged: kept in place
+  EXPECT_EQ(stream.Memory(), p);
+  stream.SetSize(1000);  // back to the heap
+  EXPECT_EQ(std::memcmp(stream.Memory(), chunk.data(), 1000), 0);
+  stream.SetSize(0);
+  stream.SetSize(6 << 20);
+  stream.SetPosition(0);
+  stream.WriteBuffer(chunk.data(), 16);
+  EXPECT_EQ(std::memcmp(stream.Memory(), chunk.data(), 16), 0);
+}

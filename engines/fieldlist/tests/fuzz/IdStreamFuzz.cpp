@@ -9,8 +9,8 @@
 namespace {
 
 // Fields N (integer) and S (text of 8) that came from a stream, so that "TR" rows can land too.
-const TIdBytes& HeldStream() {
-  static const TIdBytes bytes = [] {
+const TBytes& HeldStream() {
+  static const TBytes bytes = [] {
     TIdMemDataSet source(nullptr);
     source.VirtualFieldDefs().Add(u"N", ftInteger);
     source.VirtualFieldDefs().Add(u"S", ftString, 8);
@@ -33,7 +33,7 @@ std::unique_ptr<TIdMemDataSet> HeldDataSet() {
   return ds;
 }
 
-TIdBytes Saved(TIdMemDataSet& ds) {
+TBytes Saved(TIdMemDataSet& ds) {
   TBytesStream s;
   ds.SaveToStream(&s);
   return s.Bytes();
@@ -49,8 +49,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size) {
   const auto ds = HeldDataSet();
-  const TIdBytes before = Saved(*ds);
-  TBytesStream input(TIdBytes(Data, Data + Size));
+  const TBytes before = Saved(*ds);
+  TBytesStream input(TBytes(Data, Data + Size));
   try {
     ds->LoadFromStream(&input);
   } catch (const Exception&) {

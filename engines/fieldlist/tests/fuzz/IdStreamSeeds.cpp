@@ -11,7 +11,7 @@ namespace {
 void Write(const std::string& folder, const std::string& name, TIdMemDataSet& ds, bool excludeVirtual = false) {
   TBytesStream s;
   ds.SaveToStream(&s, excludeVirtual);
-  const TIdBytes bytes = s.Bytes();
+  const TBytes bytes = s.Bytes();
   const std::string path = folder + "/" + name;
   if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
     std::fwrite(bytes.data(), 1, bytes.size(), f);
@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
   }
   Write(folder, "every-type", every);
   // Rows only: two rows of an integer and a text of 8, the fields the harness's dataset holds.
-  const TIdBytes rows = {0x54, 0x52, 1, 0, 1, 7, 0, 0, 0, 1, 2, 0, 0, 0, 'a', 'b', 0, 1, 1, 0, 0, 0, 'c'};
+  const TBytes rows = {0x54, 0x52, 1, 0, 1, 7, 0, 0, 0, 1, 2, 0, 0, 0, 'a', 'b', 0, 1, 1, 0, 0, 0, 'c'};
   if (std::FILE* f = std::fopen((folder + "/rows-only").c_str(), "wb")) {
     std::fwrite(rows.data(), 1, rows.size(), f);
     std::fclose(f);

@@ -1,0 +1,101 @@
+#include "platform/store/BlobTable.h"
+
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+
+#include "platform/rtl/Exceptions.h"
+
+TBlobTable::~TBlobTable() {
+  for (std::size_t h = 1; h <= FEntries.Count(); ++h) {
+    const TEntry& e = FEntries[static_cast<Handle>(h)];
+    if (e.RefCount != 0 && e.Chunk == 0) delete[] e.Data;
+  }
+}
+
+Byte* TBlobTable::Carve(std::size_t Length, std::uint32_t& ChunkNumber) {
+  if (FCurrentChunk == 0 || FChunks[FCurrentChunk - 1].Used + Length > kChunkSize) {
+    // The chunk being filled stops taking values; it goes when its last value dies.
+    if (FCurrentChunk != 0 && FChunks[FCurrentChunk - 1].Live == 0) {
+      FChunks[FCurrentChunk - 1].Memory.reset();
+      FFreeChunks.push_back(FCurrentChunk);
+    }
+    std::uint32_t number;
+    if (!FFreeChunks.empty()) {
+      number = FFreeChunks.back();
+      FFreeChunks.pop_back();
+    } else {
+      FChunks.emplace_back();
+      number = static_cast<std::uint32_t>(FChunks.size());
+    }
+    TChunk& c = FChunks[number - 1];
+    try {
+      c.Memory.reset(new Byte[kChunkSize]);
+    } catch (...) {
+      FFreeChunks.push_back(number);
+      FCurrentChunk = 0;
+      throw;
+    }
+    c.Used = 0;
+    c.Live = 0;
+    FCurrentChunk = number;
+  }
+  TChunk& c = FChunks[FCurrentChunk - 1];
+  Byte* p = c.Memory.get() + c.Used;
+  c.Used += Length;
+  ++c.Live;
+  ChunkNumber = FCurrentChunk;
+  return p;
+}
+
+TBlobTable::Handle TBlobTable::Add(const Byte* Data, std::size_t Length) {
+  if (Length == 0) return 0;
+  if (Length > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+    throw EDatabaseError(std::string_view("Blob value too large"));
+  Handle h;
+  try {
+    h = FEntries.Add();
+  } catch (const std::length_error&) {
+    throw EOutOfMemory(String(msg::SOutOfMemory));
+  }
+  TEntry& e = FEntries[h];
+  try {
+    e.Data = Length <= kSmallValue ? Carve(Length, e.Chunk) : new Byte[Length];
+  } catch (...) {
+    FEntries.Free(h);
+    throw;
+  }
+  std::memcpy(e.Data, Data, Length);
+  e.Length = static_cast<std::uint32_t>(Length);
+  e.RefCount = 1;
+  return h;
+}
+
+void TBlobTable::Release(Handle H) {
+  if (H == 0) return;
+  TEntry& e = FEntries[H];
+  if (--e.RefCount != 0) return;
+  if (e.Chunk == 0) {
+    delete[] e.Data;
+  } else {
+    TChunk& c = FChunks[e.Chunk - 1];
+    if (--c.Live == 0) {
+      if (e.Chunk == FCurrentChunk) {
+        c.Used = 0;  // the chunk being filled starts over
+      } else {
+        c.Memory.reset();
+        FFreeChunks.push_back(e.Chunk);
+      }
+    }
+  }
+  e = TEntry{};
+  FEntries.Free(H);
+}
+
+std::span<const Byte> TBlobTable::Bytes(Handle H) const {
+  if (!FEntries.Contains(H)) return {};
+  const TEntry& e = FEntries[H];
+  return {e.Data, e.Length};
+}
+
+std::uint32_t TBlobTable::RefCount(Handle H) const { return FEntries.Contains(H) ? FEntries[H].RefCount : 0; }

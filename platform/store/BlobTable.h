@@ -1,0 +1,61 @@
+// TBlobTable: immutable byte values shared by reference count under 32-bit handles. A row and the
+// record buffers copied from it hold the same handle; the value goes when the last holder releases it.
+// Handle 0 stands for a null or empty value and is never a live one.
+//
+// Small values are carved from 64 KB chunks (a chunk goes back to the heap when its last value dies),
+// larger ones get an allocation of their own; neither adding a value nor growing the table moves
+// anything.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "platform/rtl/String.h"
+#include "platform/store/HandleTable.h"
+
+class TBlobTable {
+ public:
+  using Handle = std::uint32_t;
+
+  TBlobTable() = default;
+  TBlobTable(const TBlobTable&) = delete;
+  TBlobTable& operator=(const TBlobTable&) = delete;
+  ~TBlobTable();
+
+  // A new value with count 1; 0 for an empty value. Raises EDatabaseError for a value over 2 GB and
+  // EOutOfMemory when no handle is left.
+  Handle Add(const Byte* Data, std::size_t Length);
+  void AddRef(Handle H) {
+    if (H != 0) ++FEntries[H].RefCount;
+  }
+  void Release(Handle H);  // frees at count 0; 0 is ignored
+  // The bytes of a live value; empty for 0 or a handle never handed out.
+  std::span<const Byte> Bytes(Handle H) const;
+  std::uint32_t RefCount(Handle H) const;
+  std::size_t LiveCount() const { return FEntries.LiveCount(); }
+
+ private:
+  static constexpr std::size_t kChunkSize = 64 * 1024;
+  static constexpr std::size_t kSmallValue = 4096;
+
+  struct TEntry {
+    Byte* Data = nullptr;
+    std::uint32_t Length = 0;
+    std::uint32_t RefCount = 0;
+    std::uint32_t Chunk = 0;  // chunk index + 1; 0: the value has its own allocation
+  };
+  struct TChunk {
+    std::unique_ptr<Byte[]> Memory;
+    std::size_t Used = 0;
+    std::uint32_t Live = 0;
+  };
+  Byte* Carve(std::size_t Length, std::uint32_t& ChunkNumber);
+
+  THandleTable<TEntry> FEntries;
+  std::vector<TChunk> FChunks;
+  std::vector<std::uint32_t> FFreeChunks;
+  std::uint32_t FCurrentChunk = 0;  // chunk index + 1, 0 for none
+};

@@ -1,0 +1,78 @@
+#include "platform/store/RowPool.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "platform/rtl/Exceptions.h"
+
+TRowPool::TRowPool(std::size_t SlotSize, std::uint32_t MaxSlotsPerSlab, std::size_t SlabBytes)
+    : FSlotSize(std::max<std::size_t>(SlotSize, 1)) {
+  while ((std::uint64_t{1} << (FSlabShift + 1)) <= MaxSlotsPerSlab && (std::size_t{2} << FSlabShift) * FSlotSize <= SlabBytes)
+    ++FSlabShift;
+  FSlabMask = (std::uint32_t{1} << FSlabShift) - 1;
+}
+
+TRowPool::TRowPool(TRowPool&& Other) noexcept
+    : FSlotSize(Other.FSlotSize),
+      FSlabShift(Other.FSlabShift),
+      FSlabMask(Other.FSlabMask),
+      FSlabs(std::move(Other.FSlabs)),
+      FMappings(std::move(Other.FMappings)),
+      FFree(std::move(Other.FFree)),
+      FNext(std::exchange(Other.FNext, 0)) {
+  Other.FSlabs.clear();
+  Other.FMappings.clear();
+  Other.FFree.clear();
+}
+
+TRowPool& TRowPool::operator=(TRowPool&& Other) noexcept {
+  if (this != &Other) {
+    Clear();
+    FSlotSize = Other.FSlotSize;
+    FSlabShift = Other.FSlabShift;
+    FSlabMask = Other.FSlabMask;
+    FSlabs = std::move(Other.FSlabs);
+    FMappings = std::move(Other.FMappings);
+    FFree = std::move(Other.FFree);
+    FNext = std::exchange(Other.FNext, 0);
+    Other.FSlabs.clear();
+    Other.FMappings.clear();
+    Other.FFree.clear();
+  }
+  return *this;
+}
+
+void TRowPool::AddSlab() {
+  const std::size_t bytes = std::size_t{SlotsPerSlab()} * FSlotSize;
+  FSlabs.reserve(FSlabs.size() + 1);
+  FMappings.reserve(FMappings.size() + 1);
+  const sys::TPages pages = sys::TakePages(bytes);
+  if (pages.Memory == nullptr) throw EOutOfMemory(String(msg::SOutOfMemory));
+  FSlabs.push_back(static_cast<Byte*>(pages.Memory));
+  FMappings.push_back(pages);
+}
+
+TRowPool::Id TRowPool::Alloc() {
+  if (!FFree.empty()) {
+    const Id id = FFree.back();
+    FFree.pop_back();
+    std::memset(At(id), 0, FSlotSize);
+    return id;
+  }
+  if (FNext == UINT32_MAX) throw EOutOfMemory(String(msg::SOutOfMemory));
+  const std::size_t slab = FNext >> FSlabShift;
+  if (slab >= FSlabs.size()) AddSlab();
+  const Id id = FNext++;
+  if (FMappings[slab].Dirty) std::memset(At(id), 0, FSlotSize);  // fresh pages are zero already
+  return id;
+}
+
+void TRowPool::Clear() {
+  for (const sys::TPages& p : FMappings) sys::ReturnPages(p);
+  FSlabs.clear();
+  FMappings.clear();
+  FFree.clear();
+  FFree.shrink_to_fit();
+  FNext = 0;
+}
