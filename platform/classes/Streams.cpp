@@ -115,7 +115,9 @@ void* TMemoryStream::Realloc(Int64& NewCapacity) {
     }
     const sys::TPages pages = sys::TakePages(static_cast<std::size_t>(wanted));
     if (pages.Memory == nullptr) throw EOutOfMemory(msg::SOutOfMemory);
-    const Int64 keep = std::min(Size(), NewCapacity);
+    // The whole old block moves, not only its first Size() bytes: like realloc, a resize keeps what a
+    // writer already put into the capacity past the size.
+    const Int64 keep = std::min(FCapacity, NewCapacity);
     if (keep > 0) std::memcpy(pages.Memory, Memory(), static_cast<std::size_t>(keep));
     FreeBlock();
     FPagedSize = pages.Size;
@@ -126,7 +128,7 @@ void* TMemoryStream::Realloc(Int64& NewCapacity) {
     // Shrunk below the paged sizes: back to the heap.
     void* p = std::malloc(static_cast<std::size_t>(NewCapacity));
     if (p == nullptr) throw EOutOfMemory(msg::SOutOfMemory);
-    const Int64 keep = std::min(Size(), NewCapacity);
+    const Int64 keep = std::min(FCapacity, NewCapacity);
     if (keep > 0) std::memcpy(p, Memory(), static_cast<std::size_t>(keep));
     FreeBlock();
     return p;

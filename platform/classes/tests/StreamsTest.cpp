@@ -147,3 +147,17 @@ TEST(Streams, LargeBlocksKeepTheirBytesAcrossGrowthAndShrinking) {
   stream.WriteBuffer(chunk.data(), 16);
   EXPECT_EQ(std::memcmp(stream.Memory(), chunk.data(), 16), 0);
 }
+
+TEST(Streams, ResizingKeepsBytesWrittenIntoTheCapacityPastTheSize) {
+  // A writer may fill the capacity directly and set the size last; every resize on the way, from
+  // the heap into whole pages and back, keeps those bytes as realloc would.
+  TMemoryStream stream;
+  for (const Int64 capacity : {Int64{64} << 10, Int64{6} << 20, Int64{9} << 20, Int64{1} << 20}) {
+    const Int64 filled = std::min<Int64>(stream.Capacity(), capacity);
+    stream.SetCapacity(capacity);
+    ASSERT_EQ(stream.Size(), 0);
+    auto* p = static_cast<Byte*>(stream.Memory());
+    for (Int64 i = 0; i < filled; i += 4093) ASSERT_EQ(p[i], static_cast<Byte>(i % 251)) << capacity << " at " << i;
+    for (Int64 i = 0; i < capacity; i += 4093) p[i] = static_cast<Byte>(i % 251);
+  }
+}
