@@ -13,28 +13,6 @@
 
 namespace vlxtext {
 
-std::size_t Utf8Length(std::u16string_view s, bool& NonAscii) {
-  std::size_t n = 0;
-  NonAscii = false;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    const char16_t c = s[i];
-    if (c < 0x80) {
-      ++n;
-      continue;
-    }
-    NonAscii = true;
-    if (c < 0x800) {
-      n += 2;
-    } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-      n += 4;
-      ++i;
-    } else {
-      n += 3;
-    }
-  }
-  return n;
-}
-
 void EncodeUtf8(std::u16string_view s, char* Out) {
   bool nonAscii;
   EncodeUtf8Counted(s, Out, nonAscii);

@@ -13,11 +13,12 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/sys/Utf.h"
+
 namespace vlxtext {
 
-// The UTF-8 length TWriter::WriteString chooses its encoding by (an unpaired surrogate takes the three
-// bytes of U+FFFD); NonAscii tells whether any unit is 0x80 or above.
-std::size_t Utf8Length(std::u16string_view Text, bool& NonAscii);
+// The UTF-8 length TWriter::WriteString chooses its encoding by.
+using sys::Utf8Length;
 // Writes exactly Utf8Length(Text) bytes to Out.
 void EncodeUtf8(std::u16string_view Text, char* Out);
 // The same in one pass: Out has room for 3 bytes a unit; returns the bytes written. With a Limit, it

@@ -25,27 +25,7 @@ namespace {
 bool IsIntegerTag(TValueType t) { return t == vaInt8 || t == vaInt16 || t == vaInt32 || t == vaInt64; }
 
 // UTF-8 length of UTF-16 text (unpaired surrogates count as U+FFFD, as the converter writes them).
-size_t Utf8Length(std::u16string_view s, bool& nonAscii) {
-  size_t n = 0;
-  nonAscii = false;
-  for (size_t i = 0; i < s.size(); ++i) {
-    const char16_t c = s[i];
-    if (c < 0x80) {
-      n += 1;
-      continue;
-    }
-    nonAscii = true;
-    if (c < 0x800) {
-      n += 2;
-    } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-      n += 4;
-      ++i;
-    } else {
-      n += 3;
-    }
-  }
-  return n;
-}
+using sys::Utf8Length;
 
 String DecodeAnsiText(std::string_view bytes) {
   if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<Byte>(c) < 0x80; }))

@@ -14,21 +14,9 @@ std::string Utf16ToUtf8(std::u16string_view text) {
 }
 
 void Utf16ToUtf8(std::u16string_view text, std::string& out) {
-  // Sized once (a lone surrogate becomes U+FFFD, three bytes, like any unit from U+0800), then filled.
-  size_t length = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char16_t c = text[i];
-    if (c < 0x80) {
-      length += 1;
-    } else if (c < 0x800) {
-      length += 2;
-    } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      length += 4;
-      ++i;
-    } else {
-      length += 3;
-    }
-  }
+  // Sized once, then filled.
+  bool non_ascii = false;
+  const size_t length = Utf8Length(text, non_ascii);
   out.resize(length);
   char* p = out.data();
   for (size_t i = 0; i < text.size(); ++i) {

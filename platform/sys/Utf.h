@@ -20,6 +20,30 @@ std::u16string Utf8ToUtf16(std::string_view text);
 void Utf16ToUtf8(std::u16string_view text, std::string& out);
 void Utf8ToUtf16(std::string_view text, std::u16string& out);
 
+// Bytes Utf16ToUtf8 makes of `text` (an unpaired surrogate counts as U+FFFD, three bytes); NonAscii
+// tells whether any unit is outside ASCII. Inline: the savers size every text value with it.
+inline std::size_t Utf8Length(std::u16string_view text, bool& NonAscii) {
+  std::size_t n = 0;
+  NonAscii = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c < 0x80) {
+      ++n;
+      continue;
+    }
+    NonAscii = true;
+    if (c < 0x800) {
+      n += 2;
+    } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      n += 4;
+      ++i;
+    } else {
+      n += 3;
+    }
+  }
+  return n;
+}
+
 // Length in bytes of the UTF-8 sequence that starts at text[pos] when it is well formed, else 1.
 std::size_t Utf8SequenceLength(std::string_view text, std::size_t pos);
 
