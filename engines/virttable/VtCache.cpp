@@ -277,6 +277,27 @@ void TMemData::CommitUpdates() {
 }
 
 
+void TMemData::UndoCacheEntry(TCacheEntry& e) {
+  TItemHeader* item = e.Item;
+  switch (item->Status) {
+    case isUpdated: RestoreFromRollback(item, e.Rollback); break;
+    case isAppended:
+      DeleteItem(item);
+      --FRecordCount;
+      item = nullptr;
+      break;
+    case isDeleted: --FCache->Deleted; break;
+    default: break;
+  }
+  if (item) {
+    item->Status = isUnmodified;
+    item->UpdateResult = urNone;
+    item->FilterResult = fsNotChecked;
+  }
+  ReleaseRecordCopy(e.Rollback);
+  ReleaseRecordCopy(e.Restore);
+}
+
 void TMemData::CancelUpdates() {
   if (!FCache || FCache->Queue.empty()) return;
   TCacheState& c = *FCache;
@@ -284,24 +305,7 @@ void TMemData::CancelUpdates() {
     TCacheEntry e = std::move(c.Queue.front());
     c.Queue.pop_front();
     c.Index.erase(e.Item);
-    TItemHeader* item = e.Item;
-    switch (item->Status) {
-      case isUpdated: RestoreFromRollback(item, e.Rollback); break;
-      case isAppended:
-        DeleteItem(item);
-        --FRecordCount;
-        item = nullptr;
-        break;
-      case isDeleted: --c.Deleted; break;
-      default: break;
-    }
-    if (item) {
-      item->Status = isUnmodified;
-      item->UpdateResult = urNone;
-      item->FilterResult = fsNotChecked;
-    }
-    ReleaseRecordCopy(e.Rollback);
-    ReleaseRecordCopy(e.Restore);
+    UndoCacheEntry(e);
   }
 }
 
@@ -313,24 +317,7 @@ void TMemData::RevertRecord() {
   TCacheEntry e = std::move(*idx->second);
   c.Queue.erase(idx->second);
   c.Index.erase(idx);
-  TItemHeader* item = e.Item;
-  switch (item->Status) {
-    case isUpdated: RestoreFromRollback(item, e.Rollback); break;
-    case isAppended:
-      DeleteItem(item);
-      --FRecordCount;
-      item = nullptr;
-      break;
-    case isDeleted: --c.Deleted; break;
-    default: break;
-  }
-  if (item) {
-    item->Status = isUnmodified;
-    item->UpdateResult = urNone;
-    item->FilterResult = fsNotChecked;
-  }
-  ReleaseRecordCopy(e.Rollback);
-  ReleaseRecordCopy(e.Restore);
+  UndoCacheEntry(e);
 }
 
 void TMemData::RestoreUpdates() {

@@ -467,6 +467,7 @@ unsigned GetSortOptions(const TSortColumn& Column);
 
 class TFilterExpression;  // VtFilter.h
 struct TCacheState;       // VtCache.cpp
+struct TCacheEntry;       // VtCache.cpp
 
 enum TUpdateResult : Byte { urFail = 0, urAbort, urSkip, urRetry, urApplied, urNone, urSuspended };
 enum TUpdateRecKind : unsigned { ukUpdate = 1, ukInsert = 2, ukDelete = 4 };
@@ -644,6 +645,8 @@ class TMemData : public TData {
   // Drops the queue and its saved records without touching the rows (the record set is emptied).
   void ClearCache();
   void RestoreFromRollback(TItemHeader* Item, std::vector<Byte>& Rollback);
+  // Undoes one queued change (taken out of the queue already) and frees its saved records.
+  void UndoCacheEntry(TCacheEntry& Entry);
   void CopyRecordDeep(const Byte* Source, std::vector<Byte>& Dest, bool BlobsBeforeChange);
   void ReleaseRecordCopy(std::vector<Byte>& Copy);
   int FRecordCount = 0;
