@@ -256,16 +256,19 @@ void TMdbLocalCursor::InternalPost(bool ToInsert) {
   FErrorMessage.clear();
   ClearBLOBStreams(true);
   if (ToInsert) {
-    const String Failed = Format(SErrorAddingRecord, {FTableName, String(NumericBool(FInMemory)), String(NumericBool(FTemporary))});
+    // Composed only on failure: the per-row path allocates nothing here.
+    auto Failed = [this] {
+      return Format(SErrorAddingRecord, {FTableName, String(NumericBool(FInMemory)), String(NumericBool(FTemporary))});
+    };
     try {
       TMdbCursor* Self = this;
       if (!FTableData->InsertRecord(Self)) {
         FErrorCode = -1;
-        FErrorMessage = Failed;
+        FErrorMessage = Failed();
       }
     } catch (const std::exception& E) {
       if (FErrorCode != -8) FErrorCode = -1;
-      FErrorMessage = Failed + u"\r\n" + MessageOf(E);
+      FErrorMessage = Failed() + u"\r\n" + MessageOf(E);
     }
     GetCalcFieldsAndBookMarkData(true);
     return;
