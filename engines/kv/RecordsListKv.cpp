@@ -325,6 +325,23 @@ void TRecordTreeKv::Remove(TMemoryRecordKv* Rec) {
   Rec->FSize = 1;
 }
 
+TMemoryRecordKv* TRecordTreeKv::BuildRange(TMemoryRecordKv* const* Recs, int Count, std::uint32_t Priority,
+                                           TMemoryRecordKv* Parent) {
+  if (Count <= 0) return nullptr;
+  const int mid = Count / 2;
+  TMemoryRecordKv* n = Recs[mid];
+  n->FParent = Parent;
+  n->FPriority = Priority;
+  n->FLeft = BuildRange(Recs, mid, Priority - 1, n);
+  n->FRight = BuildRange(Recs + mid + 1, Count - mid - 1, Priority - 1, n);
+  n->FSize = Count;
+  return n;
+}
+
+void TRecordTreeKv::Build(const std::vector<TMemoryRecordKv*>& Recs) {
+  FRoot = BuildRange(Recs.data(), static_cast<int>(Recs.size()), UINT32_MAX, nullptr);
+}
+
 TMemoryRecordKv* TRecordTreeKv::First() const {
   TMemoryRecordKv* n = FRoot;
   while (n && n->FLeft) n = n->FLeft;

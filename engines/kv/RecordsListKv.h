@@ -143,11 +143,16 @@ class TRecordTreeKv {
   TMemoryRecordKv* Root() const { return FRoot; }
   // Forgets every node (the caller frees the records).
   void Reset() { FRoot = nullptr; }
+  // An empty tree takes Recs in their order, balanced, in one pass. Their priorities fall with the
+  // depth, above any random one, so later inserts settle below them as in any treap.
+  void Build(const std::vector<TMemoryRecordKv*>& Recs);
 
  private:
   static int Size(const TMemoryRecordKv* n) { return n ? n->FSize : 0; }
   static void Update(TMemoryRecordKv* n) { n->FSize = 1 + Size(n->FLeft) + Size(n->FRight); }
   void RotateUp(TMemoryRecordKv* x);
+  static TMemoryRecordKv* BuildRange(TMemoryRecordKv* const* Recs, int Count, std::uint32_t Priority,
+                                     TMemoryRecordKv* Parent);
   std::uint32_t NextPriority() {
     FSeed ^= FSeed << 13;
     FSeed ^= FSeed >> 17;

@@ -4,6 +4,7 @@
 #include <span>
 
 #include "engines/kv/DataStructKv.h"
+#include "engines/kv/IndexesKv.h"
 #include "engines/kv/MemTableDataKv.h"
 #include "engines/kv/RecordsListKv.h"
 #include "platform/classes/Streams.h"
@@ -233,6 +234,102 @@ bool IsAsciiBytes(const Byte* p, std::size_t n) {
   return true;
 }
 
+// The system code page's double-byte characters one at a time, remembered per character: a table of
+// 50,000 names converts a few thousand distinct characters, not a converter call per name. Only for
+// ASCII-compatible pages of at most two bytes per character, where a character converts alone as it
+// does in a text; anything the tables cannot answer (a surrogate, a byte pair that is no character, a
+// lone lead byte) sends the whole text through the platform's converter.
+class TCodePageCacheKv {
+ public:
+  static TCodePageCacheKv& Current() {
+    thread_local TCodePageCacheKv cache;
+    const unsigned page = sys::GetSystemCodePage();
+    if (page != cache.FPage) cache.Reset(page);
+    return cache;
+  }
+
+  void ToUtf16(const Byte* p, std::size_t n, std::u16string& Out) {
+    if (FUsable) {
+      Out.resize(n);
+      std::size_t o = 0;
+      std::size_t i = 0;
+      for (; i < n; ++i) {
+        const Byte b = p[i];
+        if (b < 0x80) {
+          Out[o++] = b;
+          continue;
+        }
+        if (i + 1 >= n) break;
+        const std::size_t key = std::size_t{b} << 8 | p[i + 1];
+        char16_t c = FDecode[key];
+        if (c == 0) c = FDecode[key] = DecodePair(p + i);
+        if (c == kNoChar) break;
+        Out[o++] = c;
+        ++i;
+      }
+      if (i == n) {
+        Out.resize(o);
+        return;
+      }
+    }
+    sys::AnsiToUtf16(std::string_view(reinterpret_cast<const char*>(p), n), Out);
+  }
+
+  void ToAnsi(std::u16string_view Text, std::string& Out) {
+    if (FUsable) {
+      Out.resize(Text.size() * 2);
+      std::size_t o = 0;
+      std::size_t i = 0;
+      for (; i < Text.size(); ++i) {
+        const char16_t c = Text[i];
+        if (c < 0x80) {
+          Out[o++] = static_cast<char>(c);
+          continue;
+        }
+        if (c >= 0xD800 && c <= 0xDFFF) break;
+        std::uint32_t e = FEncode[c];
+        if (e == 0) e = FEncode[c] = EncodeChar(c);
+        if (e == kNoCode) break;
+        if (e >> 16 == 2) Out[o++] = static_cast<char>(e >> 8 & 0xFF);
+        Out[o++] = static_cast<char>(e & 0xFF);
+      }
+      if (i == Text.size()) {
+        Out.resize(o);
+        return;
+      }
+    }
+    sys::Utf16ToAnsi(Text, Out);
+  }
+
+ private:
+  static constexpr char16_t kNoChar = 0xFFFF;
+  static constexpr std::uint32_t kNoCode = 0xFFFFFFFF;
+
+  void Reset(unsigned Page) {
+    FPage = Page;
+    FUsable = sys::IsAsciiCompatible() && sys::MaxCharSize() == 2;
+    FDecode.assign(FUsable ? 0x10000 : 0, 0);
+    FEncode.assign(FUsable ? 0x10000 : 0, 0);
+  }
+  static char16_t DecodePair(const Byte* p) {
+    const std::u16string u = sys::AnsiToUtf16(std::string_view(reinterpret_cast<const char*>(p), 2));
+    if (u.size() != 1 || u[0] == 0xFFFD || u[0] == kNoChar || u[0] == 0 || (u[0] >= 0xD800 && u[0] <= 0xDFFF))
+      return kNoChar;
+    return u[0];
+  }
+  static std::uint32_t EncodeChar(char16_t c) {
+    const std::string a = sys::Utf16ToAnsi(std::u16string_view(&c, 1));
+    if (a.size() == 1) return std::uint32_t{1} << 16 | static_cast<Byte>(a[0]);
+    if (a.size() == 2) return std::uint32_t{2} << 16 | static_cast<std::uint32_t>(static_cast<Byte>(a[0])) << 8 | static_cast<Byte>(a[1]);
+    return kNoCode;
+  }
+
+  unsigned FPage = ~0u;
+  bool FUsable = false;
+  std::vector<char16_t> FDecode;
+  std::vector<std::uint32_t> FEncode;
+};
+
 class TDataWriterKv {
  public:
   TDataWriterKv(TStream& Stream, const TBlobTable& Texts) : FOut(Stream), FTexts(Texts) {}
@@ -295,8 +392,41 @@ class TDataWriterKv {
       FOut.Commit(p);
       return;
     }
-    sys::Utf16ToUtf8(Value, FUtf8);
-    Bytes(vaUTF8String, static_cast<std::int32_t>(FUtf8.size()), FUtf8.data(), FUtf8.size());
+    Byte* p = FOut.Room(5 + utf8Length);
+    p[0] = vaUTF8String;
+    const auto n = static_cast<std::int32_t>(utf8Length);
+    std::memcpy(p + 1, &n, 4);
+    FOut.Commit(EncodeUtf8(Value, p + 5));
+  }
+  // As sys::Utf16ToUtf8: an unpaired surrogate becomes U+FFFD.
+  static Byte* EncodeUtf8(std::u16string_view Text, Byte* p) {
+    for (std::size_t i = 0; i < Text.size(); ++i) {
+      char32_t c = Text[i];
+      if (c < 0x80) {
+        *p++ = static_cast<Byte>(c);
+        continue;
+      }
+      if (c >= 0xD800 && c <= 0xDBFF && i + 1 < Text.size() && Text[i + 1] >= 0xDC00 && Text[i + 1] <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (Text[i + 1] - 0xDC00);
+        ++i;
+      } else if (c >= 0xD800 && c <= 0xDFFF) {
+        c = 0xFFFD;
+      }
+      if (c < 0x800) {
+        *p++ = static_cast<Byte>(0xC0 | (c >> 6));
+        *p++ = static_cast<Byte>(0x80 | (c & 0x3F));
+      } else if (c < 0x10000) {
+        *p++ = static_cast<Byte>(0xE0 | (c >> 12));
+        *p++ = static_cast<Byte>(0x80 | ((c >> 6) & 0x3F));
+        *p++ = static_cast<Byte>(0x80 | (c & 0x3F));
+      } else {
+        *p++ = static_cast<Byte>(0xF0 | (c >> 18));
+        *p++ = static_cast<Byte>(0x80 | ((c >> 12) & 0x3F));
+        *p++ = static_cast<Byte>(0x80 | ((c >> 6) & 0x3F));
+        *p++ = static_cast<Byte>(0x80 | (c & 0x3F));
+      }
+    }
+    return p;
   }
   // UTF-16LE text held in the text table (its bytes may stand at any address).
   void StoredText(TBlobTable::Handle H) {
@@ -309,7 +439,7 @@ class TDataWriterKv {
   void AnsiText(TBlobTable::Handle H) {
     const std::span<const Byte> b = FTexts.Bytes(H);
     if (b.empty() || !IsAsciiBytes(b.data(), b.size())) {
-      sys::AnsiToUtf16(std::string_view(reinterpret_cast<const char*>(b.data()), b.size()), FText);
+      FCodePage.ToUtf16(b.data(), b.size(), FText);
       Text(FText);
       return;
     }
@@ -379,8 +509,8 @@ class TDataWriterKv {
  private:
   TByteWriter FOut;
   const TBlobTable& FTexts;
+  TCodePageCacheKv& FCodePage = TCodePageCacheKv::Current();
   std::u16string FText;
-  std::string FUtf8;
   TMemoryStream FScratch;
 };
 
@@ -520,7 +650,7 @@ class TDataReaderKv {
               FIn = TDataReader(FData, at);
             }
             TextOfTag(tag);
-            sys::Utf16ToAnsi(FText, FAnsi);
+            FCodePage.ToAnsi(FText, FAnsi);
             TKvCellAccess::SetText(C, varString, FAnsi.data(), FAnsi.size(), FTexts);
             return;
           }
@@ -568,6 +698,7 @@ class TDataReaderKv {
   TDataReader FIn;
   TRecordsListKv& FList;
   TBlobTable& FTexts;
+  TCodePageCacheKv& FCodePage = TCodePageCacheKv::Current();
   std::u16string FText;
   std::string FAnsi;
 };
@@ -612,20 +743,42 @@ void TRecordsListKv::ReadData(TReader* Reader) {
   TDataReaderKv in(bytes, *this);
   TDataReader& r = in.In();
   if (r.Get<Byte>() != vaList) InvalidPropertyValue();
-  for (;;) {
-    const Byte next = r.Get<Byte>();
-    if (next == vaNull) break;
-    if (next != vaList) InvalidPropertyValue();
-    TMemoryRecordKv* rec = NewRecord();
-    try {
-      TKvCell* cells = rec->MutableCells();
-      for (int i = 0; i < count; ++i) in.Cell(fields[static_cast<size_t>(i)], cells[i]);
-      if (r.Get<Byte>() != vaNull) InvalidPropertyValue();
-      FetchRecord(rec);
-    } catch (...) {
-      FreeRecord(rec);
-      throw;
+  // Nobody hears of the records as they come (a load into scratch data): they are attached in one go.
+  const bool quiet = FIndexes->Count() == 0 && FUpdateCount == 0 &&
+                     (!FMemTableData || (FMemTableData->NotificatorCount() == 0 && !FMemTableData->OnFieldCalculation()));
+  std::vector<TMemoryRecordKv*> loaded;
+  auto attachLoaded = [&] {
+    if (!quiet || loaded.empty()) return;
+    FTree.Build(loaded);
+    loaded.clear();
+  };
+  try {
+    for (;;) {
+      const Byte next = r.Get<Byte>();
+      if (next == vaNull) break;
+      if (next != vaList) InvalidPropertyValue();
+      TMemoryRecordKv* rec = NewRecord();
+      try {
+        TKvCell* cells = rec->MutableCells();
+        for (int i = 0; i < count; ++i) in.Cell(fields[static_cast<size_t>(i)], cells[i]);
+        if (r.Get<Byte>() != vaNull) InvalidPropertyValue();
+        if (quiet) {
+          loaded.push_back(rec);
+          rec->FAttached = true;
+          rec->FUpdateStatus = usUnmodified;
+          rec->FEditState = resBrowseKv;
+        } else {
+          FetchRecord(rec);
+        }
+      } catch (...) {
+        if (!rec->FAttached) FreeRecord(rec);
+        throw;
+      }
     }
+  } catch (...) {
+    attachLoaded();
+    throw;
   }
+  attachLoaded();
   Reader->SetPosition(start + static_cast<Int64>(r.Position()));
 }
