@@ -418,7 +418,7 @@ class TCustomMemTableKv : public TDataSet, public IMemTableKv {
   static TMTRecBuf* Buf(TRecordBuffer B) { return reinterpret_cast<TMTRecBuf*>(B); }
   // The value slot of a field in a buffer: data fields by FieldNo - 1, others after them.
   size_t SlotOf(const TField* Field) const;
-  const Variant& BufValue(const TMTRecBuf* RecBuf, TField* Field) const;
+  Variant BufValue(const TMTRecBuf* RecBuf, TField* Field) const;
   void BufSetValue(TMTRecBuf* RecBuf, TField* Field, Variant Value);
   void LoadRecBuf(TMemoryRecordKv* MemRec, int RowNum, TMTRecBuf* RecBuf);
   void RecBufToMemRecord(TMTRecBuf* RecBuf, TMemoryRecordKv* MemRec);
