@@ -33,6 +33,7 @@ constexpr char16_t SNotExclusive[] = u"Error - table '%s' is not opened in exclu
 constexpr char16_t SDatabaseDataNotFound[] =
     u"DatabaseData not found. DatabaseName = %s, DatabaseFileName = %s, DatabaseFileNameUnicode = %s, InMemory = %s, "
     u"Temporary = %s";
+constexpr char16_t STableInUse[] = u"Cannot load table '%s'. Table is open by another dataset";
 constexpr char16_t SIndexExists[] = u"Cannot create index '%s'. Index already exists";
 constexpr char16_t SIndexNotFound[] = u"Cannot delete index '%s'. Index not found";
 constexpr char16_t SCannotGetRecord[] =
@@ -88,22 +89,41 @@ void TMdbLocalCursor::ReleaseTableData() {
 void TMdbLocalCursor::CreateTable(TMdbFieldDefs* FieldDefs, TMdbIndexDefs* IndexDefs, TMdbConstraintDefs* ConstraintDefs) {
   CloseTable();
   RequireDatabaseData(10523);
-  if (RegisteredTables() && FDatabaseData->TableExists(FSession, FTableName)) DeleteTable(false);
-  FTableData = FDatabaseData->FindOrCreateTableData(this);
-  if (FTableData == nullptr) throw EMdbException(10523, SNilPointer);
   TMdbFieldDefs NoFields;
   TMdbIndexDefs NoIndexes;
   TMdbConstraintDefs NoConstraints;
   TMdbIndexDefs& Indexes = IndexDefs ? *IndexDefs : NoIndexes;
   for (std::int32_t i = 0; i < Indexes.Count(); ++i) Indexes.GetDef(i)->FRootPageNo = -1;
-  try {
+  if (!RegisteredTables()) {
+    FTableData = FDatabaseData->FindOrCreateTableData(this);
+    if (FTableData == nullptr) throw EMdbException(10523, SNilPointer);
     FTableData->CreateTable(this, FieldDefs ? *FieldDefs : NoFields, Indexes, ConstraintDefs ? *ConstraintDefs : NoConstraints);
+    return;
+  }
+  // The new table is built beside the old one, which goes only once the new one stands: definitions
+  // the checks refuse leave the old table and its records as they were.
+  TMdbTableData* Old = FDatabaseData->FindTableData(this);
+  TMdbTableData* New = FDatabaseData->CreateTableData(this);
+  if (New == nullptr) throw EMdbException(10523, SNilPointer);
+  try {
+    New->CreateTable(this, FieldDefs ? *FieldDefs : NoFields, Indexes, ConstraintDefs ? *ConstraintDefs : NoConstraints);
   } catch (...) {
-    // A table the checks refused is not left behind half made.
-    delete FTableData;
-    FTableData = nullptr;
+    delete New;
     throw;
   }
+  if (Old) ReplaceTableData(Old, New, false);
+  FTableData = New;
+}
+
+void TMdbLocalCursor::ReplaceTableData(TMdbTableData* Old, TMdbTableData* New, bool Cascade) {
+  const bool FreesItself = Old->FTemporary;
+  try {
+    Old->DeleteTable(FSession, Cascade, false);
+  } catch (...) {
+    delete New;
+    throw;
+  }
+  if (!FreesItself) delete Old;
 }
 
 void TMdbLocalCursor::DeleteTable(bool Cascade) {
@@ -223,17 +243,20 @@ void TMdbLocalCursor::LoadTableFromStream(TStream* Stream) {
     // A stream that names no table cannot replace one: the table's own load reports what is wrong.
     if (!Name.empty()) FTableName = Name;
   }
-  if (FDatabaseData->TableExists(FSession, FTableName)) DeleteTable(true);
-  FTableData = FDatabaseData->FindOrCreateTableData(this);
-  if (FTableData == nullptr) throw EMdbException(10154, STableNotFound, {FTableName});
+  // The stream is loaded into a new table data object; the table of that name is replaced only once
+  // the whole stream was read, so a bad stream loses nothing.
+  TMdbTableData* Old = FDatabaseData->FindTableData(this);
+  if (Old && !Old->CursorList().empty()) throw EMdbException(10152, STableInUse, {FTableName});
+  TMdbTableData* New = FDatabaseData->CreateTableData(this);
+  if (New == nullptr) throw EMdbException(10154, STableNotFound, {FTableName});
   try {
-    FTableData->LoadTableFromStream(this, Stream);
+    New->LoadTableFromStream(this, Stream);
   } catch (...) {
-    delete FTableData;
-    FTableData = nullptr;
+    delete New;
     throw;
   }
-  FTableName = FTableData->TableName();
+  if (Old) ReplaceTableData(Old, New, true);
+  FTableName = New->TableName();
   FTableData = nullptr;
 }
 

@@ -459,7 +459,14 @@ TEST_F(MdbLocalCursorTest, TableOperationsThroughACursor) {
     Post(C.C.get(), 3);
   }
 
-  // Create replaces a table with records by an empty one.
+  // A create the table refuses leaves the old table and its records; one it accepts replaces them.
+  TMdbFieldDefs NoFields;
+  EXPECT_NE(NativeCodeOf([&] { Fresh(u"T")->CreateTable(&NoFields, nullptr, nullptr); }), -1);
+  EXPECT_EQ(Memory->TableDataCount(), 1);
+  {
+    auto C = Open(*S, nullptr);
+    EXPECT_EQ(C->GetRecordCount(), 1);
+  }
   Fresh(u"T")->CreateTable(&Fields, nullptr, nullptr);
   EXPECT_EQ(Memory->TableDataCount(), 1);
   {
