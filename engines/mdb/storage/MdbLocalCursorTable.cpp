@@ -7,6 +7,7 @@
 // temporary database) is registered there; an operation finds it and leaves it registered, whatever
 // flags the cursor carries. Only for a database of another kind would an operation make a private
 // table data object and free it at the end.
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -278,7 +279,10 @@ void TMdbLocalCursor::SaveTableToStream(TStream* Stream, TMdbCompressionAlgorith
   FTableData = T;
   T->SaveTableToStream(Stream, CompressionAlgorithm, CompressionMode, BlockSize, SkipCheckIsTableOpened);
   if (!DoNotCloseTable && !WasOpen) {
-    T->CloseTable(this);
+    // Only a table this cursor opened is closed for it: closing for another would release locks
+    // that a cursor of the same session still holds.
+    const auto& Open = T->CursorList();
+    if (std::find(Open.begin(), Open.end(), this) != Open.end()) T->CloseTable(this);
     FTableData = nullptr;
   }
 }
