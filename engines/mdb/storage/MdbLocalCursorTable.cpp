@@ -22,6 +22,7 @@
 #include "engines/mdb/storage/MdbLocalCursor.h"
 #include "engines/mdb/storage/MdbLocalSession.h"
 #include "engines/mdb/storage/MdbManagers.h"
+#include "engines/mdb/storage/MdbMemoryTableData.h"
 #include "engines/mdb/storage/MdbTableData.h"
 #include "platform/rtl/SysUtils.h"
 
@@ -40,30 +41,7 @@ constexpr char16_t SIndexNotFound[] = u"Cannot delete index '%s'. Index not foun
 constexpr char16_t SCannotGetRecord[] =
     u"Error during table repairing. Cannot get record, PageNo = %d, PageItemNo = %d, talbeName = ";
 
-constexpr std::int32_t kTableStreamHeaderSize = 42;
-
 const char16_t* BoolWord(bool Value) { return Value ? u"True" : u"False"; }
-
-// The name of the table a table stream holds, read without moving the stream: the 42-byte header,
-// then the name as a wide string. Any failure gives an empty name.
-String PeekTableName(TStream* Stream) {
-  const Int64 Position = Stream->Position();
-  String Name;
-  try {
-    Byte Header[kTableStreamHeaderSize];
-    ReadBufferFromStream(Header, kTableStreamHeaderSize, Stream, 11723);
-    std::int32_t Bytes = 0;
-    ReadBufferFromStream(&Bytes, 4, Stream, 11724);
-    if (Bytes >= 0 && Bytes % 2 == 0 && Bytes <= Stream->Size() - Stream->Position()) {
-      Name.resize(static_cast<std::size_t>(Bytes / 2));
-      ReadBufferFromStream(Name.data(), Bytes, Stream, 11724);
-    }
-  } catch (const Exception&) {
-    Name.clear();
-  }
-  Stream->SetPosition(Position);
-  return Name;
-}
 
 bool SessionInTransaction(TMdbBaseSession* Session) { return Session && Session->GetInTransaction(); }
 
@@ -240,7 +218,7 @@ void TMdbLocalCursor::LoadTableFromStream(TStream* Stream) {
   CloseTable();
   RequireDatabaseData(10154);
   if (!FTemporary) {
-    const String Name = PeekTableName(Stream);
+    const String Name = PeekTableNameFromStream(Stream);
     // A stream that names no table cannot replace one: the table's own load reports what is wrong.
     if (!Name.empty()) FTableName = Name;
   }

@@ -103,7 +103,6 @@ class MdbLocalCursorTest : public MdbStorageTest {
   void SetUp() override {
     MdbStorageTest::SetUp();
     MdbCreateDatabaseDataRegistry();
-    SetMdbMemoryDatabaseDataFactory([](const AnsiString& Name) { return new TTestMemoryDatabase(Name); });
     Memory = new TTestMemoryDatabase("MEMORY");
     DatabaseDataRegistry()->Add(Memory);
     AddField(Fields, u"ID", aftInteger);
@@ -113,7 +112,6 @@ class MdbLocalCursorTest : public MdbStorageTest {
   void TearDown() override {
     Fields.Clear();
     MdbFreeDatabaseDataRegistry();
-    SetMdbMemoryDatabaseDataFactory(nullptr);
     MdbStorageTest::TearDown();
   }
   std::unique_ptr<TMdbLocalSession> Connect(const AnsiString& Name = "MEMORY") {
