@@ -184,7 +184,7 @@ Variant ValueBufferToVarValue(TField* Field, TConstValueBuffer Buffer) {
 
 TMemBlobStreamKv::TMemBlobStreamKv(TField* Field, TBlobStreamMode Mode)
     : FField(Field), FDataSet(static_cast<TCustomMemTableKv*>(Field->DataSet())) {
-  FBuffer = FDataSet->GetActiveMTRecBuf();
+  FBuffer = FDataSet->GetActiveMTRecBuf(Mode != bmRead);
   if (!FBuffer) return;
   if (Mode != bmRead) {
     if (Field->ReadOnly()) DatabaseErrorFmt(msg::SFieldReadOnly, {Field->DisplayName()}, FDataSet);
@@ -266,6 +266,7 @@ TCustomMemTableKv::TCustomMemTableKv(TComponent* AOwner) : TDataSet(AOwner) {
   FInternMemTableData = new TMemTableDataKv(this);
   FInternMemTableData->SetName(u"MemTableData");
   FRecordsView = new TRecordsViewKv(this);
+  FTreeList = std::make_unique<TMemTableTreeListKv>(this);
   BindView(FInternMemTableData);
   FFilterExpr = std::make_unique<TDataSetExprParserKv>(this, dsptFilterKv);
   FExtraFilters = std::make_unique<TMemTableFiltersKv>(this);
@@ -274,6 +275,7 @@ TCustomMemTableKv::TCustomMemTableKv(TComponent* AOwner) : TDataSet(AOwner) {
 }
 
 TCustomMemTableKv::~TCustomMemTableKv() {
+  CancelDeferredOpen();
   try {
     Close();
   } catch (...) {
@@ -292,6 +294,14 @@ void TCustomMemTableKv::BindView(TMemTableDataKv* Data) {
     return CompareMemRecords(a, b, static_cast<const TMTOrderByList*>(list));
   };
   FRecordsView->OnParseOrderByStr = [this](const String& text) { return ParseSortOrder(text); };
+  FRecordsView->OnTreeNodeExpanding = [this](TMemRecViewKv* node) { return TreeListExpandedChanging(node); };
+  FRecordsView->OnTreeNodeExpanded = [this](TMemRecViewKv* node) { TreeListExpandedChanged(node); };
+  FRecordsView->OnViewDataEvent = [this](TMemoryRecordKv* rec, int index, TRecordsListNotification event) {
+    ViewDataEvent(rec, index, event);
+  };
+  FRecordsView->OnViewRecordMovedEvent = [this](TMemoryRecordKv* rec, int oldIndex, int newIndex) {
+    ViewRecordMoved(rec, oldIndex, newIndex);
+  };
   FRecordsView->SetDataObject(Data);
 }
 
@@ -559,6 +569,9 @@ void TCustomMemTableKv::BuildIndexesFromIndexDefs() {
 
 void TCustomMemTableKv::CursorClose() {
   FActive = false;
+  while (!FInstantBuffers.empty()) InstantReadLeave();
+  FStateInsert = false;
+  FStateInsertRowNum = -1;
   if (FDataDriver) FDataDriver->ConsumerClosed(this);
   ApplySortOrder();
   FFilterExpr->Clear();
@@ -585,11 +598,11 @@ size_t TCustomMemTableKv::SlotOf(const TField* Field) const {
   return slot;
 }
 
-const Variant& TCustomMemTableKv::BufValue(const TMTRecBuf* RecBuf, TField* Field) const {
+Variant TCustomMemTableKv::BufValue(const TMTRecBuf* RecBuf, TField* Field) const {
   const size_t slot = SlotOf(Field);
-  if (slot < FDataFields.size() && RecBuf->UseMemRec && RecBuf->MemRec) return RecBuf->MemRec->Data()[slot];
-  static const Variant kNull = Null();
-  return slot < RecBuf->Values.size() ? RecBuf->Values[slot] : kNull;
+  if (slot < FDataFields.size() && RecBuf->UseMemRec && RecBuf->MemRec)
+    return RecBuf->MemRec->Value(static_cast<int>(slot));
+  return slot < RecBuf->Values.size() ? RecBuf->Values[slot] : Null();
 }
 
 void TCustomMemTableKv::BufSetValue(TMTRecBuf* RecBuf, TField* Field, Variant Value) {
@@ -597,16 +610,19 @@ void TCustomMemTableKv::BufSetValue(TMTRecBuf* RecBuf, TField* Field, Variant Va
   if (slot < FDataFields.size() && RecBuf->UseMemRec) {
     // Copy on first write: from now on the buffer holds the row and the record waits for Post.
     if (RecBuf->MemRec)
-      for (size_t i = 0; i < FDataFields.size(); ++i) RecBuf->Values[i] = RecBuf->MemRec->Data()[i];
+      for (size_t i = 0; i < FDataFields.size(); ++i) RecBuf->Values[i] = RecBuf->MemRec->Value(static_cast<int>(i));
     RecBuf->UseMemRec = false;
   }
   if (slot >= RecBuf->Values.size()) RecBuf->Values.resize(slot + 1);
   RecBuf->Values[slot] = std::move(Value);
 }
 
-TMTRecBuf* TCustomMemTableKv::GetActiveMTRecBuf() const {
+TMTRecBuf* TCustomMemTableKv::GetActiveMTRecBuf(bool IgnoreInstantRead) const {
   TRecordBuffer b = nullptr;
-  switch (State()) {
+  const TDataSetState state = State();
+  if (!IgnoreInstantRead && !FInstantBuffers.empty() && (state == dsBrowse || state == dsEdit || state == dsInsert))
+    return Buf(FInstantBuffers.back());
+  switch (state) {
     case dsBrowse:
       if (ActiveRecord() < BufferedRecordCount()) b = ActiveBuffer();
       break;
@@ -633,6 +649,7 @@ void TCustomMemTableKv::LoadRecBuf(TMemoryRecordKv* MemRec, int RowNum, TMTRecBu
   RecBuf->MemRec = MemRec;
   RecBuf->BookmarkData = {MemRec->HashCode(), RowNum};
   RecBuf->UseMemRec = true;
+  RecBuf->RecView = FRecordsView->ViewAsTreeList() ? NodeOfBuf(RecBuf) : nullptr;
   UpdateCalculatedFields(reinterpret_cast<TRecordBuffer>(RecBuf));
 }
 
@@ -686,10 +703,16 @@ void TCustomMemTableKv::RecBufToMemRecord(TMTRecBuf* RecBuf, TMemoryRecordKv* Me
   if (State() == dsFilter) DatabaseError(msg::SNotEditing, this);
   if (RecBuf->UseMemRec && RecBuf->MemRec == MemRec) return;
   const TMTDataStructKv* s = FInternMemTableData->DataStruct();
+  const bool fromRecord = RecBuf->UseMemRec && RecBuf->MemRec;
   for (size_t i = 0; i < FDataFields.size() && i < static_cast<size_t>(MemRec->ValueCount()); ++i) {
-    const Variant& v = RecBuf->UseMemRec && RecBuf->MemRec ? RecBuf->MemRec->Data()[i] : RecBuf->Values[i];
-    if (v.VType() == s->DataFields(static_cast<int>(i))->VarDataType()) MemRec->Data()[i] = v;
-    else MemRec->SetDataValue(static_cast<int>(i), dvvValueKv, v);
+    const int field = static_cast<int>(i);
+    if (fromRecord) {
+      MemRec->SetDataValue(field, dvvValueKv, RecBuf->MemRec->Value(field));
+      continue;
+    }
+    const Variant& v = RecBuf->Values[i];
+    if (v.VType() == s->DataFields(field)->VarDataType()) MemRec->StoreValue(field, v);
+    else MemRec->SetDataValue(field, dvvValueKv, v);
   }
 }
 
@@ -710,6 +733,16 @@ void TCustomMemTableKv::CursorPost() {
     return;
   }
   CursorAddRecord(ActiveBuffer(), ReadBookmarkFlag(ActiveBuffer()) == bfEOF);
+  // A new row's node takes the state given while it had none.
+  const TMTRecBuf* rb = Buf(ActiveBuffer());
+  if (FRecordPos >= 0 && FRecordsView->ViewAsTreeList())
+    if (TMemRecViewKv* node = Tree()->GetNode(nullptr, FRecordsView->GetRec(FRecordPos))) {
+      if (rb->NewTreeNodeHasChildren) node->SetHasVisibleChildren(true);
+      if (rb->NewTreeNodeExpanded) {
+        node->SetExpanded(true);
+        FRecordPos = FRecordsView->IndexOfRec(node->Rec());
+      }
+    }
 }
 
 void TCustomMemTableKv::CursorAddRecord(TRecordBuffer Buffer, bool Append) {
@@ -814,6 +847,9 @@ void TCustomMemTableKv::PrepareNewRecord(TRecordBuffer Buffer) {
   rb->BookmarkData = {0, -1};
   rb->BookmarkFlag = bfInserted;
   rb->RecordNumber = -1;
+  rb->RecView = nullptr;
+  rb->NewTreeNodeExpanded = FRecordsView->DefaultNodeExpanded();
+  rb->NewTreeNodeHasChildren = FRecordsView->DefaultNodeHasChildren();
 }
 
 int TCustomMemTableKv::GetRecordCount() const {
@@ -885,25 +921,20 @@ bool TCustomMemTableKv::GetFieldValue(TField* Field, Variant& Value) {
   Value = Null();
   const TMTRecBuf* rb = GetActiveMTRecBuf();
   if (!rb) return false;
-  const Variant& v = BufValue(rb, Field);
+  Variant v = BufValue(rb, Field);
   if (v.IsNull()) return false;
-  Value = v;
+  Value = std::move(v);
   return true;
 }
 
 bool TCustomMemTableKv::GetFieldData(TField* Field, TValueBuffer Buffer) {
   const TMTRecBuf* rb = GetActiveMTRecBuf();
   if (!rb) return false;
-  Variant old;
-  const Variant* v;
-  if (State() == dsOldValue && rb->MemRec && rb->MemRec->HasOldData() && SlotOf(Field) < FDataFields.size()) {
-    old = rb->MemRec->GetDataValue(static_cast<int>(SlotOf(Field)), dvvOldValueKv);
-    v = &old;
-  } else {
-    v = &BufValue(rb, Field);
-  }
-  if (v->IsNull() || v->IsEmpty()) return false;
-  if (!Buffer.empty()) VarValueToValueBuffer(Field, *v, Buffer);
+  const Variant v = State() == dsOldValue && rb->MemRec && rb->MemRec->HasOldData() && SlotOf(Field) < FDataFields.size()
+                        ? rb->MemRec->GetDataValue(static_cast<int>(SlotOf(Field)), dvvOldValueKv)
+                        : BufValue(rb, Field);
+  if (v.IsNull() || v.IsEmpty()) return false;
+  if (!Buffer.empty()) VarValueToValueBuffer(Field, v, Buffer);
   return true;
 }
 
@@ -936,7 +967,7 @@ void TCustomMemTableKv::WriteFieldData(TField* Field, TConstValueBuffer Buffer) 
   if ((Field->FieldKind() == fkData || Field->FieldKind() == fkInternalCalc) && Field->ReadOnly() && s != dsSetKey &&
       s != dsFilter)
     DatabaseErrorFmt(msg::SFieldReadOnly, {Field->DisplayName()});
-  TMTRecBuf* rb = GetActiveMTRecBuf();
+  TMTRecBuf* rb = GetActiveMTRecBuf(true);
   if (!rb) return;
   Field->Validate(Buffer);
   Variant value = Buffer.empty() ? Null() : ValueBufferToVarValue(Field, Buffer);
@@ -947,7 +978,7 @@ void TCustomMemTableKv::WriteFieldData(TField* Field, TConstValueBuffer Buffer) 
 }
 
 void TCustomMemTableKv::StoreFieldValue(TField* Field, Variant Value) {
-  TMTRecBuf* rb = GetActiveMTRecBuf();
+  TMTRecBuf* rb = GetActiveMTRecBuf(true);
   if (!rb) return;
   BufSetValue(rb, Field, std::move(Value));
 }
