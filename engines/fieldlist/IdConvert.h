@@ -31,6 +31,12 @@ inline bool TryEncodeDayNumber(int Year, int Month, int Day, std::int32_t& DayNu
   return true;
 }
 
+// Whether TryNativeDateTimeToDateTime takes MSecs, by two compares (a load checks every row's value):
+// the value rounded to whole milliseconds (halves away from zero) lies in days 1 .. kMaxDayNumber.
+inline bool IsNativeDateTime(double MSecs) {
+  return MSecs >= MSecsPerDay - 0.5 && MSecs < (kMaxDayNumber + 1.0) * MSecsPerDay - 0.5;
+}
+
 // DateTimeToTimeStamp, false when the value has no calendar date (years 1..9999).
 bool TryDateTimeToTimeStamp(TDateTime Value, TTimeStamp& Result);
 // DateTimeToSQLTimeStamp, false when the value has no calendar date.

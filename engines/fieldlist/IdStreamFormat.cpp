@@ -71,16 +71,6 @@ Byte* StoreBytes(Byte* out, const void* p, std::size_t n) {
   if (n != 0) std::memcpy(out, p, n);
   return out + n;
 }
-// The stored text of a fixed text slot: up to the terminator, never past the slot.
-std::size_t TextLength(const TIdField& field, const Byte* value) {
-  if (field.DataType() == idft::WideString) {
-    const std::size_t units = field.DataSize() / 2;
-    std::size_t n = 0;
-    while (n < units && (value[2 * n] | value[2 * n + 1]) != 0) ++n;
-    return n * 2;
-  }
-  return strnlen(reinterpret_cast<const char*>(value), field.DataSize());
-}
 }  // namespace
 
 std::size_t HeaderSize(std::span<const TIdFieldDescriptor> Descriptors) {
@@ -107,65 +97,141 @@ Byte* WriteHeader(Byte* Out, std::span<const TIdFieldDescriptor> Descriptors) {
   return Out;
 }
 
-std::size_t RowSize(std::span<const TIdField* const> Fields, const Byte* Row) {
-  std::size_t size = 0;
-  for (const TIdField* f : Fields) {
-    if (f->IsBlob()) {
-      size += 4 + f->BlockBytes(Row).size();
-    } else if (Row[f->OffSet()] == 0) {
-      size += 1;
-    } else if (IsTextType(f->DataType())) {
-      size += 1 + 4 + TextLength(*f, Row + f->OffSet() + 1);
-    } else {
-      size += 1 + f->DataSize();
+namespace {
+// How one field is written, decided once per save: the per-row loop neither asks a field for its type
+// nor copies a value of a size it does not know.
+enum class TWriteOp : std::uint8_t { Blob, Text8, Text16, Fixed1, Fixed2, Fixed4, Fixed8, Fixed };
+struct TWriteStep {
+  std::uint32_t Offset;
+  std::uint32_t DataSize;
+  TWriteOp Op;
+};
+
+template <std::size_t N>
+Byte* PutFixed(Byte* out, const Byte* slot) {
+  *out++ = 1;
+  std::memcpy(out, slot + 1, N);
+  return out + N;
+}
+
+class TRowWriter {
+ public:
+  explicit TRowWriter(std::span<const TIdField* const> Fields) {
+    for (const TIdField* f : Fields) {
+      const auto size = static_cast<std::uint32_t>(f->DataSize());
+      TWriteOp op;
+      if (f->IsBlob()) {
+        op = TWriteOp::Blob;
+        FBlobs = &f->Store()->Blobs();
+        FBound += 4;
+      } else if (IsTextType(f->DataType())) {
+        op = f->DataType() == idft::WideString ? TWriteOp::Text16 : TWriteOp::Text8;
+        FBound += 1 + 4 + size;
+      } else {
+        op = size == 1 ? TWriteOp::Fixed1 : size == 2 ? TWriteOp::Fixed2 : size == 4 ? TWriteOp::Fixed4
+             : size == 8 ? TWriteOp::Fixed8 : TWriteOp::Fixed;
+        FBound += 1 + size;
+      }
+      FSteps.push_back({static_cast<std::uint32_t>(f->OffSet()), size, op});
     }
   }
-  return size;
-}
 
-std::size_t RowsSize(std::span<const TIdField* const> Fields, std::span<const Byte* const> Rows) {
-  std::size_t size = 0;
-  for (const Byte* row : Rows) size += RowSize(Fields, row);
-  return size;
-}
-
-Byte* WriteFieldValue(Byte* Out, const TIdField& Field, const Byte* Row) {
-  const Byte* slot = Row + Field.OffSet();
-  if (Field.IsBlob()) {
-    const std::span<const Byte> b = Field.BlockBytes(Row);
-    Out = Store<std::int32_t>(Out, static_cast<std::int32_t>(b.size()));
-    return StoreBytes(Out, b.data(), b.size());
+  // The bytes Write gives for Row.
+  std::size_t Size(const Byte* Row) const {
+    std::size_t size = 0;
+    for (const TWriteStep& s : FSteps) {
+      const Byte* slot = Row + s.Offset;
+      if (s.Op == TWriteOp::Blob) size += 4 + Blob(slot).size();
+      else if (slot[0] == 0) size += 1;
+      else if (s.Op == TWriteOp::Text8 || s.Op == TWriteOp::Text16) size += 1 + 4 + TextLength(s, slot + 1);
+      else size += 1 + s.DataSize;
+    }
+    return size;
   }
-  if (slot[0] == 0) return Store<Byte>(Out, 0);
-  Out = Store<Byte>(Out, 1);
-  if (IsTextType(Field.DataType())) {
-    const std::size_t n = TextLength(Field, slot + 1);
-    Out = Store<std::int32_t>(Out, static_cast<std::int32_t>(n));
-    return StoreBytes(Out, slot + 1, n);
+  // At least Size(Row), found without measuring texts.
+  std::size_t Bound(const Byte* Row) const {
+    std::size_t size = FBound;
+    if (FBlobs != nullptr)
+      for (const TWriteStep& s : FSteps)
+        if (s.Op == TWriteOp::Blob) size += Blob(Row + s.Offset).size();
+    return size;
   }
-  return StoreBytes(Out, slot + 1, Field.DataSize());
-}
+  Byte* Write(Byte* Out, const Byte* Row) const {
+    for (const TWriteStep& s : FSteps) {
+      const Byte* slot = Row + s.Offset;
+      if (s.Op == TWriteOp::Blob) {
+        const std::span<const Byte> b = Blob(slot);
+        Out = Store<std::int32_t>(Out, static_cast<std::int32_t>(b.size()));
+        Out = StoreBytes(Out, b.data(), b.size());
+        continue;
+      }
+      if (slot[0] == 0) {
+        *Out++ = 0;
+        continue;
+      }
+      switch (s.Op) {
+        case TWriteOp::Text8:
+        case TWriteOp::Text16: {
+          const std::size_t n = TextLength(s, slot + 1);
+          *Out++ = 1;
+          Out = Store<std::int32_t>(Out, static_cast<std::int32_t>(n));
+          Out = StoreBytes(Out, slot + 1, n);
+          break;
+        }
+        case TWriteOp::Fixed1: Out = PutFixed<1>(Out, slot); break;
+        case TWriteOp::Fixed2: Out = PutFixed<2>(Out, slot); break;
+        case TWriteOp::Fixed4: Out = PutFixed<4>(Out, slot); break;
+        case TWriteOp::Fixed8: Out = PutFixed<8>(Out, slot); break;
+        default:
+          *Out++ = 1;
+          Out = StoreBytes(Out, slot + 1, s.DataSize);
+          break;
+      }
+    }
+    return Out;
+  }
 
-Byte* WriteRow(Byte* Out, std::span<const TIdField* const> Fields, const Byte* Row) {
-  for (const TIdField* f : Fields) Out = WriteFieldValue(Out, *f, Row);
-  return Out;
-}
+ private:
+  std::span<const Byte> Blob(const Byte* Slot) const {
+    std::uint32_t h;
+    std::memcpy(&h, Slot, 4);
+    return h == 0 ? std::span<const Byte>() : FBlobs->Bytes(h);
+  }
+  // The stored text of a fixed text slot: up to the terminator, never past the slot.
+  static std::size_t TextLength(const TWriteStep& S, const Byte* Value) {
+    if (S.Op == TWriteOp::Text16) {
+      const std::size_t units = S.DataSize / 2;
+      std::size_t n = 0;
+      while (n < units && (Value[2 * n] | Value[2 * n + 1]) != 0) ++n;
+      return n * 2;
+    }
+    return strnlen(reinterpret_cast<const char*>(Value), S.DataSize);
+  }
+
+  std::vector<TWriteStep> FSteps;
+  const TBlobTable* FBlobs = nullptr;
+  std::size_t FBound = 0;  // the widest bytes of every field but the blobs' values
+};
+}  // namespace
 
 void Write(TStream& Stream, std::span<const TIdFieldDescriptor> Descriptors,
            std::span<const TIdField* const> Fields, std::span<const Byte* const> Rows) {
   const std::size_t headerSize = HeaderSize(Descriptors);
+  const TRowWriter rows(Fields);
   if (auto* memory = dynamic_cast<TMemoryStream*>(&Stream)) {
     // Sized once and written in place: no intermediate copy, no growth.
-    memory->SetSize(static_cast<Int64>(headerSize + RowsSize(Fields, Rows)));
+    std::size_t size = headerSize;
+    for (const Byte* row : Rows) size += rows.Size(row);
+    memory->SetSize(static_cast<Int64>(size));
     Byte* out = WriteHeader(static_cast<Byte*>(memory->Memory()), Descriptors);
-    for (const Byte* row : Rows) out = WriteRow(out, Fields, row);
+    for (const Byte* row : Rows) out = rows.Write(out, row);
     return;
   }
   Stream.SetSize(0);
   Stream.SetPosition(0);
   TByteWriter writer(Stream);
   writer.Commit(WriteHeader(writer.Room(headerSize), Descriptors));
-  for (const Byte* row : Rows) writer.Commit(WriteRow(writer.Room(RowSize(Fields, row)), Fields, row));
+  for (const Byte* row : Rows) writer.Commit(rows.Write(writer.Room(rows.Bound(row)), row));
   writer.Flush();
 }
 
@@ -284,17 +350,16 @@ void ReadRowsWithin(TAnyReader& r, TIdRecordStore& Store, const std::vector<TSte
           // A native date outside the calendar would raise at every read of the field: refused here.
           if (r.template Get<Byte>() == 0) break;
           const Byte* value = r.Take(dataSize);
-          TDateTime unused;
           bool valid;
           if (s.Op == TReadOp::DateTime) {
             double msecs;
             std::memcpy(&msecs, value, 8);
-            valid = idconv::TryNativeDateTimeToDateTime(msecs, unused);
+            valid = idconv::IsNativeDateTime(msecs);
           } else {
             std::int32_t native;
             std::memcpy(&native, value, 4);
-            valid = s.Op == TReadOp::Date ? idconv::TryNativeDateToDateTime(native, unused)
-                                          : idconv::TryNativeTimeToDateTime(native, unused);
+            valid = s.Op == TReadOp::Date ? native >= 1 && native <= idconv::kMaxDayNumber
+                                          : native >= 0 && native < MSecsPerDay;
           }
           if (!valid) DataIncorrect();
           slot[0] = 1;

@@ -68,13 +68,8 @@ int DescriptorSize(int DataType, int Size);
 // Bytes of the header and descriptors; raises (before anything is written) for a name longer than
 // kMaxNameLength bytes.
 std::size_t HeaderSize(std::span<const TIdFieldDescriptor> Descriptors);
-// Bytes of one row and of all rows.
-std::size_t RowSize(std::span<const TIdField* const> Fields, const Byte* Row);
-std::size_t RowsSize(std::span<const TIdField* const> Fields, std::span<const Byte* const> Rows);
-// Each writes exactly what the matching size says and returns the end of what it wrote.
+// Writes exactly HeaderSize bytes and returns the end of what it wrote.
 Byte* WriteHeader(Byte* Out, std::span<const TIdFieldDescriptor> Descriptors);
-Byte* WriteFieldValue(Byte* Out, const TIdField& Field, const Byte* Row);
-Byte* WriteRow(Byte* Out, std::span<const TIdField* const> Fields, const Byte* Row);
 // The whole stream, as every save writes it: a "TD" header, one descriptor per field and one row per
 // block of Rows (the values of Fields, in order). A memory stream is sized once and written in place;
 // any other stream is emptied and gets the bytes in blocks of TByteWriter::kBlockSize. Raises (before

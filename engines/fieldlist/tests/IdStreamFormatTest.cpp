@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "engines/fieldlist/IdConvert.h"
@@ -331,3 +332,13 @@ TEST_F(StreamFormat, LongTextsAreCutInsideTheSlot) {
 }
 
 }  // namespace
+
+// The load's date-time check agrees with the conversion at every edge of the calendar and of rounding.
+TEST(IdConvert, DateTimeCheckAgreesWithTheConversion) {
+  const double day = MSecsPerDay, last = (idconv::kMaxDayNumber + 1.0) * MSecsPerDay;
+  for (double v : {-1.0, 0.0, day - 0.5000001, day - 0.5, day, 1e12, last - 0.5000001, last - 0.5, last, 1e15,
+                   std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
+    TDateTime unused;
+    EXPECT_EQ(idconv::IsNativeDateTime(v), idconv::TryNativeDateTimeToDateTime(v, unused)) << v;
+  }
+}
