@@ -263,8 +263,9 @@ Int64 TMemBlobStreamKv::Write(const void* Buffer, Int64 Count) {
 // ---- table life ----------------------------------------------------------------------------------------
 
 TCustomMemTableKv::TCustomMemTableKv(TComponent* AOwner) : TDataSet(AOwner) {
-  FInternMemTableData = new TMemTableDataKv(this);
-  FInternMemTableData->SetName(u"MemTableData");
+  FOwnMemTableData = new TMemTableDataKv(this);
+  FOwnMemTableData->SetName(u"MemTableData");
+  FInternMemTableData = FOwnMemTableData;
   FRecordsView = new TRecordsViewKv(this);
   FTreeList = std::make_unique<TMemTableTreeListKv>(this);
   BindView(FInternMemTableData);
@@ -284,8 +285,11 @@ TCustomMemTableKv::~TCustomMemTableKv() {
   FMasterDataLink.reset();
   delete FRecordsView;
   FRecordsView = nullptr;
-  delete FInternMemTableData;
+  if (FExternalMemData) FExternalMemData->RemoveFreeNotification(this);
+  FExternalMemData = nullptr;
   FInternMemTableData = nullptr;
+  delete FOwnMemTableData;
+  FOwnMemTableData = nullptr;
 }
 
 void TCustomMemTableKv::BindView(TMemTableDataKv* Data) {
@@ -302,6 +306,7 @@ void TCustomMemTableKv::BindView(TMemTableDataKv* Data) {
   FRecordsView->OnViewRecordMovedEvent = [this](TMemoryRecordKv* rec, int oldIndex, int newIndex) {
     ViewRecordMoved(rec, oldIndex, newIndex);
   };
+  FRecordsView->OnStructChanged = [this] { ViewStructChanged(); };
   FRecordsView->SetDataObject(Data);
 }
 
@@ -400,7 +405,7 @@ void TCustomMemTableKv::GetChildren(const TGetChildProc& Proc, TComponent* Root)
   TDataSet::GetChildren(Proc, Root);
   FInternMemTableData->SetStoreStructInStream(true);
   FInternMemTableData->SetStoreRecordsInStream(true);
-  if (!FDataDriver && !FInternMemTableData->IsEmpty()) Proc(FInternMemTableData);
+  if (!FDataDriver && !FExternalMemData && !FInternMemTableData->IsEmpty()) Proc(FInternMemTableData);
 }
 
 void TCustomMemTableKv::ReadState(TReader* Reader) {
