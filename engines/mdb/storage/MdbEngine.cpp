@@ -6,6 +6,7 @@
 #include "engines/mdb/runtime/MdbRuntime.h"
 #include "engines/mdb/storage/MdbCache.h"
 #include "engines/mdb/storage/MdbDatabaseData.h"
+#include "engines/mdb/storage/MdbLocalSession.h"
 #include "engines/mdb/storage/MdbMemoryDatabaseData.h"
 #include "engines/mdb/storage/MdbTemporaryDatabaseData.h"
 
@@ -33,7 +34,14 @@ void MdbEngineStartup() {
     auto Temp = std::make_unique<TMdbTemporaryDatabaseData>();
     Temp->FDatabaseName = AnsiString("TEMP");
     DatabaseDataRegistry()->Add(Temp.release());
+    // Sessions make further in-memory databases by name.
+    SetMdbMemoryDatabaseDataFactory([](const AnsiString& Name) {
+      auto D = std::make_unique<TMdbMemoryDatabaseData>();
+      D->FDatabaseName = Name;
+      return static_cast<TMdbDatabaseData*>(D.release());
+    });
   } catch (...) {
+    SetMdbMemoryDatabaseDataFactory(nullptr);
     MdbFreeDatabaseDataRegistry();
     MdbStorageShutdown();
     MdbRuntimeShutdown();
@@ -45,6 +53,7 @@ void MdbEngineStartup() {
 void MdbEngineShutdown() {
   std::lock_guard G(GEngineLock);
   if (GStarts == 0 || --GStarts > 0) return;
+  SetMdbMemoryDatabaseDataFactory(nullptr);
   // Each database frees its tables and leaves the registry as it goes.
   MdbFreeDatabaseDataRegistry();
   MdbStorageShutdown();
