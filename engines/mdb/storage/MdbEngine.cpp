@@ -34,14 +34,7 @@ void MdbEngineStartup() {
     auto Temp = std::make_unique<TMdbTemporaryDatabaseData>();
     Temp->FDatabaseName = AnsiString("TEMP");
     DatabaseDataRegistry()->Add(Temp.release());
-    // Sessions make further in-memory databases by name.
-    SetMdbMemoryDatabaseDataFactory([](const AnsiString& Name) {
-      auto D = std::make_unique<TMdbMemoryDatabaseData>();
-      D->FDatabaseName = Name;
-      return static_cast<TMdbDatabaseData*>(D.release());
-    });
   } catch (...) {
-    SetMdbMemoryDatabaseDataFactory(nullptr);
     MdbFreeDatabaseDataRegistry();
     MdbStorageShutdown();
     MdbRuntimeShutdown();
@@ -53,7 +46,6 @@ void MdbEngineStartup() {
 void MdbEngineShutdown() {
   std::lock_guard G(GEngineLock);
   if (GStarts == 0 || --GStarts > 0) return;
-  SetMdbMemoryDatabaseDataFactory(nullptr);
   // Each database frees its tables and leaves the registry as it goes.
   MdbFreeDatabaseDataRegistry();
   MdbStorageShutdown();
