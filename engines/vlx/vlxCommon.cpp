@@ -101,6 +101,7 @@ bool TvlxBlockTable::ReleaseAllIfOnly(std::size_t Records, std::size_t Blocks) {
   if (FArena.Live() != Records + Blocks || LiveCount() != Blocks) return false;
   FBlocks.clear();
   FFree.clear();
+  FBytes = 0;
   FArena.Reset();
   return true;
 }
@@ -118,6 +119,7 @@ void TvlxBlockTable::Swap(TvlxBlockTable& o) noexcept {
   FArena.Swap(o.FArena);
   std::swap(FBlocks, o.FBlocks);
   std::swap(FFree, o.FFree);
+  std::swap(FBytes, o.FBytes);
 }
 
 void TvlxArena::Reset() {
@@ -152,6 +154,7 @@ std::uint32_t TvlxBlockTable::NewHandle(std::uint32_t N) {
     const std::uint32_t h = FFree.back();
     FFree.pop_back();
     FBlocks[h - 1] = block;
+    FBytes += N;
     return h;
   }
   try {
@@ -160,6 +163,7 @@ std::uint32_t TvlxBlockTable::NewHandle(std::uint32_t N) {
     FArena.Free(block, std::size_t{N} + 4);
     throw;
   }
+  FBytes += N;
   return static_cast<std::uint32_t>(FBlocks.size());
 }
 
@@ -180,11 +184,13 @@ void TvlxBlockTable::Free(std::uint32_t Handle) {
   Byte* block = FBlocks[Handle - 1];
   FBlocks[Handle - 1] = nullptr;
   FFree.push_back(Handle);
+  FBytes -= LoadU32(block);
   FArena.Free(block, std::size_t{LoadU32(block)} + 4);
   // An emptied table starts over, so handles stay small and the lists do not keep their peak size.
   if (FFree.size() == FBlocks.size()) {
     FBlocks.clear();
     FFree.clear();
+    FBytes = 0;
   }
 }
 
@@ -410,6 +416,13 @@ bool TvlxCommon::AppendRecord(PvlxRecord ARecord) {
   return FUniqueRecordID >= 0x7FFFFFFF;
 }
 
+void TvlxCommon::AdoptNumberedRecords(const std::vector<PvlxRecord>& Records) {
+  TLockGuard guard(*this);
+  FRecords.insert(FRecords.end(), Records.begin(), Records.end());
+  FRecordID += static_cast<std::int32_t>(Records.size());
+  FUniqueRecordID += static_cast<std::int32_t>(Records.size());
+}
+
 void TvlxCommon::DeleteRecord(PvlxRecord ARecord) {
   TLockGuard guard(*this);
   const std::int32_t id = ARecord->RecordID;
@@ -425,7 +438,14 @@ void TvlxCommon::ReleaseAllRecords() {
   // record is freed.
   std::size_t records = 0, blocks = 0;
   bool whole = true;
-  for (const TvlxRecord* r : FRecords) {
+  for (std::size_t i = 0; i < FRecords.size(); ++i) {
+    // Only each record's header and slots are read: asked for well ahead, the reads overlap.
+    if (i + 16 < FRecords.size() && FRecords[i + 16] != nullptr) {
+      const Byte* ahead = reinterpret_cast<const Byte*>(FRecords[i + 16]);
+      __builtin_prefetch(ahead);
+      __builtin_prefetch(ahead + kvlxRecordHeaderSize + FStartVarLength);
+    }
+    const TvlxRecord* r = FRecords[i];
     if (r == nullptr) continue;
     if (r->PrevRecordVersion != nullptr || r->AllocSize == 0) {
       whole = false;

@@ -157,6 +157,8 @@ class TvlxBlockTable {
   std::uint32_t Length(std::uint32_t Handle) const { return LoadU32(FBlocks[Handle - 1]); }
   Byte* Bytes(std::uint32_t Handle) const { return FBlocks[Handle - 1] + 4; }
   std::size_t LiveCount() const { return FBlocks.size() - FFree.size(); }
+  // The value bytes of every live block (their length words left out).
+  std::size_t LiveBytes() const { return FBytes; }
   // Record memory: N bytes, uninitialised.
   Byte* AllocRecordMemory(std::size_t N) { return FArena.Alloc(N); }
   void FreeRecordMemory(Byte* P, std::size_t N) { FArena.Free(P, N); }
@@ -175,6 +177,7 @@ class TvlxBlockTable {
   TvlxArena FArena;
   std::vector<Byte*> FBlocks;
   std::vector<std::uint32_t> FFree;
+  std::size_t FBytes = 0;
 };
 
 // One field of a record layout.
@@ -298,6 +301,9 @@ class TvlxCommon : public TObject {
   // just given was the last one (the caller finishes its step, then reports it).
   bool AppendRecord(PvlxRecord ARecord);
   [[noreturn]] static void RaiseBookmarkCounter();
+  // Stores Records whole, in order; each already holds the RecordID and UniqueRecordID AppendRecord
+  // would give it (no freed slot to reuse, no number running out: the caller made sure).
+  void AdoptNumberedRecords(const std::vector<PvlxRecord>& Records);
   void DeleteRecord(PvlxRecord ARecord);
   int RecordCount() const { return static_cast<int>(FRecords.size()); }
   int DeletedRecordCount() const { return static_cast<int>(FDeletedRecords.size()); }
