@@ -60,6 +60,17 @@ inline double CheckedNative(double MSecs) {
   return MSecs;
 }
 
+// A date or time value's day as a field of its type keeps it: within the calendar (day 1 to
+// 9999-12-31), else the value could be loaded but never shown or saved again. NaN and infinities are
+// refused with it.
+inline std::int64_t CheckedNativeDay(TDateTime Value) {
+  const double msAll = std::nearbyint(Value * MSecsPerDay);
+  if (!(std::fabs(msAll) < 9.2e18)) throw EReadError(String(u"Invalid property value"));
+  const std::int64_t day = DateDelta + static_cast<std::int64_t>(msAll) / MSecsPerDay;
+  if (day < 1 || day > 3652059) throw EReadError(String(u"Invalid property value"));
+  return day;
+}
+
 // DateTimeToNativeDateTime, inline.
 inline double DateTimeToNative(TDateTime Value) {
   const double msAll = std::nearbyint(Value * MSecsPerDay);
@@ -923,8 +934,13 @@ void TvlxCustomBinaryStreamFormat::ReadValue(TvlxValueCursor& r, const TReadPlan
     }
     case ftBoolean: Put<std::uint16_t>(fixed, r.Boolean() ? 1 : 0); n = 2; break;
     case ftFloat: Put(fixed, r.Float()); n = 8; break;
-    case ftDate: Put(fixed, DateTimeToNativeDate(r.Float())); n = 4; break;
-    case ftTime: Put(fixed, DateTimeToNativeTime(r.Float())); n = 4; break;
+    case ftDate: case ftTime: {
+      const double v = r.Float();
+      CheckedNativeDay(v);
+      Put(fixed, P.Type == ftDate ? DateTimeToNativeDate(v) : DateTimeToNativeTime(v));
+      n = 4;
+      break;
+    }
     case ftDateTime: Put(fixed, CheckedNative(DateTimeToNative(r.Float()))); n = 8; break;
     case ftLargeint: {
       Int64 v = 0;

@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <cstring>
+#include <limits>
 #include <thread>
 
 #include "engines/vlx/tests/vlxTestSupport.h"
@@ -605,6 +607,54 @@ TEST_F(VlxBinaryFormat, LoadedRecordsAnswerTheirBookmarks) {
       if (restructure) {
         EXPECT_EQ(Save(*t, f), saved);
       }
+    }
+  }
+}
+
+// A date or time whose day lies outside the calendar (or is no number at all) could be loaded but
+// never shown or saved again: the load is refused and the table keeps what it held. The calendar's
+// own ends load.
+TEST_F(VlxBinaryFormat, DatesAndTimesOutsideTheCalendarAreRefused) {
+  auto t = std::make_unique<TvlxMemTable>(nullptr);
+  t->FieldDefs().Add(u"D", ftDate, 0, false);
+  t->FieldDefs().Add(u"T", ftTime, 0, false);
+  t->CreateTable();
+  t->Open();
+  t->Append();
+  t->Fields()[0]->SetAsDateTime(30001.0);
+  t->Fields()[1]->SetAsDateTime(0.25);
+  t->Post();
+  TvlxBinaryStreamFormat f;
+  const Bytes good = Save(*t, f);
+  const double inf = std::numeric_limits<double>::infinity();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  struct Case {
+    double Saved;  // the value in the stream to replace
+    double Value;
+    bool Loads;
+  };
+  const Case cases[] = {
+      {30001.0, -700000.0, false}, {30001.0, 3000000.0, false}, {30001.0, 4294967296.0 + 30001.0, false},
+      {30001.0, nan, false},       {30001.0, inf, false},       {0.25, -700000.25, false},
+      {0.25, 5000000.5, false},    {0.25, nan, false},          {0.25, -inf, false},
+      {30001.0, -693593.0, true},  {30001.0, 2958465.0, true},  {0.25, 0.75, true},
+  };
+  for (const Case& c : cases) {
+    Bytes patched = good;
+    const TExtended80Rec from = DoubleToExtended(c.Saved);
+    auto at = std::search(patched.begin(), patched.end(), from.begin(), from.end());
+    ASSERT_NE(at, patched.end());
+    const TExtended80Rec to = DoubleToExtended(c.Value);
+    std::copy(to.begin(), to.end(), at);
+    TvlxBinaryStreamFormat g;
+    if (c.Loads) {
+      Load(*t, g, patched);
+      EXPECT_EQ(Save(*t, f), patched) << c.Value;
+      Load(*t, g, good);
+    } else {
+      EXPECT_THROW(Load(*t, g, patched), EReadError) << c.Value;
+      EXPECT_TRUE(t->Active());
+      EXPECT_EQ(Save(*t, f), good) << c.Value;
     }
   }
 }
