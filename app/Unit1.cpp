@@ -5,6 +5,7 @@
 #include "app/EnforceMaxZipFileCompression.h"
 #include "engines/fieldlist/IdDataSet.h"
 #include "engines/kv/MemTableDataKv.h"
+#include "engines/kv/SQLDataDriverKv.h"
 #include "platform/classes/Files.h"
 #include "platform/engines/Engines.h"
 #include "platform/rtl/Format.h"
@@ -531,4 +532,5 @@ void TForm1::btnTestAllClick(TObject* Sender) {
 void RegisterAppUnits(TUnitList& Units) {
   Units.Add({"EnforceMaxZipFileCompression", &InitializeEnforceMaxZipFileCompression, nullptr});
   RegisterMemTableDataKvUnit(Units);
+  RegisterDataDriverKvUnit(Units);
 }

@@ -75,6 +75,9 @@ class TDataDriverKv : public TComponent {
   TComponent* DataDriverConsumer() const { return FDataDriverConsumer; }
   void SetDataDriverConsumer(TComponent* Value) { FDataDriverConsumer = Value; }
 
+  // A driver whose connection opens later keeps the tables that asked to open meanwhile (none here).
+  virtual bool ConnectionIsPostponed() const { return false; }
+  virtual void AddPostponedActivationDataSet(TDataSet* ADataSet) { (void)ADataSet; }
   virtual TDataSet* GetDataReader();
   virtual void BuildDataStruct(TMTDataStructKv* DataStruct);
   virtual int ReadData(TMemTableDataKv* MemTableData, int Count);

@@ -271,3 +271,34 @@ void TCustomMemTableKv::GetAggregatedValuesForRange(const TBookmark& FromBM, con
   ResultArr[1] = Variant(count);
   if ((AggrFuncs & afAvgKv) && !sum.IsNull() && count > 0) ResultArr[2] = sum / Variant(count);
 }
+
+// ---- value list over any dataset --------------------------------------------------------------------------
+
+const std::vector<String>& TDataSetFieldValueListKv::Values() {
+  FValues.clear();
+  if (!FDataSet || !FDataSet->Active()) return FValues;
+  TField* field = FDataSet->FindField(FFieldName);
+  if (!field) return FValues;
+  std::vector<String> texts;
+  FDataSet->DisableControls();
+  const TBookmark where = FDataSet->GetBookmark();
+  try {
+    for (FDataSet->First(); !FDataSet->Eof(); FDataSet->Next()) texts.push_back(field->AsString());
+  } catch (...) {
+    if (!where.empty() && FDataSet->BookmarkValid(where)) FDataSet->GotoBookmark(where);
+    FDataSet->EnableControls();
+    throw;
+  }
+  if (!where.empty() && FDataSet->BookmarkValid(where)) FDataSet->GotoBookmark(where);
+  FDataSet->EnableControls();
+  std::stable_sort(texts.begin(), texts.end(), [](const String& a, const String& b) { return AnsiCompareStr(a, b) < 0; });
+  for (String& t : texts)
+    if (FValues.empty() || FValues.back() != t) FValues.push_back(std::move(t));
+  return FValues;
+}
+
+std::shared_ptr<IMemTableDataFieldValueListKv> TCustomMemTableKv::GetFieldValueListIntf(const String& FieldName) {
+  if (TField* f = FindField(FieldName); f && f->FieldKind() == fkLookup)
+    return std::make_shared<TDataSetFieldValueListKv>(f->LookupDataSet(), f->LookupResultField());
+  return GetFieldValueList(FieldName);
+}

@@ -8,6 +8,7 @@
 
 #include "engines/kv/ExprEvalKv.h"
 #include "engines/kv/MemTableDataKv.h"
+#include "engines/kv/MemTableIntfKv.h"
 #include "platform/db/DataSet.h"
 
 class TCustomMemTableKv;
@@ -73,17 +74,17 @@ class TMemTableFiltersKv {
 // The distinct values of one field of a table data, as texts, rebuilt lazily after any change of the
 // records, the field name or the filter. Text fields list their texts in the locale's order (case folded
 // when the dataset filters case-insensitively); other fields list their values in value order.
-class TMemTableDataFieldValueListKv {
+class TMemTableDataFieldValueListKv : public IMemTableDataFieldValueListKv {
  public:
   explicit TMemTableDataFieldValueListKv(TDataSet* ADataSet);
-  ~TMemTableDataFieldValueListKv();
+  ~TMemTableDataFieldValueListKv() override;
 
   const String& FieldName() const { return FFieldName; }
   void SetFieldName(const String& Value);
   TComponent* DataObject() const { return FNotificator->DataObject(); }
   void SetDataObject(TComponent* Value);
-  void SetFilter(const String& Filter);
-  const std::vector<String>& Values();
+  void SetFilter(const String& Filter) override;
+  const std::vector<String>& Values() override;
   void SetDataObsolete() { FDataObsoleted = true; }
 
  private:
@@ -95,6 +96,22 @@ class TMemTableDataFieldValueListKv {
   TDataSetExprParserKv FFilterExpr;
   String FFilter;
   TDataSet* FDataSet;
+};
+
+// The distinct texts of one field of any dataset (lookup fields list their lookup dataset's result
+// field), in the locale's order; read on demand by walking the dataset without moving its cursor for
+// the caller (its position is restored). The filter text is not applied.
+class TDataSetFieldValueListKv : public IMemTableDataFieldValueListKv {
+ public:
+  TDataSetFieldValueListKv(TDataSet* ADataSet, const String& AFieldName) : FDataSet(ADataSet), FFieldName(AFieldName) {}
+  const std::vector<String>& Values() override;
+  void SetFilter(const String& Filter) override { FFilter = Filter; }
+
+ private:
+  TDataSet* FDataSet;
+  String FFieldName;
+  String FFilter;
+  std::vector<String> FValues;
 };
 
 // Aggregation functions of GetAggregatedValuesForRange.

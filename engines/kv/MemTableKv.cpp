@@ -184,7 +184,7 @@ Variant ValueBufferToVarValue(TField* Field, TConstValueBuffer Buffer) {
 
 TMemBlobStreamKv::TMemBlobStreamKv(TField* Field, TBlobStreamMode Mode)
     : FField(Field), FDataSet(static_cast<TCustomMemTableKv*>(Field->DataSet())) {
-  FBuffer = FDataSet->GetActiveMTRecBuf();
+  FBuffer = FDataSet->GetActiveMTRecBuf(Mode != bmRead);
   if (!FBuffer) return;
   if (Mode != bmRead) {
     if (Field->ReadOnly()) DatabaseErrorFmt(msg::SFieldReadOnly, {Field->DisplayName()}, FDataSet);
@@ -266,6 +266,7 @@ TCustomMemTableKv::TCustomMemTableKv(TComponent* AOwner) : TDataSet(AOwner) {
   FInternMemTableData = new TMemTableDataKv(this);
   FInternMemTableData->SetName(u"MemTableData");
   FRecordsView = new TRecordsViewKv(this);
+  FTreeList = std::make_unique<TMemTableTreeListKv>(this);
   BindView(FInternMemTableData);
   FFilterExpr = std::make_unique<TDataSetExprParserKv>(this, dsptFilterKv);
   FExtraFilters = std::make_unique<TMemTableFiltersKv>(this);
@@ -274,6 +275,7 @@ TCustomMemTableKv::TCustomMemTableKv(TComponent* AOwner) : TDataSet(AOwner) {
 }
 
 TCustomMemTableKv::~TCustomMemTableKv() {
+  CancelDeferredOpen();
   try {
     Close();
   } catch (...) {
@@ -292,6 +294,14 @@ void TCustomMemTableKv::BindView(TMemTableDataKv* Data) {
     return CompareMemRecords(a, b, static_cast<const TMTOrderByList*>(list));
   };
   FRecordsView->OnParseOrderByStr = [this](const String& text) { return ParseSortOrder(text); };
+  FRecordsView->OnTreeNodeExpanding = [this](TMemRecViewKv* node) { return TreeListExpandedChanging(node); };
+  FRecordsView->OnTreeNodeExpanded = [this](TMemRecViewKv* node) { TreeListExpandedChanged(node); };
+  FRecordsView->OnViewDataEvent = [this](TMemoryRecordKv* rec, int index, TRecordsListNotification event) {
+    ViewDataEvent(rec, index, event);
+  };
+  FRecordsView->OnViewRecordMovedEvent = [this](TMemoryRecordKv* rec, int oldIndex, int newIndex) {
+    ViewRecordMoved(rec, oldIndex, newIndex);
+  };
   FRecordsView->SetDataObject(Data);
 }
 
@@ -559,6 +569,9 @@ void TCustomMemTableKv::BuildIndexesFromIndexDefs() {
 
 void TCustomMemTableKv::CursorClose() {
   FActive = false;
+  while (!FInstantBuffers.empty()) InstantReadLeave();
+  FStateInsert = false;
+  FStateInsertRowNum = -1;
   if (FDataDriver) FDataDriver->ConsumerClosed(this);
   ApplySortOrder();
   FFilterExpr->Clear();
@@ -604,9 +617,12 @@ void TCustomMemTableKv::BufSetValue(TMTRecBuf* RecBuf, TField* Field, Variant Va
   RecBuf->Values[slot] = std::move(Value);
 }
 
-TMTRecBuf* TCustomMemTableKv::GetActiveMTRecBuf() const {
+TMTRecBuf* TCustomMemTableKv::GetActiveMTRecBuf(bool IgnoreInstantRead) const {
   TRecordBuffer b = nullptr;
-  switch (State()) {
+  const TDataSetState state = State();
+  if (!IgnoreInstantRead && !FInstantBuffers.empty() && (state == dsBrowse || state == dsEdit || state == dsInsert))
+    return Buf(FInstantBuffers.back());
+  switch (state) {
     case dsBrowse:
       if (ActiveRecord() < BufferedRecordCount()) b = ActiveBuffer();
       break;
@@ -633,6 +649,7 @@ void TCustomMemTableKv::LoadRecBuf(TMemoryRecordKv* MemRec, int RowNum, TMTRecBu
   RecBuf->MemRec = MemRec;
   RecBuf->BookmarkData = {MemRec->HashCode(), RowNum};
   RecBuf->UseMemRec = true;
+  RecBuf->RecView = FRecordsView->ViewAsTreeList() ? NodeOfBuf(RecBuf) : nullptr;
   UpdateCalculatedFields(reinterpret_cast<TRecordBuffer>(RecBuf));
 }
 
@@ -710,6 +727,16 @@ void TCustomMemTableKv::CursorPost() {
     return;
   }
   CursorAddRecord(ActiveBuffer(), ReadBookmarkFlag(ActiveBuffer()) == bfEOF);
+  // A new row's node takes the state given while it had none.
+  const TMTRecBuf* rb = Buf(ActiveBuffer());
+  if (FRecordPos >= 0 && FRecordsView->ViewAsTreeList())
+    if (TMemRecViewKv* node = Tree()->GetNode(nullptr, FRecordsView->GetRec(FRecordPos))) {
+      if (rb->NewTreeNodeHasChildren) node->SetHasVisibleChildren(true);
+      if (rb->NewTreeNodeExpanded) {
+        node->SetExpanded(true);
+        FRecordPos = FRecordsView->IndexOfRec(node->Rec());
+      }
+    }
 }
 
 void TCustomMemTableKv::CursorAddRecord(TRecordBuffer Buffer, bool Append) {
@@ -814,6 +841,9 @@ void TCustomMemTableKv::PrepareNewRecord(TRecordBuffer Buffer) {
   rb->BookmarkData = {0, -1};
   rb->BookmarkFlag = bfInserted;
   rb->RecordNumber = -1;
+  rb->RecView = nullptr;
+  rb->NewTreeNodeExpanded = FRecordsView->DefaultNodeExpanded();
+  rb->NewTreeNodeHasChildren = FRecordsView->DefaultNodeHasChildren();
 }
 
 int TCustomMemTableKv::GetRecordCount() const {
@@ -936,7 +966,7 @@ void TCustomMemTableKv::WriteFieldData(TField* Field, TConstValueBuffer Buffer) 
   if ((Field->FieldKind() == fkData || Field->FieldKind() == fkInternalCalc) && Field->ReadOnly() && s != dsSetKey &&
       s != dsFilter)
     DatabaseErrorFmt(msg::SFieldReadOnly, {Field->DisplayName()});
-  TMTRecBuf* rb = GetActiveMTRecBuf();
+  TMTRecBuf* rb = GetActiveMTRecBuf(true);
   if (!rb) return;
   Field->Validate(Buffer);
   Variant value = Buffer.empty() ? Null() : ValueBufferToVarValue(Field, Buffer);
@@ -947,7 +977,7 @@ void TCustomMemTableKv::WriteFieldData(TField* Field, TConstValueBuffer Buffer) 
 }
 
 void TCustomMemTableKv::StoreFieldValue(TField* Field, Variant Value) {
-  TMTRecBuf* rb = GetActiveMTRecBuf();
+  TMTRecBuf* rb = GetActiveMTRecBuf(true);
   if (!rb) return;
   BufSetValue(rb, Field, std::move(Value));
 }

@@ -23,6 +23,7 @@
 #include "engines/kv/KvValues.h"
 #include "engines/kv/MemTableDataKv.h"
 #include "engines/kv/MemTableExtrasKv.h"
+#include "engines/kv/MemTableIntfKv.h"
 #include "engines/kv/RecordsViewKv.h"
 #include "platform/classes/Streams.h"
 #include "platform/db/DB.h"
@@ -80,6 +81,10 @@ struct TMTRecBuf {
   std::vector<Variant> Values;  // one per TField of the dataset
   bool UseMemRec = false;
   bool NeedUpdateCalcFields = false;
+  // Tree mode: the row's node, and the state a new row's node takes when it is posted.
+  TMemRecViewKv* RecView = nullptr;
+  bool NewTreeNodeExpanded = false;
+  bool NewTreeNodeHasChildren = false;
 
   void SetLength(size_t Len) {
     if (Values.size() != Len) Values.resize(Len);
@@ -91,6 +96,49 @@ struct TMTRecBuf {
 };
 
 class TCustomMemTableKv;
+
+// The tree settings of a table: while Active the table's rows are the visible, expanded nodes of a tree
+// in which a record is the child of the record whose KeyFieldName values equal its RefParentFieldName
+// values. A value set while the table is being read from a stream applies when loading completes.
+class TMemTableTreeListKv : public TPersistent {
+  VELLUM_CLASS(TMemTableTreeListKv)
+ public:
+  explicit TMemTableTreeListKv(TCustomMemTableKv* AMemTable);
+
+  bool Active() const;
+  void SetActive(bool Value);
+  const String& KeyFieldName() const;
+  void SetKeyFieldName(const String& Value);
+  const String& RefParentFieldName() const;
+  void SetRefParentFieldName(const String& Value);
+  bool DefaultNodeExpanded() const;
+  void SetDefaultNodeExpanded(bool Value);
+  bool DefaultNodeHasChildren() const;
+  void SetDefaultNodeHasChildren(bool Value);
+  bool FullBuildCheck() const;
+  void SetFullBuildCheck(bool Value);
+  bool FilterNodeIfParentVisible() const;
+  void SetFilterNodeIfParentVisible(bool Value);
+  bool LoadingActive() const { return FLoadingActive; }
+
+  // Searches every node the filters show, collapsed branches included, in depth-first order; the found
+  // node's branch is expanded and the cursor moves to it. A single key field with options compares as
+  // text (partial, case-insensitive).
+  virtual bool Locate(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options);
+  virtual void FullCollapse();
+  virtual void FullExpand();
+
+ private:
+  TCustomMemTableKv* FMemTable;
+  bool FLoadingActive = false;
+};
+
+using TMTTreeNodeExpandingEventKv = std::function<void(TCustomMemTableKv* Sender, int RecNo, bool& AllowExpansion)>;
+using TRecordsViewTreeNodeExpandingEventKv =
+    std::function<void(TCustomMemTableKv* Sender, TMemRecViewKv* Node, bool& AllowExpansion)>;
+using TRecordsViewTreeNodeExpandedEventKv = std::function<void(TCustomMemTableKv* Sender, TMemRecViewKv* Node)>;
+using TRecordsViewCheckMoveNodeEventKv = std::function<bool(TCustomMemTableKv* Sender, TMemRecViewKv* SourceNode,
+                                                            TBaseTreeNodeKv* AppointedParent, int AppointedIndex)>;
 
 class TMemBlobStreamKv : public TMemoryStream {
   VELLUM_CLASS(TMemBlobStreamKv)
@@ -106,7 +154,7 @@ class TMemBlobStreamKv : public TMemoryStream {
   bool FModified = false;
 };
 
-class TCustomMemTableKv : public TDataSet {
+class TCustomMemTableKv : public TDataSet, public IMemTableKv {
   VELLUM_CLASS(TCustomMemTableKv)
  public:
   explicit TCustomMemTableKv(TComponent* AOwner);
@@ -197,15 +245,17 @@ class TCustomMemTableKv : public TDataSet {
 
   // Extra filters over the table's own (MemTableExtrasKv.cpp): each added one is active at once.
   TMemTableFiltersKv& ExtraFilters() { return *FExtraFilters; }
-  TMemTableFilterItemKv* AddExtraFilter(const String& Filter, const TFilterRecordEvent& OnFilterRecord);
-  bool UpdateExtraFilter(TMemTableFilterItemKv* Item, const String& Filter, const TFilterRecordEvent& OnFilterRecord);
-  bool RemoveExtraFilter(TMemTableFilterItemKv* Item);
+  TMemTableFilterItemKv* AddExtraFilter(const String& Filter, const TFilterRecordEvent& OnFilterRecord) override;
+  bool UpdateExtraFilter(TMemTableFilterItemKv* Item, const String& Filter, const TFilterRecordEvent& OnFilterRecord) override;
+  bool RemoveExtraFilter(TMemTableFilterItemKv* Item) override;
   // The distinct values of a field; nullptr for an unknown field.
   std::shared_ptr<TMemTableDataFieldValueListKv> GetFieldValueList(const String& FieldName);
+  // The same through the interface; a lookup field lists its lookup dataset's result field.
+  std::shared_ptr<IMemTableDataFieldValueListKv> GetFieldValueListIntf(const String& FieldName) override;
   // Sum, count, average, minimum, maximum of a data field over the rows from FromBM to ToBM (empty
   // bookmarks: the first / last row), as RecNo counts them; AggrFuncs of afSumKv ... afMaxKv.
   void GetAggregatedValuesForRange(const TBookmark& FromBM, const TBookmark& ToBM, const String& FieldName,
-                                   std::array<Variant, 5>& ResultArr, int AggrFuncs);
+                                   std::array<Variant, 5>& ResultArr, int AggrFuncs) override;
 
   TDataSource* MasterSource() const;
   void SetMasterSource(TDataSource* Value);
@@ -234,7 +284,7 @@ class TCustomMemTableKv : public TDataSet {
   void SetFetchAllOnOpen(bool Value) { FFetchAllOnOpen = Value; }
   // Reads up to Count more rows (-1: all); returns how many came.
   int ReadFromDriver(int Count);
-  int FetchRecords(int Count);
+  int FetchRecords(int Count) override;
   // The last update error of the current record, or nullptr.
   const TUpdateErrorKv* UpdateError() const;
   void DriverStructChanged() { DispatchDataEvent(dePropertyChange, 0); }
@@ -246,10 +296,76 @@ class TCustomMemTableKv : public TDataSet {
   bool MoveRecord(int FromIndex, int ToIndex, int TreeLevel = -1, bool CheckOnly = false);
   // Moves the bookmarked records (in list order) before row ToRecNo (1-based); the bookmarks are
   // renewed and sorted.
-  bool MoveRecords(std::vector<TBookmark>& BookmarkList, int ToRecNo, int TreeLevel = -1, bool CheckOnly = false);
+  bool MoveRecords(std::vector<TBookmark>& BookmarkList, int ToRecNo, int TreeLevel = -1, bool CheckOnly = false) override;
+
+  // ---- tree mode and instant read (MemTableKvTree.cpp) ----
+  TMemTableTreeListKv& TreeList() { return *FTreeList; }
+  // Properties of the current row's node (nullptr / -1 / False outside tree mode).
+  TMemRecViewKv* TreeNode() const;
+  TMemRecViewKv* RecView() const { return TreeNode(); }
+  int TreeNodeLevel() const;
+  bool TreeNodeExpanded() const { return CurTreeNodeExpanded(); }
+  // Asks OnTreeNodeExpanding before expanding; refetches in any case. A new row keeps the value for its
+  // node-to-be.
+  void SetTreeNodeExpanded(bool Value);
+  bool TreeNodeHasChildren() const;
+  bool TreeNodeHasVisibleChildren() const { return CurTreeNodeHasVisibleChildren(); }
+  void SetTreeNodeHasVisibleChildren(bool Value);
+  int TreeNodeChildCount() const;
+  bool CurTreeNodeExpanded() const;
+  bool CurTreeNodeHasVisibleChildren() const;
+  TMTTreeNodeExpandingEventKv OnTreeNodeExpanding;
+  TRecordsViewTreeNodeExpandingEventKv OnRecordsViewTreeNodeExpanding;
+  TRecordsViewTreeNodeExpandedEventKv OnRecordsViewTreeNodeExpanded;
+  TRecordsViewCheckMoveNodeEventKv OnRecordsViewCheckMoveNode;
+  // Expands or collapses the node of row RowNum (0-based); the result is the RecNo the cursor should go
+  // to when its own row was hidden by the collapse (an ancestor's), else -1.
+  int SetRowTreeNodeExpanded(int RowNum, bool Expanded) override;
+  bool GetTreeViewMode() override { return FRecordsView->ViewAsTreeList(); }
+  int GetPrevRowTreeNodeLevel() override;
+  int GetNextRowTreeNodeLevel() override;
+  bool ParentHasNextSibling(int Level) override;
+
+  // Instant read: field reads see row RowNum (0-based) until the matching leave, without moving the
+  // cursor; enters nest. Writes still go to the active buffer. In insert state the row being inserted
+  // reads the values typed so far and the rows after it are read one row lower.
+  void InstantReadEnter(int RowNum) override;
+  void InstantReadEnter(TMemRecViewKv* RecView, int RowNum);
+  void InstantReadEnter(TMemoryRecordKv* MemRec, int RowNum);
+  // Raises "TCustomMemTableKv not in instant read mode." without an enter.
+  void InstantReadLeave() override;
+  bool InstantReadMode() const { return !FInstantBuffers.empty(); }
+  int InstantReadCurRow();
+  int InstantReadRowCount() override;
+  int InstantReadViewRow() override;
+  int InstantReadIndexOfBookmark(const TBookmark& Bookmark) override;
+  TBookmark GetBookmark() const override;
+
+  // ---- grid events and the rest of the grid interface (MemTableKvEvents.cpp) ----
+  // Receivers are components deriving from IMTEventReceiverKv; each is added once and dropped when
+  // destroyed. While controls are disabled the events wait: one is delivered as it was, more than one
+  // as a single whole-view change.
+  void AddEventReceiver(TComponent* Receiver) override;
+  int RemoveEventReceiver(TComponent* Receiver) override;
+  void NotifyEventReceivers(int RowNum, TMTViewEventTypeKv EventType, int OldRowNum);
+  void MTDisableControls() override { DisableControls(); }
+  void MTEnableControls(bool ForceUpdateState) override;
+  void DispatchDataEvent(TDataEvent Event, std::intptr_t Info) override;
+  // Opening while a form is read at design time is deferred to the user-interface thread's loop.
+  void SetActive(bool Value) override;
+  void Loaded() override;
+
+  int GetInstantReadCurRow() override { return InstantReadCurRow(); }
+  int GetReservedValue() override { return 0; }
+  bool GetTreeNodeExpanded() override { return CurTreeNodeExpanded(); }
+  bool GetTreeNodeHasVisibleChildren() override { return CurTreeNodeHasVisibleChildren(); }
+  int GetTreeNodeLevel() override { return TreeNodeLevel(); }
+  TMemoryRecordKv* GetRec() override { return Rec(); }
+  String GetSingleCharWildcard() override { return u"_"; }
+  String GetMultiCharWildcard() override { return u"%"; }
 
   // Row of a record in the view / a bookmark for it (its serial, no row hint).
-  bool SetToMemRecord(TMemoryRecordKv* Rec);
+  bool SetToMemRecord(TMemoryRecordKv* Rec) override;
   TBookmark RecToBookmark(TMemoryRecordKv* Rec) const;
   int BookmarkToRecNo(const TBookmark& Bookmark) const;
 
@@ -258,8 +374,9 @@ class TCustomMemTableKv : public TDataSet {
   TUpdateStatus UpdateStatus() const override;
   TDataSource* GetDataSource() const override { return MasterSource(); }
 
-  // The buffer field access uses now (by state); nullptr when none.
-  TMTRecBuf* GetActiveMTRecBuf() const;
+  // The buffer field access uses now (by state; the newest instant-read buffer unless IgnoreInstantRead);
+  // nullptr when none.
+  TMTRecBuf* GetActiveMTRecBuf(bool IgnoreInstantRead = false) const;
   // Stores Value as the field's value in the active buffer (blob streams end here).
   void StoreFieldValue(TField* Field, Variant Value);
 
@@ -274,8 +391,8 @@ class TCustomMemTableKv : public TDataSet {
     ReadFromDriver(-1);
     FRecordPos = FRecordsView->ViewItemsCount();
   }
-  void CursorRefresh() override;
   void Notification(TComponent* AComponent, TOperation Operation) override;
+  void CursorRefresh() override;
   void CursorPost() override;
   void CursorAddRecord(TRecordBuffer Buffer, bool Append) override;
   void CursorDelete() override;
@@ -330,6 +447,23 @@ class TCustomMemTableKv : public TDataSet {
 
   void ApplySortOrder();
 
+  // Tree mode and instant read.
+  friend class TMemTableTreeListKv;
+  // The cursor to Current's row, or its nearest shown ancestor's; before the first row when neither is
+  // shown. The caller refetches.
+  void SetToMemRecordQuiet(TMemoryRecordKv* Current);
+  TMemRecViewKv* NodeOfBuf(const TMTRecBuf* RecBuf) const;
+  bool FExpandingAsked = false;
+  bool TreeListExpandedChanging(TMemRecViewKv* Node);
+  void TreeListExpandedChanged(TMemRecViewKv* Node);
+  TMTRecBuf* PushInstantBuffer();
+  TMemoryTreeListKv* Tree() const { return FRecordsView->MemoryTreeList(); }
+  bool PlaceTreeNode(TMemRecViewKv* Source, TMemRecViewKv* Target, int Mode, bool CheckOnly, bool& Refused);
+  // Grid events.
+  void ViewDataEvent(TMemoryRecordKv* MemRec, int Index, TRecordsListNotification Event);
+  void ViewRecordMoved(TMemoryRecordKv* MemRec, int OldIndex, int NewIndex);
+  int ViewRowToDataRow(int Row) const { return FStateInsert && Row >= FInstantReadCurRowNum ? Row + 1 : Row; }
+
   String FSortOrder;
   std::vector<std::unique_ptr<TMTRecBuf>> FRecordCache;
   TMemTableDataKv* FInternMemTableData;  // owned as component "MemTableData"
@@ -359,6 +493,22 @@ class TCustomMemTableKv : public TDataSet {
   bool FFetchAllOnOpen = false;
   // The driver's rows are read while the table opens.
   void OpenFromDriver();
+
+  std::unique_ptr<TMemTableTreeListKv> FTreeList;
+  std::vector<TRecordBuffer> FInstantBuffers;  // newest last
+  int FInstantReadCurRowNum = -1;
+  std::vector<TComponent*> FEventReceivers;
+  bool FStateInsert = false;
+  int FStateInsertRowNum = -1;
+  int FMTViewDataEventInactiveCount = 0;
+  int FInactiveEventRowNum = -1;
+  TMTViewEventTypeKv FInactiveEvent = mtViewDataChangedKv;
+  int FInactiveEventOldRowNum = -1;
+  bool FOldControlsDisabled = false;
+  bool FOldActive = false;
+  bool FInLoaded = false;
+  std::uintptr_t FDeferredOpen = 0;  // the pending deferred open (a one-shot timer), or 0
+  void CancelDeferredOpen();
 };
 
 class TMemTableKv : public TCustomMemTableKv {

@@ -22,7 +22,10 @@ void TCustomMemTableKv::SetDataDriver(TDataDriverKv* Value) {
 
 void TCustomMemTableKv::Notification(TComponent* AComponent, TOperation Operation) {
   TDataSet::Notification(AComponent, Operation);
-  if (Operation == TOperation::opRemove && AComponent == FDataDriver) FDataDriver = nullptr;
+  if (Operation != TOperation::opRemove) return;
+  if (AComponent == FDataDriver) FDataDriver = nullptr;
+  // A destroyed receiver hears nothing more.
+  std::erase(FEventReceivers, AComponent);
 }
 
 void TCustomMemTableKv::OpenFromDriver() {

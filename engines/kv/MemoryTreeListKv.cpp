@@ -107,6 +107,7 @@ TMemRecViewKv* TMemoryTreeListKv::GetNode(TBaseTreeNodeKv* StartNode, const TMem
 void TMemoryTreeListKv::BuildVisibleItems() {
   FVisibleExpandedItems.clear();
   FVisibleItems.clear();
+  if (++FVisibleGen == 0) ++FVisibleGen;
   // Depth-first pre-order over visible nodes; a node's subtree counts as expanded while every node on
   // the path is expanded.
   struct Frame {
@@ -124,7 +125,11 @@ void TMemoryTreeListKv::BuildVisibleItems() {
     auto* child = static_cast<TMemRecViewKv*>(f.Node->Items(f.Next++));
     if (!child->Visible()) continue;
     FVisibleItems.push_back(child);
-    if (f.Expanded) FVisibleExpandedItems.push_back(child);
+    if (f.Expanded) {
+      child->FVisibleRow = static_cast<int>(FVisibleExpandedItems.size());
+      child->FVisibleGen = FVisibleGen;
+      FVisibleExpandedItems.push_back(child);
+    }
     const bool expanded = f.Expanded && child->Expanded();
     if (child->Count() > 0) stack.push_back({child, 0, expanded});
   }
@@ -140,6 +145,12 @@ TMemRecViewKv* TMemoryTreeListKv::GetVisibleExpandedItem(int Index) {
   if (FVisibleItemsObsolete) BuildVisibleItems();
   return Index >= 0 && Index < static_cast<int>(FVisibleExpandedItems.size()) ? FVisibleExpandedItems[static_cast<size_t>(Index)]
                                                                                : nullptr;
+}
+
+int TMemoryTreeListKv::VisibleExpandedIndexOf(const TMemRecViewKv* Node) {
+  if (!Node) return -1;
+  if (FVisibleItemsObsolete) BuildVisibleItems();
+  return Node->FVisibleGen == FVisibleGen ? Node->FVisibleRow : -1;
 }
 
 int TMemoryTreeListKv::AccountableCount() {

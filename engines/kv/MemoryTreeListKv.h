@@ -34,6 +34,9 @@ class TMemRecViewKv : public TBaseTreeNodeKv {
   Variant FKey;  // the key and parent reference under which the node is indexed
   Variant FRef;
   bool FIndexed = false;
+  // Row among the visible expanded items, valid while FVisibleGen is the tree's current build.
+  int FVisibleRow = -1;
+  unsigned FVisibleGen = 0;
 };
 
 class TMemoryTreeListKv : public TTreeListKv {
@@ -61,6 +64,8 @@ class TMemoryTreeListKv : public TTreeListKv {
   TMemRecViewKv* GetNode(TBaseTreeNodeKv* StartNode, const TMemoryRecordKv* Rec) const;
   int VisibleExpandedCount();
   TMemRecViewKv* GetVisibleExpandedItem(int Index);
+  // The node's row among the visible expanded items; -1 when it has none. O(1) after the rebuild.
+  int VisibleExpandedIndexOf(const TMemRecViewKv* Node);
   int AccountableCount();
   TMemRecViewKv* GetAccountableItem(int Index);
   void BuildVisibleItems();
@@ -123,6 +128,7 @@ class TMemoryTreeListKv : public TTreeListKv {
   std::vector<TMemRecViewKv*> FVisibleExpandedItems;
   std::vector<TMemRecViewKv*> FVisibleItems;
   bool FVisibleItemsObsolete = true;
+  unsigned FVisibleGen = 0;
   std::unordered_map<const TMemoryRecordKv*, TMemRecViewKv*> FByRec;
   TKeyMap FByKey, FByRef;
   bool FDestroying = false;

@@ -13,6 +13,7 @@ TRecordsViewKv::~TRecordsViewKv() {
   // Listeners of this view lose it; then the view leaves its table data.
   while (!FNotificators.empty()) FNotificators.front()->SetDataObject(nullptr);
   SetDataObject(nullptr);
+  FMemoryTreeList.reset();
   ClearRows();
   FAggregates.reset();
 }
@@ -165,11 +166,17 @@ int TRecordsViewKv::PlaceRow(TMemoryRecordKv* Rec) {
 // ---- access --------------------------------------------------------------------------------------------
 
 int TRecordsViewKv::Count() const {
+  if (TreeMode()) return MemoryTreeList()->VisibleExpandedCount();
   if (FWholeList) return List() ? List()->Count() : 0;
   return Size(FRoot);
 }
 
 TMemoryRecordKv* TRecordsViewKv::GetRec(int Index) const {
+  if (TreeMode()) {
+    TMemRecViewKv* node = MemoryTreeList()->GetVisibleExpandedItem(Index);
+    if (!node) throw EListError(Format(u"List index out of bounds (%d)", {Index}));
+    return node->Rec();
+  }
   if (FWholeList) {
     if (!List()) throw EListError(Format(u"List index out of bounds (%d)", {Index}));
     return List()->GetRec(Index);
@@ -178,8 +185,27 @@ TMemoryRecordKv* TRecordsViewKv::GetRec(int Index) const {
   return RowAt(Index)->Rec;
 }
 
+int TRecordsViewKv::AccountableItemsCount() const {
+  return TreeMode() ? MemoryTreeList()->AccountableCount() : Count();
+}
+
+TMemoryRecordKv* TRecordsViewKv::GetAccountableRecord(int Index) const {
+  if (!TreeMode()) return GetRec(Index);
+  TMemRecViewKv* node = MemoryTreeList()->GetAccountableItem(Index);
+  if (!node) throw EListError(Format(u"List index out of bounds (%d)", {Index}));
+  return node->Rec();
+}
+
+TMemRecViewKv* TRecordsViewKv::GetRecordView(int Index) const {
+  return TreeMode() ? MemoryTreeList()->GetVisibleExpandedItem(Index) : nullptr;
+}
+
 int TRecordsViewKv::IndexOfRec(const TMemoryRecordKv* Rec) const {
   if (!Rec) return -1;
+  if (TreeMode()) {
+    TMemoryTreeListKv* tree = MemoryTreeList();
+    return tree->VisibleExpandedIndexOf(tree->GetNode(nullptr, Rec));
+  }
   if (FWholeList) return List() ? List()->IndexOf(Rec) : -1;
   const auto it = FRowOf.find(Rec);
   return it == FRowOf.end() ? -1 : RankOf(it->second);
@@ -188,14 +214,15 @@ int TRecordsViewKv::IndexOfRec(const TMemoryRecordKv* Rec) const {
 int TRecordsViewKv::InsertRecord(int Index, TMemoryRecordKv* Rec) {
   const int n = Count();
   int at = 0;
-  if (FWholeList) at = n == 0 ? 0 : std::clamp(Index, 0, n);
+  if (TreeMode()) at = Index > 0 && n > 0 ? GetRec(std::min(Index, n) - 1)->Index() + 1 : 0;
+  else if (FWholeList) at = n == 0 ? 0 : std::clamp(Index, 0, n);
   else if (n > 0) at = Index >= n ? GetRec(n - 1)->Index() + 1 : GetRec(std::max(Index, 0))->Index();
   return List()->InsertRecord(at, Rec);
 }
 
 void TRecordsViewKv::DeleteRecord(int Index) {
   TMemoryRecordKv* rec = GetRec(Index);
-  List()->DeleteRecord(FWholeList ? Index : rec->Index());
+  List()->DeleteRecord(FWholeList && !TreeMode() ? Index : rec->Index());
 }
 
 // ---- order and filters ---------------------------------------------------------------------------------
@@ -241,13 +268,203 @@ void TRecordsViewKv::Materialize() {
 }
 
 void TRecordsViewKv::RefreshFilteredRecsList() {
+  if (TreeMode()) {
+    TMemoryTreeListKv* tree = MemoryTreeList();
+    tree->UpdateNodesState(nullptr);
+    if (!tree->FilterNodeIfParentVisible) tree->ShowDescendantsOfVisibleNodes(nullptr);
+    tree->BuildVisibleItems();
+    return DoViewDataEvent(nullptr, -1, rlnListChangedKv);
+  }
   ClearRows();
   if (WholeListFits()) FWholeList = true;
   else Materialize();
   DoViewDataEvent(nullptr, -1, rlnListChangedKv);
 }
 
-void TRecordsViewKv::ResortView() { RefreshFilteredRecsList(); }
+void TRecordsViewKv::ResortView() {
+  if (TreeMode()) {
+    TMemoryTreeListKv* tree = MemoryTreeList();
+    ApplyTreeSettings(tree);
+    tree->Resort();
+    return DoViewDataEvent(nullptr, -1, rlnListChangedKv);
+  }
+  RefreshFilteredRecsList();
+}
+
+// ---- tree mode -----------------------------------------------------------------------------------------
+
+void TRecordsViewKv::ApplyTreeSettings(TMemoryTreeListKv* Tree) const {
+  Tree->DefaultNodeExpanded = FDefaultNodeExpanded;
+  Tree->DefaultNodeHasChildren = FDefaultNodeHasChildren;
+  Tree->FullBuildCheck = FFullBuildCheck;
+  Tree->FilterNodeIfParentVisible = FFilterNodeIfParentVisible;
+  auto* self = const_cast<TRecordsViewKv*>(this);
+  if (Sorted())
+    Tree->OnCompareRecords = [self](TMemoryRecordKv* a, TMemoryRecordKv* b) {
+      return self->OnCompareRecords(a, b, self->FOrderByList.get());
+    };
+  else
+    Tree->OnCompareRecords = nullptr;
+  Tree->OnFilterRecord = [self](TMemoryRecordKv* r) { return self->RecordPassesFilter(r, r->Index()); };
+  // A node's state set while the tree is being built or updated is no user's expansion.
+  Tree->OnExpandedChanging = [self](TBaseTreeNodeKv* n) {
+    return self->FTreeUpdating || !self->OnTreeNodeExpanding || self->OnTreeNodeExpanding(static_cast<TMemRecViewKv*>(n));
+  };
+  Tree->OnExpandedChanged = [self](TBaseTreeNodeKv* n) {
+    if (!self->FTreeUpdating && self->OnTreeNodeExpanded) self->OnTreeNodeExpanded(static_cast<TMemRecViewKv*>(n));
+  };
+}
+
+TMemoryTreeListKv* TRecordsViewKv::MemoryTreeList() const {
+  TRecordsListKv* list = List();
+  if (!list) return nullptr;
+  if (!FMemoryTreeList || FTreeListOf != list) {
+    FMemoryTreeList.reset();
+    FMemoryTreeList = std::make_unique<TMemoryTreeListKv>(list);
+    FTreeListOf = list;
+    ApplyTreeSettings(FMemoryTreeList.get());
+  }
+  return FMemoryTreeList.get();
+}
+
+void TRecordsViewKv::RebuildMemoryTreeList() {
+  TMemoryTreeListKv* tree = MemoryTreeList();
+  if (!tree) return;
+  FTreeUpdating = true;
+  try {
+    tree->Clear();
+    if (FViewAsTreeList) {
+      ApplyTreeSettings(tree);
+      tree->SetKeyFieldNames(FTreeViewKeyFieldName);
+      tree->SetParentFieldNames(FTreeViewRefParentFieldName);
+      tree->Build();
+    }
+  } catch (...) {
+    FTreeUpdating = false;
+    throw;
+  }
+  FTreeUpdating = false;
+}
+
+void TRecordsViewKv::SetViewAsTreeList(bool Value) {
+  if (Value == FViewAsTreeList) return;
+  FViewAsTreeList = Value;
+  if (Value) {
+    try {
+      RebuildMemoryTreeList();
+    } catch (...) {
+      FViewAsTreeList = false;
+      if (FMemoryTreeList) FMemoryTreeList->Clear();
+      throw;
+    }
+    // The list-mode rows are not kept in step while the tree serves; they are rebuilt on the way back.
+    ClearRows();
+    FWholeList = true;
+  } else if (FMemoryTreeList) {
+    FMemoryTreeList->Clear();
+  }
+  RefreshFilteredRecsList();
+}
+
+void TRecordsViewKv::SetTreeViewKeyFieldName(const String& Value) {
+  if (Value == FTreeViewKeyFieldName) return;
+  const String old = FTreeViewKeyFieldName;
+  FTreeViewKeyFieldName = Value;
+  if (!TreeMode()) return;
+  try {
+    RebuildMemoryTreeList();
+  } catch (...) {
+    FTreeViewKeyFieldName = old;
+    RebuildMemoryTreeList();
+    throw;
+  }
+  RefreshFilteredRecsList();
+}
+
+void TRecordsViewKv::SetTreeViewRefParentFieldName(const String& Value) {
+  if (Value == FTreeViewRefParentFieldName) return;
+  const String old = FTreeViewRefParentFieldName;
+  FTreeViewRefParentFieldName = Value;
+  if (!TreeMode()) return;
+  try {
+    RebuildMemoryTreeList();
+  } catch (...) {
+    FTreeViewRefParentFieldName = old;
+    RebuildMemoryTreeList();
+    throw;
+  }
+  RefreshFilteredRecsList();
+}
+
+void TRecordsViewKv::SetDefaultNodeExpanded(bool Value) {
+  FDefaultNodeExpanded = Value;
+  if (FMemoryTreeList) FMemoryTreeList->DefaultNodeExpanded = Value;
+}
+
+void TRecordsViewKv::SetDefaultNodeHasChildren(bool Value) {
+  FDefaultNodeHasChildren = Value;
+  if (FMemoryTreeList) FMemoryTreeList->DefaultNodeHasChildren = Value;
+}
+
+void TRecordsViewKv::SetFullBuildCheck(bool Value) {
+  FFullBuildCheck = Value;
+  if (FMemoryTreeList) FMemoryTreeList->FullBuildCheck = Value;
+}
+
+void TRecordsViewKv::SetFilterNodeIfParentVisible(bool Value) {
+  FFilterNodeIfParentVisible = Value;
+  if (FMemoryTreeList) FMemoryTreeList->FilterNodeIfParentVisible = Value;
+}
+
+void TRecordsViewKv::TreeDataEvent(TMemoryRecordKv* MemRec, int Index, TRecordsListNotification Action) {
+  (void)Index;
+  TMemoryTreeListKv* tree = MemoryTreeList();
+  switch (Action) {
+    case rlnRecAddingKv:
+    case rlnRecChangingKv:
+      // Refused before the record changes: the store keeps what it had.
+      if (tree->CheckReferenceLoop(MemRec)) throw Exception(u"Reference-loop found");
+      return;
+    case rlnListChangingKv: return;
+    case rlnListChangedKv:
+      RebuildMemoryTreeList();
+      return RefreshFilteredRecsList();
+    case rlnRecAddedKv:
+    case rlnRecChangedKv:
+    case rlnRecDeletedKv:
+    case rlnRecMarkedForDelKv: break;
+    default: return;
+  }
+  FTreeUpdating = true;
+  try {
+    switch (Action) {
+      case rlnRecAddedKv: {
+        TMemRecViewKv* node = tree->AddChildAtKey(MemRec);
+        tree->UpdateNodeState(node, true);
+        break;
+      }
+      case rlnRecChangedKv:
+        if (TMemRecViewKv* node = tree->GetNode(nullptr, MemRec)) {
+          TBaseTreeNodeKv* oldParent = node->Parent();
+          tree->UpdateParent(node, true);
+          tree->UpdateNodeState(node, true);
+          if (oldParent && oldParent != tree->Root() && oldParent != node->Parent())
+            tree->UpdateNodeState(static_cast<TMemRecViewKv*>(oldParent), true);
+        } else {
+          tree->UpdateNodeState(tree->AddChildAtKey(MemRec), true);
+        }
+        break;
+      case rlnRecDeletedKv:
+      case rlnRecMarkedForDelKv: tree->RemoveRecord(MemRec); break;
+      default: break;
+    }
+  } catch (...) {
+    FTreeUpdating = false;
+    throw;
+  }
+  FTreeUpdating = false;
+  if (tree->VisibleItemsObsolete()) DoViewDataEvent(nullptr, -1, rlnListChangedKv);
+}
 
 void TRecordsViewKv::SetSortOrder(const String& Value) {
   if (Value == FSortOrder) return;
@@ -320,6 +537,7 @@ void TRecordsViewKv::ChangedOrMarked(TMemoryRecordKv* MemRec, int Index, TRecord
 
 void TRecordsViewKv::DoDataEvent(TMemoryRecordKv* MemRec, int Index, TRecordsListNotification Action) {
   TRecordsListNotificatorKv::DoDataEvent(MemRec, Index, Action);
+  if (TreeMode()) return TreeDataEvent(MemRec, Index, Action);
   switch (Action) {
     case rlnRecAddedKv:
       if (!RecordPassesFilter(MemRec, Index)) {
@@ -344,6 +562,26 @@ void TRecordsViewKv::DoDataEvent(TMemoryRecordKv* MemRec, int Index, TRecordsLis
 
 void TRecordsViewKv::DoRecordMoved(TMemoryRecordKv* MemRec, int OldIndex, int NewIndex) {
   TRecordsListNotificatorKv::DoRecordMoved(MemRec, OldIndex, NewIndex);
+  if (TreeMode()) {
+    TMemoryTreeListKv* tree = MemoryTreeList();
+    TMemRecViewKv* node = tree->GetNode(nullptr, MemRec);
+    if (!node || tree->OnCompareRecords) return;
+    // Among its siblings the node goes before the first one that now stands after it in the list.
+    TBaseTreeNodeKv* parent = node->Parent();
+    TBaseTreeNodeKv* before = nullptr;
+    for (int i = 0; i < parent->Count(); ++i) {
+      auto* sib = static_cast<TMemRecViewKv*>(parent->Items(i));
+      if (sib != node && sib->Rec()->Index() > MemRec->Index()) {
+        before = sib;
+        break;
+      }
+    }
+    FTreeUpdating = true;
+    if (before) tree->MoveTo(node, before, naInsertKv, true);
+    else tree->MoveTo(node, parent, naAddChildKv, true);
+    FTreeUpdating = false;
+    return DoViewDataEvent(nullptr, -1, rlnListChangedKv);
+  }
   if (FWholeList) return DoViewRecordMoved(MemRec, OldIndex, NewIndex);
   const auto it = FRowOf.find(MemRec);
   if (it == FRowOf.end()) return;

@@ -16,6 +16,11 @@
 // changed at its row, or deleted at its old row when it no longer passes, or added when it newly passes;
 // a deleted record that had a row is announced deleted at that row; any rebuild is announced as a list
 // change (Index -1).
+//
+// Tree mode (ViewAsTreeList): the rows are the visible nodes of a memory tree list whose ancestors are all
+// expanded (TMemoryTreeListKv), built from TreeViewKeyFieldName and TreeViewRefParentFieldName. Record
+// events update the tree in place and are announced as one list change; a record whose new reference
+// would make it its own ancestor is refused before it changes ("Reference-loop found").
 #pragma once
 
 #include <cstdint>
@@ -26,6 +31,7 @@
 
 #include "engines/kv/KvValues.h"
 #include "engines/kv/MemTableDataKv.h"
+#include "engines/kv/MemoryTreeListKv.h"
 
 using TUpdateStatusSetKv = unsigned;
 constexpr TUpdateStatusSetKv UpdateStatusBit(TUpdateStatus S) { return 1u << static_cast<unsigned>(S); }
@@ -45,11 +51,14 @@ class TRecordsViewKv : public TRecordsListNotificatorKv {
 
   int Count() const;
   int ViewItemsCount() const { return Count(); }
-  int AccountableItemsCount() const { return Count(); }
+  // Tree mode: every node the filters show, also inside collapsed branches; list mode: the rows.
+  int AccountableItemsCount() const;
   // Raises "List index out of bounds (%d)".
   TMemoryRecordKv* GetRec(int Index) const;
   TMemoryRecordKv* GetViewRecord(int Index) const { return GetRec(Index); }
-  TMemoryRecordKv* GetAccountableRecord(int Index) const { return GetRec(Index); }
+  TMemoryRecordKv* GetAccountableRecord(int Index) const;
+  // The node of row Index in tree mode; nullptr in list mode or out of range.
+  TMemRecViewKv* GetRecordView(int Index) const;
   // The record's row; -1 when the view does not show it. O(log n).
   int IndexOfRec(const TMemoryRecordKv* Rec) const;
   // True while the rows are the records list itself (see the file head).
@@ -64,6 +73,31 @@ class TRecordsViewKv : public TRecordsListNotificatorKv {
   void DeleteRecord(int Index);
   void MergeChangeLog() { List()->MergeChangeLog(); }
   void CancelUpdates() { List()->CancelUpdates(); }
+
+  // ---- tree mode ----
+  bool ViewAsTreeList() const { return FViewAsTreeList; }
+  void SetViewAsTreeList(bool Value);
+  const String& TreeViewKeyFieldName() const { return FTreeViewKeyFieldName; }
+  void SetTreeViewKeyFieldName(const String& Value);
+  const String& TreeViewRefParentFieldName() const { return FTreeViewRefParentFieldName; }
+  void SetTreeViewRefParentFieldName(const String& Value);
+  // The tree over the bound records list (made on first use, remade when the data changes); nullptr
+  // without data.
+  TMemoryTreeListKv* MemoryTreeList() const;
+  // The tree rebuilt from the records list (tree mode), or emptied.
+  void RebuildMemoryTreeList();
+  // Asked before a node expands or collapses (may refuse) and told after it did.
+  std::function<bool(TMemRecViewKv*)> OnTreeNodeExpanding;
+  std::function<void(TMemRecViewKv*)> OnTreeNodeExpanded;
+  // Settings of the tree kept across a remade tree.
+  bool DefaultNodeExpanded() const { return FDefaultNodeExpanded; }
+  void SetDefaultNodeExpanded(bool Value);
+  bool DefaultNodeHasChildren() const { return FDefaultNodeHasChildren; }
+  void SetDefaultNodeHasChildren(bool Value);
+  bool FullBuildCheck() const { return FFullBuildCheck; }
+  void SetFullBuildCheck(bool Value);
+  bool FilterNodeIfParentVisible() const { return FFilterNodeIfParentVisible; }
+  void SetFilterNodeIfParentVisible(bool Value);
 
   // ---- order and filters ----
   const String& SortOrder() const { return FSortOrder; }
@@ -127,6 +161,9 @@ class TRecordsViewKv : public TRecordsListNotificatorKv {
   void DoViewDataEvent(TMemoryRecordKv* MemRec, int Pos, TRecordsListNotification Action);
   void DoViewRecordMoved(TMemoryRecordKv* MemRec, int OldPos, int NewPos);
   void ChangedOrMarked(TMemoryRecordKv* MemRec, int Index, TRecordsListNotification Action);
+  void TreeDataEvent(TMemoryRecordKv* MemRec, int Index, TRecordsListNotification Action);
+  void ApplyTreeSettings(TMemoryTreeListKv* Tree) const;
+  bool TreeMode() const { return FViewAsTreeList && List(); }
 
   bool FWholeList = true;
   TRow* FRoot = nullptr;
@@ -138,4 +175,11 @@ class TRecordsViewKv : public TRecordsListNotificatorKv {
   TUpdateStatusSetKv FStatusFilter = kDefaultStatusFilterKv;
   std::vector<TRecordsListNotificatorKv*> FNotificators;
   std::unique_ptr<TMTAggregatesKv> FAggregates;
+  bool FViewAsTreeList = false;
+  String FTreeViewKeyFieldName, FTreeViewRefParentFieldName;
+  bool FDefaultNodeExpanded = false, FDefaultNodeHasChildren = false, FFullBuildCheck = true,
+       FFilterNodeIfParentVisible = true;
+  mutable std::unique_ptr<TMemoryTreeListKv> FMemoryTreeList;
+  mutable const TRecordsListKv* FTreeListOf = nullptr;
+  bool FTreeUpdating = false;
 };

@@ -2,6 +2,7 @@
 
 #include "engines/kv/KvValues.h"
 #include "platform/rtl/Format.h"
+#include "platform/rtl/Init.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace {
@@ -180,6 +181,10 @@ void InitializeDataDriverKv() {
 void FinalizeDataDriverKv() {
   delete gState;
   gState = nullptr;
+}
+
+void RegisterDataDriverKvUnit(TUnitList& Units) {
+  Units.Add({"DataDriverKv", &InitializeDataDriverKv, &FinalizeDataDriverKv});
 }
 
 TSQLDataDriverResolver* GetSQLDataDriverResolver() { return gState ? gState->Resolver.get() : nullptr; }

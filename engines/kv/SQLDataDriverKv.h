@@ -207,6 +207,9 @@ std::unique_ptr<TServerSpecOperationsKv> CreateServerSpecOperations(const String
 // Creates the default resolver and operations and registers the eight server types; Finalize frees them.
 void InitializeDataDriverKv();
 void FinalizeDataDriverKv();
+class TUnitList;
+// The data-driver unit (its init and finalization) for the program's start-up list.
+void RegisterDataDriverKvUnit(TUnitList& Units);
 
 class TCustomSQLDataDriverKv : public TDataDriverKv {
   VELLUM_CLASS(TCustomSQLDataDriverKv)

@@ -218,7 +218,7 @@ class TMdbCursor : public TObject {
   std::int32_t FCalculatedFieldsOffset = 0;
   std::int32_t FBookmarkOffset = 0;
   TMdbBaseExpression* FFilterExpression = nullptr;     // owned by the concrete cursor
-  TMdbBaseExpression* FSQLFilterExpression = nullptr;  // not owned
+  TMdbBaseExpression* FSQLFilterExpression = nullptr;  // owned by the concrete cursor
   Byte* FKeyBuffer = nullptr;
   Byte* FRangeStartBuffer = nullptr;
   Byte* FRangeEndBuffer = nullptr;
