@@ -348,8 +348,9 @@ void TvlxCustomBinaryStreamFormat::WriteDefinitions(TvlxCustomMemTable* Table) {
 }
 
 // ---- the record area's output -------------------------------------------------------------------------
-// Records are encoded into the format's own buffer, which goes to the writer in large pieces: the bytes
-// are the component writer's (TWriter) for each value, without a call per value.
+// Records are encoded straight into a plain memory stream's memory, else into the format's own buffer,
+// which goes to the stream in large pieces: the bytes are the component writer's (TWriter) for each
+// value, without a call per value.
 
 void TvlxCustomBinaryStreamFormat::OpenOut(std::size_t Estimate) {
   // What the writer holds goes first: the records follow it in the stream.
