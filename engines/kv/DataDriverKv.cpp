@@ -348,3 +348,33 @@ void TDataDriverKv::RefreshReader() {
   FReaderDataSet = FProviderDataSet;
   SetProviderEOF(false);
 }
+
+namespace {
+TParams* ParamsOf(TDataSet* Provider) {
+  auto* p = dynamic_cast<IProviderParamsKv*>(Provider);
+  return p ? p->ProviderParams() : nullptr;
+}
+}  // namespace
+
+void TDataDriverKv::SetReaderParamsFromCursor(TDataSet* DataSet) {
+  TParams* params = ParamsOf(FProviderDataSet);
+  if (!params || !DataSet) return;
+  for (int i = 0; i < params->Count(); ++i) {
+    TParam* p = params->Items(i);
+    if (p->Bound()) continue;
+    if (TField* f = DataSet->FindField(p->Name())) {
+      p->AssignField(*f);
+      p->SetBound(false);
+    }
+  }
+}
+
+bool TDataDriverKv::RefreshReaderParamsFromCursor(TDataSet* DataSet) {
+  TParams* params = ParamsOf(FProviderDataSet);
+  if (!params || !DataSet) return false;
+  for (int i = 0; i < params->Count(); ++i) {
+    const TParam* p = params->Items(i);
+    if (const TField* f = DataSet->FindField(p->Name()); f && !KvVarEquals(p->Value(), f->AsVariant())) return true;
+  }
+  return false;
+}

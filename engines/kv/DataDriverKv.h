@@ -34,6 +34,14 @@ inline constexpr char16_t SKeyNotFound[] = u"Key is not found in ProviderDataSet
 inline constexpr char16_t SRecordNotApplied[] = u"Record not found or changed";
 }  // namespace kvmsg
 
+// A provider dataset with parameters offers them this way; master/detail on the provider's side sets
+// them from the master's fields of the same names.
+class IProviderParamsKv {
+ public:
+  virtual ~IProviderParamsKv() = default;
+  virtual TParams* ProviderParams() = 0;
+};
+
 // The failure of a record's last update (it owns a copy of the exception).
 class TUpdateErrorKv {
  public:
@@ -88,6 +96,11 @@ class TDataDriverKv : public TComponent {
   virtual void RefreshRecord(TMemTableDataKv* MemTableData, TMemoryRecordKv* MemRec);
   virtual void ConsumerClosed(TDataSet* ConsumerDataSet);
   virtual void RefreshReader();
+  // Every provider parameter not marked bound takes the value and type of DataSet's field of the same
+  // name (and stays unbound); nothing without parameters.
+  virtual void SetReaderParamsFromCursor(TDataSet* DataSet);
+  // Whether some provider parameter differs from DataSet's field of the same name.
+  virtual bool RefreshReaderParamsFromCursor(TDataSet* DataSet);
   // The last update error of a record (by its serial), or nullptr.
   const TUpdateErrorKv* UpdateError(const TMemoryRecordKv* MemRec) const;
 

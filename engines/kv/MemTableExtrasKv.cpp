@@ -166,12 +166,12 @@ void TMemTableDataFieldValueListKv::RefreshValues() {
     std::stable_sort(FValues.begin(), FValues.end(), less);
     FValues.erase(std::unique(FValues.begin(), FValues.end(), same), FValues.end());
   } else {
-    std::vector<const Variant*> keys;
+    std::vector<Variant> keys;
     for (TMemoryRecordKv* r = list->First(); r; r = TRecordsListKv::Next(r))
-      if (!filtered || FFilterExpr.IsCurRecordInFilter(r)) keys.push_back(&r->GetDataValue(index, dvvValueKv));
-    std::stable_sort(keys.begin(), keys.end(), [](const Variant* a, const Variant* b) { return KvVarCompare(*a, *b) == vrLessThan; });
-    for (const Variant* v : keys) {
-      String text = KvVarToText(*v);
+      if (!filtered || FFilterExpr.IsCurRecordInFilter(r)) keys.push_back(r->GetDataValue(index, dvvValueKv));
+    std::stable_sort(keys.begin(), keys.end(), [](const Variant& a, const Variant& b) { return KvVarCompare(a, b) == vrLessThan; });
+    for (const Variant& v : keys) {
+      String text = KvVarToText(v);
       if (FValues.empty() || FValues.back() != text) FValues.push_back(std::move(text));
     }
   }

@@ -263,8 +263,9 @@ Int64 TMemBlobStreamKv::Write(const void* Buffer, Int64 Count) {
 // ---- table life ----------------------------------------------------------------------------------------
 
 TCustomMemTableKv::TCustomMemTableKv(TComponent* AOwner) : TDataSet(AOwner) {
-  FInternMemTableData = new TMemTableDataKv(this);
-  FInternMemTableData->SetName(u"MemTableData");
+  FOwnMemTableData = new TMemTableDataKv(this);
+  FOwnMemTableData->SetName(u"MemTableData");
+  FInternMemTableData = FOwnMemTableData;
   FRecordsView = new TRecordsViewKv(this);
   FTreeList = std::make_unique<TMemTableTreeListKv>(this);
   BindView(FInternMemTableData);
@@ -284,8 +285,11 @@ TCustomMemTableKv::~TCustomMemTableKv() {
   FMasterDataLink.reset();
   delete FRecordsView;
   FRecordsView = nullptr;
-  delete FInternMemTableData;
+  if (FExternalMemData) FExternalMemData->RemoveFreeNotification(this);
+  FExternalMemData = nullptr;
   FInternMemTableData = nullptr;
+  delete FOwnMemTableData;
+  FOwnMemTableData = nullptr;
 }
 
 void TCustomMemTableKv::BindView(TMemTableDataKv* Data) {
@@ -302,6 +306,7 @@ void TCustomMemTableKv::BindView(TMemTableDataKv* Data) {
   FRecordsView->OnViewRecordMovedEvent = [this](TMemoryRecordKv* rec, int oldIndex, int newIndex) {
     ViewRecordMoved(rec, oldIndex, newIndex);
   };
+  FRecordsView->OnStructChanged = [this] { ViewStructChanged(); };
   FRecordsView->SetDataObject(Data);
 }
 
@@ -400,7 +405,7 @@ void TCustomMemTableKv::GetChildren(const TGetChildProc& Proc, TComponent* Root)
   TDataSet::GetChildren(Proc, Root);
   FInternMemTableData->SetStoreStructInStream(true);
   FInternMemTableData->SetStoreRecordsInStream(true);
-  if (!FDataDriver && !FInternMemTableData->IsEmpty()) Proc(FInternMemTableData);
+  if (!FDataDriver && !FExternalMemData && !FInternMemTableData->IsEmpty()) Proc(FInternMemTableData);
 }
 
 void TCustomMemTableKv::ReadState(TReader* Reader) {
@@ -598,11 +603,11 @@ size_t TCustomMemTableKv::SlotOf(const TField* Field) const {
   return slot;
 }
 
-const Variant& TCustomMemTableKv::BufValue(const TMTRecBuf* RecBuf, TField* Field) const {
+Variant TCustomMemTableKv::BufValue(const TMTRecBuf* RecBuf, TField* Field) const {
   const size_t slot = SlotOf(Field);
-  if (slot < FDataFields.size() && RecBuf->UseMemRec && RecBuf->MemRec) return RecBuf->MemRec->Data()[slot];
-  static const Variant kNull = Null();
-  return slot < RecBuf->Values.size() ? RecBuf->Values[slot] : kNull;
+  if (slot < FDataFields.size() && RecBuf->UseMemRec && RecBuf->MemRec)
+    return RecBuf->MemRec->Value(static_cast<int>(slot));
+  return slot < RecBuf->Values.size() ? RecBuf->Values[slot] : Null();
 }
 
 void TCustomMemTableKv::BufSetValue(TMTRecBuf* RecBuf, TField* Field, Variant Value) {
@@ -610,7 +615,7 @@ void TCustomMemTableKv::BufSetValue(TMTRecBuf* RecBuf, TField* Field, Variant Va
   if (slot < FDataFields.size() && RecBuf->UseMemRec) {
     // Copy on first write: from now on the buffer holds the row and the record waits for Post.
     if (RecBuf->MemRec)
-      for (size_t i = 0; i < FDataFields.size(); ++i) RecBuf->Values[i] = RecBuf->MemRec->Data()[i];
+      for (size_t i = 0; i < FDataFields.size(); ++i) RecBuf->Values[i] = RecBuf->MemRec->Value(static_cast<int>(i));
     RecBuf->UseMemRec = false;
   }
   if (slot >= RecBuf->Values.size()) RecBuf->Values.resize(slot + 1);
@@ -703,10 +708,16 @@ void TCustomMemTableKv::RecBufToMemRecord(TMTRecBuf* RecBuf, TMemoryRecordKv* Me
   if (State() == dsFilter) DatabaseError(msg::SNotEditing, this);
   if (RecBuf->UseMemRec && RecBuf->MemRec == MemRec) return;
   const TMTDataStructKv* s = FInternMemTableData->DataStruct();
+  const bool fromRecord = RecBuf->UseMemRec && RecBuf->MemRec;
   for (size_t i = 0; i < FDataFields.size() && i < static_cast<size_t>(MemRec->ValueCount()); ++i) {
-    const Variant& v = RecBuf->UseMemRec && RecBuf->MemRec ? RecBuf->MemRec->Data()[i] : RecBuf->Values[i];
-    if (v.VType() == s->DataFields(static_cast<int>(i))->VarDataType()) MemRec->Data()[i] = v;
-    else MemRec->SetDataValue(static_cast<int>(i), dvvValueKv, v);
+    const int field = static_cast<int>(i);
+    if (fromRecord) {
+      MemRec->SetDataValue(field, dvvValueKv, RecBuf->MemRec->Value(field));
+      continue;
+    }
+    const Variant& v = RecBuf->Values[i];
+    if (v.VType() == s->DataFields(field)->VarDataType()) MemRec->StoreValue(field, v);
+    else MemRec->SetDataValue(field, dvvValueKv, v);
   }
 }
 
@@ -915,25 +926,20 @@ bool TCustomMemTableKv::GetFieldValue(TField* Field, Variant& Value) {
   Value = Null();
   const TMTRecBuf* rb = GetActiveMTRecBuf();
   if (!rb) return false;
-  const Variant& v = BufValue(rb, Field);
+  Variant v = BufValue(rb, Field);
   if (v.IsNull()) return false;
-  Value = v;
+  Value = std::move(v);
   return true;
 }
 
 bool TCustomMemTableKv::GetFieldData(TField* Field, TValueBuffer Buffer) {
   const TMTRecBuf* rb = GetActiveMTRecBuf();
   if (!rb) return false;
-  Variant old;
-  const Variant* v;
-  if (State() == dsOldValue && rb->MemRec && rb->MemRec->HasOldData() && SlotOf(Field) < FDataFields.size()) {
-    old = rb->MemRec->GetDataValue(static_cast<int>(SlotOf(Field)), dvvOldValueKv);
-    v = &old;
-  } else {
-    v = &BufValue(rb, Field);
-  }
-  if (v->IsNull() || v->IsEmpty()) return false;
-  if (!Buffer.empty()) VarValueToValueBuffer(Field, *v, Buffer);
+  const Variant v = State() == dsOldValue && rb->MemRec && rb->MemRec->HasOldData() && SlotOf(Field) < FDataFields.size()
+                        ? rb->MemRec->GetDataValue(static_cast<int>(SlotOf(Field)), dvvOldValueKv)
+                        : BufValue(rb, Field);
+  if (v.IsNull() || v.IsEmpty()) return false;
+  if (!Buffer.empty()) VarValueToValueBuffer(Field, v, Buffer);
   return true;
 }
 

@@ -30,6 +30,9 @@
 
 enum TDfmStreamFormatKv { dfmBinaryKv, dfmTextKv };
 enum TMasterDetailSideKv { mdsOnSelfKv, mdsOnProviderKv, mdsOnSelfAfterProviderKv };
+enum TMemTableOptionKv { mtoPersistentStructKv, mtoTextFieldsCaseInsensitive };
+using TMemTableOptionsKv = unsigned;
+constexpr TMemTableOptionsKv MemTableOptionBit(TMemTableOptionKv O) { return 1u << static_cast<unsigned>(O); }
 
 class TCustomMemTableKv;
 
@@ -165,6 +168,7 @@ class TCustomMemTableKv : public TDataSet, public IMemTableKv {
 
   // The data the table shows and its view.
   TRecordsViewKv* RecordsView() const { return FRecordsView; }
+  // The data shown (the table's own component "MemTableData", or ExternalMemData's).
   TMemTableDataKv* MemTableData() const { return FInternMemTableData; }
   TAutoIncrementKv& AutoIncrement() { return FInternMemTableData->AutoIncrement(); }
   bool ReadOnly() const { return FReadOnly; }
@@ -274,6 +278,16 @@ class TCustomMemTableKv : public TDataSet, public IMemTableKv {
   std::unique_ptr<TMTOrderByList> ParseSortOrder(const String& Text);
   int CompareMemRecords(TMemoryRecordKv* Rec1, TMemoryRecordKv* Rec2, const TMTOrderByList* List);
   static int CompareOrderValues(const Variant& V1, const Variant& V2, bool CaseIns);
+
+  // ---- attached data, options and provider-side details (MemTableKvLinks.cpp) ----
+  // Another table whose data this one shows (nullptr: its own). The table closes and reopens around
+  // the change; "Circular datalinks are not allowed" for itself, and a table with a data driver
+  // refuses ("Assigning to ExternalMemData is not allowed if DataDriver is assigned").
+  TCustomMemTableKv* ExternalMemData() const { return FExternalMemData; }
+  void SetExternalMemData(TCustomMemTableKv* Value);
+  // mtoTextFieldsCaseInsensitive makes filters and sorting of text fields case-insensitive.
+  TMemTableOptionsKv Options() const { return FOptions; }
+  void SetOptions(TMemTableOptionsKv Value);
 
   // ---- data driver (MemTableKvDriver.cpp) ----
   // The provider link: on open an empty structure is built from the driver and the rows are read
@@ -418,7 +432,7 @@ class TCustomMemTableKv : public TDataSet, public IMemTableKv {
   static TMTRecBuf* Buf(TRecordBuffer B) { return reinterpret_cast<TMTRecBuf*>(B); }
   // The value slot of a field in a buffer: data fields by FieldNo - 1, others after them.
   size_t SlotOf(const TField* Field) const;
-  const Variant& BufValue(const TMTRecBuf* RecBuf, TField* Field) const;
+  Variant BufValue(const TMTRecBuf* RecBuf, TField* Field) const;
   void BufSetValue(TMTRecBuf* RecBuf, TField* Field, Variant Value);
   void LoadRecBuf(TMemoryRecordKv* MemRec, int RowNum, TMTRecBuf* RecBuf);
   void RecBufToMemRecord(TMTRecBuf* RecBuf, TMemoryRecordKv* MemRec);
@@ -466,7 +480,7 @@ class TCustomMemTableKv : public TDataSet, public IMemTableKv {
 
   String FSortOrder;
   std::vector<std::unique_ptr<TMTRecBuf>> FRecordCache;
-  TMemTableDataKv* FInternMemTableData;  // owned as component "MemTableData"
+  TMemTableDataKv* FInternMemTableData;  // the data shown: FOwnMemTableData, or ExternalMemData's
   TRecordsViewKv* FRecordsView;           // owned
   std::vector<TField*> FDataFields;       // by FieldNo - 1
   bool FActive = false;
@@ -493,6 +507,17 @@ class TCustomMemTableKv : public TDataSet, public IMemTableKv {
   bool FFetchAllOnOpen = false;
   // The driver's rows are read while the table opens.
   void OpenFromDriver();
+
+  // The data shown changed its structure (another table rebuilt it): an open table reopens.
+  void ViewStructChanged();
+  // Master/detail with the master's values as the provider's parameters.
+  void SetDriverParamsFromMaster();
+  void RefreshDetailFromDriver();
+  TDataSet* MasterDataSet() const;
+  TMemTableDataKv* FOwnMemTableData = nullptr;  // owned; FInternMemTableData is the data shown
+  TCustomMemTableKv* FExternalMemData = nullptr;
+  TMemTableOptionsKv FOptions = 0;
+  bool FInViewStructChanged = false;
 
   std::unique_ptr<TMemTableTreeListKv> FTreeList;
   std::vector<TRecordBuffer> FInstantBuffers;  // newest last

@@ -3,6 +3,7 @@
 
 void TCustomMemTableKv::SetDataDriver(TDataDriverKv* Value) {
   if (Value == FDataDriver) return;
+  if (Value && FExternalMemData) throw Exception(u"Assigning to DataDriver is not allowed if ExternalMemData is assigned");
   if (Active()) CheckBrowseMode();
   if (FDataDriver) {
     FDataDriver->SetDataDriverConsumer(nullptr);
@@ -24,6 +25,13 @@ void TCustomMemTableKv::Notification(TComponent* AComponent, TOperation Operatio
   TDataSet::Notification(AComponent, Operation);
   if (Operation != TOperation::opRemove) return;
   if (AComponent == FDataDriver) FDataDriver = nullptr;
+  if (AComponent == FExternalMemData) {
+    // The other table goes with its data: this one shows its own again.
+    if (!HasState(csDestroying)) Close();
+    FExternalMemData = nullptr;
+    FInternMemTableData = FOwnMemTableData;
+    FRecordsView->SetDataObject(FInternMemTableData);
+  }
   // A destroyed receiver hears nothing more.
   std::erase(FEventReceivers, AComponent);
 }
@@ -31,6 +39,7 @@ void TCustomMemTableKv::Notification(TComponent* AComponent, TOperation Operatio
 void TCustomMemTableKv::OpenFromDriver() {
   TDataDriverKv* d = FDataDriver;
   d->SetProviderEOF(true);
+  if (FMasterDetailSide != mdsOnSelfKv) SetDriverParamsFromMaster();
   d->GetDataReader();
   if (FInternMemTableData->IsEmpty()) d->BuildDataStruct(FInternMemTableData->DataStruct());
   // The rows are the provider's: what a previous opening read is dropped.
@@ -61,6 +70,7 @@ int TCustomMemTableKv::FetchRecords(int Count) {
 void TCustomMemTableKv::CursorRefresh() {
   if (FDataDriver) {
     FDataDriver->RefreshReader();
+    if (FMasterDetailSide != mdsOnSelfKv) SetDriverParamsFromMaster();
     FInternMemTableData->RecordsList()->Clear();
     ReadFromDriver(FFetchAllOnOpen ? -1 : 1);
   }

@@ -417,7 +417,13 @@ void TCustomMemTableKv::SetMasterDetailSide(TMasterDetailSideKv Value) {
   if (Value == FMasterDetailSide) return;
   FMasterDetailSide = Value;
   UpdateDetailMode(false);
-  if (FDetailMode && Active()) RefreshRecordsView();
+  if (!FDetailMode || !Active()) return;
+  if (Value == mdsOnProviderKv) {
+    Close();
+    Open();
+  } else {
+    RefreshRecordsView();
+  }
 }
 
 Variant TCustomMemTableKv::MasterKeyValues() const {
@@ -444,18 +450,22 @@ void TCustomMemTableKv::UpdateDetailMode(bool Refresh) {
     FDetailMode = mode;
     FMasterValues = mode && FMasterDetailSide != mdsOnProviderKv ? MasterKeyValues() : Variant();
   }
-  if (Refresh && Active() && FMasterDetailSide == mdsOnSelfKv) RefreshRecordsView();
+  if (!Refresh || !Active()) return;
+  if (FMasterDetailSide == mdsOnSelfKv) RefreshRecordsView();
+  else RefreshDetailFromDriver();
 }
 
 void TCustomMemTableKv::MasterChanged(TObject* Sender) {
   (void)Sender;
   const bool oldMode = FDetailMode;
   UpdateDetailMode(false);
-  if (FMasterDetailSide == mdsOnProviderKv) return;  // needs a data driver
+  if (FMasterDetailSide == mdsOnProviderKv) return RefreshDetailFromDriver();
   const Variant values = FDetailMode ? MasterKeyValues() : Variant();
   if (oldMode != FDetailMode || (FDetailMode && !VarValuesEqual(FMasterValues, values))) {
     FMasterValues = values;
-    if (Active()) RefreshRecordsView();
+    if (!Active()) return;
+    if (FMasterDetailSide == mdsOnSelfAfterProviderKv) RefreshDetailFromDriver();
+    else RefreshRecordsView();
   }
 }
 

@@ -1,5 +1,6 @@
 #include "engines/kv/RecordsListKv.h"
 
+#include <cstring>
 #include <new>
 
 #include "engines/kv/DataStructKv.h"
@@ -13,28 +14,99 @@ namespace {
 }
 }  // namespace
 
+// ---- cells ---------------------------------------------------------------------------------------------
+
+Variant TKvCellAccess::ToVariant(const TKvCell& Cell, const TBlobTable& Texts) {
+  switch (Cell.Type) {
+    case varEmpty: return Variant();
+    case varNull: return Null();
+    case varSmallint: return Variant(static_cast<short>(Cell.Int));
+    case varInteger: return Variant(static_cast<int>(Cell.Int));
+    case varSingle: return Variant(Cell.Sgl);
+    case varDouble: return Variant(Cell.Dbl);
+    case varCurrency: return Variant(Currency::FromScaled(Cell.Int));
+    case varDate: return VarFromDateTime(Cell.Dbl);
+    case varBoolean: return Variant(Cell.Bool);
+    case varShortInt: return Variant(static_cast<signed char>(Cell.Int));
+    case varByte: return Variant(static_cast<unsigned char>(Cell.Int));
+    case varWord: return Variant(static_cast<unsigned short>(Cell.Int));
+    case varLongWord: return Variant(static_cast<unsigned>(Cell.Int));
+    case varInt64: return Variant(static_cast<long long>(Cell.Int));
+    case varUInt64: return Variant(static_cast<unsigned long long>(Cell.Int));
+    case varString: {
+      const std::span<const Byte> b = Texts.Bytes(Cell.Text);
+      return VarFromAnsi(AnsiString(reinterpret_cast<const char*>(b.data()), b.size()));
+    }
+    case varUString:
+    case varOleStr: {
+      const std::span<const Byte> b = Texts.Bytes(Cell.Text);
+      String text(b.size() / 2, u'\0');
+      if (!b.empty()) std::memcpy(text.data(), b.data(), text.size() * 2);
+      return Cell.Type == varOleStr ? VarFromOleStr(std::move(text)) : Variant(std::move(text));
+    }
+    case TKvCell::kBoxed: return *Cell.Boxed;
+    default: return Variant();
+  }
+}
+
+void TKvCellAccess::Release(TKvCell& Cell, TBlobTable& Texts) noexcept {
+  if (Cell.Text != 0) Texts.Release(Cell.Text);
+  if (Cell.Type == TKvCell::kBoxed) delete Cell.Boxed;
+  Cell.Text = 0;
+  Cell.Int = 0;
+  Cell.Type = varEmpty;
+}
+
+void TKvCellAccess::Assign(TKvCell& Cell, const Variant& Value, TRecordsListKv& List) {
+  TBlobTable& texts = List.Texts();
+  const TVarType t = Value.VType();
+  switch (t) {
+    case varString: {
+      const AnsiString& a = Value.VAnsiString();
+      SetText(Cell, varString, a.data(), a.size(), texts);
+      return;
+    }
+    case varUString:
+    case varOleStr: {
+      const String& u = Value.VUString();
+      SetText(Cell, t, u.data(), u.size() * 2, texts);
+      return;
+    }
+    default: break;
+  }
+  TKvCell next;
+  next.Type = t;
+  switch (t) {
+    case varEmpty: case varNull: break;
+    case varSmallint: next.Int = Value.VSmallint(); break;
+    case varInteger: next.Int = Value.VInteger(); break;
+    case varSingle: next.Sgl = Value.VSingle(); break;
+    case varDouble: next.Dbl = Value.VDouble(); break;
+    case varCurrency: next.Int = Value.VCurrency().Scaled; break;
+    case varDate: next.Dbl = Value.VDate(); break;
+    case varBoolean: next.Bool = Value.VBoolean(); break;
+    case varShortInt: next.Int = Value.VShortInt(); break;
+    case varByte: next.Int = Value.VByte(); break;
+    case varWord: next.Int = Value.VWord(); break;
+    case varLongWord: next.Int = Value.VLongWord(); break;
+    case varInt64: next.Int = Value.VInt64(); break;
+    case varUInt64: next.Int = static_cast<Int64>(Value.VUInt64()); break;
+    default:
+      next.Type = TKvCell::kBoxed;
+      next.Boxed = new Variant(Value);
+      List.NoteOwnedParts();
+      break;
+  }
+  Release(Cell, texts);
+  Cell = next;
+}
+
 // ---- TMemoryRecordKv -----------------------------------------------------------------------------------
 
 TMemoryRecordKv::TMemoryRecordKv(TRecordsListKv* List, int Count, int HashCode)
     : FHashCode(HashCode), FRecordsList(List), FCount(Count) {
-  FData = reinterpret_cast<Variant*>(this + 1);
-  for (int i = 0; i < Count; ++i) new (FData + i) Variant(Null());
-}
-
-TMemoryRecordKv::~TMemoryRecordKv() {
-  for (int i = 0; i < FCount; ++i) FData[i].~Variant();
-}
-
-TMemoryRecordKv* TMemoryRecordKv::Make(TRecordsListKv* List, int Count, int HashCode) {
-  static_assert(sizeof(TMemoryRecordKv) % alignof(Variant) == 0);
-  void* p = ::operator new(sizeof(TMemoryRecordKv) + sizeof(Variant) * static_cast<size_t>(Count));
-  return new (p) TMemoryRecordKv(List, Count, HashCode);
-}
-
-void TMemoryRecordKv::Free(TMemoryRecordKv* Rec) noexcept {
-  if (!Rec) return;
-  Rec->~TMemoryRecordKv();
-  ::operator delete(static_cast<void*>(Rec));
+  TKvCell* cells = MutableCells();
+  for (int i = 0; i < Count; ++i) cells[i].Type = varNull;
 }
 
 int TMemoryRecordKv::Index() const { return FRecordsList ? FRecordsList->IndexOf(this) : -1; }
@@ -43,46 +115,58 @@ void TMemoryRecordKv::CheckIndex(int FieldIndex) const {
   if (FieldIndex < 0 || FieldIndex >= FCount) IndexError(FieldIndex);
 }
 
-Variant* TMemoryRecordKv::Array(TDataValueVersionKv Version, bool) const {
+Variant* TMemoryRecordKv::Array(TDataValueVersionKv Version) const {
   switch (Version) {
-    case dvvValueKv: return FData;
+    case dvvValueKv: return nullptr;
     case dvvEditValueKv:
       if (!FTmpOldRecValue) throw Exception(u"TMemoryRecordKv.GetDataValues: Edit values is not accessible.");
-      return FData;
+      return nullptr;
     case dvvOldValueKv:
       if (!FOldData) throw Exception(u"TMemoryRecordKv.GetDataValues: Old values is not accessible.");
       return FOldData.get();
-    case dvvCurValueKv: return FTmpOldRecValue ? FTmpOldRecValue.get() : FData;
+    case dvvCurValueKv: return FTmpOldRecValue ? FTmpOldRecValue.get() : nullptr;
     case dvvOldestValue:
-      return FOldData ? FOldData.get() : (FTmpOldRecValue ? FTmpOldRecValue.get() : FData);
-    case dvvRefreshValue: return FOldData ? FOldData.get() : FData;
+      return FOldData ? FOldData.get() : (FTmpOldRecValue ? FTmpOldRecValue.get() : nullptr);
+    case dvvRefreshValue: return FOldData ? FOldData.get() : nullptr;
   }
-  return FData;
+  return nullptr;
 }
 
-const Variant& TMemoryRecordKv::GetDataValue(int FieldIndex, TDataValueVersionKv Version) const {
+Variant TMemoryRecordKv::Value(int FieldIndex) const {
+  return TKvCellAccess::ToVariant(Cells()[FieldIndex], FRecordsList->Texts());
+}
+
+void TMemoryRecordKv::StoreValue(int FieldIndex, const Variant& Value) {
+  TKvCellAccess::Assign(MutableCells()[FieldIndex], Value, *FRecordsList);
+}
+
+Variant TMemoryRecordKv::GetDataValue(int FieldIndex, TDataValueVersionKv Version) const {
   CheckIndex(FieldIndex);
-  return Array(Version, false)[FieldIndex];
+  if (const Variant* arr = Array(Version)) return arr[FieldIndex];
+  return Value(FieldIndex);
 }
 
 void TMemoryRecordKv::SetDataValue(int FieldIndex, TDataValueVersionKv Version, const Variant& Value) {
   CheckIndex(FieldIndex);
-  Variant* arr = Array(Version, true);
-  Variant& slot = arr[FieldIndex];
+  Variant* arr = Array(Version);
+  auto store = [&](const Variant& v) {
+    if (arr) arr[FieldIndex] = v;
+    else StoreValue(FieldIndex, v);
+  };
   if (Value.IsNull() || Value.IsEmpty()) {
-    slot = Value;
+    store(Value);
     return;
   }
   const TVarType t = FRecordsList->DataStruct()->DataFields(FieldIndex)->VarDataType();
   if (t == varVariant || Value.VType() == t) {
-    slot = Value;
+    store(Value);
   } else if (t == varString && VarIsByteArray(Value)) {
     const int n = VarArrayHighBound(Value, 1) + 1;
     AnsiString bytes(static_cast<size_t>(n), '\0');
     for (int i = 0; i < n; ++i) bytes[static_cast<size_t>(i)] = static_cast<char>(Value.GetElement(i).AsInteger());
-    slot = VarFromAnsi(std::move(bytes));
+    store(VarFromAnsi(std::move(bytes)));
   } else {
-    slot = VarAsType(Value, t);
+    store(VarAsType(Value, t));
   }
 }
 
@@ -91,7 +175,8 @@ void TMemoryRecordKv::Edit() {
   FEditState = resEditKv;
   FEditChanged = false;
   FTmpOldRecValue = std::make_unique<Variant[]>(static_cast<size_t>(FCount));
-  for (int i = 0; i < FCount; ++i) FTmpOldRecValue[i] = FData[i];
+  for (int i = 0; i < FCount; ++i) FTmpOldRecValue[i] = Value(i);
+  FRecordsList->NoteOwnedParts();
 }
 
 void TMemoryRecordKv::EditForRefresh() {
@@ -132,7 +217,7 @@ void TMemoryRecordKv::Cancel() {
     case resInsertKv: FRecordsList->FreeRecord(this); return;
     case resEditKv:
       if (FTmpOldRecValue)
-        for (int i = 0; i < FCount; ++i) FData[i] = std::move(FTmpOldRecValue[i]);
+        for (int i = 0; i < FCount; ++i) StoreValue(i, FTmpOldRecValue[i]);
       FTmpOldRecValue.reset();
       FEditState = resBrowseKv;
       return;
@@ -240,6 +325,23 @@ void TRecordTreeKv::Remove(TMemoryRecordKv* Rec) {
   Rec->FSize = 1;
 }
 
+TMemoryRecordKv* TRecordTreeKv::BuildRange(TMemoryRecordKv* const* Recs, int Count, std::uint32_t Priority,
+                                           TMemoryRecordKv* Parent) {
+  if (Count <= 0) return nullptr;
+  const int mid = Count / 2;
+  TMemoryRecordKv* n = Recs[mid];
+  n->FParent = Parent;
+  n->FPriority = Priority;
+  n->FLeft = BuildRange(Recs, mid, Priority - 1, n);
+  n->FRight = BuildRange(Recs + mid + 1, Count - mid - 1, Priority - 1, n);
+  n->FSize = Count;
+  return n;
+}
+
+void TRecordTreeKv::Build(const std::vector<TMemoryRecordKv*>& Recs) {
+  FRoot = BuildRange(Recs.data(), static_cast<int>(Recs.size()), UINT32_MAX, nullptr);
+}
+
 TMemoryRecordKv* TRecordTreeKv::First() const {
   TMemoryRecordKv* n = FRoot;
   while (n && n->FLeft) n = n->FLeft;
@@ -263,6 +365,7 @@ TRecordsListKv::TRecordsListKv(TComponent* AOwner) : TComponent(AOwner) {
   if (AOwner && !AOwner->InheritsFrom<TMemTableDataKv>()) throw Exception(AOwner->ClassName());
   FMemTableData = static_cast<TMemTableDataKv*>(AOwner);
   FIndexes = std::make_unique<TMTIndexesKv>(this);
+  FTexts = std::make_unique<TBlobTable>();
 }
 
 TRecordsListKv::~TRecordsListKv() {
@@ -295,14 +398,38 @@ bool TRecordsListKv::HasCachedChanges() const {
   return false;
 }
 
+TRowPool& TRecordsListKv::PoolFor(int Count) {
+  const size_t slot = sizeof(TMemoryRecordKv) + sizeof(TKvCell) * static_cast<size_t>(Count);
+  for (auto& p : FPools)
+    if (p->SlotSize() == slot) return *p;
+  FPools.push_back(std::make_unique<TRowPool>(slot, 1u << 16, kRecordSlabBytes));
+  return *FPools.back();
+}
+
+TMemoryRecordKv* TRecordsListKv::MakeRecord(int Count, int HashCode) {
+  static_assert(sizeof(TMemoryRecordKv) % alignof(TKvCell) == 0);
+  TRowPool& pool = PoolFor(Count);
+  const TRowPool::Id id = pool.Alloc();
+  auto* rec = new (pool.At(id)) TMemoryRecordKv(this, Count, HashCode);
+  rec->FSlot = id;
+  rec->FPool = &pool;
+  return rec;
+}
+
+void TRecordsListKv::DestroyRecord(TMemoryRecordKv* Rec) noexcept {
+  if (!Rec) return;
+  TKvCell* cells = Rec->MutableCells();
+  for (int i = 0; i < Rec->FCount; ++i) TKvCellAccess::Release(cells[i], *FTexts);
+  TRowPool* pool = Rec->FPool;
+  const TRowPool::Id id = Rec->FSlot;
+  Rec->~TMemoryRecordKv();
+  pool->Free(id);
+}
+
 TMemoryRecordKv* TRecordsListKv::NewRecord() {
-  TMemoryRecordKv* rec = TMemoryRecordKv::Make(this, RecValCount(), FNewHashCode);
-  try {
-    FBySerial.push_back(rec);
-  } catch (...) {
-    TMemoryRecordKv::Free(rec);
-    throw;
-  }
+  if (FBySerial.size() == FBySerial.capacity()) FBySerial.reserve(std::max<size_t>(1024, FBySerial.size() * 2));
+  TMemoryRecordKv* rec = MakeRecord(RecValCount(), FNewHashCode);
+  FBySerial.push_back(rec);
   ++FNewHashCode;
   return rec;
 }
@@ -316,7 +443,7 @@ void TRecordsListKv::FreeRecord(TMemoryRecordKv* Rec) {
   if (!Rec || Rec->FAttached) return;
   DropFromDelta(Rec);
   ReleaseSerial(Rec);
-  TMemoryRecordKv::Free(Rec);
+  DestroyRecord(Rec);
 }
 
 void TRecordsListKv::AddToDelta(TMemoryRecordKv* Rec) {
@@ -386,7 +513,7 @@ void TRecordsListKv::PersistDeleteRecord(int Index) {
   DropFromDelta(rec);
   Notify(rec, Index, rlnRecDeletedKv);
   ReleaseSerial(rec);
-  TMemoryRecordKv::Free(rec);
+  DestroyRecord(rec);
 }
 
 void TRecordsListKv::Move(int CurIndex, int NewIndex) {
@@ -402,9 +529,15 @@ void TRecordsListKv::Move(int CurIndex, int NewIndex) {
 
 void TRecordsListKv::Clear() {
   FDeltaList.clear();
-  // Children before their parent, climbing back by the parent links: no list of the records is made.
   TMemoryRecordKv* cur = FTree.Root();
   FTree.Reset();
+  if (!FRecordsOwnParts) {
+    // Nothing any record holds lives outside the pools and the text table: both go whole. Records
+    // made but not attached (a pending insert) go with them.
+    DropStorage();
+    cur = nullptr;
+  }
+  // Children before their parent, climbing back by the parent links: no list of the records is made.
   while (cur) {
     if (TMemoryRecordKv* l = cur->FLeft) {
       cur->FLeft = nullptr;
@@ -414,14 +547,37 @@ void TRecordsListKv::Clear() {
       cur = r;
     } else {
       TMemoryRecordKv* parent = cur->FParent;
-      TMemoryRecordKv::Free(cur);
+      // The pools and the text table go whole below; only what the record owns besides is freed here.
+      cur->FOldData.reset();
+      cur->FTmpOldRecValue.reset();
+      TKvCell* cells = cur->MutableCells();
+      for (int i = 0; i < cur->FCount; ++i)
+        if (cells[i].Type == TKvCell::kBoxed) delete cells[i].Boxed;
       cur = parent;
     }
+  }
+  if (FRecordsOwnParts) {
+    // Records made but never attached are freed with the storage too.
+    for (TMemoryRecordKv* r : FBySerial)
+      if (r && !r->FAttached) {
+        r->FOldData.reset();
+        r->FTmpOldRecValue.reset();
+        TKvCell* cells = r->MutableCells();
+        for (int i = 0; i < r->FCount; ++i)
+          if (cells[i].Type == TKvCell::kBoxed) delete cells[i].Boxed;
+      }
+    DropStorage();
   }
   // Every record is gone: serials issued so far resolve to nothing from now on.
   FBySerial.clear();
   FSerialBase = FNewHashCode;
   Notify(nullptr, -1, rlnListChangedKv);
+}
+
+void TRecordsListKv::DropStorage() noexcept {
+  FPools.clear();
+  FTexts = std::make_unique<TBlobTable>();
+  FRecordsOwnParts = false;
 }
 
 void TRecordsListKv::SortData(const TRecordCompareKv& Compare) {
@@ -447,12 +603,12 @@ void TRecordsListKv::ReplaceAllValues(std::vector<std::vector<Variant>>& Rows) {
   try {
     for (int i = 0; i < n; ++i) {
       std::vector<Variant>& row = Rows[static_cast<size_t>(i)];
-      TMemoryRecordKv* rec = TMemoryRecordKv::Make(this, static_cast<int>(row.size()), old[static_cast<size_t>(i)]->FHashCode);
+      TMemoryRecordKv* rec = MakeRecord(static_cast<int>(row.size()), old[static_cast<size_t>(i)]->FHashCode);
       made.push_back(rec);
-      for (size_t j = 0; j < row.size(); ++j) rec->FData[j] = std::move(row[j]);
+      for (size_t j = 0; j < row.size(); ++j) rec->StoreValue(static_cast<int>(j), row[j]);
     }
   } catch (...) {
-    for (TMemoryRecordKv* r : made) TMemoryRecordKv::Free(r);
+    for (TMemoryRecordKv* r : made) DestroyRecord(r);
     throw;
   }
   FTree.Reset();
@@ -465,7 +621,7 @@ void TRecordsListKv::ReplaceAllValues(std::vector<std::vector<Variant>>& Rows) {
     FTree.InsertAt(i, rec);
     const long long slot = static_cast<long long>(rec->FHashCode) - FSerialBase;
     if (slot >= 0 && slot < static_cast<long long>(FBySerial.size())) FBySerial[static_cast<size_t>(slot)] = rec;
-    TMemoryRecordKv::Free(was);
+    DestroyRecord(was);
   }
 }
 
@@ -479,7 +635,7 @@ void TRecordsListKv::CancelUpdates() {
       case usModified:
       case usDeleted:
         if (rec->FOldData)
-          for (int i = 0; i < rec->FCount; ++i) rec->FData[i] = std::move(rec->FOldData[i]);
+          for (int i = 0; i < rec->FCount; ++i) rec->StoreValue(i, rec->FOldData[i]);
         rec->FOldData.reset();
         rec->FUpdateStatus = usUnmodified;
         rec->FUpdateIndex = -1;
@@ -488,7 +644,7 @@ void TRecordsListKv::CancelUpdates() {
         rec->FUpdateIndex = -1;
         if (rec->FAttached) Detach(rec);
         ReleaseSerial(rec);
-        TMemoryRecordKv::Free(rec);
+        DestroyRecord(rec);
         break;
       default: rec->FUpdateIndex = -1; break;
     }
@@ -508,7 +664,7 @@ void TRecordsListKv::MergeChangeLog() {
     if (rec->FUpdateStatus == usDeleted && rec->FAttached) {
       Detach(rec);
       ReleaseSerial(rec);
-      TMemoryRecordKv::Free(rec);
+      DestroyRecord(rec);
       continue;
     }
     rec->FUpdateStatus = usUnmodified;

@@ -1,5 +1,5 @@
-// The record store of the Kv memory table: TMemoryRecordKv is one row (one Variant per field
-// descriptor of the structure, in structure order, plus the editing and cached-update bookkeeping);
+// The record store of the Kv memory table: TMemoryRecordKv is one row (one cell per field descriptor
+// of the structure, in structure order, plus the editing and cached-update bookkeeping);
 // TRecordsListKv keeps the rows in list order, the change log of cached updates, and tells every change
 // to its table data (MemTableDataKv.h), which tells the listeners.
 //
@@ -8,9 +8,16 @@
 // or removing at any position, and finding a record's position, cost O(log n): no renumbering pass ever
 // runs, and a record carries no stored number that could go stale.
 //
-// Records are made by NewRecord with their values inline (one allocation per record), serial numbers
-// (HashCode) 1, 2, 3, ... never reused; RecordBySerial resolves a serial to the live record or nullptr
-// once it was freed. Bookmarks use the serial, never an address.
+// Storage. A record and its cells share one slot of a row pool (platform/store/RowPool.h) owned by the
+// list; numbers, dates and Booleans sit in the cell, texts (8-bit and UTF-16) are bytes in the list's
+// text table (platform/store/BlobTable.h) under a 32-bit handle, and only the rare other kinds (arrays,
+// time stamps, BCD, interfaces) get a Variant of their own. Making a record allocates nothing per row
+// beyond its texts' bytes, and emptying the list hands back whole slabs and chunks instead of freeing
+// rows one by one. Values come out as Variants (GetDataValue, Value) made on demand.
+//
+// Records are made by NewRecord, serial numbers (HashCode) 1, 2, 3, ... never reused; RecordBySerial
+// resolves a serial to the live record or nullptr once it was freed. Bookmarks use the serial, never an
+// address.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +29,8 @@
 #include "platform/classes/ComponentStreaming.h"
 #include "platform/db/DB.h"
 #include "platform/rtl/Variant.h"
+#include "platform/store/BlobTable.h"
+#include "platform/store/RowPool.h"
 
 class TRecordsListKv;
 class TMTDataStructKv;
@@ -34,6 +43,21 @@ enum TRecordsListNotification {
   rlnRecAddingKv, rlnRecAddedKv, rlnRecChangingKv, rlnRecChangedKv, rlnRecDeletingKv, rlnRecDeletedKv,
   rlnListChangingKv, rlnListChangedKv, rlnRecMarkingForDelKv, rlnRecMarkedForDelKv
 };
+
+// One stored value (see the file head). Type is the value's variant kind; kBoxed: Boxed holds it.
+struct TKvCell {
+  static constexpr TVarType kBoxed = 0xFFFF;
+  TVarType Type = varEmpty;
+  std::uint32_t Text = 0;  // text kinds: the handle in the list's text table (0: the empty text)
+  union {
+    Int64 Int = 0;
+    double Dbl;
+    float Sgl;
+    bool Bool;
+    Variant* Boxed;
+  };
+};
+static_assert(sizeof(TKvCell) == 16);
 
 class TMemoryRecordKv {
  public:
@@ -53,14 +77,19 @@ class TMemoryRecordKv {
   bool HasOldData() const { return FOldData != nullptr; }
 
   // Raises "List index out of bounds (%d)" and the old/edit-values messages.
-  const Variant& GetDataValue(int FieldIndex, TDataValueVersionKv Version = dvvValueKv) const;
+  Variant GetDataValue(int FieldIndex, TDataValueVersionKv Version = dvvValueKv) const;
   // Stores by the field's cached kind: Null and Empty as they are, varVariant as given, bytes into an
   // 8-bit text field as text, anything else cast (a failing cast raises).
   void SetDataValue(int FieldIndex, TDataValueVersionKv Version, const Variant& Value);
-  // The value already of the field's kind (the dataset's copy path): no cast.
-  void SetDataValueRaw(int FieldIndex, Variant&& Value) { FData[FieldIndex] = std::move(Value); }
-  Variant* Data() { return FData; }
-  const Variant* Data() const { return FData; }
+  // The current value of a field (no range check).
+  Variant Value(int FieldIndex) const;
+  bool IsNullValue(int FieldIndex) const {
+    const TVarType t = Cells()[FieldIndex].Type;
+    return t == varNull || t == varEmpty;
+  }
+  // Stores a value already of the field's kind (the dataset's copy path): no cast.
+  void StoreValue(int FieldIndex, const Variant& Value);
+  const TKvCell* Cells() const { return reinterpret_cast<const TKvCell*>(this + 1); }
 
   void Edit();
   void EditForRefresh();
@@ -68,17 +97,15 @@ class TMemoryRecordKv {
   // An inserted (unattached) record is freed by Cancel: the caller must drop it.
   void Cancel();
 
-  void WriteRecord(TWriter* Writer) const;
-  void ReadRecord(TReader* Reader);
-
  private:
   friend class TRecordsListKv;
   friend class TRecordTreeKv;
+  friend struct TKvCellAccess;
   TMemoryRecordKv(TRecordsListKv* List, int Count, int HashCode);
-  ~TMemoryRecordKv();
-  static TMemoryRecordKv* Make(TRecordsListKv* List, int Count, int HashCode);
-  static void Free(TMemoryRecordKv* Rec) noexcept;
-  Variant* Array(TDataValueVersionKv Version, bool ForWrite) const;
+  ~TMemoryRecordKv() = default;
+  TKvCell* MutableCells() { return reinterpret_cast<TKvCell*>(this + 1); }
+  // The Variant array of an old version; nullptr for the current values (the cells).
+  Variant* Array(TDataValueVersionKv Version) const;
   void CheckIndex(int FieldIndex) const;
 
   // counted-tree links
@@ -98,7 +125,9 @@ class TMemoryRecordKv {
   std::unique_ptr<Variant[]> FOldData;        // values before the first cached change
   std::unique_ptr<Variant[]> FTmpOldRecValue; // backup taken when an edit begins
   int FCount;
-  Variant* FData;  // inline, after the object
+  TRowPool::Id FSlot = 0;  // the slot of FPool the record and its cells occupy
+  TRowPool* FPool = nullptr;
+  // the cells follow the object in its slot
 };
 
 // The positions of the records list: an implicit treap over the records (see the file head).
@@ -114,11 +143,16 @@ class TRecordTreeKv {
   TMemoryRecordKv* Root() const { return FRoot; }
   // Forgets every node (the caller frees the records).
   void Reset() { FRoot = nullptr; }
+  // An empty tree takes Recs in their order, balanced, in one pass. Their priorities fall with the
+  // depth, above any random one, so later inserts settle below them as in any treap.
+  void Build(const std::vector<TMemoryRecordKv*>& Recs);
 
  private:
   static int Size(const TMemoryRecordKv* n) { return n ? n->FSize : 0; }
   static void Update(TMemoryRecordKv* n) { n->FSize = 1 + Size(n->FLeft) + Size(n->FRight); }
   void RotateUp(TMemoryRecordKv* x);
+  static TMemoryRecordKv* BuildRange(TMemoryRecordKv* const* Recs, int Count, std::uint32_t Priority,
+                                     TMemoryRecordKv* Parent);
   std::uint32_t NextPriority() {
     FSeed ^= FSeed << 13;
     FSeed ^= FSeed >> 17;
@@ -127,6 +161,22 @@ class TRecordTreeKv {
   }
   TMemoryRecordKv* FRoot = nullptr;
   std::uint32_t FSeed = 2463534242u;
+};
+
+// Cells and Variants (RecordsListKv.cpp); the save format reads and writes cells directly.
+struct TKvCellAccess {
+  static Variant ToVariant(const TKvCell& Cell, const TBlobTable& Texts);
+  // Replaces what Cell holds (its old text or box released) by Value, of whatever kind.
+  static void Assign(TKvCell& Cell, const Variant& Value, TRecordsListKv& List);
+  static void Release(TKvCell& Cell, TBlobTable& Texts) noexcept;
+  static TKvCell* Cells(TMemoryRecordKv* Rec) { return Rec->MutableCells(); }
+  // A text cell over bytes (8-bit text: varString; UTF-16LE: varUString), added to the text table.
+  static void SetText(TKvCell& Cell, TVarType Type, const void* Bytes, std::size_t Length, TBlobTable& Texts) {
+    const TBlobTable::Handle h = Texts.Add(static_cast<const Byte*>(Bytes), Length);
+    Release(Cell, Texts);
+    Cell.Type = Type;
+    Cell.Text = h;
+  }
 };
 
 using TRecordCompareKv = std::function<int(TMemoryRecordKv* Rec1, TMemoryRecordKv* Rec2)>;
@@ -159,6 +209,8 @@ class TRecordsListKv : public TComponent {
   bool HasCachedChanges() const;
 
   TMemoryRecordKv* NewRecord();
+  // The bytes of the texts the records hold.
+  TBlobTable& Texts() const { return *FTexts; }
   // Frees a record that is not attached (a record that failed to attach).
   void FreeRecord(TMemoryRecordKv* Rec);
   int AddRecord(TMemoryRecordKv* Rec);
@@ -193,11 +245,22 @@ class TRecordsListKv : public TComponent {
  private:
   friend class TMemoryRecordKv;
   friend class TMemTableDataKv;
+  friend struct TKvCellAccess;
   int Attach(TMemoryRecordKv* Rec, int Index, bool Fetching, bool Append);
   void Detach(TMemoryRecordKv* Rec);
   void AddToDelta(TMemoryRecordKv* Rec);
   void DropFromDelta(TMemoryRecordKv* Rec);
   void ReleaseSerial(TMemoryRecordKv* Rec);
+  static constexpr std::size_t kRecordSlabBytes = std::size_t{1} << 20;
+  TRowPool& PoolFor(int Count);
+  TMemoryRecordKv* MakeRecord(int Count, int HashCode);
+  // Every pool and the text table dropped whole (the records in them are gone).
+  void DropStorage() noexcept;
+  // Releases what the record's cells hold and gives its slot back.
+  void DestroyRecord(TMemoryRecordKv* Rec) noexcept;
+  // Notes that some record holds something of its own (a boxed cell, saved old values), which Clear
+  // must free record by record; without it, Clear drops the pools and the text table whole.
+  void NoteOwnedParts() { FRecordsOwnParts = true; }
 
   bool FCachedUpdates = false;
   std::unique_ptr<TMTIndexesKv> FIndexes;
@@ -209,4 +272,7 @@ class TRecordsListKv : public TComponent {
   // Serial → record for serials from FSerialBase on; a freed record's slot is nullptr.
   std::vector<TMemoryRecordKv*> FBySerial;
   int FSerialBase = 1;
+  std::vector<std::unique_ptr<TRowPool>> FPools;  // one per record width in use
+  std::unique_ptr<TBlobTable> FTexts;
+  bool FRecordsOwnParts = false;
 };

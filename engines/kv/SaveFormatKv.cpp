@@ -1,13 +1,18 @@
 // The value table and the "Data" property of the save format (layout: MemTableDataKv.h).
 #include <cstdio>
+#include <cstring>
+#include <span>
 
 #include "engines/kv/DataStructKv.h"
+#include "engines/kv/IndexesKv.h"
 #include "engines/kv/MemTableDataKv.h"
 #include "engines/kv/RecordsListKv.h"
 #include "platform/classes/Streams.h"
 #include "platform/rtl/Format.h"
 #include "platform/rtl/SysUtils.h"
+#include "platform/store/ByteStream.h"
 #include "platform/sys/CodePage.h"
+#include "platform/sys/Utf.h"
 
 namespace {
 
@@ -207,19 +212,498 @@ void TMTDataFieldKv::ReadDataFromReader(Variant& Value, TReader* Reader) const {
   }
 }
 
-void TMemoryRecordKv::WriteRecord(TWriter* Writer) const {
-  const TMTDataStructKv* s = FRecordsList->DataStruct();
-  Writer->WriteListBegin();
-  for (int i = 0; i < FCount; ++i) s->DataFields(i)->WriteDataToWriter(FData[i], Writer);
-  Writer->WriteListEnd();
+// ---- the "Data" property, straight between cells and bytes ------------------------------------------
+//
+// The values go out and come in as the writer and reader above would put them (same tags, same bytes),
+// without a Variant per value: texts are copied or converted once between the text table and the
+// stream, numbers are encoded in place. A kind without a fast form (a boxed cell, an unusual tag for the
+// field) goes through the Variant routines above, so both routes always agree.
+
+namespace {
+
+struct TDataReadFail {
+  [[noreturn]] static void Fail(const char*) { throw EReadError(msg::SReadError); }
+};
+using TDataReader = TByteReader<TDataReadFail>;
+
+[[noreturn]] void InvalidPropertyValue() { throw EReadError(u"Invalid property value"); }
+
+bool IsAsciiBytes(const Byte* p, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i)
+    if (p[i] >= 0x80) return false;
+  return true;
 }
 
-void TMemoryRecordKv::ReadRecord(TReader* Reader) {
-  const TMTDataStructKv* s = FRecordsList->DataStruct();
-  Reader->ReadListBegin();
-  for (int i = 0; i < FCount; ++i) s->DataFields(i)->ReadDataFromReader(FData[i], Reader);
-  Reader->ReadListEnd();
-}
+// The system code page's double-byte characters one at a time, remembered per character: a table of
+// 50,000 names converts a few thousand distinct characters, not a converter call per name. Only for
+// ASCII-compatible pages of at most two bytes per character, where a character converts alone as it
+// does in a text; anything the tables cannot answer (a surrogate, a byte pair that is no character, a
+// lone lead byte) sends the whole text through the platform's converter.
+class TCodePageCacheKv {
+ public:
+  static TCodePageCacheKv& Current() {
+    thread_local TCodePageCacheKv cache;
+    const unsigned page = sys::GetSystemCodePage();
+    if (page != cache.FPage) cache.Reset(page);
+    return cache;
+  }
+
+  void ToUtf16(const Byte* p, std::size_t n, std::u16string& Out) {
+    if (FUsable) {
+      Out.resize(n);
+      std::size_t o = 0;
+      std::size_t i = 0;
+      for (; i < n; ++i) {
+        const Byte b = p[i];
+        if (b < 0x80) {
+          Out[o++] = b;
+          continue;
+        }
+        if (i + 1 >= n) break;
+        const std::size_t key = std::size_t{b} << 8 | p[i + 1];
+        char16_t c = FDecode[key];
+        if (c == 0) c = FDecode[key] = DecodePair(p + i);
+        if (c == kNoChar) break;
+        Out[o++] = c;
+        ++i;
+      }
+      if (i == n) {
+        Out.resize(o);
+        return;
+      }
+    }
+    sys::AnsiToUtf16(std::string_view(reinterpret_cast<const char*>(p), n), Out);
+  }
+
+  void ToAnsi(std::u16string_view Text, std::string& Out) {
+    if (FUsable) {
+      Out.resize(Text.size() * 2);
+      std::size_t o = 0;
+      std::size_t i = 0;
+      for (; i < Text.size(); ++i) {
+        const char16_t c = Text[i];
+        if (c < 0x80) {
+          Out[o++] = static_cast<char>(c);
+          continue;
+        }
+        if (c >= 0xD800 && c <= 0xDFFF) break;
+        std::uint32_t e = FEncode[c];
+        if (e == 0) e = FEncode[c] = EncodeChar(c);
+        if (e == kNoCode) break;
+        if (e >> 16 == 2) Out[o++] = static_cast<char>(e >> 8 & 0xFF);
+        Out[o++] = static_cast<char>(e & 0xFF);
+      }
+      if (i == Text.size()) {
+        Out.resize(o);
+        return;
+      }
+    }
+    sys::Utf16ToAnsi(Text, Out);
+  }
+
+ private:
+  static constexpr char16_t kNoChar = 0xFFFF;
+  static constexpr std::uint32_t kNoCode = 0xFFFFFFFF;
+
+  void Reset(unsigned Page) {
+    FPage = Page;
+    FUsable = sys::IsAsciiCompatible() && sys::MaxCharSize() == 2;
+    FDecode.assign(FUsable ? 0x10000 : 0, 0);
+    FEncode.assign(FUsable ? 0x10000 : 0, 0);
+  }
+  static char16_t DecodePair(const Byte* p) {
+    const std::u16string u = sys::AnsiToUtf16(std::string_view(reinterpret_cast<const char*>(p), 2));
+    if (u.size() != 1 || u[0] == 0xFFFD || u[0] == kNoChar || u[0] == 0 || (u[0] >= 0xD800 && u[0] <= 0xDFFF))
+      return kNoChar;
+    return u[0];
+  }
+  static std::uint32_t EncodeChar(char16_t c) {
+    const std::string a = sys::Utf16ToAnsi(std::u16string_view(&c, 1));
+    if (a.size() == 1) return std::uint32_t{1} << 16 | static_cast<Byte>(a[0]);
+    if (a.size() == 2) return std::uint32_t{2} << 16 | static_cast<std::uint32_t>(static_cast<Byte>(a[0])) << 8 | static_cast<Byte>(a[1]);
+    return kNoCode;
+  }
+
+  unsigned FPage = ~0u;
+  bool FUsable = false;
+  std::vector<char16_t> FDecode;
+  std::vector<std::uint32_t> FEncode;
+};
+
+class TDataWriterKv {
+ public:
+  TDataWriterKv(TStream& Stream, const TBlobTable& Texts) : FOut(Stream), FTexts(Texts) {}
+
+  void Tag(TValueType Tag) {
+    Byte* p = FOut.Room(1);
+    *p = Tag;
+    FOut.Commit(p + 1);
+  }
+  template <class T>
+  void Tagged(TValueType Tag, T Value) {
+    Byte* p = FOut.Room(1 + sizeof(T));
+    *p = Tag;
+    std::memcpy(p + 1, &Value, sizeof(T));
+    FOut.Commit(p + 1 + sizeof(T));
+  }
+  void Integer(Int64 v) {
+    if (v >= INT8_MIN && v <= INT8_MAX) Tagged(vaInt8, static_cast<std::int8_t>(v));
+    else if (v >= INT16_MIN && v <= INT16_MAX) Tagged(vaInt16, static_cast<std::int16_t>(v));
+    else if (v >= INT32_MIN && v <= INT32_MAX) Tagged(vaInt32, static_cast<std::int32_t>(v));
+    else Tagged(vaInt64, v);
+  }
+  void Extended(double v) {
+    Byte* p = FOut.Room(11);
+    *p = vaExtended;
+    std::uint8_t bytes[10];
+    DoubleToExtended(v, bytes);
+    std::memcpy(p + 1, bytes, 10);
+    FOut.Commit(p + 11);
+  }
+  void Bytes(TValueType Tag, std::int32_t Length, const void* Data, std::size_t Count) {
+    Tagged(Tag, Length);
+    FOut.Put(Data, Count);
+  }
+  // The bytes TWriter::WriteString writes for the text.
+  void Text(std::u16string_view Value) {
+    bool nonAscii = false;
+    const size_t utf8Length = sys::Utf8Length(Value, nonAscii);
+    if (utf8Length > static_cast<size_t>(INT32_MAX) || Value.size() > static_cast<size_t>(INT32_MAX / 2))
+      throw EWriteError(msg::SWriteError);
+    if (utf8Length >= 2 * Value.size()) {
+      Bytes(vaWString, static_cast<std::int32_t>(Value.size()), Value.data(), Value.size() * 2);
+      return;
+    }
+    if (!nonAscii) {
+      Byte* p;
+      if (utf8Length <= 255) {
+        p = FOut.Room(2 + utf8Length);
+        p[0] = vaString;
+        p[1] = static_cast<Byte>(utf8Length);
+        p += 2;
+      } else {
+        p = FOut.Room(5 + utf8Length);
+        p[0] = vaLString;
+        const auto n = static_cast<std::int32_t>(utf8Length);
+        std::memcpy(p + 1, &n, 4);
+        p += 5;
+      }
+      for (char16_t c : Value) *p++ = static_cast<Byte>(c);
+      FOut.Commit(p);
+      return;
+    }
+    Byte* p = FOut.Room(5 + utf8Length);
+    p[0] = vaUTF8String;
+    const auto n = static_cast<std::int32_t>(utf8Length);
+    std::memcpy(p + 1, &n, 4);
+    FOut.Commit(EncodeUtf8(Value, p + 5));
+  }
+  // As sys::Utf16ToUtf8: an unpaired surrogate becomes U+FFFD.
+  static Byte* EncodeUtf8(std::u16string_view Text, Byte* p) {
+    for (std::size_t i = 0; i < Text.size(); ++i) {
+      char32_t c = Text[i];
+      if (c < 0x80) {
+        *p++ = static_cast<Byte>(c);
+        continue;
+      }
+      if (c >= 0xD800 && c <= 0xDBFF && i + 1 < Text.size() && Text[i + 1] >= 0xDC00 && Text[i + 1] <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (Text[i + 1] - 0xDC00);
+        ++i;
+      } else if (c >= 0xD800 && c <= 0xDFFF) {
+        c = 0xFFFD;
+      }
+      if (c < 0x800) {
+        *p++ = static_cast<Byte>(0xC0 | (c >> 6));
+        *p++ = static_cast<Byte>(0x80 | (c & 0x3F));
+      } else if (c < 0x10000) {
+        *p++ = static_cast<Byte>(0xE0 | (c >> 12));
+        *p++ = static_cast<Byte>(0x80 | ((c >> 6) & 0x3F));
+        *p++ = static_cast<Byte>(0x80 | (c & 0x3F));
+      } else {
+        *p++ = static_cast<Byte>(0xF0 | (c >> 18));
+        *p++ = static_cast<Byte>(0x80 | ((c >> 12) & 0x3F));
+        *p++ = static_cast<Byte>(0x80 | ((c >> 6) & 0x3F));
+        *p++ = static_cast<Byte>(0x80 | (c & 0x3F));
+      }
+    }
+    return p;
+  }
+  // UTF-16LE text held in the text table (its bytes may stand at any address).
+  void StoredText(TBlobTable::Handle H) {
+    const std::span<const Byte> b = FTexts.Bytes(H);
+    FText.resize(b.size() / 2);
+    if (!FText.empty()) std::memcpy(FText.data(), b.data(), FText.size() * 2);
+    Text(FText);
+  }
+  // 8-bit text of the system code page: pure ASCII goes as it stands, anything else as its UTF-16 form.
+  void AnsiText(TBlobTable::Handle H) {
+    const std::span<const Byte> b = FTexts.Bytes(H);
+    if (b.empty() || !IsAsciiBytes(b.data(), b.size())) {
+      FCodePage.ToUtf16(b.data(), b.size(), FText);
+      Text(FText);
+      return;
+    }
+    if (b.size() <= 255) {
+      Byte* p = FOut.Room(2 + b.size());
+      p[0] = vaString;
+      p[1] = static_cast<Byte>(b.size());
+      std::memcpy(p + 2, b.data(), b.size());
+      FOut.Commit(p + 2 + b.size());
+    } else {
+      Bytes(vaLString, static_cast<std::int32_t>(b.size()), b.data(), b.size());
+    }
+  }
+  // Any value through the Variant writer.
+  void ByVariant(const TMTDataFieldKv* Field, const Variant& Value) {
+    FScratch.SetSize(0);
+    {
+      TWriter w(&FScratch);
+      Field->WriteDataToWriter(Value, &w);
+      w.FlushBuffer();
+    }
+    FOut.Put(FScratch.Memory(), static_cast<std::size_t>(FScratch.Size()));
+  }
+
+  void Cell(const TMTDataFieldKv* Field, const TKvCell& C) {
+    const TFieldType type = Field->DataType();
+    if (IsBinaryStoredType(type)) {
+      if (C.Type == varNull) {
+        Tagged(vaBinary, std::int32_t{0});
+      } else if (C.Type == varString) {
+        const std::span<const Byte> b = FTexts.Bytes(C.Text);
+        Bytes(vaBinary, static_cast<std::int32_t>(b.size()), b.data(), b.size());
+      } else {
+        ByVariant(Field, TKvCellAccess::ToVariant(C, FTexts));
+      }
+      return;
+    }
+    switch (C.Type) {
+      case varNull: Tag(vaNil); return;
+      case varString: AnsiText(C.Text); return;
+      case varEmpty: case TKvCell::kBoxed: ByVariant(Field, TKvCellAccess::ToVariant(C, FTexts)); return;
+      default: break;
+    }
+    // Object references live only as long as the process: they are never written.
+    if (type == ftUnknown) {
+      Tag(vaNil);
+      return;
+    }
+    switch (C.Type) {
+      case varSmallint: case varInteger: case varShortInt: case varByte: case varWord: case varLongWord:
+      case varInt64: Integer(C.Int); return;
+      case varUInt64:
+        if (C.Int < 0) throw EWriteError(msg::SWriteError);
+        Integer(C.Int);
+        return;
+      case varSingle: Tagged(vaSingle, C.Sgl); return;
+      case varDouble: Extended(C.Dbl); return;
+      case varCurrency: Tagged(vaCurrency, C.Int); return;
+      case varDate: Tagged(vaDate, C.Dbl); return;
+      case varBoolean: Tag(C.Bool ? vaTrue : vaFalse); return;
+      case varUString: case varOleStr: StoredText(C.Text); return;
+      default: ByVariant(Field, TKvCellAccess::ToVariant(C, FTexts)); return;
+    }
+  }
+  void Flush() { FOut.Flush(); }
+
+ private:
+  TByteWriter FOut;
+  const TBlobTable& FTexts;
+  TCodePageCacheKv& FCodePage = TCodePageCacheKv::Current();
+  std::u16string FText;
+  TMemoryStream FScratch;
+};
+
+class TDataReaderKv {
+ public:
+  TDataReaderKv(std::span<const Byte> Data, TRecordsListKv& List)
+      : FData(Data), FIn(Data), FList(List), FTexts(List.Texts()) {}
+
+  TDataReader& In() { return FIn; }
+
+  // A text value of tag Tag as UTF-16 (into FText), as the component reader decodes it.
+  void TextOfTag(Byte Tag) {
+    switch (Tag) {
+      case vaString: case vaLString: {
+        const std::size_t n = Tag == vaString ? FIn.Get<Byte>() : FIn.Length32();
+        const Byte* p = FIn.Take(n);
+        if (IsAsciiBytes(p, n)) {
+          FText.assign(p, p + n);
+        } else {
+          sys::AnsiToUtf16(std::string_view(reinterpret_cast<const char*>(p), n), FText, sys::CP_ACP);
+        }
+        return;
+      }
+      case vaUTF8String: {
+        const std::size_t n = FIn.Length32();
+        const Byte* p = FIn.Take(n);
+        sys::Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(p), n), FText);
+        return;
+      }
+      case vaWString: {
+        const auto count = FIn.Get<std::int32_t>();
+        if (count < 0 || static_cast<std::size_t>(count) * 2 > FIn.Remaining()) TDataReadFail::Fail("a text");
+        const Byte* p = FIn.Take(static_cast<std::size_t>(count) * 2);
+        FText.resize(static_cast<std::size_t>(count));
+        if (count) std::memcpy(FText.data(), p, FText.size() * 2);
+        return;
+      }
+      default: InvalidPropertyValue();
+    }
+  }
+
+  // The value of tag Tag as the component reader's ReadVariant gives it.
+  Variant VariantOfTag(Byte Tag) {
+    switch (Tag) {
+      case vaNil: return Variant();
+      case vaNull: return Null();
+      case vaInt8: return Variant(static_cast<int>(FIn.Get<std::int8_t>()));
+      case vaInt16: return Variant(static_cast<int>(FIn.Get<std::int16_t>()));
+      case vaInt32: return Variant(static_cast<int>(FIn.Get<std::int32_t>()));
+      case vaInt64: return Variant(static_cast<long long>(FIn.Get<std::int64_t>()));
+      case vaExtended: return Variant(ExtendedToDouble(FIn.Take(10)));
+      case vaDouble: return Variant(FIn.Get<double>());
+      case vaSingle: return Variant(FIn.Get<float>());
+      case vaCurrency: return Variant(Currency::FromScaled(FIn.Get<Int64>()));
+      case vaDate: return VarFromDateTime(FIn.Get<double>());
+      case vaString: case vaLString: case vaWString: case vaUTF8String:
+        TextOfTag(Tag);
+        return Variant(String(FText));
+      case vaFalse: return Variant(false);
+      case vaTrue: return Variant(true);
+      case vaBinary: {
+        const std::size_t n = FIn.Length32();
+        return VarFromBytes(FIn.Take(n), n);
+      }
+      default: InvalidPropertyValue();
+    }
+  }
+
+  void Cell(const TMTDataFieldKv* Field, TKvCell& C) {
+    const TFieldType type = Field->DataType();
+    const TVarType vt = Field->VarDataType();
+    const Byte tag = FIn.Get<Byte>("a value");
+    if (IsBinaryStoredType(type)) {
+      if (tag != vaBinary) InvalidPropertyValue();
+      const std::size_t n = FIn.Length32();
+      const Byte* p = FIn.Take(n);
+      if (vt == varString) {
+        TKvCellAccess::SetText(C, varString, p, n, FTexts);
+      } else {
+        Variant arr = VarArrayCreate({0, static_cast<int>(n) - 1}, varByte);
+        if (n) {
+          std::memcpy(VarArrayLock(arr), p, n);
+          VarArrayUnlock(arr);
+        }
+        TKvCellAccess::Assign(C, arr, FList);
+      }
+      return;
+    }
+    if (tag == vaNil || tag == vaNull) {
+      SetNull(C);
+      return;
+    }
+    if (type != ftUnknown) {
+      switch (tag) {
+        case vaInt8: case vaInt16: case vaInt32:
+          if (vt == varInteger) {
+            const std::int32_t v = tag == vaInt8 ? FIn.Get<std::int8_t>()
+                                   : tag == vaInt16 ? FIn.Get<std::int16_t>() : FIn.Get<std::int32_t>();
+            SetInline(C, varInteger).Int = v;
+            return;
+          }
+          break;
+        case vaExtended:
+          if (vt == varDouble) {
+            SetInline(C, varDouble).Dbl = ExtendedToDouble(FIn.Take(10));
+            return;
+          }
+          break;
+        case vaDate:
+          if (vt == varDate) {
+            SetInline(C, varDate).Dbl = FIn.Get<double>();
+            return;
+          }
+          break;
+        case vaFalse: case vaTrue:
+          if (vt == varBoolean) {
+            SetInline(C, varBoolean).Bool = tag == vaTrue;
+            return;
+          }
+          break;
+        case vaString: case vaLString: case vaWString: case vaUTF8String:
+          if (vt == varUString || vt == varOleStr) {
+            TextOfTag(tag);
+            TKvCellAccess::SetText(C, vt, FText.data(), FText.size() * 2, FTexts);
+            return;
+          }
+          if (vt == varString) {
+            if ((tag == vaString || tag == vaLString) && sys::IsAsciiCompatible()) {
+              // ASCII bytes are the same text in the code page: they are kept as they stand.
+              const std::size_t at = FIn.Position();
+              const std::size_t n = tag == vaString ? FIn.Get<Byte>() : FIn.Length32();
+              const Byte* p = FIn.Take(n);
+              if (IsAsciiBytes(p, n)) {
+                TKvCellAccess::SetText(C, varString, p, n, FTexts);
+                return;
+              }
+              FIn = TDataReader(FData, at);
+            }
+            TextOfTag(tag);
+            FCodePage.ToAnsi(FText, FAnsi);
+            TKvCellAccess::SetText(C, varString, FAnsi.data(), FAnsi.size(), FTexts);
+            return;
+          }
+          break;
+        default: break;
+      }
+    }
+    TKvCellAccess::Assign(C, Converted(Field, VariantOfTag(tag)), FList);
+  }
+
+ private:
+  void SetNull(TKvCell& C) { SetInline(C, varNull); }
+  TKvCell& SetInline(TKvCell& C, TVarType Type) {
+    if (C.Text != 0 || C.Type == TKvCell::kBoxed) TKvCellAccess::Release(C, FTexts);
+    C.Type = Type;
+    C.Int = 0;
+    return C;
+  }
+  // The stored form of a value read for Field (the component reader's value, then the field's kind).
+  static Variant Converted(const TMTDataFieldKv* Field, Variant v) {
+    const TVarType vt = Field->VarDataType();
+    if (v.IsEmpty() || v.IsNull() || Field->DataType() == ftUnknown) return Null();
+    if (VarIsStr(v) && (vt == varSQLTimeStamp || vt == varSQLTimeStampOffset)) {
+      const TSQLTimeStampOffset t = ParseStampText(v.AsString());
+      if (vt == varSQLTimeStampOffset) return VarSQLTimeStampOffsetCreate(t);
+      TSQLTimeStamp plain;
+      plain.Year = t.Year;
+      plain.Month = t.Month;
+      plain.Day = t.Day;
+      plain.Hour = t.Hour;
+      plain.Minute = t.Minute;
+      plain.Second = t.Second;
+      plain.Fractions = t.Fractions;
+      return VarSQLTimeStampCreate(plain);
+    }
+    if (vt == varVariant || vt == v.VType()) return v;
+    try {
+      return VarAsType(v, vt);
+    } catch (const EVariantError&) {
+      throw EReadError(u"Invalid property value");
+    }
+  }
+
+  std::span<const Byte> FData;
+  TDataReader FIn;
+  TRecordsListKv& FList;
+  TBlobTable& FTexts;
+  TCodePageCacheKv& FCodePage = TCodePageCacheKv::Current();
+  std::u16string FText;
+  std::string FAnsi;
+};
+
+}  // namespace
 
 void TRecordsListKv::DefineProperties(TFiler* Filer) {
   TComponent::DefineProperties(Filer);
@@ -228,23 +712,73 @@ void TRecordsListKv::DefineProperties(TFiler* Filer) {
 }
 
 void TRecordsListKv::WriteData(TWriter* Writer) const {
-  Writer->WriteListBegin();
-  for (const TMemoryRecordKv* r = FTree.First(); r; r = TRecordTreeKv::Next(r)) r->WriteRecord(Writer);
-  Writer->WriteListEnd();
+  const TMTDataStructKv* s = DataStruct();
+  std::vector<const TMTDataFieldKv*> fields;
+  for (int i = 0; s && i < s->Count(); ++i) fields.push_back(s->DataFields(i));
+  // The writer's buffer goes out first; the values follow straight into the stream.
+  Writer->FlushBuffer();
+  TDataWriterKv out(*Writer->Stream(), *FTexts);
+  out.Tag(vaList);
+  for (const TMemoryRecordKv* r = FTree.First(); r; r = TRecordTreeKv::Next(r)) {
+    out.Tag(vaList);
+    const TKvCell* cells = r->Cells();
+    for (int i = 0; i < r->FCount; ++i) out.Cell(fields.at(static_cast<size_t>(i)), cells[i]);
+    out.Tag(vaNull);
+  }
+  out.Tag(vaNull);
+  out.Flush();
 }
 
 void TRecordsListKv::ReadData(TReader* Reader) {
   Clear();
-  Reader->ReadListBegin();
-  while (!Reader->EndOfList()) {
-    TMemoryRecordKv* rec = NewRecord();
-    try {
-      rec->ReadRecord(Reader);
-      FetchRecord(rec);
-    } catch (...) {
-      FreeRecord(rec);
-      throw;
+  const TMTDataStructKv* s = DataStruct();
+  const int count = RecValCount();
+  std::vector<const TMTDataFieldKv*> fields;
+  for (int i = 0; i < count; ++i) fields.push_back(s->DataFields(i));
+  // Read from the stream's bytes in place; the reader goes on after the last byte taken.
+  Reader->FlushBuffer();
+  const Int64 start = Reader->Position();
+  std::vector<Byte> holder;
+  const std::span<const Byte> bytes = WholeStreamBytes(*Reader->Stream(), start, holder);
+  TDataReaderKv in(bytes, *this);
+  TDataReader& r = in.In();
+  if (r.Get<Byte>() != vaList) InvalidPropertyValue();
+  // Nobody hears of the records as they come (a load into scratch data): they are attached in one go.
+  const bool quiet = FIndexes->Count() == 0 && FUpdateCount == 0 &&
+                     (!FMemTableData || (FMemTableData->NotificatorCount() == 0 && !FMemTableData->OnFieldCalculation()));
+  std::vector<TMemoryRecordKv*> loaded;
+  auto attachLoaded = [&] {
+    if (!quiet || loaded.empty()) return;
+    FTree.Build(loaded);
+    loaded.clear();
+  };
+  try {
+    for (;;) {
+      const Byte next = r.Get<Byte>();
+      if (next == vaNull) break;
+      if (next != vaList) InvalidPropertyValue();
+      TMemoryRecordKv* rec = NewRecord();
+      try {
+        TKvCell* cells = rec->MutableCells();
+        for (int i = 0; i < count; ++i) in.Cell(fields[static_cast<size_t>(i)], cells[i]);
+        if (r.Get<Byte>() != vaNull) InvalidPropertyValue();
+        if (quiet) {
+          loaded.push_back(rec);
+          rec->FAttached = true;
+          rec->FUpdateStatus = usUnmodified;
+          rec->FEditState = resBrowseKv;
+        } else {
+          FetchRecord(rec);
+        }
+      } catch (...) {
+        if (!rec->FAttached) FreeRecord(rec);
+        throw;
+      }
     }
+  } catch (...) {
+    attachLoaded();
+    throw;
   }
-  Reader->ReadListEnd();
+  attachLoaded();
+  Reader->SetPosition(start + static_cast<Int64>(r.Position()));
 }

@@ -15,6 +15,8 @@
 #include "platform/classes/ComponentStreaming.h"
 #include "platform/rtl/Format.h"
 #include "platform/rtl/SysUtils.h"
+#include "platform/sys/CodePage.h"
+#include "platform/sys/Utf.h"
 
 static_assert(LDBL_MANT_DIG >= 64, "extended values are carried through long double");
 
@@ -345,6 +347,35 @@ std::string DoubleText(double v) {
   return text;
 }
 
+// ExtendedText / DoubleText appended to Out: the common value goes straight in, with no text of its own.
+void AppendExtendedText(std::string& Out, const Byte in[10]) {
+  TBinaryValue fast;
+  bool negative;
+  char text[64];
+  size_t len;
+  if (ExtendedBinaryValue(in, fast, negative) && FastShortestText(fast, negative, 15, 21, text, len)) {
+    if (std::memchr(text, '.', len) == nullptr) {
+      text[len++] = '.';
+      text[len++] = '0';
+    }
+    Out.append(text, len);
+    return;
+  }
+  Out += ExtendedText(in);
+}
+
+void AppendDoubleText(std::string& Out, double v) {
+  TBinaryValue fast;
+  bool negative;
+  char text[64];
+  size_t len;
+  if (DoubleBinaryValue(v, fast, negative) && FastShortestText(fast, negative, 15, 17, text, len)) {
+    Out.append(text, len);
+    return;
+  }
+  Out += DoubleText(v);
+}
+
 std::string SingleText(float v) {
   if (!std::isfinite(v)) return SpecialText(std::signbit(v), std::isnan(v));
   CLocaleScope c;
@@ -444,7 +475,7 @@ class BinaryToText {
         Byte bytes[10];
         FReader.ReadValue();
         FReader.Read(bytes, 10);
-        FOut += ExtendedText(bytes);
+        AppendExtendedText(FOut, bytes);
         return;
       }
       case vaSingle: {
@@ -460,7 +491,7 @@ class BinaryToText {
         double v;
         FReader.ReadValue();
         FReader.Read(&v, 8);
-        FOut += DoubleText(v);
+        AppendDoubleText(FOut, v);
         FOut += tag == vaDate ? 'd' : 'r';
         return;
       }
@@ -474,7 +505,9 @@ class BinaryToText {
       case vaString:
       case vaLString:
       case vaWString:
-      case vaUTF8String: return Text(FReader.ReadString(), Indent);
+      case vaUTF8String:
+        ReadText(tag);
+        return Text(FText, Indent);
       case vaIdent: {
         const String ident = FReader.ReadIdent();
         // These words read back as their own tags, not as an identifier.
@@ -527,7 +560,41 @@ class BinaryToText {
     throw EReadError(msg::SInvalidPropertyValue);
   }
 
-  void Text(const String& S, int Indent) {
+  // The text value of tag Tag into FText, as TReader::ReadString decodes it, into buffers kept between
+  // values (a table has a few texts per row).
+  void ReadText(TValueType Tag) {
+    FReader.ReadValue();
+    const Int64 left = FReader.Stream()->Size() - FReader.Position();
+    if (Tag == vaWString) {
+      std::int32_t count;
+      FReader.Read(&count, 4);
+      if (count < 0 || static_cast<Int64>(count) * 2 > left - 4) throw EReadError(msg::SReadError);
+      FText.resize(static_cast<size_t>(count));
+      FReader.Read(FText.data(), static_cast<Int64>(count) * 2);
+      return;
+    }
+    Int64 n;
+    if (Tag == vaString) {
+      n = FReader.ReadByte();
+      if (n > left - 1) throw EReadError(msg::SReadError);
+    } else {
+      std::int32_t length;
+      FReader.Read(&length, 4);
+      if (length < 0 || length > left - 4) throw EReadError(msg::SReadError);
+      n = length;
+    }
+    FBytes.resize(static_cast<size_t>(n));
+    FReader.Read(FBytes.data(), n);
+    if (Tag == vaUTF8String) {
+      sys::Utf8ToUtf16(FBytes, FText);
+    } else if (std::all_of(FBytes.begin(), FBytes.end(), [](char c) { return static_cast<Byte>(c) < 0x80; })) {
+      FText.assign(FBytes.begin(), FBytes.end());
+    } else {
+      sys::AnsiToUtf16(FBytes, FText, sys::CP_ACP);
+    }
+  }
+
+  void Text(std::u16string_view S, int Indent) {
     if (S.empty()) {
       FOut += "''";
       return;
@@ -604,6 +671,8 @@ class BinaryToText {
 
   TReader& FReader;
   std::string& FOut;
+  std::string FBytes;
+  std::u16string FText;
   bool FNonAsciiIdent = false;
   int FDepth = 0;
 };
@@ -1072,6 +1141,8 @@ void ObjectTextToBinary(TStream* Input, TStream* Output) {
   const Int64 size = Input->Size() - start;
   std::string text(static_cast<size_t>(std::max<Int64>(size, 0)), '\0');
   TMemoryStream binary;
+  // The binary of a table is about half its text: room for it up front, no regrowth copies.
+  binary.SetCapacity(std::max<Int64>(size, 0) / 2 + 4096);
   try {
     if (!text.empty()) Input->ReadBuffer(text.data(), static_cast<Int64>(text.size()));
     std::string_view view(text);

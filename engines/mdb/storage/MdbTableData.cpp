@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 #include "engines/mdb/runtime/MdbBlobStream.h"
 #include "engines/mdb/runtime/MdbConst.h"
@@ -9,6 +10,7 @@
 #include "engines/mdb/runtime/MdbMemory.h"
 #include "engines/mdb/runtime/MdbStreams.h"
 #include "engines/mdb/runtime/MdbTypeTable.h"
+#include "engines/mdb/runtime/MdbUtils.h"
 #include "engines/mdb/runtime/MdbVariant.h"
 #include "engines/mdb/storage/MdbCache.h"
 #include "engines/mdb/storage/MdbConstraints.h"
@@ -35,6 +37,19 @@ constexpr char16_t SCannotReadStream[] =
 constexpr char16_t SCannotLoadRecord[] = u"Error - cannot load record (PageNo = %d, PageItemNo = %d) in table '%s'";
 constexpr char16_t SInvalidItemNumber[] = u"Invalid item number - ItemNo = %d, ItemCount = %d";
 constexpr char16_t SCannotFindField[] = u"Cannot find field %s in table %s";
+constexpr char16_t SCannotDeleteOpenTable[] = u"Cannot delete table '%s'. Table is open by another dataset";
+constexpr char16_t SCannotDeleteReferencedTable[] = u"Cannot delete table '%s' - foreign key constraint(s) violated";
+constexpr char16_t SCannotRenameOpenTable[] = u"Cannot rename table '%s'. Table is open by another dataset";
+constexpr char16_t SForeignKeysNotAvailable[] = u"Error - foreign keys are not available in table '%s'";
+constexpr char16_t SNoFieldsDefined[] = u"Cannot create table '%s'. No fields were defined";
+constexpr char16_t SUnnamedField[] = u"Cannot create table '%s'. Unnamed fields are not allowed";
+constexpr char16_t SDuplicateField[] = u"Cannot create table '%s'. Duplicate field name '%s'";
+constexpr char16_t SUnnamedIndex[] = u"Cannot create table '%s'. Unnamed indexes are not allowed";
+constexpr char16_t SIndexWithoutFields[] = u"Cannot create table '%s'. No fields defined in index '%s'";
+constexpr char16_t SDuplicateIndex[] = u"Cannot create table '%s'. Duplicate index name '%s'";
+constexpr char16_t SMultiplePrimary[] =
+    u"Cannot create table '%s'. Error in indexes definition - multiple primary indexes are not allowed";
+constexpr char16_t SDuplicateConstraint[] = u"Cannot create table '%s'. Duplicate constraint name '%s'";
 constexpr char16_t SViewCheckOption[] =
     u"Error - cannot update record in table '%s' from view '%s' with CHECK OPTION. Record with such field values does "
     u"not belong to this view.";
@@ -102,9 +117,6 @@ void TMdbTableData::CreateRecordManager() { NotOverridden(u"CreateRecordManager"
 void TMdbTableData::CreateTable(TMdbCursor*, TMdbFieldDefs&, TMdbIndexDefs&, TMdbConstraintDefs&) {
   NotOverridden(u"CreateTable");
 }
-void TMdbTableData::DeleteTable(TMdbBaseSession*, bool, bool) { NotOverridden(u"DeleteTable"); }
-void TMdbTableData::EmptyTable(TMdbCursor*, bool) { NotOverridden(u"EmptyTable"); }
-void TMdbTableData::RenameTable(TMdbCursor*, const String&) { NotOverridden(u"RenameTable"); }
 void TMdbTableData::AddForeignKey(TMdbCursor*, TMdbConstraintDefForeignKey*) { NotOverridden(u"AddForeignKey"); }
 void TMdbTableData::DeleteConstraint(TMdbCursor*, const String&, bool, bool) { NotOverridden(u"DeleteConstraint"); }
 void TMdbTableData::RenameReferenceTableName(TMdbCursor*, const String&, const String&) {
@@ -113,9 +125,7 @@ void TMdbTableData::RenameReferenceTableName(TMdbCursor*, const String&, const S
 void TMdbTableData::RenameField(TMdbCursor*, const String&, const String&) { NotOverridden(u"RenameField"); }
 void TMdbTableData::AddIndex(TMdbIndexDef*, TMdbCursor*) { NotOverridden(u"AddIndex"); }
 void TMdbTableData::DeleteIndex(std::int32_t, TMdbCursor*) { NotOverridden(u"DeleteIndex"); }
-void TMdbTableData::EmptyIndex(std::int32_t, std::int32_t) { NotOverridden(u"EmptyIndex"); }
 void TMdbTableData::DeleteAllIndexes(TMdbCursor*) { NotOverridden(u"DeleteAllIndexes"); }
-void TMdbTableData::EmptyAllIndexes(std::int32_t) { NotOverridden(u"EmptyAllIndexes"); }
 TMdbConstraintDefForeignKeyAction* TMdbTableData::AddForeignKeyAction(TMdbCursor*, TMdbConstraintDefForeignKey*,
                                                                       const String&, std::int32_t) {
   NotOverridden(u"AddForeignKeyAction");
@@ -771,4 +781,80 @@ void TMdbTableData::ApplyChanges(std::uint32_t State1, TMdbDBStateType StateType
 }
 void TMdbTableData::CancelChanges() {
   if (FCache) FCache->CancelChanges();
+}
+
+// ---- structure operations shared by the table data kinds ---------------------------------------------
+
+void TMdbTableData::DeleteTable(TMdbBaseSession* Session, bool Cascade, bool DesignMode) {
+  if (!DesignMode && !FCursorList.empty()) throw EMdbException(20017, SCannotDeleteOpenTable, {FTableName});
+  const bool FK = FConstraintManager && (FConstraintManager->ConstraintDefs().ForeignKeysExists ||
+                                         FConstraintManager->ConstraintDefs().ForeignKeysActionsExists);
+  if (!FK) return;
+  if (!Cascade) throw EMdbException(11481, SCannotDeleteReferencedTable, {FTableName});
+  // Removing the partner halves in the other tables needs cursors on them, which foreign keys bring
+  // with them; until then a table never holds a foreign key, so this is never reached with a session.
+  if (Session) throw EMdbException(11481, SForeignKeysNotAvailable, {FTableName});
+  FConstraintManager->ConstraintDefs().ForeignKeysExists = false;
+  FConstraintManager->ConstraintDefs().ForeignKeysActionsExists = false;
+}
+
+void TMdbTableData::EmptyTable(TMdbCursor* Cursor, bool) {
+  if (!FCursorList.empty()) throw EMdbException(10072, SCannotDeleteOpenTable, {FTableName});
+  if (Cursor == nullptr) throw EMdbException(11887, SNilPointer);
+  EmptyAllIndexes(SessionIDOf(Cursor));
+}
+
+void TMdbTableData::RenameTable(TMdbCursor*, const String& NewTableName) {
+  if (!FCursorList.empty()) throw EMdbException(10150, SCannotRenameOpenTable, {FTableName});
+  if (FConstraintManager && (FConstraintManager->ConstraintDefs().ForeignKeysExists ||
+                             FConstraintManager->ConstraintDefs().ForeignKeysActionsExists))
+    throw EMdbException(10150, SForeignKeysNotAvailable, {FTableName});
+  SetTableName(NewTableName);
+  ChangeTableMetaDataState(ltoCreateTable);
+  FTableState.LastTableOperation = ltoRename;
+}
+
+void TMdbTableData::EmptyIndex(std::int32_t IndexID, std::int32_t SessionID) {
+  if (FIndexManager) FIndexManager->EmptyIndex(SessionID, IndexID);
+  ChangeTableState(ltoEmptyIndex);
+}
+
+void TMdbTableData::EmptyAllIndexes(std::int32_t SessionID) {
+  if (FIndexManager) FIndexManager->EmptyAllIndexes(SessionID);
+}
+
+// ---- create-table checks ---------------------------------------------------------------------------------
+
+void TMdbTableData::CheckFieldDefs(const TMdbFieldDefs& FieldDefs) const {
+  if (FieldDefs.Count() == 0) throw EMdbException(11429, SNoFieldsDefined, {FTableName});
+  std::unordered_set<std::uint32_t> Seen;
+  for (std::int32_t i = 0; i < FieldDefs.Count(); ++i) {
+    const String& Name = FieldDefs.GetDef(i)->Name();
+    if (Name.empty()) throw EMdbException(11432, SUnnamedField, {FTableName});
+    if (!Seen.insert(UpperNameCRC(Name)).second)
+      throw EMdbException(11430, SDuplicateField, {FTableName, UpperCaseWide(Name)});
+  }
+}
+
+void TMdbTableData::CheckIndexDefs(const TMdbIndexDefs& IndexDefs) const {
+  std::unordered_set<std::uint32_t> Seen;
+  std::int32_t Primary = 0;
+  for (std::int32_t i = 0; i < IndexDefs.Count(); ++i) {
+    const TMdbIndexDef& D = *IndexDefs.GetDef(i);
+    if (D.Name().empty()) throw EMdbException(11433, SUnnamedIndex, {FTableName});
+    if (D.ColumnCount() == 0) throw EMdbException(11434, SIndexWithoutFields, {FTableName, D.Name()});
+    if (!Seen.insert(UpperNameCRC(D.Name())).second)
+      throw EMdbException(11428, SDuplicateIndex, {UpperCaseWide(FTableName), UpperCaseWide(D.Name())});
+    if (D.FPrimary) ++Primary;
+  }
+  if (Primary > 1) throw EMdbException(11427, SMultiplePrimary, {FTableName});
+}
+
+void TMdbTableData::CheckConstraintDefs(const TMdbConstraintDefs& ConstraintDefs) const {
+  std::unordered_set<std::uint32_t> Seen;
+  for (std::int32_t i = 0; i < ConstraintDefs.Count(); ++i) {
+    const String& Name = ConstraintDefs.GetDef(i)->Name();
+    if (Name.empty()) continue;
+    if (!Seen.insert(UpperNameCRC(Name)).second) throw EMdbException(11431, SDuplicateConstraint, {FTableName, Name});
+  }
 }

@@ -176,6 +176,16 @@ class TMdbTableData : public TObject {
   // Is the record in the cursor's current buffer one the cursor may see (filters and range)?
   virtual bool IsRecordVisible(TMdbCursor* Cursor);
 
+  // ---- create-table checks -------------------------------------------------------------------------
+  // Names are compared upper-cased, by their CRC (two names with one CRC are one name).
+  // 11429 no fields, 11432 an unnamed field, 11430 a duplicate field name.
+  void CheckFieldDefs(const TMdbFieldDefs& FieldDefs) const;
+  // 11433 an unnamed index, 11434 an index without columns, 11428 a duplicate index name, and once
+  // every index passed, 11427 for more than one primary index.
+  void CheckIndexDefs(const TMdbIndexDefs& IndexDefs) const;
+  // 11431 a duplicate constraint name; unnamed constraints get their names later.
+  void CheckConstraintDefs(const TMdbConstraintDefs& ConstraintDefs) const;
+
   // ---- page access of the indexes ------------------------------------------------------------------
   TMdbPage* AddPage(std::int32_t SessionID, TMdbDBStateType StateType, std::uint32_t State, bool DoNotUse);
   void RemovePage(std::int32_t SessionID, std::int32_t PageNo, TMdbDBStateType StateType, std::uint32_t State);

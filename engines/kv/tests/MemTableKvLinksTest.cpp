@@ -1,0 +1,121 @@
+#include "KvTestSupport.h"
+
+namespace {
+
+// A provider whose rows depend on its "Dept" parameter, as a parameterised query's would.
+class TParamTable : public TMemTableKv, public IProviderParamsKv {
+ public:
+  explicit TParamTable(TComponent* AOwner) : TMemTableKv(AOwner) {
+    Params.CreateParam(ftInteger, u"Dept", ptInput);
+    SetOnFilterRecord([this](TDataSet& d, bool& accept) {
+      accept = d.FieldByName(u"Dept")->AsInteger() == Params.ParamByName(u"Dept")->AsInteger();
+    });
+    SetFiltered(true);
+  }
+  TParams* ProviderParams() override { return &Params; }
+  TParams Params;
+};
+
+class KvLinksTest : public KvTest {
+ protected:
+  static std::unique_ptr<TMemTableKv> Make(std::initializer_list<std::pair<int, int>> rows) {
+    auto m = std::make_unique<TMemTableKv>(nullptr);
+    m->FieldDefs().Add(u"Id", ftInteger);
+    m->FieldDefs().Add(u"Dept", ftInteger);
+    m->FieldDefs().Add(u"Name", ftString, 10);
+    m->CreateDataSet();
+    for (auto [id, dept] : rows) Add(*m, id, dept);
+    return m;
+  }
+  static void Add(TDataSet& d, int id, int dept) {
+    d.Append();
+    d.FieldByName(u"Id")->SetAsInteger(id);
+    d.FieldByName(u"Dept")->SetAsInteger(dept);
+    d.FieldByName(u"Name")->SetAsString(id % 2 ? u"Li" : u"li");
+    d.Post();
+  }
+  static std::vector<int> Ids(TDataSet& d) {
+    std::vector<int> ids;
+    for (d.First(); !d.Eof(); d.Next()) ids.push_back(d.FieldByName(u"Id")->AsInteger());
+    return ids;
+  }
+};
+
+}  // namespace
+
+TEST_F(KvLinksTest, ExternalMemDataShowsAnotherTablesRows) {
+  auto a = Make({{1, 10}, {2, 20}});
+  auto b = Make({{7, 70}});
+  EXPECT_THROW(b->SetExternalMemData(b.get()), Exception);
+  b->SetExternalMemData(a.get());
+  EXPECT_TRUE(b->Active());  // reopened over the other data
+  EXPECT_EQ(Ids(*b), (std::vector<int>{1, 2}));
+  Add(*b, 3, 30);  // rows added through either table are the same rows
+  EXPECT_EQ(Ids(*a), (std::vector<int>{1, 2, 3}));
+  TDataDriverKv driver(nullptr);
+  EXPECT_THROW(b->SetDataDriver(&driver), Exception);
+  // The other table goes: this one closes and has its own data again.
+  a.reset();
+  EXPECT_FALSE(b->Active());
+  EXPECT_EQ(b->ExternalMemData(), nullptr);
+  b->Open();
+  EXPECT_EQ(Ids(*b), (std::vector<int>{7}));
+}
+
+TEST_F(KvLinksTest, CaseInsensitiveOptionReachesFiltersAndSorting) {
+  auto t = Make({{1, 10}, {2, 10}, {3, 10}});
+  t->SetFilterText(u"Name = 'li'");
+  t->SetFiltered(true);
+  EXPECT_EQ(t->RecordCount(), 1);
+  t->SetOptions(MemTableOptionBit(mtoTextFieldsCaseInsensitive));
+  EXPECT_NE(t->FilterOptions() & foCaseInsensitive, 0u);
+  EXPECT_TRUE(t->RecordsView()->SortOrderCaseInsensitive());
+  EXPECT_EQ(t->RecordCount(), 3);
+}
+
+TEST_F(KvLinksTest, MasterDetailThroughTheProvidersParameters) {
+  auto master = Make({{10, 10}, {20, 20}});
+  TParamTable provider(nullptr);
+  provider.FieldDefs().Add(u"Id", ftInteger);
+  provider.FieldDefs().Add(u"Dept", ftInteger);
+  provider.CreateDataSet();
+  provider.SetFiltered(false);
+  for (auto [id, dept] : {std::pair{1, 10}, {2, 20}, {3, 10}}) {
+    provider.Append();
+    provider.FieldByName(u"Id")->SetAsInteger(id);
+    provider.FieldByName(u"Dept")->SetAsInteger(dept);
+    provider.Post();
+  }
+  provider.SetFiltered(true);
+  TDataDriverKv driver(nullptr);
+  driver.SetProviderDataSet(&provider);
+  TDataSource source(nullptr);
+  source.SetDataSet(master.get());
+  master->First();
+
+  // Provider side: the detail reopens with the master's values as parameters.
+  TMemTableKv detail(nullptr);
+  detail.SetDataDriver(&driver);
+  detail.SetFetchAllOnOpen(true);
+  detail.SetMasterDetailSide(mdsOnProviderKv);
+  detail.SetMasterSource(&source);
+  detail.SetMasterFields(u"Dept");  // the master fields whose change refreshes the detail
+  detail.Open();
+  EXPECT_EQ(Ids(detail), (std::vector<int>{1, 3}));
+  master->Next();
+  EXPECT_EQ(Ids(detail), (std::vector<int>{2}));
+  detail.Close();
+
+  // Self after provider: rows of every master value read so far stay and are filtered locally.
+  master->First();
+  detail.SetMasterDetailSide(mdsOnSelfAfterProviderKv);
+  detail.SetDetailFields(u"Dept");
+  detail.Open();
+  EXPECT_EQ(Ids(detail), (std::vector<int>{1, 3}));
+  master->Next();
+  EXPECT_EQ(Ids(detail), (std::vector<int>{2}));
+  master->First();
+  EXPECT_EQ(Ids(detail), (std::vector<int>{1, 3}));
+  EXPECT_EQ(detail.MemTableData()->RecordsList()->Count(), 3);  // nothing read twice
+  detail.Close();
+}

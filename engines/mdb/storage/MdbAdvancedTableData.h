@@ -1,0 +1,120 @@
+// The table data of a table that several sessions share: a table lock around every read and write,
+// a record lock (U) from edit or delete to its end, and the bookkeeping that tells other sessions that
+// the table changed. The memory table data builds on it.
+//
+// Contract:
+// - A read takes S (outside a transaction) for the one operation, a write RW; a refused lock raises
+//   the operation's own code with "Error - cannot lock table in '%s' mode, table name = '%s',
+//   FInMemory = %s, SessionID = %d". The lock is always released again, also when the operation fails.
+// - Between LockTable and UnlockTable the calling thread holds FSessionsSync, so the sessions of other
+//   threads wait for the whole operation (unless DoNotLockThread).
+// - Every data change outside a transaction ends in the commit step: the data state moves on, the
+//   failure flag brackets the cache's ApplyChanges.
+// - A failed insert, update or delete leaves records and keys exactly as they were: the keys already
+//   changed are put back, the record manager's change is undone and the page changes are cancelled.
+//   A refused post (constraints) sets the cursor's FErrorCode to -8 before the error goes on.
+// - BLOB blocks: a posted record's blocks belong to the stored record only once the record is stored
+//   (markers reset after AddRecord); a deleted record's blocks are freed only after the record manager
+//   let the record go.
+//
+// Transactions (joining a session's transaction, IRW, commit and rollback of a table) belong to a later
+// stage: no session is ever inside one here, so FTransactionSessionID stays -1.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "engines/mdb/runtime/MdbCriticalSection.h"
+#include "engines/mdb/storage/MdbTableData.h"
+#include "engines/mdb/storage/MdbTableLockManager.h"
+
+class TMdbAdvancedTableData : public TMdbTableData {
+  VELLUM_CLASS(TMdbAdvancedTableData)
+ public:
+  explicit TMdbAdvancedTableData(TMdbDatabaseData* aDatabaseData);
+  ~TMdbAdvancedTableData() override;
+
+  // ---- virtual operations added --------------------------------------------------------------------
+  virtual void ReloadMUD(std::int32_t SessionID);
+  virtual void AfterDataChanged(std::int32_t) {}
+  // Drops every record with its BLOB blocks (the descendant's record store).
+  virtual void ClearAllRecords(std::int32_t SessionID);
+
+  // ---- lock helpers (one call of the lock manager each) --------------------------------------------
+  bool TryToLockTableIS(std::int32_t SessionID);
+  bool TryToLockTableX(std::int32_t SessionID);
+  bool TryToLockTableRW(std::int32_t SessionID);
+  bool TryToLockTableS(std::int32_t SessionID, bool bInTransaction);
+  bool TryToLockTableIRW(std::int32_t SessionID, bool bInTransaction);
+  bool TryToLockRecordU(std::int32_t SessionID, const TMdbRecordID& RecordID);
+  void TryToUnlockTableIS(std::int32_t SessionID);
+  void TryToUnlockTableS(std::int32_t SessionID);
+  void TryToUnlockTableIRW(std::int32_t SessionID);
+  void TryToUnlockTableRW(std::int32_t SessionID);
+  void TryToUnlockTableX(std::int32_t SessionID);
+  void TryToUnlockRecordU(std::int32_t SessionID);
+  bool RemoveAllSessionLocks(std::int32_t SessionID);
+  bool TryToLockRWForCommit(std::int32_t SessionID);
+  std::uint32_t GetMaxWaitLockTime() const;
+
+  // ---- overridden operations -----------------------------------------------------------------------
+  bool LockTable(bool bWriteMode, TMdbBaseSession* Session, std::int32_t& ErrorCode, bool DoNotLockThread) override;
+  void UnlockTable(bool bWriteMode, TMdbBaseSession* Session, bool DoNotLockThread) override;
+  bool FindRecord(TMdbCursor* Cursor, TMdbBaseExpression* SearchExpression, TMdbScanSearchCondition* KeyCondition,
+                  bool Restart, bool GoForward, TMdbRecordID& ResultRecordID, TMdbRecordBitmap* RecordBitmap,
+                  bool InternalCall, bool StopAtFirstFoundRecord) override;
+  bool IsRecordExists(TMdbCursor* Cursor) override;
+  TMdbGetRecordResult GetRecordBuffer(TMdbCursor* Cursor, TMdbGetRecordMode GetRecordMode) override;
+  bool InsertRecord(TMdbCursor*& Cursor) override;
+  bool DeleteRecord(TMdbCursor* Cursor) override;
+  bool UpdateRecord(TMdbCursor* Cursor) override;
+  void EditRecord(TMdbCursor* Cursor) override;
+  void CancelRecord(TMdbCursor* Cursor, bool ToInsert) override;
+  void DeleteVisibleRecords(TMdbCursor* Cursor) override;
+  void UpdateVisibleRecords(TMdbCursor* Cursor, TMdbWideStringList* FieldNames, const std::vector<TMdbVariant*>& Values,
+                            bool SkipFKCheck) override;
+  Int64 GetRecordCount(TMdbCursor* Cursor, bool InternalCall) override;
+  void SetRecNo(TMdbCursor* Cursor, Int64 RecNo) override;
+  Int64 GetRecNo(TMdbCursor* Cursor) override;
+  Int64 LastAutoincValue(std::int32_t FieldNo, TMdbBaseSession* Session) override;
+  void SetLastAutoincValue(Int64 Value, std::int32_t FieldNo, TMdbCursor* Cursor) override;
+  void ApplyChanges(std::uint32_t State1, TMdbDBStateType StateType2, std::uint32_t State2) override;
+
+  TMdbTableLockManager* LockManager() const { return FLockManager.get(); }
+  std::uint32_t LockCount() const { return FLockCount; }
+  std::int32_t TransactionSessionID() const { return FTransactionSessionID; }
+  bool IsTableOpened() const { return FIsTableOpened; }
+
+ protected:
+  // The commit step of a data change outside a transaction.
+  void CommitStep(TMdbLastTableOperation Operation);
+  // Used on every failure of a change: the pending page changes go, unless the session's transaction
+  // owns them.
+  void CancelChangesOutsideTransaction(std::int32_t SessionID);
+  bool IsTransactionWriter(std::int32_t SessionID) const {
+    return FTransactionSessionID != -1 && FTransactionSessionID == SessionID;
+  }
+  // Where a stored record's BLOB markers are reset once the record is stored; nothing by default.
+  virtual void ResetStoredBLOBMarkers(const TMdbRecordID&) {}
+  [[noreturn]] void RaiseLockRefused(std::int32_t Code, const char16_t* Mode, std::int32_t SessionID) const;
+  [[noreturn]] void RaiseRecordLockRefused(std::int32_t Code, std::int32_t SessionID, const TMdbRecordID& Id) const;
+  void CheckNotOnEnds(TMdbCursor* Cursor, std::int32_t BOFCode, std::int32_t EOFCode) const;
+
+  // Key upkeep over every index, undoing the indexes already changed when one fails.
+  void InsertKeys(TMdbCursor* Cursor);
+  void DeleteKeys(TMdbCursor* Cursor);
+  void UpdateKeys(TMdbCursor* Cursor);
+  bool HasIndexes() const;
+
+  TMdbReadWriteThreadSyncBySingleCriticalSection FLockSync;
+  std::uint32_t FLockCount = 0;
+  TMdbReadWriteThreadSyncBySingleCriticalSection FSessionsSync;
+  bool FMUDLoaded = false;
+  std::uint32_t FMUDState = 0;
+  bool FTransactionMUD = false;
+  bool FIsTableOpened = false;
+  TMdbReadWriteThreadSyncBySingleCriticalSection FTransactionSync;
+  std::uint32_t FTransactionCount = 0;
+  std::int32_t FTransactionSessionID = -1;
+  std::unique_ptr<TMdbTableLockManager> FLockManager;
+};

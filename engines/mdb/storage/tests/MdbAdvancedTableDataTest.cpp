@@ -1,0 +1,352 @@
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "engines/mdb/storage/MdbConstraints.h"
+#include "engines/mdb/storage/tests/MdbMemoryTableFixture.h"
+
+namespace {
+
+// An index over the first column that refuses the key 13.
+class TRefusingIndex : public TTestIndex {
+ public:
+  using TTestIndex::TTestIndex;
+  void InsertRecord(TMdbCursor* Cursor) override {
+    std::int32_t v = 0;
+    const TMdbFieldDef* F = LTableData->FieldDefs().GetDef(0);
+    std::memcpy(&v, Cursor->FCurrentRecordBuffer + F->FMemoryOffset, 4);
+    if (FIndexDef.Name() == u"Second" && v == 13) throw EMdbException(99999, u"refused");
+    TTestIndex::InsertRecord(Cursor);
+  }
+};
+
+class MdbAdvancedTableTest : public MdbMemoryTableTest {
+ protected:
+  void SetUp() override {
+    MdbMemoryTableTest::SetUp();
+    TTestIndex::Keys.clear();
+  }
+  std::string Message(const std::function<void()>& Body) {
+    try {
+      Body();
+    } catch (const EMdbException& E) {
+      return std::string(E.Message().begin(), E.Message().end());
+    }
+    return "";
+  }
+  void Goto(TMemCursor* C, std::int32_t Slot) {
+    C->CurrentRecordID = {Slot, 0};
+    C->FirstPosition = C->LastPosition = false;
+    ASSERT_EQ(C->GetRecordBuffer(grmCurrent), grrOK);
+  }
+};
+
+}  // namespace
+
+// A NOT NULL refusal stores nothing, tells the cursor -8 and passes the constraint's message on.
+TEST_F(MdbAdvancedTableTest, ARefusedInsertStoresNothing) {
+  TMdbFieldDefs F;
+  AddField(F, u"ID", aftInteger);
+  AddField(F, u"Qty", aftInteger);
+  TMdbConstraintDefs K;
+  TMdbConstraintDefNotNull* N = K.AddNotNull();
+  N->SetName(u"QtyNeeded");
+  N->ColumnName = u"Qty";
+  TMdbMemoryTableData* T = Create(u"T", F, nullptr, &K);
+  TMemCursor* C = Open(T);
+  ASSERT_TRUE(C->Post({1, 1}));
+  const std::uint32_t State = T->GetTableState().TableState;
+  EXPECT_EQ(Message([&] { C->Post({2, -1}); }),
+            "Constraint 'QtyNeeded' violated. Value in field 'Qty' cannot be null - Native error: 30026");
+  EXPECT_EQ(C->FErrorCode, -8);
+  EXPECT_EQ(T->InternalGetRecordCount(), 1);
+  EXPECT_EQ(T->GetTableState().TableState, State);
+  EXPECT_EQ(T->LockManager()->TableLockInfo().LockRWSessionID, -1);
+  EXPECT_EQ(T->LockCount(), 0u);
+}
+
+// A key that the second index refuses: the first index loses the key again and the record goes.
+TEST_F(MdbAdvancedTableTest, AFailedInsertLeavesRecordsAndKeysAsBefore) {
+  SetMdbIndexFactory([](TMdbBaseIndexManager* M) { return std::make_unique<TRefusingIndex>(M); });
+  TMdbFieldDefs F;
+  AddField(F, u"ID", aftInteger);
+  AddField(F, u"Note", aftWideMemo);
+  TMdbIndexDefs I;
+  for (const char16_t* Name : {u"First", u"Second"}) {
+    TMdbIndexDef* D = I.AddCreated();
+    D->SetName(Name);
+    D->SetColumnCount(1);
+    D->GetIndexColumn(0).FieldName = u"ID";
+  }
+  TMdbMemoryTableData* T = Create(u"T", F, &I);
+  TMemCursor* C = Open(T);
+  ASSERT_TRUE(C->Post({12}, u"twelve", 1));
+  const auto Keys = TTestIndex::Keys;
+  const std::size_t Blobs = T->Blobs().LiveCount();
+  EXPECT_EQ(NativeCodeOf([&] { C->Post({13}, u"thirteen", 1); }), 99999);
+  EXPECT_EQ(TTestIndex::Keys, Keys);
+  EXPECT_EQ(T->InternalGetRecordCount(), 1);
+  // The refused row's note still belongs to the cursor's buffer, which frees it on cancel.
+  EXPECT_EQ(T->Blobs().LiveCount(), Blobs + 1);
+  C->Cancel(true);
+  EXPECT_EQ(T->Blobs().LiveCount(), Blobs);
+  ASSERT_TRUE(C->Post({14}, u"fourteen", 1));
+  EXPECT_EQ(C->Rows(), (std::vector<std::string>{"0:12,[twelve]", "1:14,[fourteen]"}));
+}
+
+// Where the cursor stands after a delete, and what goes with the record.
+TEST_F(MdbAdvancedTableTest, DeletePositionsAndBLOBs) {
+  TMdbMemoryTableData* T = CreateStandard();
+  TMemCursor* C = Open(T);
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(C->Post({i, i}, u"n", 2));
+  EXPECT_EQ(T->Blobs().LiveCount(), 4u);
+  Goto(C, 1);
+  ASSERT_TRUE(C->Delete());
+  EXPECT_EQ(std::int32_t(C->CurrentRecordID.PageNo), 2);  // the next record
+  EXPECT_EQ(T->Blobs().LiveCount(), 3u);
+  Goto(C, 3);
+  ASSERT_TRUE(C->Delete());
+  EXPECT_EQ(std::int32_t(C->CurrentRecordID.PageNo), 2);  // the last one: the prior record
+  EXPECT_FALSE(C->FirstPosition || C->LastPosition);
+  Goto(C, 0);
+  ASSERT_TRUE(C->Delete());
+  Goto(C, 2);
+  ASSERT_TRUE(C->Delete());
+  EXPECT_TRUE(C->FirstPosition);  // the only one: BOF
+  EXPECT_EQ(T->Blobs().LiveCount(), 0u);
+  EXPECT_EQ(T->GetLastTableOperation(), ltoDelete);
+  C->InternalFirst();
+  EXPECT_EQ(Message([&] { C->Delete(); }),
+            "Error in table 'T', inMemory = True - cursor is on BOF position. SessionID = 1 - Native error: 11921");
+  C->InternalLast();
+  EXPECT_EQ(NativeCodeOf([&] { C->Delete(); }), 11922);
+  C->CurrentRecordID = {0, 0};
+  C->FirstPosition = false;
+  C->LastPosition = false;
+  EXPECT_EQ(NativeCodeOf([&] { C->Delete(); }), 11923);
+  EXPECT_EQ(T->LockManager()->TableLockInfo().NumLockU, 0u);
+}
+
+// Edit, update and cancel: the U lock lives from edit to update or cancel; the stored record owns the
+// new BLOB and the old block goes.
+TEST_F(MdbAdvancedTableTest, EditUpdateAndCancel) {
+  TMdbMemoryTableData* T = CreateStandard();
+  TMemCursor* C = Open(T);
+  ASSERT_TRUE(C->Post({1, 10}, u"old", 2));
+  Goto(C, 0);
+  C->Edit();
+  EXPECT_EQ(T->LockManager()->TableLockInfo().NumLockU, 1u);
+  std::int32_t Qty = 11;
+  C->SetFieldData(1, &Qty, C->FCurrentRecordBuffer);
+  C->WriteBlob(2, u"new", false);
+  EXPECT_EQ(T->Blobs().LiveCount(), 2u);
+  ASSERT_TRUE(C->Update());
+  EXPECT_EQ(T->Blobs().LiveCount(), 1u);
+  EXPECT_EQ(T->LockManager()->TableLockInfo().NumLockU, 0u);
+  EXPECT_EQ(C->Rows(), (std::vector<std::string>{"0:1,11,[new]"}));
+  EXPECT_EQ(T->GetLastTableOperation(), ltoUpdate);
+  Goto(C, 0);
+  C->Edit();
+  C->WriteBlob(2, u"dropped", false);
+  C->Cancel(false);
+  EXPECT_EQ(T->Blobs().LiveCount(), 1u);
+  EXPECT_EQ(T->LockManager()->TableLockInfo().NumLockU, 0u);
+  EXPECT_EQ(C->Rows(), (std::vector<std::string>{"0:1,11,[new]"}));
+}
+
+// Two sessions on two threads: a record being edited by one is refused to the other (after the
+// injected limit), another record is not; a write waits while a read of another thread runs.
+TEST_F(MdbAdvancedTableTest, TwoThreadsAndTheirLocks) {
+  TMdbMemoryTableData* T = CreateStandard();
+  TMemCursor* A = Open(T, &S1);
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(A->Post({i, i}));
+  Goto(A, 1);
+  A->Edit();
+  std::string Refused;
+  int DeleteCode = 0;
+  bool OtherRecord = false;
+  std::thread([&] {
+    TMemCursor B(T, &S2);
+    B.Open();
+    B.CurrentRecordID = {1, 0};
+    B.FirstPosition = B.LastPosition = false;
+    Refused = Message([&] { B.Edit(); });
+    DeleteCode = NativeCodeOf([&] { B.Delete(); });
+    B.CurrentRecordID = {2, 0};
+    B.Edit();
+    OtherRecord = true;
+    B.Cancel(false);
+  }).join();
+  EXPECT_EQ(Refused,
+            "Error editing record - cannot lock record in 'U' mode. TableName = 'T', InMemory = True, SessionID = 2, PageNo "
+            "= 1, PageItemNo = 0 - Native error: 10583");
+  EXPECT_EQ(DeleteCode, 10562);
+  EXPECT_TRUE(OtherRecord);
+  A->Cancel(false);
+
+  // A read in progress on this thread (S and the table's session lock held): the other thread's
+  // insert waits until it ends, then goes through.
+  T->SetMaxWaitLockTime(5000);
+  std::int32_t Code = 0;
+  T->LockTable(false, &S1, Code, false);
+  std::atomic<bool> Inserted{false};
+  std::thread Writer([&] {
+    TMemCursor B(T, &S2);
+    B.Open();
+    Inserted = B.Post({9, 9});
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_FALSE(Inserted);
+  T->UnlockTable(false, &S1, false);
+  Writer.join();
+  EXPECT_TRUE(Inserted);
+  EXPECT_EQ(T->InternalGetRecordCount(), 4);
+
+  // Refused after the limit, with the lock's own message.
+  T->SetMaxWaitLockTime(30);
+  T->LockTable(false, &S1, Code, false);
+  std::string WriteRefused;
+  std::thread([&] {
+    TMemCursor B(T, &S2);
+    B.Open();
+    WriteRefused = Message([&] { B.Post({10, 10}); });
+  }).join();
+  T->UnlockTable(false, &S1, false);
+  EXPECT_EQ(WriteRefused,
+            "Error - cannot lock table in 'RW' mode, table name = 'T', FInMemory = True, SessionID = 2 - Native error: 11897");
+  EXPECT_EQ(T->InternalGetRecordCount(), 4);
+}
+
+// Exclusive opening: refused while another session has the table open, and it keeps others out.
+TEST_F(MdbAdvancedTableTest, ExclusiveOpen) {
+  TMdbMemoryTableData* T = CreateStandard();
+  Open(T, &S1);
+  TMemCursor X(T, &S2, true);
+  EXPECT_EQ(Message([&] { X.Open(); }),
+            "Error - cannot lock table in 'X' mode, table name = 'T', SessionID = 2 - Native error: 11912");
+  EXPECT_FALSE(X.FIsOpen);
+  CloseAll();
+  EXPECT_FALSE(T->IsTableOpened());
+  X.Open();
+  TMemCursor Other(T, &S1);
+  EXPECT_EQ(NativeCodeOf([&] { Other.Open(); }), 11913);
+  X.CloseTable();
+  EXPECT_EQ(T->LockManager()->SessionLockCount(), 0u);
+}
+
+TEST_F(MdbAdvancedTableTest, DeleteVisibleRecordsEmptiesTheTableInOneStep) {
+  TMdbMemoryTableData* T = CreateStandard();
+  TMemCursor* C = Open(T);
+  for (int i = 0; i < 50; ++i) ASSERT_TRUE(C->Post({i, i}, i % 2 ? u"odd" : u"", 2));
+  T->DeleteVisibleRecords(C);
+  EXPECT_EQ(T->InternalGetRecordCount(), 0);
+  EXPECT_EQ(T->Blobs().LiveCount(), 0u);
+  EXPECT_TRUE(C->FirstPosition);
+  ASSERT_TRUE(C->Post({1, 1}));
+  EXPECT_EQ(std::int32_t(C->CurrentRecordID.PageNo), 0);
+}
+
+TEST_F(MdbAdvancedTableTest, AutoincValues) {
+  TMdbFieldDefs F;
+  AddField(F, u"ID", aftAutoInc);
+  AddField(F, u"Qty", aftInteger);
+  TMdbMemoryTableData* T = Create(u"T", F);
+  TMemCursor* C = Open(T);
+  ASSERT_TRUE(C->Post({-1, 5}));
+  ASSERT_TRUE(C->Post({-1, 6}));
+  EXPECT_EQ(T->LastAutoincValue(0, &S1), 2);
+  T->SetLastAutoincValue(100, 0, C);
+  EXPECT_EQ(T->GetLastTableOperation(), ltoSetAutoInc);
+  ASSERT_TRUE(C->Post({-1, 7}));
+  EXPECT_EQ(C->IntAt(0), 101);
+  EXPECT_EQ(NativeCodeOf([&] { T->LastAutoincValue(0, &S2); }), 30012);
+}
+
+// Emptying and deleting a table: refused while it is open; a deleted table keeps no records, keys or
+// BLOB blocks.
+TEST_F(MdbAdvancedTableTest, EmptyAndDeleteTable) {
+  TMdbMemoryTableData* T = CreateStandard();
+  TMemCursor* C = Open(T);
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(C->Post({i, i}, u"n", 2));
+  TMemCursor Closed(T, &S1);
+  EXPECT_EQ(Message([&] { T->EmptyTable(&Closed, false); }),
+            "Cannot delete table 'T'. Table is open by another dataset - Native error: 10072");
+  EXPECT_EQ(NativeCodeOf([&] { T->DeleteTable(&S1, false, false); }), 20017);
+  EXPECT_EQ(NativeCodeOf([&] { T->DeleteTable(nullptr, false, false); }), 11885);
+  CloseAll();
+  T->EmptyTable(&Closed, false);
+  EXPECT_EQ(T->InternalGetRecordCount(), 0);
+  EXPECT_EQ(T->Blobs().LiveCount(), 0u);
+  EXPECT_EQ(T->GetLastTableOperation(), ltoEmpty);
+  TMemCursor* D = Open(T);
+  ASSERT_TRUE(D->Post({1, 1}, u"n", 2));
+  CloseAll();
+  T->DeleteTable(&S1, false, false);
+  EXPECT_EQ(T->InternalGetRecordCount(), 0);
+  EXPECT_EQ(T->Blobs().LiveCount(), 0u);
+  EXPECT_EQ(T->LockManager()->SessionLockCount(), 0u);
+}
+
+TEST_F(MdbAdvancedTableTest, RenameTable) {
+  TMdbMemoryTableData* T = CreateStandard(u"T");
+  CreateStandard(u"U");
+  TMemCursor C(T, &S1);
+  EXPECT_EQ(Message([&] { T->RenameTable(&C, u"u"); }),
+            "Cannot rename table 'T' to 'u' - table with such name already exists - Native error: 11491");
+  const auto Meta = T->GetTableState().TableMetaDataState;
+  T->RenameTable(&C, u"V");
+  EXPECT_EQ(T->TableName(), u"V");
+  EXPECT_TRUE(Db->TableExists(nullptr, u"v"));
+  EXPECT_EQ(T->GetTableState().TableMetaDataState, Meta + 1);
+  EXPECT_EQ(T->GetLastTableOperation(), ltoRename);
+}
+
+// The three checks of a new table's definitions, in the order a table is checked.
+TEST_F(MdbAdvancedTableTest, CreateTableChecks) {
+  struct TCase {
+    std::vector<const char16_t*> Fields, Indexes, Constraints;
+    int PrimaryCount;
+    bool EmptyIndex;
+    int Code;
+  };
+  const TCase Cases[] = {
+      {{}, {}, {}, 0, false, 11989},
+      {{u"A", u""}, {}, {}, 0, false, 11432},
+      {{u"A", u"a"}, {}, {}, 0, false, 11430},
+      {{u"A"}, {u""}, {}, 0, false, 11433},
+      {{u"A"}, {u"I"}, {}, 0, true, 11434},
+      {{u"A"}, {u"I", u"i"}, {}, 0, false, 11428},
+      {{u"A"}, {u"I", u"J"}, {}, 2, false, 11427},
+      {{u"A"}, {}, {u"", u"", u"K", u"k"}, 0, false, 11431},
+      {{u"A"}, {}, {u"", u"", u"K"}, 0, false, 0},
+  };
+  int n = 0;
+  for (const TCase& c : Cases) {
+    SCOPED_TRACE(n);
+    TMdbFieldDefs F;
+    for (const char16_t* Name : c.Fields) AddField(F, Name, aftInteger);
+    TMdbIndexDefs I;
+    for (const char16_t* Name : c.Indexes) {
+      TMdbIndexDef* D = I.AddCreated();
+      D->SetName(Name);
+      if (!c.EmptyIndex) {
+        D->SetColumnCount(1);
+        D->GetIndexColumn(0).FieldName = u"A";
+      }
+      D->FPrimary = I.Count() <= c.PrimaryCount;
+    }
+    TMdbConstraintDefs K;
+    for (const char16_t* Name : c.Constraints) {
+      TMdbConstraintDefNotNull* N = K.AddNotNull();
+      N->SetName(Name);
+      N->ColumnName = u"A";
+    }
+    const std::u16string Name = u"C" + std::u16string(1, char16_t(u'0' + n++));
+    EXPECT_EQ(NativeCodeOf([&] { Create(Name.c_str(), F, &I, &K); }), c.Code == 0 ? -1 : c.Code);
+  }
+  TMdbFieldDefs F;
+  AddField(F, u"Qty", aftInteger);
+  AddField(F, u"qty", aftInteger);
+  EXPECT_EQ(Message([&] { Create(u"Dup", F); }),
+            "Cannot create table 'Dup'. Duplicate field name 'QTY' - Native error: 11430");
+}
