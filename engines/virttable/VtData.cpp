@@ -155,6 +155,23 @@ std::unique_ptr<Byte[]> TBlobPool::TakeChunk() {
 
 void TBlobPool::GiveChunk(std::unique_ptr<Byte[]> Chunk) { FChunks.push_back(std::move(Chunk)); }
 
+TBlobPool::~TBlobPool() {
+  for (Byte* slab : FSlabs) ::munmap(slab, kRecordSlabBytes);
+}
+
+Byte* TBlobPool::TakeSlab() {
+  if (FSlabs.empty()) return nullptr;
+  Byte* slab = FSlabs.back();
+  FSlabs.pop_back();
+  return slab;
+}
+
+bool TBlobPool::GiveSlab(Byte* Slab) {
+  if (FSlabs.size() >= kMaxSpareSlabs) return false;
+  FSlabs.push_back(Slab);
+  return true;
+}
+
 std::uint32_t TSharedObjectTable::NewHandle() {
   if (!FFree.empty()) {
     const std::uint32_t h = FFree.back();
@@ -196,10 +213,13 @@ std::uint32_t TSharedObjectTable::AddPacked(const Byte* Data, std::size_t Size, 
   return h;
 }
 
-bool TSharedObjectTable::FillPacked(std::uint32_t Handle, const Byte* Data, std::size_t Size) {
+bool TSharedObjectTable::RefillPacked(std::uint32_t Handle, const Byte* Data, std::size_t Size) {
   if (!IsPacked(Handle) || Size > kMaxPackedBlobSize) return false;
   TEntry& e = FItems[Handle - 1];
-  if (e.Size) return false;
+  // The old content's bytes are reused when they were the last kept (a value written twice).
+  if (e.Size && !FChunks.empty() && e.Data + e.Size == FChunks.back().get() + FChunkUsed) FChunkUsed -= e.Size;
+  e.Data = nullptr;
+  e.Size = 0;
   e.Data = Keep(Data, Size);
   e.Size = static_cast<std::uint32_t>(Size);
   return true;
@@ -353,7 +373,8 @@ Byte* TBlockManager::BlockMemory(std::size_t Bytes, std::uint32_t& Slab) {
     s.Size = Bytes * capacity;
     if (s.Size * 2 > kSlabBytes && Bytes <= kSlabBytes) {
       s.Size = kSlabBytes;
-      void* raw = ::mmap(nullptr, 2 * kSlabBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      if (Pool && *Pool) s.Memory = (*Pool)->TakeSlab();
+      void* raw = s.Memory ? MAP_FAILED : ::mmap(nullptr, 2 * kSlabBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
       if (raw != MAP_FAILED) {
         // Keep the 2 MB-aligned part (the kernel may still back it with a huge page on its own).
         const auto start = reinterpret_cast<std::uintptr_t>(raw);
@@ -362,8 +383,8 @@ Byte* TBlockManager::BlockMemory(std::size_t Bytes, std::uint32_t& Slab) {
         const std::uintptr_t end = start + 2 * kSlabBytes;
         if (end > aligned + kSlabBytes) ::munmap(reinterpret_cast<void*>(aligned + kSlabBytes), end - aligned - kSlabBytes);
         s.Memory = reinterpret_cast<Byte*>(aligned);
-        s.Mapped = true;
       }
+      s.Mapped = s.Memory != nullptr;
       s.Capacity = static_cast<std::uint32_t>(kSlabBytes / Bytes);
     }
     if (!s.Memory) {
@@ -388,8 +409,9 @@ Byte* TBlockManager::BlockMemory(std::size_t Bytes, std::uint32_t& Slab) {
 
 void TBlockManager::ReleaseSlab(std::uint32_t Slab) {
   TSlab& s = FSlabs[Slab];
-  if (s.Mapped) ::munmap(s.Memory, s.Size);
-  else ::operator delete(s.Memory, std::align_val_t{8});
+  if (s.Mapped) {
+    if (!Pool || !*Pool || !(*Pool)->GiveSlab(s.Memory)) ::munmap(s.Memory, s.Size);
+  } else ::operator delete(s.Memory, std::align_val_t{8});
   s = TSlab{};
 }
 
@@ -1180,6 +1202,30 @@ Int64 TData::TruncateBlob(const TFieldDesc& Field, Byte* RecBuf, Int64 Size, boo
   return Size;
 }
 
+std::uint32_t TData::BlobHandle(const TFieldDesc& Field, const Byte* RecBuf) const {
+  if (!Field.IsBlob()) throw Exception(String(u"Field is not BLOB"));
+  return Load<std::uint32_t>(RecBuf + Field.Offset);
+}
+
+bool TData::WriteNewPackedBlob(const TFieldDesc& Field, Byte* RecBuf, Int64 Position, Int64 Count, const void* Source,
+                               bool TrueUnicode) {
+  const std::uint32_t h = BlobHandle(Field, RecBuf);
+  if (!FObjects.IsPacked(h) || Position != 0 || FObjects.PackedSize(h) != 0 || Count < 0 ||
+      static_cast<std::size_t>(Count) > kMaxPackedBlobSize || TrueUnicode != FObjects.PackedUnicode(h))
+    return false;
+  if (!FObjects.RefillPacked(h, static_cast<const Byte*>(Source), static_cast<std::size_t>(Count))) return false;
+  SetNull(Field, RecBuf, false);
+  return true;
+}
+
+bool TData::TruncateNewPackedBlob(const TFieldDesc& Field, Byte* RecBuf, Int64 Size) {
+  const std::uint32_t h = BlobHandle(Field, RecBuf);
+  if (Size != 0 || !FObjects.IsPacked(h)) return false;
+  FObjects.RefillPacked(h, nullptr, 0);
+  SetNull(Field, RecBuf, true);
+  return true;
+}
+
 Int64 TData::GetBlobSize(const TFieldDesc& Field, const Byte* RecBuf, bool FromRollback, bool TrueUnicode) {
   if (GetNull(Field, RecBuf)) return 0;
   TBlob* blob = GetObject(Field, RecBuf);
@@ -1199,7 +1245,10 @@ Int64 TData::GetBlobSize(const TFieldDesc& Field, const Byte* RecBuf, bool FromR
 
 // ---- TMemData ----
 
-TMemData::TMemData() { InitData(); }
+TMemData::TMemData() {
+  FBlockMan.Pool = &FObjects.Pool;
+  InitData();
+}
 
 TMemData::~TMemData() {
   try {

@@ -156,21 +156,38 @@ class TFieldDescs {
   std::vector<std::unique_ptr<TFieldDesc>> FItems;
 };
 
+// The size of a record slab of its own mapping (TBlockManager).
+inline constexpr std::size_t kRecordSlabBytes = std::size_t{2} << 20;
+
 // Blobs that no record holds any more, kept for reuse: emptying a table and loading it again then
 // costs no allocation per blob. Shared by a table's record sets (the staging set of a load included),
-// together with the byte chunks that hold packed blob content.
+// together with the byte chunks that hold packed blob content and the record slabs a record set gave
+// back: up to kMaxSpareSlabs of them stay mapped (and their pages present), so a table emptied and
+// filled again, or loaded again, writes its rows into memory it already has instead of faulting in
+// fresh pages; the rest go back to the system at once, and all of them when the table goes.
 class TBlobPool {
  public:
+  TBlobPool() = default;
+  TBlobPool(const TBlobPool&) = delete;
+  TBlobPool& operator=(const TBlobPool&) = delete;
+  ~TBlobPool();
   std::unique_ptr<TSharedObject> Take(bool IsUnicode);
   void Give(std::unique_ptr<TSharedObject> Blob);
   std::size_t Count() const { return FFree.size(); }
   std::unique_ptr<Byte[]> TakeChunk();
   void GiveChunk(std::unique_ptr<Byte[]> Chunk);
   static constexpr std::size_t kChunkSize = 64 * 1024;
+  // A spare slab of kRecordSlabBytes (kRecordSlabBytes-aligned), or nullptr.
+  Byte* TakeSlab();
+  // Keeps a slab a record set no longer needs; false when the pool is full (the caller unmaps it).
+  bool GiveSlab(Byte* Slab);
+  std::size_t SpareSlabCount() const { return FSlabs.size(); }
+  static constexpr std::size_t kMaxSpareSlabs = 32;
 
  private:
   std::vector<std::unique_ptr<TSharedObject>> FFree;
   std::vector<std::unique_ptr<Byte[]>> FChunks;
+  std::vector<Byte*> FSlabs;
 };
 
 // Blobs and variant objects of a record set, addressed by 32-bit handles (0 = none). The table owns
@@ -202,10 +219,13 @@ class TSharedObjectTable {
   // The bytes of a packed blob (IsPacked only).
   const Byte* PackedData(std::uint32_t Handle) const { return FItems[Handle - 1].Data; }
   std::size_t PackedSize(std::uint32_t Handle) const { return FItems[Handle - 1].Size; }
+  bool PackedUnicode(std::uint32_t Handle) const { return FItems[Handle - 1].Unicode; }
   // References of a handle without unpacking it: 0 for none, 1 for a packed blob.
   int RefCount(std::uint32_t Handle) const;
-  // Gives a packed null blob Size bytes of content; false (nothing done) for any other handle.
-  bool FillPacked(std::uint32_t Handle, const Byte* Data, std::size_t Size);
+  // Replaces a packed blob's content by Size bytes of Data (Size 0: null), keeping nothing to roll back
+  // to; false (nothing done) for a handle that is not packed or content too big to stay packed. Only
+  // for a blob whose old content nobody can ask back (the record being inserted).
+  bool RefillPacked(std::uint32_t Handle, const Byte* Data, std::size_t Size);
   // A blob's size without unpacking it (0 for none).
   Int64 BlobSize(std::uint32_t Handle) const;
   // Commit of a blob (nothing for a packed one), then packs it when it qualifies.
@@ -293,6 +313,10 @@ class TBlockManager {
   TBlockManager& operator=(const TBlockManager&) = delete;
   ~TBlockManager() { FreeAllBlocks(); }
 
+  // Where mapped slabs come from and go back to when the pool has them (the record set's blob pool,
+  // which a load's staging set shares); nullptr: straight from and to the system.
+  const std::shared_ptr<TBlobPool>* Pool = nullptr;
+
   int RecordSize() const { return FRecordSize; }
   // Only while no block is held.
   void SetRecordSize(int Value);
@@ -316,7 +340,7 @@ class TBlockManager {
     std::uint32_t Live = 0;
     bool Mapped = false;
   };
-  static constexpr std::size_t kSlabBytes = std::size_t{2} << 20;
+  static constexpr std::size_t kSlabBytes = kRecordSlabBytes;
   Byte* BlockMemory(std::size_t Bytes, std::uint32_t& Slab);
   void FreeBlockMemory(TBlockHeader* Block);
   void ReleaseSlab(std::uint32_t Slab);
@@ -421,6 +445,14 @@ class TData {
                  bool TrueUnicode);
   Int64 TruncateBlob(const TFieldDesc& Field, Byte* RecBuf, Int64 Size, bool TrueUnicode);
   Int64 GetBlobSize(const TFieldDesc& Field, const Byte* RecBuf, bool FromRollback, bool TrueUnicode);
+  // The blob handle in a blob field's slot (0: none), without making the blob's object.
+  std::uint32_t BlobHandle(const TFieldDesc& Field, const Byte* RecBuf) const;
+  // Writes of a record being inserted, whose blobs nobody else holds and whose old content nobody asks
+  // back: a packed blob takes small whole content (Position 0 of an empty blob, no conversion) or an
+  // emptying in place, without becoming an object. False: nothing done, take the general path.
+  bool WriteNewPackedBlob(const TFieldDesc& Field, Byte* RecBuf, Int64 Position, Int64 Count, const void* Source,
+                          bool TrueUnicode);
+  bool TruncateNewPackedBlob(const TFieldDesc& Field, Byte* RecBuf, Int64 Size);
 
   TStringHeap& StringHeap() { return FStringHeap; }
   const TStringHeap& StringHeap() const { return FStringHeap; }

@@ -530,6 +530,33 @@ std::unique_ptr<TStream> TMemDataSet::CreateBlobStream(TField* Field, TBlobStrea
 
 // ---- TVtBlobStream ----
 
+namespace {
+struct TSpareStreams {
+  static constexpr int kMax = 4;
+  void* Blocks[kMax] = {};
+  int Count = 0;
+  ~TSpareStreams() {
+    while (Count > 0) ::operator delete(Blocks[--Count]);
+  }
+};
+thread_local TSpareStreams gSpareStreams;
+}  // namespace
+
+void* TVtBlobStream::operator new(std::size_t Size) {
+  TSpareStreams& spare = gSpareStreams;
+  if (Size == sizeof(TVtBlobStream) && spare.Count > 0) return spare.Blocks[--spare.Count];
+  return ::operator new(Size);
+}
+
+void TVtBlobStream::operator delete(void* Memory, std::size_t Size) noexcept {
+  TSpareStreams& spare = gSpareStreams;
+  if (Memory && Size == sizeof(TVtBlobStream) && spare.Count < TSpareStreams::kMax) {
+    spare.Blocks[spare.Count++] = Memory;
+    return;
+  }
+  ::operator delete(Memory);
+}
+
 TVtBlobStream::TVtBlobStream(TField* Field, TBlobStreamMode Mode)
     : FField(Field), FDataSet(static_cast<TMemDataSet*>(Field->DataSet())), FMode(Mode) {
   FFieldDesc = FDataSet->GetFieldDesc(Field);
@@ -544,8 +571,11 @@ TVtBlobStream::TVtBlobStream(TField* Field, TBlobStreamMode Mode)
     if (s != dsEdit && s != dsInsert && s != dsNewValue) DatabaseError(msg::SNotEditing, FDataSet);
   }
   // A row without its blob object (a buffer filled by hand) gets one before the first write.
-  if (Mode != bmRead && !FDataSet->FData->GetObject(*FFieldDesc, FBuffer))
+  if (Mode != bmRead && !FDataSet->FData->BlobHandle(*FFieldDesc, FBuffer))
     FDataSet->FData->CreateComplexField(FBuffer, *FFieldDesc);
+  // The record being inserted owns its blobs alone and a cancel drops them: small content is written
+  // straight into its packed form, with nothing kept to roll back to.
+  FNewRecord = Mode != bmRead && FDataSet->State() == dsInsert;
   FOpened = true;
   if (Mode == bmWrite) Truncate();
 }
@@ -574,7 +604,8 @@ Int64 TVtBlobStream::Read(void* Buffer, Int64 Count) {
 
 Int64 TVtBlobStream::Write(const void* Buffer, Int64 Count) {
   if (!FOpened || Count <= 0) return 0;
-  FDataSet->FData->WriteBlob(*FFieldDesc, FBuffer, FPosition, Count, Buffer, FUnicode);
+  if (!FNewRecord || !FDataSet->FData->WriteNewPackedBlob(*FFieldDesc, FBuffer, FPosition, Count, Buffer, FUnicode))
+    FDataSet->FData->WriteBlob(*FFieldDesc, FBuffer, FPosition, Count, Buffer, FUnicode);
   FPosition += Count;
   FModified = true;
   return Count;
@@ -600,6 +631,7 @@ void TVtBlobStream::SetSize(Int64 NewSize) {
 
 void TVtBlobStream::Truncate() {
   if (!FOpened) return;
-  FDataSet->FData->TruncateBlob(*FFieldDesc, FBuffer, FPosition, FUnicode);
+  if (!FNewRecord || !FDataSet->FData->TruncateNewPackedBlob(*FFieldDesc, FBuffer, FPosition))
+    FDataSet->FData->TruncateBlob(*FFieldDesc, FBuffer, FPosition, FUnicode);
   FModified = true;
 }

@@ -48,6 +48,9 @@ class TVtBlobStream : public TStream {
   Int64 Seek(Int64 Offset, TSeekOrigin Origin) override;
   void SetSize(Int64 NewSize) override;
   void Truncate();
+  // A blob write makes and drops one stream: a few of their blocks are kept for the next ones.
+  static void* operator new(std::size_t Size);
+  static void operator delete(void* Memory, std::size_t Size) noexcept;
 
  private:
   TField* FField;
@@ -58,6 +61,7 @@ class TVtBlobStream : public TStream {
   bool FOpened = false;
   bool FModified = false;
   bool FUnicode = false;
+  bool FNewRecord = false;
   Int64 FPosition = 0;
 };
 

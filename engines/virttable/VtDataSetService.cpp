@@ -31,7 +31,7 @@ void TDataSetService::PrepareFields() {
 void TDataSetService::SetNumberRange(TFieldDef* FieldDef) {
   if (!FDataSet || !FieldDef || !FDataSet->Data()) return;
   const TFieldType type = FieldDef->DataType();
-  if (type != ftSmallint && type != ftInteger && type != ftFloat) return;
+  if (type != ftSmallint && type != ftInteger && type != ftFloat && type != ftLargeint) return;
   TField* field = FDataSet->FindField(FieldDef->Name());
   const vt::TFieldDesc* desc = FDataSet->Data()->FindField(FieldDef->Name());
   if (!field || !desc) return;
@@ -44,6 +44,17 @@ void TDataSetService::SetNumberRange(TFieldDef* FieldDef) {
     f->SetPrecision(desc->Length);
     f->SetMaxValue(most);
     f->SetMinValue(-most);
+    return;
+  }
+  if (type == ftLargeint) {
+    auto* f = dynamic_cast<TLargeintField*>(field);
+    if (!f) Assertion();
+    // 10^Length - 1 in 64 bits; a length of 19 or more leaves the whole range.
+    if (desc->Length == 0 || desc->Length > 18) return;
+    Int64 most = 1;
+    for (int i = 0; i < desc->Length; ++i) most *= 10;
+    f->SetMaxValue(most - 1);
+    f->SetMinValue(-(most - 1));
     return;
   }
   auto* f = dynamic_cast<TIntegerField*>(field);

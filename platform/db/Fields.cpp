@@ -689,7 +689,11 @@ void TLongWordField::AssignVariantValue(const Variant& Value) { SetAsLargeInt(Va
 
 TLargeintField::TLargeintField(TComponent* AOwner) : TNumericField(AOwner) { SetDataType(ftLargeint); }
 
-void TLargeintField::SetAsLargeInt(Int64 Value) { SetData(BytesOf(Value)); }
+void TLargeintField::SetAsLargeInt(Int64 Value) {
+  if ((FMinValue != 0 || FMaxValue != 0) && (Value < FMinValue || Value > FMaxValue))
+    DatabaseErrorFmt(msg::SFieldRangeError, {IntToStr(Value), DisplayName(), IntToStr(FMinValue), IntToStr(FMaxValue)});
+  SetData(BytesOf(Value));
+}
 void TLargeintField::SetAsFloat(double Value) { SetAsLargeInt(static_cast<Int64>(std::llround(Value))); }
 void TLargeintField::SetAsCurrency(Currency Value) { SetAsLargeInt(Value.Scaled / Currency::kScale); }
 void TLargeintField::SetAsString(const String& Value) {

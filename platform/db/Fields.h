@@ -479,6 +479,11 @@ class TLargeintField : public TNumericField {
  public:
   static constexpr const char16_t* kClassName = u"TLargeintField";
   explicit TLargeintField(TComponent* AOwner);
+  // 0 and 0 mean the whole 64-bit range.
+  Int64 MinValue() const { return FMinValue; }
+  void SetMinValue(Int64 Value) { FMinValue = Value; }
+  Int64 MaxValue() const { return FMaxValue; }
+  void SetMaxValue(Int64 Value) { FMaxValue = Value; }
   void SetAsLargeInt(Int64 Value) override;
   void SetAsInteger(int Value) override { SetAsLargeInt(Value); }
   void SetAsFloat(double Value) override;
@@ -493,6 +498,10 @@ class TLargeintField : public TNumericField {
   String GetAsString() const override;
   Variant GetAsVariant() const override;
   void AssignVariantValue(const Variant& Value) override;
+
+ private:
+  Int64 FMinValue = 0;
+  Int64 FMaxValue = 0;
 };
 
 class TBooleanField : public TField {

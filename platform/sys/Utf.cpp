@@ -54,38 +54,46 @@ std::u16string Utf8ToUtf16(std::string_view text) {
 }
 
 void Utf8ToUtf16(std::string_view text, std::u16string& out) {
-  out.clear();
-  out.reserve(text.size());
+  // Never more units than bytes: sized once, filled through a pointer, cut to what was written.
+  out.resize(text.size());
+  char16_t* o = out.data();
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();
   size_t i = 0;
-  while (i < text.size()) {
-    const auto b = static_cast<unsigned char>(text[i]);
+  while (i < n) {
+    const unsigned char b = s[i];
+    if (b < 0x80) {
+      *o++ = b;
+      ++i;
+      continue;
+    }
     char32_t c;
     size_t extra;
-    if (b < 0x80) { c = b; extra = 0; }
-    else if ((b & 0xE0) == 0xC0) { c = b & 0x1F; extra = 1; }
+    if ((b & 0xE0) == 0xC0) { c = b & 0x1F; extra = 1; }
     else if ((b & 0xF0) == 0xE0) { c = b & 0x0F; extra = 2; }
     else if ((b & 0xF8) == 0xF0) { c = b & 0x07; extra = 3; }
-    else { out += static_cast<char16_t>(kReplacement); ++i; continue; }
+    else { *o++ = static_cast<char16_t>(kReplacement); ++i; continue; }
     bool ok = true;
     for (size_t k = 1; k <= extra; ++k) {
-      if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) { ok = false; break; }
-      c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+      if (i + k >= n || (s[i + k] & 0xC0) != 0x80) { ok = false; break; }
+      c = (c << 6) | (s[i + k] & 0x3F);
     }
     const bool overlong = (extra == 1 && c < 0x80) || (extra == 2 && c < 0x800) || (extra == 3 && c < 0x10000);
     if (!ok || overlong || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-      out += static_cast<char16_t>(kReplacement);
+      *o++ = static_cast<char16_t>(kReplacement);
       ++i;
       continue;
     }
     i += extra + 1;
     if (c >= 0x10000) {
       c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+      *o++ = static_cast<char16_t>(0xD800 + (c >> 10));
+      *o++ = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
     } else {
-      out += static_cast<char16_t>(c);
+      *o++ = static_cast<char16_t>(c);
     }
   }
+  out.resize(static_cast<size_t>(o - out.data()));
 }
 
 std::size_t Utf8SequenceLength(std::string_view text, std::size_t pos) {

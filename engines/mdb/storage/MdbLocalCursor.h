@@ -111,6 +111,9 @@ class TMdbLocalCursor : public TMdbCursor {
   // The session's database data; Code with "Nil pointer occured" when the session is not bound.
   TMdbDatabaseData* RequireDatabaseData(int Code);
   void ReloadDefinitionCopies();
+  // Deletes the table of Old (freeing Old) now that New stands in its place; when the delete is
+  // refused, New goes instead and the old table stays.
+  void ReplaceTableData(TMdbTableData* Old, TMdbTableData* New, bool Cascade);
   // The session's database data (11761-style failure left to each caller).
   TMdbDatabaseData* SessionDatabaseData() const;
   // Frees a private table data object (one the operation made for a cursor neither in memory nor

@@ -7,6 +7,7 @@
 // temporary database) is registered there; an operation finds it and leaves it registered, whatever
 // flags the cursor carries. Only for a database of another kind would an operation make a private
 // table data object and free it at the end.
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -21,6 +22,7 @@
 #include "engines/mdb/storage/MdbLocalCursor.h"
 #include "engines/mdb/storage/MdbLocalSession.h"
 #include "engines/mdb/storage/MdbManagers.h"
+#include "engines/mdb/storage/MdbMemoryTableData.h"
 #include "engines/mdb/storage/MdbTableData.h"
 #include "platform/rtl/SysUtils.h"
 
@@ -33,35 +35,13 @@ constexpr char16_t SNotExclusive[] = u"Error - table '%s' is not opened in exclu
 constexpr char16_t SDatabaseDataNotFound[] =
     u"DatabaseData not found. DatabaseName = %s, DatabaseFileName = %s, DatabaseFileNameUnicode = %s, InMemory = %s, "
     u"Temporary = %s";
+constexpr char16_t STableInUse[] = u"Cannot load table '%s'. Table is open by another dataset";
 constexpr char16_t SIndexExists[] = u"Cannot create index '%s'. Index already exists";
 constexpr char16_t SIndexNotFound[] = u"Cannot delete index '%s'. Index not found";
 constexpr char16_t SCannotGetRecord[] =
     u"Error during table repairing. Cannot get record, PageNo = %d, PageItemNo = %d, talbeName = ";
 
-constexpr std::int32_t kTableStreamHeaderSize = 42;
-
 const char16_t* BoolWord(bool Value) { return Value ? u"True" : u"False"; }
-
-// The name of the table a table stream holds, read without moving the stream: the 42-byte header,
-// then the name as a wide string. Any failure gives an empty name.
-String PeekTableName(TStream* Stream) {
-  const Int64 Position = Stream->Position();
-  String Name;
-  try {
-    Byte Header[kTableStreamHeaderSize];
-    ReadBufferFromStream(Header, kTableStreamHeaderSize, Stream, 11723);
-    std::int32_t Bytes = 0;
-    ReadBufferFromStream(&Bytes, 4, Stream, 11724);
-    if (Bytes >= 0 && Bytes % 2 == 0 && Bytes <= Stream->Size() - Stream->Position()) {
-      Name.resize(static_cast<std::size_t>(Bytes / 2));
-      ReadBufferFromStream(Name.data(), Bytes, Stream, 11724);
-    }
-  } catch (const Exception&) {
-    Name.clear();
-  }
-  Stream->SetPosition(Position);
-  return Name;
-}
 
 bool SessionInTransaction(TMdbBaseSession* Session) { return Session && Session->GetInTransaction(); }
 
@@ -88,22 +68,41 @@ void TMdbLocalCursor::ReleaseTableData() {
 void TMdbLocalCursor::CreateTable(TMdbFieldDefs* FieldDefs, TMdbIndexDefs* IndexDefs, TMdbConstraintDefs* ConstraintDefs) {
   CloseTable();
   RequireDatabaseData(10523);
-  if (RegisteredTables() && FDatabaseData->TableExists(FSession, FTableName)) DeleteTable(false);
-  FTableData = FDatabaseData->FindOrCreateTableData(this);
-  if (FTableData == nullptr) throw EMdbException(10523, SNilPointer);
   TMdbFieldDefs NoFields;
   TMdbIndexDefs NoIndexes;
   TMdbConstraintDefs NoConstraints;
   TMdbIndexDefs& Indexes = IndexDefs ? *IndexDefs : NoIndexes;
   for (std::int32_t i = 0; i < Indexes.Count(); ++i) Indexes.GetDef(i)->FRootPageNo = -1;
-  try {
+  if (!RegisteredTables()) {
+    FTableData = FDatabaseData->FindOrCreateTableData(this);
+    if (FTableData == nullptr) throw EMdbException(10523, SNilPointer);
     FTableData->CreateTable(this, FieldDefs ? *FieldDefs : NoFields, Indexes, ConstraintDefs ? *ConstraintDefs : NoConstraints);
+    return;
+  }
+  // The new table is built beside the old one, which goes only once the new one stands: definitions
+  // the checks refuse leave the old table and its records as they were.
+  TMdbTableData* Old = FDatabaseData->FindTableData(this);
+  TMdbTableData* New = FDatabaseData->CreateTableData(this);
+  if (New == nullptr) throw EMdbException(10523, SNilPointer);
+  try {
+    New->CreateTable(this, FieldDefs ? *FieldDefs : NoFields, Indexes, ConstraintDefs ? *ConstraintDefs : NoConstraints);
   } catch (...) {
-    // A table the checks refused is not left behind half made.
-    delete FTableData;
-    FTableData = nullptr;
+    delete New;
     throw;
   }
+  if (Old) ReplaceTableData(Old, New, false);
+  FTableData = New;
+}
+
+void TMdbLocalCursor::ReplaceTableData(TMdbTableData* Old, TMdbTableData* New, bool Cascade) {
+  const bool FreesItself = Old->FTemporary;
+  try {
+    Old->DeleteTable(FSession, Cascade, false);
+  } catch (...) {
+    delete New;
+    throw;
+  }
+  if (!FreesItself) delete Old;
 }
 
 void TMdbLocalCursor::DeleteTable(bool Cascade) {
@@ -219,21 +218,24 @@ void TMdbLocalCursor::LoadTableFromStream(TStream* Stream) {
   CloseTable();
   RequireDatabaseData(10154);
   if (!FTemporary) {
-    const String Name = PeekTableName(Stream);
+    const String Name = PeekTableNameFromStream(Stream);
     // A stream that names no table cannot replace one: the table's own load reports what is wrong.
     if (!Name.empty()) FTableName = Name;
   }
-  if (FDatabaseData->TableExists(FSession, FTableName)) DeleteTable(true);
-  FTableData = FDatabaseData->FindOrCreateTableData(this);
-  if (FTableData == nullptr) throw EMdbException(10154, STableNotFound, {FTableName});
+  // The stream is loaded into a new table data object; the table of that name is replaced only once
+  // the whole stream was read, so a bad stream loses nothing.
+  TMdbTableData* Old = FDatabaseData->FindTableData(this);
+  if (Old && !Old->CursorList().empty()) throw EMdbException(10152, STableInUse, {FTableName});
+  TMdbTableData* New = FDatabaseData->CreateTableData(this);
+  if (New == nullptr) throw EMdbException(10154, STableNotFound, {FTableName});
   try {
-    FTableData->LoadTableFromStream(this, Stream);
+    New->LoadTableFromStream(this, Stream);
   } catch (...) {
-    delete FTableData;
-    FTableData = nullptr;
+    delete New;
     throw;
   }
-  FTableName = FTableData->TableName();
+  if (Old) ReplaceTableData(Old, New, true);
+  FTableName = New->TableName();
   FTableData = nullptr;
 }
 
@@ -255,7 +257,10 @@ void TMdbLocalCursor::SaveTableToStream(TStream* Stream, TMdbCompressionAlgorith
   FTableData = T;
   T->SaveTableToStream(Stream, CompressionAlgorithm, CompressionMode, BlockSize, SkipCheckIsTableOpened);
   if (!DoNotCloseTable && !WasOpen) {
-    T->CloseTable(this);
+    // Only a table this cursor opened is closed for it: closing for another would release locks
+    // that a cursor of the same session still holds.
+    const auto& Open = T->CursorList();
+    if (std::find(Open.begin(), Open.end(), this) != Open.end()) T->CloseTable(this);
     FTableData = nullptr;
   }
 }

@@ -7,6 +7,7 @@
 #include "engines/mdb/runtime/MdbExcept.h"
 #include "engines/mdb/storage/MdbDatabaseData.h"
 #include "engines/mdb/storage/MdbLocalCursor.h"
+#include "engines/mdb/storage/MdbMemoryDatabaseData.h"
 #include "engines/mdb/storage/MdbMetaDefs.h"
 #include "engines/mdb/storage/MdbQueryServices.h"
 #include "platform/rtl/Exceptions.h"
@@ -25,8 +26,6 @@ constexpr char16_t SNotStarted[] = u"Error - the database engine is not started"
 constexpr char16_t SNoCursorReturned[] =
     u"Error - cannot create view '%s'. Invalid SQL statement - no cursor returned: \r\n%s";
 
-TMdbMemoryDatabaseDataFactory GMemoryDatabaseFactory;
-
 TMdbDatabaseDataRegistry& Registry() {
   TMdbDatabaseDataRegistry* R = DatabaseDataRegistry();
   if (R == nullptr) throw EMdbException(30902, SNotStarted);
@@ -39,8 +38,6 @@ TRegistryLock LockRegistry() { return TRegistryLock(Registry().Mutex()); }
 String DatabaseNameOf(const TMdbDatabaseData* D) { return AnsiToString(D->FDatabaseName); }
 
 }  // namespace
-
-void SetMdbMemoryDatabaseDataFactory(TMdbMemoryDatabaseDataFactory Factory) { GMemoryDatabaseFactory = std::move(Factory); }
 
 TMdbLocalSession::TMdbLocalSession() {
   FLockParams.RetryCount = 1;
@@ -66,9 +63,8 @@ TMdbDatabaseData* TMdbLocalSession::InternalFindDatabaseData() {
 
 TMdbDatabaseData* TMdbLocalSession::InternalCreateDatabaseData() {
   TRegistryLock G = LockRegistry();
-  if (!InMemory || Temporary || !GMemoryDatabaseFactory) return nullptr;
-  std::unique_ptr<TMdbDatabaseData> D(GMemoryDatabaseFactory(FDatabaseFileName));
-  if (!D) return nullptr;
+  if (!InMemory || Temporary) return nullptr;
+  auto D = std::make_unique<TMdbMemoryDatabaseData>();
   D->FDatabaseName = FDatabaseFileName;
   Registry().Add(D.get());
   return D.release();

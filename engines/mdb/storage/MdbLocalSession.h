@@ -108,8 +108,3 @@ class TMdbLocalSession : public TMdbBaseSession {
 
   bool FRegistered = false;  // listed by the database data, with an id
 };
-
-// How a memory database of a given name is made (the memory engine installs it at start-up); without
-// one, connecting to a memory database that is not registered raises 30901.
-using TMdbMemoryDatabaseDataFactory = std::function<TMdbDatabaseData*(const AnsiString& DatabaseName)>;
-void SetMdbMemoryDatabaseDataFactory(TMdbMemoryDatabaseDataFactory Factory);

@@ -5,6 +5,7 @@
 #include "engines/mdb/runtime/MdbUtils.h"
 #include "engines/mdb/storage/MdbCursor.h"
 #include "engines/mdb/storage/MdbMemoryTableData.h"
+#include "engines/mdb/storage/MdbQueryServices.h"
 #include "engines/mdb/storage/MdbSession.h"
 
 TMdbMemoryDatabaseData::TMdbMemoryDatabaseData() {
@@ -13,6 +14,7 @@ TMdbMemoryDatabaseData::TMdbMemoryDatabaseData() {
   FPageManager = nullptr;
   FLockParams.RetryCount = 1000;
   FLockParams.Delay = 1;
+  FStoredFunctionsManager = std::make_unique<TMdbStoredFunctionManager>(this);
 }
 
 void TMdbMemoryDatabaseData::ConnectSession(TMdbBaseSession* Session) {

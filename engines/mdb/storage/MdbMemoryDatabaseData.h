@@ -6,8 +6,8 @@
 // - A session's id is the id of the thread that connected it: the sessions of one thread share one id
 //   and count as one owner in the table and record locks.
 // - A table lock is waited for at most 1,000 ms (RetryCount 1000 x Delay 1).
-// - Views, the database stream and the stored functions of a memory database come with a later stage;
-//   until then no view exists and the stored-function operations raise their "not created" codes.
+// - Views and the database stream of a memory database come with a later stage; until then no view
+//   exists. Its stored-function manager is empty until the query processing brings functions.
 #pragma once
 
 #include <cstdint>

@@ -180,6 +180,46 @@ TEST_F(Values, SmallBlobsArePackedAndComeBackAsTheyWere) {
   std::memset(rec.data() + F(u"BL").Offset, 0, 4);
 }
 
+// Wide rows, so that a few thousand fill slabs of their own: emptying the table keeps those for the
+// next fill, and a load's staging set takes them too.
+TEST(VtItems, EmptiedRowsLeaveTheirSlabsForTheNextFill) {
+  TVirtTable t(nullptr);
+  t.FieldDefs().Add(u"N", ftInteger);
+  t.FieldDefs().Add(u"S", ftString, 1000);
+  t.Open();
+  const int rows = 6000;
+  auto fill = [&] {
+    for (int i = 0; i < rows; ++i) {
+      t.Append();
+      t.FieldByName(u"N")->SetAsInteger(i);
+      t.FieldByName(u"S")->SetAsString(String(static_cast<std::size_t>(1 + i % 900), u'a' + i % 26));
+      t.Post();
+    }
+  };
+  auto check = [&] {
+    ASSERT_EQ(t.RecordCount(), rows);
+    t.First();
+    for (int i = 0; i < rows; ++i, t.Next()) {
+      ASSERT_EQ(t.FieldByName(u"N")->AsInteger(), i);
+      ASSERT_EQ(t.FieldByName(u"S")->AsString(), String(static_cast<std::size_t>(1 + i % 900), u'a' + i % 26));
+    }
+  };
+  fill();
+  const TBlobPool& pool = *t.Data()->Objects().Pool;
+  EXPECT_EQ(pool.SpareSlabCount(), 0u);
+  t.Clear();
+  const std::size_t spare = pool.SpareSlabCount();
+  EXPECT_GT(spare, 0u);
+  fill();
+  EXPECT_EQ(pool.SpareSlabCount(), 0u);
+  check();
+  TMemoryStream s;
+  t.SaveToStream(&s);
+  t.LoadFromStream(&s);
+  EXPECT_EQ(pool.SpareSlabCount(), spare) << "the replaced rows' slabs";
+  check();
+}
+
 TEST(VtItems, DeletingEveryRowGivesEveryBlockBack) {
   OneTable data;
   data.Build = [](TMemData& d) { Desc(d, u"N", dtInt32, 4); };
@@ -211,9 +251,15 @@ TEST_F(Service, NumberRangesComeFromTheDescriptors) {
   t.FieldDefs().Add(u"F", ftFloat);
   t.FieldDefs()[1]->SetPrecision(5);
   t.FieldDefs().Add(u"I", ftInteger);
+  t.FieldDefs().Add(u"L", ftLargeint);
+  t.FieldDefs()[3]->SetPrecision(10);
   t.SetNumberRange(true);
   t.Open();
   t.Append();
+  t.FieldByName(u"L")->SetAsLargeInt(9999999999);
+  t.FieldByName(u"L")->SetAsLargeInt(-9999999999);
+  EXPECT_THROW(t.FieldByName(u"L")->SetAsLargeInt(10000000000), EDatabaseError);
+  EXPECT_THROW(t.FieldByName(u"L")->SetAsString(u"-10000000000"), EDatabaseError);
   t.FieldByName(u"S")->SetAsInteger(9999);
   t.FieldByName(u"S")->SetAsInteger(-9999);
   EXPECT_THROW(t.FieldByName(u"S")->SetAsInteger(10000), Exception);

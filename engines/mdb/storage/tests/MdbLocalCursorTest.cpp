@@ -103,7 +103,6 @@ class MdbLocalCursorTest : public MdbStorageTest {
   void SetUp() override {
     MdbStorageTest::SetUp();
     MdbCreateDatabaseDataRegistry();
-    SetMdbMemoryDatabaseDataFactory([](const AnsiString& Name) { return new TTestMemoryDatabase(Name); });
     Memory = new TTestMemoryDatabase("MEMORY");
     DatabaseDataRegistry()->Add(Memory);
     AddField(Fields, u"ID", aftInteger);
@@ -113,7 +112,6 @@ class MdbLocalCursorTest : public MdbStorageTest {
   void TearDown() override {
     Fields.Clear();
     MdbFreeDatabaseDataRegistry();
-    SetMdbMemoryDatabaseDataFactory(nullptr);
     MdbStorageTest::TearDown();
   }
   std::unique_ptr<TMdbLocalSession> Connect(const AnsiString& Name = "MEMORY") {
@@ -459,7 +457,14 @@ TEST_F(MdbLocalCursorTest, TableOperationsThroughACursor) {
     Post(C.C.get(), 3);
   }
 
-  // Create replaces a table with records by an empty one.
+  // A create the table refuses leaves the old table and its records; one it accepts replaces them.
+  TMdbFieldDefs NoFields;
+  EXPECT_NE(NativeCodeOf([&] { Fresh(u"T")->CreateTable(&NoFields, nullptr, nullptr); }), -1);
+  EXPECT_EQ(Memory->TableDataCount(), 1);
+  {
+    auto C = Open(*S, nullptr);
+    EXPECT_EQ(C->GetRecordCount(), 1);
+  }
   Fresh(u"T")->CreateTable(&Fields, nullptr, nullptr);
   EXPECT_EQ(Memory->TableDataCount(), 1);
   {
