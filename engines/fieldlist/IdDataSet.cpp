@@ -111,7 +111,10 @@ void* TIdBlobStream::Realloc(Int64& NewCapacity) {
 // ---- life and properties --------------------------------------------------------------------------------
 
 TIdCustomDataSet::TIdCustomDataSet(TComponent* AOwner)
-    : TDataSet(AOwner), FBlobs(std::make_unique<TBlobTable>()), FVirtualFieldDefs(std::make_unique<TFieldDefs>(this)) {}
+    : TDataSet(AOwner),
+      FRowPages(std::make_unique<sys::TPageReserve>(sys::kPageReserveLimit)),
+      FBlobs(std::make_unique<TBlobTable>()),
+      FVirtualFieldDefs(std::make_unique<TFieldDefs>(this)) {}
 
 TIdCustomDataSet::~TIdCustomDataSet() {
   try {
@@ -207,7 +210,7 @@ void TIdCustomDataSet::CursorOpen() {
   FFilterCurRec = -1;
   SetBookmarkSize(kBookmarkSize);
   CursorReadFieldDefs();
-  auto store = std::make_unique<TIdRecordStore>(*FBlobs);
+  auto store = std::make_unique<TIdRecordStore>(*FBlobs, FRowPages.get());
   for (TField* f : Fields()) {
     if (f->FieldKind() != fkData) continue;
     TIdField* idField = store->AddField(f->DataType(), f->Size(), IsVirtualField(f));

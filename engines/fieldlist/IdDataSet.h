@@ -17,6 +17,7 @@
 #include "engines/fieldlist/IdStreamFormat.h"
 #include "platform/classes/Streams.h"
 #include "platform/db/DB.h"
+#include "platform/sys/Pages.h"
 
 class TIdCustomDataSet;
 
@@ -201,6 +202,9 @@ class TIdCustomDataSet : public TDataSet {
                             const TIdRecordStore& Staging) const;
   bool IsVirtualField(const TField* Field) const;
 
+  // The pages of the rows this dataset dropped, kept for its next rows (a load stages its rows beside
+  // those it replaces, so they go into memory the previous load gave back).
+  std::unique_ptr<sys::TPageReserve> FRowPages;
   std::unique_ptr<TBlobTable> FBlobs;
   std::unique_ptr<TIdRecordStore> FStore;
   std::unique_ptr<TFieldDefs> FVirtualFieldDefs;

@@ -75,7 +75,7 @@ std::vector<const TFieldDef*> TIdCustomDataSet::VirtualDefsToMake(
 
 std::unique_ptr<TIdRecordStore> TIdCustomDataSet::StagingStoreFor(
     const std::vector<idstream::TIdFieldDescriptor>& Descriptors) const {
-  auto staging = std::make_unique<TIdRecordStore>(*FBlobs);
+  auto staging = std::make_unique<TIdRecordStore>(*FBlobs, FRowPages.get());
   for (const auto& d : Descriptors) staging->AddField(d.DataType, d.Size, false);
   for (const TFieldDef* def : VirtualDefsToMake(Descriptors)) staging->AddField(def->DataType(), def->Size(), true);
   return staging;
@@ -122,10 +122,17 @@ void TIdCustomDataSet::CheckFieldsCanBeMade(const std::vector<idstream::TIdField
 }
 
 void TIdCustomDataSet::ReadFromStream(TStream* Stream) {
-  std::vector<Byte> holder;
-  const std::span<const Byte> data = WholeStreamBytes(*Stream, 0, holder);
-  if (data.size() < idstream::kRowsHeaderSize) throw Exception(String(idstream::SStreamIncorrect));
-  const idstream::TIdStreamHeader header = idstream::ReadHeader(data);
+  // A memory stream is read in place; any other (a file) in blocks, never whole into memory.
+  const bool inMemory = dynamic_cast<TCustomMemoryStream*>(Stream) != nullptr;
+  std::vector<Byte> unused;
+  const std::span<const Byte> data = inMemory ? WholeStreamBytes(*Stream, 0, unused) : std::span<const Byte>();
+  const std::size_t size = inMemory ? data.size() : static_cast<std::size_t>(std::max<Int64>(Stream->Size(), 0));
+  if (size < idstream::kRowsHeaderSize) throw Exception(String(idstream::SStreamIncorrect));
+  const idstream::TIdStreamHeader header = inMemory ? idstream::ReadHeader(data) : idstream::ReadHeader(*Stream);
+  const auto ReadRows = [&](TIdRecordStore& Into) {
+    if (inMemory) idstream::ReadRows(data, header.RowsOffset, Into);
+    else idstream::ReadRows(*Stream, header.RowsOffset, Into);
+  };
   // The controls wait and the dataset counts as loading while the rows change, also when that raises.
   const auto WhileLoading = [this](auto&& Change) {
     DisableControls();
@@ -145,7 +152,7 @@ void TIdCustomDataSet::ReadFromStream(TStream* Stream) {
     // Rows only: they need the fields of an open dataset, and replace its rows.
     if (!Active() || !FStore) DatabaseError(msg::SDataSetClosed, this);
     CheckBrowseMode();
-    auto staging = std::make_unique<TIdRecordStore>(*FBlobs);
+    auto staging = std::make_unique<TIdRecordStore>(*FBlobs, FRowPages.get());
     bool anyRead = false;
     for (int i = 0; i < FStore->FieldCount(); ++i) {
       const TIdField* f = FStore->Fields(i);
@@ -154,8 +161,8 @@ void TIdCustomDataSet::ReadFromStream(TStream* Stream) {
     }
     // Row bytes with no field to read them into cannot be taken: dropping them silently would pass
     // for a load.
-    if (!anyRead && data.size() > header.RowsOffset) throw Exception(String(idstream::SStreamIncorrect));
-    idstream::ReadRows(data, header.RowsOffset, *staging);
+    if (!anyRead && size > header.RowsOffset) throw Exception(String(idstream::SStreamIncorrect));
+    ReadRows(*staging);
     if (staging->Count() == 0) return;  // a load that brings nothing keeps what the dataset holds
     WhileLoading([&] {
       ClearRecords();
@@ -168,7 +175,7 @@ void TIdCustomDataSet::ReadFromStream(TStream* Stream) {
   // the fields would run is run on it; the dataset changes only once the whole stream proved good.
   std::unique_ptr<TIdRecordStore> staging = StagingStoreFor(header.Descriptors);
   CheckFieldsCanBeMade(header.Descriptors, *staging);
-  idstream::ReadRows(data, header.RowsOffset, *staging);
+  ReadRows(*staging);
 
   Close();
   WhileLoading([&] {
@@ -186,7 +193,6 @@ void TIdMemDataSet::LoadFromStream(TStream* AStream) { ReadFromStream(AStream); 
 
 void TIdMemDataSet::LoadFromFile(const String& AFileName) {
   if (!FileExists(AFileName)) return;
-  TMemoryStream memory;
-  memory.LoadFromFile(AFileName);
-  LoadFromStream(&memory);
+  TFileStream file(AFileName, fmOpenRead | fmShareDenyWrite);
+  LoadFromStream(&file);
 }

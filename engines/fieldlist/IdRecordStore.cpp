@@ -554,12 +554,13 @@ namespace {
 // table touches only the pages its rows use.
 constexpr std::uint32_t kMaxRowsPerSlab = 1u << 16;
 constexpr std::size_t kSlabBytes = std::size_t{2} << 20;
-std::unique_ptr<TRowPool> NewPool(int BlockSize) {
-  return std::make_unique<TRowPool>(static_cast<std::size_t>(BlockSize), kMaxRowsPerSlab, kSlabBytes);
+std::unique_ptr<TRowPool> NewPool(int BlockSize, sys::TPageReserve* Reserve) {
+  return std::make_unique<TRowPool>(static_cast<std::size_t>(BlockSize), kMaxRowsPerSlab, kSlabBytes, Reserve);
 }
 }  // namespace
 
-TIdRecordStore::TIdRecordStore(TBlobTable& Blobs) : FBlobs(Blobs), FPool(NewPool(kRowHeaderSize)) {}
+TIdRecordStore::TIdRecordStore(TBlobTable& Blobs, sys::TPageReserve* Reserve)
+    : FBlobs(Blobs), FReserve(Reserve), FPool(NewPool(kRowHeaderSize, Reserve)) {}
 
 TIdRecordStore::~TIdRecordStore() { ClearRecords(); }
 
@@ -576,7 +577,7 @@ TIdField* TIdRecordStore::AddField(int DataType, int Size, bool IsVirtual) {
   FIdFields.push_back(std::move(f));
   if (raw->IsBlob()) FBlobFields.push_back(raw);
   if (IsVirtual && DataType == idft::AutoInc) FVirtualAutoIncFields.push_back(raw);
-  FPool = NewPool(BlockSize());
+  FPool = NewPool(BlockSize(), FReserve);
   return raw;
 }
 

@@ -141,9 +141,11 @@ TBytes TextToBytes(int DataType, std::u16string_view Text);
 
 // The rows and the layout of one table. The blob table is borrowed: record buffers made by the same
 // dataset hold handles into it too, and a store read from a stream shares it with the store it replaces.
+// So is the page reserve the row slabs come from (the process reserve when null): a dataset gives its
+// stores one of its own, so a load is written into the memory of the rows the last one dropped.
 class TIdRecordStore {
  public:
-  explicit TIdRecordStore(TBlobTable& Blobs);
+  explicit TIdRecordStore(TBlobTable& Blobs, sys::TPageReserve* Reserve = nullptr);
   ~TIdRecordStore();
   TIdRecordStore(const TIdRecordStore&) = delete;
   TIdRecordStore& operator=(const TIdRecordStore&) = delete;
@@ -157,6 +159,7 @@ class TIdRecordStore {
   int BlockSize() const { return FRecordSize + kRowHeaderSize; }
   bool HasBlobFields() const { return !FBlobFields.empty(); }
   TBlobTable& Blobs() const { return FBlobs; }
+  sys::TPageReserve* Reserve() const { return FReserve; }
   // Same slots at the same offsets.
   bool SameLayout(const TIdRecordStore& Other) const;
 
@@ -194,6 +197,7 @@ class TIdRecordStore {
 
  private:
   TBlobTable& FBlobs;
+  sys::TPageReserve* FReserve;
   std::vector<std::unique_ptr<TIdField>> FIdFields;
   std::vector<const TIdField*> FBlobFields;
   std::vector<const TIdField*> FVirtualAutoIncFields;

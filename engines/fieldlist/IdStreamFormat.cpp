@@ -24,6 +24,7 @@ struct TStreamFail {
   [[noreturn]] static void Fail(const char*) { StreamIncorrect(); }
 };
 using TReader = TByteReader<TStreamFail>;
+using TBlockReader = TStreamByteReader<TStreamFail>;
 
 // How one stored field is read from a row, decided once per load.
 enum class TReadOp { Blob, Text8, Text16, Fixed, Date, Time, DateTime, DefaultZero, DefaultNull };
@@ -170,18 +171,19 @@ void Write(TStream& Stream, std::span<const TIdFieldDescriptor> Descriptors,
 
 // ---- reading ----------------------------------------------------------------------------------------
 
-TIdStreamHeader ReadHeader(std::span<const Byte> Data) {
-  TReader r(Data);
+namespace {
+template <class TAnyReader>
+TIdStreamHeader ReadHeaderWith(TAnyReader& r) {
   TIdStreamHeader header;
-  const auto signature = r.Get<std::uint16_t>();
-  r.Get<std::uint16_t>();  // version
+  const auto signature = r.template Get<std::uint16_t>();
+  r.template Get<std::uint16_t>();  // version
   if (signature == kRowsSignature) {
     header.RowsOffset = r.Position();
     return header;
   }
   if (signature != kSignature) StreamIncorrect();
   header.HasDescriptors = true;
-  const auto count = r.Get<std::int32_t>();
+  const auto count = r.template Get<std::int32_t>();
   if (count > 0) {
     constexpr std::size_t kMinDescriptor = 4 + 1 + 2;
     if (static_cast<std::size_t>(count) > r.Remaining() / kMinDescriptor) StreamIncorrect();
@@ -189,9 +191,9 @@ TIdStreamHeader ReadHeader(std::span<const Byte> Data) {
   }
   for (std::int32_t i = 0; i < count; ++i) {
     TIdFieldDescriptor d;
-    const auto storedSize = r.Get<std::int32_t>();
-    const Byte typeByte = r.Get<Byte>();
-    const auto nameLength = r.Get<std::uint16_t>();
+    const auto storedSize = r.template Get<std::int32_t>();
+    const Byte typeByte = r.template Get<Byte>();
+    const auto nameLength = r.template Get<std::uint16_t>();
     if (nameLength > kMaxNameLength || nameLength % 2 != 0) DataIncorrect();
     const Byte* name = r.Take(nameLength);
     d.Name.resize(nameLength / 2);
@@ -218,16 +220,26 @@ TIdStreamHeader ReadHeader(std::span<const Byte> Data) {
   header.RowsOffset = r.Position();
   // Without descriptors no byte after the header can be a row: taking such bytes for an empty load
   // would drop the rows held.
-  if (header.Descriptors.empty() && header.RowsOffset < Data.size()) DataIncorrect();
+  if (header.Descriptors.empty() && !r.AtEnd()) DataIncorrect();
   return header;
+}
+}  // namespace
+
+TIdStreamHeader ReadHeader(std::span<const Byte> Data) {
+  TReader r(Data);
+  return ReadHeaderWith(r);
+}
+
+TIdStreamHeader ReadHeader(TStream& Stream) {
+  TBlockReader r(Stream, 0);
+  return ReadHeaderWith(r);
 }
 
 namespace {
-void ReadRowsWithin(std::span<const Byte> Data, std::size_t Offset, TIdRecordStore& Store,
-                    const std::vector<TStep>& Steps) {
+template <class TAnyReader>
+void ReadRowsWithin(TAnyReader& r, TIdRecordStore& Store, const std::vector<TStep>& Steps) {
   TMemoryBudget budget;
   const std::size_t rowCost = static_cast<std::size_t>(Store.BlockSize()) + sizeof(Byte*);
-  TReader r(Data, Offset);
   while (!r.AtEnd()) {
     budget.Charge(rowCost);
     Byte* row = Store.NewStoredRecord(-1);
@@ -245,7 +257,7 @@ void ReadRowsWithin(std::span<const Byte> Data, std::size_t Offset, TIdRecordSto
         }
         case TReadOp::Text8:
         case TReadOp::Text16: {
-          if (r.Get<Byte>() == 0) break;
+          if (r.template Get<Byte>() == 0) break;
           const std::size_t n = r.Length32();
           const Byte* text = r.Take(n);
           // Keep the terminator inside the slot: cut to Size characters, never inside a character.
@@ -261,7 +273,7 @@ void ReadRowsWithin(std::span<const Byte> Data, std::size_t Offset, TIdRecordSto
           break;
         }
         case TReadOp::Fixed: {
-          if (r.Get<Byte>() == 0) break;
+          if (r.template Get<Byte>() == 0) break;
           slot[0] = 1;
           std::memcpy(slot + 1, r.Take(dataSize), dataSize);
           break;
@@ -270,7 +282,7 @@ void ReadRowsWithin(std::span<const Byte> Data, std::size_t Offset, TIdRecordSto
         case TReadOp::Time:
         case TReadOp::DateTime: {
           // A native date outside the calendar would raise at every read of the field: refused here.
-          if (r.Get<Byte>() == 0) break;
+          if (r.template Get<Byte>() == 0) break;
           const Byte* value = r.Take(dataSize);
           TDateTime unused;
           bool valid;
@@ -293,9 +305,8 @@ void ReadRowsWithin(std::span<const Byte> Data, std::size_t Offset, TIdRecordSto
     }
   }
 }
-}  // namespace
 
-void ReadRows(std::span<const Byte> Data, std::size_t Offset, TIdRecordStore& Store) {
+std::vector<TStep> ReadSteps(const TIdRecordStore& Store) {
   std::vector<TStep> steps;
   bool anyRead = false;
   for (int i = 0; i < Store.FieldCount(); ++i) {
@@ -312,16 +323,35 @@ void ReadRows(std::span<const Byte> Data, std::size_t Offset, TIdRecordStore& St
     anyRead = anyRead || !f->IsVirtual();
     steps.push_back({f, op});
   }
-  if (!anyRead) return;
+  if (!anyRead) steps.clear();
+  return steps;
+}
 
-  // A one-byte row of nulls becomes a whole fixed-width row in the store: a short stream can ask for
-  // more memory than the machine has. The rows are charged as they are made, and an allocation that
-  // fails anyway is the same clear error; either way only the staging store is lost.
+// A one-byte row of nulls becomes a whole fixed-width row in the store: a short stream can ask for
+// more memory than the machine has. The rows are charged as they are made, and an allocation that
+// fails anyway is the same clear error; either way only the staging store is lost.
+template <class TAnyReader>
+void ReadAllRows(TAnyReader& r, TIdRecordStore& Store, const std::vector<TStep>& Steps) {
   try {
-    ReadRowsWithin(Data, Offset, Store, steps);
+    ReadRowsWithin(r, Store, Steps);
   } catch (const std::bad_alloc&) {
     throw EOutOfMemory(msg::SOutOfMemory);
   }
+}
+}  // namespace
+
+void ReadRows(std::span<const Byte> Data, std::size_t Offset, TIdRecordStore& Store) {
+  const std::vector<TStep> steps = ReadSteps(Store);
+  if (steps.empty()) return;
+  TReader r(Data, Offset);
+  ReadAllRows(r, Store, steps);
+}
+
+void ReadRows(TStream& Stream, std::size_t Offset, TIdRecordStore& Store) {
+  const std::vector<TStep> steps = ReadSteps(Store);
+  if (steps.empty()) return;
+  TBlockReader r(Stream, static_cast<Int64>(Offset));
+  ReadAllRows(r, Store, steps);
 }
 
 }  // namespace idstream

@@ -95,5 +95,9 @@ TIdStreamHeader ReadHeader(std::span<const Byte> Data);
 // VirtualFieldDefs, in store order; the others get their default (zero, null or the bookmark number).
 // A store whose every field is virtual reads no rows. Raises SStreamIncorrect on a short or hostile row.
 void ReadRows(std::span<const Byte> Data, std::size_t Offset, TIdRecordStore& Store);
+// The same from a stream that is not in memory (a file), read in blocks from the stream's start (the
+// header) or from Offset (the rows) to its end.
+TIdStreamHeader ReadHeader(TStream& Stream);
+void ReadRows(TStream& Stream, std::size_t Offset, TIdRecordStore& Store);
 
 }  // namespace idstream

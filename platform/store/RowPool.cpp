@@ -6,8 +6,9 @@
 
 #include "platform/rtl/Exceptions.h"
 
-TRowPool::TRowPool(std::size_t SlotSize, std::uint32_t MaxSlotsPerSlab, std::size_t SlabBytes)
-    : FSlotSize(std::max<std::size_t>(SlotSize, 1)) {
+TRowPool::TRowPool(std::size_t SlotSize, std::uint32_t MaxSlotsPerSlab, std::size_t SlabBytes,
+                   sys::TPageReserve* Reserve)
+    : FSlotSize(std::max<std::size_t>(SlotSize, 1)), FReserve(Reserve != nullptr ? Reserve : &sys::ProcessPageReserve()) {
   while ((std::uint64_t{1} << (FSlabShift + 1)) <= MaxSlotsPerSlab && (std::size_t{2} << FSlabShift) * FSlotSize <= SlabBytes)
     ++FSlabShift;
   FSlabMask = (std::uint32_t{1} << FSlabShift) - 1;
@@ -15,6 +16,7 @@ TRowPool::TRowPool(std::size_t SlotSize, std::uint32_t MaxSlotsPerSlab, std::siz
 
 TRowPool::TRowPool(TRowPool&& Other) noexcept
     : FSlotSize(Other.FSlotSize),
+      FReserve(Other.FReserve),
       FSlabShift(Other.FSlabShift),
       FSlabMask(Other.FSlabMask),
       FSlabs(std::move(Other.FSlabs)),
@@ -30,6 +32,7 @@ TRowPool& TRowPool::operator=(TRowPool&& Other) noexcept {
   if (this != &Other) {
     Clear();
     FSlotSize = Other.FSlotSize;
+    FReserve = Other.FReserve;
     FSlabShift = Other.FSlabShift;
     FSlabMask = Other.FSlabMask;
     FSlabs = std::move(Other.FSlabs);
@@ -47,8 +50,9 @@ void TRowPool::AddSlab() {
   const std::size_t bytes = std::size_t{SlotsPerSlab()} * FSlotSize;
   FSlabs.reserve(FSlabs.size() + 1);
   FMappings.reserve(FMappings.size() + 1);
-  const sys::TPages pages = sys::TakePages(bytes);
+  const sys::TPages pages = FReserve->Take(bytes);
   if (pages.Memory == nullptr) throw EOutOfMemory(String(msg::SOutOfMemory));
+  if (!pages.Dirty && !FSlabs.empty()) sys::PopulatePages(pages.Memory, pages.Size);
   FSlabs.push_back(static_cast<Byte*>(pages.Memory));
   FMappings.push_back(pages);
 }
@@ -69,7 +73,7 @@ TRowPool::Id TRowPool::Alloc() {
 }
 
 void TRowPool::Clear() {
-  for (const sys::TPages& p : FMappings) sys::ReturnPages(p);
+  for (const sys::TPages& p : FMappings) FReserve->Return(p);
   FSlabs.clear();
   FMappings.clear();
   FFree.clear();

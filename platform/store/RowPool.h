@@ -1,8 +1,11 @@
 // TRowPool: fixed-size row slots in slabs, named by 32-bit slot ids. Slabs are whole pages
-// (platform/sys/Pages.h): a fresh slab costs nothing until its rows are touched, and a pool that is
-// cleared gives its slabs to the page reserve, where the next pool of the same row width (or this one,
-// refilled) takes them without faulting a page in again. A slab holds a power of two slots, at most MaxSlotsPerSlab
-// and, past one slot, no more than about SlabBytes, so a wide row does not make every slab gigabytes.
+// (platform/sys/Pages.h) from a page reserve: the process reserve, or one the pool's owner keeps for its
+// own stores (a table and the staging store of its next load), so that memory given back by rows
+// dropped is what the next rows are written into, without faulting it in again. A fresh slab after the
+// first is committed in one call when it is taken (it is about to be filled), the first one page by page
+// as rows touch it (a small table stays small). A slab holds a power of two slots, at most
+// MaxSlotsPerSlab and, past one slot, no more than about SlabBytes, so a wide row does not make every
+// slab gigabytes.
 //
 //   id = slab number << SlabShift | slot within the slab;   slot address = slab + (id & mask) * SlotSize
 //
@@ -21,7 +24,9 @@ class TRowPool {
  public:
   using Id = std::uint32_t;
 
-  TRowPool(std::size_t SlotSize, std::uint32_t MaxSlotsPerSlab, std::size_t SlabBytes);
+  // Slabs come from and go back to Reserve (the process reserve when null), which must outlive the pool.
+  TRowPool(std::size_t SlotSize, std::uint32_t MaxSlotsPerSlab, std::size_t SlabBytes,
+           sys::TPageReserve* Reserve = nullptr);
   ~TRowPool() { Clear(); }
   TRowPool(const TRowPool&) = delete;
   TRowPool& operator=(const TRowPool&) = delete;
@@ -44,6 +49,7 @@ class TRowPool {
   void AddSlab();
 
   std::size_t FSlotSize;
+  sys::TPageReserve* FReserve;
   std::uint32_t FSlabShift = 0;
   std::uint32_t FSlabMask = 0;
   std::vector<Byte*> FSlabs;

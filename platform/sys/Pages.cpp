@@ -4,8 +4,7 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <mutex>
-#include <vector>
+#include <new>
 
 namespace sys {
 namespace {
@@ -19,94 +18,118 @@ std::size_t PageSize() {
 }
 std::size_t RoundUp(std::size_t Value, std::size_t To) { return (Value + To - 1) / To * To; }
 
-// Ranges given back, oldest first. A request takes the newest range of its size; a range that does not
-// fit under the limit pushes out the oldest ones (memory given back last is the likeliest to be asked
-// for again: a table refilled, a stream saved into again).
-struct TReserve {
-  struct TRange {
-    void* Memory;
-    std::size_t Size;
-  };
-  std::mutex Lock;
-  std::vector<TRange> Ranges;
-  std::size_t Bytes = 0;
-};
-TReserve& Reserve() {
-  static TReserve reserve;  // made on first use, from whichever thread asks first
-  return reserve;
+TPages MapFresh(std::size_t Size) {
+  void* memory = mmap(nullptr, Size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (memory == MAP_FAILED) return {};
+  return {memory, Size, false};
 }
 
 }  // namespace
 
-TPages TakePages(std::size_t Size) {
-  if (Size == 0) return {};
-  const std::size_t size = RoundUp(Size, PageSize());
-  {
-    TReserve& r = Reserve();
-    const std::lock_guard<std::mutex> guard(r.Lock);
-    for (std::size_t i = r.Ranges.size(); i-- > 0;) {
-      if (r.Ranges[i].Size != size) continue;
-      void* memory = r.Ranges[i].Memory;
-      r.Ranges.erase(r.Ranges.begin() + static_cast<std::ptrdiff_t>(i));
-      r.Bytes -= size;
-      return {memory, size, true};
+std::size_t WholePages(std::size_t Size) { return RoundUp(Size, PageSize()); }
+
+TPageReserve::TPageReserve(std::size_t Limit, TPageReserve* Next) : FLimit(Limit), FNext(Next) {}
+
+TPageReserve::~TPageReserve() { Release(); }
+
+TPages TPageReserve::TakeKept(std::size_t Size) {
+  const std::lock_guard<std::mutex> guard(FLock);
+  // The newest range of the size asked for; else the smallest larger one, cut at its front (memory
+  // given back last is the likeliest to be asked for again, whole).
+  std::size_t best = FRanges.size();
+  for (std::size_t i = FRanges.size(); i-- > 0;) {
+    const std::size_t s = FRanges[i].Size;
+    if (s == Size) {
+      best = i;
+      break;
     }
+    if (s > Size && (best == FRanges.size() || s < FRanges[best].Size)) best = i;
   }
-  void* memory = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (memory == MAP_FAILED) return {};
-  return {memory, size, false};
+  if (best == FRanges.size()) return {};
+  TRange& r = FRanges[best];
+  void* memory = r.Memory;
+  if (r.Size == Size) {
+    FRanges.erase(FRanges.begin() + static_cast<std::ptrdiff_t>(best));
+  } else {
+    r.Memory = static_cast<char*>(r.Memory) + Size;
+    r.Size -= Size;
+  }
+  FBytes -= Size;
+  return {memory, Size, true};
 }
 
-void ReturnPages(const TPages& Pages) {
+TPages TPageReserve::Take(std::size_t Size) {
+  if (Size == 0) return {};
+  const std::size_t size = WholePages(Size);
+  if (const TPages kept = TakeKept(size); kept.Memory != nullptr) return kept;
+  return FNext != nullptr ? FNext->Take(size) : MapFresh(size);
+}
+
+void TPageReserve::PassOn(void* Memory, std::size_t Size) {
+  if (FNext != nullptr) FNext->Return({Memory, Size, true});
+  else munmap(Memory, Size);
+}
+
+void TPageReserve::Return(const TPages& Pages) {
   if (Pages.Memory == nullptr) return;
-  if (Pages.Size <= kPageReserveLimit) {
-    std::vector<TReserve::TRange> evicted;
+  if (Pages.Size <= FLimit) {
+    std::vector<TRange> evicted;
     bool kept = false;
     {
-      TReserve& r = Reserve();
-      const std::lock_guard<std::mutex> guard(r.Lock);
+      const std::lock_guard<std::mutex> guard(FLock);
       try {
-        r.Ranges.push_back({Pages.Memory, Pages.Size});
-        r.Bytes += Pages.Size;
-        kept = true;
+        // Past the limit the oldest ranges make room (the newest are the likeliest to be asked for).
         std::size_t drop = 0;
-        while (r.Bytes > kPageReserveLimit) r.Bytes -= r.Ranges[drop++].Size;
-        evicted.assign(r.Ranges.begin(), r.Ranges.begin() + static_cast<std::ptrdiff_t>(drop));
-        r.Ranges.erase(r.Ranges.begin(), r.Ranges.begin() + static_cast<std::ptrdiff_t>(drop));
+        std::size_t bytes = FBytes + Pages.Size;
+        while (bytes > FLimit) bytes -= FRanges[drop++].Size;
+        evicted.assign(FRanges.begin(), FRanges.begin() + static_cast<std::ptrdiff_t>(drop));
+        FRanges.push_back({Pages.Memory, Pages.Size});
+        FRanges.erase(FRanges.begin(), FRanges.begin() + static_cast<std::ptrdiff_t>(drop));
+        FBytes = bytes;
+        kept = true;
       } catch (...) {
-        // No room to note a range: this one goes back to the kernel instead.
-        if (kept) {
-          r.Ranges.pop_back();
-          r.Bytes -= Pages.Size;
-        }
-        kept = false;
+        // No room to note a range: this one is passed on instead, and nothing kept moves.
+        evicted.clear();
       }
     }
-    for (const TReserve::TRange& e : evicted) munmap(e.Memory, e.Size);
+    for (const TRange& e : evicted) PassOn(e.Memory, e.Size);
     if (kept) return;
   }
-  munmap(Pages.Memory, Pages.Size);
+  PassOn(Pages.Memory, Pages.Size);
 }
 
+std::size_t TPageReserve::Bytes() const {
+  const std::lock_guard<std::mutex> guard(FLock);
+  return FBytes;
+}
+
+void TPageReserve::Release() {
+  std::vector<TRange> all;
+  {
+    const std::lock_guard<std::mutex> guard(FLock);
+    all.swap(FRanges);
+    FBytes = 0;
+  }
+  for (const TRange& r : all) PassOn(r.Memory, r.Size);
+}
+
+TPageReserve& ProcessPageReserve() {
+  // Never destroyed: stores in static objects may give pages back while the process ends.
+  alignas(TPageReserve) static unsigned char storage[sizeof(TPageReserve)];
+  static TPageReserve* const reserve = new (storage) TPageReserve(kPageReserveLimit, nullptr);
+  return *reserve;
+}
+
+TPages TakePages(std::size_t Size) { return ProcessPageReserve().Take(Size); }
+void ReturnPages(const TPages& Pages) { ProcessPageReserve().Return(Pages); }
+std::size_t ReservedPages() { return ProcessPageReserve().Bytes(); }
+void ReleaseReservedPages() { ProcessPageReserve().Release(); }
+
 TPages ResizePages(const TPages& Pages, std::size_t Size) {
-  const std::size_t size = RoundUp(Size, PageSize());
+  const std::size_t size = WholePages(Size);
   void* memory = mremap(Pages.Memory, Pages.Size, size, MREMAP_MAYMOVE);
   if (memory == MAP_FAILED) return {};
   return {memory, size, Pages.Dirty};
-}
-
-std::size_t ReservedPages() {
-  TReserve& r = Reserve();
-  const std::lock_guard<std::mutex> guard(r.Lock);
-  return r.Bytes;
-}
-
-void ReleaseReservedPages() {
-  TReserve& r = Reserve();
-  const std::lock_guard<std::mutex> guard(r.Lock);
-  for (const TReserve::TRange& e : r.Ranges) munmap(e.Memory, e.Size);
-  r.Ranges.clear();
-  r.Bytes = 0;
 }
 
 void PopulatePages(void* Memory, std::size_t Size) {

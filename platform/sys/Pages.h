@@ -1,13 +1,21 @@
 // Whole pages for stores that hold many fixed-size rows. A fresh mapping is zeroed and committed page by
 // page as it is first touched; that first touch (a fault, and the kernel zeroing the page) is what
-// dominates filling a large store. So pages a store gives back are kept in a reserve, up to
-// kPageReserveLimit bytes in all, and handed to the next store asking for the same size: emptying and
-// refilling a table, a load beside the rows it replaces or a save into an emptied stream reuses memory
-// the process already holds.
-// Memory from the reserve is not zeroed (TPages::Dirty).
+// dominates filling a large store. So pages a store gives back are kept in a reserve and handed out
+// again: emptying and refilling a table, a load beside the rows it replaces or a save into an emptied
+// stream reuses memory the process already holds.
+//
+// The process reserve keeps up to kPageReserveLimit bytes in all. A request takes the newest range of
+// its size; failing that, the front of the smallest larger range (the rest stays in the reserve), so
+// memory one store gave back serves another of a different size. A TPageReserve of one owner (a table
+// whose rows are replaced load after load) keeps what that owner gives back for that owner alone, in
+// front of the process reserve: other stores cannot take it in between, and what it cannot keep goes on
+// to the process reserve.
+// Memory from a reserve is not zeroed (TPages::Dirty).
 #pragma once
 
 #include <cstddef>
+#include <mutex>
+#include <vector>
 
 namespace sys {
 
@@ -17,26 +25,65 @@ inline constexpr std::size_t kPageReserveLimit = std::size_t{1} << 30;
 struct TPages {
   void* Memory = nullptr;
   std::size_t Size = 0;
-  bool Dirty = false;  // came from the reserve: holds what its last user left
+  bool Dirty = false;  // came from a reserve: holds what its last user left
 };
 
-// Size bytes (rounded up to whole pages), readable and writable: from the reserve when it holds a
-// range of that size, else freshly mapped and zero. A null Memory when the kernel refuses.
+// Size rounded up to whole pages.
+std::size_t WholePages(std::size_t Size);
+
+class TPageReserve;
+// The process reserve (made on first use, never destroyed).
+TPageReserve& ProcessPageReserve();
+
+class TPageReserve {
+ public:
+  // Keeps up to Limit bytes; what does not fit goes to Next, oldest first (back to the kernel when Next
+  // is null, as for the process reserve itself).
+  explicit TPageReserve(std::size_t Limit, TPageReserve* Next = &ProcessPageReserve());
+  // Everything kept goes to Next.
+  ~TPageReserve();
+  TPageReserve(const TPageReserve&) = delete;
+  TPageReserve& operator=(const TPageReserve&) = delete;
+
+  // Size bytes (rounded up to whole pages): kept memory when there is enough in one range, else Next's
+  // (else freshly mapped and zero). A null Memory when the kernel refuses.
+  TPages Take(std::size_t Size);
+  // Keeps Pages (memory any reserve handed out, or a whole mapping of its own).
+  void Return(const TPages& Pages);
+  std::size_t Bytes() const;
+  // Everything kept goes to Next (or back to the kernel).
+  void Release();
+
+ private:
+  struct TRange {
+    void* Memory;
+    std::size_t Size;
+  };
+  // A range of exactly Size bytes cut from what is kept; null Memory when none is big enough.
+  TPages TakeKept(std::size_t Size);
+  // To Next, or back to the kernel.
+  void PassOn(void* Memory, std::size_t Size);
+
+  std::size_t FLimit;
+  TPageReserve* FNext;
+  mutable std::mutex FLock;
+  std::vector<TRange> FRanges;  // oldest first
+  std::size_t FBytes = 0;
+};
+
+// The process reserve's Take, Return, Bytes and Release.
 TPages TakePages(std::size_t Size);
-// Gives Pages back into the reserve (the oldest ranges there go back to the kernel when it would hold
-// more than kPageReserveLimit bytes).
 void ReturnPages(const TPages& Pages);
+std::size_t ReservedPages();
+void ReleaseReservedPages();
+
 // Pages grown or shrunk to Size bytes (rounded up to whole pages), keeping the bytes they hold up to the
 // smaller size; the range may move (its pages are moved, not copied). A null Memory, with Pages still
 // good, when the kernel refuses.
 TPages ResizePages(const TPages& Pages, std::size_t Size);
-// Bytes the reserve holds now.
-std::size_t ReservedPages();
-// Hands everything in the reserve back to the kernel.
-void ReleaseReservedPages();
 
-// Commits the pages of [Memory, Memory + Size) for writing now; a hint only (nothing happens where the
-// kernel cannot).
+// Commits the pages of [Memory, Memory + Size) for writing now, in one call instead of one fault per
+// page; a hint only (nothing happens where the kernel cannot).
 void PopulatePages(void* Memory, std::size_t Size);
 
 }  // namespace sys

@@ -75,16 +75,39 @@ TEST_F(DataSetTest, SaveWritesTheViewSortedAndFiltered) {
 
 TEST_F(DataSetTest, FileRoundTripAndMissingFile) {
   AddAll({{1, u"a", 1}, {2, u"b", 2}});
+  // Comments of 0.6 and 1.4 MB: a file is read in blocks of 1 MB, so rows, lengths and values straddle
+  // the block ends and one value is longer than a block.
+  for (const auto& [id, length] : {std::pair{3, 300000}, std::pair{4, 700000}}) {
+    DS->Append();
+    F(u"CustomerID")->SetAsInteger(id);
+    F(u"Comment")->SetAsString(String(static_cast<std::size_t>(length), static_cast<char16_t>(u'a' + id)));
+    DS->Post();
+  }
+  AddAll({{5, u"e", 5}});
+  const TBytes saved = Saved();
   // A name of this process and test alone: parallel test runs (ctest -j, two worktrees) never share it.
   const String name = UTF8ToString(testing::TempDir()) + u"fieldlist_roundtrip_" + IntToStr(static_cast<int>(::getpid())) +
                       u"_" + UTF8ToString(testing::UnitTest::GetInstance()->current_test_info()->name()) + u".dat";
   DS->SaveToFile(name);
   DS->Close();
   DS->LoadFromFile(name);
-  EXPECT_EQ(Ids(), (std::vector<int>{1, 2}));
+  EXPECT_EQ(Saved(), saved);
+  // A file cut inside its second block: the load raises and the rows stay.
+  {
+    TFileStream cut(name, fmCreate);
+    cut.WriteBuffer(saved.data(), 1500000);
+  }
+  try {
+    DS->LoadFromFile(name);
+    ADD_FAILURE() << "a cut file loaded";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), idstream::SStreamIncorrect);
+  }
+  EXPECT_EQ(Saved(), saved);
+  EXPECT_EQ(Ids(), (std::vector<int>{1, 2, 3, 4, 5}));
   DeleteFile(name);
   DS->LoadFromFile(name);  // missing: nothing changes, nothing raised
-  EXPECT_EQ(Ids(), (std::vector<int>{1, 2}));
+  EXPECT_EQ(Ids(), (std::vector<int>{1, 2, 3, 4, 5}));
   DS->Close();
   EXPECT_THROW(DS->SaveToFile(name), EDatabaseError);
   EXPECT_FALSE(FileExists(name));

@@ -13,6 +13,7 @@
 #include "platform/store/GapList.h"
 #include "platform/store/HandleTable.h"
 #include "platform/store/RowPool.h"
+#include "platform/sys/Pages.h"
 
 namespace {
 
@@ -137,6 +138,22 @@ TEST(RowPool, SlotsAreZeroStableAndReused) {
   }
 }
 
+TEST(RowPool, AnOwnersReserveGetsTheSlabsBackForItsNextPool) {
+  sys::ReleaseReservedPages();
+  const std::size_t slab = sys::WholePages(100 * 1024);
+  sys::TPageReserve own(std::size_t{64} << 20);
+  {
+    TRowPool rows(100, 1024, 1 << 20, &own);
+    for (int i = 0; i < 3000; ++i) std::memset(rows.At(rows.Alloc()), 0xEE, 100);  // three slabs
+  }
+  EXPECT_EQ(own.Bytes(), 3 * slab);
+  EXPECT_EQ(sys::ReservedPages(), 0u) << "no other store can take them in between";
+  TRowPool staging(100, 1024, 1 << 20, &own);
+  const Byte* slot = staging.At(staging.Alloc());
+  EXPECT_EQ(own.Bytes(), 2 * slab);
+  EXPECT_TRUE(std::all_of(slot, slot + 100, [](Byte b) { return b == 0; })) << "a slot from kept pages is zeroed";
+}
+
 TEST(RowPool, SlabSizeFollowsTheRowWidth) {
   EXPECT_EQ(TRowPool(100, 1024, 1 << 20).SlotsPerSlab(), 1024u);
   EXPECT_EQ(TRowPool(4096, 1024, 1 << 20).SlotsPerSlab(), 256u);
@@ -166,6 +183,70 @@ TEST(ByteReader, EveryReadIsChecked) {
   const Byte tooLong[] = {9, 0, 0, 0, 1};
   TByteReader<TTestFail> t(tooLong);
   EXPECT_THROW(t.Length32(), EReadError);
+}
+
+// Bytes behind a stream that may claim to be longer than they are (a file cut while it is read).
+class TClaimingStream : public TStream {
+ public:
+  TClaimingStream(std::vector<Byte> Bytes, Int64 Claimed) : FBytes(std::move(Bytes)), FClaimed(Claimed) {}
+  Int64 Read(void* Buffer, Int64 Count) override {
+    const Int64 n = std::max<Int64>(0, std::min<Int64>(Count, static_cast<Int64>(FBytes.size()) - FPos));
+    if (n > 0) std::memcpy(Buffer, FBytes.data() + FPos, static_cast<std::size_t>(n));
+    FPos += n;
+    return n;
+  }
+  Int64 Write(const void*, Int64) override { return 0; }
+  Int64 Seek(Int64 Offset, TSeekOrigin Origin) override {
+    FPos = Origin == TSeekOrigin::soBeginning ? Offset : Origin == TSeekOrigin::soCurrent ? FPos + Offset : FClaimed + Offset;
+    return FPos;
+  }
+
+ private:
+  std::vector<Byte> FBytes;
+  Int64 FClaimed;
+  Int64 FPos = 0;
+};
+
+TEST(StreamByteReader, ReadsAcrossBlocksAsTheMemoryReaderReads) {
+  constexpr std::size_t kBlock = TStreamByteReader<TTestFail>::kBlockSize;
+  // Length-prefixed values of every size up to more than a block, so that values and prefixes
+  // straddle the block ends and one value is read whole past a block.
+  std::vector<Byte> data;
+  std::vector<std::size_t> lengths;
+  for (std::size_t n = 1; data.size() < 3 * kBlock; n = n * 3 + 1) {
+    const std::size_t length = std::min(n, kBlock + 4321);
+    lengths.push_back(length);
+    const auto prefix = static_cast<std::int32_t>(length);
+    data.insert(data.end(), reinterpret_cast<const Byte*>(&prefix), reinterpret_cast<const Byte*>(&prefix) + 4);
+    for (std::size_t k = 0; k < length; ++k) data.push_back(static_cast<Byte>(data.size() * 7));
+  }
+  TClaimingStream stream(data, static_cast<Int64>(data.size()));
+  TStreamByteReader<TTestFail> blocks(stream, 0);
+  TByteReader<TTestFail> memory(data);
+  for (std::size_t length : lengths) {
+    ASSERT_EQ(blocks.Length32(), length);
+    ASSERT_EQ(memory.Length32(), length);
+    ASSERT_EQ(std::memcmp(blocks.Take(length), memory.Take(length), length), 0) << length;
+    ASSERT_EQ(blocks.Position(), memory.Position());
+    ASSERT_EQ(blocks.Remaining(), memory.Remaining());
+  }
+  EXPECT_TRUE(blocks.AtEnd());
+  EXPECT_THROW(blocks.Get<Byte>(), EReadError);
+
+  // From a position; a length past the end; a stream that ends before the size it claimed.
+  TStreamByteReader<TTestFail> from(stream, 4);
+  EXPECT_EQ(from.Get<Byte>(), data[4]);
+  std::vector<Byte> lying(data.begin(), data.begin() + 100);
+  const std::int32_t tooLong = 200;
+  std::memcpy(lying.data(), &tooLong, 4);
+  TClaimingStream shortStream(lying, 100);
+  TStreamByteReader<TTestFail> past(shortStream, 0);
+  EXPECT_THROW(past.Length32(), EReadError);
+  TClaimingStream cut(lying, 2 * kBlock);
+  TStreamByteReader<TTestFail> r(cut, 0);
+  EXPECT_EQ(r.Get<std::int32_t>(), 200);
+  EXPECT_EQ(r.Remaining(), 96u) << "the stream ended early: what it holds counts, not what it claimed";
+  EXPECT_THROW(r.Take(200, "a row"), EReadError);
 }
 
 // A stream that records the size of every write it gets.

@@ -50,3 +50,48 @@ TEST(Pages, ResizingKeepsTheBytesAndTheReserveKeepsTheNewestRanges) {
   sys::ReturnPages(newest);
   sys::ReleaseReservedPages();
 }
+
+TEST(Pages, ASmallerRequestIsCutFromTheSmallestLargerRange) {
+  sys::ReleaseReservedPages();
+  const std::size_t page = sys::WholePages(1);
+  const sys::TPages big = sys::TakePages(64 * page);
+  const sys::TPages mid = sys::TakePages(16 * page);
+  static_cast<unsigned char*>(mid.Memory)[4 * page] = 0x3C;
+  sys::ReturnPages(mid);
+  sys::ReturnPages(big);
+  const sys::TPages cut = sys::TakePages(4 * page);
+  EXPECT_EQ(cut.Memory, mid.Memory) << "the smallest range that holds it";
+  EXPECT_TRUE(cut.Dirty);
+  EXPECT_EQ(cut.Size, 4 * page);
+  const sys::TPages rest = sys::TakePages(12 * page);
+  EXPECT_EQ(rest.Memory, static_cast<char*>(mid.Memory) + 4 * page) << "the rest stayed, a range of its own";
+  EXPECT_EQ(static_cast<unsigned char*>(rest.Memory)[0], 0x3C);
+  EXPECT_EQ(sys::ReservedPages(), 64 * page);
+  for (const sys::TPages& p : {cut, rest}) sys::ReturnPages(p);
+  sys::ReleaseReservedPages();
+}
+
+TEST(Pages, AnOwnersReserveKeepsItsPagesAndPassesOnTheRest) {
+  sys::ReleaseReservedPages();
+  const std::size_t page = sys::WholePages(1);
+  std::vector<sys::TPages> taken;
+  {
+    sys::TPageReserve own(8 * page);
+    const sys::TPages a = own.Take(4 * page);
+    EXPECT_FALSE(a.Dirty) << "nothing kept yet: fresh from the process";
+    const sys::TPages b = own.Take(4 * page);
+    const sys::TPages c = own.Take(4 * page);
+    for (const sys::TPages& p : {a, b, c}) own.Return(p);
+    EXPECT_EQ(own.Bytes(), 8 * page);
+    EXPECT_EQ(sys::ReservedPages(), 4 * page) << "the oldest range went on to the process reserve";
+    const sys::TPages passed = sys::TakePages(4 * page);
+    EXPECT_EQ(passed.Memory, a.Memory);
+    const sys::TPages again = own.Take(4 * page);
+    EXPECT_EQ(again.Memory, c.Memory) << "the owner gets its own pages back, the newest first";
+    EXPECT_TRUE(again.Dirty);
+    taken = {passed, again};
+  }
+  EXPECT_EQ(sys::ReservedPages(), 4 * page) << "what the owner kept went to the process reserve with it";
+  for (const sys::TPages& p : taken) sys::ReturnPages(p);
+  sys::ReleaseReservedPages();
+}
