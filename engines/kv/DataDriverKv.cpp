@@ -1,6 +1,7 @@
 #include "engines/kv/DataDriverKv.h"
 
 #include "engines/kv/KvValues.h"
+#include "platform/classes/ComponentStreaming.h"
 #include "platform/rtl/SysUtils.h"
 
 bool IsDefaultKeyFieldTypeKv(TFieldType Type) {
@@ -13,6 +14,7 @@ TDataDriverKv::TDataDriverKv(TComponent* AOwner) : TComponent(AOwner) {}
 TDataDriverKv::~TDataDriverKv() {
   SetProviderEOF(true);
   if (FProviderDataSet) FProviderDataSet->RemoveFreeNotification(this);
+  if (FSideParent) FSideParent->RemoveFreeNotification(this);
 }
 
 void TDataDriverKv::SetProviderDataSet(TDataSet* Value) {
@@ -25,6 +27,7 @@ void TDataDriverKv::SetProviderDataSet(TDataSet* Value) {
 
 void TDataDriverKv::Notification(TComponent* AComponent, TOperation Operation) {
   TComponent::Notification(AComponent, Operation);
+  if (Operation == TOperation::opRemove && AComponent == FSideParent) FSideParent = nullptr;
   if (Operation != TOperation::opRemove) return;
   if (AComponent == FProviderDataSet) {
     if (FReaderDataSet == FProviderDataSet) FReaderDataSet = nullptr;
@@ -377,4 +380,28 @@ bool TDataDriverKv::RefreshReaderParamsFromCursor(TDataSet* DataSet) {
     if (const TField* f = DataSet->FindField(p->Name()); f && !KvVarEquals(p->Value(), f->AsVariant())) return true;
   }
   return false;
+}
+
+// ---- side parent ------------------------------------------------------------------------------------------
+
+void TDataDriverKv::SetSideParent(TComponent* Component) {
+  if (!FSideParentable || Component == FSideParent) return;
+  if (FSideParent) FSideParent->RemoveFreeNotification(this);
+  FSideParent = Component;
+  if (Component) Component->FreeNotification(this);
+}
+
+void TDataDriverKv::DefineProperties(TFiler* Filer) {
+  TComponent::DefineProperties(Filer);
+  if (!FSideParentable) return;
+  Filer->DefineProperty(
+      u"SideParentName", [this](TReader* r) { FSideParentName = r->ReadString(); },
+      [this](TWriter* w) { w->WriteString(FSideParent->Name()); }, FSideParent != nullptr);
+}
+
+void TDataDriverKv::Loaded() {
+  TComponent::Loaded();
+  if (FSideParentName.empty()) return;
+  if (TComponent* owner = Owner()) SetSideParent(owner->FindComponent(FSideParentName));
+  FSideParentName.clear();
 }

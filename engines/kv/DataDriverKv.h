@@ -52,7 +52,15 @@ class TUpdateErrorKv {
   std::shared_ptr<EDatabaseError> FException;
 };
 
-class TDataDriverKv : public TComponent {
+// A component kept as a side part of another (a grid's own driver, say): the holder is its side parent.
+class ISideOwnedComponentKv {
+ public:
+  virtual ~ISideOwnedComponentKv() = default;
+  virtual bool IsSideParentedBy(const TComponent* Component) const = 0;
+  virtual void SetSideParent(TComponent* Component) = 0;
+};
+
+class TDataDriverKv : public TComponent, public ISideOwnedComponentKv {
   VELLUM_CLASS(TDataDriverKv)
  public:
   explicit TDataDriverKv(TComponent* AOwner);
@@ -82,6 +90,16 @@ class TDataDriverKv : public TComponent {
   void SetProviderEOF(bool Value);
   TComponent* DataDriverConsumer() const { return FDataDriverConsumer; }
   void SetDataDriverConsumer(TComponent* Value) { FDataDriverConsumer = Value; }
+
+  // The side-parent mechanism (off by default): the holder is streamed as "SideParentName" and found
+  // again among the owner's components once loading completes.
+  bool SideParentable() const { return FSideParentable; }
+  void SetSideParentable(bool Value) { FSideParentable = Value; }
+  TComponent* SideParent() const { return FSideParent; }
+  bool IsSideParentedBy(const TComponent* Component) const override { return FSideParentable && Component == FSideParent; }
+  void SetSideParent(TComponent* Component) override;
+  void DefineProperties(TFiler* Filer) override;
+  void Loaded() override;
 
   // A driver whose connection opens later keeps the tables that asked to open meanwhile (none here).
   virtual bool ConnectionIsPostponed() const { return false; }
@@ -121,6 +139,9 @@ class TDataDriverKv : public TComponent {
  private:
   // Whether the update step wrote the record (false: not found, nothing to write to).
   bool FLastUpdateApplied = true;
+  bool FSideParentable = false;
+  TComponent* FSideParent = nullptr;
+  String FSideParentName;  // while loading
   String FKeyFields;
   TDataSet* FProviderDataSet = nullptr;
   bool FProviderEOF = true;

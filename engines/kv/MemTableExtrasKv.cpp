@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 
+#include "engines/kv/AggregatesKv.h"
 #include "engines/kv/MemTableKv.h"
+#include "platform/rtl/Format.h"
 #include "platform/rtl/SysUtils.h"
 
 // ---- extra filters ---------------------------------------------------------------------------------------
@@ -301,4 +304,134 @@ std::shared_ptr<IMemTableDataFieldValueListKv> TCustomMemTableKv::GetFieldValueL
   if (TField* f = FindField(FieldName); f && f->FieldKind() == fkLookup)
     return std::make_shared<TDataSetFieldValueListKv>(f->LookupDataSet(), f->LookupResultField());
   return GetFieldValueList(FieldName);
+}
+
+// ---- object references ------------------------------------------------------------------------------------
+
+namespace {
+struct TObjectHandles {
+  std::vector<TObject*> Objects{nullptr};  // handle 0 is nil
+  std::unordered_map<const TObject*, std::int32_t> Handles;
+};
+TObjectHandles& ObjectHandles() {
+  static TObjectHandles table;
+  return table;
+}
+}  // namespace
+
+std::int32_t KvObjectHandle(TObject* Object) {
+  if (!Object) return 0;
+  TObjectHandles& t = ObjectHandles();
+  const auto [it, added] = t.Handles.emplace(Object, static_cast<std::int32_t>(t.Objects.size()));
+  if (added) t.Objects.push_back(Object);
+  return it->second;
+}
+
+TObject* KvObjectOfHandle(std::int32_t Handle) {
+  const TObjectHandles& t = ObjectHandles();
+  return Handle > 0 && static_cast<size_t>(Handle) < t.Objects.size() ? t.Objects[static_cast<size_t>(Handle)] : nullptr;
+}
+
+TRefObjectField::TRefObjectField(TComponent* AOwner) : TField(AOwner) { SetDataType(ftUnknown); }
+
+TObject* TRefObjectField::Value() const {
+  auto* table = dynamic_cast<TCustomMemTableKv*>(DataSet());
+  if (!table) throw Exception(Format(u"Field '%s' has no dataset", {DisplayName()}));
+  TObject* object = nullptr;
+  table->GetFieldDataAsObject(const_cast<TRefObjectField*>(this), object);
+  return object;
+}
+
+void TRefObjectField::SetValue(TObject* Value) {
+  auto* table = dynamic_cast<TCustomMemTableKv*>(DataSet());
+  if (!table) throw Exception(Format(u"Field '%s' has no dataset", {DisplayName()}));
+  table->SetFieldDataAsObject(this, Value);
+}
+
+Variant TRefObjectField::GetAsVariant() const {
+  TObject* object = Value();
+  return object ? Variant(KvObjectHandle(object)) : Variant(Null());
+}
+
+void TRefObjectField::AssignVariantValue(const Variant& Value) {
+  SetValue(Value.IsNull() || Value.IsEmpty() ? nullptr : KvObjectOfHandle(Value.AsInteger()));
+}
+
+bool TCustomMemTableKv::GetFieldDataAsObject(TField* Field, TObject*& Value) {
+  Value = nullptr;
+  Variant v;
+  if (!GetFieldValue(Field, v) || v.IsNull() || v.IsEmpty()) return false;
+  Value = KvObjectOfHandle(v.AsInteger());
+  return Value != nullptr;
+}
+
+void TCustomMemTableKv::SetFieldDataAsObject(TField* Field, TObject* Value) {
+  const TDataSetState s = State();
+  if (s != dsEdit && s != dsInsert && s != dsSetKey && s != dsCalcFields && s != dsFilter && s != dsNewValue &&
+      s != dsInternalCalc)
+    DatabaseError(msg::SNotEditing, this);
+  StoreFieldValue(Field, Value ? Variant(KvObjectHandle(Value)) : Variant(Null()));
+  if (s != dsCalcFields && s != dsFilter && s != dsNewValue && s != dsInternalCalc)
+    DispatchDataEvent(deFieldChange, reinterpret_cast<std::intptr_t>(Field));
+}
+
+TFieldClass TCustomMemTableKv::ChooseFieldClass(TFieldType Type) const {
+  if (Type == ftUnknown) return TFieldClass::Of<TRefObjectField>();
+  return TDataSet::ChooseFieldClass(Type);
+}
+
+// ---- aggregate fields -------------------------------------------------------------------------------------
+
+namespace {
+int AggIndexOf(TDataSet& DataSet, const TField* Field) {
+  int i = 0;
+  for (TField* f : DataSet.AggFields()) {
+    if (f == Field) return i;
+    if (dynamic_cast<TAggregateField*>(f)) ++i;
+  }
+  return -1;
+}
+}  // namespace
+
+bool TCustomMemTableKv::AggregatesActive() const { return FRecordsView->Aggregates()->Active(); }
+
+void TCustomMemTableKv::SetAggregatesActive(bool Value) {
+  TMTAggregatesKv* aggregates = FRecordsView->Aggregates();
+  if (Value == aggregates->Active()) return;
+  aggregates->SetActive(Value);
+  if (Active() && AggFields().Count() > 0) {
+    aggregates->Reset();
+    UpdateCursorPos();
+    Resync(0);
+  }
+}
+
+Variant TCustomMemTableKv::ReadAggregateValue(TField* Field) {
+  TMTAggregatesKv* aggregates = FRecordsView->Aggregates();
+  if (!aggregates->Active() || !GetActiveMTRecBuf()) return Null();
+  const int i = AggIndexOf(*this, Field);
+  return i >= 0 && i < aggregates->Count() ? aggregates->GetItem(i)->Value() : Variant(Null());
+}
+
+void TCustomMemTableKv::ResetAggregateField(TField* Field) {
+  TMTAggregatesKv* aggregates = FRecordsView->Aggregates();
+  const int i = AggIndexOf(*this, Field);
+  if (i < 0 || i >= aggregates->Count()) return;
+  TMTAggregateKv* item = aggregates->GetItem(i);
+  aggregates->BeginUpdate();
+  try {
+    item->Assign(Field);
+  } catch (...) {
+    aggregates->EndUpdate();
+    throw;
+  }
+  aggregates->EndUpdate();
+  item->Reset();
+  item->Recalc();
+  if (Active()) DispatchDataEvent(deDataSetChange, 0);
+}
+
+void TCustomMemTableKv::DoAfterOpen() {
+  if (AggFields().Count() > 0) FRecordsView->Aggregates()->Reset();
+  TDataSet::DoAfterOpen();
 }

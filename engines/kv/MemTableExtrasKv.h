@@ -3,6 +3,7 @@
 // over a range of rows (footers and group summaries).
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -113,6 +114,28 @@ class TDataSetFieldValueListKv : public IMemTableDataFieldValueListKv {
   String FFilter;
   std::vector<String> FValues;
 };
+
+// The field class of ftUnknown fields: an object reference. The stored value is a 32-bit handle into a
+// process-wide table of the engine (no address is ever stored); nil is Null.
+class TRefObjectField : public TField {
+  VELLUM_CLASS(TRefObjectField)
+ public:
+  static constexpr const char16_t* kClassName = u"TRefObjectField";
+  explicit TRefObjectField(TComponent* AOwner);
+  // Raises "Field '%s' has no dataset" without a Kv table.
+  TObject* Value() const;
+  void SetValue(TObject* Value);
+
+ protected:
+  void VerifyTypeSize(TFieldType AType, int ASize) override { (void)AType, (void)ASize; }
+  Variant GetAsVariant() const override;
+  void AssignVariantValue(const Variant& Value) override;
+};
+
+// The handle of an object in the reference table (0 for nullptr; the same object keeps its handle) and
+// the object of a handle (nullptr for 0 or an unknown handle).
+std::int32_t KvObjectHandle(TObject* Object);
+TObject* KvObjectOfHandle(std::int32_t Handle);
 
 // Aggregation functions of GetAggregatedValuesForRange.
 enum : int { afSumKv = 1, afCountKv = 2, afAvgKv = 4, afMinKv = 8, afMaxKv = 16 };

@@ -279,6 +279,18 @@ class TCustomMemTableKv : public TDataSet, public IMemTableKv {
   int CompareMemRecords(TMemoryRecordKv* Rec1, TMemoryRecordKv* Rec2, const TMTOrderByList* List);
   static int CompareOrderValues(const Variant& V1, const Variant& V2, bool CaseIns);
 
+  // ---- object fields and aggregate fields (MemTableExtrasKv.cpp) ----
+  // The object a TRefObjectField holds in the current buffer (False and nullptr when Null) / stores one
+  // (nullptr stores Null); writing needs an editing state.
+  bool GetFieldDataAsObject(TField* Field, TObject*& Value);
+  void SetFieldDataAsObject(TField* Field, TObject* Value);
+  TFieldClass ChooseFieldClass(TFieldType Type) const override;
+  // The Active flag of the view's aggregates (the aggregate fields' values).
+  bool AggregatesActive() const;
+  void SetAggregatesActive(bool Value);
+  Variant ReadAggregateValue(TField* Field) override;
+  void ResetAggregateField(TField* Field) override;
+
   // ---- attached data, options and provider-side details (MemTableKvLinks.cpp) ----
   // Another table whose data this one shows (nullptr: its own). The table closes and reopens around
   // the change; "Circular datalinks are not allowed" for itself, and a table with a data driver
@@ -397,6 +409,7 @@ class TCustomMemTableKv : public TDataSet, public IMemTableKv {
  protected:
   void CursorOpen() override;
   void CursorClose() override;
+  void DoAfterOpen() override;
   bool CursorIsOpen() const override { return FActive; }
   void CursorReadFieldDefs() override;
   TFetchResult FetchRecord(TRecordBuffer Buffer, TFetchMode Mode, bool DoCheck) override;

@@ -148,7 +148,18 @@ Variant TMemDataSet::FieldValueOfItem(TField* Field, const vt::TItemHeader* Item
 
 bool TMemDataSet::ItemVisible(const vt::TItemHeader* Item) {
   if (!FilterActive()) return true;
-  if (Item->Status == vt::isDeleted) return false;
+  if (FCachedUpdates) {
+    unsigned kind = rtUnmodified;
+    switch (Item->Status) {
+      case vt::isUpdated: kind = rtModified; break;
+      case vt::isAppended: kind = rtInserted; break;
+      case vt::isDeleted: kind = rtDeleted; break;
+      default: break;
+    }
+    if (!(FUpdateRecordTypes & (1u << kind))) return false;
+  } else if (Item->Status == vt::isDeleted) {
+    return false;
+  }
   if (FMasterDetailOn && !MasterDetailAccepts(Item)) return false;
   if (!FData->ItemPassesFilter(const_cast<vt::TItemHeader*>(Item))) return false;
   if (!Filtered() || !OnFilterRecord()) return true;

@@ -31,6 +31,10 @@ class TVtTimer;
 // The kind of a cached change handed to OnUpdateRecord, and what the handler answers.
 enum TUpdateKind { ukModify = 0, ukInsert = 1, ukDelete = 2 };
 enum TUpdateAction { uaFail = 0, uaAbort = 1, uaSkip = 2, uaRetry = 3, uaApplied = 4 };
+// The kinds of rows shown while cached updates are on (bits of UpdateRecordTypes).
+enum TUpdateRecordType : unsigned { rtModified = 0, rtInserted = 1, rtDeleted = 2, rtUnmodified = 3 };
+using TUpdateRecordTypes = unsigned;
+inline constexpr TUpdateRecordTypes kDefaultUpdateRecordTypes = (1u << rtModified) | (1u << rtInserted) | (1u << rtUnmodified);
 // An OnUpdateRecord answer that lets the dataset's own apply run after the handler.
 inline constexpr int kUpdateActionDefault = 10;
 using TUpdateRecordEvent = std::function<void(TDataSet& DataSet, TUpdateKind Kind, TUpdateAction& Action)>;
@@ -94,6 +98,11 @@ class TMemDataSet : public TDataSet {
   bool LocalUpdate() const { return FLocalUpdate; }
   void SetLocalUpdate(bool Value);
   bool UpdatesPending() const;
+  // Which rows show while cached updates are on, by their pending change (default: all but deleted
+  // ones); read or written outside cached updates: "Not in cached update mode". Writing finishes a
+  // pending edit or insert first. Switching cached updates resets it.
+  TUpdateRecordTypes UpdateRecordTypes() const;
+  void SetUpdateRecordTypes(TUpdateRecordTypes Value);
   // Each pending change goes to OnUpdateRecord (without one it counts as applied); "Update failed"
   // when the handler answers uaFail, a silent abort for uaAbort. Outside cached updates: "Not in
   // cached update mode".
@@ -199,7 +208,8 @@ class TMemDataSet : public TDataSet {
   // Whether some rows may be hidden: a filter, or deleted rows kept for cached updates.
   bool FilterActive() const {
     return (Filtered() && (static_cast<bool>(OnFilterRecord()) || (FData && FData->HasFilterExpression()))) ||
-           (FData && FData->DeletedCount() > 0) || FMasterDetailOn;
+           (FData && FData->DeletedCount() > 0) || FMasterDetailOn ||
+           (FCachedUpdates && FUpdateRecordTypes != kDefaultUpdateRecordTypes);
   }
   friend class TVtDetailDataLink;
   TDataSource* GetDataSource() const override;
@@ -224,6 +234,7 @@ class TMemDataSet : public TDataSet {
   void CheckCachedUpdateMode() const;
   bool FCachedUpdates = false;
   bool FLocalUpdate = false;
+  TUpdateRecordTypes FUpdateRecordTypes = kDefaultUpdateRecordTypes;
   // Hands Filter, Filtered and FilterOptions to the record set.
   void ApplyFilterExpression();
   // After the filter changed: cached outcomes forgotten, the first visible row current.

@@ -9,7 +9,32 @@ void TMemDataSet::SetCachedUpdates(bool Value) {
   if (Value == FCachedUpdates) return;
   RequireInactive();
   FCachedUpdates = Value;
+  FUpdateRecordTypes = kDefaultUpdateRecordTypes;
   if (FData) FData->SetCachedUpdates(Value);
+}
+
+TUpdateRecordTypes TMemDataSet::UpdateRecordTypes() const {
+  CheckCachedUpdateMode();
+  return FUpdateRecordTypes;
+}
+
+void TMemDataSet::SetUpdateRecordTypes(TUpdateRecordTypes Value) {
+  CheckCachedUpdateMode();
+  Value &= 0xF;
+  if (Active()) {
+    UpdateCursorPos();
+    if (State() == dsEdit || State() == dsInsert) {
+      UpdateRecord();
+      if (Modified()) Post();
+      else Cancel();
+    }
+  }
+  FUpdateRecordTypes = Value;
+  if (!Active()) return;
+  // The row under the cursor may be one that no longer shows.
+  CursorPosChanged();
+  Resync(0);
+  First();
 }
 
 void TMemDataSet::SetLocalUpdate(bool Value) {

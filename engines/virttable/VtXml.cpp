@@ -73,12 +73,41 @@ String DecodeXmlEntities(const String& Text, bool DecodeHTMLEntities) {
 
 // ---- XmlTextReader ----
 
-XmlTextReader::XmlTextReader(TStream& Stream, bool DecodeHTMLEntities) : FDecode(DecodeHTMLEntities) {
+XmlTextReader::XmlTextReader(TStream& Stream, bool DecodeHTMLEntities) : FStream(Stream), FDecode(DecodeHTMLEntities) {
   Stream.SetPosition(0);
-  const Int64 size = Stream.Size();
-  if (size > 0) {
-    FText.resize(static_cast<std::size_t>(size));
-    FText.resize(static_cast<std::size_t>(Stream.Read(FText.data(), size)));
+  FLeft = std::max<Int64>(Stream.Size(), 0);
+}
+
+bool XmlTextReader::More() {
+  if (FLeft <= 0) return false;
+  // What was consumed goes first, so the window holds the node being read and no more.
+  if (FPos > 0) {
+    FText.erase(0, FPos);
+    FPos = 0;
+  }
+  const std::size_t old = FText.size();
+  const std::size_t want = static_cast<std::size_t>(std::min<Int64>(FLeft, static_cast<Int64>(kWindow)));
+  FText.resize(old + want);
+  const Int64 got = FStream.Read(FText.data() + old, static_cast<Int64>(want));
+  FText.resize(old + static_cast<std::size_t>(std::max<Int64>(got, 0)));
+  FLeft = got > 0 ? FLeft - got : 0;
+  return got > 0;
+}
+
+bool XmlTextReader::Ensure(std::size_t N) {
+  while (FText.size() - FPos < N)
+    if (!More()) return false;
+  return true;
+}
+
+std::size_t XmlTextReader::Find(std::string_view What) {
+  std::size_t from = 0;  // bytes after FPos already searched
+  for (;;) {
+    const std::size_t p = FText.find(What, FPos + from);
+    if (p != std::string::npos) return p;
+    const std::size_t held = FText.size() - FPos;
+    from = held >= What.size() ? held - What.size() + 1 : 0;
+    if (!More()) return std::string::npos;
   }
 }
 
@@ -88,13 +117,13 @@ void XmlTextReader::Fail(const char16_t* Message) {
 }
 
 bool XmlTextReader::Match(std::string_view What) {
-  if (FText.compare(FPos, What.size(), What) != 0 || FPos + What.size() > FText.size()) return false;
+  if (!Ensure(What.size()) || FText.compare(FPos, What.size(), What) != 0) return false;
   FPos += What.size();
   return true;
 }
 
 bool XmlTextReader::SkipTo(std::string_view What) {
-  const std::size_t p = FText.find(What, FPos);
+  const std::size_t p = Find(What);
   if (p == std::string::npos) {
     FPos = FText.size();
     return false;
@@ -105,7 +134,7 @@ bool XmlTextReader::SkipTo(std::string_view What) {
 
 bool XmlTextReader::ReadTo(std::string_view What, String& Out, bool IncludeFirst) {
   Out.clear();
-  const std::size_t p = FText.find(What, FPos);
+  const std::size_t p = Find(What);
   if (p == std::string::npos) return false;
   Out = sys::Utf8ToUtf16(std::string_view(FText).substr(FPos, p - FPos + (IncludeFirst ? 1 : 0)));
   FPos = p;
@@ -161,8 +190,8 @@ bool XmlTextReader::Read() {
   if (FNodeType == ntElement) {
     // Text follows a start tag when a name, number or punctuation character of a value comes before
     // the next "<".
-    for (std::size_t i = FPos; i < FText.size() && FText[i] != '<'; ++i) {
-      const char c = FText[i];
+    for (std::size_t i = 0; Ensure(i + 1) && FText[FPos + i] != '<'; ++i) {
+      const char c = FText[FPos + i];
       if (c == '.' || c == ':' || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) {
         type = ntText;
         break;
@@ -231,7 +260,7 @@ bool XmlTextReader::Read() {
         if ((c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || c == u'.' || c == u':') end += static_cast<char>(c);
       end += ">";
       if (FCurrElementName.empty() || FCurrElementName.back() != u'/')
-        if (FPos < FText.size()) ++FPos;
+        if (Ensure(1)) ++FPos;
       ReadTo(end, text);
       FValue = DecodeXmlEntities(text, FDecode);
       return true;

@@ -29,11 +29,13 @@ String DecodeXmlEntities(const String& Text, bool DecodeHTMLEntities);
 
 class XmlTextReader {
  public:
-  // Reads the stream from its start to its end.
+  // Reads the stream from its start to its end, kWindow bytes at a time: only the node being read and
+  // what follows it up to the next read stay in memory. The stream must outlive the reader.
   XmlTextReader(TStream& Stream, bool DecodeHTMLEntities);
   // True when a node was read; False at the end.
   bool Read();
-  bool Eof() const { return FPos >= FText.size(); }
+  bool Eof() { return !Ensure(1); }
+  static constexpr std::size_t kWindow = 8 * 1024;
   XmlNodeType NodeType() const { return FNodeType; }
   const String& Name() const { return FName; }
   const String& Value() const { return FValue; }
@@ -53,8 +55,16 @@ class XmlTextReader {
   bool SkipTo(std::string_view What);
   void ParseAttributes(const String& Text);
   [[noreturn]] void Fail(const char16_t* Message);
+  // Another window of the stream appended to FText; false at the stream's end.
+  bool More();
+  // Whether N bytes from FPos are at hand (reading more as needed).
+  bool Ensure(std::size_t N);
+  // The offset of the next What at or after FPos, reading more as needed; npos when there is none.
+  std::size_t Find(std::string_view What);
 
-  std::string FText;
+  TStream& FStream;
+  Int64 FLeft = 0;      // bytes of the stream not read yet
+  std::string FText;    // the window: bytes read and not yet consumed (FPos and on)
   std::size_t FPos = 0;
   bool FDecode;
   XmlNodeType FNodeType = ntNone;

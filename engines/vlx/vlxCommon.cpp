@@ -1,12 +1,20 @@
 #include "engines/vlx/vlxCommon.h"
 
+#include <linux/membarrier.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
 #include <limits>
+#include <mutex>
+#include <thread>
 
 #include "engines/vlx/vlxIndex.h"
 #include "engines/vlx/vlxMemTable.h"
 #include "platform/rtl/Format.h"
 #include "platform/rtl/Random.h"
+#include "platform/sys/Pages.h"
 
 // ---- arena ----------------------------------------------------------------------------------------------
 
@@ -28,7 +36,13 @@
 
 TvlxArena::~TvlxArena() {
   FreeLarge();
-  for (auto& c : FChunks) VLX_UNPOISON(c.get(), kChunkSize);
+  for (Byte* c : FChunks) ReturnChunk(c);
+}
+
+void TvlxArena::ReturnChunk(Byte* Chunk) {
+  // Whoever takes the pages next sees them unpoisoned.
+  VLX_UNPOISON(Chunk, kChunkSize);
+  sys::ReturnPages({Chunk, kChunkSize, true});
 }
 
 // A large object has a heap allocation of its own behind a link of the arena's list of them, so that a
@@ -66,13 +80,16 @@ Byte* TvlxArena::Alloc(std::size_t N) {
     const std::size_t bytes = cls * kGrain;
     if (FOpened == 0 || FUsed + bytes > kChunkSize) {
       if (FOpened == FChunks.size()) {
-        FChunks.push_back(std::make_unique_for_overwrite<Byte[]>(kChunkSize));
-        VLX_POISON(FChunks.back().get(), kChunkSize);
+        FChunks.reserve(FChunks.size() + 1);
+        const sys::TPages pages = sys::TakePages(kChunkSize);
+        if (pages.Memory == nullptr) throw std::bad_alloc();
+        FChunks.push_back(static_cast<Byte*>(pages.Memory));
+        VLX_POISON(FChunks.back(), kChunkSize);
       }
       ++FOpened;
       FUsed = 0;
     }
-    p = FChunks[FOpened - 1].get() + FUsed;
+    p = FChunks[FOpened - 1] + FUsed;
     FUsed += bytes;
   }
   VLX_UNPOISON(p, cls * kGrain);
@@ -101,6 +118,7 @@ bool TvlxBlockTable::ReleaseAllIfOnly(std::size_t Records, std::size_t Blocks) {
   if (FArena.Live() != Records + Blocks || LiveCount() != Blocks) return false;
   FBlocks.clear();
   FFree.clear();
+  FBytes = 0;
   FArena.Reset();
   return true;
 }
@@ -118,6 +136,7 @@ void TvlxBlockTable::Swap(TvlxBlockTable& o) noexcept {
   FArena.Swap(o.FArena);
   std::swap(FBlocks, o.FBlocks);
   std::swap(FFree, o.FFree);
+  std::swap(FBytes, o.FBytes);
 }
 
 void TvlxArena::Reset() {
@@ -133,12 +152,62 @@ void TvlxArena::Rewind() {
     if (f.capacity() > (std::size_t{1} << 20)) f.shrink_to_fit();
   }
   if (FChunks.size() > kKeptChunks) {
-    for (std::size_t i = kKeptChunks; i < FChunks.size(); ++i) VLX_UNPOISON(FChunks[i].get(), kChunkSize);
+    for (std::size_t i = kKeptChunks; i < FChunks.size(); ++i) ReturnChunk(FChunks[i]);
     FChunks.resize(kKeptChunks);
   }
-  for (auto& c : FChunks) VLX_POISON(c.get(), kChunkSize);
+  for (Byte* c : FChunks) VLX_POISON(c, kChunkSize);
   FOpened = 0;
   FUsed = 0;
+}
+
+// ---- store lock -----------------------------------------------------------------------------------------
+
+namespace {
+
+// A memory barrier on every running thread of the process: Linux's membarrier, registered once. False
+// where the kernel does not offer it (the lock then never has a home).
+bool ProcessBarrierAvailable() {
+  static const bool available = [] {
+    const long cmds = syscall(SYS_membarrier, MEMBARRIER_CMD_QUERY, 0, 0);
+    if (cmds < 0 || (cmds & MEMBARRIER_CMD_PRIVATE_EXPEDITED) == 0) return false;
+    return syscall(SYS_membarrier, MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED, 0, 0) == 0;
+  }();
+  return available;
+}
+
+void ProcessBarrier() {
+  if (syscall(SYS_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0, 0) != 0)
+    throw EMemTableFatalError(String(u"The store lock could not be handed to another thread"));
+}
+
+std::mutex& RevokeMutex() {
+  static std::mutex m;
+  return m;
+}
+
+}  // namespace
+
+bool TvlxStoreLock::ClaimHome(const void* Self) {
+  const void* expected = nullptr;
+  if (!ProcessBarrierAvailable()) {
+    FHome.compare_exchange_strong(expected, Shared(), std::memory_order_relaxed);
+    return false;
+  }
+  return FHome.compare_exchange_strong(expected, Self, std::memory_order_relaxed);
+}
+
+void TvlxStoreLock::Revoke() {
+  std::lock_guard<std::mutex> guard(RevokeMutex());
+  if (FHome.load(std::memory_order_relaxed) == Shared()) return;
+  FRevoked.store(true, std::memory_order_relaxed);
+  // Pairs with the home's compiler-only fence: either the home sees the revocation, or this thread
+  // sees the home inside and waits for it to leave.
+  ProcessBarrier();
+  for (int spins = 0; FHomeInside.load(std::memory_order_acquire); ++spins) {
+    if (spins < 64) std::this_thread::yield();
+    else std::this_thread::sleep_for(std::chrono::microseconds(50));
+  }
+  FHome.store(Shared(), std::memory_order_relaxed);
 }
 
 // ---- block table ----------------------------------------------------------------------------------------
@@ -152,6 +221,7 @@ std::uint32_t TvlxBlockTable::NewHandle(std::uint32_t N) {
     const std::uint32_t h = FFree.back();
     FFree.pop_back();
     FBlocks[h - 1] = block;
+    FBytes += N;
     return h;
   }
   try {
@@ -160,6 +230,7 @@ std::uint32_t TvlxBlockTable::NewHandle(std::uint32_t N) {
     FArena.Free(block, std::size_t{N} + 4);
     throw;
   }
+  FBytes += N;
   return static_cast<std::uint32_t>(FBlocks.size());
 }
 
@@ -180,11 +251,13 @@ void TvlxBlockTable::Free(std::uint32_t Handle) {
   Byte* block = FBlocks[Handle - 1];
   FBlocks[Handle - 1] = nullptr;
   FFree.push_back(Handle);
+  FBytes -= LoadU32(block);
   FArena.Free(block, std::size_t{LoadU32(block)} + 4);
   // An emptied table starts over, so handles stay small and the lists do not keep their peak size.
   if (FFree.size() == FBlocks.size()) {
     FBlocks.clear();
     FFree.clear();
+    FBytes = 0;
   }
 }
 
@@ -410,6 +483,13 @@ bool TvlxCommon::AppendRecord(PvlxRecord ARecord) {
   return FUniqueRecordID >= 0x7FFFFFFF;
 }
 
+void TvlxCommon::AdoptNumberedRecords(const std::vector<PvlxRecord>& Records) {
+  TLockGuard guard(*this);
+  FRecords.insert(FRecords.end(), Records.begin(), Records.end());
+  FRecordID += static_cast<std::int32_t>(Records.size());
+  FUniqueRecordID += static_cast<std::int32_t>(Records.size());
+}
+
 void TvlxCommon::DeleteRecord(PvlxRecord ARecord) {
   TLockGuard guard(*this);
   const std::int32_t id = ARecord->RecordID;
@@ -425,7 +505,14 @@ void TvlxCommon::ReleaseAllRecords() {
   // record is freed.
   std::size_t records = 0, blocks = 0;
   bool whole = true;
-  for (const TvlxRecord* r : FRecords) {
+  for (std::size_t i = 0; i < FRecords.size(); ++i) {
+    // Only each record's header and slots are read: asked for well ahead, the reads overlap.
+    if (i + 16 < FRecords.size() && FRecords[i + 16] != nullptr) {
+      const Byte* ahead = reinterpret_cast<const Byte*>(FRecords[i + 16]);
+      __builtin_prefetch(ahead);
+      __builtin_prefetch(ahead + kvlxRecordHeaderSize + FStartVarLength);
+    }
+    const TvlxRecord* r = FRecords[i];
     if (r == nullptr) continue;
     if (r->PrevRecordVersion != nullptr || r->AllocSize == 0) {
       whole = false;

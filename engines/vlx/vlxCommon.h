@@ -103,12 +103,14 @@ inline std::uint32_t LoadU32(const Byte* p) {
 inline void StoreI32(Byte* p, std::int32_t v) { std::memcpy(p, &v, 4); }
 inline void StoreU32(Byte* p, std::uint32_t v) { std::memcpy(p, &v, 4); }
 
-// The store's memory: records and var-length blocks are carved from 64 KB chunks in size classes of
+// The store's memory: records and var-length blocks are carved from 256 KB chunks in size classes of
 // 16 bytes (objects over 2 KB get an allocation of their own). A freed object goes to its class's free
 // list and is the next one handed out of that class, so a table that is emptied and filled again, or a
 // record edited in place, reuses memory instead of going back to the heap; the chunks are kept while
-// anything lives and rewound when the last object goes. Under AddressSanitizer freed objects are
-// poisoned, so a stale record or block is still reported.
+// anything lives and rewound when the last object goes. Chunks are whole pages from the page reserve
+// (platform/sys/Pages.h) and go back there, so a load that stages its records beside the ones it
+// replaces gets the pages the previous load gave back instead of faulting new ones in. Under
+// AddressSanitizer freed objects are poisoned, so a stale record or block is still reported.
 class TvlxArena {
  public:
   TvlxArena() = default;
@@ -127,13 +129,14 @@ class TvlxArena {
  private:
   static constexpr std::size_t kGrain = 16;
   static constexpr std::size_t kSmallMax = 2048;
-  static constexpr std::size_t kChunkSize = 64 * 1024;
-  static constexpr std::size_t kKeptChunks = 512;  // rewinding keeps at most 32 MB
+  static constexpr std::size_t kChunkSize = 256 * 1024;
+  static constexpr std::size_t kKeptChunks = 128;  // rewinding keeps at most 32 MB
   void Rewind();
   struct TLarge;
   void FreeLarge();
 
-  std::vector<std::unique_ptr<Byte[]>> FChunks;
+  void ReturnChunk(Byte* Chunk);
+  std::vector<Byte*> FChunks;
   TLarge* FLarge = nullptr;
   std::size_t FOpened = 0;  // chunks carved so far; the last of them is being carved
   std::size_t FUsed = 0;
@@ -157,6 +160,8 @@ class TvlxBlockTable {
   std::uint32_t Length(std::uint32_t Handle) const { return LoadU32(FBlocks[Handle - 1]); }
   Byte* Bytes(std::uint32_t Handle) const { return FBlocks[Handle - 1] + 4; }
   std::size_t LiveCount() const { return FBlocks.size() - FFree.size(); }
+  // The value bytes of every live block (their length words left out).
+  std::size_t LiveBytes() const { return FBytes; }
   // Record memory: N bytes, uninitialised.
   Byte* AllocRecordMemory(std::size_t N) { return FArena.Alloc(N); }
   void FreeRecordMemory(Byte* P, std::size_t N) { FArena.Free(P, N); }
@@ -175,6 +180,7 @@ class TvlxBlockTable {
   TvlxArena FArena;
   std::vector<Byte*> FBlocks;
   std::vector<std::uint32_t> FFree;
+  std::size_t FBytes = 0;
 };
 
 // One field of a record layout.
@@ -184,22 +190,37 @@ struct TvlxLayoutField {
 };
 
 // The store's lock: recursive, taken on every record operation of every attached table, so its
-// uncontended paths are a compare-exchange (first entry) or a counter (re-entry) inline; a waiting
-// thread sleeps on the lock word.
+// uncontended paths must cost next to nothing. A store is nearly always used from one thread only, so
+// the first thread to take the lock becomes its home and takes it with plain stores: it marks itself
+// inside, then checks that no other thread has asked for the lock. Another thread asks once and for
+// good: it marks the lock revoked, forces a memory barrier on every thread of the process (so that the
+// home's mark and its check cannot both have missed the revocation) and waits for the home to be
+// outside. From then on every thread takes the lock word with a compare-exchange (a counter on
+// re-entry), and a waiting thread sleeps on it. Where the kernel offers no process-wide barrier, the
+// lock word is used from the start.
 class TvlxStoreLock {
  public:
   void Enter() {
     const void* self = Self();
-    if (FOwner.load(std::memory_order_relaxed) == self) {
-      ++FDepth;
-      return;
+    const void* home = FHome.load(std::memory_order_relaxed);
+    if (home == self || (home == nullptr && ClaimHome(self))) {
+      if (FHomeDepth++ > 0) return;
+      FHomeInside.store(true, std::memory_order_relaxed);
+      std::atomic_signal_fence(std::memory_order_seq_cst);
+      if (!FRevoked.load(std::memory_order_relaxed)) return;
+      // Asked for meanwhile: step out and take the lock word like any other thread.
+      FHomeDepth = 0;
+      FHomeInside.store(false, std::memory_order_release);
+    } else if (home != Shared()) {
+      Revoke();
     }
-    int c = 0;
-    if (!FState.compare_exchange_strong(c, 1, std::memory_order_acquire)) Wait(c);
-    FOwner.store(self, std::memory_order_relaxed);
-    FDepth = 1;
+    EnterShared(self);
   }
   void Leave() {
+    if (FHome.load(std::memory_order_relaxed) == Self() && FHomeDepth > 0) {
+      if (--FHomeDepth == 0) FHomeInside.store(false, std::memory_order_release);
+      return;
+    }
     if (--FDepth > 0) return;
     FOwner.store(nullptr, std::memory_order_relaxed);
     if (FState.exchange(0, std::memory_order_release) == 2) FState.notify_one();
@@ -210,6 +231,23 @@ class TvlxStoreLock {
     static thread_local const char tag = 0;
     return &tag;
   }
+  // The home value of a lock that every thread takes through the lock word.
+  static const void* Shared() {
+    static const char tag = 0;
+    return &tag;
+  }
+  bool ClaimHome(const void* Self);
+  void Revoke();
+  void EnterShared(const void* self) {
+    if (FOwner.load(std::memory_order_relaxed) == self) {
+      ++FDepth;
+      return;
+    }
+    int c = 0;
+    if (!FState.compare_exchange_strong(c, 1, std::memory_order_acquire)) Wait(c);
+    FOwner.store(self, std::memory_order_relaxed);
+    FDepth = 1;
+  }
   void Wait(int c) {
     // 0 free, 1 held, 2 held with sleepers.
     if (c != 2) c = FState.exchange(2, std::memory_order_acquire);
@@ -218,6 +256,10 @@ class TvlxStoreLock {
       c = FState.exchange(2, std::memory_order_acquire);
     }
   }
+  std::atomic<const void*> FHome{nullptr};
+  std::atomic<bool> FHomeInside{false};
+  std::atomic<bool> FRevoked{false};
+  int FHomeDepth = 0;  // the home's own
   std::atomic<int> FState{0};
   std::atomic<const void*> FOwner{nullptr};
   int FDepth = 0;
@@ -298,6 +340,9 @@ class TvlxCommon : public TObject {
   // just given was the last one (the caller finishes its step, then reports it).
   bool AppendRecord(PvlxRecord ARecord);
   [[noreturn]] static void RaiseBookmarkCounter();
+  // Stores Records whole, in order; each already holds the RecordID and UniqueRecordID AppendRecord
+  // would give it (no freed slot to reuse, no number running out: the caller made sure).
+  void AdoptNumberedRecords(const std::vector<PvlxRecord>& Records);
   void DeleteRecord(PvlxRecord ARecord);
   int RecordCount() const { return static_cast<int>(FRecords.size()); }
   int DeletedRecordCount() const { return static_cast<int>(FDeletedRecords.size()); }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <typeinfo>
 
 #include "platform/rtl/Bcd.h"
 #include "platform/rtl/Currency.h"
@@ -57,6 +58,17 @@ inline TDateTime NativeToDateTime(double MSecs) {
 inline double CheckedNative(double MSecs) {
   if (!(MSecs >= kMSecsPerDay && MSecs < 3652060.0 * kMSecsPerDay)) throw EReadError(String(u"Invalid property value"));
   return MSecs;
+}
+
+// A date or time value's day as a field of its type keeps it: within the calendar (day 1 to
+// 9999-12-31), else the value could be loaded but never shown or saved again. NaN and infinities are
+// refused with it.
+inline std::int64_t CheckedNativeDay(TDateTime Value) {
+  const double msAll = std::nearbyint(Value * MSecsPerDay);
+  if (!(std::fabs(msAll) < 9.2e18)) throw EReadError(String(u"Invalid property value"));
+  const std::int64_t day = DateDelta + static_cast<std::int64_t>(msAll) / MSecsPerDay;
+  if (day < 1 || day > 3652059) throw EReadError(String(u"Invalid property value"));
+  return day;
 }
 
 // DateTimeToNativeDateTime, inline.
@@ -336,18 +348,75 @@ void TvlxCustomBinaryStreamFormat::WriteDefinitions(TvlxCustomMemTable* Table) {
 }
 
 // ---- the record area's output -------------------------------------------------------------------------
-// Records are encoded into the format's own buffer, which goes to the writer in large pieces: the bytes
-// are the component writer's (TWriter) for each value, without a call per value.
+// Records are encoded straight into a plain memory stream's memory, else into the format's own buffer,
+// which goes to the stream in large pieces: the bytes are the component writer's (TWriter) for each
+// value, without a call per value.
+
+void TvlxCustomBinaryStreamFormat::OpenOut(std::size_t Estimate) {
+  // What the writer holds goes first: the records follow it in the stream.
+  Writer->FlushBuffer();
+  FOutPos = 0;
+  FDirect = nullptr;
+  TStream& s = *FWorkStream;
+  if (typeid(s) == typeid(TMemoryStream) && s.Position() <= s.Size()) {
+    // Made room for once: a save into an emptied stream of the same size gets its pages back from the
+    // page reserve instead of faulting them in while growing.
+    FDirect = static_cast<TMemoryStream*>(&s);
+    FDirectStart = static_cast<std::size_t>(s.Position());
+    const Int64 want = static_cast<Int64>(FDirectStart + std::max<std::size_t>(Estimate, 1));
+    if (FDirect->Capacity() < want) FDirect->SetCapacity(want);
+    AttachDirect();
+    return;
+  }
+  if (FOut.size() < kOutBlock) FOut.resize(kOutBlock);
+  FOutBase = FOut.data();
+  FOutCap = FOut.size();
+}
+
+void TvlxCustomBinaryStreamFormat::AttachDirect() {
+  FOutBase = static_cast<Byte*>(FDirect->Memory()) + FDirectStart;
+  FOutCap = static_cast<std::size_t>(FDirect->Capacity()) - FDirectStart;
+}
 
 Byte* TvlxCustomBinaryStreamFormat::ReserveMore(std::size_t N) {
+  if (FDirect != nullptr) {
+    // The estimate fell short (older versions, calculated values): grow geometrically. The bytes past
+    // the stream's size are part of its capacity and move with it.
+    const std::size_t want = std::max(FOutPos + N, FOutCap + FOutCap / 2 + 4096);
+    FDirect->SetCapacity(static_cast<Int64>(FDirectStart + want));
+    AttachDirect();
+    return FOutBase + FOutPos;
+  }
   FlushOut();
-  if (FOut.size() < N) FOut.resize(std::max<std::size_t>(N, 256 * 1024));
-  return FOut.data() + FOutPos;
+  if (FOutCap < N) {
+    FOut.resize(std::max(N, kOutBlock));
+    FOutBase = FOut.data();
+    FOutCap = FOut.size();
+  }
+  return FOutBase + FOutPos;
 }
 
 void TvlxCustomBinaryStreamFormat::FlushOut() {
-  if (FOutPos) Writer->Write(FOut.data(), static_cast<Int64>(FOutPos));
+  if (FDirect == nullptr && FOutPos) FWorkStream->WriteBuffer(FOutBase, static_cast<Int64>(FOutPos));
   FOutPos = 0;
+}
+
+void TvlxCustomBinaryStreamFormat::CloseOut() {
+  if (FDirect != nullptr) {
+    // The last byte goes in through the stream itself: that sets its size and position without the
+    // resize SetSize would do (which hands the spare room back for the next save to fault in again).
+    if (FOutPos) {
+      const Byte last = FOutBase[FOutPos - 1];
+      FDirect->SetPosition(static_cast<Int64>(FDirectStart + FOutPos - 1));
+      FDirect->WriteBuffer(&last, 1);
+    }
+    FOutPos = 0;
+  } else {
+    FlushOut();
+  }
+  FDirect = nullptr;
+  FOutBase = nullptr;
+  FOutCap = 0;
 }
 
 void TvlxCustomBinaryStreamFormat::PutInteger(Int64 Value) {
@@ -556,6 +625,24 @@ void TvlxCustomBinaryStreamFormat::WriteValue(TvlxCustomMemTable* Table, const T
   }
 }
 
+std::size_t TvlxCustomBinaryStreamFormat::MaxSavedBytes(const TSaveSlot& S) {
+  // Null flag, tag and length included; a var-length value's block is counted apart.
+  if (S.Calculated) return 40 + 2 * static_cast<std::size_t>(std::max(S.Field->DataSize(), 0));
+  if (S.VarLength) return 6;
+  switch (S.Type) {
+    case ftSmallint: case ftWord: case ftInteger: case ftAutoInc: return 10;
+    case ftBoolean: return 2;
+    case ftFloat: case ftDate: case ftTime: case ftDateTime: case ftLargeint: case ftCurrency: case ftBCD:
+    case ftFMTBcd:
+      return 12;
+    case ftWideString: case ftFixedWideChar: return 6 + S.Bytes;
+    case ftShortint: case ftByte: case ftLongWord: case ftSingle: case ftExtended: case ftTimeStamp:
+    case ftOraTimeStamp:
+      return 70;
+    default: return 6 + 2 * S.Bytes;
+  }
+}
+
 void TvlxCustomBinaryStreamFormat::WriteVersion(TvlxCustomMemTable* Table, const TvlxRecord* R, bool First) {
   PutInteger(R->UpdateStatus);
   for (const TSaveSlot& S : FSavePlan) {
@@ -576,7 +663,6 @@ void TvlxCustomBinaryStreamFormat::WriteRecords(TvlxCustomMemTable* Table) {
   Table->FSaveCount = 0;
   Table->FSavedCompletely = true;
   w.WriteListBegin();
-  FOutPos = 0;
   TvlxCommon& c = *Table->Common();
   // Each saved field is looked up once; the per-row loop reads its slot straight from the plan.
   FSavePlan.clear();
@@ -597,13 +683,37 @@ void TvlxCustomBinaryStreamFormat::WriteRecords(TvlxCustomMemTable* Table) {
   }
   const bool byIndex = (sfUsingIndex & sfSaveUsingIndex) != 0;
   const int n = byIndex ? Table->CurIndex()->Count() : c.RecordCount();
+  // What the records take at most, from the plan and the block table alone: a text value is never
+  // more than its tag, length and two bytes a unit (longer UTF-8 goes out as UTF-16), and a unit never
+  // more than a byte of its source. Older versions are left out; the output grows past it for them.
+  std::size_t perRecord = 8;
+  for (const TSaveSlot& S : FSavePlan) perRecord += MaxSavedBytes(S);
+  OpenOut(static_cast<std::size_t>(n) * perRecord + 2 * c.Blocks().LiveBytes() + 16);
   const bool calc = Table->CalcFieldsSize() > 0;
+  // The records are read in index order, scattered in memory: each is asked for a few records ahead,
+  // and its blocks once its slots are in, so that the reads overlap.
+  auto recordAt = [&](int pos) -> const TvlxRecord* {
+    return byIndex ? Table->CurIndex()->References()[pos] : c.Records()[static_cast<std::size_t>(pos)];
+  };
+  const int recordLines = std::min((kvlxRecordHeaderSize + c.DataRecordSize() + 63) / 64, 4);
+  std::vector<int> blockSlots;
+  for (const TSaveSlot& S : FSavePlan)
+    if (S.VarLength) blockSlots.push_back(S.Offset);
+  const TvlxBlockTable& blocks = c.Blocks();
   for (int pos = 0; pos < n; ++pos) {
     if (Table->FSaveLimit > 0 && Table->FSaveCount >= Table->FSaveLimit) {
       Table->FSavedCompletely = false;
       break;
     }
     if (pos % 100 == 0) Table->Progress(static_cast<int>(static_cast<Int64>(pos) * 100 / n), mtpcSave);
+    if (pos + 8 < n)
+      if (const TvlxRecord* ahead = recordAt(pos + 8))
+        for (int l = 0; l < recordLines; ++l) __builtin_prefetch(reinterpret_cast<const Byte*>(ahead) + 64 * l);
+    if (pos + 4 < n)
+      if (const TvlxRecord* ahead = recordAt(pos + 4))
+        for (int offset : blockSlots)
+          if (const std::uint32_t h = LoadU32(ahead->Data + offset + 1); blocks.Valid(h))
+            __builtin_prefetch(blocks.Bytes(h) - 4);
     PvlxRecord r = byIndex ? Table->CurIndex()->References()[pos] : c.Records()[static_cast<std::size_t>(pos)];
     if (r == nullptr) continue;
     TvlxCustomMemTable::TOverrideBuffer over(*Table, r);
@@ -633,13 +743,17 @@ void TvlxCustomBinaryStreamFormat::WriteRecords(TvlxCustomMemTable* Table) {
     PutTag(vaNull);
     ++Table->FSaveCount;
   }
-  FlushOut();
-  w.WriteListEnd();
+  PutTag(vaNull);
+  CloseOut();
   // Flushed here so that a failing stream is reported, not lost in a destructor.
   w.FlushBuffer();
 }
 
 void TvlxCustomBinaryStreamFormat::FinishSave(TvlxCustomMemTable* Table) {
+  // A save that failed part way leaves the bytes it wrote into a memory stream's room uncounted.
+  FDirect = nullptr;
+  FOutBase = nullptr;
+  FOutCap = FOutPos = 0;
   Writer.reset();
   Table->SetOverrideActiveRecordBuffer(nullptr);
   TvlxCustomStreamFormat::FinishSave(Table);
@@ -821,8 +935,13 @@ void TvlxCustomBinaryStreamFormat::ReadValue(TvlxValueCursor& r, const TReadPlan
     }
     case ftBoolean: Put<std::uint16_t>(fixed, r.Boolean() ? 1 : 0); n = 2; break;
     case ftFloat: Put(fixed, r.Float()); n = 8; break;
-    case ftDate: Put(fixed, DateTimeToNativeDate(r.Float())); n = 4; break;
-    case ftTime: Put(fixed, DateTimeToNativeTime(r.Float())); n = 4; break;
+    case ftDate: case ftTime: {
+      const double v = r.Float();
+      CheckedNativeDay(v);
+      Put(fixed, P.Type == ftDate ? DateTimeToNativeDate(v) : DateTimeToNativeTime(v));
+      n = 4;
+      break;
+    }
     case ftDateTime: Put(fixed, CheckedNative(DateTimeToNative(r.Float()))); n = 8; break;
     case ftLargeint: {
       Int64 v = 0;
@@ -1048,7 +1167,9 @@ void TvlxCustomBinaryStreamFormat::ReadRecords(TvlxCustomMemTable* Table) {
   TReader& reader = *Reader;
   const Int64 start = reader.Position();
   reader.FlushBuffer();
-  std::vector<Byte> owned;
+  // A memory stream of its own holds a file's bytes: a large one takes its pages from the page reserve
+  // (and gives them back), so a load after a load does not fault them in again.
+  TMemoryStream owned;
   const Byte* begin;
   const Byte* end;
   if (auto* m = dynamic_cast<TCustomMemoryStream*>(FWorkStream); m != nullptr && start <= m->Size()) {
@@ -1056,10 +1177,10 @@ void TvlxCustomBinaryStreamFormat::ReadRecords(TvlxCustomMemTable* Table) {
     end = static_cast<const Byte*>(m->Memory()) + m->Size();
   } else {
     const Int64 left = std::max<Int64>(FWorkStream->Size() - start, 0);
-    owned.resize(static_cast<std::size_t>(left));
-    const Int64 got = left > 0 ? FWorkStream->Read(owned.data(), left) : 0;
-    begin = owned.data();
-    end = owned.data() + std::max<Int64>(got, 0);
+    owned.SetSize(left);
+    const Int64 got = left > 0 ? FWorkStream->Read(owned.Memory(), left) : 0;
+    begin = static_cast<const Byte*>(owned.Memory());
+    end = begin + std::max<Int64>(got, 0);
   }
   if (begin == nullptr) begin = end = reinterpret_cast<const Byte*>("");
   TvlxValueCursor r(begin, end);
@@ -1092,6 +1213,11 @@ void TvlxCustomBinaryStreamFormat::ReadRecords(TvlxCustomMemTable* Table) {
     FStagedLayout = Table->Common();
   }
   TvlxCommon& layout = *FStagedLayout;
+  // The records are numbered as the store will number them (a restructured table's store starts over
+  // from 0); the commit checks that it still would, and then takes them whole.
+  FNumberBase = Restructuring() ? 0 : Table->Common()->NextRecordID();
+  FUniqueBase = Restructuring() ? 0 : Table->Common()->NextUniqueRecordID();
+  FStagedTransactionLevel = Table->Common()->TransactionLevel();
   const int count = static_cast<int>(LoadFields.size());
   if (sfDataTypeHeader & sfLoadDataTypeHeader) {
     r.ListBegin();
@@ -1184,6 +1310,11 @@ void TvlxCustomBinaryStreamFormat::ReadRecords(TvlxCustomMemTable* Table) {
     }
     PvlxRecord top = layout._InternalAllocRecord();
     top->Flag = 1;
+    if (const Int64 k = static_cast<Int64>(FStaged.size()); FUniqueBase + k < 0x7FFFFFFF) {
+      top->RecordID = static_cast<std::int32_t>(FNumberBase + k);
+      top->UniqueRecordID = static_cast<std::int32_t>(FUniqueBase + k);
+      top->TransactionLevel = FStagedTransactionLevel;
+    }
     FStaged.push_back(top);
     if (records230) r.ListBegin();
     PvlxRecord cur = top;
@@ -1262,6 +1393,18 @@ void TvlxCustomBinaryStreamFormat::CommitLoad(TvlxCustomMemTable* Table) {
     TMaybeLock(const TMaybeLock&) = delete;
     TMaybeLock& operator=(const TMaybeLock&) = delete;
   } lock(Table->OnLoadRecord || Table->OnLoadField ? nullptr : target);
+  // Numbered as the store numbers them, in the store's memory, heard by no callback: taken whole.
+  const bool whole = adopt && !Table->OnLoadRecord && !Table->OnLoadField && !target->EnableVersioning() &&
+                     target->DeletedRecordCount() == 0 && target->RecordCount() == FNumberBase &&
+                     target->NextRecordID() == FNumberBase && target->NextUniqueRecordID() == FUniqueBase &&
+                     FUniqueBase + static_cast<Int64>(staged.size()) < 0x7FFFFFFF &&
+                     target->TransactionLevel() == FStagedTransactionLevel;
+  if (whole) {
+    target->AdoptNumberedRecords(staged);
+    target->SetDeletedCount(target->DeletedCount() + FStagedDeleted);
+    Table->FLoadCount += static_cast<int>(staged.size());
+    staged.clear();
+  }
   for (std::size_t k = 0; k < staged.size(); ++k) {
     PvlxRecord rec = staged[k];
     if (!adopt) {

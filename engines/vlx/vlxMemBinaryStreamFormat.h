@@ -59,6 +59,7 @@ class TvlxCustomBinaryStreamFormat : public TvlxCustomStreamFormat {
   static constexpr int kFormatVersion = 400;
   static constexpr int kOldestVersion = 100;
   static constexpr int kMinBufferSize = 16384;
+  static constexpr std::size_t kOutBlock = 256 * 1024;
 
   explicit TvlxCustomBinaryStreamFormat(TComponent* AOwner);
   ~TvlxCustomBinaryStreamFormat() override;
@@ -132,12 +133,18 @@ class TvlxCustomBinaryStreamFormat : public TvlxCustomStreamFormat {
     std::size_t Bytes = 0;
   };
   void WriteValue(TvlxCustomMemTable* Table, const TSaveSlot& S, const TvlxRecord* R);
+  static std::size_t MaxSavedBytes(const TSaveSlot& S);
   // Room for N more bytes of output.
   Byte* Reserve(std::size_t N) {
-    return FOut.size() - FOutPos >= N ? FOut.data() + FOutPos : ReserveMore(N);
+    return FOutCap - FOutPos >= N ? FOutBase + FOutPos : ReserveMore(N);
   }
   Byte* ReserveMore(std::size_t N);
+  // The record area's output goes straight into a plain memory stream (made room for once, from
+  // Estimate bytes), else through the format's buffer to the work stream.
+  void OpenOut(std::size_t Estimate);
+  void CloseOut();
   void FlushOut();
+  void AttachDirect();
   void PutTag(Byte Tag) {
     *Reserve(1) = Tag;
     ++FOutPos;
@@ -178,10 +185,17 @@ class TvlxCustomBinaryStreamFormat : public TvlxCustomStreamFormat {
   bool FHasAutoInc = false;
   int FStagedDeleted = 0;
   int FStagedLoadCount = 0;
+  Int64 FNumberBase = 0;  // the RecordID and UniqueRecordID the first staged record took
+  Int64 FUniqueBase = 0;
+  int FStagedTransactionLevel = 0;
   bool FStagedComplete = true;
   std::vector<TSaveSlot> FSavePlan;
   std::vector<Byte> FOut;
+  Byte* FOutBase = nullptr;
+  std::size_t FOutCap = 0;
   std::size_t FOutPos = 0;
+  TMemoryStream* FDirect = nullptr;
+  std::size_t FDirectStart = 0;
   std::u16string FScratch16;
   String FText16;
   std::vector<char16_t> FQuick;

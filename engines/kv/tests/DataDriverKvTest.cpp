@@ -202,3 +202,29 @@ TEST_F(KvDriverTest, RefreshRecord) {
   rec->SetDataValue(0, dvvValueKv, Variant(77));
   EXPECT_THROW(driver->RefreshRecord(t->MemTableData(), rec), Exception);
 }
+
+TEST_F(KvDriverTest, TheSideParentTravelsByName) {
+  TComponent form(nullptr);
+  auto* grid = new TComponent(&form);
+  grid->SetName(u"Grid1");
+  auto* d = new TDataDriverKv(&form);
+  d->SetName(u"Driver1");
+  d->SetSideParent(grid);
+  EXPECT_EQ(d->SideParent(), nullptr) << "off unless side-parentable";
+  d->SetSideParentable(true);
+  d->SetSideParent(grid);
+  EXPECT_TRUE(d->IsSideParentedBy(grid));
+  TMemoryStream stream;
+  stream.WriteComponent(d);
+
+  TComponent form2(nullptr);
+  auto* grid2 = new TComponent(&form2);
+  grid2->SetName(u"Grid1");
+  auto* d2 = new TDataDriverKv(&form2);
+  d2->SetSideParentable(true);
+  stream.SetPosition(0);
+  stream.ReadComponent(d2);
+  EXPECT_EQ(d2->SideParent(), grid2);
+  delete grid2;  // the holder goes: the driver forgets it
+  EXPECT_EQ(d2->SideParent(), nullptr);
+}

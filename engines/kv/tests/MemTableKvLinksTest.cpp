@@ -119,3 +119,44 @@ TEST_F(KvLinksTest, MasterDetailThroughTheProvidersParameters) {
   EXPECT_EQ(detail.MemTableData()->RecordsList()->Count(), 3);  // nothing read twice
   detail.Close();
 }
+
+TEST_F(KvLinksTest, ObjectFieldsCarryHandlesAndAggregateFieldsReadTheView) {
+  auto t = std::make_unique<TMemTableKv>(nullptr);
+  t->FieldDefs().Add(u"Id", ftInteger);
+  t->FieldDefs().Add(u"Obj", ftUnknown);
+  auto* total = new TAggregateField(t.get());
+  total->SetFieldName(u"Total");
+  total->SetExpression(u"SUM(Id)");
+  total->SetActive(true);
+  total->SetDataSet(t.get());
+  t->CreateDataSet();
+  auto* obj = dynamic_cast<TRefObjectField*>(t->FieldByName(u"Obj"));
+  ASSERT_NE(obj, nullptr);
+  TComponent thing(nullptr);
+  for (int id : {1, 2, 4}) {
+    t->Append();
+    t->FieldByName(u"Id")->SetAsInteger(id);
+    obj->SetValue(id == 2 ? &thing : nullptr);
+    t->Post();
+  }
+  t->First();
+  EXPECT_EQ(obj->Value(), nullptr);
+  EXPECT_TRUE(obj->IsNull());
+  t->Next();
+  EXPECT_EQ(obj->Value(), &thing);
+  EXPECT_EQ(KvObjectOfHandle(obj->AsVariant().AsInteger()), &thing);
+  t->Edit();
+  obj->SetValue(nullptr);  // nil makes the field Null
+  t->Post();
+  EXPECT_TRUE(obj->IsNull());
+  TRefObjectField loose(nullptr);
+  EXPECT_THROW(loose.Value(), Exception);
+
+  EXPECT_TRUE(total->IsNull()) << "aggregates are off until AggregatesActive";
+  t->SetAggregatesActive(true);
+  EXPECT_EQ(total->AsInteger(), 7);
+  t->Append();
+  t->FieldByName(u"Id")->SetAsInteger(10);
+  t->Post();
+  EXPECT_EQ(total->AsInteger(), 17);
+}

@@ -406,10 +406,7 @@ bool TMdbAdvancedTableData::InsertRecord(TMdbCursor*& Cursor) {
     throw;
   }
   // Stored now: the blocks belong to the stored record.
-  if (FBLOBFieldsPresent && FInMemory) {
-    SetBLOBValuesModified(false, Cursor);
-    ResetStoredBLOBMarkers(NewId);
-  }
+  if (FBLOBFieldsPresent && FInMemory) ResetStoredBLOBMarkers(Cursor, NewId);
   try {
     AfterDataChanged(Sid);
     if (!IsTransactionWriter(Sid)) CommitStep(ltoInsert);
@@ -595,10 +592,7 @@ bool TMdbAdvancedTableData::UpdateRecord(TMdbCursor* Cursor) {
     }
     if (FConstraintManager && FConstraintManager->ConstraintDefs().ForeignKeysActionsUpdateExists())
       ExecuteForeignKeyActions(Cursor, true);
-    if (FBLOBFieldsPresent && FInMemory) {
-      SetBLOBValuesModified(false, Cursor);
-      ResetStoredBLOBMarkers(Target);
-    }
+    if (FBLOBFieldsPresent && FInMemory) ResetStoredBLOBMarkers(Cursor, Target);
     AfterDataChanged(Sid);
     if (!IsTransactionWriter(Sid)) CommitStep(ltoUpdate);
     if (Cursor->FRecordBitmap && Cursor->FRecordBitmap->Active()) UpdateRecordBitmapAfterUpdate(Cursor);

@@ -94,8 +94,9 @@ class TMdbAdvancedTableData : public TMdbTableData {
   bool IsTransactionWriter(std::int32_t SessionID) const {
     return FTransactionSessionID != -1 && FTransactionSessionID == SessionID;
   }
-  // Where a stored record's BLOB markers are reset once the record is stored; nothing by default.
-  virtual void ResetStoredBLOBMarkers(const TMdbRecordID&) {}
+  // Once a record is stored its BLOB blocks belong to it: the markers of the cursor's buffer and of the
+  // stored copy read "not modified".
+  virtual void ResetStoredBLOBMarkers(TMdbCursor* Cursor, const TMdbRecordID&) { SetBLOBValuesModified(false, Cursor); }
   [[noreturn]] void RaiseLockRefused(std::int32_t Code, const char16_t* Mode, std::int32_t SessionID) const;
   [[noreturn]] void RaiseRecordLockRefused(std::int32_t Code, std::int32_t SessionID, const TMdbRecordID& Id) const;
   void CheckNotOnEnds(TMdbCursor* Cursor, std::int32_t BOFCode, std::int32_t EOFCode) const;

@@ -10,6 +10,7 @@
 #include "engines/mdb/runtime/MdbExcept.h"
 #include "engines/mdb/runtime/MdbMemory.h"
 #include "engines/mdb/runtime/MdbUtils.h"
+#include "engines/mdb/storage/MdbBTreeIndex.h"
 #include "engines/mdb/storage/MdbPageManager.h"
 #include "engines/mdb/storage/MdbStorageConst.h"
 #include "platform/rtl/SysUtils.h"
@@ -133,7 +134,10 @@ TMdbCacheSettings& MdbCacheSettings() {
   return Settings;
 }
 
-void MdbStorageStartup() { AcquireMemoryManager(); }
+void MdbStorageStartup() {
+  AcquireMemoryManager();
+  RegisterMdbBTreeIndex();
+}
 
 void MdbStorageShutdown() {
   {

@@ -160,8 +160,9 @@ class TMdbTableCache : public TMdbCache {
   bool FAddedToParentCache = false;
 };
 
-// The storage layer's start-up and shut-down, run in explicit order after the runtime's: shut-down
-// stops and joins the cache-cleaning thread (started by the first cache).
+// The storage layer's start-up and shut-down, run in explicit order after the runtime's: start-up
+// registers the B-tree index as the index class; shut-down stops and joins the cache-cleaning thread
+// (started by the first cache).
 void MdbStorageStartup();
 void MdbStorageShutdown();
 // Runs one sweep of every registered cache on the calling thread (tests, tools).

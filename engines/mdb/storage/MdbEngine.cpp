@@ -6,6 +6,7 @@
 #include "engines/mdb/runtime/MdbRuntime.h"
 #include "engines/mdb/storage/MdbCache.h"
 #include "engines/mdb/storage/MdbDatabaseData.h"
+#include "engines/mdb/storage/MdbLocalSession.h"
 #include "engines/mdb/storage/MdbMemoryDatabaseData.h"
 #include "engines/mdb/storage/MdbTemporaryDatabaseData.h"
 

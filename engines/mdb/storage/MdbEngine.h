@@ -2,7 +2,8 @@
 // fixture), never by static initialisers:
 //   MdbEngineStartup   the runtime (memory manager reference, keyword table, temporary folder), the
 //                      storage layer, the database registry, then the database data "MEMORY" (in
-//                      memory) and "TEMP" (temporary), each registered under its name.
+//                      memory) and "TEMP" (temporary), each registered under its name, and the
+//                      factory through which sessions make further in-memory databases.
 //   MdbEngineShutdown  the reverse: every registered database data is freed (with its tables), then
 //                      the registry, the storage layer (the cache-cleaning thread is stopped and
 //                      joined) and the runtime.

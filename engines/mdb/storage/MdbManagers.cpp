@@ -5,6 +5,7 @@
 
 #include "engines/mdb/runtime/MdbExcept.h"
 #include "engines/mdb/runtime/MdbTypeTable.h"
+#include "engines/mdb/storage/MdbBTreeIndex.h"
 #include "engines/mdb/storage/MdbCursor.h"
 #include "engines/mdb/storage/MdbDatabaseData.h"
 #include "engines/mdb/storage/MdbPageManager.h"
@@ -176,7 +177,11 @@ std::unique_ptr<TMdbIndex> TMdbBaseIndexManager::NewIndex() {
 
 void TMdbBaseIndexManager::LoadFromStream(TStream* Stream) {
   FIndexDefs.LoadFromStream(Stream);
-  if (TMdbPageManager* P = LTableData->GetPageManager()) P->LoadFromStream(Stream);
+  if (TMdbPageManager* P = LTableData->GetPageManager()) {
+    P->LoadFromStream(Stream);
+    // Pages from a stream are checked once here, so that no index walks a broken tree.
+    CheckLoadedIndexPages(LTableData, P, FIndexDefs);
+  }
 }
 
 void TMdbBaseIndexManager::SaveToStream(TStream* Stream) {

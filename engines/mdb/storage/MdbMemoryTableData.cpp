@@ -257,11 +257,14 @@ void TMdbMemoryTableData::ClearAllRecords(std::int32_t SessionID) {
   FRecordManager->Empty(SessionID);
 }
 
-void TMdbMemoryTableData::ResetStoredBLOBMarkers(const TMdbRecordID& RecordID) {
+void TMdbMemoryTableData::ResetStoredBLOBMarkers(TMdbCursor* Cursor, const TMdbRecordID& RecordID) {
   TMdbMemoryRecordManager* M = MemoryRecordManager();
-  Byte* R = M->SlotBuffer(RecordID.PageNo);
-  for (const auto& F : M->BlobFields())
-    if (!IsRecordFieldNull(R, F.FieldNo)) SetBlobMarker(R, F.MemoryOffset, kBlobNotModified);
+  Byte* Stored = M->SlotBuffer(RecordID.PageNo);
+  Byte* Own = Cursor->FCurrentRecordBuffer;
+  for (const auto& F : M->BlobFields()) {
+    if (!IsRecordFieldNull(Stored, F.FieldNo)) SetBlobMarker(Stored, F.MemoryOffset, kBlobNotModified);
+    if (!IsRecordFieldNull(Own, F.FieldNo)) SetBlobMarker(Own, F.MemoryOffset, kBlobNotModified);
+  }
 }
 
 // ---- table operations ------------------------------------------------------------------------------------
@@ -628,7 +631,8 @@ void TMdbMemoryTableData::ReadBody(TStream* Body, double Version, std::vector<st
       std::memcpy(Block.P, Item, kBlobBlockHeaderSize);
       if (L > 0) ReadBufferFromStream(Block.P + kBlobBlockHeaderSize, L, Body, 10204);
       Pos += L;
-      NewHandles.reserve(NewHandles.size() + 1);
+      // Room first, growing geometrically, so that the push after the handle is taken cannot fail.
+      if (NewHandles.size() == NewHandles.capacity()) NewHandles.reserve(std::max<std::size_t>(64, NewHandles.size() * 2));
       // The handle table owns the block from here on (and frees it itself when it cannot take it).
       const std::uint32_t Handle = FBlobs.Add(std::exchange(Block.P, nullptr));
       NewHandles.push_back(Handle);

@@ -87,7 +87,7 @@ class TMdbMemoryTableData : public TMdbAdvancedTableData {
   void SetMaxWaitLockTime(std::uint32_t Ms) { FLockManager->SetMaxWaitLockTime(Ms); }
 
  protected:
-  void ResetStoredBLOBMarkers(const TMdbRecordID& RecordID) override;
+  void ResetStoredBLOBMarkers(TMdbCursor* Cursor, const TMdbRecordID& RecordID) override;
 
  private:
   struct TSavedContent;

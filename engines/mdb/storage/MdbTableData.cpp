@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <unordered_set>
 
 #include "engines/mdb/runtime/MdbBlobStream.h"
@@ -68,6 +69,23 @@ struct TBlock {
     }
   }
 };
+
+// The time a state change is stamped with. Reading the wall clock (with the local time zone) costs
+// more than a whole post, so it is read at most every 50 ms per thread and advanced in between by the
+// coarse monotonic clock.
+TDateTime StateChangeTime() {
+  thread_local TDateTime Base = 0;
+  thread_local std::int64_t BaseNs = INT64_MIN;
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+  const std::int64_t Ns = std::int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+  if (BaseNs == INT64_MIN || Ns < BaseNs || Ns - BaseNs > 50000000) {
+    Base = Now();
+    BaseNs = Ns;
+    return Base;
+  }
+  return Base + double(Ns - BaseNs) / 86400e9;
+}
 
 }  // namespace
 
@@ -152,13 +170,13 @@ bool TMdbTableData::IsRecordVisible(TMdbCursor*) { NotOverridden(u"IsRecordVisib
 
 void TMdbTableData::ChangeTableState(TMdbLastTableOperation Operation) {
   FTableState.TableState = FTableState.TableState == UINT32_MAX ? 0 : FTableState.TableState + 1;
-  FTableState.LastModificationDate = Now();
+  FTableState.LastModificationDate = StateChangeTime();
   FTableState.LastTableOperation = Operation;
 }
 
 void TMdbTableData::ChangeTableMetaDataState(TMdbLastTableOperation Operation) {
   FTableState.TableMetaDataState = FTableState.TableMetaDataState == 255 ? 0 : FTableState.TableMetaDataState + 1;
-  FTableState.LastModificationDate = Now();
+  FTableState.LastModificationDate = StateChangeTime();
   FTableState.LastTableOperation = Operation;
 }
 

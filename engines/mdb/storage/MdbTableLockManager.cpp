@@ -225,31 +225,43 @@ void TMdbTableLockManager::FreeRecord(TRecord* R) {
 bool TMdbTableLockManager::TryLock(std::int32_t SessionID, TMdbLockType LockType, TRecord*& R, const TMdbRecordID& RecordID) {
   TMdbLockGuard G(FThreadSync, true);
   if (R == nullptr) R = FindRecord(SessionID);
+  // A request granted at its first attempt never waited: its start is stamped only when it must wait
+  // (or when its wait level is needed against other waiters), which keeps the clock off the common path.
+  bool Fresh = false;
   if (R == nullptr) {
     auto New = std::make_unique<TRecord>();
     New->SessionID = SessionID;
     New->IsWaiting = true;
     New->WaitLockType = LockType;
-    New->WaitTime = CurrentTickCount();
     if (LockType == ltU) New->LockedRecordID = RecordID;
     R = New.get();
     FSessionLocks.push_back(std::move(New));
     FWaitingSessionLocks.push_back(R);
+    Fresh = true;
   } else if (!R->IsWaiting) {
     R->IsWaiting = true;
     R->WaitLockType = LockType;
     if (LockType == ltU) R->LockedRecordID = RecordID;
-    R->WaitTime = CurrentTickCount();
     FWaitingSessionLocks.push_back(R);
+    Fresh = true;
   }
   bool Granted = IsLockHeld(*R, LockType);
   if (!Granted) {
-    Granted = IsLockCompatible(*R, LockType, RecordID) && (FWaitingSessionLocks.size() <= 1 || !HasPriorWaiter(*R));
+    Granted = IsLockCompatible(*R, LockType, RecordID);
+    if (Granted && FWaitingSessionLocks.size() > 1) {
+      if (Fresh) {
+        R->WaitTime = CurrentTickCount();
+        Fresh = false;
+      }
+      Granted = !HasPriorWaiter(*R);
+    }
     if (Granted && FFileServer && LockTableInFileServer) Granted = LockTableInFileServer(*R);
   }
   if (Granted) {
     RemoveWaiting(R);
     GrantLock(*R, LockType);
+  } else if (Fresh) {
+    R->WaitTime = CurrentTickCount();
   }
   return Granted;
 }

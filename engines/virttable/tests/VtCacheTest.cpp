@@ -60,6 +60,47 @@ TEST_F(VtCache, SwitchingNeedsAClosedTableAndModeChecks) {
   t->Open();
   EXPECT_THROW(t->ApplyUpdates(), EDatabaseError);
   EXPECT_THROW(t->RevertRecord(), EDatabaseError);
+  EXPECT_THROW(t->UpdateRecordTypes(), EDatabaseError);
+  EXPECT_THROW(t->SetUpdateRecordTypes(0), EDatabaseError);
+}
+
+// Rows show by their pending change: one of each kind, then every set of kinds in a table.
+TEST_F(VtCache, UpdateRecordTypesChooseTheRowsShown) {
+  EXPECT_EQ(t->UpdateRecordTypes(), kDefaultUpdateRecordTypes);
+  Edit(1, u"m");  // modified
+  t->SetRecNo(2);
+  t->Delete();  // deleted
+  Row(4, u"i");  // inserted; row 3 stays unmodified
+  const unsigned M = 1u << rtModified, I = 1u << rtInserted, D = 1u << rtDeleted, U = 1u << rtUnmodified;
+  const struct {
+    unsigned types;
+    const char16_t* names;
+  } cases[] = {
+      {M | I | U, u"m/memo m;n3/memo n3;i/memo i;"},
+      {M, u"m/memo m;"},
+      {D, u"n2/memo n2;"},
+      {I | D, u"n2/memo n2;i/memo i;"},
+      {U, u"n3/memo n3;"},
+      {M | I | D | U, u"m/memo m;n2/memo n2;n3/memo n3;i/memo i;"},
+      {0, u""},
+  };
+  for (const auto& c : cases) {
+    t->SetUpdateRecordTypes(c.types);
+    EXPECT_EQ(Names(), c.names) << c.types;
+  }
+  // An edit in progress is posted first; switching cached updates resets the set.
+  t->SetUpdateRecordTypes(M | I | U);
+  t->SetRecNo(2);
+  t->Edit();
+  t->FieldByName(u"Name")->SetAsString(u"p");
+  t->SetUpdateRecordTypes(M);
+  EXPECT_EQ(t->State(), dsBrowse);
+  EXPECT_EQ(Names(), u"m/memo m;p/memo n3;");
+  t->CancelUpdates();
+  t->Close();
+  t->SetCachedUpdates(false);
+  t->SetCachedUpdates(true);
+  EXPECT_EQ(t->UpdateRecordTypes(), kDefaultUpdateRecordTypes);
 }
 
 TEST_F(VtCache, InsertUpdateDeleteOfOneRowLeavesNoTrace) {

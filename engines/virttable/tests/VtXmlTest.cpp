@@ -7,6 +7,7 @@
 #include "VtTestSupport.h"
 #include "engines/virttable/VtXml.h"
 #include "platform/rtl/Exceptions.h"
+#include "platform/rtl/SysUtils.h"
 
 using namespace vttest;
 
@@ -197,6 +198,23 @@ TEST_F(VtXml, ARowSpanningSeveralBlocksIsReadWhole) {
   t.Open();
   t.Last();
   EXPECT_EQ(t.FieldByName(u"Name")->AsString().size(), 20000u);
+}
+
+// Many rows of multi-byte text: windows of the reader end anywhere, inside a character too.
+TEST_F(VtXml, RowsAcrossReadWindowsKeepEveryCharacter) {
+  std::string rows;
+  const int count = 2000;
+  for (int i = 1; i <= count; ++i) rows += "<z:row ID='" + std::to_string(i) + "' c2='\xE5\x90\x8D" + std::to_string(i) + "'/>\n";
+  std::string doc = Replace(kGood, "<z:row ID='1'", rows + "<z:row ID='1'");
+  ASSERT_GT(doc.size(), 4 * vt::XmlTextReader::kWindow);
+  TMemoryStream s;
+  FillText(s, doc);
+  TVirtTable t(nullptr);
+  t.LoadFromStream(&s);
+  t.Open();
+  ASSERT_EQ(t.RecordCount(), count + 3);
+  t.First();
+  for (int i = 1; i <= count; ++i, t.Next()) ASSERT_EQ(t.FieldByName(u"Name")->AsString(), u"\u540D" + IntToStr(i));
 }
 
 }  // namespace

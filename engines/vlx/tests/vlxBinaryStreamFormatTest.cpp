@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <cstring>
+#include <limits>
 #include <thread>
 
 #include "engines/vlx/tests/vlxTestSupport.h"
@@ -532,3 +534,127 @@ TEST_F(VlxBinaryFormat, DateTimesOutsideTheCalendarAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+Bytes MemoryBytes(TMemoryStream& S) {
+  const auto* p = static_cast<const Byte*>(S.Memory());
+  return Bytes(p, p + S.Size());
+}
+
+}  // namespace
+
+// A plain memory stream is written in place: it gets the bytes any other stream gets, emptied first,
+// written into after bytes it holds, or outgrowing the room made for the records (older versions).
+TEST_F(VlxBinaryFormat, MemoryStreamGetsTheBytesOfAnyStream) {
+  auto t = MakeBenchmarkTable();
+  t->SetVersioningMode(mtvmAllSinceCheckPoint);
+  t->SetEnableVersioning(true);
+  AppendRows(*t, 1, 200);
+  for (t->First(); !t->Eof(); t->Next())
+    for (int k = 0; k < 8; ++k) {
+      t->Edit();
+      t->FieldByName(u"CustomerID")->SetAsInteger(1000 * k + t->RecNo());
+      t->FieldByName(u"Comment")->Clear();
+      t->Post();
+    }
+  const Bytes held = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'};
+  for (unsigned append : {0u, unsigned{sfSaveAppend}, unsigned{sfSaveInsert}}) {
+    TvlxBinaryStreamFormat f;
+    f.sfDeltas = sfSaveDeltas;
+    f.sfAppend = append;
+    TBytesStream any{Bytes(held)};
+    TMemoryStream memory;
+    memory.WriteBuffer(held.data(), static_cast<Int64>(held.size()));
+    any.SetPosition(4);
+    memory.SetPosition(4);
+    t->SaveToStreamViaFormat(&any, &f);
+    t->SaveToStreamViaFormat(&memory, &f);
+    EXPECT_GT(any.Size(), 200 * 9 * 20);
+    EXPECT_EQ(MemoryBytes(memory), any.Bytes()) << append;
+    EXPECT_EQ(memory.Position(), any.Position()) << append;
+  }
+}
+
+// Loaded records are numbered as the store numbers them, taken whole or (after a freed slot) one by
+// one: each reads back through its bookmark, and the rows saved again are the rows loaded.
+TEST_F(VlxBinaryFormat, LoadedRecordsAnswerTheirBookmarks) {
+  auto source = MakeBenchmarkTable();
+  AppendRows(*source, 1, 5);
+  TvlxBinaryStreamFormat f;
+  const Bytes saved = Save(*source, f);
+  for (bool freedSlot : {false, true}) {
+    for (bool restructure : {false, true}) {
+      auto t = MakeBenchmarkTable();
+      AppendRows(*t, 101, 103);
+      if (freedSlot) {
+        t->First();
+        t->Delete();
+      }
+      TvlxBinaryStreamFormat g;
+      if (!restructure) g.sfDef &= ~sfLoadDef;
+      Load(*t, g, saved);
+      std::vector<std::pair<TBookmark, int>> marks;
+      for (t->First(); !t->Eof(); t->Next()) marks.emplace_back(t->GetBookmark(), t->FieldByName(u"CustomerID")->AsInteger());
+      ASSERT_EQ(static_cast<int>(marks.size()), t->RecordCount());
+      const std::vector<int> ids = Ids(*t);
+      for (int i = 1; i <= 5; ++i) EXPECT_NE(std::find(ids.begin(), ids.end(), i), ids.end()) << freedSlot << restructure;
+      for (auto it = marks.rbegin(); it != marks.rend(); ++it) {
+        ASSERT_TRUE(t->BookmarkValid(it->first));
+        t->GotoBookmark(it->first);
+        EXPECT_EQ(t->FieldByName(u"CustomerID")->AsInteger(), it->second);
+      }
+      if (restructure) {
+        EXPECT_EQ(Save(*t, f), saved);
+      }
+    }
+  }
+}
+
+// A date or time whose day lies outside the calendar (or is no number at all) could be loaded but
+// never shown or saved again: the load is refused and the table keeps what it held. The calendar's
+// own ends load.
+TEST_F(VlxBinaryFormat, DatesAndTimesOutsideTheCalendarAreRefused) {
+  auto t = std::make_unique<TvlxMemTable>(nullptr);
+  t->FieldDefs().Add(u"D", ftDate, 0, false);
+  t->FieldDefs().Add(u"T", ftTime, 0, false);
+  t->CreateTable();
+  t->Open();
+  t->Append();
+  t->Fields()[0]->SetAsDateTime(30001.0);
+  t->Fields()[1]->SetAsDateTime(0.25);
+  t->Post();
+  TvlxBinaryStreamFormat f;
+  const Bytes good = Save(*t, f);
+  const double inf = std::numeric_limits<double>::infinity();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  struct Case {
+    double Saved;  // the value in the stream to replace
+    double Value;
+    bool Loads;
+  };
+  const Case cases[] = {
+      {30001.0, -700000.0, false}, {30001.0, 3000000.0, false}, {30001.0, 4294967296.0 + 30001.0, false},
+      {30001.0, nan, false},       {30001.0, inf, false},       {0.25, -700000.25, false},
+      {0.25, 5000000.5, false},    {0.25, nan, false},          {0.25, -inf, false},
+      {30001.0, -693593.0, true},  {30001.0, 2958465.0, true},  {0.25, 0.75, true},
+  };
+  for (const Case& c : cases) {
+    Bytes patched = good;
+    const TExtended80Rec from = DoubleToExtended(c.Saved);
+    auto at = std::search(patched.begin(), patched.end(), from.begin(), from.end());
+    ASSERT_NE(at, patched.end());
+    const TExtended80Rec to = DoubleToExtended(c.Value);
+    std::copy(to.begin(), to.end(), at);
+    TvlxBinaryStreamFormat g;
+    if (c.Loads) {
+      Load(*t, g, patched);
+      EXPECT_EQ(Save(*t, f), patched) << c.Value;
+      Load(*t, g, good);
+    } else {
+      EXPECT_THROW(Load(*t, g, patched), EReadError) << c.Value;
+      EXPECT_TRUE(t->Active());
+      EXPECT_EQ(Save(*t, f), good) << c.Value;
+    }
+  }
+}

@@ -1,3 +1,7 @@
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "engines/vlx/tests/vlxTestSupport.h"
 
 using namespace vlxtest;
@@ -176,3 +180,39 @@ TEST_F(VlxCommon, RollbackFreesRecordsInsertedInTheTransaction) {
 }
 
 }  // namespace
+
+// The store's lock keeps other threads out however its first user takes it: a thread asking while the
+// first one holds it waits for it, and from then on both take turns (re-entering too) without losing
+// an update.
+TEST_F(VlxCommon, StoreLockKeepsAnotherThreadOut) {
+  TvlxStoreLock lock;
+  lock.Enter();
+  lock.Enter();
+  std::atomic<bool> entered{false};
+  std::thread other([&] {
+    lock.Enter();
+    entered = true;
+    lock.Leave();
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_FALSE(entered);
+  lock.Leave();
+  EXPECT_FALSE(entered);
+  lock.Leave();
+  other.join();
+  EXPECT_TRUE(entered);
+  int counter = 0;
+  auto work = [&] {
+    for (int i = 0; i < 20000; ++i) {
+      lock.Enter();
+      lock.Enter();
+      ++counter;
+      lock.Leave();
+      lock.Leave();
+    }
+  };
+  std::thread second(work);
+  work();
+  second.join();
+  EXPECT_EQ(counter, 40000);
+}

@@ -445,6 +445,13 @@ TEST_F(MdbLocalCursorTest, TableOperationsThroughACursor) {
   };
   for (const auto& C : Cases) EXPECT_EQ(NativeCodeOf(C.Call), C.Code);
 
+  // A cursor that does not say it is in memory still leaves a memory database's table registered.
+  {
+    std::unique_ptr<TMdbCursor> Plain(S->CreateCursor(u"T", false));
+    Plain->RenameTable(u"T");
+    EXPECT_TRUE(S->TableExists(u"T"));
+  }
+
   AnsiString Log;
   EXPECT_TRUE(Fresh(u"T")->RepairTable(Log, nullptr, nullptr));
   EXPECT_TRUE(Log.empty());
