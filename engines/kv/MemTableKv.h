@@ -132,6 +132,7 @@ class TMemTableTreeListKv : public TPersistent {
   virtual void FullExpand();
 
  private:
+  void RebuildWholeTree(bool Expand);
   TCustomMemTableKv* FMemTable;
   bool FLoadingActive = false;
 };

@@ -133,36 +133,21 @@ bool TMemTableTreeListKv::Locate(const String& KeyFields, const Variant& KeyValu
   return false;
 }
 
-void TMemTableTreeListKv::FullCollapse() {
-  TCustomMemTableKv* t = FMemTable;
-  TMemoryTreeListKv* tree = t->RecordsView()->MemoryTreeList();
-  if (!tree) return;
-  TMemoryRecordKv* current = t->Active() ? t->Rec() : nullptr;
-  t->DisableControls();
-  try {
-    tree->Collapse(nullptr, true);
-    tree->BuildVisibleItems();
-    if (t->Active()) {
-      t->SetToMemRecordQuiet(current);
-      t->Resync(0);
-    }
-  } catch (...) {
-    t->EnableControls();
-    if (t->Active()) t->DoAfterScroll();
-    throw;
-  }
-  t->EnableControls();
-  if (t->Active()) t->DoAfterScroll();
-}
+void TMemTableTreeListKv::FullCollapse() { RebuildWholeTree(false); }
 
-void TMemTableTreeListKv::FullExpand() {
+void TMemTableTreeListKv::FullExpand() { RebuildWholeTree(true); }
+
+void TMemTableTreeListKv::RebuildWholeTree(bool Expand) {
   TCustomMemTableKv* t = FMemTable;
   TMemoryTreeListKv* tree = t->RecordsView()->MemoryTreeList();
   if (!tree) return;
   TMemoryRecordKv* current = t->Active() ? t->Rec() : nullptr;
+  // Collapsing can move the cursor to an ancestor of its row, so only a collapse tells of a scroll.
+  const bool scrolls = !Expand;
   t->DisableControls();
   try {
-    tree->Expand(nullptr, true);
+    if (Expand) tree->Expand(nullptr, true);
+    else tree->Collapse(nullptr, true);
     tree->BuildVisibleItems();
     if (t->Active()) {
       t->SetToMemRecordQuiet(current);
@@ -170,9 +155,11 @@ void TMemTableTreeListKv::FullExpand() {
     }
   } catch (...) {
     t->EnableControls();
+    if (scrolls && t->Active()) t->DoAfterScroll();
     throw;
   }
   t->EnableControls();
+  if (scrolls && t->Active()) t->DoAfterScroll();
 }
 
 // ---- the table's side -------------------------------------------------------------------------------------

@@ -398,35 +398,9 @@ class TDataWriterKv {
     std::memcpy(p + 1, &n, 4);
     FOut.Commit(EncodeUtf8(Value, p + 5));
   }
-  // As sys::Utf16ToUtf8: an unpaired surrogate becomes U+FFFD.
   static Byte* EncodeUtf8(std::u16string_view Text, Byte* p) {
-    for (std::size_t i = 0; i < Text.size(); ++i) {
-      char32_t c = Text[i];
-      if (c < 0x80) {
-        *p++ = static_cast<Byte>(c);
-        continue;
-      }
-      if (c >= 0xD800 && c <= 0xDBFF && i + 1 < Text.size() && Text[i + 1] >= 0xDC00 && Text[i + 1] <= 0xDFFF) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (Text[i + 1] - 0xDC00);
-        ++i;
-      } else if (c >= 0xD800 && c <= 0xDFFF) {
-        c = 0xFFFD;
-      }
-      if (c < 0x800) {
-        *p++ = static_cast<Byte>(0xC0 | (c >> 6));
-        *p++ = static_cast<Byte>(0x80 | (c & 0x3F));
-      } else if (c < 0x10000) {
-        *p++ = static_cast<Byte>(0xE0 | (c >> 12));
-        *p++ = static_cast<Byte>(0x80 | ((c >> 6) & 0x3F));
-        *p++ = static_cast<Byte>(0x80 | (c & 0x3F));
-      } else {
-        *p++ = static_cast<Byte>(0xF0 | (c >> 18));
-        *p++ = static_cast<Byte>(0x80 | ((c >> 12) & 0x3F));
-        *p++ = static_cast<Byte>(0x80 | ((c >> 6) & 0x3F));
-        *p++ = static_cast<Byte>(0x80 | (c & 0x3F));
-      }
-    }
-    return p;
+    bool nonAscii;
+    return p + sys::Utf16ToUtf8Into(Text, reinterpret_cast<char*>(p), nonAscii);
   }
   // UTF-16LE text held in the text table (its bytes may stand at any address).
   void StoredText(TBlobTable::Handle H) {

@@ -19,52 +19,7 @@ void EncodeUtf8(std::u16string_view s, char* Out) {
 }
 
 std::size_t EncodeUtf8Counted(std::u16string_view s, char* Out, bool& NonAscii, std::size_t Limit) {
-  auto* o = reinterpret_cast<unsigned char*>(Out);
-  NonAscii = false;
-  std::size_t i = 0;
-#ifdef __SSE2__
-  // ASCII eight units at a time.
-  for (; i + 8 <= s.size(); i += 8) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + i));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(static_cast<short>(0xFF80))),
-                                          _mm_setzero_si128())) != 0xFFFF)
-      break;
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(v, v));
-    o += 8;
-  }
-#endif
-  for (; i < s.size() && s[i] < 0x80; ++i) *o++ = static_cast<unsigned char>(s[i]);
-  if (i < s.size()) NonAscii = true;
-  for (; i < s.size(); ++i) {
-    // Each unit left adds at least one byte: stop once the limit is certain.
-    if (static_cast<std::size_t>(o - reinterpret_cast<unsigned char*>(Out)) + (s.size() - i) >= Limit)
-      return Limit;
-    char32_t c = s[i];
-    if (c < 0x80) {
-      *o++ = static_cast<unsigned char>(c);
-      continue;
-    }
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    if (c < 0x800) {
-      *o++ = static_cast<unsigned char>(0xC0 | (c >> 6));
-      *o++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      *o++ = static_cast<unsigned char>(0xE0 | (c >> 12));
-      *o++ = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-      *o++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
-    } else {
-      *o++ = static_cast<unsigned char>(0xF0 | (c >> 18));
-      *o++ = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
-      *o++ = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-      *o++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
-    }
-  }
-  return static_cast<std::size_t>(o - reinterpret_cast<unsigned char*>(Out));
+  return sys::Utf16ToUtf8Into(s, Out, NonAscii, Limit);
 }
 
 void DecodeUtf8(std::string_view Bytes, std::u16string& Out) {

@@ -1,5 +1,9 @@
 #include "platform/sys/Utf.h"
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace sys {
 
 namespace {
@@ -16,35 +20,57 @@ std::string Utf16ToUtf8(std::u16string_view text) {
 void Utf16ToUtf8(std::u16string_view text, std::string& out) {
   // Sized once, then filled.
   bool non_ascii = false;
-  const size_t length = Utf8Length(text, non_ascii);
-  out.resize(length);
-  char* p = out.data();
-  for (size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
+  out.resize(Utf8Length(text, non_ascii));
+  Utf16ToUtf8Into(text, out.data(), non_ascii);
+}
+
+std::size_t Utf16ToUtf8Into(std::u16string_view s, char* Out, bool& NonAscii, std::size_t Limit) {
+  auto* o = reinterpret_cast<unsigned char*>(Out);
+  NonAscii = false;
+  std::size_t i = 0;
+#ifdef __SSE2__
+  // ASCII eight units at a time.
+  for (; i + 8 <= s.size(); i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + i));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(static_cast<short>(0xFF80))),
+                                          _mm_setzero_si128())) != 0xFFFF)
+      break;
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(v, v));
+    o += 8;
+  }
+#endif
+  for (; i < s.size() && s[i] < 0x80; ++i) *o++ = static_cast<unsigned char>(s[i]);
+  if (i < s.size()) NonAscii = true;
+  for (; i < s.size(); ++i) {
+    // Each unit left adds at least one byte: stop once the limit is certain.
+    if (static_cast<std::size_t>(o - reinterpret_cast<unsigned char*>(Out)) + (s.size() - i) >= Limit)
+      return Limit;
+    char32_t c = s[i];
     if (c < 0x80) {
-      *p++ = static_cast<char>(c);
+      *o++ = static_cast<unsigned char>(c);
       continue;
     }
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
       ++i;
     } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = kReplacement;
+      c = 0xFFFD;
     }
     if (c < 0x800) {
-      *p++ = static_cast<char>(0xC0 | (c >> 6));
-      *p++ = static_cast<char>(0x80 | (c & 0x3F));
+      *o++ = static_cast<unsigned char>(0xC0 | (c >> 6));
+      *o++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
     } else if (c < 0x10000) {
-      *p++ = static_cast<char>(0xE0 | (c >> 12));
-      *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      *p++ = static_cast<char>(0x80 | (c & 0x3F));
+      *o++ = static_cast<unsigned char>(0xE0 | (c >> 12));
+      *o++ = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+      *o++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
     } else {
-      *p++ = static_cast<char>(0xF0 | (c >> 18));
-      *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      *p++ = static_cast<char>(0x80 | (c & 0x3F));
+      *o++ = static_cast<unsigned char>(0xF0 | (c >> 18));
+      *o++ = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
+      *o++ = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+      *o++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
     }
   }
+  return static_cast<std::size_t>(o - reinterpret_cast<unsigned char*>(Out));
 }
 
 std::u16string Utf8ToUtf16(std::string_view text) {

@@ -19,6 +19,12 @@ std::u16string Utf8ToUtf16(std::string_view text);
 // enough).
 void Utf16ToUtf8(std::u16string_view text, std::string& out);
 void Utf8ToUtf16(std::string_view text, std::u16string& out);
+// The same encoding straight into memory the caller owns, in one pass: `out` has room for three bytes
+// a unit; returns the bytes written. With a Limit it may stop early once the result is sure to reach
+// Limit bytes, and then returns a count >= Limit (a saver that falls back to another form past a size
+// need not encode the rest).
+std::size_t Utf16ToUtf8Into(std::u16string_view text, char* out, bool& NonAscii,
+                            std::size_t Limit = ~std::size_t{0});
 
 // Bytes Utf16ToUtf8 makes of `text` (an unpaired surrogate counts as U+FFFD, three bytes); NonAscii
 // tells whether any unit is outside ASCII. Inline: the savers size every text value with it.
