@@ -10,6 +10,7 @@
 #include <new>
 
 #include "EngineBench.h"
+#include "FieldListBench.h"
 #include "AllocationCounter.h"
 #include "engines/fieldlist/IdDataSet.h"
 
@@ -43,23 +44,8 @@ void BM_FieldGetters(benchmark::State& state) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  gEngine.NewDataSet = [] {
-    auto ds = std::make_unique<TIdMemDataSet>(nullptr);
-    AddBenchmarkSchema(ds->VirtualFieldDefs());
-    ds->CreateDataSet();
-    return ds;
-  };
-  gEngine.SaveToFile = [](TIdMemDataSet& ds, const String& file) { ds.SaveToFile(file); };
-  gEngine.SaveToStream = [](TIdMemDataSet& ds, TStream* stream) { ds.SaveToStream(stream); };
-  // Loading a file needs a closed dataset, so closing is part of what a reload costs.
-  gEngine.LoadFromFile = [](TIdMemDataSet& ds, const String& file) {
-    ds.Close();
-    ds.LoadFromFile(file);
-  };
-  gEngine.LoadFromStream = [](TIdMemDataSet& ds, TStream* stream) { ds.LoadFromStream(stream); };
-  gEngine.Empty = [](TIdMemDataSet& ds) { ds.EmptyDataSet(); };
+  enginebench::SetUpFieldList(gEngine, u"/tmp/bench_fieldlist_TIdMemDataSet.dat");
   gEngine.EmptyName = "BM_EmptyDataSet";
-  gEngine.DataFile = u"/tmp/bench_fieldlist_TIdMemDataSet.dat";
   gEngine.Register();
   benchmark::RegisterBenchmark("BM_FieldGetters", BM_FieldGetters)->Unit(benchmark::kMillisecond);
   return enginebench::RunRegistered(argc, argv);

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "EngineBench.h"
+#include "FieldListBench.h"
 #include "engines/fieldlist/IdDataSet.h"
 #include "engines/mdb/runtime/MdbStreams.h"
 #include "engines/mdb/storage/MdbEngine.h"
@@ -59,7 +60,8 @@ void BM_MdbPost(benchmark::State& State) {
       C->InternalInitRecord(B, true);
       const std::int32_t Id = R.Id;
       const AnsiString Name = StringToAnsi(R.Name);
-      const Byte Married = R.Married ? 1 : 0;
+      // Room for the widest logical slot; little-endian, so any width reads the same value.
+      const std::uint64_t Married = R.Married ? 1 : 0;
       C->SetFieldData(0, &Id, B);
       C->SetFieldData(1, Name.c_str(), B);
       C->SetFieldData(2, &R.Birthdate, B);
@@ -89,21 +91,7 @@ void BM_MdbPost(benchmark::State& State) {
 
 int main(int argc, char** argv) {
   MdbEngineStartup();
-  gFieldList.NewDataSet = [] {
-    auto ds = std::make_unique<TIdMemDataSet>(nullptr);
-    AddBenchmarkSchema(ds->VirtualFieldDefs());
-    ds->CreateDataSet();
-    return ds;
-  };
-  gFieldList.SaveToFile = [](TIdMemDataSet& ds, const String& file) { ds.SaveToFile(file); };
-  gFieldList.SaveToStream = [](TIdMemDataSet& ds, TStream* stream) { ds.SaveToStream(stream); };
-  gFieldList.LoadFromFile = [](TIdMemDataSet& ds, const String& file) {
-    ds.Close();
-    ds.LoadFromFile(file);
-  };
-  gFieldList.LoadFromStream = [](TIdMemDataSet& ds, TStream* stream) { ds.LoadFromStream(stream); };
-  gFieldList.Empty = [](TIdMemDataSet& ds) { ds.EmptyDataSet(); };
-  gFieldList.DataFile = u"/tmp/bench_mdb_session_fieldlist.dat";
+  enginebench::SetUpFieldList(gFieldList, u"/tmp/bench_mdb_session_fieldlist.dat");
   gFieldList.Register();
   benchmark::RegisterBenchmark("BM_MdbPost", BM_MdbPost)->Arg(kRows)->Arg(200000)->Unit(benchmark::kMillisecond);
   const int Result = enginebench::RunRegistered(argc, argv);

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "EngineBench.h"
+#include "FieldListBench.h"
 #include "engines/fieldlist/IdDataSet.h"
 #include "engines/mdb/runtime/MdbCompression.h"
 #include "engines/mdb/runtime/MdbStreams.h"
@@ -181,21 +182,7 @@ void BM_ZlibDecompressBody(benchmark::State& State) {
 int main(int argc, char** argv) {
   MdbEngineStartup();
   gMdb = new TMdb();
-  gFieldList.NewDataSet = [] {
-    auto ds = std::make_unique<TIdMemDataSet>(nullptr);
-    AddBenchmarkSchema(ds->VirtualFieldDefs());
-    ds->CreateDataSet();
-    return ds;
-  };
-  gFieldList.SaveToFile = [](TIdMemDataSet& ds, const String& file) { ds.SaveToFile(file); };
-  gFieldList.SaveToStream = [](TIdMemDataSet& ds, TStream* stream) { ds.SaveToStream(stream); };
-  gFieldList.LoadFromFile = [](TIdMemDataSet& ds, const String& file) {
-    ds.Close();
-    ds.LoadFromFile(file);
-  };
-  gFieldList.LoadFromStream = [](TIdMemDataSet& ds, TStream* stream) { ds.LoadFromStream(stream); };
-  gFieldList.Empty = [](TIdMemDataSet& ds) { ds.EmptyDataSet(); };
-  gFieldList.DataFile = u"bench_mdb_table_fieldlist.dat";
+  enginebench::SetUpFieldList(gFieldList, u"bench_mdb_table_fieldlist.dat");
   gFieldList.Register();
   benchmark::RegisterBenchmark("BM_MdbPost", BM_MdbPost)->Arg(kRows)->Arg(200000)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("BM_MdbSaveZlib1", BM_MdbSaveZlib1)->Unit(benchmark::kMillisecond);
