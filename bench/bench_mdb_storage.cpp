@@ -126,7 +126,7 @@ class TIndexedTable : public TMdbTableData {
     TMdbIndexDef* D = Indexes.AddCreated();
     D->SetName(u"ByK");
     TMdbIndexColumn C;
-    C.FieldName = u"K";
+    C.FieldName = String(u"K");
     D->FIndexColumns.push_back(C);
     CreateIndexManager(Indexes);
     Index = static_cast<TMdbBTreeIndex*>(IndexManager()->OpenIndex(IndexManager()->IndexDefs().GetDef(0)->ObjectID()));
