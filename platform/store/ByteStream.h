@@ -27,8 +27,29 @@
 #include "platform/classes/Streams.h"
 #include "platform/rtl/String.h"
 
+// The typed reads every checked reader offers, over its own Take and Remaining.
+template <class TReader, class TFail>
+class TTypedByteReads {
+ public:
+  template <class T>
+  T Get(const char* What = "the data") {
+    T v;
+    std::memcpy(&v, Self().Take(sizeof v, What), sizeof v);
+    return v;
+  }
+  // A signed 32-bit length prefix that must be neither negative nor longer than what remains.
+  std::size_t Length32(const char* What = "the data") {
+    const auto n = Get<std::int32_t>(What);
+    if (n < 0 || static_cast<std::size_t>(n) > Self().Remaining()) TFail::Fail(What);
+    return static_cast<std::size_t>(n);
+  }
+
+ private:
+  TReader& Self() { return static_cast<TReader&>(*this); }
+};
+
 template <class TFail>
-class TByteReader {
+class TByteReader : public TTypedByteReads<TByteReader<TFail>, TFail> {
  public:
   explicit TByteReader(std::span<const Byte> Data, std::size_t Position = 0)
       : FData(Data), FPos(Position <= Data.size() ? Position : Data.size()) {}
@@ -43,18 +64,6 @@ class TByteReader {
     FPos += Count;
     return p;
   }
-  template <class T>
-  T Get(const char* What = "the data") {
-    T v;
-    std::memcpy(&v, Take(sizeof v, What), sizeof v);
-    return v;
-  }
-  // A signed 32-bit length prefix that must be neither negative nor longer than what remains.
-  std::size_t Length32(const char* What = "the data") {
-    const auto n = Get<std::int32_t>(What);
-    if (n < 0 || static_cast<std::size_t>(n) > Remaining()) TFail::Fail(What);
-    return static_cast<std::size_t>(n);
-  }
 
  private:
   std::span<const Byte> FData;
@@ -62,7 +71,7 @@ class TByteReader {
 };
 
 template <class TFail>
-class TStreamByteReader {
+class TStreamByteReader : public TTypedByteReads<TStreamByteReader<TFail>, TFail> {
  public:
   static constexpr std::size_t kBlockSize = 1 << 20;
 
@@ -85,17 +94,6 @@ class TStreamByteReader {
     const Byte* p = FCur;
     FCur += Count;
     return p;
-  }
-  template <class T>
-  T Get(const char* What = "the data") {
-    T v;
-    std::memcpy(&v, Take(sizeof v, What), sizeof v);
-    return v;
-  }
-  std::size_t Length32(const char* What = "the data") {
-    const auto n = Get<std::int32_t>(What);
-    if (n < 0 || static_cast<std::size_t>(n) > Remaining()) TFail::Fail(What);
-    return static_cast<std::size_t>(n);
   }
 
  private:
