@@ -12,6 +12,7 @@
 // timed-out caller holds nothing and withdraws the wait level it published.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 
@@ -53,11 +54,20 @@ class TMdbReadWriteThreadSyncByCriticalSections : public TMdbReadWriteThreadSync
   bool TryAdmitRead(Byte Level, std::int32_t ThreadID);
   bool TryAdmitWrite(Byte Level, std::int32_t ThreadID);
 
-  mutable std::mutex FSect;
-  std::int32_t FActive = 0;
-  std::int32_t FActiveThreadID = -1;
-  Byte FMaxWaitReadLevel = 0;
-  Byte FMaxWaitWriteLevel = 0;
+  // The holders and the writing (or first reading) thread in one word, changed by compare-and-swap:
+  // low half FActive (< 0 the writer's nesting depth, > 0 the readers), high half FActiveThreadID. An
+  // uncontended hold costs one atomic step to take and one to give back.
+  static std::uint64_t Pack(std::int32_t Active, std::int32_t ThreadID) {
+    return std::uint64_t(std::uint32_t(Active)) | (std::uint64_t(std::uint32_t(ThreadID)) << 32);
+  }
+  static std::int32_t ActiveOf(std::uint64_t State) { return std::int32_t(std::uint32_t(State)); }
+  static std::int32_t ThreadOf(std::uint64_t State) { return std::int32_t(std::uint32_t(State >> 32)); }
+  // Raises a published wait level to Level when it is higher.
+  static void Publish(std::atomic<Byte>& Published, Byte Level);
+
+  std::atomic<std::uint64_t> FState{Pack(0, -1)};
+  std::atomic<Byte> FMaxWaitReadLevel{0};
+  std::atomic<Byte> FMaxWaitWriteLevel{0};
 
  private:
   template <class Admit>

@@ -356,10 +356,15 @@ void TMdbBTreePage::InsertFrom(const TMdbBTreePage& Source, std::int32_t StartNo
   SetEntryCount(Own + Count);
 }
 
+bool TMdbBTreePage::IsOwnChange(std::int32_t SessionID) const {
+  const TMdbPage* P = LPage;
+  const TMdbCache* C = P->Cache();
+  return C && C->UpdatedPages() && P->Parent() == C->UpdatedPages() && P->FSessionID == SessionID && !P->FDeleted;
+}
+
 void TMdbBTreePage::BeginChange(std::int32_t SessionID) {
   TMdbPage* P = LPage;
-  const TMdbCache* C = P->Cache();
-  if (C && C->UpdatedPages() && P->Parent() == C->UpdatedPages() && P->FSessionID == SessionID && !P->FDeleted) return;
+  if (IsOwnChange(SessionID)) return;
   // The page is fetched again for update: the cache hands out this session's own copy, and the
   // bytes other sessions read (and the stored ones) stay as they were.
   const std::int32_t No = P->PageNo();
@@ -368,7 +373,10 @@ void TMdbBTreePage::BeginChange(std::int32_t SessionID) {
   LPage = LBTreeIndex->GetBTreePageForUpdate(SessionID, No);
 }
 
-void TMdbBTreePage::Update(std::int32_t SessionID) { LBTreeIndex->UpdateBTreePage(SessionID, LPage); }
+void TMdbBTreePage::Update(std::int32_t SessionID) {
+  // A page this session already changes is in its change set: the cache would do nothing.
+  if (!IsOwnChange(SessionID)) LBTreeIndex->UpdateBTreePage(SessionID, LPage);
+}
 
 void TMdbBTreePage::InsertNodeEntry(std::int32_t SessionID, const Byte* Key, const Byte* Reference, TMdbKeyPath& KeyPath) {
   if (IsLeaf()) throw EMdbException(20020, SInternalIndexError);

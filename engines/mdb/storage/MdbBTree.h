@@ -270,6 +270,8 @@ class TMdbBTreePage : public TMdbPageController {
   void BeginChange(std::int32_t SessionID);
   // Publishes the change to the cache (the page joins the session's change set).
   void Update(std::int32_t SessionID);
+  // Whether the page is already this session's copy in the cache's change set.
+  bool IsOwnChange(std::int32_t SessionID) const;
 
   void InsertLeafEntry(std::int32_t SessionID, const Byte* Key, const Byte* Reference, TMdbKeyPath& KeyPath) {
     Controller().InsertLeafEntry(SessionID, Key, Reference, KeyPath);

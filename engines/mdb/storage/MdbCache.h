@@ -116,10 +116,16 @@ class TMdbCache : public TObject {
   // than visiting every shared page, a commit is logged and a page is brought through the commits it
   // missed when it is next fetched or swept; the log is replayed into all pages once it is as long as
   // the shared list, so a commit costs O(pages changed) amortised.
+  // Breaks and MetaSteps count, from the start of the log up to this step, the steps a data page
+  // cannot come through from the step before (its state would be neither the target nor the
+  // reference) and the steps that move metadata states. A page is brought through any stretch of
+  // plain steps in O(1): it has to pass the first, and no step after it may be a break.
   struct TCommitStep {
     std::uint32_t State1, State2, Reference1, Reference2;
     TMdbDBStateType StateType2;
+    std::uint32_t Breaks, MetaSteps;
   };
+  void LogCommit(std::uint32_t State1, TMdbDBStateType StateType2, std::uint32_t State2);
   std::uint64_t CurrentGeneration() const { return FGenerationBase + FCommitLog.size(); }
   // False when the page fell behind and must go. Callers hold the shared lock.
   bool SyncPage(TMdbPage* Page);

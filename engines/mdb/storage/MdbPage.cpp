@@ -19,12 +19,10 @@ TMdbPageManager* RequireManager(TMdbPageManager* M) {
 }  // namespace
 
 TMdbPage::TMdbPage(TMdbPageManager* aPageManager, TMdbCache* aCache)
-    : FLastAccessTime(CurrentTickCount()),
-      LPageManager(RequireManager(aPageManager)),
+    : LPageManager(RequireManager(aPageManager)),
       LCache(aCache),
       FPageHeaderSize(aPageManager->PageHeaderSize()),
-      FPageSize(aPageManager->PageSize()),
-      FThreadSync(std::make_unique<TMdbReadWriteThreadSyncBySingleCriticalSection>()) {}
+      FPageSize(aPageManager->PageSize()) {}
 
 TMdbPage::~TMdbPage() {
   if (FOwnBuffer && FPageBuffer) {
@@ -71,11 +69,18 @@ void TMdbPage::EnlargePageBuffer(std::int32_t NewSize) {
     MdbMemoryManager->ReallocMemAndClearTail(p, NewSize);
     FPageBuffer = static_cast<Byte*>(p);
   } else {
-    auto* Copy = static_cast<Byte*>(MdbMemoryManager->AllocMem(NewSize));
+    auto* Copy = static_cast<Byte*>(MdbMemoryManager->GetMem(NewSize));
     std::memcpy(Copy, FPageBuffer, static_cast<std::size_t>(FPageSize));
+    std::memset(Copy + FPageSize, 0, static_cast<std::size_t>(NewSize - FPageSize));
     FPageBuffer = Copy;
     FOwnBuffer = true;
   }
+}
+
+void TMdbPage::OwnBufferForOverwrite() {
+  if (FOwnBuffer && FPageBuffer) return;
+  FPageBuffer = static_cast<Byte*>(MdbMemoryManager->GetMem(FPageSize));
+  FOwnBuffer = true;
 }
 
 bool TMdbPage::IsHeaderCorrupted() const {
@@ -92,19 +97,21 @@ TMdbSortedPageArray::TMdbSortedPageArray(std::int32_t Size, std::int32_t Default
 }
 
 void TMdbSortedPageArray::SetSize(std::int32_t NewSize) {
-  if (NewSize <= 0) {
-    KeyItems.clear();
-    KeyItems.shrink_to_fit();
-    ValueItems.clear();
-    ValueItems.shrink_to_fit();
-    ItemCount = FAllocItemCount = 0;
-    return;
-  }
-  const auto Alloc = static_cast<std::int32_t>(FPolicy.NewAllocation(NewSize, ItemCount, FAllocItemCount));
-  if (Alloc != FAllocItemCount) {
+  // Room is kept across shrinking: a change set is emptied at every commit and a shared list loses
+  // and regains single pages all the time; giving the room back each time reallocated (and cleared)
+  // the arrays on every change. Room is given back only when the list fell far below it.
+  if (NewSize < 0) NewSize = 0;
+  if (NewSize > FAllocItemCount) {
+    const auto Alloc = static_cast<std::int32_t>(FPolicy.NewAllocation(NewSize, ItemCount, FAllocItemCount));
     KeyItems.resize(static_cast<std::size_t>(Alloc));
     ValueItems.resize(static_cast<std::size_t>(Alloc));
     FAllocItemCount = Alloc;
+  } else if (NewSize < ItemCount && FAllocItemCount > 1024 && FAllocItemCount > 4 * NewSize) {
+    FAllocItemCount = 2 * NewSize;
+    KeyItems.resize(static_cast<std::size_t>(FAllocItemCount));
+    KeyItems.shrink_to_fit();
+    ValueItems.resize(static_cast<std::size_t>(FAllocItemCount));
+    ValueItems.shrink_to_fit();
   }
   ItemCount = NewSize;
 }
@@ -127,20 +134,16 @@ std::int32_t TMdbSortedPageArray::Find(std::int32_t Key, TMdbPage*& Value) const
 
 void TMdbSortedPageArray::InsertAt(std::int32_t Index, std::int32_t Key, TMdbPage* Value) {
   SetSize(ItemCount + 1);
-  for (std::int32_t i = ItemCount - 1; i > Index; --i) {
-    KeyItems[i] = KeyItems[i - 1];
-    ValueItems[i] = ValueItems[i - 1];
-  }
+  std::copy_backward(KeyItems.begin() + Index, KeyItems.begin() + ItemCount - 1, KeyItems.begin() + ItemCount);
+  std::copy_backward(ValueItems.begin() + Index, ValueItems.begin() + ItemCount - 1, ValueItems.begin() + ItemCount);
   KeyItems[Index] = Key;
   ValueItems[Index] = Value;
 }
 
 void TMdbSortedPageArray::DeleteAt(std::int32_t Index) {
   if (Index < 0 || Index >= ItemCount) return;
-  for (std::int32_t i = Index; i + 1 < ItemCount; ++i) {
-    KeyItems[i] = KeyItems[i + 1];
-    ValueItems[i] = ValueItems[i + 1];
-  }
+  std::copy(KeyItems.begin() + Index + 1, KeyItems.begin() + ItemCount, KeyItems.begin() + Index);
+  std::copy(ValueItems.begin() + Index + 1, ValueItems.begin() + ItemCount, ValueItems.begin() + Index);
   SetSize(ItemCount - 1);
 }
 

@@ -62,8 +62,8 @@ class TMdbPage : public TObject {
   // 20038 without a buffer, 20039 when NewSize < PageSize. A borrowed buffer is replaced by an owned
   // copy, so the manager's stored bytes stay as they were.
   void EnlargePageBuffer(std::int32_t NewSize);
-  void Lock() { FThreadSync->WaitAndLockForWrite(); }
-  void Unlock() { FThreadSync->Unlock(); }
+  void Lock() { FThreadSync.WaitAndLockForWrite(); }
+  void Unlock() { FThreadSync.Unlock(); }
   bool IsHeaderCorrupted() const;
 
   TMdbDiskPageHeader* PageHeader() const { return reinterpret_cast<TMdbDiskPageHeader*>(FPageBuffer); }
@@ -83,6 +83,9 @@ class TMdbPage : public TObject {
   void SetPageBuffer(Byte* Value) { FPageBuffer = Value; }
   bool OwnBuffer() const { return FOwnBuffer; }
   void SetOwnBuffer(bool Value) { FOwnBuffer = Value; }
+  // A page about to be overwritten whole: a borrowed buffer is replaced by an own one whose bytes are
+  // left for the caller to fill.
+  void OwnBufferForOverwrite();
 
   bool FUpdated = false;
   bool FDeleted = false;
@@ -104,7 +107,7 @@ class TMdbPage : public TObject {
   bool FOwnBuffer = true;
   std::int32_t FPageHeaderSize = 0;
   std::int32_t FPageSize = 0;
-  std::unique_ptr<TMdbReadWriteThreadSyncBySingleCriticalSection> FThreadSync;
+  TMdbReadWriteThreadSyncBySingleCriticalSection FThreadSync;
 };
 
 // A typed view of one page; B-tree pages derive from it.

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "engines/mdb/storage/MdbPageManager.h"
 #include "engines/mdb/storage/tests/MdbStorageTestSupport.h"
@@ -149,6 +151,35 @@ TEST_F(MdbCacheTest, CommitsReachUntouchedPagesWhenTheyAreNextFetched) {
   EXPECT_EQ(C.SharedCount(), 3);
   EXPECT_EQ(M.StoredPage(0)[200], 199);
   ReleaseAll(M);
+}
+
+// Page 1 is never touched while page 0 is committed step by step; page 1 follows a chain of commits
+// and is dropped once one commit did not start from the state the one before it ended in.
+TEST_F(MdbCacheTest, UntouchedPagesFollowChainedCommitsOnly) {
+  struct TCase {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> Steps;  // starting state, new state
+    std::uint32_t Expected;                                      // page 1's state when next fetched
+  };
+  const TCase Cases[] = {
+      {{{1, 2}, {2, 3}, {3, 4}}, 4},
+      {{{1, 2}, {5, 6}, {6, 7}, {7, 8}}, 42},  // dropped: fetched anew in the asked state
+      {{{1, 2}, {2, 2}, {2, 3}}, 3},
+      {{{1, 1}, {1, 1}}, 1},
+  };
+  for (const TCase& K : Cases) {
+    TMdbMemoryPageManager M;
+    TMdbCache& C = *M.Cache();
+    Commit(M, 2, 1);
+    for (auto [From, To] : K.Steps) {
+      TMdbPage* P = C.GetPage(1, 0, dbstData, From, true, true, false);
+      C.PutPage(P);
+      C.ApplyChanges(To, dbstNone, 0);
+    }
+    TMdbPage* Q = C.GetPage(2, 1, dbstData, 42, false, false, false);
+    EXPECT_EQ(Q->FState, K.Expected) << K.Steps.size();
+    C.PutPage(Q);
+    ReleaseAll(M);
+  }
 }
 
 TEST_F(MdbCacheTest, ApplyDropsPagesOfOutdatedStatesButNotHeldOnes) {
