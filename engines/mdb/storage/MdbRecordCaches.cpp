@@ -33,6 +33,7 @@ void TMdbRecordBitmap::SetActive(bool Value) {
   if (!Value) {
     FVisibleRecords.SetSize(0);
     FVisibleRecords.FSorted = true;
+    ForgetPositions();
   }
 }
 
@@ -44,7 +45,21 @@ void TMdbRecordBitmap::PrepareBitmapForActivation() {
 }
 
 std::int32_t TMdbRecordBitmap::IndexOf(const TMdbRecordID& RecordID) const {
-  return FVisibleRecords.FindRecordByID(RecordID);
+  const auto& A = FVisibleRecords;
+  if (A.FSorted || A.ItemCount <= 16) return A.FindRecordByID(RecordID);
+  if (FPositions.size() != static_cast<std::size_t>(A.ItemCount)) {
+    FPositions.clear();
+    FPositions.reserve(static_cast<std::size_t>(A.ItemCount));
+    for (std::int32_t i = 0; i < A.ItemCount; ++i) FPositions.emplace(KeyOf(A.Items[i]), i);
+  }
+  const auto It = FPositions.find(KeyOf(RecordID));
+  return It == FPositions.end() ? -1 : It->second;
+}
+
+TMdbRecordIDArray& TMdbRecordBitmap::ReorderRecords(bool Sorted) {
+  ForgetPositions();
+  FVisibleRecords.FSorted = Sorted;
+  return FVisibleRecords;
 }
 
 void TMdbRecordBitmap::ShowRecord(const TMdbRecordID& RecordID) {
@@ -62,6 +77,9 @@ void TMdbRecordBitmap::ShowRecord(const TMdbRecordID& RecordID) {
     else A.FMaxRecordID = RecordID;
     return;
   }
+  // Ids of a set that is not sorted are not checked for duplicates (a filling scan yields each once);
+  // an appended id keeps the position map valid.
+  if (!FPositions.empty()) FPositions.emplace(KeyOf(RecordID), A.ItemCount);
   A.Append(RecordID);
 }
 
@@ -69,6 +87,7 @@ void TMdbRecordBitmap::HideRecord(const TMdbRecordID& RecordID) {
   const std::int32_t i = IndexOf(RecordID);
   if (i < 0) throw EMdbException(11327, SRecordDoesNotExist, {RecordID.PageNo, int(RecordID.PageItemNo)});
   FVisibleRecords.Delete(i);
+  ForgetPositions();
 }
 
 void TMdbRecordBitmap::InsertVisibleRecord(const TMdbRecordID& RecordID, const TMdbRecordID& PriorRecordID, bool bFirst,
@@ -85,6 +104,7 @@ void TMdbRecordBitmap::InsertVisibleRecord(const TMdbRecordID& RecordID, const T
     At = Prior + 1;
   }
   A.FSorted = false;
+  ForgetPositions();
   // Append and move into place: the id lands exactly at At whatever the array's size.
   A.Append(RecordID);
   std::rotate(A.Items.begin() + At, A.Items.begin() + A.ItemCount - 1, A.Items.begin() + A.ItemCount);

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "engines/mdb/runtime/MdbContainers.h"
@@ -41,10 +42,21 @@ class TMdbRecordBitmap : public TObject {
   void SetDistinct(bool Value) { FDistinct = Value; }
   TMdbTableData* TableData() const { return LTableData; }
   const TMdbRecordIDArray& VisibleRecords() const { return FVisibleRecords; }
+  // Reorders the ids in place (a scan sorting them into its order); sorted tells whether the new
+  // order is ascending by record id.
+  TMdbRecordIDArray& ReorderRecords(bool Sorted);
 
  private:
   std::int32_t IndexOf(const TMdbRecordID& RecordID) const;
+  static std::uint64_t KeyOf(const TMdbRecordID& R) {
+    return (std::uint64_t(std::uint32_t(R.PageNo)) << 16) | R.PageItemNo;
+  }
+  void ForgetPositions() { FPositions.clear(); }
   TMdbRecordIDArray FVisibleRecords;
+  // Id -> position, built on the first lookup in an unsorted set and kept while ids are only
+  // appended; any other change drops it. Lookups (visibility, navigation, record numbers) would
+  // otherwise scan the whole set each time.
+  mutable std::unordered_map<std::uint64_t, std::int32_t> FPositions;
   TMdbTableData* LTableData;
   bool FActive = false;
   bool FIndexed = false;

@@ -1,5 +1,8 @@
 #include "engines/mdb/storage/MdbRecordCaches.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "engines/mdb/storage/MdbTableData.h"
 #include "engines/mdb/storage/tests/MdbStorageTestSupport.h"
 
@@ -130,4 +133,38 @@ TEST_F(MdbRecordCachesTest, FindCacheClearKeepsItemsInUse) {
   EXPECT_EQ(C.Count(), 2);
   C.Clear(true);
   EXPECT_EQ(C.Count(), 0);
+}
+
+// A large unsorted set answers through its position map: every lookup agrees with a plain model
+// while ids are appended, hidden, inserted in the middle and reordered.
+TEST_F(MdbRecordCachesTest, UnsortedSetLookupsFollowEveryChange) {
+  TCountingTableData T;
+  TMdbRecordBitmap B(&T);
+  B.SetActive(true);
+  std::vector<std::int32_t> Model;
+  for (std::int32_t i = 0; i < 300; ++i) Model.push_back((i * 7919) % 1000 + 1);  // distinct, unsorted
+  for (std::int32_t p : Model) B.ShowRecord(Id(p));
+  const auto Check = [&](const char* Step) {
+    ASSERT_EQ(B.GetRecordCount(), Int64(Model.size())) << Step;
+    EXPECT_EQ(Walk(B, true), Model) << Step;
+    for (std::size_t i = 0; i < Model.size(); i += 13) {
+      EXPECT_TRUE(B.IsRecordVisible(Id(Model[i]))) << Step;
+      EXPECT_EQ(B.GetRecNoByRecordID(Id(Model[i])), Int64(i) + 1) << Step;
+    }
+    EXPECT_FALSE(B.IsRecordVisible(Id(5000))) << Step;
+  };
+  Check("shown");
+  B.ShowRecord(Id(2000));
+  Model.push_back(2000);
+  Check("appended");
+  B.HideRecord(Id(Model[10]));
+  Model.erase(Model.begin() + 10);
+  Check("hidden");
+  B.InsertVisibleRecord(Id(3000), Id(Model[50]), false, false);
+  Model.insert(Model.begin() + 51, 3000);
+  Check("inserted");
+  TMdbRecordIDArray& A = B.ReorderRecords(false);
+  std::reverse(A.Items.begin(), A.Items.begin() + A.ItemCount);
+  std::reverse(Model.begin(), Model.end());
+  Check("reordered");
 }
