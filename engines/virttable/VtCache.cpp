@@ -19,6 +19,10 @@ struct TCacheState {
   std::list<TCacheEntry> Queue;
   std::unordered_map<const TItemHeader*, std::list<TCacheEntry>::iterator> Index;
   std::vector<Byte> NewBuf, OldBuf;
+  Byte* OwnerNewBuf = nullptr;  // the owner's buffers, when it handed some over
+  Byte* OwnerOldBuf = nullptr;
+  Byte* NewData = nullptr;  // the buffers the apply fills now
+  Byte* OldData = nullptr;
   bool InProcessing = false;
   int Deleted = 0;  // isDeleted rows still in the list
 
@@ -167,8 +171,14 @@ bool TMemData::UpdatesPending() const {
 }
 
 int TMemData::DeletedCount() const { return FCache ? FCache->Deleted : 0; }
-const Byte* TMemData::NewCacheRecBuf() const { return FCache && !FCache->NewBuf.empty() ? FCache->NewBuf.data() : nullptr; }
-const Byte* TMemData::OldCacheRecBuf() const { return FCache && !FCache->OldBuf.empty() ? FCache->OldBuf.data() : nullptr; }
+const Byte* TMemData::NewCacheRecBuf() const { return FCache ? FCache->NewData : nullptr; }
+const Byte* TMemData::OldCacheRecBuf() const { return FCache ? FCache->OldData : nullptr; }
+
+void TMemData::SetCacheRecBuf(Byte* NewBuf, Byte* OldBuf) {
+  if (!FCache) FCache = std::make_shared<TCacheState>();
+  FCache->OwnerNewBuf = NewBuf && OldBuf ? NewBuf : nullptr;
+  FCache->OwnerOldBuf = NewBuf && OldBuf ? OldBuf : nullptr;
+}
 
 void TMemData::ApplyUpdates(TUpdateRecKinds Kinds) {
   if (!FCachedUpdates || !FCache) return;
@@ -177,10 +187,20 @@ void TMemData::ApplyUpdates(TUpdateRecKinds Kinds) {
   const std::uint64_t savedSerial = saved ? saved->Serial : 0;
   const bool bof = FBOF, eof = FEOF;
   c.InProcessing = true;
+  if (c.OwnerNewBuf) {
+    c.NewData = c.OwnerNewBuf;
+    c.OldData = c.OwnerOldBuf;
+  } else {
+    c.NewBuf.assign(static_cast<std::size_t>(FRecordSize), 0);
+    c.OldBuf.assign(static_cast<std::size_t>(FRecordSize), 0);
+    c.NewData = c.NewBuf.data();
+    c.OldData = c.OldBuf.data();
+  }
   struct TDone {
     TCacheState& C;
     ~TDone() {
       C.InProcessing = false;
+      C.NewData = C.OldData = nullptr;
       C.NewBuf.clear();
       C.OldBuf.clear();
     }
@@ -208,13 +228,45 @@ void TMemData::ApplyUpdates(TUpdateRecKinds Kinds) {
     }
     FCurrent = item;
     FBOF = FEOF = false;
-    c.NewBuf.assign(item->Record(), item->Record() + FRecordSize);
-    if (kind == ukUpdate && !e.Rollback.empty()) c.OldBuf = e.Rollback;
-    else c.OldBuf = c.NewBuf;
+    // The new-record buffer is an edit buffer of the row (EditRecord): what the callback writes
+    // there is written back as a post would, and nothing of the row changes before that.
+    Byte* newBuf = c.NewData;
+    std::memcpy(newBuf, item->Record(), static_cast<std::size_t>(FRecordSize));
+    EditRecord(newBuf);
+    std::memcpy(c.OldData, kind == ukUpdate && !e.Rollback.empty() ? e.Rollback.data() : item->Record(),
+                static_cast<std::size_t>(FRecordSize));
     TUpdateResult action = urFail;
     const bool last = std::next(it) == c.Queue.end();
-    if (OnApplyRecord) OnApplyRecord(kind, action, last);  // an exception leaves the failing row current
+    TItemHeader* const nextItem = last ? nullptr : std::next(it)->Item;
+    // The callback may close the record set (then every value went with its tables), or revert or
+    // drop the row, which takes its entry out of the queue: the edit is then given up.
+    auto entryLives = [&] {
+      auto idx = c.Index.find(item);
+      return idx != c.Index.end() && &*idx->second == &e;
+    };
+    try {
+      if (OnApplyRecord) OnApplyRecord(kind, action, last);  // an exception leaves the failing row current
+    } catch (...) {
+      if (FActive) {
+        if (entryLives()) CancelRecord(newBuf);
+        else FreeComplexFields(newBuf, false);
+      }
+      throw;
+    }
     if (!FActive) return;
+    if (!entryLives()) {
+      FreeComplexFields(newBuf, false);
+      auto idx = nextItem ? c.Index.find(nextItem) : c.Index.end();
+      it = idx != c.Index.end() ? idx->second : c.Queue.end();
+      continue;
+    }
+    if (kind == ukDelete) {
+      CancelRecord(newBuf);
+    } else {
+      FCurrent = item;
+      FBOF = FEOF = false;
+      FinishEdit(newBuf, false);
+    }
     if (kind == ukUpdate && action == urApplied && e.Restore.empty()) {
       // The saved state becomes the applied one; the one before is kept for RestoreUpdates.
       e.Restore = std::move(e.Rollback);

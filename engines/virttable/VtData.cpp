@@ -1518,6 +1518,20 @@ void TMemData::UpdateRecord(const Byte* RecBuf) {
   MoveItemToSortedPlace(d);
 }
 
+void TMemData::FinishEdit(Byte* RecBuf, bool Cache) {
+  if (!FCurrent) Assertion();
+  Byte* tmp = FEditScratch.data();
+  std::memcpy(tmp, FCurrent->Record(), static_cast<std::size_t>(FRecordSize));
+  const int d = FIndexFields.empty() ? 0 : CompareItemRecords(RecBuf, FCurrent->Record());
+  if (Cache && CacheActive()) CacheBeforeUpdate(FCurrent);
+  PutRecord(RecBuf);
+  MoveItemToSortedPlace(d);
+  if (FHasBlobFields)
+    for (const auto& f : FFields)
+      if (f->IsBlob()) FObjects.CommitBlob(Load<std::uint32_t>(RecBuf + f->Offset));
+  FreeComplexFields(tmp, false);
+}
+
 void TMemData::DeleteItem(TItemHeader* Item) {
   ++FListVersion;
   if (Item->OrderValid) {
@@ -1564,16 +1578,7 @@ void TMemData::EditRecord(Byte* RecBuf) {
   PutRecord(tmp);
 }
 
-void TMemData::PostRecord(Byte* RecBuf) {
-  if (!FCurrent) Assertion();
-  Byte* tmp = FEditScratch.data();
-  std::memcpy(tmp, FCurrent->Record(), static_cast<std::size_t>(FRecordSize));
-  UpdateRecord(RecBuf);
-  if (FHasBlobFields)
-    for (const auto& d : FFields)
-      if (d->IsBlob()) FObjects.CommitBlob(Load<std::uint32_t>(RecBuf + d->Offset));
-  FreeComplexFields(tmp, false);
-}
+void TMemData::PostRecord(Byte* RecBuf) { FinishEdit(RecBuf, true); }
 
 void TMemData::CancelRecord(Byte* RecBuf) {
   if (FHasBlobFields)

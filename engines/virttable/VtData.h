@@ -631,6 +631,10 @@ class TMemData : public TData {
   TApplyRecordEvent OnApplyRecord;
   const Byte* NewCacheRecBuf() const;
   const Byte* OldCacheRecBuf() const;
+  // Buffers of at least RecordSize bytes the owner keeps (its own record buffers) for the next applies
+  // to fill in place of the record set's own; nullptr for both goes back to those. The callback may
+  // change the new-record buffer: what it holds afterwards is written back into the row.
+  void SetCacheRecBuf(Byte* NewBuf, Byte* OldBuf);
 
  protected:
   void InitData() override;
@@ -680,6 +684,10 @@ class TMemData : public TData {
   // Undoes one queued change (taken out of the queue already) and frees its saved records.
   void UndoCacheEntry(TCacheEntry& Entry);
   void CopyRecordDeep(const Byte* Source, std::vector<Byte>& Dest, bool BlobsBeforeChange);
+  // The end of an edit of the current row through RecBuf (EditRecord first): the row takes RecBuf,
+  // its blobs are committed, the values RecBuf replaced are released and the row moves to its sorted
+  // place; Cache: the change is recorded as a pending one.
+  void FinishEdit(Byte* RecBuf, bool Cache);
   void ReleaseRecordCopy(std::vector<Byte>& Copy);
   int FRecordCount = 0;
   int FRefreshIteration = 0;

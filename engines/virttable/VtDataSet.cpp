@@ -214,10 +214,12 @@ TRecordBuffer TMemDataSet::GetActiveRecBuf() const {
     case dsBrowse:
     case dsBlockRead:
       return IsEmpty() ? nullptr : ActiveBuffer();
+    case dsNewValue:
+      return FNewCacheRecBuf ? FNewCacheRecBuf : ActiveBuffer();
+    case dsOldValue:
+      return FOldCacheRecBuf ? FOldCacheRecBuf : ActiveBuffer();
     case dsEdit:
     case dsInsert:
-    case dsNewValue:
-    case dsOldValue:
     case dsCurValue:
       return ActiveBuffer();
     case dsCalcFields:
@@ -579,7 +581,9 @@ TVtBlobStream::TVtBlobStream(TField* Field, TBlobStreamMode Mode)
   if (Mode != bmRead) {
     if (Field->ReadOnly()) DatabaseErrorFmt(msg::SFieldReadOnly, {Field->DisplayName()}, FDataSet);
     const TDataSetState s = FDataSet->State();
-    if (s != dsEdit && s != dsInsert && s != dsNewValue) DatabaseError(msg::SNotEditing, FDataSet);
+    // A cached-update handler writes the row being applied, whatever state it reads it in.
+    const bool applying = FDataSet->FNewCacheRecBuf && FBuffer == FDataSet->FNewCacheRecBuf;
+    if (s != dsEdit && s != dsInsert && s != dsNewValue && !applying) DatabaseError(msg::SNotEditing, FDataSet);
   }
   // A row without its blob object (a buffer filled by hand) gets one before the first write.
   if (Mode != bmRead && !FDataSet->FData->BlobHandle(*FFieldDesc, FBuffer))

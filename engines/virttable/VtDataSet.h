@@ -231,6 +231,13 @@ class TMemDataSet : public TDataSet {
   bool FMasterDetailOn = false;  // IsLocalMasterDetail, kept for the per-row test
   bool FMasterEmpty = false;
   void ApplyRecord(vt::TUpdateRecKind Kind, vt::TUpdateResult& Action);
+  // Runs Body (an apply or commit of the record set) with two record buffers of this dataset handed
+  // to the record set as its new- and old-record buffers.
+  void WithCacheRecBufs(const std::function<void()>& Body);
+  // While cached updates are applied: the row being applied (the handler's reads, its writes and
+  // NewValue) and the row before the change (OldValue).
+  TRecordBuffer FNewCacheRecBuf = nullptr;
+  TRecordBuffer FOldCacheRecBuf = nullptr;
   void CheckCachedUpdateMode() const;
   bool FCachedUpdates = false;
   bool FLocalUpdate = false;

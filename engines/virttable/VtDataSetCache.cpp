@@ -58,9 +58,26 @@ void TMemDataSet::ApplyRecord(vt::TUpdateRecKind Kind, vt::TUpdateResult& Action
   try {
     bool ownApply = true;
     if (OnUpdateRecord) {
-      // The handler reads the row being applied through the fields.
+      // The handler reads the row being applied through the fields, and what it writes to them (or
+      // to their NewValue) is what the row keeps.
       TUpdateAction a = uaFail;
-      RunWithItemInScan(FData->CurrentItem(), [&] { OnUpdateRecord(*this, kind, a); });
+      if (FNewCacheRecBuf) {
+        UpdateCalculatedFieldsOf(FNewCacheRecBuf);
+        TRecordBuffer save = FScanRecBuf;
+        FScanRecBuf = FNewCacheRecBuf;
+        const TDataSetState s = SetTempState(dsFilter);
+        try {
+          OnUpdateRecord(*this, kind, a);
+        } catch (...) {
+          RestoreState(s);
+          FScanRecBuf = save;
+          throw;
+        }
+        RestoreState(s);
+        FScanRecBuf = save;
+      } else {
+        RunWithItemInScan(FData->CurrentItem(), [&] { OnUpdateRecord(*this, kind, a); });
+      }
       action = a;
       if (action == uaFail) DatabaseError(u"Update failed", this);
       if (action == uaAbort) throw EAbort(u"Operation aborted");
@@ -79,13 +96,28 @@ void TMemDataSet::ApplyRecord(vt::TUpdateRecKind Kind, vt::TUpdateResult& Action
   Action = static_cast<vt::TUpdateResult>(action);
 }
 
+void TMemDataSet::WithCacheRecBufs(const std::function<void()>& Body) {
+  std::vector<Byte> newBuf(static_cast<std::size_t>(FRecBufSize)), oldBuf(static_cast<std::size_t>(FRecBufSize));
+  FNewCacheRecBuf = newBuf.data();
+  FOldCacheRecBuf = oldBuf.data();
+  FData->SetCacheRecBuf(FNewCacheRecBuf, FOldCacheRecBuf);
+  struct TDone {
+    TMemDataSet& D;
+    ~TDone() {
+      D.FNewCacheRecBuf = D.FOldCacheRecBuf = nullptr;
+      if (D.FData) D.FData->SetCacheRecBuf(nullptr, nullptr);
+    }
+  } done{*this};
+  Body();
+}
+
 void TMemDataSet::ApplyUpdates(vt::TUpdateRecKinds Kinds) {
   RequireActive();
   if (State() == dsEdit || State() == dsInsert) Post();
   CheckCachedUpdateMode();
   UpdateCursorPos();
   try {
-    FData->ApplyUpdates(Kinds);
+    WithCacheRecBufs([&] { FData->ApplyUpdates(Kinds); });
   } catch (...) {
     CursorPosChanged();
     Resync(0);
@@ -100,7 +132,7 @@ void TMemDataSet::CommitUpdates() {
   if (!Active()) return;
   if (State() == dsEdit || State() == dsInsert) Post();
   UpdateCursorPos();
-  FData->CommitUpdates();
+  WithCacheRecBufs([&] { FData->CommitUpdates(); });
   CursorPosChanged();
   Resync(0);
 }

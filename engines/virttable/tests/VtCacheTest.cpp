@@ -176,6 +176,52 @@ TEST_F(VtCache, ApplyAndCommitThroughTheHandler) {
   EXPECT_EQ(Names(), u"z/memo z;n3/memo n3;d/memo d;");
 }
 
+// What the handler writes to the row being applied (directly, through NewValue, a memo) is what the
+// row keeps; OldValue reads the row before the change; a sorted row moves to its new place.
+TEST_F(VtCache, HandlerWritesLandInTheAppliedRow) {
+  t->SetIndexFieldNames(u"Name");
+  Edit(1, u"a");
+  Row(4, u"d");
+  t->SetRecNo(3);
+  t->Delete();  // n2 (a, d, n2, n3)
+  std::vector<String> old;
+  t->OnUpdateRecord = [&](TDataSet& ds, TUpdateKind Kind, TUpdateAction& Action) {
+    TField* name = ds.FieldByName(u"Name");
+    old.push_back(VarToStr(name->OldValue()));
+    if (Kind == ukModify) name->SetNewValue(Variant(String(u"zz")));
+    if (Kind == ukInsert) {
+      name->SetAsString(u"b");
+      ds.FieldByName(u"Note")->SetAsString(u"changed");
+    }
+    if (Kind == ukDelete) name->SetAsString(u"lost");  // a deleted row keeps nothing
+    Action = uaApplied;
+  };
+  t->ApplyUpdates();
+  EXPECT_EQ(old, (std::vector<String>{u"n1", u"d", u"n2"}));
+  EXPECT_EQ(Names(), u"b/changed;n3/memo n3;zz/memo a;");
+  t->CommitUpdates();
+  EXPECT_EQ(Names(), u"b/changed;n3/memo n3;zz/memo a;");
+  EXPECT_EQ(t->Data()->RecordCount(), 3);
+
+  // A handler that raises leaves the row as it was; one that reverts the row gives its writes up.
+  Edit(2, u"c");
+  t->OnUpdateRecord = [&](TDataSet& ds, TUpdateKind, TUpdateAction&) {
+    ds.FieldByName(u"Name")->SetAsString(u"x");
+    throw EDatabaseError(u"no");
+  };
+  EXPECT_EQ(Names(), u"b/changed;c/memo c;zz/memo a;");
+  EXPECT_THROW(t->ApplyUpdates(), EDatabaseError);
+  EXPECT_EQ(Names(), u"b/changed;c/memo c;zz/memo a;");
+  t->OnUpdateRecord = [&](TDataSet& ds, TUpdateKind, TUpdateAction& Action) {
+    ds.FieldByName(u"Name")->SetAsString(u"x");
+    static_cast<TVirtTable&>(ds).Data()->RevertRecord();
+    Action = uaApplied;
+  };
+  t->ApplyUpdates();
+  EXPECT_EQ(Names(), u"b/changed;n3/memo n3;zz/memo a;");
+  EXPECT_FALSE(t->UpdatesPending());
+}
+
 TEST_F(VtCache, RecordSetQueueRules) {
   vt::TMemData& d = *t->Data();
   Edit(1, u"a");
