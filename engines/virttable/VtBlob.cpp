@@ -488,6 +488,19 @@ void TBlob::SetAsWideString(const String& Value) {
   Write(0, static_cast<Int64>(bytes.size()), bytes.data());
 }
 
+bool TBlob::MoveRollbackTo(TBlob& Dest) {
+  if (!CanRollback() || FStoredData || Dest.FStoredData || Dest.CanRollback()) return false;
+  const bool compressed = dynamic_cast<const TCompressedBlobData*>(FData.get()) != nullptr;
+  if (compressed != (dynamic_cast<const TCompressedBlobData*>(Dest.FData.get()) != nullptr)) return false;
+  if (FRollback) Dest.FData = std::move(FRollback);
+  else Dest.FData = CreateBlobData();  // the content before the change was null
+  FRollback.reset();
+  FRollbackNull = false;
+  Dest.FIsUnicode = FIsUnicode;
+  Dest.FNeedRollback = true;
+  return true;
+}
+
 void TBlob::Cancel() {
   if (FRollbackNull) {
     FRollbackNull = false;

@@ -184,6 +184,10 @@ class TBlob : public TSharedObject {
   void Cancel();
   bool UseRollback() const { return FStoredData != nullptr; }
   void SetUseRollback(bool Value);
+  // Hands the content kept for rollback to Dest (an empty blob of the same kind), moved, not copied;
+  // Dest gets rollback enabled and this blob keeps its present content with nothing to roll back to.
+  // False (nothing done) without a kept copy, while readers see the kept copy, or for another kind.
+  bool MoveRollbackTo(TBlob& Dest);
 
   TVtBlobData& Data() { return *FData; }
   const TVtBlobData& Data() const { return *FData; }

@@ -39,36 +39,75 @@ struct TCacheState {
 
 namespace {
 [[noreturn]] void AssertionFailure() { throw Exception(u"Assertion failure"); }
+
+template <class T>
+T Load(const Byte* p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+template <class T>
+void Store(Byte* p, T v) {
+  std::memcpy(p, &v, sizeof v);
+}
 }  // namespace
 
 // ---- record copies ----
 
-void TMemData::CopyRecordDeep(const Byte* Source, std::vector<Byte>& Dest, bool BlobsBeforeChange) {
+void TMemData::CopyRecordShared(const Byte* Source, std::vector<Byte>& Dest) {
   Dest.assign(Source, Source + FRecordSize);
   if (!FHasComplexFields) return;
+  // Texts and variant values get copies of their own, as an edit gives them; blobs are shared (one
+  // more reference each) until a change of the row's blob is committed (DetachSavedBlobs).
   CreateComplexFields(Dest.data(), false);
   CopyComplexFields(Source, Dest.data(), false);
-  // Blobs are changed in place, so a saved record gets blobs of its own.
+  for (const auto& d : FFields)
+    if (d->IsBlob() && d->FieldDescKind != fdkCalculated) FObjects.AddRef(Load<std::uint32_t>(Dest.data() + d->Offset));
+}
+
+void TMemData::DetachSavedBlobs(TItemHeader* Item) {
+  if (!FCache || !FHasBlobFields) return;
+  TCacheEntry* e = FCache->Find(Item);
+  if (!e || (e->Rollback.empty() && e->Restore.empty())) return;
   for (const auto& d : FFields) {
     if (!d->IsBlob() || d->FieldDescKind == fdkCalculated) continue;
-    TBlob* from = GetObject(*d, Source);
-    auto copy = std::make_unique<TBlob>(d->DataType() == dtWideMemo);
-    if (from) {
-      const bool swap = BlobsBeforeChange && from->CanRollback() && !from->UseRollback();
-      if (swap) from->SetUseRollback(true);
+    const std::uint32_t h = Load<std::uint32_t>(Item->Record() + d->Offset);
+    auto shares = [&](std::vector<Byte>& Copy) {
+      return !Copy.empty() && Load<std::uint32_t>(Copy.data() + d->Offset) == h;
+    };
+    const bool inRollback = shares(e->Rollback), inRestore = shares(e->Restore);
+    if (!h || (!inRollback && !inRestore)) continue;
+    auto* blob = static_cast<TBlob*>(FObjects.Get(h));
+    if (!blob || !blob->CanRollback()) continue;  // unchanged: still the saved content
+    // The saved records keep the content from before the change: the blob's rollback copy becomes a
+    // blob of their own.
+    std::unique_ptr<TSharedObject> object = FObjects.Pool->Take(blob->IsUnicode());
+    auto& fresh = static_cast<TBlob&>(*object);
+    if (!blob->MoveRollbackTo(fresh)) {
+      blob->SetUseRollback(true);
       try {
-        if (!from->IsNull()) {
-          if (d->DataType() == dtWideMemo) copy->SetAsWideString(from->AsWideString());
-          else copy->SetAsBytes(from->AsBytes());
+        if (!blob->IsNull()) {
+          if (d->DataType() == dtWideMemo) fresh.SetAsWideString(blob->AsWideString());
+          else fresh.SetAsBytes(blob->AsBytes());
         }
       } catch (...) {
-        if (swap) from->SetUseRollback(false);
+        blob->SetUseRollback(false);
         throw;
       }
-      if (swap) from->SetUseRollback(false);
+      blob->SetUseRollback(false);
+      fresh.EnableRollback();
     }
-    copy->EnableRollback();
-    SetObject(*d, Dest.data(), std::move(copy));
+    const std::uint32_t saved = FObjects.Add(std::move(object));
+    if (inRollback) {
+      Store<std::uint32_t>(e->Rollback.data() + d->Offset, saved);
+      FObjects.Release(h);
+    }
+    if (inRestore) {
+      if (inRollback) FObjects.AddRef(saved);
+      Store<std::uint32_t>(e->Restore.data() + d->Offset, saved);
+      FObjects.Release(h);
+    }
   }
 }
 
@@ -119,7 +158,7 @@ void TMemData::CacheBeforeUpdate(TItemHeader* Item) {
   const bool unappliedInsert = Item->Status == isAppended && Item->UpdateResult != urApplied;
   if (!unappliedInsert) {
     Item->Status = isUpdated;
-    if (e->Rollback.empty()) CopyRecordDeep(Item->Record(), e->Rollback, true);
+    if (e->Rollback.empty()) CopyRecordShared(Item->Record(), e->Rollback);
   }
   Item->UpdateResult = urNone;
 }
@@ -271,7 +310,7 @@ void TMemData::ApplyUpdates(TUpdateRecKinds Kinds) {
       // The saved state becomes the applied one; the one before is kept for RestoreUpdates.
       e.Restore = std::move(e.Rollback);
       e.Rollback.clear();
-      CopyRecordDeep(item->Record(), e.Rollback, false);
+      CopyRecordShared(item->Record(), e.Rollback);
     }
     if (action == urSuspended) {
       if (group.empty()) groupStart = it;

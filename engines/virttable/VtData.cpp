@@ -1515,6 +1515,7 @@ void TMemData::UpdateRecord(const Byte* RecBuf) {
   const int d = FIndexFields.empty() ? 0 : CompareItemRecords(RecBuf, FCurrent->Record());
   if (CacheActive()) CacheBeforeUpdate(FCurrent);
   PutRecord(RecBuf);
+  DetachSavedBlobs(FCurrent);
   MoveItemToSortedPlace(d);
 }
 
@@ -1525,6 +1526,7 @@ void TMemData::FinishEdit(Byte* RecBuf, bool Cache) {
   const int d = FIndexFields.empty() ? 0 : CompareItemRecords(RecBuf, FCurrent->Record());
   if (Cache && CacheActive()) CacheBeforeUpdate(FCurrent);
   PutRecord(RecBuf);
+  DetachSavedBlobs(FCurrent);
   MoveItemToSortedPlace(d);
   if (FHasBlobFields)
     for (const auto& f : FFields)

@@ -498,6 +498,7 @@ struct TSortColumn {
 unsigned GetSortOptions(const TSortColumn& Column);
 
 class TFilterExpression;  // VtFilter.h
+class TComputedFieldSource;  // VtFilter.h
 struct TCacheState;       // VtCache.cpp
 struct TCacheEntry;       // VtCache.cpp
 
@@ -599,11 +600,17 @@ class TMemData : public TData {
   void SetFilterText(const String& Value);
   bool FilterCaseInsensitive = false;
   bool FilterNoPartialCompare = false;
+  // Where the filter looks up names the record set does not hold (the owner's computed fields); set
+  // before the text, owned by the owner.
+  TComputedFieldSource* ComputedFields = nullptr;
   bool HasFilterExpression() const { return FFilter != nullptr; }
+  const TFilterExpression* FilterExpression() const { return FFilter.get(); }
   // Whether Item's record satisfies the filter expression (true without one); cached in the item.
   bool ItemPassesFilter(TItemHeader* Item);
   // Forgets every cached filter outcome.
   void FilterUpdated();
+  // The range filter of the owner (true: the record lies in the key range); none: no range.
+  std::function<bool(const Byte* RecBuf)> FilterRangeFunc;
 
   // ---- cached updates (VtCache.cpp) ----
   // While on, inserts, updates and deletes are kept as pending changes: updated rows keep their
@@ -683,7 +690,11 @@ class TMemData : public TData {
   void RestoreFromRollback(TItemHeader* Item, std::vector<Byte>& Rollback);
   // Undoes one queued change (taken out of the queue already) and frees its saved records.
   void UndoCacheEntry(TCacheEntry& Entry);
-  void CopyRecordDeep(const Byte* Source, std::vector<Byte>& Dest, bool BlobsBeforeChange);
+  // A saved record (rollback or restore copy) of Source: see VtCache.cpp.
+  void CopyRecordShared(const Byte* Source, std::vector<Byte>& Dest);
+  // Before the changed blobs of Item are committed: saved records sharing one get its content from
+  // before the change as a blob of their own.
+  void DetachSavedBlobs(TItemHeader* Item);
   // The end of an edit of the current row through RecBuf (EditRecord first): the row takes RecBuf,
   // its blobs are committed, the values RecBuf replaced are released and the row moves to its sorted
   // place; Cache: the change is recorded as a pending one.

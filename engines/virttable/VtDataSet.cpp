@@ -1,6 +1,8 @@
 #include "engines/virttable/VtDataSet.h"
 
+#include "engines/virttable/VtFilter.h"
 #include "engines/virttable/VtTimer.h"
+#include "engines/virttable/VtTypes.h"
 
 #include <algorithm>
 #include <cstring>
@@ -28,7 +30,69 @@ std::int32_t TMemDataSet::LoadInt(const Byte* p) {
   return v;
 }
 
-TMemDataSet::TMemDataSet(TComponent* AOwner) : TDataSet(AOwner) {}
+// A filter expression's calculated and lookup fields: computed for the record under test into a
+// buffer of their own and read through the fields in state dsFilter.
+class TMemDataSet::TCalcFieldSource final : public vt::TComputedFieldSource {
+ public:
+  explicit TCalcFieldSource(TMemDataSet& Owner) : FOwner(Owner) {}
+
+  vt::TFieldDesc* FindComputedField(std::u16string_view Name) override {
+    TField* f = FOwner.FindField(String(Name));
+    if (!f || (f->FieldKind() != fkCalculated && f->FieldKind() != fkLookup)) return nullptr;
+    // Descriptors live as long as the dataset (an expression may still point at one); a name seen
+    // again takes its present field.
+    for (TEntry& e : FEntries)
+      if (AnsiSameText(e.Desc->Name, f->FieldName())) {
+        e.Field = f;
+        e.Desc->SetDataType(vt::TFieldTypeMap::GetDataType(f->DataType()));
+        return e.Desc.get();
+      }
+    TEntry e{std::make_unique<vt::TFieldDesc>(), f};
+    e.Desc->Name = f->FieldName();
+    e.Desc->FieldDescKind = vt::fdkCalculated;
+    e.Desc->SetDataType(vt::TFieldTypeMap::GetDataType(f->DataType()));
+    FEntries.push_back(std::move(e));
+    return FEntries.back().Desc.get();
+  }
+
+  void ComputeFields(const Byte* Record) override {
+    FBuffer.assign(static_cast<std::size_t>(FOwner.FRecBufSize), 0);
+    std::memcpy(FBuffer.data(), Record, static_cast<std::size_t>(FOwner.FData->RecordSize()));
+    FOwner.UpdateCalculatedFieldsOf(FBuffer.data());
+  }
+
+  Variant ComputedValue(const vt::TFieldDesc& Desc) override {
+    TField* field = nullptr;
+    for (const TEntry& e : FEntries)
+      if (e.Desc.get() == &Desc) field = e.Field;
+    if (!field || FBuffer.empty()) return Null();
+    TRecordBuffer save = FOwner.FScanRecBuf;
+    FOwner.FScanRecBuf = FBuffer.data();
+    const TDataSetState s = FOwner.SetTempState(dsFilter);
+    Variant v;
+    try {
+      v = field->AsVariant();
+    } catch (...) {
+      FOwner.RestoreState(s);
+      FOwner.FScanRecBuf = save;
+      throw;
+    }
+    FOwner.RestoreState(s);
+    FOwner.FScanRecBuf = save;
+    return v;
+  }
+
+ private:
+  struct TEntry {
+    std::unique_ptr<vt::TFieldDesc> Desc;
+    TField* Field;
+  };
+  TMemDataSet& FOwner;
+  std::vector<TEntry> FEntries;
+  std::vector<Byte> FBuffer;
+};
+
+TMemDataSet::TMemDataSet(TComponent* AOwner) : TDataSet(AOwner), FCalcFieldSource(std::make_unique<TCalcFieldSource>(*this)) {}
 
 TMemDataSet::~TMemDataSet() {
   try {
@@ -66,6 +130,7 @@ void TMemDataSet::SetIndexFieldNames(const String& Value) {
   if (Active()) CheckBrowseMode();
   FIndexFieldNames = Value;
   if (!FData) return;
+  if (FRanged) ClearRange();
   FData->SetIndexFieldNames(Value);  // sorts when open; a bad text raises and leaves no sort columns
   if (Active()) {
     CursorPosChanged();
@@ -75,6 +140,7 @@ void TMemDataSet::SetIndexFieldNames(const String& Value) {
 
 void TMemDataSet::ApplyFilterExpression() {
   if (!FData) return;
+  FData->ComputedFields = FCalcFieldSource.get();
   FData->FilterCaseInsensitive = (FilterOptions() & foCaseInsensitive) != 0;
   FData->FilterNoPartialCompare = (FilterOptions() & foNoPartialCompare) != 0;
   const String text = Filtered() && !Trim(Filter()).empty() ? Filter() : String();
@@ -111,6 +177,45 @@ void TMemDataSet::SetFiltered(bool Value) {
   TDataSet::SetFiltered(Value);
   ApplyFilterExpression();
   FilterChanged();
+}
+
+// ---- key ranges ----
+
+bool TMemDataSet::KeyExclusive() const {
+  if (State() != dsSetKey || !FRangeCurrentBuffer) DatabaseError(msg::SNotEditing, this);
+  return FRangeCurrentBuffer[FRecInfoOfs + 7] != 0;
+}
+
+void TMemDataSet::SetKeyExclusive(bool Value) {
+  if (State() != dsSetKey || !FRangeCurrentBuffer) DatabaseError(msg::SNotEditing, this);
+  FRangeCurrentBuffer[FRecInfoOfs + 7] = Value ? 1 : 0;
+  SetModified(true);
+}
+
+void TMemDataSet::ClearRange() {
+  for (std::vector<Byte>* key : {&FRangeStartBuffer, &FRangeEndBuffer}) {
+    if (key->empty()) continue;
+    FData->FreeComplexFields(key->data(), false);
+    std::fill(key->begin(), key->end(), Byte{0});
+    FData->InitRecord(key->data());
+  }
+  FData->FilterRangeFunc = nullptr;
+  if (FRanged) {
+    FRanged = false;
+    FData->FilterUpdated();
+  }
+}
+
+void TMemDataSet::ReleaseRangeBuffers() {
+  if (FData) {
+    for (std::vector<Byte>* key : {&FRangeStartBuffer, &FRangeEndBuffer})
+      if (!key->empty()) FData->FreeComplexFields(key->data(), false);
+    FData->FilterRangeFunc = nullptr;
+  }
+  FRangeStartBuffer.clear();
+  FRangeEndBuffer.clear();
+  FRangeCurrentBuffer = nullptr;
+  FRanged = false;
 }
 
 // ---- filtering by OnFilterRecord, Locate and Lookup ----
@@ -161,6 +266,7 @@ bool TMemDataSet::ItemVisible(const vt::TItemHeader* Item) {
     return false;
   }
   if (FMasterDetailOn && !MasterDetailAccepts(Item)) return false;
+  if (FRanged && FData->FilterRangeFunc && !FData->FilterRangeFunc(Item->Record())) return false;
   if (!FData->ItemPassesFilter(const_cast<vt::TItemHeader*>(Item))) return false;
   if (!Filtered() || !OnFilterRecord()) return true;
   return WithItemInScan(Item, [&] {
@@ -227,6 +333,8 @@ TRecordBuffer TMemDataSet::GetActiveRecBuf() const {
       return CalcBuffer();
     case dsFilter:
       return FScanRecBuf ? FScanRecBuf : FilterBuffer();
+    case dsSetKey:
+      return FRangeCurrentBuffer;
     default:
       return nullptr;
   }
@@ -266,12 +374,18 @@ void TMemDataSet::CursorOpen() {
   }
   SetBookmarkSize(vt::kBookmarkSize);
   LayOutBuffers();
+  for (std::vector<Byte>* key : {&FRangeStartBuffer, &FRangeEndBuffer}) {
+    key->assign(static_cast<std::size_t>(FRecBufSize), 0);
+    FData->InitRecord(key->data());
+  }
+  FRangeCurrentBuffer = FRangeStartBuffer.data();
   FData->SetToBegin();
   FCursorOpen = true;
 }
 
 void TMemDataSet::CursorClose() {
   if (FDetailRefreshTimer) FDetailRefreshTimer->SetEnabled(false);
+  ReleaseRangeBuffers();
   FLocalMDLinks.clear();
   BindAllFields(false);
   FDescByFieldNo.clear();

@@ -150,6 +150,15 @@ class TMemDataSet : public TDataSet {
   void VerifyFieldMatchesDef(TField* Field, TFieldDef* FieldDef) override;
   TFieldClass ChooseFieldClass(TFieldType Type) const override;
 
+  // ---- key ranges ----
+  // The exclusive flag of the range key being edited; only in state dsSetKey, else "Dataset not in
+  // edit or insert mode". Writing it marks the record modified. Field writes in dsSetKey go to that
+  // key. Nothing in this engine starts a range: the range keys stay empty and no row is hidden by
+  // one; a new sort order clears a range (both keys emptied, every field null).
+  bool KeyExclusive() const;
+  void SetKeyExclusive(bool Value);
+  bool Ranged() const { return FRanged; }
+
   // The service (made on first need by CreateDataSetService).
   TDataSetService* DataSetService() const;
   // The service's field class for a platform type and an internal code.
@@ -207,7 +216,7 @@ class TMemDataSet : public TDataSet {
   void LayOutBuffers();
   // Whether some rows may be hidden: a filter, or deleted rows kept for cached updates.
   bool FilterActive() const {
-    return (Filtered() && (static_cast<bool>(OnFilterRecord()) || (FData && FData->HasFilterExpression()))) ||
+    return (Filtered() && (static_cast<bool>(OnFilterRecord()) || (FData && FData->HasFilterExpression()))) || FRanged ||
            (FData && FData->DeletedCount() > 0) || FMasterDetailOn ||
            (FCachedUpdates && FUpdateRecordTypes != kDefaultUpdateRecordTypes);
   }
@@ -248,6 +257,15 @@ class TMemDataSet : public TDataSet {
   void FilterChanged();
   // Whether Item passes OnFilterRecord (read through the scan buffer).
   bool ItemVisible(const vt::TItemHeader* Item);
+  // Empties both range keys (complex values released), drops the record set's range filter.
+  void ClearRange();
+  void ReleaseRangeBuffers();
+  std::vector<Byte> FRangeStartBuffer, FRangeEndBuffer;
+  TRecordBuffer FRangeCurrentBuffer = nullptr;  // the key edited in dsSetKey
+  bool FRanged = false;
+  // The calculated and lookup fields a filter expression names (VtDataSet.cpp).
+  class TCalcFieldSource;
+  std::unique_ptr<TCalcFieldSource> FCalcFieldSource;
   // Runs Body with the fields reading Item's record (state dsFilter).
   void RunWithItemInScan(const vt::TItemHeader* Item, const std::function<void()>& Body);
   // A field's value (calculated and lookup fields too) read from Item's record.

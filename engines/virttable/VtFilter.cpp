@@ -1,8 +1,13 @@
 #include "engines/virttable/VtFilter.h"
 
+#include <cmath>
+#include <cstring>
+
 #include "engines/virttable/VtParser.h"
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/SysUtils.h"
+#include "platform/sys/CodePage.h"
+#include "platform/sys/Collation.h"
 
 namespace vt {
 
@@ -12,7 +17,82 @@ namespace {
 
 bool IsDateCode(Word t) { return t == dtDate || t == dtTime || t == dtDateTime; }
 
+template <class T>
+T Load(const Byte* p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// A text against a date field is read as a date-time.
+void AsDate(Variant& v) {
+  if (!VarIsStr(v)) return;
+  TDateTime d;
+  v = TryStrToDateTime(VarToStr(v), d) ? VarFromDateTime(d) : VarAsType(v, varDate);
+}
+
+// Case folding of an operand: every text upper-cased under CaseInsensitive (IN list elements too),
+// then LOWER( ) / UPPER( ) of the operand node.
+void Fold(Variant& v, const TExpressionNode* n, bool CaseInsensitive) {
+  if (VarIsArray(v)) {
+    if (!CaseInsensitive) return;
+    std::vector<Variant> items;
+    for (int i = 0, c = VarArrayLength(v); i < c; ++i) {
+      Variant e = VarArrayGet(v, VarArrayLowBound(v, 1) + i);
+      items.push_back(VarIsStr(e) ? Variant(AnsiUpperCase(VarToStr(e))) : e);
+    }
+    v = VarArrayOf(items);
+    return;
+  }
+  if (CaseInsensitive && VarIsStr(v)) v = Variant(AnsiUpperCase(VarToStr(v)));
+  if (n->LeftOperand && !VarIsNull(v)) {
+    if (n->LeftOperand->NodeType == ntLower) v = Variant(AnsiLowerCase(VarToStr(v)));
+    else if (n->LeftOperand->NodeType == ntUpper) v = Variant(AnsiUpperCase(VarToStr(v)));
+  }
+}
+
+// The ordering of two texts that dynamic values use.
+int CompareTexts(std::u16string_view a, std::u16string_view b) {
+  const int r = sys::CompareStringW(sys::LOCALE_USER_DEFAULT, 0, a, b);
+  if (r == 0) return a.compare(b);
+  return r - sys::CSTR_EQUAL;
+}
+
+// The comparison result of two numbers as dynamic values give it: -1, 0, 1, or 2 when unordered (NaN).
+int CompareNumbers(double a, double b) {
+  if (std::isnan(a) || std::isnan(b)) return 2;
+  return a < b ? -1 : (a > b ? 1 : 0);
+}
+
+bool IsComparison(TExpressionType t) {
+  return (t >= ntEqual && t <= ntNoEqual) || (t >= ntLike && t <= ntNotIn);
+}
+
 }  // namespace
+
+// ---- plans ----
+
+// How a planned comparison reads the field (by its code).
+enum TPlanField : Byte { pfInteger, pfFloat, pfDate, pfBoolean, pfText };
+
+// One constant a field is compared with, converted for the field.
+struct TFilterExpression::TCandidate {
+  enum TTest : Byte { ctNull, ctInteger, ctFloat, ctBoolean, ctLike, ctText };
+  TTest Test = ctNull;
+  Int64 I = 0;
+  double D = 0;
+  bool B = false;
+  std::u16string Text;
+};
+
+struct TFilterExpression::TPlan {
+  bool General = true;  // through dynamic values
+  const TFieldDesc* Desc = nullptr;
+  TPlanField Field = pfInteger;
+  TExpressionType Case = ntValue;  // ntLower / ntUpper on the field, else ntValue
+  bool CaseInsensitive = false;
+  std::vector<TCandidate> Candidates;
+};
 
 // ---- LIKE ----
 
@@ -190,6 +270,10 @@ class TFilterParser {
 
   TExpressionNode* FieldNode(const String& Name) {
     TFieldDesc* desc = FData.FindField(Name);
+    if (!desc && FOwner.FComputed) {
+      desc = FOwner.FComputed->FindComputedField(Name);
+      if (desc) FOwner.FUseCalculatedFields = true;
+    }
     if (!desc) throw Exception(u"Field " + Name + u" not found");
     TExpressionNode* n = FOwner.NewNode(ntField);
     n->FieldDesc = desc;
@@ -317,10 +401,17 @@ class TFilterParser {
   int FCode = lxEnd;
 };
 
-TFilterExpression::TFilterExpression(const TData& Data, std::u16string_view Text) : FData(Data) {
+TFilterExpression::TFilterExpression(const TData& Data, std::u16string_view Text, TComputedFieldSource* Computed)
+    : FData(Data), FComputed(Computed) {
   TFilterParser parser(*this, Data, Text);
   FRoot = parser.Parse();
+  int plans = 0;
+  for (const auto& n : FNodes)
+    if (IsComparison(n->NodeType)) n->Plan = plans++;
+  FPlans.resize(static_cast<std::size_t>(plans));
 }
+
+TFilterExpression::~TFilterExpression() = default;
 
 TExpressionNode* TFilterExpression::NewNode(TExpressionType Type, TExpressionNode* Left, TExpressionNode* Right) {
   FNodes.push_back(std::make_unique<TExpressionNode>());
@@ -334,8 +425,29 @@ TExpressionNode* TFilterExpression::NewNode(TExpressionType Type, TExpressionNod
 // ---- evaluation ----
 
 Variant TFilterExpression::OperandValue(const TExpressionNode* Node, const Byte* RecBuf) const {
-  if (Node->NodeType == ntField) return FData.GetFieldAsVariant(*Node->FieldDesc, RecBuf);
-  return Node->Value;
+  if (Node->NodeType != ntField) return Node->Value;
+  const TFieldDesc& f = *Node->FieldDesc;
+  if (f.FieldDescKind == fdkCalculated && FComputed) {
+    if (!FComputedDone) {
+      FComputed->ComputeFields(RecBuf);
+      FComputedDone = true;
+    }
+    return FComputed->ComputedValue(f);
+  }
+  return FData.GetFieldAsVariant(f, RecBuf);
+}
+
+bool TFilterExpression::Eval(const Byte* RecBuf, bool CaseInsensitive, bool NoPartialCompare) const {
+  FComputedDone = false;
+  if (FPlanned) {
+    const int options = (CaseInsensitive ? 1 : 0) | (NoPartialCompare ? 2 : 0);
+    if (FPlansFor != options) {
+      FPlansFor = -1;
+      MakePlans(CaseInsensitive, NoPartialCompare);
+      FPlansFor = options;
+    }
+  }
+  return Eval(FRoot, RecBuf, CaseInsensitive, NoPartialCompare);
 }
 
 bool TFilterExpression::Eval(const TExpressionNode* Node, const Byte* RecBuf, bool CaseInsensitive,
@@ -353,6 +465,15 @@ bool TFilterExpression::Eval(const TExpressionNode* Node, const Byte* RecBuf, bo
     case ntField: case ntValue: case ntLower: case ntUpper: throw Exception(u"Assertion failure");
     default: break;
   }
+  if (FPlansFor >= 0 && Node->Plan >= 0) {
+    const TPlan& plan = FPlans[static_cast<std::size_t>(Node->Plan)];
+    if (!plan.General) return EvalPlanned(plan, Node, RecBuf);
+  }
+  return EvalGeneral(Node, RecBuf, CaseInsensitive, NoPartialCompare);
+}
+
+bool TFilterExpression::EvalGeneral(const TExpressionNode* Node, const Byte* RecBuf, bool CaseInsensitive,
+                                    bool NoPartialCompare) const {
   const TExpressionNode* ln = Node->LeftOperand;
   const TExpressionNode* rn = Node->RightOperand;
   Variant left = OperandValue(ln, RecBuf);
@@ -360,34 +481,10 @@ bool TFilterExpression::Eval(const TExpressionNode* Node, const Byte* RecBuf, bo
   const TFieldDesc* lf = ln->NodeType == ntField ? ln->FieldDesc : nullptr;
   const TFieldDesc* rf = rn->NodeType == ntField ? rn->FieldDesc : nullptr;
 
-  // A text against a date field is read as a date-time.
-  auto asDate = [](Variant& v) {
-    if (!VarIsStr(v)) return;
-    TDateTime d;
-    v = TryStrToDateTime(VarToStr(v), d) ? VarFromDateTime(d) : VarAsType(v, varDate);
-  };
-  if (lf && IsDateCode(lf->DataType())) asDate(right);
-  if (rf && IsDateCode(rf->DataType())) asDate(left);
-
-  auto fold = [&](Variant& v, const TExpressionNode* n) {
-    if (VarIsArray(v)) {
-      if (!CaseInsensitive) return;
-      std::vector<Variant> items;
-      for (int i = 0, c = VarArrayLength(v); i < c; ++i) {
-        Variant e = VarArrayGet(v, VarArrayLowBound(v, 1) + i);
-        items.push_back(VarIsStr(e) ? Variant(AnsiUpperCase(VarToStr(e))) : e);
-      }
-      v = VarArrayOf(items);
-      return;
-    }
-    if (CaseInsensitive && VarIsStr(v)) v = Variant(AnsiUpperCase(VarToStr(v)));
-    if (n->LeftOperand && !VarIsNull(v)) {
-      if (n->LeftOperand->NodeType == ntLower) v = Variant(AnsiLowerCase(VarToStr(v)));
-      else if (n->LeftOperand->NodeType == ntUpper) v = Variant(AnsiUpperCase(VarToStr(v)));
-    }
-  };
-  fold(left, ln);
-  fold(right, rn);
+  if (lf && IsDateCode(lf->DataType())) AsDate(right);
+  if (rf && IsDateCode(rf->DataType())) AsDate(left);
+  Fold(left, ln, CaseInsensitive);
+  Fold(right, rn, CaseInsensitive);
 
   const TExpressionType type = Node->NodeType;
   if (type >= ntMore && type <= ntLessEqual) {
@@ -422,6 +519,201 @@ bool TFilterExpression::Eval(const TExpressionNode* Node, const Byte* RecBuf, bo
   return negate ? !hit : hit;
 }
 
+void TFilterExpression::MakePlans(bool CaseInsensitive, bool NoPartialCompare) const {
+  for (const auto& node : FNodes) {
+    if (node->Plan < 0) continue;
+    TPlan& plan = FPlans[static_cast<std::size_t>(node->Plan)];
+    plan = TPlan{};
+    const TExpressionNode* ln = node->LeftOperand;
+    const TExpressionNode* rn = node->RightOperand;
+    // A stored field of a plain kind on the left, constants on the right.
+    if (ln->NodeType != ntField || rn->NodeType != ntValue || ln->FieldDesc->FieldDescKind == fdkCalculated) continue;
+    const TFieldDesc& f = *ln->FieldDesc;
+    plan.Desc = &f;
+    switch (f.DataType()) {
+      case dtInt8: case dtInt16: case dtInt32: case dtInt64: case dtUInt8: case dtUInt16: case dtUInt32:
+        plan.Field = pfInteger;
+        break;
+      case dtSingle: case dtFloat: case dtCurrency: plan.Field = pfFloat; break;
+      case dtDate: case dtTime: case dtDateTime: plan.Field = pfDate; break;
+      case dtBoolean: plan.Field = pfBoolean; break;
+      case dtString: case dtExtString: case dtWideString: case dtExtWideString: plan.Field = pfText; break;
+      default: continue;
+    }
+    if (ln->LeftOperand) {
+      // LOWER( ) / UPPER( ) make any other value a text: through dynamic values.
+      if (plan.Field != pfText) continue;
+      plan.Case = ln->LeftOperand->NodeType;
+    }
+    plan.CaseInsensitive = CaseInsensitive;
+    const TExpressionType type = node->NodeType;
+    const bool ordering = type >= ntMore && type <= ntLessEqual;
+    const bool isLike = type == ntLike || type == ntNotLike;
+    // The conversions the general way makes for every record, made once; a value they fail on is
+    // left to the general way, which fails as it always did (and only when the node is reached).
+    try {
+      Variant right = rn->Value;
+      if (plan.Field == pfDate) AsDate(right);
+      Fold(right, rn, CaseInsensitive);
+      std::vector<Variant> values;
+      if (VarIsArray(right)) {
+        if (ordering) continue;
+        const int low = VarArrayLowBound(right, 1);
+        for (int i = 0, c = VarArrayLength(right); i < c; ++i) values.push_back(VarArrayGet(right, low + i));
+      } else {
+        values.push_back(right);
+      }
+      bool general = false;
+      for (const Variant& v : values) {
+        TCandidate c;
+        if (VarIsEmpty(v)) {
+          general = true;
+          break;
+        }
+        if (VarIsNull(v)) {
+          plan.Candidates.push_back(std::move(c));
+          continue;
+        }
+        const bool isStr = VarIsStr(v);
+        auto number = [&] {
+          switch (VarType(v)) {
+            case varSmallint: case varInteger: case varShortInt: case varByte: case varWord: case varLongWord:
+            case varInt64:
+              c.Test = TCandidate::ctInteger;
+              c.I = VarAsType(v, varInt64).VInt64();
+              c.D = static_cast<double>(c.I);
+              return true;
+            case varSingle: case varDouble: case varDate:
+              c.Test = TCandidate::ctFloat;
+              c.D = VarAsType(v, varDouble).VDouble();
+              return true;
+            default: return false;
+          }
+        };
+        switch (plan.Field) {
+          case pfText:
+            if (!ordering && (!NoPartialCompare || isLike)) {
+              c.Test = TCandidate::ctLike;
+            } else {
+              if (!isStr) general = true;
+              c.Test = TCandidate::ctText;
+            }
+            c.Text = VarToStr(v);
+            break;
+          case pfBoolean:
+            if (ordering || (isStr && type != ntEqual && (!NoPartialCompare || isLike))) general = true;
+            else {
+              c.Test = TCandidate::ctBoolean;
+              c.B = VarAsType(v, varBoolean).VBoolean();
+            }
+            break;
+          default:
+            if (isStr || !number()) general = true;
+            break;
+        }
+        if (general) break;
+        plan.Candidates.push_back(std::move(c));
+      }
+      if (general) {
+        plan.Candidates.clear();
+        continue;
+      }
+    } catch (const Exception&) {
+      plan.Candidates.clear();
+      continue;
+    }
+    plan.General = false;
+  }
+}
+
+void TFilterExpression::ReadText(const TPlan& Plan, const Byte* RecBuf) const {
+  // As the field's dynamic value reads it: up to the terminator or the field's length, trimmed when
+  // the record set trims, 8-bit texts decoded by the system code page.
+  const TFieldDesc& f = *Plan.Desc;
+  const Byte* slot = RecBuf + f.Offset;
+  const bool trim = f.Fixed ? FData.TrimFixedChar : FData.TrimVarChar;
+  if (f.DataType() == dtString || f.DataType() == dtExtString) {
+    const char* s = f.DataType() == dtString ? reinterpret_cast<const char*>(slot)
+                                             : reinterpret_cast<const char*>(FData.StringHeap().Data(Load<std::uint32_t>(slot)));
+    std::size_t n = s ? ::strnlen(s, f.DataType() == dtString ? static_cast<std::size_t>(f.Size) : f.Length) : 0;
+    if (trim)
+      while (n > 0 && static_cast<unsigned char>(s[n - 1]) <= 32) --n;
+    sys::AnsiToUtf16(std::string_view(s ? s : "", n), FText);
+  } else {
+    FText.clear();
+    const Byte* p = f.DataType() == dtWideString ? slot : FData.StringHeap().Data(Load<std::uint32_t>(slot));
+    if (p)
+      for (std::size_t k = 0;; ++k) {
+        const char16_t c = static_cast<char16_t>(p[2 * k] | (p[2 * k + 1] << 8));
+        if (!c || (f.DataType() == dtWideString && k >= f.Length)) break;
+        FText.push_back(c);
+      }
+    if (trim)
+      while (!FText.empty() && FText.back() <= 32) FText.pop_back();
+  }
+  if (Plan.CaseInsensitive) sys::UpperCaseInPlace(FText.data(), FText.size());
+  if (Plan.Case == ntLower) sys::LowerCaseInPlace(FText.data(), FText.size());
+  else if (Plan.Case == ntUpper) sys::UpperCaseInPlace(FText.data(), FText.size());
+}
+
+bool TFilterExpression::EvalPlanned(const TPlan& Plan, const TExpressionNode* Node, const Byte* RecBuf) const {
+  const TFieldDesc& f = *Node->LeftOperand->FieldDesc;
+  const TExpressionType type = Node->NodeType;
+  const bool leftNull = FData.GetNull(f, RecBuf);
+  const Byte* slot = RecBuf + f.Offset;
+  // The field's value: a number (integers exactly), a Boolean, or a text read into FText once.
+  Int64 i = 0;
+  double d = 0;
+  bool b = false;
+  if (!leftNull) {
+    switch (Plan.Field) {
+      case pfInteger:
+        switch (f.DataType()) {
+          case dtInt8: i = static_cast<signed char>(slot[0]); break;
+          case dtInt16: i = Load<std::int16_t>(slot); break;
+          case dtInt32: i = Load<std::int32_t>(slot); break;
+          case dtInt64: i = Load<std::int64_t>(slot); break;
+          case dtUInt8: i = slot[0]; break;
+          case dtUInt16: i = Load<std::uint16_t>(slot); break;
+          default: i = Load<std::uint32_t>(slot); break;
+        }
+        d = static_cast<double>(i);
+        break;
+      case pfFloat: d = f.DataType() == dtSingle ? static_cast<double>(Load<float>(slot)) : Load<double>(slot); break;
+      case pfDate: d = Load<double>(slot); break;
+      case pfBoolean: b = Load<Word>(slot) != 0; break;
+      case pfText: ReadText(Plan, RecBuf); break;
+    }
+  }
+  auto compare = [&](const TCandidate& c) {
+    if (Plan.Field == pfText) return CompareTexts(FText, c.Text);
+    if (Plan.Field == pfInteger && c.Test == TCandidate::ctInteger) return i < c.I ? -1 : (i > c.I ? 1 : 0);
+    return CompareNumbers(d, c.D);
+  };
+  if (type >= ntMore && type <= ntLessEqual) {
+    const TCandidate& c = Plan.Candidates.front();
+    if (leftNull || c.Test == TCandidate::ctNull) return false;
+    const int r = compare(c);
+    if (r == 2) return false;
+    switch (type) {
+      case ntMore: return r > 0;
+      case ntLess: return r < 0;
+      case ntMoreEqual: return r >= 0;
+      default: return r <= 0;
+    }
+  }
+  bool hit = false;
+  for (const TCandidate& c : Plan.Candidates) {
+    if (leftNull || c.Test == TCandidate::ctNull) hit = leftNull && c.Test == TCandidate::ctNull;
+    else if (c.Test == TCandidate::ctLike) hit = MatchLikePattern(FText, c.Text, (FPlansFor & 2) != 0);
+    else if (c.Test == TCandidate::ctBoolean) hit = b == c.B;
+    else hit = compare(c) == 0;
+    if (hit) break;
+  }
+  const bool negate = type == ntNoEqual || type == ntNotLike || type == ntNotIn;
+  return negate ? !hit : hit;
+}
+
 // ---- the record set's filter ----
 
 void TMemData::SetFilterText(const String& Value) {
@@ -431,7 +723,7 @@ void TMemData::SetFilterText(const String& Value) {
   FFilter.reset();
   FilterUpdated();
   if (Trim(Value).empty()) return;
-  FFilter = std::make_shared<TFilterExpression>(*this, Value);
+  FFilter = std::make_shared<TFilterExpression>(*this, Value, ComputedFields);
 }
 
 bool TMemData::ItemPassesFilter(TItemHeader* Item) {

@@ -10,6 +10,15 @@
 // Text equality matches like LIKE (so Name = 'Sm*' is a prefix match) unless NoPartialCompare is on.
 // LIKE: % and * any run, _ one character, a backslash makes the next character ordinary; under
 // NoPartialCompare a trailing * is an ordinary character.
+//
+// A field name the record set does not hold may name a field its owner computes (a calculated or
+// lookup field, TComputedFieldSource): the owner then computes them once for each record tested.
+//
+// Evaluation: a comparison of a stored field of a plain kind (integers, floats, dates, Boolean,
+// in-record and heap texts) with constants is planned once per set of options: the constants are
+// converted then, and each record's value is read from its slot and compared directly, so a filter
+// allocates nothing per record. Every other comparison (field against field, blobs, BCD, computed
+// fields, mixed kinds that compare through text) goes through dynamic values, with the same result.
 #pragma once
 
 #include <memory>
@@ -31,6 +40,21 @@ struct TExpressionNode {
   TExpressionNode* RightOperand = nullptr;
   TFieldDesc* FieldDesc = nullptr;
   Variant Value;  // a value node's value; an IN list is an array
+  std::int32_t Plan = -1;  // a comparison's plan (TFilterExpression)
+};
+
+// Fields a record set does not hold but its owner computes from a record (a dataset's calculated and
+// lookup fields), for filter expressions that name them.
+class TComputedFieldSource {
+ public:
+  virtual ~TComputedFieldSource() = default;
+  // A descriptor (kind fdkCalculated, the code of the value) of the computed field of Name, living as
+  // long as the source; nullptr when there is none.
+  virtual TFieldDesc* FindComputedField(std::u16string_view Name) = 0;
+  // Computes the fields for Record (once per record under test).
+  virtual void ComputeFields(const Byte* Record) = 0;
+  // The value of a field as last computed.
+  virtual Variant ComputedValue(const TFieldDesc& Field) = 0;
 };
 
 // Whether Text matches Pattern by the LIKE rules above (iterative; linear in practice).
@@ -38,20 +62,41 @@ bool MatchLikePattern(std::u16string_view Text, std::u16string_view Pattern, boo
 
 class TFilterExpression {
  public:
-  // Raises "Illegal filter expression" or "Field %s not found".
-  TFilterExpression(const TData& Data, std::u16string_view Text);
+  // Raises "Illegal filter expression" or "Field %s not found". Computed: where names the record set
+  // does not hold are looked up (none: nowhere).
+  TFilterExpression(const TData& Data, std::u16string_view Text, TComputedFieldSource* Computed = nullptr);
+  ~TFilterExpression();
   TExpressionNode* Root() const { return FRoot; }
-  bool Eval(const Byte* RecBuf, bool CaseInsensitive, bool NoPartialCompare) const {
-    return Eval(FRoot, RecBuf, CaseInsensitive, NoPartialCompare);
+  // Whether some field of the expression is a computed one.
+  bool UseCalculatedFields() const { return FUseCalculatedFields; }
+  bool Eval(const Byte* RecBuf, bool CaseInsensitive, bool NoPartialCompare) const;
+  // Off: every comparison through dynamic values (tests compare the two ways).
+  void SetPlannedComparisons(bool Value) {
+    FPlanned = Value;
+    FPlansFor = -1;
   }
 
  private:
+  struct TCandidate;
+  struct TPlan;
   TExpressionNode* NewNode(TExpressionType Type, TExpressionNode* Left = nullptr, TExpressionNode* Right = nullptr);
   bool Eval(const TExpressionNode* Node, const Byte* RecBuf, bool CaseInsensitive, bool NoPartialCompare) const;
+  bool EvalGeneral(const TExpressionNode* Node, const Byte* RecBuf, bool CaseInsensitive, bool NoPartialCompare) const;
+  bool EvalPlanned(const TPlan& Plan, const TExpressionNode* Node, const Byte* RecBuf) const;
   Variant OperandValue(const TExpressionNode* Node, const Byte* RecBuf) const;
+  void MakePlans(bool CaseInsensitive, bool NoPartialCompare) const;
+  // The text of a text field of RecBuf, folded by Plan, into FText.
+  void ReadText(const TPlan& Plan, const Byte* RecBuf) const;
   const TData& FData;
+  TComputedFieldSource* FComputed;
   std::vector<std::unique_ptr<TExpressionNode>> FNodes;  // every node, freed together
   TExpressionNode* FRoot = nullptr;
+  bool FUseCalculatedFields = false;
+  bool FPlanned = true;
+  mutable std::vector<TPlan> FPlans;
+  mutable int FPlansFor = -1;  // the options the plans were made for (-1: none made)
+  mutable std::u16string FText;  // a record's text, reused
+  mutable bool FComputedDone = false;  // the computed fields hold the record under test
   friend class TFilterParser;
 };
 

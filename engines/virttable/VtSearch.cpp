@@ -59,11 +59,12 @@ vt::TItemHeader* TMemDataSet::FindItem(const String& KeyFields, const Variant& K
     Variant Value;
     unsigned Options;
     bool Descending;
+    vt::TPreparedKey Prepared;  // Value for Desc, converted once
   };
   std::vector<TKey> k;
   for (const TLocateKey& key : keys) {
     const vt::TFieldDesc* d = key.Field->FieldKind() == fkData ? GetFieldDesc(key.Field) : nullptr;
-    k.push_back({key.Field, d, key.Value, options, false});
+    k.push_back({key.Field, d, key.Value, options, false, {}});
   }
 
   // The keys that lead the sort order (same case rule, not a partial search) go first, in its order.
@@ -87,13 +88,16 @@ vt::TItemHeader* TMemDataSet::FindItem(const String& KeyFields, const Variant& K
     }
   }
 
+  for (TKey& key : k)
+    if (key.Desc) key.Prepared = vt::PrepareKey(data, key.Value, *key.Desc);
+
   // Key against a record: sign of (key - record), nulls first, reversed for descending columns.
   auto compareKey = [&](const TKey& key, const vt::TItemHeader* item) {
     const bool recNull = data.GetNull(*key.Desc, item->Record());
-    const bool keyNull = VarIsNull(key.Value) || VarIsEmpty(key.Value);
+    const bool keyNull = key.Prepared.IsNull;
     int r;
     if (recNull || keyNull) r = recNull == keyNull ? 0 : (recNull ? 1 : -1);
-    else r = vt::CompareValues(data, key.Value, *key.Desc, item->Record(), key.Options);
+    else r = vt::CompareKey(data, key.Prepared, *key.Desc, item->Record(), key.Options);
     r = r < 0 ? -1 : (r > 0 ? 1 : 0);
     return key.Descending ? -r : r;
   };
@@ -118,12 +122,12 @@ vt::TItemHeader* TMemDataSet::FindItem(const String& KeyFields, const Variant& K
         continue;
       }
       const bool recNull = data.GetNull(*key.Desc, item->Record());
-      const bool keyNull = VarIsNull(key.Value) || VarIsEmpty(key.Value);
+      const bool keyNull = key.Prepared.IsNull;
       if (recNull || keyNull) {
         if (recNull != keyNull) return false;
         continue;
       }
-      if (vt::CompareValues(data, key.Value, *key.Desc, item->Record(), key.Options) != 0) return false;
+      if (vt::CompareKey(data, key.Prepared, *key.Desc, item->Record(), key.Options) != 0) return false;
     }
     return true;
   };

@@ -9,6 +9,7 @@
 #include "platform/db/DataSet.h"
 #include "platform/rtl/Extended.h"
 #include "platform/rtl/SysUtils.h"
+#include "platform/sys/CodePage.h"
 #include "platform/sys/Collation.h"
 
 namespace vt {
@@ -290,6 +291,74 @@ int CompareValues(const TData& D, const Variant& Value, const TFieldDesc& F, con
         default: return Cmp(static_cast<int>(VarType(Value)), static_cast<int>(VarType(fv)));
       }
     }
+  }
+}
+
+TPreparedKey PrepareKey(const TData& D, const Variant& Value, const TFieldDesc& F) {
+  TPreparedKey k;
+  k.Value = Value;
+  k.IsNull = VarIsNull(Value) || VarIsEmpty(Value);
+  if (k.IsNull) return k;
+  const Word t = F.DataType();
+  try {
+    if (IsTextCode(t)) {
+      k.Text = VarToStr(Value);
+      if (F.Fixed ? D.TrimFixedChar : D.TrimVarChar)
+        while (!k.Text.empty() && k.Text.back() <= 32) k.Text.pop_back();
+      k.Kind = TPreparedKey::pkText;
+      return k;
+    }
+    if (VarIsStr(Value)) return k;  // compared with the field's text
+    switch (t) {
+      case dtInt8: case dtInt16: case dtInt32: case dtInt64: case dtUInt8: case dtUInt16: case dtUInt32:
+        if (VarIsOrdinal(Value) && VarType(Value) != varUInt64) {
+          k.I = VarAsType(Value, varInt64).VInt64();
+          k.Kind = TPreparedKey::pkInteger;
+        } else {
+          k.D = VarAsType(Value, varDouble).VDouble();
+          k.Kind = TPreparedKey::pkFloat;
+        }
+        break;
+      case dtDate: case dtTime: case dtDateTime:
+        k.D = VarAsType(Value, varDate).VDate();
+        k.Kind = TPreparedKey::pkDate;
+        break;
+      case dtBoolean:
+        k.B = VarAsType(Value, varBoolean).VBoolean();
+        k.Kind = TPreparedKey::pkBoolean;
+        break;
+      default: break;
+    }
+  } catch (const Exception&) {
+    k.Kind = TPreparedKey::pkGeneral;  // the general way raises as it always did
+  }
+  return k;
+}
+
+int CompareKey(const TData& D, const TPreparedKey& Key, const TFieldDesc& F, const Byte* Rec, unsigned Options) {
+  const Byte* slot = Rec + F.Offset;
+  switch (Key.Kind) {
+    case TPreparedKey::pkText:
+      if (F.DataType() == dtString || F.DataType() == dtExtString) sys::AnsiToUtf16(AnsiView(D, F, Rec), tWideB);
+      else WideInto(D, F, Rec, tWideB);
+      return MatchWideStr(Key.Text, tWideB, Options);
+    case TPreparedKey::pkInteger:
+    case TPreparedKey::pkFloat: {
+      Int64 f = 0;
+      switch (F.DataType()) {
+        case dtInt8: f = static_cast<signed char>(slot[0]); break;
+        case dtInt16: f = Load<std::int16_t>(slot); break;
+        case dtInt32: f = Load<std::int32_t>(slot); break;
+        case dtInt64: f = Load<std::int64_t>(slot); break;
+        case dtUInt8: f = slot[0]; break;
+        case dtUInt16: f = Load<std::uint16_t>(slot); break;
+        default: f = Load<std::uint32_t>(slot); break;
+      }
+      return Key.Kind == TPreparedKey::pkInteger ? Cmp(Key.I, f) : Cmp(Key.D, static_cast<double>(f));
+    }
+    case TPreparedKey::pkDate: return CmpDate(Key.D, Load<double>(slot));
+    case TPreparedKey::pkBoolean: return Cmp(Key.B, Load<Word>(slot) != 0);
+    default: return CompareValues(D, Key.Value, F, Rec, Options);
   }
 }
 

@@ -19,6 +19,23 @@ int CompareRecordFields(const TData& D, const TFieldDesc& F, const Byte* RecA, c
 // (Value occurs somewhere). Raises EConvertError "Cannot convert type" when the field has no text form.
 int CompareValues(const TData& D, const Variant& Value, const TFieldDesc& F, const Byte* Rec, unsigned Options);
 
+// A key value prepared once for comparisons with one field: texts decoded and trimmed as the field
+// is, numbers and dates converted, so that CompareKey allocates nothing per record for the plain
+// kinds (texts, integers, dates, Booleans). Other kinds keep the value and go through CompareValues.
+struct TPreparedKey {
+  enum TKind : Byte { pkGeneral, pkText, pkInteger, pkFloat, pkDate, pkBoolean };
+  Variant Value;
+  bool IsNull = false;
+  TKind Kind = pkGeneral;
+  std::u16string Text;
+  Int64 I = 0;
+  double D = 0;
+  bool B = false;
+};
+TPreparedKey PrepareKey(const TData& D, const Variant& Value, const TFieldDesc& F);
+// CompareValues(D, Key.Value, F, Rec, Options), Key not null.
+int CompareKey(const TData& D, const TPreparedKey& Key, const TFieldDesc& F, const Byte* Rec, unsigned Options);
+
 // Text comparisons (see above); Match* give 0 on a partial hit under coPartialKey / coPartialCompare.
 int CompareWideStr(std::u16string_view S1, std::u16string_view S2, unsigned Options);
 int MatchWideStr(std::u16string_view Sub, std::u16string_view Str, unsigned Options);

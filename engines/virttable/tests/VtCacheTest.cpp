@@ -222,6 +222,66 @@ TEST_F(VtCache, HandlerWritesLandInTheAppliedRow) {
   EXPECT_FALSE(t->UpdatesPending());
 }
 
+// Saved records share a row's blob until the row's blob changes; then they keep the content from
+// before the change. Every blob goes once (ASan), and cancel, revert and restore bring the content back.
+TEST_F(VtCache, SavedRecordsShareBlobsUntilTheyChange) {
+  vt::TMemData& d = *t->Data();
+  const vt::TFieldDesc& note = *d.FieldByName(u"Note");
+  auto handle = [&](const Byte* Rec) {
+    std::uint32_t h;
+    std::memcpy(&h, Rec + note.Offset, 4);
+    return h;
+  };
+  std::vector<Byte> old(static_cast<std::size_t>(d.RecordSize()));
+  t->SetRecNo(1);
+  t->Edit();
+  t->FieldByName(u"Name")->SetAsString(u"a");  // the memo stays: shared
+  t->Post();
+  d.GetOldRecord(old.data());
+  EXPECT_EQ(handle(old.data()), handle(d.CurrentItem()->Record()));
+  EXPECT_EQ(d.Objects().RefCount(handle(old.data())), 2);
+  for (const char16_t* memo : {u"first", u"second"}) {  // the first change detaches, the second keeps it
+    t->Edit();
+    t->FieldByName(u"Note")->SetAsString(memo);
+    t->Post();
+    d.GetOldRecord(old.data());
+    EXPECT_NE(handle(old.data()), handle(d.CurrentItem()->Record()));
+    EXPECT_EQ(d.Objects().RefCount(handle(d.CurrentItem()->Record())), 1);
+  }
+  d.GetOldRecord(old.data());
+  EXPECT_EQ(static_cast<vt::TBlob*>(d.Objects().Get(handle(old.data())))->AsAnsiString(), AnsiString("memo n1"));
+  EXPECT_EQ(Names(), u"a/second;n2/memo n2;n3/memo n3;");
+  t->CancelUpdates();
+  EXPECT_EQ(Names(), u"n1/memo n1;n2/memo n2;n3/memo n3;");
+
+  // An apply makes the applied state the saved one (sharing again); a later change and a restore
+  // bring the content from before the apply back.
+  t->OnUpdateRecord = [](TDataSet&, TUpdateKind, TUpdateAction& Action) { Action = uaApplied; };
+  auto applyThenChangeMemo = [&](const String& Name, const String& Memo) {
+    Edit(2, Name);
+    t->ApplyUpdates();
+    t->SetRecNo(2);
+    t->Edit();
+    t->FieldByName(u"Note")->SetAsString(Memo);
+    t->Post();
+  };
+  applyThenChangeMemo(u"b", u"third");
+  EXPECT_EQ(Names(), u"n1/memo n1;b/third;n3/memo n3;");
+  t->CancelUpdates();  // back to the applied state
+  EXPECT_EQ(Names(), u"n1/memo n1;b/memo b;n3/memo n3;");
+  applyThenChangeMemo(u"d", u"fourth");
+  d.RestoreUpdates();  // back to the state before the apply
+  t->SetRecNo(2);
+  t->RevertRecord();
+  EXPECT_EQ(Names(), u"n1/memo n1;b/memo b;n3/memo n3;");
+  // A deleted row with a changed memo comes back whole.
+  Edit(3, u"e");
+  t->SetRecNo(3);
+  t->Delete();
+  t->CancelUpdates();
+  EXPECT_EQ(Names(), u"n1/memo n1;b/memo b;n3/memo n3;");
+}
+
 TEST_F(VtCache, RecordSetQueueRules) {
   vt::TMemData& d = *t->Data();
   Edit(1, u"a");
