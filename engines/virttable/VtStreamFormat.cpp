@@ -90,15 +90,32 @@ class TOut {
       FStart = static_cast<std::size_t>(Stream.Position());
       Attach();
     } else {
-      FOwn.resize(kChunk);
-      FBuf = FOwn.data();
-      FCap = FOwn.size();
+      FOwn = std::make_unique_for_overwrite<Byte[]>(kChunk);
+      FBuf = FOwn.get();
+      FCap = kChunk;
     }
   }
   // Room for n more bytes at once (a memory stream grows to it in one step).
   void Reserve(std::size_t n) {
     if (FDirect && FCap - FUsed < n) Grow(n);
   }
+  // n contiguous writable bytes at the end of what is written; Commit(end) then keeps those up to end.
+  Byte* Room(std::size_t n) {
+    if (FCap - FUsed < n) [[unlikely]] {
+      if (FDirect) {
+        Grow(n);
+      } else {
+        Flush();
+        if (n > FCap) {
+          FOwn = std::make_unique_for_overwrite<Byte[]>(n);
+          FBuf = FOwn.get();
+          FCap = n;
+        }
+      }
+    }
+    return FBuf + FUsed;
+  }
+  void Commit(const Byte* End) { FUsed = static_cast<std::size_t>(End - FBuf); }
   void Bytes(const void* p, std::size_t n) {
     if (FCap - FUsed < n) [[unlikely]] {
       if (!FDirect) {
@@ -146,7 +163,8 @@ class TOut {
   }
 
  private:
-  static constexpr std::size_t kChunk = 1 << 20;
+  // Small enough to stay in the cache between flushes.
+  static constexpr std::size_t kChunk = 256 << 10;
   void Flush() {
     if (FUsed) FStream.WriteBuffer(FBuf, static_cast<Int64>(FUsed));
     FUsed = 0;
@@ -165,7 +183,7 @@ class TOut {
   TStream& FStream;
   TMemoryStream* FDirect = nullptr;
   std::size_t FStart = 0;
-  std::vector<Byte> FOwn;
+  std::unique_ptr<Byte[]> FOwn;
   Byte* FBuf = nullptr;
   std::size_t FCap = 0;
   std::size_t FUsed = 0;
@@ -580,26 +598,45 @@ void WriteVirtTableStream(TStream& Stream, const std::vector<TStreamFieldDef>& D
     out.Finish();
     return;
   }
-  // What each definition writes, decided once: plain fixed slots of stored fields are copied here,
-  // everything else goes through WriteValue.
+  // What each definition writes, decided once. The common kinds of stored fields are written here
+  // straight into room asked for once per row (their longest form is known); anything else (a blob
+  // held as an object, a variant, a calculated field) goes through WriteValue and the checked output.
+  enum class TOutKind : Byte { None, Plain, String, WideString, DateTime, Blob, General };
   struct TOutPlan {
     const TFieldDesc* Desc;
+    TOutKind Kind;
     std::size_t NullAt;
-    std::size_t Size;
-    bool Plain;
+    std::size_t Offset;
+    std::size_t Size;  // Plain: the slot; String, WideString: the most characters
   };
   std::vector<TOutPlan> plans;
+  std::size_t rowBound = 0;
   for (const auto& d : Defs) {
     const TFieldDesc* desc = Data.Active() ? Data.FindField(d.Name) : nullptr;
-    TOutPlan plan{desc, 0, 0, false};
+    TOutPlan plan{desc, desc ? TOutKind::General : TOutKind::None, 0, 0, 0};
     if (desc && desc->FieldDescKind != fdkCalculated) {
       plan.NullAt = static_cast<std::size_t>(Data.DataSize() + desc->FieldNo - 1);
-      plan.Size = static_cast<std::size_t>(desc->Size);
+      plan.Offset = static_cast<std::size_t>(desc->Offset);
       switch (desc->DataType()) {
         case dtInt16: case dtInt32: case dtInt64: case dtUInt16: case dtUInt32: case dtBoolean: case dtFloat:
-        case dtCurrency: case dtSingle: plan.Plain = true; break;
+        case dtCurrency: case dtSingle:
+          plan.Kind = TOutKind::Plain;
+          plan.Size = static_cast<std::size_t>(desc->Size);
+          break;
+        case dtString: plan.Kind = TOutKind::String; plan.Size = desc->Length; break;
+        case dtWideString: plan.Kind = TOutKind::WideString; plan.Size = desc->Length; break;
+        case dtDateTime: plan.Kind = TOutKind::DateTime; break;
+        case dtBlob: case dtMemo: case dtWideMemo: plan.Kind = TOutKind::Blob; break;
         default: break;
       }
+    }
+    switch (plan.Kind) {
+      case TOutKind::Plain: rowBound += 4 + plan.Size; break;
+      case TOutKind::String: rowBound += 4 + std::max<std::size_t>(plan.Size, 1); break;
+      case TOutKind::WideString: rowBound += 4 + 2 * std::max<std::size_t>(plan.Size, 1); break;
+      case TOutKind::DateTime: rowBound += 12; break;
+      case TOutKind::Blob: rowBound += 4 + kMaxPackedBlobSize; break;
+      default: rowBound += 4; break;
     }
     plans.push_back(plan);
   }
@@ -613,6 +650,7 @@ void WriteVirtTableStream(TStream& Stream, const std::vector<TStreamFieldDef>& D
   // Room for the rows at once instead of growing (and copying) as they come.
   const Int64 estimate = count * (Data.RecordSize() + 4 * static_cast<Int64>(Defs.size()) + 16);
   if (estimate < (Int64{1} << 31)) out.Reserve(static_cast<std::size_t>(estimate));
+  const TSharedObjectTable& objects = Data.Objects();
   std::vector<Byte> scratch;
   Int64 n = 0;
   for (const TItemHeader* item = count ? Data.FirstItem() : nullptr; item; item = item->Next) {
@@ -623,20 +661,82 @@ void WriteVirtTableStream(TStream& Stream, const std::vector<TStreamFieldDef>& D
     }
     if (Include && !Include(item)) continue;
     const Byte* rec = item->Record();
+    Byte* p = out.Room(rowBound);
+    auto length = [&p](std::size_t L) {
+      Store<std::int32_t>(p, static_cast<std::int32_t>(L));
+      p += 4;
+    };
     for (const TOutPlan& plan : plans) {
-      if (!plan.Desc) {
-        out.Value<std::int32_t>(0);
-      } else if (plan.Plain) {
-        if (rec[plan.NullAt] == 1) {
-          out.Value<std::int32_t>(0);
-        } else {
-          out.Value<std::int32_t>(static_cast<std::int32_t>(plan.Size));
-          out.Bytes(rec + plan.Desc->Offset, plan.Size);
+      const Byte* slot = rec + plan.Offset;
+      switch (plan.Kind) {
+        case TOutKind::None: length(0); continue;
+        case TOutKind::Plain:
+          if (rec[plan.NullAt] == 1) {
+            length(0);
+          } else {
+            length(plan.Size);
+            std::memcpy(p, slot, plan.Size);
+            p += plan.Size;
+          }
+          continue;
+        case TOutKind::String:
+          if (rec[plan.NullAt] == 1) {
+            length(0);
+          } else if (const std::size_t k = ::strnlen(reinterpret_cast<const char*>(slot), plan.Size); k == 0) {
+            length(1);  // an empty text is its terminating zero
+            *p++ = 0;
+          } else {
+            length(k);
+            std::memcpy(p, slot, k);
+            p += k;
+          }
+          continue;
+        case TOutKind::WideString:
+          if (rec[plan.NullAt] == 1) {
+            length(0);
+          } else if (const std::size_t k = WideLength(slot, plan.Size); k == 0) {
+            length(2);
+            *p++ = 0;
+            *p++ = 0;
+          } else {
+            length(2 * k);
+            std::memcpy(p, slot, 2 * k);
+            p += 2 * k;
+          }
+          continue;
+        case TOutKind::DateTime:
+          if (rec[plan.NullAt] == 1) {
+            length(0);
+          } else {
+            length(8);
+            Store<double>(p, DateTimeToNativeMSecs(Load<double>(slot)));
+            p += 8;
+          }
+          continue;
+        case TOutKind::Blob: {
+          // Null and empty both go out as L = 0, whatever the null flag says.
+          const std::uint32_t handle = Load<std::uint32_t>(slot);
+          if (!handle) {
+            length(0);
+            continue;
+          }
+          if (objects.IsPacked(handle)) {
+            const std::size_t k = objects.PackedSize(handle);
+            length(k);
+            if (k) std::memcpy(p, objects.PackedData(handle), k);
+            p += k;
+            continue;
+          }
+          break;
         }
-      } else {
-        WriteValue(out, Data, *plan.Desc, rec, scratch);
+        case TOutKind::General: break;
       }
+      // Through the checked output; the rest of the row then gets its room again.
+      out.Commit(p);
+      WriteValue(out, Data, *plan.Desc, rec, scratch);
+      p = out.Room(rowBound);
     }
+    out.Commit(p);
     ++n;
     if (Progress) Progress(static_cast<int>(std::nearbyint(static_cast<double>(n) * 100.0 / static_cast<double>(count))));
   }
