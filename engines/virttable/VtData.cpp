@@ -6,7 +6,6 @@
 #include <cstring>
 #include <string>
 
-#include <sys/mman.h>
 
 #include "platform/db/FieldTypes.h"
 #include "platform/rtl/Bcd.h"
@@ -154,23 +153,6 @@ std::unique_ptr<Byte[]> TBlobPool::TakeChunk() {
 }
 
 void TBlobPool::GiveChunk(std::unique_ptr<Byte[]> Chunk) { FChunks.push_back(std::move(Chunk)); }
-
-TBlobPool::~TBlobPool() {
-  for (Byte* slab : FSlabs) ::munmap(slab, kRecordSlabBytes);
-}
-
-Byte* TBlobPool::TakeSlab() {
-  if (FSlabs.empty()) return nullptr;
-  Byte* slab = FSlabs.back();
-  FSlabs.pop_back();
-  return slab;
-}
-
-bool TBlobPool::GiveSlab(Byte* Slab) {
-  if (FSlabs.size() >= kMaxSpareSlabs) return false;
-  FSlabs.push_back(Slab);
-  return true;
-}
 
 std::uint32_t TSharedObjectTable::NewHandle() {
   if (!FFree.empty()) {
@@ -362,7 +344,7 @@ Byte* TBlockManager::BlockMemory(std::size_t Bytes, std::uint32_t& Slab) {
   }
   if (FCurrentSlab < 0 || FSlabs[static_cast<std::size_t>(FCurrentSlab)].Carved ==
                               FSlabs[static_cast<std::size_t>(FCurrentSlab)].Capacity) {
-    // Slabs double from a few blocks up to kSlabBytes; those of that size are mappings of their own.
+    // Slabs double from a few blocks up to kSlabBytes; those of that size are whole pages of a reserve.
     // No huge pages are asked for: on a busy machine the kernel's compaction for them stalls a load
     // far longer than the page faults it saves.
     const std::uint32_t previous = FLastCapacity;
@@ -372,20 +354,15 @@ Byte* TBlockManager::BlockMemory(std::size_t Bytes, std::uint32_t& Slab) {
     s.Capacity = capacity;
     s.Size = Bytes * capacity;
     if (s.Size * 2 > kSlabBytes && Bytes <= kSlabBytes) {
-      s.Size = kSlabBytes;
-      if (Pool && *Pool) s.Memory = (*Pool)->TakeSlab();
-      void* raw = s.Memory ? MAP_FAILED : ::mmap(nullptr, 2 * kSlabBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-      if (raw != MAP_FAILED) {
-        // Keep the 2 MB-aligned part (the kernel may still back it with a huge page on its own).
-        const auto start = reinterpret_cast<std::uintptr_t>(raw);
-        const std::uintptr_t aligned = (start + kSlabBytes - 1) & ~(kSlabBytes - 1);
-        if (aligned > start) ::munmap(raw, aligned - start);
-        const std::uintptr_t end = start + 2 * kSlabBytes;
-        if (end > aligned + kSlabBytes) ::munmap(reinterpret_cast<void*>(aligned + kSlabBytes), end - aligned - kSlabBytes);
-        s.Memory = reinterpret_cast<Byte*>(aligned);
+      const sys::TPages pages = SlabPages().Take(kSlabBytes);
+      if (pages.Memory) {
+        // A fresh slab is about to be filled: its pages are committed in one call, not one fault each.
+        if (!pages.Dirty) sys::PopulatePages(pages.Memory, pages.Size);
+        s.Memory = static_cast<Byte*>(pages.Memory);
+        s.Size = pages.Size;
+        s.Mapped = true;
+        s.Capacity = static_cast<std::uint32_t>(kSlabBytes / Bytes);
       }
-      s.Mapped = s.Memory != nullptr;
-      s.Capacity = static_cast<std::uint32_t>(kSlabBytes / Bytes);
     }
     if (!s.Memory) {
       s.Size = Bytes * s.Capacity;
@@ -407,11 +384,14 @@ Byte* TBlockManager::BlockMemory(std::size_t Bytes, std::uint32_t& Slab) {
   return s.Memory + Bytes * s.Carved++;
 }
 
+sys::TPageReserve& TBlockManager::SlabPages() const {
+  return Pool && *Pool ? (*Pool)->Pages() : sys::ProcessPageReserve();
+}
+
 void TBlockManager::ReleaseSlab(std::uint32_t Slab) {
   TSlab& s = FSlabs[Slab];
-  if (s.Mapped) {
-    if (!Pool || !*Pool || !(*Pool)->GiveSlab(s.Memory)) ::munmap(s.Memory, s.Size);
-  } else ::operator delete(s.Memory, std::align_val_t{8});
+  if (s.Mapped) SlabPages().Return({s.Memory, s.Size, true});
+  else ::operator delete(s.Memory, std::align_val_t{8});
   s = TSlab{};
 }
 

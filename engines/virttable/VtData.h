@@ -32,12 +32,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "engines/virttable/VtBlob.h"
 #include "engines/virttable/VtHeap.h"
 #include "platform/rtl/String.h"
 #include "platform/rtl/Variant.h"
+#include "platform/sys/Pages.h"
 
 namespace vt {
 
@@ -159,35 +161,60 @@ class TFieldDescs {
 // The size of a record slab of its own mapping (TBlockManager).
 inline constexpr std::size_t kRecordSlabBytes = std::size_t{2} << 20;
 
+// An allocator for the tables that grow by one entry per row (item handles, object handles): a large
+// buffer is whole pages from the process page reserve and goes back there, so the tables of a load's
+// staging set are written into memory the tables of the rows it replaces gave back, not faulted in
+// fresh. Small buffers come from the heap.
+template <class T>
+struct TRowTableAllocator {
+  using value_type = T;
+  static constexpr std::size_t kMinPagedBytes = std::size_t{256} << 10;
+  TRowTableAllocator() = default;
+  template <class U>
+  TRowTableAllocator(const TRowTableAllocator<U>&) noexcept {}
+  T* allocate(std::size_t Count) {
+    const std::size_t bytes = Count * sizeof(T);
+    if (bytes < kMinPagedBytes) return static_cast<T*>(::operator new(bytes));
+    const sys::TPages pages = sys::TakePages(bytes);
+    if (!pages.Memory) throw std::bad_alloc();
+    return static_cast<T*>(pages.Memory);
+  }
+  void deallocate(T* Memory, std::size_t Count) noexcept {
+    const std::size_t bytes = Count * sizeof(T);
+    if (bytes < kMinPagedBytes) ::operator delete(Memory);
+    else sys::ReturnPages({Memory, sys::WholePages(bytes), true});
+  }
+  friend bool operator==(const TRowTableAllocator&, const TRowTableAllocator&) { return true; }
+};
+template <class T>
+using TRowTable = std::vector<T, TRowTableAllocator<T>>;
+
 // Blobs that no record holds any more, kept for reuse: emptying a table and loading it again then
 // costs no allocation per blob. Shared by a table's record sets (the staging set of a load included),
-// together with the byte chunks that hold packed blob content and the record slabs a record set gave
-// back: up to kMaxSpareSlabs of them stay mapped (and their pages present), so a table emptied and
-// filled again, or loaded again, writes its rows into memory it already has instead of faulting in
-// fresh pages; the rest go back to the system at once, and all of them when the table goes.
+// together with the byte chunks that hold packed blob content and the pages of the record slabs a
+// record set gave back: they stay in the pool's own page reserve (up to sys::kPageReserveLimit, the
+// rest passes on to the process reserve), so a table emptied and filled again, or loaded again beside
+// the rows it replaces, writes its rows into memory it already has instead of faulting in fresh pages.
+// What the reserve holds goes to the process reserve when the table goes.
 class TBlobPool {
  public:
   TBlobPool() = default;
   TBlobPool(const TBlobPool&) = delete;
   TBlobPool& operator=(const TBlobPool&) = delete;
-  ~TBlobPool();
   std::unique_ptr<TSharedObject> Take(bool IsUnicode);
   void Give(std::unique_ptr<TSharedObject> Blob);
   std::size_t Count() const { return FFree.size(); }
   std::unique_ptr<Byte[]> TakeChunk();
   void GiveChunk(std::unique_ptr<Byte[]> Chunk);
   static constexpr std::size_t kChunkSize = 64 * 1024;
-  // A spare slab of kRecordSlabBytes (kRecordSlabBytes-aligned), or nullptr.
-  Byte* TakeSlab();
-  // Keeps a slab a record set no longer needs; false when the pool is full (the caller unmaps it).
-  bool GiveSlab(Byte* Slab);
-  std::size_t SpareSlabCount() const { return FSlabs.size(); }
-  static constexpr std::size_t kMaxSpareSlabs = 32;
+  // Where record slabs come from and go back to.
+  sys::TPageReserve& Pages() { return FPages; }
+  std::size_t SpareSlabBytes() const { return FPages.Bytes(); }
 
  private:
   std::vector<std::unique_ptr<TSharedObject>> FFree;
   std::vector<std::unique_ptr<Byte[]>> FChunks;
-  std::vector<Byte*> FSlabs;
+  sys::TPageReserve FPages{sys::kPageReserveLimit};
 };
 
 // Blobs and variant objects of a record set, addressed by 32-bit handles (0 = none). The table owns
@@ -252,8 +279,8 @@ class TSharedObjectTable {
   const Byte* Keep(const Byte* Data, std::size_t Size);
   std::uint32_t NewHandle();
 
-  mutable std::vector<TEntry> FItems;
-  std::vector<std::uint32_t> FFree;
+  mutable TRowTable<TEntry> FItems;
+  TRowTable<std::uint32_t> FFree;
   std::vector<std::unique_ptr<Byte[]>> FChunks;
   std::size_t FChunkUsed = TBlobPool::kChunkSize;
 };
@@ -313,8 +340,8 @@ class TBlockManager {
   TBlockManager& operator=(const TBlockManager&) = delete;
   ~TBlockManager() { FreeAllBlocks(); }
 
-  // Where mapped slabs come from and go back to when the pool has them (the record set's blob pool,
-  // which a load's staging set shares); nullptr: straight from and to the system.
+  // Whose page reserve mapped slabs come from and go back to (the record set's blob pool, which a
+  // load's staging set shares); nullptr: the process reserve.
   const std::shared_ptr<TBlobPool>* Pool = nullptr;
 
   int RecordSize() const { return FRecordSize; }
@@ -338,9 +365,10 @@ class TBlockManager {
     std::uint32_t Capacity = 0;  // blocks
     std::uint32_t Carved = 0;
     std::uint32_t Live = 0;
-    bool Mapped = false;
+    bool Mapped = false;  // whole pages of a reserve
   };
   static constexpr std::size_t kSlabBytes = kRecordSlabBytes;
+  sys::TPageReserve& SlabPages() const;
   Byte* BlockMemory(std::size_t Bytes, std::uint32_t& Slab);
   void FreeBlockMemory(TBlockHeader* Block);
   void ReleaseSlab(std::uint32_t Slab);
@@ -658,8 +686,8 @@ class TMemData : public TData {
   TItemHeader* ItemOfHandle(std::uint32_t Handle, std::uint64_t Serial) const;
 
   TBlockManager FBlockMan;
-  std::vector<TItemHeader*> FItemTable;  // by handle - 1; nullptr for a free handle
-  std::vector<std::uint32_t> FFreeHandles;
+  TRowTable<TItemHeader*> FItemTable;  // by handle - 1; nullptr for a free handle
+  TRowTable<std::uint32_t> FFreeHandles;
   TItemHeader* FFirst = nullptr;
   TItemHeader* FLast = nullptr;
   TItemHeader* FCurrent = nullptr;

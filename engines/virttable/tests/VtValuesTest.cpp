@@ -206,17 +206,17 @@ TEST(VtItems, EmptiedRowsLeaveTheirSlabsForTheNextFill) {
   };
   fill();
   const TBlobPool& pool = *t.Data()->Objects().Pool;
-  EXPECT_EQ(pool.SpareSlabCount(), 0u);
+  EXPECT_EQ(pool.SpareSlabBytes(), 0u);
   t.Clear();
-  const std::size_t spare = pool.SpareSlabCount();
+  const std::size_t spare = pool.SpareSlabBytes();
   EXPECT_GT(spare, 0u);
   fill();
-  EXPECT_EQ(pool.SpareSlabCount(), 0u);
+  EXPECT_EQ(pool.SpareSlabBytes(), 0u);
   check();
   TMemoryStream s;
   t.SaveToStream(&s);
   t.LoadFromStream(&s);
-  EXPECT_EQ(pool.SpareSlabCount(), spare) << "the replaced rows' slabs";
+  EXPECT_EQ(pool.SpareSlabBytes(), spare) << "the replaced rows' slabs";
   check();
 }
 
