@@ -42,7 +42,8 @@ TvlxArena::~TvlxArena() {
 void TvlxArena::ReturnChunk(Byte* Chunk) {
   // Whoever takes the pages next sees them unpoisoned.
   VLX_UNPOISON(Chunk, kChunkSize);
-  sys::ReturnPages({Chunk, kChunkSize, true});
+  if (FReserve != nullptr) FReserve->Return({Chunk, kChunkSize, true});
+  else sys::ReturnPages({Chunk, kChunkSize, true});
 }
 
 // A large object has a heap allocation of its own behind a link of the arena's list of them, so that a
@@ -81,7 +82,7 @@ Byte* TvlxArena::Alloc(std::size_t N) {
     if (FOpened == 0 || FUsed + bytes > kChunkSize) {
       if (FOpened == FChunks.size()) {
         FChunks.reserve(FChunks.size() + 1);
-        const sys::TPages pages = sys::TakePages(kChunkSize);
+        const sys::TPages pages = FReserve != nullptr ? FReserve->Take(kChunkSize) : sys::TakePages(kChunkSize);
         if (pages.Memory == nullptr) throw std::bad_alloc();
         FChunks.push_back(static_cast<Byte*>(pages.Memory));
         VLX_POISON(FChunks.back(), kChunkSize);
@@ -263,7 +264,11 @@ void TvlxBlockTable::Free(std::uint32_t Handle) {
 
 // ---- construction ---------------------------------------------------------------------------------------
 
-TvlxCommon::TvlxCommon(TvlxCustomMemTable* AOwner) : FOwner(AOwner) { MakeDataID(); }
+TvlxCommon::TvlxCommon(TvlxCustomMemTable* AOwner)
+    : FOwner(AOwner), FPages(std::make_unique<sys::TPageReserve>(sys::kPageReserveLimit)) {
+  FOwnBlocks.SetReserve(FPages.get());
+  MakeDataID();
+}
 
 TvlxCommon::TvlxCommon(TvlxBlockTable& Blocks, TvlxPerformance Performance, int AttachMaxCount)
     : FStandalone(true), FPerformance(Performance), FAttachMaxCount(AttachMaxCount), FOwner(nullptr),

@@ -37,6 +37,7 @@
 
 #include "platform/classes/SyncObjs.h"
 #include "platform/db/DB.h"
+#include "platform/sys/Pages.h"
 
 class TvlxCustomMemTable;
 class TvlxFieldList;
@@ -114,6 +115,8 @@ inline void StoreU32(Byte* p, std::uint32_t v) { std::memcpy(p, &v, 4); }
 class TvlxArena {
  public:
   TvlxArena() = default;
+  // Chunks come from Reserve (the process reserve when null) and go back to it.
+  void SetReserve(sys::TPageReserve* Reserve) { FReserve = Reserve; }
   TvlxArena(const TvlxArena&) = delete;
   TvlxArena& operator=(const TvlxArena&) = delete;
   ~TvlxArena();
@@ -136,6 +139,7 @@ class TvlxArena {
   void FreeLarge();
 
   void ReturnChunk(Byte* Chunk);
+  sys::TPageReserve* FReserve = nullptr;
   std::vector<Byte*> FChunks;
   TLarge* FLarge = nullptr;
   std::size_t FOpened = 0;  // chunks carved so far; the last of them is being carved
@@ -171,8 +175,9 @@ class TvlxBlockTable {
   bool ReleaseAllIfOnly(std::size_t Records, std::size_t Blocks);
   // Holds no block and no arena object.
   bool Empty() const { return FArena.Live() == 0 && LiveCount() == 0; }
-  // Exchanges every block, handle and arena chunk with Other.
+  // Exchanges every block, handle and arena chunk with Other (each keeps its page reserve).
   void Swap(TvlxBlockTable& Other) noexcept;
+  void SetReserve(sys::TPageReserve* Reserve) { FArena.SetReserve(Reserve); }
 
  private:
   std::uint32_t NewHandle(std::uint32_t N);
@@ -225,6 +230,7 @@ class TvlxStoreLock {
     FOwner.store(nullptr, std::memory_order_relaxed);
     if (FState.exchange(0, std::memory_order_release) == 2) FState.notify_one();
   }
+  bool HeldForTest() const { return FHomeDepth > 0 || FState.load(std::memory_order_relaxed) != 0; }
 
  private:
   static const void* Self() {
@@ -277,13 +283,18 @@ class TvlxCommon : public TObject {
   TvlxCommon& operator=(const TvlxCommon&) = delete;
 
   // ---- locking ----------------------------------------------------------------------------------------
-  // No-ops on a standalone store.
+  // No-ops on a standalone store. Each Unlock undoes the latest Lock, whichever kind it was: the store
+  // may turn standalone, or stop being so, while a caller holds it.
   void Lock() {
-    if (!FStandalone) FLock.Enter();
+    if (FStandalone) ++FFreeDepth;
+    else FLock.Enter();
   }
   void Unlock() {
-    if (!FStandalone) FLock.Leave();
+    if (FFreeDepth > 0) --FFreeDepth;
+    else FLock.Leave();
   }
+  // Test hook: some thread holds the store lock itself (not a standalone store's no-op hold).
+  bool LockHeldForTest() const { return FLock.HeldForTest(); }
   class TLockGuard {
    public:
     explicit TLockGuard(TvlxCommon& C) : FC(C) { FC.Lock(); }
@@ -311,6 +322,8 @@ class TvlxCommon : public TObject {
   // A staging store whose block table was handed to another store follows it there.
   void RetargetBlocks(TvlxBlockTable& Blocks) { FBlocks = &Blocks; }
   const TvlxBlockTable& Blocks() const { return *FBlocks; }
+  // The owning store's page reserve (null for a staging store), for a block table staged beside it.
+  sys::TPageReserve* PageReserve() const { return FPages.get(); }
 
   // The value slot of a field (data fields by number, calculated and lookup fields in the calculated
   // area); nullptr for no record.
@@ -444,6 +457,7 @@ class TvlxCommon : public TObject {
   void LayoutVarLengthFields(const TFieldDefs& Defs, int& I, int Count);
 
   bool FStandalone = false;
+  int FFreeDepth = 0;  // Lock calls made while standalone and not yet undone
   std::vector<PvlxRecord> FRecords;
   int FFieldCount = 0;
   std::vector<int> FFieldOfs;
@@ -480,6 +494,9 @@ class TvlxCommon : public TObject {
   TvlxStoreLock FLock;
   std::int32_t FUniqueRecordID = 0;
   std::int32_t FRecordID = 0;
+  // The pages the store's records and blocks give back are kept for its next fill or load, whatever
+  // other stores of the process take meanwhile. Made before the blocks, gone after them.
+  std::unique_ptr<sys::TPageReserve> FPages;
   TvlxBlockTable FOwnBlocks;
   TvlxBlockTable* FBlocks = &FOwnBlocks;
 };

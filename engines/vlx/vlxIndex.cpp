@@ -64,6 +64,14 @@ void TvlxRefList::Delete(int I) {
   FItems[FGapStart] = nullptr;
 }
 
+void TvlxRefList::AssignNonNull(const std::vector<PvlxRecord>& Rows) {
+  FItems.resize(Rows.size());
+  const auto end = std::copy_if(Rows.begin(), Rows.end(), FItems.begin(), [](PvlxRecord r) { return r != nullptr; });
+  FGapStart = static_cast<std::size_t>(end - FItems.begin());
+  FGapLen = FItems.size() - FGapStart;
+  std::fill(end, FItems.end(), nullptr);
+}
+
 PvlxRecord* TvlxRefList::Contiguous() {
   MoveGap(static_cast<std::size_t>(Count()));
   return FItems.data();
@@ -279,6 +287,9 @@ void TvlxIndex::Load() {
         __builtin_prefetch(base->FReferences[i + kPrefetchAhead]);
       take(base->FReferences[i], !bounded);
     }
+  } else if (TakesEveryStoredRecord(versioning)) {
+    // Nothing to test a record for: the rows are the store's list, no record is read.
+    FReferences.AssignNonNull(FDataSet->Common()->Records());
   } else {
     const auto& recs = FDataSet->Common()->Records();
     FReferences.Reserve(FIsFiltered ? 100 : static_cast<int>(recs.size()));
@@ -290,6 +301,14 @@ void TvlxIndex::Load() {
       take(recs[i], true);
     }
   }
+}
+
+bool TvlxIndex::TakesEveryStoredRecord(bool Versioning) const {
+  constexpr TvlxUpdateStatusSet live = StatusBit(usUnmodified) | StatusBit(usModified) | StatusBit(usInserted);
+  if ((FUpdateStatus & live) != live || FIsRange) return false;
+  if (FIsFiltered || OnFilterIndex || FDataSet->OnFilterIndex || FFilterParser) return false;
+  // The store counts its records marked deleted: with none, no record's status needs reading.
+  return FDataSet->Common()->DeletedCount() == 0 || (Versioning && (FUpdateStatus & StatusBit(usDeleted)) != 0);
 }
 
 void TvlxIndex::SortIndexQuick(PvlxRecord* A, int L, int R) {

@@ -50,6 +50,8 @@ class TvlxRefList {
     FGapStart = FGapLen = 0;
   }
   void Reserve(int N);
+  // Replaces the rows with the non-null entries of Rows, in order.
+  void AssignNonNull(const std::vector<PvlxRecord>& Rows);
   // The rows as one contiguous array (the gap moves to the end).
   PvlxRecord* Contiguous();
   void Exchange(int A, int B) {
@@ -118,6 +120,8 @@ class TvlxIndex : public TObject {
   void RebuildDepending();
   bool IsDependingOn(const TvlxIndex* AIndex) const;
   bool IndexAcceptsRecord(PvlxRecord Record, bool CheckRange);
+  // Every stored record belongs in this index whatever it holds (no filter, range or status left out).
+  bool TakesEveryStoredRecord(bool Versioning) const;
 
   // Result: the last key comparison; Index the position found (or where the scan stopped).
   int Search(const TvlxFieldList* FieldList, PvlxRecord KeyRecord, TvlxSearchType SearchType, bool PrimaryOnly,

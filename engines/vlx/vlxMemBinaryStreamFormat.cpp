@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <typeinfo>
 
@@ -448,9 +449,20 @@ void TvlxCustomBinaryStreamFormat::PutExtended(const Byte* Ten) {
 }
 
 void TvlxCustomBinaryStreamFormat::PutFloat(double Value) {
-  std::uint8_t ten[10];
-  DoubleToExtended(Value, ten);
-  PutExtended(ten);
+  Byte* o = Reserve(11);
+  o[0] = vaExtended;
+  const auto bits = std::bit_cast<std::uint64_t>(Value);
+  const auto exponent = static_cast<int>((bits >> 52) & 0x7FF);
+  if (exponent != 0 && exponent != 0x7FF) {
+    // A normal double: its significand with the integer bit, its exponent rebiased.
+    Put(o + 1, (std::uint64_t{1} << 63) | ((bits & ((std::uint64_t{1} << 52) - 1)) << 11));
+    Put(o + 9, static_cast<std::uint16_t>(((bits >> 48) & 0x8000) | static_cast<std::uint64_t>(exponent - 1023 + 16383)));
+  } else {
+    std::uint8_t ten[10];
+    DoubleToExtended(Value, ten);
+    std::memcpy(o + 1, ten, 10);
+  }
+  FOutPos += 11;
 }
 
 void TvlxCustomBinaryStreamFormat::WriteText8(const Byte* P, std::size_t N) {
@@ -645,9 +657,76 @@ std::size_t TvlxCustomBinaryStreamFormat::MaxSavedBytes(const TSaveSlot& S) {
 
 void TvlxCustomBinaryStreamFormat::WriteVersion(TvlxCustomMemTable* Table, const TvlxRecord* R, bool First) {
   PutInteger(R->UpdateStatus);
+  const bool hook = First && Table->OnSaveField;
+  const TvlxBlockTable& blocks = Table->Common()->Blocks();
   for (const TSaveSlot& S : FSavePlan) {
-    if (First && Table->OnSaveField) Table->OnSaveField(*Table, S.Position, S.Field);
-    WriteValue(Table, S, R);
+    if (hook) Table->OnSaveField(*Table, S.Position, S.Field);
+    const Byte* slot = R->Data + S.Offset;
+    if (S.Step == TSaveSlot::sGeneric) {
+      WriteValue(Table, S, R);
+      continue;
+    }
+    if (slot[0] == 0) {
+      PutTag(vaTrue);
+      continue;
+    }
+    // The same bytes WriteValue gives, without its general steps.
+    switch (S.Step) {
+      case TSaveSlot::sInteger:
+        PutTag(vaFalse);
+        PutInteger(Get<std::int32_t>(slot + 1));
+        break;
+      case TSaveSlot::sBoolean: {
+        Byte* o = Reserve(2);
+        o[0] = vaFalse;
+        o[1] = Get<std::uint16_t>(slot + 1) != 0 ? vaTrue : vaFalse;
+        FOutPos += 2;
+        break;
+      }
+      case TSaveSlot::sFloat:
+        PutTag(vaFalse);
+        PutFloat(Get<double>(slot + 1));
+        break;
+      case TSaveSlot::sDateTime:
+        PutTag(vaFalse);
+        PutFloat(NativeToDateTime(Get<double>(slot + 1)));
+        break;
+      case TSaveSlot::sWideFixed: {
+        const Byte* p = slot + 1;
+        const std::size_t cap = S.Bytes / 2;
+        char16_t* buf = QuickBuffer(cap);
+        std::size_t n = 0;
+        for (; n < cap; ++n) {
+          std::memcpy(&buf[n], p + 2 * n, 2);
+          if (buf[n] == 0) break;
+        }
+        PutTag(vaFalse);
+        WriteText16(std::u16string_view(buf, n));
+        break;
+      }
+      case TSaveSlot::sAnsiFixed: {
+        const Byte* p = slot + 1;
+        const auto* end = static_cast<const Byte*>(std::memchr(p, 0, S.Bytes));
+        PutTag(vaFalse);
+        WriteText8(p, end != nullptr ? static_cast<std::size_t>(end - p) : S.Bytes);
+        break;
+      }
+      case TSaveSlot::sWideBlock: {
+        const std::uint32_t h = LoadU32(slot + 1);
+        if (h == 0) {
+          // A buffer slot reading its stored record's block.
+          WriteValue(Table, S, R);
+          break;
+        }
+        const Byte* p = blocks.Bytes(h);
+        PutTag(vaFalse);
+        WriteText16(std::u16string_view(reinterpret_cast<const char16_t*>(p), blocks.Length(h) / 2));
+        break;
+      }
+      default:
+        WriteValue(Table, S, R);
+        break;
+    }
   }
 }
 
@@ -678,6 +757,16 @@ void TvlxCustomBinaryStreamFormat::WriteRecords(TvlxCustomMemTable* Table) {
       S.Offset = c.FieldOffset(idx);
       S.VarLength = c.IsVarLength(idx);
       S.Bytes = static_cast<std::size_t>(std::max(TvlxCommon::ValueBytes(S.Type, S.Field->Size()), 0));
+      switch (S.Type) {
+        case ftInteger: case ftAutoInc: S.Step = TSaveSlot::sInteger; break;
+        case ftBoolean: S.Step = TSaveSlot::sBoolean; break;
+        case ftFloat: S.Step = TSaveSlot::sFloat; break;
+        case ftDateTime: S.Step = TSaveSlot::sDateTime; break;
+        case ftWideString: case ftFixedWideChar: if (!S.VarLength) S.Step = TSaveSlot::sWideFixed; break;
+        case ftString: case ftFixedChar: if (!S.VarLength) S.Step = TSaveSlot::sAnsiFixed; break;
+        case ftWideMemo: if (S.VarLength) S.Step = TSaveSlot::sWideBlock; break;
+        default: break;
+      }
     }
     FSavePlan.push_back(S);
   }
@@ -1204,6 +1293,7 @@ void TvlxCustomBinaryStreamFormat::ReadRecords(TvlxCustomMemTable* Table) {
     // Staged in a block table of their own: the table's old records stay apart, so that emptying it
     // drops its memory whole, and the staged one becomes the table's when the load commits.
     FStagingBlocks = std::make_unique<TvlxBlockTable>();
+    FStagingBlocks->SetReserve(Table->Common()->PageReserve());
     FStaging = std::make_unique<TvlxCommon>(*FStagingBlocks, Table->Common()->Performance(),
                                             Table->Common()->AttachMaxCount());
     FStaging->LayoutFields(defs, 0, defs.Count());

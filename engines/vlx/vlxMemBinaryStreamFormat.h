@@ -131,6 +131,8 @@ class TvlxCustomBinaryStreamFormat : public TvlxCustomStreamFormat {
     bool VarLength = false;
     int Offset = 0;
     std::size_t Bytes = 0;
+    // The benchmark's kinds of stored value go out inline; the rest through WriteValue.
+    enum : Byte { sGeneric, sInteger, sBoolean, sFloat, sDateTime, sWideFixed, sAnsiFixed, sWideBlock } Step = sGeneric;
   };
   void WriteValue(TvlxCustomMemTable* Table, const TSaveSlot& S, const TvlxRecord* R);
   static std::size_t MaxSavedBytes(const TSaveSlot& S);

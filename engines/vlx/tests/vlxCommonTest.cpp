@@ -179,6 +179,39 @@ TEST_F(VlxCommon, RollbackFreesRecordsInsertedInTheTransaction) {
   EXPECT_EQ(t->RecordCount(), 0);
 }
 
+// Turning standalone on or off while a caller holds the store leaves nothing held once every Lock is
+// undone, in either order of the switch.
+TEST_F(VlxCommon, StandaloneSwitchWhileLockedReleasesTheLock) {
+  TvlxMemTable t(nullptr);
+  TvlxCommon& s = *t.Common();
+  s.Lock();
+  s.Lock();
+  EXPECT_TRUE(s.LockHeldForTest());
+  s.SetStandalone(true);
+  s.Lock();
+  s.Unlock();
+  s.Unlock();
+  EXPECT_TRUE(s.LockHeldForTest());
+  s.Unlock();
+  EXPECT_FALSE(s.LockHeldForTest());
+
+  s.Lock();  // standalone: takes nothing
+  EXPECT_FALSE(s.LockHeldForTest());
+  s.SetStandalone(false);
+  s.Lock();
+  EXPECT_TRUE(s.LockHeldForTest());
+  s.Unlock();
+  s.Unlock();
+  EXPECT_FALSE(s.LockHeldForTest());
+  // Another thread gets the store.
+  std::thread other([&] {
+    s.Lock();
+    s.Unlock();
+  });
+  other.join();
+  EXPECT_FALSE(s.LockHeldForTest());
+}
+
 }  // namespace
 
 // The store's lock keeps other threads out however its first user takes it: a thread asking while the
