@@ -243,7 +243,7 @@ std::uint32_t TvlxBlockTable::Alloc(std::uint32_t N) {
 
 std::uint32_t TvlxBlockTable::AllocCopy(const void* Source, std::uint32_t N) {
   const std::uint32_t h = NewHandle(N);
-  if (N) std::memcpy(Bytes(h), Source, N);
+  CopyValueBytes(Bytes(h), static_cast<const Byte*>(Source), N);
   return h;
 }
 

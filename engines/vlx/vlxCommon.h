@@ -102,6 +102,43 @@ inline std::uint32_t LoadU32(const Byte* p) {
   return v;
 }
 inline void StoreI32(Byte* p, std::int32_t v) { std::memcpy(p, &v, 4); }
+// Copies N bytes; a short value (the usual field value) inline, in at most four overlapping moves,
+// rather than through a library call.
+inline void CopyValueBytes(Byte* Dest, const Byte* Source, std::size_t N) {
+  auto move = [](Byte* d, const Byte* s, auto chunk) {
+    decltype(chunk) v;
+    std::memcpy(&v, s, sizeof v);
+    std::memcpy(d, &v, sizeof v);
+  };
+  struct T16 {
+    std::uint64_t a, b;
+  };
+  if (N >= 16) {
+    if (N > 32) {
+      std::memcpy(Dest, Source, N);
+      return;
+    }
+    T16 head, tail;
+    std::memcpy(&head, Source, 16);
+    std::memcpy(&tail, Source + N - 16, 16);
+    std::memcpy(Dest, &head, 16);
+    std::memcpy(Dest + N - 16, &tail, 16);
+  } else if (N >= 8) {
+    move(Dest, Source, std::uint64_t{});
+    move(Dest + N - 8, Source + N - 8, std::uint64_t{});
+  } else if (N >= 4) {
+    move(Dest, Source, std::uint32_t{});
+    move(Dest + N - 4, Source + N - 4, std::uint32_t{});
+  } else {
+    for (std::size_t i = 0; i < N; ++i) Dest[i] = Source[i];
+  }
+}
+// Zeroes N bytes, a short run inline.
+inline void ZeroValueBytes(Byte* Dest, std::size_t N) {
+  static constexpr Byte kZero[32] = {};
+  if (N <= 32) CopyValueBytes(Dest, kZero, N);
+  else std::memset(Dest, 0, N);
+}
 inline void StoreU32(Byte* p, std::uint32_t v) { std::memcpy(p, &v, 4); }
 
 // The store's memory: records and var-length blocks are carved from 256 KB chunks in size classes of

@@ -1174,7 +1174,7 @@ void TvlxCustomBinaryStreamFormat::ReadValue(TvlxValueCursor& r, const TReadPlan
       std::size_t units;
       if (t == vaWString) {
         units = std::min(n, cap);
-        std::memcpy(out, b, 2 * units);
+        CopyValueBytes(out, b, 2 * units);
       } else {
         char16_t* buf = QuickBuffer(n);
         const std::size_t got = t == vaUTF8String ? vlxtext::DecodeUtf8Quick(b, n, buf) : vlxtext::AsciiToUtf16(b, n, buf);
@@ -1183,9 +1183,9 @@ void TvlxCustomBinaryStreamFormat::ReadValue(TvlxValueCursor& r, const TReadPlan
           return false;
         }
         units = std::min(got, cap);
-        std::memcpy(out, buf, 2 * units);
+        CopyValueBytes(out, reinterpret_cast<const Byte*>(buf), 2 * units);
       }
-      std::memset(out + 2 * units, 0, P.Bytes - 2 * units);
+      ZeroValueBytes(out + 2 * units, P.Bytes - 2 * units);
       break;
     }
     case TReadPlan::fAnsiFixed: {
@@ -1196,7 +1196,7 @@ void TvlxCustomBinaryStreamFormat::ReadValue(TvlxValueCursor& r, const TReadPlan
       std::size_t count;
       char16_t* buf = QuickBuffer(n);
       if (t == vaWString) {
-        if (n) std::memcpy(buf, b, 2 * n);
+        CopyValueBytes(reinterpret_cast<Byte*>(buf), b, 2 * n);
         count = n;
       } else {
         count = t == vaUTF8String ? vlxtext::DecodeUtf8Quick(b, n, buf) : vlxtext::AsciiToUtf16(b, n, buf);
@@ -1214,8 +1214,8 @@ void TvlxCustomBinaryStreamFormat::ReadValue(TvlxValueCursor& r, const TReadPlan
       const std::size_t keep = out.size() <= static_cast<std::size_t>(P.Size)
                                    ? out.size()
                                    : sys::CutLength(out, static_cast<std::size_t>(P.Size));
-      std::memcpy(slot + 1, out.data(), keep);
-      std::memset(slot + 1 + keep, 0, P.Bytes - keep);
+      CopyValueBytes(slot + 1, reinterpret_cast<const Byte*>(out.data()), keep);
+      ZeroValueBytes(slot + 1 + keep, P.Bytes - keep);
       break;
     }
     case TReadPlan::fWideBlock: {
