@@ -84,9 +84,10 @@ void TCustomMemoryStream::SaveToFile(const String& FileName) {
 TMemoryStream::~TMemoryStream() { FreeBlock(); }
 
 void TMemoryStream::FreeBlock() {
-  if (FPagedSize != 0) sys::ReturnPages({Memory(), FPagedSize, true});
+  if (FPagedSize != 0) sys::ReturnPages({Memory(), FPagedSize, true, FPagedGathered});
   else std::free(Memory());
   FPagedSize = 0;
+  FPagedGathered = false;
 }
 
 void* TMemoryStream::Realloc(Int64& NewCapacity) {
@@ -106,14 +107,19 @@ void* TMemoryStream::Realloc(Int64& NewCapacity) {
     }
     const Int64 wanted = (NewCapacity + (kPagedStep - 1)) / kPagedStep * kPagedStep;
     if (FPagedSize != 0) {
-      // Growing: the pages move, the bytes are not copied.
-      const sys::TPages grown = sys::ResizePages({Memory(), FPagedSize, true}, static_cast<std::size_t>(wanted));
-      if (grown.Memory == nullptr) throw EOutOfMemory(msg::SOutOfMemory);
-      FPagedSize = grown.Size;
-      NewCapacity = static_cast<Int64>(grown.Size);
-      return grown.Memory;
+      // Growing: the pages move, the bytes are not copied. A block gathered from several ranges cannot
+      // grow so; it is copied below like a heap block.
+      const sys::TPages grown =
+          sys::ResizePages({Memory(), FPagedSize, true, FPagedGathered}, static_cast<std::size_t>(wanted));
+      if (grown.Memory != nullptr) {
+        FPagedSize = grown.Size;
+        NewCapacity = static_cast<Int64>(grown.Size);
+        return grown.Memory;
+      }
     }
-    const sys::TPages pages = sys::TakePages(static_cast<std::size_t>(wanted));
+    // A block made at once (the stream was empty: a writer sized it) may be gathered from ranges given
+    // back earlier; one that grows step by step is not, since a gathered block grows only by copying.
+    const sys::TPages pages = sys::TakePages(static_cast<std::size_t>(wanted), FCapacity == 0);
     if (pages.Memory == nullptr) throw EOutOfMemory(msg::SOutOfMemory);
     // The whole old block moves, not only its first Size() bytes: like realloc, a resize keeps what a
     // writer already put into the capacity past the size.
@@ -121,6 +127,7 @@ void* TMemoryStream::Realloc(Int64& NewCapacity) {
     if (keep > 0) std::memcpy(pages.Memory, Memory(), static_cast<std::size_t>(keep));
     FreeBlock();
     FPagedSize = pages.Size;
+    FPagedGathered = pages.Gathered;
     NewCapacity = static_cast<Int64>(pages.Size);
     return pages.Memory;
   }

@@ -89,6 +89,7 @@ class TMemoryStream : public TCustomMemoryStream {
 
   Int64 FCapacity = 0;
   std::size_t FPagedSize = 0;  // the size of the page range holding the block, 0 for a heap block
+  bool FPagedGathered = false;  // the range was gathered from several (sys::TPages::Gathered)
 };
 
 // A memory stream over a byte vector it owns; Bytes() shows the written bytes.

@@ -3,6 +3,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <new>
 
@@ -48,6 +50,7 @@ TPages TPageReserve::TakeKept(std::size_t Size) {
   if (best == FRanges.size()) return {};
   TRange& r = FRanges[best];
   void* memory = r.Memory;
+  const bool gathered = r.Gathered;
   if (r.Size == Size) {
     FRanges.erase(FRanges.begin() + static_cast<std::ptrdiff_t>(best));
   } else {
@@ -55,18 +58,58 @@ TPages TPageReserve::TakeKept(std::size_t Size) {
     r.Size -= Size;
   }
   FBytes -= Size;
-  return {memory, Size, true};
+  return {memory, Size, true, gathered};
 }
 
-TPages TPageReserve::Take(std::size_t Size) {
+bool TPageReserve::GatherInto(TPages& Pages) {
+  const std::lock_guard<std::mutex> guard(FLock);
+  std::size_t filled = 0;
+  for (std::size_t i = FRanges.size(); i-- > 0 && filled < Pages.Size;) {
+    TRange& r = FRanges[i];
+    // A gathered range spans several mappings, which older kernels refuse to move in one call.
+    if (r.Gathered) continue;
+    const std::size_t n = std::min(r.Size, Pages.Size - filled);
+    char* const to = static_cast<char*>(Pages.Memory) + filled;
+    // The front n bytes of the range take the place of the fresh pages there.
+    if (mremap(r.Memory, n, n, MREMAP_MAYMOVE | MREMAP_FIXED, to) == MAP_FAILED) {
+      // The range stays kept, never to be moved again. Some kernels unmap the destination before they
+      // refuse: it is mapped afresh there, unless something else took the hole meanwhile.
+      r.Gathered = true;
+      void* again = mmap(to, n, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+      if (again == to) break;
+      if (again != MAP_FAILED) munmap(again, n);
+      if (again == MAP_FAILED && errno == EEXIST) break;  // the destination was never unmapped
+      munmap(Pages.Memory, Pages.Size);
+      return false;
+    }
+    filled += n;
+    FBytes -= n;
+    if (n == r.Size) {
+      FRanges.erase(FRanges.begin() + static_cast<std::ptrdiff_t>(i));
+    } else {
+      r.Memory = static_cast<char*>(r.Memory) + n;
+      r.Size -= n;
+    }
+  }
+  if (filled != 0) {
+    Pages.Dirty = true;
+    Pages.Gathered = true;
+  }
+  return true;
+}
+
+TPages TPageReserve::Take(std::size_t Size, bool Gather) {
   if (Size == 0) return {};
   const std::size_t size = WholePages(Size);
   if (const TPages kept = TakeKept(size); kept.Memory != nullptr) return kept;
-  return FNext != nullptr ? FNext->Take(size) : MapFresh(size);
+  if (FNext != nullptr) return FNext->Take(size, Gather);
+  TPages pages = MapFresh(size);
+  if (Gather && pages.Memory != nullptr && size >= kGatherMinimum && !GatherInto(pages)) return MapFresh(size);
+  return pages;
 }
 
-void TPageReserve::PassOn(void* Memory, std::size_t Size) {
-  if (FNext != nullptr) FNext->Return({Memory, Size, true});
+void TPageReserve::PassOn(void* Memory, std::size_t Size, bool Gathered) {
+  if (FNext != nullptr) FNext->Return({Memory, Size, true, Gathered});
   else munmap(Memory, Size);
 }
 
@@ -83,7 +126,7 @@ void TPageReserve::Return(const TPages& Pages) {
         std::size_t bytes = FBytes + Pages.Size;
         while (bytes > FLimit) bytes -= FRanges[drop++].Size;
         evicted.assign(FRanges.begin(), FRanges.begin() + static_cast<std::ptrdiff_t>(drop));
-        FRanges.push_back({Pages.Memory, Pages.Size});
+        FRanges.push_back({Pages.Memory, Pages.Size, Pages.Gathered});
         FRanges.erase(FRanges.begin(), FRanges.begin() + static_cast<std::ptrdiff_t>(drop));
         FBytes = bytes;
         kept = true;
@@ -92,10 +135,10 @@ void TPageReserve::Return(const TPages& Pages) {
         evicted.clear();
       }
     }
-    for (const TRange& e : evicted) PassOn(e.Memory, e.Size);
+    for (const TRange& e : evicted) PassOn(e.Memory, e.Size, e.Gathered);
     if (kept) return;
   }
-  PassOn(Pages.Memory, Pages.Size);
+  PassOn(Pages.Memory, Pages.Size, Pages.Gathered);
 }
 
 std::size_t TPageReserve::Bytes() const {
@@ -110,7 +153,7 @@ void TPageReserve::Release() {
     all.swap(FRanges);
     FBytes = 0;
   }
-  for (const TRange& r : all) PassOn(r.Memory, r.Size);
+  for (const TRange& r : all) PassOn(r.Memory, r.Size, r.Gathered);
 }
 
 TPageReserve& ProcessPageReserve() {
@@ -120,7 +163,7 @@ TPageReserve& ProcessPageReserve() {
   return *reserve;
 }
 
-TPages TakePages(std::size_t Size) { return ProcessPageReserve().Take(Size); }
+TPages TakePages(std::size_t Size, bool Gather) { return ProcessPageReserve().Take(Size, Gather); }
 void ReturnPages(const TPages& Pages) { ProcessPageReserve().Return(Pages); }
 std::size_t ReservedPages() { return ProcessPageReserve().Bytes(); }
 void ReleaseReservedPages() { ProcessPageReserve().Release(); }
@@ -129,7 +172,7 @@ TPages ResizePages(const TPages& Pages, std::size_t Size) {
   const std::size_t size = WholePages(Size);
   void* memory = mremap(Pages.Memory, Pages.Size, size, MREMAP_MAYMOVE);
   if (memory == MAP_FAILED) return {};
-  return {memory, size, Pages.Dirty};
+  return {memory, size, Pages.Dirty, Pages.Gathered};
 }
 
 void PopulatePages(void* Memory, std::size_t Size) {

@@ -1,5 +1,7 @@
 #include "platform/classes/Streams.h"
 
+#include "platform/sys/Pages.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -160,4 +162,28 @@ TEST(Streams, ResizingKeepsBytesWrittenIntoTheCapacityPastTheSize) {
     for (Int64 i = 0; i < filled; i += 4093) ASSERT_EQ(p[i], static_cast<Byte>(i % 251)) << capacity << " at " << i;
     for (Int64 i = 0; i < capacity; i += 4093) p[i] = static_cast<Byte>(i % 251);
   }
+}
+
+TEST(Streams, ABlockGatheredFromGivenBackRangesKeepsItsBytesWhenItGrows) {
+  // Pieces given back earlier make up one large block; growing it past them moves the bytes, and the
+  // block goes back to the reserve whole when the stream is emptied.
+  sys::ReleaseReservedPages();
+  std::vector<sys::TPages> pieces;
+  for (int i = 0; i < 4; ++i) pieces.push_back(sys::TakePages(sys::kHugePageSize));
+  for (const sys::TPages& p : pieces) sys::ReturnPages(p);
+  TMemoryStream stream;
+  std::vector<Byte> chunk(1 << 20);
+  for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<Byte>(i * 13 + i / 509);
+  stream.SetSize(6 << 20);
+  EXPECT_EQ(sys::ReservedPages(), 2u << 20) << "three pieces went into the block";
+  for (int i = 0; i < 6; ++i) stream.WriteBuffer(chunk.data(), static_cast<Int64>(chunk.size()));
+  for (int i = 0; i < 12; ++i) stream.WriteBuffer(chunk.data(), static_cast<Int64>(chunk.size()));
+  ASSERT_EQ(stream.Size(), 18 << 20);
+  const auto* p = static_cast<const Byte*>(stream.Memory());
+  for (int i = 0; i < 18; ++i) ASSERT_EQ(std::memcmp(p + (std::size_t(i) << 20), chunk.data(), chunk.size()), 0) << i;
+  const std::size_t before = sys::ReservedPages();
+  const auto capacity = static_cast<std::size_t>(stream.Capacity());
+  stream.Clear();
+  EXPECT_EQ(sys::ReservedPages(), before + capacity);
+  sys::ReleaseReservedPages();
 }

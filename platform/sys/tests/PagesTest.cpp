@@ -95,3 +95,48 @@ TEST(Pages, AnOwnersReserveKeepsItsPagesAndPassesOnTheRest) {
   for (const sys::TPages& p : taken) sys::ReturnPages(p);
   sys::ReleaseReservedPages();
 }
+
+TEST(Pages, ALargeRequestGathersTheKeptRangesAndKeepsTheirBytes) {
+  sys::ReleaseReservedPages();
+  const std::size_t slab = sys::kHugePageSize;
+  std::vector<sys::TPages> slabs;
+  for (int i = 0; i < 3; ++i) {
+    slabs.push_back(sys::TakePages(slab));
+    std::memset(slabs.back().Memory, i + 1, slab);
+  }
+  for (const sys::TPages& p : slabs) sys::ReturnPages(p);
+
+  const sys::TPages plain = sys::TakePages(5 << 20);
+  EXPECT_FALSE(plain.Dirty) << "not asked to gather: fresh";
+  // No kept range holds 5 MB: the newest ranges are moved in front, the oldest is cut.
+  const sys::TPages big = sys::TakePages(5 << 20, true);
+  ASSERT_NE(big.Memory, nullptr);
+  EXPECT_TRUE(big.Dirty);
+  EXPECT_TRUE(big.Gathered);
+  const auto* b = static_cast<const unsigned char*>(big.Memory);
+  EXPECT_EQ(b[0], 3);
+  EXPECT_EQ(b[slab - 1], 3);
+  EXPECT_EQ(b[slab], 2);
+  EXPECT_EQ(b[2 * slab + (1 << 20) - 1], 1);
+  EXPECT_EQ(sys::ReservedPages(), slab - (1 << 20)) << "the rest of the oldest range stays kept";
+  std::memset(big.Memory, 0x5A, big.Size);
+  sys::ReturnPages(big);
+
+  // Given back, it is handed out whole again, but never moved into another gathering.
+  const sys::TPages larger = sys::TakePages(8 << 20, true);
+  EXPECT_EQ(static_cast<unsigned char*>(larger.Memory)[0], 1) << "the rest of the oldest range came first";
+  EXPECT_EQ(sys::ReservedPages(), big.Size);
+  const sys::TPages again = sys::TakePages(5 << 20, true);
+  EXPECT_EQ(again.Memory, big.Memory);
+  EXPECT_TRUE(again.Gathered);
+  EXPECT_EQ(static_cast<unsigned char*>(again.Memory)[big.Size - 1], 0x5A);
+  // A gathered range may not grow in place; where it does not, it is left as it was.
+  sys::TPages grown = sys::ResizePages(again, 16 << 20);
+  if (grown.Memory == nullptr) grown = again;
+  EXPECT_EQ(static_cast<unsigned char*>(grown.Memory)[big.Size - 1], 0x5A);
+  sys::ReturnPages(grown);
+  sys::ReturnPages(larger);
+  sys::ReturnPages(plain);
+  sys::ReleaseReservedPages();
+  EXPECT_EQ(sys::ReservedPages(), 0u);
+}
