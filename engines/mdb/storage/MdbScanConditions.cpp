@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -135,4 +136,85 @@ bool MdbOptimizeScanConditions(TMdbScanSearchConditionArray& Conditions, const T
   }
   Conditions.Items = std::move(Kept.Items);
   return true;
+}
+
+namespace {
+
+bool ChooseEqualCondition(const TMdbScanSearchConditionArray& Conditions, std::int32_t CursorIndexID,
+                          TMdbScanChoiceSource& Source, std::int32_t& First) {
+  std::int32_t Equalities = 0, OnlyEquality = -1, IndexConditions = 0, OnlyIndexCondition = -1;
+  for (std::int32_t i = 0; i < Conditions.Count(); ++i) {
+    const TMdbScanSearchCondition& C = *Conditions.Items[static_cast<std::size_t>(i)];
+    if (!IsIndexCondition(C)) continue;
+    ++IndexConditions;
+    OnlyIndexCondition = i;
+    if (C.IndexID == -1 || C.Condition != scEqual) continue;
+    if (Source.FindsOneRecord(C.IndexID)) {
+      First = i;
+      return true;
+    }
+    ++Equalities;
+    OnlyEquality = i;
+  }
+  if (Equalities == 1) {
+    First = OnlyEquality;
+    return true;
+  }
+  if (IndexConditions == 1 && CursorIndexID != -1 &&
+      Conditions.Items[static_cast<std::size_t>(OnlyIndexCondition)]->IndexID == CursorIndexID) {
+    First = OnlyIndexCondition;
+    return true;
+  }
+  return false;
+}
+
+bool ChooseIndexByCost(const TMdbScanSearchConditionArray& Conditions, std::int32_t CursorIndexID,
+                       TMdbScanChoiceSource& Source, std::int32_t& First, std::int32_t& Second) {
+  const Int64 Records = Source.RecordCount();
+  Int64 Best = Records;
+  std::int32_t BestFirst = -1, BestSecond = -1;
+  for (std::int32_t i = 0; i < Conditions.Count(); ++i) {
+    const TMdbScanSearchCondition* C = Conditions.Items[static_cast<std::size_t>(i)].get();
+    if (!IsIndexCondition(*C)) continue;
+    std::int32_t Other = -1;
+    if (i + 1 < Conditions.Count()) {
+      const TMdbScanSearchCondition* N = Conditions.Items[static_cast<std::size_t>(i) + 1].get();
+      if (IsIndexCondition(*N) && N->IndexID == C->IndexID) Other = i + 1;
+    }
+    const TMdbScanSearchCondition* End = Other >= 0 ? Conditions.Items[static_cast<std::size_t>(Other)].get() : C;
+    const Int64 Estimate = Source.Estimate(C->IndexID, C, End);
+    if (Estimate < Best) {
+      Best = Estimate;
+      BestFirst = i;
+      BestSecond = Other;
+    }
+    if (Other >= 0) ++i;
+  }
+  if (BestFirst < 0) return false;
+  const Int64 Threshold = CursorIndexID == -1 ? (Records - Source.ApproximateRecNo()) / 5 : Records;
+  // Squares of record counts stay far inside 64 bits only below 3e9 records; beyond that the index
+  // is not worth it anyway.
+  if (Best > 3000000000LL || Best * Best > Threshold) return false;
+  First = BestFirst;
+  Second = BestSecond;
+  return true;
+}
+
+}  // namespace
+
+void MdbChooseScanConditions(const TMdbScanSearchConditionArray& Conditions, std::int32_t CursorIndexID,
+                             bool GoForward, TMdbScanChoiceSource& Source, std::int32_t& First, std::int32_t& Second) {
+  First = Second = -1;
+  if (!ChooseEqualCondition(Conditions, CursorIndexID, Source, First) &&
+      !ChooseIndexByCost(Conditions, CursorIndexID, Source, First, Second)) {
+    for (std::int32_t i = 0; i < Conditions.Count() && First < 0; ++i) {
+      const TMdbScanSearchCondition& C = *Conditions.Items[static_cast<std::size_t>(i)];
+      if (IsIndexCondition(C) && C.IndexID != -1) First = i;
+    }
+  }
+  if (Second < 0) return;
+  const TMdbScanSearchCondition* A = Conditions.Items[static_cast<std::size_t>(First)].get();
+  const TMdbScanSearchCondition* B = Conditions.Items[static_cast<std::size_t>(Second)].get();
+  const bool FirstIsLower = Source.CompareConditions(A->IndexID, A, B) < 0;
+  if (FirstIsLower != GoForward) std::swap(First, Second);
 }

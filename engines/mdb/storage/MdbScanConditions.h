@@ -45,3 +45,29 @@ void MdbRemoveDuplicateScanConditions(TMdbScanSearchConditionArray& Conditions, 
 // Simplifies Conditions in place; False (and the list left as it was) when they contradict each other.
 bool MdbOptimizeScanConditions(TMdbScanSearchConditionArray& Conditions, const TMdbScanKeyComparer& Compare,
                                const TMdbScanIncompatibility& IsIncompatible);
+
+// What choosing the driving condition needs to know about the table and its indexes.
+class TMdbScanChoiceSource {
+ public:
+  virtual ~TMdbScanChoiceSource() = default;
+  // A unique index, or one whose first column is an autoincrement field: an equality finds one record.
+  virtual bool FindsOneRecord(std::int32_t IndexID) = 0;
+  virtual Int64 RecordCount() = 0;
+  // The approximate record number of the cursor's record in physical order.
+  virtual Int64 ApproximateRecNo() = 0;
+  // The records a range (or one condition, Second = First) covers; grows with the range.
+  virtual Int64 Estimate(std::int32_t IndexID, const TMdbScanSearchCondition* First,
+                         const TMdbScanSearchCondition* Second) = 0;
+  // < 0 when First's bound lies below Second's in the index order.
+  virtual std::int32_t CompareConditions(std::int32_t IndexID, const TMdbScanSearchCondition* First,
+                                         const TMdbScanSearchCondition* Second) = 0;
+};
+
+// The condition that drives the scan (First, -1: none, a full scan) and for a range its other end
+// (Second, -1: none), tried in turn: an equality that finds one record, the only equality, the only
+// condition when it is on the cursor's index; the cheapest condition or range when its estimate is
+// worth an index (its square at most the records left after the cursor, a fifth of them, in physical
+// order, else the record count); the first index condition. A range starts from the bound the scan
+// meets first in its direction.
+void MdbChooseScanConditions(const TMdbScanSearchConditionArray& Conditions, std::int32_t CursorIndexID,
+                             bool GoForward, TMdbScanChoiceSource& Source, std::int32_t& First, std::int32_t& Second);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <iterator>
 #include <set>
 #include <string>
 #include <utility>
@@ -174,4 +176,67 @@ TEST(MdbScanConditionsTest, DuplicatesGoOnce) {
   MdbRemoveDuplicateScanConditions(A, CompareInts);
   EXPECT_EQ(Describe(A), (std::vector<TSeen>{
                              {scLower, 5, 1, 2}, {scLower, 6, 1, 1}, {scLowerEqual, 5, 1, 1}, {scLower, 5, 1, 1}}));
+}
+
+namespace {
+// Index 1 is unique; estimates are the key width of the range (upper key - lower key, or the key of a
+// single bound), so the test states them directly in the keys.
+class TChoiceSource : public TMdbScanChoiceSource {
+ public:
+  bool FindsOneRecord(std::int32_t IndexID) override { return IndexID == 1; }
+  Int64 RecordCount() override { return 1000; }
+  Int64 ApproximateRecNo() override { return RecNo; }
+  Int64 Estimate(std::int32_t, const TMdbScanSearchCondition* First, const TMdbScanSearchCondition* Second) override {
+    const auto Key = [](const TMdbScanSearchCondition* C) { return *static_cast<const std::int32_t*>(C->KeyRecordBuffer); };
+    return First == Second ? Key(First) : std::abs(Key(Second) - Key(First));
+  }
+  std::int32_t CompareConditions(std::int32_t, const TMdbScanSearchCondition* First,
+                                 const TMdbScanSearchCondition* Second) override {
+    return CompareInts(0, First->KeyRecordBuffer, Second->KeyRecordBuffer, 1);
+  }
+  Int64 RecNo = 0;
+};
+}  // namespace
+
+TEST(MdbScanConditionsTest, DrivingConditionChoice) {
+  const std::int32_t k5[] = {5}, k8[] = {8}, k20[] = {20}, k30[] = {30}, k900[] = {900};
+  TExpression Plain;
+  const TSpec E{scNone, nullptr, 0, -1, &Plain};
+  const struct {
+    std::vector<TSpec> Conditions;
+    std::int32_t CursorIndexID;
+    bool GoForward;
+    Int64 RecNo;
+    std::int32_t First, Second;
+  } Cases[] = {
+      // An equality on a unique index drives even when a range elsewhere is estimated smaller.
+      {{Cond(scGreater, k20, 1, 2), Cond(scLower, k30, 1, 2), Cond(scEqual, k900, 1, 1)}, -1, true, 0, 2, -1},
+      // The only equality drives.
+      {{Cond(scGreater, k5, 1, 3), Cond(scEqual, k900, 1, 2)}, -1, true, 0, 1, -1},
+      // The only condition, on the cursor's index.
+      {{Cond(scGreater, k900, 1, 3)}, 3, true, 0, 0, -1},
+      // Cost: the range 20..30 (10 records, 100 <= 1000 / 5) beats the single bound at 900.
+      {{Cond(scGreater, k900, 1, 3), Cond(scGreater, k20, 1, 2), Cond(scLower, k30, 1, 2)}, -1, true, 0, 1, 2},
+      // Backwards the scan starts from the upper bound.
+      {{Cond(scGreater, k900, 1, 3), Cond(scGreater, k20, 1, 2), Cond(scLower, k30, 1, 2)}, -1, false, 0, 2, 1},
+      {{Cond(scLower, k30, 1, 2), Cond(scGreater, k20, 1, 2)}, -1, true, 0, 1, 0},
+      // Not worth it: 10 x 10 > (1000 - 600) / 5, so the first index condition drives alone.
+      {{Cond(scGreater, k900, 1, 3), Cond(scGreater, k20, 1, 2), Cond(scLower, k30, 1, 2)}, -1, true, 600, 0, -1},
+      // On an index order the threshold is the record count.
+      {{Cond(scGreater, k900, 1, 3), Cond(scGreater, k20, 1, 2), Cond(scLower, k30, 1, 2)}, 4, true, 600, 1, 2},
+      {{Cond(scGreater, k5, 1, 3), Cond(scGreater, k8, 1, 4)}, -1, true, 0, 0, -1},
+      // Expressions alone: a full scan.
+      {{E}, -1, true, 0, -1, -1},
+  };
+  for (std::size_t n = 0; n < std::size(Cases); ++n) {
+    const auto& K = Cases[n];
+    TMdbScanSearchConditionArray A;
+    Fill(A, K.Conditions);
+    TChoiceSource S;
+    S.RecNo = K.RecNo;
+    std::int32_t First = 0, Second = 0;
+    MdbChooseScanConditions(A, K.CursorIndexID, K.GoForward, S, First, Second);
+    EXPECT_EQ(First, K.First) << n;
+    EXPECT_EQ(Second, K.Second) << n;
+  }
 }
