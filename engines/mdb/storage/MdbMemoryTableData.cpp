@@ -143,6 +143,25 @@ struct TOwnedBlock {
 
 [[noreturn]] void BadHeader(const String& What) { throw EMdbException(10160, SInvalidHeader, {What}); }
 
+// The header and the table name at the stream's position, for the load and the name peek alike: the
+// signature (10161) and the version window (10162, 10443, 10454, 10455) are checked before the name
+// is read (10163); a short header is 10160.
+void ReadHeaderAndName(TStream* Stream, THeader& H, String& Name) {
+  ReadBufferFromStream(&H, kMdbTableStreamHeaderSize, Stream, 10160);
+  if (std::memcmp(H.Signature, kMdbTableStreamSignature, 4) != 0) {
+    String Sig;
+    for (char c : H.Signature) Sig.push_back(static_cast<char16_t>(static_cast<Byte>(c)));
+    throw EMdbException(10161, SInvalidSignature, {Sig, String(u"ACS5")});
+  }
+  const double V = H.Version;
+  auto BadVersion = [&](int Code) { throw EMdbException(Code, SInvalidVersion, {V, kMdbTableStreamVersion}); };
+  if (!(V <= 9.0001)) BadVersion(10162);  // NaN included
+  if (V < 1.0001) BadVersion(10443);
+  if (V < 1.010001) BadVersion(10454);
+  if (V < 1.020001) BadVersion(10455);
+  ReadWideStringFromStream(Name, Stream, 10163);
+}
+
 }  // namespace
 
 // ---- construction ----------------------------------------------------------------------------------------
@@ -654,24 +673,12 @@ void TMdbMemoryTableData::LoadTableFromStream(TMdbCursor* Cursor, TStream* Strea
   if (Stream == nullptr) throw EMdbException(10160, SNilPointer);
 
   THeader H;
-  ReadBufferFromStream(&H, kMdbTableStreamHeaderSize, Stream, 10160);
-  if (std::memcmp(H.Signature, kMdbTableStreamSignature, 4) != 0) {
-    String Sig;
-    for (char c : H.Signature) Sig.push_back(static_cast<char16_t>(static_cast<Byte>(c)));
-    throw EMdbException(10161, SInvalidSignature, {Sig, String(u"ACS5")});
-  }
-  const double V = H.Version;
-  auto BadVersion = [&](int Code) { throw EMdbException(Code, SInvalidVersion, {V, kMdbTableStreamVersion}); };
-  if (!(V <= 9.0001)) BadVersion(10162);  // NaN included
-  if (V < 1.0001) BadVersion(10443);
-  if (V < 1.010001) BadVersion(10454);
-  if (V < 1.020001) BadVersion(10455);
-
   String Name, Comment;
+  ReadHeaderAndName(Stream, H, Name);
+  const double V = H.Version;
   double Created = 0;
   TMdbTableState State;
   State.LastModificationDate = Now();
-  ReadWideStringFromStream(Name, Stream, 10163);
   if (V >= 5.0) {
     Created = ReadValueFromStream<double>(Stream, 11980);
     ReadBufferFromStream(&State, sizeof(TMdbTableState), Stream, 11981);
@@ -776,8 +783,7 @@ String PeekTableNameFromStream(TStream* Stream) {
   String Name;
   try {
     THeader H;
-    ReadBufferFromStream(&H, kMdbTableStreamHeaderSize, Stream, 11723);
-    ReadWideStringFromStream(Name, Stream, 11724);
+    ReadHeaderAndName(Stream, H, Name);
   } catch (...) {
     Name.clear();
   }

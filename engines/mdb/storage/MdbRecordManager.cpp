@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
+#include "engines/mdb/runtime/MdbConst.h"
 #include "engines/mdb/runtime/MdbExcept.h"
 #include "engines/mdb/runtime/MdbMemory.h"
 #include "engines/mdb/runtime/MdbStreams.h"
@@ -140,7 +142,9 @@ void TMdbMemoryRecordManager::SetBlobFields(std::vector<TMdbBlobFieldSlot> Field
 }
 
 void TMdbMemoryRecordManager::FreeArrays() noexcept {
-  for (Byte** p : {&FRecordBuffer, &FDeleteFlagBuffer}) {
+  sys::ReturnPages(std::exchange(FRecordPages, sys::TPages{}));
+  FRecordBuffer = nullptr;
+  for (Byte** p : {&FDeleteFlagBuffer}) {
     if (*p == nullptr) continue;
     void* q = *p;
     *p = nullptr;
@@ -189,11 +193,16 @@ void TMdbMemoryRecordManager::Grow(std::int32_t Slot) {
     Int64 Reserve = std::max<Int64>(NewCount, FReservedRecordCount + FReservedRecordCount / 2);
     const Int64 Limit = std::min<Int64>(INT32_MAX, TMdbMemoryManager::kMaxBlockSize / Size);
     Reserve = std::min(Reserve, Limit);
-    // Slots and bitmap bytes past the old reserve come zero-filled, and slots past the slot count are
-    // never written: every slot the count later takes in holds zeros.
-    GrowBuffer(FRecordBuffer, Reserve * Size);
-    GrowBuffer(FDeleteFlagBuffer, BitmapBytes(Reserve));
+    // Bitmap bytes past the old reserve come zero-filled: every slot the count later takes in is free.
+    const auto Bytes = static_cast<std::size_t>(Reserve * Size);
+    const sys::TPages Pages = FRecordPages.Memory ? sys::ResizePages(FRecordPages, Bytes) : sys::TakePages(Bytes);
+    if (Pages.Memory == nullptr) throw EMdbException(30014, SMdbReallocMemError, {String(u"record array")});
+    FRecordPages = Pages;
+    FRecordBuffer = static_cast<Byte*>(Pages.Memory);
+    // The rest of the last page holds slots too.
+    Reserve = std::min<Int64>(Limit, static_cast<Int64>(Pages.Size) / Size);
     FReservedRecordCount = static_cast<std::int32_t>(Reserve);
+    GrowBuffer(FDeleteFlagBuffer, BitmapBytes(Reserve));
   }
   FAllocatedRecordCount = static_cast<std::int32_t>(NewCount);
 }
@@ -401,7 +410,8 @@ void TMdbMemoryRecordManager::LoadFromStream(TStream* Stream) {
   const auto Last = ReadValueFromStream<std::int32_t>(Stream, 10452);
   if (Slots == 0 ? First != 0 : (First < 0 || First >= Slots)) BadRecordBlock(10451, Format(u"first slot %d", {First}));
   if (Slots == 0 ? Last != 0 : (Last < First || Last >= Slots)) BadRecordBlock(10452, Format(u"last slot %d", {Last}));
-  TStagedBuffer Bitmap, Records;
+  TStagedBuffer Bitmap;
+  sys::TPages Records;
   if (Slots > 0) {
     Bitmap.Ptr = static_cast<Byte*>(MdbMemoryManager->AllocMem(BitmapBytes(Slots)));
     ReadBufferFromStream(Bitmap.Ptr, BitmapBytes(Slots), Stream, 10453);
@@ -414,10 +424,12 @@ void TMdbMemoryRecordManager::LoadFromStream(TStream* Stream) {
       for (std::int32_t s = 0; s <= Last; ++s)
         if (Deleted(s)) BadRecordBlock(10450, Format(u"slot %d deleted without deletions", {s}));
     }
-    Records.Ptr = static_cast<Byte*>(MdbMemoryManager->AllocMem(Int64(Slots) * RecordBufferSize));
+    Records = sys::TakePages(static_cast<std::size_t>(Int64(Slots) * RecordBufferSize));
+    if (Records.Memory == nullptr) throw EMdbException(30014, SMdbReallocMemError, {String(u"record array")});
   }
   FreeArrays();
-  FRecordBuffer = Records.Release();
+  FRecordPages = Records;
+  FRecordBuffer = static_cast<Byte*>(Records.Memory);
   FDeleteFlagBuffer = Bitmap.Release();
   FAllocatedRecordCount = Slots;
   FReservedRecordCount = Slots;
