@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -699,11 +700,25 @@ void TMdbMemoryTableData::LoadTableFromStream(TMdbCursor* Cursor, TStream* Strea
                                                : kMdbMaxTableStreamBody;
     if (H.UncompressedSize <= 0 || H.UncompressedSize > Limit)
       BadHeader(Format(u"body size %d for %d compressed bytes", {H.UncompressedSize, H.BlockSize}));
-    TMdbMemBlock In(H.BlockSize);
-    ReadBufferFromStream(In.Get(), H.BlockSize, Stream, 10160);
+    // A memory stream's bytes are decompressed where they stand; others are read into a block first.
+    const Byte* Packed = nullptr;
+    std::optional<TMdbMemBlock> In;
+    const Int64 At = Stream->Position();
+    if (auto* M = dynamic_cast<TMdbMemoryStream*>(Stream)) {
+      Packed = static_cast<const Byte*>(M->Buffer()) + At;
+    } else if (auto* P = dynamic_cast<TCustomMemoryStream*>(Stream)) {
+      Packed = static_cast<const Byte*>(P->Memory()) + At;
+    }
+    if (Packed != nullptr) {
+      SetStreamPosition(Stream, 10160, At + H.BlockSize);
+    } else {
+      In.emplace(H.BlockSize);
+      ReadBufferFromStream(In->Get(), H.BlockSize, Stream, 10160);
+      Packed = In->Get();
+    }
     void* Out = nullptr;
     std::int32_t OutSize = static_cast<std::int32_t>(H.UncompressedSize);
-    if (!DecompressBuffer(static_cast<TMdbCompressionAlgorithm>(H.Algorithm), In.Get(), H.BlockSize, Out, OutSize))
+    if (!DecompressBuffer(static_cast<TMdbCompressionAlgorithm>(H.Algorithm), Packed, H.BlockSize, Out, OutSize))
       throw EMdbException(11726, SDecompressFailed, {Name, int(H.Algorithm), String(u"damaged data")});
     auto S = std::make_unique<TBodyStream>(Out, OutSize);
     if (OutSize != H.UncompressedSize)

@@ -90,7 +90,16 @@ void TMdbBlobHandleTable::Free(std::uint32_t Handle) noexcept {
 }
 
 void TMdbBlobHandleTable::Clear() noexcept {
-  for (std::size_t i = 0; i < FBlocks.size(); ++i) Free(static_cast<std::uint32_t>(i + 1));
+  // Every handle goes: the blocks are freed without noting their handles for reuse.
+  for (void*& Block : FBlocks) {
+    if (Block == nullptr) continue;
+    void* p = std::exchange(Block, nullptr);
+    try {
+      MdbMemoryManager->FreeAndNilMem(p);
+    } catch (const Exception& E) {
+      MdbStorageDiagnostic(E.Message());
+    }
+  }
   FBlocks.clear();
   FFreeHandles.clear();
   FLive = 0;
@@ -187,17 +196,21 @@ void TMdbMemoryRecordManager::Grow(std::int32_t Slot) {
   if (NewCount > INT32_MAX || NewCount * Size > TMdbMemoryManager::kMaxBlockSize)
     throw EMdbException(30015, SMdbInvalidRecordBlock, {String(u"record array too large")});
   // The slot count follows the fixed growth steps (it is what the record block writes), but the
-  // storage under it grows by half its size at a time: with fixed steps alone every step would copy
+  // storage under it doubles at a time: with fixed steps alone every step would copy
   // the whole array, and appending n records would cost O(n^2 / step).
   if (NewCount > FReservedRecordCount) {
-    Int64 Reserve = std::max<Int64>(NewCount, FReservedRecordCount + FReservedRecordCount / 2);
+    Int64 Reserve = std::max<Int64>(NewCount, Int64(FReservedRecordCount) * 2);
     const Int64 Limit = std::min<Int64>(INT32_MAX, TMdbMemoryManager::kMaxBlockSize / Size);
     Reserve = std::min(Reserve, Limit);
     // Bitmap bytes past the old reserve come zero-filled: every slot the count later takes in is free.
     const auto Bytes = static_cast<std::size_t>(Reserve * Size);
-    const sys::TPages Pages = FRecordPages.Memory ? sys::ResizePages(FRecordPages, Bytes) : sys::TakePages(Bytes);
+    // A new range and a copy rather than a remap in place: the reserve keeps the ranges an earlier
+    // table of this shape went through, step by step, with their pages already faulted in.
+    const sys::TPages Pages = sys::TakePages(Bytes);
     if (Pages.Memory == nullptr) throw EMdbException(30014, SMdbReallocMemError, {String(u"record array")});
-    FRecordPages = Pages;
+    if (FRecordBuffer != nullptr)
+      std::memcpy(Pages.Memory, FRecordBuffer, static_cast<std::size_t>(Int64(FAllocatedRecordCount) * Size));
+    sys::ReturnPages(std::exchange(FRecordPages, Pages));
     FRecordBuffer = static_cast<Byte*>(Pages.Memory);
     // The rest of the last page holds slots too.
     Reserve = std::min<Int64>(Limit, static_cast<Int64>(Pages.Size) / Size);

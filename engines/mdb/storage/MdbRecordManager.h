@@ -18,8 +18,8 @@
 //  13  ceil(S/8) delete bitmap, only when S > 0             10448 / 10453
 // The record count is not stored: AddLoadedRecord rebuilds it while the records are read back.
 //
-// The slot array lives in whole pages from the process page reserve: it grows by remapping (no copy),
-// and the pages of a dropped or emptied table serve the next table without being faulted in again.
+// The slot array lives in whole pages from the process page reserve: it doubles into a new range, and
+// the ranges a dropped or emptied table gives back serve the next table without being faulted in again.
 // Such pages are not zeroed: only live slots are ever read, and each is written whole first.
 #pragma once
 
