@@ -44,8 +44,21 @@ std::int32_t TMdbCompressedBLOBStream::DefaultBlockSize(Byte Mode) {
 }
 
 TMdbCompressedBLOBStream::TMdbCompressedBLOBStream(TStream* Stream, const TMdbBLOBDescriptor& BLOBDescriptor, bool ToCreate,
-                                                   bool ToRepair)
-    : FRepair(ToRepair), FCompressedStream(Stream), FBLOBDescriptor(BLOBDescriptor) {
+                                                   bool ToRepair) {
+  Open(Stream, BLOBDescriptor, ToCreate, ToRepair);
+}
+
+void TMdbCompressedBLOBStream::Open(TStream* Stream, const TMdbBLOBDescriptor& BLOBDescriptor, bool ToCreate, bool ToRepair) {
+  FRepair = ToRepair;
+  FCompressedStream = Stream;
+  FBLOBDescriptor = BLOBDescriptor;
+  FHeaders.SetSize(0);
+  FUncompressedSize = FCompressedSize = 0;
+  FCurrentHeader = 0;
+  FPosition = 0;
+  FCompressionRate = 0;
+  FModified = false;
+  FAbort = false;
   FCompressionAlgorithm = static_cast<TMdbCompressionAlgorithm>(FBLOBDescriptor.CompressionAlgorithm);
   FCompressionMode = FBLOBDescriptor.CompressionMode;
   FStartPosition = FBLOBDescriptor.StartPosition;

@@ -38,6 +38,8 @@ class TMdbCompressedBLOBStream : public TMdbStream {
  public:
   TMdbCompressedBLOBStream(TStream* Stream, const TMdbBLOBDescriptor& BLOBDescriptor, bool ToCreate, bool ToRepair);
   ~TMdbCompressedBLOBStream() override;
+  // Starts over on another BLOB as the constructor would, keeping the memory of the header list.
+  void Open(TStream* Stream, const TMdbBLOBDescriptor& BLOBDescriptor, bool ToCreate, bool ToRepair);
 
   Int64 Read(void* Buffer, Int64 Count) override;
   Int64 Write(const void* Buffer, Int64 Count) override;

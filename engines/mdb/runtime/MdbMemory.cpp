@@ -52,15 +52,15 @@ Byte TMdbMemoryManager::MethodForSize(Int64 BufferSize) {
 Byte TMdbMemoryManager::BlockMethod(const void* Buffer) { return static_cast<const Byte*>(Buffer)[-5]; }
 
 void TMdbMemoryManager::AddTotal(Int64 Delta) {
-  std::lock_guard<std::mutex> Guard(FThreadSync);
-  if (Delta < 0 && -Delta >= FTotalMemAllocated) FTotalMemAllocated = 0;
-  else FTotalMemAllocated += Delta;
+  // Every block passes here twice: a lock-free update keeps the count off the allocation path's cost.
+  Int64 Old = FTotalMemAllocated.load(std::memory_order_relaxed);
+  Int64 New;
+  do {
+    New = Delta < 0 && -Delta >= Old ? 0 : Old + Delta;
+  } while (!FTotalMemAllocated.compare_exchange_weak(Old, New, std::memory_order_relaxed));
 }
 
-Int64 TMdbMemoryManager::TotalMemAllocated() const {
-  std::lock_guard<std::mutex> Guard(FThreadSync);
-  return FTotalMemAllocated;
-}
+Int64 TMdbMemoryManager::TotalMemAllocated() const { return FTotalMemAllocated.load(std::memory_order_relaxed); }
 
 void* TMdbMemoryManager::GetMem(Int64 BufferSize) {
   if (BufferSize <= 0) throw EMdbException(30286, SMdbCannotAllocateZero);

@@ -22,6 +22,7 @@
 // the free physical memory, whose reading is injectable for tests.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 
@@ -64,8 +65,7 @@ class TMdbMemoryManager : public TObject {
 
  private:
   void AddTotal(Int64 Delta);
-  mutable std::mutex FThreadSync;
-  Int64 FTotalMemAllocated = 0;
+  std::atomic<Int64> FTotalMemAllocated{0};
 };
 
 extern TMdbMemoryManager* MdbMemoryManager;

@@ -28,7 +28,7 @@ Int64 SeekTarget(Int64 Position, Int64 Size, Int64 Offset, TSeekOrigin Origin) {
 
 // ---- TMdbStream ------------------------------------------------------------------------------------
 
-TMdbStream::TMdbStream() : FThreadSync(std::make_unique<TMdbReadWriteThreadSyncBySingleCriticalSection>()) {}
+TMdbStream::TMdbStream() = default;
 
 TMdbStream::~TMdbStream() = default;
 
@@ -164,6 +164,16 @@ void TMdbMemoryStream::InternalSetSize(Int64 NewSize) {
   }
   FSize = NewSize;
   if (FPosition > FSize) FPosition = FSize;
+}
+
+void TMdbMemoryStream::Clear(Int64 KeepCapacity) {
+  if (FBuffer != nullptr && FBufferSize <= KeepCapacity) {
+    FSize = 0;
+    FPosition = 0;
+    return;
+  }
+  InternalSetSize(0);
+  FPosition = 0;
 }
 
 void TMdbMemoryStream::SetSize(Int64 NewSize) {
@@ -437,6 +447,17 @@ void TMdbTemporaryStream::InternalSetSize(Int64 NewSize) {
   if (FInMemory && NewSize > FMemoryLimit) MoveToFile();
   Inner()->SetSize(NewSize);
   if (Inner()->Position() > Inner()->Size()) Inner()->SetPosition(Inner()->Size());
+}
+
+void TMdbTemporaryStream::Clear(Int64 KeepCapacity) {
+  if (!FInMemory) {
+    auto Memory = std::make_unique<TMdbMemoryStream>();
+    FFileStream.reset();
+    FMemoryStream = std::move(Memory);
+    FInMemory = true;
+    return;
+  }
+  FMemoryStream->Clear(KeepCapacity);
 }
 
 Int64 TMdbTemporaryStream::Read(void* Buffer, Int64 Count) { return Inner()->Read(Buffer, Count); }

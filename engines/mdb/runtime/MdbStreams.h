@@ -40,8 +40,8 @@ class TMdbStream : public TStream {
   TMdbStream();
   ~TMdbStream() override;
 
-  virtual void Lock() { FThreadSync->WaitAndLockForWrite(); }
-  virtual void Unlock() { FThreadSync->Unlock(); }
+  virtual void Lock() { FThreadSync.WaitAndLockForWrite(); }
+  virtual void Unlock() { FThreadSync.Unlock(); }
 
   std::int32_t BlockSize() const { return FBlockSize; }
   void SetBlockSize(std::int32_t Value) { FBlockSize = Value; }
@@ -58,7 +58,9 @@ class TMdbStream : public TStream {
   void DoProgress(double PercentDone);
 
  protected:
-  std::unique_ptr<TMdbReadWriteThreadSync> FThreadSync;
+  // Held in place: streams are made per BLOB value, and a lock of their own on the heap would cost
+  // an allocation each.
+  TMdbReadWriteThreadSyncBySingleCriticalSection FThreadSync;
   std::int32_t FBlockSize = 102400;
   TMdbProgressEvent FOnProgress;
   bool FModified = false;
@@ -78,6 +80,10 @@ class TMdbMemoryStream : public TMdbStream {
   Int64 Seek(Int64 Offset, TSeekOrigin Origin) override;
   Int64 Size() override { return FSize; }
   void SetSize(Int64 NewSize) override;
+
+  // Empties the stream; a buffer of at most KeepCapacity bytes stays for the next content, a larger one
+  // is freed.
+  void Clear(Int64 KeepCapacity);
 
   void* Buffer() const { return FBuffer; }
   Int64 BufferSize() const { return FBufferSize; }
@@ -171,6 +177,10 @@ class TMdbTemporaryStream : public TMdbStream {
   Int64 Seek(Int64 Offset, TSeekOrigin Origin) override;
   Int64 Size() override;
   void SetSize(Int64 NewSize) override { InternalSetSize(NewSize); }
+
+  // Empties the stream and brings it back to memory; a memory buffer of at most KeepCapacity bytes is
+  // kept for the next content.
+  void Clear(Int64 KeepCapacity);
 
   std::int32_t MemoryLimit() const { return FMemoryLimit; }
   void SetMemoryLimit(std::int32_t Value) { FMemoryLimit = Value; }

@@ -168,14 +168,24 @@ void TMdbCursor::GetFieldValue(TMdbVariant* Value, std::int32_t FieldNo, bool Di
     return;
   }
   if (F.IsBlob()) {
-    GetBLOBValue(Value, n);
+    // The stream routines count in the visible fields: a direct number is taken to the visible entry
+    // that shows the column.
+    std::int32_t Visible = FieldNo;
+    if (DirectAccess) {
+      Visible = -1;
+      for (std::int32_t i = 0; i < FVisibleFieldDefs.Count() && Visible < 0; ++i)
+        if (FVisibleFieldDefs.GetDef(i)->FFieldNoReference == n) Visible = i;
+      if (Visible < 0) throw EMdbException(10317, SMdbInvalidFieldNumber, {FieldNo, FFieldDefs.Count()});
+    }
+    GetBLOBValue(Value, Visible);
     return;
   }
   Value->SetData(FCurrentRecordBuffer + F.FMemoryOffset, F.FMemoryDataSize, F.FBaseFieldType, CopyFlag, false);
 }
 
 void TMdbCursor::GetBLOBValue(TMdbVariant* V, std::int32_t aFieldNo) {
-  const TMdbFieldDef& F = *FFieldDefs.GetDef(aFieldNo);
+  std::int32_t n;
+  const TMdbFieldDef& F = VisibleToTableField(aFieldNo, 10737, n);
   V->SetNull(F.FBaseFieldType);
   TMdbStream* S = InternalCreateBlobStream(false, aFieldNo, bomRead);
   try {

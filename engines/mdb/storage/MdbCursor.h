@@ -137,6 +137,7 @@ class TMdbCursor : public TObject {
   void SetFieldData(std::int32_t FieldNo, const void* Buffer, Byte* RecordBuffer) const;
   // DirectAccess: FieldNo counts in FieldDefs (10317), else in VisibleFieldDefs (10737).
   void GetFieldValue(TMdbVariant* Value, std::int32_t FieldNo, bool DirectAccess, bool CopyFlag);
+  // aFieldNo counts in VisibleFieldDefs, as the stream routines do.
   void GetBLOBValue(TMdbVariant* V, std::int32_t aFieldNo);
   // Codes 10318 / 10738 for a bad number, 11589 / 11591 for a present value into a BLOB column. The
   // caller's value is cast to the column's type. RecordBuffer nil: CurrentRecordBuffer.

@@ -6,6 +6,7 @@
 #include "engines/mdb/runtime/MdbContainers.h"
 #include "engines/mdb/runtime/MdbExcept.h"
 #include "engines/mdb/runtime/MdbUtils.h"
+#include "engines/mdb/storage/MdbAdvancedTableData.h"
 #include "engines/mdb/storage/MdbCursor.h"
 #include "engines/mdb/storage/MdbPageManager.h"
 #include "engines/mdb/storage/MdbTableData.h"
@@ -195,6 +196,12 @@ std::int32_t TMdbDatabaseData::GetNewObjectId() {
 
 void TMdbDatabaseData::ClearCache() {
   if (FPageManager) FPageManager->ClearCache();
+}
+
+void TMdbDatabaseData::RemoveAllLocks(std::int32_t SessionID) {
+  TMdbLockGuard G(FThreadSync, false);
+  for (const auto& T : FTableDataList)
+    if (auto* A = dynamic_cast<TMdbAdvancedTableData*>(T.get())) A->RemoveAllSessionLocks(SessionID);
 }
 
 // ---- stored functions --------------------------------------------------------------------------------

@@ -95,6 +95,8 @@ class TMdbDatabaseData : public TObject {
   // The next value of the object-id counter; past the Int32 range a range error (ERangeError).
   std::int32_t GetNewObjectId();
   void ClearCache();
+  // Releases every table and record lock SessionID holds in this database's tables.
+  void RemoveAllLocks(std::int32_t SessionID);
 
   // ---- stored functions ----------------------------------------------------------------------------
   // Forwarded to the stored-function manager; without one each raises its own code.

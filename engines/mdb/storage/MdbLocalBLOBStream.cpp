@@ -6,14 +6,34 @@ namespace {
 constexpr char16_t SReadOnlyStream[] = u"Cannot write to read only stream";
 }
 
-TMdbLocalBLOBStream::TMdbLocalBLOBStream(std::unique_ptr<TMdbCompressedBLOBStream> TemporaryStream,
-                                         TMdbCursor* Cursor, TMdbBLOBOpenMode OpenMode, std::int32_t FieldNo)
-    : FOpenMode(OpenMode), FFieldNo(FieldNo), FCursor(Cursor), FTemporaryStream(std::move(TemporaryStream)) {}
+TMdbLocalBLOBStream::TMdbLocalBLOBStream(TMdbCursor* Cursor)
+    : FCursor(Cursor), FHolder(std::make_unique<TMdbTemporaryStream>()) {}
 
 TMdbLocalBLOBStream::~TMdbLocalBLOBStream() {
-  TStream* Under = FTemporaryStream ? FTemporaryStream->CompressedStream() : nullptr;
   FTemporaryStream.reset();
-  if (!FDoNotFreeCompressedStream) delete Under;
+  if (FDoNotFreeCompressedStream) (void)FHolder.release();
+}
+
+void TMdbLocalBLOBStream::Open(TMdbBLOBOpenMode OpenMode, std::int32_t FieldNo, const TMdbBLOBDescriptor& Descriptor,
+                               const void* Stored, Int64 StoredSize) {
+  FOpenMode = OpenMode;
+  FFieldNo = FieldNo;
+  FModified = false;
+  FHolder->Clear(kKeptHolderBytes);
+  const bool ToCreate = Stored == nullptr;
+  if (!ToCreate && StoredSize > 0) {
+    WriteBufferToStream(Stored, StoredSize, FHolder.get(), 10112);
+    FHolder->SetPosition(0);
+  }
+  if (FTemporaryStream) FTemporaryStream->Open(FHolder.get(), Descriptor, ToCreate, false);
+  else FTemporaryStream = std::make_unique<TMdbCompressedBLOBStream>(FHolder.get(), Descriptor, ToCreate, false);
+}
+
+void TMdbLocalBLOBStream::Recycle() {
+  FUserBLOBStream = nullptr;
+  FModified = false;
+  // The working copy keeps pointing at the emptied holder; nothing reads it before the next Open.
+  FHolder->Clear(kKeptHolderBytes);
 }
 
 Int64 TMdbLocalBLOBStream::Write(const void* Buffer, Int64 Count) {

@@ -198,6 +198,7 @@ void TMdbLocalCursor::CloseTable() {
   // The streams go while the definitions they are numbered by and the table they write to are still
   // here: a component wrapper closes its field through this cursor as it goes.
   ClearBLOBStreams(false);
+  FSpareBLOBStreams.clear();
   if (FTableData) {
     TMdbTableData* T = FTableData;
     FTableData = nullptr;
@@ -407,9 +408,30 @@ TMdbStream* TMdbLocalCursor::InternalCreateBlobStream(bool ToInsert, std::int32_
     }
   }
   FBLOBStreams.reserve(FBLOBStreams.size() + 1);
+  if (!FSpareBLOBStreams.empty()) {
+    // A stream released earlier serves again: a BLOB written per record costs no new objects.
+    FTableData->OpenBlobStream(this, n, OpenMode, *FSpareBLOBStreams.back());
+    FBLOBStreams.push_back(FSpareBLOBStreams.back().release());
+    FSpareBLOBStreams.pop_back();
+    return FBLOBStreams.back();
+  }
   TMdbStream* S = FTableData->InternalCreateBlobStream(this, ToInsert, n, OpenMode);
   if (S) FBLOBStreams.push_back(S);
   return S;
+}
+
+void TMdbLocalCursor::RecycleBLOBStream(TMdbStream* S) noexcept {
+  TMdbLocalBLOBStream* L = AsLocal(S);
+  if (L && L->FCursor == this && !L->FDoNotFreeCompressedStream && FSpareBLOBStreams.size() < kSpareBLOBStreams) {
+    try {
+      FSpareBLOBStreams.reserve(kSpareBLOBStreams);
+      L->Recycle();
+      FSpareBLOBStreams.emplace_back(L);
+      return;
+    } catch (...) {
+    }
+  }
+  delete S;
 }
 
 void TMdbLocalCursor::ReleaseBLOBStream(std::size_t Index, std::int32_t TableFieldNo, bool WriteBack) {
@@ -428,7 +450,7 @@ void TMdbLocalCursor::ReleaseBLOBStream(std::size_t Index, std::int32_t TableFie
   if (WriteBack && L && IsWriteMode(L->FOpenMode) && FTableData)
     FTableData->WriteBLOBFieldToRecordBuffer(this, TableFieldNo, L);
   FBLOBStreams.erase(It);
-  delete S;
+  RecycleBLOBStream(S);
 }
 
 void TMdbLocalCursor::InternalCloseBLOB(std::int32_t FieldNo) {

@@ -14,15 +14,18 @@
 //   it; -9 edit, -10 delete, -11 cancel refused on a temporary table).
 // - One writer per BLOB field: a second stream opened for writing on the same field raises 10115;
 //   any number of readers may be open beside it. Post and cancel settle the write streams; close frees
-//   every stream.
+//   every stream. A released stream is kept (a few at most) and opened again for the next value.
 // - The table operations (create, delete, empty, rename, repair, streams, index definitions) close the
 //   cursor first and leave it closed; see MdbLocalCursorTable.cpp.
 // - Field numbers are never negative: a negative number is refused with the operation's code.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "engines/mdb/storage/MdbCursor.h"
+#include "engines/mdb/storage/MdbLocalBLOBStream.h"
 
 class TMdbTableData;
 class TMdbDatabaseData;
@@ -122,7 +125,13 @@ class TMdbLocalCursor : public TMdbCursor {
   // Frees one BLOB stream of FBLOBStreams at Index, through its component wrapper when there is one
   // (whose destruction closes the field again), and removes it from the list.
   void ReleaseBLOBStream(std::size_t Index, std::int32_t TableFieldNo, bool WriteBack);
+  // Keeps a released stream of this cursor for the next InternalCreateBlobStream, or frees it.
+  void RecycleBLOBStream(TMdbStream* S) noexcept;
   bool IsDefinitionDifferent(const TMdbFieldDefs& Fields, const TMdbIndexDefs* Indexes,
                              const TMdbConstraintDefs* Constraints) const;
   void CopyRecordsForRepair(TMdbLocalCursor* Target, AnsiString& Log);
+
+  static constexpr std::size_t kSpareBLOBStreams = 4;
+  // Released BLOB streams kept for reuse (each with a small buffer); freed when the table closes.
+  std::vector<std::unique_ptr<TMdbLocalBLOBStream>> FSpareBLOBStreams;
 };

@@ -274,7 +274,9 @@ void TMdbLocalSession::Rollback() {
 
 // ---- forwarding --------------------------------------------------------------------------------------
 
-void TMdbLocalSession::RemoveAllLocks() {}
+void TMdbLocalSession::RemoveAllLocks() {
+  if (FDatabaseData && GetConnected()) FDatabaseData->RemoveAllLocks(SessionID);
+}
 
 void TMdbLocalSession::ClearCache() {
   if (FDatabaseData) FDatabaseData->ClearCache();

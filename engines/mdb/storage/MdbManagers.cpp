@@ -4,6 +4,7 @@
 #include <random>
 
 #include "engines/mdb/runtime/MdbExcept.h"
+#include "engines/mdb/runtime/MdbMemory.h"
 #include "engines/mdb/runtime/MdbTypeTable.h"
 #include "engines/mdb/storage/MdbBTreeIndex.h"
 #include "engines/mdb/storage/MdbCursor.h"
@@ -292,18 +293,29 @@ void TMdbBaseIndexManager::UpdateRecord(TMdbCursor* Cursor) {
 }
 
 void TMdbBaseIndexManager::DeleteRecord(TMdbCursor* Cursor) {
+  // The keys come out of the stored record, read into a scratch buffer that the cursor shows while
+  // they do: the cursor's own buffer (an edit in progress, say) is left as it is.
+  TMdbMemBlock Stored(LTableData->CalcRecordSize(), true);
   TMdbNavigationInfo N;
   N.SessionID = Cursor->FSession ? Cursor->FSession->SessionID : -1;
   N.GetRecordMode = grmCurrent;
   N.RecordID = Cursor->CurrentRecordID;
-  N.RecordBuffer = Cursor->FCurrentRecordBuffer;
+  N.RecordBuffer = Stored.Get();
   LTableData->RecordManager()->GetRecordBuffer(N);
   if (N.GetRecordResult == grrError) return;
-  for (std::int32_t i = 0; i < FIndexDefs.Count(); ++i) {
-    TMdbIndex* I = OpenIndex(FIndexDefs.GetDef(i)->ObjectID());
-    I->DeleteRecord(Cursor);
-    I->ClearIndexCache(-1);
+  Byte* const Own = Cursor->FCurrentRecordBuffer;
+  Cursor->FCurrentRecordBuffer = Stored.Get();
+  try {
+    for (std::int32_t i = 0; i < FIndexDefs.Count(); ++i) {
+      TMdbIndex* I = OpenIndex(FIndexDefs.GetDef(i)->ObjectID());
+      I->DeleteRecord(Cursor);
+      I->ClearIndexCache(-1);
+    }
+  } catch (...) {
+    Cursor->FCurrentRecordBuffer = Own;
+    throw;
   }
+  Cursor->FCurrentRecordBuffer = Own;
 }
 
 std::int32_t TMdbBaseIndexManager::CompareRecordBuffersByIndex(std::int32_t IndexID, const Byte* Buffer1,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -142,6 +143,25 @@ struct TOwnedBlock {
 };
 
 [[noreturn]] void BadHeader(const String& What) { throw EMdbException(10160, SInvalidHeader, {What}); }
+
+// The header and the table name at the stream's position, for the load and the name peek alike: the
+// signature (10161) and the version window (10162, 10443, 10454, 10455) are checked before the name
+// is read (10163); a short header is 10160.
+void ReadHeaderAndName(TStream* Stream, THeader& H, String& Name) {
+  ReadBufferFromStream(&H, kMdbTableStreamHeaderSize, Stream, 10160);
+  if (std::memcmp(H.Signature, kMdbTableStreamSignature, 4) != 0) {
+    String Sig;
+    for (char c : H.Signature) Sig.push_back(static_cast<char16_t>(static_cast<Byte>(c)));
+    throw EMdbException(10161, SInvalidSignature, {Sig, String(u"ACS5")});
+  }
+  const double V = H.Version;
+  auto BadVersion = [&](int Code) { throw EMdbException(Code, SInvalidVersion, {V, kMdbTableStreamVersion}); };
+  if (!(V <= 9.0001)) BadVersion(10162);  // NaN included
+  if (V < 1.0001) BadVersion(10443);
+  if (V < 1.010001) BadVersion(10454);
+  if (V < 1.020001) BadVersion(10455);
+  ReadWideStringFromStream(Name, Stream, 10163);
+}
 
 }  // namespace
 
@@ -654,24 +674,12 @@ void TMdbMemoryTableData::LoadTableFromStream(TMdbCursor* Cursor, TStream* Strea
   if (Stream == nullptr) throw EMdbException(10160, SNilPointer);
 
   THeader H;
-  ReadBufferFromStream(&H, kMdbTableStreamHeaderSize, Stream, 10160);
-  if (std::memcmp(H.Signature, kMdbTableStreamSignature, 4) != 0) {
-    String Sig;
-    for (char c : H.Signature) Sig.push_back(static_cast<char16_t>(static_cast<Byte>(c)));
-    throw EMdbException(10161, SInvalidSignature, {Sig, String(u"ACS5")});
-  }
-  const double V = H.Version;
-  auto BadVersion = [&](int Code) { throw EMdbException(Code, SInvalidVersion, {V, kMdbTableStreamVersion}); };
-  if (!(V <= 9.0001)) BadVersion(10162);  // NaN included
-  if (V < 1.0001) BadVersion(10443);
-  if (V < 1.010001) BadVersion(10454);
-  if (V < 1.020001) BadVersion(10455);
-
   String Name, Comment;
+  ReadHeaderAndName(Stream, H, Name);
+  const double V = H.Version;
   double Created = 0;
   TMdbTableState State;
   State.LastModificationDate = Now();
-  ReadWideStringFromStream(Name, Stream, 10163);
   if (V >= 5.0) {
     Created = ReadValueFromStream<double>(Stream, 11980);
     ReadBufferFromStream(&State, sizeof(TMdbTableState), Stream, 11981);
@@ -692,11 +700,25 @@ void TMdbMemoryTableData::LoadTableFromStream(TMdbCursor* Cursor, TStream* Strea
                                                : kMdbMaxTableStreamBody;
     if (H.UncompressedSize <= 0 || H.UncompressedSize > Limit)
       BadHeader(Format(u"body size %d for %d compressed bytes", {H.UncompressedSize, H.BlockSize}));
-    TMdbMemBlock In(H.BlockSize);
-    ReadBufferFromStream(In.Get(), H.BlockSize, Stream, 10160);
+    // A memory stream's bytes are decompressed where they stand; others are read into a block first.
+    const Byte* Packed = nullptr;
+    std::optional<TMdbMemBlock> In;
+    const Int64 At = Stream->Position();
+    if (auto* M = dynamic_cast<TMdbMemoryStream*>(Stream)) {
+      Packed = static_cast<const Byte*>(M->Buffer()) + At;
+    } else if (auto* P = dynamic_cast<TCustomMemoryStream*>(Stream)) {
+      Packed = static_cast<const Byte*>(P->Memory()) + At;
+    }
+    if (Packed != nullptr) {
+      SetStreamPosition(Stream, 10160, At + H.BlockSize);
+    } else {
+      In.emplace(H.BlockSize);
+      ReadBufferFromStream(In->Get(), H.BlockSize, Stream, 10160);
+      Packed = In->Get();
+    }
     void* Out = nullptr;
     std::int32_t OutSize = static_cast<std::int32_t>(H.UncompressedSize);
-    if (!DecompressBuffer(static_cast<TMdbCompressionAlgorithm>(H.Algorithm), In.Get(), H.BlockSize, Out, OutSize))
+    if (!DecompressBuffer(static_cast<TMdbCompressionAlgorithm>(H.Algorithm), Packed, H.BlockSize, Out, OutSize))
       throw EMdbException(11726, SDecompressFailed, {Name, int(H.Algorithm), String(u"damaged data")});
     auto S = std::make_unique<TBodyStream>(Out, OutSize);
     if (OutSize != H.UncompressedSize)
@@ -776,8 +798,7 @@ String PeekTableNameFromStream(TStream* Stream) {
   String Name;
   try {
     THeader H;
-    ReadBufferFromStream(&H, kMdbTableStreamHeaderSize, Stream, 11723);
-    ReadWideStringFromStream(Name, Stream, 11724);
+    ReadHeaderAndName(Stream, H, Name);
   } catch (...) {
     Name.clear();
   }

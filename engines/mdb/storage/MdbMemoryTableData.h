@@ -102,6 +102,6 @@ class TMdbMemoryTableData : public TMdbAdvancedTableData {
   std::unique_ptr<TMdbPageManager> FPageManager;
 };
 
-// The name of the table whose stream starts at Stream's position; empty when the header or the name
-// cannot be read. The position is always restored. The signature is not checked here.
+// The name of the table whose stream starts at Stream's position, read as a load reads it (signature
+// and version checked); empty when that fails. The position is always restored.
 String PeekTableNameFromStream(TStream* Stream);

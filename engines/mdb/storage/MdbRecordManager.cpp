@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
+#include "engines/mdb/runtime/MdbConst.h"
 #include "engines/mdb/runtime/MdbExcept.h"
 #include "engines/mdb/runtime/MdbMemory.h"
 #include "engines/mdb/runtime/MdbStreams.h"
@@ -88,7 +90,16 @@ void TMdbBlobHandleTable::Free(std::uint32_t Handle) noexcept {
 }
 
 void TMdbBlobHandleTable::Clear() noexcept {
-  for (std::size_t i = 0; i < FBlocks.size(); ++i) Free(static_cast<std::uint32_t>(i + 1));
+  // Every handle goes: the blocks are freed without noting their handles for reuse.
+  for (void*& Block : FBlocks) {
+    if (Block == nullptr) continue;
+    void* p = std::exchange(Block, nullptr);
+    try {
+      MdbMemoryManager->FreeAndNilMem(p);
+    } catch (const Exception& E) {
+      MdbStorageDiagnostic(E.Message());
+    }
+  }
   FBlocks.clear();
   FFreeHandles.clear();
   FLive = 0;
@@ -140,7 +151,9 @@ void TMdbMemoryRecordManager::SetBlobFields(std::vector<TMdbBlobFieldSlot> Field
 }
 
 void TMdbMemoryRecordManager::FreeArrays() noexcept {
-  for (Byte** p : {&FRecordBuffer, &FDeleteFlagBuffer}) {
+  sys::ReturnPages(std::exchange(FRecordPages, sys::TPages{}));
+  FRecordBuffer = nullptr;
+  for (Byte** p : {&FDeleteFlagBuffer}) {
     if (*p == nullptr) continue;
     void* q = *p;
     *p = nullptr;
@@ -183,17 +196,26 @@ void TMdbMemoryRecordManager::Grow(std::int32_t Slot) {
   if (NewCount > INT32_MAX || NewCount * Size > TMdbMemoryManager::kMaxBlockSize)
     throw EMdbException(30015, SMdbInvalidRecordBlock, {String(u"record array too large")});
   // The slot count follows the fixed growth steps (it is what the record block writes), but the
-  // storage under it grows by half its size at a time: with fixed steps alone every step would copy
+  // storage under it doubles at a time: with fixed steps alone every step would copy
   // the whole array, and appending n records would cost O(n^2 / step).
   if (NewCount > FReservedRecordCount) {
-    Int64 Reserve = std::max<Int64>(NewCount, FReservedRecordCount + FReservedRecordCount / 2);
+    Int64 Reserve = std::max<Int64>(NewCount, Int64(FReservedRecordCount) * 2);
     const Int64 Limit = std::min<Int64>(INT32_MAX, TMdbMemoryManager::kMaxBlockSize / Size);
     Reserve = std::min(Reserve, Limit);
-    // Slots and bitmap bytes past the old reserve come zero-filled, and slots past the slot count are
-    // never written: every slot the count later takes in holds zeros.
-    GrowBuffer(FRecordBuffer, Reserve * Size);
-    GrowBuffer(FDeleteFlagBuffer, BitmapBytes(Reserve));
+    // Bitmap bytes past the old reserve come zero-filled: every slot the count later takes in is free.
+    const auto Bytes = static_cast<std::size_t>(Reserve * Size);
+    // A new range and a copy rather than a remap in place: the reserve keeps the ranges an earlier
+    // table of this shape went through, step by step, with their pages already faulted in.
+    const sys::TPages Pages = sys::TakePages(Bytes);
+    if (Pages.Memory == nullptr) throw EMdbException(30014, SMdbReallocMemError, {String(u"record array")});
+    if (FRecordBuffer != nullptr)
+      std::memcpy(Pages.Memory, FRecordBuffer, static_cast<std::size_t>(Int64(FAllocatedRecordCount) * Size));
+    sys::ReturnPages(std::exchange(FRecordPages, Pages));
+    FRecordBuffer = static_cast<Byte*>(Pages.Memory);
+    // The rest of the last page holds slots too.
+    Reserve = std::min<Int64>(Limit, static_cast<Int64>(Pages.Size) / Size);
     FReservedRecordCount = static_cast<std::int32_t>(Reserve);
+    GrowBuffer(FDeleteFlagBuffer, BitmapBytes(Reserve));
   }
   FAllocatedRecordCount = static_cast<std::int32_t>(NewCount);
 }
@@ -401,7 +423,8 @@ void TMdbMemoryRecordManager::LoadFromStream(TStream* Stream) {
   const auto Last = ReadValueFromStream<std::int32_t>(Stream, 10452);
   if (Slots == 0 ? First != 0 : (First < 0 || First >= Slots)) BadRecordBlock(10451, Format(u"first slot %d", {First}));
   if (Slots == 0 ? Last != 0 : (Last < First || Last >= Slots)) BadRecordBlock(10452, Format(u"last slot %d", {Last}));
-  TStagedBuffer Bitmap, Records;
+  TStagedBuffer Bitmap;
+  sys::TPages Records;
   if (Slots > 0) {
     Bitmap.Ptr = static_cast<Byte*>(MdbMemoryManager->AllocMem(BitmapBytes(Slots)));
     ReadBufferFromStream(Bitmap.Ptr, BitmapBytes(Slots), Stream, 10453);
@@ -414,10 +437,12 @@ void TMdbMemoryRecordManager::LoadFromStream(TStream* Stream) {
       for (std::int32_t s = 0; s <= Last; ++s)
         if (Deleted(s)) BadRecordBlock(10450, Format(u"slot %d deleted without deletions", {s}));
     }
-    Records.Ptr = static_cast<Byte*>(MdbMemoryManager->AllocMem(Int64(Slots) * RecordBufferSize));
+    Records = sys::TakePages(static_cast<std::size_t>(Int64(Slots) * RecordBufferSize));
+    if (Records.Memory == nullptr) throw EMdbException(30014, SMdbReallocMemError, {String(u"record array")});
   }
   FreeArrays();
-  FRecordBuffer = Records.Release();
+  FRecordPages = Records;
+  FRecordBuffer = static_cast<Byte*>(Records.Memory);
   FDeleteFlagBuffer = Bitmap.Release();
   FAllocatedRecordCount = Slots;
   FReservedRecordCount = Slots;

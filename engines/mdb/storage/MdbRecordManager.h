@@ -17,6 +17,10 @@
 //   9  4  Int32  highest live slot                          10447 / 10452
 //  13  ceil(S/8) delete bitmap, only when S > 0             10448 / 10453
 // The record count is not stored: AddLoadedRecord rebuilds it while the records are read back.
+//
+// The slot array lives in whole pages from the process page reserve: it doubles into a new range, and
+// the ranges a dropped or emptied table gives back serve the next table without being faulted in again.
+// Such pages are not zeroed: only live slots are ever read, and each is written whole first.
 #pragma once
 
 #include <array>
@@ -25,6 +29,7 @@
 
 #include "engines/mdb/runtime/MdbTypes.h"
 #include "platform/classes/Classes.h"
+#include "platform/sys/Pages.h"
 
 class TStream;
 class TMdbTableData;
@@ -158,6 +163,7 @@ class TMdbMemoryRecordManager : public TMdbBaseRecordManager {
   void AdvanceLoadingSlot(std::int32_t& RecordPos);
 
   TMdbTableData* LTableData;
+  sys::TPages FRecordPages;  // under FRecordBuffer
   Byte* FRecordBuffer = nullptr;
   Byte* FDeleteFlagBuffer = nullptr;
   std::int32_t FAllocatedRecordCount = 0;

@@ -506,6 +506,13 @@ void TMdbTableData::SetBLOBModified(bool Modified, Byte* RecordBuffer, const TMd
 
 TMdbStream* TMdbTableData::InternalCreateBlobStream(TMdbCursor* Cursor, bool, std::int32_t FieldNo,
                                                     TMdbBLOBOpenMode OpenMode) {
+  auto S = std::make_unique<TMdbLocalBLOBStream>(Cursor);
+  OpenBlobStream(Cursor, FieldNo, OpenMode, *S);
+  return S.release();
+}
+
+void TMdbTableData::OpenBlobStream(TMdbCursor* Cursor, std::int32_t FieldNo, TMdbBLOBOpenMode OpenMode,
+                                   TMdbLocalBLOBStream& Stream) {
   const TMdbFieldDef& F = *FieldDefs().GetDef(FieldNo);
   if (F.FBLOBBlockSize == 0) throw EMdbException(10420, SStreamBlockSizeZero);
   TMdbBLOBDescriptor D;
@@ -513,27 +520,21 @@ TMdbStream* TMdbTableData::InternalCreateBlobStream(TMdbCursor* Cursor, bool, st
   D.StartPosition = 0;
   D.CompressionAlgorithm = F.FBLOBCompressionAlgorithm;
   D.CompressionMode = F.FBLOBCompressionMode;
-  auto Temporary = std::make_unique<TMdbTemporaryStream>();
-  std::unique_ptr<TMdbCompressedBLOBStream> Compressed;
   const Byte* Record = Cursor->FCurrentRecordBuffer;
   if (OpenMode == bomWrite || Record == nullptr || IsRecordFieldNull(Record, FieldNo)) {
     D.NumBlocks = 0;
     D.UncompressedSize = 0;
-    Compressed = std::make_unique<TMdbCompressedBLOBStream>(Temporary.get(), D, true, false);
-  } else {
-    const auto* Block = static_cast<const Byte*>(FBlobs.Get(GetBlobHandle(Record, F.FMemoryOffset)));
-    if (Block == nullptr) throw EMdbException(10112, SNilPointer);
-    std::int32_t NumBlocks;
-    std::memcpy(&NumBlocks, Block, 4);
-    std::memcpy(&D.UncompressedSize, Block + 4, 8);
-    D.NumBlocks = NumBlocks;
-    const Int64 Length = MdbMemoryManager->GetMemoryBufferSize(Block);
-    if (Length > kBlobBlockHeaderBytes) Temporary->Write(Block + kBlobBlockHeaderBytes, Length - kBlobBlockHeaderBytes);
-    Temporary->SetPosition(0);
-    Compressed = std::make_unique<TMdbCompressedBLOBStream>(Temporary.get(), D, false, false);
+    Stream.Open(OpenMode, FieldNo, D, nullptr, 0);
+    return;
   }
-  Temporary.release();  // now held by the BLOB stream, which frees it
-  return new TMdbLocalBLOBStream(std::move(Compressed), Cursor, OpenMode, FieldNo);
+  const auto* Block = static_cast<const Byte*>(FBlobs.Get(GetBlobHandle(Record, F.FMemoryOffset)));
+  if (Block == nullptr) throw EMdbException(10112, SNilPointer);
+  std::int32_t NumBlocks;
+  std::memcpy(&NumBlocks, Block, 4);
+  std::memcpy(&D.UncompressedSize, Block + 4, 8);
+  D.NumBlocks = NumBlocks;
+  const Int64 Length = MdbMemoryManager->GetMemoryBufferSize(Block);
+  Stream.Open(OpenMode, FieldNo, D, Block + kBlobBlockHeaderBytes, std::max<Int64>(Length - kBlobBlockHeaderBytes, 0));
 }
 
 void TMdbTableData::WriteBLOBFieldToRecordBuffer(TMdbCursor* Cursor, std::int32_t FieldNo,

@@ -108,6 +108,9 @@ class TMdbTableData : public TObject {
   virtual TMdbGetRecordResult GetRecordBuffer(TMdbCursor* Cursor, TMdbGetRecordMode GetRecordMode);
   virtual TMdbStream* InternalCreateBlobStream(TMdbCursor* Cursor, bool ToInsert, std::int32_t FieldNo,
                                                TMdbBLOBOpenMode OpenMode);
+  // Sets Stream (fresh or recycled) on field FieldNo of the cursor's current record: empty for bomWrite
+  // or a NULL value, else the stored value.
+  void OpenBlobStream(TMdbCursor* Cursor, std::int32_t FieldNo, TMdbBLOBOpenMode OpenMode, TMdbLocalBLOBStream& Stream);
   virtual void WriteBLOBFieldToRecordBuffer(TMdbCursor* Cursor, std::int32_t FieldNo, TMdbLocalBLOBStream* BLOBStream);
   virtual void ClearBLOBFieldInRecordBuffer(Byte* RecordBuffer, std::int32_t FieldNo);
   virtual void CheckConstraints(TMdbCursor* Cursor, std::int32_t SessionID, const Byte* NewRecordBuffer,

@@ -350,3 +350,70 @@ TEST_F(MdbAdvancedTableTest, CreateTableChecks) {
   EXPECT_EQ(Message([&] { Create(u"Dup", F); }),
             "Cannot create table 'Dup'. Duplicate field name 'QTY' - Native error: 11430");
 }
+
+// Dropping a session's locks frees its table and record locks in every table of the database, and
+// another session gets them at once.
+TEST_F(MdbAdvancedTableTest, RemoveAllLocksReleasesEveryLockOfTheSession) {
+  TMdbMemoryTableData* T = CreateStandard();
+  TMdbMemoryTableData* U = CreateStandard(u"U");
+  TMemCursor* A = Open(T, &S1);
+  ASSERT_TRUE(A->Post({1, 1}));
+  Goto(A, 0);
+  A->Edit();
+  std::int32_t Code = 0;
+  ASSERT_TRUE(U->LockTable(true, &S1, Code, false));
+  ASSERT_GT(T->LockManager()->SessionLockCount(), 0u);
+  ASSERT_GT(U->LockManager()->SessionLockCount(), 0u);
+  Db->RemoveAllLocks(S2.SessionID);
+  EXPECT_GT(T->LockManager()->SessionLockCount(), 0u);
+
+  Db->RemoveAllLocks(S1.SessionID);
+  EXPECT_EQ(T->LockManager()->SessionLockCount(), 0u);
+  EXPECT_EQ(U->LockManager()->SessionLockCount(), 0u);
+  EXPECT_TRUE(U->LockTable(true, &S2, Code, false));
+  U->UnlockTable(true, &S2, false);
+  TMemCursor* B = Open(T, &S2);
+  Goto(B, 0);
+  EXPECT_NO_THROW(B->Edit());
+  B->Cancel(false);
+}
+
+namespace {
+// Notes the first column of the buffer each key delete is handed.
+class TKeyNotingIndex : public TTestIndex {
+ public:
+  using TTestIndex::TTestIndex;
+  void DeleteRecord(TMdbCursor* Cursor) override {
+    std::int32_t v = 0;
+    std::memcpy(&v, Cursor->FCurrentRecordBuffer + LTableData->FieldDefs().GetDef(0)->FMemoryOffset, 4);
+    Deleted.push_back(v);
+    TTestIndex::DeleteRecord(Cursor);
+  }
+  static inline std::vector<std::int32_t> Deleted;
+};
+}  // namespace
+
+// The index manager takes a record's keys out by the stored record, and the cursor's buffer (here
+// changed as an edit leaves it) is not overwritten.
+TEST_F(MdbAdvancedTableTest, IndexKeysDeletedByTheStoredRecordLeaveTheCursorBuffer) {
+  SetMdbIndexFactory([](TMdbBaseIndexManager* M) { return std::make_unique<TKeyNotingIndex>(M); });
+  TKeyNotingIndex::Deleted.clear();
+  TMdbFieldDefs F;
+  AddField(F, u"ID", aftInteger);
+  TMdbIndexDefs I;
+  TMdbIndexDef* D = I.AddCreated();
+  D->SetName(u"ByID");
+  D->SetColumnCount(1);
+  D->GetIndexColumn(0).FieldName = u"ID";
+  TMdbMemoryTableData* T = Create(u"T", F, &I);
+  TMemCursor* C = Open(T);
+  ASSERT_TRUE(C->Post({5}));
+  ASSERT_TRUE(C->Post({6}));
+  Goto(C, 0);
+  const std::int32_t Edited = 77;
+  C->SetFieldData(0, &Edited, C->FCurrentRecordBuffer);
+  const std::vector<Byte> Before(C->FCurrentRecordBuffer, C->FCurrentRecordBuffer + C->FRecordBufferSize);
+  T->IndexManager()->DeleteRecord(C);
+  EXPECT_EQ(TKeyNotingIndex::Deleted, std::vector<std::int32_t>{5});
+  EXPECT_EQ(std::vector<Byte>(C->FCurrentRecordBuffer, C->FCurrentRecordBuffer + C->FRecordBufferSize), Before);
+}

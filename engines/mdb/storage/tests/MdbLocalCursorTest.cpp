@@ -414,6 +414,18 @@ TEST_F(MdbLocalCursorTest, ProjectionMapsVisibleFields) {
   EXPECT_TRUE(C->GetFieldData(1, &Back, C->FCurrentRecordBuffer));
   EXPECT_EQ(Back, 42);
   EXPECT_FALSE(C->GetFieldData(0, nullptr, C->FCurrentRecordBuffer));
+
+  // A BLOB read through the projection opens the column the visible entry shows, by either numbering.
+  TMdbStream* W = C->InternalCreateBlobStream(true, 0, bomWrite);
+  W->Write(u"memo", 8);
+  W->SetModified(true);
+  C->InternalCloseBLOB(0);
+  for (const bool Direct : {false, true}) {
+    TMdbVariant V;
+    C->GetFieldValue(&V, Direct ? 2 : 0, Direct, true);
+    ASSERT_EQ(V.DataSize(), 10) << Direct;
+    EXPECT_EQ(std::u16string_view(reinterpret_cast<const char16_t*>(V.PData()), 4), u"memo");
+  }
 }
 
 TEST_F(MdbLocalCursorTest, TableOperationsThroughACursor) {

@@ -372,6 +372,16 @@ TEST_F(MdbTableStreamTest, NamePeekRestoresThePosition) {
   S.SetPosition(S.Size() - 3);
   EXPECT_EQ(PeekTableNameFromStream(&S), u"");
   EXPECT_EQ(S.Position(), S.Size() - 3);
+  // Six bytes early the header has no signature, and a version past the window is no table either:
+  // neither gives a name.
+  S.SetPosition(0);
+  EXPECT_EQ(PeekTableNameFromStream(&S), u"");
+  EXPECT_EQ(S.Position(), 0);
+  const double Future = 10.0;
+  S.SetPosition(6 + 4);
+  S.Write(&Future, 8);
+  S.SetPosition(6);
+  EXPECT_EQ(PeekTableNameFromStream(&S), u"");
 }
 
 TEST_F(MdbTableStreamTest, SaveAndLoadRefuseWhileACursorHasTheTableOpen) {
