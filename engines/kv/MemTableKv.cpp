@@ -445,10 +445,7 @@ void TCustomMemTableKv::SaveToFile(const String& FileName, TDfmStreamFormatKv Fo
     {
       TFileStream file(temp, fmCreate);
       if (Format == dfmTextKv) {
-        TMemoryStream binary;
-        FInternMemTableData->WriteToStream(&binary);
-        binary.SetPosition(0);
-        ComponentBinaryToText(&binary, &file);
+        SaveTextForm(&file);
       } else {
         FInternMemTableData->WriteToStream(&file);
       }
@@ -459,6 +456,43 @@ void TCustomMemTableKv::SaveToFile(const String& FileName, TDfmStreamFormatKv Fo
     DeleteFile(temp);
     throw;
   }
+}
+
+void TCustomMemTableKv::SaveTextForm(TStream* Stream) {
+  // The structure goes through the binary form and its conversion; the values, the bulk of the text,
+  // are written as text straight from the records (the same bytes the conversion would give them). The
+  // records list is the root's last child, with "Data" its only property: the values go in just before
+  // its "end".
+  TRecordsListKv* list = FInternMemTableData->RecordsList();
+  TMemoryStream binary;
+  list->SetDataInStream(list->Count() == 0);
+  try {
+    FInternMemTableData->WriteToStream(&binary);
+  } catch (...) {
+    list->SetDataInStream(true);
+    throw;
+  }
+  list->SetDataInStream(true);
+  binary.SetPosition(0);
+  if (list->Count() == 0) return ComponentBinaryToText(&binary, Stream);
+  TMemoryStream head;
+  ComponentBinaryToText(&binary, &head);
+  static constexpr std::string_view kListEnd = "  object RecordsList: TRecordsListKv\r\n  end\r\nend\r\n";
+  const std::string_view text(static_cast<const char*>(head.Memory()), static_cast<size_t>(head.Size()));
+  if (!text.ends_with(kListEnd)) {
+    // Not the layout above: the whole text by conversion.
+    binary.SetSize(0);
+    FInternMemTableData->WriteToStream(&binary);
+    binary.SetPosition(0);
+    return ComponentBinaryToText(&binary, Stream);
+  }
+  const size_t valuesAt = text.size() - kListEnd.size() + kListEnd.find("  end");
+  Stream->WriteBuffer(text.data(), static_cast<Int64>(valuesAt));
+  static constexpr std::string_view kData = "    Data = ";
+  Stream->WriteBuffer(kData.data(), static_cast<Int64>(kData.size()));
+  list->WriteDataText(Stream, 2);
+  Stream->WriteBuffer(objtext::kLineBreak.data(), static_cast<Int64>(objtext::kLineBreak.size()));
+  Stream->WriteBuffer(text.data() + valuesAt, static_cast<Int64>(text.size() - valuesAt));
 }
 
 void TCustomMemTableKv::LoadStaged(std::unique_ptr<TMemTableDataKv> Staged) {

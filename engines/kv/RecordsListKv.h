@@ -241,6 +241,11 @@ class TRecordsListKv : public TComponent {
   void DefineProperties(TFiler* Filer) override;
   void ReadData(TReader* Reader);
   void WriteData(TWriter* Writer) const;
+  // "Data" in the object text form, the same bytes converting WriteData's binary gives (Indent: the
+  // value's nesting level), written to Stream in pieces.
+  void WriteDataText(TStream* Stream, int Indent) const;
+  // While false, component streaming leaves "Data" out (a text save writes it by WriteDataText).
+  void SetDataInStream(bool Value) { FDataInStream = Value; }
 
  private:
   friend class TMemoryRecordKv;
@@ -275,4 +280,5 @@ class TRecordsListKv : public TComponent {
   std::vector<std::unique_ptr<TRowPool>> FPools;  // one per record width in use
   std::unique_ptr<TBlobTable> FTexts;
   bool FRecordsOwnParts = false;
+  bool FDataInStream = true;
 };

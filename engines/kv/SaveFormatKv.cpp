@@ -7,6 +7,7 @@
 #include "engines/kv/IndexesKv.h"
 #include "engines/kv/MemTableDataKv.h"
 #include "engines/kv/RecordsListKv.h"
+#include "platform/classes/ObjectText.h"
 #include "platform/classes/Streams.h"
 #include "platform/rtl/Format.h"
 #include "platform/rtl/SysUtils.h"
@@ -488,6 +489,117 @@ class TDataWriterKv {
   TMemoryStream FScratch;
 };
 
+// The object text form of the values, straight from the cells: each value's text is the one the
+// binary-to-text conversion gives for the bytes TDataWriterKv writes for it. Kinds without a form of
+// their own, and texts whose binary form would not carry every UTF-16 unit as it stands (a lone
+// surrogate through UTF-8), are written to bytes and converted, so the two never differ.
+class TDataTextWriterKv {
+ public:
+  TDataTextWriterKv(std::string& Out, const TBlobTable& Texts) : FOut(Out), FTexts(Texts) {}
+
+  void Cell(const TMTDataFieldKv* Field, const TKvCell& C, int Indent) {
+    const TFieldType type = Field->DataType();
+    if (IsBinaryStoredType(type)) {
+      if (C.Type == varNull) {
+        objtext::AppendBinary(FOut, nullptr, 0, Indent);
+      } else if (C.Type == varString) {
+        const std::span<const Byte> b = FTexts.Bytes(C.Text);
+        objtext::AppendBinary(FOut, b.data(), b.size(), Indent);
+      } else {
+        ByVariant(Field, C, Indent);
+      }
+      return;
+    }
+    switch (C.Type) {
+      case varNull: FOut += "nil"; return;
+      case varString: AnsiText(C.Text, Indent); return;
+      case varEmpty: case TKvCell::kBoxed: ByVariant(Field, C, Indent); return;
+      default: break;
+    }
+    if (type == ftUnknown) {
+      FOut += "nil";
+      return;
+    }
+    switch (C.Type) {
+      case varSmallint: case varInteger: case varShortInt: case varByte: case varWord: case varLongWord:
+      case varInt64: objtext::AppendInteger(FOut, C.Int); return;
+      case varUInt64:
+        if (C.Int < 0) throw EWriteError(msg::SWriteError);
+        objtext::AppendInteger(FOut, C.Int);
+        return;
+      case varSingle: objtext::AppendSingle(FOut, C.Sgl); return;
+      case varDouble: {
+        Byte bytes[10];
+        DoubleToExtended(C.Dbl, bytes);
+        objtext::AppendExtended(FOut, bytes);
+        return;
+      }
+      case varCurrency: objtext::AppendCurrency(FOut, C.Int); return;
+      case varDate: objtext::AppendDate(FOut, C.Dbl); return;
+      case varBoolean: FOut += C.Bool ? "True" : "False"; return;
+      case varUString: case varOleStr: {
+        const std::span<const Byte> b = FTexts.Bytes(C.Text);
+        FText.resize(b.size() / 2);
+        if (!FText.empty()) std::memcpy(FText.data(), b.data(), FText.size() * 2);
+        Text(Indent);
+        return;
+      }
+      default: ByVariant(Field, C, Indent); return;
+    }
+  }
+
+ private:
+  void AnsiText(TBlobTable::Handle H, int Indent) {
+    const std::span<const Byte> b = FTexts.Bytes(H);
+    if (IsAsciiBytes(b.data(), b.size())) {
+      FText.assign(b.begin(), b.end());
+      objtext::AppendText(FOut, FText, Indent);
+      return;
+    }
+    FCodePage.ToUtf16(b.data(), b.size(), FText);
+    Text(Indent);
+  }
+  // FText as the conversion shows it after the binary writer's choice of form.
+  void Text(int Indent) {
+    bool surrogate = false;
+    for (char16_t c : FText)
+      if (c >= 0xD800 && c <= 0xDFFF) {
+        surrogate = true;
+        break;
+      }
+    if (!surrogate) {
+      objtext::AppendText(FOut, FText, Indent);
+      return;
+    }
+    FScratch.SetSize(0);
+    {
+      TDataWriterKv w(FScratch, FTexts);
+      w.Text(FText);
+      w.Flush();
+    }
+    Convert(Indent);
+  }
+  void ByVariant(const TMTDataFieldKv* Field, const TKvCell& C, int Indent) {
+    FScratch.SetSize(0);
+    {
+      TWriter w(&FScratch);
+      Field->WriteDataToWriter(TKvCellAccess::ToVariant(C, FTexts), &w);
+      w.FlushBuffer();
+    }
+    Convert(Indent);
+  }
+  void Convert(int Indent) {
+    FScratch.SetPosition(0);
+    objtext::AppendValue(FOut, &FScratch, Indent);
+  }
+
+  std::string& FOut;
+  const TBlobTable& FTexts;
+  TCodePageCacheKv& FCodePage = TCodePageCacheKv::Current();
+  std::u16string FText;
+  TMemoryStream FScratch;
+};
+
 class TDataReaderKv {
  public:
   TDataReaderKv(std::span<const Byte> Data, TRecordsListKv& List)
@@ -682,7 +794,36 @@ class TDataReaderKv {
 void TRecordsListKv::DefineProperties(TFiler* Filer) {
   TComponent::DefineProperties(Filer);
   Filer->DefineProperty(
-      u"Data", [this](TReader* r) { ReadData(r); }, [this](TWriter* w) { WriteData(w); }, Count() > 0);
+      u"Data", [this](TReader* r) { ReadData(r); }, [this](TWriter* w) { WriteData(w); }, FDataInStream && Count() > 0);
+}
+
+void TRecordsListKv::WriteDataText(TStream* Stream, int Indent) const {
+  const TMTDataStructKv* s = DataStruct();
+  std::vector<const TMTDataFieldKv*> fields;
+  for (int i = 0; s && i < s->Count(); ++i) fields.push_back(s->DataFields(i));
+  constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
+  std::string out;
+  out.reserve(kPieceBytes + 4096);
+  TDataTextWriterKv text(out, *FTexts);
+  out += '(';
+  for (const TMemoryRecordKv* r = FTree.First(); r; r = TRecordTreeKv::Next(r)) {
+    out += objtext::kLineBreak;
+    objtext::AppendIndent(out, Indent + 1);
+    out += '(';
+    const TKvCell* cells = r->Cells();
+    for (int i = 0; i < r->FCount; ++i) {
+      out += objtext::kLineBreak;
+      objtext::AppendIndent(out, Indent + 2);
+      text.Cell(fields.at(static_cast<size_t>(i)), cells[i], Indent + 2);
+    }
+    out += ')';
+    if (out.size() >= kPieceBytes) {
+      Stream->WriteBuffer(out.data(), static_cast<Int64>(out.size()));
+      out.clear();
+    }
+  }
+  out += ')';
+  Stream->WriteBuffer(out.data(), static_cast<Int64>(out.size()));
 }
 
 void TRecordsListKv::WriteData(TWriter* Writer) const {

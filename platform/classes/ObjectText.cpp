@@ -22,7 +22,7 @@ static_assert(LDBL_MANT_DIG >= 64, "extended values are carried through long dou
 
 namespace {
 
-constexpr const char* kLineBreak = "\r\n";
+using objtext::kLineBreak;
 constexpr size_t kStringLineWidth = 64;
 constexpr size_t kBinaryLineBytes = 32;
 
@@ -401,6 +401,86 @@ std::string CurrencyText(Int64 scaled) {
   return text;
 }
 
+}  // namespace
+
+namespace objtext {
+
+void AppendIndent(std::string& Out, int Indent) { Out.append(static_cast<size_t>(Indent) * 2, ' '); }
+
+void AppendInteger(std::string& Out, Int64 Value) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, Value).ptr;
+  Out.append(digits, static_cast<size_t>(end - digits));
+}
+
+void AppendExtended(std::string& Out, const Byte (&Bytes)[10]) { AppendExtendedText(Out, Bytes); }
+
+void AppendDate(std::string& Out, double Value) {
+  AppendDoubleText(Out, Value);
+  Out += 'd';
+}
+
+void AppendSingle(std::string& Out, float Value) {
+  Out += SingleText(Value);
+  Out += 's';
+}
+
+void AppendCurrency(std::string& Out, Int64 Scaled) {
+  Out += CurrencyText(Scaled);
+  Out += 'c';
+}
+
+void AppendText(std::string& Out, std::u16string_view S, int Indent) {
+  if (S.empty()) {
+    Out += "''";
+    return;
+  }
+  bool quoted = false;
+  size_t line_start = Out.size();
+  for (size_t i = 0; i < S.size(); ++i) {
+    if (Out.size() - line_start >= kStringLineWidth && i > 0) {
+      if (quoted) Out += '\'';
+      quoted = false;
+      Out += " +";
+      Out += kLineBreak;
+      AppendIndent(Out, Indent + 1);
+      line_start = Out.size();
+    }
+    const char16_t c = S[i];
+    if (c >= 0x20 && c < 0x7F && c != u'\'') {
+      if (!quoted) Out += '\'';
+      quoted = true;
+      Out += static_cast<char>(c);
+    } else {
+      if (quoted) Out += '\'';
+      quoted = false;
+      char code[8];
+      code[0] = '#';
+      const auto end = std::to_chars(code + 1, code + sizeof code, static_cast<unsigned>(c)).ptr;
+      Out.append(code, static_cast<size_t>(end - code));
+    }
+  }
+  if (quoted) Out += '\'';
+}
+
+void AppendBinary(std::string& Out, const Byte* Data, size_t Count, int Indent) {
+  static const char kHex[] = "0123456789ABCDEF";
+  Out += '{';
+  for (size_t i = 0; i < Count; ++i) {
+    if (i % kBinaryLineBytes == 0) {
+      Out += kLineBreak;
+      AppendIndent(Out, Indent + 1);
+    }
+    Out += kHex[Data[i] >> 4];
+    Out += kHex[Data[i] & 15];
+  }
+  Out += '}';
+}
+
+}  // namespace objtext
+
+namespace {
+
 // ---- binary → text -----------------------------------------------------------------------------------
 
 class BinaryToText {
@@ -446,6 +526,7 @@ class BinaryToText {
     FOut += kLineBreak;
   }
 
+ public:
   void Value(int Indent) {
     const TValueType tag = FReader.NextValue();
     switch (tag) {
@@ -465,26 +546,18 @@ class BinaryToText {
       case vaInt8:
       case vaInt16:
       case vaInt32:
-      case vaInt64: {
-        char digits[24];
-        const auto end = std::to_chars(digits, digits + sizeof digits, FReader.ReadInt64()).ptr;
-        FOut.append(digits, static_cast<size_t>(end - digits));
-        return;
-      }
+      case vaInt64: return objtext::AppendInteger(FOut, FReader.ReadInt64());
       case vaExtended: {
         Byte bytes[10];
         FReader.ReadValue();
         FReader.Read(bytes, 10);
-        AppendExtendedText(FOut, bytes);
-        return;
+        return objtext::AppendExtended(FOut, bytes);
       }
       case vaSingle: {
         float v;
         FReader.ReadValue();
         FReader.Read(&v, 4);
-        FOut += SingleText(v);
-        FOut += 's';
-        return;
+        return objtext::AppendSingle(FOut, v);
       }
       case vaDouble:
       case vaDate: {
@@ -499,8 +572,7 @@ class BinaryToText {
         Int64 v;
         FReader.ReadValue();
         FReader.Read(&v, 8);
-        FOut += CurrencyText(v) + 'c';
-        return;
+        return objtext::AppendCurrency(FOut, v);
       }
       case vaString:
       case vaLString:
@@ -560,6 +632,7 @@ class BinaryToText {
     throw EReadError(msg::SInvalidPropertyValue);
   }
 
+ private:
   // The text value of tag Tag into FText, as TReader::ReadString decodes it, into buffers kept between
   // values (a table has a few texts per row).
   void ReadText(TValueType Tag) {
@@ -594,52 +667,8 @@ class BinaryToText {
     }
   }
 
-  void Text(std::u16string_view S, int Indent) {
-    if (S.empty()) {
-      FOut += "''";
-      return;
-    }
-    bool quoted = false;
-    size_t line_start = FOut.size();
-    for (size_t i = 0; i < S.size(); ++i) {
-      if (FOut.size() - line_start >= kStringLineWidth && i > 0) {
-        if (quoted) FOut += '\'';
-        quoted = false;
-        FOut += " +";
-        FOut += kLineBreak;
-        Indentation(Indent + 1);
-        line_start = FOut.size();
-      }
-      const char16_t c = S[i];
-      if (c >= 0x20 && c < 0x7F && c != u'\'') {
-        if (!quoted) FOut += '\'';
-        quoted = true;
-        FOut += static_cast<char>(c);
-      } else {
-        if (quoted) FOut += '\'';
-        quoted = false;
-        char code[8];
-        code[0] = '#';
-        const auto end = std::to_chars(code + 1, code + sizeof code, static_cast<unsigned>(c)).ptr;
-        FOut.append(code, static_cast<size_t>(end - code));
-      }
-    }
-    if (quoted) FOut += '\'';
-  }
-
-  void Binary(const std::vector<Byte>& Bytes, int Indent) {
-    static const char kHex[] = "0123456789ABCDEF";
-    FOut += '{';
-    for (size_t i = 0; i < Bytes.size(); ++i) {
-      if (i % kBinaryLineBytes == 0) {
-        FOut += kLineBreak;
-        Indentation(Indent + 1);
-      }
-      FOut += kHex[Bytes[i] >> 4];
-      FOut += kHex[Bytes[i] & 15];
-    }
-    FOut += '}';
-  }
+  void Text(std::u16string_view S, int Indent) { objtext::AppendText(FOut, S, Indent); }
+  void Binary(const std::vector<Byte>& Bytes, int Indent) { objtext::AppendBinary(FOut, Bytes.data(), Bytes.size(), Indent); }
 
   // Names and identifiers are written bare, so only those the text parser reads back as one
   // identifier can be: a letter or underscore (or any non-ASCII character), then those or digits or dots.
@@ -663,7 +692,7 @@ class BinaryToText {
     throw EReadError(Format(u"The %s '%s' has no text form", {String(What), Value}));
   }
 
-  void Indentation(int Indent) { FOut.append(static_cast<size_t>(Indent) * 2, ' '); }
+  void Indentation(int Indent) { objtext::AppendIndent(FOut, Indent); }
   void Enter() {
     if (++FDepth > kMaxNestingDepth) throw EReadError(msg::SInvalidImage);
   }
@@ -1134,6 +1163,13 @@ void ObjectBinaryToText(TStream* Input, TStream* Output) {
   }
   if (preamble) Output->WriteBuffer(kUtf8Preamble, 3);
   Output->WriteBuffer(text.data(), static_cast<Int64>(text.size()));
+}
+
+void objtext::AppendValue(std::string& Out, TStream* Input, int Indent) {
+  TReader reader(Input, kDefaultFilerBufferSize);
+  BinaryToText converter(reader, Out);
+  converter.Value(Indent);
+  reader.FlushBuffer();
 }
 
 void ObjectTextToBinary(TStream* Input, TStream* Output) {
