@@ -534,11 +534,53 @@ void TCustomMemTableKv::LoadFromStream(TStream* Stream) {
   LoadStaged(std::move(staged));
 }
 
+std::unique_ptr<TMemTableDataKv> TCustomMemTableKv::LoadTextForm(TStream* Stream) {
+  // Text as SaveTextForm writes it: the structure goes through the conversion, the values are read
+  // straight from the text. Anything else (or anything wrong) answers nil, and the caller converts the
+  // whole text, which reads what this reads and refuses what it refuses.
+  TMemoryStream whole;
+  whole.SetSize(std::max<Int64>(Stream->Size() - Stream->Position(), 0));
+  if (whole.Size() > 0) Stream->ReadBuffer(whole.Memory(), whole.Size());
+  const std::string_view text(static_cast<const char*>(whole.Memory()), static_cast<size_t>(whole.Size()));
+  // The first one: the structure comes before the values (a look-alike inside a text of the structure
+  // leaves a head that does not convert, and the whole text is converted instead).
+  static constexpr std::string_view kList = "object RecordsList: TRecordsListKv";
+  const size_t list = text.find(kList);
+  if (list == std::string::npos) return nullptr;
+  size_t pos = list + kList.size();
+  while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\r' || text[pos] == '\n')) ++pos;
+  const size_t dataAt = pos;
+  static constexpr std::string_view kData = "Data = ";
+  if (text.substr(pos, kData.size()) != kData) return nullptr;
+  pos += kData.size();
+  try {
+    std::string head(text.substr(0, dataAt));
+    head += "end\r\nend\r\n";
+    TMemoryStream headText;
+    headText.WriteBuffer(head.data(), static_cast<Int64>(head.size()));
+    headText.SetPosition(0);
+    TMemoryStream binary;
+    ComponentTextToBinary(&headText, &binary);
+    binary.SetPosition(0);
+    auto staged = std::make_unique<TMemTableDataKv>(nullptr);
+    staged->ReadFromStream(&binary);
+    TRecordsListKv* records = staged->RecordsList();
+    if (records->Count() != 0 || !records->ReadDataText(text, pos) || !TRecordsListKv::IsDataTextEnd(text, pos))
+      return nullptr;
+    return staged;
+  } catch (const Exception&) {
+    return nullptr;
+  }
+}
+
 void TCustomMemTableKv::LoadFromFile(const String& FileName) {
   TFileStream file(FileName, fmOpenRead | fmShareDenyWrite);
   switch (DetectComponentStreamFormat(&file)) {
     case TStreamOriginalFormat::sofText:
     case TStreamOriginalFormat::sofUTF8Text: {
+      const Int64 start = file.Position();
+      if (auto staged = LoadTextForm(&file)) return LoadStaged(std::move(staged));
+      file.SetPosition(start);
       // The whole text is converted before anything is read (the conversion reads the file in one go).
       TMemoryStream binary;
       ComponentTextToBinary(&file, &binary);

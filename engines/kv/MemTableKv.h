@@ -200,6 +200,8 @@ class TCustomMemTableKv : public TDataSet, public IMemTableKv {
   void LoadFromStream(TStream* Stream);
   // The text form of the data component (what converting SaveToStream's bytes gives).
   void SaveTextForm(TStream* Stream);
+  // The table data read from text in SaveTextForm's form (nil for other text; see the body).
+  std::unique_ptr<TMemTableDataKv> LoadTextForm(TStream* Stream);
 
   // ---- order, status filter and cached updates ----
   // Field names with ASC / DESC, separated by ";" or ","; the view keeps its rows in that order (equal

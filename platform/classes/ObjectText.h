@@ -36,6 +36,8 @@
 
 VELLUM_DECLARE_EXCEPTION(EParserError, Exception)
 
+class TWriter;
+
 enum class TStreamOriginalFormat { sofUnknown, sofBinary, sofText, sofUTF8Text };
 
 // Reads the signature and one object from Input (binary) and writes its text to Output. Raises the
@@ -66,6 +68,9 @@ void AppendText(std::string& Out, std::u16string_view Text, int Indent);
 void AppendBinary(std::string& Out, const Byte* Data, size_t Count, int Indent);
 // One binary value (tag and data) read from Input's position, for kinds without a form of their own.
 void AppendValue(std::string& Out, TStream* Input, int Indent);
+// The other way: one number token of the text form, with its suffix ("2.5", "30660d", "1.5s", "7c"),
+// written as the conversion to binary writes it. Raises EParserError on a token it would refuse.
+void WriteNumber(std::string_view Token, TWriter& Writer);
 }  // namespace objtext
 
 // The same three under the names the memory-table code knows them by.
