@@ -445,10 +445,7 @@ void TCustomMemTableKv::SaveToFile(const String& FileName, TDfmStreamFormatKv Fo
     {
       TFileStream file(temp, fmCreate);
       if (Format == dfmTextKv) {
-        TMemoryStream binary;
-        FInternMemTableData->WriteToStream(&binary);
-        binary.SetPosition(0);
-        ComponentBinaryToText(&binary, &file);
+        SaveTextForm(&file);
       } else {
         FInternMemTableData->WriteToStream(&file);
       }
@@ -459,6 +456,43 @@ void TCustomMemTableKv::SaveToFile(const String& FileName, TDfmStreamFormatKv Fo
     DeleteFile(temp);
     throw;
   }
+}
+
+void TCustomMemTableKv::SaveTextForm(TStream* Stream) {
+  // The structure goes through the binary form and its conversion; the values, the bulk of the text,
+  // are written as text straight from the records (the same bytes the conversion would give them). The
+  // records list is the root's last child, with "Data" its only property: the values go in just before
+  // its "end".
+  TRecordsListKv* list = FInternMemTableData->RecordsList();
+  TMemoryStream binary;
+  list->SetDataInStream(list->Count() == 0);
+  try {
+    FInternMemTableData->WriteToStream(&binary);
+  } catch (...) {
+    list->SetDataInStream(true);
+    throw;
+  }
+  list->SetDataInStream(true);
+  binary.SetPosition(0);
+  if (list->Count() == 0) return ComponentBinaryToText(&binary, Stream);
+  TMemoryStream head;
+  ComponentBinaryToText(&binary, &head);
+  static constexpr std::string_view kListEnd = "  object RecordsList: TRecordsListKv\r\n  end\r\nend\r\n";
+  const std::string_view text(static_cast<const char*>(head.Memory()), static_cast<size_t>(head.Size()));
+  if (!text.ends_with(kListEnd)) {
+    // Not the layout above: the whole text by conversion.
+    binary.SetSize(0);
+    FInternMemTableData->WriteToStream(&binary);
+    binary.SetPosition(0);
+    return ComponentBinaryToText(&binary, Stream);
+  }
+  const size_t valuesAt = text.size() - kListEnd.size() + kListEnd.find("  end");
+  Stream->WriteBuffer(text.data(), static_cast<Int64>(valuesAt));
+  static constexpr std::string_view kData = "    Data = ";
+  Stream->WriteBuffer(kData.data(), static_cast<Int64>(kData.size()));
+  list->WriteDataText(Stream, 2);
+  Stream->WriteBuffer(objtext::kLineBreak.data(), static_cast<Int64>(objtext::kLineBreak.size()));
+  Stream->WriteBuffer(text.data() + valuesAt, static_cast<Int64>(text.size() - valuesAt));
 }
 
 void TCustomMemTableKv::LoadStaged(std::unique_ptr<TMemTableDataKv> Staged) {
@@ -500,11 +534,53 @@ void TCustomMemTableKv::LoadFromStream(TStream* Stream) {
   LoadStaged(std::move(staged));
 }
 
+std::unique_ptr<TMemTableDataKv> TCustomMemTableKv::LoadTextForm(TStream* Stream) {
+  // Text as SaveTextForm writes it: the structure goes through the conversion, the values are read
+  // straight from the text. Anything else (or anything wrong) answers nil, and the caller converts the
+  // whole text, which reads what this reads and refuses what it refuses.
+  TMemoryStream whole;
+  whole.SetSize(std::max<Int64>(Stream->Size() - Stream->Position(), 0));
+  if (whole.Size() > 0) Stream->ReadBuffer(whole.Memory(), whole.Size());
+  const std::string_view text(static_cast<const char*>(whole.Memory()), static_cast<size_t>(whole.Size()));
+  // The first one: the structure comes before the values (a look-alike inside a text of the structure
+  // leaves a head that does not convert, and the whole text is converted instead).
+  static constexpr std::string_view kList = "object RecordsList: TRecordsListKv";
+  const size_t list = text.find(kList);
+  if (list == std::string::npos) return nullptr;
+  size_t pos = list + kList.size();
+  while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\r' || text[pos] == '\n')) ++pos;
+  const size_t dataAt = pos;
+  static constexpr std::string_view kData = "Data = ";
+  if (text.substr(pos, kData.size()) != kData) return nullptr;
+  pos += kData.size();
+  try {
+    std::string head(text.substr(0, dataAt));
+    head += "end\r\nend\r\n";
+    TMemoryStream headText;
+    headText.WriteBuffer(head.data(), static_cast<Int64>(head.size()));
+    headText.SetPosition(0);
+    TMemoryStream binary;
+    ComponentTextToBinary(&headText, &binary);
+    binary.SetPosition(0);
+    auto staged = std::make_unique<TMemTableDataKv>(nullptr);
+    staged->ReadFromStream(&binary);
+    TRecordsListKv* records = staged->RecordsList();
+    if (records->Count() != 0 || !records->ReadDataText(text, pos) || !TRecordsListKv::IsDataTextEnd(text, pos))
+      return nullptr;
+    return staged;
+  } catch (const Exception&) {
+    return nullptr;
+  }
+}
+
 void TCustomMemTableKv::LoadFromFile(const String& FileName) {
   TFileStream file(FileName, fmOpenRead | fmShareDenyWrite);
   switch (DetectComponentStreamFormat(&file)) {
     case TStreamOriginalFormat::sofText:
     case TStreamOriginalFormat::sofUTF8Text: {
+      const Int64 start = file.Position();
+      if (auto staged = LoadTextForm(&file)) return LoadStaged(std::move(staged));
+      file.SetPosition(start);
       // The whole text is converted before anything is read (the conversion reads the file in one go).
       TMemoryStream binary;
       ComponentTextToBinary(&file, &binary);

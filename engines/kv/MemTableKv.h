@@ -198,6 +198,10 @@ class TCustomMemTableKv : public TDataSet, public IMemTableKv {
   // The binary save stream at the stream's position / read from it (atomic; see the file head).
   void SaveToStream(TStream* Stream);
   void LoadFromStream(TStream* Stream);
+  // The text form of the data component (what converting SaveToStream's bytes gives).
+  void SaveTextForm(TStream* Stream);
+  // The table data read from text in SaveTextForm's form (nil for other text; see the body).
+  std::unique_ptr<TMemTableDataKv> LoadTextForm(TStream* Stream);
 
   // ---- order, status filter and cached updates ----
   // Field names with ASC / DESC, separated by ";" or ","; the view keeps its rows in that order (equal

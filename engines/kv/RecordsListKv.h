@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "platform/classes/Classes.h"
@@ -241,6 +242,17 @@ class TRecordsListKv : public TComponent {
   void DefineProperties(TFiler* Filer) override;
   void ReadData(TReader* Reader);
   void WriteData(TWriter* Writer) const;
+  // "Data" in the object text form, the same bytes converting WriteData's binary gives (Indent: the
+  // value's nesting level), written to Stream in pieces.
+  void WriteDataText(TStream* Stream, int Indent) const;
+  // The other way, for text in that form from Pos on: the records read as converting the text to binary
+  // and reading that would read them, Pos moved past the values. False when the text is not in the form
+  // WriteDataText gives (the list is then to be dropped); raises what reading the binary raises.
+  bool ReadDataText(std::string_view Text, size_t& Pos);
+  // Only the two closing "end"s follow Pos.
+  static bool IsDataTextEnd(std::string_view Text, size_t Pos);
+  // While false, component streaming leaves "Data" out (a text save writes it by WriteDataText).
+  void SetDataInStream(bool Value) { FDataInStream = Value; }
 
  private:
   friend class TMemoryRecordKv;
@@ -275,4 +287,5 @@ class TRecordsListKv : public TComponent {
   std::vector<std::unique_ptr<TRowPool>> FPools;  // one per record width in use
   std::unique_ptr<TBlobTable> FTexts;
   bool FRecordsOwnParts = false;
+  bool FDataInStream = true;
 };

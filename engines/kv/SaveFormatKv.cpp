@@ -1,4 +1,5 @@
 // The value table and the "Data" property of the save format (layout: MemTableDataKv.h).
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <span>
@@ -7,6 +8,7 @@
 #include "engines/kv/IndexesKv.h"
 #include "engines/kv/MemTableDataKv.h"
 #include "engines/kv/RecordsListKv.h"
+#include "platform/classes/ObjectText.h"
 #include "platform/classes/Streams.h"
 #include "platform/rtl/Format.h"
 #include "platform/rtl/SysUtils.h"
@@ -488,6 +490,117 @@ class TDataWriterKv {
   TMemoryStream FScratch;
 };
 
+// The object text form of the values, straight from the cells: each value's text is the one the
+// binary-to-text conversion gives for the bytes TDataWriterKv writes for it. Kinds without a form of
+// their own, and texts whose binary form would not carry every UTF-16 unit as it stands (a lone
+// surrogate through UTF-8), are written to bytes and converted, so the two never differ.
+class TDataTextWriterKv {
+ public:
+  TDataTextWriterKv(std::string& Out, const TBlobTable& Texts) : FOut(Out), FTexts(Texts) {}
+
+  void Cell(const TMTDataFieldKv* Field, const TKvCell& C, int Indent) {
+    const TFieldType type = Field->DataType();
+    if (IsBinaryStoredType(type)) {
+      if (C.Type == varNull) {
+        objtext::AppendBinary(FOut, nullptr, 0, Indent);
+      } else if (C.Type == varString) {
+        const std::span<const Byte> b = FTexts.Bytes(C.Text);
+        objtext::AppendBinary(FOut, b.data(), b.size(), Indent);
+      } else {
+        ByVariant(Field, C, Indent);
+      }
+      return;
+    }
+    switch (C.Type) {
+      case varNull: FOut += "nil"; return;
+      case varString: AnsiText(C.Text, Indent); return;
+      case varEmpty: case TKvCell::kBoxed: ByVariant(Field, C, Indent); return;
+      default: break;
+    }
+    if (type == ftUnknown) {
+      FOut += "nil";
+      return;
+    }
+    switch (C.Type) {
+      case varSmallint: case varInteger: case varShortInt: case varByte: case varWord: case varLongWord:
+      case varInt64: objtext::AppendInteger(FOut, C.Int); return;
+      case varUInt64:
+        if (C.Int < 0) throw EWriteError(msg::SWriteError);
+        objtext::AppendInteger(FOut, C.Int);
+        return;
+      case varSingle: objtext::AppendSingle(FOut, C.Sgl); return;
+      case varDouble: {
+        Byte bytes[10];
+        DoubleToExtended(C.Dbl, bytes);
+        objtext::AppendExtended(FOut, bytes);
+        return;
+      }
+      case varCurrency: objtext::AppendCurrency(FOut, C.Int); return;
+      case varDate: objtext::AppendDate(FOut, C.Dbl); return;
+      case varBoolean: FOut += C.Bool ? "True" : "False"; return;
+      case varUString: case varOleStr: {
+        const std::span<const Byte> b = FTexts.Bytes(C.Text);
+        FText.resize(b.size() / 2);
+        if (!FText.empty()) std::memcpy(FText.data(), b.data(), FText.size() * 2);
+        Text(Indent);
+        return;
+      }
+      default: ByVariant(Field, C, Indent); return;
+    }
+  }
+
+ private:
+  void AnsiText(TBlobTable::Handle H, int Indent) {
+    const std::span<const Byte> b = FTexts.Bytes(H);
+    if (IsAsciiBytes(b.data(), b.size())) {
+      FText.assign(b.begin(), b.end());
+      objtext::AppendText(FOut, FText, Indent);
+      return;
+    }
+    FCodePage.ToUtf16(b.data(), b.size(), FText);
+    Text(Indent);
+  }
+  // FText as the conversion shows it after the binary writer's choice of form.
+  void Text(int Indent) {
+    bool surrogate = false;
+    for (char16_t c : FText)
+      if (c >= 0xD800 && c <= 0xDFFF) {
+        surrogate = true;
+        break;
+      }
+    if (!surrogate) {
+      objtext::AppendText(FOut, FText, Indent);
+      return;
+    }
+    FScratch.SetSize(0);
+    {
+      TDataWriterKv w(FScratch, FTexts);
+      w.Text(FText);
+      w.Flush();
+    }
+    Convert(Indent);
+  }
+  void ByVariant(const TMTDataFieldKv* Field, const TKvCell& C, int Indent) {
+    FScratch.SetSize(0);
+    {
+      TWriter w(&FScratch);
+      Field->WriteDataToWriter(TKvCellAccess::ToVariant(C, FTexts), &w);
+      w.FlushBuffer();
+    }
+    Convert(Indent);
+  }
+  void Convert(int Indent) {
+    FScratch.SetPosition(0);
+    objtext::AppendValue(FOut, &FScratch, Indent);
+  }
+
+  std::string& FOut;
+  const TBlobTable& FTexts;
+  TCodePageCacheKv& FCodePage = TCodePageCacheKv::Current();
+  std::u16string FText;
+  TMemoryStream FScratch;
+};
+
 class TDataReaderKv {
  public:
   TDataReaderKv(std::span<const Byte> Data, TRecordsListKv& List)
@@ -682,7 +795,277 @@ class TDataReaderKv {
 void TRecordsListKv::DefineProperties(TFiler* Filer) {
   TComponent::DefineProperties(Filer);
   Filer->DefineProperty(
-      u"Data", [this](TReader* r) { ReadData(r); }, [this](TWriter* w) { WriteData(w); }, Count() > 0);
+      u"Data", [this](TReader* r) { ReadData(r); }, [this](TWriter* w) { WriteData(w); }, FDataInStream && Count() > 0);
+}
+
+namespace {
+
+// The values' text as WriteDataText makes it, back to the binary "Data" value the text-to-binary
+// conversion would make of it: the same writer calls for the same tokens. Only that form is taken (a
+// list of records, each a list of numbers, texts of plain ASCII runs and #codes, False/True/nil and
+// binary); anything else answers false, and the caller converts the whole text instead.
+class TDataTextParserKv {
+ public:
+  TDataTextParserKv(std::string_view Text, size_t Pos, TWriter& Writer) : FText(Text), FPos(Pos), FOut(Writer) {}
+
+  size_t Position() const { return FPos; }
+
+  bool Data() {
+    if (!Symbol('(')) return false;
+    FOut.WriteListBegin();
+    for (;;) {
+      Blanks();
+      if (Symbol(')')) break;
+      if (!Symbol('(')) return false;
+      FOut.WriteListBegin();
+      for (;;) {
+        Blanks();
+        if (Symbol(')')) break;
+        if (!Value()) return false;
+      }
+      FOut.WriteListEnd();
+    }
+    FOut.WriteListEnd();
+    return true;
+  }
+
+  void Blanks() {
+    while (FPos < FText.size()) {
+      const char c = FText[FPos];
+      if (c != ' ' && c != '\t' && c != '\r' && c != '\n' && c != '\v' && c != '\f') break;
+      ++FPos;
+    }
+  }
+  bool Word(std::string_view W) {
+    if (FText.substr(FPos, W.size()) != W) return false;
+    FPos += W.size();
+    return true;
+  }
+  bool AtEnd() const { return FPos >= FText.size(); }
+
+ private:
+  static bool Digit(char c) { return c >= '0' && c <= '9'; }
+  static bool IdentStart(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || static_cast<Byte>(c) >= 0x80;
+  }
+  static bool IdentPart(char c) { return IdentStart(c) || Digit(c) || c == '.'; }
+  char At(size_t I) const { return I < FText.size() ? FText[I] : '\0'; }
+  bool Symbol(char c) {
+    if (At(FPos) != c) return false;
+    ++FPos;
+    return true;
+  }
+  // A value ends where a blank or the record's ')' follows; anything glued on is not this form.
+  bool Ended() const {
+    const char c = At(FPos);
+    return c == ' ' || c == '\r' || c == '\n' || c == '\t' || c == ')';
+  }
+
+  bool Value() {
+    const char c = At(FPos);
+    if (Digit(c) || ((c == '-' || c == '+') && (Digit(At(FPos + 1)) || At(FPos + 1) == '.'))) return Number();
+    if (c == '\'' || c == '#') return Text();
+    if (c == '{') return Binary();
+    if (!IdentStart(c)) return false;
+    const size_t start = FPos;
+    while (FPos < FText.size() && IdentPart(FText[FPos])) ++FPos;
+    const std::string_view w = FText.substr(start, FPos - start);
+    if (SameWord(w, "False")) FOut.WriteValue(vaFalse);
+    else if (SameWord(w, "True")) FOut.WriteValue(vaTrue);
+    else if (SameWord(w, "nil")) FOut.WriteValue(vaNil);
+    else return false;
+    return Ended();
+  }
+  static bool SameWord(std::string_view A, std::string_view B) {
+    if (A.size() != B.size()) return false;
+    for (size_t i = 0; i < A.size(); ++i) {
+      char a = A[i], b = B[i];
+      if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+      if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+      if (a != b) return false;
+    }
+    return true;
+  }
+
+  bool Number() {
+    const size_t start = FPos++;
+    bool isFloat = false;
+    while (FPos < FText.size()) {
+      const char d = FText[FPos];
+      if (Digit(d)) {
+        ++FPos;
+      } else if (d == '.' || d == 'e' || d == 'E') {
+        isFloat = true;
+        ++FPos;
+        if ((d == 'e' || d == 'E') && (At(FPos) == '-' || At(FPos) == '+')) ++FPos;
+      } else {
+        break;
+      }
+    }
+    const char s = At(FPos);
+    if (s == 's' || s == 'c' || s == 'd' || s == 'r') {
+      isFloat = true;
+      ++FPos;
+    }
+    if (!Ended()) return false;
+    const std::string_view token = FText.substr(start, FPos - start);
+    if (isFloat) {
+      objtext::WriteNumber(token, FOut);
+      return true;
+    }
+    if (token[0] == '+') return false;
+    Int64 v = 0;
+    const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), v);
+    if (ec != std::errc() || end != token.data() + token.size()) return false;
+    FOut.WriteInteger(v);
+    return true;
+  }
+
+  // Runs of 'quoted' ASCII and #codes, joined directly or by "+" across blanks.
+  bool Text() {
+    FString.clear();
+    for (;;) {
+      while (At(FPos) == '\'' || At(FPos) == '#') {
+        if (FText[FPos] == '#') {
+          ++FPos;
+          unsigned code = 0;
+          size_t n = 0;
+          while (Digit(At(FPos))) {
+            code = code * 10 + static_cast<unsigned>(FText[FPos++] - '0');
+            if (code > 0xFFFF) return false;
+            ++n;
+          }
+          if (n == 0) return false;
+          FString += static_cast<char16_t>(code);
+          continue;
+        }
+        ++FPos;
+        for (;;) {
+          const char c = At(FPos);
+          if (FPos >= FText.size() || c == '\n' || c == '\r' || static_cast<Byte>(c) >= 0x80) return false;
+          if (c == '\'') {
+            if (At(FPos + 1) != '\'') break;
+            FPos += 2;
+            FString += u'\'';
+            continue;
+          }
+          FString += static_cast<char16_t>(c);
+          ++FPos;
+        }
+        ++FPos;
+      }
+      const size_t after = FPos;
+      Blanks();
+      const char n = At(FPos + 1);
+      if (At(FPos) == '+' && !Digit(n) && n != '.' && n != 'I' && n != 'N') {
+        ++FPos;
+        Blanks();
+        if (At(FPos) != '\'' && At(FPos) != '#') return false;
+        continue;
+      }
+      FPos = after;
+      break;
+    }
+    if (!Ended()) return false;
+    FOut.WriteString(FString);
+    return true;
+  }
+
+  bool Binary() {
+    ++FPos;
+    FBytes.clear();
+    int pending = -1;
+    for (;; ++FPos) {
+      if (FPos >= FText.size()) return false;
+      const char c = FText[FPos];
+      if (c == '}') break;
+      if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+      int d = -1;
+      if (c >= '0' && c <= '9') d = c - '0';
+      else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+      else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
+      if (d < 0) return false;
+      if (pending < 0) {
+        pending = d;
+      } else {
+        FBytes.push_back(static_cast<Byte>(pending * 16 + d));
+        pending = -1;
+      }
+    }
+    if (pending >= 0) return false;
+    ++FPos;
+    FOut.WriteBinary(FBytes.data(), static_cast<Int64>(FBytes.size()));
+    return Ended();
+  }
+
+  std::string_view FText;
+  size_t FPos;
+  TWriter& FOut;
+  String FString;
+  std::vector<Byte> FBytes;
+};
+
+}  // namespace
+
+bool TRecordsListKv::ReadDataText(std::string_view Text, size_t& Pos) {
+  TMemoryStream binary;
+  binary.SetCapacity(static_cast<Int64>((Text.size() - Pos) / 2 + 4096));
+  {
+    TWriter writer(&binary);
+    TDataTextParserKv parser(Text, Pos, writer);
+    if (!parser.Data()) return false;
+    writer.FlushBuffer();
+    Pos = parser.Position();
+  }
+  binary.SetPosition(0);
+  TReader reader(&binary);
+  ReadData(&reader);
+  return reader.Position() == binary.Size();
+}
+
+bool TRecordsListKv::IsDataTextEnd(std::string_view Text, size_t Pos) {
+  // After the values: the records list's "end", the root's "end", nothing else.
+  TMemoryStream none;
+  TWriter writer(&none);
+  TDataTextParserKv tail(Text, Pos, writer);
+  tail.Blanks();
+  if (!tail.Word("end")) return false;
+  tail.Blanks();
+  if (!tail.Word("end")) return false;
+  tail.Blanks();
+  return tail.AtEnd();
+}
+
+void TRecordsListKv::WriteDataText(TStream* Stream, int Indent) const {
+  const TMTDataStructKv* s = DataStruct();
+  std::vector<const TMTDataFieldKv*> fields;
+  for (int i = 0; s && i < s->Count(); ++i) fields.push_back(s->DataFields(i));
+  constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
+  std::string out;
+  out.reserve(kPieceBytes + 4096);
+  TDataTextWriterKv text(out, *FTexts);
+  // What opens a record and what precedes each value: a line break and the indentation.
+  std::string recordStart(objtext::kLineBreak), valueStart(objtext::kLineBreak);
+  objtext::AppendIndent(recordStart, Indent + 1);
+  recordStart += '(';
+  objtext::AppendIndent(valueStart, Indent + 2);
+  out += '(';
+  for (const TMemoryRecordKv* r = FTree.First(); r; r = TRecordTreeKv::Next(r)) {
+    out += recordStart;
+    const TKvCell* cells = r->Cells();
+    if (static_cast<size_t>(r->FCount) > fields.size()) throw EWriteError(msg::SWriteError);
+    for (int i = 0; i < r->FCount; ++i) {
+      out += valueStart;
+      text.Cell(fields[static_cast<size_t>(i)], cells[i], Indent + 2);
+    }
+    out += ')';
+    if (out.size() >= kPieceBytes) {
+      Stream->WriteBuffer(out.data(), static_cast<Int64>(out.size()));
+      out.clear();
+    }
+  }
+  out += ')';
+  Stream->WriteBuffer(out.data(), static_cast<Int64>(out.size()));
 }
 
 void TRecordsListKv::WriteData(TWriter* Writer) const {

@@ -104,19 +104,35 @@ void TBaseTreeNodeKv::SetVisible(bool Value) {
   VisibleChanged();
 }
 
+int TBaseTreeNodeKv::SubtreeHeight() const {
+  // Iteratively, so a deep chain cannot exhaust the stack.
+  int height = 0;
+  std::vector<std::pair<const TBaseTreeNodeKv*, int>> work{{this, 0}};
+  while (!work.empty()) {
+    auto [n, depth] = work.back();
+    work.pop_back();
+    height = std::max(height, depth);
+    for (const TBaseTreeNodeKv* child : n->FItems) work.emplace_back(child, depth + 1);
+  }
+  return height;
+}
+
+void TBaseTreeNodeKv::CheckLevel(int Value) const {
+  // The whole subtree is checked first, so a refused level leaves every level as it was.
+  const int max = FOwner ? FOwner->MaxLevel() : 1000;
+  if (Value > max || (!FItems.empty() && Value + SubtreeHeight() > max))
+    throw Exception(u"TBaseTreeNodeKv.SetLevel: Max level exceed - " + IntToStr(max));
+}
+
 void TBaseTreeNodeKv::SetLevel(int Value) {
   if (Value == FLevel) return;
-  const int max = FOwner ? FOwner->MaxLevel() : 1000;
-  if (Value > max) throw Exception(u"TBaseTreeNodeKv.SetLevel: Max level exceed - " + IntToStr(max));
+  CheckLevel(Value);
   FLevel = Value;
-  // Iteratively, so a deep chain cannot exhaust the stack.
   std::vector<TBaseTreeNodeKv*> work(FItems.begin(), FItems.end());
   while (!work.empty()) {
     TBaseTreeNodeKv* n = work.back();
     work.pop_back();
-    const int level = n->FParent->FLevel + 1;
-    if (level > max) throw Exception(u"TBaseTreeNodeKv.SetLevel: Max level exceed - " + IntToStr(max));
-    n->FLevel = level;
+    n->FLevel = n->FParent->FLevel + 1;
     work.insert(work.end(), n->FItems.begin(), n->FItems.end());
   }
 }
@@ -166,16 +182,16 @@ TBaseTreeNodeKv* TTreeListKv::CreateNode(const String& Text, void* Data) {
 }
 
 TBaseTreeNodeKv* TTreeListKv::AddChild(const String& Text, TBaseTreeNodeKv* Parent, void* Data) {
-  // Linked before its level is checked: from then on the parent owns it, also when the level fails.
-  TBaseTreeNodeKv* n = CreateNode(Text, Data);
-  AttachNode(n, Parent, false, naAddChildKv);
-  return n;
+  std::unique_ptr<TBaseTreeNodeKv> n(CreateNode(Text, Data));
+  AttachNode(n.get(), Parent, false, naAddChildKv);
+  return n.release();  // linked: its parent owns it now
 }
 
 void TTreeListKv::AttachNode(TBaseTreeNodeKv* Node, TBaseTreeNodeKv* Destination, bool ReIndex, TNodeAttachModeKv Mode) {
   if (!Node || Node == Root()) return;
   TBaseTreeNodeKv* dest = Or(Destination);
   if (dest == Root() && Mode != naAddChildKv && Mode != naAddChildFirstKv) return;
+  CheckAttach(Node, dest, Mode);
   switch (Mode) {
     case naAddKv: AttachNode(Node, dest->FParent, false, naAddChildKv); return;
     case naAddFirstKv: AttachNode(Node, dest->FParent, ReIndex, naAddChildFirstKv); return;
@@ -212,11 +228,21 @@ void TTreeListKv::AttachNode(TBaseTreeNodeKv* Node, TBaseTreeNodeKv* Destination
   Node->SetLevel(Node->FParent->FLevel + 1);
 }
 
+void TTreeListKv::CheckAttach(const TBaseTreeNodeKv* Node, TBaseTreeNodeKv* Dest, TNodeAttachModeKv Mode) const {
+  // The parent the node will get (a destination without parent stands for the root, as AttachNode treats
+  // it); owner and level are checked before anything is unlinked or linked.
+  const bool child = Mode == naAddChildKv || Mode == naAddChildFirstKv;
+  const TBaseTreeNodeKv* parent = child ? Dest : Or(Dest->FParent);
+  if (Node->FOwner != parent->FOwner) throw Exception(u"TBaseTreeNodeKv.Add: Tree nodes can not has different Owners");
+  Node->CheckLevel(parent->FLevel + 1);
+}
+
 void TTreeListKv::MoveTo(TBaseTreeNodeKv* Node, TBaseTreeNodeKv* Destination, TNodeAttachModeKv Mode, bool ReIndex) {
   if (!Node || Node == Root()) return;
   TBaseTreeNodeKv* dest = Or(Destination);
   if (dest == Root() && Mode != naAddChildKv && Mode != naAddChildFirstKv) return;
   if (dest->IsInSubtreeOf(Node)) throw Exception(u"Reference-loop found");
+  CheckAttach(Node, dest, Mode);
   if (TBaseTreeNodeKv* parent = Node->FParent) {
     const int at = Node->FIndex;
     parent->Delete(at);

@@ -9,7 +9,8 @@
 //
 // Errors (the platform's Exception): "TBaseTreeNodeKv.Add: Tree nodes can not has different Owners"
 // (nothing added), "Reference-loop found" (nothing moved), "TBaseTreeNodeKv.SetLevel: Max level exceed - "
-// with the limit (the node stays linked, levels set so far kept).
+// with the limit (checked over the whole subtree before anything is linked or changed: the tree stays as
+// it was, and a node AddChild made for the refused place is freed).
 #pragma once
 
 #include <functional>
@@ -80,6 +81,8 @@ class TBaseTreeNodeKv {
  private:
   friend class TTreeListKv;
   void RebuildVisible();
+  int SubtreeHeight() const;
+  void CheckLevel(int Value) const;
   bool AllVisible() const { return !FVisibleItemsObsolete && FVisibleCount == Count(); }
 
   void* FData = nullptr;
@@ -160,6 +163,7 @@ class TTreeListKv {
 
  private:
   TBaseTreeNodeKv* Or(TBaseTreeNodeKv* Node) const { return Node ? Node : FRoot.get(); }
+  void CheckAttach(const TBaseTreeNodeKv* Node, TBaseTreeNodeKv* Dest, TNodeAttachModeKv Mode) const;
   TNodeFactoryKv FItemClass;
   int FMaxLevel = 1000;
   std::unique_ptr<TBaseTreeNodeKv> FRoot;

@@ -22,7 +22,7 @@ static_assert(LDBL_MANT_DIG >= 64, "extended values are carried through long dou
 
 namespace {
 
-constexpr const char* kLineBreak = "\r\n";
+using objtext::kLineBreak;
 constexpr size_t kStringLineWidth = 64;
 constexpr size_t kBinaryLineBytes = 32;
 
@@ -127,8 +127,6 @@ bool FastShortestText(const TBinaryValue& V, bool Negative, int MinDigits, int M
   const UInt128 one = UInt128{1} << V.B;
   UInt128 frac = V.B >= 64 ? UInt128{V.M} : UInt128{V.M & ((UInt64{1} << V.B) - 1)};
   char digits[32];
-  UInt128 rest[32];   // the remainder after the first c significant digits (c >= MinDigits)
-  UInt128 scale[32];  // 10^(fraction digits made by then)
   int count = 0;
   int leading_zeros = 0;
   if (integer != 0) {
@@ -138,38 +136,47 @@ bool FastShortestText(const TBinaryValue& V, bool Negative, int MinDigits, int M
     while (n > 0) digits[count++] = rev[--n];
   }
   const int int_digits = count;
-  UInt128 pow10 = 1;
-  while (count < MaxDigits) {
-    frac *= 10;
-    const int d = static_cast<int>(frac >> V.B);
-    frac &= one - 1;
-    pow10 *= 10;
-    if (count == 0 && d == 0) {
-      // %g's fixed form covers a decimal exponent down to -4.
-      if (++leading_zeros > 3) return false;
-      continue;
-    }
-    digits[count++] = static_cast<char>('0' + d);
-    rest[count] = frac;
-    scale[count] = pow10;
-  }
+  if (int_digits >= MinDigits) return false;
   const UInt128 half = one >> 1;
   const bool power_of_two = V.M == (UInt64{1} << (V.Bits - 1));
+  // Digits are made until the first count from MinDigits whose rounded text reads back (the remainder
+  // after its last digit decides), else up to MaxDigits.
+  UInt128 pow10 = 1;
   int chosen = MaxDigits;
   bool up = false;
-  for (int c = MinDigits; c <= MaxDigits; ++c) {
-    // Half to even on the exact remainder, as the C library prints.
-    up = rest[c] > half || (rest[c] == half && ((digits[c - 1] - '0') & 1) != 0);
-    // Does the rounded text read back (round to nearest, ties to even) as this value?
-    const UInt128 error = up ? one - rest[c] : rest[c];
-    const bool fits = (!up && power_of_two)
-                          ? error * 4 <= scale[c]  // the neighbour below is half as far; a tie goes to the power
-                          : error * 2 < scale[c] || (error * 2 == scale[c] && (V.M & 1) == 0);
-    if (fits) {
-      chosen = c;
-      break;
+  // The digits come from the fraction's bits; below 2^60 of them they are made in 64-bit arithmetic.
+  const auto digitsOf = [&](auto f) {
+    using T = decltype(f);
+    const T mask = static_cast<T>(one - 1);
+    const T halfT = static_cast<T>(half);
+    const T oneT = static_cast<T>(one);
+    while (count < MaxDigits) {
+      f *= 10;
+      const int d = static_cast<int>(f >> V.B);
+      f &= mask;
+      pow10 *= 10;
+      if (count == 0 && d == 0) {
+        // %g's fixed form covers a decimal exponent down to -4.
+        if (++leading_zeros > 3) return false;
+        continue;
+      }
+      digits[count++] = static_cast<char>('0' + d);
+      if (count < MinDigits) continue;
+      // Half to even on the exact remainder, as the C library prints.
+      up = f > halfT || (f == halfT && (d & 1) != 0);
+      // Does the rounded text read back (round to nearest, ties to even) as this value?
+      const UInt128 error = up ? oneT - f : f;
+      const bool fits = (!up && power_of_two)
+                            ? error * 4 <= pow10  // the neighbour below is half as far; a tie goes to the power
+                            : error * 2 < pow10 || (error * 2 == pow10 && (V.M & 1) == 0);
+      if (fits) {
+        chosen = count;
+        break;
+      }
     }
-  }
+    return true;
+  };
+  if (!(V.B <= 59 ? digitsOf(static_cast<UInt64>(frac)) : digitsOf(frac))) return false;
   count = chosen;
   // Decimal exponent of the first significant digit.
   int exponent = int_digits > 0 ? int_digits - 1 : -(leading_zeros + 1);
@@ -401,6 +408,104 @@ std::string CurrencyText(Int64 scaled) {
   return text;
 }
 
+}  // namespace
+
+namespace objtext {
+
+void AppendIndent(std::string& Out, int Indent) { Out.append(static_cast<size_t>(Indent) * 2, ' '); }
+
+void AppendInteger(std::string& Out, Int64 Value) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, Value).ptr;
+  Out.append(digits, static_cast<size_t>(end - digits));
+}
+
+void AppendExtended(std::string& Out, const Byte (&Bytes)[10]) { AppendExtendedText(Out, Bytes); }
+
+void AppendDate(std::string& Out, double Value) {
+  AppendDoubleText(Out, Value);
+  Out += 'd';
+}
+
+void AppendSingle(std::string& Out, float Value) {
+  Out += SingleText(Value);
+  Out += 's';
+}
+
+void AppendCurrency(std::string& Out, Int64 Scaled) {
+  Out += CurrencyText(Scaled);
+  Out += 'c';
+}
+
+void AppendText(std::string& Out, std::u16string_view S, int Indent) {
+  if (S.empty()) {
+    Out += "''";
+    return;
+  }
+  // Built in a local buffer handed over in pieces; `line` counts what the current line holds since the
+  // text began (or since its last break).
+  char buf[512];
+  size_t n = 0;
+  size_t line = 0;
+  bool quoted = false;
+  const size_t indent = static_cast<size_t>(Indent + 1) * 2;
+  const size_t room = std::min<size_t>(16 + indent, sizeof buf);
+  for (size_t i = 0; i < S.size(); ++i) {
+    if (n > sizeof buf - room) {
+      Out.append(buf, n);
+      n = 0;
+    }
+    if (line >= kStringLineWidth && i > 0) {
+      if (quoted) buf[n++] = '\'';
+      quoted = false;
+      std::memcpy(buf + n, " +\r\n", 4);
+      n += 4;
+      if (n + indent + 8 > sizeof buf) {
+        Out.append(buf, n);
+        n = 0;
+        AppendIndent(Out, Indent + 1);
+      } else {
+        std::memset(buf + n, ' ', indent);
+        n += indent;
+      }
+      line = 0;
+    }
+    const size_t start = n;
+    const char16_t c = S[i];
+    if (c >= 0x20 && c < 0x7F && c != u'\'') {
+      if (!quoted) buf[n++] = '\'';
+      quoted = true;
+      buf[n++] = static_cast<char>(c);
+    } else {
+      if (quoted) buf[n++] = '\'';
+      quoted = false;
+      buf[n++] = '#';
+      n = static_cast<size_t>(std::to_chars(buf + n, buf + n + 6, static_cast<unsigned>(c)).ptr - buf);
+    }
+    line += n - start;
+  }
+  if (quoted) buf[n++] = '\'';
+  Out.append(buf, n);
+}
+
+void AppendBinary(std::string& Out, const Byte* Data, size_t Count, int Indent) {
+  static const char kHex[] = "0123456789ABCDEF";
+  Out += '{';
+  for (size_t i = 0; i < Count; ++i) {
+    if (i % kBinaryLineBytes == 0) {
+      Out += kLineBreak;
+      AppendIndent(Out, Indent + 1);
+    }
+    Out += kHex[Data[i] >> 4];
+    Out += kHex[Data[i] & 15];
+  }
+  Out += '}';
+}
+
+}  // namespace objtext
+
+namespace {
+
 // ---- binary → text -----------------------------------------------------------------------------------
 
 class BinaryToText {
@@ -446,6 +551,7 @@ class BinaryToText {
     FOut += kLineBreak;
   }
 
+ public:
   void Value(int Indent) {
     const TValueType tag = FReader.NextValue();
     switch (tag) {
@@ -465,26 +571,18 @@ class BinaryToText {
       case vaInt8:
       case vaInt16:
       case vaInt32:
-      case vaInt64: {
-        char digits[24];
-        const auto end = std::to_chars(digits, digits + sizeof digits, FReader.ReadInt64()).ptr;
-        FOut.append(digits, static_cast<size_t>(end - digits));
-        return;
-      }
+      case vaInt64: return objtext::AppendInteger(FOut, FReader.ReadInt64());
       case vaExtended: {
         Byte bytes[10];
         FReader.ReadValue();
         FReader.Read(bytes, 10);
-        AppendExtendedText(FOut, bytes);
-        return;
+        return objtext::AppendExtended(FOut, bytes);
       }
       case vaSingle: {
         float v;
         FReader.ReadValue();
         FReader.Read(&v, 4);
-        FOut += SingleText(v);
-        FOut += 's';
-        return;
+        return objtext::AppendSingle(FOut, v);
       }
       case vaDouble:
       case vaDate: {
@@ -499,8 +597,7 @@ class BinaryToText {
         Int64 v;
         FReader.ReadValue();
         FReader.Read(&v, 8);
-        FOut += CurrencyText(v) + 'c';
-        return;
+        return objtext::AppendCurrency(FOut, v);
       }
       case vaString:
       case vaLString:
@@ -560,6 +657,7 @@ class BinaryToText {
     throw EReadError(msg::SInvalidPropertyValue);
   }
 
+ private:
   // The text value of tag Tag into FText, as TReader::ReadString decodes it, into buffers kept between
   // values (a table has a few texts per row).
   void ReadText(TValueType Tag) {
@@ -594,52 +692,8 @@ class BinaryToText {
     }
   }
 
-  void Text(std::u16string_view S, int Indent) {
-    if (S.empty()) {
-      FOut += "''";
-      return;
-    }
-    bool quoted = false;
-    size_t line_start = FOut.size();
-    for (size_t i = 0; i < S.size(); ++i) {
-      if (FOut.size() - line_start >= kStringLineWidth && i > 0) {
-        if (quoted) FOut += '\'';
-        quoted = false;
-        FOut += " +";
-        FOut += kLineBreak;
-        Indentation(Indent + 1);
-        line_start = FOut.size();
-      }
-      const char16_t c = S[i];
-      if (c >= 0x20 && c < 0x7F && c != u'\'') {
-        if (!quoted) FOut += '\'';
-        quoted = true;
-        FOut += static_cast<char>(c);
-      } else {
-        if (quoted) FOut += '\'';
-        quoted = false;
-        char code[8];
-        code[0] = '#';
-        const auto end = std::to_chars(code + 1, code + sizeof code, static_cast<unsigned>(c)).ptr;
-        FOut.append(code, static_cast<size_t>(end - code));
-      }
-    }
-    if (quoted) FOut += '\'';
-  }
-
-  void Binary(const std::vector<Byte>& Bytes, int Indent) {
-    static const char kHex[] = "0123456789ABCDEF";
-    FOut += '{';
-    for (size_t i = 0; i < Bytes.size(); ++i) {
-      if (i % kBinaryLineBytes == 0) {
-        FOut += kLineBreak;
-        Indentation(Indent + 1);
-      }
-      FOut += kHex[Bytes[i] >> 4];
-      FOut += kHex[Bytes[i] & 15];
-    }
-    FOut += '}';
-  }
+  void Text(std::u16string_view S, int Indent) { objtext::AppendText(FOut, S, Indent); }
+  void Binary(const std::vector<Byte>& Bytes, int Indent) { objtext::AppendBinary(FOut, Bytes.data(), Bytes.size(), Indent); }
 
   // Names and identifiers are written bare, so only those the text parser reads back as one
   // identifier can be: a letter or underscore (or any non-ASCII character), then those or digits or dots.
@@ -663,7 +717,7 @@ class BinaryToText {
     throw EReadError(Format(u"The %s '%s' has no text form", {String(What), Value}));
   }
 
-  void Indentation(int Indent) { FOut.append(static_cast<size_t>(Indent) * 2, ' '); }
+  void Indentation(int Indent) { objtext::AppendIndent(FOut, Indent); }
   void Enter() {
     if (++FDepth > kMaxNestingDepth) throw EReadError(msg::SInvalidImage);
   }
@@ -680,6 +734,91 @@ class BinaryToText {
 // ---- text → binary -----------------------------------------------------------------------------------
 
 enum class Tok { End, Ident, Integer, Float, String, Symbol };
+
+// A number token ("1.5", "2d", "-3e5s", "7.25c") written as TextToBinary writes it; a bad one raises
+// TNumberError with the parser's words.
+struct TNumberError {
+  const char* What;
+};
+
+void CheckNumberEnd(const std::string& text, const char* end) {
+  if (end == nullptr || *end != '\0' || text.empty()) throw TNumberError{"invalid number"};
+}
+
+Int64 ParseCurrency(const std::string& text) {
+  size_t i = 0;
+  const bool negative = !text.empty() && text[0] == '-';
+  if (negative || (!text.empty() && text[0] == '+')) ++i;
+  UInt64 whole = 0;
+  bool digits = false;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    whole = whole * 10 + static_cast<UInt64>(text[i] - '0');
+    if (whole > static_cast<UInt64>(INT64_MAX) / 10000) throw TNumberError{"currency out of range"};
+    digits = true;
+  }
+  UInt64 frac = 0;
+  int places = 0;
+  if (i < text.size() && text[i] == '.') {
+    for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+      if (places == 4) throw TNumberError{"currency has more than four decimal places"};
+      frac = frac * 10 + static_cast<UInt64>(text[i] - '0');
+      ++places;
+      digits = true;
+    }
+  }
+  if (!digits || i != text.size()) throw TNumberError{"invalid currency"};
+  while (places++ < 4) frac *= 10;
+  const UInt64 magnitude = whole * 10000 + frac;
+  if (magnitude > static_cast<UInt64>(INT64_MAX) + (negative ? 1 : 0)) throw TNumberError{"currency out of range"};
+  return negative ? static_cast<Int64>(UInt64{0} - magnitude) : static_cast<Int64>(magnitude);
+}
+
+void WriteNumberToken(std::string& text, TWriter& Writer) {
+  char suffix = 0;
+  const char last = text.back();
+  if (last == 's' || last == 'c' || last == 'd' || last == 'r') {
+    suffix = last;
+    text.pop_back();
+  }
+  if (suffix == 'c') return Writer.WriteCurrency(Currency::FromScaled(ParseCurrency(text)));
+  if (suffix == 0) {
+    Byte bytes[10];
+    if (FastDecimalToExtended(text, bytes)) {
+      Writer.WriteValue(vaExtended);
+      Writer.Write(bytes, 10);
+      return;
+    }
+  } else if ((suffix == 'd' || suffix == 'r') && !text.empty() && text[0] != '+') {
+    // The same correctly rounded value the C library reads, without its cost.
+    double v;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v, std::chars_format::fixed);
+    if (ec == std::errc() && end == text.data() + text.size())
+      return suffix == 'd' ? Writer.WriteDate(v) : Writer.WriteDouble(v);
+  }
+  CLocaleScope c;
+  char* end = nullptr;
+  switch (suffix) {
+    case 's': {
+      const float v = std::strtof(text.c_str(), &end);
+      CheckNumberEnd(text, end);
+      return Writer.WriteSingle(v);
+    }
+    case 'd':
+    case 'r': {
+      const double v = std::strtod(text.c_str(), &end);
+      CheckNumberEnd(text, end);
+      return suffix == 'd' ? Writer.WriteDate(v) : Writer.WriteDouble(v);
+    }
+    default: {
+      const long double v = std::strtold(text.c_str(), &end);
+      CheckNumberEnd(text, end);
+      Byte bytes[10];
+      LongDoubleToExtended(v, bytes);
+      Writer.WriteValue(vaExtended);
+      Writer.Write(bytes, 10);
+    }
+  }
+}
 
 class TextToBinary {
  public:
@@ -822,85 +961,13 @@ class TextToBinary {
   }
 
   void Number() {
-    std::string& text = FNumber;
-    text = FToken;
-    char suffix = 0;
-    const char last = text.back();
-    if (last == 's' || last == 'c' || last == 'd' || last == 'r') {
-      suffix = last;
-      text.pop_back();
-    }
+    FNumber = FToken;
     Next();
-    if (suffix == 'c') return FWriter.WriteCurrency(Currency::FromScaled(ParseCurrency(text)));
-    if (suffix == 0) {
-      Byte bytes[10];
-      if (FastDecimalToExtended(text, bytes)) {
-        FWriter.WriteValue(vaExtended);
-        FWriter.Write(bytes, 10);
-        return;
-      }
-    } else if ((suffix == 'd' || suffix == 'r') && !text.empty() && text[0] != '+') {
-      // The same correctly rounded value the C library reads, without its cost.
-      double v;
-      const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v, std::chars_format::fixed);
-      if (ec == std::errc() && end == text.data() + text.size())
-        return suffix == 'd' ? FWriter.WriteDate(v) : FWriter.WriteDouble(v);
+    try {
+      WriteNumberToken(FNumber, FWriter);
+    } catch (const TNumberError& e) {
+      Error(e.What);
     }
-    CLocaleScope c;
-    char* end = nullptr;
-    switch (suffix) {
-      case 's': {
-        const float v = std::strtof(text.c_str(), &end);
-        CheckNumberEnd(text, end);
-        return FWriter.WriteSingle(v);
-      }
-      case 'd':
-      case 'r': {
-        const double v = std::strtod(text.c_str(), &end);
-        CheckNumberEnd(text, end);
-        return suffix == 'd' ? FWriter.WriteDate(v) : FWriter.WriteDouble(v);
-      }
-      default: {
-        const long double v = std::strtold(text.c_str(), &end);
-        CheckNumberEnd(text, end);
-        Byte bytes[10];
-        LongDoubleToExtended(v, bytes);
-        FWriter.WriteValue(vaExtended);
-        FWriter.Write(bytes, 10);
-      }
-    }
-  }
-
-  void CheckNumberEnd(const std::string& text, const char* end) {
-    if (end == nullptr || *end != '\0' || text.empty()) Error("invalid number");
-  }
-
-  Int64 ParseCurrency(const std::string& text) {
-    size_t i = 0;
-    const bool negative = !text.empty() && text[0] == '-';
-    if (negative || (!text.empty() && text[0] == '+')) ++i;
-    UInt64 whole = 0;
-    bool digits = false;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-      whole = whole * 10 + static_cast<UInt64>(text[i] - '0');
-      if (whole > static_cast<UInt64>(INT64_MAX) / 10000) Error("currency out of range");
-      digits = true;
-    }
-    UInt64 frac = 0;
-    int places = 0;
-    if (i < text.size() && text[i] == '.') {
-      for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        if (places == 4) Error("currency has more than four decimal places");
-        frac = frac * 10 + static_cast<UInt64>(text[i] - '0');
-        ++places;
-        digits = true;
-      }
-    }
-    if (!digits || i != text.size()) Error("invalid currency");
-    while (places++ < 4) frac *= 10;
-    const UInt64 magnitude = whole * 10000 + frac;
-    if (magnitude > static_cast<UInt64>(INT64_MAX) + (negative ? 1 : 0)) Error("currency out of range");
-    return negative ? static_cast<Int64>(UInt64{0} - magnitude) : static_cast<Int64>(magnitude);
   }
 
   // Runs of 'quoted' text and #nnn codes, joined directly or across lines with "+".
@@ -1134,6 +1201,23 @@ void ObjectBinaryToText(TStream* Input, TStream* Output) {
   }
   if (preamble) Output->WriteBuffer(kUtf8Preamble, 3);
   Output->WriteBuffer(text.data(), static_cast<Int64>(text.size()));
+}
+
+void objtext::AppendValue(std::string& Out, TStream* Input, int Indent) {
+  TReader reader(Input, kDefaultFilerBufferSize);
+  BinaryToText converter(reader, Out);
+  converter.Value(Indent);
+  reader.FlushBuffer();
+}
+
+void objtext::WriteNumber(std::string_view Token, TWriter& Writer) {
+  std::string text(Token);
+  if (text.empty()) throw EParserError(u"invalid number");
+  try {
+    WriteNumberToken(text, Writer);
+  } catch (const TNumberError& e) {
+    throw EParserError(Str(e.What));
+  }
 }
 
 void ObjectTextToBinary(TStream* Input, TStream* Output) {

@@ -29,9 +29,14 @@
 // stream made by TWriter comes back byte for byte; floats and dates come back bit for bit.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 #include "platform/classes/Streams.h"
 
 VELLUM_DECLARE_EXCEPTION(EParserError, Exception)
+
+class TWriter;
 
 enum class TStreamOriginalFormat { sofUnknown, sofBinary, sofText, sofUTF8Text };
 
@@ -47,6 +52,26 @@ void ObjectTextToBinary(TStream* Input, TStream* Output);
 // or nothing but zero bytes (an empty stream too) mean binary; tab, vertical tab, CR, space, "i", "I",
 // "o", "O" first mean text; EF BB BF means UTF-8 text; anything else is unknown.
 TStreamOriginalFormat TestStreamFormat(TStream* Stream);
+
+// The text of single values exactly as ObjectBinaryToText writes them, appended to Out, for code that
+// writes the text of a large property straight from its own data instead of converting its binary.
+// Indent is the value's nesting level (two spaces each), which long texts and binary continue at.
+namespace objtext {
+inline constexpr std::string_view kLineBreak = "\r\n";
+void AppendIndent(std::string& Out, int Indent);
+void AppendInteger(std::string& Out, Int64 Value);
+void AppendExtended(std::string& Out, const Byte (&Bytes)[10]);  // vaExtended's ten bytes
+void AppendDate(std::string& Out, double Value);                 // vaDate, with its suffix
+void AppendSingle(std::string& Out, float Value);                // vaSingle, with its suffix
+void AppendCurrency(std::string& Out, Int64 Scaled);             // vaCurrency, with its suffix
+void AppendText(std::string& Out, std::u16string_view Text, int Indent);
+void AppendBinary(std::string& Out, const Byte* Data, size_t Count, int Indent);
+// One binary value (tag and data) read from Input's position, for kinds without a form of their own.
+void AppendValue(std::string& Out, TStream* Input, int Indent);
+// The other way: one number token of the text form, with its suffix ("2.5", "30660d", "1.5s", "7c"),
+// written as the conversion to binary writes it. Raises EParserError on a token it would refuse.
+void WriteNumber(std::string_view Token, TWriter& Writer);
+}  // namespace objtext
 
 // The same three under the names the memory-table code knows them by.
 inline void ComponentBinaryToText(TStream* Input, TStream* Output) { ObjectBinaryToText(Input, Output); }

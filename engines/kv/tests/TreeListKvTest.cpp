@@ -1,3 +1,4 @@
+#include <functional>
 #include <gtest/gtest.h>
 
 #include "engines/kv/TreeListKv.h"
@@ -99,10 +100,32 @@ TEST(KvTreeList, LevelLimit) {
   TBaseTreeNodeKv* n = nullptr;
   for (int i = 1; i <= 1000; ++i) n = t.AddChild(u"n", n, nullptr);
   EXPECT_EQ(n->Level(), 1000);
-  try {
-    t.AddChild(u"n", n, nullptr);
-    FAIL();
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.Message(), u"TBaseTreeNodeKv.SetLevel: Max level exceed - 1000");
-  }
+  const auto refused = [](const std::function<void()>& f) {
+    try {
+      f();
+    } catch (const Exception& e) {
+      return e.Message() == u"TBaseTreeNodeKv.SetLevel: Max level exceed - 1000";
+    }
+    return false;
+  };
+  // A refused level leaves the tree as it was: nothing linked, nothing unlinked, no level changed.
+  EXPECT_TRUE(refused([&] { t.AddChild(u"n", n, nullptr); }));
+  EXPECT_EQ(n->Count(), 0);
+  TBaseTreeNodeKv* a = t.AddChild(u"a", nullptr, nullptr);
+  TBaseTreeNodeKv* b = t.AddChild(u"b", a, nullptr);  // a subtree two levels high
+  TBaseTreeNodeKv* deep = n->Parent();                // level 999: a fits, b would be 1001
+  EXPECT_TRUE(refused([&] { t.MoveTo(a, deep, naAddChildKv, true); }));
+  EXPECT_TRUE(refused([&] { t.MoveTo(a, n, naInsertKv, true); }));
+  EXPECT_EQ(a->Parent(), t.Root());
+  EXPECT_EQ(a->Index(), 1);
+  EXPECT_EQ(t.Root()->Count(), 2);
+  EXPECT_EQ(deep->Count(), 1);
+  EXPECT_EQ(b->Level(), 2);
+  EXPECT_TRUE(refused([&] { a->SetLevel(1000); }));
+  EXPECT_EQ(a->Level(), 1);
+  EXPECT_EQ(b->Level(), 2);
+  t.ExtractNode(b, true);
+  t.MoveTo(a, deep, naAddChildKv, true);  // alone it fits
+  EXPECT_EQ(a->Level(), 1000);
+  t.DeleteNode(b, true);
 }
