@@ -99,6 +99,8 @@ void TCustomMemTableKv::DispatchDataEvent(TDataEvent Event, std::intptr_t Info) 
     FStateInsert = false;
     FStateInsertRowNum = -1;
   }
+  // The grid's layout changed: tree rows compute their calculated values again.
+  if (Event == deLayoutChange && FActive) FRecordsView->UpdateAllLookupBuffer();
   TDataSet::DispatchDataEvent(Event, Info);
   // Open as the framework sees it: closing announces the inactive state before the cursor closes.
   const bool open = FActive && Active();
