@@ -308,6 +308,9 @@ void TCustomMemTableKv::BindView(TMemTableDataKv* Data) {
   };
   FRecordsView->OnStructChanged = [this] { ViewStructChanged(); };
   FRecordsView->OnCalcLookupBuffer = [this](TMemoryRecordKv* rec, TMemRecViewKv* node) { CalcLookupBuffer(rec, node); };
+  FRecordsView->OnDataEvent = [this](TMemoryRecordKv* rec, int, TRecordsListNotification event) {
+    if (event == rlnRecDeletingKv || event == rlnListChangedKv) ReleaseGoneRecords(event == rlnRecDeletingKv ? rec : nullptr);
+  };
   FRecordsView->SetDataObject(Data);
 }
 

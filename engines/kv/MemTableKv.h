@@ -501,6 +501,10 @@ class TCustomMemTableKv : public TDataSet, public IMemTableKv, public IDataDrive
   void CalcInternalFields(TMemoryRecordKv* MemRec, std::vector<Variant>& Values);
   void CalcLookupBuffer(TMemoryRecordKv* MemRec, TMemRecViewKv* RecView);
   void StoreLookupValues(const TMTRecBuf* Buffer, TMemRecViewKv* RecView);
+  // Buffers that read through a record about to go (Going) or already gone (nullptr: every record the
+  // list no longer knows) stop doing so: a record another table deletes from shared data, or a list
+  // emptied under this table, leaves no buffer pointing at freed memory.
+  void ReleaseGoneRecords(TMemoryRecordKv* Going);
   // Grid events.
   void ViewDataEvent(TMemoryRecordKv* MemRec, int Index, TRecordsListNotification Event);
   void ViewRecordMoved(TMemoryRecordKv* MemRec, int OldIndex, int NewIndex);
