@@ -37,6 +37,10 @@ void TDataDriverKv::Notification(TComponent* AComponent, TOperation Operation) {
   if (AComponent == FDataDriverConsumer) FDataDriverConsumer = nullptr;
 }
 
+void TDataDriverKv::NotifyConsumerStructChanged() {
+  if (auto* consumer = dynamic_cast<IDataDriverConsumerKv*>(FDataDriverConsumer)) consumer->DriverStructChanged();
+}
+
 void TDataDriverKv::SetProviderEOF(bool Value) {
   if (Value == FProviderEOF) return;
   FProviderEOF = Value;

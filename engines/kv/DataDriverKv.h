@@ -52,6 +52,13 @@ class TUpdateErrorKv {
   std::shared_ptr<EDatabaseError> FException;
 };
 
+// A dataset bound to a driver: it hears when the structure the driver gives changed.
+class IDataDriverConsumerKv {
+ public:
+  virtual ~IDataDriverConsumerKv() = default;
+  virtual void DriverStructChanged() = 0;
+};
+
 // A component kept as a side part of another (a grid's own driver, say): the holder is its side parent.
 class ISideOwnedComponentKv {
  public:
@@ -135,6 +142,10 @@ class TDataDriverKv : public TComponent, public ISideOwnedComponentKv {
   void Notification(TComponent* AComponent, TOperation Operation) override;
   // The key field names: KeyFields, or every provider field of a key type.
   String EffectiveKeyFields() const;
+  // The reader produced for the current read, while it lasts.
+  TDataSet* ReaderDataSet() const { return FReaderDataSet; }
+  // Tells the consumer (when it listens) that the structure the driver gives changed.
+  void NotifyConsumerStructChanged();
 
  private:
   // Whether the update step wrote the record (false: not found, nothing to write to).

@@ -69,9 +69,12 @@ bool TMemTableFiltersKv::Remove(TMemTableFilterItemKv* Item) {
   const int i = IndexOfFilter(Item);
   if (i < 0) return false;
   const bool filtered = Item->Filtered();
+  // Kept alive until the active set is rebuilt: while it is still listed as active, the rebuild and the
+  // refresh run even when no filter remains.
+  std::unique_ptr<TMemTableFilterItemKv> gone = std::move(FItems[static_cast<size_t>(i)]);
   FItems.erase(FItems.begin() + i);
-  std::erase(FActiveFilterItems, Item);
   if (filtered) ItemChanged(nullptr);
+  std::erase(FActiveFilterItems, Item);
   return true;
 }
 

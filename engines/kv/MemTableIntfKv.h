@@ -32,6 +32,15 @@ class IMemTableDataFieldValueListKv {
   virtual void SetFilter(const String& Filter) = 0;
 };
 
+// A field class whose value a tree row keeps in its node's lookup buffer once posted (so it is not
+// computed again); StoresLookupValue answers whether it does so now. The table leaves such a field's
+// value alone when it clears calculated values.
+class IFieldLookupValueKv {
+ public:
+  virtual ~IFieldLookupValueKv() = default;
+  virtual bool StoresLookupValue() const = 0;
+};
+
 class IMemTableKv {
  public:
   virtual ~IMemTableKv() = default;

@@ -307,6 +307,10 @@ void TCustomMemTableKv::BindView(TMemTableDataKv* Data) {
     ViewRecordMoved(rec, oldIndex, newIndex);
   };
   FRecordsView->OnStructChanged = [this] { ViewStructChanged(); };
+  FRecordsView->OnCalcLookupBuffer = [this](TMemoryRecordKv* rec, TMemRecViewKv* node) { CalcLookupBuffer(rec, node); };
+  FRecordsView->OnDataEvent = [this](TMemoryRecordKv* rec, int, TRecordsListNotification event) {
+    if (event == rlnRecDeletingKv || event == rlnListChangedKv) ReleaseGoneRecords(event == rlnRecDeletingKv ? rec : nullptr);
+  };
   FRecordsView->SetDataObject(Data);
 }
 
@@ -371,6 +375,9 @@ TMemoryRecordKv* TCustomMemTableKv::Rec() const {
 
 void TCustomMemTableKv::CreateDataSet() {
   RequireInactive();
+  // Persistent fields decide the structure: the definitions are made again from them.
+  if (FieldCount() > 0) FieldDefs().Clear();
+  PrepareFieldDefs();
   FInternMemTableData->DataStruct()->BuildStructFromFieldDefs(FieldDefs());
   Open();
 }
@@ -624,11 +631,14 @@ void TCustomMemTableKv::CursorOpen() {
     UpdateFilterExpr();
     FExtraFilters->RecreateFilterExpr();
     UpdateDetailMode(false);
+    // The tree's node states follow the filters now in force.
+    if (FRecordsView->ViewAsTreeList()) FRecordsView->RefreshFilteredRecsList();
   } catch (...) {
     CursorClose();
     throw;
   }
   ApplySortOrder();
+  WireInternalCalc(true);
 }
 
 void TCustomMemTableKv::BuildIndexesFromIndexDefs() {
@@ -649,6 +659,7 @@ void TCustomMemTableKv::BuildIndexesFromIndexDefs() {
 }
 
 void TCustomMemTableKv::CursorClose() {
+  WireInternalCalc(false);
   FActive = false;
   while (!FInstantBuffers.empty()) InstantReadLeave();
   FStateInsert = false;
@@ -811,6 +822,7 @@ void TCustomMemTableKv::CursorPost() {
       throw;
     }
     FRecordPos = FRecordsView->IndexOfRec(rec);
+    if (FRecordPos >= 0) StoreLookupValues(Buf(ActiveBuffer()), NodeOfBuf(Buf(ActiveBuffer())));
     return;
   }
   CursorAddRecord(ActiveBuffer(), ReadBookmarkFlag(ActiveBuffer()) == bfEOF);
@@ -818,6 +830,7 @@ void TCustomMemTableKv::CursorPost() {
   const TMTRecBuf* rb = Buf(ActiveBuffer());
   if (FRecordPos >= 0 && FRecordsView->ViewAsTreeList())
     if (TMemRecViewKv* node = Tree()->GetNode(nullptr, FRecordsView->GetRec(FRecordPos))) {
+      StoreLookupValues(rb, node);
       if (rb->NewTreeNodeHasChildren) node->SetHasVisibleChildren(true);
       if (rb->NewTreeNodeExpanded) {
         node->SetExpanded(true);

@@ -158,7 +158,7 @@ class TMemBlobStreamKv : public TMemoryStream {
   bool FModified = false;
 };
 
-class TCustomMemTableKv : public TDataSet, public IMemTableKv {
+class TCustomMemTableKv : public TDataSet, public IMemTableKv, public IDataDriverConsumerKv {
   VELLUM_CLASS(TCustomMemTableKv)
  public:
   explicit TCustomMemTableKv(TComponent* AOwner);
@@ -318,7 +318,7 @@ class TCustomMemTableKv : public TDataSet, public IMemTableKv {
   int FetchRecords(int Count) override;
   // The last update error of the current record, or nullptr.
   const TUpdateErrorKv* UpdateError() const;
-  void DriverStructChanged() { DispatchDataEvent(dePropertyChange, 0); }
+  void DriverStructChanged() override { DispatchDataEvent(dePropertyChange, 0); }
 
   // ---- moving records (MemTableKvMove.cpp) ----
   // Moves the record of view row FromIndex to where the record of view row ToIndex stands (ToIndex equal
@@ -456,11 +456,17 @@ class TCustomMemTableKv : public TDataSet, public IMemTableKv {
   void RecBufToMemRecord(TMTRecBuf* RecBuf, TMemoryRecordKv* MemRec);
   int RowOfBookmark(const TBookmarkDataKv& Bookmark) const;
   void ClearAllRecords();
-  // The filters hide rows: fetches skip them, counts and row numbers count the rest.
-  bool FilterActive() const {
+  // Some filter is in force (filter text or event, master/detail, an extra filter).
+  bool FiltersSet() const {
     return FActive && ((Filtered() && (OnFilterRecord() || FFilterExpr->HasData())) || FDetailMode ||
                        FExtraFilters->ActiveFilterCount() > 0);
   }
+  // The filters hide rows as they are fetched: fetches skip them, counts and row numbers count the rest.
+  // In tree mode the tree's node filter applies them instead (an ancestor of a shown node stays shown),
+  // so its rows are already the filtered ones.
+  bool FilterActive() const { return FiltersSet() && !FRecordsView->ViewAsTreeList(); }
+  // Tree mode: the view's node filter is the table's filters (nullptr in list mode, where fetches filter).
+  void WireTreeFilter(bool TreeMode);
   bool RowPasses(int Row, TMTRecBuf* Buffer);
   void UpdateFilterExpr();
   void FilterChanged();
@@ -491,6 +497,18 @@ class TCustomMemTableKv : public TDataSet, public IMemTableKv {
   TMTRecBuf* PushInstantBuffer();
   TMemoryTreeListKv* Tree() const { return FRecordsView->MemoryTreeList(); }
   bool PlaceTreeNode(TMemRecViewKv* Source, TMemRecViewKv* Target, int Mode, bool CheckOnly, bool& Refused);
+  // Calculated values kept outside buffers: internal-calc values in the records (the data's field
+  // calculation, wired while open), calculated values of tree rows in their nodes.
+  void WireInternalCalc(bool Open);
+  // The definitions from the data and internal-calc fields when there are none.
+  void PrepareFieldDefs();
+  void CalcInternalFields(TMemoryRecordKv* MemRec, std::vector<Variant>& Values);
+  void CalcLookupBuffer(TMemoryRecordKv* MemRec, TMemRecViewKv* RecView);
+  void StoreLookupValues(const TMTRecBuf* Buffer, TMemRecViewKv* RecView);
+  // Buffers that read through a record about to go (Going) or already gone (nullptr: every record the
+  // list no longer knows) stop doing so: a record another table deletes from shared data, or a list
+  // emptied under this table, leaves no buffer pointing at freed memory.
+  void ReleaseGoneRecords(TMemoryRecordKv* Going);
   // Grid events.
   void ViewDataEvent(TMemoryRecordKv* MemRec, int Index, TRecordsListNotification Event);
   void ViewRecordMoved(TMemoryRecordKv* MemRec, int OldIndex, int NewIndex);

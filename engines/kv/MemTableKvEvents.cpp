@@ -58,6 +58,30 @@ void TCustomMemTableKv::ViewDataEvent(TMemoryRecordKv* MemRec, int Index, TRecor
   }
 }
 
+void TCustomMemTableKv::ReleaseGoneRecords(TMemoryRecordKv* Going) {
+  const TRecordsListKv* list = FRecordsView->List();
+  auto release = [&](TMTRecBuf* rb) {
+    if (!rb->MemRec) return;
+    if (Going) {
+      if (rb->MemRec != Going) return;
+      // Still alive: the buffer keeps a copy of what it showed.
+      if (rb->UseMemRec) {
+        if (rb->Values.size() < FDataFields.size()) rb->Values.resize(FDataFields.size());
+        for (size_t i = 0; i < FDataFields.size() && static_cast<int>(i) < Going->ValueCount(); ++i)
+          rb->Values[i] = Going->Value(static_cast<int>(i));
+      }
+    } else if (list && list->RecordBySerial(rb->BookmarkData.Serial) == rb->MemRec) {
+      return;
+    }
+    rb->UseMemRec = false;
+    rb->MemRec = nullptr;
+    rb->RecView = nullptr;
+  };
+  for (auto& e : FRecordCache)
+    if (e->InUse) release(e.get());
+  release(&FScanBuf);
+}
+
 void TCustomMemTableKv::ViewRecordMoved(TMemoryRecordKv* MemRec, int OldIndex, int NewIndex) {
   (void)MemRec;
   if (!FActive || FEventReceivers.empty() || ControlsDisabled()) return;
@@ -99,6 +123,8 @@ void TCustomMemTableKv::DispatchDataEvent(TDataEvent Event, std::intptr_t Info) 
     FStateInsert = false;
     FStateInsertRowNum = -1;
   }
+  // The grid's layout changed: tree rows compute their calculated values again.
+  if (Event == deLayoutChange && FActive) FRecordsView->UpdateAllLookupBuffer();
   TDataSet::DispatchDataEvent(Event, Info);
   // Open as the framework sees it: closing announces the inactive state before the cursor closes.
   const bool open = FActive && Active();

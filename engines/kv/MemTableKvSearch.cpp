@@ -1,7 +1,8 @@
 // Search, filters, master/detail and sorting of the Kv memory table.
 //
 // Filters are applied as rows are fetched: the view holds every record, and a row that RecordPassesFilters
-// refuses is skipped by fetches, counts and row numbers. The filter text is compiled once per change
+// refuses is skipped by fetches, counts and row numbers. In tree mode the tree's node filter calls
+// RecordPassesFilters instead, so that the ancestors of a shown node stay shown. The filter text is compiled once per change
 // (TDataSetExprParserKv) and evaluated against the stored record itself, so a filter that names only data
 // fields neither loads a record buffer nor computes calculated fields for the rows it refuses.
 #include <algorithm>
@@ -192,7 +193,7 @@ void TCustomMemTableKv::SetOnFilterRecord(const TFilterRecordEvent& Value) {
 }
 
 bool TCustomMemTableKv::RecordPassesFilters(TMemoryRecordKv* MemRec) {
-  if (!FilterActive()) return true;
+  if (!FiltersSet()) return true;
   if (FFilterFailed) return false;
   const bool event = Filtered() && static_cast<bool>(OnFilterRecord());
   const bool expr = Filtered() && FFilterExpr->HasData();
@@ -251,6 +252,8 @@ bool TCustomMemTableKv::DetailRecordMatches(const TMemoryRecordKv* MemRec) const
 void TCustomMemTableKv::RefreshRecordsView() {
   FFilterFailed = false;
   if (!Active()) return;
+  // The tree decides again which nodes its filter shows.
+  if (FRecordsView->ViewAsTreeList()) FRecordsView->RefreshFilteredRecsList();
   // The cursor ends on the first row the filters show.
   FRecordPos = -1;
   Resync(0);
@@ -360,7 +363,7 @@ Variant TCustomMemTableKv::Lookup(const String& KeyFields, const Variant& KeyVal
 bool TCustomMemTableKv::SetToMemRecord(TMemoryRecordKv* Rec) {
   RequireActive();
   const int row = FRecordsView->IndexOfRec(Rec);
-  if (row < 0 || !RecordPassesFilters(Rec)) return false;
+  if (row < 0 || (FilterActive() && !RecordPassesFilters(Rec))) return false;
   CheckBrowseMode();
   DoBeforeScroll();
   FRecordPos = row;

@@ -33,8 +33,10 @@ void TMemTableTreeListKv::SetActive(bool Value) {
   TMemoryRecordKv* current = t->Active() ? t->Rec() : nullptr;
   t->DisableControls();
   try {
+    t->WireTreeFilter(Value);
     view->SetViewAsTreeList(Value);
   } catch (...) {
+    t->WireTreeFilter(view->ViewAsTreeList());
     t->EnableControls();
     throw;
   }
@@ -43,6 +45,13 @@ void TMemTableTreeListKv::SetActive(bool Value) {
     t->Resync(0);
   }
   t->EnableControls();
+}
+
+void TCustomMemTableKv::WireTreeFilter(bool TreeMode) {
+  if (TreeMode)
+    FRecordsView->OnFilterRecord = [this](TMemoryRecordKv* Rec, int) { return RecordPassesFilters(Rec); };
+  else
+    FRecordsView->OnFilterRecord = nullptr;
 }
 
 const String& TMemTableTreeListKv::KeyFieldName() const { return FMemTable->RecordsView()->TreeViewKeyFieldName(); }

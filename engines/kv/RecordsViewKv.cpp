@@ -291,6 +291,16 @@ void TRecordsViewKv::ResortView() {
   RefreshFilteredRecsList();
 }
 
+void TRecordsViewKv::UpdateAllLookupBuffer() {
+  if (!TreeMode() || !OnCalcLookupBuffer) return;
+  TMemoryTreeListKv* tree = MemoryTreeList();
+  for (TMemoryRecordKv* r = List()->First(); r; r = TRecordsListKv::Next(r))
+    if (TMemRecViewKv* node = tree->GetNode(nullptr, r)) {
+      node->LookupBuffer.clear();
+      OnCalcLookupBuffer(r, node);
+    }
+}
+
 // ---- tree mode -----------------------------------------------------------------------------------------
 
 void TRecordsViewKv::ApplyTreeSettings(TMemoryTreeListKv* Tree) const {
@@ -306,6 +316,12 @@ void TRecordsViewKv::ApplyTreeSettings(TMemoryTreeListKv* Tree) const {
   else
     Tree->OnCompareRecords = nullptr;
   Tree->OnFilterRecord = [self](TMemoryRecordKv* r) { return self->RecordPassesFilter(r, r->Index()); };
+  if (OnCalcLookupBuffer)
+    Tree->OnCalcLookupBuffer = [self](TMemRecViewKv* n) {
+      if (self->OnCalcLookupBuffer) self->OnCalcLookupBuffer(n->Rec(), n);
+    };
+  else
+    Tree->OnCalcLookupBuffer = nullptr;
   // A node's state set while the tree is being built or updated is no user's expansion.
   Tree->OnExpandedChanging = [self](TBaseTreeNodeKv* n) {
     return self->FTreeUpdating || !self->OnTreeNodeExpanding || self->OnTreeNodeExpanding(static_cast<TMemRecViewKv*>(n));

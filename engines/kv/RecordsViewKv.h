@@ -118,6 +118,11 @@ class TRecordsViewKv : public TRecordsListNotificatorKv {
   std::function<std::unique_ptr<TOrderByList>(const String& Text)> OnParseOrderByStr;
   std::function<void(TMemoryRecordKv*, int, TRecordsListNotification)> OnViewDataEvent;
   std::function<void(TMemoryRecordKv*, int, int)> OnViewRecordMovedEvent;
+  // Fills a row node's lookup buffer (its calculated values) when the node is placed or updated. Only
+  // tree rows are nodes: list rows carry no buffer.
+  std::function<void(TMemoryRecordKv* MemRec, TMemRecViewKv* RecView)> OnCalcLookupBuffer;
+  // Every node's buffer emptied and filled again.
+  void UpdateAllLookupBuffer();
   // Set on every row event; the dataset clears it to learn whether rows changed meanwhile.
   bool CatchChanged = false;
 

@@ -15,12 +15,15 @@
 #pragma once
 
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <utility>
 #include <vector>
 
+#include "engines/kv/ComponentPackKv.h"
 #include "engines/kv/DataDriverKv.h"
+#include "platform/classes/StringList.h"
 
 class TCustomSQLDataDriverKv;
 class TCustomSQLCommandKv;
@@ -45,64 +48,195 @@ enum TSpecMacrosUsageKv : unsigned {
   smuSortOrderWithCommaPrecedingKv = 32,
 };
 
-// Named text values in order (macro variables, special parameters).
-class TStringVarsKv {
- public:
-  int Count() const { return static_cast<int>(FItems.size()); }
-  const std::pair<String, String>& Items(int Index) const { return FItems.at(static_cast<size_t>(Index)); }
-  // Empty when absent (names compared without regard to case).
-  String Value(const String& Name) const;
-  void SetValue(const String& Name, const String& Value);
-  void Clear() { FItems.clear(); }
-  std::function<void()> OnChange;
-
- private:
-  std::vector<std::pair<String, String>> FItems;
-};
-
-// What executes commands against a database (outside this system).
+// What executes commands against a database (outside this system). Every operation but ExecuteCommand
+// has a default that leaves the work to the driver (Processed stays false).
 class IConnectionProviderKv {
  public:
   virtual ~IConnectionProviderKv() = default;
   virtual int ExecuteCommand(TCustomSQLCommandKv* Command, TDataSet*& Cursor, bool& FreeOnEof, bool& Processed) = 0;
-  virtual bool UpdateRecord(TCustomSQLDataDriverKv* Driver, TMemTableDataKv* Data, TMemoryRecordKv* Rec) {
+  // The result of applying the record (-1: not applied).
+  virtual int UpdateRecord(TCustomSQLDataDriverKv* Driver, TMemTableDataKv* Data, TMemoryRecordKv* Rec, bool& Processed) {
     (void)Driver, (void)Data, (void)Rec;
-    return false;  // not processed
+    Processed = false;
+    return -1;
+  }
+  virtual void GetBackUpdatedValues(TCustomSQLDataDriverKv* Driver, TMemoryRecordKv* Rec, TCustomSQLCommandKv* Command,
+                                    TDataSet* ResDataSet, bool& Processed) {
+    (void)Driver, (void)Rec, (void)Command, (void)ResDataSet;
+    Processed = false;
+  }
+  // A connection that opens later keeps the tables that asked to open meanwhile.
+  virtual bool ConnectionIsPostponed() { return false; }
+  virtual void AddPostponedActivationDataSet(TDataSet* ADataSet) { (void)ADataSet; }
+  virtual TComponent* GetDesignDataBase() { return nullptr; }
+  // The column names of a table as the database's schema reports them; false when it cannot tell.
+  virtual bool GetTableFieldNames(const String& TableName, std::vector<String>& FieldNames) {
+    (void)TableName, (void)FieldNames;
+    return false;
   }
 };
 
-class TCustomSQLCommandKv {
+// A command of the driver: its lines, its kind, and the text formed from them by macro substitution.
+// The base class has no parameters (GetParams answers nullptr, the other parameter operations do
+// nothing); TParamSQLCommandKv below parses ":Name" parameters from the formed text.
+class TCustomSQLCommandKv : public TPersistent {
+  VELLUM_CLASS(TCustomSQLCommandKv)
  public:
   TCustomSQLCommandKv(TCustomSQLDataDriverKv* ADataDriver, TSQLCommandTypeKv AType);
-  virtual ~TCustomSQLCommandKv() = default;
+  ~TCustomSQLCommandKv() override;
 
-  const std::vector<String>& CommandText() const { return FCommandText; }
-  void SetCommandText(std::vector<String> Lines);
+  // The lines as written; any change of them makes the formed text obsolete.
+  TStrings& CommandText() { return *FCommandText; }
+  const TStrings& CommandText() const { return *FCommandText; }
+  void SetCommandText(const TStrings& Value) { FCommandText->Assign(&Value); }
+  void SetCommandText(std::initializer_list<String> Lines);
+  void SetCommandText(const std::vector<String>& Lines);
   String Text() const;
   TSQLCommandTypeKv CommandType() const { return FCommandType; }
   void SetCommandType(TSQLCommandTypeKv Value) { FCommandType = Value; }
+  // Streamed only when it differs from the driver's default for this command.
+  bool CommandTypeStored() const { return FCommandType != GetDefaultCommandType(); }
   TCustomSQLDataDriverKv* DataDriver() const { return FDataDriver; }
   // The text after macro substitution, formed again after any change of text or macros.
-  const std::vector<String>& FinalCommandText();
+  const TStrings& FinalCommandText();
   String FinalText();
+  bool FinalCommandTextObsolete() const { return FFinalCommandTextObsolete; }
   void SetObsolete() { FFinalCommandTextObsolete = true; }
+  // Copies the lines and the kind.
+  void Assign(const TPersistent* Source) override;
+  String NamePath() const { return u"SQLCommand"; }
+
+  virtual TSQLCommandTypeKv GetDefaultCommandType() const;
   // The result of whatever executed it; -1 and no cursor when nothing did.
   virtual int Execute(TDataSet*& Cursor, bool& FreeOnEof);
+  virtual TParams* GetParams() { return nullptr; }
+  virtual void FormFinalCommandText();
+  // The parameters take the record's values of the given version.
+  virtual void RefreshParams(TMemoryRecordKv* MemRecord, TDataValueVersionKv DataValueVersion) {
+    (void)MemRecord, (void)DataValueVersion;
+  }
+  virtual void RebuildParams() {}
+  virtual void SetParams(TParams* AParams) { (void)AParams; }
+
+ protected:
+  virtual void TextChanged();
 
  private:
-  std::vector<String> FCommandText;
+  std::unique_ptr<TStringList> FCommandText;
   TSQLCommandTypeKv FCommandType;
   TCustomSQLDataDriverKv* FDataDriver;
-  std::vector<String> FFinalCommandText;
+  std::unique_ptr<TStringList> FFinalCommandText;
   bool FFinalCommandTextObsolete = true;
 };
 
-struct TDynaSQLParamsKv {
-  String UpdateTable;
-  String UpdateFields;  // comma-separated
-  String KeyFields;     // comma-separated
-  bool SkipUnchangedFields = false;
-  unsigned Options = 0;  // TDynaSQLOptionKv bits
+// A command with parameters: every ":Name" outside quoted text of the formed text is one parameter
+// (listed once, in order of first use; "::" is a literal colon). RefreshParams fills them from a record:
+// a name "OLD_F" takes field F's old value, any other name the field of that name in the version asked
+// for; a name that is no field is left as it is. Connection providers read them through GetParams.
+class TParamSQLCommandKv : public TCustomSQLCommandKv {
+  VELLUM_CLASS(TParamSQLCommandKv)
+ public:
+  using TCustomSQLCommandKv::TCustomSQLCommandKv;
+  TParams* GetParams() override;
+  void RefreshParams(TMemoryRecordKv* MemRecord, TDataValueVersionKv DataValueVersion) override;
+  void RebuildParams() override;
+  // Values (and types) of the parameters of the same names; the rest keep theirs.
+  void SetParams(TParams* AParams) override;
+
+ protected:
+  void TextChanged() override;
+
+ private:
+  TParams FParams;
+  bool FParamsObsolete = true;
+};
+
+// The parameter names of a command text: ":Name" outside '...' and "..." quotes, in order of first use.
+std::vector<String> ParseSQLParamNames(const String& Text);
+
+// Parameters of generated statements.
+enum TTableFieldListSourceKv { tflsListPropertyKv, tflsDataBaseSchemaKv };
+class TDynaSQLParamsKv : public TPersistent {
+  VELLUM_CLASS(TDynaSQLParamsKv)
+ public:
+  explicit TDynaSQLParamsKv(TCustomSQLDataDriverKv* ADataDriver) : FDataDriver(ADataDriver) {}
+  TCustomSQLDataDriverKv* DataDriver() const { return FDataDriver; }
+  const String& UpdateTable() const { return FUpdateTable; }
+  void SetUpdateTable(const String& Value) { FUpdateTable = Value; }
+  const String& UpdateFields() const { return FUpdateFields; }  // comma-separated
+  void SetUpdateFields(const String& Value) { FUpdateFields = Value; }
+  const String& KeyFields() const { return FKeyFields; }  // comma-separated
+  void SetKeyFields(const String& Value) { FKeyFields = Value; }
+  bool SkipUnchangedFields() const { return FSkipUnchangedFields; }
+  void SetSkipUnchangedFields(bool Value) { FSkipUnchangedFields = Value; }
+  unsigned Options() const { return FOptions; }  // TDynaSQLOptionKv bits
+  void SetOptions(unsigned Value) { FOptions = Value; }
+  TTableFieldListSourceKv UpdateFieldListSource() const { return FUpdateFieldListSource; }
+  void SetUpdateFieldListSource(TTableFieldListSourceKv Value) { FUpdateFieldListSource = Value; }
+  void Assign(const TPersistent* Source) override;
+
+ private:
+  TCustomSQLDataDriverKv* FDataDriver;
+  String FUpdateTable, FUpdateFields, FKeyFields;
+  bool FSkipUnchangedFields = false;
+  unsigned FOptions = 0;
+  TTableFieldListSourceKv FUpdateFieldListSource = tflsListPropertyKv;
+};
+
+class TMacroVarsKv;
+
+// The filter and sort-order macros: their names in command texts and the values pushed from the table.
+class TSpecMacrosKv : public TPersistent {
+  VELLUM_CLASS(TSpecMacrosKv)
+ public:
+  static constexpr const char16_t* kDefaultFilterMacroName = u"%Filter%";
+  static constexpr const char16_t* kDefaultSortOrderMacroName = u"%SortOrder%";
+  explicit TSpecMacrosKv(TMacroVarsKv* AMacroVars) : FMacroVars(AMacroVars) {}
+  const String& FilterMacroName() const { return FFilterMacroName; }
+  void SetFilterMacroName(const String& Value);
+  const String& SortOrderMacroName() const { return FSortOrderMacroName; }
+  void SetSortOrderMacroName(const String& Value);
+  bool FilterMacroNameStored() const { return FFilterMacroName != kDefaultFilterMacroName; }
+  bool SortOrderMacroNameStored() const { return FSortOrderMacroName != kDefaultSortOrderMacroName; }
+  const String& FilterMacroValue() const { return FFilterMacroValue; }
+  void SetFilterMacroValue(const String& Value);
+  const String& SortOrderMacroValue() const { return FSortOrderMacroValue; }
+  void SetSortOrderMacroValue(const String& Value);
+  // Copies the two names.
+  void Assign(const TPersistent* Source) override;
+
+ private:
+  void Changed();
+  String FFilterMacroName = kDefaultFilterMacroName;
+  String FSortOrderMacroName = kDefaultSortOrderMacroName;
+  String FSortOrderMacroValue, FFilterMacroValue;
+  TMacroVarsKv* FMacroVars;
+};
+
+// The macros of the driver's commands: user macros (name -> text) and the special macros with their
+// usage bits. Any change makes every command's formed text obsolete.
+class TMacroVarsKv : public TPersistent {
+  VELLUM_CLASS(TMacroVarsKv)
+ public:
+  static constexpr unsigned kDefaultUsages = smuFilterAsWhereClauseKv | smuSortOrderAsOrderByClauseKv;
+  explicit TMacroVarsKv(TCustomSQLDataDriverKv* ADataDriver);
+  TCustomSQLDataDriverKv* DataDriver() const { return FDataDriver; }
+  TStringVarsKv& Macros() { return FMacros; }
+  const TStringVarsKv& Macros() const { return FMacros; }
+  void SetMacros(const TStringVarsKv& Value) { FMacros.Assign(Value); }
+  unsigned SpecMacrosUsages() const { return FSpecMacrosUsages; }
+  void SetSpecMacrosUsages(unsigned Value);
+  TSpecMacrosKv& SpecMacros() { return FSpecMacros; }
+  const TSpecMacrosKv& SpecMacros() const { return FSpecMacros; }
+  // Copies the special macros' names, the usages and the macro variables.
+  void Assign(const TPersistent* Source) override;
+  virtual void MacrosChanged();
+
+ private:
+  TCustomSQLDataDriverKv* FDataDriver;
+  TStringVarsKv FMacros;
+  unsigned FSpecMacrosUsages = kDefaultUsages;
+  TSpecMacrosKv FSpecMacros;
 };
 
 // Replaces each occurrence of MacroName by MacroValue; an occurrence followed by one more "%" stays as
@@ -179,7 +313,9 @@ class TMSAccessSpecOperationsKv : public TMSSQLSpecOperationsKv {
   String GetServerTypeName() const override { return ServerTypeName(); }
 };
 
-// The process-wide resolver: callbacks that may execute commands and apply records for every driver.
+// The process-wide resolver: callbacks that may execute commands, apply records, fetch back server
+// values and choose server operations for every driver. Each callback may leave the work undone
+// (Processed false); then the default step runs.
 class TSQLDataDriverResolver {
  public:
   virtual ~TSQLDataDriverResolver() = default;
@@ -189,11 +325,24 @@ class TSQLDataDriverResolver {
   std::function<void(TCustomSQLDataDriverKv*, TMemTableDataKv*, TMemoryRecordKv*, bool& Processed)> OnUpdateRecord;
   std::function<void(TCustomSQLDataDriverKv*, TMemoryRecordKv*, TCustomSQLCommandKv*, TDataSet*, bool& Processed)>
       OnGetBackUpdatedValues;
+  std::function<void(bool& Processed, TServerSpecOperationsKv*& ServerSpecOperations)> OnGetServerSpecOperations;
 
+  // The callback's result; without one Processed is false and the result -1.
   virtual int ExecuteCommand(TCustomSQLDataDriverKv* Driver, TCustomSQLCommandKv* Command, TDataSet*& Cursor, bool& FreeOnEof,
                              bool& Processed);
-  // The result of the command run (-1: nothing ran).
+  // The callback's answer when it processed the question, else ServerSpecOperations.
+  virtual TServerSpecOperationsKv* GetServerSpecOperations();
+  // The callback first; when it leaves the record, DefaultUpdateRecord. The result of the command run
+  // (-1: nothing ran).
   virtual int UpdateRecord(TCustomSQLDataDriverKv* Driver, TMemTableDataKv* Data, TMemoryRecordKv* MemRec, bool& Processed);
+  // The resolver's operations, else the driver's, else the driver's own statement; always processed.
+  virtual int DefaultUpdateRecord(TCustomSQLDataDriverKv* Driver, TMemTableDataKv* Data, TMemoryRecordKv* MemRec,
+                                  bool& Processed);
+  virtual void GetBackUpdatedValues(TCustomSQLDataDriverKv* Driver, TMemoryRecordKv* MemRec, TCustomSQLCommandKv* Command,
+                                    TDataSet* ResDataSet, bool& Processed);
+  // The resolver's operations, else the driver's; processed when either exists.
+  virtual void DefaultGetUpdatedServerValues(TCustomSQLDataDriverKv* Driver, TMemoryRecordKv* MemRec,
+                                             TCustomSQLCommandKv* Command, TDataSet* ResDataSet, bool& Processed);
 };
 
 TSQLDataDriverResolver* GetSQLDataDriverResolver();
@@ -222,50 +371,99 @@ class TCustomSQLDataDriverKv : public TDataDriverKv {
   TCustomSQLCommandKv* InsertCommand() const { return FInsertCommand.get(); }
   TCustomSQLCommandKv* DeleteCommand() const { return FDeleteCommand.get(); }
   TCustomSQLCommandKv* GetrecCommand() const { return FGetrecCommand.get(); }
+  // Generated statements and server queries run on this one.
   TCustomSQLCommandKv* ServiceCommand() const { return FServiceCommand.get(); }
-  TStringVarsKv& SpecParams() { return FSpecParams; }
+  // Writing a command copies its text and kind.
+  void SetSelectCommand(const TCustomSQLCommandKv* Value) { FSelectCommand->Assign(Value); }
+  void SetUpdateCommand(const TCustomSQLCommandKv* Value) { FUpdateCommand->Assign(Value); }
+  void SetInsertCommand(const TCustomSQLCommandKv* Value) { FInsertCommand->Assign(Value); }
+  void SetDeleteCommand(const TCustomSQLCommandKv* Value) { FDeleteCommand->Assign(Value); }
+  void SetGetrecCommand(const TCustomSQLCommandKv* Value) { FGetrecCommand->Assign(Value); }
+  TStrings& SelectSQL() { return FSelectCommand->CommandText(); }
+  TStrings& UpdateSQL() { return FUpdateCommand->CommandText(); }
+  TStrings& InsertSQL() { return FInsertCommand->CommandText(); }
+  TStrings& DeleteSQL() { return FDeleteCommand->CommandText(); }
+  TStrings& GetrecSQL() { return FGetrecCommand->CommandText(); }
+  const TStrings& FinalSelectSQL() { return FSelectCommand->FinalCommandText(); }
+  const TStrings& FinalUpdateSQL() { return FUpdateCommand->FinalCommandText(); }
+  const TStrings& FinalInsertSQL() { return FInsertCommand->FinalCommandText(); }
+  const TStrings& FinalDeleteSQL() { return FDeleteCommand->FinalCommandText(); }
+  const TStrings& FinalGetrecSQL() { return FGetrecCommand->FinalCommandText(); }
+  // Special parameters as Name=Value lines (AUTO_INCREMENT_FIELD, SEQUENCE, GENERATOR, ...).
+  TStrings& SpecParams() { return FSpecParams; }
   TDynaSQLParamsKv& DynaSQLParams() { return FDynaSQLParams; }
-  TStringVarsKv& Macros() { return FMacros; }
-  unsigned SpecMacrosUsages() const { return FSpecMacrosUsages; }
-  void SetSpecMacrosUsages(unsigned Value);
-  String FilterMacroName = u"%Filter%";
-  String SortOrderMacroName = u"%SortOrder%";
-  const String& FilterMacroValue() const { return FFilterMacroValue; }
-  const String& SortOrderMacroValue() const { return FSortOrderMacroValue; }
-  TServerSpecOperationsKv* ServerSpecOperations() const { return FServerSpecOperations; }
+  void SetDynaSQLParams(const TDynaSQLParamsKv& Value) { FDynaSQLParams.Assign(&Value); }
+  TMacroVarsKv& MacroVars() { return FMacroVars; }
+  void SetMacroVars(const TMacroVarsKv& Value) { FMacroVars.Assign(&Value); }
+  TStringVarsKv& Macros() { return FMacroVars.Macros(); }
+  unsigned SpecMacrosUsages() const { return FMacroVars.SpecMacrosUsages(); }
+  void SetSpecMacrosUsages(unsigned Value) { FMacroVars.SetSpecMacrosUsages(Value); }
+  const String& FilterMacroValue() const { return FMacroVars.SpecMacros().FilterMacroValue(); }
+  const String& SortOrderMacroValue() const { return FMacroVars.SpecMacros().SortOrderMacroValue(); }
+  // Not owned.
+  TServerSpecOperationsKv* ServerSpecOperations() const { return InternalGetServerSpecOperations(); }
   void SetServerSpecOperations(TServerSpecOperationsKv* Value) { FServerSpecOperations = Value; }
+  // The connection provider (not owned; none by default).
+  virtual IConnectionProviderKv* GetConnectionProvider() const { return FConnectionProvider; }
+  void SetConnectionProvider(IConnectionProviderKv* Value) { FConnectionProvider = Value; }
+  bool HaveDataConnection() const { return GetConnectionProvider() != nullptr; }
+  TComponent* DesignDataBase() const { return GetDesignDataBase(); }
+  virtual void SetDesignDataBase(TComponent* Value);
   std::function<int(TCustomSQLDataDriverKv*, TCustomSQLCommandKv*, TDataSet*& Cursor, bool& FreeOnEof)> OnExecuteCommand;
   std::function<void(TCustomSQLDataDriverKv*, TMemoryRecordKv*, TCustomSQLCommandKv*, TDataSet*)> OnGetBackUpdatedValues;
 
-  bool FilterTextSupported() const { return (FSpecMacrosUsages & smuUseFilterMacroKv) != 0; }
-  bool OrderByTextSupported() const { return (FSpecMacrosUsages & smuUseSortOrderMacroKv) != 0; }
-  void ApplyFilterText(const String& FilterText);
-  void ApplyOrderByText(const String& OrderByText);
-  void CommandTextsObsolete();
-  virtual IConnectionProviderKv* GetConnectionProvider() const { return nullptr; }
-  bool HaveDataConnection() const { return GetConnectionProvider() != nullptr; }
+  virtual bool FilterTextSupported() const { return (SpecMacrosUsages() & smuUseFilterMacroKv) != 0; }
+  virtual bool OrderByTextSupported() const { return (SpecMacrosUsages() & smuUseSortOrderMacroKv) != 0; }
+  virtual void ApplyFilterText(const String& FilterText);
+  virtual void ApplyOrderByText(const String& OrderByText);
+  // Every command's formed text becomes obsolete (the service command's too).
+  virtual void CommandTextsObsolete();
+  // A command's lines changed; the select command's change the structure a consuming table sees.
+  virtual void CommandTextChanged(TCustomSQLCommandKv* Command);
+  virtual TSQLCommandTypeKv DefaultCommandType(const TCustomSQLCommandKv* Command) const;
   virtual int ExecuteCommand(TCustomSQLCommandKv* Command, TDataSet*& Cursor, bool& FreeOnEof);
+  virtual int DefaultExecuteCommand(TCustomSQLCommandKv* Command, TDataSet*& Cursor, bool& FreeOnEof);
   // The record's statement: dynamic SQL when its kind asks for it, else the update/insert/delete
   // command; the result of running it (-1: nothing ran, nothing to run gives 0).
   virtual int DoUpdateRecord(TMemTableDataKv* Data, TMemoryRecordKv* MemRec);
   virtual void GenerateDynamicSQLCommand(TMemoryRecordKv* MemRec, TCustomSQLCommandKv* Command);
   virtual void GetBackUpdatedValues(TMemoryRecordKv* MemRec, TCustomSQLCommandKv* Command, TDataSet* ResDataSet);
-  // A field the generated statements leave out (the insert's auto-increment field).
-  bool FieldUsedInDynaSQL(const String& FieldName, TUpdateStatus Kind) const;
+  virtual void DefaultGetUpdatedServerValues(TMemoryRecordKv* MemRec, TCustomSQLCommandKv* Command, TDataSet* ResDataSet);
+  // False for the field the generated insert leaves out (the special parameter AUTO_INCREMENT_FIELD).
+  virtual bool FieldUsedInDynaSQL(const String& FieldName, TUpdateStatus Kind) const;
+  bool ConnectionIsPostponed() const override;
+  void AddPostponedActivationDataSet(TDataSet* ADataSet) override;
+  void SetReaderParamsFromCursor(TDataSet* DataSet) override;
+  bool RefreshReaderParamsFromCursor(TDataSet* DataSet) override;
+
+  // Design time: a new driver with copies of the commands, special parameters, dynamic-SQL parameters
+  // and macros; the same copied from another driver.
+  virtual std::unique_ptr<TCustomSQLDataDriverKv> CreateDesignCopy();
+  virtual void AssignFromDesignDriver(TCustomSQLDataDriverKv* DesignDriver);
+  virtual TComponent* CreateDesignDataBase() { return nullptr; }
+  virtual TComponent* GetDesignDataBase() const;
+  virtual TComponent* ForceGetNewDesignDataBase() { return nullptr; }
 
  protected:
+  // The command factories; a subclass whose commands are of its own class overrides NewDriverCommand and
+  // calls RecreateCommands from its constructor (texts and kinds are kept).
+  virtual std::unique_ptr<TCustomSQLCommandKv> NewDriverCommand();
+  void RecreateCommands();
+  virtual TServerSpecOperationsKv* InternalGetServerSpecOperations() const { return FServerSpecOperations; }
+  void StructBuilt(TMTDataStructKv* DataStruct) override;
   bool DefaultUpdateRecord(TMemTableDataKv* MemTableData, TMemoryRecordKv* MemRec) override;
   void DefaultProduceDataReader(TDataSet*& DataReader, bool& FreeOnEof) override;
   void DefaultBuildDataStruct(TMTDataStructKv* DataStruct) override;
   void DefaultRefreshRecord(TMemTableDataKv* MemTableData, TMemoryRecordKv* MemRec) override;
+  void Notification(TComponent* AComponent, TOperation Operation) override;
 
  private:
   std::unique_ptr<TCustomSQLCommandKv> FSelectCommand, FUpdateCommand, FInsertCommand, FDeleteCommand, FGetrecCommand,
       FServiceCommand;
-  TStringVarsKv FSpecParams;
+  TComponent* FDesignDataBase = nullptr;
+  TStringList FSpecParams;
   TDynaSQLParamsKv FDynaSQLParams;
-  TStringVarsKv FMacros;
-  unsigned FSpecMacrosUsages = smuFilterAsWhereClauseKv | smuSortOrderAsOrderByClauseKv;
-  String FFilterMacroValue, FSortOrderMacroValue;
+  TMacroVarsKv FMacroVars;
   TServerSpecOperationsKv* FServerSpecOperations = nullptr;
+  IConnectionProviderKv* FConnectionProvider = nullptr;
 };

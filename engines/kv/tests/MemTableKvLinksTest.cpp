@@ -43,6 +43,21 @@ class KvLinksTest : public KvTest {
 
 }  // namespace
 
+TEST_F(KvLinksTest, RowsDeletedThroughTheOtherTableLeaveNothingDangling) {
+  auto a = Make({{1, 10}, {2, 20}, {3, 30}});
+  auto b = Make({});
+  b->SetExternalMemData(a.get());
+  b->First();
+  a->First();
+  a->Delete();  // the row b stands on
+  EXPECT_EQ(b->FieldByName(u"Id")->AsInteger(), 1);  // what it showed, until it moves
+  EXPECT_EQ(Ids(*b), (std::vector<int>{2, 3}));
+  b->Last();
+  a->EmptyTable();
+  EXPECT_TRUE(b->FieldByName(u"Id")->IsNull());
+  EXPECT_EQ(Ids(*b), (std::vector<int>{}));
+}
+
 TEST_F(KvLinksTest, ExternalMemDataShowsAnotherTablesRows) {
   auto a = Make({{1, 10}, {2, 20}});
   auto b = Make({{7, 70}});

@@ -115,6 +115,59 @@ TEST_F(KvTreeTest, CollapsingAboveTheCurrentRowReturnsTheAncestorsRecNo) {
   EXPECT_EQ(Rows(), (std::vector<int>{1, 4}));
 }
 
+TEST_F(KvTreeTest, TheTablesFiltersDecideWhichNodesShow) {
+  t->TreeList().FullExpand();
+  // A shown node keeps its ancestors shown, though they fail the filter.
+  t->SetFilterText(u"Id = 3");
+  t->SetFiltered(true);
+  EXPECT_EQ(Rows(), (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(t->RecordCount(), 3);
+  t->Last();
+  EXPECT_EQ(t->RecNo(), 3);
+  EXPECT_TRUE(t->Locate(u"Id", Variant(1), 0));
+  EXPECT_FALSE(t->Locate(u"Id", Variant(5), 0));
+
+  // Not filtering nodes under a shown parent shows the whole branch.
+  t->SetFilterText(u"Id = 1");
+  EXPECT_EQ(Rows(), (std::vector<int>{1}));
+  t->TreeList().SetFilterNodeIfParentVisible(false);
+  t->RefreshRecordsView();
+  EXPECT_EQ(Rows(), (std::vector<int>{1, 2, 3}));
+  t->TreeList().SetFilterNodeIfParentVisible(true);
+
+  // The filter event and extra filters count too; an edit moves a node in or out.
+  t->SetFiltered(false);
+  EXPECT_EQ(Rows(), (std::vector<int>{1, 2, 3, 4, 5}));
+  TMemTableFilterItemKv* extra = t->AddExtraFilter(u"Name = 'n5'", nullptr);
+  EXPECT_EQ(Rows(), (std::vector<int>{4, 5}));
+  t->SetOnFilterRecord([](TDataSet& d, bool& accept) { accept = accept && d.FieldByName(u"Id")->AsInteger() != 5; });
+  t->SetFilterText(u"");
+  t->SetFiltered(true);
+  EXPECT_EQ(Rows(), (std::vector<int>{}));
+  t->SetOnFilterRecord(nullptr);
+  t->SetFiltered(false);
+  ASSERT_TRUE(t->Locate(u"Id", Variant(5), 0));
+  t->Edit();
+  t->FieldByName(u"Name")->SetAsString(u"x");
+  t->Post();
+  EXPECT_EQ(Rows(), (std::vector<int>{}));
+  EXPECT_TRUE(t->RemoveExtraFilter(extra));
+  EXPECT_EQ(Rows(), (std::vector<int>{1, 2, 3, 4, 5}));
+
+  // A filter set while closed applies to the tree on opening; leaving tree mode filters rows again.
+  t->Close();
+  t->SetFilterText(u"Id > 3");
+  t->SetFiltered(true);
+  t->Open();
+  t->TreeList().FullExpand();
+  EXPECT_EQ(Rows(), (std::vector<int>{4, 5}));
+  t->TreeList().SetActive(false);
+  EXPECT_EQ(Rows(), (std::vector<int>{4, 5}));
+  t->SetFilterText(u"Id = 3");
+  t->TreeList().SetActive(true);
+  EXPECT_EQ(Rows(), (std::vector<int>{1}));  // 1 collapsed: its shown branch stays folded
+}
+
 TEST_F(KvTreeTest, ReferenceLoopsAreRefusedAndRecordsMoveUnderNewParents) {
   t->TreeList().FullExpand();
   t->First();

@@ -1,0 +1,103 @@
+// Field definitions from persistent fields, and the calculated values the Kv table keeps outside its
+// record buffers.
+//
+// CreateDataSet on a table with persistent fields builds the definitions from its data and internal-calc
+// fields (name, type, size, required, read-only, precision) before the structure is made from them.
+//
+// Internal-calc fields are stored in the records: while the table is open on its own data, the data's
+// field calculation runs the table's OnCalcFields for each record as it is added or posted (state
+// dsInternalCalc, the record in a buffer of its own), and the values of the internal-calc fields go into
+// the record. So they sort, filter, index and save like data fields.
+//
+// In tree mode every row is a node; a node's lookup buffer holds the row's calculated and lookup values,
+// computed when the node is placed or its state is updated, and again on a layout change.
+#include "engines/kv/MemTableKv.h"
+#include "platform/rtl/Format.h"
+
+void TCustomMemTableKv::WireInternalCalc(bool Open) {
+  // Only the table that owns the data decides its calculation: an attached table (ExternalMemData)
+  // leaves the owner's in place.
+  if (!FInternMemTableData || FInternMemTableData != FOwnMemTableData) return;
+  if (Open && InternalCalcFields())
+    FInternMemTableData->SetOnFieldCalculation(
+        [this](TMemoryRecordKv* MemRec, std::vector<Variant>& Values) { CalcInternalFields(MemRec, Values); });
+  else if (FInternMemTableData->OnFieldCalculation())
+    FInternMemTableData->SetOnFieldCalculation(nullptr);
+}
+
+void TCustomMemTableKv::CalcInternalFields(TMemoryRecordKv* MemRec, std::vector<Variant>& Values) {
+  if (!FActive || !MemRec) return;
+  const TDataSetState save = SetTempState(dsInternalCalc);
+  TMTRecBuf* rb = PushInstantBuffer();
+  try {
+    rb->SetLength(static_cast<size_t>(FieldCount()) + FDataFields.size());
+    rb->RecordNumber = -1;
+    rb->BookmarkFlag = bfCurrent;
+    rb->MemRec = MemRec;
+    rb->BookmarkData = {MemRec->HashCode(), -1};
+    rb->UseMemRec = true;
+    rb->RecView = nullptr;
+    rb->NeedUpdateCalcFields = true;
+    EvaluateCalculatedFields(reinterpret_cast<TRecordBuffer>(rb));
+    rb->NeedUpdateCalcFields = false;
+    for (TField* f : Fields()) {
+    if (f->FieldKind() != fkInternalCalc) continue;
+    const int no = f->FieldNo();
+    if (no > 0 && static_cast<size_t>(no) <= Values.size()) Values[static_cast<size_t>(no - 1)] = f->AsVariant();
+    }
+  } catch (...) {
+    InstantReadLeave();
+    RestoreState(save);
+    throw;
+  }
+  InstantReadLeave();
+  RestoreState(save);
+}
+
+void TCustomMemTableKv::CalcLookupBuffer(TMemoryRecordKv* MemRec, TMemRecViewKv* RecView) {
+  if (!FActive || !MemRec || !RecView || CalcFieldsSize() == 0) return;
+  RecView->SetLookupBufferLength(FieldCount());
+  TMTRecBuf buf;
+  buf.SetLength(static_cast<size_t>(FieldCount()) + FDataFields.size());
+  LoadRecBuf(MemRec, -1, &buf);
+  for (TField* f : Fields())
+    if (f->FieldKind() == fkCalculated || f->FieldKind() == fkLookup)
+      RecView->LookupBuffer[static_cast<size_t>(f->Index())] = BufValue(&buf, f);
+}
+
+void TCustomMemTableKv::StoreLookupValues(const TMTRecBuf* Buffer, TMemRecViewKv* RecView) {
+  if (!Buffer || !RecView) return;
+  for (TField* f : Fields()) {
+    const auto* lv = dynamic_cast<const IFieldLookupValueKv*>(f);
+    if (!lv || !lv->StoresLookupValue()) continue;
+    const auto index = static_cast<size_t>(f->Index());
+    if (RecView->LookupBuffer.size() <= index) RecView->SetLookupBufferLength(FieldCount());
+    RecView->LookupBuffer[index] = BufValue(Buffer, f);
+  }
+}
+
+void TCustomMemTableKv::PrepareFieldDefs() {
+  if (FieldDefs().Count() > 0) return;
+  for (TField* f : Fields()) {
+    if (f->FieldKind() != fkData && f->FieldKind() != fkInternalCalc) continue;
+    const TFieldType t = f->DataType();
+    if (t == ftCursor || t == ftArray || t == ftReference || t == ftDataSet || t == ftConnection || t == ftParams ||
+        t == ftStream || t == ftObject || static_cast<int>(t) > static_cast<int>(ftSingle))
+      throw EDatabaseError(Format(u"Field '%s' is of an unknown type", {f->DisplayName()}));
+  }
+  for (TField* f : Fields()) {
+    if (f->FieldKind() != fkData && f->FieldKind() != fkInternalCalc) continue;
+    TFieldDef* def = FieldDefs().AddFieldDef();
+    def->SetName(f->FieldName());
+    def->SetDataType(f->DataType());
+    def->SetSize(f->Size());
+    def->SetInternalCalcField(f->FieldKind() == fkInternalCalc);
+    TFieldAttributes attributes = 0;
+    if (f->Required()) attributes |= faRequired;
+    if (f->ReadOnly()) attributes |= faReadonly;
+    def->SetAttributes(attributes);
+    if (const auto* bcd = dynamic_cast<const TBCDField*>(f); bcd && f->DataType() == ftBCD) def->SetPrecision(bcd->Precision());
+    if (const auto* fmt = dynamic_cast<const TFMTBCDField*>(f); fmt && f->DataType() == ftFMTBcd)
+      def->SetPrecision(fmt->Precision());
+  }
+}

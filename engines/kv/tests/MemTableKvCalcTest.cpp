@@ -1,0 +1,114 @@
+#include <tuple>
+
+#include "KvTestSupport.h"
+
+namespace {
+
+// Fields: Id, Parent, Name (data), Upper (internal-calc: Name upper-cased), Twice (calculated: Id * k).
+class KvCalcTest : public KvTest {
+ protected:
+  void SetUp() override {
+    KvTest::SetUp();
+    t = std::make_unique<TMemTableKv>(nullptr);
+    Add(new TIntegerField(t.get()), u"Id", fkData);
+    Add(new TIntegerField(t.get()), u"Parent", fkData);
+    Add(new TStringField(t.get()), u"Name", fkData);
+    Add(new TStringField(t.get()), u"Upper", fkInternalCalc);
+    twice = Add(new TIntegerField(t.get()), u"Twice", fkCalculated);
+    t->OnCalcFields = [this](TDataSet& d) {
+      if (d.State() == dsInternalCalc) {
+        ++internalCalls;
+        String upper = UpperCase(d.FieldByName(u"Name")->AsString());
+        upper.append(suffix);
+        d.FieldByName(u"Upper")->SetAsString(upper);
+      } else {
+        d.FieldByName(u"Twice")->SetAsInteger(d.FieldByName(u"Id")->AsInteger() * factor);
+      }
+    };
+    t->CreateDataSet();
+    for (auto [id, parent, name] : std::vector<std::tuple<int, int, const char16_t*>>{{3, 0, u"b"}, {1, 3, u"c"}, {2, 0, u"a"}}) {
+      t->Append();
+      t->FieldByName(u"Id")->SetAsInteger(id);
+      if (parent) t->FieldByName(u"Parent")->SetAsInteger(parent);
+      t->FieldByName(u"Name")->SetAsString(name);
+      t->Post();
+    }
+  }
+  TField* Add(TField* f, const char16_t* name, TFieldKind kind) {
+    if (auto* s = dynamic_cast<TStringField*>(f)) s->SetSize(10);
+    f->SetFieldName(name);
+    f->SetFieldKind(kind);
+    f->SetDataSet(t.get());
+    return f;
+  }
+  // The stored internal-calc values, in records-list order.
+  std::vector<String> Stored() {
+    std::vector<String> out;
+    const int i = t->FieldByName(u"Upper")->FieldNo() - 1;
+    TRecordsListKv* list = t->RecordsView()->List();
+    for (int r = 0; r < list->Count(); ++r) out.push_back(VarToStr(list->GetRec(r)->GetDataValue(i, dvvValueKv)));
+    return out;
+  }
+  std::vector<int> Ids() {
+    std::vector<int> ids;
+    for (t->First(); !t->Eof(); t->Next()) ids.push_back(t->FieldByName(u"Id")->AsInteger());
+    return ids;
+  }
+  std::unique_ptr<TMemTableKv> t;
+  TField* twice = nullptr;
+  int internalCalls = 0;
+  int factor = 2;
+  String suffix;
+};
+
+}  // namespace
+
+TEST_F(KvCalcTest, InternalCalcValuesLiveInTheRecords) {
+  EXPECT_EQ(Stored(), (std::vector<String>{u"B", u"C", u"A"}));
+  // Stored values sort and filter like data fields.
+  t->SetSortOrder(u"Upper");
+  EXPECT_EQ(Ids(), (std::vector<int>{2, 3, 1}));
+  t->SetFilterText(u"Upper = 'C'");
+  t->SetFiltered(true);
+  EXPECT_EQ(Ids(), (std::vector<int>{1}));
+  t->SetFiltered(false);
+  // A post computes them again for that record only.
+  ASSERT_TRUE(t->Locate(u"Id", Variant(2), 0));
+  const int before = internalCalls;
+  t->Edit();
+  t->FieldByName(u"Name")->SetAsString(u"z");
+  t->Post();
+  EXPECT_EQ(internalCalls - before, 1);
+  EXPECT_EQ(Stored(), (std::vector<String>{u"B", u"C", u"Z"}));
+  EXPECT_EQ(t->FieldByName(u"Upper")->AsString(), u"Z");
+  EXPECT_EQ(t->FieldByName(u"Twice")->AsInteger(), 4);
+  // Opening computes every record; a closed table computes nothing.
+  t->Close();
+  suffix.push_back(u'!');
+  EXPECT_EQ(Stored(), (std::vector<String>{u"B", u"C", u"Z"}));
+  t->Open();
+  EXPECT_EQ(Stored(), (std::vector<String>{u"B!", u"C!", u"Z!"}));
+}
+
+TEST_F(KvCalcTest, TreeRowsKeepTheirCalculatedValues) {
+  t->TreeList().SetKeyFieldName(u"Id");
+  t->TreeList().SetRefParentFieldName(u"Parent");
+  t->TreeList().SetActive(true);
+  TMemoryTreeListKv* tree = t->RecordsView()->MemoryTreeList();
+  auto kept = [&](int id) {
+    TRecordsListKv* list = t->RecordsView()->List();
+    for (int r = 0; r < list->Count(); ++r)
+      if (list->GetRec(r)->GetDataValue(0, dvvValueKv).AsInteger() == id) {
+        TMemRecViewKv* node = tree->GetNode(nullptr, list->GetRec(r));
+        return node->LookupBuffer.at(static_cast<size_t>(twice->Index())).AsInteger();
+      }
+    return -1;
+  };
+  EXPECT_EQ(kept(1), 2);
+  EXPECT_EQ(kept(3), 6);
+  // A layout change computes them again.
+  factor = 10;
+  t->FieldByName(u"Name")->SetReadOnly(true);
+  EXPECT_EQ(kept(1), 10);
+  EXPECT_EQ(kept(2), 20);
+}
