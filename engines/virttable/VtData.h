@@ -591,6 +591,7 @@ class TMemData : public TData {
 
   // ---- direct walks (the stream writer) ----
   const TItemHeader* FirstItem() const { return FFirst; }
+  const TItemHeader* LastItem() const { return FLast; }
   TItemHeader* CurrentItem() const { return FCurrent; }
   TBlockManager& BlockMan() { return FBlockMan; }
   // The number of an item (renumbering forward from the watermark up to it when needed).

@@ -143,7 +143,7 @@ void TMemDataSet::ApplyFilterExpression() {
   FData->ComputedFields = FCalcFieldSource.get();
   FData->FilterCaseInsensitive = (FilterOptions() & foCaseInsensitive) != 0;
   FData->FilterNoPartialCompare = (FilterOptions() & foNoPartialCompare) != 0;
-  const String text = Filtered() && !Trim(Filter()).empty() ? Filter() : String();
+  const String text = FilterOn() && !Trim(Filter()).empty() ? Filter() : String();
   FData->SetFilterText(text);
 }
 
@@ -268,12 +268,51 @@ bool TMemDataSet::ItemVisible(const vt::TItemHeader* Item) {
   if (FMasterDetailOn && !MasterDetailAccepts(Item)) return false;
   if (FRanged && FData->FilterRangeFunc && !FData->FilterRangeFunc(Item->Record())) return false;
   if (!FData->ItemPassesFilter(const_cast<vt::TItemHeader*>(Item))) return false;
-  if (!Filtered() || !OnFilterRecord()) return true;
+  if (!FilterOn() || !OnFilterRecord()) return true;
   return WithItemInScan(Item, [&] {
     bool accept = true;
     OnFilterRecord()(*this, accept);
     return accept;
   });
+}
+
+bool TMemDataSet::FindRecord(bool Restart, bool GoForward) {
+  CheckBrowseMode();
+  DoBeforeScroll();
+  UpdateCursorPos();
+  CursorPosChanged();
+  // Without Filtered the filter is switched on for the search only (its outcomes forgotten both ways).
+  const bool temporary = !Filtered();
+  auto setFinding = [&](bool Value) {
+    FFinding = Value;
+    ApplyFilterExpression();
+    FData->FilterUpdated();
+  };
+  if (temporary) setFinding(true);
+  const vt::TItemHeader* found = nullptr;
+  try {
+    const vt::TItemHeader* from = FData->CurrentItem();
+    const vt::TItemHeader* item = GoForward ? (Restart || !from ? FData->FirstItem() : from->Next)
+                                            : (Restart || !from ? FData->LastItem() : from->Prev);
+    for (; item; item = GoForward ? item->Next : item->Prev)
+      if (ItemVisible(item)) {
+        found = item;
+        break;
+      }
+  } catch (...) {
+    if (temporary) setFinding(false);
+    Resync(0);
+    throw;
+  }
+  if (temporary) setFinding(false);
+  if (!found) {
+    Resync(0);
+    return false;
+  }
+  FData->SetCurrentItem(const_cast<vt::TItemHeader*>(found));
+  Resync(rmExact | rmCenter);
+  DoAfterScroll();
+  return true;
 }
 
 bool TMemDataSet::Locate(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) {

@@ -144,6 +144,9 @@ class TMemDataSet : public TDataSet {
   bool BookmarkValid(const TBookmark& Bookmark) override;
   int CompareBookmarks(const TBookmark& Bookmark1, const TBookmark& Bookmark2) override;
   bool IsSequenced() const override { return true; }
+  // The next (GoForward) or previous visible row that passes Filter and OnFilterRecord, from the
+  // start or the end when Restart; the filter is in force for the search even while not Filtered.
+  bool FindRecord(bool Restart, bool GoForward) override;
   bool Locate(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) override;
   Variant Lookup(const String& KeyFields, const Variant& KeyValues, const String& ResultFields) override;
   Variant GetStateFieldValue(TDataSetState AState, TField* Field) override;
@@ -205,6 +208,9 @@ class TMemDataSet : public TDataSet {
   bool RowsMayBeHidden() const { return FilterActive(); }
   bool RowShown(const vt::TItemHeader* Item) { return ItemVisible(Item); }
 
+  // OnNewRecord (a failure cancels the new row's engine part), then, under a local master, the
+  // detail fields take the master's values.
+  void DoOnNewRecord() override;
   // Called when the record set must (re)build its descriptors from the definitions or fields.
   virtual void InitRecordSetFields() {}
   // The service a dataset of this class uses.
@@ -216,7 +222,7 @@ class TMemDataSet : public TDataSet {
   void LayOutBuffers();
   // Whether some rows may be hidden: a filter, or deleted rows kept for cached updates.
   bool FilterActive() const {
-    return (Filtered() && (static_cast<bool>(OnFilterRecord()) || (FData && FData->HasFilterExpression()))) || FRanged ||
+    return (FilterOn() && (static_cast<bool>(OnFilterRecord()) || (FData && FData->HasFilterExpression()))) || FRanged ||
            (FData && FData->DeletedCount() > 0) || FMasterDetailOn ||
            (FCachedUpdates && FUpdateRecordTypes != kDefaultUpdateRecordTypes);
   }
@@ -263,6 +269,9 @@ class TMemDataSet : public TDataSet {
   std::vector<Byte> FRangeStartBuffer, FRangeEndBuffer;
   TRecordBuffer FRangeCurrentBuffer = nullptr;  // the key edited in dsSetKey
   bool FRanged = false;
+  // Filtered, or a FindRecord under way.
+  bool FilterOn() const { return Filtered() || FFinding; }
+  bool FFinding = false;
   // The calculated and lookup fields a filter expression names (VtDataSet.cpp).
   class TCalcFieldSource;
   std::unique_ptr<TCalcFieldSource> FCalcFieldSource;

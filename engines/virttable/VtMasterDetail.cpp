@@ -158,3 +158,27 @@ bool TMemDataSet::MasterDetailAccepts(const vt::TItemHeader* Item) {
   }
   return true;
 }
+
+void TMemDataSet::DoOnNewRecord() {
+  try {
+    TDataSet::DoOnNewRecord();
+  } catch (...) {
+    CursorCancel();  // the new row's blobs go with it
+    throw;
+  }
+  TDataSet* master = MasterSource() ? MasterSource()->DataSet() : nullptr;
+  if (!master || !master->Active() || FMasterFields.empty() || FDetailFields.empty()) return;
+  // A new detail row belongs to the master's row: its link fields start with the master's values.
+  std::size_t mp = 0, dp = 0;
+  for (;;) {
+    const String m = ExtractFieldName(FMasterFields, mp);
+    const String d = ExtractFieldName(FDetailFields, dp);
+    if (m.empty() || d.empty()) break;
+    TField* from = master->FindField(m);
+    TField* to = FindField(d);
+    if (!from || !to || to->ReadOnly()) continue;
+    if (from->IsNull()) to->Clear();
+    else if (to->DataType() == ftLargeint) to->SetAsLargeInt(VarAsType(from->AsVariant(), varInt64).VInt64());
+    else to->SetAsVariant(from->AsVariant());
+  }
+}

@@ -169,6 +169,25 @@ TEST_F(VtMasterDetail, DetailRowsFollowTheMasterRow) {
   EXPECT_EQ(DetailIds().size(), 6u);
 }
 
+// A new detail row starts with its master row's link values; a failing OnNewRecord leaves no row.
+TEST_F(VtMasterDetail, NewDetailRowsTakeTheMasterValues) {
+  AddMaster(1);
+  AddMaster(2);
+  master->Last();
+  detail->SetMasterSource(source.get());
+  detail->SetMasterFields(u"ID");
+  detail->SetDetailFields(u"MasterID");
+  detail->Append();
+  EXPECT_EQ(detail->FieldByName(u"MasterID")->AsInteger(), 2);
+  detail->FieldByName(u"ID")->SetAsInteger(7);
+  detail->Post();
+  EXPECT_EQ(DetailIds(), (std::vector<int>{2, 3, 7}));
+  detail->OnNewRecord = [](TDataSet&) { throw EDatabaseError(u"no new rows"); };
+  EXPECT_THROW(detail->Insert(), EDatabaseError);
+  EXPECT_EQ(detail->State(), dsBrowse);
+  EXPECT_EQ(DetailIds(), (std::vector<int>{2, 3, 7}));
+}
+
 TEST_F(VtMasterDetail, CircularLinksAreRefused) {
   TDataSource own(nullptr);
   own.SetDataSet(detail.get());

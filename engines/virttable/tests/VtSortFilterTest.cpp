@@ -375,6 +375,33 @@ TEST_F(VtSortFilter, KeyExclusiveOnlyWhileEditingAKey) {
   t->RestoreState(dsBrowse);
 }
 
+// FindFirst/Next/Prior/Last walk the rows the filter keeps, with the filter on for the search only.
+TEST_F(VtSortFilter, FindRecordUsesTheFilterWhileNotFiltered) {
+  SixRows();
+  t->SetFilterText(u"Salary > 12");
+  t->SetOnFilterRecord([](TDataSet& ds, bool& Accept) { Accept = ds.FieldByName(u"ID")->AsInteger() != 3; });
+  auto id = [&] { return t->FieldByName(u"ID")->AsInteger(); };
+  EXPECT_TRUE(t->FindFirst());
+  EXPECT_EQ(id(), 2);
+  EXPECT_TRUE(t->FindNext());
+  EXPECT_EQ(id(), 5);
+  EXPECT_FALSE(t->FindNext());
+  EXPECT_EQ(id(), 5);
+  EXPECT_TRUE(t->FindPrior());
+  EXPECT_EQ(id(), 2);
+  EXPECT_TRUE(t->FindLast());
+  EXPECT_EQ(id(), 5);
+  EXPECT_EQ(t->RecordCount(), 6);  // the filter went with the search
+  EXPECT_FALSE(t->Data()->HasFilterExpression());
+  t->SetFiltered(true);
+  t->First();
+  EXPECT_TRUE(t->FindNext());
+  EXPECT_EQ(id(), 5);
+  EXPECT_EQ(t->RecordCount(), 2);
+  t->SetFilterText(u"ID > 100");
+  EXPECT_FALSE(t->FindFirst());
+}
+
 TEST_F(VtSortFilter, FilteredEditsRetestVisibility) {
   SixRows();
   t->SetFilterText(u"Salary > 12");
