@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "VtTestSupport.h"
@@ -314,6 +315,125 @@ TEST_F(StreamFormat, AFileIsReadInChunksWithValuesAcrossTheirEdges) {
   EXPECT_THROW(t->LoadFromFile(file), EReadError);
   EXPECT_EQ(t->RecordCount(), 12001);
   DeleteFile(file);
+}
+
+// Empty texts are written as their terminator alone (L = 1 for 8-bit text, L = 2 for UTF-16) and stay
+// empty, not null; an empty memo is written L = 0 and comes back null.
+TEST_F(StreamFormat, EmptyTextsKeepTheirTerminatorAndAnEmptyMemoReloadsNull) {
+  auto t = BenchmarkTable();
+  t->Append();
+  t->FieldByName(u"CustomerID")->SetAsInteger(2);
+  t->FieldByName(u"ContactName")->SetAsString(u"");
+  t->FieldByName(u"Birthdate")->SetAsDateTime(kBirth);
+  t->FieldByName(u"MaritalStatus")->SetAsBoolean(true);
+  t->FieldByName(u"Salary")->SetAsFloat(4000.5);
+  t->FieldByName(u"Address")->SetAsString(u"");
+  t->FieldByName(u"Comment")->SetAsString(u"");
+  t->Post();
+  TMemoryStream s;
+  t->SaveToStream(&s, true, false);
+  const std::string row =
+      "04000000 02000000  01000000 00  08000000 00d9ab16488ccc42  02000000 0100  08000000 000000000041af40"
+      "02000000 0000  00000000";
+  EXPECT_EQ(Bytes(s), Hex(std::string(kEmptyBenchmarkStream) + "01000000" + row));
+
+  auto u = BenchmarkTable();
+  s.SetPosition(0);
+  u->LoadFromStream(&s);
+  ASSERT_EQ(u->RecordCount(), 1);
+  EXPECT_FALSE(u->FieldByName(u"ContactName")->IsNull());
+  EXPECT_EQ(u->FieldByName(u"ContactName")->AsString(), u"");
+  EXPECT_FALSE(u->FieldByName(u"Address")->IsNull());
+  EXPECT_EQ(u->FieldByName(u"Address")->AsString(), u"");
+  EXPECT_TRUE(u->FieldByName(u"Comment")->IsNull());
+}
+
+// Texts exactly as long as their field are written whole; stored texts longer than the field (a stream
+// from a table with wider fields) load cut at the field's size, an 8-bit text never inside a
+// double-byte character.
+TEST_F(StreamFormat, TextsAtTheFieldSizeAndBeyondIt) {
+  auto t = std::make_unique<TVirtTable>(nullptr);
+  t->FieldDefs().Add(u"S", ftString, 4, false);
+  t->FieldDefs().Add(u"W", ftWideString, 5, false);
+  t->Open();
+  t->Append();
+  t->FieldByName(u"S")->SetAsString(u"甲乙");
+  t->FieldByName(u"W")->SetAsString(u"abcde");
+  t->Post();
+  const std::string head = "0300 0200  0100 53 0100 0400 00000000  0100 57 1800 0500 00000000  0000";
+  TMemoryStream s;
+  t->SaveToStream(&s, true, false);
+  EXPECT_EQ(Bytes(s), Hex(head + "01000000  04000000 bcd7d2d2  0a000000 61006200630064006500"));
+
+  struct Case {
+    const char* what;
+    std::string row;
+    const char16_t* s;
+    const char16_t* w;
+  };
+  const Case cases[] = {
+      {"at the size", "04000000 bcd7d2d2  0a000000 61006200630064006500", u"甲乙", u"abcde"},
+      {"one byte and a character over", "05000000 61bcd7d2d2  0e000000 6100620063006400650066006700", u"a甲", u"abcde"},
+      {"a zero inside", "03000000 610062  06000000 610000006200", u"a", u"a"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Fill(s, Hex(head + "01000000" + c.row));
+    auto u = std::make_unique<TVirtTable>(nullptr);
+    u->LoadFromStream(&s);
+    u->Open();
+    ASSERT_EQ(u->RecordCount(), 1);
+    EXPECT_EQ(u->FieldByName(u"S")->AsString(), c.s);
+    EXPECT_EQ(u->FieldByName(u"W")->AsString(), c.w);
+  }
+}
+
+// A stream that is not a memory stream and claims more bytes than it gives: the read fails with the
+// stream read error and the table keeps its rows, position and structure.
+class TShortStream : public TStream {
+ public:
+  TShortStream(std::vector<Byte> Bytes, Int64 Claimed) : FBytes(std::move(Bytes)), FClaimed(Claimed) {}
+  Int64 Read(void* Buffer, Int64 Count) override {
+    const Int64 n = std::max<Int64>(0, std::min<Int64>(Count, static_cast<Int64>(FBytes.size()) - FPos));
+    if (n) std::memcpy(Buffer, FBytes.data() + FPos, static_cast<std::size_t>(n));
+    FPos += n;
+    return n;
+  }
+  Int64 Write(const void*, Int64) override { return 0; }
+  Int64 Seek(Int64 Offset, TSeekOrigin Origin) override {
+    FPos = Origin == TSeekOrigin::soBeginning ? Offset : Origin == TSeekOrigin::soCurrent ? FPos + Offset : FClaimed + Offset;
+    return FPos;
+  }
+  Int64 Size() override { return FClaimed; }
+
+ private:
+  std::vector<Byte> FBytes;
+  Int64 FClaimed;
+  Int64 FPos = 0;
+};
+
+TEST_F(StreamFormat, AStreamGivingLessThanItsSizeKeepsTheTable) {
+  auto src = BenchmarkTable();
+  for (int i = 0; i < 3; ++i) AppendBenchmarkRow(*src, i + 2, u"钱二", kBirth, true, 1);
+  TMemoryStream saved;
+  src->SaveToStream(&saved);
+  const std::vector<Byte> full = Bytes(saved);
+
+  auto t = BenchmarkTable();
+  AppendBenchmarkRow(*t, 900, u"甲", kBirth, false, 1);
+  AppendBenchmarkRow(*t, 901, u"乙", kBirth, false, 1);
+  t->First();
+  t->Next();
+  for (const std::size_t given : {full.size() - 1, full.size() / 2, std::size_t{20}}) {
+    SCOPED_TRACE(given);
+    TShortStream lying(std::vector<Byte>(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(given)),
+                       static_cast<Int64>(full.size()));
+    EXPECT_THROW(t->LoadFromStream(&lying), EReadError);
+    ExpectUnchanged(*t, {900, 901}, 2);
+  }
+  TShortStream honest(full, static_cast<Int64>(full.size()));
+  t->LoadFromStream(&honest);
+  EXPECT_EQ(Ids(*t), (std::vector<int>{2, 3, 4}));
 }
 
 }  // namespace
