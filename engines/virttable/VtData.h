@@ -30,6 +30,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <new>
@@ -157,6 +158,27 @@ class TFieldDescs {
  private:
   std::vector<std::unique_ptr<TFieldDesc>> FItems;
 };
+
+// A slot's bytes as a value of type T; slots are packed, so never read them through a T*.
+template <class T>
+T LoadSlot(const Byte* Slot) {
+  T v;
+  std::memcpy(&v, Slot, sizeof v);
+  return v;
+}
+
+// The value of an integer slot (dtInt8 .. dtUInt32; any other code reads as dtUInt32) widened exactly.
+inline Int64 IntegerSlotValue(Word DataType, const Byte* Slot) {
+  switch (DataType) {
+    case dtInt8: return static_cast<signed char>(Slot[0]);
+    case dtInt16: return LoadSlot<std::int16_t>(Slot);
+    case dtInt32: return LoadSlot<std::int32_t>(Slot);
+    case dtInt64: return LoadSlot<std::int64_t>(Slot);
+    case dtUInt8: return Slot[0];
+    case dtUInt16: return LoadSlot<std::uint16_t>(Slot);
+    default: return LoadSlot<std::uint32_t>(Slot);
+  }
+}
 
 // The size of a record slab of its own mapping (TBlockManager).
 inline constexpr std::size_t kRecordSlabBytes = std::size_t{2} << 20;

@@ -668,15 +668,7 @@ bool TFilterExpression::EvalPlanned(const TPlan& Plan, const TExpressionNode* No
   if (!leftNull) {
     switch (Plan.Field) {
       case pfInteger:
-        switch (f.DataType()) {
-          case dtInt8: i = static_cast<signed char>(slot[0]); break;
-          case dtInt16: i = Load<std::int16_t>(slot); break;
-          case dtInt32: i = Load<std::int32_t>(slot); break;
-          case dtInt64: i = Load<std::int64_t>(slot); break;
-          case dtUInt8: i = slot[0]; break;
-          case dtUInt16: i = Load<std::uint16_t>(slot); break;
-          default: i = Load<std::uint32_t>(slot); break;
-        }
+        i = IntegerSlotValue(f.DataType(), slot);
         d = static_cast<double>(i);
         break;
       case pfFloat: d = f.DataType() == dtSingle ? static_cast<double>(Load<float>(slot)) : Load<double>(slot); break;

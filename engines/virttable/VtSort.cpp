@@ -245,16 +245,7 @@ int CompareValues(const TData& D, const Variant& Value, const TFieldDesc& F, con
   }
   switch (t) {
     case dtInt8: case dtInt16: case dtInt32: case dtInt64: case dtUInt8: case dtUInt16: case dtUInt32: {
-      Int64 f = 0;
-      switch (t) {
-        case dtInt8: f = static_cast<signed char>(slot[0]); break;
-        case dtInt16: f = Load<std::int16_t>(slot); break;
-        case dtInt32: f = Load<std::int32_t>(slot); break;
-        case dtInt64: f = Load<std::int64_t>(slot); break;
-        case dtUInt8: f = slot[0]; break;
-        case dtUInt16: f = Load<std::uint16_t>(slot); break;
-        default: f = Load<std::uint32_t>(slot); break;
-      }
+      const Int64 f = IntegerSlotValue(t, slot);
       if (VarIsOrdinal(Value) && VarType(Value) != varUInt64) return Cmp(static_cast<Int64>(VarAsType(Value, varInt64).VInt64()), f);
       const double v = VarAsType(Value, varDouble).VDouble();
       return Cmp(v, static_cast<double>(f));
@@ -344,16 +335,7 @@ int CompareKey(const TData& D, const TPreparedKey& Key, const TFieldDesc& F, con
       return MatchWideStr(Key.Text, tWideB, Options);
     case TPreparedKey::pkInteger:
     case TPreparedKey::pkFloat: {
-      Int64 f = 0;
-      switch (F.DataType()) {
-        case dtInt8: f = static_cast<signed char>(slot[0]); break;
-        case dtInt16: f = Load<std::int16_t>(slot); break;
-        case dtInt32: f = Load<std::int32_t>(slot); break;
-        case dtInt64: f = Load<std::int64_t>(slot); break;
-        case dtUInt8: f = slot[0]; break;
-        case dtUInt16: f = Load<std::uint16_t>(slot); break;
-        default: f = Load<std::uint32_t>(slot); break;
-      }
+      const Int64 f = IntegerSlotValue(F.DataType(), slot);
       return Key.Kind == TPreparedKey::pkInteger ? Cmp(Key.I, f) : Cmp(Key.D, static_cast<double>(f));
     }
     case TPreparedKey::pkDate: return CmpDate(Key.D, Load<double>(slot));
