@@ -41,13 +41,6 @@ namespace {
 [[noreturn]] void AssertionFailure() { throw Exception(u"Assertion failure"); }
 
 template <class T>
-T Load(const Byte* p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-template <class T>
 void Store(Byte* p, T v) {
   std::memcpy(p, &v, sizeof v);
 }
@@ -63,7 +56,7 @@ void TMemData::CopyRecordShared(const Byte* Source, std::vector<Byte>& Dest) {
   CreateComplexFields(Dest.data(), false);
   CopyComplexFields(Source, Dest.data(), false);
   for (const auto& d : FFields)
-    if (d->IsBlob() && d->FieldDescKind != fdkCalculated) FObjects.AddRef(Load<std::uint32_t>(Dest.data() + d->Offset));
+    if (d->IsBlob() && d->FieldDescKind != fdkCalculated) FObjects.AddRef(LoadSlot<std::uint32_t>(Dest.data() + d->Offset));
 }
 
 void TMemData::DetachSavedBlobs(TItemHeader* Item) {
@@ -72,9 +65,9 @@ void TMemData::DetachSavedBlobs(TItemHeader* Item) {
   if (!e || (e->Rollback.empty() && e->Restore.empty())) return;
   for (const auto& d : FFields) {
     if (!d->IsBlob() || d->FieldDescKind == fdkCalculated) continue;
-    const std::uint32_t h = Load<std::uint32_t>(Item->Record() + d->Offset);
+    const std::uint32_t h = LoadSlot<std::uint32_t>(Item->Record() + d->Offset);
     auto shares = [&](std::vector<Byte>& Copy) {
-      return !Copy.empty() && Load<std::uint32_t>(Copy.data() + d->Offset) == h;
+      return !Copy.empty() && LoadSlot<std::uint32_t>(Copy.data() + d->Offset) == h;
     };
     const bool inRollback = shares(e->Rollback), inRestore = shares(e->Restore);
     if (!h || (!inRollback && !inRestore)) continue;

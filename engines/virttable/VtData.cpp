@@ -24,12 +24,6 @@ namespace {
 [[noreturn]] void CannotConvert() { throw EConvertError(String(u"Cannot convert type")); }
 
 template <class T>
-T Load(const Byte* p) {
-  T v;
-  std::memcpy(&v, p, sizeof(T));
-  return v;
-}
-template <class T>
 void Store(Byte* p, T v) {
   std::memcpy(p, &v, sizeof(T));
 }
@@ -57,7 +51,7 @@ bool IsNumericVariant(TVarType t) {
 }
 
 // Date-time double of a slot → framework native forms and back.
-double SlotDateToDateTime(const Byte* Slot) { return Load<double>(Slot); }
+double SlotDateToDateTime(const Byte* Slot) { return LoadSlot<double>(Slot); }
 
 }  // namespace
 
@@ -591,7 +585,7 @@ bool TData::GetNull(const TFieldDesc& Field, const Byte* RecBuf) const {
   if (*ind != 1) return false;
   if (Field.IsBlob()) {
     // A blob written through its object while flagged null is not null.
-    if (FObjects.BlobSize(Load<std::uint32_t>(RecBuf + Field.Offset)) > 0) {
+    if (FObjects.BlobSize(LoadSlot<std::uint32_t>(RecBuf + Field.Offset)) > 0) {
       const_cast<Byte*>(ind)[0] = 0;
       return false;
     }
@@ -604,7 +598,7 @@ void TData::SetNull(const TFieldDesc& Field, Byte* RecBuf, bool Value) {
                                                    : RecBuf + FDataSize + Field.FieldNo - 1;
   *ind = Value ? 1 : 0;
   if (Value && Field.IsBlob()) {
-    const std::uint32_t h = Load<std::uint32_t>(RecBuf + Field.Offset);
+    const std::uint32_t h = LoadSlot<std::uint32_t>(RecBuf + Field.Offset);
     if (FObjects.IsPacked(h) && FObjects.PackedSize(h) == 0) return;  // null already
     if (TBlob* blob = GetObject(Field, RecBuf)) blob->Clear();
   }
@@ -627,7 +621,7 @@ void TData::GetFieldData(const TFieldDesc& Field, const Byte* Slot, Byte* Dest) 
       break;
     }
     case dtExtString: case dtExtWideString: case dtExtVarBytes: {
-      const std::uint32_t h = Load<std::uint32_t>(Slot);
+      const std::uint32_t h = LoadSlot<std::uint32_t>(Slot);
       if (!h) Assertion();
       const Byte* p = FStringHeap.Data(h);
       if (Field.DataType() == dtExtString) {
@@ -640,7 +634,7 @@ void TData::GetFieldData(const TFieldDesc& Field, const Byte* Slot, Byte* Dest) 
         std::memcpy(Dest, p, 2 * n);
         Dest[2 * n] = Dest[2 * n + 1] = 0;
       } else {
-        std::memcpy(Dest, p, Load<Word>(p) + 2u);
+        std::memcpy(Dest, p, LoadSlot<Word>(p) + 2u);
       }
       break;
     }
@@ -649,7 +643,7 @@ void TData::GetFieldData(const TFieldDesc& Field, const Byte* Slot, Byte* Dest) 
     case dtTime: Store<std::int32_t>(Dest, DateTimeToNativeTime(SlotDateToDateTime(Slot))); break;
     case dtDateTime: Store<double>(Dest, DateTimeToNativeDateTime(SlotDateToDateTime(Slot))); break;
     case dtBCD: {
-      const TBcd bcd = CurrencyToBcd(Currency::FromScaled(Load<Int64>(Slot)));
+      const TBcd bcd = CurrencyToBcd(Currency::FromScaled(LoadSlot<Int64>(Slot)));
       std::memcpy(Dest, &bcd, sizeof bcd);
       break;
     }
@@ -686,7 +680,7 @@ void TData::PutFieldData(const TFieldDesc& Field, Byte* Slot, const Byte* Source
       break;
     }
     case dtExtString: case dtExtWideString: case dtExtVarBytes: {
-      FStringHeap.DisposeBuf(Load<std::uint32_t>(Slot));
+      FStringHeap.DisposeBuf(LoadSlot<std::uint32_t>(Slot));
       std::uint32_t h = 0;
       if (Field.DataType() == dtExtString) {
         h = FStringHeap.AllocStr(reinterpret_cast<const char*>(Source), false,
@@ -698,7 +692,7 @@ void TData::PutFieldData(const TFieldDesc& Field, Byte* Slot, const Byte* Source
         std::memcpy(w.data(), Source, 2u * n);
         h = FStringHeap.AllocWideStr(w.data(), false, n);
       } else {
-        const Word count = std::min<Word>(Load<Word>(Source), Field.Length);
+        const Word count = std::min<Word>(LoadSlot<Word>(Source), Field.Length);
         h = FStringHeap.NewBuf(count + 2);
         Byte* p = FStringHeap.Data(h);
         Store<Word>(p, count);
@@ -709,14 +703,14 @@ void TData::PutFieldData(const TFieldDesc& Field, Byte* Slot, const Byte* Source
     }
     case dtInt8: case dtUInt8: Slot[0] = Source[0]; Slot[1] = 0; break;
     case dtFloat: {
-      double v = Load<double>(Source);
+      double v = LoadSlot<double>(Source);
       if (!IsDatabaseValue) v = RoundToScale(v, Field.Scale);
       Store<double>(Slot, v);
       break;
     }
-    case dtDate: Store<double>(Slot, NativeDateToDateTime(Load<std::int32_t>(Source))); break;
-    case dtTime: Store<double>(Slot, NativeTimeToDateTime(Load<std::int32_t>(Source))); break;
-    case dtDateTime: Store<double>(Slot, NativeDateTimeToDateTime(Load<double>(Source))); break;
+    case dtDate: Store<double>(Slot, NativeDateToDateTime(LoadSlot<std::int32_t>(Source))); break;
+    case dtTime: Store<double>(Slot, NativeTimeToDateTime(LoadSlot<std::int32_t>(Source))); break;
+    case dtDateTime: Store<double>(Slot, NativeDateTimeToDateTime(LoadSlot<double>(Source))); break;
     case dtBCD: {
       TBcd bcd;
       std::memcpy(&bcd, Source, sizeof bcd);
@@ -725,7 +719,7 @@ void TData::PutFieldData(const TFieldDesc& Field, Byte* Slot, const Byte* Source
     }
     case dtBytes: std::memcpy(Slot, Source, std::min<std::size_t>(Field.Length, SourceSize)); break;
     case dtVarBytes: {
-      const Word count = std::min<Word>(Load<Word>(Source), Field.Length);
+      const Word count = std::min<Word>(LoadSlot<Word>(Source), Field.Length);
       Store<Word>(Slot, count);
       std::memcpy(Slot + 2, Source + 2, count);
       break;
@@ -774,7 +768,7 @@ void TData::PutField(const TFieldDesc& Field, Byte* RecBuf, const Byte* Source, 
     const Word dt = Field.DataType();
     if (dt == dtString || dt == dtWideString) empty = RecBuf[Field.Offset] == 0 && (dt == dtString || RecBuf[Field.Offset + 1] == 0);
     else if (dt == dtExtString || dt == dtExtWideString) {
-      const std::uint32_t h = Load<std::uint32_t>(RecBuf + Field.Offset);
+      const std::uint32_t h = LoadSlot<std::uint32_t>(RecBuf + Field.Offset);
       const Byte* p = FStringHeap.Data(h);
       empty = !p || (p[0] == 0 && (dt == dtExtString || p[1] == 0));
     }
@@ -801,7 +795,7 @@ Variant TData::GetDataAsVariant(const Byte* Slot, const TFieldDesc& Field, bool 
   switch (Field.DataType()) {
     case dtString: case dtExtString: {
       const char* s = Field.DataType() == dtString ? reinterpret_cast<const char*>(Slot)
-                                                   : reinterpret_cast<const char*>(FStringHeap.Data(Load<std::uint32_t>(Slot)));
+                                                   : reinterpret_cast<const char*>(FStringHeap.Data(LoadSlot<std::uint32_t>(Slot)));
       // An out-of-record text may hold more than the field's Length: the read stops there.
       std::size_t n = s ? ::strnlen(s, Field.DataType() == dtString ? static_cast<std::size_t>(Field.Size) : Field.Length) : 0;
       if (trim)
@@ -809,7 +803,7 @@ Variant TData::GetDataAsVariant(const Byte* Slot, const TFieldDesc& Field, bool 
       return VarFromAnsi(AnsiString(s ? s : "", n));
     }
     case dtWideString: case dtExtWideString: {
-      const Byte* p = Field.DataType() == dtWideString ? Slot : FStringHeap.Data(Load<std::uint32_t>(Slot));
+      const Byte* p = Field.DataType() == dtWideString ? Slot : FStringHeap.Data(LoadSlot<std::uint32_t>(Slot));
       String w;
       if (p)
         for (std::size_t i = 0;; ++i) {
@@ -824,40 +818,40 @@ Variant TData::GetDataAsVariant(const Byte* Slot, const TFieldDesc& Field, bool 
       return VarFromOleStr(w);
     }
     case dtInt8: return Variant(static_cast<signed char>(Slot[0]));
-    case dtInt16: return Variant(Load<short>(Slot));
-    case dtInt32: return Variant(Load<int>(Slot));
-    case dtInt64: return Variant(Load<long long>(Slot));
+    case dtInt16: return Variant(LoadSlot<short>(Slot));
+    case dtInt32: return Variant(LoadSlot<int>(Slot));
+    case dtInt64: return Variant(LoadSlot<long long>(Slot));
     case dtUInt8: return Variant(static_cast<unsigned char>(Slot[0]));
-    case dtUInt16: return Variant(Load<unsigned short>(Slot));
-    case dtUInt32: return Variant(Load<unsigned>(Slot));
+    case dtUInt16: return Variant(LoadSlot<unsigned short>(Slot));
+    case dtUInt32: return Variant(LoadSlot<unsigned>(Slot));
     case dtUInt64: {
       Variant v = VarAsType(Variant(static_cast<long long>(0)), varUInt64);
-      return VarAsType(Variant(static_cast<long long>(Load<std::uint64_t>(Slot))), varUInt64);
+      return VarAsType(Variant(static_cast<long long>(LoadSlot<std::uint64_t>(Slot))), varUInt64);
     }
-    case dtSingle: return Variant(static_cast<double>(Load<float>(Slot)));
-    case dtFloat: case dtCurrency: return Variant(Load<double>(Slot));
+    case dtSingle: return Variant(static_cast<double>(LoadSlot<float>(Slot)));
+    case dtFloat: case dtCurrency: return Variant(LoadSlot<double>(Slot));
     case dtExtended: return Variant(ExtendedToDouble(Slot));
-    case dtBCD: return Variant(Currency::FromScaled(Load<Int64>(Slot)));
+    case dtBCD: return Variant(Currency::FromScaled(LoadSlot<Int64>(Slot)));
     case dtFMTBCD: {
       TBcd bcd;
       std::memcpy(&bcd, Slot, sizeof bcd);
       return VarFMTBcdCreate(bcd);
     }
-    case dtDate: case dtTime: case dtDateTime: return VarFromDateTime(Load<double>(Slot));
+    case dtDate: case dtTime: case dtDateTime: return VarFromDateTime(LoadSlot<double>(Slot));
     case dtSQLTimeStamp: {
       TSQLTimeStamp ts;
       std::memcpy(&ts, Slot, sizeof ts);
       return VarSQLTimeStampCreate(ts);
     }
-    case dtBoolean: return Variant(Load<Word>(Slot) != 0);
+    case dtBoolean: return Variant(LoadSlot<Word>(Slot) != 0);
     case dtBytes: return VarFromBytes(Slot, Field.Length);
-    case dtVarBytes: return VarFromBytes(Slot + 2, Load<Word>(Slot));
+    case dtVarBytes: return VarFromBytes(Slot + 2, LoadSlot<Word>(Slot));
     case dtExtVarBytes: {
-      const Byte* p = FStringHeap.Data(Load<std::uint32_t>(Slot));
-      return p ? VarFromBytes(p + 2, Load<Word>(p)) : VarFromBytes(nullptr, 0);
+      const Byte* p = FStringHeap.Data(LoadSlot<std::uint32_t>(Slot));
+      return p ? VarFromBytes(p + 2, LoadSlot<Word>(p)) : VarFromBytes(nullptr, 0);
     }
     case dtBlob: case dtMemo: case dtWideMemo: {
-      TBlob* blob = static_cast<TBlob*>(FObjects.Get(Load<std::uint32_t>(Slot)));
+      TBlob* blob = static_cast<TBlob*>(FObjects.Get(LoadSlot<std::uint32_t>(Slot)));
       if (!blob) return Null();
       const bool swap = UseRollback && !blob->UseRollback() && blob->CanRollback();
       if (swap) blob->SetUseRollback(true);
@@ -874,7 +868,7 @@ Variant TData::GetDataAsVariant(const Byte* Slot, const TFieldDesc& Field, bool 
       return v;
     }
     case dtVariant: {
-      const auto* o = static_cast<const TVariantObject*>(FObjects.Get(Load<std::uint32_t>(Slot)));
+      const auto* o = static_cast<const TVariantObject*>(FObjects.Get(LoadSlot<std::uint32_t>(Slot)));
       return o ? o->Value : Null();
     }
     case dtGuid: return VarFromAnsi(AnsiString(reinterpret_cast<const char*>(Slot), ::strnlen(reinterpret_cast<const char*>(Slot), 38)));
@@ -910,14 +904,14 @@ void TData::PutDataAsVariant(Byte* Slot, const TFieldDesc& Field, const Variant&
       return;
     }
     case dtExtString: {
-      FStringHeap.DisposeBuf(Load<std::uint32_t>(Slot));
+      FStringHeap.DisposeBuf(LoadSlot<std::uint32_t>(Slot));
       Store<std::uint32_t>(Slot, 0);
       const AnsiString a = Value.AsAnsiString();
       Store<std::uint32_t>(Slot, FStringHeap.AllocStr(a.c_str(), false, static_cast<int>(a.size())));
       return;
     }
     case dtExtWideString: {
-      FStringHeap.DisposeBuf(Load<std::uint32_t>(Slot));
+      FStringHeap.DisposeBuf(LoadSlot<std::uint32_t>(Slot));
       Store<std::uint32_t>(Slot, 0);
       const String w = Value.AsString();
       Store<std::uint32_t>(Slot, FStringHeap.AllocWideStr(w.c_str(), false, static_cast<int>(w.size())));
@@ -990,7 +984,7 @@ void TData::PutDataAsVariant(Byte* Slot, const TFieldDesc& Field, const Variant&
       if (!VarIsByteArray(Value)) Assertion(u"Invalid VType");
       const std::vector<Byte> b = VarToBytes(Value);
       if (b.size() > 0xFFFF) Assertion(u"Invalid data size");
-      FStringHeap.DisposeBuf(Load<std::uint32_t>(Slot));
+      FStringHeap.DisposeBuf(LoadSlot<std::uint32_t>(Slot));
       const std::uint32_t h = FStringHeap.NewBuf(static_cast<int>(b.size()) + 2);
       Byte* p = FStringHeap.Data(h);
       Store<Word>(p, static_cast<Word>(b.size()));
@@ -999,10 +993,10 @@ void TData::PutDataAsVariant(Byte* Slot, const TFieldDesc& Field, const Variant&
       return;
     }
     case dtBlob: case dtMemo: case dtWideMemo: {
-      TBlob* blob = static_cast<TBlob*>(FObjects.Get(Load<std::uint32_t>(Slot)));
+      TBlob* blob = static_cast<TBlob*>(FObjects.Get(LoadSlot<std::uint32_t>(Slot)));
       if (!blob) {
         CreateComplexField(Slot - Field.Offset, Field);
-        blob = static_cast<TBlob*>(FObjects.Get(Load<std::uint32_t>(Slot)));
+        blob = static_cast<TBlob*>(FObjects.Get(LoadSlot<std::uint32_t>(Slot)));
       }
       if (Field.DataType() == dtWideMemo) blob->SetAsWideString(Value.AsString());
       else if (VarIsByteArray(Value)) blob->SetAsBytes(VarToBytes(Value));
@@ -1010,10 +1004,10 @@ void TData::PutDataAsVariant(Byte* Slot, const TFieldDesc& Field, const Variant&
       return;
     }
     case dtVariant: {
-      auto* o = static_cast<TVariantObject*>(FObjects.Get(Load<std::uint32_t>(Slot)));
+      auto* o = static_cast<TVariantObject*>(FObjects.Get(LoadSlot<std::uint32_t>(Slot)));
       if (!o) {
         CreateComplexField(Slot - Field.Offset, Field);
-        o = static_cast<TVariantObject*>(FObjects.Get(Load<std::uint32_t>(Slot)));
+        o = static_cast<TVariantObject*>(FObjects.Get(LoadSlot<std::uint32_t>(Slot)));
       }
       o->Value = Value;
       return;
@@ -1047,7 +1041,7 @@ void TData::AddRefComplexFields(Byte* RecBuf) {
   if (!FHasComplexFields) return;
   for (const auto& d : FFields) {
     if (!d->IsComplex() || d->FieldDescKind == fdkCalculated) continue;
-    const std::uint32_t h = Load<std::uint32_t>(RecBuf + d->Offset);
+    const std::uint32_t h = LoadSlot<std::uint32_t>(RecBuf + d->Offset);
     switch (d->DataType()) {
       case dtExtString: case dtExtWideString: case dtExtVarBytes: FStringHeap.AddRef(h); break;
       default: FObjects.AddRef(h); break;
@@ -1057,7 +1051,7 @@ void TData::AddRefComplexFields(Byte* RecBuf) {
 
 void TData::FreeComplexField(Byte* RecBuf, const TFieldDesc& Field) {
   Byte* slot = RecBuf + Field.Offset;
-  const std::uint32_t h = Load<std::uint32_t>(slot);
+  const std::uint32_t h = LoadSlot<std::uint32_t>(slot);
   if (!h) return;
   switch (Field.DataType()) {
     case dtExtString: case dtExtWideString: case dtExtVarBytes:
@@ -1084,7 +1078,7 @@ void TData::CopyComplexFields(const Byte* Source, Byte* Dest, bool WithBlob) {
   if (!FHasComplexFields) return;
   for (const auto& d : FFields) {
     if (!d->IsComplex() || d->FieldDescKind == fdkCalculated || (d->IsBlob() && !WithBlob)) continue;
-    const std::uint32_t h = Load<std::uint32_t>(Source + d->Offset);
+    const std::uint32_t h = LoadSlot<std::uint32_t>(Source + d->Offset);
     switch (d->DataType()) {
       case dtExtString: case dtExtWideString: case dtExtVarBytes: {
         std::uint32_t copy = 0;
@@ -1098,7 +1092,7 @@ void TData::CopyComplexFields(const Byte* Source, Byte* Dest, bool WithBlob) {
       }
       case dtVariant: {
         const auto* from = static_cast<const TVariantObject*>(FObjects.Get(h));
-        auto* to = static_cast<TVariantObject*>(FObjects.Get(Load<std::uint32_t>(Dest + d->Offset)));
+        auto* to = static_cast<TVariantObject*>(FObjects.Get(LoadSlot<std::uint32_t>(Dest + d->Offset)));
         if (from && to) to->Value = from->Value;
         break;
       }
@@ -1111,7 +1105,7 @@ void TData::CopyComplexFields(const Byte* Source, Byte* Dest, bool WithBlob) {
 
 TBlob* TData::GetObject(const TFieldDesc& Field, const Byte* RecBuf) const {
   if (!Field.IsBlob()) throw Exception(String(u"Field is not BLOB"));
-  return static_cast<TBlob*>(FObjects.Get(Load<std::uint32_t>(RecBuf + Field.Offset)));
+  return static_cast<TBlob*>(FObjects.Get(LoadSlot<std::uint32_t>(RecBuf + Field.Offset)));
 }
 
 void TData::SetObject(const TFieldDesc& Field, Byte* RecBuf, std::unique_ptr<TBlob> Blob) {
@@ -1184,7 +1178,7 @@ Int64 TData::TruncateBlob(const TFieldDesc& Field, Byte* RecBuf, Int64 Size, boo
 
 std::uint32_t TData::BlobHandle(const TFieldDesc& Field, const Byte* RecBuf) const {
   if (!Field.IsBlob()) throw Exception(String(u"Field is not BLOB"));
-  return Load<std::uint32_t>(RecBuf + Field.Offset);
+  return LoadSlot<std::uint32_t>(RecBuf + Field.Offset);
 }
 
 bool TData::WriteNewPackedBlob(const TFieldDesc& Field, Byte* RecBuf, Int64 Position, Int64 Count, const void* Source,
@@ -1434,7 +1428,7 @@ void TMemData::AddRecord(const Byte* RecBuf) {
   std::memcpy(item->Record(), RecBuf, static_cast<std::size_t>(FRecordSize));
   if (FHasBlobFields)
     for (const auto& d : FFields)
-      if (d->IsBlob()) FObjects.CommitBlob(Load<std::uint32_t>(item->Record() + d->Offset));
+      if (d->IsBlob()) FObjects.CommitBlob(LoadSlot<std::uint32_t>(item->Record() + d->Offset));
   ++FRecordCount;
   if (CacheActive()) CacheInserted(item);
 }
@@ -1510,7 +1504,7 @@ void TMemData::FinishEdit(Byte* RecBuf, bool Cache) {
   MoveItemToSortedPlace(d);
   if (FHasBlobFields)
     for (const auto& f : FFields)
-      if (f->IsBlob()) FObjects.CommitBlob(Load<std::uint32_t>(RecBuf + f->Offset));
+      if (f->IsBlob()) FObjects.CommitBlob(LoadSlot<std::uint32_t>(RecBuf + f->Offset));
   FreeComplexFields(tmp, false);
 }
 
@@ -1565,7 +1559,7 @@ void TMemData::PostRecord(Byte* RecBuf) { FinishEdit(RecBuf, true); }
 void TMemData::CancelRecord(Byte* RecBuf) {
   if (FHasBlobFields)
     for (const auto& d : FFields)
-      if (d->IsBlob()) FObjects.CancelBlob(Load<std::uint32_t>(RecBuf + d->Offset));
+      if (d->IsBlob()) FObjects.CancelBlob(LoadSlot<std::uint32_t>(RecBuf + d->Offset));
   FreeComplexFields(RecBuf, false);
 }
 

@@ -17,13 +17,6 @@ namespace {
 
 bool IsDateCode(Word t) { return t == dtDate || t == dtTime || t == dtDateTime; }
 
-template <class T>
-T Load(const Byte* p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
 // A text against a date field is read as a date-time.
 void AsDate(Variant& v) {
   if (!VarIsStr(v)) return;
@@ -634,14 +627,14 @@ void TFilterExpression::ReadText(const TPlan& Plan, const Byte* RecBuf) const {
   const bool trim = f.Fixed ? FData.TrimFixedChar : FData.TrimVarChar;
   if (f.DataType() == dtString || f.DataType() == dtExtString) {
     const char* s = f.DataType() == dtString ? reinterpret_cast<const char*>(slot)
-                                             : reinterpret_cast<const char*>(FData.StringHeap().Data(Load<std::uint32_t>(slot)));
+                                             : reinterpret_cast<const char*>(FData.StringHeap().Data(LoadSlot<std::uint32_t>(slot)));
     std::size_t n = s ? ::strnlen(s, f.DataType() == dtString ? static_cast<std::size_t>(f.Size) : f.Length) : 0;
     if (trim)
       while (n > 0 && static_cast<unsigned char>(s[n - 1]) <= 32) --n;
     sys::AnsiToUtf16(std::string_view(s ? s : "", n), FText);
   } else {
     FText.clear();
-    const Byte* p = f.DataType() == dtWideString ? slot : FData.StringHeap().Data(Load<std::uint32_t>(slot));
+    const Byte* p = f.DataType() == dtWideString ? slot : FData.StringHeap().Data(LoadSlot<std::uint32_t>(slot));
     if (p)
       for (std::size_t k = 0;; ++k) {
         const char16_t c = static_cast<char16_t>(p[2 * k] | (p[2 * k + 1] << 8));
@@ -671,9 +664,9 @@ bool TFilterExpression::EvalPlanned(const TPlan& Plan, const TExpressionNode* No
         i = IntegerSlotValue(f.DataType(), slot);
         d = static_cast<double>(i);
         break;
-      case pfFloat: d = f.DataType() == dtSingle ? static_cast<double>(Load<float>(slot)) : Load<double>(slot); break;
-      case pfDate: d = Load<double>(slot); break;
-      case pfBoolean: b = Load<Word>(slot) != 0; break;
+      case pfFloat: d = f.DataType() == dtSingle ? static_cast<double>(LoadSlot<float>(slot)) : LoadSlot<double>(slot); break;
+      case pfDate: d = LoadSlot<double>(slot); break;
+      case pfBoolean: b = LoadSlot<Word>(slot) != 0; break;
       case pfText: ReadText(Plan, RecBuf); break;
     }
   }

@@ -17,13 +17,6 @@ namespace vt {
 namespace {
 
 template <class T>
-T Load(const Byte* p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-template <class T>
 int Cmp(T a, T b) {
   return a < b ? -1 : (b < a ? 1 : 0);
 }
@@ -44,7 +37,7 @@ std::uint32_t CollationFlags(unsigned Options) {
 std::string_view AnsiView(const TData& D, const TFieldDesc& F, const Byte* Rec) {
   const Byte* slot = Rec + F.Offset;
   const char* s = F.DataType() == dtString ? reinterpret_cast<const char*>(slot)
-                                           : reinterpret_cast<const char*>(D.StringHeap().Data(Load<std::uint32_t>(slot)));
+                                           : reinterpret_cast<const char*>(D.StringHeap().Data(LoadSlot<std::uint32_t>(slot)));
   if (!s) return {};
   std::size_t n = ::strnlen(s, F.DataType() == dtString ? static_cast<std::size_t>(F.Size) : F.Length + 1u);
   if (F.Fixed ? D.TrimFixedChar : D.TrimVarChar)
@@ -55,7 +48,7 @@ std::string_view AnsiView(const TData& D, const TFieldDesc& F, const Byte* Rec) 
 void WideInto(const TData& D, const TFieldDesc& F, const Byte* Rec, std::u16string& Out) {
   Out.clear();
   const Byte* slot = Rec + F.Offset;
-  const Byte* p = F.DataType() == dtWideString ? slot : D.StringHeap().Data(Load<std::uint32_t>(slot));
+  const Byte* p = F.DataType() == dtWideString ? slot : D.StringHeap().Data(LoadSlot<std::uint32_t>(slot));
   if (!p) return;
   const std::size_t limit = F.DataType() == dtWideString ? F.Length : SIZE_MAX;
   for (std::size_t i = 0; i < limit; ++i) {
@@ -88,10 +81,10 @@ std::pair<const Byte*, std::size_t> BytesOf(const TData& D, const TFieldDesc& F,
   const Byte* slot = Rec + F.Offset;
   switch (F.DataType()) {
     case dtBytes: return {slot, F.Length};
-    case dtVarBytes: return {slot + 2, Load<Word>(slot)};
+    case dtVarBytes: return {slot + 2, LoadSlot<Word>(slot)};
     default: {
-      const Byte* p = D.StringHeap().Data(Load<std::uint32_t>(slot));
-      return p ? std::pair<const Byte*, std::size_t>{p + 2, Load<Word>(p)} : std::pair<const Byte*, std::size_t>{nullptr, 0};
+      const Byte* p = D.StringHeap().Data(LoadSlot<std::uint32_t>(slot));
+      return p ? std::pair<const Byte*, std::size_t>{p + 2, LoadSlot<Word>(p)} : std::pair<const Byte*, std::size_t>{nullptr, 0};
     }
   }
 }
@@ -154,29 +147,29 @@ int CompareRecordFields(const TData& D, const TFieldDesc& F, const Byte* RecA, c
       WideInto(D, F, RecB, tWideB);
       return CompareWideStr(tWideA, tWideB, Options);
     case dtInt8: return Cmp(static_cast<signed char>(a[0]), static_cast<signed char>(b[0]));
-    case dtInt16: return Cmp(Load<std::int16_t>(a), Load<std::int16_t>(b));
-    case dtInt32: return Cmp(Load<std::int32_t>(a), Load<std::int32_t>(b));
-    case dtInt64: return Cmp(Load<std::int64_t>(a), Load<std::int64_t>(b));
+    case dtInt16: return Cmp(LoadSlot<std::int16_t>(a), LoadSlot<std::int16_t>(b));
+    case dtInt32: return Cmp(LoadSlot<std::int32_t>(a), LoadSlot<std::int32_t>(b));
+    case dtInt64: return Cmp(LoadSlot<std::int64_t>(a), LoadSlot<std::int64_t>(b));
     case dtUInt8: return Cmp(a[0], b[0]);
-    case dtUInt16: return Cmp(Load<std::uint16_t>(a), Load<std::uint16_t>(b));
-    case dtUInt32: return Cmp(Load<std::uint32_t>(a), Load<std::uint32_t>(b));
-    case dtUInt64: return Cmp(Load<std::uint64_t>(a), Load<std::uint64_t>(b));
-    case dtSingle: return Cmp(Load<float>(a), Load<float>(b));
-    case dtFloat: case dtCurrency: return Cmp(Load<double>(a), Load<double>(b));
+    case dtUInt16: return Cmp(LoadSlot<std::uint16_t>(a), LoadSlot<std::uint16_t>(b));
+    case dtUInt32: return Cmp(LoadSlot<std::uint32_t>(a), LoadSlot<std::uint32_t>(b));
+    case dtUInt64: return Cmp(LoadSlot<std::uint64_t>(a), LoadSlot<std::uint64_t>(b));
+    case dtSingle: return Cmp(LoadSlot<float>(a), LoadSlot<float>(b));
+    case dtFloat: case dtCurrency: return Cmp(LoadSlot<double>(a), LoadSlot<double>(b));
     case dtExtended: {
       TExtended80Rec x, y;
       std::memcpy(&x, a, sizeof x);
       std::memcpy(&y, b, sizeof y);
       return Cmp(ExtendedToDouble(x), ExtendedToDouble(y));
     }
-    case dtBCD: return Cmp(Load<std::int64_t>(a), Load<std::int64_t>(b));
-    case dtDate: case dtTime: case dtDateTime: return CmpDate(Load<double>(a), Load<double>(b));
-    case dtSQLTimeStamp: return CompareSQLTimeStamps(Load<TSQLTimeStamp>(a), Load<TSQLTimeStamp>(b));
+    case dtBCD: return Cmp(LoadSlot<std::int64_t>(a), LoadSlot<std::int64_t>(b));
+    case dtDate: case dtTime: case dtDateTime: return CmpDate(LoadSlot<double>(a), LoadSlot<double>(b));
+    case dtSQLTimeStamp: return CompareSQLTimeStamps(LoadSlot<TSQLTimeStamp>(a), LoadSlot<TSQLTimeStamp>(b));
     case dtSQLTimeStampOffset: {
-      const int c = CompareSQLTimeStampOffsets(Load<TSQLTimeStampOffset>(a), Load<TSQLTimeStampOffset>(b));
+      const int c = CompareSQLTimeStampOffsets(LoadSlot<TSQLTimeStampOffset>(a), LoadSlot<TSQLTimeStampOffset>(b));
       return c < 0 ? -1 : (c > 0 ? 1 : 0);
     }
-    case dtBoolean: return Cmp(Load<Word>(a) != 0, Load<Word>(b) != 0);
+    case dtBoolean: return Cmp(LoadSlot<Word>(a) != 0, LoadSlot<Word>(b) != 0);
     case dtBytes: case dtVarBytes: case dtExtVarBytes: {
       const auto x = BytesOf(D, F, RecA);
       const auto y = BytesOf(D, F, RecB);
@@ -224,12 +217,12 @@ int CompareValues(const TData& D, const Variant& Value, const TFieldDesc& F, con
       WideInto(D, F, Rec, tWideB);
       fieldText = tWideB;
     } else if (t == dtSQLTimeStamp) {
-      const TSQLTimeStamp ts = Load<TSQLTimeStamp>(slot);
+      const TSQLTimeStamp ts = LoadSlot<TSQLTimeStamp>(slot);
       fieldText = FormatSQLTimeStamp(ts.Fractions ? u"ddddd tt.zzz" : u"ddddd tt", ts, FormatSettings());
     } else if (t == dtSQLTimeStampOffset) {
-      fieldText = SQLTimeStampOffsetToText(Load<TSQLTimeStampOffset>(slot), u"", FormatSettings());
+      fieldText = SQLTimeStampOffsetToText(LoadSlot<TSQLTimeStampOffset>(slot), u"", FormatSettings());
     } else if (t == dtBoolean) {
-      fieldText = Load<Word>(slot) ? u"True" : u"False";
+      fieldText = LoadSlot<Word>(slot) ? u"True" : u"False";
     } else {
       const Variant fv = D.GetDataAsVariant(slot, F, false);
       if (VarIsArray(fv)) throw EConvertError(u"Cannot convert type");
@@ -251,25 +244,25 @@ int CompareValues(const TData& D, const Variant& Value, const TFieldDesc& F, con
       return Cmp(v, static_cast<double>(f));
     }
     case dtUInt64: {
-      const UInt64 f = Load<std::uint64_t>(slot);
+      const UInt64 f = LoadSlot<std::uint64_t>(slot);
       if (VarType(Value) == varUInt64) return Cmp(Value.VUInt64(), f);
       return Cmp(VarAsType(Value, varDouble).VDouble(), static_cast<double>(f));
     }
     case dtDate: case dtTime: case dtDateTime:
-      return CmpDate(VarAsType(Value, varDate).VDate(), Load<double>(slot));
+      return CmpDate(VarAsType(Value, varDate).VDate(), LoadSlot<double>(slot));
     case dtBoolean: {
       const bool v = VarAsType(Value, varBoolean).VBoolean();
-      return Cmp(v, Load<Word>(slot) != 0);
+      return Cmp(v, LoadSlot<Word>(slot) != 0);
     }
     case dtSQLTimeStamp:
       return CompareSQLTimeStamps(VarIsSQLTimeStamp(Value) ? Value.VSQLTimeStamp()
                                                            : DateTimeToSQLTimeStamp(VarAsType(Value, varDate).VDate()),
-                                  Load<TSQLTimeStamp>(slot));
+                                  LoadSlot<TSQLTimeStamp>(slot));
     case dtSQLTimeStampOffset: {
       const TSQLTimeStampOffset v = VarIsSQLTimeStampOffset(Value)
                                         ? Value.VSQLTimeStampOffset()
                                         : DateTimeToSQLTimeStampOffset(VarAsType(Value, varDate).VDate());
-      const int c = CompareSQLTimeStampOffsets(v, Load<TSQLTimeStampOffset>(slot));
+      const int c = CompareSQLTimeStampOffsets(v, LoadSlot<TSQLTimeStampOffset>(slot));
       return c < 0 ? -1 : (c > 0 ? 1 : 0);
     }
     default: {
@@ -338,8 +331,8 @@ int CompareKey(const TData& D, const TPreparedKey& Key, const TFieldDesc& F, con
       const Int64 f = IntegerSlotValue(F.DataType(), slot);
       return Key.Kind == TPreparedKey::pkInteger ? Cmp(Key.I, f) : Cmp(Key.D, static_cast<double>(f));
     }
-    case TPreparedKey::pkDate: return CmpDate(Key.D, Load<double>(slot));
-    case TPreparedKey::pkBoolean: return Cmp(Key.B, Load<Word>(slot) != 0);
+    case TPreparedKey::pkDate: return CmpDate(Key.D, LoadSlot<double>(slot));
+    case TPreparedKey::pkBoolean: return Cmp(Key.B, LoadSlot<Word>(slot) != 0);
     default: return CompareValues(D, Key.Value, F, Rec, Options);
   }
 }

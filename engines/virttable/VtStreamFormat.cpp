@@ -26,12 +26,6 @@ const char16_t kUnsupportedFieldType[] =
 namespace {
 
 template <class T>
-T Load(const Byte* p) {
-  T v;
-  std::memcpy(&v, p, sizeof(T));
-  return v;
-}
-template <class T>
 void Store(Byte* p, T v) {
   std::memcpy(p, &v, sizeof(T));
 }
@@ -215,19 +209,19 @@ void WriteValue(TOut& Out, TMemData& Data, const TFieldDesc& Desc, const Byte* R
     }
     case dtDate: case dtTime: {
       Byte b[8] = {};
-      const double dt = Load<double>(slot);
+      const double dt = LoadSlot<double>(slot);
       Store<std::int32_t>(b, Desc.DataType() == dtDate ? DateTimeToNativeDate(dt) : DateTimeToNativeTime(dt));
       put(b, 8);
       return;
     }
     case dtDateTime: {
-      const double ms = DateTimeToNativeMSecs(Load<double>(slot));
+      const double ms = DateTimeToNativeMSecs(LoadSlot<double>(slot));
       put(&ms, 8);
       return;
     }
-    case dtVarBytes: put(slot + 2, Load<Word>(slot)); return;
+    case dtVarBytes: put(slot + 2, LoadSlot<Word>(slot)); return;
     case dtBlob: case dtMemo: case dtWideMemo: {
-      const std::uint32_t handle = Load<std::uint32_t>(slot);
+      const std::uint32_t handle = LoadSlot<std::uint32_t>(slot);
       if (Data.Objects().IsPacked(handle)) {
         // Small content kept as bytes goes out as it is.
         const std::size_t n = Data.Objects().PackedSize(handle);
@@ -318,7 +312,7 @@ class TIn {
   template <class T>
   T Value(const char16_t* What) {
     Need(sizeof(T), What);
-    const T v = Load<T>(FData + FPos);
+    const T v = LoadSlot<T>(FData + FPos);
     FPos += sizeof(T);
     return v;
   }
@@ -401,16 +395,16 @@ std::size_t VariantValueSize(Word Sub) {
 
 Variant DecodeVariant(Word Sub, const Byte* p, std::size_t L) {
   switch (Sub) {
-    case kVarSmallint: return Variant(static_cast<int>(Load<std::int16_t>(p)));
-    case kVarInteger: return Variant(Load<std::int32_t>(p));
-    case kVarDouble: return Variant(Load<double>(p));
-    case kVarCurrency: return Variant(Currency::FromScaled(Load<Int64>(p)));
-    case kVarBoolean: return Variant(Load<std::int16_t>(p) != 0);
+    case kVarSmallint: return Variant(static_cast<int>(LoadSlot<std::int16_t>(p)));
+    case kVarInteger: return Variant(LoadSlot<std::int32_t>(p));
+    case kVarDouble: return Variant(LoadSlot<double>(p));
+    case kVarCurrency: return Variant(Currency::FromScaled(LoadSlot<Int64>(p)));
+    case kVarBoolean: return Variant(LoadSlot<std::int16_t>(p) != 0);
     case kVarShortInt: return Variant(static_cast<int>(static_cast<std::int8_t>(p[0])));
     case kVarByte: return Variant(static_cast<int>(p[0]));
-    case kVarWord: return Variant(static_cast<int>(Load<Word>(p)));
-    case kVarLongWord: return Variant(static_cast<long long>(Load<std::uint32_t>(p)));
-    case kVarInt64: return Variant(static_cast<long long>(Load<Int64>(p)));
+    case kVarWord: return Variant(static_cast<int>(LoadSlot<Word>(p)));
+    case kVarLongWord: return Variant(static_cast<long long>(LoadSlot<std::uint32_t>(p)));
+    case kVarInt64: return Variant(static_cast<long long>(LoadSlot<Int64>(p)));
     case kVarOleStr: case kVarUString: {
       String s((L - 2) / 2, u'\0');
       std::memcpy(s.data(), p, s.size() * 2);
@@ -436,20 +430,20 @@ Variant StoredAsVariant(const TStreamFieldDef& Def, const Byte* p, std::size_t L
       if (const auto z = s.find(u'\0'); z != String::npos && Def.DataType == ftWideString) s.resize(z);
       return Variant(s);
     }
-    case ftSmallint: return Variant(static_cast<int>(Load<std::int16_t>(p)));
+    case ftSmallint: return Variant(static_cast<int>(LoadSlot<std::int16_t>(p)));
     case ftShortint: return Variant(static_cast<int>(static_cast<std::int8_t>(p[0])));
     case ftByte: return Variant(static_cast<int>(p[0]));
-    case ftWord: return Variant(static_cast<int>(Load<Word>(p)));
-    case ftInteger: case ftAutoInc: return Variant(Load<std::int32_t>(p));
-    case ftLongWord: return Variant(static_cast<long long>(Load<std::uint32_t>(p)));
-    case ftLargeint: return Variant(static_cast<long long>(Load<Int64>(p)));
-    case ftBoolean: return Variant(Load<Word>(p) != 0);
-    case ftFloat: case ftCurrency: return Variant(Load<double>(p));
-    case ftSingle: return Variant(static_cast<double>(Load<float>(p)));
-    case ftBCD: return Variant(Currency::FromScaled(Load<Int64>(p)));
-    case ftDate: return VarFromDateTime(NativeDateToDateTime(Load<std::int32_t>(p)));
-    case ftTime: return VarFromDateTime(NativeTimeToDateTime(Load<std::int32_t>(p)));
-    case ftDateTime: return VarFromDateTime(NativeDateTimeToDateTime(Load<double>(p)));
+    case ftWord: return Variant(static_cast<int>(LoadSlot<Word>(p)));
+    case ftInteger: case ftAutoInc: return Variant(LoadSlot<std::int32_t>(p));
+    case ftLongWord: return Variant(static_cast<long long>(LoadSlot<std::uint32_t>(p)));
+    case ftLargeint: return Variant(static_cast<long long>(LoadSlot<Int64>(p)));
+    case ftBoolean: return Variant(LoadSlot<Word>(p) != 0);
+    case ftFloat: case ftCurrency: return Variant(LoadSlot<double>(p));
+    case ftSingle: return Variant(static_cast<double>(LoadSlot<float>(p)));
+    case ftBCD: return Variant(Currency::FromScaled(LoadSlot<Int64>(p)));
+    case ftDate: return VarFromDateTime(NativeDateToDateTime(LoadSlot<std::int32_t>(p)));
+    case ftTime: return VarFromDateTime(NativeTimeToDateTime(LoadSlot<std::int32_t>(p)));
+    case ftDateTime: return VarFromDateTime(NativeDateTimeToDateTime(LoadSlot<double>(p)));
     case ftVariant: return DecodeVariant(Sub, p, L);
     case ftBytes: case ftVarBytes: return VarFromBytes(p, L);
     default: return Null();
@@ -503,13 +497,13 @@ void PutSameType(TMemData& Data, const TFieldDesc& Desc, Byte* Rec, const TStrea
       break;
     }
     case dtDate: case dtTime: {
-      const std::int32_t v = Load<std::int32_t>(p);
+      const std::int32_t v = LoadSlot<std::int32_t>(p);
       if (Desc.DataType() == dtDate ? v <= 0 : (v < 0 || v >= 86400000)) fail(u"not a valid date or time");
       Store<double>(slot, Desc.DataType() == dtDate ? NativeDateToDateTime(v) : NativeTimeToDateTime(v));
       break;
     }
     case dtDateTime: {
-      const double ms = Load<double>(p);
+      const double ms = LoadSlot<double>(p);
       if (!std::isfinite(ms) || ms < 0 || ms > 1e15) fail(u"not a valid date and time");
       Store<double>(slot, NativeDateTimeToDateTime(ms));
       break;
@@ -709,13 +703,13 @@ void WriteVirtTableStream(TStream& Stream, const std::vector<TStreamFieldDef>& D
             length(0);
           } else {
             length(8);
-            Store<double>(p, DateTimeToNativeMSecs(Load<double>(slot)));
+            Store<double>(p, DateTimeToNativeMSecs(LoadSlot<double>(slot)));
             p += 8;
           }
           continue;
         case TOutKind::Blob: {
           // Null and empty both go out as L = 0, whatever the null flag says.
-          const std::uint32_t handle = Load<std::uint32_t>(slot);
+          const std::uint32_t handle = LoadSlot<std::uint32_t>(slot);
           if (!handle) {
             length(0);
             continue;
@@ -885,7 +879,7 @@ TStreamContents ReadVirtTableStream(TStream& Stream, const std::function<TMemDat
             std::memcpy(slot, p, L);
             break;
           case dtDateTime: {
-            const double ms = Load<double>(p);
+            const double ms = LoadSlot<double>(p);
             // Milliseconds from 0001-01-01 (day 1) to 9999-12-31.
             if (!(ms >= kMSecsPerNativeDay - 0.5 && ms < (kMaxNativeDay + 1) * kMSecsPerNativeDay - 0.5)) [[unlikely]]
               BadValue(def, r, u"not a valid date and time");
@@ -908,11 +902,11 @@ TStreamContents ReadVirtTableStream(TStream& Stream, const std::function<TMemDat
             break;
           }
           case dtBlob: case dtMemo: case dtWideMemo:
-            if (L <= kMaxPackedBlobSize && !Load<std::uint32_t>(slot)) {
+            if (L <= kMaxPackedBlobSize && !LoadSlot<std::uint32_t>(slot)) {
               Store<std::uint32_t>(slot, objects.AddPacked(p, L, desc->DataType() == dtWideMemo));
               break;
             }
-            if (!Load<std::uint32_t>(slot)) staging.CreateComplexField(r0, *desc);
+            if (!LoadSlot<std::uint32_t>(slot)) staging.CreateComplexField(r0, *desc);
             PutSameType(staging, *desc, r0, def, p, L, sub, r);
             continue;
           default: PutSameType(staging, *desc, r0, def, p, L, sub, r); continue;
@@ -920,7 +914,7 @@ TStreamContents ReadVirtTableStream(TStream& Stream, const std::function<TMemDat
         r0[static_cast<std::size_t>(dataSize + desc->FieldNo - 1)] = 0;
       }
       for (const TFieldDesc* d : blobs)
-        if (!Load<std::uint32_t>(r0 + d->Offset)) staging.CreateComplexField(r0, *d);
+        if (!LoadSlot<std::uint32_t>(r0 + d->Offset)) staging.CreateComplexField(r0, *d);
     } catch (...) {
       staging.DropNewRecord();
       throw;
