@@ -16,7 +16,7 @@ struct TNesting {
 bool KeepsPrecision(TFieldType t) {
   switch (t) {
     case ftSmallint: case ftInteger: case ftWord: case ftFloat: case ftCurrency: case ftDate: case ftTime:
-    case ftDateTime: case ftLargeint: case ftTimeStamp: case ftLongWord: case ftShortint: case ftByte:
+    case ftDateTime: case ftLargeint: case ftTimeStamp: case ftTimeStampOffset: case ftLongWord: case ftShortint: case ftByte:
     case ftExtended: case ftSingle:
       return true;
     default:

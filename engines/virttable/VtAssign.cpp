@@ -9,7 +9,7 @@ namespace {
 bool SupportedForCopy(TFieldType t) {
   if (t >= ftString && t <= ftMemo) return true;
   switch (t) {
-    case ftWideString: case ftLargeint: case ftVariant: case ftGuid: case ftTimeStamp: case ftFMTBcd:
+    case ftWideString: case ftLargeint: case ftVariant: case ftGuid: case ftTimeStamp: case ftTimeStampOffset: case ftFMTBcd:
     case ftWideMemo: case ftLongWord: case ftShortint: case ftByte: case ftExtended: case ftSingle:
       return true;
     default:

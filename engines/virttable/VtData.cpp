@@ -843,6 +843,11 @@ Variant TData::GetDataAsVariant(const Byte* Slot, const TFieldDesc& Field, bool 
       std::memcpy(&ts, Slot, sizeof ts);
       return VarSQLTimeStampCreate(ts);
     }
+    case dtSQLTimeStampOffset: {
+      TSQLTimeStampOffset ts;
+      std::memcpy(&ts, Slot, sizeof ts);
+      return VarSQLTimeStampOffsetCreate(ts);
+    }
     case dtBoolean: return Variant(LoadSlot<Word>(Slot) != 0);
     case dtBytes: return VarFromBytes(Slot, Field.Length);
     case dtVarBytes: return VarFromBytes(Slot + 2, LoadSlot<Word>(Slot));
@@ -956,7 +961,7 @@ void TData::PutDataAsVariant(Byte* Slot, const TFieldDesc& Field, const Variant&
     }
     case dtSQLTimeStampOffset: {
       const TSQLTimeStampOffset ts = Value.AsSQLTimeStampOffset();
-      std::memcpy(Slot, &ts, std::min<std::size_t>(sizeof ts, 20));
+      std::memcpy(Slot, &ts, sizeof ts);
       return;
     }
     case dtBoolean:

@@ -114,12 +114,12 @@ TFieldClass TMemDataSet::GetFieldClassByService(TFieldType FieldType, Word DataT
 TFieldClass TMemDataSet::ChooseFieldClass(TFieldType Type) const { return GetFieldClassByService(Type, 0); }
 
 void TMemDataSet::VerifyFieldMatchesDef(TField* Field, TFieldDef* FieldDef) {
-  // A float field may stand for a currency definition and back; BCD, FMTBcd and single fields only for
-  // their own type, whatever the framework's base types say.
+  // A float field may stand for a currency definition and back; BCD, FMTBcd, single and offset time
+  // stamp fields only for their own type, whatever the framework's base types say.
   const TFieldType f = Field->DataType();
   const TFieldType d = FieldDef->DataType();
   if ((f == ftFloat || f == ftCurrency) && (d == ftFloat || d == ftCurrency)) return;
-  if ((f == ftBCD || f == ftFMTBcd || f == ftSingle) && f == d) return;
+  if ((f == ftBCD || f == ftFMTBcd || f == ftSingle || f == ftTimeStampOffset) && f == d) return;
   TDataSet::VerifyFieldMatchesDef(Field, FieldDef);
 }
 

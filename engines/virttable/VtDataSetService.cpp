@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "engines/virttable/VtDataSet.h"
+#include "engines/virttable/VtTimeStampFields.h"
 
 namespace {
 [[noreturn]] void Assertion() { throw Exception(String(u"Assertion failure")); }
@@ -19,6 +20,8 @@ void TDataSetService::CreateUpdater() { SetUpdater(std::make_unique<TDataSetUpda
 
 TFieldClass TDataSetService::FieldClassForType(TFieldType FieldType, Word DataType) {
   (void)DataType;
+  // The offset time stamp gets the field that shows and reads the offset in its text.
+  if (FieldType == ftTimeStampOffset) return TFieldClass::Of<TVtSQLTimeStampOffsetField>();
   return DefaultFieldClass(FieldType);
 }
 

@@ -57,7 +57,8 @@ class TDataSetService {
   // ftInteger or ftFloat with a field of that name: integers -(10^Length - 1) .. 10^Length - 1; floats of
   // 0 < Length <= 15 get Precision Length and +-(10^(Length - Scale) - 10^-Scale).
   virtual void SetNumberRange(TFieldDef* FieldDef);
-  // The platform's class for the type (the internal code is not consulted).
+  // The platform's class for the type, the table's own for an offset time stamp (the internal code is
+  // not consulted).
   virtual TFieldClass FieldClassForType(TFieldType FieldType, Word DataType);
   // With persistent fields: a descriptor is updateable exactly when the dataset has a field of its name.
   virtual void PrepareFields();

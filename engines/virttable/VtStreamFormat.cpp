@@ -360,8 +360,8 @@ bool IsSupportedType(TFieldType t) {
   switch (t) {
     case ftString: case ftWideString: case ftSmallint: case ftShortint: case ftByte: case ftInteger: case ftAutoInc:
     case ftWord: case ftBoolean: case ftLargeint: case ftLongWord: case ftFloat: case ftSingle: case ftExtended:
-    case ftCurrency: case ftDate: case ftTime: case ftDateTime: case ftTimeStamp: case ftBlob: case ftMemo:
-    case ftWideMemo: case ftGuid: case ftBCD: case ftFMTBcd: case ftBytes: case ftVarBytes: case ftVariant:
+    case ftCurrency: case ftDate: case ftTime: case ftDateTime: case ftTimeStamp: case ftTimeStampOffset:
+    case ftBlob: case ftMemo: case ftWideMemo: case ftGuid: case ftBCD: case ftFMTBcd: case ftBytes: case ftVarBytes: case ftVariant:
       return true;
     default:
       return false;
@@ -376,6 +376,7 @@ std::size_t FixedValueSize(const TStreamFieldDef& Def) {
     case ftLargeint: case ftFloat: case ftCurrency: case ftBCD: case ftDate: case ftTime: case ftDateTime: return 8;
     case ftExtended: return 10;
     case ftTimeStamp: return 16;
+    case ftTimeStampOffset: return 20;
     case ftFMTBcd: return Def.Precision >= 34 ? static_cast<std::size_t>(Def.Precision) + 2 : 34;
     case ftBytes: return static_cast<std::size_t>(Def.Size);
     case ftGuid: return static_cast<std::size_t>(Def.Size) + 1;
@@ -444,6 +445,16 @@ Variant StoredAsVariant(const TStreamFieldDef& Def, const Byte* p, std::size_t L
     case ftDate: return VarFromDateTime(NativeDateToDateTime(LoadSlot<std::int32_t>(p)));
     case ftTime: return VarFromDateTime(NativeTimeToDateTime(LoadSlot<std::int32_t>(p)));
     case ftDateTime: return VarFromDateTime(NativeDateTimeToDateTime(LoadSlot<double>(p)));
+    case ftTimeStamp: {
+      TSQLTimeStamp ts;
+      std::memcpy(&ts, p, sizeof ts);
+      return VarSQLTimeStampCreate(ts);
+    }
+    case ftTimeStampOffset: {
+      TSQLTimeStampOffset ts;
+      std::memcpy(&ts, p, sizeof ts);
+      return VarSQLTimeStampOffsetCreate(ts);
+    }
     case ftVariant: return DecodeVariant(Sub, p, L);
     case ftBytes: case ftVarBytes: return VarFromBytes(p, L);
     default: return Null();
@@ -552,6 +563,7 @@ void AddFieldDescForFieldDef(TMemData& Data, const String& Name, TFieldType Fiel
     case ftExtended: d->Size = 10; d->Length = static_cast<Word>(Precision); break;
     case ftCurrency: d->Size = 8; break;
     case ftTimeStamp: d->Size = 16; d->Length = static_cast<Word>(Precision); break;
+    case ftTimeStampOffset: d->Size = 20; d->Length = static_cast<Word>(Precision); break;
     case ftBlob: case ftMemo: case ftWideMemo: case ftVariant: d->Size = 4; break;
     case ftGuid: d->Size = Size + 1; d->Length = static_cast<Word>(Size); break;
     case ftBCD: d->Size = 8; d->Length = static_cast<Word>(Precision); d->Scale = static_cast<Word>(Size); break;

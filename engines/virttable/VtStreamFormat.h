@@ -16,7 +16,8 @@
 // the definition: ftString 8-bit text (an empty text is the single byte 0); ftWideString UTF-16LE (an
 // empty text is two zero bytes); fixed types their slot bytes (ftShortint, ftByte 2; ftSmallint, ftWord,
 // ftBoolean 2; ftInteger, ftLongWord, ftSingle 4; ftLargeint, ftFloat, ftCurrency, ftBCD (Int64 × 10,000)
-// 8; ftExtended 10; ftTimeStamp 16; ftFMTBcd 34; ftBytes Size; ftGuid Size + 1); ftDate Int32 day
+// 8; ftExtended 10; ftTimeStamp 16; ftTimeStampOffset 20 (the time stamp, then Int16 zone hour and
+// minute); ftFMTBcd 34; ftBytes Size; ftGuid Size + 1); ftDate Int32 day
 // number (0001-01-01 = 1) + 4 zero bytes; ftTime Int32 milliseconds + 4 zero bytes; ftDateTime the
 // framework's native double (day × 86,400,000 + ms); ftVarBytes the bytes only (L = count); blobs their
 // whole (inflated) content; ftVariant the value bytes by subtype, then a UInt16 subtype (not counted

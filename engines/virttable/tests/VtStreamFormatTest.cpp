@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 
 #include "VtTestSupport.h"
 #include "platform/classes/Files.h"
@@ -116,6 +117,20 @@ TEST_F(StreamFormat, ValuesRoundTripByType) {
       {u"M", ftMemo, 0, 0, [](TField* f) { f->SetAsString(std::u16string(1000, u'x')); },
        [](TField* f) { EXPECT_EQ(f->AsString(), std::u16string(1000, u'x')); }},
       {u"WM", ftWideMemo, 0, 0, [](TField* f) { f->SetAsString(u""); }, [](TField* f) { EXPECT_TRUE(f->IsNull()); }},
+      {u"TS", ftTimeStamp, 0, 0, [](TField* f) { f->SetAsSQLTimeStamp(TSQLTimeStamp{2021, 7, 5, 13, 5, 9, 7}); },
+       [](TField* f) {
+         const TSQLTimeStamp t = f->AsSQLTimeStamp();
+         EXPECT_EQ(std::tie(t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second, t.Fractions),
+                   std::make_tuple(2021, 7, 5, 13, 5, 9, 7u));
+       }},
+      {u"TO", ftTimeStampOffset, 0, 0,
+       [](TField* f) { f->SetAsSQLTimeStampOffset(TSQLTimeStampOffset{2021, 7, 5, 13, 5, 9, 7, -3, -30}); },
+       [](TField* f) {
+         const TSQLTimeStampOffset t = f->AsSQLTimeStampOffset();
+         EXPECT_EQ(std::tie(t.Year, t.Month, t.Day, t.Hour, t.Second, t.Fractions, t.TimeZoneHour, t.TimeZoneMinute),
+                   std::make_tuple(2021, 7, 5, 13, 9, 7u, -3, -30));
+         EXPECT_EQ(f->AsString(), u"2021/7/5 13:05:09 -03:30");
+       }},
       {u"VI", ftVariant, 0, 0, [](TField* f) { f->SetAsVariant(Variant(static_cast<unsigned short>(65535))); },
        [](TField* f) { EXPECT_EQ(f->AsVariant().AsInteger(), 65535); }},
       {u"VS", ftVariant, 0, 0, [](TField* f) { f->SetAsVariant(Variant(static_cast<signed char>(-1))); },

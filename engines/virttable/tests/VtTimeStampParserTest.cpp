@@ -195,6 +195,10 @@ TEST(VtParser, StreamText) {
 
 #include "engines/virttable/VirtTable.h"
 #include "engines/virttable/VtTimeStampFields.h"
+#include "platform/rtl/Variant.h"
+
+#include <algorithm>
+#include <vector>
 
 TEST(VtTimeStampFields, TextByTheTimeStampFormatter) {
   TVirtTable t(nullptr);
@@ -218,4 +222,69 @@ TEST(VtTimeStampFields, TextByTheTimeStampFormatter) {
   EXPECT_EQ(f->AsString(), u"2021/7/5 13:05:09");
   f->SetDisplayFormat(u"hh:nn:ss.zzz AM/PM");
   EXPECT_EQ(f->DisplayText(), u"01:05:09.007 PM");
+}
+
+// The offset time stamp as a table field: its text forms, its dynamic value, sorting by the instant it
+// names, search, and a save and load that keep the offset.
+TEST(VtTimeStampFields, OffsetFieldInATable) {
+  TVirtTable t(nullptr);
+  t.FieldDefs().Add(u"ID", ftInteger, 0, false);
+  t.FieldDefs().Add(u"TS", ftTimeStampOffset, 0, false);
+  t.Open();
+  TField* f = t.FieldByName(u"TS");
+  ASSERT_NE(dynamic_cast<TVtSQLTimeStampOffsetField*>(f), nullptr);
+  EXPECT_EQ(f->DataSize(), 20);
+  // (ID, text) in the order of the rows; 2 and 4 are the same instant written in two zones.
+  const struct {
+    int Id;
+    const char16_t* Text;
+  } rows[] = {
+      {1, u"2021/7/5 13:05:09 +05:45"}, {2, u"2021/7/5 10:00:00 -00:30"}, {3, u""}, {4, u"2021/7/5 11:30:00 +01:00"},
+      {5, u"2020/2/29 23:59:59"},
+  };
+  for (const auto& r : rows) {
+    t.Append();
+    t.FieldByName(u"ID")->SetAsInteger(r.Id);
+    f->SetAsString(r.Text);
+    t.Post();
+  }
+  auto texts = [&](TVirtTable& Table) {
+    std::vector<String> out;
+    for (Table.First(); !Table.Eof(); Table.Next()) out.push_back(Table.FieldByName(u"TS")->AsString());
+    return out;
+  };
+  const std::vector<String> written = {u"2021/7/5 13:05:09 +05:45", u"2021/7/5 10:00:00 -00:30", u"",
+                                       u"2021/7/5 11:30:00 +01:00", u"2020/2/29 23:59:59 +00:00"};
+  EXPECT_EQ(texts(t), written);
+  t.First();
+  EXPECT_TRUE(VarIsSQLTimeStampOffset(f->AsVariant()));
+  t.Next();
+  EXPECT_EQ(f->AsSQLTimeStampOffset().TimeZoneMinute, -30) << "a zero-hour offset keeps its sign";
+  t.Next();
+  EXPECT_TRUE(f->IsNull());
+  EXPECT_TRUE(f->AsVariant().IsNull());
+  EXPECT_THROW(f->SetAsString(u"not a time"), EConvertError);
+
+  t.SetIndexFieldNames(u"TS");
+  std::vector<int> ids;
+  for (t.First(); !t.Eof(); t.Next()) ids.push_back(t.FieldByName(u"ID")->AsInteger());
+  ASSERT_EQ(ids.size(), 5u);
+  EXPECT_EQ(ids[0], 3) << "null first";
+  EXPECT_EQ(ids[1], 5);
+  EXPECT_EQ(ids[2], 1) << "07:20 UTC";
+  EXPECT_EQ(std::min(ids[3], ids[4]), 2) << "2 and 4 are both 10:30 UTC";
+  EXPECT_EQ(std::max(ids[3], ids[4]), 4);
+  t.SetIndexFieldNames(u"");
+
+  EXPECT_TRUE(t.Locate(u"TS", VarSQLTimeStampOffsetCreate(Ts(2021, 7, 5, 10, 30, 0, 0, 0, 0)), {}));
+  EXPECT_EQ(t.FieldByName(u"ID")->AsInteger(), 2);
+
+  TMemoryStream s;
+  t.SaveToStream(&s);
+  TVirtTable u(nullptr);
+  s.SetPosition(0);
+  u.LoadFromStream(&s);
+  u.Open();
+  EXPECT_EQ(u.FieldDefs().Find(u"TS")->DataType(), ftTimeStampOffset);
+  EXPECT_EQ(texts(u), written);
 }
