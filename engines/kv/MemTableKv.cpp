@@ -343,6 +343,7 @@ int TCustomMemTableKv::ApplyUpdates(int) {
   // simply merged.
   int applied = 0;
   try {
+    const TRecordsViewUpdate update(this);
     if (FDataDriver) applied = FDataDriver->ApplyUpdates(FRecordsView->MemTableData());
     else FRecordsView->MergeChangeLog();
   } catch (...) {
@@ -357,7 +358,10 @@ int TCustomMemTableKv::ApplyUpdates(int) {
 void TCustomMemTableKv::CancelUpdates() {
   RequireActive();
   Cancel();
-  FRecordsView->CancelUpdates();
+  {
+    const TRecordsViewUpdate update(this);
+    FRecordsView->CancelUpdates();
+  }
   FRecordPos = std::min(FRecordPos, FRecordsView->ViewItemsCount() - 1);
   Resync(0);
 }
@@ -391,7 +395,10 @@ void TCustomMemTableKv::ClearAllRecords() {
 void TCustomMemTableKv::EmptyTable() {
   if (!Active()) return;
   CheckBrowseMode();
-  ClearAllRecords();
+  {
+    const TRecordsViewUpdate update(this);
+    ClearAllRecords();
+  }
   Resync(0);
 }
 
@@ -856,6 +863,7 @@ void TCustomMemTableKv::CursorAddRecord(TRecordBuffer Buffer, bool Append) {
 void TCustomMemTableKv::CursorDelete() {
   const int n = FRecordsView->ViewItemsCount();
   if (FRecordPos < 0 || FRecordPos >= n) return;
+  const TRecordsViewUpdate update(this);
   FRecordsView->DeleteRecord(FRecordPos);
   if (FRecordPos >= FRecordsView->ViewItemsCount()) FRecordPos = FRecordsView->ViewItemsCount() - 1;
 }

@@ -509,6 +509,23 @@ class TCustomMemTableKv : public TDataSet, public IMemTableKv, public IDataDrive
   // list no longer knows) stop doing so: a record another table deletes from shared data, or a list
   // emptied under this table, leaves no buffer pointing at freed memory.
   void ReleaseGoneRecords(TMemoryRecordKv* Going);
+  // Changes this table makes to the records are refetched by the operation that makes them: while one
+  // runs (TRecordsViewUpdate), the row events it raises refetch nothing. A change made through another
+  // table sharing the data refetches this table's rows at once (in browse state; Post and Cancel refetch
+  // an edited table anyway), keeping the cursor on its record, or on the row that took a gone record's
+  // place.
+  int FRecordsViewUpdating = 0;
+  class TRecordsViewUpdate {
+   public:
+    explicit TRecordsViewUpdate(TCustomMemTableKv* Table) : FTable(Table) { ++FTable->FRecordsViewUpdating; }
+    ~TRecordsViewUpdate() { --FTable->FRecordsViewUpdating; }
+    TRecordsViewUpdate(const TRecordsViewUpdate&) = delete;
+    TRecordsViewUpdate& operator=(const TRecordsViewUpdate&) = delete;
+
+   private:
+    TCustomMemTableKv* FTable;
+  };
+  void RefetchAfterSharedChange();
   // Grid events.
   void ViewDataEvent(TMemoryRecordKv* MemRec, int Index, TRecordsListNotification Event);
   void ViewRecordMoved(TMemoryRecordKv* MemRec, int OldIndex, int NewIndex);

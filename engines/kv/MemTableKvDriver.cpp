@@ -50,6 +50,7 @@ void TCustomMemTableKv::OpenFromDriver() {
 
 int TCustomMemTableKv::ReadFromDriver(int Count) {
   if (!FDataDriver || Count == 0) return 0;
+  const TRecordsViewUpdate update(this);
   int read = FDataDriver->ReadData(FRecordsView->MemTableData(), Count);
   while (Count > 0 && read < Count && !FDataDriver->ProviderEOF()) {
     const int more = FDataDriver->ReadData(FRecordsView->MemTableData(), 1);
@@ -69,6 +70,7 @@ int TCustomMemTableKv::FetchRecords(int Count) {
 
 void TCustomMemTableKv::CursorRefresh() {
   if (FDataDriver) {
+    const TRecordsViewUpdate update(this);
     FDataDriver->RefreshReader();
     if (FMasterDetailSide != mdsOnSelfKv) SetDriverParamsFromMaster();
     FInternMemTableData->RecordsList()->Clear();

@@ -48,14 +48,35 @@ void TCustomMemTableKv::NotifyEventReceivers(int RowNum, TMTViewEventTypeKv Even
 
 void TCustomMemTableKv::ViewDataEvent(TMemoryRecordKv* MemRec, int Index, TRecordsListNotification Event) {
   (void)MemRec;
-  if (!FActive || FEventReceivers.empty()) return;
+  if (!FActive) return;
+  if (!FEventReceivers.empty()) switch (Event) {
+      case rlnRecAddedKv: NotifyEventReceivers(ViewRowToDataRow(Index), mtRowInsertedKv, -1); break;
+      case rlnRecChangedKv: NotifyEventReceivers(ViewRowToDataRow(Index), mtRowChangedKv, -1); break;
+      case rlnRecDeletedKv: NotifyEventReceivers(ViewRowToDataRow(Index), mtRowDeletedKv, -1); break;
+      case rlnListChangedKv: NotifyEventReceivers(-1, mtViewDataChangedKv, -1); break;
+      default: break;
+    }
   switch (Event) {
-    case rlnRecAddedKv: NotifyEventReceivers(ViewRowToDataRow(Index), mtRowInsertedKv, -1); break;
-    case rlnRecChangedKv: NotifyEventReceivers(ViewRowToDataRow(Index), mtRowChangedKv, -1); break;
-    case rlnRecDeletedKv: NotifyEventReceivers(ViewRowToDataRow(Index), mtRowDeletedKv, -1); break;
-    case rlnListChangedKv: NotifyEventReceivers(-1, mtViewDataChangedKv, -1); break;
+    case rlnRecAddedKv: case rlnRecChangedKv: case rlnRecDeletedKv: case rlnListChangedKv:
+      RefetchAfterSharedChange();
+      break;
     default: break;
   }
+}
+
+void TCustomMemTableKv::RefetchAfterSharedChange() {
+  // Only a change of the records made elsewhere: this table's own changes, its view's rebuilds, sorts
+  // and tree expansions are refetched by the operations that make them.
+  if (FRecordsViewUpdating > 0 || !FRecordsView->InRecordsChange() || State() != dsBrowse) return;
+  const int n = FRecordsView->ViewItemsCount();
+  if (BufferedRecordCount() > 0) {
+    const TMTRecBuf* active = Buf(ActiveBuffer());
+    const int row = RowOfBookmark(active->BookmarkData);
+    if (row >= 0) FRecordPos = row;
+    else if (active->RecordNumber >= 0) FRecordPos = active->RecordNumber;  // the row that took its place
+  }
+  FRecordPos = std::min(FRecordPos, n - 1);
+  Resync(0);
 }
 
 void TCustomMemTableKv::ReleaseGoneRecords(TMemoryRecordKv* Going) {
@@ -84,8 +105,10 @@ void TCustomMemTableKv::ReleaseGoneRecords(TMemoryRecordKv* Going) {
 
 void TCustomMemTableKv::ViewRecordMoved(TMemoryRecordKv* MemRec, int OldIndex, int NewIndex) {
   (void)MemRec;
-  if (!FActive || FEventReceivers.empty() || ControlsDisabled()) return;
-  NotifyEventReceivers(ViewRowToDataRow(NewIndex), mtRowMovedKv, ViewRowToDataRow(OldIndex));
+  if (!FActive) return;
+  if (!FEventReceivers.empty() && !ControlsDisabled())
+    NotifyEventReceivers(ViewRowToDataRow(NewIndex), mtRowMovedKv, ViewRowToDataRow(OldIndex));
+  RefetchAfterSharedChange();
 }
 
 void TCustomMemTableKv::MTEnableControls(bool ForceUpdateState) {

@@ -63,6 +63,7 @@ bool TCustomMemTableKv::MoveRecord(int FromIndex, int ToIndex, int TreeLevel, bo
   if (!Active()) return false;
   const int count = FRecordsView->ViewItemsCount();
   if (FromIndex < 0 || FromIndex >= count || ToIndex < 0 || ToIndex > count) return false;
+  const TRecordsViewUpdate update(this);
   if (FRecordsView->ViewAsTreeList()) {
     if (!CheckOnly) CheckBrowseMode();
     TMemoryRecordKv* current = CheckOnly ? nullptr : Rec();

@@ -552,6 +552,7 @@ void TRecordsViewKv::ChangedOrMarked(TMemoryRecordKv* MemRec, int Index, TRecord
 }
 
 void TRecordsViewKv::DoDataEvent(TMemoryRecordKv* MemRec, int Index, TRecordsListNotification Action) {
+  const TRecordsChange change(FRecordsChangeDepth);
   TRecordsListNotificatorKv::DoDataEvent(MemRec, Index, Action);
   if (TreeMode()) return TreeDataEvent(MemRec, Index, Action);
   switch (Action) {
@@ -577,6 +578,7 @@ void TRecordsViewKv::DoDataEvent(TMemoryRecordKv* MemRec, int Index, TRecordsLis
 }
 
 void TRecordsViewKv::DoRecordMoved(TMemoryRecordKv* MemRec, int OldIndex, int NewIndex) {
+  const TRecordsChange change(FRecordsChangeDepth);
   TRecordsListNotificatorKv::DoRecordMoved(MemRec, OldIndex, NewIndex);
   if (TreeMode()) {
     TMemoryTreeListKv* tree = MemoryTreeList();

@@ -135,8 +135,19 @@ class TRecordsViewKv : public TRecordsListNotificatorKv {
 
   void DoDataEvent(TMemoryRecordKv* MemRec, int Index, TRecordsListNotification Action) override;
   void DoRecordMoved(TMemoryRecordKv* MemRec, int OldIndex, int NewIndex) override;
+  // A row event raised now comes from a change of the records (made through any view of the data), not
+  // from this view's own rebuild, sort or tree expansion.
+  bool InRecordsChange() const { return FRecordsChangeDepth > 0; }
 
  private:
+  int FRecordsChangeDepth = 0;
+  struct TRecordsChange {
+    explicit TRecordsChange(int& Depth) : FDepth(Depth) { ++FDepth; }
+    ~TRecordsChange() { --FDepth; }
+    TRecordsChange(const TRecordsChange&) = delete;
+    TRecordsChange& operator=(const TRecordsChange&) = delete;
+    int& FDepth;
+  };
   struct TRow {
     TRow* Left = nullptr;
     TRow* Right = nullptr;

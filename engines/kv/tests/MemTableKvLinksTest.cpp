@@ -50,12 +50,84 @@ TEST_F(KvLinksTest, RowsDeletedThroughTheOtherTableLeaveNothingDangling) {
   b->First();
   a->First();
   a->Delete();  // the row b stands on
-  EXPECT_EQ(b->FieldByName(u"Id")->AsInteger(), 1);  // what it showed, until it moves
+  EXPECT_EQ(b->FieldByName(u"Id")->AsInteger(), 2);  // refetched: the row that took its place
   EXPECT_EQ(Ids(*b), (std::vector<int>{2, 3}));
   b->Last();
   a->EmptyTable();
   EXPECT_TRUE(b->FieldByName(u"Id")->IsNull());
   EXPECT_EQ(Ids(*b), (std::vector<int>{}));
+}
+
+// A window of rows as a grid keeps it, refreshed by the table's data events.
+class TWindowLink : public TDataLink {
+ public:
+  int Changes = 0;
+  void DataSetChanged() override { ++Changes; }
+};
+
+TEST_F(KvLinksTest, ChangesMadeThroughTheOtherTableRefetchThisOne) {
+  struct Case {
+    const char* name;
+    std::function<void(TMemTableKv&)> change;  // made through the table that owns the data
+    int current;                               // the row b then shows
+    std::vector<int> window;                   // b's buffered rows, as its grid sees them
+  };
+  auto insertFirst = [](TMemTableKv& a) {
+    a.First();
+    a.Insert();
+    a.FieldByName(u"Id")->SetAsInteger(9);
+    a.Post();
+  };
+  auto deleteId = [](int id) {
+    return [id](TMemTableKv& a) {
+      ASSERT_TRUE(a.Locate(u"Id", Variant(id), 0));
+      a.Delete();
+    };
+  };
+  const Case cases[] = {
+      {"append", [](TMemTableKv& a) { Add(a, 4, 40); }, 2, {1, 2, 3, 4}},
+      {"insert before b's row", insertFirst, 2, {9, 1, 2, 3}},
+      {"delete b's row", deleteId(2), 3, {1, 3}},
+      {"delete a row before it", deleteId(1), 2, {2, 3}},
+      {"edit b's row",
+       [](TMemTableKv& a) {
+         ASSERT_TRUE(a.Locate(u"Id", Variant(2), 0));
+         a.Edit();
+         a.FieldByName(u"Id")->SetAsInteger(20);
+         a.Post();
+       },
+       20, {1, 20, 3}},
+      {"empty", [](TMemTableKv& a) { a.EmptyTable(); }, 0, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto a = Make({{1, 10}, {2, 20}, {3, 30}});
+    auto b = Make({});
+    b->SetExternalMemData(a.get());
+    TDataSource source(nullptr);
+    source.SetDataSet(b.get());
+    TWindowLink link;
+    link.SetBufferCount(5);
+    link.SetDataSource(&source);
+    ASSERT_TRUE(b->Locate(u"Id", Variant(2), 0));
+    const int before = link.Changes;
+    c.change(*a);
+    EXPECT_GT(link.Changes, before);
+    if (c.window.empty()) {
+      EXPECT_TRUE(b->IsEmpty());
+    } else {
+      EXPECT_EQ(b->FieldByName(u"Id")->AsInteger(), c.current);
+    }
+    std::vector<int> window;
+    const int active = link.ActiveRecord();
+    for (int i = 0; i < link.RecordCount(); ++i) {
+      link.SetActiveRecord(i);
+      window.push_back(b->FieldByName(u"Id")->AsInteger());
+    }
+    if (link.RecordCount() > 0) link.SetActiveRecord(active);
+    EXPECT_EQ(window, c.window);
+    link.SetDataSource(nullptr);
+  }
 }
 
 TEST_F(KvLinksTest, ExternalMemDataShowsAnotherTablesRows) {
