@@ -2,20 +2,28 @@
 // compression box as a user would, clicks the test-all button one or more times and prints, per engine
 // column, the milliseconds each operation's button shows, then the total and the data folder used.
 //
-//   testall [--append N] [--insert N] [--compress] [--runs K] [--screenshot FILE]
+//   testall [--append N] [--insert N] [--compress] [--runs K] [--screenshot FILE] [--floor]
+//           [--only ENGINE]...
 //
-// A developer tool, not part of the window: it reads the same captions a user reads.
+// A developer tool, not part of the window: it reads the same captions a user reads. With --floor, each
+// run ends with the same seven operations done by a plain vector of structs (bench/RawFloor.h), printed
+// as one more row: what the work costs on this machine, in the same run. The floor never compresses.
+// --only (repeatable) disables the other columns' buttons, as if their engines were not built, to
+// measure one engine alone.
 #include <QPixmap>
 #include <QWidget>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/Unit1.h"
+#include "bench/RawFloor.h"
 #include "platform/rtl/Init.h"
 #include "platform/zip/Zip.h"
 
@@ -27,10 +35,12 @@ struct TOptions {
   bool Compress = false;
   int Runs = 1;
   std::string Screenshot;
+  bool Floor = false;
+  std::vector<std::string> Only;
 };
 
 void Usage(FILE* out) {
-  std::fputs("usage: testall [--append N] [--insert N] [--compress] [--runs K] [--screenshot FILE]\n", out);
+  std::fputs("usage: testall [--append N] [--insert N] [--compress] [--runs K] [--screenshot FILE] [--floor] [--only ENGINE]...\n", out);
 }
 
 bool ParseInt(const char* text, int& value) {
@@ -60,6 +70,15 @@ bool ParseArgs(int argc, char** argv, TOptions& options) {
       } else options.Runs = value;
     } else if (arg == "--compress") {
       options.Compress = true;
+    } else if (arg == "--floor") {
+      options.Floor = true;
+    } else if (arg == "--only") {
+      const char* text = next();
+      if (text == nullptr) {
+        std::fputs("testall: --only needs an engine column name\n", stderr);
+        return false;
+      }
+      options.Only.emplace_back(text);
     } else if (arg == "--screenshot") {
       const char* text = next();
       if (text == nullptr) {
@@ -134,6 +153,36 @@ void PrintTable(TForm1* form) {
   std::printf("total: %s\n", StringToUTF8(form->btnTestAll->Caption()).c_str());
 }
 
+// Times the floor's seven operations in the window's order, with the window's counts.
+std::vector<long long> RunFloor(TRawFloor& floor, int append, int insert, const std::string& fileName) {
+  std::vector<long long> ms;
+  auto timed = [&](auto&& step) {
+    const TStopwatch watch = TStopwatch::StartNew();
+    step();
+    ms.push_back(static_cast<long long>(watch.ElapsedMilliseconds()));
+  };
+  floor.Empty();  // the window's walk empties every engine first
+  timed([&] { floor.Append(append); });
+  timed([&] { floor.Insert(insert); });
+  timed([&] { floor.SaveToFile(fileName); });
+  timed([&] { floor.SaveToStream(); });
+  timed([&] { floor.Empty(); });
+  timed([&] { floor.LoadFromFile(fileName); });
+  timed([&] { floor.LoadFromStream(); });
+  return ms;
+}
+
+void PrintFloor(const std::vector<long long>& ms, const TRawFloor& floor, const std::string& engineFile) {
+  std::printf("%-16s", "raw floor");
+  for (long long v : ms) std::printf(" %14lld", v);
+  std::printf("\n");
+  std::error_code error;
+  const auto engineBytes = std::filesystem::file_size(engineFile, error);
+  std::printf("raw floor: %zu rows, %zu bytes saved", floor.RowCount(), floor.StreamSize());
+  if (!error) std::printf(" (TIdMemDataSet file: %llu bytes)", static_cast<unsigned long long>(engineBytes));
+  std::printf("\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -162,7 +211,22 @@ int main(int argc, char** argv) {
   if (options.Insert) Form1->seInsert->SetValue(*options.Insert);
   if (options.Compress) Form1->chkCompressionDecompressionFile->SetChecked(true);
 
+  if (!options.Only.empty()) {
+    for (const std::string& name : options.Only) {
+      bool known = false;
+      for (const TColumn& column : Columns(Form1)) known = known || name == column.Engine;
+      if (!known) {
+        std::fprintf(stderr, "testall: no engine column %s\n", name.c_str());
+        return 2;
+      }
+    }
+    for (const TColumn& column : Columns(Form1))
+      if (std::find(options.Only.begin(), options.Only.end(), column.Engine) == options.Only.end())
+        for (TButton* b : column.Buttons) b->SetEnabled(false);
+  }
+
   int status = 0;
+  TRawFloor floor;
   for (int run = 1; run <= options.Runs; ++run) {
     std::printf("run %d of %d: append %d, insert %d, compression %s\n", run, options.Runs, Form1->seAppend->Value(),
                 Form1->seInsert->Value(), Form1->chkCompressionDecompressionFile->Checked() ? "on" : "off");
@@ -176,6 +240,17 @@ int main(int argc, char** argv) {
     Application->ProcessMessages();
     PrintTable(Form1);
     if (status != 0) break;
+    if (options.Floor) {
+      const std::string folder = StringToUTF8(Form1->FilePath());
+      try {
+        PrintFloor(RunFloor(floor, Form1->seAppend->Value(), Form1->seInsert->Value(), folder + "RawFloor.dat"), floor,
+                   folder + "TIdMemDataSet.dat");
+      } catch (const std::exception& e) {
+        std::fprintf(stderr, "testall: the floor stopped: %s\n", e.what());
+        status = 1;
+        break;
+      }
+    }
   }
   std::printf("data folder: %s\n", StringToUTF8(Form1->FilePath()).c_str());
 

@@ -66,16 +66,27 @@ TBenchmarkFields::TBenchmarkFields(const TDataSet& DataSet)
       Address(DataSet.FieldByName(u"Address")),
       Comment(DataSet.FieldByName(u"Comment")) {}
 
-void FillBenchmarkRow(const TBenchmarkFields& Fields, int CustomerID) {
-  Fields.CustomerID->SetAsInteger(CustomerID);
-  Fields.ContactName->SetAsString(RandomContactName());
+TBenchmarkRow DrawBenchmarkRow(int CustomerID) {
+  TBenchmarkRow row;
+  row.CustomerID = CustomerID;
+  row.ContactName = RandomContactName();
   const TDateTime now = Now();  // read before the draw
-  Fields.Birthdate->SetAsDateTime(IncMonth(now, -12 * (15 + Random(30))));
-  Fields.MaritalStatus->SetAsBoolean(Random(2) == 1);
+  row.Birthdate = IncMonth(now, -12 * (15 + Random(30)));
+  row.MaritalStatus = Random(2) == 1;
   // Two draws in a fixed order: C++ leaves the order of operands unspecified.
   const int whole = 4000 + Random(10000);
   const double fraction = RandomFloat();
-  Fields.Salary->SetAsFloat(whole + fraction);
+  row.Salary = whole + fraction;
+  return row;
+}
+
+void FillBenchmarkRow(const TBenchmarkFields& Fields, int CustomerID) {
+  const TBenchmarkRow row = DrawBenchmarkRow(CustomerID);
+  Fields.CustomerID->SetAsInteger(row.CustomerID);
+  Fields.ContactName->SetAsString(row.ContactName);
+  Fields.Birthdate->SetAsDateTime(row.Birthdate);
+  Fields.MaritalStatus->SetAsBoolean(row.MaritalStatus);
+  Fields.Salary->SetAsFloat(row.Salary);
   // The name as the engine stored it (code page, cut at the field's size), read back twice.
   Fields.Address->SetAsString(u"Address for " + Fields.ContactName->AsString());
   Fields.Comment->SetAsString(u"Comment for " + Fields.ContactName->AsString());

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/db/DB.h"
+#include "platform/rtl/DateTime.h"
 
 // The seven fields, in order: CustomerID ftInteger, ContactName ftString(10), Birthdate ftDateTime,
 // MaritalStatus ftBoolean, Salary ftFloat, Address ftWideString(20), Comment ftWideMemo; none required.
@@ -27,6 +28,16 @@ struct TBenchmarkFields {
   TField* Address;
   TField* Comment;
 };
+
+// One row's drawn values, before any engine stores them: the draws of FillBenchmarkRow, in its order.
+struct TBenchmarkRow {
+  int CustomerID = 0;
+  String ContactName;
+  TDateTime Birthdate = 0;
+  bool MaritalStatus = false;
+  double Salary = 0;
+};
+TBenchmarkRow DrawBenchmarkRow(int CustomerID);
 
 // Fills the record being appended or inserted as the benchmark does: CustomerID, a random name, a
 // birth date 15 to 44 years before now, a random marital status and salary, and an address and a
