@@ -550,25 +550,31 @@ void TCustomMemTableKv::LoadFromStream(TStream* Stream) {
 
 std::unique_ptr<TMemTableDataKv> TCustomMemTableKv::LoadTextForm(TStream* Stream) {
   // Text as SaveTextForm writes it: the structure goes through the conversion, the values are read
-  // straight from the text. Anything else (or anything wrong) answers nil, and the caller converts the
-  // whole text, which reads what this reads and refuses what it refuses.
-  TMemoryStream whole;
-  whole.SetSize(std::max<Int64>(Stream->Size() - Stream->Position(), 0));
-  if (whole.Size() > 0) Stream->ReadBuffer(whole.Memory(), whole.Size());
-  const std::string_view text(static_cast<const char*>(whole.Memory()), static_cast<size_t>(whole.Size()));
+  // straight from the text, a piece at a time. Anything else (or anything wrong) answers nil, and the
+  // caller converts the whole text, which reads what this reads and refuses what it refuses.
+  TTextSourceKv source(Stream);
   // The first one: the structure comes before the values (a look-alike inside a text of the structure
   // leaves a head that does not convert, and the whole text is converted instead).
   static constexpr std::string_view kList = "object RecordsList: TRecordsListKv";
-  const size_t list = text.find(kList);
-  if (list == std::string::npos) return nullptr;
-  size_t pos = list + kList.size();
-  while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\r' || text[pos] == '\n')) ++pos;
-  const size_t dataAt = pos;
+  size_t list = std::string_view::npos;
+  for (size_t from = 0;;) {
+    list = source.Text().find(kList, from);
+    if (list != std::string_view::npos) break;
+    from = source.Text().size() - std::min(source.Text().size(), kList.size() - 1);
+    if (!source.More()) return nullptr;
+  }
   static constexpr std::string_view kData = "Data = ";
-  if (text.substr(pos, kData.size()) != kData) return nullptr;
+  size_t pos = list + kList.size();
+  for (;;) {
+    const std::string_view text = source.Text();
+    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\r' || text[pos] == '\n')) ++pos;
+    if (pos + kData.size() <= text.size() || !source.More()) break;
+  }
+  const size_t dataAt = pos;
+  if (source.Text().substr(pos, kData.size()) != kData) return nullptr;
   pos += kData.size();
   try {
-    std::string head(text.substr(0, dataAt));
+    std::string head(source.Text().substr(0, dataAt));
     head += "end\r\nend\r\n";
     TMemoryStream headText;
     headText.WriteBuffer(head.data(), static_cast<Int64>(head.size()));
@@ -579,8 +585,13 @@ std::unique_ptr<TMemTableDataKv> TCustomMemTableKv::LoadTextForm(TStream* Stream
     auto staged = std::make_unique<TMemTableDataKv>(nullptr);
     staged->ReadFromStream(&binary);
     TRecordsListKv* records = staged->RecordsList();
-    if (records->Count() != 0 || !records->ReadDataText(text, pos) || !TRecordsListKv::IsDataTextEnd(text, pos))
-      return nullptr;
+    if (records->Count() != 0 || !records->ReadDataText(source, pos)) return nullptr;
+    // What follows the values is read whole (the two closing "end"s, or text that is not the form).
+    while (!source.AtEnd()) {
+      source.More(pos);
+      pos = 0;
+    }
+    if (!TRecordsListKv::IsDataTextEnd(source.Text(), pos)) return nullptr;
     return staged;
   } catch (const Exception&) {
     return nullptr;

@@ -34,6 +34,7 @@
 #include "platform/store/RowPool.h"
 
 class TRecordsListKv;
+class TRecordLoaderKv;
 class TMTDataStructKv;
 class TMTIndexesKv;
 class TMemTableDataKv;
@@ -102,6 +103,7 @@ class TMemoryRecordKv {
   friend class TRecordsListKv;
   friend class TRecordTreeKv;
   friend struct TKvCellAccess;
+  friend class TRecordLoaderKv;
   TMemoryRecordKv(TRecordsListKv* List, int Count, int HashCode);
   ~TMemoryRecordKv() = default;
   TKvCell* MutableCells() { return reinterpret_cast<TKvCell*>(this + 1); }
@@ -180,6 +182,28 @@ struct TKvCellAccess {
   }
 };
 
+// Text read from a stream a piece at a time (the text load): the bytes held are Text(); More reads on,
+// first dropping the bytes before Drop (positions into Text() then move back by Drop). A file of any size
+// is read through a buffer of about one piece plus the longest record.
+class TTextSourceKv {
+ public:
+  static constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
+  explicit TTextSourceKv(TStream* Stream) : FStream(Stream) {}
+  std::string_view Text() const { return {FBuffer.get(), FSize}; }
+  // Every byte of the stream was read.
+  bool AtEnd() const { return FEnd; }
+  // Drops the bytes before Drop, then reads at least a piece, and at least as much as is kept, so a
+  // record longer than a piece costs reads of doubling size. False when nothing more was read.
+  bool More(std::size_t Drop = 0);
+
+ private:
+  TStream* FStream;
+  std::unique_ptr<char[]> FBuffer;
+  std::size_t FSize = 0;
+  std::size_t FCapacity = 0;
+  bool FEnd = false;
+};
+
 using TRecordCompareKv = std::function<int(TMemoryRecordKv* Rec1, TMemoryRecordKv* Rec2)>;
 
 class TRecordsListKv : public TComponent {
@@ -245,10 +269,11 @@ class TRecordsListKv : public TComponent {
   // "Data" in the object text form, the same bytes converting WriteData's binary gives (Indent: the
   // value's nesting level), written to Stream in pieces.
   void WriteDataText(TStream* Stream, int Indent) const;
-  // The other way, for text in that form from Pos on: the records read as converting the text to binary
-  // and reading that would read them, Pos moved past the values. False when the text is not in the form
-  // WriteDataText gives (the list is then to be dropped); raises what reading the binary raises.
-  bool ReadDataText(std::string_view Text, size_t& Pos);
+  // The other way, for text in that form from Pos in Source's text on: the records read as converting the
+  // text to binary and reading that would read them, Pos moved past the values (in the text Source then
+  // holds). False when the text is not in the form WriteDataText gives (the list is then to be dropped);
+  // raises what reading the binary raises.
+  bool ReadDataText(TTextSourceKv& Source, size_t& Pos);
   // Only the two closing "end"s follow Pos.
   static bool IsDataTextEnd(std::string_view Text, size_t Pos);
   // While false, component streaming leaves "Data" out (a text save writes it by WriteDataText).
@@ -258,6 +283,7 @@ class TRecordsListKv : public TComponent {
   friend class TMemoryRecordKv;
   friend class TMemTableDataKv;
   friend struct TKvCellAccess;
+  friend class TRecordLoaderKv;
   int Attach(TMemoryRecordKv* Rec, int Index, bool Fetching, bool Append);
   void Detach(TMemoryRecordKv* Rec);
   void AddToDelta(TMemoryRecordKv* Rec);

@@ -1,4 +1,5 @@
 // The value table and the "Data" property of the save format (layout: MemTableDataKv.h).
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -607,6 +608,11 @@ class TDataReaderKv {
       : FData(Data), FIn(Data), FList(List), FTexts(List.Texts()) {}
 
   TDataReader& In() { return FIn; }
+  // Reads Data from its start on (the text load hands over one record's bytes at a time).
+  void Reset(std::span<const Byte> Data) {
+    FData = Data;
+    FIn = TDataReader(Data);
+  }
 
   // A text value of tag Tag as UTF-16 (into FText), as the component reader decodes it.
   void TextOfTag(Byte Tag) {
@@ -810,20 +816,20 @@ class TDataTextParserKv {
 
   size_t Position() const { return FPos; }
 
-  bool Data() {
+  // The same text, held from another place on (the source dropped or read bytes).
+  void Reset(std::string_view Text, size_t Pos) {
+    FText = Text;
+    FPos = Pos;
+  }
+
+  // One record, "(" values ")"; false when it is not in the form or runs past the text held.
+  bool Record() {
     if (!Symbol('(')) return false;
     FOut.WriteListBegin();
     for (;;) {
       Blanks();
       if (Symbol(')')) break;
-      if (!Symbol('(')) return false;
-      FOut.WriteListBegin();
-      for (;;) {
-        Blanks();
-        if (Symbol(')')) break;
-        if (!Value()) return false;
-      }
-      FOut.WriteListEnd();
+      if (!Value()) return false;
     }
     FOut.WriteListEnd();
     return true;
@@ -842,6 +848,11 @@ class TDataTextParserKv {
     return true;
   }
   bool AtEnd() const { return FPos >= FText.size(); }
+  bool Symbol(char c) {
+    if (At(FPos) != c) return false;
+    ++FPos;
+    return true;
+  }
 
  private:
   static bool Digit(char c) { return c >= '0' && c <= '9'; }
@@ -850,11 +861,6 @@ class TDataTextParserKv {
   }
   static bool IdentPart(char c) { return IdentStart(c) || Digit(c) || c == '.'; }
   char At(size_t I) const { return I < FText.size() ? FText[I] : '\0'; }
-  bool Symbol(char c) {
-    if (At(FPos) != c) return false;
-    ++FPos;
-    return true;
-  }
   // A value ends where a blank or the record's ')' follows; anything glued on is not this form.
   bool Ended() const {
     const char c = At(FPos);
@@ -1007,20 +1013,133 @@ class TDataTextParserKv {
 
 }  // namespace
 
-bool TRecordsListKv::ReadDataText(std::string_view Text, size_t& Pos) {
-  TMemoryStream binary;
-  binary.SetCapacity(static_cast<Int64>((Text.size() - Pos) / 2 + 4096));
-  {
-    TWriter writer(&binary);
-    TDataTextParserKv parser(Text, Pos, writer);
-    if (!parser.Data()) return false;
-    writer.FlushBuffer();
-    Pos = parser.Position();
+bool TTextSourceKv::More(std::size_t Drop) {
+  Drop = std::min(Drop, FSize);
+  FSize -= Drop;
+  if (FEnd) {
+    if (Drop && FSize) std::memmove(FBuffer.get(), FBuffer.get() + Drop, FSize);
+    return false;
   }
-  binary.SetPosition(0);
-  TReader reader(&binary);
-  ReadData(&reader);
-  return reader.Position() == binary.Size();
+  const std::size_t want = std::max(kPieceBytes, FSize);
+  if (FCapacity - FSize < want) {
+    const std::size_t capacity = std::max(FSize + want, FCapacity * 2);
+    auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+    if (FSize) std::memcpy(grown.get(), FBuffer.get() + Drop, FSize);
+    FBuffer = std::move(grown);
+    FCapacity = capacity;
+  } else if (Drop && FSize) {
+    std::memmove(FBuffer.get(), FBuffer.get() + Drop, FSize);
+  }
+  std::size_t got = 0;
+  while (got < want) {
+    const Int64 n = FStream->Read(FBuffer.get() + FSize + got, static_cast<Int64>(want - got));
+    if (n <= 0) {
+      FEnd = true;
+      break;
+    }
+    got += static_cast<std::size_t>(n);
+  }
+  FSize += got;
+  return got > 0;
+}
+
+// Records read one at a time into the list. When nobody hears of them as they come (a load into scratch
+// data) they are attached in one go by Finish, else each as it is read. Finish runs on failure too: the
+// records read so far then belong to the list, which the caller drops.
+class TRecordLoaderKv {
+ public:
+  explicit TRecordLoaderKv(TRecordsListKv& List) : FList(List) {
+    const TMTDataStructKv* s = List.DataStruct();
+    const int count = List.RecValCount();
+    for (int i = 0; i < count; ++i) FFields.push_back(s->DataFields(i));
+    FQuiet = List.FIndexes->Count() == 0 && List.FUpdateCount == 0 &&
+             (!List.FMemTableData ||
+              (List.FMemTableData->NotificatorCount() == 0 && !List.FMemTableData->OnFieldCalculation()));
+  }
+
+  // The record's values from In (its vaList tag read) up to its closing vaNull.
+  void Read(TDataReaderKv& In) {
+    TMemoryRecordKv* rec = FList.NewRecord();
+    try {
+      TKvCell* cells = rec->MutableCells();
+      for (std::size_t i = 0; i < FFields.size(); ++i) In.Cell(FFields[i], cells[i]);
+      if (In.In().Get<Byte>() != vaNull) InvalidPropertyValue();
+      if (FQuiet) {
+        FLoaded.push_back(rec);
+        rec->FAttached = true;
+        rec->FUpdateStatus = usUnmodified;
+        rec->FEditState = resBrowseKv;
+      } else {
+        FList.FetchRecord(rec);
+      }
+    } catch (...) {
+      if (!rec->FAttached) FList.FreeRecord(rec);
+      throw;
+    }
+  }
+
+  void Finish() {
+    if (!FQuiet || FLoaded.empty()) return;
+    FList.FTree.Build(FLoaded);
+    FLoaded.clear();
+  }
+
+ private:
+  TRecordsListKv& FList;
+  std::vector<const TMTDataFieldKv*> FFields;
+  bool FQuiet = false;
+  std::vector<TMemoryRecordKv*> FLoaded;
+};
+
+bool TRecordsListKv::ReadDataText(TTextSourceKv& Source, size_t& Pos) {
+  Clear();
+  // Each record's text becomes its binary form in a small scratch stream, read as ReadData reads it.
+  TMemoryStream binary;
+  TWriter writer(&binary);
+  TDataTextParserKv parser(Source.Text(), Pos, writer);
+  if (!parser.Symbol('(')) return false;
+  TRecordLoaderKv loader(*this);
+  TDataReaderKv in({}, *this);
+  // Read on while less than this is left, so that a record seldom runs past what is held.
+  constexpr std::size_t kAhead = std::size_t{64} << 10;
+  auto readOn = [&](std::size_t Drop) {
+    const std::size_t at = parser.Position();
+    const bool more = Source.More(Drop);
+    parser.Reset(Source.Text(), at - Drop);
+    return more;
+  };
+  try {
+    for (;;) {
+      if (Source.Text().size() - parser.Position() < kAhead && !Source.AtEnd()) readOn(parser.Position());
+      parser.Blanks();
+      if (parser.Symbol(')')) break;
+      const size_t start = parser.Position();
+      writer.FlushBuffer();
+      binary.SetPosition(0);
+      if (!parser.Record()) {
+        // Text cut off by the end of what is held reads the same once more is held; anything else is
+        // not the form.
+        parser.Reset(Source.Text(), start);
+        if (!readOn(start)) {
+          loader.Finish();
+          return false;
+        }
+        continue;
+      }
+      writer.FlushBuffer();
+      const auto n = static_cast<std::size_t>(binary.Position());
+      in.Reset({static_cast<const Byte*>(binary.Memory()), n});
+      if (in.In().Get<Byte>() != vaList) InvalidPropertyValue();
+      loader.Read(in);
+      if (in.In().Position() != n) InvalidPropertyValue();
+    }
+  } catch (...) {
+    loader.Finish();
+    throw;
+  }
+  loader.Finish();
+  Pos = parser.Position();
+  return true;
 }
 
 bool TRecordsListKv::IsDataTextEnd(std::string_view Text, size_t Pos) {
@@ -1088,10 +1207,6 @@ void TRecordsListKv::WriteData(TWriter* Writer) const {
 
 void TRecordsListKv::ReadData(TReader* Reader) {
   Clear();
-  const TMTDataStructKv* s = DataStruct();
-  const int count = RecValCount();
-  std::vector<const TMTDataFieldKv*> fields;
-  for (int i = 0; i < count; ++i) fields.push_back(s->DataFields(i));
   // Read from the stream's bytes in place; the reader goes on after the last byte taken.
   Reader->FlushBuffer();
   const Int64 start = Reader->Position();
@@ -1100,42 +1215,18 @@ void TRecordsListKv::ReadData(TReader* Reader) {
   TDataReaderKv in(bytes, *this);
   TDataReader& r = in.In();
   if (r.Get<Byte>() != vaList) InvalidPropertyValue();
-  // Nobody hears of the records as they come (a load into scratch data): they are attached in one go.
-  const bool quiet = FIndexes->Count() == 0 && FUpdateCount == 0 &&
-                     (!FMemTableData || (FMemTableData->NotificatorCount() == 0 && !FMemTableData->OnFieldCalculation()));
-  std::vector<TMemoryRecordKv*> loaded;
-  auto attachLoaded = [&] {
-    if (!quiet || loaded.empty()) return;
-    FTree.Build(loaded);
-    loaded.clear();
-  };
+  TRecordLoaderKv loader(*this);
   try {
     for (;;) {
       const Byte next = r.Get<Byte>();
       if (next == vaNull) break;
       if (next != vaList) InvalidPropertyValue();
-      TMemoryRecordKv* rec = NewRecord();
-      try {
-        TKvCell* cells = rec->MutableCells();
-        for (int i = 0; i < count; ++i) in.Cell(fields[static_cast<size_t>(i)], cells[i]);
-        if (r.Get<Byte>() != vaNull) InvalidPropertyValue();
-        if (quiet) {
-          loaded.push_back(rec);
-          rec->FAttached = true;
-          rec->FUpdateStatus = usUnmodified;
-          rec->FEditState = resBrowseKv;
-        } else {
-          FetchRecord(rec);
-        }
-      } catch (...) {
-        if (!rec->FAttached) FreeRecord(rec);
-        throw;
-      }
+      loader.Read(in);
     }
   } catch (...) {
-    attachLoaded();
+    loader.Finish();
     throw;
   }
-  attachLoaded();
+  loader.Finish();
   Reader->SetPosition(start + static_cast<Int64>(r.Position()));
 }
