@@ -152,10 +152,11 @@ void TvlxArena::Rewind() {
     // A free list keeps its room for the next fill, up to a limit.
     if (f.capacity() > (std::size_t{1} << 20)) f.shrink_to_fit();
   }
-  if (FChunks.size() > kKeptChunks) {
-    for (std::size_t i = kKeptChunks; i < FChunks.size(); ++i) ReturnChunk(FChunks[i]);
-    FChunks.resize(kKeptChunks);
-  }
+  // A store's own reserve takes every chunk: whichever arena of the store fills next (its own, or a
+  // load staging beside it) gets them, not only this one.
+  const std::size_t keep = FReserve != nullptr ? 0 : std::min(FChunks.size(), kKeptChunks);
+  for (std::size_t i = keep; i < FChunks.size(); ++i) ReturnChunk(FChunks[i]);
+  FChunks.resize(keep);
   for (Byte* c : FChunks) VLX_POISON(c, kChunkSize);
   FOpened = 0;
   FUsed = 0;
@@ -488,11 +489,18 @@ bool TvlxCommon::AppendRecord(PvlxRecord ARecord) {
   return FUniqueRecordID >= 0x7FFFFFFF;
 }
 
-void TvlxCommon::AdoptNumberedRecords(const std::vector<PvlxRecord>& Records) {
+void TvlxCommon::AdoptNumberedRecords(std::vector<PvlxRecord>& Records) {
   TLockGuard guard(*this);
-  FRecords.insert(FRecords.end(), Records.begin(), Records.end());
-  FRecordID += static_cast<std::int32_t>(Records.size());
-  FUniqueRecordID += static_cast<std::int32_t>(Records.size());
+  const auto n = static_cast<std::int32_t>(Records.size());
+  if (FRecords.empty()) {
+    // Both lists keep their room: the next load stages into this store's old one.
+    FRecords.swap(Records);
+  } else {
+    FRecords.insert(FRecords.end(), Records.begin(), Records.end());
+  }
+  Records.clear();
+  FRecordID += n;
+  FUniqueRecordID += n;
 }
 
 void TvlxCommon::DeleteRecord(PvlxRecord ARecord) {

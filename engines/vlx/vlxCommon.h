@@ -170,7 +170,7 @@ class TvlxArena {
   static constexpr std::size_t kGrain = 16;
   static constexpr std::size_t kSmallMax = 2048;
   static constexpr std::size_t kChunkSize = 256 * 1024;
-  static constexpr std::size_t kKeptChunks = 128;  // rewinding keeps at most 32 MB
+  static constexpr std::size_t kKeptChunks = 128;  // rewinding without a reserve keeps at most 32 MB
   void Rewind();
   struct TLarge;
   void FreeLarge();
@@ -391,8 +391,9 @@ class TvlxCommon : public TObject {
   bool AppendRecord(PvlxRecord ARecord);
   [[noreturn]] static void RaiseBookmarkCounter();
   // Stores Records whole, in order; each already holds the RecordID and UniqueRecordID AppendRecord
-  // would give it (no freed slot to reuse, no number running out: the caller made sure).
-  void AdoptNumberedRecords(const std::vector<PvlxRecord>& Records);
+  // would give it (no freed slot to reuse, no number running out: the caller made sure). Records is
+  // left empty; an empty store takes its list whole and hands its own (emptied) list's room back in it.
+  void AdoptNumberedRecords(std::vector<PvlxRecord>& Records);
   void DeleteRecord(PvlxRecord ARecord);
   int RecordCount() const { return static_cast<int>(FRecords.size()); }
   int DeletedRecordCount() const { return static_cast<int>(FDeletedRecords.size()); }

@@ -894,7 +894,7 @@ void TvlxCustomBinaryStreamFormat::PrepareLoad(TvlxCustomMemTable* Table) {
   }
 }
 
-void TvlxCustomBinaryStreamFormat::ReadDefinitions(TvlxCustomMemTable*) {
+void TvlxCustomBinaryStreamFormat::ReadDefinitions(TvlxCustomMemTable* Table) {
   TReader& r = *Reader;
   r.ReadListBegin();
   while (!r.EndOfList()) {
@@ -941,8 +941,8 @@ void TvlxCustomBinaryStreamFormat::ReadDefinitions(TvlxCustomMemTable*) {
         throw EMemTableError(Format(u"Duplicate field name '%s'", {FDefs[i].Name}));
   }
   // The platform may refuse a definition too (a size its field cannot take): a scratch table opened
-  // on them finds out before the table is closed.
-  if (!FDefs.empty() && (sfDef & sfLoadDef)) {
+  // on them finds out before the table is closed. A table open on the same definitions already did.
+  if (!FDefs.empty() && (sfDef & sfLoadDef) && !TableHoldsDefinitions(Table)) {
     TvlxMemTable probe(nullptr);
     for (const TStagedDef& d : FDefs) probe.FieldDefs().Add(d.Name, d.DataType, d.Size, d.Required);
     probe.CreateTable();
@@ -965,6 +965,48 @@ void TvlxCustomBinaryStreamFormat::ReadDefinitions(TvlxCustomMemTable*) {
     r.ReadListEnd();
     InitIndexDef = (sfDef & sfLoadDef) && (sfIndexDef & sfLoadIndexDef) && FHasDefs;
   }
+}
+
+bool TvlxCustomBinaryStreamFormat::TableHoldsDefinitions(TvlxCustomMemTable* Table) const {
+  if (!Table->Active() || !Table->DefaultFields() || Table->AttachedTo() != nullptr) return false;
+  const TFieldDefs& defs = Table->FieldDefs();
+  if (defs.Count() != static_cast<int>(FDefs.size()) || Table->FieldCount() != defs.Count()) return false;
+  for (int i = 0; i < defs.Count(); ++i) {
+    const TStagedDef& d = FDefs[static_cast<std::size_t>(i)];
+    const TFieldDef* t = defs[i];
+    const TField* f = Table->Fields()[i];
+    if (t->Name() != d.Name || t->DataType() != d.DataType || t->Size() != d.Size || t->Required() != d.Required ||
+        (t->Attributes() & ~TFieldAttributes{faRequired}) != 0 || t->Precision() != 0 || t->InternalCalcField() ||
+        t->HasChildDefs())
+      return false;
+    if (f->FieldKind() != fkData || f->FieldNo() != i + 1 || f->FieldName() != d.Name || f->DataType() != d.DataType ||
+        f->Size() != d.Size)
+      return false;
+  }
+  return true;
+}
+
+bool TvlxCustomBinaryStreamFormat::KeepsStructure(TvlxCustomMemTable* Table) const {
+  if (!TableHoldsDefinitions(Table) || Table->CalcFieldsSize() != 0 || Table->RangeActive() ||
+      Table->DetailIndex() != nullptr)
+    return false;
+  TvlxCommon& c = *Table->Common();
+  if (c.Owner() != Table || FStagedLayout == nullptr || !c.SameLayout(*FStagedLayout)) return false;
+  // Emptying posts nothing and cancels nothing: every table on the store rests in browse mode.
+  for (TvlxCustomMemTable* t : c.AttachedTables())
+    if (t != nullptr && t->Active() && t->State() != dsBrowse) return false;
+  if (InitIndexDef) {
+    const TIndexDefs& have = Table->IndexDefs();
+    if (have.Count() != static_cast<int>(FIndexDefs.size())) return false;
+    for (int i = 0; i < have.Count(); ++i) {
+      const TIndexDef* h = have[i];
+      const TStagedIndexDef& x = FIndexDefs[static_cast<std::size_t>(i)];
+      if (h->Name() != x.Name || h->Fields() != x.Fields || h->Options() != x.Options || !h->DescFields().empty() ||
+          !h->CaseInsFields().empty() || !h->Expression().empty() || !h->Source().empty() || h->GroupingLevel() != 0)
+        return false;
+    }
+  }
+  return true;
 }
 
 void TvlxCustomBinaryStreamFormat::CollectFieldNames(TvlxCustomMemTable* Table, std::vector<String>& Names,
@@ -1437,7 +1479,20 @@ void TvlxCustomBinaryStreamFormat::ReadRecords(TvlxCustomMemTable* Table) {
 
 void TvlxCustomBinaryStreamFormat::CommitLoad(TvlxCustomMemTable* Table) {
   TvlxCommon* target = Table->Common();
-  if (Restructuring()) {
+  if (Restructuring() && KeepsStructure(Table)) {
+    // The same structure: the table stays open and only its records go; each field takes what the
+    // definitions say, as a rebuilt field would.
+    target->EmptyTables();
+    Table->ResetAutoInc();
+    for (std::size_t i = 0; i < FDefs.size(); ++i) {
+      const TStagedDef& d = FDefs[i];
+      TField* f = Table->Fields()[static_cast<int>(i)];
+      f->SetDisplayLabel(d.DisplayName != d.Name ? d.DisplayName : String());
+      f->SetReadOnly(d.ReadOnly);
+      f->SetDisplayWidth(std::max(d.DisplayWidth, 0));
+      f->SetDefaultExpression(d.DefaultExpression);
+    }
+  } else if (Restructuring()) {
     // The new structure replaces the old: the store is emptied by the close.
     Table->Close();
     Table->FieldDefs().Clear();
@@ -1458,7 +1513,6 @@ void TvlxCustomBinaryStreamFormat::CommitLoad(TvlxCustomMemTable* Table) {
       f->SetDefaultExpression(d.DefaultExpression);
     }
   }
-  target->ReserveRecords(static_cast<std::size_t>(target->RecordCount()) + FStaged.size());
   // Staged blocks apart from the table's: an empty table takes the staged table whole, else values are
   // copied across.
   if (&FStagedLayout->Blocks() != &target->Blocks() && target->Blocks().Empty()) {
@@ -1490,10 +1544,11 @@ void TvlxCustomBinaryStreamFormat::CommitLoad(TvlxCustomMemTable* Table) {
                      FUniqueBase + static_cast<Int64>(staged.size()) < 0x7FFFFFFF &&
                      target->TransactionLevel() == FStagedTransactionLevel;
   if (whole) {
-    target->AdoptNumberedRecords(staged);
     target->SetDeletedCount(target->DeletedCount() + FStagedDeleted);
     Table->FLoadCount += static_cast<int>(staged.size());
-    staged.clear();
+    target->AdoptNumberedRecords(staged);
+  } else {
+    target->ReserveRecords(static_cast<std::size_t>(target->RecordCount()) + staged.size());
   }
   for (std::size_t k = 0; k < staged.size(); ++k) {
     PvlxRecord rec = staged[k];
@@ -1563,6 +1618,9 @@ void TvlxCustomBinaryStreamFormat::CommitLoad(TvlxCustomMemTable* Table) {
   }
   if (FHasAutoInc && FStagedAutoIncMax > target->AutoIncMax()) target->SetAutoIncMax(FStagedAutoIncMax);
   Table->FLoadedCompletely = FStagedComplete;
+  // The list's room serves the next load's staging.
+  staged.clear();
+  if (staged.capacity() > FStaged.capacity()) FStaged.swap(staged);
   FStaging.reset();
   FStagingBlocks.reset();
   FStagedLayout = nullptr;

@@ -165,6 +165,11 @@ class TvlxCustomBinaryStreamFormat : public TvlxCustomStreamFormat {
     return FQuick.data();
   }
   bool Restructuring() const { return FHasDefs && (sfDef & sfLoadDef); }
+  // The open table's own fields are exactly the staged definitions (default fields, in order).
+  bool TableHoldsDefinitions(TvlxCustomMemTable* Table) const;
+  // A restructuring load that changes nothing of the structure: the table is emptied where it stands
+  // instead of being closed and rebuilt.
+  bool KeepsStructure(TvlxCustomMemTable* Table) const;
   void FreeStaged();
   bool OnLoadRecordAccepted(TvlxCustomMemTable* Table, PvlxRecord Record);
 

@@ -658,3 +658,65 @@ TEST_F(VlxBinaryFormat, DatesAndTimesOutsideTheCalendarAreRefused) {
     }
   }
 }
+
+// A load whose definitions are the table's own empties the open table in place; any other structure
+// closes and rebuilds it. Either way the table ends the same: the stream's rows, labels, read-only
+// flags and auto-increment counter, positioned on the first row, with earlier bookmarks stale.
+TEST_F(VlxBinaryFormat, LoadOverTheSameOrAnotherStructureEndsAlike) {
+  auto make = [](bool extraField) {
+    auto t = std::make_unique<TvlxMemTable>(nullptr);
+    t->FieldDefs().Add(u"Id", ftAutoInc, 0, false);
+    t->FieldDefs().Add(u"Name", ftString, 10, false);
+    t->FieldDefs().Add(u"Note", ftWideMemo, 0, false);
+    if (extraField) t->FieldDefs().Add(u"Extra", ftInteger, 0, false);
+    t->CreateTable();
+    t->Open();
+    return t;
+  };
+  auto append = [](TDataSet& T, int From, int To) {
+    for (int i = From; i <= To; ++i) {
+      T.Append();
+      T.FieldByName(u"Name")->SetAsString(u"n" + IntToStr(i));
+      T.FieldByName(u"Note")->SetAsString(u"note " + IntToStr(i));
+      T.Post();
+    }
+  };
+  auto source = make(false);
+  append(*source, 1, 4);
+  source->FieldByName(u"Name")->SetDisplayLabel(u"Full name");
+  source->FieldByName(u"Note")->SetReadOnly(true);
+  TvlxBinaryStreamFormat f;
+  const Bytes saved = Save(*source, f);
+  struct Case {
+    bool extraField;
+    int closes;
+  };
+  for (const Case c : {Case{false, 0}, Case{true, 1}}) {
+    auto t = make(c.extraField);
+    append(*t, 1, 30);
+    t->FieldByName(u"Id")->SetDisplayLabel(u"Number");
+    t->SetRecNo(7);
+    const TBookmark mark = t->GetBookmark();
+    int closes = 0;
+    t->AfterClose = [&](TDataSet&) { ++closes; };
+    Load(*t, f, saved);
+    EXPECT_EQ(closes, c.closes) << c.extraField;
+    ASSERT_TRUE(t->Active());
+    EXPECT_EQ(t->FieldCount(), 3);
+    std::vector<int> ids;
+    for (t->First(); !t->Eof(); t->Next()) ids.push_back(t->FieldByName(u"Id")->AsInteger());
+    EXPECT_EQ(ids, (std::vector<int>{0, 1, 2, 3}));
+    t->First();
+    EXPECT_EQ(t->RecNo(), 1);
+    EXPECT_EQ(t->FieldByName(u"Note")->AsString(), u"note 1");
+    EXPECT_EQ(t->FieldByName(u"Id")->DisplayLabel(), u"Id");
+    EXPECT_EQ(t->FieldByName(u"Name")->DisplayLabel(), u"Full name");
+    EXPECT_TRUE(t->FieldByName(u"Note")->ReadOnly());
+    EXPECT_FALSE(t->BookmarkValid(mark));
+    // The counter goes on from the loaded rows, not from the thirty the table held.
+    t->FieldByName(u"Note")->SetReadOnly(false);
+    append(*t, 5, 5);
+    t->Last();
+    EXPECT_EQ(t->FieldByName(u"Id")->AsInteger(), 4) << c.extraField;
+  }
+}
