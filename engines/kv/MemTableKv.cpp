@@ -383,6 +383,7 @@ void TCustomMemTableKv::CreateDataSet() {
   if (FieldCount() > 0) FieldDefs().Clear();
   PrepareFieldDefs();
   FInternMemTableData->DataStruct()->BuildStructFromFieldDefs(FieldDefs());
+  MarkAutoIncrementField();
   Open();
 }
 

@@ -500,8 +500,11 @@ class TCustomMemTableKv : public TDataSet, public IMemTableKv, public IDataDrive
   // Calculated values kept outside buffers: internal-calc values in the records (the data's field
   // calculation, wired while open), calculated values of tree rows in their nodes.
   void WireInternalCalc(bool Open);
-  // The definitions from the data and internal-calc fields when there are none.
+  // The definitions from the data and internal-calc fields when there are none; notes the field whose
+  // AutoGenerateValue is arAutoInc (the last one), whose descriptor then counts by itself.
   void PrepareFieldDefs();
+  void MarkAutoIncrementField();
+  String FAutoIncrementFieldName;
   void CalcInternalFields(TMemoryRecordKv* MemRec, std::vector<Variant>& Values);
   void CalcLookupBuffer(TMemoryRecordKv* MemRec, TMemRecViewKv* RecView);
   void StoreLookupValues(const TMTRecBuf* Buffer, TMemRecViewKv* RecView);

@@ -77,6 +77,9 @@ void TCustomMemTableKv::StoreLookupValues(const TMTRecBuf* Buffer, TMemRecViewKv
 }
 
 void TCustomMemTableKv::PrepareFieldDefs() {
+  // Definitions given without fields have no auto-increment field of this kind (an ftAutoInc definition
+  // counts by its type).
+  FAutoIncrementFieldName.clear();
   if (FieldDefs().Count() > 0) return;
   for (TField* f : Fields()) {
     if (f->FieldKind() != fkData && f->FieldKind() != fkInternalCalc) continue;
@@ -84,6 +87,7 @@ void TCustomMemTableKv::PrepareFieldDefs() {
     if (t == ftCursor || t == ftArray || t == ftReference || t == ftDataSet || t == ftConnection || t == ftParams ||
         t == ftStream || t == ftObject || static_cast<int>(t) > static_cast<int>(ftSingle))
       throw EDatabaseError(Format(u"Field '%s' is of an unknown type", {f->DisplayName()}));
+    if (f->AutoGenerateValue() == arAutoInc) FAutoIncrementFieldName = f->FieldName();
   }
   for (TField* f : Fields()) {
     if (f->FieldKind() != fkData && f->FieldKind() != fkInternalCalc) continue;
@@ -100,4 +104,11 @@ void TCustomMemTableKv::PrepareFieldDefs() {
     if (const auto* fmt = dynamic_cast<const TFMTBCDField*>(f); fmt && f->DataType() == ftFMTBcd)
       def->SetPrecision(fmt->Precision());
   }
+}
+
+void TCustomMemTableKv::MarkAutoIncrementField() {
+  if (FAutoIncrementFieldName.empty()) return;
+  TMTDataStructKv* s = FInternMemTableData->DataStruct();
+  for (int i = 0; i < s->Count(); ++i)
+    if (s->DataFields(i)->FieldName() == FAutoIncrementFieldName) s->DataFields(i)->SetAutoIncrement(true);
 }

@@ -173,6 +173,9 @@ enum TProviderFlag : unsigned {
   pfRefreshOnUpdate = 1u << 5,
 };
 using TProviderFlags = unsigned;
+// Whether the store makes a field's value itself, and how: not at all, as the next number of a counter,
+// or from a default.
+enum TAutoRefreshFlag { arNone, arAutoInc, arDefault };
 
 // A record buffer is a block in the engine's own layout; the framework only moves the pointers.
 using TRecordBuffer = Byte*;

@@ -112,6 +112,9 @@ class TField : public TComponent {
   void SetOrigin(const String& Value) { FOrigin = Value; }
   const String& DefaultExpression() const { return FDefaultExpression; }
   void SetDefaultExpression(const String& Value) { FDefaultExpression = Value; }
+  // An engine that builds its structure from persistent fields makes an arAutoInc field count by itself.
+  TAutoRefreshFlag AutoGenerateValue() const { return FAutoGenerateValue; }
+  void SetAutoGenerateValue(TAutoRefreshFlag Value) { FAutoGenerateValue = Value; }
   const String& CustomConstraint() const { return FCustomConstraint; }
   void SetCustomConstraint(const String& Value) { FCustomConstraint = Value; }
   int DisplayWidth() const;
@@ -277,6 +280,7 @@ class TField : public TComponent {
   TFieldKind FFieldKind = fkData;
   TFieldLifeCycle FLifeCycle = lcPersistent;
   TProviderFlags FProviderFlags = pfInUpdate | pfInWhere;
+  TAutoRefreshFlag FAutoGenerateValue = arNone;
   int FFieldNo = 0;
   int FSize = 0;
   int FOffset = 0;
