@@ -61,6 +61,31 @@ class TMemDataSet::TCalcFieldSource final : public vt::TComputedFieldSource {
     FOwner.UpdateCalculatedFieldsOf(FBuffer.data());
   }
 
+  bool ComputedData(const vt::TFieldDesc& Desc, std::vector<Byte>& Buffer) override {
+    TField* field = nullptr;
+    for (const TEntry& e : FEntries)
+      if (e.Desc.get() == &Desc) field = e.Field;
+    if (!field || FBuffer.empty()) return false;
+    const std::size_t size = static_cast<std::size_t>(std::max(field->DataSize(), 8));
+    if (Buffer.size() < size) Buffer.resize(size);
+    const TFieldType type = field->DataType();
+    const bool native = type != ftDate && type != ftTime && type != ftDateTime;
+    TRecordBuffer save = FOwner.FScanRecBuf;
+    FOwner.FScanRecBuf = FBuffer.data();
+    const TDataSetState s = FOwner.SetTempState(dsFilter);
+    bool has = false;
+    try {
+      has = field->GetData(TValueBuffer(Buffer.data(), Buffer.size()), native);
+    } catch (...) {
+      FOwner.RestoreState(s);
+      FOwner.FScanRecBuf = save;
+      throw;
+    }
+    FOwner.RestoreState(s);
+    FOwner.FScanRecBuf = save;
+    return has;
+  }
+
   Variant ComputedValue(const vt::TFieldDesc& Desc) override {
     TField* field = nullptr;
     for (const TEntry& e : FEntries)

@@ -1,7 +1,9 @@
 #include "engines/virttable/VtFilter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "engines/virttable/VtParser.h"
 #include "platform/rtl/Exceptions.h"
@@ -57,6 +59,48 @@ int CompareNumbers(double a, double b) {
   return a < b ? -1 : (a > b ? 1 : 0);
 }
 
+// Where a constant falls among the values of a BCD field (an Int64 scaled by 10,000), as dynamic
+// values compare them (a currency against the constant by decimals): the first scaled value that is
+// not below the constant (Below) and the first that is above it (Above). The comparison is monotone in
+// the scaled value, so a search near the constant's own scaled value finds both; false when they
+// cannot be bracketed (the constant is then compared the general way).
+bool ScaledBounds(const Variant& Constant, __int128& Below, __int128& Above) {
+  auto order = [&](__int128 k) {
+    if (k < std::numeric_limits<Int64>::min()) return -1;
+    if (k > std::numeric_limits<Int64>::max()) return 1;
+    const TVariantRelationship r = VarCompareValue(Variant(Currency::FromScaled(static_cast<Int64>(k))), Constant);
+    if (r == vrNotEqual) throw Exception(u"unordered");
+    return r == vrLessThan ? -1 : (r == vrEqual ? 0 : 1);
+  };
+  const long double guess = static_cast<long double>(VarAsType(Constant, varDouble).VDouble()) * 10000.0L;
+  if (!std::isfinite(guess)) return false;
+  const long double limit = 1e19L;
+  const __int128 g = static_cast<__int128>(std::clamp(guess, -limit, limit));
+  // The first k in [lo, hi] with order(k) >= Level; the bracket is widened until it holds.
+  auto first = [&](int Level) -> __int128 {
+    __int128 span = 4;
+    __int128 lo = g - span, hi = g + span;
+    while (order(lo) >= Level || order(hi) < Level) {
+      if (span > (__int128{1} << 66)) throw Exception(u"unbracketed");
+      span *= 16;
+      lo = g - span;
+      hi = g + span;
+    }
+    while (hi - lo > 1) {
+      const __int128 mid = lo + (hi - lo) / 2;
+      (order(mid) >= Level ? hi : lo) = mid;
+    }
+    return hi;
+  };
+  try {
+    Below = first(0);
+    Above = first(1);
+  } catch (const Exception&) {
+    return false;
+  }
+  return true;
+}
+
 bool IsComparison(TExpressionType t) {
   return (t >= ntEqual && t <= ntNoEqual) || (t >= ntLike && t <= ntNotIn);
 }
@@ -66,13 +110,16 @@ bool IsComparison(TExpressionType t) {
 // ---- plans ----
 
 // How a planned comparison reads the field (by its code).
-enum TPlanField : Byte { pfInteger, pfFloat, pfDate, pfBoolean, pfText };
+enum TPlanField : Byte { pfInteger, pfFloat, pfScaled, pfDate, pfBoolean, pfText };
 
 // One constant a field is compared with, converted for the field.
 struct TFilterExpression::TCandidate {
-  enum TTest : Byte { ctNull, ctInteger, ctFloat, ctBoolean, ctLike, ctText };
+  enum TTest : Byte { ctNull, ctInteger, ctFloat, ctScaled, ctBoolean, ctLike, ctText };
   TTest Test = ctNull;
   Int64 I = 0;
+  // ctScaled (a BCD field's Int64 scaled by 10,000): values below Below order before the constant,
+  // values from Above on after it, the ones between equal it.
+  __int128 Below = 0, Above = 0;
   double D = 0;
   bool B = false;
   std::u16string Text;
@@ -80,6 +127,7 @@ struct TFilterExpression::TCandidate {
 
 struct TFilterExpression::TPlan {
   bool General = true;  // through dynamic values
+  bool Computed = false;  // the field's value comes from the computed-field source
   const TFieldDesc* Desc = nullptr;
   TPlanField Field = pfInteger;
   TExpressionType Case = ntValue;  // ntLower / ntUpper on the field, else ntValue
@@ -512,6 +560,13 @@ bool TFilterExpression::EvalGeneral(const TExpressionNode* Node, const Byte* Rec
   return negate ? !hit : hit;
 }
 
+bool TFilterExpression::AllPlanned() const {
+  if (FPlansFor < 0) return false;
+  for (const TPlan& plan : FPlans)
+    if (plan.General) return false;
+  return true;
+}
+
 void TFilterExpression::MakePlans(bool CaseInsensitive, bool NoPartialCompare) const {
   for (const auto& node : FNodes) {
     if (node->Plan < 0) continue;
@@ -519,18 +574,27 @@ void TFilterExpression::MakePlans(bool CaseInsensitive, bool NoPartialCompare) c
     plan = TPlan{};
     const TExpressionNode* ln = node->LeftOperand;
     const TExpressionNode* rn = node->RightOperand;
-    // A stored field of a plain kind on the left, constants on the right.
-    if (ln->NodeType != ntField || rn->NodeType != ntValue || ln->FieldDesc->FieldDescKind == fdkCalculated) continue;
+    // A field of a plain kind on the left, constants on the right.
+    if (ln->NodeType != ntField || rn->NodeType != ntValue) continue;
     const TFieldDesc& f = *ln->FieldDesc;
     plan.Desc = &f;
+    plan.Computed = f.FieldDescKind == fdkCalculated;
+    if (plan.Computed && !FComputed) continue;
     switch (f.DataType()) {
       case dtInt8: case dtInt16: case dtInt32: case dtInt64: case dtUInt8: case dtUInt16: case dtUInt32:
         plan.Field = pfInteger;
         break;
-      case dtSingle: case dtFloat: case dtCurrency: plan.Field = pfFloat; break;
+      // A computed currency field's value is a currency, which orders by decimals, not as a float.
+      case dtCurrency: if (plan.Computed) continue; [[fallthrough]];
+      case dtSingle: case dtFloat: plan.Field = pfFloat; break;
+      case dtBCD: if (plan.Computed) continue; plan.Field = pfScaled; break;
       case dtDate: case dtTime: case dtDateTime: plan.Field = pfDate; break;
       case dtBoolean: plan.Field = pfBoolean; break;
-      case dtString: case dtExtString: case dtWideString: case dtExtWideString: plan.Field = pfText; break;
+      case dtString: case dtWideString: plan.Field = pfText; break;
+      case dtExtString: case dtExtWideString: case dtMemo: case dtWideMemo:
+        if (plan.Computed) continue;
+        plan.Field = pfText;
+        break;
       default: continue;
     }
     if (ln->LeftOperand) {
@@ -600,6 +664,10 @@ void TFilterExpression::MakePlans(bool CaseInsensitive, bool NoPartialCompare) c
               c.B = VarAsType(v, varBoolean).VBoolean();
             }
             break;
+          case pfScaled:
+            if (isStr || !number() || !ScaledBounds(v, c.Below, c.Above)) general = true;
+            else c.Test = TCandidate::ctScaled;
+            break;
           default:
             if (isStr || !number()) general = true;
             break;
@@ -619,13 +687,29 @@ void TFilterExpression::MakePlans(bool CaseInsensitive, bool NoPartialCompare) c
   }
 }
 
-void TFilterExpression::ReadText(const TPlan& Plan, const Byte* RecBuf) const {
+bool TFilterExpression::ReadText(const TPlan& Plan, const Byte* Slot) const {
   // As the field's dynamic value reads it: up to the terminator or the field's length, trimmed when
-  // the record set trims, 8-bit texts decoded by the system code page.
+  // the record set trims, 8-bit texts decoded by the system code page; a memo whole.
   const TFieldDesc& f = *Plan.Desc;
-  const Byte* slot = RecBuf + f.Offset;
-  const bool trim = f.Fixed ? FData.TrimFixedChar : FData.TrimVarChar;
-  if (f.DataType() == dtString || f.DataType() == dtExtString) {
+  const Byte* slot = Slot;
+  const bool trim = !Plan.Computed && (f.Fixed ? FData.TrimFixedChar : FData.TrimVarChar);
+  if (Plan.Computed) {
+    // The native value: zero-terminated in a buffer of the field's size.
+    const std::size_t room = FComputedData.size();
+    if (f.DataType() == dtString) {
+      const char* s = reinterpret_cast<const char*>(slot);
+      sys::AnsiToUtf16(std::string_view(s, ::strnlen(s, room ? room - 1 : 0)), FText);
+    } else {
+      FText.clear();
+      for (std::size_t k = 0; 2 * k + 1 < room; ++k) {
+        const char16_t c = static_cast<char16_t>(slot[2 * k] | (slot[2 * k + 1] << 8));
+        if (!c) break;
+        FText.push_back(c);
+      }
+    }
+  } else if (f.IsBlob()) {
+    if (!ReadMemoText(f, slot)) return false;
+  } else if (f.DataType() == dtString || f.DataType() == dtExtString) {
     const char* s = f.DataType() == dtString ? reinterpret_cast<const char*>(slot)
                                              : reinterpret_cast<const char*>(FData.StringHeap().Data(LoadSlot<std::uint32_t>(slot)));
     std::size_t n = s ? ::strnlen(s, f.DataType() == dtString ? static_cast<std::size_t>(f.Size) : f.Length) : 0;
@@ -647,13 +731,58 @@ void TFilterExpression::ReadText(const TPlan& Plan, const Byte* RecBuf) const {
   if (Plan.CaseInsensitive) sys::UpperCaseInPlace(FText.data(), FText.size());
   if (Plan.Case == ntLower) sys::LowerCaseInPlace(FText.data(), FText.size());
   else if (Plan.Case == ntUpper) sys::UpperCaseInPlace(FText.data(), FText.size());
+  return true;
+}
+
+bool TFilterExpression::ReadMemoText(const TFieldDesc& Field, const Byte* Slot) const {
+  // A memo reads as its whole content: 8-bit bytes decoded by the system code page, or UTF-16LE. Small
+  // content is read from its packed bytes (asking for the object would make one for every row); a
+  // plain object from its pieces; anything else (compressed, or held in the other text form) as the
+  // object gives it.
+  const std::uint32_t h = LoadSlot<std::uint32_t>(Slot);
+  if (!h) return false;
+  const TSharedObjectTable& objects = FData.Objects();
+  const bool wide = Field.DataType() == dtWideMemo;
+  auto decode = [&](const Byte* p, std::size_t n) {
+    if (wide) {
+      FText.clear();
+      for (std::size_t k = 0; 2 * k + 1 < n; ++k) FText.push_back(static_cast<char16_t>(p[2 * k] | (p[2 * k + 1] << 8)));
+    } else {
+      sys::AnsiToUtf16(std::string_view(reinterpret_cast<const char*>(p), n), FText);
+    }
+  };
+  if (objects.IsPacked(h) && objects.PackedUnicode(h) == wide) {
+    decode(objects.PackedData(h), objects.PackedSize(h));
+    return true;
+  }
+  auto* blob = static_cast<TBlob*>(objects.Get(h));
+  if (!blob) return false;
+  const auto& pieces = blob->Data().Pieces();
+  if (blob->IsUnicode() == wide && !static_cast<const TCompressedBlob*>(blob)->Compressed() && pieces.size() == 1) {
+    decode(pieces.front().data(), pieces.front().size());
+    return true;
+  }
+  if (wide) FText = blob->AsWideString();
+  else sys::AnsiToUtf16(blob->AsAnsiString(), FText);
+  return true;
 }
 
 bool TFilterExpression::EvalPlanned(const TPlan& Plan, const TExpressionNode* Node, const Byte* RecBuf) const {
   const TFieldDesc& f = *Node->LeftOperand->FieldDesc;
   const TExpressionType type = Node->NodeType;
-  const bool leftNull = FData.GetNull(f, RecBuf);
-  const Byte* slot = RecBuf + f.Offset;
+  bool leftNull;
+  const Byte* slot;
+  if (Plan.Computed) {
+    if (!FComputedDone) {
+      FComputed->ComputeFields(RecBuf);
+      FComputedDone = true;
+    }
+    leftNull = !FComputed->ComputedData(f, FComputedData);
+    slot = FComputedData.data();
+  } else {
+    leftNull = FData.GetNull(f, RecBuf);
+    slot = RecBuf + f.Offset;
+  }
   // The field's value: a number (integers exactly), a Boolean, or a text read into FText once.
   Int64 i = 0;
   double d = 0;
@@ -665,13 +794,15 @@ bool TFilterExpression::EvalPlanned(const TPlan& Plan, const TExpressionNode* No
         d = static_cast<double>(i);
         break;
       case pfFloat: d = f.DataType() == dtSingle ? static_cast<double>(LoadSlot<float>(slot)) : LoadSlot<double>(slot); break;
+      case pfScaled: i = LoadSlot<Int64>(slot); break;
       case pfDate: d = LoadSlot<double>(slot); break;
       case pfBoolean: b = LoadSlot<Word>(slot) != 0; break;
-      case pfText: ReadText(Plan, RecBuf); break;
+      case pfText: leftNull = !ReadText(Plan, slot); break;
     }
   }
   auto compare = [&](const TCandidate& c) {
     if (Plan.Field == pfText) return CompareTexts(FText, c.Text);
+    if (c.Test == TCandidate::ctScaled) return i < c.Below ? -1 : (i < c.Above ? 0 : 1);
     if (Plan.Field == pfInteger && c.Test == TCandidate::ctInteger) return i < c.I ? -1 : (i > c.I ? 1 : 0);
     return CompareNumbers(d, c.D);
   };

@@ -14,11 +14,12 @@
 // A field name the record set does not hold may name a field its owner computes (a calculated or
 // lookup field, TComputedFieldSource): the owner then computes them once for each record tested.
 //
-// Evaluation: a comparison of a stored field of a plain kind (integers, floats, dates, Boolean,
-// in-record and heap texts) with constants is planned once per set of options: the constants are
-// converted then, and each record's value is read from its slot and compared directly, so a filter
-// allocates nothing per record. Every other comparison (field against field, blobs, BCD, computed
-// fields, mixed kinds that compare through text) goes through dynamic values, with the same result.
+// Evaluation: a comparison of a field of a plain kind (integers, floats, BCD, dates, Boolean, in-record
+// and heap texts, memos) with constants is planned once per set of options: the constants are
+// converted then, and each record's value is read from its slot (a computed field's from its native
+// value, a small memo's from its packed bytes) and compared directly, so a filter makes no dynamic
+// value per record. Every other comparison (field against field, binary blobs, FMTBcd, computed
+// currency, mixed kinds that compare through text) goes through dynamic values, with the same result.
 #pragma once
 
 #include <memory>
@@ -55,6 +56,9 @@ class TComputedFieldSource {
   virtual void ComputeFields(const Byte* Record) = 0;
   // The value of a field as last computed.
   virtual Variant ComputedValue(const TFieldDesc& Field) = 0;
+  // The same value in the field's native form (dates as a date-time) in Buffer, grown to the field's
+  // size when smaller; false for null.
+  virtual bool ComputedData(const TFieldDesc& Field, std::vector<Byte>& Buffer) = 0;
 };
 
 // Whether Text matches Pattern by the LIKE rules above (iterative; linear in practice).
@@ -70,6 +74,8 @@ class TFilterExpression {
   // Whether some field of the expression is a computed one.
   bool UseCalculatedFields() const { return FUseCalculatedFields; }
   bool Eval(const Byte* RecBuf, bool CaseInsensitive, bool NoPartialCompare) const;
+  // Whether every comparison was planned for the options of the last Eval (none made yet: false).
+  bool AllPlanned() const;
   // Off: every comparison through dynamic values (tests compare the two ways).
   void SetPlannedComparisons(bool Value) {
     FPlanned = Value;
@@ -85,8 +91,10 @@ class TFilterExpression {
   bool EvalPlanned(const TPlan& Plan, const TExpressionNode* Node, const Byte* RecBuf) const;
   Variant OperandValue(const TExpressionNode* Node, const Byte* RecBuf) const;
   void MakePlans(bool CaseInsensitive, bool NoPartialCompare) const;
-  // The text of a text field of RecBuf, folded by Plan, into FText.
-  void ReadText(const TPlan& Plan, const Byte* RecBuf) const;
+  // The text of a text field (Slot: its slot, or its native value when computed), folded by Plan, into
+  // FText; false for a memo without content object (null).
+  bool ReadText(const TPlan& Plan, const Byte* Slot) const;
+  bool ReadMemoText(const TFieldDesc& Field, const Byte* Slot) const;
   const TData& FData;
   TComputedFieldSource* FComputed;
   std::vector<std::unique_ptr<TExpressionNode>> FNodes;  // every node, freed together
@@ -96,6 +104,7 @@ class TFilterExpression {
   mutable std::vector<TPlan> FPlans;
   mutable int FPlansFor = -1;  // the options the plans were made for (-1: none made)
   mutable std::u16string FText;  // a record's text, reused
+  mutable std::vector<Byte> FComputedData;  // a computed field's native value, reused
   mutable bool FComputedDone = false;  // the computed fields hold the record under test
   friend class TFilterParser;
 };
