@@ -13,18 +13,6 @@ namespace vt {
 
 namespace {
 
-char16_t AsciiUp(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; }
-
-// ASCII case-insensitive order; a shorter text before a longer one with the same start.
-int CompareKey(std::u16string_view a, std::u16string_view b) {
-  const std::size_t n = std::min(a.size(), b.size());
-  for (std::size_t i = 0; i < n; ++i) {
-    const char16_t x = AsciiUp(a[i]), y = AsciiUp(b[i]);
-    if (x != y) return x < y ? -1 : 1;
-  }
-  return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
-}
-
 struct TGenericTables {
   TLexemList Symbols;
   TCharSet SymbolChars;
@@ -33,7 +21,7 @@ struct TGenericTables {
     static const char16_t kSymbols[] = u"!\"#$%&'()*+,-./:;<=>?@[\\]^_`";
     for (int i = 0; kSymbols[i]; ++i) Symbols.Add(std::u16string_view(&kSymbols[i], 1), i + 1);
     Symbols.Sort();
-    for (int i = 0; i < Symbols.Count(); ++i) SymbolChars.Add(Symbols.Key(i)[0]);
+    for (int i = 0; i < Symbols.GetCount(); ++i) SymbolChars.Add(Symbols.GetKey(i)[0]);
     Keywords.Add(u"AND", 29);
     Keywords.Add(u"NOT", 30);
     Keywords.Add(u"OR", 31);
@@ -75,23 +63,6 @@ const TBoolTables& BoolTables() {
 }
 
 }  // namespace
-
-void TLexemList::Sort() {
-  std::stable_sort(FItems.begin(), FItems.end(),
-                   [](const auto& a, const auto& b) { return CompareKey(a.first, b.first) < 0; });
-}
-
-int TLexemList::Find(std::u16string_view Text) const {
-  int lo = 0, hi = Count() - 1;
-  while (lo <= hi) {
-    const int mid = (lo + hi) / 2;
-    const int c = CompareKey(FItems[static_cast<std::size_t>(mid)].first, Text);
-    if (c == 0) return mid;
-    if (c < 0) lo = mid + 1;
-    else hi = mid - 1;
-  }
-  return -1;
-}
 
 const TLexemList& GenericSymbolLexems() { return Generic().Symbols; }
 const TCharSet& GenericSymbolChars() { return Generic().SymbolChars; }
@@ -193,8 +164,12 @@ String TParser::LexemText(int APos, int Length) const {
 
 int TParser::FindLexemCode(int APos, int Length, const TLexemList& List) const {
   if (APos < 1 || Length <= 0 || APos + Length - 1 > TextLength) return -1;
-  return List.Find(std::u16string_view(FCurrentBlock).substr(static_cast<std::size_t>(APos - 1),
-                                                             static_cast<std::size_t>(Length)));
+  int index = -1;
+  return List.FindKeyIndex(std::u16string_view(FCurrentBlock).substr(static_cast<std::size_t>(APos - 1),
+                                                                     static_cast<std::size_t>(Length)),
+                           index)
+             ? index
+             : -1;
 }
 
 int TParser::ScanLexem() {
@@ -297,7 +272,7 @@ int TParser::ScanLexem() {
         const int idx = FindLexemCode(start, len, *FSymbolLexems);
         if (idx >= 0) {
           hitIndex = idx;
-          hitCode = FSymbolLexems->Code(idx);
+          hitCode = FSymbolLexems->GetValue(idx);
           hitEnd = start + len;
         }
         if (start + len > TextLength || !IsSymbolChar(CharAt(start + len))) break;
@@ -308,7 +283,7 @@ int TParser::ScanLexem() {
       Pos = hitEnd;
       FLexemPos = start;
       FLexemLength = hitEnd - start;
-      FLexem = FSymbolLexems->Key(hitIndex);
+      FLexem = FSymbolLexems->GetKey(hitIndex);
       return hitCode;
     }
     Pos = start + 1;
@@ -326,7 +301,7 @@ int TParser::GetNextToken() {
   if (!FOmitKeywords && FToken == lxIdent && FKeywordLexems) {
     const int idx = FindLexemCode(FLexemPos, FLexemLength, *FKeywordLexems);
     if (idx >= 0) {
-      FToken = FKeywordLexems->Code(idx);
+      FToken = FKeywordLexems->GetValue(idx);
       if (FUppered) FLexem = AnsiUpperCase(FLexem);
     }
   }

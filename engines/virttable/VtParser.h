@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "engines/virttable/VtClasses.h"
 #include "platform/classes/Streams.h"
 #include "platform/rtl/String.h"
 
@@ -24,20 +25,8 @@ inline constexpr int lxString = -106;
 inline constexpr int lxBlank = -107;
 inline constexpr int lxComment = -108;
 
-// Text -> code, kept sorted by ASCII-case-insensitive key; keys are upper case.
-class TLexemList {
- public:
-  void Add(std::u16string_view Key, int Code) { FItems.emplace_back(String(Key), Code); }
-  void Sort();
-  int Count() const { return static_cast<int>(FItems.size()); }
-  const String& Key(int i) const { return FItems[static_cast<std::size_t>(i)].first; }
-  int Code(int i) const { return FItems[static_cast<std::size_t>(i)].second; }
-  // Index of the key equal (ASCII case-insensitively) to Text; -1 when absent.
-  int Find(std::u16string_view Text) const;
-
- private:
-  std::vector<std::pair<String, int>> FItems;
-};
+// Text -> code, sorted by ASCII-case-insensitive key once built; keys are upper case.
+using TLexemList = TIntValueStringList;
 
 // A set of 8-bit characters.
 struct TCharSet {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engines/virttable/VtClasses.h"
 #include "engines/virttable/VtParser.h"
 #include "engines/virttable/VtTypes.h"
 #include "platform/db/Fields.h"
@@ -13,20 +14,6 @@ namespace vt {
 namespace {
 
 [[noreturn]] void InvalidDocument() { throw Exception(u"Invalid XML document"); }
-
-void ReplaceAll(String& S, std::u16string_view From, std::u16string_view To) {
-  if (S.find(From) == String::npos) return;
-  String out;
-  out.reserve(S.size());
-  std::size_t at = 0;
-  for (std::size_t p; (p = S.find(From, at)) != String::npos; at = p + From.size()) {
-    out.append(S, at, p - at);
-    out.append(To);
-  }
-  out.append(S, at, String::npos);
-  S = std::move(out);
-}
-
 
 String Upper(const String& S) { return UpperCase(S); }
 
@@ -59,16 +46,16 @@ class TXmlParser : public TParser {
 
 String DecodeXmlEntities(const String& Text, bool DecodeHTMLEntities) {
   if (Text.find(u'&') == String::npos) return Text;
-  String s = Text;
+  WideStringBuilder s(Text, static_cast<int>(Text.size()));
   static const std::pair<const char16_t*, const char16_t*> kNumeric[] = {
       {u"&#x27;", u"'"},  {u"&#x39;", u"'"}, {u"&#x92;", u"'"}, {u"&#x96;", u"'"},   {u"&#x22;", u"\""},
       {u"&#x3c;", u"<"},  {u"&#x3e;", u">"}, {u"&#x26;", u"&"}, {u"&#13;", u"\r"},   {u"&#10;", u"\n"}};
   static const std::pair<const char16_t*, const char16_t*> kNamed[] = {
       {u"&amp;", u"&"}, {u"&quot;", u"\""}, {u"&gt;", u">"}, {u"&lt;", u"<"}};
-  for (const auto& [from, to] : kNumeric) ReplaceAll(s, from, to);
+  for (const auto& [from, to] : kNumeric) s.Replace(from, to);
   if (DecodeHTMLEntities)
-    for (const auto& [from, to] : kNamed) ReplaceAll(s, from, to);
-  return s;
+    for (const auto& [from, to] : kNamed) s.Replace(from, to);
+  return s.ToString();
 }
 
 // ---- XmlTextReader ----
