@@ -20,10 +20,12 @@ TRowPool::TRowPool(TRowPool&& Other) noexcept
       FSlabShift(Other.FSlabShift),
       FSlabMask(Other.FSlabMask),
       FSlabs(std::move(Other.FSlabs)),
+      FDirty(std::move(Other.FDirty)),
       FMappings(std::move(Other.FMappings)),
       FFree(std::move(Other.FFree)),
       FNext(std::exchange(Other.FNext, 0)) {
   Other.FSlabs.clear();
+  Other.FDirty.clear();
   Other.FMappings.clear();
   Other.FFree.clear();
 }
@@ -36,10 +38,12 @@ TRowPool& TRowPool::operator=(TRowPool&& Other) noexcept {
     FSlabShift = Other.FSlabShift;
     FSlabMask = Other.FSlabMask;
     FSlabs = std::move(Other.FSlabs);
+    FDirty = std::move(Other.FDirty);
     FMappings = std::move(Other.FMappings);
     FFree = std::move(Other.FFree);
     FNext = std::exchange(Other.FNext, 0);
     Other.FSlabs.clear();
+    Other.FDirty.clear();
     Other.FMappings.clear();
     Other.FFree.clear();
   }
@@ -48,12 +52,20 @@ TRowPool& TRowPool::operator=(TRowPool&& Other) noexcept {
 
 void TRowPool::AddSlab() {
   const std::size_t bytes = std::size_t{SlotsPerSlab()} * FSlotSize;
-  FSlabs.reserve(FSlabs.size() + 1);
+  // Past the first, slabs of half a huge page or more come several to a mapping, so that most of them
+  // lies on whole huge pages (a slab of 1.6 MB alone would get none).
+  const std::size_t count = !FSlabs.empty() && sys::WholePages(bytes) >= sys::kHugePageSize / 2 ? kSlabsPerMapping : 1;
+  FSlabs.reserve(FSlabs.size() + count);
+  FDirty.reserve(FDirty.size() + count);
   FMappings.reserve(FMappings.size() + 1);
-  const sys::TPages pages = FReserve->Take(bytes);
+  const std::size_t stride = sys::WholePages(bytes);
+  const sys::TPages pages = FReserve->Take(stride * count);
   if (pages.Memory == nullptr) throw EOutOfMemory(String(msg::SOutOfMemory));
   if (!pages.Dirty && !FSlabs.empty()) sys::PopulatePages(pages.Memory, pages.Size);
-  FSlabs.push_back(static_cast<Byte*>(pages.Memory));
+  for (std::size_t i = 0; i < count; ++i) {
+    FSlabs.push_back(static_cast<Byte*>(pages.Memory) + i * stride);
+    FDirty.push_back(pages.Dirty);
+  }
   FMappings.push_back(pages);
 }
 
@@ -68,13 +80,14 @@ TRowPool::Id TRowPool::Alloc() {
   const std::size_t slab = FNext >> FSlabShift;
   if (slab >= FSlabs.size()) AddSlab();
   const Id id = FNext++;
-  if (FMappings[slab].Dirty) std::memset(At(id), 0, FSlotSize);  // fresh pages are zero already
+  if (FDirty[slab]) std::memset(At(id), 0, FSlotSize);  // fresh pages are zero already
   return id;
 }
 
 void TRowPool::Clear() {
   for (const sys::TPages& p : FMappings) FReserve->Return(p);
   FSlabs.clear();
+  FDirty.clear();
   FMappings.clear();
   FFree.clear();
   FFree.shrink_to_fit();

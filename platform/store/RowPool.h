@@ -3,7 +3,8 @@
 // own stores (a table and the staging store of its next load), so that memory given back by rows
 // dropped is what the next rows are written into, without faulting it in again. A fresh slab after the
 // first is committed in one call when it is taken (it is about to be filled), the first one page by page
-// as rows touch it (a small table stays small). A slab holds a power of two slots, at most
+// as rows touch it (a small table stays small). Slabs after the first of half a huge page or more are
+// mapped kSlabsPerMapping at a time, so that they lie mostly on huge pages. A slab holds a power of two slots, at most
 // MaxSlotsPerSlab and, past one slot, no more than about SlabBytes, so a wide row does not make every
 // slab gigabytes.
 //
@@ -23,6 +24,7 @@
 class TRowPool {
  public:
   using Id = std::uint32_t;
+  static constexpr std::size_t kSlabsPerMapping = 4;
 
   // Slabs come from and go back to Reserve (the process reserve when null), which must outlive the pool.
   TRowPool(std::size_t SlotSize, std::uint32_t MaxSlotsPerSlab, std::size_t SlabBytes,
@@ -53,7 +55,8 @@ class TRowPool {
   std::uint32_t FSlabShift = 0;
   std::uint32_t FSlabMask = 0;
   std::vector<Byte*> FSlabs;
-  std::vector<sys::TPages> FMappings;  // Dirty: slots past FNext must be zeroed when handed out
+  std::vector<std::uint8_t> FDirty;    // per slab: its slots past FNext must be zeroed when handed out
+  std::vector<sys::TPages> FMappings;  // one or more slabs each
   std::vector<Id> FFree;
   Id FNext = 0;
 };

@@ -20,10 +20,39 @@ std::size_t PageSize() {
 }
 std::size_t RoundUp(std::size_t Value, std::size_t To) { return (Value + To - 1) / To * To; }
 
-TPages MapFresh(std::size_t Size) {
+void* Map(std::size_t Size) {
   void* memory = mmap(nullptr, Size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (memory == MAP_FAILED) return {};
-  return {memory, Size, false};
+  return memory == MAP_FAILED ? nullptr : memory;
+}
+
+// A mapping of kHugePageSize or more starts on a huge-page boundary (the kernel can back only aligned
+// huge pages): it is cut from one kHugePageSize larger, whose ends are given back at once.
+TPages MapFresh(std::size_t Size) {
+  if (Size < kHugePageSize) {
+    void* memory = Map(Size);
+    return memory == nullptr ? TPages{} : TPages{memory, Size, false};
+  }
+  void* raw = Map(Size + kHugePageSize);
+  if (raw == nullptr) return {};
+  const auto start = reinterpret_cast<std::uintptr_t>(raw);
+  const auto aligned = RoundUp(start, kHugePageSize);
+  if (aligned != start) munmap(raw, aligned - start);
+  if (const std::size_t tail = start + kHugePageSize - aligned; tail != 0)
+    munmap(reinterpret_cast<void*>(aligned + Size), tail);
+  return {reinterpret_cast<void*>(aligned), Size, false};
+}
+
+// Asks for huge pages over the whole huge pages inside [Memory, Memory + Size): one fault (or one
+// populate step) and one TLB entry per 2 MB instead of 512.
+void AdviseHuge(void* Memory, std::size_t Size) {
+#ifdef MADV_HUGEPAGE
+  const auto start = RoundUp(reinterpret_cast<std::uintptr_t>(Memory), kHugePageSize);
+  const auto end = (reinterpret_cast<std::uintptr_t>(Memory) + Size) / kHugePageSize * kHugePageSize;
+  if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+#else
+  (void)Memory;
+  (void)Size;
+#endif
 }
 
 }  // namespace
@@ -95,6 +124,8 @@ bool TPageReserve::GatherInto(TPages& Pages) {
     Pages.Dirty = true;
     Pages.Gathered = true;
   }
+  // The rest is fresh and about to be written whole.
+  AdviseHuge(static_cast<char*>(Pages.Memory) + filled, Pages.Size - filled);
   return true;
 }
 
@@ -104,7 +135,10 @@ TPages TPageReserve::Take(std::size_t Size, bool Gather) {
   if (const TPages kept = TakeKept(size); kept.Memory != nullptr) return kept;
   if (FNext != nullptr) return FNext->Take(size, Gather);
   TPages pages = MapFresh(size);
-  if (Gather && pages.Memory != nullptr && size >= kGatherMinimum && !GatherInto(pages)) return MapFresh(size);
+  if (Gather && pages.Memory != nullptr && size >= kGatherMinimum && !GatherInto(pages)) {
+    pages = MapFresh(size);
+    if (pages.Memory != nullptr) AdviseHuge(pages.Memory, pages.Size);
+  }
   return pages;
 }
 
@@ -176,6 +210,7 @@ TPages ResizePages(const TPages& Pages, std::size_t Size) {
 }
 
 void PopulatePages(void* Memory, std::size_t Size) {
+  AdviseHuge(Memory, Size);
 #ifdef MADV_POPULATE_WRITE
   const std::size_t page = PageSize();
   const auto start = RoundUp(reinterpret_cast<std::uintptr_t>(Memory), page);

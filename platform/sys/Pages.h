@@ -16,6 +16,9 @@
 // gave back many smaller ranges is not faulted in afresh. Only its remainder, past what is kept, is
 // fresh. Such a block can grow only by copying, so a block that grows step by step does not gather.
 // Memory from a reserve is not zeroed (TPages::Dirty).
+// A fresh mapping of kHugePageSize or more starts on a huge-page boundary. Memory about to be written
+// whole (populated, or the fresh part of a gathered block) is backed by huge pages where the kernel
+// allows: a fresh page costs a fault per 4 KB otherwise, which dominates filling a large block.
 #pragma once
 
 #include <cstddef>
@@ -98,7 +101,8 @@ void ReleaseReservedPages();
 TPages ResizePages(const TPages& Pages, std::size_t Size);
 
 // Commits the pages of [Memory, Memory + Size) for writing now, in one call instead of one fault per
-// page; a hint only (nothing happens where the kernel cannot).
+// page, huge pages over the whole aligned 2 MB it spans; a hint only (nothing happens where the kernel
+// cannot).
 void PopulatePages(void* Memory, std::size_t Size);
 
 }  // namespace sys

@@ -154,6 +154,29 @@ TEST(RowPool, AnOwnersReserveGetsTheSlabsBackForItsNextPool) {
   EXPECT_TRUE(std::all_of(slot, slot + 100, [](Byte b) { return b == 0; })) << "a slot from kept pages is zeroed";
 }
 
+TEST(RowPool, LargeSlabsComeSeveralToAMappingAndEachStaysZeroedWhenReused) {
+  sys::ReleaseReservedPages();
+  // 1 KB rows, 1024 to a 1 MB slab: half a huge page, so slabs after the first are mapped four at a time.
+  const std::size_t slab = std::size_t{1} << 20;
+  const int rows = 3 * 1024;
+  sys::TPageReserve own(std::size_t{64} << 20);
+  {
+    TRowPool pool(1024, 1024, slab, &own);
+    for (int i = 0; i < rows; ++i) std::memset(pool.At(pool.Alloc()), 0xEE, 1024);
+  }
+  EXPECT_EQ(own.Bytes(), (1 + TRowPool::kSlabsPerMapping) * slab) << "the first slab alone, then four";
+  // Taken again (dirty), every slab of every mapping hands out zeroed slots, across the mapping's slabs.
+  TRowPool again(1024, 1024, slab, &own);
+  for (int i = 0; i < rows + 1024; ++i) {
+    const TRowPool::Id id = again.Alloc();
+    const Byte* p = again.At(id);
+    ASSERT_TRUE(std::all_of(p, p + 1024, [](Byte b) { return b == 0; })) << "row " << i;
+    std::memset(again.At(id), 0x11, 1024);
+  }
+  for (TRowPool::Id id = 0; id < again.End(); ++id) ASSERT_EQ(again.At(id)[1023], 0x11) << "slots do not overlap";
+  EXPECT_EQ(own.Bytes(), 0u);
+}
+
 TEST(RowPool, SlabSizeFollowsTheRowWidth) {
   EXPECT_EQ(TRowPool(100, 1024, 1 << 20).SlotsPerSlab(), 1024u);
   EXPECT_EQ(TRowPool(4096, 1024, 1 << 20).SlotsPerSlab(), 256u);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -139,4 +140,27 @@ TEST(Pages, ALargeRequestGathersTheKeptRangesAndKeepsTheirBytes) {
   sys::ReturnPages(plain);
   sys::ReleaseReservedPages();
   EXPECT_EQ(sys::ReservedPages(), 0u);
+}
+
+TEST(Pages, FreshLargeMappingsStartOnAHugePageAndPopulatedOnesKeepTheirBytes) {
+  sys::ReleaseReservedPages();
+  const std::size_t page = sys::WholePages(1);
+  // Sizes around the huge page: below it the mapping is plain, from it on it is aligned whatever its size.
+  for (const std::size_t size : {sys::kHugePageSize - page, sys::kHugePageSize, sys::kHugePageSize + page,
+                                 3 * sys::kHugePageSize + 5 * page}) {
+    const sys::TPages p = sys::TakePages(size);
+    ASSERT_NE(p.Memory, nullptr) << size;
+    EXPECT_EQ(p.Size, size);
+    if (size >= sys::kHugePageSize) {
+      EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p.Memory) % sys::kHugePageSize, 0u) << size;
+    }
+    auto* bytes = static_cast<unsigned char*>(p.Memory);
+    bytes[0] = 1;
+    sys::PopulatePages(bytes + page / 2, size - page);
+    EXPECT_EQ(bytes[0], 1) << "populating keeps what is written";
+    EXPECT_EQ(bytes[size / 2], 0);
+    bytes[size - 1] = 2;  // the whole size is mapped, up to its last byte
+    sys::ReturnPages(p);
+  }
+  sys::ReleaseReservedPages();
 }
