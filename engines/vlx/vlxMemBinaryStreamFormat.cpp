@@ -4,6 +4,8 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <functional>
+#include <optional>
 #include <typeinfo>
 
 #include "platform/rtl/Bcd.h"
@@ -102,17 +104,31 @@ String BytesAsText(const Byte* P, std::size_t N) {
 }  // namespace
 
 
-// The records are read from memory: the rest of a memory stream in place, of any other stream in one
-// read. Each read answers as the component reader does (the same tags taken, the same errors: "Stream
-// read error" for a value cut short or a length past the end, "Invalid property value" for a wrong
-// tag), without its per-value calls and allocations.
+// Raised by a cursor over a window that ends before its stream does, in place of "Stream read error":
+// the reader reads more and parses the record again.
+struct TvlxWindowShort {};
+
+// The records are read from memory: the rest of a memory stream in place, of any other stream through a
+// window of it (TvlxReadWindow). Each read answers as the component reader does (the same tags taken,
+// the same errors: "Stream read error" for a value cut short or a length past the end, "Invalid property
+// value" for a wrong tag), without its per-value calls and allocations.
 class TvlxValueCursor {
  public:
-  TvlxValueCursor(const Byte* Begin, const Byte* End) : P(Begin), E(End) {}
+  TvlxValueCursor(const Byte* Begin, const Byte* End, bool Partial = false) : P(Begin), E(End), FPartial(Partial) {}
   const Byte* Pos() const { return P; }
   void Rewind(const Byte* At) { P = At; }
+  // Reads Begin..End, a window that ends before the stream does when Partial.
+  void Reset(const Byte* Begin, const Byte* End, bool Partial) {
+    P = Begin;
+    E = End;
+    FPartial = Partial;
+  }
+  bool Partial() const { return FPartial; }
 
-  [[noreturn]] static void Short() { throw EReadError(String(msg::SReadError)); }
+  [[noreturn]] void Short() const {
+    if (FPartial) throw TvlxWindowShort{};
+    throw EReadError(String(msg::SReadError));
+  }
   [[noreturn]] static void Bad() { throw EReadError(String(msg::SInvalidPropertyValue)); }
   std::size_t Left() const { return static_cast<std::size_t>(E - P); }
   void Need(std::size_t N) const {
@@ -210,7 +226,8 @@ class TvlxValueCursor {
       default: Bad();
     }
     const std::int64_t bytes = t == vaWString ? 2 * n : n;
-    if (n < 0 || bytes > static_cast<std::int64_t>(Left())) Short();
+    if (n < 0) throw EReadError(String(msg::SReadError));
+    if (bytes > static_cast<std::int64_t>(Left())) Short();
     Bytes = P;
     Count = static_cast<std::size_t>(n);
     P += bytes;
@@ -289,6 +306,50 @@ class TvlxValueCursor {
 
   const Byte* P;
   const Byte* E;
+  bool FPartial;
+};
+
+// A stream that is not in memory is read a piece at a time into a buffer the format keeps: the bytes
+// from the record being read on stay, the buffer grows only for a record longer than it.
+class TvlxReadWindow {
+ public:
+  TvlxReadWindow(TStream& S, std::vector<Byte>& Buffer, std::size_t Piece) : FS(S), FBuf(Buffer) {
+    // What an earlier long record grew it to is not kept.
+    if (FBuf.size() != Piece) std::vector<Byte>(Piece).swap(FBuf);
+    Fill();
+  }
+  const Byte* Begin() const { return FBuf.data(); }
+  const Byte* End() const { return FBuf.data() + FLength; }
+  // More of the stream may follow End.
+  bool Partial() const { return !FAtEnd; }
+  // Stream bytes before Begin, from where the window started.
+  Int64 Offset() const { return FOffset; }
+  // Drops the bytes before Keep and reads on; with nothing to drop the buffer doubles.
+  void Advance(const Byte* Keep) {
+    const auto drop = static_cast<std::size_t>(Keep - FBuf.data());
+    if (drop == 0 && FLength == FBuf.size()) {
+      FBuf.resize(2 * FBuf.size());
+    } else if (drop > 0) {
+      std::memmove(FBuf.data(), Keep, FLength - drop);
+      FLength -= drop;
+      FOffset += static_cast<Int64>(drop);
+    }
+    Fill();
+  }
+
+ private:
+  void Fill() {
+    while (!FAtEnd && FLength < FBuf.size()) {
+      const Int64 got = FS.Read(FBuf.data() + FLength, static_cast<Int64>(FBuf.size() - FLength));
+      if (got <= 0) FAtEnd = true;
+      else FLength += static_cast<std::size_t>(got);
+    }
+  }
+  TStream& FS;
+  std::vector<Byte>& FBuf;
+  std::size_t FLength = 0;
+  Int64 FOffset = 0;
+  bool FAtEnd = false;
 };
 
 const String& TvlxCustomBinaryStreamFormat::TypeName(int Ordinal) {
@@ -1294,40 +1355,42 @@ void TvlxCustomBinaryStreamFormat::ReadValue(TvlxValueCursor& r, const TReadPlan
 }
 
 void TvlxCustomBinaryStreamFormat::ReadRecords(TvlxCustomMemTable* Table) {
-  // The rest of the stream in memory: a memory stream's own bytes, any other stream's read in one go.
+  // The rest of the stream in memory: a memory stream's own bytes, any other stream's through a window
+  // (a file is not copied whole into fresh memory).
   TReader& reader = *Reader;
   const Int64 start = reader.Position();
   reader.FlushBuffer();
-  // A memory stream of its own holds a file's bytes: a large one takes its pages from the page reserve
-  // (and gives them back), so a load after a load does not fault them in again.
-  TMemoryStream owned;
   const Byte* begin;
   const Byte* end;
+  std::optional<TvlxReadWindow> window;
   if (auto* m = dynamic_cast<TCustomMemoryStream*>(FWorkStream); m != nullptr && start <= m->Size()) {
     begin = static_cast<const Byte*>(m->Memory()) + start;
     end = static_cast<const Byte*>(m->Memory()) + m->Size();
   } else {
-    const Int64 left = std::max<Int64>(FWorkStream->Size() - start, 0);
-    owned.SetSize(left);
-    const Int64 got = left > 0 ? FWorkStream->Read(owned.Memory(), left) : 0;
-    begin = static_cast<const Byte*>(owned.Memory());
-    end = begin + std::max<Int64>(got, 0);
+    window.emplace(*FWorkStream, FWindow, FReadPiece);
+    begin = window->Begin();
+    end = window->End();
   }
   if (begin == nullptr) begin = end = reinterpret_cast<const Byte*>("");
-  TvlxValueCursor r(begin, end);
+  TvlxValueCursor r(begin, end, window && window->Partial());
+  // Where the cursor stands in the stream.
+  auto streamPos = [&] { return start + (window ? window->Offset() + (r.Pos() - window->Begin()) : r.Pos() - begin); };
+  // Reads on from Keep (after a short window): the cursor goes on from Keep in the new window.
+  auto readOn = [&](const Byte* Keep) {
+    window->Advance(Keep);
+    r.Reset(window->Begin(), window->End(), window->Partial());
+  };
   // Whatever happens, the reader goes on after the last value read.
   struct TRewind {
     TReader& R;
-    Int64 Start;
-    const Byte* Begin;
-    TvlxValueCursor& C;
+    std::function<Int64()> At;
     ~TRewind() {
       try {
-        R.SetPosition(Start + (C.Pos() - Begin));
+        R.SetPosition(At());
       } catch (...) {
       }
     }
-  } rewind{reader, start, begin, r};
+  } rewind{reader, streamPos};
   // The layout the records are staged in: the new definitions', or the table's own.
   if (Restructuring()) {
     TFieldDefs defs(nullptr);
@@ -1352,18 +1415,27 @@ void TvlxCustomBinaryStreamFormat::ReadRecords(TvlxCustomMemTable* Table) {
   FStagedTransactionLevel = Table->Common()->TransactionLevel();
   const int count = static_cast<int>(LoadFields.size());
   if (sfDataTypeHeader & sfLoadDataTypeHeader) {
-    r.ListBegin();
-    const int n = r.Integer();
-    // The header describes the stream's fields: its count must match them.
-    const int streamCount = FHasDefs ? static_cast<int>(FDefs.size()) : count;
-    if (n != streamCount)
-      throw EMemTableError(Format(u"Data-type header names %d fields, the stream holds %d", {n, streamCount}));
-    for (int i = 0; i < n; ++i) {
-      const int t = r.Integer();
-      if (t < 0 || t >= kFieldTypeCount) throw EReadError(String(u"Invalid property value"));
-      FHeaderTypes.push_back(static_cast<TFieldType>(t));
+    for (const Byte* headerAt = r.Pos();;) {
+      try {
+        FHeaderTypes.clear();
+        r.ListBegin();
+        const int n = r.Integer();
+        // The header describes the stream's fields: its count must match them.
+        const int streamCount = FHasDefs ? static_cast<int>(FDefs.size()) : count;
+        if (n != streamCount)
+          throw EMemTableError(Format(u"Data-type header names %d fields, the stream holds %d", {n, streamCount}));
+        for (int i = 0; i < n; ++i) {
+          const int t = r.Integer();
+          if (t < 0 || t >= kFieldTypeCount) throw EReadError(String(u"Invalid property value"));
+          FHeaderTypes.push_back(static_cast<TFieldType>(t));
+        }
+        r.ListEnd();
+        break;
+      } catch (const TvlxWindowShort&) {
+        readOn(headerAt);
+        headerAt = r.Pos();
+      }
     }
-    r.ListEnd();
     FHeaderRead = true;
   }
   const int streamCount = FHasDefs ? static_cast<int>(FDefs.size()) : (FHeaderRead ? static_cast<int>(FHeaderTypes.size()) : count);
@@ -1431,14 +1503,50 @@ void TvlxCustomBinaryStreamFormat::ReadRecords(TvlxCustomMemTable* Table) {
                                    ? static_cast<std::size_t>(StreamSize / layout.DataRecordSize())
                                    : 0;
   FStaged.reserve(std::min<std::size_t>(estimate + estimate / 50, 1u << 22));
-  r.ListBegin();
-  while (!r.EndOfList()) {
+  const std::size_t slack = std::min(kReadSlack, FReadPiece / 2);
+  for (;;) {
+    const Byte* listAt = r.Pos();
+    try {
+      r.ListBegin();
+      break;
+    } catch (const TvlxWindowShort&) {
+      readOn(listAt);
+    }
+  }
+  for (;;) {
+    // A window is read on before it runs low, so that a record is rarely cut by its end; a record that
+    // is (or is longer than the window) is given up and read again once more of the stream is in.
+    if (window && r.Partial() && r.Left() < slack) readOn(r.Pos());
+    const Byte* const recordAt = r.Pos();
+    const std::size_t stagedBefore = FStaged.size();
+    try {
+      if (r.EndOfList()) break;
+      ReadRecord(Table, r, plan, count, records230, nullFlags);
+    } catch (const TvlxWindowShort&) {
+      if (FStaged.size() > stagedBefore) {
+        PvlxRecord top = FStaged.back();
+        FStaged.pop_back();
+        top->Flag |= 1;
+        layout._InternalFreeRecord(top, true, true);
+      }
+      readOn(recordAt);
+      continue;
+    }
+    if (FStagedComplete == false) break;
     ProgressCnt = (ProgressCnt + 1) % 100;
-    if (ProgressCnt == 0 && StreamSize > 0)
-      Table->Progress(static_cast<int>((start + (r.Pos() - begin)) * 100 / StreamSize), mtpcLoad);
+    if (ProgressCnt == 0 && StreamSize > 0) Table->Progress(static_cast<int>(streamPos() * 100 / StreamSize), mtpcLoad);
+  }
+  if (FStagedComplete) r.ListEnd();
+}
+
+void TvlxCustomBinaryStreamFormat::ReadRecord(TvlxCustomMemTable* Table, TvlxValueCursor& r,
+                                              const std::vector<TReadPlan>& plan, int count, bool records230,
+                                              bool nullFlags) {
+  TvlxCommon& layout = *FStagedLayout;
+  {
     if (Table->FLoadLimit > 0 && FStagedLoadCount >= Table->FLoadLimit) {
       FStagedComplete = false;
-      break;
+      return;
     }
     PvlxRecord top = layout._InternalAllocRecord();
     top->Flag = 1;
@@ -1474,7 +1582,6 @@ void TvlxCustomBinaryStreamFormat::ReadRecords(TvlxCustomMemTable* Table) {
     if (top->UpdateStatus == usDeleted) ++FStagedDeleted;
     ++FStagedLoadCount;
   }
-  if (FStagedComplete) r.ListEnd();
 }
 
 void TvlxCustomBinaryStreamFormat::CommitLoad(TvlxCustomMemTable* Table) {

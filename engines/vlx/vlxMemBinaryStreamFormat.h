@@ -60,6 +60,10 @@ class TvlxCustomBinaryStreamFormat : public TvlxCustomStreamFormat {
   static constexpr int kOldestVersion = 100;
   static constexpr int kMinBufferSize = 16384;
   static constexpr std::size_t kOutBlock = 256 * 1024;
+  // A stream not in memory is read in pieces of kReadPiece bytes; a record starts with at least
+  // kReadSlack of them in hand (else the next piece is read first).
+  static constexpr std::size_t kReadPiece = 1024 * 1024;
+  static constexpr std::size_t kReadSlack = 64 * 1024;
 
   explicit TvlxCustomBinaryStreamFormat(TComponent* AOwner);
   ~TvlxCustomBinaryStreamFormat() override;
@@ -73,6 +77,9 @@ class TvlxCustomBinaryStreamFormat : public TvlxCustomStreamFormat {
 
   unsigned sfUsingIndex = sfSaveUsingIndex;
   unsigned sfDataTypeHeader = sfSaveDataTypeHeader | sfLoadDataTypeHeader;
+
+  // Test hook: the piece a stream not in memory is read in.
+  void SetReadPieceForTest(std::size_t Bytes) { FReadPiece = std::max<std::size_t>(Bytes, 1); }
 
   int FileVersion = 0;
   bool InitIndexDef = false;
@@ -158,6 +165,9 @@ class TvlxCustomBinaryStreamFormat : public TvlxCustomStreamFormat {
   void WriteText16(std::u16string_view Text);
   void WriteVersion(TvlxCustomMemTable* Table, const TvlxRecord* R, bool First);
   void ReadValue(TvlxValueCursor& Cursor, const TReadPlan& Plan, PvlxRecord R, int Position);
+  // One record (its versions) staged; FStagedComplete goes false at the load limit, reading nothing.
+  void ReadRecord(TvlxCustomMemTable* Table, TvlxValueCursor& Cursor, const std::vector<TReadPlan>& Plan, int Count,
+                  bool Records230, bool NullFlags);
   bool ReadFast(TvlxValueCursor& Cursor, const TReadPlan& Plan, PvlxRecord R);
   // Room for N UTF-16 units and 16 more: the format's own buffer, grown only for long text.
   char16_t* QuickBuffer(std::size_t N) {
@@ -198,6 +208,8 @@ class TvlxCustomBinaryStreamFormat : public TvlxCustomStreamFormat {
   bool FStagedComplete = true;
   std::vector<TSaveSlot> FSavePlan;
   std::vector<Byte> FOut;
+  std::vector<Byte> FWindow;  // the read window of a stream not in memory, kept for the next load
+  std::size_t FReadPiece = kReadPiece;
   Byte* FOutBase = nullptr;
   std::size_t FOutCap = 0;
   std::size_t FOutPos = 0;

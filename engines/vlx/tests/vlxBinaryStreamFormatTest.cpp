@@ -720,3 +720,66 @@ TEST_F(VlxBinaryFormat, LoadOverTheSameOrAnotherStructureEndsAlike) {
     EXPECT_EQ(t->FieldByName(u"Id")->AsInteger(), 4) << c.extraField;
   }
 }
+
+namespace {
+
+// A stream that is not a memory stream and hands out at most a few bytes per read.
+class TTrickleStream : public TStream {
+ public:
+  explicit TTrickleStream(Bytes B) : FBytes(std::move(B)) {}
+  Int64 Read(void* Buffer, Int64 Count) override {
+    const Int64 n = std::min<Int64>({Count, 7, static_cast<Int64>(FBytes.size()) - FPos});
+    if (n <= 0) return 0;
+    std::memcpy(Buffer, FBytes.data() + FPos, static_cast<std::size_t>(n));
+    FPos += n;
+    return n;
+  }
+  Int64 Write(const void*, Int64) override { return 0; }
+  Int64 Seek(Int64 Offset, TSeekOrigin Origin) override {
+    FPos = Origin == TSeekOrigin::soBeginning ? Offset
+           : Origin == TSeekOrigin::soCurrent ? FPos + Offset
+                                              : static_cast<Int64>(FBytes.size()) + Offset;
+    return FPos;
+  }
+
+ private:
+  Bytes FBytes;
+  Int64 FPos = 0;
+};
+
+// A stream not in memory is read a piece at a time: records cut by a piece's end, and a memo longer
+// than a piece, load as they do from memory; the stream is left after the last value read; a cut
+// stream is refused at every length with the table unchanged.
+TEST_F(VlxBinaryFormat, StreamsNotInMemoryAreReadInPieces) {
+  auto source = MakeBenchmarkTable();
+  AppendRows(*source, 1, 6);
+  source->SetRecNo(3);
+  source->Edit();
+  source->FieldByName(u"Comment")->SetAsString(String(300, u'x') + u"中文");
+  source->Post();
+  TvlxBinaryStreamFormat f;
+  const Bytes saved = Save(*source, f);
+  Bytes followed = saved;
+  followed.insert(followed.end(), {0xAB, 0xCD});
+  for (std::size_t piece : {std::size_t{1}, std::size_t{16}, std::size_t{100}, std::size_t{1000}, std::size_t{1} << 20}) {
+    f.SetReadPieceForTest(piece);
+    auto t = MakeBenchmarkTable();
+    TTrickleStream s(followed);
+    t->LoadFromStreamViaFormat(&s, &f);
+    EXPECT_EQ(Save(*t, f), saved) << piece;
+    EXPECT_EQ(s.Position(), static_cast<Int64>(saved.size())) << piece;
+  }
+  f.SetReadPieceForTest(16);
+  auto t = MakeBenchmarkTable();
+  AppendRows(*t, 500, 502);
+  t->SetRecNo(2);
+  for (std::size_t cut = 0; cut < saved.size(); ++cut) {
+    TTrickleStream s(Bytes(saved.begin(), saved.begin() + static_cast<std::ptrdiff_t>(cut)));
+    EXPECT_THROW(t->LoadFromStreamViaFormat(&s, &f), Exception) << cut;
+    ASSERT_EQ(t->RecordCount(), 3) << cut;
+    ASSERT_EQ(t->RecNo(), 2) << cut;
+    ASSERT_EQ(t->FieldByName(u"CustomerID")->AsInteger(), 501) << cut;
+  }
+}
+
+}  // namespace
