@@ -5,12 +5,25 @@
 #include <stdexcept>
 
 #include "platform/rtl/Exceptions.h"
+#include "platform/sys/Pages.h"
 
 TBlobTable::~TBlobTable() {
   for (std::size_t h = 1; h <= FEntries.Count(); ++h) {
     const TEntry& e = FEntries[static_cast<Handle>(h)];
     if (e.RefCount != 0 && e.Chunk == 0) delete[] e.Data;
   }
+}
+
+void TBlobTable::TChunkPages::operator()(Byte* Memory) const noexcept {
+  sys::ReturnPages({Memory, kChunkSize, true, Gathered});
+}
+
+std::unique_ptr<Byte, TBlobTable::TChunkPages> TBlobTable::NewChunk() {
+  const sys::TPages pages = sys::TakePages(kChunkSize);
+  if (pages.Memory == nullptr) throw EOutOfMemory(String(msg::SOutOfMemory));
+  // Fresh pages are committed in one call rather than one fault each as values are copied in.
+  if (!pages.Dirty) sys::PopulatePages(pages.Memory, pages.Size);
+  return std::unique_ptr<Byte, TChunkPages>(static_cast<Byte*>(pages.Memory), TChunkPages{pages.Gathered});
 }
 
 Byte* TBlobTable::Carve(std::size_t Length, std::uint32_t& ChunkNumber) {
@@ -30,7 +43,7 @@ Byte* TBlobTable::Carve(std::size_t Length, std::uint32_t& ChunkNumber) {
     }
     TChunk& c = FChunks[number - 1];
     try {
-      c.Memory.reset(new Byte[kChunkSize]);
+      c.Memory = NewChunk();
     } catch (...) {
       FFreeChunks.push_back(number);
       FCurrentChunk = 0;

@@ -2,9 +2,10 @@
 // record buffers copied from it hold the same handle; the value goes when the last holder releases it.
 // Handle 0 stands for a null or empty value and is never a live one.
 //
-// Small values are carved from 64 KB chunks (a chunk goes back to the heap when its last value dies),
-// larger ones get an allocation of their own; neither adding a value nor growing the table moves
-// anything.
+// Small values are carved from 64 KB chunks of whole pages from the process page reserve (a chunk goes
+// back to the reserve when its last value dies, so a table emptied or dropped and filled again, here or
+// in another table, reuses pages the process already holds instead of faulting in fresh ones); larger
+// values get an allocation of their own. Neither adding a value nor growing the table moves anything.
 #pragma once
 
 #include <cstddef>
@@ -47,11 +48,17 @@ class TBlobTable {
     std::uint32_t RefCount = 0;
     std::uint32_t Chunk = 0;  // chunk index + 1; 0: the value has its own allocation
   };
+  struct TChunkPages {
+    bool Gathered;  // as the reserve handed the pages out (sys::TPages::Gathered)
+    void operator()(Byte* Memory) const noexcept;
+  };
   struct TChunk {
-    std::unique_ptr<Byte[]> Memory;
+    TChunk() : Memory(nullptr, TChunkPages{false}) {}
+    std::unique_ptr<Byte, TChunkPages> Memory;
     std::size_t Used = 0;
     std::uint32_t Live = 0;
   };
+  static std::unique_ptr<Byte, TChunkPages> NewChunk();
   Byte* Carve(std::size_t Length, std::uint32_t& ChunkNumber);
 
   THandleTable<TEntry> FEntries;

@@ -112,6 +112,36 @@ TEST(HandleTable, HandlesAreNeverZeroAndComeBackAfterFree) {
   EXPECT_FALSE(t.Contains(static_cast<std::uint32_t>(t.Count() + 1)));
 }
 
+TEST(HandleTable, PagesGoBackToTheReserveAndComeBackEmpty) {
+  // The pages of a dropped table (its entries and, for a blob table, its chunks) are kept by the process
+  // reserve and serve the next table: entries on them start empty, values on them read back whole.
+  sys::ReleaseReservedPages();
+  {
+    THandleTable<int> t;
+    for (int i = 0; i < 10000; ++i) t[t.Add()] = 0x5A5A;
+    TBlobTable blobs;
+    const Byte value[24] = {1, 2, 3};
+    for (int i = 0; i < 20000; ++i) blobs.Add(value, sizeof value);
+  }
+  const std::size_t kept = sys::ReservedPages();
+  EXPECT_GE(kept, std::size_t{20000} * 24) << "the chunks and entry pages went back";
+  THandleTable<int> again;
+  for (int i = 0; i < 10000; ++i) ASSERT_EQ(again[again.Add()], 0) << i;
+  TBlobTable blobs;
+  std::vector<TBlobTable::Handle> handles;
+  for (int i = 0; i < 20000; ++i) {
+    const Byte value[3] = {static_cast<Byte>(i), static_cast<Byte>(i >> 8), 7};
+    handles.push_back(blobs.Add(value, sizeof value));
+  }
+  EXPECT_LT(sys::ReservedPages(), kept) << "the new tables took kept pages";
+  for (int i = 0; i < 20000; ++i) {
+    const auto b = blobs.Bytes(handles[static_cast<std::size_t>(i)]);
+    ASSERT_EQ(b.size(), 3u);
+    ASSERT_EQ(b[0], static_cast<Byte>(i));
+    ASSERT_EQ(b[1], static_cast<Byte>(i >> 8));
+  }
+}
+
 TEST(RowPool, SlotsAreZeroStableAndReused) {
   TRowPool pool(24, 8, 1 << 20);  // eight slots per slab
   EXPECT_EQ(pool.SlotsPerSlab(), 8u);
