@@ -128,18 +128,39 @@ struct TRuntimeBuffer {
   ~TRuntimeBuffer() { FreeRuntimeBuffer(P); }
 };
 
-// A memory-manager block freed unless handed on.
-struct TOwnedBlock {
-  Byte* P = nullptr;
-  ~TOwnedBlock() {
-    if (P) {
-      void* q = P;
-      try {
-        MdbMemoryManager->FreeAndNilMem(q);
-      } catch (...) {
-      }
-    }
+// A body written in memory before it is compressed: sized once from the table's estimate and grown
+// geometrically past it, so that a save copies its bytes no more than once or twice.
+class TBodyBuffer : public TStream {
+ public:
+  explicit TBodyBuffer(Int64 Capacity) { Reserve(Capacity); }
+  const Byte* Data() const { return FData.get(); }
+  Int64 Read(void*, Int64) override { return 0; }
+  Int64 Write(const void* Buffer, Int64 Count) override {
+    if (Count <= 0) return 0;
+    if (FSize + Count > FCapacity) Reserve(std::max(FCapacity * 2, FSize + Count));
+    std::memcpy(FData.get() + FSize, Buffer, static_cast<std::size_t>(Count));
+    FSize += Count;
+    return Count;
   }
+  Int64 Seek(Int64 Offset, TSeekOrigin Origin) override {
+    // Only asked for the position: the body is written front to back.
+    if (Origin == TSeekOrigin::soCurrent && Offset == 0) return FSize;
+    if (Origin == TSeekOrigin::soEnd && Offset == 0) return FSize;
+    throw EMdbException(10155, SCannotSetPosition, {Offset, FSize, FSize});
+  }
+  Int64 Size() override { return FSize; }
+
+ private:
+  void Reserve(Int64 Capacity) {
+    Capacity = std::max<Int64>(Capacity, 4096);
+    auto Bigger = std::make_unique_for_overwrite<Byte[]>(static_cast<std::size_t>(Capacity));
+    if (FSize > 0) std::memcpy(Bigger.get(), FData.get(), static_cast<std::size_t>(FSize));
+    FData = std::move(Bigger);
+    FCapacity = Capacity;
+  }
+  std::unique_ptr<Byte[]> FData;
+  Int64 FCapacity = 0;
+  Int64 FSize = 0;
 };
 
 [[noreturn]] void BadHeader(const String& What) { throw EMdbException(10160, SInvalidHeader, {What}); }
@@ -441,6 +462,23 @@ void WriteHeaderAndItems(TStream* Stream, const THeader& H, const String& Name, 
 
 }  // namespace
 
+Int64 TMdbMemoryTableData::BodySizeEstimate() {
+  // The definitions and index pages are small beside the records; a guess covers them.
+  Int64 n = 64 * 1024 + (FPageManager ? FPageManager->GetPageCount() * Int64(FPageManager->PageSize()) : 0);
+  TMdbMemoryRecordManager* M = MemoryRecordManager();
+  if (M == nullptr || M->GetRecordCount() == 0) return n;
+  n += M->GetRecordCount() * CalcRecordSize() + (Int64(M->LastRecordID()) + 1) / 8 + 64;
+  const auto& Slots = M->BlobFields();
+  if (Slots.empty()) return n;
+  for (std::int32_t s = M->FirstRecordID(); s <= M->LastRecordID(); ++s) {
+    if (M->IsSlotDeleted(s)) continue;
+    const Byte* R = M->SlotBuffer(s);
+    for (const auto& F : Slots)
+      if (!IsRecordFieldNull(R, F.FieldNo)) n += kBlobItemSize + FBlobs.Size(GetBlobHandle(R, F.MemoryOffset));
+  }
+  return n;
+}
+
 void TMdbMemoryTableData::WriteBody(TStream* Body) {
   SaveAutoincSequencesToStream(Body);
   FFieldManager->SaveToStream(Body);
@@ -477,16 +515,17 @@ void TMdbMemoryTableData::WriteBody(TStream* Body) {
     Int64 ItemPos = W.Position() + RecSize;
     for (const auto& F : Slots) {
       if (IsRecordFieldNull(R, F.FieldNo)) continue;
-      const void* Block = FBlobs.Get(GetBlobHandle(R, F.MemoryOffset));
-      if (Block == nullptr) throw EMdbException(10197, SNilPointer);
+      const std::uint32_t Handle = GetBlobHandle(R, F.MemoryOffset);
+      if (FBlobs.Get(Handle) == nullptr) throw EMdbException(10197, SNilPointer);
       std::memcpy(Out + F.MemoryOffset, &ItemPos, 8);
-      ItemPos += kBlobItemSize + MdbMemoryManager->GetMemoryBufferSize(Block) - kBlobBlockHeaderSize;
+      ItemPos += kBlobItemSize + FBlobs.Size(Handle) - kBlobBlockHeaderSize;
     }
     W.Put(Out, static_cast<std::size_t>(RecSize), 10197);
     for (const auto& F : Slots) {
       if (IsRecordFieldNull(R, F.FieldNo)) continue;
-      const auto* Block = static_cast<const Byte*>(FBlobs.Get(GetBlobHandle(R, F.MemoryOffset)));
-      const Int64 L = MdbMemoryManager->GetMemoryBufferSize(Block) - kBlobBlockHeaderSize;
+      const std::uint32_t Handle = GetBlobHandle(R, F.MemoryOffset);
+      const auto* Block = static_cast<const Byte*>(FBlobs.Get(Handle));
+      const Int64 L = FBlobs.Size(Handle) - kBlobBlockHeaderSize;
       Byte Item[kBlobItemSize];
       std::memcpy(Item, Block, kBlobBlockHeaderSize);
       std::memcpy(Item + kBlobBlockHeaderSize, &L, 8);
@@ -523,13 +562,13 @@ void TMdbMemoryTableData::SaveTableToStream(TStream* Stream, TMdbCompressionAlgo
     if (CompressionAlgorithm == acaNone) {
       WriteBody(Stream);
     } else {
-      auto Body = std::make_unique<TMdbMemoryStream>();
+      auto Body = std::make_unique<TBodyBuffer>(BodySizeEstimate());
       WriteBody(Body.get());
       const Int64 n = Body->Size();
       if (n > kMdbMaxTableStreamBody) throw EMdbException(11725, SCompressFailed, {FTableName, int(H.Algorithm), int(H.Mode), n});
       TRuntimeBuffer Out;
       std::int32_t OutSize = 0;
-      if (!CompressBuffer(CompressionAlgorithm, H.Mode, Body->Buffer(), static_cast<std::int32_t>(n), Out.P, OutSize))
+      if (!CompressBuffer(CompressionAlgorithm, H.Mode, Body->Data(), static_cast<std::int32_t>(n), Out.P, OutSize))
         throw EMdbException(11725, SCompressFailed, {FTableName, int(H.Algorithm), int(H.Mode), n});
       Body.reset();
       WriteBufferToStream(Out.P, OutSize, Stream, 10156);
@@ -647,15 +686,15 @@ void TMdbMemoryTableData::ReadBody(TStream* Body, double Version, std::vector<st
       if (L < 0 || L > End - Pos || NumBlocks < 0 || Uncompressed < 0 ||
           L + kBlobBlockHeaderSize > TMdbMemoryManager::kMaxBlockSize)
         throw EMdbException(10203, SInvalidBody, {Format(u"BLOB item of %d bytes, %d left", {L, End - Pos})});
-      TOwnedBlock Block{static_cast<Byte*>(MdbMemoryManager->GetMem(L + kBlobBlockHeaderSize))};
-      std::memcpy(Block.P, Item, kBlobBlockHeaderSize);
-      if (L > 0) ReadBufferFromStream(Block.P + kBlobBlockHeaderSize, L, Body, 10204);
-      Pos += L;
       // Room first, growing geometrically, so that the push after the handle is taken cannot fail.
       if (NewHandles.size() == NewHandles.capacity()) NewHandles.reserve(std::max<std::size_t>(64, NewHandles.size() * 2));
-      // The handle table owns the block from here on (and frees it itself when it cannot take it).
-      const std::uint32_t Handle = FBlobs.Add(std::exchange(Block.P, nullptr));
+      // The handle table owns the block from the start; a failed load frees the new handles.
+      std::uint32_t Handle = 0;
+      auto* Block = static_cast<Byte*>(FBlobs.Carve(L + kBlobBlockHeaderSize, Handle));
       NewHandles.push_back(Handle);
+      std::memcpy(Block, Item, kBlobBlockHeaderSize);
+      if (L > 0) ReadBufferFromStream(Block + kBlobBlockHeaderSize, L, Body, 10204);
+      Pos += L;
       SetBlobHandle(R, F.MemoryOffset, Handle);
       SetBlobMarker(R, F.MemoryOffset, kBlobNotModified);
     }

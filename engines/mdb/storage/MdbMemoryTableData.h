@@ -92,6 +92,8 @@ class TMdbMemoryTableData : public TMdbAdvancedTableData {
  private:
   struct TSavedContent;
   void WriteBody(TStream* Body);
+  // About the size of the body WriteBody writes (an upper bound unless the index pages are many).
+  Int64 BodySizeEstimate();
   void ReadBody(TStream* Body, double Version, std::vector<std::uint32_t>& NewHandles);
   void NewPageStore();
   // Frees the BLOB blocks of every live record of Records, read with Fields' layout.

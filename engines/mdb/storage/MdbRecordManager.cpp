@@ -50,36 +50,103 @@ void GrowBuffer(Byte*& Buffer, Int64 NewSize) {
 
 TMdbBlobHandleTable::~TMdbBlobHandleTable() { Clear(); }
 
-std::uint32_t TMdbBlobHandleTable::Add(void* Block) {
+std::uint32_t TMdbBlobHandleTable::NewHandle(const TEntry& Entry) {
   if (!FFreeHandles.empty()) {
     const std::uint32_t h = FFreeHandles.back();
     FFreeHandles.pop_back();
-    FBlocks[h - 1] = Block;
+    FBlocks[h - 1] = Entry;
     ++FLive;
     return h;
   }
-  if (FBlocks.size() >= UINT32_MAX - 1) {
-    void* p = Block;
-    MdbMemoryManager->FreeAndNilMem(p);
-    throw EMdbException(30286, SMdbInvalidRecordBlock, {String(u"no BLOB handle left")});
-  }
-  FBlocks.push_back(Block);
+  if (FBlocks.size() >= UINT32_MAX - 1) throw EMdbException(30286, SMdbInvalidRecordBlock, {String(u"no BLOB handle left")});
+  FBlocks.push_back(Entry);
   ++FLive;
   return static_cast<std::uint32_t>(FBlocks.size());
 }
 
-void* TMdbBlobHandleTable::Get(std::uint32_t Handle) const {
-  return Handle == 0 || Handle > FBlocks.size() ? nullptr : FBlocks[Handle - 1];
+std::uint32_t TMdbBlobHandleTable::Add(void* Block) {
+  try {
+    return NewHandle({Block, kOwnBuffer, 0});
+  } catch (...) {
+    void* p = Block;
+    try {
+      MdbMemoryManager->FreeAndNilMem(p);
+    } catch (...) {
+    }
+    throw;
+  }
 }
 
-void TMdbBlobHandleTable::Free(std::uint32_t Handle) noexcept {
-  if (Handle == 0 || Handle > FBlocks.size() || FBlocks[Handle - 1] == nullptr) return;
-  void* p = FBlocks[Handle - 1];
-  FBlocks[Handle - 1] = nullptr;
+void* TMdbBlobHandleTable::Carve(Int64 Size, std::uint32_t& Handle) {
+  if (Size <= 0 || Size > kMaxCarvedBlock) {
+    void* Block = MdbMemoryManager->GetMem(Size);
+    Handle = Add(Block);
+    return Block;
+  }
+  // Carved blocks keep the memory manager's 16-byte alignment: values are read straight out of them.
+  const Int64 Step = (Size + 15) & ~Int64(15);
+  if (FCurrentSlab == 0 || FSlabs[FCurrentSlab - 1].Used + Step > kSlabSize) {
+    // The slab carved from so far stays while blocks of it live; a new one takes over.
+    if (FCurrentSlab != 0 && FSlabs[FCurrentSlab - 1].Live == 0) ReleaseSlab(FSlabs[FCurrentSlab - 1]);
+    FCurrentSlab = 0;
+    std::size_t Free = 0;
+    while (Free < FSlabs.size() && FSlabs[Free].Memory != nullptr) ++Free;
+    if (Free == FSlabs.size()) FSlabs.emplace_back();
+    TSlab& S = FSlabs[Free];
+    S.Memory = static_cast<Byte*>(MdbMemoryManager->GetMem(kSlabSize));
+    S.Used = 0;
+    S.Live = 0;
+    FCurrentSlab = static_cast<std::uint32_t>(Free + 1);
+  }
+  TSlab& S = FSlabs[FCurrentSlab - 1];
+  Byte* Block = S.Memory + S.Used;
+  Handle = NewHandle({Block, FCurrentSlab, static_cast<std::uint32_t>(Size)});
+  S.Used += Step;
+  ++S.Live;
+  return Block;
+}
+
+void* TMdbBlobHandleTable::Get(std::uint32_t Handle) const {
+  return Handle == 0 || Handle > FBlocks.size() ? nullptr : FBlocks[Handle - 1].Block;
+}
+
+Int64 TMdbBlobHandleTable::Size(std::uint32_t Handle) const {
+  if (Handle == 0 || Handle > FBlocks.size() || FBlocks[Handle - 1].Block == nullptr) return 0;
+  const TEntry& E = FBlocks[Handle - 1];
+  return E.Slab == kOwnBuffer ? MdbMemoryManager->GetMemoryBufferSize(E.Block) : Int64(E.Size);
+}
+
+std::size_t TMdbBlobHandleTable::SlabCount() const {
+  return static_cast<std::size_t>(std::count_if(FSlabs.begin(), FSlabs.end(), [](const TSlab& S) { return S.Memory != nullptr; }));
+}
+
+void TMdbBlobHandleTable::ReleaseSlab(TSlab& Slab) noexcept {
+  void* p = std::exchange(Slab.Memory, nullptr);
+  Slab.Used = 0;
+  Slab.Live = 0;
   try {
     MdbMemoryManager->FreeAndNilMem(p);
   } catch (const Exception& E) {
     MdbStorageDiagnostic(E.Message());
+  }
+}
+
+void TMdbBlobHandleTable::Free(std::uint32_t Handle) noexcept {
+  if (Handle == 0 || Handle > FBlocks.size() || FBlocks[Handle - 1].Block == nullptr) return;
+  const TEntry E = std::exchange(FBlocks[Handle - 1], TEntry{});
+  if (E.Slab == kOwnBuffer) {
+    void* p = E.Block;
+    try {
+      MdbMemoryManager->FreeAndNilMem(p);
+    } catch (const Exception& Ex) {
+      MdbStorageDiagnostic(Ex.Message());
+    }
+  } else {
+    TSlab& S = FSlabs[E.Slab - 1];
+    if (--S.Live == 0) {
+      if (E.Slab != FCurrentSlab) ReleaseSlab(S);
+      else S.Used = 0;  // the slab still carved from starts over
+    }
   }
   try {
     FFreeHandles.push_back(Handle);
@@ -91,17 +158,21 @@ void TMdbBlobHandleTable::Free(std::uint32_t Handle) noexcept {
 
 void TMdbBlobHandleTable::Clear() noexcept {
   // Every handle goes: the blocks are freed without noting their handles for reuse.
-  for (void*& Block : FBlocks) {
-    if (Block == nullptr) continue;
-    void* p = std::exchange(Block, nullptr);
+  for (TEntry& E : FBlocks) {
+    if (E.Block == nullptr || E.Slab != kOwnBuffer) continue;
+    void* p = std::exchange(E.Block, nullptr);
     try {
       MdbMemoryManager->FreeAndNilMem(p);
-    } catch (const Exception& E) {
-      MdbStorageDiagnostic(E.Message());
+    } catch (const Exception& Ex) {
+      MdbStorageDiagnostic(Ex.Message());
     }
   }
+  for (TSlab& S : FSlabs)
+    if (S.Memory != nullptr) ReleaseSlab(S);
   FBlocks.clear();
   FFreeHandles.clear();
+  FSlabs.clear();
+  FCurrentSlab = 0;
   FLive = 0;
 }
 

@@ -40,10 +40,17 @@ inline constexpr std::int32_t kBlobSlotSize = 8;
 inline constexpr std::int32_t kBlobMarkerOffset = 6;
 inline constexpr std::int32_t kBlobBlockHeaderSize = 12;
 
-// BLOB blocks of one table, by 32-bit handle (0 = none). A block is a memory-manager buffer: a 12-byte
-// header {Int32 compressed block count, Int64 uncompressed size} and the compressed block sequence.
+// BLOB blocks of one table, by 32-bit handle (0 = none). A block is a 12-byte header {Int32 compressed
+// block count, Int64 uncompressed size} and the compressed block sequence. A block is either a
+// memory-manager buffer of its own (Add) or carved from one of the table's slabs (Carve, what a load
+// uses: one allocation per megabyte instead of one per value). A slab is given back once its last
+// block is freed; Clear gives back every slab at once.
 class TMdbBlobHandleTable {
  public:
+  // Blocks up to this size are carved from slabs; larger ones get a buffer of their own.
+  static constexpr Int64 kMaxCarvedBlock = 64 * 1024;
+  static constexpr Int64 kSlabSize = 1024 * 1024;
+
   TMdbBlobHandleTable() = default;
   ~TMdbBlobHandleTable();
   TMdbBlobHandleTable(const TMdbBlobHandleTable&) = delete;
@@ -51,16 +58,37 @@ class TMdbBlobHandleTable {
 
   // Takes ownership of Block (a memory-manager buffer) and returns its handle.
   std::uint32_t Add(void* Block);
+  // A new block of Size bytes (uninitialised) and its handle: carved from a slab when small enough.
+  void* Carve(Int64 Size, std::uint32_t& Handle);
   // The block of Handle; nil for 0 or a handle not in use.
   void* Get(std::uint32_t Handle) const;
+  // The size of the block of Handle (header included); 0 for 0 or a handle not in use.
+  Int64 Size(std::uint32_t Handle) const;
   // Frees the block of Handle; 0 and unknown handles are ignored.
   void Free(std::uint32_t Handle) noexcept;
   std::size_t LiveCount() const { return FLive; }
+  std::size_t SlabCount() const;
   void Clear() noexcept;
 
  private:
-  std::vector<void*> FBlocks;  // index = handle - 1
+  static constexpr std::uint32_t kOwnBuffer = 0;  // TEntry::Slab of a memory-manager buffer
+  struct TEntry {
+    void* Block = nullptr;
+    std::uint32_t Slab = kOwnBuffer;  // slab index + 1 for carved blocks
+    std::uint32_t Size = 0;           // carved blocks only
+  };
+  struct TSlab {
+    Byte* Memory = nullptr;  // a memory-manager buffer of kSlabSize bytes; nil once given back
+    Int64 Used = 0;
+    std::uint32_t Live = 0;
+  };
+  std::uint32_t NewHandle(const TEntry& Entry);
+  void ReleaseSlab(TSlab& Slab) noexcept;
+
+  std::vector<TEntry> FBlocks;  // index = handle - 1
   std::vector<std::uint32_t> FFreeHandles;
+  std::vector<TSlab> FSlabs;
+  std::uint32_t FCurrentSlab = 0;  // the slab carved from (index + 1), 0 = none
   std::size_t FLive = 0;
 };
 

@@ -527,13 +527,14 @@ void TMdbTableData::OpenBlobStream(TMdbCursor* Cursor, std::int32_t FieldNo, TMd
     Stream.Open(OpenMode, FieldNo, D, nullptr, 0);
     return;
   }
-  const auto* Block = static_cast<const Byte*>(FBlobs.Get(GetBlobHandle(Record, F.FMemoryOffset)));
+  const std::uint32_t Handle = GetBlobHandle(Record, F.FMemoryOffset);
+  const auto* Block = static_cast<const Byte*>(FBlobs.Get(Handle));
   if (Block == nullptr) throw EMdbException(10112, SNilPointer);
   std::int32_t NumBlocks;
   std::memcpy(&NumBlocks, Block, 4);
   std::memcpy(&D.UncompressedSize, Block + 4, 8);
   D.NumBlocks = NumBlocks;
-  const Int64 Length = MdbMemoryManager->GetMemoryBufferSize(Block);
+  const Int64 Length = FBlobs.Size(Handle);
   Stream.Open(OpenMode, FieldNo, D, Block + kBlobBlockHeaderBytes, std::max<Int64>(Length - kBlobBlockHeaderBytes, 0));
 }
 

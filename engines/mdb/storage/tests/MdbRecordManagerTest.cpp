@@ -1,5 +1,6 @@
 #include "engines/mdb/storage/MdbRecordManager.h"
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -283,4 +284,52 @@ TEST_F(MdbRecordManagerTest, RewriteHandsChangedBlobsToTheStoredRecord) {
   SetRecordFieldNull(Null.data(), 1, true);
   ASSERT_TRUE(M.UpdateRecord(Null.data(), Id, 1));
   EXPECT_EQ(Blobs.LiveCount(), 0u);
+}
+
+TEST_F(MdbRecordManagerTest, CarvedBlobBlocksKeepTheirBytesAndGiveTheirSlabBack) {
+  TMdbBlobHandleTable Blobs;
+  const Int64 Before = MdbMemoryManager->TotalMemAllocated();
+  // Enough small blocks to fill several slabs, each filled with its own byte; one too large to carve.
+  std::vector<std::uint32_t> Handles;
+  std::vector<Int64> Sizes;
+  std::mt19937 Rng(7);
+  Int64 Carved = 0;
+  while (Carved < 3 * TMdbBlobHandleTable::kSlabSize) {
+    const Int64 n = 13 + static_cast<Int64>(Rng() % 4000);
+    std::uint32_t h = 0;
+    auto* P = static_cast<Byte*>(Blobs.Carve(n, h));
+    ASSERT_NE(h, 0u);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(P) % 16, 0u);
+    std::memset(P, static_cast<int>(Handles.size() & 0xFF), static_cast<std::size_t>(n));
+    Handles.push_back(h);
+    Sizes.push_back(n);
+    Carved += n;
+  }
+  std::uint32_t Large = 0;
+  Blobs.Carve(TMdbBlobHandleTable::kMaxCarvedBlock + 1, Large);
+  EXPECT_EQ(Blobs.Size(Large), TMdbBlobHandleTable::kMaxCarvedBlock + 1);
+  EXPECT_GE(Blobs.SlabCount(), 3u);
+  for (std::size_t i = 0; i < Handles.size(); ++i) {
+    ASSERT_EQ(Blobs.Size(Handles[i]), Sizes[i]);
+    const auto* P = static_cast<const Byte*>(Blobs.Get(Handles[i]));
+    for (Int64 k = 0; k < Sizes[i]; ++k) ASSERT_EQ(P[k], static_cast<Byte>(i & 0xFF)) << i;
+  }
+  // Freeing every other block keeps every slab; freeing the rest gives back all but the one carved from.
+  for (std::size_t i = 0; i < Handles.size(); i += 2) Blobs.Free(Handles[i]);
+  EXPECT_GE(Blobs.SlabCount(), 3u);
+  for (std::size_t i = 1; i < Handles.size(); i += 2)
+    ASSERT_EQ(static_cast<const Byte*>(Blobs.Get(Handles[i]))[Sizes[i] - 1], static_cast<Byte>(i & 0xFF));
+  for (std::size_t i = 1; i < Handles.size(); i += 2) Blobs.Free(Handles[i]);
+  EXPECT_EQ(Blobs.SlabCount(), 1u);
+  EXPECT_EQ(Blobs.LiveCount(), 1u);
+  EXPECT_EQ(Blobs.Get(Handles[0]), nullptr);
+  EXPECT_EQ(Blobs.Size(Handles[0]), 0);
+  // Handles are reused; the slab still carved from starts over once empty.
+  std::uint32_t Again = 0;
+  Blobs.Carve(100, Again);
+  EXPECT_NE(std::find(Handles.begin(), Handles.end(), Again), Handles.end());
+  Blobs.Clear();
+  EXPECT_EQ(Blobs.SlabCount(), 0u);
+  EXPECT_EQ(Blobs.LiveCount(), 0u);
+  EXPECT_EQ(MdbMemoryManager->TotalMemAllocated(), Before);
 }
