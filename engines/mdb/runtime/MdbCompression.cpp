@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <utility>
 
 #include "engines/mdb/runtime/MdbConst.h"
 #include "engines/mdb/runtime/MdbPPM.h"
@@ -101,6 +103,64 @@ void ZLibCompressBuffer(const void* InBuf, std::int32_t InBytes, void*& OutBuf, 
     OutBytes = 0;
     throw;
   }
+}
+
+struct TMdbZLibStreamWriter::TState {
+  static constexpr uInt kOut = 1 << 20;
+  z_stream Z{};
+  std::unique_ptr<Byte[]> Out = std::make_unique_for_overwrite<Byte[]>(kOut);
+  ~TState() { deflateEnd(&Z); }
+};
+
+TMdbZLibStreamWriter::TMdbZLibStreamWriter(int Level, TSink Sink) : FSink(std::move(Sink)) {
+  auto S = std::make_unique<TState>();
+  S->Z.zalloc = &ZAlloc;
+  S->Z.zfree = &ZFree;
+  ZLibCheck(deflateInit_(&S->Z, Level, ZLIB_VERSION, sizeof(z_stream)));
+  S->Z.next_out = S->Out.get();
+  S->Z.avail_out = TState::kOut;
+  FState = std::move(S);
+}
+
+TMdbZLibStreamWriter::~TMdbZLibStreamWriter() = default;
+
+void TMdbZLibStreamWriter::Pump(int Flush) {
+  z_stream& Z = FState->Z;
+  for (;;) {
+    const int r = ZLibCheck(deflate(&Z, Flush));
+    if (Z.avail_out == 0 || (r == Z_STREAM_END && Z.avail_out < TState::kOut)) {
+      const auto n = static_cast<std::int32_t>(TState::kOut - Z.avail_out);
+      Z.next_out = FState->Out.get();
+      Z.avail_out = TState::kOut;
+      FTotalOut += n;
+      FSink(FState->Out.get(), n);
+    }
+    if (r == Z_STREAM_END) return;
+    if (Flush == Z_NO_FLUSH && Z.avail_in == 0) return;
+  }
+}
+
+void TMdbZLibStreamWriter::Write(const void* Data, Int64 Size) {
+  if (FFinished) throw ECompressionError(String(SMdbZLibErrorPrefix) + u"write after the end");
+  const auto* P = static_cast<const Byte*>(Data);
+  while (Size > 0) {
+    // zlib counts in 32 bits: a larger piece goes in parts.
+    const uInt n = static_cast<uInt>(std::min<Int64>(Size, 1 << 30));
+    FState->Z.next_in = const_cast<Bytef*>(P);
+    FState->Z.avail_in = n;
+    Pump(Z_NO_FLUSH);
+    P += n;
+    Size -= n;
+    FTotalIn += n;
+  }
+}
+
+void TMdbZLibStreamWriter::Finish() {
+  if (FFinished) return;
+  FState->Z.next_in = nullptr;
+  FState->Z.avail_in = 0;
+  Pump(Z_FINISH);
+  FFinished = true;
 }
 
 void ZLibDecompressBuffer(const void* InBuf, std::int32_t InBytes, std::int32_t OutEstimate, void*& OutBuf,

@@ -13,6 +13,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 
 #include "engines/mdb/runtime/MdbTypes.h"
 #include "platform/rtl/Exceptions.h"
@@ -36,6 +38,33 @@ inline constexpr int kCompressionAlgorithmNameCount = 5;
 Byte CompressionAlgorithmFromName(const AnsiString& Name);
 // "NONE", "ZLIB", "BZIP", "PPM", "PPMI"; empty for other indexes.
 AnsiString CompressionAlgorithmName(Byte Index);
+
+// One zlib stream made piece by piece: the pieces written in turn give the stream CompressBuffer(acaZLIB,
+// Level) makes of them joined (level 0, which only stores, may cut its stored blocks elsewhere), handed
+// to Sink in pieces of up to a megabyte as they come. Nothing of
+// the input is held, so a large body is compressed without a copy of it in memory. Write and Finish
+// raise ECompressionError on a failure of the library and pass on what Sink raises.
+class TMdbZLibStreamWriter {
+ public:
+  using TSink = std::function<void(const void* Data, std::int32_t Size)>;
+  TMdbZLibStreamWriter(int Level, TSink Sink);
+  ~TMdbZLibStreamWriter();
+  TMdbZLibStreamWriter(const TMdbZLibStreamWriter&) = delete;
+  TMdbZLibStreamWriter& operator=(const TMdbZLibStreamWriter&) = delete;
+  void Write(const void* Data, Int64 Size);
+  void Finish();
+  Int64 TotalIn() const { return FTotalIn; }
+  Int64 TotalOut() const { return FTotalOut; }
+
+ private:
+  struct TState;
+  void Pump(int Flush);
+  std::unique_ptr<TState> FState;
+  TSink FSink;
+  Int64 FTotalIn = 0;
+  Int64 FTotalOut = 0;
+  bool FFinished = false;
+};
 
 // ---- wrappers (raise on failure unless noted) ------------------------------------------------------
 void ZLibCompressBuffer(const void* InBuf, std::int32_t InBytes, void*& OutBuf, std::int32_t& OutBytes, int Level);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engines/mdb/runtime/MdbCompression.h"
+#include "engines/mdb/runtime/MdbConst.h"
 #include "engines/mdb/runtime/MdbExcept.h"
 #include "engines/mdb/runtime/MdbMemory.h"
 #include "engines/mdb/runtime/MdbStreams.h"
@@ -115,11 +116,43 @@ class TBodyStream : public TStream {
     return FPos;
   }
   Int64 Size() override { return FSize; }
+  const Byte* Data() const { return static_cast<const Byte*>(FBuffer); }
 
  private:
   void* FBuffer;
   Int64 FSize;
   Int64 FPos = 0;
+};
+
+// A body compressed with zlib as it is written, straight into the target stream: no copy of the whole
+// body is made. Positions count in the uncompressed body.
+class TZLibBodyWriter : public TStream {
+ public:
+  TZLibBodyWriter(TStream* Target, int Level, const String& TableName)
+      : FWriter(Level, [Target](const void* P, std::int32_t n) { WriteBufferToStream(P, n, Target, 10156); }),
+        FLevel(Level),
+        FTableName(TableName) {}
+  Int64 Read(void*, Int64) override { return 0; }
+  Int64 Write(const void* Buffer, Int64 Count) override {
+    if (Count <= 0) return 0;
+    if (FWriter.TotalIn() + Count > kMdbMaxTableStreamBody)
+      throw EMdbException(11725, SCompressFailed, {FTableName, int(acaZLIB), FLevel, FWriter.TotalIn() + Count});
+    FWriter.Write(Buffer, Count);
+    return Count;
+  }
+  Int64 Seek(Int64 Offset, TSeekOrigin Origin) override {
+    // Only asked for the position: the body is written front to back.
+    if (Offset == 0 && Origin != TSeekOrigin::soBeginning) return FWriter.TotalIn();
+    throw EMdbException(10155, SCannotSetPosition, {Offset, FWriter.TotalIn(), FWriter.TotalIn()});
+  }
+  Int64 Size() override { return FWriter.TotalIn(); }
+  void Finish() { FWriter.Finish(); }
+  Int64 TotalOut() const { return FWriter.TotalOut(); }
+
+ private:
+  TMdbZLibStreamWriter FWriter;
+  int FLevel;
+  const String& FTableName;
 };
 
 // The runtime buffer of a compressor, released on every way out.
@@ -162,6 +195,14 @@ class TBodyBuffer : public TStream {
   Int64 FCapacity = 0;
   Int64 FSize = 0;
 };
+
+// The bytes of a stream that keeps them in one block, nil for other streams.
+const Byte* ContiguousBytes(TStream* Stream) {
+  if (auto* B = dynamic_cast<TBodyStream*>(Stream)) return B->Data();
+  if (auto* M = dynamic_cast<TMdbMemoryStream*>(Stream)) return static_cast<const Byte*>(M->Buffer());
+  if (auto* P = dynamic_cast<TCustomMemoryStream*>(Stream)) return static_cast<const Byte*>(P->Memory());
+  return nullptr;
+}
 
 [[noreturn]] void BadHeader(const String& What) { throw EMdbException(10160, SInvalidHeader, {What}); }
 
@@ -561,6 +602,13 @@ void TMdbMemoryTableData::SaveTableToStream(TStream* Stream, TMdbCompressionAlgo
   try {
     if (CompressionAlgorithm == acaNone) {
       WriteBody(Stream);
+    } else if (CompressionAlgorithm == acaZLIB && H.Mode <= 9) {
+      TZLibBodyWriter Body(Stream, H.Mode, FTableName);
+      WriteBody(&Body);
+      Body.Finish();
+      if (Body.TotalOut() > INT32_MAX) throw EMdbException(11725, SCompressFailed, {FTableName, int(H.Algorithm), int(H.Mode), Body.Size()});
+      H.BlockSize = static_cast<std::int32_t>(Body.TotalOut());
+      H.UncompressedSize = Body.Size();
     } else {
       auto Body = std::make_unique<TBodyBuffer>(BodySizeEstimate());
       WriteBody(Body.get());
@@ -661,12 +709,33 @@ void TMdbMemoryTableData::ReadBody(TStream* Body, double Version, std::vector<st
 
   Int64 Pos = Body->Position();
   const Int64 End = Body->Size();
+  // Bytes held in one block are taken where they stand; other streams are read piece by piece.
+  const Byte* Bytes = ContiguousBytes(Body);
+  auto Take = [&](Int64 n, int Code, Byte* Into) -> const Byte* {
+    if (Bytes == nullptr) {
+      ReadBufferFromStream(Into, n, Body, Code);
+      Pos += n;
+      return Into;
+    }
+    if (n > End - Pos) throw EMdbException(Code, SMdbCannotReadStream, {Pos, End, n, std::max<Int64>(End - Pos, 0)});
+    const Byte* At = Bytes + Pos;
+    Pos += n;
+    return At;
+  };
+  if (!Slots.empty()) {
+    FBlobs.Reserve(static_cast<std::size_t>(FLoadedRecordCount) * Slots.size());
+    NewHandles.reserve(static_cast<std::size_t>(FLoadedRecordCount) * Slots.size());
+  }
   TMdbMemBlock Scratch(RecSize, true);
   Byte* R = Scratch.Get();
   std::int32_t RecordPos = -1;
   for (std::int32_t k = 0; k < FLoadedRecordCount; ++k) {
-    ReadBufferFromStream(R, RecSize, Body, 10201);
-    Pos += RecSize;
+    const Byte* Read = Take(RecSize, 10201, R);
+    if (Slots.empty()) {
+      M->AddLoadedRecord(Read, RecordPos);
+      continue;
+    }
+    if (Read != R) std::memcpy(R, Read, static_cast<std::size_t>(RecSize));
     for (const auto& F : Slots) {
       if (IsRecordFieldNull(R, F.FieldNo)) continue;
       Int64 Stored;
@@ -674,9 +743,8 @@ void TMdbMemoryTableData::ReadBody(TStream* Body, double Version, std::vector<st
       // Items are read where they stand; the stored position must say the same.
       if (Stored != Pos)
         throw EMdbException(10202, SInvalidBody, {Format(u"BLOB position %d, item at %d", {Stored, Pos})});
-      Byte Item[kBlobItemSize];
-      ReadBufferFromStream(Item, kBlobItemSize, Body, 10203);
-      Pos += kBlobItemSize;
+      Byte ItemBuffer[kBlobItemSize];
+      const Byte* Item = Take(kBlobItemSize, 10203, ItemBuffer);
       Int64 L;
       std::memcpy(&L, Item + kBlobBlockHeaderSize, 8);
       std::int32_t NumBlocks;
@@ -693,13 +761,17 @@ void TMdbMemoryTableData::ReadBody(TStream* Body, double Version, std::vector<st
       auto* Block = static_cast<Byte*>(FBlobs.Carve(L + kBlobBlockHeaderSize, Handle));
       NewHandles.push_back(Handle);
       std::memcpy(Block, Item, kBlobBlockHeaderSize);
-      if (L > 0) ReadBufferFromStream(Block + kBlobBlockHeaderSize, L, Body, 10204);
-      Pos += L;
+      if (L > 0) {
+        const Byte* Data = Take(L, 10204, Block + kBlobBlockHeaderSize);
+        if (Data != Block + kBlobBlockHeaderSize) std::memcpy(Block + kBlobBlockHeaderSize, Data, static_cast<std::size_t>(L));
+      }
       SetBlobHandle(R, F.MemoryOffset, Handle);
       SetBlobMarker(R, F.MemoryOffset, kBlobNotModified);
     }
     M->AddLoadedRecord(R, RecordPos);
   }
+  // The stream stands after what was taken from its block.
+  if (Bytes != nullptr) SetStreamPosition(Body, 10201, Pos);
 }
 
 void TMdbMemoryTableData::LoadTableFromStream(TMdbCursor* Cursor, TStream* Stream) {

@@ -68,6 +68,8 @@ class TMdbBlobHandleTable {
   void Free(std::uint32_t Handle) noexcept;
   std::size_t LiveCount() const { return FLive; }
   std::size_t SlabCount() const;
+  // Room for Count more handles, so that many blocks come without regrowing the table.
+  void Reserve(std::size_t Count) { FBlocks.reserve(FBlocks.size() + Count); }
   void Clear() noexcept;
 
  private:

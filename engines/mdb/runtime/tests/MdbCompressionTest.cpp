@@ -165,3 +165,42 @@ TEST(MdbCompression, WrapperErrorsNameTheLibrary) {
 }
 
 }  // namespace
+
+// A zlib stream made piece by piece is the one CompressBuffer makes of the whole, whatever the pieces:
+// empty, tiny, and larger than the writer's output block (incompressible noise), at several levels
+// (level 0 only stores, and may cut its stored blocks elsewhere).
+TEST(MdbCompression, PieceByPieceZLibStreamIsTheWholeOne) {
+  std::vector<Byte> Data = Text(300000);
+  const auto Tail = Noise(1500000);
+  Data.insert(Data.end(), Tail.begin(), Tail.end());
+  for (int Level : {0, 1, 6, 9}) {
+    SCOPED_TRACE(Level);
+    std::vector<Byte> Out;
+    std::size_t Sinks = 0;
+    TMdbZLibStreamWriter W(Level, [&](const void* P, std::int32_t n) {
+      ++Sinks;
+      Out.insert(Out.end(), static_cast<const Byte*>(P), static_cast<const Byte*>(P) + n);
+    });
+    std::size_t At = 0;
+    for (std::size_t Piece : {std::size_t(0), std::size_t(1), std::size_t(7), std::size_t(65536), std::size_t(3)}) {
+      W.Write(Data.data() + At, static_cast<Int64>(Piece));
+      At += Piece;
+    }
+    W.Write(Data.data() + At, static_cast<Int64>(Data.size() - At));
+    W.Finish();
+    W.Finish();  // a second finish adds nothing
+    EXPECT_EQ(W.TotalIn(), static_cast<Int64>(Data.size()));
+    EXPECT_EQ(W.TotalOut(), static_cast<Int64>(Out.size()));
+    EXPECT_GE(Sinks, 2u);
+    const Result Whole = Compress(acaZLIB, static_cast<Byte>(Level), Data);
+    ASSERT_TRUE(Whole.Ok);
+    if (Level > 0) {
+      EXPECT_EQ(Out, Whole.Bytes);
+    }
+    const Result Back = Decompress(acaZLIB, Out, static_cast<std::int32_t>(Data.size()));
+    ASSERT_TRUE(Back.Ok);
+    EXPECT_EQ(Back.Bytes, Data);
+    EXPECT_THROW(W.Write(Data.data(), 1), ECompressionError);
+  }
+  EXPECT_THROW(TMdbZLibStreamWriter(12, [](const void*, std::int32_t) {}), ECompressionError);
+}
