@@ -150,10 +150,6 @@ TMdbConstraintDefForeignKeyAction* TMdbTableData::AddForeignKeyAction(TMdbCursor
 }
 Int64 TMdbTableData::RecordIDToInt64(const TMdbRecordID&) { NotOverridden(u"RecordIDToInt64"); }
 TMdbRecordID TMdbTableData::Int64ToRecordID(Int64) { NotOverridden(u"Int64ToRecordID"); }
-bool TMdbTableData::FindRecord(TMdbCursor*, TMdbBaseExpression*, TMdbScanSearchCondition*, bool, bool, TMdbRecordID&,
-                               TMdbRecordBitmap*, bool, bool) {
-  NotOverridden(u"FindRecord");
-}
 std::int32_t TMdbTableData::CompareRecordID(const TMdbRecordID&, const TMdbRecordID&) { NotOverridden(u"CompareRecordID"); }
 bool TMdbTableData::InsertRecord(TMdbCursor*&) { NotOverridden(u"InsertRecord"); }
 bool TMdbTableData::DeleteRecord(TMdbCursor*) { NotOverridden(u"DeleteRecord"); }
@@ -164,7 +160,6 @@ bool TMdbTableData::IsForeignKeyConstraintFailed(TMdbCursor*, TMdbConstraintDefF
   NotOverridden(u"IsForeignKeyConstraintFailed");
 }
 void TMdbTableData::ExecuteForeignKeyActions(TMdbCursor*, bool) { NotOverridden(u"ExecuteForeignKeyActions"); }
-bool TMdbTableData::IsRecordVisible(TMdbCursor*) { NotOverridden(u"IsRecordVisible"); }
 
 // ---- state -----------------------------------------------------------------------------------------------
 

@@ -176,8 +176,12 @@ class TMdbTableData : public TObject {
   virtual bool IsForeignKeyConstraintFailed(TMdbCursor* Cursor, TMdbConstraintDefForeignKey* ConstraintDef);
   // The foreign-key actions a parent record's change or deletion sets off.
   virtual void ExecuteForeignKeyActions(TMdbCursor* Cursor, bool ToUpdate);
-  // Is the record in the cursor's current buffer one the cursor may see (filters and range)?
+  // Is the record in the cursor's current buffer one the cursor may see (range, filters, callback)?
   virtual bool IsRecordVisible(TMdbCursor* Cursor);
+  // Is it within the cursor's range (True without one)?
+  bool IsRecordInRange(TMdbCursor* Cursor);
+  // Fills the cursor's record bitmap with the records its filters and range let through.
+  void BuildRecordBitmap(TMdbCursor* Cursor);
 
   // ---- create-table checks -------------------------------------------------------------------------
   // Names are compared upper-cased, by their CRC (two names with one CRC are one name).
