@@ -667,7 +667,10 @@ void TData::PutFieldData(const TFieldDesc& Field, Byte* Slot, const Byte* Source
       const std::size_t cap = static_cast<std::size_t>(Field.Size) - 1;
       std::size_t n = 0;
       while (n < cap && n < SourceSize && Source[n]) ++n;
-      n = sys::CutLength(std::string_view(reinterpret_cast<const char*>(Source), n), cap);
+      // A text longer than the slot is cut where no double-byte character is split; one that fits is
+      // taken whole (the code page is not consulted).
+      if (n == cap && n < SourceSize && Source[n])
+        n = sys::CutLength(std::string_view(reinterpret_cast<const char*>(Source), n + 1), cap);
       std::memcpy(Slot, Source, n);
       Slot[n] = 0;
       break;

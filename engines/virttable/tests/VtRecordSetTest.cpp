@@ -81,6 +81,33 @@ TEST(VtLayout, InitRecordLeavesReferencesEmptyAndEveryFieldNull) {
   EXPECT_TRUE(data.GetNull(*data.Fields()[1], rec.data()));
 }
 
+// A native 8-bit text longer than its slot is cut where no double-byte character is split (code page
+// 936: "\xd6\xd0" is one character).
+TEST(VtLayout, ANativeTextLongerThanItsSlotIsCutBetweenCharacters) {
+  const unsigned saved = sys::GetSystemCodePage();
+  sys::SetSystemCodePage(936);
+  TMemData data;
+  data.AutoInitFields = false;
+  AddDesc(data, u"S", dtString, 4, 3);
+  data.InitFields();
+  const struct {
+    std::string Source;
+    std::string Stored;
+  } cases[] = {
+      {"ab\xd6\xd0", "ab"},       // the character would straddle the end
+      {"a\xd6\xd0x", "a\xd6\xd0"},  // it ends exactly there
+      {"abc", "abc"},
+      {"abcdef", "abc"},
+      {"a", "a"},
+  };
+  std::vector<Byte> rec(static_cast<std::size_t>(data.RecordSize()), 0);
+  for (const auto& c : cases) {
+    data.PutField(*data.Fields()[0], rec.data(), reinterpret_cast<const Byte*>(c.Source.data()), c.Source.size());
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(rec.data() + data.Fields()[0]->Offset)), c.Stored) << c.Source;
+  }
+  sys::SetSystemCodePage(saved);
+}
+
 TEST(VtLayout, NamesAreMadeUnique) {
   struct Case {
     std::vector<String> in;
