@@ -810,11 +810,17 @@ TStreamContents ReadVirtTableStream(TStream& Stream, const std::function<TMemDat
 
   // What each definition's values need, decided once: the fixed length a value must have, and whether
   // it goes straight into a slot of the same kind or through a dynamic value (a changed type).
+  // How a value of the same kind goes into its slot, decided once: the common kinds straight, the rest
+  // through PutSameType.
+  enum class TPut : Byte { Fixed2, Fixed4, Fixed8, DateTime, String, WideString, Blob, Other };
   struct TDefPlan {
     const TStreamFieldDef* Def;
     const TFieldDesc* Desc = nullptr;
     std::size_t Fixed = 0;
     bool Same = false;
+    TPut Put = TPut::Other;
+    std::size_t Offset = 0;
+    std::size_t NullAt = 0;  // the null flag's place in the record
   };
   std::vector<TDefPlan> plans;
   for (const auto& d : c.Defs) plans.push_back({&d, nullptr, FixedValueSize(d), false});
@@ -833,10 +839,24 @@ TStreamContents ReadVirtTableStream(TStream& Stream, const std::function<TMemDat
     plan.Same = TFieldTypeMap::GetDataType(plan.Def->DataType) == code &&
                 (plan.Fixed == 0 || plan.Def->DataType == ftGuid || static_cast<int>(plan.Fixed) == plan.Desc->Size ||
                  code == dtDate || code == dtTime || code == dtDateTime);
+    plan.Offset = static_cast<std::size_t>(plan.Desc->Offset);
+    plan.NullAt = static_cast<std::size_t>(staging.DataSize() + plan.Desc->FieldNo - 1);
+    switch (code) {
+      // A fixed value's length equals the slot's size here (a same-kind value of another length is
+      // refused before it is put).
+      case dtInt16: case dtUInt16: case dtBoolean: case dtInt32: case dtUInt32: case dtSingle: case dtInt64:
+      case dtFloat: case dtCurrency:
+        plan.Put = plan.Fixed == 2 ? TPut::Fixed2 : plan.Fixed == 4 ? TPut::Fixed4 : plan.Fixed == 8 ? TPut::Fixed8 : TPut::Other;
+        break;
+      case dtDateTime: plan.Put = TPut::DateTime; break;
+      case dtString: plan.Put = TPut::String; break;
+      case dtWideString: plan.Put = TPut::WideString; break;
+      case dtBlob: case dtMemo: case dtWideMemo: plan.Put = TPut::Blob; break;
+      default: plan.Put = TPut::Other; break;
+    }
   }
   // Every length is checked against the bytes left and against its type before anything is copied; a
   // bad value ends the read with the staging set thrown away, so nothing needs a pass of its own.
-  const int dataSize = staging.DataSize();
   staging.Reserve(c.RecordCount);
   TSharedObjectTable& objects = staging.Objects();
   // Blobs get their handle from their value (a small one packed at once); other complex values are
@@ -883,14 +903,13 @@ TStreamContents ReadVirtTableStream(TStream& Stream, const std::function<TMemDat
           }
           continue;
         }
-        Byte* const slot = r0 + desc->Offset;
-        switch (desc->DataType()) {
+        Byte* const slot = r0 + plan.Offset;
+        switch (plan.Put) {
           // The common fixed kinds go straight into their slots.
-          case dtInt16: case dtInt32: case dtInt64: case dtUInt16: case dtUInt32: case dtBoolean: case dtFloat:
-          case dtCurrency: case dtSingle:
-            std::memcpy(slot, p, L);
-            break;
-          case dtDateTime: {
+          case TPut::Fixed2: std::memcpy(slot, p, 2); break;
+          case TPut::Fixed4: std::memcpy(slot, p, 4); break;
+          case TPut::Fixed8: std::memcpy(slot, p, 8); break;
+          case TPut::DateTime: {
             const double ms = LoadSlot<double>(p);
             // Milliseconds from 0001-01-01 (day 1) to 9999-12-31.
             if (!(ms >= kMSecsPerNativeDay - 0.5 && ms < (kMaxNativeDay + 1) * kMSecsPerNativeDay - 0.5)) [[unlikely]]
@@ -898,7 +917,7 @@ TStreamContents ReadVirtTableStream(TStream& Stream, const std::function<TMemDat
             Store<double>(slot, NativeMSecsToDateTime(ms));
             break;
           }
-          case dtString: {
+          case TPut::String: {
             std::size_t n = ::strnlen(reinterpret_cast<const char*>(p), L);
             if (n > static_cast<std::size_t>(desc->Size) - 1)
               n = sys::CutLength(std::string_view(reinterpret_cast<const char*>(p), n),
@@ -907,13 +926,13 @@ TStreamContents ReadVirtTableStream(TStream& Stream, const std::function<TMemDat
             slot[n] = 0;
             break;
           }
-          case dtWideString: {
+          case TPut::WideString: {
             const std::size_t n = WideLength(p, std::min<std::size_t>(L / 2, desc->Length));
             std::memcpy(slot, p, 2 * n);
             slot[2 * n] = slot[2 * n + 1] = 0;
             break;
           }
-          case dtBlob: case dtMemo: case dtWideMemo:
+          case TPut::Blob:
             if (L <= kMaxPackedBlobSize && !LoadSlot<std::uint32_t>(slot)) {
               Store<std::uint32_t>(slot, objects.AddPacked(p, L, desc->DataType() == dtWideMemo));
               break;
@@ -921,9 +940,9 @@ TStreamContents ReadVirtTableStream(TStream& Stream, const std::function<TMemDat
             if (!LoadSlot<std::uint32_t>(slot)) staging.CreateComplexField(r0, *desc);
             PutSameType(staging, *desc, r0, def, p, L, sub, r);
             continue;
-          default: PutSameType(staging, *desc, r0, def, p, L, sub, r); continue;
+          case TPut::Other: PutSameType(staging, *desc, r0, def, p, L, sub, r); continue;
         }
-        r0[static_cast<std::size_t>(dataSize + desc->FieldNo - 1)] = 0;
+        r0[plan.NullAt] = 0;
       }
       for (const TFieldDesc* d : blobs)
         if (!LoadSlot<std::uint32_t>(r0 + d->Offset)) staging.CreateComplexField(r0, *d);
