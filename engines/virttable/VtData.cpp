@@ -676,8 +676,7 @@ void TData::PutFieldData(const TFieldDesc& Field, Byte* Slot, const Byte* Source
       break;
     }
     case dtWideString: {
-      std::size_t n = 0;
-      while (n < Field.Length && 2 * n + 1 < SourceSize && (Source[2 * n] || Source[2 * n + 1])) ++n;
+      const std::size_t n = WideLength(Source, std::min<std::size_t>(Field.Length, SourceSize / 2));
       std::memcpy(Slot, Source, 2 * n);
       Slot[2 * n] = Slot[2 * n + 1] = 0;
       break;

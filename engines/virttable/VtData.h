@@ -167,6 +167,18 @@ T LoadSlot(const Byte* Slot) {
   return v;
 }
 
+// UTF-16 characters before the first zero character, at most Most; P need not be aligned.
+inline std::size_t WideLength(const Byte* P, std::size_t Most) {
+  std::size_t n = 0;
+  for (; n + 4 <= Most; n += 4) {
+    std::uint64_t x;
+    std::memcpy(&x, P + 2 * n, 8);
+    if ((x - 0x0001000100010001ull) & ~x & 0x8000800080008000ull) break;  // some character is zero
+  }
+  while (n < Most && (P[2 * n] | P[2 * n + 1])) ++n;
+  return n;
+}
+
 // The value of an integer slot (dtInt8 .. dtUInt32; any other code reads as dtUInt32) widened exactly.
 inline Int64 IntegerSlotValue(Word DataType, const Byte* Slot) {
   switch (DataType) {
