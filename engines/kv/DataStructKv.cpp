@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <random>
 
+#include "engines/kv/ComponentPackKv.h"
 #include "engines/kv/MemTableDataKv.h"
 #include "platform/classes/ClassRegistry.h"
 #include "platform/rtl/SysUtils.h"
@@ -179,6 +180,32 @@ void TMTDataFieldKv::Assign(const TPersistent* Source) {
   RefreshVarDataType();
 }
 
+void TMTDataFieldKv::AssignProps(const TField* Field) {
+  if (!Field) return;
+  if (Field->Alignment() >= taLeftJustify && Field->Alignment() <= taCenter)
+    FAlignment = static_cast<TAlignment>(Field->Alignment());
+  FDefaultExpression = Field->DefaultExpression();
+  // A field without a label of its own shows its name: the descriptor keeps no label then.
+  FDisplayLabel = Field->DisplayLabel() == Field->FieldName() ? String() : Field->DisplayLabel();
+  FDisplayWidth = Field->DisplayWidth();
+  FRequired = Field->Required();
+  FAutoIncrement = Field->AutoGenerateValue() == arAutoInc;
+  if (CanDinaSize()) FSize = Field->Size();
+  FVisible = Field->Visible();
+  FCalculated = Field->FieldKind() == fkInternalCalc;
+}
+
+void TMTDataFieldKv::AssignPropsTo(TField* Field) const {
+  if (!Field) return;
+  if (FAlignment != taLeftJustify) Field->SetAlignment(FAlignment);
+  if (!FDefaultExpression.empty()) Field->SetDefaultExpression(FDefaultExpression);
+  if (!FDisplayLabel.empty()) Field->SetDisplayLabel(FDisplayLabel);
+  if (FDisplayWidth > 0) Field->SetDisplayWidth(FDisplayWidth);
+  if (FRequired) Field->SetRequired(true);
+  if (!FVisible) Field->SetVisible(false);
+  if (FAutoIncrement) Field->SetAutoGenerateValue(arAutoInc);
+}
+
 TComponent* TMTDataFieldKv::GetParentComponent() const { return FDataStruct; }
 
 void TMTDataFieldKv::ReadState(TReader* Reader) {
@@ -250,6 +277,19 @@ void TMTStringDataFieldKv::Assign(const TPersistent* Source) {
     FTransliterate = src->FTransliterate;
     RefreshVarDataType();
   }
+}
+
+void TMTStringDataFieldKv::AssignProps(const TField* Field) {
+  TMTDataFieldKv::AssignProps(Field);
+  if (const auto* f = dynamic_cast<const TStringField*>(Field)) {
+    FFixedChar = f->FixedChar();
+    FTransliterate = f->Transliterate();
+  }
+}
+
+void TMTStringDataFieldKv::AssignPropsTo(TField* Field) const {
+  TMTDataFieldKv::AssignPropsTo(Field);
+  if (auto* f = dynamic_cast<TStringField*>(Field); f && FFixedChar) f->SetFixedChar(true);
 }
 
 const TPropList& TMTStringDataFieldKv::PropList() const {
@@ -327,6 +367,63 @@ void TMTNumericDataFieldKv::Assign(const TPersistent* Source) {
   }
 }
 
+void TMTNumericDataFieldKv::AssignProps(const TField* Field) {
+  TMTDataFieldKv::AssignProps(Field);
+  if (const auto* f = dynamic_cast<const TNumericField*>(Field)) {
+    FDisplayFormat = f->DisplayFormat();
+    FEditFormat = f->EditFormat();
+  }
+  if (const auto* f = dynamic_cast<const TIntegerField*>(Field)) {
+    FMaxValue = f->MaxValue();
+    FMinValue = f->MinValue();
+  } else if (const auto* f = dynamic_cast<const TLargeintField*>(Field)) {
+    FMaxValue = static_cast<double>(f->MaxValue());
+    FMinValue = static_cast<double>(f->MinValue());
+  } else if (const auto* f = dynamic_cast<const TFloatField*>(Field)) {
+    FCurrency = f->IsCurrency();
+    FMaxValue = f->MaxValue();
+    FMinValue = f->MinValue();
+    FPrecision = f->Precision();
+  } else if (const auto* f = dynamic_cast<const TBCDField*>(Field)) {
+    FPrecision = f->Precision();
+    FSize = f->Size();
+  } else if (const auto* f = dynamic_cast<const TFMTBCDField*>(Field)) {
+    FPrecision = f->Precision();
+    FSize = f->Size();
+  }
+}
+
+void TMTNumericDataFieldKv::AssignPropsTo(TField* Field) const {
+  TMTDataFieldKv::AssignPropsTo(Field);
+  if (auto* f = dynamic_cast<TNumericField*>(Field)) {
+    if (!FDisplayFormat.empty()) f->SetDisplayFormat(FDisplayFormat);
+    if (!FEditFormat.empty()) f->SetEditFormat(FEditFormat);
+  }
+  const bool limits = FMaxValue != 0 || FMinValue != 0;
+  if (auto* f = dynamic_cast<TIntegerField*>(Field)) {
+    if (limits) {
+      f->SetMaxValue(static_cast<int>(std::clamp(FMaxValue, -2147483648.0, 2147483647.0)));
+      f->SetMinValue(static_cast<int>(std::clamp(FMinValue, -2147483648.0, 2147483647.0)));
+    }
+  } else if (auto* f = dynamic_cast<TLargeintField*>(Field)) {
+    if (limits) {
+      f->SetMaxValue(static_cast<Int64>(std::clamp(FMaxValue, -9.2233720368547758e18, 9.2233720368547748e18)));
+      f->SetMinValue(static_cast<Int64>(std::clamp(FMinValue, -9.2233720368547758e18, 9.2233720368547748e18)));
+    }
+  } else if (auto* f = dynamic_cast<TFloatField*>(Field)) {
+    if (FCurrency) f->SetCurrency(true);
+    if (limits) {
+      f->SetMaxValue(FMaxValue);
+      f->SetMinValue(FMinValue);
+    }
+    f->SetPrecision(FPrecision);
+  } else if (auto* f = dynamic_cast<TBCDField*>(Field)) {
+    if (FPrecision != 0) f->SetPrecision(FPrecision);
+  } else if (auto* f = dynamic_cast<TFMTBCDField*>(Field)) {
+    if (FPrecision != 0) f->SetPrecision(FPrecision);
+  }
+}
+
 const TPropList& TMTNumericDataFieldKv::PropList() const {
   using C = TMTNumericDataFieldKv;
   static const TPropList kList =
@@ -385,6 +482,16 @@ void TMTDateTimeDataFieldKv::Assign(const TPersistent* Source) {
   }
 }
 
+void TMTDateTimeDataFieldKv::AssignProps(const TField* Field) {
+  TMTDataFieldKv::AssignProps(Field);
+  if (const auto* f = dynamic_cast<const TDateTimeField*>(Field)) FDisplayFormat = f->DisplayFormat();
+}
+
+void TMTDateTimeDataFieldKv::AssignPropsTo(TField* Field) const {
+  TMTDataFieldKv::AssignPropsTo(Field);
+  if (auto* f = dynamic_cast<TDateTimeField*>(Field); f && !FDisplayFormat.empty()) f->SetDisplayFormat(FDisplayFormat);
+}
+
 const TPropList& TMTDateTimeDataFieldKv::PropList() const {
   using C = TMTDateTimeDataFieldKv;
   static const TPropList kList =
@@ -424,6 +531,17 @@ void TMTBlobDataFieldKv::Assign(const TPersistent* Source) {
   }
 }
 
+void TMTBlobDataFieldKv::AssignProps(const TField* Field) {
+  TMTDataFieldKv::AssignProps(Field);
+  if (const auto* f = dynamic_cast<const TBlobField*>(Field)) {
+    FBlobType = f->BlobType();
+    FTransliterate = f->Transliterate();
+    RefreshVarDataType();
+  }
+}
+
+void TMTBlobDataFieldKv::AssignPropsTo(TField* Field) const { TMTDataFieldKv::AssignPropsTo(Field); }
+
 const TPropList& TMTBlobDataFieldKv::PropList() const {
   using C = TMTBlobDataFieldKv;
   static const TPropList kList =
@@ -448,6 +566,16 @@ void TMTBooleanDataFieldKv::AssignDataType(TFieldType FieldType) {
 void TMTBooleanDataFieldKv::Assign(const TPersistent* Source) {
   TMTDataFieldKv::Assign(Source);
   if (const auto* src = dynamic_cast<const TMTBooleanDataFieldKv*>(Source)) FDisplayValues = src->FDisplayValues;
+}
+
+void TMTBooleanDataFieldKv::AssignProps(const TField* Field) {
+  TMTDataFieldKv::AssignProps(Field);
+  if (const auto* f = dynamic_cast<const TBooleanField*>(Field)) FDisplayValues = f->DisplayValues();
+}
+
+void TMTBooleanDataFieldKv::AssignPropsTo(TField* Field) const {
+  TMTDataFieldKv::AssignPropsTo(Field);
+  if (auto* f = dynamic_cast<TBooleanField*>(Field); f && !FDisplayValues.empty()) f->SetDisplayValues(FDisplayValues);
 }
 
 const TPropList& TMTBooleanDataFieldKv::PropList() const {
@@ -564,6 +692,16 @@ void TMTSQLTimeStampDataFieldKv::Assign(const TPersistent* Source) {
     FDisplayFormat = src->FDisplayFormat;
     RefreshVarDataType();
   }
+}
+
+void TMTSQLTimeStampDataFieldKv::AssignProps(const TField* Field) {
+  TMTDataFieldKv::AssignProps(Field);
+  if (const auto* f = dynamic_cast<const TSQLTimeStampField*>(Field)) FDisplayFormat = f->DisplayFormat();
+}
+
+void TMTSQLTimeStampDataFieldKv::AssignPropsTo(TField* Field) const {
+  TMTDataFieldKv::AssignPropsTo(Field);
+  if (auto* f = dynamic_cast<TSQLTimeStampField*>(Field); f && !FDisplayFormat.empty()) f->SetDisplayFormat(FDisplayFormat);
 }
 
 const TPropList& TMTSQLTimeStampDataFieldKv::PropList() const {
@@ -717,6 +855,35 @@ TMTDataFieldKv* TMTDataStructKv::BuildDataFieldForFieldDef(const TFieldDef& Fiel
   if (f->CanDinaSize()) f->SetSize(FieldDef.Size());
   if (FieldDef.DataType() == ftAutoInc) f->SetAutoIncrement(true);
   f->SetCalculated(FieldDef.InternalCalcField());
+  return f;
+}
+
+void TMTDataStructKv::BuildStructFromFields(const TFields& Fields) {
+  if (FMemTableData) FMemTableData->DestroyTable();
+  BeginUpdate();
+  try {
+    for (TField* f : Fields)
+      if (f->FieldKind() == fkData || f->FieldKind() == fkInternalCalc) BuildDataFieldForField(f);
+  } catch (...) {
+    EndUpdate(true);
+    throw;
+  }
+  EndUpdate(true);
+}
+
+TMTDataFieldKv* TMTDataStructKv::BuildDataFieldForField(TField* Field) {
+  if (const TBuildFieldDescriptorKv* build = DataSetFeaturesKv(Field->DataSet()); build && *build)
+    if (TMTDataFieldKv* f = (*build)(this, Field)) return f;
+  return BuildAndCopyDataFieldForField(Field);
+}
+
+TMTDataFieldKv* TMTDataStructKv::BuildAndCopyDataFieldForField(TField* Field) {
+  const TMetaClass* cls = DataFieldClassOf(Field->DataType());
+  if (!cls) DatabaseErrorFmt(u"Field '%s' is of an unknown type", {Field->DisplayName()}, FMemTableData);
+  TMTDataFieldKv* f = CreateField(*cls);
+  f->AssignDataType(Field->DataType());
+  f->SetFieldName(Field->FieldName());
+  f->AssignProps(Field);
   return f;
 }
 

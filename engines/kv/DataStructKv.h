@@ -86,6 +86,11 @@ class TMTDataFieldKv : public TComponent {
   virtual void AssignDataType(TFieldType FieldType);
   // Copies the attributes of another descriptor (same class for the class's own attributes).
   void Assign(const TPersistent* Source) override;
+  // Takes the attributes of a platform field (each class adds those of its own kind of field), and
+  // writes them back onto one. Attributes the descriptor holds at their defaults are not written back,
+  // so a field keeps its own defaults (a numeric field stays right-aligned).
+  virtual void AssignProps(const TField* Field);
+  virtual void AssignPropsTo(TField* Field) const;
 
   // One value in the save format, and back (the value table of the format; SaveFormatKv.cpp).
   void WriteDataToWriter(const Variant& Value, TWriter* Writer) const;
@@ -141,6 +146,8 @@ class TMTStringDataFieldKv : public TMTDataFieldKv {
   int GetDefaultWidth() const override { return FSize < 100 ? FSize : 100; }
   void AssignDataType(TFieldType FieldType) override;
   void Assign(const TPersistent* Source) override;
+  void AssignProps(const TField* Field) override;
+  void AssignPropsTo(TField* Field) const override;
   const TPropList& PropList() const override;
 
  private:
@@ -175,6 +182,8 @@ class TMTNumericDataFieldKv : public TMTDataFieldKv {
   int GetDefaultWidth() const override;
   void AssignDataType(TFieldType FieldType) override;
   void Assign(const TPersistent* Source) override;
+  void AssignProps(const TField* Field) override;
+  void AssignPropsTo(TField* Field) const override;
   const TPropList& PropList() const override;
 
  private:
@@ -199,6 +208,8 @@ class TMTDateTimeDataFieldKv : public TMTDataFieldKv {
   int GetDefaultWidth() const override { return 18; }
   void AssignDataType(TFieldType FieldType) override;
   void Assign(const TPersistent* Source) override;
+  void AssignProps(const TField* Field) override;
+  void AssignPropsTo(TField* Field) const override;
   const TPropList& PropList() const override;
 
  private:
@@ -219,6 +230,8 @@ class TMTBlobDataFieldKv : public TMTDataFieldKv {
   void SetTransliterate(bool Value) { Change(FTransliterate, Value); }
   void AssignDataType(TFieldType FieldType) override;
   void Assign(const TPersistent* Source) override;
+  void AssignProps(const TField* Field) override;
+  void AssignPropsTo(TField* Field) const override;
   const TPropList& PropList() const override;
 
  private:
@@ -237,6 +250,8 @@ class TMTBooleanDataFieldKv : public TMTDataFieldKv {
   int GetDefaultWidth() const override { return 5; }
   void AssignDataType(TFieldType FieldType) override;
   void Assign(const TPersistent* Source) override;
+  void AssignProps(const TField* Field) override;
+  void AssignPropsTo(TField* Field) const override;
   const TPropList& PropList() const override;
 
  private:
@@ -299,6 +314,8 @@ class TMTSQLTimeStampDataFieldKv : public TMTDataFieldKv {
   int GetDefaultWidth() const override { return 18; }
   void AssignDataType(TFieldType FieldType) override;
   void Assign(const TPersistent* Source) override;
+  void AssignProps(const TField* Field) override;
+  void AssignPropsTo(TField* Field) const override;
   const TPropList& PropList() const override;
 
  private:
@@ -345,6 +362,13 @@ class TMTDataStructKv : public TComponent {
   void BuildStructFromFieldDefs(const TFieldDefs& FieldDefs);
   TMTDataFieldKv* BuildDataFieldForFieldDef(const TFieldDef& FieldDef);
   void BuildFieldDefsFromStruct(TFieldDefs& FieldDefs) const;
+  // Builds the descriptors from persistent fields: the data and internal-calc ones, in order (the table
+  // data's DestroyTable runs first when attached). The dataset-features registry's entry for the fields'
+  // dataset class builds a descriptor when there is one; otherwise BuildAndCopyDataFieldForField.
+  void BuildStructFromFields(const TFields& Fields);
+  TMTDataFieldKv* BuildDataFieldForField(TField* Field);
+  // A descriptor of the class for the field's type, named after it, with its attributes.
+  TMTDataFieldKv* BuildAndCopyDataFieldForField(TField* Field);
   // Copies another structure's descriptors (records are not converted here).
   void Assign(const TPersistent* Source) override;
 

@@ -417,6 +417,8 @@ class TCustomMemTableKv : public TDataSet, public IMemTableKv, public IDataDrive
   void DoAfterOpen() override;
   bool CursorIsOpen() const override { return FActive; }
   void CursorReadFieldDefs() override;
+  // The fields made for the structure take its descriptors' display attributes.
+  void BuildDefaultFields() override;
   TFetchResult FetchRecord(TRecordBuffer Buffer, TFetchMode Mode, bool DoCheck) override;
   void CursorFirst() override { FRecordPos = -1; }
   void CursorLast() override {

@@ -41,7 +41,18 @@ void TCustomMemTableKv::OpenFromDriver() {
   d->SetProviderEOF(true);
   if (FMasterDetailSide != mdsOnSelfKv) SetDriverParamsFromMaster();
   d->GetDataReader();
-  if (FInternMemTableData->IsEmpty()) d->BuildDataStruct(FInternMemTableData->DataStruct());
+  // The structure is made again on every opening: from the persistent fields when the table has data
+  // fields, else from the provider; mtoPersistentStructKv keeps one that exists.
+  bool dataFields = false;
+  for (const TField* f : Fields()) dataFields = dataFields || f->FieldKind() == fkData || f->FieldKind() == fkInternalCalc;
+  const bool keep = (FOptions & MemTableOptionBit(mtoPersistentStructKv)) != 0 && !FInternMemTableData->IsEmpty();
+  if (keep) {
+    // the structure stays as it is
+  } else if (dataFields) {
+    FInternMemTableData->DataStruct()->BuildStructFromFields(Fields());
+  } else {
+    d->BuildDataStruct(FInternMemTableData->DataStruct());
+  }
   // The rows are the provider's: what a previous opening read is dropped.
   FInternMemTableData->RecordsList()->Clear();
   FInternMemTableData->AutoIncrement().Reset();

@@ -112,3 +112,11 @@ void TCustomMemTableKv::MarkAutoIncrementField() {
   for (int i = 0; i < s->Count(); ++i)
     if (s->DataFields(i)->FieldName() == FAutoIncrementFieldName) s->DataFields(i)->SetAutoIncrement(true);
 }
+
+void TCustomMemTableKv::BuildDefaultFields() {
+  TDataSet::BuildDefaultFields();
+  const TMTDataStructKv* s = FInternMemTableData->DataStruct();
+  for (TField* f : Fields())
+    if (f->LifeCycle() == lcAutomatic && f->FieldKind() == fkData)
+      if (const TMTDataFieldKv* d = s->FindField(f->FieldName())) d->AssignPropsTo(f);
+}
