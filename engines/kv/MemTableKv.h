@@ -419,6 +419,10 @@ class TCustomMemTableKv : public TDataSet, public IMemTableKv, public IDataDrive
   void CursorReadFieldDefs() override;
   // The fields made for the structure take its descriptors' display attributes.
   void BuildDefaultFields() override;
+  // Calculated and lookup values start Null for every row (a pooled buffer would otherwise show the
+  // previous row's value wherever OnCalcFields sets none), except those of fields that keep a value per
+  // tree row (IFieldLookupValueKv).
+  void ResetCalculatedFields(TRecordBuffer Buffer) override;
   TFetchResult FetchRecord(TRecordBuffer Buffer, TFetchMode Mode, bool DoCheck) override;
   void CursorFirst() override { FRecordPos = -1; }
   void CursorLast() override {

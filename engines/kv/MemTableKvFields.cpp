@@ -120,3 +120,14 @@ void TCustomMemTableKv::BuildDefaultFields() {
     if (f->LifeCycle() == lcAutomatic && f->FieldKind() == fkData)
       if (const TMTDataFieldKv* d = s->FindField(f->FieldName())) d->AssignPropsTo(f);
 }
+
+void TCustomMemTableKv::ResetCalculatedFields(TRecordBuffer Buffer) {
+  TMTRecBuf* rb = Buf(Buffer);
+  if (!rb) return;
+  for (TField* f : Fields()) {
+    if (f->FieldKind() != fkCalculated && f->FieldKind() != fkLookup) continue;
+    if (dynamic_cast<const IFieldLookupValueKv*>(f)) continue;
+    const size_t slot = SlotOf(f);
+    if (slot < rb->Values.size()) rb->Values[slot] = Null();
+  }
+}

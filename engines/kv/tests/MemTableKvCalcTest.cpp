@@ -112,3 +112,17 @@ TEST_F(KvCalcTest, TreeRowsKeepTheirCalculatedValues) {
   EXPECT_EQ(kept(1), 10);
   EXPECT_EQ(kept(2), 20);
 }
+
+TEST_F(KvCalcTest, CalculatedValueLeftUnsetIsNullNotTheRowBefore) {
+  t->OnCalcFields = [this](TDataSet& d) {
+    if (d.State() == dsInternalCalc) return;
+    const int id = d.FieldByName(u"Id")->AsInteger();
+    if (id != 1) twice->SetAsInteger(id * 2);  // row 1 gets no value
+  };
+  t->Refresh();
+  std::vector<String> seen;
+  for (t->First(); !t->Eof(); t->Next()) seen.push_back(twice->IsNull() ? String(u"null") : twice->AsString());
+  EXPECT_EQ(seen, (std::vector<String>{u"6", u"null", u"4"}));
+  ASSERT_TRUE(t->Locate(u"Id", Variant(1), 0));
+  EXPECT_TRUE(twice->IsNull());
+}
