@@ -399,6 +399,8 @@ class TCustomMemTableKv : public TDataSet, public IMemTableKv, public IDataDrive
   bool SetToMemRecord(TMemoryRecordKv* Rec) override;
   TBookmark RecToBookmark(TMemoryRecordKv* Rec) const;
   int BookmarkToRecNo(const TBookmark& Bookmark) const;
+  int UniBookmarkToRecNo(const TBookmark& Bookmark) const { return BookmarkToRecNo(Bookmark); }
+  bool UniBookmarkValid(const TBookmark& Bookmark) { return BookmarkValid(Bookmark); }
 
   bool Locate(const String& KeyFields, const Variant& KeyValues, TLocateOptions Options) override;
   Variant Lookup(const String& KeyFields, const Variant& KeyValues, const String& ResultFields) override;
@@ -417,6 +419,12 @@ class TCustomMemTableKv : public TDataSet, public IMemTableKv, public IDataDrive
   void DoAfterOpen() override;
   bool CursorIsOpen() const override { return FActive; }
   void CursorReadFieldDefs() override;
+  // An append needs every provider row read first ("Attempt to append a record before all records have
+  // been read from DataDriver."): a row appended earlier would stand among the provider's rows.
+  void CursorInsert() override;
+  // A new row takes the fields' DefaultExpression texts and, in detail mode, the master's values in its
+  // DetailFields (so it belongs to the rows shown); then OnNewRecord.
+  void DoOnNewRecord() override;
   // The fields made for the structure take its descriptors' display attributes.
   void BuildDefaultFields() override;
   // Calculated and lookup values start Null for every row (a pooled buffer would otherwise show the

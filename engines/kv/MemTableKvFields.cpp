@@ -131,3 +131,22 @@ void TCustomMemTableKv::ResetCalculatedFields(TRecordBuffer Buffer) {
     if (slot < rb->Values.size()) rb->Values[slot] = Null();
   }
 }
+
+void TCustomMemTableKv::CursorInsert() {
+  if (ReadBookmarkFlag(ActiveBuffer()) != bfEOF) return;
+  if (FDataDriver && !FDataDriver->ProviderEOF()) {
+    Resync(0);
+    throw EDatabaseError(u"Attempt to append a record before all records have been read from DataDriver.");
+  }
+}
+
+void TCustomMemTableKv::DoOnNewRecord() {
+  for (TField* f : Fields())
+    if (!f->DefaultExpression().empty() && f->CanModify()) f->SetText(f->DefaultExpression());
+  if (FDetailMode) {
+    const std::vector<TField*>& master = FMasterDataLink->Fields();
+    for (size_t j = 0; j < FDetailFieldList.size() && j < master.size(); ++j)
+      if (FDetailFieldList[j]->CanModify()) FDetailFieldList[j]->SetAsVariant(master[j]->AsVariant());
+  }
+  TDataSet::DoOnNewRecord();
+}

@@ -548,6 +548,7 @@ void TCustomMemTableKv::SortByOrderString(const String& Text) {
 void TCustomMemTableKv::SortByOrderList(const TMTOrderByList& List) {
   if (!Active() || FRecordsView->ViewItemsCount() == 0) return;
   CheckBrowseMode();
+  if (InstantReadMode()) throw Exception(u"Sort data in InstantReadMode is not allowed.");
   const TRecordsViewUpdate update(this);
   bool viaFields = false;
   for (int k = 0; k < List.Count(); ++k)

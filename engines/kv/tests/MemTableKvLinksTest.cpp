@@ -247,3 +247,56 @@ TEST_F(KvLinksTest, ObjectFieldsCarryHandlesAndAggregateFieldsReadTheView) {
   t->Post();
   EXPECT_EQ(total->AsInteger(), 17);
 }
+
+TEST_F(KvLinksTest, NewDetailRowTakesTheMastersValuesAndTheDefaults) {
+  auto master = Make({{10, 10}, {20, 20}});
+  auto detail = Make({{1, 10}, {2, 20}});
+  detail->FieldByName(u"Name")->SetDefaultExpression(u"new");
+  TDataSource source(nullptr);
+  source.SetDataSet(master.get());
+  detail->SetMasterSource(&source);
+  detail->SetMasterFields(u"Dept");
+  detail->SetDetailFields(u"Dept");
+  ASSERT_TRUE(master->Locate(u"Id", Variant(20), 0));
+  EXPECT_EQ(Ids(*detail), (std::vector<int>{2}));
+  detail->Append();
+  EXPECT_EQ(detail->FieldByName(u"Dept")->AsInteger(), 20);
+  EXPECT_EQ(detail->FieldByName(u"Name")->AsString(), u"new");
+  detail->FieldByName(u"Id")->SetAsInteger(3);
+  detail->Post();
+  EXPECT_EQ(detail->FieldByName(u"Id")->AsInteger(), 3);  // the posted row is one the detail shows
+  EXPECT_EQ(Ids(*detail), (std::vector<int>{2, 3}));
+}
+
+TEST_F(KvLinksTest, AppendWaitsForEveryProviderRowAndSortWaitsForInstantRead) {
+  auto provider = Make({{1, 10}, {2, 20}, {3, 30}});
+  TDataDriverKv driver(nullptr);
+  driver.SetProviderDataSet(provider.get());
+  TMemTableKv t(nullptr);
+  t.SetDataDriver(&driver);
+  t.Open();  // one row read so far
+  try {
+    t.Append();
+    FAIL() << "appended before the provider was read";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), u"Attempt to append a record before all records have been read from DataDriver.");
+  }
+  EXPECT_EQ(t.State(), dsBrowse);
+  EXPECT_EQ(t.FieldByName(u"Id")->AsInteger(), 1);
+  t.Last();
+  t.Append();
+  t.FieldByName(u"Id")->SetAsInteger(4);
+  t.Post();
+  EXPECT_EQ(Ids(t), (std::vector<int>{1, 2, 3, 4}));
+
+  t.InstantReadEnter(0);
+  try {
+    t.SortByOrderString(u"Id DESC");
+    FAIL() << "sorted in instant read";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), u"Sort data in InstantReadMode is not allowed.");
+  }
+  t.InstantReadLeave();
+  t.SortByOrderString(u"Id DESC");
+  EXPECT_EQ(Ids(t), (std::vector<int>{4, 3, 2, 1}));
+}
