@@ -132,6 +132,24 @@ class TRefObjectField : public TField {
   void AssignVariantValue(const Variant& Value) override;
 };
 
+// A calculated field whose value a tree row keeps: written on a row (while browsing, or posted with an
+// edit) it stays in the row's node and is read back whenever the row is fetched, instead of being
+// cleared for OnCalcFields to compute. A grid's own column (a check mark, a note per row) needs nothing
+// more. Only tree rows keep values (list rows have no node); with StoreValue off the field is an
+// ordinary calculated field.
+class TLookupValueFieldKv : public TVariantField, public IFieldLookupValueKv {
+  VELLUM_CLASS(TLookupValueFieldKv)
+ public:
+  static constexpr const char16_t* kClassName = u"TLookupValueFieldKv";
+  explicit TLookupValueFieldKv(TComponent* AOwner) : TVariantField(AOwner) { SetFieldKind(fkCalculated); }
+  bool StoresLookupValue() const override { return FStoreValue; }
+  bool StoreValue() const { return FStoreValue; }
+  void SetStoreValue(bool Value) { FStoreValue = Value; }
+
+ private:
+  bool FStoreValue = true;
+};
+
 // The handle of an object in the reference table (0 for nullptr; the same object keeps its handle) and
 // the object of a handle (nullptr for 0 or an unknown handle).
 std::int32_t KvObjectHandle(TObject* Object);

@@ -632,6 +632,7 @@ void TCustomMemTableKv::CursorOpen() {
   if (DefaultFields()) BuildDefaultFields();
   BindAllFields(true);
   if (FieldCount() == 0) throw EDatabaseError(u"No fields defined. Cannot create dataset.");
+  UpdateLookupValueFields();
   // A data field's FieldNo - 1 is its value's position in every record.
   const TMTDataStructKv* s = FInternMemTableData->DataStruct();
   FDataFields.assign(static_cast<size_t>(s->Count()), nullptr);
@@ -691,6 +692,7 @@ void TCustomMemTableKv::CursorClose() {
   FDetailFieldList.clear();
   FDetailDataIndexes.clear();
   FDataFields.clear();
+  FLookupValueFields.clear();
   BindAllFields(false);
   if (DefaultFields()) DestroyFields();
 }
@@ -725,6 +727,13 @@ void TCustomMemTableKv::BufSetValue(TMTRecBuf* RecBuf, TField* Field, Variant Va
     RecBuf->UseMemRec = false;
   }
   if (slot >= RecBuf->Values.size()) RecBuf->Values.resize(slot + 1);
+  // A kept value written on a row read from its record goes to the row's node at once.
+  if (RecBuf->UseMemRec && RecBuf->MemRec && KeepsLookupValue(Field))
+    if (TMemRecViewKv* node = NodeOfBuf(RecBuf)) {
+      const auto index = static_cast<size_t>(Field->Index());
+      if (node->LookupBuffer.size() <= index) node->SetLookupBufferLength(FieldCount());
+      node->LookupBuffer[index] = Value;
+    }
   RecBuf->Values[slot] = std::move(Value);
 }
 
@@ -761,6 +770,7 @@ void TCustomMemTableKv::LoadRecBuf(TMemoryRecordKv* MemRec, int RowNum, TMTRecBu
   RecBuf->BookmarkData = {MemRec->HashCode(), RowNum};
   RecBuf->UseMemRec = true;
   RecBuf->RecView = FRecordsView->ViewAsTreeList() ? NodeOfBuf(RecBuf) : nullptr;
+  if (!FLookupValueFields.empty()) SeedLookupValues(RecBuf);
   UpdateCalculatedFields(reinterpret_cast<TRecordBuffer>(RecBuf));
 }
 

@@ -13,6 +13,7 @@
 // writes a temporary file beside the target and renames it over the target only when complete.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -412,6 +413,9 @@ class TCustomMemTableKv : public TDataSet, public IMemTableKv, public IDataDrive
   TMTRecBuf* GetActiveMTRecBuf(bool IgnoreInstantRead = false) const;
   // Stores Value as the field's value in the active buffer (blob streams end here).
   void StoreFieldValue(TField* Field, Variant Value);
+  // Writes of fields that carry a Variant as it is (ftVariant data fields, TLookupValueFieldKv): the
+  // same state and read-only checks as any field write.
+  void WriteFieldValue(TField* Field, const Variant& Value) override;
 
  protected:
   void CursorOpen() override;
@@ -522,6 +526,15 @@ class TCustomMemTableKv : public TDataSet, public IMemTableKv, public IDataDrive
   void CalcInternalFields(TMemoryRecordKv* MemRec, std::vector<Variant>& Values);
   void CalcLookupBuffer(TMemoryRecordKv* MemRec, TMemRecViewKv* RecView);
   void StoreLookupValues(const TMTRecBuf* Buffer, TMemRecViewKv* RecView);
+  // Fields whose values tree rows keep (IFieldLookupValueKv answering True), found on open; a fetched
+  // buffer takes their values from its row's node.
+  std::vector<TField*> FLookupValueFields;
+  void UpdateLookupValueFields();
+  bool KeepsLookupValue(const TField* Field) const {
+    return !FLookupValueFields.empty() &&
+           std::find(FLookupValueFields.begin(), FLookupValueFields.end(), Field) != FLookupValueFields.end();
+  }
+  void SeedLookupValues(TMTRecBuf* RecBuf);
   // Buffers that read through a record about to go (Going) or already gone (nullptr: every record the
   // list no longer knows) stop doing so: a record another table deletes from shared data, or a list
   // emptied under this table, leaves no buffer pointing at freed memory.

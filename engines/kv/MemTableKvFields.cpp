@@ -61,8 +61,25 @@ void TCustomMemTableKv::CalcLookupBuffer(TMemoryRecordKv* MemRec, TMemRecViewKv*
   buf.SetLength(static_cast<size_t>(FieldCount()) + FDataFields.size());
   LoadRecBuf(MemRec, -1, &buf);
   for (TField* f : Fields())
-    if (f->FieldKind() == fkCalculated || f->FieldKind() == fkLookup)
+    if ((f->FieldKind() == fkCalculated || f->FieldKind() == fkLookup) && !KeepsLookupValue(f))
       RecView->LookupBuffer[static_cast<size_t>(f->Index())] = BufValue(&buf, f);
+}
+
+void TCustomMemTableKv::UpdateLookupValueFields() {
+  FLookupValueFields.clear();
+  for (TField* f : Fields())
+    if (const auto* lv = dynamic_cast<const IFieldLookupValueKv*>(f); lv && lv->StoresLookupValue())
+      FLookupValueFields.push_back(f);
+}
+
+void TCustomMemTableKv::SeedLookupValues(TMTRecBuf* RecBuf) {
+  const TMemRecViewKv* node = RecBuf->RecView;
+  for (TField* f : FLookupValueFields) {
+    const size_t slot = SlotOf(f);
+    if (slot >= RecBuf->Values.size()) RecBuf->Values.resize(slot + 1);
+    const auto index = static_cast<size_t>(f->Index());
+    RecBuf->Values[slot] = node && index < node->LookupBuffer.size() ? node->LookupBuffer[index] : Null();
+  }
 }
 
 void TCustomMemTableKv::StoreLookupValues(const TMTRecBuf* Buffer, TMemRecViewKv* RecView) {
@@ -149,4 +166,22 @@ void TCustomMemTableKv::DoOnNewRecord() {
       if (FDetailFieldList[j]->CanModify()) FDetailFieldList[j]->SetAsVariant(master[j]->AsVariant());
   }
   TDataSet::DoOnNewRecord();
+}
+
+void TCustomMemTableKv::WriteFieldValue(TField* Field, const Variant& Value) {
+  const TDataSetState s = State();
+  const bool calc = Field->FieldKind() == fkCalculated || Field->FieldKind() == fkLookup;
+  const bool writing = s == dsEdit || s == dsInsert || s == dsSetKey || s == dsCalcFields || s == dsFilter ||
+                       s == dsNewValue || s == dsInternalCalc;
+  if (!calc && !writing) DatabaseError(msg::SNotEditing, this);
+  if ((Field->FieldKind() == fkData || Field->FieldKind() == fkInternalCalc) && Field->ReadOnly() && s != dsSetKey &&
+      s != dsFilter)
+    DatabaseErrorFmt(msg::SFieldReadOnly, {Field->DisplayName()});
+  TMTRecBuf* rb = GetActiveMTRecBuf(true);
+  if (!rb) return;
+  Variant value = Value;
+  CheckFieldDataVarValue(Field, value);
+  BufSetValue(rb, Field, std::move(value));
+  if (s != dsCalcFields && s != dsFilter && s != dsNewValue && s != dsInternalCalc)
+    DispatchDataEvent(deFieldChange, reinterpret_cast<std::intptr_t>(Field));
 }

@@ -296,7 +296,7 @@ void TRecordsViewKv::UpdateAllLookupBuffer() {
   TMemoryTreeListKv* tree = MemoryTreeList();
   for (TMemoryRecordKv* r = List()->First(); r; r = TRecordsListKv::Next(r))
     if (TMemRecViewKv* node = tree->GetNode(nullptr, r)) {
-      node->LookupBuffer.clear();
+      // Values rows keep (fields of the lookup-value kind) stay; the callback computes the others again.
       OnCalcLookupBuffer(r, node);
     }
 }

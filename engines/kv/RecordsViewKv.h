@@ -121,7 +121,7 @@ class TRecordsViewKv : public TRecordsListNotificatorKv {
   // Fills a row node's lookup buffer (its calculated values) when the node is placed or updated. Only
   // tree rows are nodes: list rows carry no buffer.
   std::function<void(TMemoryRecordKv* MemRec, TMemRecViewKv* RecView)> OnCalcLookupBuffer;
-  // Every node's buffer emptied and filled again.
+  // Every node's calculated values computed again (values the rows keep stay).
   void UpdateAllLookupBuffer();
   // Set on every row event; the dataset clears it to learn whether rows changed meanwhile.
   bool CatchChanged = false;

@@ -126,3 +126,57 @@ TEST_F(KvCalcTest, CalculatedValueLeftUnsetIsNullNotTheRowBefore) {
   ASSERT_TRUE(t->Locate(u"Id", Variant(1), 0));
   EXPECT_TRUE(twice->IsNull());
 }
+
+TEST(KvLookupValueField, TreeRowsKeepTheValuesWrittenOnThem) {
+  sys::SetSystemCodePage(936);
+  InitializeMemTableDataKv();
+  TMemTableKv t(nullptr);
+  t.FieldDefs().Add(u"Id", ftInteger);
+  t.FieldDefs().Add(u"Parent", ftInteger);
+  auto* mark = new TLookupValueFieldKv(&t);
+  mark->SetFieldName(u"Mark");
+  mark->SetDataSet(&t);
+  int calcs = 0;
+  t.OnCalcFields = [&](TDataSet&) { ++calcs; };  // never sets Mark
+  auto* id = new TIntegerField(&t);
+  id->SetFieldName(u"Id");
+  id->SetDataSet(&t);
+  auto* parent = new TIntegerField(&t);
+  parent->SetFieldName(u"Parent");
+  parent->SetDataSet(&t);
+  t.CreateDataSet();
+  for (auto [i, p] : {std::pair{1, 0}, {2, 1}, {3, 0}}) {
+    t.Append();
+    id->SetAsInteger(i);
+    if (p) parent->SetAsInteger(p);
+    t.Post();
+  }
+  t.TreeList().SetKeyFieldName(u"Id");
+  t.TreeList().SetRefParentFieldName(u"Parent");
+  t.TreeList().SetDefaultNodeExpanded(true);
+  t.TreeList().SetActive(true);
+  t.TreeList().FullExpand();
+  auto marks = [&] {
+    std::vector<String> out;
+    for (t.First(); !t.Eof(); t.Next()) out.push_back(IntToStr(id->AsInteger()) + u"=" + (mark->IsNull() ? String(u"-") : mark->AsString()));
+    return out;
+  };
+  EXPECT_EQ(marks(), (std::vector<String>{u"1=-", u"2=-", u"3=-"}));
+  ASSERT_TRUE(t.Locate(u"Id", Variant(2), 0));
+  mark->SetAsString(u"x");  // while browsing: straight into the row
+  ASSERT_TRUE(t.Locate(u"Id", Variant(3), 0));
+  t.Edit();
+  mark->SetAsString(u"y");  // with an edit: kept once posted
+  t.Post();
+  EXPECT_EQ(marks(), (std::vector<String>{u"1=-", u"2=x", u"3=y"}));
+  // A layout change computes the calculated values again; the kept ones stay.
+  id->SetDisplayLabel(u"No");
+  t.FieldByName(u"Parent")->SetReadOnly(true);
+  EXPECT_EQ(marks(), (std::vector<String>{u"1=-", u"2=x", u"3=y"}));
+  EXPECT_GT(calcs, 0);
+  // Without storing, the field is an ordinary calculated one: nothing kept, nothing stale.
+  t.Close();
+  mark->SetStoreValue(false);
+  t.Open();
+  EXPECT_EQ(marks(), (std::vector<String>{u"1=-", u"2=-", u"3=-"}));
+}

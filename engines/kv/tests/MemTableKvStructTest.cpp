@@ -188,3 +188,23 @@ TEST_F(KvStructTest, DriverTableWithPersistentFieldsTakesItsStructureFromThem) {
     t.Close();
   }
 }
+
+TEST_F(KvStructTest, VariantFieldsTakeTheValueAsGivenAndRefuseOutsideAnEdit) {
+  TMemTableKv t(nullptr);
+  t.FieldDefs().Add(u"Id", ftInteger);
+  t.FieldDefs().Add(u"Any", ftVariant);
+  t.CreateDataSet();
+  TField* any = t.FieldByName(u"Any");
+  for (const Variant& v : {Variant(7), Variant(String(u"text")), Variant(2.5)}) {
+    t.Append();
+    any->SetAsVariant(v);
+    t.Post();
+    EXPECT_EQ(any->AsVariant().VType(), v.VType());
+    EXPECT_EQ(any->AsString(), VarToStr(v));
+  }
+  EXPECT_THROW(any->SetAsVariant(Variant(1)), EDatabaseError);  // browsing
+  t.Edit();
+  any->Clear();
+  t.Post();
+  EXPECT_TRUE(any->IsNull());
+}
