@@ -806,10 +806,11 @@ void TRecordsListKv::DefineProperties(TFiler* Filer) {
 
 namespace {
 
-// The values' text as WriteDataText makes it, back to the binary "Data" value the text-to-binary
-// conversion would make of it: the same writer calls for the same tokens. Only that form is taken (a
-// list of records, each a list of numbers, texts of plain ASCII runs and #codes, False/True/nil and
-// binary); anything else answers false, and the caller converts the whole text instead.
+// The values' text as WriteDataText makes it, back to a binary "Data" value that reads as the one the
+// text-to-binary conversion would make of it: the same writer calls for the same tokens (texts beyond
+// ASCII excepted: see Text). Only that form is taken (a list of records, each a list of numbers, texts of
+// plain ASCII runs and #codes, False/True/nil and binary); anything else answers false, and the caller
+// converts the whole text instead.
 class TDataTextParserKv {
  public:
   TDataTextParserKv(std::string_view Text, size_t Pos, TWriter& Writer) : FText(Text), FPos(Pos), FOut(Writer) {}
@@ -930,6 +931,7 @@ class TDataTextParserKv {
   // Runs of 'quoted' ASCII and #codes, joined directly or by "+" across blanks.
   bool Text() {
     FString.clear();
+    bool wide = false, surrogate = false;
     for (;;) {
       while (At(FPos) == '\'' || At(FPos) == '#') {
         if (FText[FPos] == '#') {
@@ -942,21 +944,27 @@ class TDataTextParserKv {
             ++n;
           }
           if (n == 0) return false;
+          wide = wide || code >= 0x80;
+          surrogate = surrogate || (code >= 0xD800 && code <= 0xDFFF);
           FString += static_cast<char16_t>(code);
           continue;
         }
         ++FPos;
         for (;;) {
-          const char c = At(FPos);
-          if (FPos >= FText.size() || c == '\n' || c == '\r' || static_cast<Byte>(c) >= 0x80) return false;
-          if (c == '\'') {
-            if (At(FPos + 1) != '\'') break;
-            FPos += 2;
-            FString += u'\'';
-            continue;
+          // The plain run up to the next quote, in one go.
+          const size_t run = FPos;
+          while (FPos < FText.size()) {
+            const char c = FText[FPos];
+            if (c == '\'' || c == '\n' || c == '\r' || static_cast<Byte>(c) >= 0x80) break;
+            ++FPos;
           }
-          FString += static_cast<char16_t>(c);
-          ++FPos;
+          const size_t had = FString.size();
+          FString.resize(had + (FPos - run));
+          for (size_t i = run; i < FPos; ++i) FString[had + (i - run)] = static_cast<char16_t>(FText[i]);
+          if (At(FPos) != '\'') return false;
+          if (At(FPos + 1) != '\'') break;
+          FPos += 2;
+          FString += u'\'';
         }
         ++FPos;
       }
@@ -973,7 +981,16 @@ class TDataTextParserKv {
       break;
     }
     if (!Ended()) return false;
-    FOut.WriteString(FString);
+    if (wide && !surrogate && FString.size() <= static_cast<size_t>(INT32_MAX / 2)) {
+      // Other than ASCII, the text goes on as UTF-16: read back, it is the text WriteString's UTF-8 gives,
+      // without the two conversions. Surrogates go through UTF-8 as the conversion takes them.
+      FOut.WriteValue(vaWString);
+      const auto n = static_cast<std::int32_t>(FString.size());
+      FOut.Write(&n, 4);
+      FOut.Write(FString.data(), static_cast<Int64>(FString.size() * 2));
+    } else {
+      FOut.WriteString(FString);
+    }
     return true;
   }
 
