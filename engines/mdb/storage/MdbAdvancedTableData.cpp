@@ -1,6 +1,7 @@
 #include "engines/mdb/storage/MdbAdvancedTableData.h"
 
 #include <cstring>
+#include <optional>
 
 #include "engines/mdb/runtime/MdbConst.h"
 #include "engines/mdb/runtime/MdbExcept.h"
@@ -9,7 +10,9 @@
 #include "engines/mdb/storage/MdbCursor.h"
 #include "engines/mdb/storage/MdbManagers.h"
 #include "engines/mdb/storage/MdbRecordCaches.h"
+#include "engines/mdb/storage/MdbLocalSession.h"
 #include "engines/mdb/storage/MdbSession.h"
+#include "engines/mdb/storage/MdbTransaction.h"
 
 namespace {
 
@@ -30,6 +33,9 @@ constexpr char16_t SInsertViewCheck[] =
 constexpr char16_t SUpdateViewCheck[] =
     u"Error - cannot update record in table '%s' from view '%s' with CHECK OPTION. Record with such field values does "
     u"not belong to this view.";
+constexpr char16_t SNotLocalSession[] = u"Error - not a local session object, classname = %s";
+constexpr char16_t SAnotherWriter[] =
+    u"Error in table '%s', inMemory = %s - another transaction already started table writing. FTransactionID = %d, SessionID = %d";
 constexpr char16_t SInvalidRecordCount[] = u"Invalid record count = %d. Limit is %d";
 constexpr char16_t SInvalidFieldNo[] = u"Invalid field number - FieldNo = %d, FieldCount = %d";
 
@@ -137,19 +143,61 @@ void TMdbAdvancedTableData::CheckNotOnEnds(TMdbCursor* Cursor, std::int32_t BOFC
 
 // ---- the table lock protocol -----------------------------------------------------------------------------
 
+namespace {
+// Only a local session opens transactions; any other kind of session is never inside one.
+bool InSessionTransaction(TMdbBaseSession* Session) {
+  const auto* L = dynamic_cast<const TMdbLocalSession*>(Session);
+  return L != nullptr && L->Transaction() != nullptr;
+}
+}  // namespace
+
+bool TMdbAdvancedTableData::AddToSessionTransaction(TMdbBaseSession* Session) {
+  auto* L = dynamic_cast<TMdbLocalSession*>(Session);
+  if (L == nullptr) throw EMdbException(11909, SNotLocalSession, {String(Session ? Session->ClassName() : u"nil")});
+  return L->Transaction() != nullptr && L->Transaction()->AddTableData(this);
+}
+
 bool TMdbAdvancedTableData::LockTable(bool bWriteMode, TMdbBaseSession* Session, std::int32_t& ErrorCode,
                                       bool DoNotLockThread) {
-  // An exclusive table has one user: nothing to arbitrate.
-  if (FExclusive) return true;
   const std::int32_t Sid = SessionIdOf(Session);
-  const bool Writer = IsTransactionWriter(Sid);
+  const bool InTransaction = InSessionTransaction(Session);
+  // An exclusive table has one user: nothing to arbitrate, only the transaction to join.
+  if (FExclusive) {
+    if (InTransaction) {
+      TMdbLockGuard G(FTransactionSync, true);
+      if (FTransactionCount == 0) {
+        FTransactionCount = 1;
+        AddToSessionTransaction(Session);
+      }
+      if (bWriteMode && FTransactionSessionID == -1) {
+        FTransactionSessionID = Sid;
+        WriterStarted();
+      }
+    }
+    return true;
+  }
   bool Taken = false;
-  if (!Writer) {
+  bool Joined = false;
+  if (InTransaction && !IsTransactionWriter(Sid)) {
+    Joined = AddToSessionTransaction(Session);
+    if (Joined && !FLockManager->LockTable(Sid, ltIRW, nullptr, true)) RaiseLockRefused(ErrorCode, u"IRW", Sid);
+    TMdbLockGuard G(FTransactionSync, true);
+    if (FTransactionSessionID == -1) {
+      if (bWriteMode) {
+        FTransactionSessionID = Sid;
+        WriterStarted();
+      }
+    } else if (FTransactionSessionID != Sid && bWriteMode) {
+      throw EMdbException(11943, SAnotherWriter, {FTableName, String(TrueFalse(FInMemory)), FTransactionSessionID, Sid});
+    }
+    if (Joined) ++FTransactionCount;
+  } else if (!InTransaction && !IsTransactionWriter(Sid)) {
     const TMdbLockType Type = bWriteMode ? ltRW : ltS;
     if (!FLockManager->LockTable(Sid, Type, nullptr, false))
       RaiseLockRefused(ErrorCode, bWriteMode ? u"RW" : u"S", Sid);
     Taken = true;
   }
+  const bool Writer = IsTransactionWriter(Sid);
   try {
     FSessionsSync.WaitAndLockForWrite();
   } catch (...) {
@@ -168,6 +216,8 @@ bool TMdbAdvancedTableData::LockTable(bool bWriteMode, TMdbBaseSession* Session,
       FTransactionMUD = Writer;
     }
     ++FLockCount;
+    // The transaction holds the table until it ends.
+    if (Joined) ++FLockCount;
     if (Writer != FTransactionMUD) {
       ReloadMUD(Sid);
       FTransactionMUD = Writer;
@@ -184,12 +234,75 @@ bool TMdbAdvancedTableData::LockTable(bool bWriteMode, TMdbBaseSession* Session,
 void TMdbAdvancedTableData::UnlockTable(bool bWriteMode, TMdbBaseSession* Session, bool DoNotLockThread) {
   if (FExclusive) return;
   const std::int32_t Sid = SessionIdOf(Session);
-  if (!IsTransactionWriter(Sid)) FLockManager->UnlockTable(Sid, bWriteMode ? ltRW : ltS);
+  // Inside a transaction the locks stay until it ends.
+  const bool InTransaction = InSessionTransaction(Session);
+  if (!InTransaction && !IsTransactionWriter(Sid)) FLockManager->UnlockTable(Sid, bWriteMode ? ltRW : ltS);
   {
     TMdbLockGuard G(FLockSync, true);
     if (FLockCount > 0) --FLockCount;
   }
   if (!DoNotLockThread) FSessionsSync.Unlock();
+}
+
+// ---- the end of a transaction ----------------------------------------------------------------------------
+
+void TMdbAdvancedTableData::Commit(std::int32_t SessionID) {
+  if (IsTransactionWriter(SessionID)) {
+    if (!FTransactionMUD && FIsTableOpened) ReloadMUD(SessionID);
+    SetTableFailureFlag(true);
+    ChangeTableState(ltoCommit);
+    TableStateChanged();
+    ApplyChanges(FTableState.TableState, dbstTableMetaData, FTableState.TableMetaDataState);
+    SetTableFailureFlag(false);
+    TableStateChanged();
+    ForgetRecordChanges();
+    FMUDState = FTableState.TableState;
+    FMUDLoaded = true;
+    FTransactionMUD = false;
+  }
+  {
+    TMdbLockGuard G(FTransactionSync, true);
+    FLockManager->FinishTransaction(SessionID);
+    if (FTransactionSessionID == SessionID) FTransactionSessionID = -1;
+    if (FTransactionCount > 0) --FTransactionCount;
+  }
+  {
+    TMdbLockGuard G(FLockSync, true);
+    if (FLockCount > 0) --FLockCount;
+  }
+  if (FCursorList.empty()) FreeIfNoSessionsConnected();
+}
+
+void TMdbAdvancedTableData::Rollback(std::int32_t SessionID) {
+  const bool Writer = IsTransactionWriter(SessionID);
+  if (Writer) {
+    try {
+      UndoRecordChanges();
+    } catch (...) {
+    }
+  }
+  try {
+    CancelChanges();
+  } catch (...) {
+  }
+  {
+    TMdbLockGuard G(FTransactionSync, true);
+    if (Writer) {
+      TMdbLockGuard L(FLockSync, true);
+      FTransactionSessionID = -1;
+      if (FTransactionMUD && FIsTableOpened) {
+        ReloadMUD(SessionID);
+        FTransactionMUD = false;
+      }
+    }
+    FLockManager->FinishTransaction(SessionID);
+    if (FTransactionCount > 0) --FTransactionCount;
+  }
+  {
+    TMdbLockGuard G(FLockSync, true);
+    if (FLockCount > 0) --FLockCount;
+  }
+  if (FCursorList.empty()) FreeIfNoSessionsConnected();
 }
 
 // ---- the commit step and cancelling ----------------------------------------------------------------------
@@ -405,6 +518,7 @@ bool TMdbAdvancedTableData::InsertRecord(TMdbCursor*& Cursor) {
     Before.RestoreTo(Cursor);
     throw;
   }
+  if (IsTransactionWriter(Sid)) NoteRecordChange(TRecordChange::Insert, NewId, nullptr);
   // Stored now: the blocks belong to the stored record.
   if (FBLOBFieldsPresent && FInMemory) ResetStoredBLOBMarkers(Cursor, NewId);
   try {
@@ -507,6 +621,7 @@ bool TMdbAdvancedTableData::DeleteRecord(TMdbCursor* Cursor) {
         throw;
       }
       Cursor->FCurrentRecordBuffer = Own;
+      if (IsTransactionWriter(Sid)) NoteRecordChange(TRecordChange::Delete, Target, Stored.Get());
       // Only now that the record is gone do its BLOB blocks go.
       ClearBLOBFieldsInRecordBuffer(Stored.Get());
       Result = true;
@@ -556,6 +671,17 @@ bool TMdbAdvancedTableData::UpdateRecord(TMdbCursor* Cursor) {
     throw;
   }
   try {
+    // The writer of a transaction keeps the stored bytes for its rollback.
+    std::optional<TMdbMemBlock> Undo;
+    if (IsTransactionWriter(Sid)) {
+      Undo.emplace(CalcRecordSize(), true);
+      TMdbNavigationInfo N;
+      N.SessionID = Sid;
+      N.GetRecordMode = grmCurrent;
+      N.RecordID = Target;
+      N.RecordBuffer = Undo->Get();
+      FRecordManager->GetRecordBuffer(N);
+    }
     const bool Keys = HasIndexes();
     if (Keys) {
       // The old keys come from the stored record, whatever the cursor's edit buffer holds.
@@ -590,6 +716,7 @@ bool TMdbAdvancedTableData::UpdateRecord(TMdbCursor* Cursor) {
       CancelChangesOutsideTransaction(Sid);
       return false;
     }
+    if (Undo) NoteRecordChange(TRecordChange::Update, Target, Undo->Get());
     if (FConstraintManager && FConstraintManager->ConstraintDefs().ForeignKeysActionsUpdateExists())
       ExecuteForeignKeyActions(Cursor, true);
     if (FBLOBFieldsPresent && FInMemory) ResetStoredBLOBMarkers(Cursor, Target);
@@ -630,7 +757,8 @@ void TMdbAdvancedTableData::DeleteVisibleRecords(TMdbCursor* Cursor) {
     if (Visible == 0) return;
     if (Total < Visible) throw EMdbException(11311, SInvalidRecordCount, {Visible, Total});
     const bool Actions = FConstraintManager && FConstraintManager->ConstraintDefs().ForeignKeysActionsDeleteExists();
-    if (Visible < Total || Actions) {
+    // A transaction's writer deletes record by record: each deletion can be undone.
+    if (Visible < Total || Actions || IsTransactionWriter(Sid)) {
       TMdbTableData::DeleteVisibleRecords(Cursor);
     } else if (FInMemory) {
       ClearAllRecords(Sid);

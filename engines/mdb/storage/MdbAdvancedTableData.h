@@ -17,8 +17,10 @@
 //   (markers reset after AddRecord); a deleted record's blocks are freed only after the record manager
 //   let the record go.
 //
-// Transactions (joining a session's transaction, IRW, commit and rollback of a table) belong to a later
-// stage: no session is ever inside one here, so FTransactionSessionID stays -1.
+// - Inside a session's transaction the table joins it on first access (IRW kept until the end); the
+//   first write makes the session the table's writer (another writer: 11943). The writer's changes
+//   skip the commit step: index pages stay pending and record changes are noted, so that Commit
+//   applies them and Rollback puts records, BLOBs and keys back as they were.
 #pragma once
 
 #include <cstdint>
@@ -80,12 +82,29 @@ class TMdbAdvancedTableData : public TMdbTableData {
   void SetLastAutoincValue(Int64 Value, std::int32_t FieldNo, TMdbCursor* Cursor) override;
   void ApplyChanges(std::uint32_t State1, TMdbDBStateType StateType2, std::uint32_t State2) override;
 
+  // The end of a session's transaction for this table.
+  void Commit(std::int32_t SessionID);
+  void Rollback(std::int32_t SessionID);
+
   TMdbTableLockManager* LockManager() const { return FLockManager.get(); }
   std::uint32_t LockCount() const { return FLockCount; }
   std::int32_t TransactionSessionID() const { return FTransactionSessionID; }
   bool IsTableOpened() const { return FIsTableOpened; }
 
  protected:
+  enum class TRecordChange : Byte { Insert, Update, Delete };
+  // The writer's record changes, for its rollback: Old holds the stored bytes before an update or a
+  // delete (nil for an insert). The memory table keeps them; the BLOB blocks they name stay alive.
+  virtual void NoteRecordChange(TRecordChange, const TMdbRecordID&, const Byte*) {}
+  // The table got a transaction writer.
+  virtual void WriterStarted() {}
+  // Puts the noted records back (newest first) and frees what the transaction added.
+  virtual void UndoRecordChanges() {}
+  // Keeps the changes: drops the notes and frees the blocks the changes replaced.
+  virtual void ForgetRecordChanges() {}
+  // Joins Session's transaction; True when the table joined now (11909 for another kind of session).
+  bool AddToSessionTransaction(TMdbBaseSession* Session);
+
   // The commit step of a data change outside a transaction.
   void CommitStep(TMdbLastTableOperation Operation);
   // Used on every failure of a change: the pending page changes go, unless the session's transaction

@@ -257,19 +257,22 @@ void TMdbLocalSession::StartTransaction() {
   if (FTransaction) throw EMdbException(10814, STransactionAlreadyStarted, {DatabaseNameOf(FDatabaseData)});
   TRegistryLock G = LockRegistry();
   if (FDatabaseData->FDatabaseName == "TEMP") throw EMdbException(10831, STempTransaction);
-  throw EMdbException(30903, u"Error - transactions are not supported");
+  FTransaction = std::make_unique<TMdbTransaction>(this, FDatabaseData);
 }
 
-void TMdbLocalSession::Commit(bool) {
+void TMdbLocalSession::Commit(bool FlushFileBuffers) {
   if (!FDatabaseData) RaiseNotBound(10815);
   if (!FTransaction) throw EMdbException(10816, STransactionNotStarted, {DatabaseNameOf(FDatabaseData)});
-  FTransaction.reset();
+  // A failed commit has rolled back: the transaction is over either way.
+  std::unique_ptr<TMdbTransaction> T = std::move(FTransaction);
+  T->Commit(FlushFileBuffers);
 }
 
 void TMdbLocalSession::Rollback() {
   if (!FDatabaseData) RaiseNotBound(10817);
   if (!FTransaction) throw EMdbException(10818, STransactionNotStarted, {DatabaseNameOf(FDatabaseData)});
-  FTransaction.reset();
+  std::unique_ptr<TMdbTransaction> T = std::move(FTransaction);
+  T->Rollback();
 }
 
 // ---- forwarding --------------------------------------------------------------------------------------

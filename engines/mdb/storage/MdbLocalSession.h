@@ -22,6 +22,7 @@
 #include <memory>
 
 #include "engines/mdb/storage/MdbSession.h"
+#include "engines/mdb/storage/MdbTransaction.h"
 
 class TMdbDatabaseData;
 class TMdbLocalSQLProcessor;
@@ -92,7 +93,8 @@ class TMdbLocalSession : public TMdbBaseSession {
   TMdbDatabaseData* DatabaseData() const { return FDatabaseData; }
 
   TMdbDatabaseData* FDatabaseData = nullptr;
-  std::unique_ptr<TObject> FTransaction;  // the open transaction; none is ever opened yet
+  std::unique_ptr<TMdbTransaction> FTransaction;  // the open transaction, nil when none
+  TMdbTransaction* Transaction() const { return FTransaction.get(); }
 
  private:
   TMdbDatabaseData* InternalFindDatabaseData();

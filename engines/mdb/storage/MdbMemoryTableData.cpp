@@ -349,6 +349,61 @@ void TMdbMemoryTableData::ResetStoredBLOBMarkers(TMdbCursor* Cursor, const TMdbR
   }
 }
 
+// ---- a transaction's record changes ----------------------------------------------------------------------
+
+void TMdbMemoryTableData::NoteRecordChange(TRecordChange Change, const TMdbRecordID& RecordID, const Byte* Old) {
+  TUndo U{Change, RecordID.PageNo, {}};
+  if (Old) U.Old.assign(Old, Old + CalcRecordSize());
+  FUndo.push_back(std::move(U));
+}
+
+void TMdbMemoryTableData::ForgetRecordChanges() {
+  FUndo.clear();
+  FBlobs.SetDeferFrees(false);
+  for (std::uint32_t h : FBlobs.TakeDeferred()) FBlobs.Free(h);
+}
+
+void TMdbMemoryTableData::UndoRecordChanges() {
+  FBlobs.SetDeferFrees(false);
+  const std::vector<std::uint32_t> Deferred = FBlobs.TakeDeferred();
+  TMdbMemoryRecordManager* M = MemoryRecordManager();
+  std::vector<std::uint32_t> Kept;
+  if (M) {
+    const auto& Slots = M->BlobFields();
+    for (auto U = FUndo.rbegin(); U != FUndo.rend(); ++U) {
+      TMdbRecordID Id{U->Slot, 0};
+      const bool Live = M->IsRecordExists(Id, -1);
+      if (U->Change == TRecordChange::Delete) {
+        if (!Live) M->RestoreRecord(U->Slot, U->Old.data());
+        continue;
+      }
+      if (!Live) continue;
+      Byte* R = M->SlotBuffer(U->Slot);
+      // The blocks the transaction gave the record go; those of the record it had stay.
+      for (const auto& F : Slots) {
+        if (IsRecordFieldNull(R, F.FieldNo)) continue;
+        const std::uint32_t h = GetBlobHandle(R, F.MemoryOffset);
+        const bool OldHasIt = U->Change == TRecordChange::Update && !IsRecordFieldNull(U->Old.data(), F.FieldNo) &&
+                              GetBlobHandle(U->Old.data(), F.MemoryOffset) == h;
+        if (!OldHasIt) FBlobs.Free(h);
+      }
+      if (U->Change == TRecordChange::Insert) M->DeleteRecord(Id, -1);
+      else std::memcpy(R, U->Old.data(), U->Old.size());
+    }
+    // What the restored records name again stays; the rest the transaction let go of goes now.
+    for (const TUndo& U : FUndo) {
+      if (U.Old.empty() || !M->IsRecordExists({U.Slot, 0}, -1)) continue;
+      const Byte* R = M->SlotBuffer(U.Slot);
+      for (const auto& F : Slots)
+        if (!IsRecordFieldNull(R, F.FieldNo)) Kept.push_back(GetBlobHandle(R, F.MemoryOffset));
+    }
+  }
+  std::sort(Kept.begin(), Kept.end());
+  for (std::uint32_t h : Deferred)
+    if (!std::binary_search(Kept.begin(), Kept.end(), h)) FBlobs.Free(h);
+  FUndo.clear();
+}
+
 // ---- table operations ------------------------------------------------------------------------------------
 
 void TMdbMemoryTableData::CreateTable(TMdbCursor* Cursor, TMdbFieldDefs& FieldDefs, TMdbIndexDefs& IndexDefs,

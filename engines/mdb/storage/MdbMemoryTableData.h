@@ -41,6 +41,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "engines/mdb/storage/MdbAdvancedTableData.h"
 
@@ -88,6 +89,10 @@ class TMdbMemoryTableData : public TMdbAdvancedTableData {
 
  protected:
   void ResetStoredBLOBMarkers(TMdbCursor* Cursor, const TMdbRecordID& RecordID) override;
+  void NoteRecordChange(TRecordChange Change, const TMdbRecordID& RecordID, const Byte* Old) override;
+  void WriterStarted() override { FBlobs.SetDeferFrees(true); }
+  void UndoRecordChanges() override;
+  void ForgetRecordChanges() override;
 
  private:
   struct TSavedContent;
@@ -99,6 +104,12 @@ class TMdbMemoryTableData : public TMdbAdvancedTableData {
   // Frees the BLOB blocks of every live record of Records, read with Fields' layout.
   void FreeRecordBLOBs(TMdbMemoryRecordManager* Records, TMdbFieldDefs& Fields);
 
+  struct TUndo {
+    TRecordChange Change;
+    std::int32_t Slot;
+    std::vector<Byte> Old;  // the stored bytes before an update or a delete
+  };
+  std::vector<TUndo> FUndo;
   std::int32_t FLoadedRecordCount = 0;
   std::int32_t FAllocRecordsBy;
   std::unique_ptr<TMdbPageManager> FPageManager;

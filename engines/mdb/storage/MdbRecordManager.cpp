@@ -133,6 +133,14 @@ void TMdbBlobHandleTable::ReleaseSlab(TSlab& Slab) noexcept {
 
 void TMdbBlobHandleTable::Free(std::uint32_t Handle) noexcept {
   if (Handle == 0 || Handle > FBlocks.size() || FBlocks[Handle - 1].Block == nullptr) return;
+  if (FDeferFrees) {
+    try {
+      FDeferred.push_back(Handle);
+      return;
+    } catch (...) {
+      // Without room to note it the block goes now, as it would without a transaction.
+    }
+  }
   const TEntry E = std::exchange(FBlocks[Handle - 1], TEntry{});
   if (E.Slab == kOwnBuffer) {
     void* p = E.Block;
@@ -174,6 +182,7 @@ void TMdbBlobHandleTable::Clear() noexcept {
   FSlabs.clear();
   FCurrentSlab = 0;
   FLive = 0;
+  FDeferred.clear();
 }
 
 std::uint32_t GetBlobHandle(const Byte* Record, std::int32_t MemoryOffset) {
@@ -312,6 +321,33 @@ bool TMdbMemoryRecordManager::AddRecord(const Byte* RecordBuffer, TMdbRecordID& 
   }
   ++FRecordCount;
   return true;
+}
+
+void TMdbMemoryRecordManager::RestoreRecord(std::int32_t Slot, const Byte* RecordBuffer) {
+  if (Slot < 0 || (Slot < FAllocatedRecordCount && FRecordCount > 0 && Slot >= FFirstRecordID &&
+                   Slot <= FLastRecordID && !IsSlotDeleted(Slot)))
+    throw EMdbException(10847, SMdbInvalidRecordNo, {Slot});
+  if (Slot >= FAllocatedRecordCount) Grow(Slot);
+  std::memcpy(SlotBuffer(Slot), RecordBuffer, static_cast<std::size_t>(RecordBufferSize));
+  auto MarkFree = [&](std::int32_t From, std::int32_t To) {
+    for (std::int32_t s = From; s < To; ++s) SetDeleted(s, true);
+    if (From < To) FNoRecordsDeleted = false;
+  };
+  if (FRecordCount == 0) {
+    MarkFree(0, Slot);
+    FFirstRecordID = FLastRecordID = Slot;
+  } else {
+    if (Slot > FLastRecordID) {
+      MarkFree(FLastRecordID + 1, Slot);
+      FLastRecordID = Slot;
+    }
+    if (Slot < FFirstRecordID) {
+      MarkFree(Slot + 1, FFirstRecordID);
+      FFirstRecordID = Slot;
+    }
+  }
+  SetDeleted(Slot, false);
+  ++FRecordCount;
 }
 
 bool TMdbMemoryRecordManager::UpdateRecord(Byte* RecordBuffer, const TMdbRecordID& RecordID, std::int32_t) {

@@ -25,6 +25,7 @@
 
 #include <array>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "engines/mdb/runtime/MdbTypes.h"
@@ -68,6 +69,11 @@ class TMdbBlobHandleTable {
   void Free(std::uint32_t Handle) noexcept;
   std::size_t LiveCount() const { return FLive; }
   std::size_t SlabCount() const;
+  // While set, Free keeps the block and notes its handle instead (a transaction may bring the record
+  // back that named it); TakeDeferred hands the noted handles over and forgets them.
+  void SetDeferFrees(bool Value) { FDeferFrees = Value; }
+  bool DeferFrees() const { return FDeferFrees; }
+  std::vector<std::uint32_t> TakeDeferred() { return std::exchange(FDeferred, {}); }
   // Room for Count more handles, so that many blocks come without regrowing the table.
   void Reserve(std::size_t Count) { FBlocks.reserve(FBlocks.size() + Count); }
   void Clear() noexcept;
@@ -92,6 +98,8 @@ class TMdbBlobHandleTable {
   std::vector<TSlab> FSlabs;
   std::uint32_t FCurrentSlab = 0;  // the slab carved from (index + 1), 0 = none
   std::size_t FLive = 0;
+  bool FDeferFrees = false;
+  std::vector<std::uint32_t> FDeferred;
 };
 
 // Where a BLOB field sits in a record buffer: its null bit and its slot.
@@ -161,6 +169,9 @@ class TMdbMemoryRecordManager : public TMdbBaseRecordManager {
   void LoadFromStream(TStream* Stream) override;
   void SaveToStream(TStream* Stream) override;
   void AddLoadedRecord(const Byte* RecordBuffer, std::int32_t& RecordPos) override;
+  // Puts a record back into Slot, a slot no live record holds (a rolled-back deletion): the slots it
+  // passes on the way stay free.
+  void RestoreRecord(std::int32_t Slot, const Byte* RecordBuffer);
   // Hands the blocks of Source's changed BLOB fields to the stored record Dest, freeing Dest's old ones.
   void RewriteBLOBValues(Byte* Source, Byte* Dest);
 
