@@ -187,8 +187,6 @@ class TIdCustomDataSet : public TDataSet {
   int BinarySearchFirstSortKey(const TIdSorting& Key, std::span<const Byte> KeyBytes, bool& Hit) const;
   int FindByFirstSortKey(const TIdSorting& Key, const Variant& Value, TLocateOptions Options) const;
   bool RowMatches(const TIdField& Field, const Variant& Value, int DataIndex, TLocateOptions Options) const;
-  // The rows the save writes: the view in order.
-  std::vector<const Byte*> ViewRows() const;
   // The fields a save writes, with their descriptors; raises the dataset error when closed.
   void CollectSavedFields(bool AExcludeVirtual, std::vector<idstream::TIdFieldDescriptor>& Descriptors,
                           std::vector<const TIdField*>& SavedFields) const;

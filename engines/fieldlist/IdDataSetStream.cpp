@@ -6,13 +6,23 @@
 #include "platform/rtl/SysUtils.h"
 #include "platform/store/ByteStream.h"
 
-std::vector<const Byte*> TIdCustomDataSet::ViewRows() const {
-  std::vector<const Byte*> rows;
-  const int count = GetRecordCount();
-  rows.reserve(static_cast<std::size_t>(count));
-  for (int recNo = 1; recNo <= count; ++recNo) rows.push_back(FStore->Row(DataIndexOf(recNo)));
-  return rows;
-}
+namespace {
+// The rows of the view in order: every row of the store, or those the filter lists.
+class TViewRows final : public idstream::TRowSource {
+ public:
+  TViewRows(const TIdRecordStore& Store, const std::vector<std::int32_t>* Filter, std::size_t Count)
+      : FStore(Store), FFilter(Filter), FCount(Count) {}
+  std::size_t Count() const override { return FCount; }
+  const Byte* Row(std::size_t I) const override {
+    return FStore.Row(FFilter != nullptr ? (*FFilter)[I] : static_cast<int>(I));
+  }
+
+ private:
+  const TIdRecordStore& FStore;
+  const std::vector<std::int32_t>* FFilter;
+  std::size_t FCount;
+};
+}  // namespace
 
 namespace {
 // Puts the stream back at its start however the writer ends.
@@ -44,7 +54,7 @@ void TIdCustomDataSet::SaveToStream(TStream* AStream, bool AExcludeVirtual) {
   std::vector<idstream::TIdFieldDescriptor> descriptors;
   std::vector<const TIdField*> fields;
   CollectSavedFields(AExcludeVirtual, descriptors, fields);
-  const std::vector<const Byte*> rows = ViewRows();
+  const TViewRows rows(*FStore, FIsFiltered ? &FFilters : nullptr, static_cast<std::size_t>(GetRecordCount()));
   TRewind rewind{AStream};
   idstream::Write(*AStream, descriptors, fields, rows);
 }
@@ -55,7 +65,8 @@ void TIdCustomDataSet::SaveToFile(const String& AFileName, bool AExcludeVirtual)
   CollectSavedFields(AExcludeVirtual, descriptors, fields);
   idstream::HeaderSize(descriptors);  // raises before the file is made
   TFileStream file(AFileName, fmCreate);
-  idstream::Write(file, descriptors, fields, ViewRows());
+  idstream::Write(file, descriptors, fields,
+                  TViewRows(*FStore, FIsFiltered ? &FFilters : nullptr, static_cast<std::size_t>(GetRecordCount())));
 }
 
 std::vector<const TFieldDef*> TIdCustomDataSet::VirtualDefsToMake(

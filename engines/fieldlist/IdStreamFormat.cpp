@@ -215,24 +215,40 @@ class TRowWriter {
 }  // namespace
 
 void Write(TStream& Stream, std::span<const TIdFieldDescriptor> Descriptors,
-           std::span<const TIdField* const> Fields, std::span<const Byte* const> Rows) {
+           std::span<const TIdField* const> Fields, const TRowSource& Rows) {
   const std::size_t headerSize = HeaderSize(Descriptors);
   const TRowWriter rows(Fields);
+  const std::size_t count = Rows.Count();
   if (auto* memory = dynamic_cast<TMemoryStream*>(&Stream)) {
     // Sized once and written in place: no intermediate copy, no growth.
     std::size_t size = headerSize;
-    for (const Byte* row : Rows) size += rows.Size(row);
+    for (std::size_t i = 0; i < count; ++i) size += rows.Size(Rows.Row(i));
     memory->SetSize(static_cast<Int64>(size));
     Byte* out = WriteHeader(static_cast<Byte*>(memory->Memory()), Descriptors);
-    for (const Byte* row : Rows) out = rows.Write(out, row);
+    for (std::size_t i = 0; i < count; ++i) out = rows.Write(out, Rows.Row(i));
     return;
   }
   Stream.SetSize(0);
   Stream.SetPosition(0);
   TByteWriter writer(Stream);
   writer.Commit(WriteHeader(writer.Room(headerSize), Descriptors));
-  for (const Byte* row : Rows) writer.Commit(rows.Write(writer.Room(rows.Bound(row)), row));
+  for (std::size_t i = 0; i < count; ++i) {
+    const Byte* row = Rows.Row(i);
+    writer.Commit(rows.Write(writer.Room(rows.Bound(row)), row));
+  }
   writer.Flush();
+}
+
+void Write(TStream& Stream, std::span<const TIdFieldDescriptor> Descriptors,
+           std::span<const TIdField* const> Fields, std::span<const Byte* const> Rows) {
+  struct TSpanRows final : TRowSource {
+    std::span<const Byte* const> Rows;
+    std::size_t Count() const override { return Rows.size(); }
+    const Byte* Row(std::size_t I) const override { return Rows[I]; }
+  };
+  TSpanRows source;
+  source.Rows = Rows;
+  Write(Stream, Descriptors, Fields, source);
 }
 
 // ---- reading ----------------------------------------------------------------------------------------

@@ -70,10 +70,24 @@ int DescriptorSize(int DataType, int Size);
 std::size_t HeaderSize(std::span<const TIdFieldDescriptor> Descriptors);
 // Writes exactly HeaderSize bytes and returns the end of what it wrote.
 Byte* WriteHeader(Byte* Out, std::span<const TIdFieldDescriptor> Descriptors);
+// The rows a save writes, in order, read where they lie: a save of millions of rows does not first
+// gather their addresses into fresh memory.
+class TRowSource {
+ public:
+  virtual std::size_t Count() const = 0;
+  virtual const Byte* Row(std::size_t I) const = 0;
+
+ protected:
+  ~TRowSource() = default;
+};
+
 // The whole stream, as every save writes it: a "TD" header, one descriptor per field and one row per
 // block of Rows (the values of Fields, in order). A memory stream is sized once and written in place;
 // any other stream is emptied and gets the bytes in blocks of TByteWriter::kBlockSize. Raises (before
 // writing) what HeaderSize raises.
+void Write(TStream& Stream, std::span<const TIdFieldDescriptor> Descriptors,
+           std::span<const TIdField* const> Fields, const TRowSource& Rows);
+// The same for rows already gathered.
 void Write(TStream& Stream, std::span<const TIdFieldDescriptor> Descriptors,
            std::span<const TIdField* const> Fields, std::span<const Byte* const> Rows);
 
