@@ -678,6 +678,14 @@ void TCustomMemTableKv::BuildIndexesFromIndexDefs() {
   for (int i = 0; i < indexes->Count(); ++i) indexes->GetItem(i)->SetActive(true);
 }
 
+void TCustomMemTableKv::RefreshIndexDefs() {
+  if (HasState(csDesigning) && IndexDefs().Count() > 0) return;
+  if (!Active() || IndexDefs().Updated()) return;
+  FieldDefs().Update();
+  IndexDefs().Clear();
+  IndexDefs().SetUpdated(true);
+}
+
 void TCustomMemTableKv::CursorClose() {
   WireInternalCalc(false);
   FActive = false;

@@ -187,6 +187,9 @@ class TCustomMemTableKv : public TDataSet, public IMemTableKv, public IDataDrive
   // One key index per item of IndexDefs (unique / primary by its options), replacing the indexes of
   // earlier definitions; then every key index is active. Runs on every open.
   void BuildIndexesFromIndexDefs();
+  // The definitions are what the user gave (stored with StoreDefs); nothing is derived from the key
+  // indexes, so a refresh on an open table at run time only empties them and marks them current.
+  void RefreshIndexDefs() override;
 
   // Storage inside a form: the data component is the table's child "MemTableData" (structure and
   // records) unless a data driver feeds the table or there is no structure; reading a stored table

@@ -144,6 +144,26 @@ TEST_F(KvTest, IndexOfTwoFieldsAndLookupByFieldNames) {
   EXPECT_EQ(indexes->GetIndexForFields(u"Id;Name "), nullptr);
 }
 
+TEST_F(KvTest, RefreshingIndexDefinitionsEmptiesThemOnlyOnAnOpenTable) {
+  auto t = std::make_unique<TMemTableKv>(nullptr);
+  t->FieldDefs().Add(u"Id", ftInteger);
+  t->IndexDefs().Add(u"ById", u"Id", ixUnique);
+  // Closed: the user's definitions stay.
+  t->IndexDefs().Update();
+  EXPECT_EQ(t->IndexDefs().Count(), 1);
+  t->CreateDataSet();
+  t->Append();
+  t->FieldByName(u"Id")->SetAsInteger(7);
+  t->Post();
+  // Open: nothing is derived from the key indexes, which keep working.
+  t->IndexDefs().SetUpdated(false);
+  t->IndexDefs().Update();
+  EXPECT_EQ(t->IndexDefs().Count(), 0);
+  EXPECT_TRUE(t->IndexDefs().Updated());
+  EXPECT_EQ(t->MemTableData()->RecordsList()->Indexes()->Count(), 1);
+  EXPECT_TRUE(t->Locate(u"Id", Variant(7), 0));
+}
+
 TEST_F(KvTest, TableBuildsIndexesFromDefinitionsAndSearchesThem) {
   auto t = std::make_unique<TMemTableKv>(nullptr);
   t->FieldDefs().Add(u"Id", ftInteger);
