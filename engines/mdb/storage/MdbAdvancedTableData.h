@@ -89,6 +89,8 @@ class TMdbAdvancedTableData : public TMdbTableData {
   TMdbTableLockManager* LockManager() const { return FLockManager.get(); }
   std::uint32_t LockCount() const { return FLockCount; }
   std::int32_t TransactionSessionID() const { return FTransactionSessionID; }
+  // Some session's open transaction lists the table: its rollback still needs the table's records.
+  bool HeldByTransaction() const { return FTransactionCount != 0; }
   bool IsTableOpened() const { return FIsTableOpened; }
 
  protected:

@@ -31,6 +31,12 @@ namespace {
 constexpr char16_t SNilPointer[] = u"Nil pointer occured";
 constexpr char16_t STableNotFound[] = u"Table not found, table name = %s";
 constexpr char16_t SInsideTransaction[] = u"Cannot perform this operation inside a transaction";
+// Deleting, re-creating or emptying a table an open transaction still lists would leave its rollback
+// without the records it must put back (or with a freed table): refused until the transaction ends.
+void RefuseWhileHeldByTransaction(const TMdbTableData* T, std::int32_t Code) {
+  const auto* A = dynamic_cast<const TMdbAdvancedTableData*>(T);
+  if (A != nullptr && A->HeldByTransaction()) throw EMdbException(Code, SInsideTransaction);
+}
 constexpr char16_t SNotExclusive[] = u"Error - table '%s' is not opened in exclusive mode";
 constexpr char16_t SDatabaseDataNotFound[] =
     u"DatabaseData not found. DatabaseName = %s, DatabaseFileName = %s, DatabaseFileNameUnicode = %s, InMemory = %s, "
@@ -90,7 +96,15 @@ void TMdbLocalCursor::CreateTable(TMdbFieldDefs* FieldDefs, TMdbIndexDefs* Index
     delete New;
     throw;
   }
-  if (Old) ReplaceTableData(Old, New, false);
+  if (Old) {
+    try {
+      RefuseWhileHeldByTransaction(Old, 10838);
+    } catch (...) {
+      delete New;
+      throw;
+    }
+    ReplaceTableData(Old, New, false);
+  }
   FTableData = New;
 }
 
@@ -119,6 +133,7 @@ void TMdbLocalCursor::DeleteTable(bool Cascade) {
   if (FTableData) {
     TMdbTableData* T = FTableData;
     FTableData = nullptr;
+    RefuseWhileHeldByTransaction(T, 10838);
     T->DeleteTable(FSession, Cascade, false);
     // A temporary table data object has freed itself.
     if (!OwnsTemporary) delete T;
@@ -137,6 +152,7 @@ void TMdbLocalCursor::EmptyTable() {
   FTableData = RegisteredTables() ? FDatabaseData->FindTableData(this) : FDatabaseData->FindOrCreateTableData(this);
   if (FTableData == nullptr) throw EMdbException(10073, STableNotFound, {FTableName});
   try {
+    RefuseWhileHeldByTransaction(FTableData, 10072);
     FTableData->EmptyTable(this, false);
   } catch (...) {
     ReleaseTableData();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -185,6 +186,25 @@ TEST_F(MdbTransactionTest, RollbackOfATableEmptiedRecordByRecord) {
   Delete(3);
   Insert(999);
   Session.FTransaction.reset();
+  EXPECT_EQ(Dump(), Before);
+}
+
+// A table an open transaction lists is neither deleted nor emptied, even with no cursor on it: the
+// rollback still puts its records back.
+TEST_F(MdbTransactionTest, TableHeldByATransactionIsNotDeletedOrEmptied) {
+  for (std::int32_t i = 0; i < 10; ++i) Insert(i);
+  const std::string Before = Dump();
+  Session.StartTransaction();
+  Delete(2);
+  Insert(50);
+  Cursor->CloseTable();
+  std::unique_ptr<TMdbLocalCursor> Other(static_cast<TMdbLocalCursor*>(Session.CreateCursor(u"T", false)));
+  Other->FInMemory = true;
+  EXPECT_EQ(NativeCodeOf([&] { Other->DeleteTable(false); }), 10838);
+  EXPECT_EQ(NativeCodeOf([&] { Other->EmptyTable(); }), 10072);
+  EXPECT_EQ(NativeCodeOf([&] { Other->CreateTable(&Fields, &Indexes, nullptr); }), 10838);
+  Session.Rollback();
+  Cursor->OpenTableByFieldDefs(&Fields, &Indexes, nullptr);
   EXPECT_EQ(Dump(), Before);
 }
 
