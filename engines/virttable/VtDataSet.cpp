@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "platform/rtl/SysUtils.h"
 
@@ -62,49 +63,19 @@ class TMemDataSet::TCalcFieldSource final : public vt::TComputedFieldSource {
   }
 
   bool ComputedData(const vt::TFieldDesc& Desc, std::vector<Byte>& Buffer) override {
-    TField* field = nullptr;
-    for (const TEntry& e : FEntries)
-      if (e.Desc.get() == &Desc) field = e.Field;
+    TField* field = FieldOf(Desc);
     if (!field || FBuffer.empty()) return false;
     const std::size_t size = static_cast<std::size_t>(std::max(field->DataSize(), 8));
     if (Buffer.size() < size) Buffer.resize(size);
     const TFieldType type = field->DataType();
     const bool native = type != ftDate && type != ftTime && type != ftDateTime;
-    TRecordBuffer save = FOwner.FScanRecBuf;
-    FOwner.FScanRecBuf = FBuffer.data();
-    const TDataSetState s = FOwner.SetTempState(dsFilter);
-    bool has = false;
-    try {
-      has = field->GetData(TValueBuffer(Buffer.data(), Buffer.size()), native);
-    } catch (...) {
-      FOwner.RestoreState(s);
-      FOwner.FScanRecBuf = save;
-      throw;
-    }
-    FOwner.RestoreState(s);
-    FOwner.FScanRecBuf = save;
-    return has;
+    return ReadThroughField([&] { return field->GetData(TValueBuffer(Buffer.data(), Buffer.size()), native); });
   }
 
   Variant ComputedValue(const vt::TFieldDesc& Desc) override {
-    TField* field = nullptr;
-    for (const TEntry& e : FEntries)
-      if (e.Desc.get() == &Desc) field = e.Field;
+    TField* field = FieldOf(Desc);
     if (!field || FBuffer.empty()) return Null();
-    TRecordBuffer save = FOwner.FScanRecBuf;
-    FOwner.FScanRecBuf = FBuffer.data();
-    const TDataSetState s = FOwner.SetTempState(dsFilter);
-    Variant v;
-    try {
-      v = field->AsVariant();
-    } catch (...) {
-      FOwner.RestoreState(s);
-      FOwner.FScanRecBuf = save;
-      throw;
-    }
-    FOwner.RestoreState(s);
-    FOwner.FScanRecBuf = save;
-    return v;
+    return ReadThroughField([&] { return field->AsVariant(); });
   }
 
  private:
@@ -112,6 +83,30 @@ class TMemDataSet::TCalcFieldSource final : public vt::TComputedFieldSource {
     std::unique_ptr<vt::TFieldDesc> Desc;
     TField* Field;
   };
+
+  TField* FieldOf(const vt::TFieldDesc& Desc) const {
+    for (const TEntry& e : FEntries)
+      if (e.Desc.get() == &Desc) return e.Field;
+    return nullptr;
+  }
+  // Read runs with the fields reading the computed buffer in state dsFilter; both are put back after.
+  template <typename TRead>
+  decltype(std::declval<TRead&>()()) ReadThroughField(TRead Read) {
+    TRecordBuffer save = FOwner.FScanRecBuf;
+    FOwner.FScanRecBuf = FBuffer.data();
+    const TDataSetState s = FOwner.SetTempState(dsFilter);
+    try {
+      auto result = Read();
+      FOwner.RestoreState(s);
+      FOwner.FScanRecBuf = save;
+      return result;
+    } catch (...) {
+      FOwner.RestoreState(s);
+      FOwner.FScanRecBuf = save;
+      throw;
+    }
+  }
+
   TMemDataSet& FOwner;
   std::vector<TEntry> FEntries;
   std::vector<Byte> FBuffer;

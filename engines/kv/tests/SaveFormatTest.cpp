@@ -436,6 +436,52 @@ TEST_F(KvTest, TextSaveWritesTheConversionsBytes) {
   DeleteFile(name);
 }
 
+namespace {
+
+std::string SavedBytes(TMemoryStream& Out) {
+  const auto* p = static_cast<const char*>(Out.Memory());
+  return std::string(p, p + Out.Size());
+}
+
+// What a table saves after reading In's text through the whole-text conversion ("error" when refused).
+std::string ConversionReading(TMemoryStream& In) {
+  try {
+    In.SetPosition(0);
+    TMemoryStream binary;
+    ComponentTextToBinary(&In, &binary);
+    binary.SetPosition(0);
+    TMemTableKv a(nullptr);
+    a.LoadFromStream(&binary);
+    TMemoryStream out;
+    a.SaveToStream(&out);
+    return SavedBytes(out);
+  } catch (const Exception&) {
+    return "error";
+  }
+}
+
+// What a table holding one row saves after loading the text file Name; a refused load keeps the row.
+std::string FileReadingOverARow(const String& Name) {
+  TMemTableKv b(nullptr);
+  b.FieldDefs().Add(u"X", ftInteger);
+  b.CreateDataSet();
+  b.Append();
+  b.StoreFieldValue(b.Fields()[0], Variant(42));
+  b.Post();
+  try {
+    b.LoadFromFile(Name);
+    TMemoryStream out;
+    b.SaveToStream(&out);
+    return SavedBytes(out);
+  } catch (const Exception&) {
+    EXPECT_EQ(b.RecordCount(), 1);
+    EXPECT_EQ(b.Fields()[0]->AsInteger(), 42);
+    return "error";
+  }
+}
+
+}  // namespace
+
 TEST_F(KvTest, TextLoadReadsWhatTheConversionReads) {
   // Text files read straight or by converting the whole text must agree on every edit a person might
   // make: the same rows, or the same error with the table left as it was.
@@ -504,40 +550,9 @@ TEST_F(KvTest, TextLoadReadsWhatTheConversionReads) {
     in.WriteBuffer(texts[i].data(), static_cast<Int64>(texts[i].size()));
     in.SaveToFile(name);
     // The conversion's reading.
-    std::string want;
-    try {
-      in.SetPosition(0);
-      TMemoryStream binary;
-      ComponentTextToBinary(&in, &binary);
-      binary.SetPosition(0);
-      TMemTableKv a(nullptr);
-      a.LoadFromStream(&binary);
-      TMemoryStream out;
-      a.SaveToStream(&out);
-      const auto b = Bytes(out);
-      want.assign(b.begin(), b.end());
-    } catch (const Exception&) {
-      want = "error";
-    }
+    const std::string want = ConversionReading(in);
     // The file's, into a table that holds a row already.
-    TMemTableKv b(nullptr);
-    b.FieldDefs().Add(u"X", ftInteger);
-    b.CreateDataSet();
-    b.Append();
-    b.StoreFieldValue(b.Fields()[0], Variant(42));
-    b.Post();
-    std::string got;
-    try {
-      b.LoadFromFile(name);
-      TMemoryStream out;
-      b.SaveToStream(&out);
-      const auto bytes = Bytes(out);
-      got.assign(bytes.begin(), bytes.end());
-    } catch (const Exception&) {
-      got = "error";
-      EXPECT_EQ(b.RecordCount(), 1);
-      EXPECT_EQ(b.Fields()[0]->AsInteger(), 42);
-    }
+    const std::string got = FileReadingOverARow(name);
     EXPECT_EQ(got, want);
   }
   DeleteFile(name);
@@ -583,41 +598,11 @@ TEST_F(KvTest, TextLoadAcrossReadPieces) {
     TMemoryStream in;
     in.WriteBuffer(texts[i].data(), static_cast<Int64>(texts[i].size()));
     in.SaveToFile(name);
-    std::string want;
-    try {
-      in.SetPosition(0);
-      TMemoryStream binary;
-      ComponentTextToBinary(&in, &binary);
-      binary.SetPosition(0);
-      TMemTableKv a(nullptr);
-      a.LoadFromStream(&binary);
-      TMemoryStream out;
-      a.SaveToStream(&out);
-      const auto b = Bytes(out);
-      want.assign(b.begin(), b.end());
-    } catch (const Exception&) {
-      want = "error";
-    }
+    const std::string want = ConversionReading(in);
     if (i == 0) {
       EXPECT_TRUE(want == std::string(expectedBytes.begin(), expectedBytes.end()));
     }
-    TMemTableKv b(nullptr);
-    b.FieldDefs().Add(u"X", ftInteger);
-    b.CreateDataSet();
-    b.Append();
-    b.StoreFieldValue(b.Fields()[0], Variant(42));
-    b.Post();
-    std::string got;
-    try {
-      b.LoadFromFile(name);
-      TMemoryStream out;
-      b.SaveToStream(&out);
-      const auto bytes = Bytes(out);
-      got.assign(bytes.begin(), bytes.end());
-    } catch (const Exception&) {
-      got = "error";
-      EXPECT_EQ(b.RecordCount(), 1);
-    }
+    const std::string got = FileReadingOverARow(name);
     EXPECT_TRUE(got == want) << got.size() << " bytes against " << want.size();
   }
   DeleteFile(name);

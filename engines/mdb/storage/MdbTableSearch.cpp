@@ -197,22 +197,20 @@ class TMdbTableSearch {
     if (SearchExpression) FConditions.AddExpression(SearchExpression);
     if (FCursor->FFilterExpression) FConditions.AddExpression(FCursor->FFilterExpression);
     if (FCursor->FSQLFilterExpression) FConditions.AddExpression(FCursor->FSQLFilterExpression);
-    if (FCursor->FRangeStartBuffer) {
+    // The cursor's range ends are key conditions on its index.
+    const auto AddRangeEnd = [&](auto* Buffer, auto KeyFieldCount, auto Condition) {
+      if (!Buffer) return;
       TMdbScanSearchCondition C;
-      C.KeyRecordBuffer = FCursor->FRangeStartBuffer;
-      C.KeyFieldCount = FCursor->FRangeStartKeyFieldCount;
-      C.Condition = FCursor->FRangeStartExclusive ? scGreater : scGreaterEqual;
+      C.KeyRecordBuffer = Buffer;
+      C.KeyFieldCount = KeyFieldCount;
+      C.Condition = Condition;
       C.IndexID = FCursor->FIndexID;
       FConditions.AddCondition(C);
-    }
-    if (FCursor->FRangeEndBuffer) {
-      TMdbScanSearchCondition C;
-      C.KeyRecordBuffer = FCursor->FRangeEndBuffer;
-      C.KeyFieldCount = FCursor->FRangeEndKeyFieldCount;
-      C.Condition = FCursor->FRangeEndExclusive ? scLower : scLowerEqual;
-      C.IndexID = FCursor->FIndexID;
-      FConditions.AddCondition(C);
-    }
+    };
+    AddRangeEnd(FCursor->FRangeStartBuffer, FCursor->FRangeStartKeyFieldCount,
+                FCursor->FRangeStartExclusive ? scGreater : scGreaterEqual);
+    AddRangeEnd(FCursor->FRangeEndBuffer, FCursor->FRangeEndKeyFieldCount,
+                FCursor->FRangeEndExclusive ? scLower : scLowerEqual);
   }
 
   TMdbScanSearchCondition* Condition(std::int32_t i) { return i < 0 ? nullptr : FConditions.Items[i].get(); }
