@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <random>
+#include <span>
 
 #include "VtTestSupport.h"
 #include "engines/virttable/VtFilter.h"
@@ -61,6 +62,33 @@ class VtSortFilter : public CodePage936 {
     AddPerson(*t, 4, u"Smith", 9, EncodeDate(2003, 1, 1), false);
     AddPerson(*t, 5, u"A%", 21, EncodeDate(2004, 1, 1), false);
     AddPerson(*t, -3, nullptr, 0);
+  }
+  // For each of Texts, every row of the table gives the same answer (or raises alike) the planned way
+  // as through dynamic values, under each set of options.
+  void ExpectPlannedAgrees(std::span<const char16_t* const> Texts) {
+    vt::TMemData& data = *t->Data();
+    for (const char16_t* text : Texts) {
+      SCOPED_TRACE(StringToUTF8(text));
+      vt::TFilterExpression planned(data, text, data.ComputedFields);
+      vt::TFilterExpression general(data, text, data.ComputedFields);
+      general.SetPlannedComparisons(false);
+      for (int options = 0; options < 4; ++options) {
+        const bool ci = options & 1, npc = options & 2;
+        auto eval = [&](const vt::TFilterExpression& e, const Byte* rec) {
+          try {
+            return e.Eval(rec, ci, npc) ? 1 : 0;
+          } catch (const Exception&) {
+            return 2;
+          }
+        };
+        // The planned way first: the general way makes an object of each small memo it reads.
+        for (const vt::TItemHeader* it = data.FirstItem(); it; it = it->Next) {
+          const int p = eval(planned, it->Record());
+          ASSERT_EQ(p, eval(general, it->Record()))
+              << "options " << options << ", row " << data.OrderOf(const_cast<vt::TItemHeader*>(it));
+        }
+      }
+    }
   }
   std::unique_ptr<TVirtTable> t;
 };
@@ -294,25 +322,7 @@ TEST_F(VtSortFilter, PlannedAndGeneralComparisonsAgree) {
       u"LOWER([Last Name]) LIKE 'sm%'", u"[Last Name] >= 'Smith'", u"Name = UPPER('jane')",
       u"Name = '\u4e2d*'", u"[Last Name] IN ('\u4e2d\u6587', 'jon')", u"ID = Salary", u"Name > NULL",
   };
-  for (const char16_t* text : texts) {
-    vt::TFilterExpression planned(*t->Data(), text);
-    vt::TFilterExpression general(*t->Data(), text);
-    general.SetPlannedComparisons(false);
-    for (int options = 0; options < 4; ++options) {
-      const bool ci = options & 1, npc = options & 2;
-      // A record the general way raises on raises the planned way too.
-      auto eval = [&](const vt::TFilterExpression& e, const Byte* rec) {
-        try {
-          return e.Eval(rec, ci, npc) ? 1 : 0;
-        } catch (const Exception&) {
-          return 2;
-        }
-      };
-      for (const vt::TItemHeader* it = t->Data()->FirstItem(); it; it = it->Next)
-        ASSERT_EQ(eval(planned, it->Record()), eval(general, it->Record()))
-            << String(text).size() << " " << options << " " << t->Data()->OrderOf(const_cast<vt::TItemHeader*>(it));
-    }
-  }
+  ExpectPlannedAgrees(texts);
 }
 
 // A calculated field can be filtered on: it is computed for each row tested.
@@ -596,27 +606,7 @@ TEST_F(VtSortFilter, PlannedAndGeneralAgreeOnMemosBcdAndCalculatedFields) {
       u"CW > 'K'", u"CW IS NULL", u"CD > '2002/6/1'", u"CD IS NULL", u"CB = TRUE", u"CB <> FALSE", u"CC > 3",
       u"CC = 2.5", u"CS IS NULL AND CI IS NULL", u"UPPER(CS) = 'AB'",
   };
-  for (const char16_t* text : texts) {
-    vt::TFilterExpression planned(*t->Data(), text, t->Data()->ComputedFields);
-    vt::TFilterExpression general(*t->Data(), text, t->Data()->ComputedFields);
-    general.SetPlannedComparisons(false);
-    for (int options = 0; options < 4; ++options) {
-      const bool ci = options & 1, npc = options & 2;
-      auto eval = [&](const vt::TFilterExpression& e, const Byte* rec) {
-        try {
-          return e.Eval(rec, ci, npc) ? 1 : 0;
-        } catch (const Exception&) {
-          return 2;
-        }
-      };
-      // The planned way first: the general way makes an object of each small memo it reads.
-      for (const vt::TItemHeader* it = t->Data()->FirstItem(); it; it = it->Next) {
-        const int p = eval(planned, it->Record());
-        ASSERT_EQ(p, eval(general, it->Record()))
-            << StringToUTF8(text) << " " << options << " " << t->Data()->OrderOf(const_cast<vt::TItemHeader*>(it));
-      }
-    }
-  }
+  ExpectPlannedAgrees(texts);
   // These compare typed, with no dynamic value per row.
   for (const char16_t* text : {u"M = 'abc'", u"WM LIKE '\u4e2d%'", u"LOWER(WM) = 'abc'", u"B >= 12.34565", u"B IN (0, 1.5)",
                                u"CI > 3", u"CF <= 7.5", u"CS LIKE '%b'", u"CW > 'K'", u"CD IS NULL", u"CB = TRUE"}) {
