@@ -238,7 +238,7 @@ void TCustomMemTableKv::GetAggregatedValuesForRange(const TBookmark& FromBM, con
     if (!FilterActive()) return row + 1;
     if (!RecordPassesFilters(FRecordsView->GetRec(row))) return 0;
     int n = 0;
-    for (int i = 0; i <= row; ++i)
+    for (int i = NextCandidateRow(0); i <= row; i = NextCandidateRow(i + 1))
       if (RecordPassesFilters(FRecordsView->GetRec(i))) ++n;
     return n;
   };
@@ -257,7 +257,7 @@ void TCustomMemTableKv::GetAggregatedValuesForRange(const TBookmark& FromBM, con
   Variant& max = ResultArr[4];
   int count = 0;
   const int n = FRecordsView->ViewItemsCount();
-  for (int i = 0, recNo = 0; i < n && recNo < toRow; ++i) {
+  for (int i = NextCandidateRow(0), recNo = 0; i < n && recNo < toRow; i = NextCandidateRow(i + 1)) {
     TMemoryRecordKv* rec = FRecordsView->GetRec(i);
     if (FilterActive() && !RecordPassesFilters(rec)) continue;
     if (++recNo < fromRow) continue;

@@ -647,6 +647,7 @@ void TCustomMemTableKv::CursorOpen() {
   FRecBufSize = -1;
   FRecordPos = -1;
   FActive = true;
+  DropDetailRows();
   try {
     UpdateFilterExpr();
     FExtraFilters->RecreateFilterExpr();
@@ -689,6 +690,7 @@ void TCustomMemTableKv::RefreshIndexDefs() {
 void TCustomMemTableKv::CursorClose() {
   WireInternalCalc(false);
   FActive = false;
+  DropDetailRows();
   while (!FInstantBuffers.empty()) InstantReadLeave();
   FStateInsert = false;
   FStateInsertRowNum = -1;
@@ -800,12 +802,13 @@ TFetchResult TCustomMemTableKv::FetchRecord(TRecordBuffer Buffer, TFetchMode Mod
       }
       return frOK;
     case fmNext: {
-      int i = std::max(FRecordPos + 1, 0);
-      while (i < n && !RowPasses(i, rb)) ++i;
+      int i = NextCandidateRow(std::max(FRecordPos + 1, 0));
+      while (i < n && !RowPasses(i, rb)) i = NextCandidateRow(i + 1);
       // Past the rows read so far, a data driver is asked for more, one at a time.
       while (i >= n && FDataDriver && ReadFromDriver(1) > 0) {
+        i = NextCandidateRow(std::max({FRecordPos + 1, 0, n}));
         n = FRecordsView->ViewItemsCount();
-        while (i < n && !RowPasses(i, rb)) ++i;
+        while (i < n && !RowPasses(i, rb)) i = NextCandidateRow(i + 1);
       }
       if (i >= n) {
         FRecordPos = n;
@@ -815,8 +818,8 @@ TFetchResult TCustomMemTableKv::FetchRecord(TRecordBuffer Buffer, TFetchMode Mod
       return frOK;
     }
     case fmPrior: {
-      int i = std::min(FRecordPos, n) - 1;
-      while (i >= 0 && !RowPasses(i, rb)) --i;
+      int i = PriorCandidateRow(std::min(FRecordPos, n) - 1);
+      while (i >= 0 && !RowPasses(i, rb)) i = PriorCandidateRow(i - 1);
       if (i < 0) {
         FRecordPos = -1;
         return frBOF;
@@ -990,7 +993,7 @@ int TCustomMemTableKv::GetRecordCount() const {
   if (!FilterActive()) return n;
   auto* self = const_cast<TCustomMemTableKv*>(this);
   int count = 0;
-  for (int i = 0; i < n; ++i)
+  for (int i = self->NextCandidateRow(0); i < n; i = self->NextCandidateRow(i + 1))
     if (self->RecordPassesFilters(FRecordsView->GetRec(i))) ++count;
   return count;
 }
@@ -1002,7 +1005,8 @@ int TCustomMemTableKv::GetRecNo() const {
   if (!FilterActive() || rb->RecordNumber < 0) return rb->RecordNumber + 1;
   auto* self = const_cast<TCustomMemTableKv*>(this);
   int visible = 0;
-  for (int i = 0; i <= rb->RecordNumber && i < FRecordsView->ViewItemsCount(); ++i)
+  const int n = FRecordsView->ViewItemsCount();
+  for (int i = self->NextCandidateRow(0); i <= rb->RecordNumber && i < n; i = self->NextCandidateRow(i + 1))
     if (self->RecordPassesFilters(FRecordsView->GetRec(i))) ++visible;
   return visible;
 }
@@ -1013,7 +1017,8 @@ void TCustomMemTableKv::SetRecNoValue(int Value) {
   int row = Value - 1;
   if (FilterActive()) {
     row = -1;
-    for (int i = 0, seen = 0; i < FRecordsView->ViewItemsCount(); ++i)
+    const int n = FRecordsView->ViewItemsCount();
+    for (int i = NextCandidateRow(0), seen = 0; i < n; i = NextCandidateRow(i + 1))
       if (RecordPassesFilters(FRecordsView->GetRec(i)) && ++seen == Value) {
         row = i;
         break;

@@ -495,6 +495,23 @@ class TCustomMemTableKv : public TDataSet, public IMemTableKv, public IDataDrive
   void MasterChanged(TObject* Sender);
   Variant MasterKeyValues() const;
   bool DetailRecordMatches(const TMemoryRecordKv* MemRec) const;
+  // Detail rows from a key index. When a key index of the data has exactly the DetailFields, the rows
+  // whose detail key equals the master's are the index's matches for the master values: scrolling the
+  // master costs O(log n + matches), not a test of every record. The rows are kept in view order and
+  // made again on demand after any row event or change of the detail link; without such an index (or
+  // in tree mode, or while a data driver still has rows to deliver) every row is a candidate and the
+  // filters decide. The other filters still test each candidate.
+  const std::vector<int>* DetailRows();
+  void DropDetailRows() { FDetailRowsState = TDetailRowsState::Unknown; }
+  // The first row at or after Row the filters may show: Row itself without detail rows; INT_MAX when
+  // none is left.
+  int NextCandidateRow(int Row);
+  // The last such row at or before Row; -1 when none.
+  int PriorCandidateRow(int Row);
+  enum class TDetailRowsState : unsigned char { Unknown, None, Built };
+  TDetailRowsState FDetailRowsState = TDetailRowsState::Unknown;
+  std::vector<int> FDetailRows;
+  int FDetailRowsViewCount = -1;  // the view's row count they were made for
   // A row's key values through the fields (instant read of the row).
   bool RowMatchesThroughFields(int Row, const std::vector<TField*>& Fields, const Variant& KeyValues,
                                TLocateOptions Options);

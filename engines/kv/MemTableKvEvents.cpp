@@ -48,6 +48,7 @@ void TCustomMemTableKv::NotifyEventReceivers(int RowNum, TMTViewEventTypeKv Even
 
 void TCustomMemTableKv::ViewDataEvent(TMemoryRecordKv* MemRec, int Index, TRecordsListNotification Event) {
   (void)MemRec;
+  DropDetailRows();
   if (!FActive) return;
   if (!FEventReceivers.empty()) switch (Event) {
       case rlnRecAddedKv: NotifyEventReceivers(ViewRowToDataRow(Index), mtRowInsertedKv, -1); break;
@@ -105,6 +106,7 @@ void TCustomMemTableKv::ReleaseGoneRecords(TMemoryRecordKv* Going) {
 
 void TCustomMemTableKv::ViewRecordMoved(TMemoryRecordKv* MemRec, int OldIndex, int NewIndex) {
   (void)MemRec;
+  DropDetailRows();
   if (!FActive) return;
   if (!FEventReceivers.empty() && !ControlsDisabled())
     NotifyEventReceivers(ViewRowToDataRow(NewIndex), mtRowMovedKv, ViewRowToDataRow(OldIndex));

@@ -6,6 +6,7 @@
 // (TDataSetExprParserKv) and evaluated against the stored record itself, so a filter that names only data
 // fields neither loads a record buffer nor computes calculated fields for the rows it refuses.
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <unordered_map>
 
@@ -249,8 +250,64 @@ bool TCustomMemTableKv::DetailRecordMatches(const TMemoryRecordKv* MemRec) const
   return true;
 }
 
+const std::vector<int>* TCustomMemTableKv::DetailRows() {
+  if (FRecordsView->ViewAsTreeList()) return nullptr;
+  if (FDetailRowsState == TDetailRowsState::Built && FDetailRowsViewCount == FRecordsView->ViewItemsCount())
+    return &FDetailRows;
+  if (FDetailRowsState == TDetailRowsState::None) return nullptr;
+  FDetailRowsState = TDetailRowsState::None;
+  FDetailRows.clear();
+  const size_t n = FDetailDataIndexes.size();
+  if (!FActive || !FDetailMode || FMasterDetailSide == mdsOnProviderKv || n == 0) return nullptr;
+  if (FDataDriver && !FDataDriver->ProviderEOF()) return nullptr;
+  TRecordsListKv* list = FRecordsView->List();
+  TMTIndexKv* index = list ? list->Indexes()->GetIndexForFields(FDetailFields) : nullptr;
+  if (!index || !index->Active()) return nullptr;
+  // The master key in the index's own shape, as DetailRecordMatches reads it.
+  Variant key;
+  if (n == 1) {
+    key = FMasterValues.IsArray() ? VarArrayGet(FMasterValues, VarArrayLowBound(FMasterValues, 1)) : FMasterValues;
+  } else if (FMasterValues.IsArray() && VarArrayLength(FMasterValues) == static_cast<int>(n)) {
+    key = VarArrayCreate({0, static_cast<int>(n) - 1}, varVariant);
+    const int lo = VarArrayLowBound(FMasterValues, 1);
+    for (size_t j = 0; j < n; ++j)
+      VarArrayPut(key, VarArrayGet(FMasterValues, lo + static_cast<int>(j)), static_cast<int>(j));
+  }
+  std::vector<TMemoryRecordKv*> matches;
+  if (!key.IsEmpty()) {
+    try {
+      index->FillMatchedRecsList(key, matches);
+    } catch (const Exception&) {
+      // A master value the index cannot order against its keys: every row is tested instead.
+      return nullptr;
+    }
+  }
+  FDetailRows.reserve(matches.size());
+  for (const TMemoryRecordKv* rec : matches)
+    if (const int row = FRecordsView->IndexOfRec(rec); row >= 0) FDetailRows.push_back(row);
+  std::sort(FDetailRows.begin(), FDetailRows.end());
+  FDetailRowsViewCount = FRecordsView->ViewItemsCount();
+  FDetailRowsState = TDetailRowsState::Built;
+  return &FDetailRows;
+}
+
+int TCustomMemTableKv::NextCandidateRow(int Row) {
+  const std::vector<int>* rows = DetailRows();
+  if (!rows) return Row;
+  const auto it = std::lower_bound(rows->begin(), rows->end(), Row);
+  return it == rows->end() ? INT_MAX : *it;
+}
+
+int TCustomMemTableKv::PriorCandidateRow(int Row) {
+  const std::vector<int>* rows = DetailRows();
+  if (!rows) return Row;
+  const auto it = std::upper_bound(rows->begin(), rows->end(), Row);
+  return it == rows->begin() ? -1 : *(it - 1);
+}
+
 void TCustomMemTableKv::RefreshRecordsView() {
   FFilterFailed = false;
+  DropDetailRows();
   if (!Active()) return;
   // The tree decides again which nodes its filter shows.
   if (FRecordsView->ViewAsTreeList()) FRecordsView->RefreshFilteredRecsList();
@@ -301,7 +358,7 @@ int TCustomMemTableKv::FindRec(const String& KeyFields, const Variant& KeyValues
     }
   }
   auto scan = [&](int from, int to) {
-    for (int i = from; i < to; ++i) {
+    for (int i = NextCandidateRow(from); i < to; i = NextCandidateRow(i + 1)) {
       TMemoryRecordKv* rec = FRecordsView->GetRec(i);
       if (throughFields) {
         if (FilterActive() && !RecordPassesFilters(rec)) continue;
@@ -439,6 +496,7 @@ Variant TCustomMemTableKv::MasterKeyValues() const {
 }
 
 void TCustomMemTableKv::UpdateDetailMode(bool Refresh) {
+  DropDetailRows();
   FDetailFieldList.clear();
   FDetailDataIndexes.clear();
   if (FieldCount() > 0 && !FDetailFields.empty()) {
@@ -466,6 +524,7 @@ void TCustomMemTableKv::MasterChanged(TObject* Sender) {
   const Variant values = FDetailMode ? MasterKeyValues() : Variant();
   if (oldMode != FDetailMode || (FDetailMode && !VarValuesEqual(FMasterValues, values))) {
     FMasterValues = values;
+    DropDetailRows();
     if (!Active()) return;
     if (FMasterDetailSide == mdsOnSelfAfterProviderKv) RefreshDetailFromDriver();
     else RefreshRecordsView();

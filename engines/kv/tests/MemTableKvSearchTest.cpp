@@ -1,4 +1,7 @@
 #include "KvTestSupport.h"
+
+#include <random>
+
 #include "platform/classes/ExceptionRoute.h"
 #include "platform/sys/Utf.h"
 
@@ -246,6 +249,96 @@ TEST_F(KvSearchTest, DetailFollowsItsMaster) {
   t->SetMasterSource(nullptr);
   EXPECT_FALSE(t->DetailMode());
   EXPECT_EQ(t->RecordCount(), 5);
+}
+
+// A detail table whose DetailFields have a key index takes its rows from the index's matches; at
+// every step it must show exactly what the same detail without the index shows.
+TEST_F(KvSearchTest, IndexedDetailShowsWhatTheUnindexedDetailShows) {
+  auto master = std::make_unique<TMemTableKv>(nullptr);
+  master->FieldDefs().Add(u"Dept", ftInteger);
+  master->CreateDataSet();
+  for (int d : {10, 20, 30, 40, -1}) {  // 40: no detail rows; -1: a Null master value
+    master->Append();
+    if (d >= 0) master->FieldByName(u"Dept")->SetAsInteger(d);
+    master->Post();
+  }
+  auto indexed = Make();
+  indexed->Close();
+  indexed->IndexDefs().Add(u"ByDept", u"Dept", TIndexOptions{});
+  indexed->Open();
+  auto plain = Make();
+  std::mt19937 rnd(17);
+  for (int id = 1; id <= 300; ++id) {
+    const int dept = static_cast<int>(rnd() % 5) * 10;  // 0 (no master) .. 40
+    const double salary = static_cast<double>(rnd() % 1000);
+    for (TMemTableKv* d : {indexed.get(), plain.get()}) {
+      d->Append();
+      d->FieldByName(u"Id")->SetAsInteger(id);
+      if (id % 23 != 0) d->FieldByName(u"Dept")->SetAsInteger(dept == 40 ? 50 : dept);
+      d->FieldByName(u"Salary")->SetAsFloat(salary);
+      d->Post();
+    }
+  }
+  TDataSource source(nullptr);
+  source.SetDataSet(master.get());
+  master->First();
+  int asked = 0;
+  for (TMemTableKv* d : {indexed.get(), plain.get()}) {
+    d->SetMasterSource(&source);
+    d->SetMasterFields(u"Dept");
+    d->SetDetailFields(u"Dept");
+  }
+  // Forward and backward rows, counts and row numbers.
+  auto rows = [](TMemTableKv& d) {
+    std::vector<int> v = Ids(d);
+    v.push_back(-d.RecordCount());
+    for (d.Last(); !d.Bof(); d.Prior()) v.push_back(d.FieldByName(u"Id")->AsInteger() * 1000 + d.RecNo());
+    return v;
+  };
+  auto same = [&](const char* step) {
+    for (master->First(); !master->Eof(); master->Next())
+      EXPECT_EQ(rows(*indexed), rows(*plain)) << step << ", master row " << master->RecNo();
+  };
+  same("plain");
+  EXPECT_GT(indexed->RecordCount(), 0);
+  // The filters still decide among the index's rows; the event sees only the master's rows.
+  for (TMemTableKv* d : {indexed.get(), plain.get()}) {
+    d->SetFilterText(u"Salary > 400");
+    d->SetFiltered(true);
+  }
+  same("filter");
+  indexed->SetOnFilterRecord([&](TDataSet& d, bool& accept) {
+    ++asked;
+    accept = accept && d.FieldByName(u"Id")->AsInteger() % 2 == 0;
+  });
+  plain->SetOnFilterRecord([](TDataSet& d, bool& accept) { accept = accept && d.FieldByName(u"Id")->AsInteger() % 2 == 0; });
+  master->First();
+  asked = 0;
+  EXPECT_EQ(Ids(*indexed), Ids(*plain));
+  EXPECT_LT(asked, 120);  // about 60 rows of Dept 10 pass "Salary > 400" or not; 300 without the index
+  for (TMemTableKv* d : {indexed.get(), plain.get()}) {
+    d->SetFiltered(false);
+    d->SetSortOrder(u"Salary DESC");
+  }
+  same("sorted");
+  // Inserts, edits and deletes in the detail, and a record moved to another master.
+  master->First();
+  for (TMemTableKv* d : {indexed.get(), plain.get()}) {
+    d->First();
+    d->Insert();
+    d->FieldByName(u"Id")->SetAsInteger(1000);
+    d->FieldByName(u"Salary")->SetAsFloat(999);
+    d->Post();
+    d->Last();
+    d->Delete();
+    d->First();
+    d->Edit();
+    d->FieldByName(u"Dept")->SetAsInteger(20);
+    d->Post();
+  }
+  same("changed");
+  for (TMemTableKv* d : {indexed.get(), plain.get()}) d->SetSortOrder(u"");
+  same("unsorted");
 }
 
 TEST(KvSortedVarlist, KeepsOrderAndFindsValues) {
