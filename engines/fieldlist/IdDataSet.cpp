@@ -256,7 +256,14 @@ void TIdCustomDataSet::CursorClose() {
 }
 
 void TIdCustomDataSet::ClearRecords() {
-  if (FStore) FStore->ClearRecords();
+  if (FStore) {
+    if (FStagingLoads == 0) {
+      for (TRecordBuffer b : FLiveBuffers) FStore->ReleaseBlobs(b);
+      FStore->ClearRecordsAndBlobTable();
+    } else {
+      FStore->ClearRecords();
+    }
+  }
   FFilters.clear();
   FCurRec = -1;
   FFilterCurRec = -1;
@@ -399,13 +406,20 @@ void TIdCustomDataSet::CursorInitRecord(TRecordBuffer Buffer) {
 TRecordBuffer TIdCustomDataSet::AllocateRecordBuffer() {
   // The calculated area follows the row block; rows themselves never carry one.
   const std::size_t size = static_cast<std::size_t>((FStore ? FStore->BlockSize() : kRowHeaderSize) + CalcFieldsSize());
+  FLiveBuffers.reserve(FLiveBuffers.size() + 1);
   auto* buffer = static_cast<TRecordBuffer>(std::calloc(size, 1));
   if (buffer == nullptr) throw EOutOfMemory(String(msg::SOutOfMemory));
+  FLiveBuffers.push_back(buffer);
   return buffer;
 }
 
 void TIdCustomDataSet::ReleaseRecordBuffer(TRecordBuffer& Buffer) {
   if (Buffer == nullptr) return;
+  const auto live = std::find(FLiveBuffers.begin(), FLiveBuffers.end(), Buffer);
+  if (live != FLiveBuffers.end()) {
+    *live = FLiveBuffers.back();
+    FLiveBuffers.pop_back();
+  }
   if (FStore) FStore->ReleaseBlobs(Buffer);
   std::free(Buffer);
   Buffer = nullptr;

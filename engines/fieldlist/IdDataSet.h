@@ -172,6 +172,8 @@ class TIdCustomDataSet : public TDataSet {
   // Makes a data field of the platform's class for Type, named FieldName, attached to this dataset.
   TField* MakeField(const String& FieldName, TFieldType Type, int Size);
   String MakeFieldComponentName(const String& FieldName) const;
+  // Every row goes. While no load is staging rows, the blob table is emptied whole (the record buffers
+  // let go of their values first): no work per value.
   void ClearRecords();
   // The data index of the row carrying Bookmark (searched from the cursor outward), -1 for none.
   int FindBookmarkIndex(TConstValueBuffer Bookmark) const;
@@ -213,6 +215,10 @@ class TIdCustomDataSet : public TDataSet {
   std::vector<TIdSorting> FSortings;
   TIdFilterDataEvent FOnFilterData;
   std::vector<Byte> FBlobScratch;          // memory of one blob stream at a time
+  // Every record buffer this dataset handed out and has not yet released: with the rows, the only
+  // holders of blob handles outside a load's staging store.
+  std::vector<TRecordBuffer> FLiveBuffers;
+  int FStagingLoads = 0;  // loads under way, whose staging rows hold handles into FBlobs too
   bool FBlobScratchInUse = false;
   String FSort;
   std::int32_t FCurRec = -1;

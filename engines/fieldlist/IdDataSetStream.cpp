@@ -133,6 +133,14 @@ void TIdCustomDataSet::CheckFieldsCanBeMade(const std::vector<idstream::TIdField
 }
 
 void TIdCustomDataSet::ReadFromStream(TStream* Stream) {
+  // Until the end, staging rows may share the blob table: emptying must then go value by value.
+  struct TStagingLoad {
+    int& Count;
+    explicit TStagingLoad(int& C) : Count(C) { ++Count; }
+    ~TStagingLoad() { --Count; }
+    TStagingLoad(const TStagingLoad&) = delete;
+    TStagingLoad& operator=(const TStagingLoad&) = delete;
+  } stagingLoad(FStagingLoads);
   // A memory stream is read in place; any other (a file) in blocks, never whole into memory.
   const bool inMemory = dynamic_cast<TCustomMemoryStream*>(Stream) != nullptr;
   std::vector<Byte> unused;

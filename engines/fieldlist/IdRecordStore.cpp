@@ -689,6 +689,13 @@ void TIdRecordStore::ClearRecords() {
   FLastBookmark = 0;
 }
 
+void TIdRecordStore::ClearRecordsAndBlobTable() {
+  FBlobs.Clear();
+  FRecords.Clear();
+  FPool->Clear();
+  FLastBookmark = 0;
+}
+
 int TIdRecordStore::FindBookmark(std::int32_t Bookmark, int Near) const {
   const std::size_t found = FindNear(FRecords.Count(), static_cast<std::size_t>(std::max(Near, 0)),
                                      [&](std::size_t I) { return BookmarkOf(FPool->At(FRecords[I])) == Bookmark; });

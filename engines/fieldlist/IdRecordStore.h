@@ -188,6 +188,9 @@ class TIdRecordStore {
   Byte* NewStoredRecord(int Index);
   void DeleteRow(int Index);
   void ClearRecords();  // also resets the bookmark counter
+  // As ClearRecords, for an owner that knows these rows hold every handle into the blob table (no
+  // record buffer or other store holds one): the table is emptied whole, not value by value.
+  void ClearRecordsAndBlobTable();
   std::int32_t LastBookmark() const { return FLastBookmark; }
   // The data index of the row carrying Bookmark, searching outward from Near (the cursor usually
   // stands on or beside it); -1 when no row carries it.

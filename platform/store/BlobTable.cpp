@@ -7,11 +7,23 @@
 #include "platform/rtl/Exceptions.h"
 #include "platform/sys/Pages.h"
 
-TBlobTable::~TBlobTable() {
-  for (std::size_t h = 1; h <= FEntries.Count(); ++h) {
-    const TEntry& e = FEntries[static_cast<Handle>(h)];
-    if (e.RefCount != 0 && e.Chunk == 0) delete[] e.Data;
-  }
+TBlobTable::~TBlobTable() { Clear(); }
+
+void TBlobTable::Clear() noexcept {
+  for (const Handle h : FLarge) delete[] FEntries[h].Data;
+  FLarge.clear();
+  FChunks.clear();  // each chunk's pages go back to the reserve
+  FFreeChunks.clear();
+  FCurrentChunk = 0;
+  FEntries.Clear();
+}
+
+void TBlobTable::FreeLarge(TEntry& E) noexcept {
+  delete[] E.Data;
+  const Handle moved = FLarge.back();
+  FLarge[E.Chunk] = moved;
+  FEntries[moved].Chunk = E.Chunk;
+  FLarge.pop_back();
 }
 
 void TBlobTable::TChunkPages::operator()(Byte* Memory) const noexcept {
@@ -73,7 +85,14 @@ TBlobTable::Handle TBlobTable::Add(const Byte* Data, std::size_t Length) {
   }
   TEntry& e = FEntries[h];
   try {
-    e.Data = Length <= kSmallValue ? Carve(Length, e.Chunk) : new Byte[Length];
+    if (Length <= kSmallValue) {
+      e.Data = Carve(Length, e.Chunk);
+    } else {
+      FLarge.reserve(FLarge.size() + 1);
+      e.Data = new Byte[Length];
+      e.Chunk = static_cast<std::uint32_t>(FLarge.size());
+      FLarge.push_back(h);
+    }
   } catch (...) {
     FEntries.Free(h);
     throw;
@@ -88,8 +107,8 @@ void TBlobTable::Release(Handle H) {
   if (H == 0) return;
   TEntry& e = FEntries[H];
   if (--e.RefCount != 0) return;
-  if (e.Chunk == 0) {
-    delete[] e.Data;
+  if (IsLarge(e)) {
+    FreeLarge(e);
   } else {
     TChunk& c = FChunks[e.Chunk - 1];
     if (--c.Live == 0) {

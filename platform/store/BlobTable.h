@@ -6,6 +6,8 @@
 // back to the reserve when its last value dies, so a table emptied or dropped and filled again, here or
 // in another table, reuses pages the process already holds instead of faulting in fresh ones); larger
 // values get an allocation of their own. Neither adding a value nor growing the table moves anything.
+// Clear drops every value at once, in time proportional to the chunks and the large values, not to the
+// values: the owner calls it when it knows no handle survives anywhere.
 #pragma once
 
 #include <cstddef>
@@ -37,6 +39,10 @@ class TBlobTable {
   std::span<const Byte> Bytes(Handle H) const;
   std::uint32_t RefCount(Handle H) const;
   std::size_t LiveCount() const { return FEntries.LiveCount(); }
+  // Every value goes, whatever its count; the chunks go back to the page reserve. A handle held
+  // anywhere afterwards is stale: the caller must know none is (a later Release of one would drop
+  // another value).
+  void Clear() noexcept;
 
  private:
   static constexpr std::size_t kChunkSize = 64 * 1024;
@@ -46,8 +52,11 @@ class TBlobTable {
     Byte* Data = nullptr;
     std::uint32_t Length = 0;
     std::uint32_t RefCount = 0;
-    std::uint32_t Chunk = 0;  // chunk index + 1; 0: the value has its own allocation
+    // Small values: chunk index + 1. A value over kSmallValue has its own allocation and this is its
+    // place in FLarge.
+    std::uint32_t Chunk = 0;
   };
+  static bool IsLarge(const TEntry& E) { return E.Length > kSmallValue; }
   struct TChunkPages {
     bool Gathered;  // as the reserve handed the pages out (sys::TPages::Gathered)
     void operator()(Byte* Memory) const noexcept;
@@ -60,9 +69,11 @@ class TBlobTable {
   };
   static std::unique_ptr<Byte, TChunkPages> NewChunk();
   Byte* Carve(std::size_t Length, std::uint32_t& ChunkNumber);
+  void FreeLarge(TEntry& E) noexcept;
 
   THandleTable<TEntry> FEntries;
   std::vector<TChunk> FChunks;
   std::vector<std::uint32_t> FFreeChunks;
+  std::vector<Handle> FLarge;  // the live values with an allocation of their own
   std::uint32_t FCurrentChunk = 0;  // chunk index + 1, 0 for none
 };

@@ -210,6 +210,22 @@ TEST_F(DataSetTest, FailedLoadsLeaveTheDatasetAsItWas) {
   }
 }
 
+TEST_F(DataSetTest, ALoadIntoAnOpenDatasetKeepsTheStagedValues) {
+  // The staged rows share the blob table with the rows the load drops when it closes the dataset:
+  // those go value by value, the staged ones stay.
+  AddAll({{3, u"c", 1}, {4, u"d", 1}});
+  const TBytes saved = Saved();
+  DS->EmptyDataSet();
+  AddAll({{1, u"a", 1}, {2, u"b", 1}});
+  DS->First();
+  Load(*DS, saved);
+  EXPECT_EQ(Ids(), (std::vector<int>{3, 4}));
+  DS->Last();
+  EXPECT_EQ(F(u"Comment")->AsString(), u"Comment for d");
+  EXPECT_EQ(DS->Blobs().LiveCount(), 2u);
+  EXPECT_EQ(Saved(), saved);
+}
+
 TEST_F(DataSetTest, RowsOnlyStreamReplacesTheRowsOfTheOpenDataset) {
   // Rows are read into the fields a stream brought (fields made from VirtualFieldDefs are not read).
   DS->Close();

@@ -122,6 +122,30 @@ TEST_F(DataSetTest, EmptyDataSetRestartsBookmarksAndCreatesWhenClosed) {
   EXPECT_EQ(DS->FieldCount(), 7);
 }
 
+TEST_F(DataSetTest, EmptyingDropsTheBlobTableWholeWhileBuffersShareValues) {
+  // The rows' memos are shared with the record buffers, one row is left in edit, and one value is
+  // shared by two rows; emptying drops every value at once, and nothing a buffer held is released later.
+  AddAll({{1, u"a", 1}, {2, u"b", 1}, {3, u"c", 1}});
+  DS->First();
+  DS->Edit();
+  F(u"Comment")->SetAsString(u"pending");
+  DS->EmptyDataSet();
+  EXPECT_EQ(DS->Blobs().LiveCount(), 0u);
+  AddAll({{4, u"d", 1}, {5, u"e", 1}});
+  DS->Last();
+  DS->Edit();
+  F(u"Comment")->SetAsString(u"changed");
+  DS->Post();
+  EXPECT_EQ(DS->Blobs().LiveCount(), 2u);
+  DS->First();
+  EXPECT_EQ(F(u"Comment")->AsString(), u"Comment for d");
+  DS->Next();
+  EXPECT_EQ(F(u"Comment")->AsString(), u"changed");
+  DS->EmptyDataSet();
+  DS->Close();
+  EXPECT_EQ(DS->Blobs().LiveCount(), 0u);
+}
+
 TEST_F(DataSetTest, BookmarksFollowPositionsAfterSort) {
   AddAll({{1, u"a", 300}, {2, u"b", 100}, {3, u"c", 200}});
   DS->First();

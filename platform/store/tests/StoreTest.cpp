@@ -112,6 +112,34 @@ TEST(HandleTable, HandlesAreNeverZeroAndComeBackAfterFree) {
   EXPECT_FALSE(t.Contains(static_cast<std::uint32_t>(t.Count() + 1)));
 }
 
+TEST(BlobTable, ClearDropsSmallAndLargeValuesAtOnce) {
+  TBlobTable blobs;
+  std::vector<TBlobTable::Handle> large;
+  for (int i = 0; i < 4; ++i) {
+    const std::vector<Byte> value(5000 + static_cast<std::size_t>(i), static_cast<Byte>(i + 1));
+    large.push_back(blobs.Add(value.data(), value.size()));
+  }
+  // Releasing a large value in the middle moves the last into its place; the others stay readable.
+  blobs.Release(large[1]);
+  for (int i : {0, 2, 3}) {
+    const auto b = blobs.Bytes(large[static_cast<std::size_t>(i)]);
+    ASSERT_EQ(b.size(), 5000u + static_cast<std::size_t>(i));
+    EXPECT_EQ(b[4999], static_cast<Byte>(i + 1));
+  }
+  const Byte small[40] = {9};
+  for (int i = 0; i < 5000; ++i) blobs.AddRef(blobs.Add(small, sizeof small));  // counts above 1 too
+  sys::ReleaseReservedPages();
+  blobs.Clear();
+  EXPECT_EQ(blobs.LiveCount(), 0u);
+  EXPECT_GE(sys::ReservedPages(), std::size_t{5000} * 40) << "the chunks went back";
+  const std::vector<Byte> value(6000, 7);
+  const auto h = blobs.Add(value.data(), value.size());
+  const auto s = blobs.Add(small, sizeof small);
+  EXPECT_EQ(blobs.Bytes(h).size(), 6000u);
+  EXPECT_EQ(blobs.Bytes(s)[0], 9);
+  EXPECT_EQ(blobs.LiveCount(), 2u);
+}
+
 TEST(HandleTable, PagesGoBackToTheReserveAndComeBackEmpty) {
   // The pages of a dropped table (its entries and, for a blob table, its chunks) are kept by the process
   // reserve and serve the next table: entries on them start empty, values on them read back whole.
