@@ -8,6 +8,7 @@
 #include "engines/mdb/runtime/MdbUtils.h"
 #include "engines/mdb/storage/MdbAdvancedTableData.h"
 #include "engines/mdb/storage/MdbCursor.h"
+#include "engines/mdb/storage/MdbMetaDefs.h"
 #include "engines/mdb/storage/MdbPageManager.h"
 #include "engines/mdb/storage/MdbTableData.h"
 #include "platform/rtl/Exceptions.h"
@@ -116,7 +117,9 @@ TMdbTableData* TMdbDatabaseData::FindOrCreateTableData(TMdbCursor* Cursor) {
   return CreateTableData(Cursor);
 }
 
-void TMdbDatabaseData::CreateView(TMdbBaseSession*, const String&, const String&) { throw EMdbException(12562, SNotSupported); }
+void TMdbDatabaseData::CreateView(TMdbBaseSession*, const String&, std::unique_ptr<TMdbViewDef>) {
+  throw EMdbException(12562, SNotSupported);
+}
 
 void TMdbDatabaseData::DropView(TMdbBaseSession*, const String&, bool) { throw EMdbException(12563, SNotSupported); }
 

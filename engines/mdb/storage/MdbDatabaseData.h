@@ -73,8 +73,9 @@ class TMdbDatabaseData : public TObject {
   virtual bool IsMdbTableDatabaseFile(TMdbBaseSession*) { return false; }
   virtual String GetTableComment(const String& /*TableName*/) { return String(); }
   virtual void SetTableComment(const String& /*TableName*/, const String& /*Comment*/) {}
-  // 12562 and 12563 "Error - operation is not supported".
-  virtual void CreateView(TMdbBaseSession* Session, const String& ViewName, const String& ViewDef);
+  // 12562 and 12563 "Error - operation is not supported". CreateView takes the definition over (a
+  // refused one is freed).
+  virtual void CreateView(TMdbBaseSession* Session, const String& ViewName, std::unique_ptr<TMdbViewDef> ViewDef);
   virtual void DropView(TMdbBaseSession* Session, const String& ViewName, bool bCascade);
   virtual TMdbViewDef* FindView(TMdbBaseSession*, const String& /*ViewName*/) { return nullptr; }
 

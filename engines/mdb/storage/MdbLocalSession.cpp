@@ -23,6 +23,11 @@ constexpr char16_t STempTransaction[] = u"Cannot start transaction. Only disk da
 constexpr char16_t SCannotConnect[] =
     u"Cannot connect to database '%s'. Only memory and temporary databases are available";
 constexpr char16_t SNotStarted[] = u"Error - the database engine is not started";
+constexpr char16_t SNoTablesReturned[] =
+    u"Error - cannot create view '%s'. Invalid SQL statement - no tables returned: \r\n%s";
+constexpr char16_t SInvalidColumnsCount[] =
+    u"Error - cannot create view '%s'. Invalid columns count specified ( %d ), query returns %d columns, SQL "
+    u"statement: \r\n%s";
 constexpr char16_t SNoCursorReturned[] =
     u"Error - cannot create view '%s'. Invalid SQL statement - no cursor returned: \r\n%s";
 
@@ -369,9 +374,27 @@ void TMdbLocalSession::ExportStoredFunctionsToSQL(String& SQL) {
 
 // ---- views -------------------------------------------------------------------------------------------
 
-void TMdbLocalSession::CreateView(const String& ViewName, const String&, TMdbWideStringList*, bool, const String&) {
+void TMdbLocalSession::CreateView(const String& ViewName, const String& SelectStatement, TMdbWideStringList* Columns,
+                                  bool bWithCheckOption, const String& Comment) {
   if (!FDatabaseData) RaiseNotBound(12565);
-  RaiseMdbQueryNotAvailable(Format(u"CREATE VIEW %s", {ViewName}));
+  // The query is run once to learn the tables it reads and the columns it gives; its result cursor
+  // goes with the processor.
+  TMdbObjectNameArray Tables, ColumnNames;
+  {
+    TMdbWideStringList TableNames;
+    std::unique_ptr<TMdbLocalSQLProcessor> P = InternalCreateSQLProcessor(SelectStatement);
+    TMdbCursor* Result = P->OpenQuery(&TableNames);
+    if (TableNames.Count() == 0) throw EMdbException(12570, SNoTablesReturned, {ViewName, SelectStatement});
+    const std::int32_t Wanted = Columns ? Columns->Count() : 0;
+    const std::int32_t Visible = Result ? Result->FVisibleFieldDefs.Count() : 0;
+    if (Columns && Visible < Wanted)
+      throw EMdbException(12577, SInvalidColumnsCount, {ViewName, Wanted, Visible, SelectStatement});
+    for (std::int32_t i = 0; i < TableNames.Count(); ++i) Tables.Add(TableNames.Strings(i));
+    for (std::int32_t i = 0; i < Wanted; ++i) ColumnNames.Add(Columns->Strings(i));
+  }
+  FDatabaseData->CreateView(
+      this, ViewName,
+      std::make_unique<TMdbViewDef>(ViewName, SelectStatement, &Tables, &ColumnNames, bWithCheckOption, Comment));
 }
 
 void TMdbLocalSession::DropView(const String& ViewName, bool bCascade) {

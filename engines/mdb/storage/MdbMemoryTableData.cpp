@@ -1,5 +1,7 @@
 #include "engines/mdb/storage/MdbMemoryTableData.h"
 
+#include "engines/mdb/storage/MdbMemoryDatabaseData.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +21,7 @@
 #include "engines/mdb/storage/MdbCursor.h"
 #include "engines/mdb/storage/MdbDatabaseData.h"
 #include "engines/mdb/storage/MdbManagers.h"
+#include "engines/mdb/storage/MdbMemoryDatabaseData.h"
 #include "engines/mdb/storage/MdbPageManager.h"
 #include "engines/mdb/storage/MdbRecordCaches.h"
 #include "engines/mdb/storage/MdbRecordManager.h"
@@ -255,7 +258,9 @@ TMdbMemoryTableData::~TMdbMemoryTableData() {
       }
     }
   }
-  // A private session of this thread drops what the table holds.
+  // A private session of this thread drops what the table holds; the database's views stay (a table
+  // freed here is replaced by a load or goes with its database).
+  FDestroying = true;
   TMdbBaseSession Private;
   Private.SessionID = CurrentThreadID();
   Private.InMemory = true;
@@ -430,7 +435,10 @@ void TMdbMemoryTableData::CreateTable(TMdbCursor* Cursor, TMdbFieldDefs& FieldDe
 }
 
 void TMdbMemoryTableData::DeleteTable(TMdbBaseSession* Session, bool Cascade, bool DesignMode) {
-  // The database's views are not kept yet: no view can reference the table or carry its name.
+  // Views reading the table refuse the delete without Cascade (12626); with it they go, but only once
+  // the table is gone, so that a refused delete keeps them.
+  auto* Db = FDestroying ? nullptr : dynamic_cast<TMdbMemoryDatabaseData*>(FDatabaseData);
+  if (Db != nullptr && !Cascade && Db->CheckDeleteTableOrView(FTableName, false)) return;
   if (Session == nullptr) throw EMdbException(11885, SNilPointer);
   const std::int32_t Sid = Session->SessionID;
   if (!TryToLockTableX(Sid)) throw EMdbException(11893, SNotExclusive, {FTableName});
@@ -448,6 +456,7 @@ void TMdbMemoryTableData::DeleteTable(TMdbBaseSession* Session, bool Cascade, bo
     throw;
   }
   TryToUnlockTableX(Sid);
+  if (Db != nullptr && Cascade) Db->CheckDeleteTableOrView(FTableName, true);
 }
 
 void TMdbMemoryTableData::EmptyTable(TMdbCursor* Cursor, bool SkipFKCheck) {
@@ -854,6 +863,8 @@ void TMdbMemoryTableData::LoadTableFromStream(TMdbCursor* Cursor, TStream* Strea
   const Int64 ObjectId = ReadValueFromStream<Int64>(Stream, 10417);
   if (H.RecordCount < 0 || H.RecordCount > INT32_MAX) BadHeader(Format(u"record count %d", {H.RecordCount}));
   if (H.Algorithm > acaPPM) BadHeader(Format(u"compression algorithm %d", {int(H.Algorithm)}));
+  // Object ids are Int32: a larger last id would leave the database unable to give out another.
+  if (ObjectId < 0 || ObjectId > INT32_MAX) BadHeader(Format(u"object id %d", {ObjectId}));
 
   std::unique_ptr<TStream> Decompressed;
   TStream* Body = Stream;

@@ -112,6 +112,7 @@ class TMdbMemoryTableData : public TMdbAdvancedTableData {
   std::vector<TUndo> FUndo;
   std::int32_t FLoadedRecordCount = 0;
   std::int32_t FAllocRecordsBy;
+  bool FDestroying = false;
   std::unique_ptr<TMdbPageManager> FPageManager;
 };
 

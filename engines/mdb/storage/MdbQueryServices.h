@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "engines/mdb/runtime/MdbCriticalSection.h"
 #include "engines/mdb/runtime/MdbNameArray.h"
@@ -70,34 +71,52 @@ using TMdbSQLProcessorFactory = std::function<std::unique_ptr<TMdbLocalSQLProces
 void SetMdbSQLProcessorFactory(TMdbSQLProcessorFactory Factory);
 std::unique_ptr<TMdbLocalSQLProcessor> MdbCreateLocalSQLProcessor(TObject* Query, bool CaseIns);
 
-// The stored functions of one memory database. Empty until the query processing brings functions:
-// lookups find nothing, listing and export add nothing, and creating, dropping or altering a function
-// raises 30900.
+// The stored functions of one memory database. Until the query processing brings a parser, the
+// manager keeps what a database stream or AddStoredFunction gives it: each function's header, name
+// and SQL text. Lookups, listing, export and the stream block work on those; creating, dropping or
+// altering a function from SQL, which needs the parser, raises 30900.
 //
 // Stored-function block of the database stream (Save / Load):
 //   0  Int32   Count (12017 / 12013)
 //   4  UInt32  State
-//   8  Count headers of 24 bytes (12018 / 12014): Double CreationDate, Double LastModificationDate,
-//      UInt32 NameCRC, UInt32 SQLCRC
+//   8  Count headers of 24 bytes, one write (12018 / 12014): Double CreationDate, Double
+//      LastModificationDate, UInt32 NameCRC, UInt32 SQLCRC
 //   .. function names, then SQL texts, each a name array (11954; a read failure raises 12015 / 12016,
 //      a write failure 12019 / 12020)
+// A reader checks Count >= 0 and Count x 24 against the bytes left before it reads a header (12471)
+// and that both arrays hold Count entries; a load is staged: a failed one leaves the manager as it was.
+struct TMdbStoredFunctionHeader {
+  double CreationDate = 0;
+  double LastModificationDate = 0;
+  std::uint32_t NameCRC = 0;
+  std::uint32_t SQLCRC = 0;
+};
+static_assert(sizeof(TMdbStoredFunctionHeader) == 24);
+
 class TMdbStoredFunctionManager : public TMdbStoredFunctionsManager {
   VELLUM_CLASS(TMdbStoredFunctionManager)
  public:
   explicit TMdbStoredFunctionManager(TMdbDatabaseData* DatabaseData);
+  ~TMdbStoredFunctionManager() override;
 
   void CreateStoredFunction(TMdbBaseSession* Session, const String& SQLScript) override;
   void DropStoredFunction(TMdbBaseSession* Session, const String& FunctionName) override;
   void AlterStoredFunction(TMdbBaseSession* Session, const String& FunctionName, const String& NewSQLScript) override;
   void AlterStoredFunctionRename(TMdbBaseSession* Session, const String& FunctionName,
                                  const String& NewFunctionName) override;
+  // The SQL text of the function of that name (compared upper-cased); empty when none.
   String FindStoredFunction(const String& FunctionName) override;
   void GetStoredFunctions(TMdbWideStringList* FunctionNames, TMdbWideStringList* FunctionSQLScripts,
                           bool SortNamesByAlphabet) override;
+  // 12134 / 12135 / 12137 when the names, the SQL texts or the headers do not number Count; then each
+  // function's SQL text, preceded by CR LF when SQL is not empty.
   void ExportStoredFunctionsToSQL(String& SQL) override;
+  // Registers a function the caller has parsed (its name and its SQL text).
+  void AddStoredFunction(const String& Name, const String& SQLScript);
   void Save(TStream* Stream);
-  // Reads a block written by Save; functions in it raise 30900 (nothing of them is kept).
   void Load(TStream* Stream, bool SkipSFMHeader);
+  // Takes Other's functions over (under the write lock); Other is left empty.
+  void TakeOver(TMdbStoredFunctionManager& Other);
 
   std::int32_t Count() const { return FCount; }
   std::uint32_t State() const { return FState; }
@@ -107,4 +126,7 @@ class TMdbStoredFunctionManager : public TMdbStoredFunctionsManager {
   TMdbReadWriteThreadSyncByCriticalSections FThreadSync;
   std::int32_t FCount = 0;
   std::uint32_t FState = 0;
+  std::vector<TMdbStoredFunctionHeader> FHeaders;
+  std::unique_ptr<TMdbObjectNameArray> FNames;
+  std::unique_ptr<TMdbObjectNameArray> FSQLTexts;
 };

@@ -3,6 +3,7 @@
 #include "engines/mdb/runtime/MdbContainers.h"
 #include "engines/mdb/storage/MdbCursor.h"
 #include "engines/mdb/storage/MdbDatabaseData.h"
+#include "engines/mdb/storage/MdbMetaDefs.h"
 #include "MdbStorageTestSupport.h"
 #include "engines/mdb/storage/MdbTableData.h"
 
@@ -133,7 +134,7 @@ TEST_F(MdbDatabaseDataTest, BaseAnswersAndRefusals) {
   EXPECT_FALSE(Db.IsDatabaseEncrypted(nullptr));
   EXPECT_TRUE(Db.IsDatabaseEncryptedByPassword(nullptr));
   EXPECT_EQ(Db.FindView(nullptr, u"V"), nullptr);
-  EXPECT_EQ(CodeOf([&] { Db.CreateView(nullptr, u"V", u"SELECT 1"); }), 12562);
+  EXPECT_EQ(CodeOf([&] { Db.CreateView(nullptr, u"V", nullptr); }), 12562);
   EXPECT_EQ(CodeOf([&] { Db.DropView(nullptr, u"V", false); }), 12563);
 
   String SQL;
