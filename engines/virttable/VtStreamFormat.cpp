@@ -571,27 +571,6 @@ void AddFieldDescForFieldDef(TMemData& Data, const String& Name, TFieldType Fiel
 void WriteVirtTableStream(TStream& Stream, const std::vector<TStreamFieldDef>& Defs, TMemData& Data,
                           const TProgressFunc& Progress, const std::vector<TStreamPersistentField>& Persistent,
                           const TItemFilter& Include) {
-  TOut out(Stream);
-  out.Value<Word>(kStreamVersion);
-  out.Value<Word>(static_cast<Word>(Defs.size()));
-  for (const auto& d : Defs) {
-    out.Name(d.Name);
-    out.Value<Word>(static_cast<Word>(d.DataType));
-    out.Value<Word>(static_cast<Word>(d.Size));
-    out.Value<std::int32_t>(d.Precision);
-  }
-  out.Value<Word>(static_cast<Word>(Persistent.size()));
-  for (const auto& f : Persistent) {
-    out.Name(f.Name);
-    out.Value<Word>(f.Kind);
-    out.Value<Word>(f.DataType);
-    out.Value<Word>(f.Size);
-  }
-  if (Defs.empty()) {
-    out.Value<std::int32_t>(0);
-    out.Finish();
-    return;
-  }
   // What each definition writes, decided once. The common kinds of stored fields are written here
   // straight into room asked for once per row (their longest form is known); anything else (a blob
   // held as an object, a variant, a calculated field) goes through WriteValue and the checked output.
@@ -639,11 +618,37 @@ void WriteVirtTableStream(TStream& Stream, const std::vector<TStreamFieldDef>& D
     count = 0;
     for (const TItemHeader* item = Data.FirstItem(); item; item = item->Next) count += Include(item) ? 1 : 0;
   }
+  // Room for the whole stream before its first byte: an empty memory stream is then sized in one step
+  // (from pages given back earlier, the rest fresh and filled by large pages) rather than first as a
+  // small block that later grows by page faults one at a time.
+  TOut out(Stream);
+  Int64 bound = 16;
+  for (const auto& d : Defs) bound += 12 + 3 * static_cast<Int64>(d.Name.size());
+  for (const auto& f : Persistent) bound += 8 + 3 * static_cast<Int64>(f.Name.size());
+  if (!Defs.empty()) bound += count * (Data.RecordSize() + 4 * static_cast<Int64>(Defs.size()) + 16);
+  if (bound < (Int64{1} << 31)) out.Reserve(static_cast<std::size_t>(bound));
+  out.Value<Word>(kStreamVersion);
+  out.Value<Word>(static_cast<Word>(Defs.size()));
+  for (const auto& d : Defs) {
+    out.Name(d.Name);
+    out.Value<Word>(static_cast<Word>(d.DataType));
+    out.Value<Word>(static_cast<Word>(d.Size));
+    out.Value<std::int32_t>(d.Precision);
+  }
+  out.Value<Word>(static_cast<Word>(Persistent.size()));
+  for (const auto& f : Persistent) {
+    out.Name(f.Name);
+    out.Value<Word>(f.Kind);
+    out.Value<Word>(f.DataType);
+    out.Value<Word>(f.Size);
+  }
+  if (Defs.empty()) {
+    out.Value<std::int32_t>(0);
+    out.Finish();
+    return;
+  }
   if (Progress) Progress(0);
   out.Value<std::int32_t>(static_cast<std::int32_t>(count));
-  // Room for the rows at once instead of growing (and copying) as they come.
-  const Int64 estimate = count * (Data.RecordSize() + 4 * static_cast<Int64>(Defs.size()) + 16);
-  if (estimate < (Int64{1} << 31)) out.Reserve(static_cast<std::size_t>(estimate));
   const TSharedObjectTable& objects = Data.Objects();
   std::vector<Byte> scratch;
   Int64 n = 0;
