@@ -84,6 +84,9 @@ Byte* TvlxArena::Alloc(std::size_t N) {
         FChunks.reserve(FChunks.size() + 1);
         const sys::TPages pages = FReserve != nullptr ? FReserve->Take(kChunkSize) : sys::TakePages(kChunkSize);
         if (pages.Memory == nullptr) throw std::bad_alloc();
+        // Past the first chunk (a small table never commits more than it writes), fresh pages are
+        // committed in one call rather than one fault each as records are written.
+        if (!pages.Dirty && !FChunks.empty()) sys::PopulatePages(pages.Memory, pages.Size);
         FChunks.push_back(static_cast<Byte*>(pages.Memory));
         VLX_POISON(FChunks.back(), kChunkSize);
       }
