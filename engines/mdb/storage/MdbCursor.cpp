@@ -53,7 +53,6 @@ void TMdbCursor::LoadTableFromStream(TStream*) { NotOverridden(u"LoadTableFromSt
 void TMdbCursor::SaveTableToStream(TStream*, TMdbCompressionAlgorithm, Byte, std::int32_t, bool, bool) {
   NotOverridden(u"SaveTableToStream");
 }
-String TMdbCursor::ExportTableToSQL(bool, bool, bool, bool, bool, bool, bool, bool) { NotOverridden(u"ExportTableToSQL"); }
 void TMdbCursor::InternalInitFieldDefs() { NotOverridden(u"InternalInitFieldDefs"); }
 void TMdbCursor::OpenTableByFieldDefs(TMdbFieldDefs*, TMdbIndexDefs*, TMdbConstraintDefs*) {
   NotOverridden(u"OpenTableByFieldDefs");

@@ -48,6 +48,10 @@ class TMdbLocalSession : public TMdbBaseSession {
   TMdbTableInfoArray GetTablesInfo(bool SortByTableName) override;
   TMdbTableState GetTableState(const String& TableName) override;
   bool TableExists(const String& TableName) override;
+  // Every table (and view, when asked) as an SQL script, then the foreign keys and stored functions.
+  String ExportDatabaseToSQL(bool ExportStructure, bool AddDropTableCommand, bool ExportIndexes, bool AddDropIndexCommand,
+                             bool ExportData, bool ExportBLOBFields, bool UseBracketsForNames, bool ExportForeignKeys,
+                             bool ExportStoredFunctions, bool ExportViews) override;
   void LoadDatabaseFromStream(TStream* Stream) override;
   void SaveDatabaseToStream(TStream* Stream, TMdbCompressionAlgorithm CompressionAlgorithm, Byte CompressionMode,
                             std::int32_t BlockSize) override;

@@ -1,5 +1,5 @@
-// The memory database's stream (tables, then stored functions), its views, and the stored-function
-// block, through a real session of the running engine.
+// The memory database's stream (tables, then stored functions), its views, the stored-function block
+// and the SQL script export, through a real session of the running engine.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -17,6 +17,9 @@
 #include "engines/mdb/storage/MdbMemoryDatabaseData.h"
 #include "engines/mdb/storage/MdbQueryServices.h"
 #include "MdbStorageTestSupport.h"
+#include "platform/rtl/DateTime.h"
+#include "platform/rtl/FormatSettings.h"
+#include "platform/rtl/SysUtils.h"
 #include "platform/sys/CodePage.h"
 
 namespace {
@@ -361,6 +364,189 @@ TEST_F(MdbDatabaseStreamTest, ViewRules) {
   Cursor(u"A")->DeleteTable(true);
   EXPECT_EQ(Db()->ViewCount(), 0);
   EXPECT_FALSE(Session.TableExists(u"A"));
+}
+
+// ---- SQL script export ----------------------------------------------------------------------------------
+
+class MdbSQLExportTest : public MdbDatabaseStreamTest {
+ protected:
+  struct TCol {
+    const char16_t* Name;
+    TMdbAdvancedFieldType Type;
+    std::int32_t Size;
+  };
+  // A table of the given columns; Fill posts its rows through the open cursor.
+  void Make(const String& Name, std::initializer_list<TCol> Cols, TMdbIndexDefs* Indexes = nullptr,
+            TMdbConstraintDefs* Constraints = nullptr, const std::function<void(TMdbLocalCursor*)>& Fill = {}) {
+    TMdbFieldDefs Defs;
+    for (const TCol& Col : Cols) {
+      TMdbFieldDef* F = Defs.AddCreated();
+      F->SetName(Col.Name);
+      F->SetFieldDefDataType(Col.Type, Col.Size);
+    }
+    auto C = Cursor(Name);
+    C->CreateTable(&Defs, Indexes, Constraints);
+    if (!Fill) return;
+    C->OpenTableByFieldDefs(nullptr, nullptr, nullptr);
+    C->FCurrentRecordBuffer = C->AllocateRecordBuffer();
+    Fill(C.get());
+    C->FreeRecordBuffer(C->FCurrentRecordBuffer);
+  }
+  static void Post(TMdbLocalCursor* C, const std::vector<std::function<void(TMdbVariant&)>>& Values) {
+    C->InternalInitRecord(C->FCurrentRecordBuffer, true);
+    for (std::size_t i = 0; i < Values.size(); ++i) {
+      if (!Values[i]) continue;
+      TMdbVariant V;
+      Values[i](V);
+      C->SetFieldValue(&V, static_cast<std::int32_t>(i), false, C->FCurrentRecordBuffer);
+    }
+    C->InternalPost(true);
+    ASSERT_EQ(C->FErrorCode, 0) << StringToUTF8(C->FErrorMessage);
+  }
+  String Export(const String& Name, bool Structure, bool Data, bool Brackets = false) {
+    auto C = Cursor(Name);
+    C->OpenTableByFieldDefs(nullptr, nullptr, nullptr);
+    return C->ExportTableToSQL(Structure, false, false, false, Data, false, Brackets, false);
+  }
+};
+
+TEST_F(MdbSQLExportTest, StructureLinesAndBrackets) {
+  Make(u"T", {{u"ID", aftInteger, 0}, {u"NAME", aftString, 20}});
+  EXPECT_EQ(Export(u"T", true, false), u"CREATE TABLE MEMORY T (\r\n\tID INTEGER,\r\n\tNAME STRING (20)\r\n);\r\n");
+  EXPECT_EQ(Export(u"T", true, false, true),
+            u"CREATE TABLE MEMORY [T] (\r\n\t[ID] INTEGER,\r\n\t[NAME] STRING (20)\r\n);\r\n");
+}
+
+TEST_F(MdbSQLExportTest, IndexesConstraintsDefaultsAndCommentWithQuote) {
+  TMdbIndexDefs Indexes;
+  auto* P = Indexes.AddCreated();
+  P->SetName(u"PK");
+  P->FPrimary = 1;
+  P->FIndexColumns = {{u"ID", 0, 0, 0}, {u"NAME", 0, 1, 1}};
+  auto* U = Indexes.AddCreated();
+  U->SetName(u"ByName");
+  U->FUnique = 1;
+  U->FIndexColumns = {{u"NAME", 0, 1, 0}, {u"ID", 0, 0, 1}};
+  TMdbConstraintDefs Constraints;
+  Constraints.AddNotNull()->ColumnName = u"NAME";
+  auto* K = Constraints.AddCheck();
+  K->ColumnName = u"ID";
+  K->MinValue->SetAsInteger(1);
+  Make(u"T", {{u"ID", aftInteger, 0}, {u"NAME", aftWideString, 8}, {u"N", aftWideMemo, 0}}, &Indexes, &Constraints);
+  Db()->SetTableComment(u"T", u"Bob's table");
+  auto C = Cursor(u"T");
+  C->OpenTableByFieldDefs(nullptr, nullptr, nullptr);
+  C->FFieldDefs.GetDef(1)->FDefaultValue->SetAsWideString(u"it's");
+  const String Got = C->ExportTableToSQL(true, true, true, true, false, false, false, false);
+  EXPECT_EQ(Got,
+            u"DROP TABLE MEMORY T CASCADE;\r\n"
+            u"CREATE TABLE MEMORY T (\r\n"
+            u"\tID INTEGER MINVALUE 1,\r\n"
+            u"\tNAME WIDESTRING (8) DEFAULT 'it''s' NOT NULL,\r\n"
+            u"\tN WIDEMEMO BLOBBLOCKSIZE " + IntToStr(C->FFieldDefs.GetDef(2)->FBLOBBlockSize) +
+                u" BLOBCOMPRESSIONALGORITHM NONE BLOBCOMPRESSIONMODE " + IntToStr(C->FFieldDefs.GetDef(2)->FBLOBCompressionMode) +
+                u",\r\n"
+                u"PRIMARY KEY PK (ID, NAME DESC NOCASE)\r\n"
+                u") COMMENT 'Bob''s table';\r\n"
+                u"DROP INDEX IF EXISTS MEMORY T.ByName;\r\n"
+                u"CREATE UNIQUE INDEX ByName ON MEMORY T (\r\n\tNAME DESC,\r\n\tID NOCASE\r\n);\r\n");
+}
+
+TEST_F(MdbSQLExportTest, ValueFormsKeepTextAndUseAPointForDecimals) {
+  const double Stamp = EncodeDate(2023, 7, 4) + (9 * 3600000.0 + 5 * 60000 + 3 * 1000 + 7) / 86400000.0;
+  Make(u"V", {{u"S", aftWideString, 20}, {u"A", aftString, 20}, {u"D", aftDouble, 0}, {u"T", aftDateTime, 0},
+              {u"I", aftInteger, 0}},
+       nullptr, nullptr, [&](TMdbLocalCursor* C) {
+         Post(C, {[](TMdbVariant& V) { V.SetAsWideString(u"O'Brien \u03A9\u4E2D"); },
+                  [](TMdbVariant& V) { V.SetAsWideString(u"plain"); }, [](TMdbVariant& V) { V.SetAsDouble(1.5); },
+                  [&](TMdbVariant& V) { V.SetAsTDateTime(Stamp); }, nullptr});
+       });
+  const char16_t Saved = FormatSettings().DecimalSeparator;
+  FormatSettings().DecimalSeparator = u',';
+  const String Got = Export(u"V", false, true);
+  FormatSettings().DecimalSeparator = Saved;
+  EXPECT_EQ(Got, u"INSERT INTO MEMORY V VALUES (\r\n"
+                 u"\t'O''Brien \u03A9\u4E2D',\r\n"
+                 u"\t'plain',\r\n"
+                 u"\t1.5,\r\n"
+                 u"\tTODATE('7/4/2023 9:5:3:7','M/D/YYYY H24:N:S:Z'),\r\n"
+                 u"\tNULL\r\n"
+                 u");\r\n");
+}
+
+TEST_F(MdbSQLExportTest, BlobFieldsLeftOutOrWrittenInBase64AndTheCursorStaysPut) {
+  Make(u"B", {{u"M", aftBlob, 0}, {u"ID", aftInteger, 0}}, nullptr, nullptr, [&](TMdbLocalCursor* C) {
+    for (std::int32_t Id : {7, 8}) {
+      C->InternalInitRecord(C->FCurrentRecordBuffer, true);
+      C->SetFieldData(1, &Id, C->FCurrentRecordBuffer);
+      if (Id == 7) {
+        TMdbStream* S = C->InternalCreateBlobStream(true, 0, bomWrite);
+        S->Write("abc", 3);
+        S->SetModified(true);
+        C->InternalCloseBLOB(0);
+      }
+      C->InternalPost(true);
+    }
+  });
+  EXPECT_EQ(Export(u"B", false, true),
+            u"INSERT INTO MEMORY B (ID) VALUES (\r\n\t7\r\n);\r\nINSERT INTO MEMORY B (ID) VALUES (\r\n\t8\r\n);\r\n");
+  auto C = Cursor(u"B");
+  C->OpenTableByFieldDefs(nullptr, nullptr, nullptr);
+  C->FCurrentRecordBuffer = C->AllocateRecordBuffer();
+  Byte* Buffer = C->FCurrentRecordBuffer;
+  C->InternalFirst();
+  ASSERT_EQ(C->GetRecordBuffer(grmNext), grrOK);
+  const std::int32_t At = C->CurrentRecordID.PageNo;
+  EXPECT_EQ(C->ExportTableToSQL(false, false, false, false, true, true, true, false),
+            u"INSERT INTO MEMORY [B] VALUES (\r\n\tTOBLOB ('YWJj',MIME64),\r\n\t7\r\n);\r\n"
+            u"INSERT INTO MEMORY [B] VALUES (\r\n\tNULL,\r\n\t8\r\n);\r\n");
+  EXPECT_EQ(C->FCurrentRecordBuffer, Buffer);
+  const std::int32_t Now = C->CurrentRecordID.PageNo;
+  EXPECT_EQ(Now, At);
+  EXPECT_TRUE(C->FBLOBStreams.empty());
+  C->FreeRecordBuffer(C->FCurrentRecordBuffer);
+}
+
+TEST_F(MdbSQLExportTest, ForeignKeyClausesAndTheDatabaseScript) {
+  Make(u"C", {{u"PID", aftInteger, 0}});
+  TMdbConstraintDefForeignKey* Fk = nullptr;
+  {
+    auto C = Cursor(u"C");
+    C->OpenTableByFieldDefs(nullptr, nullptr, nullptr);
+    Fk = C->FConstraintDefs.AddFK();
+    Fk->SetName(u"FK1");
+    Fk->Columns = {{u"PID", 0}};
+    Fk->ReferencedTableName = u"P";
+    struct TCase {
+      TMdbConstraintForeignKeyMatchType Match;
+      TMdbConstraintForeignKeyAction Delete, Update;
+      const char16_t* Tail;
+    };
+    const TCase Cases[] = {
+        {cfkmtDefault, cfkaDefault, cfkaCascade, u"REFERENCES P  ON UPDATE CASCADE;"},
+        {cfkmtFull, cfkaSetNull, cfkaNoAction, u"REFERENCES P MATCH FULL ON DELETE SET NULL ON UPDATE NO ACTION;"},
+        {cfkmtPartial, cfkaSetDefault, cfkaDefault, u"REFERENCES P MATCH PARTIAL ON DELETE SET DEFAULT;"},
+    };
+    for (const TCase& K : Cases) {
+      Fk->MatchType = K.Match;
+      Fk->DeleteAction = K.Delete;
+      Fk->UpdateAction = K.Update;
+      EXPECT_EQ(C->ExportTableToSQL(false, false, false, false, false, false, false, true),
+                String(u"ALTER TABLE MEMORY C ADD FOREIGN KEY FK1 (PID) ") + K.Tail);
+    }
+    EXPECT_EQ(C->FTableName, u"C");
+  }
+  // The database: tables and views in list order, the (empty) foreign-key part, then the functions.
+  CreateView(u"W", u"SELECT PID FROM C");
+  Db()->StoredFunctionManager()->AddStoredFunction(u"F", u"CREATE FUNCTION F");
+  EXPECT_EQ(Session.ExportDatabaseToSQL(true, false, false, false, false, false, false, true, true, false),
+            u"CREATE TABLE MEMORY C (\r\n\tPID INTEGER\r\n);\r\n\r\n\r\nCREATE FUNCTION F");
+  const String WithView = Session.ExportDatabaseToSQL(true, true, false, false, false, false, false, false, false, true);
+  EXPECT_NE(WithView.find(u"DROP VIEW W CASCADE;\r\nCREATE VIEW W AS\r\nSELECT PID FROM C\r\n;\r\n"), String::npos)
+      << StringToUTF8(WithView);
+  // Functions but no table: nothing at all.
+  Cursor(u"C")->DeleteTable(true);
+  EXPECT_EQ(Session.ExportDatabaseToSQL(true, false, false, false, false, false, false, true, true, true), u"");
 }
 
 }  // namespace
