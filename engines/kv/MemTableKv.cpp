@@ -632,6 +632,7 @@ void TCustomMemTableKv::CursorOpen() {
   if (DefaultFields()) BuildDefaultFields();
   BindAllFields(true);
   if (FieldCount() == 0) throw EDatabaseError(u"No fields defined. Cannot create dataset.");
+  SyncLookupBufferOrder();
   UpdateLookupValueFields();
   // A data field's FieldNo - 1 is its value's position in every record.
   const TMTDataStructKv* s = FInternMemTableData->DataStruct();

@@ -555,6 +555,11 @@ class TCustomMemTableKv : public TDataSet, public IMemTableKv, public IDataDrive
            std::find(FLookupValueFields.begin(), FLookupValueFields.end(), Field) != FLookupValueFields.end();
   }
   void SeedLookupValues(TMTRecBuf* RecBuf);
+  // A tree row's values stand at their fields' positions. When fields move (or come and go while the
+  // table is closed), every row's values move with their fields, so that no kept value is lost or read
+  // through another field. FLookupBufferOrder is the field order the rows' values stand in.
+  void SyncLookupBufferOrder();
+  std::vector<TField*> FLookupBufferOrder;
   // Buffers that read through a record about to go (Going) or already gone (nullptr: every record the
   // list no longer knows) stop doing so: a record another table deletes from shared data, or a list
   // emptied under this table, leaves no buffer pointing at freed memory.

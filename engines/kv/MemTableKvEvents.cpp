@@ -148,6 +148,7 @@ void TCustomMemTableKv::DispatchDataEvent(TDataEvent Event, std::intptr_t Info) 
     FStateInsert = false;
     FStateInsertRowNum = -1;
   }
+  if (Event == deFieldListChange) SyncLookupBufferOrder();
   // The grid's layout changed: tree rows compute their calculated values again.
   if (Event == deLayoutChange && FActive) FRecordsView->UpdateAllLookupBuffer();
   TDataSet::DispatchDataEvent(Event, Info);

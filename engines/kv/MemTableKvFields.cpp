@@ -11,6 +11,8 @@
 //
 // In tree mode every row is a node; a node's lookup buffer holds the row's calculated and lookup values,
 // computed when the node is placed or its state is updated, and again on a layout change.
+#include <unordered_map>
+
 #include "engines/kv/MemTableKv.h"
 #include "platform/rtl/Format.h"
 
@@ -70,6 +72,32 @@ void TCustomMemTableKv::UpdateLookupValueFields() {
   for (TField* f : Fields())
     if (const auto* lv = dynamic_cast<const IFieldLookupValueKv*>(f); lv && lv->StoresLookupValue())
       FLookupValueFields.push_back(f);
+}
+
+void TCustomMemTableKv::SyncLookupBufferOrder() {
+  const std::vector<TField*> now(Fields().begin(), Fields().end());
+  if (now == FLookupBufferOrder) return;
+  TRecordsListKv* list = FRecordsView->List();
+  if (!FLookupBufferOrder.empty() && FRecordsView->ViewAsTreeList() && list) {
+    // from[i]: where the value of the field now at i stood, -1 for a field the rows hold nothing for.
+    std::unordered_map<const TField*, int> was;
+    for (size_t i = 0; i < FLookupBufferOrder.size(); ++i) was.emplace(FLookupBufferOrder[i], static_cast<int>(i));
+    std::vector<int> from(now.size(), -1);
+    for (size_t i = 0; i < now.size(); ++i)
+      if (const auto it = was.find(now[i]); it != was.end()) from[i] = it->second;
+    TMemoryTreeListKv* tree = FRecordsView->MemoryTreeList();
+    std::vector<Variant> moved;
+    for (TMemoryRecordKv* r = list->First(); r; r = TRecordsListKv::Next(r)) {
+      TMemRecViewKv* node = tree->GetNode(nullptr, r);
+      if (!node || node->LookupBuffer.empty()) continue;
+      moved.assign(now.size(), Variant());
+      for (size_t i = 0; i < now.size(); ++i)
+        if (from[i] >= 0 && static_cast<size_t>(from[i]) < node->LookupBuffer.size())
+          moved[i] = std::move(node->LookupBuffer[static_cast<size_t>(from[i])]);
+      node->LookupBuffer.swap(moved);
+    }
+  }
+  FLookupBufferOrder = now;
 }
 
 void TCustomMemTableKv::SeedLookupValues(TMTRecBuf* RecBuf) {

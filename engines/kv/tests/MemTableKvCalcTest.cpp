@@ -174,6 +174,20 @@ TEST(KvLookupValueField, TreeRowsKeepTheValuesWrittenOnThem) {
   t.FieldByName(u"Parent")->SetReadOnly(true);
   EXPECT_EQ(marks(), (std::vector<String>{u"1=-", u"2=x", u"3=y"}));
   EXPECT_GT(calcs, 0);
+  // Moving fields while open: each kept value stays with its field.
+  mark->SetIndex(2);
+  EXPECT_EQ(t.Fields()[2], mark);
+  EXPECT_EQ(marks(), (std::vector<String>{u"1=-", u"2=x", u"3=y"}));
+  id->SetIndex(2);
+  mark->SetIndex(0);
+  t.FieldByName(u"Parent")->SetReadOnly(false);
+  EXPECT_EQ(marks(), (std::vector<String>{u"1=-", u"2=x", u"3=y"}));
+  // The rows keep their values across closing and opening, also when a field moved meanwhile.
+  t.Close();
+  mark->SetIndex(1);
+  t.Open();
+  t.TreeList().FullExpand();
+  EXPECT_EQ(marks(), (std::vector<String>{u"1=-", u"2=x", u"3=y"}));
   // Without storing, the field is an ordinary calculated one: nothing kept, nothing stale.
   t.Close();
   mark->SetStoreValue(false);
