@@ -214,6 +214,18 @@ void TMdbDatabaseData::CreateStoredFunction(TMdbBaseSession* Session, const Stri
   FStoredFunctionsManager->CreateStoredFunction(Session, SQLScript);
 }
 
+void TMdbDatabaseData::CreateStoredFunction(TObject* StoredFunction, const String& SQLScript) {
+  if (!FStoredFunctionsManager) NoStoredFunctionsManager(12105);
+  FStoredFunctionsManager->CreateStoredFunction(StoredFunction, SQLScript);
+}
+
+void TMdbDatabaseData::ParseStoredFunction(TMdbBaseSession* Session, TObject* Lexer, void* Token,
+                                           TObject*& StoredFunction, String& SQLScript) {
+  SQLScript.clear();
+  if (!FStoredFunctionsManager) NoStoredFunctionsManager(12107);
+  FStoredFunctionsManager->ParseStoredFunction(Session, Lexer, Token, StoredFunction, SQLScript);
+}
+
 void TMdbDatabaseData::DropStoredFunction(TMdbBaseSession* Session, const String& FunctionName) {
   if (!FStoredFunctionsManager) NoStoredFunctionsManager(12007);
   FStoredFunctionsManager->DropStoredFunction(Session, FunctionName);
@@ -230,9 +242,32 @@ void TMdbDatabaseData::AlterStoredFunctionRename(TMdbBaseSession* Session, const
   FStoredFunctionsManager->AlterStoredFunctionRename(Session, FunctionName, NewFunctionName);
 }
 
+bool TMdbDatabaseData::ExecuteStoredFunction(TMdbBaseSession* Session, const String& FunctionName,
+                                             TMdbVariant* ResultValue, TMdbSQLParams* Params) {
+  if (!FStoredFunctionsManager) NoStoredFunctionsManager(12008);
+  return FStoredFunctionsManager->ExecuteStoredFunction(Session, FunctionName, ResultValue, Params);
+}
+
 String TMdbDatabaseData::FindStoredFunction(const String& FunctionName) {
   if (!FStoredFunctionsManager) NoStoredFunctionsManager(12009);
   return FStoredFunctionsManager->FindStoredFunction(FunctionName);
+}
+
+TObject* TMdbDatabaseData::GetStoredFunctionByName(const String& FunctionName, TMdbBaseSession* Session) {
+  if (!FStoredFunctionsManager) NoStoredFunctionsManager(12476);
+  return FStoredFunctionsManager->GetStoredFunctionByName(FunctionName, Session);
+}
+
+TObject* TMdbDatabaseData::ParseStoredFunctionParams(TMdbBaseSession* Session, TObject* Lexer,
+                                                     TObject* ParentFunction, void* Token, TMdbSQLParams*& Params) {
+  if (!FStoredFunctionsManager) return nullptr;
+  return FStoredFunctionsManager->ParseStoredFunctionParams(Session, Lexer, ParentFunction, Token, Params);
+}
+
+void TMdbDatabaseData::GetStoredFunctions(TStrings* FunctionNames, TStrings* FunctionSQLScripts,
+                                          bool SortNamesByAlphabet) {
+  if (!FStoredFunctionsManager) NoStoredFunctionsManager(12010);
+  FStoredFunctionsManager->GetStoredFunctions(FunctionNames, FunctionSQLScripts, SortNamesByAlphabet);
 }
 
 void TMdbDatabaseData::GetStoredFunctions(TMdbWideStringList* FunctionNames, TMdbWideStringList* FunctionSQLScripts,

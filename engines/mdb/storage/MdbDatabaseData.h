@@ -32,7 +32,10 @@ class TMdbPageManager;
 class TMdbViewDef;
 class TMdbWideStringList;
 class TMdbStoredFunctionsManager;
+class TMdbSQLParams;
+class TMdbVariant;
 class TStream;
+class TStrings;
 
 class TMdbDatabaseData : public TObject {
   VELLUM_CLASS(TMdbDatabaseData)
@@ -102,10 +105,21 @@ class TMdbDatabaseData : public TObject {
   // ---- stored functions ----------------------------------------------------------------------------
   // Forwarded to the stored-function manager; without one each raises its own code.
   void CreateStoredFunction(TMdbBaseSession* Session, const String& SQLScript);
+  void CreateStoredFunction(TObject* StoredFunction, const String& SQLScript);
+  // SQLScript is cleared first, also when it raises.
+  void ParseStoredFunction(TMdbBaseSession* Session, TObject* Lexer, void* Token, TObject*& StoredFunction,
+                           String& SQLScript);
   void DropStoredFunction(TMdbBaseSession* Session, const String& FunctionName);
   void AlterStoredFunction(TMdbBaseSession* Session, const String& FunctionName, const String& NewSQLScript);
   void AlterStoredFunctionRename(TMdbBaseSession* Session, const String& FunctionName, const String& NewFunctionName);
+  bool ExecuteStoredFunction(TMdbBaseSession* Session, const String& FunctionName, TMdbVariant* ResultValue,
+                             TMdbSQLParams* Params);
   String FindStoredFunction(const String& FunctionName);
+  TObject* GetStoredFunctionByName(const String& FunctionName, TMdbBaseSession* Session);
+  // nil, not an error, without a manager.
+  TObject* ParseStoredFunctionParams(TMdbBaseSession* Session, TObject* Lexer, TObject* ParentFunction, void* Token,
+                                     TMdbSQLParams*& Params);
+  void GetStoredFunctions(TStrings* FunctionNames, TStrings* FunctionSQLScripts, bool SortNamesByAlphabet);
   void GetStoredFunctions(TMdbWideStringList* FunctionNames, TMdbWideStringList* FunctionSQLScripts, bool SortNamesByAlphabet);
   void ExportStoredFunctionsToSQL(String& SQL);
 
@@ -136,10 +150,19 @@ class TMdbStoredFunctionsManager : public TObject {
   VELLUM_CLASS(TMdbStoredFunctionsManager)
  public:
   virtual void CreateStoredFunction(TMdbBaseSession* Session, const String& SQLScript) = 0;
+  virtual void CreateStoredFunction(TObject* StoredFunction, const String& SQLScript) = 0;
+  virtual void ParseStoredFunction(TMdbBaseSession* Session, TObject* Lexer, void* Token, TObject*& StoredFunction,
+                                   String& SQLScript) = 0;
   virtual void DropStoredFunction(TMdbBaseSession* Session, const String& FunctionName) = 0;
   virtual void AlterStoredFunction(TMdbBaseSession* Session, const String& FunctionName, const String& NewSQLScript) = 0;
   virtual void AlterStoredFunctionRename(TMdbBaseSession* Session, const String& FunctionName, const String& NewFunctionName) = 0;
+  virtual bool ExecuteStoredFunction(TMdbBaseSession* Session, const String& FunctionName, TMdbVariant* ResultValue,
+                                     TMdbSQLParams* Params) = 0;
   virtual String FindStoredFunction(const String& FunctionName) = 0;
+  virtual TObject* GetStoredFunctionByName(const String& FunctionName, TMdbBaseSession* Session) = 0;
+  virtual TObject* ParseStoredFunctionParams(TMdbBaseSession* Session, TObject* Lexer, TObject* ParentFunction,
+                                             void* Token, TMdbSQLParams*& Params) = 0;
+  virtual void GetStoredFunctions(TStrings* FunctionNames, TStrings* FunctionSQLScripts, bool SortNamesByAlphabet) = 0;
   virtual void GetStoredFunctions(TMdbWideStringList* FunctionNames, TMdbWideStringList* FunctionSQLScripts,
                                   bool SortNamesByAlphabet) = 0;
   virtual void ExportStoredFunctionsToSQL(String& SQL) = 0;

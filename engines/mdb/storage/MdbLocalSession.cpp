@@ -304,16 +304,16 @@ void TMdbLocalSession::CreateStoredFunction(const String& SQLScript) {
   FDatabaseData->CreateStoredFunction(this, SQLScript);
 }
 
-void TMdbLocalSession::CreateStoredFunction(TObject*, const String&) {
+void TMdbLocalSession::CreateStoredFunction(TObject* StoredFunction, const String& SQLScript) {
   if (!FDatabaseData) RaiseNotBound(12104);
-  RaiseMdbQueryNotAvailable(u"CreateStoredFunction");
+  FDatabaseData->CreateStoredFunction(StoredFunction, SQLScript);
 }
 
-void TMdbLocalSession::ParseStoredFunction(TObject*, void*, TObject*& StoredFunction, String& SQLScript) {
+void TMdbLocalSession::ParseStoredFunction(TObject* Lexer, void* Token, TObject*& StoredFunction, String& SQLScript) {
   SQLScript.clear();
   StoredFunction = nullptr;
   if (!FDatabaseData) RaiseNotBound(12108);
-  RaiseMdbQueryNotAvailable(u"ParseStoredFunction");
+  FDatabaseData->ParseStoredFunction(this, Lexer, Token, StoredFunction, SQLScript);
 }
 
 void TMdbLocalSession::DropStoredFunction(const String& FunctionName) {
@@ -331,9 +331,10 @@ void TMdbLocalSession::AlterStoredFunctionRename(const String& FunctionName, con
   FDatabaseData->AlterStoredFunctionRename(this, FunctionName, NewFunctionName);
 }
 
-bool TMdbLocalSession::ExecuteStoredFunction(const String&, TMdbVariant*, TMdbSQLParams*) {
+bool TMdbLocalSession::ExecuteStoredFunction(const String& FunctionName, TMdbVariant* ResultValue,
+                                             TMdbSQLParams* Params) {
   if (!FDatabaseData) RaiseNotBound(12002);
-  RaiseMdbQueryNotAvailable(u"ExecuteStoredFunction");
+  return FDatabaseData->ExecuteStoredFunction(this, FunctionName, ResultValue, Params);
 }
 
 String TMdbLocalSession::FindStoredFunction(const String& FunctionName) {
@@ -341,24 +342,22 @@ String TMdbLocalSession::FindStoredFunction(const String& FunctionName) {
   return FDatabaseData->FindStoredFunction(FunctionName);
 }
 
-TObject* TMdbLocalSession::GetStoredFunctionByName(const String&) {
+TObject* TMdbLocalSession::GetStoredFunctionByName(const String& FunctionName) {
   if (!FDatabaseData) RaiseNotBound(12475);
-  RaiseMdbQueryNotAvailable(u"GetStoredFunctionByName");
+  return FDatabaseData->GetStoredFunctionByName(FunctionName, this);
 }
 
-TObject* TMdbLocalSession::ParseStoredFunctionParams(TObject*, TObject*, void*, TMdbSQLParams*& Params) {
+TObject* TMdbLocalSession::ParseStoredFunctionParams(TObject* Lexer, TObject* ParentFunction, void* Token,
+                                                     TMdbSQLParams*& Params) {
   Params = nullptr;
   if (!FDatabaseData) RaiseNotBound(12090);
-  RaiseMdbQueryNotAvailable(u"ParseStoredFunctionParams");
+  return FDatabaseData->ParseStoredFunctionParams(this, Lexer, ParentFunction, Token, Params);
 }
 
 void TMdbLocalSession::GetStoredFunctions(TStrings* FunctionNames, TStrings* FunctionSQLScripts,
                                           bool SortNamesByAlphabet) {
   if (!FDatabaseData) RaiseNotBound(12004);
-  TMdbWideStringList Names, Scripts;
-  FDatabaseData->GetStoredFunctions(&Names, &Scripts, SortNamesByAlphabet);
-  if (FunctionNames) Names.ExportToTstrings(FunctionNames);
-  if (FunctionSQLScripts) Scripts.ExportToTstrings(FunctionSQLScripts);
+  FDatabaseData->GetStoredFunctions(FunctionNames, FunctionSQLScripts, SortNamesByAlphabet);
 }
 
 void TMdbLocalSession::GetStoredFunctions(TMdbWideStringList* FunctionNames, TMdbWideStringList* FunctionSQLScripts,

@@ -73,8 +73,8 @@ std::unique_ptr<TMdbLocalSQLProcessor> MdbCreateLocalSQLProcessor(TObject* Query
 
 // The stored functions of one memory database. Until the query processing brings a parser, the
 // manager keeps what a database stream or AddStoredFunction gives it: each function's header, name
-// and SQL text. Lookups, listing, export and the stream block work on those; creating, dropping or
-// altering a function from SQL, which needs the parser, raises 30900.
+// and SQL text. Lookups, listing, export and the stream block work on those; creating, parsing,
+// executing, dropping or altering a function from SQL, which needs the parser, raises 30900.
 //
 // Stored-function block of the database stream (Save / Load):
 //   0  Int32   Count (12017 / 12013)
@@ -100,12 +100,21 @@ class TMdbStoredFunctionManager : public TMdbStoredFunctionsManager {
   ~TMdbStoredFunctionManager() override;
 
   void CreateStoredFunction(TMdbBaseSession* Session, const String& SQLScript) override;
+  void CreateStoredFunction(TObject* StoredFunction, const String& SQLScript) override;
+  void ParseStoredFunction(TMdbBaseSession* Session, TObject* Lexer, void* Token, TObject*& StoredFunction,
+                           String& SQLScript) override;
   void DropStoredFunction(TMdbBaseSession* Session, const String& FunctionName) override;
   void AlterStoredFunction(TMdbBaseSession* Session, const String& FunctionName, const String& NewSQLScript) override;
   void AlterStoredFunctionRename(TMdbBaseSession* Session, const String& FunctionName,
                                  const String& NewFunctionName) override;
+  bool ExecuteStoredFunction(TMdbBaseSession* Session, const String& FunctionName, TMdbVariant* ResultValue,
+                             TMdbSQLParams* Params) override;
   // The SQL text of the function of that name (compared upper-cased); empty when none.
   String FindStoredFunction(const String& FunctionName) override;
+  TObject* GetStoredFunctionByName(const String& FunctionName, TMdbBaseSession* Session) override;
+  TObject* ParseStoredFunctionParams(TMdbBaseSession* Session, TObject* Lexer, TObject* ParentFunction, void* Token,
+                                     TMdbSQLParams*& Params) override;
+  void GetStoredFunctions(TStrings* FunctionNames, TStrings* FunctionSQLScripts, bool SortNamesByAlphabet) override;
   void GetStoredFunctions(TMdbWideStringList* FunctionNames, TMdbWideStringList* FunctionSQLScripts,
                           bool SortNamesByAlphabet) override;
   // 12134 / 12135 / 12137 when the names, the SQL texts or the headers do not number Count; then each

@@ -156,6 +156,20 @@ class TMdbBaseSession : public TObject {
   std::int32_t NamedObjectCount() const { return static_cast<std::int32_t>(FSessionNamedObjectList.size()); }
   void SetDatabaseParams(TMdbSQLDatabaseParams& DBParams);
 
+  // ---- properties ----------------------------------------------------------------------------------
+  bool Connected() { return GetConnected(); }
+  // The component session's handle; the engine stores it for the components and never reads it.
+  TMdbSessionComponentManager* SessionComponentManager() const { return FSessionHandle; }
+  void SetSessionComponentManager(TMdbSessionComponentManager* Value) { FSessionHandle = Value; }
+  const std::vector<std::unique_ptr<TMdbSessionNamedObject>>& SessionNamedObjectList() const {
+    return FSessionNamedObjectList;
+  }
+  TMdbOptions& Options() { return FOptions; }
+  TMdbLockParams& LockParams() { return FLockParams; }
+  TMdbCryptoInfo& CryptoParams() { return FCryptoParams; }
+  // nil on the base session; the local session creates an empty list.
+  TMdbSQLParams* SessionVariables() const { return FSessionVariables.get(); }
+
   // ---- state ---------------------------------------------------------------------------------------
   TMdbSessionComponentManager* FSessionHandle = nullptr;
   AnsiString FDatabaseName;
@@ -198,6 +212,18 @@ class TMdbSQLProcessor : public TObject {
 
   void PrepareStatement(const String& SQLText) { FSQLText = SQLText; }
   void ExecuteQuery() { OpenQuery(nullptr); }
+
+  // ---- properties ----------------------------------------------------------------------------------
+  TObject* MdbQuery() const { return FMdbQuery; }
+  const String& SQLText() const { return FSQLText; }
+  TMdbSQLParams* SQLParams() const { return FSQLParams.get(); }
+  TMdbCursor* Cursor() const { return FCursor; }
+  Int64 RowsAffected() const { return FRowsAffected; }
+  bool NeverOpened() const { return FNeverOpened; }
+  // The fingerprint of the parameter values at the last OpenQuery.
+  std::uint32_t ParamsHash() const { return FParamsHash; }
+  // True after an OpenQuery that found the parameter values changed since the run before.
+  bool ParamsChanged() const { return FParamsChanged; }
 
   TObject* FMdbQuery = nullptr;
   bool FReadOnly = false;

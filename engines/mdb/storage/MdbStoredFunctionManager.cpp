@@ -45,6 +45,38 @@ void TMdbStoredFunctionManager::AlterStoredFunctionRename(TMdbBaseSession*, cons
   RaiseMdbQueryNotAvailable(u"AlterStoredFunctionRename");
 }
 
+void TMdbStoredFunctionManager::CreateStoredFunction(TObject*, const String&) {
+  RaiseMdbQueryNotAvailable(u"CreateStoredFunction");
+}
+void TMdbStoredFunctionManager::ParseStoredFunction(TMdbBaseSession*, TObject*, void*, TObject*& StoredFunction,
+                                                    String&) {
+  StoredFunction = nullptr;
+  RaiseMdbQueryNotAvailable(u"ParseStoredFunction");
+}
+bool TMdbStoredFunctionManager::ExecuteStoredFunction(TMdbBaseSession*, const String&, TMdbVariant*, TMdbSQLParams*) {
+  RaiseMdbQueryNotAvailable(u"ExecuteStoredFunction");
+}
+TObject* TMdbStoredFunctionManager::ParseStoredFunctionParams(TMdbBaseSession*, TObject*, TObject*, void*,
+                                                              TMdbSQLParams*& Params) {
+  Params = nullptr;
+  RaiseMdbQueryNotAvailable(u"ParseStoredFunctionParams");
+}
+
+// A function object exists only once the query processing has parsed the text: a known name cannot be
+// answered yet, an unknown one is simply not there.
+TObject* TMdbStoredFunctionManager::GetStoredFunctionByName(const String& FunctionName, TMdbBaseSession*) {
+  if (!FindStoredFunction(FunctionName).empty()) RaiseMdbQueryNotAvailable(u"GetStoredFunctionByName");
+  return nullptr;
+}
+
+void TMdbStoredFunctionManager::GetStoredFunctions(TStrings* FunctionNames, TStrings* FunctionSQLScripts,
+                                                   bool SortNamesByAlphabet) {
+  TMdbWideStringList Names, Scripts;
+  GetStoredFunctions(&Names, &Scripts, SortNamesByAlphabet);
+  if (FunctionNames) Names.ExportToTstrings(FunctionNames);
+  if (FunctionSQLScripts) Scripts.ExportToTstrings(FunctionSQLScripts);
+}
+
 void TMdbStoredFunctionManager::AddStoredFunction(const String& Name, const String& SQLScript) {
   TMdbLockGuard G(FThreadSync, true);
   TMdbStoredFunctionHeader H;

@@ -140,15 +140,24 @@ TEST_F(MdbDatabaseDataTest, BaseAnswersAndRefusals) {
   String SQL;
   TMdbWideStringList Names, Scripts;
   const std::pair<int, std::function<void()>> StoredFunctionCases[] = {
-      {12006, [&] { Db.CreateStoredFunction(nullptr, u"x"); }},
+      {12006, [&] { Db.CreateStoredFunction(static_cast<TMdbBaseSession*>(nullptr), u"x"); }},
+      {12105, [&] { Db.CreateStoredFunction(static_cast<TObject*>(nullptr), u"x"); }},
+      {12107, [&] { TObject* F = nullptr; Db.ParseStoredFunction(nullptr, nullptr, nullptr, F, SQL); }},
       {12007, [&] { Db.DropStoredFunction(nullptr, u"f"); }},
       {12208, [&] { Db.AlterStoredFunction(nullptr, u"f", u"x"); }},
       {12224, [&] { Db.AlterStoredFunctionRename(nullptr, u"f", u"g"); }},
+      {12008, [&] { Db.ExecuteStoredFunction(nullptr, u"f", nullptr, nullptr); }},
       {12009, [&] { Db.FindStoredFunction(u"f"); }},
+      {12476, [&] { Db.GetStoredFunctionByName(u"f", nullptr); }},
+      {12010, [&] { Db.GetStoredFunctions(static_cast<TStrings*>(nullptr), nullptr, true); }},
       {12011, [&] { Db.GetStoredFunctions(&Names, &Scripts, true); }},
       {12138, [&] { Db.ExportStoredFunctionsToSQL(SQL); }},
   };
+  SQL = u"kept";
   for (const auto& [Code, Body] : StoredFunctionCases) EXPECT_EQ(CodeOf(Body), Code);
+  EXPECT_TRUE(SQL.empty());  // the parse clears the script before it fails
+  TMdbSQLParams* Params = nullptr;
+  EXPECT_EQ(Db.ParseStoredFunctionParams(nullptr, nullptr, nullptr, nullptr, Params), nullptr);
   try {
     Db.FindStoredFunction(u"f");
   } catch (const EMdbException& E) {

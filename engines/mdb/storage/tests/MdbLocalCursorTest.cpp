@@ -196,6 +196,42 @@ TEST_F(MdbLocalCursorTest, SessionsBindConnectAndLeaveDatabasesRegistered) {
   EXPECT_EQ(DatabaseDataRegistry()->Count(), Registered);
 }
 
+TEST_F(MdbLocalCursorTest, SessionNamedValuesAndDatabaseParams) {
+  TMdbLocalSession S;
+  EXPECT_EQ(S.SessionID, -1);
+  EXPECT_FALSE(S.Temporary || S.InMemory);
+  ASSERT_NE(S.SessionVariables(), nullptr);
+  EXPECT_EQ(TMdbBaseSession().SessionVariables(), nullptr);
+  TMdbSessionComponentManager Handle;
+  S.SetSessionComponentManager(&Handle);
+  EXPECT_EQ(S.SessionComponentManager(), &Handle);
+
+  // Names differing only in case are two values; setting an existing one replaces it in place.
+  S.SetSequenceValue(u"Seq", 1);
+  S.SetSequenceValue(u"SEQ", 2);
+  S.SetSequenceValue(u"Seq", 3);
+  ASSERT_EQ(S.SessionNamedObjectList().size(), 2u);
+  auto ValueOf = [&](const char16_t* N) {
+    return static_cast<TMdbSessionNamedObjectSequenceValue*>(S.GetNamedObject(N))->Value;
+  };
+  EXPECT_EQ(ValueOf(u"Seq"), 3);
+  EXPECT_EQ(ValueOf(u"SEQ"), 2);
+  EXPECT_EQ(S.GetNamedObject(u"seq"), nullptr);
+
+  S.FDatabaseName = "MEMORY";
+  S.FSessionName = "Main";
+  S.InMemory = true;
+  S.CaseInsensitive = true;
+  TMdbSQLDatabaseParams P;
+  P.Params = &Handle;
+  S.SetDatabaseParams(P);
+  EXPECT_EQ(P.Session, &S);
+  EXPECT_TRUE(P.ParamsSet && P.InMemory && P.CaseInsensitive && P.RequestLive);
+  EXPECT_EQ(P.DatabaseName, "MEMORY");
+  EXPECT_EQ(P.SessionName, "Main");
+  EXPECT_EQ(P.Params, nullptr);
+}
+
 TEST_F(MdbLocalCursorTest, SessionRefusalsCarryTheirCodes) {
   TMdbLocalSession Unbound;
   const struct { std::function<void()> Call; int Code; } Cases[] = {
@@ -205,8 +241,17 @@ TEST_F(MdbLocalCursorTest, SessionRefusalsCarryTheirCodes) {
       {[&] { Unbound.Rollback(); }, 10817},
       {[&] { Unbound.SetTableComment(u"T", u"c"); }, 11969},
       {[&] { Unbound.CreateStoredFunction(u"x"); }, 12000},
+      {[&] { Unbound.CreateStoredFunction(static_cast<TObject*>(nullptr), u"x"); }, 12104},
+      {[&] { TObject* F; String S; Unbound.ParseStoredFunction(nullptr, nullptr, F, S); }, 12108},
       {[&] { Unbound.DropStoredFunction(u"x"); }, 12001},
+      {[&] { Unbound.AlterStoredFunction(u"x", u"y"); }, 12209},
+      {[&] { Unbound.AlterStoredFunctionRename(u"x", u"y"); }, 12223},
+      {[&] { Unbound.ExecuteStoredFunction(u"x", nullptr, nullptr); }, 12002},
       {[&] { Unbound.FindStoredFunction(u"x"); }, 12003},
+      {[&] { Unbound.GetStoredFunctionByName(u"x"); }, 12475},
+      {[&] { TMdbSQLParams* P; Unbound.ParseStoredFunctionParams(nullptr, nullptr, nullptr, P); }, 12090},
+      {[&] { Unbound.GetStoredFunctions(static_cast<TStrings*>(nullptr), nullptr, false); }, 12004},
+      {[&] { Unbound.GetStoredFunctions(static_cast<TMdbWideStringList*>(nullptr), nullptr, false); }, 12005},
       {[&] { String S; Unbound.ExportStoredFunctionsToSQL(S); }, 12139},
       {[&] { Unbound.CreateView(u"V", u"select 1", nullptr, false, u""); }, 12565},
       {[&] { Unbound.DropView(u"V", false); }, 12566},
@@ -515,15 +560,17 @@ class TCountingProcessor : public TMdbSQLProcessor {
 TEST_F(MdbLocalCursorTest, ProcessorBaseAndQueryServicesWithoutQueryProcessing) {
   TCountingProcessor P;
   P.FSQLParams->AddCreated()->SetAsInteger(1);
-  const struct { int Value; bool NeverOpened; int Updates; } Steps[] = {
-      {1, true, 0}, {1, false, 0}, {2, false, 1}, {2, false, 1}};
+  const struct { int Value; bool NeverOpened; int Updates; bool Changed; } Steps[] = {
+      {1, true, 0, false}, {1, false, 0, false}, {2, false, 1, true}, {2, false, 1, false}};
   for (const auto& S : Steps) {
     P.FSQLParams->GetValue(0)->SetAsInteger(S.Value);
     P.FNeverOpened = S.NeverOpened;
     P.FRowsAffected = 9;
     EXPECT_EQ(P.OpenQuery(nullptr), nullptr);
     EXPECT_EQ(P.Updates, S.Updates);
-    EXPECT_EQ(P.FRowsAffected, 0);
+    EXPECT_EQ(P.ParamsChanged(), S.Changed);
+    EXPECT_EQ(P.ParamsHash(), P.SQLParams()->GetHashValue());
+    EXPECT_EQ(P.RowsAffected(), 0);
   }
 
   auto S = Connect();
@@ -539,6 +586,15 @@ TEST_F(MdbLocalCursorTest, ProcessorBaseAndQueryServicesWithoutQueryProcessing) 
   M.Load(&Block, false);
   EXPECT_EQ(M.Count(), 0);
   EXPECT_EQ(NativeCodeOf([&] { M.CreateStoredFunction(S.get(), u"create function f"); }), kMdbQueryNotAvailableCode);
+  EXPECT_EQ(NativeCodeOf([&] { M.ExecuteStoredFunction(S.get(), u"f", nullptr, nullptr); }), kMdbQueryNotAvailableCode);
+  EXPECT_EQ(M.GetStoredFunctionByName(u"f", S.get()), nullptr);
+  M.AddStoredFunction(u"f", u"create function f");
+  EXPECT_EQ(NativeCodeOf([&] { M.GetStoredFunctionByName(u"F", S.get()); }), kMdbQueryNotAvailableCode);
+  // The connected session forwards to its database, which here has no manager and says so.
+  EXPECT_EQ(NativeCodeOf([&] { S->ExecuteStoredFunction(u"f", nullptr, nullptr); }), 12008);
+  EXPECT_EQ(NativeCodeOf([&] { S->GetStoredFunctionByName(u"f"); }), 12476);
+  TMdbSQLParams* Params = nullptr;
+  EXPECT_EQ(S->ParseStoredFunctionParams(nullptr, nullptr, nullptr, Params), nullptr);
 }
 
 }  // namespace
