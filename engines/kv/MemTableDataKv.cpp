@@ -19,7 +19,8 @@ void TRecordsListNotificatorKv::SetDataObject(TComponent* Value) {
   if (auto* old = dynamic_cast<TRecordsViewKv*>(FDataObject)) old->RemoveNotificator(this);
   if (FDataObject) FDataObject->RemoveFreeNotification(this);
   FDataObject = Value;
-  if (auto* data = dynamic_cast<TMemTableDataKv*>(Value)) data->AddNotificator(this);
+  FMemTableData = dynamic_cast<TMemTableDataKv*>(Value);
+  if (FMemTableData) FMemTableData->AddNotificator(this);
   if (auto* view = dynamic_cast<TRecordsViewKv*>(Value)) view->AddNotificator(this);
   if (Value) Value->FreeNotification(this);
   DoDataEvent(nullptr, -1, rlnListChangedKv);
@@ -31,6 +32,7 @@ void TRecordsListNotificatorKv::Notification(TComponent* AComponent, TOperation 
     if (auto* data = dynamic_cast<TMemTableDataKv*>(FDataObject)) data->RemoveNotificator(this);
     if (auto* view = dynamic_cast<TRecordsViewKv*>(FDataObject)) view->RemoveNotificator(this);
     FDataObject = nullptr;
+    FMemTableData = nullptr;
   }
 }
 

@@ -74,6 +74,8 @@ class TRecordsListNotificatorKv : public TComponent {
  protected:
   void Notification(TComponent* AComponent, TOperation Operation) override;
   TComponent* FDataObject = nullptr;
+  // FDataObject when it is a table data (row paths ask for it on every record), else nullptr.
+  TMemTableDataKv* FMemTableData = nullptr;
 };
 
 class TAutoIncrementKv : public TPersistent {

@@ -129,14 +129,10 @@ Variant ValueBufferToVarValue(TField* Field, TConstValueBuffer Buffer) {
     }
     case ftWideString: case ftFixedWideChar: {
       const size_t cap = std::min(Buffer.size() / 2, static_cast<size_t>(Field->Size()));
-      String s;
-      s.reserve(cap);
-      for (size_t i = 0; i < cap; ++i) {
-        char16_t c;
-        std::memcpy(&c, Buffer.data() + i * 2, 2);
-        if (c == 0) break;
-        s += c;
-      }
+      size_t n = 0;
+      while (n < cap && (Buffer[n * 2] | Buffer[n * 2 + 1]) != 0) ++n;
+      String s(n, u'\0');
+      if (n) std::memcpy(s.data(), Buffer.data(), n * 2);
       return VarFromOleStr(std::move(s));
     }
     case ftSmallint: return Variant(Get<std::int16_t>(Buffer));

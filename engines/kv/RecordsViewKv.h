@@ -46,8 +46,8 @@ class TRecordsViewKv : public TRecordsListNotificatorKv {
   explicit TRecordsViewKv(TComponent* AOwner);
   ~TRecordsViewKv() override;
 
-  TMemTableDataKv* MemTableData() const { return dynamic_cast<TMemTableDataKv*>(FDataObject); }
-  TRecordsListKv* List() const { return MemTableData() ? MemTableData()->RecordsList() : nullptr; }
+  TMemTableDataKv* MemTableData() const { return FMemTableData; }
+  TRecordsListKv* List() const { return FMemTableData ? FMemTableData->RecordsList() : nullptr; }
 
   int Count() const;
   int ViewItemsCount() const { return Count(); }
