@@ -228,6 +228,8 @@ void TVirtTable::LoadInto(TStream& Stream, bool LoadFields) {
             if (KeepsPrecision(d.DataType)) def->SetPrecision(d.Precision);
           }
         staging->Open();
+        // An emptied table (the usual case: emptied, then loaded) lends the staging set its tables.
+        staging->TakeSpareRoom(*Data());
         return *staging;
       },
       ProgressFunc());

@@ -1282,6 +1282,15 @@ void TMemData::Reserve(std::int32_t Count) {
   if (complex) FObjects.Reserve(FObjects.LiveCount() + n * complex);
 }
 
+void TMemData::TakeSpareRoom(TMemData& Emptied) {
+  if (FFirst || FPending || Emptied.FFirst || Emptied.FPending) return;
+  if (FItemTable.empty() && Emptied.FItemTable.empty()) {
+    FItemTable.swap(Emptied.FItemTable);
+    FFreeHandles.swap(Emptied.FFreeHandles);
+  }
+  FObjects.TakeSpareRoom(Emptied.FObjects);
+}
+
 void TMemData::SetToBegin() {
   FCurrent = nullptr;
   FBOF = true;

@@ -211,6 +211,9 @@ struct TRowTableAllocator {
     if (bytes < kMinPagedBytes) return static_cast<T*>(::operator new(bytes));
     const sys::TPages pages = sys::TakePages(bytes);
     if (!pages.Memory) throw std::bad_alloc();
+    // The table fills what it asked for: fresh pages are committed in one call (large pages where the
+    // kernel allows) rather than one fault each.
+    if (!pages.Dirty) sys::PopulatePages(pages.Memory, pages.Size);
     return static_cast<T*>(pages.Memory);
   }
   void deallocate(T* Memory, std::size_t Count) noexcept {
@@ -300,6 +303,13 @@ class TSharedObjectTable {
   void Clear();
   std::size_t LiveCount() const { return FItems.size() - FFree.size(); }
   void Reserve(std::size_t Count) { FItems.reserve(Count); }
+  // Takes the room of an emptied table's handle lists when both hold no handle (a load into an
+  // emptied table then writes into memory it already has).
+  void TakeSpareRoom(TSharedObjectTable& Emptied) {
+    if (!FItems.empty() || !Emptied.FItems.empty()) return;
+    FItems.swap(Emptied.FItems);
+    FFree.swap(Emptied.FFree);
+  }
 
  private:
   struct TEntry {
@@ -598,6 +608,9 @@ class TMemData : public TData {
   void EmptyData() { FreeData(); }
   // Room for Count more records in the tables that grow by record (a load knows its count).
   void Reserve(std::int32_t Count);
+  // Takes the room of the per-record tables of Emptied, a record set holding no record, while this
+  // one holds none either.
+  void TakeSpareRoom(TMemData& Emptied);
   // Building a record in place (a load): NewRecord gives the record of a new item outside the list,
   // all null with no complex values; then exactly one of AppendNewRecord (linked at the end, as
   // AppendRecord, its blobs already committed) or DropNewRecord (its complex values and item freed).

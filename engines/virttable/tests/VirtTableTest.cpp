@@ -172,6 +172,30 @@ TEST_F(VirtTableTest, ClearKeepsTheStructureAndClosingKeepsTheRows) {
   EXPECT_EQ(t->RecordCount(), 0) << "without persistent data closing frees the rows";
 }
 
+// A load into an emptied table builds its rows in the tables the emptied rows left; a failed one
+// leaves the table empty and usable.
+TEST_F(VirtTableTest, LoadIntoAnEmptiedTable) {
+  for (int i = 1; i <= 30; ++i) Add(i);
+  TMemoryStream saved;
+  t->SaveToStream(&saved);
+  t->Clear();
+  TMemoryStream cut;
+  cut.WriteBuffer(saved.Memory(), saved.Size() - 3);
+  EXPECT_THROW(t->LoadFromStream(&cut), EReadError);
+  EXPECT_EQ(t->RecordCount(), 0);
+  t->LoadFromStream(&saved);
+  t->Last();
+  Add(31);
+  std::vector<int> want;
+  for (int i = 1; i <= 31; ++i) want.push_back(i);
+  EXPECT_EQ(Ids(*t), want);
+  t->Clear();
+  t->LoadFromStream(&saved);
+  t->SetRecNo(30);
+  EXPECT_EQ(t->FieldByName(u"Comment")->AsString(), u"Comment for 周五");
+  EXPECT_EQ(t->Data()->Objects().LiveCount(), 30u);
+}
+
 TEST_F(VirtTableTest, BookmarksSurviveInsertsAndDeletes) {
   for (int i = 1; i <= 40; ++i) Add(i);
   t->SetRecNo(20);
