@@ -187,6 +187,18 @@ void BM_StdMultimapInsertRandom(benchmark::State& State) {
 }
 BENCHMARK(BM_StdMultimapInsertRandom)->Arg(50000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
+void BM_StdMapInsertRandom(benchmark::State& State) {
+  const auto N = static_cast<std::int32_t>(State.range(0));
+  const auto Keys = RandomKeys(N);
+  for (auto _ : State) {
+    std::map<std::int32_t, std::int32_t> M;
+    for (std::int32_t i = 0; i < N; ++i) M.emplace(Keys[static_cast<std::size_t>(i)], i);
+    benchmark::DoNotOptimize(M.size());
+  }
+  State.SetItemsProcessed(State.iterations() * N);
+}
+BENCHMARK(BM_StdMapInsertRandom)->Arg(50000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
 // 50,000 random inserts, then every key deleted in another random order (merges down to the root).
 void BM_BTreeInsertDeleteRandom(benchmark::State& State) {
   const auto N = static_cast<std::int32_t>(State.range(0));
@@ -254,6 +266,20 @@ void BM_StdMultimapSearchRandom(benchmark::State& State) {
   State.SetItemsProcessed(State.iterations() * N);
 }
 BENCHMARK(BM_StdMultimapSearchRandom)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+void BM_StdMapSearchRandom(benchmark::State& State) {
+  const auto N = static_cast<std::int32_t>(State.range(0));
+  const auto Keys = RandomKeys(N);
+  std::map<std::int32_t, std::int32_t> M;
+  for (std::int32_t i = 0; i < N; ++i) M.emplace(Keys[static_cast<std::size_t>(i)], i);
+  for (auto _ : State) {
+    std::int64_t Found = 0;
+    for (std::int32_t i = 0; i < N; ++i) Found += M.find(Keys[static_cast<std::size_t>(i)]) != M.end();
+    benchmark::DoNotOptimize(Found);
+  }
+  State.SetItemsProcessed(State.iterations() * N);
+}
+BENCHMARK(BM_StdMapSearchRandom)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
