@@ -8,6 +8,7 @@
 #include "engines/mdb/runtime/MdbMemory.h"
 #include "engines/mdb/storage/MdbConstraints.h"
 #include "engines/mdb/storage/MdbCursor.h"
+#include "engines/mdb/storage/MdbDatabaseData.h"
 #include "engines/mdb/storage/MdbManagers.h"
 #include "engines/mdb/storage/MdbRecordCaches.h"
 #include "engines/mdb/storage/MdbLocalSession.h"
@@ -548,7 +549,7 @@ bool TMdbAdvancedTableData::InsertRecord(TMdbCursor*& Cursor) {
   return true;
 }
 
-bool TMdbAdvancedTableData::DeleteRecord(TMdbCursor* Cursor) {
+bool TMdbAdvancedTableData::PlainDeleteRecord(TMdbCursor* Cursor) {
   CheckNotOnEnds(Cursor, 11921, 11922);
   if (!FRecordManager) throw EMdbException(10560, SNilPointer);
   const std::int32_t Sid = SessionIDOf(Cursor);
@@ -600,6 +601,9 @@ bool TMdbAdvancedTableData::DeleteRecord(TMdbCursor* Cursor) {
       }
       Cursor->FCurrentRecordBuffer = Stored.Get();
       try {
+        // A child that forbids the delete is found before anything changes.
+        if (FConstraintManager && FConstraintManager->ConstraintDefs().ForeignKeysActionsDeleteExists())
+          RunForeignKeyActions(Cursor, false, TForeignKeyActions::RestrictOnly);
         if (HasIndexes()) DeleteKeys(Cursor);
         TMdbRecordID Id = Target;
         if (!FRecordManager->DeleteRecord(Id, Sid)) {
@@ -626,7 +630,7 @@ bool TMdbAdvancedTableData::DeleteRecord(TMdbCursor* Cursor) {
       ClearBLOBFieldsInRecordBuffer(Stored.Get());
       Result = true;
       if (FConstraintManager && FConstraintManager->ConstraintDefs().ForeignKeysActionsDeleteExists())
-        ExecuteForeignKeyActions(Cursor, false);
+        RunForeignKeyActions(Cursor, false, TForeignKeyActions::AllButRestrict);
       AfterDataChanged(Sid);
       if (!IsTransactionWriter(Sid)) CommitStep(ltoDelete);
       if (Cursor->FRecordBitmap && Cursor->FRecordBitmap->Active() && Cursor->FRecordBitmap->IsRecordVisible(Target))
@@ -652,7 +656,7 @@ bool TMdbAdvancedTableData::DeleteRecord(TMdbCursor* Cursor) {
   return Result;
 }
 
-bool TMdbAdvancedTableData::UpdateRecord(TMdbCursor* Cursor) {
+bool TMdbAdvancedTableData::PlainUpdateRecord(TMdbCursor* Cursor) {
   CheckNotOnEnds(Cursor, 11917, 11918);
   if (!FRecordManager) throw EMdbException(10560, SNilPointer);
   const std::int32_t Sid = SessionIDOf(Cursor);
@@ -668,6 +672,14 @@ bool TMdbAdvancedTableData::UpdateRecord(TMdbCursor* Cursor) {
   } catch (...) {
     CancelChangesOutsideTransaction(Sid);
     Cursor->FErrorCode = -8;
+    throw;
+  }
+  const bool UpdateActions = FConstraintManager && FConstraintManager->ConstraintDefs().ForeignKeysActionsUpdateExists();
+  try {
+    // A child that forbids changing the key is found before anything changes.
+    if (UpdateActions) RunForeignKeyActions(Cursor, true, TForeignKeyActions::RestrictOnly);
+  } catch (...) {
+    CancelChangesOutsideTransaction(Sid);
     throw;
   }
   try {
@@ -717,8 +729,7 @@ bool TMdbAdvancedTableData::UpdateRecord(TMdbCursor* Cursor) {
       return false;
     }
     if (Undo) NoteRecordChange(TRecordChange::Update, Target, Undo->Get());
-    if (FConstraintManager && FConstraintManager->ConstraintDefs().ForeignKeysActionsUpdateExists())
-      ExecuteForeignKeyActions(Cursor, true);
+    if (UpdateActions) RunForeignKeyActions(Cursor, true, TForeignKeyActions::AllButRestrict);
     if (FBLOBFieldsPresent && FInMemory) ResetStoredBLOBMarkers(Cursor, Target);
     AfterDataChanged(Sid);
     if (!IsTransactionWriter(Sid)) CommitStep(ltoUpdate);
@@ -747,7 +758,7 @@ void TMdbAdvancedTableData::CancelRecord(TMdbCursor* Cursor, bool ToInsert) {
   if (!ToInsert) TryToUnlockRecordU(SessionIDOf(Cursor));
 }
 
-void TMdbAdvancedTableData::DeleteVisibleRecords(TMdbCursor* Cursor) {
+void TMdbAdvancedTableData::PlainDeleteVisibleRecords(TMdbCursor* Cursor) {
   const std::int32_t Sid = SessionIDOf(Cursor);
   TTableLockScope L(this, true, Cursor->FSession, 11900);
   try {
@@ -776,8 +787,8 @@ void TMdbAdvancedTableData::DeleteVisibleRecords(TMdbCursor* Cursor) {
   }
 }
 
-void TMdbAdvancedTableData::UpdateVisibleRecords(TMdbCursor* Cursor, TMdbWideStringList* FieldNames,
-                                                 const std::vector<TMdbVariant*>& Values, bool SkipFKCheck) {
+void TMdbAdvancedTableData::PlainUpdateVisibleRecords(TMdbCursor* Cursor, TMdbWideStringList* FieldNames,
+                                                      const std::vector<TMdbVariant*>& Values, bool SkipFKCheck) {
   const std::int32_t Sid = SessionIDOf(Cursor);
   TTableLockScope L(this, true, Cursor->FSession, 11901);
   try {
@@ -788,4 +799,86 @@ void TMdbAdvancedTableData::UpdateVisibleRecords(TMdbCursor* Cursor, TMdbWideStr
     CancelChangesOutsideTransaction(Sid);
     throw;
   }
+}
+
+// ---- changes that reach other tables -------------------------------------------------------------------
+
+namespace {
+
+// Outside a transaction, a change whose foreign-key actions change other tables runs in a transaction
+// of its own: when an action fails half-way (a child refusing its new key, say), the rollback puts
+// back the parent and every child already changed.
+class TImplicitTransaction {
+ public:
+  TImplicitTransaction(TMdbBaseSession* Session, bool Needed) {
+    auto* L = dynamic_cast<TMdbLocalSession*>(Session);
+    if (!Needed || L == nullptr || L->GetInTransaction() || L->DatabaseData() == nullptr ||
+        L->DatabaseData()->FTemporary)
+      return;
+    L->StartTransaction();
+    FSession = L;
+  }
+  ~TImplicitTransaction() {
+    if (!FSession) return;
+    try {
+      FSession->Rollback();
+    } catch (...) {
+    }
+  }
+  void Commit() {
+    if (!FSession) return;
+    TMdbLocalSession* S = FSession;
+    FSession = nullptr;
+    S->Commit(false);
+  }
+
+ private:
+  TMdbLocalSession* FSession = nullptr;
+};
+
+}  // namespace
+
+bool TMdbAdvancedTableData::ActionsChangeOtherRecords(bool ToUpdate) const {
+  if (!FConstraintManager) return false;
+  const TMdbConstraintDefs& Defs = FConstraintManager->ConstraintDefs();
+  if (!Defs.ForeignKeysActionsExists) return false;
+  for (std::int32_t i = 0; i < Defs.Count(); ++i) {
+    if (Defs.GetDef(i)->ConstraintType() != ctFKAction) continue;
+    const auto* A = static_cast<const TMdbConstraintDefForeignKeyAction*>(Defs.GetDef(i));
+    const TMdbConstraintForeignKeyAction Action = ToUpdate ? A->UpdateAction : A->DeleteAction;
+    if (Action != cfkaDefault && Action != cfkaNoAction) return true;
+  }
+  return false;
+}
+
+bool TMdbAdvancedTableData::DeleteRecord(TMdbCursor* Cursor) {
+  TImplicitTransaction T(Cursor->FSession, ActionsChangeOtherRecords(false));
+  const bool R = PlainDeleteRecord(Cursor);
+  T.Commit();
+  return R;
+}
+
+bool TMdbAdvancedTableData::UpdateRecord(TMdbCursor* Cursor) {
+  TImplicitTransaction T(Cursor->FSession, ActionsChangeOtherRecords(true));
+  const bool R = PlainUpdateRecord(Cursor);
+  T.Commit();
+  return R;
+}
+
+void TMdbAdvancedTableData::DeleteVisibleRecords(TMdbCursor* Cursor) {
+  TImplicitTransaction T(Cursor->FSession, ActionsChangeOtherRecords(false));
+  PlainDeleteVisibleRecords(Cursor);
+  T.Commit();
+}
+
+void TMdbAdvancedTableData::UpdateVisibleRecords(TMdbCursor* Cursor, TMdbWideStringList* FieldNames,
+                                                 const std::vector<TMdbVariant*>& Values, bool SkipFKCheck) {
+  TImplicitTransaction T(Cursor->FSession, ActionsChangeOtherRecords(true));
+  PlainUpdateVisibleRecords(Cursor, FieldNames, Values, SkipFKCheck);
+  T.Commit();
+}
+
+void TMdbAdvancedTableData::SetRecordChanging(TMdbCursor* Cursor, bool Update, const Byte* Old) {
+  if (IsTransactionWriter(SessionIDOf(Cursor)))
+    NoteRecordChange(Update ? TRecordChange::Update : TRecordChange::Delete, Cursor->CurrentRecordID, Old);
 }

@@ -122,6 +122,18 @@ class TMdbAdvancedTableData : public TMdbTableData {
   [[noreturn]] void RaiseRecordLockRefused(std::int32_t Code, std::int32_t SessionID, const TMdbRecordID& Id) const;
   void CheckNotOnEnds(TMdbCursor* Cursor, std::int32_t BOFCode, std::int32_t EOFCode) const;
 
+  // A transaction's writer notes the set-oriented changes too, so that its rollback undoes them.
+  void SetRecordChanging(TMdbCursor* Cursor, bool Update, const Byte* Old) override;
+  // The change itself; the public operations wrap it in a transaction of its own when foreign-key
+  // actions of the table change other records and the session has none open.
+  bool PlainDeleteRecord(TMdbCursor* Cursor);
+  bool PlainUpdateRecord(TMdbCursor* Cursor);
+  void PlainDeleteVisibleRecords(TMdbCursor* Cursor);
+  void PlainUpdateVisibleRecords(TMdbCursor* Cursor, TMdbWideStringList* FieldNames,
+                                 const std::vector<TMdbVariant*>& Values, bool SkipFKCheck);
+  // Some action constraint cascades or sets values on delete (update).
+  bool ActionsChangeOtherRecords(bool ToUpdate) const;
+
   // Key upkeep over every index, undoing the indexes already changed when one fails.
   void InsertKeys(TMdbCursor* Cursor);
   void DeleteKeys(TMdbCursor* Cursor);

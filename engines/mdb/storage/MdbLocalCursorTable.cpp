@@ -322,9 +322,10 @@ void TMdbLocalCursor::DeleteAllIndexes() {
   ReloadDefinitionCopies();
 }
 
-String TMdbLocalCursor::FindIndex(TMdbWideStringList*, TMdbWideStringList*, TMdbWideStringList*) {
-  // The table data's index search over these lists belongs to the index layer.
-  return String();
+String TMdbLocalCursor::FindIndex(TMdbWideStringList* FieldNamesList, TMdbWideStringList* AscDescList,
+                                  TMdbWideStringList* CaseSensitivityList) {
+  if (FTableData == nullptr) return String();
+  return FTableData->FindIndex(this, FieldNamesList, AscDescList, CaseSensitivityList);
 }
 
 // ---- repair ----------------------------------------------------------------------------------------------

@@ -38,7 +38,6 @@ constexpr char16_t SCannotLockTable[] = u"Error - cannot lock table in '%s' mode
 constexpr char16_t SEmptyWithDeleteActions[] =
     u"Cannot empty table '%s' - foreign key(s) with delete action referencing this table exists";
 constexpr char16_t SRenameExists[] = u"Cannot rename table '%s' to '%s' - table with such name already exists";
-constexpr char16_t SForeignKeysNotAvailable[] = u"Error - foreign keys are not available in table '%s'";
 constexpr char16_t SCannotSetPosition[] = u"Cannot set stream position to %d. Position = %d, Size = %d";
 constexpr char16_t SInvalidSignature[] = u"Invalid signature = %s. Should be %s";
 constexpr char16_t SInvalidVersion[] = u"Invalid version number = %f. Should be %f";
@@ -258,6 +257,12 @@ TMdbMemoryTableData::~TMdbMemoryTableData() {
       }
     }
   }
+  // The object goes with its database or after its table was deleted: the partner halves of its
+  // foreign keys are no longer this object's to remove (their tables may be gone already).
+  if (FConstraintManager) {
+    FConstraintManager->ConstraintDefs().ForeignKeysExists = false;
+    FConstraintManager->ConstraintDefs().ForeignKeysActionsExists = false;
+  }
   // A private session of this thread drops what the table holds; the database's views stay (a table
   // freed here is replaced by a load or goes with its database).
   FDestroying = true;
@@ -419,15 +424,12 @@ void TMdbMemoryTableData::CreateTable(TMdbCursor* Cursor, TMdbFieldDefs& FieldDe
   CheckFieldDefs(FieldDefs);
   CheckIndexDefs(IndexDefs);
   CheckConstraintDefs(ConstraintDefs);
-  // Foreign keys link two tables through cursors on both; they come with the index layer.
-  for (std::int32_t i = 0; i < ConstraintDefs.Count(); ++i)
-    if (ConstraintDefs.GetDef(i)->ConstraintType() == ctFK)
-      throw EMdbException(11727, SForeignKeysNotAvailable, {FTableName});
   CreateSequenceManager();
   CreateFieldManager(FieldDefs);
   CreateIndexManager(IndexDefs);
   CreateConstraintManager(ConstraintDefs);
   CreateAutoincSequences();
+  if (FConstraintManager->ConstraintDefs().ForeignKeysExists) LinkForeignKeys(Cursor);
   CreateRecordManager();
   InitCursorRecordLayout(Cursor);
   FComment = Cursor->FComment;
@@ -984,4 +986,48 @@ String PeekTableNameFromStream(TStream* Stream) {
   } catch (...) {
   }
   return Name;
+}
+
+// ---- structure changes under the table's own lock ------------------------------------------------------
+
+template <class F>
+void TMdbMemoryTableData::Guarded(bool CursorList, F&& Body) {
+  LockTableData(true);
+  if (CursorList) LockCursorList(true);
+  auto Unlock = [&] {
+    if (CursorList) UnlockCursorList();
+    UnlockTableData();
+  };
+  try {
+    Body();
+    TMdbAdvancedTableData::ApplyChanges(FTableState.TableState, dbstNone, 0);
+  } catch (...) {
+    try {
+      CancelChanges();
+    } catch (...) {
+    }
+    Unlock();
+    throw;
+  }
+  Unlock();
+}
+
+void TMdbMemoryTableData::AddForeignKey(TMdbCursor* Cursor, TMdbConstraintDefForeignKey* ConstraintDef) {
+  Guarded(false, [&] { TMdbTableData::AddForeignKey(Cursor, ConstraintDef); });
+}
+
+void TMdbMemoryTableData::DeleteConstraint(TMdbCursor* Cursor, const String& Name, bool Cascade, bool FKPartialDelete) {
+  Guarded(false, [&] { TMdbTableData::DeleteConstraint(Cursor, Name, Cascade, FKPartialDelete); });
+}
+
+void TMdbMemoryTableData::AddIndex(TMdbIndexDef* IndexDef, TMdbCursor* Cursor) {
+  Guarded(true, [&] { TMdbTableData::AddIndex(IndexDef, Cursor); });
+}
+
+void TMdbMemoryTableData::DeleteIndex(std::int32_t IndexID, TMdbCursor* Cursor) {
+  Guarded(true, [&] { TMdbTableData::DeleteIndex(IndexID, Cursor); });
+}
+
+void TMdbMemoryTableData::DeleteAllIndexes(TMdbCursor* Cursor) {
+  Guarded(false, [&] { TMdbTableData::DeleteAllIndexes(Cursor); });
 }

@@ -69,6 +69,11 @@ class TMdbMemoryTableData : public TMdbAdvancedTableData {
   void RenameTable(TMdbCursor* Cursor, const String& NewTableName) override;
   void OpenTable(TMdbCursor* Cursor) override;
   void CloseTable(TMdbCursor* Cursor) override;
+  void AddForeignKey(TMdbCursor* Cursor, TMdbConstraintDefForeignKey* ConstraintDef) override;
+  void DeleteConstraint(TMdbCursor* Cursor, const String& Name, bool Cascade, bool FKPartialDelete) override;
+  void AddIndex(TMdbIndexDef* IndexDef, TMdbCursor* Cursor) override;
+  void DeleteIndex(std::int32_t IndexID, TMdbCursor* Cursor) override;
+  void DeleteAllIndexes(TMdbCursor* Cursor) override;
   void EmptyIndex(std::int32_t IndexID, std::int32_t SessionID) override;
   void EmptyAllIndexes(std::int32_t SessionID) override;
   void LoadTableFromStream(TMdbCursor* Cursor, TStream* Stream) override;
@@ -96,6 +101,10 @@ class TMdbMemoryTableData : public TMdbAdvancedTableData {
 
  private:
   struct TSavedContent;
+  // Body under the table data's lock (and the cursor list's), its page changes applied after it or
+  // cancelled when it fails.
+  template <class F>
+  void Guarded(bool CursorList, F&& Body);
   void WriteBody(TStream* Body);
   // About the size of the body WriteBody writes (an upper bound unless the index pages are many).
   Int64 BodySizeEstimate();

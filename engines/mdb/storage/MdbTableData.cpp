@@ -39,9 +39,6 @@ constexpr char16_t SCannotLoadRecord[] = u"Error - cannot load record (PageNo = 
 constexpr char16_t SInvalidItemNumber[] = u"Invalid item number - ItemNo = %d, ItemCount = %d";
 constexpr char16_t SCannotFindField[] = u"Cannot find field %s in table %s";
 constexpr char16_t SCannotDeleteOpenTable[] = u"Cannot delete table '%s'. Table is open by another dataset";
-constexpr char16_t SCannotDeleteReferencedTable[] = u"Cannot delete table '%s' - foreign key constraint(s) violated";
-constexpr char16_t SCannotRenameOpenTable[] = u"Cannot rename table '%s'. Table is open by another dataset";
-constexpr char16_t SForeignKeysNotAvailable[] = u"Error - foreign keys are not available in table '%s'";
 constexpr char16_t SNoFieldsDefined[] = u"Cannot create table '%s'. No fields were defined";
 constexpr char16_t SUnnamedField[] = u"Cannot create table '%s'. Unnamed fields are not allowed";
 constexpr char16_t SDuplicateField[] = u"Cannot create table '%s'. Duplicate field name '%s'";
@@ -135,19 +132,6 @@ void TMdbTableData::CreateRecordManager() { NotOverridden(u"CreateRecordManager"
 void TMdbTableData::CreateTable(TMdbCursor*, TMdbFieldDefs&, TMdbIndexDefs&, TMdbConstraintDefs&) {
   NotOverridden(u"CreateTable");
 }
-void TMdbTableData::AddForeignKey(TMdbCursor*, TMdbConstraintDefForeignKey*) { NotOverridden(u"AddForeignKey"); }
-void TMdbTableData::DeleteConstraint(TMdbCursor*, const String&, bool, bool) { NotOverridden(u"DeleteConstraint"); }
-void TMdbTableData::RenameReferenceTableName(TMdbCursor*, const String&, const String&) {
-  NotOverridden(u"RenameReferenceTableName");
-}
-void TMdbTableData::RenameField(TMdbCursor*, const String&, const String&) { NotOverridden(u"RenameField"); }
-void TMdbTableData::AddIndex(TMdbIndexDef*, TMdbCursor*) { NotOverridden(u"AddIndex"); }
-void TMdbTableData::DeleteIndex(std::int32_t, TMdbCursor*) { NotOverridden(u"DeleteIndex"); }
-void TMdbTableData::DeleteAllIndexes(TMdbCursor*) { NotOverridden(u"DeleteAllIndexes"); }
-TMdbConstraintDefForeignKeyAction* TMdbTableData::AddForeignKeyAction(TMdbCursor*, TMdbConstraintDefForeignKey*,
-                                                                      const String&, std::int32_t) {
-  NotOverridden(u"AddForeignKeyAction");
-}
 Int64 TMdbTableData::RecordIDToInt64(const TMdbRecordID&) { NotOverridden(u"RecordIDToInt64"); }
 TMdbRecordID TMdbTableData::Int64ToRecordID(Int64) { NotOverridden(u"Int64ToRecordID"); }
 std::int32_t TMdbTableData::CompareRecordID(const TMdbRecordID&, const TMdbRecordID&) { NotOverridden(u"CompareRecordID"); }
@@ -156,10 +140,6 @@ bool TMdbTableData::DeleteRecord(TMdbCursor*) { NotOverridden(u"DeleteRecord"); 
 bool TMdbTableData::UpdateRecord(TMdbCursor*) { NotOverridden(u"UpdateRecord"); }
 void TMdbTableData::InternalSetRecNo(TMdbCursor*, Int64) { NotOverridden(u"InternalSetRecNo"); }
 Int64 TMdbTableData::InternalGetRecNo(TMdbCursor*) { NotOverridden(u"InternalGetRecNo"); }
-bool TMdbTableData::IsForeignKeyConstraintFailed(TMdbCursor*, TMdbConstraintDefForeignKey*) {
-  NotOverridden(u"IsForeignKeyConstraintFailed");
-}
-void TMdbTableData::ExecuteForeignKeyActions(TMdbCursor*, bool) { NotOverridden(u"ExecuteForeignKeyActions"); }
 
 // ---- state -----------------------------------------------------------------------------------------------
 
@@ -654,6 +634,7 @@ void TMdbTableData::DeleteVisibleRecords(TMdbCursor* Cursor) {
     if (FIndexManager && FIndexManager->IndexDefs().Count() > 0) FIndexManager->DeleteRecord(Cursor);
     // The record goes first; its BLOB blocks only once it is gone, so a refused delete loses nothing.
     TMdbRecordID Id = Cursor->CurrentRecordID;
+    SetRecordChanging(Cursor, false, Cursor->FCurrentRecordBuffer);
     if (!FRecordManager->DeleteRecord(Id, SessionIDOf(Cursor)))
       throw EMdbException(11466, SCannotLoadRecord, {Id.PageNo, int(Id.PageItemNo), FTableName});
     ClearBLOBFieldsInRecordBuffer(Cursor->FCurrentRecordBuffer);
@@ -695,6 +676,7 @@ void TMdbTableData::UpdateVisibleRecords(TMdbCursor* Cursor, TMdbWideStringList*
         throw EMdbException(12608, SViewCheckOption, {FTableName, Cursor->FViewName});
       if (Actions) ExecuteForeignKeyActions(Cursor, true);
       if (FIndexManager && FIndexManager->IndexDefs().Count() > 0) FIndexManager->UpdateRecord(Cursor);
+      SetRecordChanging(Cursor, true, Edit);
       if (!FRecordManager->UpdateRecord(Cursor->FCurrentRecordBuffer, Cursor->CurrentRecordID, SessionIDOf(Cursor)))
         throw EMdbException(11449, SCannotLoadRecord,
                             {Cursor->CurrentRecordID.PageNo, int(Cursor->CurrentRecordID.PageItemNo), FTableName});
@@ -800,33 +782,10 @@ void TMdbTableData::CancelChanges() {
 
 // ---- structure operations shared by the table data kinds ---------------------------------------------
 
-void TMdbTableData::DeleteTable(TMdbBaseSession* Session, bool Cascade, bool DesignMode) {
-  if (!DesignMode && !FCursorList.empty()) throw EMdbException(20017, SCannotDeleteOpenTable, {FTableName});
-  const bool FK = FConstraintManager && (FConstraintManager->ConstraintDefs().ForeignKeysExists ||
-                                         FConstraintManager->ConstraintDefs().ForeignKeysActionsExists);
-  if (!FK) return;
-  if (!Cascade) throw EMdbException(11481, SCannotDeleteReferencedTable, {FTableName});
-  // Removing the partner halves in the other tables needs cursors on them, which foreign keys bring
-  // with them; until then a table never holds a foreign key, so this is never reached with a session.
-  if (Session) throw EMdbException(11481, SForeignKeysNotAvailable, {FTableName});
-  FConstraintManager->ConstraintDefs().ForeignKeysExists = false;
-  FConstraintManager->ConstraintDefs().ForeignKeysActionsExists = false;
-}
-
 void TMdbTableData::EmptyTable(TMdbCursor* Cursor, bool) {
   if (!FCursorList.empty()) throw EMdbException(10072, SCannotDeleteOpenTable, {FTableName});
   if (Cursor == nullptr) throw EMdbException(11887, SNilPointer);
   EmptyAllIndexes(SessionIDOf(Cursor));
-}
-
-void TMdbTableData::RenameTable(TMdbCursor*, const String& NewTableName) {
-  if (!FCursorList.empty()) throw EMdbException(10150, SCannotRenameOpenTable, {FTableName});
-  if (FConstraintManager && (FConstraintManager->ConstraintDefs().ForeignKeysExists ||
-                             FConstraintManager->ConstraintDefs().ForeignKeysActionsExists))
-    throw EMdbException(10150, SForeignKeysNotAvailable, {FTableName});
-  SetTableName(NewTableName);
-  ChangeTableMetaDataState(ltoCreateTable);
-  FTableState.LastTableOperation = ltoRename;
 }
 
 void TMdbTableData::EmptyIndex(std::int32_t IndexID, std::int32_t SessionID) {

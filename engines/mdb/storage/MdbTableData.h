@@ -43,6 +43,7 @@ class TMdbBaseExpression;
 class TMdbVariant;
 class TMdbWideStringList;
 class TMdbLocalBLOBStream;
+class TMdbLocalCursor;
 
 class TMdbTableData : public TObject {
   VELLUM_CLASS(TMdbTableData)
@@ -183,6 +184,41 @@ class TMdbTableData : public TObject {
   // Fills the cursor's record bitmap with the records its filters and range let through.
   void BuildRecordBitmap(TMdbCursor* Cursor);
 
+  // ---- foreign keys (MdbForeignKeys.cpp) -----------------------------------------------------------
+  // A foreign key lives twice: a ctFK constraint in the child and a ctFKAction in the parent (the
+  // referenced table), each naming the other. The referenced key is always the parent's primary key.
+  // The lookups go through the query processing's expression (PrepareForeignKeyCheck,
+  // PrepareForeignKeyActionFilter).
+  void LinkForeignKeys(TMdbCursor* Cursor);
+  // 11442 no primary key, 11443 column counts differ, 11444 / 11445 a missing field, 11446 types.
+  void CheckForeignKeyDefinition(TMdbConstraintDefForeignKeyAction* ConstraintDef, TMdbCursor* ReferencedCursor,
+                                 bool SameTable);
+  // 11586 at the first record whose key the referenced table does not hold.
+  void CheckExistingRecordsForForeignKey(TMdbCursor* Cursor, TMdbCursor* ReferencedCursor,
+                                         TMdbConstraintDefForeignKey* ConstraintDef);
+  // Does the key of Cursor's current record need no lookup (NULL by the match type)? Mixed: NULL and
+  // non-NULL columns under the full match type.
+  bool IsForeignKeyNull(TMdbCursor* Cursor, TMdbConstraintDefForeignKeyAction* ConstraintDef, bool& Mixed);
+  bool IsPrimaryKeyUpdated(TMdbCursor* Cursor);
+  void RenameTableInReferencingTables(TMdbCursor* Cursor, const String& OldName, const String& NewName);
+  // A read-only local cursor on the table ConstraintDef names, open and on its first position, with a
+  // current record buffer of its own; CloseReferencedTableCursor undoes that (the caller frees it).
+  std::unique_ptr<TMdbLocalCursor> OpenReferencedTableCursor(TMdbCursor* SourceCursor,
+                                                             TMdbConstraintDefForeignKeyAction* ConstraintDef,
+                                                             bool Exclusive, bool SkipTableExistsCheck);
+  std::unique_ptr<TMdbLocalCursor> OpenReferencedTableCursorForSession(TMdbBaseSession* Session,
+                                                                       TMdbConstraintDefForeignKeyAction* ConstraintDef,
+                                                                       bool InMemory, bool Exclusive,
+                                                                       bool SkipTableExistsCheck);
+  static void CloseReferencedTableCursor(TMdbLocalCursor* Cursor);
+  // Names beginning (upper-cased) with "MdbFKTNP_" are temporary: the prefix goes (11585 for the prefix
+  // alone).
+  static String RemoveFKTemporaryNamePrefix(const String& Name);
+  static void RemoveFKTemporaryNamePrefixes(TMdbConstraintDefForeignKeyAction* ConstraintDef);
+  // The name of the index over exactly these columns; empty when none (11384 for an id without one).
+  String FindIndex(TMdbCursor* Cursor, TMdbWideStringList* FieldNamesList, TMdbWideStringList* AscDescList,
+                   TMdbWideStringList* CaseSensitivityList);
+
   // ---- create-table checks -------------------------------------------------------------------------
   // Names are compared upper-cased, by their CRC (two names with one CRC are one name).
   // 11429 no fields, 11432 an unnamed field, 11430 a duplicate field name.
@@ -230,6 +266,17 @@ class TMdbTableData : public TObject {
 
  protected:
   [[noreturn]] void NotOverridden(const char16_t* Method) const;
+  // A record the set-oriented delete and update are about to delete or change (Old: its bytes before).
+  virtual void SetRecordChanging(TMdbCursor*, bool, const Byte*) {}
+  // Which actions a run carries out: the restrictions alone can be checked before a change, so that a
+  // refused delete or update changes nothing.
+  enum class TForeignKeyActions : Byte { All, RestrictOnly, AllButRestrict };
+  void RunForeignKeyActions(TMdbCursor* Cursor, bool ToUpdate, TForeignKeyActions Which);
+  // The cascade, set-null and set-default updates of the child records an action constraint selects.
+  bool PrepareForeignKeyActionCursor(TMdbCursor* ChildCursor, TMdbCursor* ParentCursor,
+                                     TMdbConstraintDefForeignKeyAction* ActionDef, bool ToUpdate);
+  void ExecuteForeignKeyUpdateAction(TMdbCursor* ChildCursor, TMdbCursor* ParentCursor,
+                                     TMdbConstraintDefForeignKeyAction* ActionDef, TMdbConstraintForeignKeyAction Action);
   // Reads the record with Cursor's current id into Buffer; False when it cannot be read.
   bool ReadCurrentRecord(TMdbCursor* Cursor, Byte* Buffer);
   std::int32_t SessionIDOf(const TMdbCursor* Cursor) const;
