@@ -202,8 +202,10 @@ void TMdbLocalCursor::CloseTable() {
   if (FTableData) {
     TMdbTableData* T = FTableData;
     FTableData = nullptr;
+    // A temporary table may delete itself as its last cursor closes it: it is not touched after.
+    const bool Temporary = FTemporary || T->FTemporary;
     if (!FDoNotCloseTableData) T->CloseTable(this);
-    if (!FTemporary) T->FreeIfNoSessionsConnected();
+    if (!Temporary) T->FreeIfNoSessionsConnected();
   }
   FRecordBitmap.reset();
   delete FFilterExpression;

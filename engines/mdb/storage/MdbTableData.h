@@ -111,7 +111,8 @@ class TMdbTableData : public TObject {
                                                TMdbBLOBOpenMode OpenMode);
   // Sets Stream (fresh or recycled) on field FieldNo of the cursor's current record: empty for bomWrite
   // or a NULL value, else the stored value.
-  void OpenBlobStream(TMdbCursor* Cursor, std::int32_t FieldNo, TMdbBLOBOpenMode OpenMode, TMdbLocalBLOBStream& Stream);
+  virtual void OpenBlobStream(TMdbCursor* Cursor, std::int32_t FieldNo, TMdbBLOBOpenMode OpenMode,
+                              TMdbLocalBLOBStream& Stream);
   virtual void WriteBLOBFieldToRecordBuffer(TMdbCursor* Cursor, std::int32_t FieldNo, TMdbLocalBLOBStream* BLOBStream);
   virtual void ClearBLOBFieldInRecordBuffer(Byte* RecordBuffer, std::int32_t FieldNo);
   virtual void CheckConstraints(TMdbCursor* Cursor, std::int32_t SessionID, const Byte* NewRecordBuffer,
