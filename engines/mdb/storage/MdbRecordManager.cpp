@@ -50,6 +50,29 @@ void GrowBuffer(Byte*& Buffer, Int64 NewSize) {
 
 TMdbBlobHandleTable::~TMdbBlobHandleTable() { Clear(); }
 
+void TMdbBlobHandleTable::TEntries::reserve(std::size_t Count) {
+  if (Count <= FCapacity) return;
+  const std::size_t Bytes = std::max(Count, FCapacity * 2) * sizeof(TEntry);
+  const sys::TPages Pages = sys::TakePages(Bytes);
+  if (Pages.Memory == nullptr) throw EMdbException(30014, SMdbReallocMemError, {String(u"BLOB handle table")});
+  if (FCount != 0) std::memcpy(Pages.Memory, FItems, FCount * sizeof(TEntry));
+  sys::ReturnPages(std::exchange(FPages, Pages));
+  FItems = static_cast<TEntry*>(Pages.Memory);
+  FCapacity = Pages.Size / sizeof(TEntry);
+}
+
+void TMdbBlobHandleTable::TEntries::push_back(const TEntry& E) {
+  if (FCount == FCapacity) reserve(FCount + 1);
+  // Pages from the reserve hold what their last user left: every entry is written whole.
+  FItems[FCount++] = E;
+}
+
+void TMdbBlobHandleTable::TEntries::clear() noexcept {
+  sys::ReturnPages(std::exchange(FPages, sys::TPages{}));
+  FItems = nullptr;
+  FCount = FCapacity = 0;
+}
+
 std::uint32_t TMdbBlobHandleTable::NewHandle(const TEntry& Entry) {
   if (!FFreeHandles.empty()) {
     const std::uint32_t h = FFreeHandles.back();
@@ -93,7 +116,9 @@ void* TMdbBlobHandleTable::Carve(Int64 Size, std::uint32_t& Handle) {
     while (Free < FSlabs.size() && FSlabs[Free].Memory != nullptr) ++Free;
     if (Free == FSlabs.size()) FSlabs.emplace_back();
     TSlab& S = FSlabs[Free];
-    S.Memory = static_cast<Byte*>(MdbMemoryManager->GetMem(kSlabSize));
+    S.Pages = sys::TakePages(static_cast<std::size_t>(kSlabSize));
+    if (S.Pages.Memory == nullptr) throw EMdbException(30014, SMdbReallocMemError, {String(u"BLOB slab")});
+    S.Memory = static_cast<Byte*>(S.Pages.Memory);
     S.Used = 0;
     S.Live = 0;
     FCurrentSlab = static_cast<std::uint32_t>(Free + 1);
@@ -121,14 +146,10 @@ std::size_t TMdbBlobHandleTable::SlabCount() const {
 }
 
 void TMdbBlobHandleTable::ReleaseSlab(TSlab& Slab) noexcept {
-  void* p = std::exchange(Slab.Memory, nullptr);
+  Slab.Memory = nullptr;
   Slab.Used = 0;
   Slab.Live = 0;
-  try {
-    MdbMemoryManager->FreeAndNilMem(p);
-  } catch (const Exception& E) {
-    MdbStorageDiagnostic(E.Message());
-  }
+  sys::ReturnPages(std::exchange(Slab.Pages, sys::TPages{}));
 }
 
 void TMdbBlobHandleTable::Free(std::uint32_t Handle) noexcept {

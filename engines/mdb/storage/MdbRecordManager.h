@@ -86,14 +86,39 @@ class TMdbBlobHandleTable {
     std::uint32_t Size = 0;           // carved blocks only
   };
   struct TSlab {
-    Byte* Memory = nullptr;  // a memory-manager buffer of kSlabSize bytes; nil once given back
+    // kSlabSize bytes of pages from the process reserve (a table filled again after an empty or a
+    // load reuses the pages an earlier fill faulted in); nil once given back.
+    Byte* Memory = nullptr;
+    sys::TPages Pages;
     Int64 Used = 0;
     std::uint32_t Live = 0;
+  };
+  // The entries, in pages from the process reserve for the same reason; grown by doubling.
+  class TEntries {
+   public:
+    TEntries() = default;
+    ~TEntries() { clear(); }
+    TEntries(const TEntries&) = delete;
+    TEntries& operator=(const TEntries&) = delete;
+    std::size_t size() const { return FCount; }
+    TEntry& operator[](std::size_t i) { return FItems[i]; }
+    const TEntry& operator[](std::size_t i) const { return FItems[i]; }
+    TEntry* begin() { return FItems; }
+    TEntry* end() { return FItems + FCount; }
+    void push_back(const TEntry& E);
+    void reserve(std::size_t Count);
+    void clear() noexcept;
+
+   private:
+    sys::TPages FPages;
+    TEntry* FItems = nullptr;
+    std::size_t FCount = 0;
+    std::size_t FCapacity = 0;
   };
   std::uint32_t NewHandle(const TEntry& Entry);
   void ReleaseSlab(TSlab& Slab) noexcept;
 
-  std::vector<TEntry> FBlocks;  // index = handle - 1
+  TEntries FBlocks;  // index = handle - 1
   std::vector<std::uint32_t> FFreeHandles;
   std::vector<TSlab> FSlabs;
   std::uint32_t FCurrentSlab = 0;  // the slab carved from (index + 1), 0 = none

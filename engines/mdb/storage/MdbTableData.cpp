@@ -54,19 +54,6 @@ constexpr char16_t SViewCheckOption[] =
 
 constexpr std::int32_t kBlobBlockHeaderBytes = 12;
 
-// A memory-manager block freed on scope exit unless released.
-struct TBlock {
-  void* P = nullptr;
-  ~TBlock() {
-    if (P) {
-      try {
-        MdbMemoryManager->FreeAndNilMem(P);
-      } catch (...) {
-      }
-    }
-  }
-};
-
 // The time a state change is stamped with. Reading the wall clock (with the local time zone) costs
 // more than a whole post, so it is read at most every 50 ms per thread and advanced in between by the
 // coarse monotonic clock.
@@ -528,20 +515,21 @@ void TMdbTableData::WriteBLOBFieldToRecordBuffer(TMdbCursor* Cursor, std::int32_
   }
   TStream* Data = C->CompressedStream();
   const Int64 n = Data->Size();
-  TBlock Block;
-  Block.P = MdbMemoryManager->AllocMem(n + kBlobBlockHeaderBytes);
-  auto* B = static_cast<Byte*>(Block.P);
+  // Carved from the table's slabs like a loaded value: a posted row costs no allocation of its own.
+  std::uint32_t Handle = 0;
+  auto* B = static_cast<Byte*>(FBlobs.Carve(n + kBlobBlockHeaderBytes, Handle));
   const auto NumBlocks = static_cast<std::int32_t>(C->BLOBDescriptor().NumBlocks);
   const Int64 Uncompressed = C->Size();
   std::memcpy(B, &NumBlocks, 4);
   std::memcpy(B + 4, &Uncompressed, 8);
   Data->SetPosition(0);
   const Int64 Read = Data->Read(B + kBlobBlockHeaderBytes, n);
-  if (Read != n) throw EMdbException(10117, SCannotReadStream, {Int64(0), n, n, Read});
+  if (Read != n) {
+    FBlobs.Free(Handle);
+    throw EMdbException(10117, SCannotReadStream, {Int64(0), n, n, Read});
+  }
   // Only now, with the new block complete, the earlier edit's block goes.
   if (IsBLOBModified(Record, F) && !IsRecordFieldNull(Record, FieldNo)) ClearBLOBFieldInRecordBuffer(Record, FieldNo);
-  const std::uint32_t Handle = FBlobs.Add(Block.P);
-  Block.P = nullptr;
   SetBlobHandle(Record, F.FMemoryOffset, Handle);
   SetBLOBModified(true, Record, F);
   SetRecordFieldNull(Record, FieldNo, false);

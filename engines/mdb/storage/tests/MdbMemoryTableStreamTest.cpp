@@ -138,9 +138,10 @@ TEST_F(MdbTableStreamTest, SmallUncompressedStreamHasTheDocumentedLayout) {
   Want.push_back(0);
   Append(Want, std::int32_t(7));
   Append(Want, ItemPos);
-  const Byte* Block = static_cast<const Byte*>(T->Blobs().Get(GetBlobHandle(M->SlotBuffer(0), 5)));
+  const std::uint32_t Handle = GetBlobHandle(M->SlotBuffer(0), 5);
+  const Byte* Block = static_cast<const Byte*>(T->Blobs().Get(Handle));
   ASSERT_NE(Block, nullptr);
-  const Int64 L = MdbMemoryManager->GetMemoryBufferSize(Block) - 12;
+  const Int64 L = T->Blobs().Size(Handle) - 12;
   Want.insert(Want.end(), Block, Block + 12);
   Append(Want, L);
   Want.insert(Want.end(), Block + 12, Block + 12 + L);
