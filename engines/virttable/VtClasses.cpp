@@ -1,9 +1,13 @@
 #include "engines/virttable/VtClasses.h"
 
+#include <cxxabi.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 
+#include "platform/classes/Classes.h"
 #include "platform/rtl/Exceptions.h"
 #include "platform/sys/CodePage.h"
 
@@ -177,6 +181,47 @@ int ComparePointers(const void* A, const void* B) {
   const std::less<const void*> less;
   return less(A, B) ? -1 : (less(B, A) ? 1 : 0);
 }
+
+// ---- class test ----
+
+std::string UnqualifiedClassName(const std::type_info& Type) {
+  int status = 0;
+  std::unique_ptr<char, void (*)(void*)> demangled(abi::__cxa_demangle(Type.name(), nullptr, nullptr, &status),
+                                                   std::free);
+  std::string name = status == 0 && demangled ? demangled.get() : Type.name();
+  // Template arguments may hold "::" of their own: the scope ends at the last "::" before any "<".
+  const std::size_t end = std::min(name.find('<'), name.size());
+  const std::size_t scope = name.rfind("::", end);
+  return scope == std::string::npos ? name : name.substr(scope + 2);
+}
+
+namespace {
+
+// Whether Type or one of its bases has the name Name; the bases come from the language's own type
+// descriptions.
+bool ChainHasName(const std::type_info& Type, const std::string& Name) {
+  if (UnqualifiedClassName(Type) == Name) return true;
+  if (const auto* single = dynamic_cast<const abi::__si_class_type_info*>(&Type))
+    return ChainHasName(*single->__base_type, Name);
+  if (const auto* multiple = dynamic_cast<const abi::__vmi_class_type_info*>(&Type))
+    for (unsigned i = 0; i < multiple->__base_count; ++i)
+      if (ChainHasName(*multiple->__base_info[i].__base_type, Name)) return true;
+  return false;
+}
+
+}  // namespace
+
+bool InheritsFromTest(const TObject* Object, const TVtClass& Class) { return Object && Class.IsInstance(Object); }
+
+bool ClassNameChainTest(const TObject* Object, const TVtClass& Class) {
+  return Object && ChainHasName(typeid(*Object), Class.Name);
+}
+
+TClassTest ClassTestFor(bool RunningModuleIsLibrary) {
+  return RunningModuleIsLibrary ? &ClassNameChainTest : &InheritsFromTest;
+}
+
+const TClassTest ClassTestHook = ClassTestFor(false);
 
 // ---- UTF-8 ----
 

@@ -1,16 +1,21 @@
 // Small shared types of the virtual table, below the record set: a list that owns its objects, a list
 // of text keys with integer codes (the lexeme lists of the parsers), UTF-16 <-> UTF-8 conversions into
 // caller buffers, the text encodings the binary format and the XML reader convert bytes through (the
-// 8-bit system code page, UTF-16LE, UTF-8), raw byte copies (Marshal) and a UTF-16 string builder.
-// Everything here calls platform/rtl and platform/sys only.
+// 8-bit system code page, UTF-16LE, UTF-8), raw byte copies (Marshal), a UTF-16 string builder and the
+// start-up choice of how "is this object of that class" is answered. Everything here calls platform/rtl
+// and platform/sys only, and knows platform/classes' TObject by name.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "platform/rtl/String.h"
+
+class TObject;
 
 namespace vt {
 
@@ -73,6 +78,40 @@ class TIntValueStringList {
 
 // -1, 0 or 1 by address (lists of objects sorted by identity).
 int ComparePointers(const void* A, const void* B);
+
+// ---- class test -------------------------------------------------------------------------------------------
+
+// A class as a class test names it: its name (unqualified, as the language spells it) and the
+// language's own test for an instance of it or of a descendant.
+struct TVtClass {
+  std::string Name;
+  bool (*IsInstance)(const TObject* Object);
+};
+std::string UnqualifiedClassName(const std::type_info& Type);
+template <class T>
+const TVtClass& VtClassOf() {
+  static const TVtClass kClass{UnqualifiedClassName(typeid(T)),
+                               [](const TObject* Object) { return dynamic_cast<const T*>(Object) != nullptr; }};
+  return kClass;
+}
+
+using TClassTest = bool (*)(const TObject* Object, const TVtClass& Class);
+// The inheritance test. No object belongs to any class.
+bool InheritsFromTest(const TObject* Object, const TVtClass& Class);
+// True when the object's class or one of its ancestors has exactly the class's name: where a class may
+// exist twice (once in each of two loaded modules), the two are the same class by name.
+bool ClassNameChainTest(const TObject* Object, const TVtClass& Class);
+// The test a module of the given kind answers with: the name chain in a library, the inheritance test in
+// a program.
+TClassTest ClassTestFor(bool RunningModuleIsLibrary);
+// Chosen once, at start-up, for the running module. The virtual table is linked into the program
+// itself, so this is the inheritance test.
+extern const TClassTest ClassTestHook;
+// Whether Object is a T through ClassTestHook.
+template <class T>
+bool IsVtClass(const TObject* Object) {
+  return ClassTestHook(Object, VtClassOf<T>());
+}
 
 // ---- UTF-8 --------------------------------------------------------------------------------------------------
 

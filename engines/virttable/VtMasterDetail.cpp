@@ -1,4 +1,5 @@
 // Local master/detail of TMemDataSet: the detail link, the links' master values and the per-row test.
+#include "engines/virttable/VtClasses.h"
 #include "engines/virttable/VtDataSet.h"
 #include "engines/virttable/VtSort.h"
 #include "engines/virttable/VtTimer.h"
@@ -126,7 +127,7 @@ void TMemDataSet::BuildLocalMDLinks() {
   if (!FMasterDetailOn || !FData) return;
   TDataSet* master = MasterSource()->DataSet();
   if (!master || !master->Active()) return;
-  if (!dynamic_cast<TMemDataSet*>(master)) throw Exception(u"Master dataset must be inherited from TMemDataSet");
+  if (!vt::IsVtClass<TMemDataSet>(master)) throw Exception(u"Master dataset must be inherited from TMemDataSet");
   FMasterEmpty = master->IsEmpty();
   std::size_t mp = 0, dp = 0;
   for (;;) {

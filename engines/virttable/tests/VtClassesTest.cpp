@@ -1,4 +1,4 @@
-// Lists, UTF-8 buffers, encodings and the string builder of the virtual table.
+// Lists, the class test, UTF-8 buffers, encodings and the string builder of the virtual table.
 #include "engines/virttable/VtClasses.h"
 
 #include <gtest/gtest.h>
@@ -7,9 +7,15 @@
 #include <string>
 
 #include "VtTestSupport.h"
+#include "engines/virttable/VirtTable.h"
 #include "platform/rtl/Exceptions.h"
 
 using namespace vt;
+
+namespace elsewhere {
+// A class named like the table's, as a second module holding its own copy of the classes has it.
+class TVirtTable : public TObject {};
+}  // namespace elsewhere
 
 namespace {
 
@@ -33,6 +39,32 @@ TEST(VtClasses, ObjectListFreesWhatItDeletesButNotWhatItHandsBack) {
     EXPECT_EQ(live, 3);
   }
   EXPECT_EQ(live, 0);
+}
+
+// The inheritance test answers by identity, the name chain by name; a program answers by identity.
+TEST(VtClasses, ClassTests) {
+  TVirtTable table(nullptr);
+  TMemoryStream stream;
+  struct Case {
+    const TObject* Object;
+    const TVtClass& Class;
+    bool Inherits, Chain;
+  } cases[] = {
+      {&table, VtClassOf<TVirtTable>(), true, true},   {&table, VtClassOf<TDataSet>(), true, true},
+      {&table, VtClassOf<TComponent>(), true, true},   {&table, VtClassOf<TObject>(), true, true},
+      {&table, VtClassOf<elsewhere::TVirtTable>(), false, true},
+      {&table, VtClassOf<TMemoryStream>(), false, false}, {&stream, VtClassOf<TDataSet>(), false, false},
+      {nullptr, VtClassOf<TObject>(), false, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(InheritsFromTest(c.Object, c.Class), c.Inherits) << c.Class.Name;
+    EXPECT_EQ(ClassNameChainTest(c.Object, c.Class), c.Chain) << c.Class.Name;
+  }
+  EXPECT_EQ(VtClassOf<elsewhere::TVirtTable>().Name, "TVirtTable");
+  EXPECT_EQ(ClassTestFor(true), &ClassNameChainTest);
+  EXPECT_EQ(ClassTestHook, &InheritsFromTest);
+  EXPECT_TRUE(IsVtClass<TDataSet>(&table));
+  EXPECT_FALSE(IsVtClass<elsewhere::TVirtTable>(&table));
 }
 
 TEST(VtClasses, IntValueStringList) {
