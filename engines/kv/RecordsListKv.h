@@ -36,6 +36,7 @@
 class TRecordsListKv;
 class TRecordLoaderKv;
 class TMTDataStructKv;
+class TMTDataFieldKv;
 class TMTIndexesKv;
 class TMemTableDataKv;
 
@@ -266,6 +267,8 @@ class TRecordsListKv : public TComponent {
   void DefineProperties(TFiler* Filer) override;
   void ReadData(TReader* Reader);
   void WriteData(TWriter* Writer) const;
+  // Room in a memory stream for the values WriteData is about to write.
+  void ReserveForData(TStream& Stream, const std::vector<const TMTDataFieldKv*>& Fields) const;
   // "Data" in the object text form, the same bytes converting WriteData's binary gives (Indent: the
   // value's nesting level), written to Stream in pieces.
   void WriteDataText(TStream* Stream, int Indent) const;

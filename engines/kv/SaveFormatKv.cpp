@@ -1204,12 +1204,46 @@ void TRecordsListKv::WriteDataText(TStream* Stream, int Indent) const {
   Stream->WriteBuffer(out.data(), static_cast<Int64>(out.size()));
 }
 
+namespace {
+
+// About the most bytes one value of the field takes in the binary form (texts of every character
+// beyond ASCII, blobs a guess): enough for the common row, without reading the values.
+std::size_t ValueBound(const TMTDataFieldKv* Field) {
+  const auto size = static_cast<std::size_t>(std::max(Field->Size(), 0));
+  switch (Field->DataType()) {
+    case ftBoolean: return 1;
+    case ftSmallint: case ftWord: case ftShortint: case ftByte: return 3;
+    case ftInteger: case ftAutoInc: case ftLongWord: return 5;
+    case ftLargeint: case ftCurrency: case ftDate: case ftTime: case ftDateTime: return 9;
+    case ftFloat: case ftExtended: case ftSingle: return 11;
+    case ftString: case ftFixedChar: return 5 + size * 3 / 2;
+    case ftWideString: case ftFixedWideChar: return 5 + size * 3;
+    default: return 64;
+  }
+}
+
+}  // namespace
+
+void TRecordsListKv::ReserveForData(TStream& Stream, const std::vector<const TMTDataFieldKv*>& Fields) const {
+  // A memory stream gets room for the whole save before its first byte: an emptied stream is then
+  // sized once (from pages given back earlier, or large fresh ones) instead of growing a page at a time.
+  auto* memory = dynamic_cast<TMemoryStream*>(&Stream);
+  if (!memory) return;
+  std::size_t row = 2;
+  for (const TMTDataFieldKv* f : Fields) row += ValueBound(f);
+  const auto rows = static_cast<std::size_t>(Count());
+  if (row > (std::size_t{1} << 40) / (rows + 1)) return;
+  const Int64 want = memory->Position() + 2 + static_cast<Int64>(rows * row);
+  if (want > memory->Capacity()) memory->SetCapacity(want);
+}
+
 void TRecordsListKv::WriteData(TWriter* Writer) const {
   const TMTDataStructKv* s = DataStruct();
   std::vector<const TMTDataFieldKv*> fields;
   for (int i = 0; s && i < s->Count(); ++i) fields.push_back(s->DataFields(i));
   // The writer's buffer goes out first; the values follow straight into the stream.
   Writer->FlushBuffer();
+  ReserveForData(*Writer->Stream(), fields);
   TDataWriterKv out(*Writer->Stream(), *FTexts);
   out.Tag(vaList);
   for (const TMemoryRecordKv* r = FTree.First(); r; r = TRecordTreeKv::Next(r)) {
