@@ -934,6 +934,8 @@ void TMdbMemoryTableData::LoadTableFromStream(TMdbCursor* Cursor, TStream* Strea
     for (std::uint32_t h : NewHandles) FBlobs.Free(h);
     FIndexManager.reset();
     FCache.reset();
+    // The half-read pages go with their store, which was never in use.
+    if (auto* M = dynamic_cast<TMdbMemoryPageManager*>(FPageManager.get())) M->Discard();
     FPageManager.reset();
     FRecordManager.reset();
     FConstraintManager.reset();

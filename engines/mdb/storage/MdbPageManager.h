@@ -117,6 +117,12 @@ class TMdbMemoryPageManager : public TMdbPageManager {
   const TMdbBitsArray& AllocatedPageMap() const { return FAllocatedPageMap; }
   // The stored bytes of a slot (tests and the page cache's copies).
   Byte* StoredPage(std::int32_t PageNo) const;
+  // Drops every page at once, for a store given up whole (a load that failed half way): no page is
+  // reported as not released.
+  void Discard() noexcept {
+    FreeBuffers();
+    FPageCount = 0;
+  }
 
  private:
   void FreeBuffers() noexcept;
