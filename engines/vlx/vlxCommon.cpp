@@ -307,7 +307,16 @@ PvlxRecord TvlxCommon::_InternalAllocRecord(bool InArena) {
   return r;
 }
 
-void TvlxCommon::ResetRecord(PvlxRecord ARecord) const {
+PvlxRecord TvlxCommon::AllocRecordToOverwrite() {
+  Byte* raw = FBlocks->AllocRecordMemory(static_cast<std::size_t>(FTotalRecordSize));
+  auto* r = reinterpret_cast<PvlxRecord>(raw);
+  r->AllocSize = static_cast<std::uint32_t>(FTotalRecordSize);
+  r->Data = raw + kvlxRecordHeaderSize;
+  ResetRecordHeader(r);
+  return r;
+}
+
+void TvlxCommon::ResetRecordHeader(PvlxRecord ARecord) {
   ARecord->RecordNo = -1;
   ARecord->RecordID = -1;
   ARecord->UniqueRecordID = -1;
@@ -316,6 +325,10 @@ void TvlxCommon::ResetRecord(PvlxRecord ARecord) const {
   ARecord->TransactionLevel = -1;
   ARecord->UpdateStatus = usUnmodified;
   ARecord->Flag = 0;
+}
+
+void TvlxCommon::ResetRecord(PvlxRecord ARecord) const {
+  ResetRecordHeader(ARecord);
   std::memset(ARecord->Data, 0, static_cast<std::size_t>(FDataRecordSize));
 }
 
@@ -538,9 +551,8 @@ void TvlxCommon::ReleaseAllRecords() {
     const Byte* slot = r->Data + FStartVarLength;
     for (int k = 0; k < FVarLengthCount; ++k, slot += kvlxVarSlotSize) blocks += LoadU32(slot + 1) != 0;
   }
-  if (whole && FBlocks->ReleaseAllIfOnly(records, blocks)) {
-    std::fill(FRecords.begin(), FRecords.end(), nullptr);
-  } else {
+  // Dropped whole, the list is simply cleared below.
+  if (!(whole && FBlocks->ReleaseAllIfOnly(records, blocks))) {
     for (PvlxRecord& r : FRecords) {
       _InternalFreeRecord(r, true, true);
       r = nullptr;

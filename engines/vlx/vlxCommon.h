@@ -345,8 +345,12 @@ class TvlxCommon : public TObject {
 
   // ---- records ----------------------------------------------------------------------------------------
   PvlxRecord _InternalAllocRecord(bool InArena = true);
+  // A stored record whose every data byte the caller writes before anything reads it: the header is
+  // set, the data area left as the arena gave it.
+  PvlxRecord AllocRecordToOverwrite();
   void ReleaseRecordMemory(PvlxRecord ARecord);
   void ResetRecord(PvlxRecord ARecord) const;
+  static void ResetRecordHeader(PvlxRecord ARecord);
   void _InternalFreeRecord(PvlxRecord ARecord, bool FreeVarLengths, bool FreeVersions);
   void ReleaseVarLengthValues(PvlxRecord ARecord);
   void CopyRecordFixedArea(const TvlxRecord* Source, PvlxRecord Dest) const;

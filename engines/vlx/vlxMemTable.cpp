@@ -671,7 +671,8 @@ void TvlxCustomMemTable::RaisePendingBlobError() {
 void TvlxCustomMemTable::StoreNewRecord(PvlxRecord Buffer, TvlxIndexUpdateHow How, int RecordPos) {
   FIndexes->CheckRecordUniqueness(Buffer, nullptr);
   if (FCommon->NextUniqueRecordID() >= 0x7FFFFFFF) throw EMemTableFatalError(String(vlxmsg::SBookmarkCounter));
-  PvlxRecord rec = FCommon->_InternalAllocRecord();
+  // The fixed area is copied and every slot written below: the record needs no clearing first.
+  PvlxRecord rec = FCommon->AllocRecordToOverwrite();
   FCommon->CopyRecordFixedArea(Buffer, rec);
   // The buffer's own blocks move into the stored record; a slot marked present without a block of
   // its own (a copied buffer) gets a copy of the value it shows.
