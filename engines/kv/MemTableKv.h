@@ -389,6 +389,9 @@ class TCustomMemTableKv : public TDataSet, public IMemTableKv, public IDataDrive
   // Opening while a form is read at design time is deferred to the user-interface thread's loop.
   void SetActive(bool Value) override;
   void Loaded() override;
+  // The value of a lookup field for the current record: its lookup dataset's result for the record's
+  // key values; Null while that dataset is missing or closed (or holds no such key).
+  Variant CalcLookupValue(TField* AField);
 
   int GetInstantReadCurRow() override { return InstantReadCurRow(); }
   int GetReservedValue() override { return 0; }

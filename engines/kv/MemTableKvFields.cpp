@@ -67,6 +67,13 @@ void TCustomMemTableKv::CalcLookupBuffer(TMemoryRecordKv* MemRec, TMemRecViewKv*
       RecView->LookupBuffer[static_cast<size_t>(f->Index())] = BufValue(&buf, f);
 }
 
+Variant TCustomMemTableKv::CalcLookupValue(TField* AField) {
+  TDataSet* source = AField ? AField->LookupDataSet() : nullptr;
+  if (!source || !source->Active()) return Null();
+  const Variant value = source->Lookup(AField->LookupKeyFields(), FieldValues(AField->KeyFields()), AField->LookupResultField());
+  return value.IsEmpty() ? Null() : value;
+}
+
 void TCustomMemTableKv::UpdateLookupValueFields() {
   FLookupValueFields.clear();
   for (TField* f : Fields())

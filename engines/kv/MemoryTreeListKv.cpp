@@ -29,8 +29,28 @@ std::vector<int> TMemoryTreeListKv::ResolveFields(const String& Names) const {
   return fields;
 }
 
-void TMemoryTreeListKv::SetKeyFieldNames(const String& Names) { FKeyFields = ResolveFields(Names); }
-void TMemoryTreeListKv::SetParentFieldNames(const String& Names) { FParentFields = ResolveFields(Names); }
+void TMemoryTreeListKv::SetKeyFieldNames(const String& Names) {
+  FKeyFields = ResolveFields(Names);
+  FKeyFieldNames = Names;
+}
+
+void TMemoryTreeListKv::SetParentFieldNames(const String& Names) {
+  FParentFields = ResolveFields(Names);
+  FParentFieldNames = Names;
+}
+
+TMemoryTreeListKv* TMemRecViewKv::NodeOwner() const { return static_cast<TMemoryTreeListKv*>(Owner()); }
+
+TMemRecViewKv* TMemRecViewKv::NodeParent() const {
+  TBaseTreeNodeKv* p = Parent();
+  return p && p != Owner()->Root() ? static_cast<TMemRecViewKv*>(p) : nullptr;
+}
+
+void TMemRecViewKv::SetNodeParent(TMemRecViewKv* Value) {
+  TBaseTreeNodeKv* dest = Value ? static_cast<TBaseTreeNodeKv*>(Value) : Owner()->Root();
+  if (dest == Parent()) return;
+  NodeOwner()->MoveTo(this, dest, naAddChildKv, true);
+}
 
 Variant TMemoryTreeListKv::ValuesOf(const TMemoryRecordKv* Rec, const std::vector<int>& Fields) const {
   if (Fields.empty()) return Variant();
@@ -228,6 +248,11 @@ TMemRecViewKv* TMemoryTreeListKv::GetParentNodeForRefValue(const Variant& RefVal
   auto it = FByKey.find(RefValue);
   if (it != FByKey.end() && KvVarEquals(it->first, RefValue)) return it->second;
   return nullptr;
+}
+
+TBaseTreeNodeKv* TMemoryTreeListKv::GetParentNodeAtKeyValue(const Variant& RefKeyValue) const {
+  TMemRecViewKv* p = GetParentNodeForRefValue(RefKeyValue);
+  return p ? static_cast<TBaseTreeNodeKv*>(p) : Root();
 }
 
 TBaseTreeNodeKv* TMemoryTreeListKv::GetParentNodeAtKey(const TMemoryRecordKv* Rec) {

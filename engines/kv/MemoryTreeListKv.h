@@ -29,6 +29,24 @@ class TMemRecViewKv : public TBaseTreeNodeKv {
   std::vector<Variant> LookupBuffer;
   void SetLookupBufferLength(int NewLength) { LookupBuffer.resize(static_cast<size_t>(NewLength)); }
 
+  // A grid's view of the node. The parent of a top-level node is the tree's invisible root.
+  TMemoryTreeListKv* NodeOwner() const;
+  TMemRecViewKv* NodeParent() const;
+  // Moves the node under Value (the root for nullptr) as its last child.
+  void SetNodeParent(TMemRecViewKv* Value);
+  int NodeLevel() const { return Level(); }
+  int NodeIndex() const { return Index(); }
+  int VisibleNodeIndex() const { return VisibleIndex(); }
+  bool NodeHasChildren() const { return HasChildren(); }
+  void SetNodeHasChildren(bool Value) { SetHasChildren(Value); }
+  bool NodeExpanded() const { return Expanded(); }
+  bool NodeVisible() const { return Visible(); }
+  int NodesCount() const { return Count(); }
+  int VisibleNodesCount() { return VisibleCount(); }
+  bool NodeHasVisibleChildren() { return HasVisibleChildren(); }
+  void SetNodeHasVisibleChildren(bool Value) { SetHasVisibleChildren(Value); }
+  TMemRecViewKv* GetItem(int Index) const { return static_cast<TMemRecViewKv*>(Items(Index)); }
+
  private:
   friend class TMemoryTreeListKv;
   Variant FKey;  // the key and parent reference under which the node is indexed
@@ -47,6 +65,10 @@ class TMemoryTreeListKv : public TTreeListKv {
   // ";"-separated names of the list's structure fields; unknown names raise "Field '%s' not found".
   void SetKeyFieldNames(const String& Names);
   void SetParentFieldNames(const String& Names);
+  const String& KeyFieldNames() const { return FKeyFieldNames; }
+  const String& ParentFieldNames() const { return FParentFieldNames; }
+  // Kept for callers; the tree's own operations do not use it.
+  TMemRecViewKv* DefaultParentNode = nullptr;
   bool DefaultNodeExpanded = false;
   bool DefaultNodeHasChildren = false;
   bool FullBuildCheck = false;
@@ -86,6 +108,8 @@ class TMemoryTreeListKv : public TTreeListKv {
   TBaseTreeNodeKv* GetParentNodeAtKey(const TMemoryRecordKv* Rec);
   // The node whose record's key is RefValue; nullptr when none.
   TMemRecViewKv* GetParentNodeForRefValue(const Variant& RefValue) const;
+  // As GetParentNodeForRefValue, but the root when none.
+  TBaseTreeNodeKv* GetParentNodeAtKeyValue(const Variant& RefKeyValue) const;
   void GetChildNodesForKey(const TMemoryRecordKv* Rec, std::vector<TMemRecViewKv*>& ChildList);
   // True when giving Rec the reference NewRefValue (its own when unassigned) would make it its own ancestor.
   bool CheckReferenceLoop(TMemoryRecordKv* Rec, const Variant& NewRefValue = Variant());
@@ -124,6 +148,7 @@ class TMemoryTreeListKv : public TTreeListKv {
 
   TRecordsListKv* FList;
   std::vector<int> FKeyFields, FParentFields;
+  String FKeyFieldNames, FParentFieldNames;
   std::vector<TMemRecViewKv*> FInsertedNodeStack;
   std::vector<TMemRecViewKv*> FVisibleExpandedItems;
   std::vector<TMemRecViewKv*> FVisibleItems;

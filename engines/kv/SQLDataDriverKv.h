@@ -39,6 +39,7 @@ inline constexpr char16_t SNoKeyFields[] = u"DynaSQLParams.KeyFields is required
 
 enum TSQLCommandTypeKv { cthSelectQuery, cthUpdateQuery, cthTable, cthStoredProc };
 enum TDynaSQLOptionKv : unsigned { dsoDynamicSQLInsertKv = 1, dsoDynamicSQLUpdateKv = 2, dsoDynamicSQLDeleteKv = 4 };
+using TDynaSQLOptionsKv = unsigned;  // a set of TDynaSQLOptionKv bits
 enum TSpecMacrosUsageKv : unsigned {
   smuUseFilterMacroKv = 1,
   smuFilterAsWhereClauseKv = 2,
@@ -47,6 +48,7 @@ enum TSpecMacrosUsageKv : unsigned {
   smuSortOrderAsOrderByClauseKv = 16,
   smuSortOrderWithCommaPrecedingKv = 32,
 };
+using TSpecMacrosUsagesKv = unsigned;  // a set of TSpecMacrosUsageKv bits
 
 // What executes commands against a database (outside this system). Every operation but ExecuteCommand
 // has a default that leaves the work to the driver (Processed stays false).
@@ -169,8 +171,8 @@ class TDynaSQLParamsKv : public TPersistent {
   void SetKeyFields(const String& Value) { FKeyFields = Value; }
   bool SkipUnchangedFields() const { return FSkipUnchangedFields; }
   void SetSkipUnchangedFields(bool Value) { FSkipUnchangedFields = Value; }
-  unsigned Options() const { return FOptions; }  // TDynaSQLOptionKv bits
-  void SetOptions(unsigned Value) { FOptions = Value; }
+  TDynaSQLOptionsKv Options() const { return FOptions; }
+  void SetOptions(TDynaSQLOptionsKv Value) { FOptions = Value; }
   TTableFieldListSourceKv UpdateFieldListSource() const { return FUpdateFieldListSource; }
   void SetUpdateFieldListSource(TTableFieldListSourceKv Value) { FUpdateFieldListSource = Value; }
   void Assign(const TPersistent* Source) override;
@@ -224,8 +226,8 @@ class TMacroVarsKv : public TPersistent {
   TStringVarsKv& Macros() { return FMacros; }
   const TStringVarsKv& Macros() const { return FMacros; }
   void SetMacros(const TStringVarsKv& Value) { FMacros.Assign(Value); }
-  unsigned SpecMacrosUsages() const { return FSpecMacrosUsages; }
-  void SetSpecMacrosUsages(unsigned Value);
+  TSpecMacrosUsagesKv SpecMacrosUsages() const { return FSpecMacrosUsages; }
+  void SetSpecMacrosUsages(TSpecMacrosUsagesKv Value);
   TSpecMacrosKv& SpecMacros() { return FSpecMacros; }
   const TSpecMacrosKv& SpecMacros() const { return FSpecMacros; }
   // Copies the special macros' names, the usages and the macro variables.
@@ -396,8 +398,8 @@ class TCustomSQLDataDriverKv : public TDataDriverKv {
   TMacroVarsKv& MacroVars() { return FMacroVars; }
   void SetMacroVars(const TMacroVarsKv& Value) { FMacroVars.Assign(&Value); }
   TStringVarsKv& Macros() { return FMacroVars.Macros(); }
-  unsigned SpecMacrosUsages() const { return FMacroVars.SpecMacrosUsages(); }
-  void SetSpecMacrosUsages(unsigned Value) { FMacroVars.SetSpecMacrosUsages(Value); }
+  TSpecMacrosUsagesKv SpecMacrosUsages() const { return FMacroVars.SpecMacrosUsages(); }
+  void SetSpecMacrosUsages(TSpecMacrosUsagesKv Value) { FMacroVars.SetSpecMacrosUsages(Value); }
   const String& FilterMacroValue() const { return FMacroVars.SpecMacros().FilterMacroValue(); }
   const String& SortOrderMacroValue() const { return FMacroVars.SpecMacros().SortOrderMacroValue(); }
   // Not owned.

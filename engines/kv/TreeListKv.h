@@ -55,6 +55,8 @@ class TBaseTreeNodeKv {
   int Index() const { return FIndex; }
   int VisibleIndex() const { return FVisibleIndex; }
   bool HasChildren() const { return FHasChildren; }
+  // The flag as a caller declares it (children not loaded yet); attaching and removing children set it.
+  void SetHasChildren(bool Value) { FHasChildren = Value; }
   TBaseTreeNodeKv* Parent() const { return FParent; }
   TTreeListKv* Owner() const { return FOwner; }
 

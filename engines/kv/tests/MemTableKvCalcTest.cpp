@@ -127,6 +127,48 @@ TEST_F(KvCalcTest, CalculatedValueLeftUnsetIsNullNotTheRowBefore) {
   EXPECT_TRUE(twice->IsNull());
 }
 
+TEST(KvCalcLookupValue, ReadsTheLookupDatasetOrGivesNull) {
+  sys::SetSystemCodePage(936);
+  InitializeMemTableDataKv();
+  TMemTableKv names(nullptr);
+  names.FieldDefs().Add(u"Code", ftInteger);
+  names.FieldDefs().Add(u"Text", ftString, 10);
+  names.CreateDataSet();
+  for (auto [code, text] : {std::pair{1, u"one"}, {2, u"two"}}) {
+    names.Append();
+    names.FieldByName(u"Code")->SetAsInteger(code);
+    names.FieldByName(u"Text")->SetAsString(text);
+    names.Post();
+  }
+  TMemTableKv t(nullptr);
+  auto* code = new TIntegerField(&t);
+  code->SetFieldName(u"Code");
+  code->SetDataSet(&t);
+  auto* text = new TStringField(&t);
+  text->SetFieldName(u"Text");
+  text->SetFieldKind(fkLookup);
+  text->SetLookupDataSet(&names);
+  text->SetKeyFields(u"Code");
+  text->SetLookupKeyFields(u"Code");
+  text->SetLookupResultField(u"Text");
+  text->SetDataSet(&t);
+  t.CreateDataSet();
+  for (int c : {2, 3}) {
+    t.Append();
+    code->SetAsInteger(c);
+    t.Post();
+  }
+  t.First();
+  EXPECT_EQ(t.CalcLookupValue(text).AsString(), u"two");
+  EXPECT_EQ(text->AsString(), u"two");
+  t.Next();
+  EXPECT_TRUE(t.CalcLookupValue(text).IsNull());  // no such key
+  names.Close();
+  t.First();
+  EXPECT_TRUE(t.CalcLookupValue(text).IsNull());  // the lookup dataset is closed
+  EXPECT_TRUE(t.CalcLookupValue(nullptr).IsNull());
+}
+
 TEST(KvLookupValueField, TreeRowsKeepTheValuesWrittenOnThem) {
   sys::SetSystemCodePage(936);
   InitializeMemTableDataKv();

@@ -94,6 +94,39 @@ TEST_F(KvTreeTest, RowsAreTheVisibleExpandedNodes) {
   EXPECT_EQ(Rows(), (std::vector<int>{1, 2, 3, 4, 5}));
 }
 
+TEST_F(KvTreeTest, NodesAnswerForTheirPlaceInTheTree) {
+  TMemoryTreeListKv* tree = t->RecordsView()->MemoryTreeList();
+  auto node = [&](int id) {
+    for (int i = 0; i < t->MemTableData()->RecordsList()->Count(); ++i) {
+      TMemoryRecordKv* r = t->MemTableData()->RecordsList()->GetRec(i);
+      if (r->GetDataValue(0, dvvValueKv).AsInteger() == id) return tree->GetNode(nullptr, r);
+    }
+    return static_cast<TMemRecViewKv*>(nullptr);
+  };
+  EXPECT_EQ(tree->KeyFieldNames(), u"Id");
+  EXPECT_EQ(tree->ParentFieldNames(), u"Parent");
+  TMemRecViewKv* one = node(1);
+  TMemRecViewKv* three = node(3);
+  EXPECT_EQ(one->NodeOwner(), tree);
+  EXPECT_EQ(one->NodeParent(), nullptr);
+  EXPECT_EQ(three->NodeParent(), node(2));
+  EXPECT_EQ(three->NodeLevel() - one->NodeLevel(), 2);
+  EXPECT_EQ(node(4)->NodeIndex(), 1);
+  EXPECT_EQ(one->NodesCount(), 1);
+  EXPECT_EQ(one->GetItem(0), node(2));
+  EXPECT_TRUE(one->NodeHasChildren());
+  EXPECT_FALSE(three->NodeHasChildren());
+  EXPECT_FALSE(one->NodeExpanded());
+  EXPECT_TRUE(one->NodeVisible());
+  EXPECT_EQ(one->VisibleNodesCount(), 1);
+  EXPECT_EQ(tree->GetParentNodeAtKeyValue(Variant(4)), node(4));
+  EXPECT_EQ(tree->GetParentNodeAtKeyValue(Variant(99)), tree->Root());
+  three->SetNodeParent(node(5));
+  EXPECT_EQ(Dump(), u"1(2) 4(5(3))");
+  three->SetNodeParent(nullptr);
+  EXPECT_EQ(Dump(), u"1(2) 4(5) 3");
+}
+
 TEST_F(KvTreeTest, CollapsingAboveTheCurrentRowReturnsTheAncestorsRecNo) {
   t->TreeList().FullExpand();
   EXPECT_EQ(Rows(), (std::vector<int>{1, 2, 3, 4, 5}));
