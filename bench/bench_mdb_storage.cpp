@@ -225,6 +225,40 @@ void BM_BTreeInsertDeleteRandom(benchmark::State& State) {
 }
 BENCHMARK(BM_BTreeInsertDeleteRandom)->Arg(50000)->Unit(benchmark::kMillisecond);
 
+// Arg records sharing one key, inserted in a shuffled record order (as reused slots come), then
+// deleted in another shuffled order: each delete finds its entry by record id among the equal keys.
+void BM_BTreeDeleteEqualKeys(benchmark::State& State) {
+  const auto N = static_cast<std::int32_t>(State.range(0));
+  std::vector<std::int32_t> In(static_cast<std::size_t>(N)), Out;
+  for (std::int32_t i = 0; i < N; ++i) In[static_cast<std::size_t>(i)] = i;
+  std::shuffle(In.begin(), In.end(), std::mt19937(3));
+  Out = In;
+  std::shuffle(Out.begin(), Out.end(), std::mt19937(5));
+  Byte Rec[8] = {};
+  const std::int32_t Key = 7;
+  std::memcpy(Rec + 1, &Key, 4);
+  for (auto _ : State) {
+    State.PauseTiming();
+    TMdbDatabaseData Db;
+    TIndexedTable T(&Db);
+    for (std::int32_t i : In) {
+      T.Index->InsertKey(1, Rec, {i, 0});
+      T.Commit();
+    }
+    State.ResumeTiming();
+    for (std::int32_t i : Out) {
+      T.Index->DeleteKey(1, Rec, {i, 0});
+      T.Commit();
+    }
+    State.PauseTiming();
+    T.IndexManager()->DropAllIndexes(1);
+    T.Commit();
+    State.ResumeTiming();
+  }
+  State.SetItemsProcessed(State.iterations() * N);
+}
+BENCHMARK(BM_BTreeDeleteEqualKeys)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
 // Point searches of every key of an index of Arg keys.
 void BM_BTreeSearchRandom(benchmark::State& State) {
   const auto N = static_cast<std::int32_t>(State.range(0));

@@ -480,9 +480,23 @@ void TMdbBTreePageController::DeleteEntryAt(std::int32_t Position) {
 bool TMdbBTreePageController::FindReferencePosition(const Byte* Key, const Byte* Reference, std::int32_t& Position) const {
   const std::int32_t Count = FPage->EntryCount();
   if (Key) {
-    std::int32_t p = 0;
-    if (FindKeyPosition(Key, 0, 0, p) != kppOnKey) return false;
-    for (; p < Count && CompareKeyAt(Key, p) == 0; ++p)
+    std::int32_t First = 0, Last = 0;
+    if (FindKeyPosition(Key, 0, 0, First) != kppOnKey) return false;
+    FindKeyPosition(Key, 0, 1, Last);
+    // Equal keys lie in record-id order: a binary search finds the entry.
+    std::int32_t lo = First, hi = Last;
+    while (lo <= hi) {
+      const std::int32_t mid = lo + (hi - lo) / 2;
+      const std::int32_t c = CompareRecordReferences(FPage->GetPReference(mid), Reference);
+      if (c == 0) {
+        Position = mid;
+        return true;
+      }
+      if (c < 0) lo = mid + 1;
+      else hi = mid - 1;
+    }
+    // A tree built before that order held keeps equal keys as they came.
+    for (std::int32_t p = First; p <= Last; ++p)
       if (ReferenceEquals(Reference, p)) {
         Position = p;
         return true;
@@ -537,6 +551,51 @@ void TMdbBTreePageController::GetChildRange(const Byte* Key, TMdbSearchCondition
   }
   From = std::clamp(From, 0, Count - 1);
   To = std::clamp(To, 0, Count - 1);
+}
+
+std::int32_t CompareRecordReferences(const Byte* A, const Byte* B) {
+  std::int32_t pa, pb;
+  std::uint16_t ia, ib;
+  std::memcpy(&pa, A, 4);
+  std::memcpy(&pb, B, 4);
+  if (pa != pb) return pa < pb ? -1 : 1;
+  std::memcpy(&ia, A + 4, 2);
+  std::memcpy(&ib, B + 4, 2);
+  return ia == ib ? 0 : (ia < ib ? -1 : 1);
+}
+
+std::int32_t TMdbBTreeNodeController::CompareFirstEntry(std::int32_t SessionID, std::int32_t ChildNo, const Byte* Key,
+                                                        const Byte* Reference) const {
+  std::int32_t No = ChildNo;
+  for (std::int32_t Level = 0; Level < kMaxKeyPathLevels; ++Level) {
+    TMdbBTreePage P(Index(), Index()->GetBTreePage(SessionID, No));
+    if (P.EntryCount() == 0) return 1;
+    if (!P.IsLeaf()) {
+      std::int32_t Next;
+      std::memcpy(&Next, P.GetPReference(0), 4);
+      No = Next;
+      continue;
+    }
+    const std::int32_t c = P.KeyRef().CompareKeys(P.GetPKey(0), Key);
+    return c != 0 ? c : CompareRecordReferences(P.GetPReference(0), Reference);
+  }
+  throw EMdbException(20020, SInternalIndexError);
+}
+
+std::int32_t TMdbBTreeNodeController::ChildFor(std::int32_t SessionID, const Byte* Key, const Byte* Reference,
+                                               std::int32_t From, std::int32_t To) const {
+  // The last child whose first entry is not above (Key, Reference); From when there is none.
+  std::int32_t lo = From + 1, hi = To, Found = From;
+  while (lo <= hi) {
+    const std::int32_t mid = lo + (hi - lo) / 2;
+    if (CompareFirstEntry(SessionID, ChildPageNo(mid), Key, Reference) <= 0) {
+      Found = mid;
+      lo = mid + 1;
+    } else {
+      hi = mid - 1;
+    }
+  }
+  return Found;
 }
 
 // ---- splits ----------------------------------------------------------------------------------------------
@@ -676,7 +735,18 @@ void TMdbBTreeLeafController::InsertLeafEntry(std::int32_t SessionID, const Byte
                                               TMdbKeyPath& KeyPath) {
   FPage->BeginChange(SessionID);
   std::int32_t p = 0;
-  FindKeyPosition(Key, 0, 2, p);
+  if (FindKeyPosition(Key, 0, 0, p) == kppOnKey) {
+    // After the equal keys of lower record ids.
+    std::int32_t Last = p;
+    FindKeyPosition(Key, 0, 1, Last);
+    std::int32_t lo = p, hi = Last;
+    while (lo <= hi) {
+      const std::int32_t mid = lo + (hi - lo) / 2;
+      if (CompareRecordReferences(FPage->GetPReference(mid), Reference) <= 0) lo = mid + 1;
+      else hi = mid - 1;
+    }
+    p = lo;
+  }
   InsertEntryAt(Key, Reference, p);
   if (IsOverflow()) Split(SessionID, KeyPath);
   else FPage->Update(SessionID);
@@ -817,9 +887,9 @@ void TMdbBTreeLeafController::GetLastKey(std::int32_t, Byte* Key) {
 void TMdbBTreeNodeController::InsertLeafEntry(std::int32_t SessionID, const Byte* Key, const Byte* Reference,
                                               TMdbKeyPath& KeyPath) {
   if (FPage->EntryCount() == 0) throw EMdbException(20020, SInternalIndexError);
-  std::int32_t p = 0;
-  const TMdbKeyPathPosition r = FindKeyPosition(Key, 1, 2, p);
-  const std::int32_t Child = r == kppBeforeKey ? p - 1 : p;
+  std::int32_t From = 0, To = 0;
+  GetChildRange(Key, scEqual, From, To);
+  const std::int32_t Child = ChildFor(SessionID, Key, Reference, From, To);
   const std::int32_t ChildNo = ChildPageNo(Child);
   KeyPath.AddItem(FPage->PageNo(), Child, FPage->EntryCount());
   TMdbBTreePage C(Index(), Index()->GetBTreePage(SessionID, ChildNo));
@@ -830,15 +900,21 @@ bool TMdbBTreeNodeController::DeleteLeafEntry(std::int32_t SessionID, const Byte
                                               TMdbKeyPath& KeyPath) {
   std::int32_t From = 0, To = -1;
   GetChildRange(Key, Key ? scEqual : scNone, From, To);
-  for (std::int32_t c = From; c <= To; ++c) {
-    const std::int32_t ChildNo = ChildPageNo(c);
+  auto Try = [&](std::int32_t c) {
     KeyPath.AddItem(FPage->PageNo(), c, FPage->EntryCount());
     {
-      TMdbBTreePage C(Index(), Index()->GetBTreePage(SessionID, ChildNo));
+      TMdbBTreePage C(Index(), Index()->GetBTreePage(SessionID, ChildPageNo(c)));
       if (C.DeleteLeafEntry(SessionID, Key, Reference, KeyPath)) return true;
     }
     KeyPath.DeleteLastItem();
-  }
+    return false;
+  };
+  // The child that (key, record id) order names; the others only for a tree whose equal keys came in
+  // another order.
+  const std::int32_t Named = Key && From < To ? ChildFor(SessionID, Key, Reference, From, To) : -1;
+  if (Named >= 0 && Try(Named)) return true;
+  for (std::int32_t c = From; c <= To; ++c)
+    if (c != Named && Try(c)) return true;
   return false;
 }
 
@@ -888,15 +964,21 @@ bool TMdbBTreeNodeController::FindEntry(std::int32_t SessionID, const Byte* Key,
                                         TMdbKeyPath& Position) {
   std::int32_t From = 0, To = -1;
   GetChildRange(Key, Key ? scEqual : scNone, From, To);
-  for (std::int32_t c = From; c <= To; ++c) {
-    const std::int32_t ChildNo = ChildPageNo(c);
+  auto Try = [&](std::int32_t c) {
     Position.AddItem(FPage->PageNo(), c, FPage->EntryCount());
     {
-      TMdbBTreePage C(Index(), Index()->GetBTreePage(SessionID, ChildNo));
+      TMdbBTreePage C(Index(), Index()->GetBTreePage(SessionID, ChildPageNo(c)));
       if (C.FindEntry(SessionID, Key, Reference, Position)) return true;
     }
     Position.DeleteLastItem();
-  }
+    return false;
+  };
+  // The child that (key, record id) order names; the others only for a tree whose equal keys came in
+  // another order.
+  const std::int32_t Named = Key && From < To ? ChildFor(SessionID, Key, Reference, From, To) : -1;
+  if (Named >= 0 && Try(Named)) return true;
+  for (std::int32_t c = From; c <= To; ++c)
+    if (c != Named && Try(c)) return true;
   return false;
 }
 

@@ -88,6 +88,9 @@ class TMdbBTreeKeyRef : public TObject {
   std::int32_t FCompareFieldCount = 0;
 };
 
+// Leaf references as record ids: -1, 0 or 1 by PageNo, then PageItemNo.
+std::int32_t CompareRecordReferences(const Byte* A, const Byte* B);
+
 enum TMdbKeyPathPosition : Byte { kppUnknown, kppOnKey, kppBeforeKey, kppAfterKey, kppBOF, kppEOF };
 
 struct TMdbKeyPathItem {
@@ -216,6 +219,13 @@ class TMdbBTreeNodeController : public TMdbBTreePageController {
 
  private:
   void CollapseRoot(std::int32_t SessionID);
+
+  // Equal keys lie in record-id order across the leaves: the child to descend into for (Key,
+  // Reference) among the children From..To, found by the first entry of each (one descent per probe).
+  std::int32_t ChildFor(std::int32_t SessionID, const Byte* Key, const Byte* Reference, std::int32_t From,
+                        std::int32_t To) const;
+  std::int32_t CompareFirstEntry(std::int32_t SessionID, std::int32_t ChildNo, const Byte* Key,
+                                 const Byte* Reference) const;
 };
 
 // A view of one cached page as a B-tree node. It holds one use of the page from construction to
