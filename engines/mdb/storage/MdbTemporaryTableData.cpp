@@ -83,6 +83,14 @@ TMdbTemporaryTableData::~TMdbTemporaryTableData() {
     }
     std::erase(FCursorList, C);
   }
+  // Index pages go back to the page manager before it goes (a table freed with its database).
+  if (FIndexManager && FIndexManager->IndexDefs().Count() > 0) {
+    try {
+      FIndexManager->DropAllIndexes(0);
+      ApplyChanges(FTableState.TableState, dbstNone, 0);
+    } catch (...) {
+    }
+  }
   FRecordBufferCache.reset();
   FFindRecordCache.reset();
   // Open indexes and the cache hold pages of the page manager: they go first.
@@ -462,6 +470,14 @@ void TMdbTemporaryTableData::LoadTableFromStream(TMdbCursor* Cursor, TStream* St
     CreateSequenceManager();
     LoadFromStream(Stream);
   } catch (...) {
+    // The pages the stream brought go back before their page manager goes.
+    try {
+      if (FIndexManager && FIndexManager->IndexDefs().Count() > 0) {
+        FIndexManager->DropAllIndexes(0);
+        ApplyChanges(FTableState.TableState, dbstNone, 0);
+      }
+    } catch (...) {
+    }
     FIndexManager.reset();
     FCache.reset();
     FPageManager.reset();

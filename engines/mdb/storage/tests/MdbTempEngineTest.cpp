@@ -341,3 +341,105 @@ TEST_F(MdbTempEngineTest, TablesLiveWithTheirCursorsUnderGeneratedNames) {
   EXPECT_EQ(NativeCodeOf([&] { C->CreateTable(&Fields, nullptr, &WithFK); }), 11426);
   EXPECT_EQ(Temp()->TableDataCount(), 0);
 }
+
+// BLOB values go to the BLOB file, each write appending one; an empty value is NULL. An index orders
+// the records; a saved table loads under a new name with its records, order, index and values.
+TEST_F(MdbTempEngineTest, BlobFileIndexesAndTheTableStream) {
+  auto S = Connect();
+  TMdbFieldDefs Fields;
+  AddField(Fields, u"ID", aftInteger);
+  AddField(Fields, u"Note", aftWideMemo);
+  TMdbIndexDefs Indexes;
+  TMdbIndexDef* D = Indexes.AddCreated();
+  D->SetName(u"ByID");
+  TMdbIndexColumn Col;
+  Col.FieldName = u"ID";
+  D->FIndexColumns.push_back(Col);
+  TCursor C = NewCursor(*S, u"R");
+  CreateAndOpen(C, Fields, &Indexes);
+  auto* T = static_cast<TMdbTemporaryTableData*>(C->TableData());
+  ASSERT_NE(T->BLOBFile(), nullptr);
+  auto WriteNote = [&](const std::string& Text) {
+    TMdbStream* B = C->InternalCreateBlobStream(false, 1, bomWrite);
+    if (!Text.empty()) B->Write(Text.data(), Int64(Text.size()));
+    B->SetModified(true);
+    C->InternalCloseBLOB(1);
+  };
+  auto ReadNote = [&]() -> std::string {
+    if (IsRecordFieldNull(C->FCurrentRecordBuffer, 1)) return "<null>";
+    TMdbStream* B = C->InternalCreateBlobStream(false, 1, bomRead);
+    std::string Out(static_cast<std::size_t>(B->Size()), '\0');
+    B->SetPosition(0);
+    B->Read(Out.data(), Int64(Out.size()));
+    C->InternalCloseBLOB(1);
+    return Out;
+  };
+  const std::int32_t Ids[] = {5, 3, 9, 1};
+  for (std::int32_t Id : Ids) {
+    C->InternalInitRecord(C->FCurrentRecordBuffer, true);
+    C->SetFieldData(0, &Id, C->FCurrentRecordBuffer);
+    if (Id == 5) {
+      // Written, replaced and written again: three values in the file, the record names the last.
+      WriteNote("first");
+      WriteNote("second value");
+      WriteNote(std::string(300000, 'z'));
+    } else if (Id == 9) {
+      WriteNote("");
+    } else {
+      WriteNote("note " + std::to_string(Id));
+    }
+    C->InternalPost(true);
+    ASSERT_EQ(C->FErrorCode, 0);
+  }
+  const Int64 FileSize = T->BLOBFile()->Size();
+  EXPECT_GT(FileSize, 3 * kMdbTemporaryBLOBHeaderSize + 17);
+  auto Notes = [&](TMdbLocalCursor* Cur) {
+    std::vector<std::pair<std::int32_t, std::string>> Out;
+    Cur->InternalFirst();
+    while (Cur->GetRecordBuffer(grmNext) == grrOK) Out.emplace_back(IdOf(Cur), ReadNote());
+    return Out;
+  };
+  const std::vector<std::pair<std::int32_t, std::string>> Physical = {
+      {5, std::string(300000, 'z')}, {3, "note 3"}, {9, "<null>"}, {1, "note 1"}};
+  EXPECT_EQ(Notes(C.C.get()), Physical);
+  C->SetIndexName(u"ByID");
+  const auto ByID = Notes(C.C.get());
+  ASSERT_EQ(ByID.size(), 4u);
+  EXPECT_EQ(ByID[0].first, 1);
+  EXPECT_EQ(ByID[1].first, 3);
+  EXPECT_EQ(ByID[2].first, 5);
+  EXPECT_EQ(ByID[3].first, 9);
+  EXPECT_EQ(ByID[2].second, std::string(300000, 'z'));
+
+  TMdbMemoryStream Saved;
+  C->SaveTableToStream(&Saved, acaNone, 0, 0, true, true);
+  EXPECT_EQ(Saved.Position(), Saved.Size());
+  const String OldName = C->FTableName;
+  TCursor L = NewCursor(*S, u"R");
+  Saved.SetPosition(0);
+  L->LoadTableFromStream(&Saved);
+  EXPECT_NE(L->FTableName, OldName);
+  EXPECT_EQ(L->FTableName.rfind(u"TEMPORARY_TABLE_", 0), 0u);
+  ASSERT_TRUE(Temp()->TableExists(S.get(), L->FTableName));
+  L->OpenTableByFieldDefs(nullptr, nullptr, nullptr);
+  L->FCurrentRecordBuffer = L->AllocateRecordBuffer();
+  std::swap(C.C, L.C);  // ReadNote reads through C
+  EXPECT_EQ(Notes(C.C.get()), Physical);
+  C->SetIndexName(u"ByID");
+  EXPECT_EQ(Notes(C.C.get()), ByID);
+  EXPECT_EQ(static_cast<TMdbTemporaryTableData*>(C->TableData())->BLOBFile()->Size(), FileSize);
+  // A stream cut anywhere in its BLOB size or values is refused and leaves nothing registered.
+  const Int64 Tables = Temp()->TableDataCount();
+  const std::vector<Byte> Bytes = StreamBytes(Saved);
+  for (std::size_t Cut : {Bytes.size() - 1, Bytes.size() - std::size_t(FileSize) - 3}) {
+    TMdbMemoryStream Short;
+    FillStream(Short, Bytes, Cut);
+    TCursor X = NewCursor(*S, u"R");
+    EXPECT_EQ(NativeCodeOf([&] { X->LoadTableFromStream(&Short); }), 11195) << Cut;
+    EXPECT_EQ(Temp()->TableDataCount(), Tables);
+  }
+  // The last cursors' closes delete both tables.
+  C->CloseTable();
+  L->CloseTable();
+  EXPECT_EQ(Temp()->TableDataCount(), 0);
+}
