@@ -443,7 +443,11 @@ String TMemoryTreeListKv::Dump(TBaseTreeNodeKv* Node) {
     auto* child = static_cast<TMemRecViewKv*>(n->Items(i));
     if (!s.empty()) s += u" ";
     s += KvVarToText(child->FKey);
-    if (child->Count()) s += u"(" + Dump(child) + u")";
+    if (child->Count()) {
+      s += u"(";
+      s += Dump(child);
+      s += u")";
+    }
   }
   return s;
 }

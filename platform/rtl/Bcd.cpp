@@ -83,7 +83,7 @@ TBcd Pack(const Dec& d) {
   TBcd b;
   std::string digits = d.digits;
   int places = d.places;
-  if (digits.empty()) digits = "0";
+  if (digits.empty()) digits.push_back('0');
   if (static_cast<int>(digits.size()) < places + 1) {  // at least one integer digit
     digits.insert(0, static_cast<size_t>(places + 1) - digits.size(), '0');
   }
@@ -272,7 +272,7 @@ bool BCDToCurr(const TBcd& Bcd, Currency& Curr) {
     const char first = d.digits[keep];
     const bool sticky = d.digits.find_first_not_of('0', keep + 1) != std::string::npos;
     const bool odd = keep > 0 && (d.digits[keep - 1] - '0') % 2 == 1;
-    d.digits.resize(keep);
+    d.digits.erase(d.digits.begin() + static_cast<std::ptrdiff_t>(keep), d.digits.end());
     d.places = 4;
     if (first > '5' || (first == '5' && (sticky || odd))) {
       int i = static_cast<int>(keep) - 1;

@@ -328,7 +328,7 @@ bool DecimalToBcd(const Decimal& value, TBcd& bcd) {
   }
   std::string digits = d.Digits;
   if (static_cast<int>(digits.size()) < d.Scale) digits.insert(0, static_cast<std::size_t>(d.Scale) - digits.size(), '0');
-  if (digits.empty()) digits = "0";
+  if (digits.empty()) digits.push_back('0');
   TBcd out;
   out.Precision = static_cast<std::uint8_t>(digits.size());
   out.SignSpecialPlaces = static_cast<std::uint8_t>((d.Negative ? 0x80 : 0) | d.Scale);

@@ -341,7 +341,7 @@ std::int32_t PPMCompress(const void* InBuf, std::uint32_t InSize, void* OutBuf, 
     }
     if (!Coded) {
       TContext& Z = Model.Order0();
-      std::uint32_t L, H;
+      std::uint32_t L = 0, H = 0;
       if (End) {
         Coder.Encode(Z.Total, Z.Total + 1, Z.Total + 1);
       } else {

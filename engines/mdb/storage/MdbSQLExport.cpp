@@ -157,7 +157,8 @@ class TExporter {
     String Out = u"CREATE TABLE " + Name + u" (" + CRLF;
     for (std::int32_t i = 0; i < C->FFieldDefs.Count(); ++i) {
       if (i > 0) Out += String(u",") + CRLF;
-      Out += u"\t" + ColumnDefinition(*C->FFieldDefs.GetDef(i));
+      Out += u"\t";
+      Out += ColumnDefinition(*C->FFieldDefs.GetDef(i));
     }
     for (std::int32_t i = 0; i < C->FIndexDefs.Count(); ++i) {
       const TMdbIndexDef& I = *C->FIndexDefs.GetDef(i);
