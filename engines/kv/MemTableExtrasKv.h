@@ -50,6 +50,7 @@ class TMemTableFiltersKv {
   TCustomMemTableKv* MemTable() const { return FMemTable; }
   int Count() const { return static_cast<int>(FItems.size()); }
   TMemTableFilterItemKv* Items(int Index) const { return FItems.at(static_cast<size_t>(Index)).get(); }
+  TMemTableFilterItemKv* GetFilterItem(int Index) const { return Items(Index); }
   TMemTableFilterItemKv* Add();
   int IndexOfFilter(const TMemTableFilterItemKv* Item) const;
   // Frees Item; False when it is not one of ours.

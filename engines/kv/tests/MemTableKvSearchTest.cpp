@@ -339,6 +339,9 @@ TEST_F(KvSearchTest, IndexedDetailShowsWhatTheUnindexedDetailShows) {
   same("changed");
   for (TMemTableKv* d : {indexed.get(), plain.get()}) d->SetSortOrder(u"");
   same("unsorted");
+  // The records themselves reordered.
+  for (TMemTableKv* d : {indexed.get(), plain.get()}) d->SortByOrderString(u"Salary");
+  same("records sorted");
 }
 
 TEST(KvSortedVarlist, KeepsOrderAndFindsValues) {
