@@ -181,7 +181,12 @@ bool TMdbAdvancedTableData::LockTable(bool bWriteMode, TMdbBaseSession* Session,
   bool Joined = false;
   if (InTransaction && !IsTransactionWriter(Sid)) {
     Joined = AddToSessionTransaction(Session);
-    if (Joined && !FLockManager->LockTable(Sid, ltIRW, nullptr, true)) RaiseLockRefused(ErrorCode, u"IRW", Sid);
+    if (Joined && !FLockManager->LockTable(Sid, ltIRW, nullptr, true)) {
+      // Left listed, the table would count as joined: the next access would skip the lock, and the
+      // transaction's rollback would cancel page changes of the session that does hold the table.
+      static_cast<TMdbLocalSession*>(Session)->Transaction()->RemoveTableData(this);
+      RaiseLockRefused(ErrorCode, u"IRW", Sid);
+    }
     TMdbLockGuard G(FTransactionSync, true);
     if (FTransactionSessionID == -1) {
       if (bWriteMode) {

@@ -33,6 +33,8 @@ class TMdbTransaction : public TObject {
   // True when TableData (an advanced table data) joined now; False when it was listed already or is
   // of another kind; nil raises 11908.
   bool AddTableData(TMdbTableData* TableData);
+  // Takes back a join whose lock was refused: the table is not the transaction's to commit or roll back.
+  void RemoveTableData(TMdbAdvancedTableData* TableData) noexcept { std::erase(FTableDataList, TableData); }
   void Commit(bool FlushFileBuffers);
   void Rollback();
 
