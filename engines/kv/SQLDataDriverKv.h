@@ -259,6 +259,16 @@ class TServerSpecOperationsKv {
   virtual void GetBackUpdatedValues(TCustomSQLDataDriverKv* Driver, TMemoryRecordKv* MemRec, TCustomSQLCommandKv* Command,
                                     TDataSet* ResDataSet);
   virtual void GenerateDynaSQLCommand(TCustomSQLDataDriverKv* Driver, TMemoryRecordKv* MemRec, TCustomSQLCommandKv* Command);
+  // Slots a server's operations may fill; none of the built-in servers needs them, so they do nothing.
+  virtual void GenerateDeleteCommand(TCustomSQLDataDriverKv* Driver, TMemoryRecordKv* MemRec, TCustomSQLCommandKv* Command) {
+    (void)Driver, (void)MemRec, (void)Command;
+  }
+  virtual void GenerateUpdateCommand(TCustomSQLDataDriverKv* Driver, TMemoryRecordKv* MemRec, TCustomSQLCommandKv* Command) {
+    (void)Driver, (void)MemRec, (void)Command;
+  }
+  virtual void GenerateInsertCommand(TCustomSQLDataDriverKv* Driver, TMemoryRecordKv* MemRec, TCustomSQLCommandKv* Command) {
+    (void)Driver, (void)MemRec, (void)Command;
+  }
 
  protected:
   // Runs Query on the service command and stores the first column of its answer into FieldName.
