@@ -417,3 +417,106 @@ TEST_F(MdbAdvancedTableTest, IndexKeysDeletedByTheStoredRecordLeaveTheCursorBuff
   EXPECT_EQ(TKeyNotingIndex::Deleted, std::vector<std::int32_t>{5});
   EXPECT_EQ(std::vector<Byte>(C->FCurrentRecordBuffer, C->FCurrentRecordBuffer + C->FRecordBufferSize), Before);
 }
+
+// What each entry point refuses, by its own code and message: cursor ends, a vanished record, field
+// numbers out of range, a view's check option, a cursor without buffers.
+TEST_F(MdbAdvancedTableTest, RefusalsCarryTheirCodesAndMessages) {
+  TMdbMemoryTableData* T = CreateStandard();
+  TMemCursor* C = Open(T);
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(C->Post({i, i}, u"n", 2));
+  Goto(C, 1);
+  ASSERT_TRUE(C->Delete());
+  TMemCursor Unopened(T, &S1);
+  TMdbCursor* U = &Unopened;
+  auto At = [&](bool First, bool Last, std::int32_t Slot) {
+    C->CurrentRecordID = {Slot, 0};
+    C->FirstPosition = First;
+    C->LastPosition = Last;
+  };
+  auto ViewRejects = [&] {
+    C->FIsViewWithCheckOption = true;
+    C->FViewName = u"V";
+    C->FilterRecord = [](const Byte*) { return false; };
+  };
+  const struct {
+    std::function<void()> Call;
+    const char* Message;
+  } Cases[] = {
+      {[&] { At(true, false, 0), C->Update(); },
+       "Error in table 'T', inMemory = True - cursor is on BOF position. SessionID = 1 - Native error: 11917"},
+      {[&] { At(false, true, 0), C->Update(); },
+       "Error in table 'T', inMemory = True - cursor is on EOF position. SessionID = 1 - Native error: 11918"},
+      {[&] { At(true, false, 0), C->Edit(); },
+       "Error in table 'T', inMemory = True - cursor is on BOF position. SessionID = 1 - Native error: 11919"},
+      {[&] { At(false, true, 0), C->Edit(); },
+       "Error in table 'T', inMemory = True - cursor is on EOF position. SessionID = 1 - Native error: 11920"},
+      {[&] { At(false, false, 1), C->Update(); },
+       "Error in table 'T', inMemory = True - record does not exist. ID = (1, 0), SessionID = 1 - Native error: 11916"},
+      {[&] { T->LastAutoincValue(-1, &S1); }, "Invalid field number - FieldNo = -1, FieldCount = 3 - Native error: 11905"},
+      {[&] { T->SetLastAutoincValue(5, 3, C); }, "Invalid field number - FieldNo = 3, FieldCount = 3 - Native error: 11906"},
+      {[&] { T->InsertRecord(U); }, "Nil pointer occured - Native error: 10532"},
+      {[&] { ViewRejects(), C->Post({7, 7}); },
+       "Error - cannot insert record in table 'T' from view 'V' with CHECK OPTION. Record with such field values does "
+       "not belong to this view. - Native error: 12578"},
+      {[&] { Goto(C, 2), ViewRejects(), C->Update(); },
+       "Error - cannot update record in table 'T' from view 'V' with CHECK OPTION. Record with such field values does "
+       "not belong to this view. - Native error: 12579"},
+  };
+  const std::vector<std::string> Rows = C->Rows();
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Message);
+    C->FErrorCode = 0;
+    EXPECT_EQ(Message(Case.Call), Case.Message);
+    C->FIsViewWithCheckOption = false;
+    C->FilterRecord = nullptr;
+    EXPECT_EQ(C->Rows(), Rows);
+    EXPECT_EQ(T->LockManager()->TableLockInfo().LockRWSessionID, -1);
+  }
+}
+
+// While another session holds the table for writing, every entry point of this one is refused after
+// the limit with its own code, and changes nothing.
+TEST_F(MdbAdvancedTableTest, EveryEntryPointNamesItsLockRefusal) {
+  TMdbMemoryTableData* T = CreateStandard();
+  TMemCursor* C = Open(T);
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(C->Post({i, i}, u"n", 2));
+  const std::vector<std::string> Rows = C->Rows();
+  Goto(C, 1);
+  T->SetMaxWaitLockTime(1);
+  const std::size_t Held = T->LockManager()->SessionLockCount();
+  ASSERT_TRUE(T->TryToLockTableRW(2));
+  TMdbRecordID Found;
+  TMdbWideStringList Names;
+  const struct {
+    std::function<void()> Call;
+    const char* Mode;
+    int Code;
+  } Cases[] = {
+      {[&] { T->FindRecord(C, nullptr, nullptr, true, true, Found, nullptr, false, true); }, "S", 11894},
+      {[&] { T->IsRecordExists(C); }, "S", 11895},
+      {[&] { T->GetRecordBuffer(C, grmCurrent); }, "S", 11896},
+      {[&] { C->Post({9, 9}); }, "RW", 11897},
+      {[&] { C->Delete(); }, "RW", 11898},
+      {[&] { C->Update(); }, "RW", 11899},
+      {[&] { T->DeleteVisibleRecords(C); }, "RW", 11900},
+      {[&] { T->UpdateVisibleRecords(C, &Names, {}, false); }, "RW", 11901},
+      {[&] { T->GetRecordCount(C, false); }, "S", 11902},
+      {[&] { T->SetRecNo(C, 1); }, "S", 11903},
+      {[&] { T->GetRecNo(C); }, "S", 11904},
+      {[&] { T->LastAutoincValue(0, &S1); }, "S", 11905},
+      {[&] { T->SetLastAutoincValue(5, 0, C); }, "RW", 11906},
+  };
+  for (const auto& Case : Cases) {
+    const std::string Want = std::string("Error - cannot lock table in '") + Case.Mode +
+                             "' mode, table name = 'T', FInMemory = True, SessionID = 1 - Native error: " +
+                             std::to_string(Case.Code);
+    EXPECT_EQ(Message(Case.Call), Want);
+  }
+  // Editing only probes that no other session writes the table.
+  EXPECT_EQ(Message([&] { C->Edit(); }),
+            "Error - cannot lock table in 'IRW' mode, table name = 'T', SessionID = 1 - Native error: 10552");
+  T->TryToUnlockTableRW(2);
+  EXPECT_EQ(T->LockManager()->SessionLockCount(), Held);
+  EXPECT_EQ(T->LockManager()->TableLockInfo().NumLockU, 0u);
+  EXPECT_EQ(C->Rows(), Rows);
+}
