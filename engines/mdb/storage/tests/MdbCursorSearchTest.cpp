@@ -1,0 +1,316 @@
+// Key search and index navigation through sessions and local cursors of a started engine: FindKey
+// with the component's key buffer (record image and key state), whole and partial keys, ascending
+// and descending columns; filter and Locate texts without a query processor; one cursor walking an
+// index while another cursor's inserts split its pages; an index added to a temporary table.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "engines/mdb/runtime/MdbExcept.h"
+#include "engines/mdb/storage/MdbEngine.h"
+#include "engines/mdb/storage/MdbLocalCursor.h"
+#include "engines/mdb/storage/MdbLocalSession.h"
+#include "engines/mdb/storage/MdbQueryServices.h"
+#include "MdbStorageTestSupport.h"
+#include "platform/rtl/Variant.h"
+
+namespace {
+
+struct TRow {
+  std::int32_t Id, A, B;
+};
+
+class MdbCursorSearchTest : public ::testing::Test {
+ protected:
+  void SetUp() override { MdbEngineStartup(); }
+  void TearDown() override {
+    Cursors.clear();
+    Sessions.clear();
+    MdbEngineShutdown();
+  }
+
+  TMdbLocalSession* Connect(const AnsiString& Database = "MEMORY") {
+    auto S = std::make_unique<TMdbLocalSession>();
+    (Database == "TEMP" ? S->Temporary : S->InMemory) = true;
+    S->FDatabaseName = S->FDatabaseFileName = Database;
+    S->SetConnected(true);
+    Sessions.push_back(std::move(S));
+    return Sessions.back().get();
+  }
+  // {Id, A, B} Int32 columns; indexes as given: each a list of {column, descending}.
+  struct TColumn {
+    const char16_t* Name;
+    bool Descending = false;
+  };
+  void Define(std::initializer_list<std::pair<const char16_t*, std::vector<TColumn>>> Indexes) {
+    for (const char16_t* Name : {u"Id", u"A", u"B"}) {
+      TMdbFieldDef* F = Fields.AddCreated();
+      F->SetName(Name);
+      F->SetFieldDefDataType(aftInteger, 0);
+    }
+    for (const auto& [Name, Columns] : Indexes) Indexes_.AddCreated()->Assign(MakeIndex(Name, Columns).get());
+  }
+  static std::unique_ptr<TMdbIndexDef> MakeIndex(const char16_t* Name, const std::vector<TColumn>& Columns) {
+    auto D = std::make_unique<TMdbIndexDef>();
+    D->SetName(Name);
+    D->SetColumnCount(static_cast<std::int32_t>(Columns.size()));
+    for (std::size_t i = 0; i < Columns.size(); ++i) {
+      D->GetIndexColumn(static_cast<std::int32_t>(i)).FieldName = Columns[i].Name;
+      D->GetIndexColumn(static_cast<std::int32_t>(i)).Descending = Columns[i].Descending;
+    }
+    return D;
+  }
+  TMdbLocalCursor* OpenMemory(TMdbLocalSession* S) {
+    std::unique_ptr<TMdbLocalCursor> C(static_cast<TMdbLocalCursor*>(S->CreateCursor(u"T", false)));
+    C->FInMemory = true;
+    C->OpenTableByFieldDefs(&Fields, &Indexes_, nullptr);
+    return Keep(std::move(C));
+  }
+  TMdbLocalCursor* Keep(std::unique_ptr<TMdbLocalCursor> C) {
+    C->FCurrentRecordBuffer = C->AllocateRecordBuffer();
+    Cursors.push_back({std::move(C)});
+    return Cursors.back().C.get();
+  }
+  static void Post(TMdbLocalCursor* C, const TRow& R) {
+    Byte* B = C->FCurrentRecordBuffer;
+    C->InternalInitRecord(B, true);
+    C->SetFieldData(0, &R.Id, B);
+    C->SetFieldData(1, &R.A, B);
+    C->SetFieldData(2, &R.B, B);
+    C->InternalPost(true);
+    ASSERT_EQ(C->FErrorCode, 0) << StringToUTF8(C->FErrorMessage);
+  }
+  static std::int32_t At(TMdbLocalCursor* C, std::int32_t FieldNo) {
+    std::int32_t v = -1;
+    C->GetFieldData(FieldNo, &v, C->FCurrentRecordBuffer);
+    return v;
+  }
+  static TRow Current(TMdbLocalCursor* C) { return {At(C, 0), At(C, 1), At(C, 2)}; }
+  // Every record in the cursor's order, walked forwards.
+  static std::vector<TRow> Walk(TMdbLocalCursor* C) {
+    std::vector<TRow> Out;
+    C->InternalFirst();
+    while (C->GetRecordBuffer(grmNext) == grrOK) Out.push_back(Current(C));
+    return Out;
+  }
+
+  struct TOwned {
+    std::unique_ptr<TMdbLocalCursor> C;
+    TOwned(std::unique_ptr<TMdbLocalCursor> c) : C(std::move(c)) {}
+    TOwned(TOwned&&) = default;
+    ~TOwned() {
+      if (C) C->FreeRecordBuffer(C->FCurrentRecordBuffer);
+    }
+  };
+  std::vector<std::unique_ptr<TMdbLocalSession>> Sessions;
+  std::vector<TOwned> Cursors;
+  TMdbFieldDefs Fields;
+  TMdbIndexDefs Indexes_;
+};
+
+// The key buffer as the table component fills it: the key columns written into a record image, then
+// the key state behind the fields (modified, exclusive, key field count); the cursor takes the buffer
+// and the count from it.
+std::vector<Byte> KeyBuffer(TMdbLocalCursor* C, std::int32_t A, std::int32_t B, std::int32_t Count) {
+  std::vector<Byte> K(static_cast<std::size_t>(C->FKeyBufferSize));
+  C->InternalInitRecord(K.data(), false);
+  C->SetFieldData(1, &A, K.data());
+  if (Count > 1) C->SetFieldData(2, &B, K.data());
+  K[static_cast<std::size_t>(C->FKeyOffset)] = 1;
+  std::memcpy(K.data() + C->FKeyOffset + 2, &Count, 4);
+  return K;
+}
+
+// FindKey for every condition with whole and partial keys, on an ascending and a partly descending
+// index: the record found is the first of the cursor's order that meets the condition, the cursor
+// steps on from it both ways, and a key that matches nothing leaves the cursor where it stood.
+TEST_F(MdbCursorSearchTest, FindKeyWithTheKeyBufferOfTheComponent) {
+  Define({{u"AB", {{u"A"}, {u"B"}}}, {u"DescA", {{u"A", true}, {u"B"}}}});
+  TMdbLocalCursor* C = OpenMemory(Connect());
+  constexpr std::int32_t kRows = 1200;  // several index pages
+  for (std::int32_t i = 0; i < kRows; ++i) Post(C, {i, i % 12, (i * 37) % kRows});
+
+  const struct {
+    std::int32_t A, B, Count;
+  } Keys[] = {{3, 0, 1}, {-1, 0, 1}, {12, 0, 1}, {0, 0, 1}, {11, 0, 1}, {5, 5 * 37 % kRows, 2}, {5, 6, 2}, {11, 1199, 2}};
+  const TMdbSearchCondition Conditions[] = {scEqual, scLower, scGreater, scLowerEqual, scGreaterEqual};
+  for (const char16_t* Index : {u"AB", u"DescA"}) {
+    C->SetIndexName(Index);
+    ASSERT_NE(C->FIndexID, -1);
+    const bool DescA = Index[0] == u'D';
+    const std::vector<TRow> Order = Walk(C);
+    ASSERT_EQ(Order.size(), static_cast<std::size_t>(kRows));
+    // The order's comparison of a row with a key's first Count columns.
+    const auto Compare = [&](const TRow& R, std::int32_t A, std::int32_t B, std::int32_t Count) {
+      const int c = (R.A > A) - (R.A < A);
+      if (c != 0 || Count == 1) return DescA ? -c : c;
+      return (R.B > B) - (R.B < B);
+    };
+    for (const auto& K : Keys)
+      for (TMdbSearchCondition Cond : Conditions) {
+        const auto Meets = [&](const TRow& R) {
+          const int c = Compare(R, K.A, K.B, K.Count);
+          switch (Cond) {
+            case scEqual: return c == 0;
+            case scLower: return c < 0;
+            case scGreater: return c > 0;
+            case scLowerEqual: return c <= 0;
+            default: return c >= 0;
+          }
+        };
+        const auto It = std::find_if(Order.begin(), Order.end(), Meets);
+        SCOPED_TRACE(testing::Message() << StringToUTF8(Index) << " key " << K.A << "," << K.B << "/" << K.Count
+                                        << " condition " << int(Cond));
+        // Stand on a known record first.
+        C->SetRecNo(600);
+        ASSERT_EQ(C->GetRecordBuffer(grmCurrent), grrOK);
+        const std::int32_t Before = At(C, 0);
+        std::vector<Byte> KB = KeyBuffer(C, K.A, K.B, K.Count);
+        C->FKeyBuffer = KB.data();
+        std::memcpy(&C->FKeyFieldCount, KB.data() + C->FKeyOffset + 2, 4);
+        const bool Found = C->FindKey(Cond);
+        C->FKeyBuffer = nullptr;
+        ASSERT_EQ(Found, It != Order.end());
+        ASSERT_EQ(C->GetRecordBuffer(grmCurrent), grrOK);
+        if (!Found) {
+          EXPECT_EQ(At(C, 0), Before);
+          continue;
+        }
+        EXPECT_EQ(At(C, 0), It->Id);
+        if (It + 1 != Order.end()) {
+          ASSERT_EQ(C->GetRecordBuffer(grmNext), grrOK);
+          EXPECT_EQ(At(C, 0), (It + 1)->Id);
+          ASSERT_EQ(C->GetRecordBuffer(grmPrior), grrOK);
+        }
+        if (It != Order.begin()) {
+          ASSERT_EQ(C->GetRecordBuffer(grmPrior), grrOK);
+          EXPECT_EQ(At(C, 0), (It - 1)->Id);
+        }
+      }
+  }
+}
+
+// Until the query processor is installed, filter and Locate texts are refused with 30900 naming
+// the expression; the cursor keeps its records, its count and its position.
+TEST_F(MdbCursorSearchTest, FilterAndLocateTextsNeedTheQueryProcessor) {
+  Define({{u"AB", {{u"A"}, {u"B"}}}});
+  TMdbLocalCursor* C = OpenMemory(Connect());
+  for (std::int32_t i = 0; i < 20; ++i) Post(C, {i, i % 3, i});
+  C->SetRecNo(7);
+  ASSERT_EQ(C->GetRecordBuffer(grmCurrent), grrOK);
+  const std::int32_t Before = At(C, 0);
+  const std::function<void()> Calls[] = {
+      [&] { C->ActivateFilters(u"A = 1", false, false); },
+      [&] { C->ActivateFilters(u"A = 1", true, true); },
+      [&] { C->Locate(u"A", Variant(1), false, false); },
+      [&] { C->Locate(u"A;B", Variant(1), true, true); },
+  };
+  for (const auto& Call : Calls) {
+    try {
+      Call();
+      ADD_FAILURE() << "no exception";
+    } catch (const EMdbException& E) {
+      EXPECT_EQ(E.NativeError, kMdbQueryNotAvailableCode);
+      EXPECT_NE(StringToUTF8(E.Message()).find("Error - Expression is not available: no query processor is installed"),
+                std::string::npos)
+          << StringToUTF8(E.Message());
+    }
+    EXPECT_EQ(C->FFilterExpression, nullptr);
+    EXPECT_EQ(C->GetRecordCount(), 20);
+    ASSERT_EQ(C->GetRecordBuffer(grmCurrent), grrOK);
+    EXPECT_EQ(At(C, 0), Before);
+  }
+  EXPECT_EQ(Walk(C).size(), 20u);
+}
+
+// One cursor walks an index while another cursor, of its own session or of another, inserts keys on
+// both sides of it until the pages split many times: the walk stays in key order, meets every key it
+// had not passed (old or new) and none twice.
+TEST_F(MdbCursorSearchTest, WalkSurvivesAnotherCursorsSplits) {
+  Define({{u"ByB", {{u"B"}}}});
+  TMdbLocalSession* S = Connect();
+  TMdbLocalCursor* Walker = OpenMemory(S);
+  for (std::int32_t i = 0; i < 1000; ++i) Post(Walker, {i, 0, i * 8});
+  for (bool SameSession : {true, false}) {
+    SCOPED_TRACE(SameSession ? "same session" : "other session");
+    TMdbLocalCursor* Writer = OpenMemory(SameSession ? S : Connect());
+    Walker->SetIndexName(u"ByB");
+    std::set<std::int32_t> Keys;
+    for (const TRow& R : Walk(Walker)) Keys.insert(R.B);
+    std::set<std::int32_t> Expected = Keys, Seen;
+    const std::size_t Before = Keys.size();
+    const std::int32_t Phase = SameSession ? 1 : 3;  // fresh keys each round: odd residues of 8
+    std::int32_t Last = -1, Steps = 0, NextId = 100000 * (Phase + 1);
+    Walker->InternalFirst();
+    while (Walker->GetRecordBuffer(grmNext) == grrOK) {
+      const std::int32_t B = At(Walker, 2);
+      ASSERT_GT(B, Last);
+      ASSERT_TRUE(Seen.insert(B).second);
+      Last = B;
+      if (++Steps % 50 != 0) continue;
+      // 60 keys spread over the whole range, crowded near the walker on both sides.
+      for (std::int32_t j = 0; j < 60; ++j) {
+        const std::int32_t Around = B + (j % 2 ? 1 : -1) * 8 * (j / 2) + Phase;
+        const std::int32_t Key = j < 40 ? Around : ((j * 997 + Steps * 131) % 1000) * 8 + Phase + 2 * (Steps % 2);
+        if (Key < 0 || Keys.count(Key)) continue;
+        Keys.insert(Key);
+        if (Key > B) Expected.insert(Key);
+        Post(Writer, {NextId++, 1, Key});
+      }
+    }
+    EXPECT_EQ(Seen, Expected);
+    EXPECT_EQ(Walk(Walker).size(), Keys.size());
+    EXPECT_GT(Keys.size(), Before + 1000);  // several times a leaf's worth
+  }
+}
+
+// An index added to a temporary table that already holds records orders the cursor by it, both
+// ways, and answers FindKey; records posted afterwards take their place in it.
+TEST_F(MdbCursorSearchTest, IndexAddedToATemporaryTable) {
+  Define({});
+  TMdbLocalSession* S = Connect("TEMP");
+  std::unique_ptr<TMdbLocalCursor> Owner(static_cast<TMdbLocalCursor*>(S->CreateCursor(u"Result", false)));
+  Owner->FTemporary = true;
+  Owner->FCreateTableStarted = true;
+  Owner->CreateTable(&Fields, nullptr, nullptr);
+  Owner->OpenTableByFieldDefs(nullptr, nullptr, nullptr);
+  Owner->FCreateTableStarted = false;
+  TMdbLocalCursor* C = Keep(std::move(Owner));
+  constexpr std::int32_t kRows = 2500;  // spans more than one record block and index page
+  for (std::int32_t i = 0; i < kRows; ++i) Post(C, {i, (i * 7919) % kRows, i % 5});
+  auto Def = MakeIndex(u"ByA", {{u"A", true}});
+  C->AddIndex(Def.get());
+  C->SetIndexName(u"ByA");
+  ASSERT_NE(C->FIndexID, -1);
+  Post(C, {kRows, kRows, 0});
+  Post(C, {kRows + 1, -1, 0});
+
+  std::vector<std::int32_t> Forward, Backward;
+  for (const TRow& R : Walk(C)) Forward.push_back(R.A);
+  C->InternalLast();
+  while (C->GetRecordBuffer(grmPrior) == grrOK) Backward.push_back(At(C, 1));
+  std::vector<std::int32_t> Expected{-1, kRows};
+  for (std::int32_t i = 0; i < kRows; ++i) Expected.push_back(i);
+  std::sort(Expected.rbegin(), Expected.rend());
+  EXPECT_EQ(Forward, Expected);
+  std::reverse(Expected.begin(), Expected.end());
+  EXPECT_EQ(Backward, Expected);
+
+  for (const std::int32_t A : {0, 1234, kRows, -1}) {
+    std::vector<Byte> KB = KeyBuffer(C, A, 0, 1);
+    C->FKeyBuffer = KB.data();
+    C->FKeyFieldCount = 1;
+    ASSERT_TRUE(C->FindKey(scEqual)) << A;
+    C->FKeyBuffer = nullptr;
+    ASSERT_EQ(C->GetRecordBuffer(grmCurrent), grrOK);
+    EXPECT_EQ(At(C, 1), A);
+  }
+  EXPECT_EQ(NativeCodeOf([&] { C->AddIndex(Def.get()); }), 20022);
+}
+
+}  // namespace
