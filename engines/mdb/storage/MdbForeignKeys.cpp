@@ -67,13 +67,7 @@ bool SameName(const String& A, const String& B) { return UpperNameCRC(A) == Uppe
 // Closes (and so frees) a referenced-table cursor on every way out.
 struct TReferencedCursor {
   std::unique_ptr<TMdbLocalCursor> C;
-  ~TReferencedCursor() {
-    if (!C) return;
-    try {
-      TMdbTableData::CloseReferencedTableCursor(C.get());
-    } catch (...) {
-    }
-  }
+  ~TReferencedCursor() { TMdbTableData::CloseAndFreeReferencedTableCursor(C); }
   TMdbLocalCursor* operator->() const { return C.get(); }
   TMdbLocalCursor* get() const { return C.get(); }
 };
@@ -87,16 +81,7 @@ struct TCursorSet {
     return nullptr;
   }
   ~TCursorSet() {
-    for (auto& C : Items) {
-      try {
-        TMdbTableData::CloseReferencedTableCursor(C.get());
-      } catch (...) {
-      }
-      try {
-        C.reset();
-      } catch (...) {
-      }
-    }
+    for (auto& C : Items) TMdbTableData::CloseAndFreeReferencedTableCursor(C);
   }
 };
 
@@ -150,6 +135,17 @@ void TMdbTableData::CloseReferencedTableCursor(TMdbLocalCursor* Cursor) {
   Cursor->FreeRecordBuffer(Cursor->FCurrentRecordBuffer);
   Cursor->FCurrentRecordBuffer = nullptr;
   Cursor->CloseTable();
+}
+
+void TMdbTableData::CloseAndFreeReferencedTableCursor(std::unique_ptr<TMdbLocalCursor>& Cursor) noexcept {
+  try {
+    CloseReferencedTableCursor(Cursor.get());
+  } catch (...) {
+  }
+  try {
+    Cursor.reset();
+  } catch (...) {
+  }
 }
 
 // ---- definitions -------------------------------------------------------------------------------------------

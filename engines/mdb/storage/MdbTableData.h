@@ -212,6 +212,8 @@ class TMdbTableData : public TObject {
                                                                        bool InMemory, bool Exclusive,
                                                                        bool SkipTableExistsCheck);
   static void CloseReferencedTableCursor(TMdbLocalCursor* Cursor);
+  // Closes and frees Cursor on a way out where nothing may raise (cleanup after another error).
+  static void CloseAndFreeReferencedTableCursor(std::unique_ptr<TMdbLocalCursor>& Cursor) noexcept;
   // Names beginning (upper-cased) with "MdbFKTNP_" are temporary: the prefix goes (11585 for the prefix
   // alone).
   static String RemoveFKTemporaryNamePrefix(const String& Name);

@@ -43,17 +43,6 @@ bool IsForeignKeyType(const TMdbConstraintDef* D) {
   return D->ConstraintType() == ctFK || D->ConstraintType() == ctFKAction;
 }
 
-void CloseAndFree(std::unique_ptr<TMdbLocalCursor>& C) {
-  try {
-    TMdbTableData::CloseReferencedTableCursor(C.get());
-  } catch (...) {
-  }
-  try {
-    C.reset();
-  } catch (...) {
-  }
-}
-
 }  // namespace
 
 // ---- tables --------------------------------------------------------------------------------------------
@@ -73,10 +62,10 @@ void TMdbTableData::DeleteTable(TMdbBaseSession* Session, bool Cascade, bool Des
       try {
         Other->DeleteConstraint(D->ReferencedFKName, false, true);
       } catch (...) {
-        CloseAndFree(Other);
+        TMdbTableData::CloseAndFreeReferencedTableCursor(Other);
         throw;
       }
-      CloseAndFree(Other);
+      TMdbTableData::CloseAndFreeReferencedTableCursor(Other);
     }
   }
   Defs.ForeignKeysExists = false;
@@ -103,7 +92,7 @@ void TMdbTableData::AddForeignKey(TMdbCursor* Cursor, TMdbConstraintDefForeignKe
   struct TClose {
     std::unique_ptr<TMdbLocalCursor>& C;
     ~TClose() {
-      if (C) CloseAndFree(C);
+      if (C) TMdbTableData::CloseAndFreeReferencedTableCursor(C);
     }
   } Close{Opened};
   TMdbCursor* Referenced = SameTable ? Cursor : Opened.get();
@@ -163,10 +152,10 @@ void TMdbTableData::DeleteConstraint(TMdbCursor* Cursor, const String& Name, boo
       try {
         Other->FTableData->DeleteConstraint(Other.get(), Partner, false, true);
       } catch (...) {
-        CloseAndFree(Other);
+        TMdbTableData::CloseAndFreeReferencedTableCursor(Other);
         throw;
       }
-      CloseAndFree(Other);
+      TMdbTableData::CloseAndFreeReferencedTableCursor(Other);
     }
   }
   const std::int32_t n = Defs.GetDefNumberByName(Name);

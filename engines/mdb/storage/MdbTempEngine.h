@@ -90,6 +90,8 @@ class TMdbTemporaryTableData : public TMdbTableData {
  private:
   void NewBLOBFile();
   void NewPageStore();
+  // Drops every index's pages, reporting nothing: the page manager is about to go.
+  void ReleaseIndexPages() noexcept;
   void LoadFromStream(TStream* Stream);
 
   std::unique_ptr<TMdbTemporaryStream> FBLOBFile;

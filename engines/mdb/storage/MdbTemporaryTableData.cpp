@@ -84,13 +84,7 @@ TMdbTemporaryTableData::~TMdbTemporaryTableData() {
     std::erase(FCursorList, C);
   }
   // Index pages go back to the page manager before it goes (a table freed with its database).
-  if (FIndexManager && FIndexManager->IndexDefs().Count() > 0) {
-    try {
-      FIndexManager->DropAllIndexes(0);
-      ApplyChanges(FTableState.TableState, dbstNone, 0);
-    } catch (...) {
-    }
-  }
+  ReleaseIndexPages();
   FRecordBufferCache.reset();
   FFindRecordCache.reset();
   // Open indexes and the cache hold pages of the page manager: they go first.
@@ -99,6 +93,16 @@ TMdbTemporaryTableData::~TMdbTemporaryTableData() {
   FPageManager.reset();
   FRecordManager.reset();
   FBLOBFile.reset();
+}
+
+void TMdbTemporaryTableData::ReleaseIndexPages() noexcept {
+  try {
+    if (FIndexManager && FIndexManager->IndexDefs().Count() > 0) {
+      FIndexManager->DropAllIndexes(0);
+      ApplyChanges(FTableState.TableState, dbstNone, 0);
+    }
+  } catch (...) {
+  }
 }
 
 void TMdbTemporaryTableData::NewPageStore() {
@@ -471,13 +475,7 @@ void TMdbTemporaryTableData::LoadTableFromStream(TMdbCursor* Cursor, TStream* St
     LoadFromStream(Stream);
   } catch (...) {
     // The pages the stream brought go back before their page manager goes.
-    try {
-      if (FIndexManager && FIndexManager->IndexDefs().Count() > 0) {
-        FIndexManager->DropAllIndexes(0);
-        ApplyChanges(FTableState.TableState, dbstNone, 0);
-      }
-    } catch (...) {
-    }
+    ReleaseIndexPages();
     FIndexManager.reset();
     FCache.reset();
     FPageManager.reset();
