@@ -443,3 +443,61 @@ TEST_F(MdbTableStreamTest, DamagedIndexedStreamsLoseNothingHeld) {
   }
   EXPECT_EQ(BlankObjectId(Save(Target)), BlankObjectId(Before));
 }
+
+// Each field a load checks before it allocates or positions anything, damaged on its own: the site's
+// code and a message naming the value read; the target keeps what it held.
+TEST_F(MdbTableStreamTest, DamagedFieldsNameTheirSite) {
+  const std::vector<Byte> Plain = Save(Filled(u"S0", 20), acaNone, 0);
+  const std::vector<Byte> Packed = Save(Filled(u"S1", 20), acaZLIB, 0);
+  ASSERT_EQ(I64At(Plain, 12), 19);
+  // The first BLOB item stands right after its record, whose last field holds the item's position.
+  std::size_t Item = 0;
+  for (std::size_t p = 86 + 8; p + 8 <= Plain.size() && Item == 0; ++p)
+    if (I64At(Plain, p - 8) == static_cast<Int64>(p)) Item = p;
+  ASSERT_NE(Item, 0u);
+  const Int64 Left = static_cast<Int64>(Packed.size()) - 86;
+  const Int64 PlainSize = static_cast<Int64>(Plain.size());
+  const Int64 ItemPos = static_cast<Int64>(Item);
+  const Int64 ItemEnd = ItemPos + 20;
+  const struct {
+    const std::vector<Byte>* Source;
+    std::size_t Offset;
+    Int64 Value;
+    std::size_t Width;
+    std::string Message;
+  } Cases[] = {
+      {&Plain, 12, -1, 8, "Invalid table stream header: record count -1 - Native error: 10160"},
+      {&Plain, 12, Int64(1) << 32, 8, "Invalid table stream header: record count 4294967296 - Native error: 10160"},
+      {&Plain, 40, 9, 1, "Invalid table stream header: compression algorithm 9 - Native error: 10160"},
+      {&Plain, 78, -1, 8, "Invalid table stream header: object id -1 - Native error: 10160"},
+      {&Plain, 12, 20, 8, "Invalid table stream body: 20 records announced, 19 in the record block - Native error: 10201"},
+      {&Plain, Item - 8, ItemPos + 1, 8,
+       "Invalid table stream body: BLOB position " + std::to_string(ItemPos + 1) + ", item at " + std::to_string(ItemPos) +
+           " - Native error: 10202"},
+      {&Plain, Item + 12, Int64(1) << 40, 8,
+       "Invalid table stream body: BLOB item of 1099511627776 bytes, " + std::to_string(PlainSize - ItemEnd) +
+           " left - Native error: 10203"},
+      {&Packed, 36, Left + 1, 4,
+       "Invalid table stream header: compressed size " + std::to_string(Left + 1) + " with " + std::to_string(Left) +
+           " bytes left - Native error: 10160"},
+      {&Packed, 36, 0, 4, "Invalid table stream header: compressed size 0 with " + std::to_string(Left) +
+                              " bytes left - Native error: 10160"},
+      {&Packed, 20, Int64(1) << 40, 8,
+       "Invalid table stream header: body size 1099511627776 for " + std::to_string(I32At(Packed, 36)) +
+           " compressed bytes - Native error: 10160"},
+  };
+  TMdbMemoryTableData* Target = Filled(u"T0", 7);
+  const std::vector<Byte> Before = Save(Target);
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Message);
+    std::vector<Byte> Bad = *Case.Source;
+    std::memcpy(Bad.data() + Case.Offset, &Case.Value, Case.Width);
+    try {
+      Load(Target, Bad, Bad.size());
+      ADD_FAILURE() << "loaded";
+    } catch (const EMdbException& E) {
+      EXPECT_EQ(std::string(E.Message().begin(), E.Message().end()), Case.Message);
+    }
+    EXPECT_EQ(Save(Target), Before);
+  }
+}
