@@ -598,3 +598,43 @@ TEST_F(MdbLocalCursorTest, ProcessorBaseAndQueryServicesWithoutQueryProcessing) 
 }
 
 }  // namespace
+
+// Cursor refusals by code and message: a field renamed in a table that does not exist or through a
+// session bound to no database, a BLOB stream asked of a cursor whose table was closed.
+TEST_F(MdbLocalCursorTest, CursorRefusalsCarryTheirMessages) {
+  auto S = Connect();
+  TMdbLocalSession Unbound;
+  auto Closed = Open(*S, &Fields);
+  Closed->CloseTable();
+  const struct {
+    std::function<void()> Call;
+    const char* Message;
+  } Cases[] = {
+      {[&] {
+         std::unique_ptr<TMdbCursor> C(S->CreateCursor(u"Nope", false));
+         C->FInMemory = true;
+         C->RenameField(u"ID", u"Key");
+       },
+       "Table not found, table name = Nope - Native error: 11166"},
+      {[&] {
+         TMdbLocalCursor C;
+         C.FSession = &Unbound;
+         C.FTableName = u"T";
+         C.RenameField(u"ID", u"Key");
+       },
+       "Nil pointer occured - Native error: 11166"},
+      // Closing drops the field list: the field number is refused before the missing table is met.
+      {[&] { Closed->InternalCreateBlobStream(false, 2, bomRead); },
+       "Invalid field number - FieldNo = 2, FieldCount = 0 - Native error: 10110"},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Message);
+    try {
+      Case.Call();
+      ADD_FAILURE() << "not refused";
+    } catch (const EMdbException& E) {
+      EXPECT_EQ(std::string(E.Message().begin(), E.Message().end()), Case.Message);
+    }
+  }
+  EXPECT_FALSE(S->TableExists(u"Nope"));
+}
