@@ -323,6 +323,10 @@ std::int32_t TMdbBaseIndexManager::CompareRecordBuffersByIndex(std::int32_t Inde
   const TMdbIndexDef* D = FIndexDefs.GetDefByObjectId(IndexID);
   if (D == nullptr) throw EMdbException(11497, SCannotFindIndexByID, {IndexID});
   if (IndexFieldCount == 0) IndexFieldCount = D->ColumnCount();
+  // An index someone already holds open (a scan driven by it, a cursor's navigation) stays open:
+  // closing it would free it under its user. Only an index opened for this comparison is closed.
+  if (TMdbIndex* Open = FindOpenIndex(IndexID))
+    return Open->CompareRecordBuffersByIndex(Buffer1, Buffer2, IndexFieldCount);
   std::int32_t Result;
   try {
     Result = OpenIndex(IndexID)->CompareRecordBuffersByIndex(Buffer1, Buffer2, IndexFieldCount);

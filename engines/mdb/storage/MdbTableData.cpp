@@ -335,8 +335,9 @@ TMdbGetRecordResult TMdbTableData::GetRecordBuffer(TMdbCursor* Cursor, TMdbGetRe
     N.LastPosition = Cursor->LastPosition;
     N.GetRecordMode = GetRecordMode;
     if (Cursor->IsViewRestricted()) {
-      // The bitmap itself is built by the search over the cursor's filters and range.
-      if (!Cursor->FRecordBitmap || !Cursor->FRecordBitmap->Active()) return grrError;
+      // A change of filter or range deactivates the bitmap; the first step after it builds it again.
+      if (!Cursor->FRecordBitmap || !Cursor->FRecordBitmap->Active()) BuildRecordBitmap(Cursor);
+      if (!Cursor->FRecordBitmap->Active()) return grrEOF;
       Cursor->FRecordBitmap->GetRecord(N);
       if (N.GetRecordResult == grrOK) {
         N.GetRecordMode = grmCurrent;
@@ -410,7 +411,8 @@ bool TMdbTableData::FindKey(TMdbCursor* Cursor, TMdbSearchCondition SearchCondit
 
 Int64 TMdbTableData::GetRecordCount(TMdbCursor* Cursor, bool) {
   if (!Cursor->IsViewRestricted()) return InternalGetRecordCount();
-  return Cursor->FRecordBitmap && Cursor->FRecordBitmap->Active() ? Cursor->FRecordBitmap->GetRecordCount() : 0;
+  if (!Cursor->FRecordBitmap || !Cursor->FRecordBitmap->Active()) BuildRecordBitmap(Cursor);
+  return Cursor->FRecordBitmap->Active() ? Cursor->FRecordBitmap->GetRecordCount() : 0;
 }
 
 void TMdbTableData::SetRecNo(TMdbCursor* Cursor, Int64 RecNo) {

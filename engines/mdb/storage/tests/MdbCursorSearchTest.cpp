@@ -195,6 +195,66 @@ TEST_F(MdbCursorSearchTest, FindKeyWithTheKeyBufferOfTheComponent) {
   }
 }
 
+// A range given through the cursor (the component's key buffers, whole or partial keys, either end
+// exclusive or open) shows exactly the records between its bounds in index order, both ways, with
+// their count and record numbers; resetting it shows the whole table again.
+TEST_F(MdbCursorSearchTest, RangesThroughTheCursor) {
+  Define({{u"AB", {{u"A"}, {u"B"}}}, {u"DescA", {{u"A", true}, {u"B"}}}});
+  TMdbLocalCursor* C = OpenMemory(Connect());
+  constexpr std::int32_t kRows = 600;
+  for (std::int32_t i = 0; i < kRows; ++i) Post(C, {i, i % 12, (i * 37) % kRows});
+  const struct {
+    std::int32_t StartA, StartB, StartCount;  // StartCount 0: no start bound
+    std::int32_t EndA, EndB, EndCount;
+    bool StartExclusive, EndExclusive;
+  } Ranges[] = {
+      {3, 0, 1, 5, 0, 1, false, false}, {3, 0, 1, 5, 0, 1, true, true},   {3, 100, 2, 3, 400, 2, false, true},
+      {3, 100, 2, 4, 0, 1, true, false}, {0, 0, 0, 2, 0, 1, false, false}, {9, 0, 1, 0, 0, 0, false, false},
+      {7, 0, 1, 6, 0, 1, false, false}, {20, 0, 1, 30, 0, 1, false, false},
+  };
+  for (const char16_t* Index : {u"AB", u"DescA"}) {
+    C->SetIndexName(Index);
+    const bool DescA = Index[0] == u'D';
+    const std::vector<TRow> Order = Walk(C);
+    const auto Compare = [&](const TRow& R, std::int32_t A, std::int32_t B, std::int32_t Count) {
+      const int c = (R.A > A) - (R.A < A);
+      if (c != 0 || Count == 1) return DescA ? -c : c;
+      return (R.B > B) - (R.B < B);
+    };
+    for (const auto& G : Ranges) {
+      SCOPED_TRACE(testing::Message() << StringToUTF8(Index) << " " << G.StartA << "," << G.StartB << "/" << G.StartCount
+                                      << " .. " << G.EndA << "," << G.EndB << "/" << G.EndCount);
+      std::vector<std::int32_t> Expected;
+      for (const TRow& R : Order) {
+        const int s = G.StartCount ? Compare(R, G.StartA, G.StartB, G.StartCount) : 1;
+        const int e = G.EndCount ? Compare(R, G.EndA, G.EndB, G.EndCount) : -1;
+        if ((s > 0 || (s == 0 && !G.StartExclusive)) && (e < 0 || (e == 0 && !G.EndExclusive))) Expected.push_back(R.Id);
+      }
+      std::vector<Byte> From = KeyBuffer(C, G.StartA, G.StartB, G.StartCount);
+      std::vector<Byte> To = KeyBuffer(C, G.EndA, G.EndB, G.EndCount);
+      C->ApplyRange(G.StartCount ? From.data() : nullptr, G.EndCount ? To.data() : nullptr, G.StartCount, G.EndCount,
+                    G.StartExclusive, G.EndExclusive);
+      EXPECT_EQ(C->GetRecordCount(), static_cast<Int64>(Expected.size()));
+      std::vector<std::int32_t> Forward, Backward;
+      for (const TRow& R : Walk(C)) Forward.push_back(R.Id);
+      C->InternalLast();
+      while (C->GetRecordBuffer(grmPrior) == grrOK) Backward.push_back(At(C, 0));
+      EXPECT_EQ(Forward, Expected);
+      std::reverse(Backward.begin(), Backward.end());
+      EXPECT_EQ(Backward, Expected);
+      if (Expected.size() > 2) {
+        C->SetRecNo(2);
+        ASSERT_EQ(C->GetRecordBuffer(grmCurrent), grrOK);
+        EXPECT_EQ(At(C, 0), Expected[1]);
+        EXPECT_EQ(C->GetRecNo(), 2);
+      }
+      C->ResetRange();
+      EXPECT_EQ(C->GetRecordCount(), kRows);
+    }
+    EXPECT_EQ(Walk(C).size(), static_cast<std::size_t>(kRows));
+  }
+}
+
 // Until the query processor is installed, filter and Locate texts are refused with 30900 naming
 // the expression; the cursor keeps its records, its count and its position.
 TEST_F(MdbCursorSearchTest, FilterAndLocateTextsNeedTheQueryProcessor) {
