@@ -520,3 +520,90 @@ TEST_F(MdbAdvancedTableTest, EveryEntryPointNamesItsLockRefusal) {
   EXPECT_EQ(T->LockManager()->TableLockInfo().NumLockU, 0u);
   EXPECT_EQ(C->Rows(), Rows);
 }
+
+namespace {
+
+// A second index that refuses to take or give up one key: the first index has changed already.
+class TStubbornIndex : public TTestIndex {
+ public:
+  using TTestIndex::TTestIndex;
+  static inline std::int32_t Refused = -1;
+  void InsertRecord(TMdbCursor* Cursor) override {
+    Check(Cursor);
+    TTestIndex::InsertRecord(Cursor);
+  }
+  void DeleteRecord(TMdbCursor* Cursor) override {
+    Check(Cursor);
+    TTestIndex::DeleteRecord(Cursor);
+  }
+  void UpdateRecord(TMdbCursor* Cursor) override {
+    Check(Cursor);
+    TTestIndex::UpdateRecord(Cursor);
+  }
+
+ private:
+  void Check(TMdbCursor* Cursor) const {
+    std::int32_t v = 0;
+    std::memcpy(&v, Cursor->FCurrentRecordBuffer + LTableData->FieldDefs().GetDef(0)->FMemoryOffset, 4);
+    if (FIndexDef.Name() == u"Second" && v == Refused) throw EMdbException(99999, u"refused");
+  }
+};
+
+}  // namespace
+
+// An update or a delete that the second index refuses: the first index gets its key back, the record
+// and its note stay as stored, the record lock goes.
+TEST_F(MdbAdvancedTableTest, AFailedUpdateOrDeleteLeavesRecordsAndKeysAsBefore) {
+  SetMdbIndexFactory([](TMdbBaseIndexManager* M) { return std::make_unique<TStubbornIndex>(M); });
+  TStubbornIndex::Refused = -1;
+  TMdbFieldDefs F;
+  AddField(F, u"ID", aftInteger);
+  AddField(F, u"Note", aftWideMemo);
+  TMdbIndexDefs I;
+  for (const char16_t* Name : {u"First", u"Second"}) {
+    TMdbIndexDef* D = I.AddCreated();
+    D->SetName(Name);
+    D->SetColumnCount(1);
+    D->GetIndexColumn(0).FieldName = u"ID";
+  }
+  TMdbMemoryTableData* T = Create(u"T", F, &I);
+  TMemCursor* C = Open(T);
+  for (std::int32_t v : {11, 12}) ASSERT_TRUE(C->Post({v}, u"note", 1));
+  const auto Keys = TTestIndex::Keys;
+  const std::vector<std::string> Rows = C->Rows();
+  const std::size_t Blobs = T->Blobs().LiveCount();
+  const struct {
+    const char* What;
+    std::int32_t Refused;
+    bool Edited;
+    std::function<void()> Call;
+  } Cases[] = {
+      {"update to a refused key", 13, true,
+       [&] {
+         Goto(C, 0);
+         C->Edit();
+         const std::int32_t v = 13;
+         C->SetFieldData(0, &v, C->FCurrentRecordBuffer);
+         C->Update();
+       }},
+      {"delete of a refused key", 12, false,
+       [&] {
+         Goto(C, 1);
+         C->Delete();
+       }},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.What);
+    TStubbornIndex::Refused = Case.Refused;
+    EXPECT_EQ(NativeCodeOf(Case.Call), 99999);
+    TStubbornIndex::Refused = -1;
+    if (Case.Edited) C->Cancel(false);
+    EXPECT_EQ(TTestIndex::Keys, Keys);
+    EXPECT_EQ(C->Rows(), Rows);
+    EXPECT_EQ(T->Blobs().LiveCount(), Blobs);
+    EXPECT_EQ(T->LockManager()->TableLockInfo().NumLockU, 0u);
+  }
+  Goto(C, 1);
+  ASSERT_TRUE(C->Delete());
+  EXPECT_EQ(C->Rows(), (std::vector<std::string>{"0:11,[note]"}));
+}
