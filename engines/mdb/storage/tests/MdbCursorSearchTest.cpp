@@ -25,6 +25,46 @@ struct TRow {
   std::int32_t Id, A, B;
 };
 
+// The query processor's expression as far as these tests need it: a filter text "A=n" or a Locate
+// of one field name and value is an equality of that Int32 field; an empty filter text is refused
+// with 30119 as the real parser does.
+class TEqualityExpression : public TMdbExpression {
+ public:
+  void ExtractIndexScanConditions(TMdbIndexDefs*, TMdbScanSearchConditionArray*, TList*) override {}
+  void AddNode(TMdbExpressionNode*) override {}
+  void ParseForFilter(TMdbCursor* Cursor, const String& Filter, bool, bool) override {
+    const std::size_t Eq = Filter.find(u'=');
+    if (Eq == String::npos) throw EMdbException(30119, u"Empty filter");
+    Bind(Cursor, Filter.substr(0, Eq));
+    FValue = 0;
+    for (char16_t c : Filter.substr(Eq + 1)) FValue = FValue * 10 + (c - u'0');
+  }
+  void ParseForLocate(TMdbCursor* Cursor, const String& FieldNames, const Variant& KeyValues, bool, bool) override {
+    Bind(Cursor, FieldNames);
+    FValue = KeyValues.AsInteger();
+  }
+  void AssignCursor(TMdbCursor*) override {}
+  void AssignCursorBuffer(const Byte* Buffer) override { FBuffer = Buffer; }
+  bool GetResult() override {
+    std::int32_t v;
+    std::memcpy(&v, FBuffer + FOffset, 4);
+    return v == FValue;
+  }
+  bool IsEmpty() override { return false; }
+  bool IsIncompatible() override { return false; }
+  void PrepareForeignKeyCheck(TMdbCursor*, TMdbCursor*, TMdbIndexDef*, TMdbConstraintDef*) override {}
+  void PrepareForeignKeyActionFilter(TMdbCursor*, TMdbCursor*, TMdbIndexDef*, TMdbConstraintDef*) override {}
+
+ private:
+  void Bind(TMdbCursor* Cursor, const String& Name) {
+    const std::int32_t n = Cursor->FFieldDefs.GetDefNumberByName(Name);
+    if (n < 0) throw EMdbException(10323, u"Cannot find field");
+    FOffset = Cursor->FFieldDefs.GetDef(n)->FMemoryOffset;
+  }
+  std::int32_t FOffset = 0, FValue = 0;
+  const Byte* FBuffer = nullptr;
+};
+
 class MdbCursorSearchTest : public ::testing::Test {
  protected:
   void SetUp() override { MdbEngineStartup(); }
@@ -253,6 +293,68 @@ TEST_F(MdbCursorSearchTest, RangesThroughTheCursor) {
     }
     EXPECT_EQ(Walk(C).size(), static_cast<std::size_t>(kRows));
   }
+}
+
+// With an expression installed, a filter through the cursor shows the matching records both ways
+// and inside a range; a refused filter text leaves no filter behind; Locate finds and loads the
+// record or leaves the cursor where it stood.
+TEST_F(MdbCursorSearchTest, FiltersAndLocateThroughTheCursor) {
+  SetMdbExpressionFactory([](TMdbBaseSession*, TMdbSQLParams*) { return std::make_unique<TEqualityExpression>(); });
+  struct TReset {
+    ~TReset() { SetMdbExpressionFactory(nullptr); }
+  } Reset;
+  Define({{u"AB", {{u"A"}, {u"B"}}}});
+  TMdbLocalCursor* C = OpenMemory(Connect());
+  for (std::int32_t i = 0; i < 500; ++i) Post(C, {i, i % 7, (i * 37) % 500});
+  const auto Ids = [&] {
+    std::vector<std::int32_t> Out;
+    for (const TRow& R : Walk(C)) Out.push_back(R.Id);
+    return Out;
+  };
+  for (const char16_t* Index : {u"", u"AB"}) {
+    C->SetIndexName(Index);
+    const std::vector<TRow> Order = Walk(C);
+    std::vector<std::int32_t> Expected;
+    for (const TRow& R : Order)
+      if (R.A == 3) Expected.push_back(R.Id);
+    C->ActivateFilters(u"A=3", false, false);
+    EXPECT_EQ(C->GetRecordCount(), static_cast<Int64>(Expected.size()));
+    EXPECT_EQ(Ids(), Expected);
+    std::vector<std::int32_t> Backward;
+    C->InternalLast();
+    while (C->GetRecordBuffer(grmPrior) == grrOK) Backward.push_back(At(C, 0));
+    std::reverse(Backward.begin(), Backward.end());
+    EXPECT_EQ(Backward, Expected);
+    // A refused text: the old filter is gone and so is its record set.
+    EXPECT_EQ(NativeCodeOf([&] { C->ActivateFilters(u"", false, false); }), 30119);
+    EXPECT_EQ(C->FFilterExpression, nullptr);
+    EXPECT_EQ(C->GetRecordCount(), 500);
+    EXPECT_EQ(Ids().size(), 500u);
+    C->ActivateFilters(u"A=3", false, false);
+    C->DeactivateFilters();
+    EXPECT_EQ(C->GetRecordCount(), 500);
+  }
+  // A filter inside a range of the index.
+  std::vector<Byte> From = KeyBuffer(C, 2, 0, 1), To = KeyBuffer(C, 4, 0, 1);
+  C->ApplyRange(From.data(), To.data(), 1, 1, false, false);
+  C->ActivateFilters(u"B=100", false, false);
+  std::vector<std::int32_t> Expected;
+  for (std::int32_t i = 0; i < 500; ++i)
+    if (i % 7 >= 2 && i % 7 <= 4 && (i * 37) % 500 == 100) Expected.push_back(i);
+  EXPECT_EQ(Ids(), Expected);
+  C->DeactivateFilters();
+  C->ResetRange();
+
+  C->SetRecNo(10);
+  ASSERT_EQ(C->GetRecordBuffer(grmCurrent), grrOK);
+  const std::int32_t Before = At(C, 0);
+  ASSERT_TRUE(C->Locate(u"B", Variant(37 * 11 % 500), false, false));
+  EXPECT_EQ(At(C, 0), 11);
+  EXPECT_EQ(At(C, 2), 37 * 11 % 500);
+  C->SetRecNo(10);
+  EXPECT_FALSE(C->Locate(u"B", Variant(9999), false, false));
+  ASSERT_EQ(C->GetRecordBuffer(grmCurrent), grrOK);
+  EXPECT_EQ(At(C, 0), Before);
 }
 
 // Until the query processor is installed, filter and Locate texts are refused with 30900 naming
