@@ -337,11 +337,31 @@ TEST_F(MdbCursorSearchTest, FiltersAndLocateThroughTheCursor) {
   // A filter inside a range of the index.
   std::vector<Byte> From = KeyBuffer(C, 2, 0, 1), To = KeyBuffer(C, 4, 0, 1);
   C->ApplyRange(From.data(), To.data(), 1, 1, false, false);
-  C->ActivateFilters(u"B=100", false, false);
+  C->ActivateFilters(u"B=211", false, false);
   std::vector<std::int32_t> Expected;
   for (std::int32_t i = 0; i < 500; ++i)
-    if (i % 7 >= 2 && i % 7 <= 4 && (i * 37) % 500 == 100) Expected.push_back(i);
+    if (i % 7 >= 2 && i % 7 <= 4 && (i * 37) % 500 == 211) Expected.push_back(i);
+  ASSERT_EQ(Expected, std::vector<std::int32_t>{303});
   EXPECT_EQ(Ids(), Expected);
+  // FindKey sees only what the range and filter let through.
+  const struct {
+    std::int32_t A;
+    TMdbSearchCondition Cond;
+    std::int32_t Found;  // -1: nothing
+  } Keys[] = {{5, scEqual, -1}, {1, scEqual, -1}, {4, scGreater, -1}, {2, scEqual, 303},
+              {2, scGreaterEqual, 303}, {4, scLowerEqual, 303}, {1, scGreater, 303}};
+  for (const auto& K : Keys) {
+    std::vector<Byte> KB = KeyBuffer(C, K.A, 0, 1);
+    C->FKeyBuffer = KB.data();
+    C->FKeyFieldCount = 1;
+    const bool Found = C->FindKey(K.Cond);
+    C->FKeyBuffer = nullptr;
+    EXPECT_EQ(Found, K.Found != -1) << K.A << " " << int(K.Cond);
+    if (Found && K.Found != -1) {
+      ASSERT_EQ(C->GetRecordBuffer(grmCurrent), grrOK);
+      EXPECT_EQ(At(C, 0), K.Found);
+    }
+  }
   C->DeactivateFilters();
   C->ResetRange();
 
