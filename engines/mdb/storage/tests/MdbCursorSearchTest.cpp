@@ -471,10 +471,20 @@ TEST_F(MdbCursorSearchTest, IndexAddedToATemporaryTable) {
   ASSERT_NE(C->FIndexID, -1);
   Post(C, {kRows, kRows, 0});
   Post(C, {kRows + 1, -1, 0});
+  // A record whose key is NULL: lowest, so last in this descending order.
+  C->InternalInitRecord(C->FCurrentRecordBuffer, true);
+  const std::int32_t NullId = kRows + 2;
+  C->SetFieldData(0, &NullId, C->FCurrentRecordBuffer);
+  C->InternalPost(true);
+  ASSERT_EQ(C->FErrorCode, 0);
 
   std::vector<std::int32_t> Forward, Backward;
   for (const TRow& R : Walk(C)) Forward.push_back(R.A);
+  ASSERT_EQ(Forward.back(), -1);  // the NULL key reads as no value
+  Forward.pop_back();
   C->InternalLast();
+  ASSERT_EQ(C->GetRecordBuffer(grmPrior), grrOK);
+  EXPECT_EQ(At(C, 0), NullId);
   while (C->GetRecordBuffer(grmPrior) == grrOK) Backward.push_back(At(C, 1));
   std::vector<std::int32_t> Expected{-1, kRows};
   for (std::int32_t i = 0; i < kRows; ++i) Expected.push_back(i);
@@ -492,6 +502,15 @@ TEST_F(MdbCursorSearchTest, IndexAddedToATemporaryTable) {
     ASSERT_EQ(C->GetRecordBuffer(grmCurrent), grrOK);
     EXPECT_EQ(At(C, 1), A);
   }
+  // A NULL key column finds the NULL record.
+  std::vector<Byte> NullKey(static_cast<std::size_t>(C->FKeyBufferSize));
+  C->InternalInitRecord(NullKey.data(), false);
+  C->FKeyBuffer = NullKey.data();
+  C->FKeyFieldCount = 1;
+  ASSERT_TRUE(C->FindKey(scEqual));
+  C->FKeyBuffer = nullptr;
+  ASSERT_EQ(C->GetRecordBuffer(grmCurrent), grrOK);
+  EXPECT_EQ(At(C, 0), NullId);
   EXPECT_EQ(NativeCodeOf([&] { C->AddIndex(Def.get()); }), 20022);
 }
 
