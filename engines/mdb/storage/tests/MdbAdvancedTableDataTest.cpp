@@ -26,6 +26,21 @@ class MdbAdvancedTableTest : public MdbMemoryTableTest {
     MdbMemoryTableTest::SetUp();
     TTestIndex::Keys.clear();
   }
+  // ID and a memo, with two indexes "First" and "Second" over ID (the second is the one a test's
+  // index factory makes refuse).
+  TMdbMemoryTableData* CreateNotesWithTwoIndexes() {
+    TMdbFieldDefs F;
+    AddField(F, u"ID", aftInteger);
+    AddField(F, u"Note", aftWideMemo);
+    TMdbIndexDefs I;
+    for (const char16_t* Name : {u"First", u"Second"}) {
+      TMdbIndexDef* D = I.AddCreated();
+      D->SetName(Name);
+      D->SetColumnCount(1);
+      D->GetIndexColumn(0).FieldName = u"ID";
+    }
+    return Create(u"T", F, &I);
+  }
   std::string Message(const std::function<void()>& Body) {
     try {
       Body();
@@ -68,17 +83,7 @@ TEST_F(MdbAdvancedTableTest, ARefusedInsertStoresNothing) {
 // A key that the second index refuses: the first index loses the key again and the record goes.
 TEST_F(MdbAdvancedTableTest, AFailedInsertLeavesRecordsAndKeysAsBefore) {
   SetMdbIndexFactory([](TMdbBaseIndexManager* M) { return std::make_unique<TRefusingIndex>(M); });
-  TMdbFieldDefs F;
-  AddField(F, u"ID", aftInteger);
-  AddField(F, u"Note", aftWideMemo);
-  TMdbIndexDefs I;
-  for (const char16_t* Name : {u"First", u"Second"}) {
-    TMdbIndexDef* D = I.AddCreated();
-    D->SetName(Name);
-    D->SetColumnCount(1);
-    D->GetIndexColumn(0).FieldName = u"ID";
-  }
-  TMdbMemoryTableData* T = Create(u"T", F, &I);
+  TMdbMemoryTableData* T = CreateNotesWithTwoIndexes();
   TMemCursor* C = Open(T);
   ASSERT_TRUE(C->Post({12}, u"twelve", 1));
   const auto Keys = TTestIndex::Keys;
@@ -556,17 +561,7 @@ class TStubbornIndex : public TTestIndex {
 TEST_F(MdbAdvancedTableTest, AFailedUpdateOrDeleteLeavesRecordsAndKeysAsBefore) {
   SetMdbIndexFactory([](TMdbBaseIndexManager* M) { return std::make_unique<TStubbornIndex>(M); });
   TStubbornIndex::Refused = -1;
-  TMdbFieldDefs F;
-  AddField(F, u"ID", aftInteger);
-  AddField(F, u"Note", aftWideMemo);
-  TMdbIndexDefs I;
-  for (const char16_t* Name : {u"First", u"Second"}) {
-    TMdbIndexDef* D = I.AddCreated();
-    D->SetName(Name);
-    D->SetColumnCount(1);
-    D->GetIndexColumn(0).FieldName = u"ID";
-  }
-  TMdbMemoryTableData* T = Create(u"T", F, &I);
+  TMdbMemoryTableData* T = CreateNotesWithTwoIndexes();
   TMemCursor* C = Open(T);
   for (std::int32_t v : {11, 12}) ASSERT_TRUE(C->Post({v}, u"note", 1));
   const auto Keys = TTestIndex::Keys;
